@@ -1,0 +1,32 @@
+# One static library per folder: every *.cpp but *_test.cpp goes into it; every
+# *_test.cpp goes into the folder's one GoogleTest executable. Adding a file
+# needs no edit here.
+function(kv_module name)
+  cmake_parse_arguments(KV "" "" "DEPS;TEST_DEPS" ${ARGN})
+  file(GLOB_RECURSE _all CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  set(_src "")
+  set(_tests "")
+  foreach(f IN LISTS _all)
+    if(f MATCHES "_test\\.cpp$")
+      list(APPEND _tests ${f})
+    elseif(NOT f MATCHES "/(testdata|fixtures)/")
+      list(APPEND _src ${f})
+    endif()
+  endforeach()
+  if(_src)
+    add_library(${name} STATIC ${_src})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${KV_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${KV_DEPS})
+  endif()
+  if(_tests)
+    add_executable(${name}_tests ${_tests})
+    target_link_libraries(${name}_tests PRIVATE ${name} ${KV_TEST_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES ENVIRONMENT "KV_TEST_TMP=${CMAKE_BINARY_DIR}/testworld")
+  endif()
+endfunction()

@@ -1,0 +1,7 @@
+// The platform layer's Win32 surface: the one header the system's code includes
+// to call Win32. Each area keeps its own small header; this only gathers them.
+#pragma once
+
+#include "platform/win32/types.h"
+#include "platform/win32/lasterror.h"
+#include "platform/win32/handles.h"
