@@ -5,3 +5,6 @@
 #include "platform/win32/types.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/message.h"
+#include "platform/win32/version.h"
+#include "platform/win32/codepage.h"
