@@ -61,7 +61,7 @@ extern ErrorRecord outOfMemoryErrorRecord;
 
 class Error {
  public:
-  Error() noexcept : head_(nullptr) {}
+  constexpr Error() noexcept : head_(nullptr) {}
   Error(std::uint64_t site, std::uint32_t code);
   Error(std::uint64_t site, std::uint32_t code, const char* text);
   Error(std::uint64_t site, std::uint32_t code, const char16_t* text);
@@ -114,12 +114,29 @@ ErrorRecord* makeSystemErrorRecord(std::uint64_t site, std::int32_t hresult);
 void makeTokenError(Error& out, std::uint64_t site, std::uint32_t code, const char16_t* text, const char* token);
 void makeEnumValueErrorRecord(Error& out, std::uint64_t site, std::uint32_t code, const char16_t* text,
                               const char* valueText, const char* enumName);
+// Clone routine shared by every kind whose block is self-contained: a copy of
+// the block with count 1 and no cause; null when memory runs out.
 ErrorRecord* cloneErrorRecord(const ErrorRecord* r);
 void releaseErrorRecord(ErrorRecord* r);
 void addErrorRecordRef(ErrorRecord* r);
 
+// Every record block comes from here and goes back here (one byte array).
+// Allocation returns null when memory runs out; builders then hand back
+// outOfMemoryErrorRecord.
+void* allocateErrorRecordBlock(std::size_t bytes) noexcept;
+void freeErrorRecordBlock(ErrorRecord* r) noexcept;  // destroy routine for such kinds
+// Test hook: while set, every record allocation fails as if memory ran out.
+void setErrorRecordAllocationFails(bool fails) noexcept;
+
+// Ready-made text routines for kinds whose own text sits in textSlot.
+void wideSlotText(const ErrorRecord* r, std::u16string& out);
+void narrowSlotText(const ErrorRecord* r, std::u16string& out);  // bytes widened by value
+
 // Text of a system message for an HRESULT, trimmed as error texts want it.
 std::u16string systemErrorText(std::int32_t hresult);
+// The trimming alone: drops every CR, then one final LF, then a final full stop
+// of a text that has no LF left.
+void trimSystemText(std::u16string& text);
 
 // Helpers for kinds built by other libraries: size and fill a record block with
 // `fieldCount` slots and the given texts (narrow when the matching `wide` flag is
