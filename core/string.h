@@ -1,0 +1,38 @@
+// Processor::String, the program's wide string: an ICU UnicodeString and
+// nothing more. Include core/text_convert.h instead where ICU is not needed.
+#pragma once
+
+#include <unicode/unistr.h>
+
+#include <string>
+
+#include "core/text_convert.h"
+
+namespace Processor {
+
+class String : public icu::UnicodeString {
+ public:
+  using icu::UnicodeString::UnicodeString;
+  String() = default;
+  String(const icu::UnicodeString& other) : icu::UnicodeString(other) {}
+  // NUL-terminated UTF-16; null gives an empty string.
+  String(const char16_t* text);
+  // Every byte becomes the unit of the same value (no code page); null gives empty.
+  String(const char* text);
+  String(const String&) = default;
+  String(String&&) noexcept = default;
+  String& operator=(const String&) = default;
+  String& operator=(String&&) noexcept = default;
+  ~String() override;
+
+  using icu::UnicodeString::operator==;
+  // Equal to the narrow text read in the process's ANSI code page.
+  bool operator==(const char* text) const;
+  // Code-unit order; nothing is below a bogus string.
+  bool operator<(const String& other) const;
+
+  // Low byte of every unit up to the first NUL.
+  std::string toNarrow() const;
+};
+
+}  // namespace Processor
