@@ -1,0 +1,141 @@
+// The byte-level half of the ZIP reader: record layouts, the end-record search,
+// the checked central-directory walk, name matching and member decoding. It reads
+// through `zip_format::source`, so it needs nothing but random-access bytes; the
+// file-object classes in zip_file.h put it behind the directory interfaces.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "core/error.h"
+
+namespace zip_format {
+
+constexpr std::uint32_t end_signature = 0x06054b50;
+constexpr std::uint32_t central_signature = 0x02014b50;
+constexpr std::uint32_t local_signature = 0x04034b50;
+constexpr std::uint32_t end_record_size = 22;
+constexpr std::uint32_t central_entry_size = 46;
+constexpr std::uint32_t local_header_size = 30;
+constexpr std::uint32_t inflate_buffer_size = 32768;
+
+constexpr std::uint16_t method_stored = 0;
+constexpr std::uint16_t method_deflate = 8;
+constexpr std::uint16_t flag_data_descriptor = 0x0008;
+
+// Facility-4 codes this reader raises.
+constexpr std::uint32_t err_read = 0x40001;
+constexpr std::uint32_t err_end = 0x40002;
+constexpr std::uint32_t err_memory = 0x40006;
+constexpr std::uint32_t err_open = 0x40007;
+constexpr std::uint32_t err_corrupted = 0x4000d;
+constexpr std::uint32_t err_not_supported = 0x4000e;
+constexpr std::uint32_t err_not_found = 0x40011;
+
+inline std::uint16_t get16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t get32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// A failure on its way to becoming a sticky error: code and raise site, and the
+// underlying error of the archive file when there was one.
+struct fault {
+  std::uint32_t code = 0;
+  std::uint64_t site = 0;
+  Common::Error cause;
+  fault() = default;
+  fault(std::uint32_t c, std::uint64_t s) : code(c), site(s) {}
+  fault(std::uint32_t c, std::uint64_t s, Common::Error why) : code(c), site(s), cause(std::move(why)) {}
+  explicit operator bool() const { return code != 0; }
+};
+
+// Random-access bytes. read_at delivers all n bytes or fails.
+class source {
+ public:
+  virtual ~source() = default;
+  virtual fault size(std::uint64_t& out) = 0;
+  virtual fault read_at(std::uint64_t pos, void* buffer, std::uint32_t n) = 0;
+};
+
+// One central-directory entry; only made for entries the directory check accepted,
+// so the name, extra field and comment lie inside the directory copy.
+struct entry_view {
+  const std::uint8_t* p = nullptr;
+
+  std::uint16_t method() const { return get16(p + 10); }
+  std::uint32_t crc() const { return get32(p + 16); }
+  std::uint32_t compressed_size() const { return get32(p + 20); }
+  std::uint32_t uncompressed_size() const { return get32(p + 24); }
+  std::uint16_t name_length() const { return get16(p + 28); }
+  std::uint32_t total_size() const {
+    return central_entry_size + get16(p + 28) + get16(p + 30) + get16(p + 32);
+  }
+  std::uint32_t local_offset() const { return get32(p + 42); }
+  const std::uint8_t* name() const { return p + central_entry_size; }
+  const std::uint8_t* next() const { return p + total_size(); }
+};
+
+// The end record of an archive and where it lies.
+struct end_record {
+  std::uint64_t position = 0;
+  std::uint16_t entries = 0;
+  std::uint32_t directory_size = 0;
+  std::uint32_t directory_offset = 0;
+};
+
+// Position of the end record, searched backwards over the last 65,535 bytes of
+// the file (never at offset 0).
+fault find_end_record(source& src, std::uint64_t& position);
+
+// Reads and validates the end record at `position`.
+fault read_end_record(source& src, std::uint64_t position, end_record& out);
+
+// Confirms that `count` entries, each with its variable parts, fit in `size` bytes.
+bool directory_fits(const std::uint8_t* dir, std::uint32_t size, std::uint32_t count);
+
+// A read, validated central directory.
+struct directory {
+  std::uint64_t archive_offset = 0;  // where the archive starts inside the file
+  std::uint32_t count = 0;
+  std::uint32_t size = 0;
+  std::unique_ptr<std::uint8_t[]> bytes;
+};
+
+// The whole road from file to directory: end record, checks, directory copy.
+fault read_directory(source& src, directory& out);
+
+// Request path against a stored name: ASCII letters fold, '\' in the request
+// stands for '/', and a '\' in the stored name never matches.
+bool names_equal(const char16_t* request, const std::uint8_t* name, std::size_t length);
+
+// Decodes one member: checks its local header, then delivers the stored or
+// inflated bytes and compares their CRC-32 once everything has been delivered.
+class member_reader {
+ public:
+  member_reader() = default;
+  ~member_reader();
+  member_reader(const member_reader&) = delete;
+  member_reader& operator=(const member_reader&) = delete;
+
+  fault open(source& src, std::uint64_t archive_offset, entry_view entry);
+  // Count 0 with no fault is the end of the member (its CRC matched).
+  fault read(source& src, void* buffer, std::uint32_t length, std::uint32_t& count);
+  std::uint32_t size() const { return size_; }
+
+ private:
+  struct inflater;
+  std::uint16_t method_ = 0;
+  std::uint32_t expected_crc_ = 0;
+  std::uint32_t size_ = 0;
+  std::uint64_t data_position_ = 0;
+  std::uint32_t crc_ = 0;
+  std::uint32_t compressed_left_ = 0;
+  std::uint32_t uncompressed_left_ = 0;
+  inflater* inflater_ = nullptr;
+};
+
+}  // namespace zip_format
