@@ -42,8 +42,9 @@ DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
 
 namespace win32 {
 
-// The Win32 code for a POSIX errno value (ERROR_GEN_FAILURE-like fallbacks go to
-// ERROR_ACCESS_DENIED / ERROR_INVALID_FUNCTION as Windows tends to report them).
+// The Win32 code for a POSIX errno value; ENOENT gives ERROR_FILE_NOT_FOUND (the
+// path calls tell a missing folder apart themselves), errno values without a
+// counterpart give ERROR_GEN_FAILURE.
 DWORD error_from_errno(int err);
 // SetLastError(error_from_errno(err)); returns the code.
 DWORD set_last_error_from_errno(int err);
