@@ -1,0 +1,502 @@
+#include "platform/win32/sync.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "platform/win32/threadstate.h"
+
+namespace win32 {
+
+constexpr DWORD kPending = 0xFFFFFFFEu;
+
+struct Waiter {
+  const std::vector<std::shared_ptr<Waitable>>* objects;
+  bool all;
+  DWORD tid;
+  DWORD result = kPending;
+  std::condition_variable cv;
+};
+
+std::mutex& wait_lock() {
+  static std::mutex* m = new std::mutex;  // never destroyed: threads may wait during exit
+  return *m;
+}
+
+struct WaitCore {
+  // Under wait_lock(): takes the objects when the waiter's condition holds.
+  static bool try_satisfy(Waiter& w) {
+    const auto& objs = *w.objects;
+    if (!w.all) {
+      for (std::size_t i = 0; i < objs.size(); ++i) {
+        if (objs[i]->signalled(w.tid)) {
+          bool abandoned = objs[i]->acquire(w.tid);
+          w.result = static_cast<DWORD>((abandoned ? WAIT_ABANDONED_0 : WAIT_OBJECT_0) + i);
+          return true;
+        }
+      }
+      return false;
+    }
+    for (const auto& o : objs)
+      if (!o->signalled(w.tid)) return false;
+    DWORD first_abandoned = kPending;
+    for (std::size_t i = 0; i < objs.size(); ++i)
+      if (objs[i]->acquire(w.tid) && first_abandoned == kPending) first_abandoned = static_cast<DWORD>(i);
+    w.result = first_abandoned == kPending ? WAIT_OBJECT_0 : WAIT_ABANDONED_0 + first_abandoned;
+    return true;
+  }
+
+  static void enqueue(Waiter& w) {
+    for (const auto& o : *w.objects) o->waiters_.push_back(&w);
+  }
+
+  static void dequeue(Waiter& w) {
+    for (const auto& o : *w.objects) {
+      auto& q = o->waiters_;
+      q.erase(std::remove(q.begin(), q.end(), &w), q.end());
+    }
+  }
+
+  static void serve(Waitable& object) {
+    auto& q = object.waiters_;
+    for (std::size_t i = 0; i < q.size();) {
+      Waiter* w = q[i];
+      if (try_satisfy(*w)) {
+        dequeue(*w);  // removes q[i] too
+        w->cv.notify_one();
+      } else {
+        ++i;
+      }
+    }
+  }
+};
+
+Waitable::~Waitable() = default;  // waiters hold references, so none can be queued here
+
+void Waitable::changed() { WaitCore::serve(*this); }
+
+void Signal::set() {
+  std::lock_guard<std::mutex> g(wait_lock());
+  set_ = true;
+  changed();
+}
+
+void Signal::reset() {
+  std::lock_guard<std::mutex> g(wait_lock());
+  set_ = false;
+}
+
+void Signal::pulse() {
+  std::lock_guard<std::mutex> g(wait_lock());
+  set_ = true;
+  changed();
+  set_ = false;
+}
+
+bool Signal::is_set() const {
+  std::lock_guard<std::mutex> g(wait_lock());
+  return set_;
+}
+
+DWORD wait_objects(const std::vector<std::shared_ptr<Waitable>>& objects, bool wait_all, DWORD milliseconds) {
+  detail::check_terminate();
+  detail::ensure_thread_state();  // so a mutex taken here is abandoned at the thread's end
+  detail::ThreadObject* self = detail::t_layer_self;
+  Waiter w;
+  w.objects = &objects;
+  w.all = wait_all;
+  w.tid = detail::current_thread_id();
+
+  std::unique_lock<std::mutex> lock(wait_lock());
+  if (WaitCore::try_satisfy(w)) return w.result;
+  if (milliseconds == 0) return WAIT_TIMEOUT;
+
+  // A wait made while the stack unwinds must not throw, so it ignores a
+  // termination request.
+  bool may_stop = self && std::uncaught_exceptions() == 0;
+  auto stopping = [&] { return may_stop && self->terminating.load(std::memory_order_acquire); };
+  WaitCore::enqueue(w);
+  if (self) self->wake = &w.cv;
+  auto done = [&] { return w.result != kPending || stopping(); };
+  if (milliseconds == INFINITE) {
+    w.cv.wait(lock, done);
+  } else {
+    w.cv.wait_for(lock, std::chrono::milliseconds(milliseconds), done);
+  }
+  if (self) self->wake = nullptr;
+  if (w.result == kPending) WaitCore::dequeue(w);
+  lock.unlock();
+  if (stopping()) throw ThreadExit{self->terminate_code};
+  return w.result == kPending ? WAIT_TIMEOUT : w.result;
+}
+
+namespace {
+
+// Mutexes that have an owner, so that a thread's end can abandon its own.
+std::unordered_set<class MutexObject*>& owned_mutexes() {
+  static auto* s = new std::unordered_set<MutexObject*>;
+  return *s;
+}
+
+class MutexObject : public Waitable {
+ public:
+  ~MutexObject() override {
+    std::lock_guard<std::mutex> g(wait_lock());
+    owned_mutexes().erase(this);
+  }
+  ObjectKind kind() const override { return ObjectKind::Mutex; }
+  bool signalled(DWORD tid) const override { return owner_ == 0 || owner_ == tid; }
+  bool acquire(DWORD tid) override {
+    if (owner_ == tid) {
+      ++recursion_;
+      return false;
+    }
+    owner_ = tid;
+    recursion_ = 1;
+    owned_mutexes().insert(this);
+    bool was_abandoned = abandoned_;
+    abandoned_ = false;
+    return was_abandoned;
+  }
+  // Under wait_lock().
+  bool release(DWORD tid) {
+    if (owner_ != tid || owner_ == 0) return false;
+    if (--recursion_ == 0) {
+      owner_ = 0;
+      owned_mutexes().erase(this);
+      changed();
+    }
+    return true;
+  }
+  void abandon() {
+    owner_ = 0;
+    recursion_ = 0;
+    abandoned_ = true;
+    changed();
+  }
+  DWORD owner() const { return owner_; }
+
+ private:
+  DWORD owner_ = 0;
+  DWORD recursion_ = 0;
+  bool abandoned_ = false;
+};
+
+class SemaphoreObject : public Waitable {
+ public:
+  SemaphoreObject(LONG initial, LONG maximum) : count_(initial), max_(maximum) {}
+  ObjectKind kind() const override { return ObjectKind::Semaphore; }
+  bool signalled(DWORD) const override { return count_ > 0; }
+  bool acquire(DWORD) override {
+    --count_;
+    return false;
+  }
+  // Under wait_lock().
+  bool release(LONG n, LONG& previous) {
+    previous = count_;
+    if (n > max_ - count_) return false;
+    count_ += n;
+    changed();
+    return true;
+  }
+
+ private:
+  LONG count_;
+  LONG max_;
+};
+
+// ---- named objects ----
+// The namespace of this process. Sharing names with other processes plugs in
+// here: find_or_make would consult the runtime folder for a name that this
+// process does not know yet.
+struct Names {
+  std::mutex lock;
+  std::unordered_map<std::u16string, std::weak_ptr<KernelObject>> map;
+};
+
+Names& names() {
+  static auto* n = new Names;
+  return *n;
+}
+
+std::u16string name_key(LPCWSTR name) {
+  std::u16string s(name);
+  static const std::u16string local = u"Local\\";
+  if (s.compare(0, local.size(), local) == 0) s.erase(0, local.size());
+  return s;
+}
+
+// Narrow object names are ASCII in practice; other bytes are taken as Latin-1.
+std::u16string widen(LPCSTR s) {
+  std::u16string out;
+  for (; *s; ++s) out.push_back(static_cast<char16_t>(static_cast<unsigned char>(*s)));
+  return out;
+}
+
+bool valid_name(LPCWSTR name) {
+  std::size_t n = 0;
+  while (name[n]) ++n;
+  if (n > MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  return true;
+}
+
+// Creates an object, or opens the existing one of that name. Last error is 0 on
+// a fresh creation and ERROR_ALREADY_EXISTS on an open, as callers test it.
+template <class Make>
+HANDLE create_named(LPCWSTR name, ObjectKind kind, Make make) {
+  if (!name || !*name) {
+    std::shared_ptr<KernelObject> obj = make();
+    HANDLE h = handle_insert(std::move(obj));
+    SetLastError(ERROR_SUCCESS);
+    return h;
+  }
+  if (!valid_name(name)) return nullptr;
+  std::u16string key = name_key(name);
+  Names& n = names();
+  std::shared_ptr<KernelObject> obj;
+  bool existed = false;
+  {
+    std::lock_guard<std::mutex> g(n.lock);
+    auto it = n.map.find(key);
+    if (it != n.map.end()) obj = it->second.lock();
+    if (obj) {
+      if (obj->kind() != kind) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+      }
+      existed = true;
+    } else {
+      obj = make();
+      if (n.map.size() >= 64 && it == n.map.end()) {
+        for (auto e = n.map.begin(); e != n.map.end();) e = e->second.expired() ? n.map.erase(e) : std::next(e);
+      }
+      n.map[key] = obj;
+    }
+  }
+  HANDLE h = handle_insert(std::move(obj));
+  SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return h;
+}
+
+HANDLE open_named(LPCWSTR name, ObjectKind kind) {
+  if (!name) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!valid_name(name)) return nullptr;
+  std::shared_ptr<KernelObject> obj;
+  {
+    Names& n = names();
+    std::lock_guard<std::mutex> g(n.lock);
+    auto it = n.map.find(name_key(name));
+    if (it != n.map.end()) obj = it->second.lock();
+  }
+  if (!obj) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  if (obj->kind() != kind) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return handle_insert(std::move(obj));
+}
+
+std::shared_ptr<Signal> event_of(HANDLE h) {
+  auto s = handle_lookup_as<Signal>(h);
+  if (!s || s->kind() != ObjectKind::Event) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return s;
+}
+
+std::shared_ptr<Waitable> waitable_of(HANDLE h) {
+  if (h == GetCurrentThread()) return detail::current_thread_shared();
+  return handle_lookup_as<Waitable>(h);
+}
+
+}  // namespace
+
+namespace detail {
+
+void abandon_mutexes(DWORD tid) {
+  std::lock_guard<std::mutex> g(wait_lock());
+  auto& owned = owned_mutexes();
+  std::vector<MutexObject*> mine;
+  for (MutexObject* m : owned)
+    if (m->owner() == tid) mine.push_back(m);
+  for (MutexObject* m : mine) {
+    owned.erase(m);
+    m->abandon();
+  }
+}
+
+}  // namespace detail
+}  // namespace win32
+
+using win32::ObjectKind;
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  return WaitForMultipleObjectsEx(1, &hHandle, FALSE, dwMilliseconds, FALSE);
+}
+
+DWORD WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds, BOOL bAlertable) {
+  return WaitForMultipleObjectsEx(1, &hHandle, FALSE, dwMilliseconds, bAlertable);
+}
+
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds) {
+  return WaitForMultipleObjectsEx(nCount, lpHandles, bWaitAll, dwMilliseconds, FALSE);
+}
+
+DWORD WaitForMultipleObjectsEx(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds,
+                               BOOL) {
+  if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  std::vector<std::shared_ptr<win32::Waitable>> objects;
+  objects.reserve(nCount);
+  for (DWORD i = 0; i < nCount; ++i) {
+    auto o = win32::waitable_of(lpHandles[i]);
+    if (!o) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+    if (bWaitAll && std::find(objects.begin(), objects.end(), o) != objects.end()) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return WAIT_FAILED;
+    }
+    objects.push_back(std::move(o));
+  }
+  return win32::wait_objects(objects, bWaitAll != FALSE, dwMilliseconds);
+}
+
+// ---- events ----
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) {
+  return win32::create_named(lpName, ObjectKind::Event, [&] {
+    return std::make_shared<win32::Signal>(ObjectKind::Event, bManualReset != FALSE, bInitialState != FALSE);
+  });
+}
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName) {
+  if (!lpName) return CreateEventW(sa, bManualReset, bInitialState, nullptr);
+  return CreateEventW(sa, bManualReset, bInitialState, win32::widen(lpName).c_str());
+}
+
+HANDLE OpenEventW(DWORD, BOOL, LPCWSTR lpName) { return win32::open_named(lpName, ObjectKind::Event); }
+
+HANDLE OpenEventA(DWORD access, BOOL inherit, LPCSTR lpName) {
+  if (!lpName) return OpenEventW(access, inherit, nullptr);
+  return OpenEventW(access, inherit, win32::widen(lpName).c_str());
+}
+
+BOOL SetEvent(HANDLE hEvent) {
+  auto e = win32::event_of(hEvent);
+  if (!e) return FALSE;
+  e->set();
+  return TRUE;
+}
+
+BOOL ResetEvent(HANDLE hEvent) {
+  auto e = win32::event_of(hEvent);
+  if (!e) return FALSE;
+  e->reset();
+  return TRUE;
+}
+
+BOOL PulseEvent(HANDLE hEvent) {
+  auto e = win32::event_of(hEvent);
+  if (!e) return FALSE;
+  e->pulse();
+  return TRUE;
+}
+
+// ---- mutexes ----
+
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
+  return win32::create_named(lpName, ObjectKind::Mutex, [&] {
+    auto m = std::make_shared<win32::MutexObject>();
+    if (bInitialOwner) {
+      win32::detail::ensure_thread_state();
+      std::lock_guard<std::mutex> g(win32::wait_lock());
+      m->acquire(win32::detail::current_thread_id());
+    }
+    return m;
+  });
+}
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES sa, BOOL bInitialOwner, LPCSTR lpName) {
+  if (!lpName) return CreateMutexW(sa, bInitialOwner, nullptr);
+  return CreateMutexW(sa, bInitialOwner, win32::widen(lpName).c_str());
+}
+
+HANDLE OpenMutexW(DWORD, BOOL, LPCWSTR lpName) { return win32::open_named(lpName, ObjectKind::Mutex); }
+
+BOOL ReleaseMutex(HANDLE hMutex) {
+  auto m = win32::handle_lookup_as<win32::MutexObject>(hMutex);
+  if (!m) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  bool ok;
+  {
+    std::lock_guard<std::mutex> g(win32::wait_lock());
+    ok = m->release(win32::detail::current_thread_id());
+  }
+  if (!ok) {
+    SetLastError(ERROR_NOT_OWNER);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// ---- semaphores ----
+
+HANDLE CreateSemaphoreW(LPSECURITY_ATTRIBUTES, LONG lInitialCount, LONG lMaximumCount, LPCWSTR lpName) {
+  if (lMaximumCount <= 0 || lInitialCount < 0 || lInitialCount > lMaximumCount) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  return win32::create_named(lpName, ObjectKind::Semaphore, [&] {
+    return std::make_shared<win32::SemaphoreObject>(lInitialCount, lMaximumCount);
+  });
+}
+
+HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES sa, LONG lInitialCount, LONG lMaximumCount, LPCSTR lpName) {
+  if (!lpName) return CreateSemaphoreW(sa, lInitialCount, lMaximumCount, nullptr);
+  return CreateSemaphoreW(sa, lInitialCount, lMaximumCount, win32::widen(lpName).c_str());
+}
+
+HANDLE OpenSemaphoreW(DWORD, BOOL, LPCWSTR lpName) { return win32::open_named(lpName, ObjectKind::Semaphore); }
+
+BOOL ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, LPLONG lpPreviousCount) {
+  auto s = win32::handle_lookup_as<win32::SemaphoreObject>(hSemaphore);
+  if (!s) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (lReleaseCount <= 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  LONG previous;
+  bool ok;
+  {
+    std::lock_guard<std::mutex> g(win32::wait_lock());
+    ok = s->release(lReleaseCount, previous);
+  }
+  if (!ok) {
+    SetLastError(ERROR_TOO_MANY_POSTS);
+    return FALSE;
+  }
+  if (lpPreviousCount) *lpPreviousCount = previous;
+  return TRUE;
+}
