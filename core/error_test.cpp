@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "core/catalogue_block.h"
+#include "platform/win32/windows.h"
 
 using Common::Error;
 using Common::ErrorRecord;
@@ -350,6 +352,16 @@ TEST(SystemText, ComesFromTheSystemTable) {
   e.setWin32Cause(2);
   EXPECT_EQ(e.text(), u"The system cannot find the file specified");
   EXPECT_EQ(Common::systemErrorText(static_cast<std::int32_t>(0x8007FFFEu)), u"");  // unknown: empty
+}
+
+TEST(SystemText, Windows9xTakesTheAnsiRoute) {
+  struct PlayWindows98 {
+    PlayWindows98() { setenv("KV_WINDOWS_VERSION", "98", 1); }
+    ~PlayWindows98() { unsetenv("KV_WINDOWS_VERSION"); }
+  } play;
+  ASSERT_NE(GetVersion() & 0x80000000u, 0u);
+  EXPECT_EQ(Common::systemErrorText(static_cast<std::int32_t>(0x80070005u)), u"Access is denied");
+  EXPECT_EQ(Common::systemErrorText(static_cast<std::int32_t>(0x8007FFFEu)), u"");
 }
 
 TEST(OutOfMemory, EveryBuilderStillGivesAnError) {
