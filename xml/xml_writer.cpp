@@ -1,0 +1,286 @@
+// xml_document::write: UTF-8 XML text that the text reader gives back piece
+// for piece, or binary XML in the version-1 element form.
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "core/text_convert.h"
+#include "files/file_object.h"
+#include "xml/xml_node.h"
+
+namespace {
+
+const std::u16string empty_piece;
+
+const std::u16string& piece_at(const xml_node* n, std::size_t i) {
+  return i < n->pieces().size() ? n->pieces()[i] : empty_piece;
+}
+
+void put(o_file& out, const std::string& bytes) {
+  if (!bytes.empty() && out.Good()) out.write_exact(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
+// Whether the tree can be stored: no deeper than the readers accept and, in
+// binary form, no element with more attributes than its one count byte holds.
+bool storable(const xml_node* root, bool binary) {
+  std::vector<std::pair<const xml_node*, std::size_t>> work{{root, 1}};
+  while (!work.empty()) {
+    auto [n, depth] = work.back();
+    work.pop_back();
+    if (depth > xml_max_depth) return false;
+    if (binary && n->attributes().size() > 255) return false;
+    for (const xml_node* c : n->children()) work.emplace_back(c, depth + 1);
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- text
+
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | ((c >> 12) & 0x0F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The character at text[i] in UTF-8; a surrogate pair is written as one
+// four-byte character (the reader refuses encoded surrogates). Returns the
+// units used.
+std::size_t append_unit(std::string& out, const std::u16string& text, std::size_t i) {
+  const char16_t u = text[i];
+  if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+    append_utf8(out, 0x10000 + ((static_cast<char32_t>(u - 0xD800) << 10) | (text[i + 1] - 0xDC00)));
+    return 2;
+  }
+  append_utf8(out, u);
+  return 1;
+}
+
+void escape_text(std::string& out, const std::u16string& text, bool attribute_mode) {
+  if (!attribute_mode && text.find(u'\n') != std::u16string::npos && text.find(u"]]>") == std::u16string::npos) {
+    bool plain = true;
+    for (char16_t c : text)
+      if (c < 32 && c != u'\n' && c != u'\t') plain = false;
+    if (plain) {
+      out += "<![CDATA[";
+      for (std::size_t i = 0; i < text.size();) {
+        if (text[i] == u'\n') {
+          out += "\r\n";
+          ++i;
+        } else {
+          i += append_unit(out, text, i);
+        }
+      }
+      out += "]]>";
+      return;
+    }
+  }
+  // Blanks that the reader would collapse or drop go out as references.
+  bool previous_blank = true;
+  for (std::size_t i = 0; i < text.size();) {
+    const char16_t c = text[i];
+    if (c == u' ' && !previous_blank && i + 1 < text.size()) {
+      out += ' ';
+      previous_blank = true;
+      ++i;
+      continue;
+    }
+    if (c <= 32) {
+      out += "&#" + std::to_string(static_cast<unsigned>(c)) + ";";
+      ++i;
+    } else if (c == u'<') {
+      out += "&lt;";
+      ++i;
+    } else if (c == u'&') {
+      out += "&amp;";
+      ++i;
+    } else if (c == u'"' && attribute_mode) {
+      out += "&quot;";
+      ++i;
+    } else {
+      i += append_unit(out, text, i);
+    }
+    previous_blank = false;
+  }
+}
+
+void new_line(std::string& buf, int level) {
+  buf += "\r\n";
+  for (int i = 0; i <= level; ++i) buf += '\t';  // level + 1 tabs; none for -1
+}
+
+// `level` is -1 without indentation, else the node's depth (root 0).
+void write_text_element(const xml_node* n, o_file& out, int level) {
+  std::string buf;
+  buf += '<';
+  buf += n->name();
+  for (const auto& [name, value] : n->attributes()) {
+    buf += ' ';
+    buf += name;
+    buf += "=\"";
+    escape_text(buf, value, true);
+    buf += '"';
+  }
+  const auto& kids = n->children();
+  if (kids.empty() && piece_at(n, 0).empty()) {
+    buf += " />";
+    put(out, buf);
+    return;
+  }
+  buf += '>';
+  const bool indenting = level >= 0;
+  for (std::size_t i = 0; i <= kids.size(); ++i) {
+    const bool child_follows = i < kids.size();
+    std::u16string piece = piece_at(n, i);
+    bool newline_after = indenting;
+    if (child_follows && !piece.empty() && piece.back() == u' ') {
+      piece.pop_back();
+      newline_after = true;
+    }
+    if (!piece.empty()) {
+      if (i > 0 && piece.size() > 1 && piece.front() == u' ') {
+        piece.erase(0, 1);
+        new_line(buf, level);
+      } else if (indenting) {
+        new_line(buf, level);
+      }
+      escape_text(buf, piece, false);
+    }
+    if (newline_after) {
+      buf += "\r\n";
+      if (!child_follows) break;
+      for (int t = 0; t <= level; ++t) buf += '\t';
+    } else if (!child_follows) {
+      break;
+    }
+    put(out, buf);
+    buf.clear();
+    write_text_element(kids[i], out, indenting ? level + 1 : -1);
+  }
+  for (int t = 0; t < level; ++t) buf += '\t';
+  buf += "</";
+  buf += n->name();
+  buf += '>';
+  put(out, buf);
+}
+
+// ---------------------------------------------------------------- binary
+
+class bxml_writer {
+ public:
+  explicit bxml_writer(o_file& out) : out_(out) {}
+
+  void element(const xml_node* n) {
+    name(n->name());
+    byte(static_cast<std::uint8_t>(n->attributes().size()));
+    for (const auto& [attr, value] : n->attributes()) {
+      name(attr);
+      text(value);
+    }
+    const auto& kids = n->children();
+    varint(static_cast<std::uint32_t>(kids.size() + 1));
+    text(piece_at(n, 0));
+    for (std::size_t i = 0; i < kids.size() && out_.Good(); ++i) {
+      element(kids[i]);
+      text(piece_at(n, i + 1));
+    }
+  }
+
+ private:
+  void byte(std::uint8_t b) {
+    if (out_.Good()) out_.write_exact(&b, 1);
+  }
+  void varint(std::uint32_t v) {
+    do {
+      std::uint8_t b = v & 0x7F;
+      v >>= 7;
+      if (v) b |= 0x80;
+      byte(b);
+    } while (v && out_.Good());
+  }
+  void bytes(const std::string& s) {
+    varint(static_cast<std::uint32_t>(s.size()));
+    if (!s.empty() && out_.Good()) out_.write_exact(s.data(), static_cast<std::uint32_t>(s.size()));
+  }
+  void text(const std::u16string& t) {
+    std::string utf8;
+    Common::toUtf8(utf8, t.c_str(), static_cast<std::ptrdiff_t>(t.size()));
+    bytes(utf8);
+  }
+  // Ids count from 0 in order of first use, one table for all names.
+  void name(const std::string& n) {
+    auto [it, fresh] = ids_.emplace(n, static_cast<std::uint32_t>(ids_.size()));
+    varint(it->second);
+    if (fresh) bytes(n);
+  }
+
+  o_file& out_;
+  std::map<std::string, std::uint32_t> ids_;
+};
+
+// An o_file that collects into a string.
+class string_output final : public o_file {
+ public:
+  explicit string_output(std::string& s) : s_(s) {}
+  void write(const void* buffer, std::uint32_t length, std::uint32_t& count) override {
+    count = 0;
+    if (Bad()) return;
+    s_.append(static_cast<const char*>(buffer), length);
+    count = length;
+  }
+
+ private:
+  std::string& s_;
+};
+
+}  // namespace
+
+bool xml_document::write_bxml(o_file& out) const {
+  if (!root_) return out.Good();
+  if (!storable(root_, true)) {
+    out.raise(KV_SITE, fs_error::not_supported);
+    return false;
+  }
+  static const std::uint8_t head[6] = {'B', 'X', 'M', 'L', 1, 1};
+  if (out.Good()) out.write_exact(head, sizeof head);
+  bxml_writer(out).element(root_);
+  return out.Good();
+}
+
+void xml_document::write(o_file& out, unsigned flags) const {
+  if (!root_) return;
+  if (flags & write_binary) {
+    write_bxml(out);
+    out.flush();
+    return;
+  }
+  if (!storable(root_, false)) {
+    out.raise(KV_SITE, fs_error::not_supported);
+    return;
+  }
+  std::string head;
+  if (flags & write_bom) head += "\xEF\xBB\xBF";
+  if (!(flags & write_no_declaration)) head += "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n";
+  put(out, head);
+  write_text_element(root_, out, (flags & write_indent) ? 0 : -1);
+  put(out, "\r\n");
+  out.flush();
+}
+
+bool xml_document::write_memory(std::string& out, unsigned flags) const {
+  out.clear();
+  string_output sink(out);
+  write(sink, flags);
+  return sink.Good();
+}
