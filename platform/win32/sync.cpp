@@ -60,6 +60,8 @@ struct WaitCore {
     }
   }
 
+  static std::size_t waiters(const Waitable& object) { return object.waiters_.size(); }
+
   static void serve(Waitable& object) {
     auto& q = object.waiters_;
     for (std::size_t i = 0; i < q.size();) {
@@ -323,6 +325,13 @@ std::shared_ptr<Waitable> waitable_of(HANDLE h) {
 }
 
 }  // namespace
+
+std::size_t waiter_count(HANDLE h) {
+  auto o = waitable_of(h);
+  if (!o) return 0;
+  std::lock_guard<std::mutex> g(wait_lock());
+  return WaitCore::waiters(*o);
+}
 
 namespace detail {
 

@@ -66,4 +66,8 @@ class Signal : public Waitable {
 // marked by TerminateThread leaves the wait by unwinding (see thread.h).
 DWORD wait_objects(const std::vector<std::shared_ptr<Waitable>>& objects, bool wait_all, DWORD milliseconds);
 
+// Threads queued on the object a handle names right now (0 for a bad handle);
+// lets tests know that a waiter is asleep before they signal.
+std::size_t waiter_count(HANDLE h);
+
 }  // namespace win32
