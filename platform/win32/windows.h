@@ -14,3 +14,4 @@
 #include "platform/win32/wintime.h"
 #include "platform/win32/token.h"
 #include "platform/win32/cryptrandom.h"
+#include "platform/win32/paths.h"

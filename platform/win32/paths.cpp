@@ -1,0 +1,622 @@
+#include "platform/win32/paths.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <unicode/uchar.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/win32/codepage.h"
+#include "platform/win32/lasterror.h"
+#include "platform/win32/message.h"
+
+namespace win32 {
+namespace {
+
+bool is_sep(char16_t c) { return c == u'\\' || c == u'/'; }
+bool is_letter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+char16_t upper_letter(char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; }
+
+std::string env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+// mkdir -p; true when the folder exists afterwards.
+bool make_dirs(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  std::string part;
+  std::size_t pos = 0;
+  while (pos != std::string::npos) {
+    pos = path.find('/', pos + 1);
+    part = path.substr(0, pos);
+    if (part.empty()) continue;
+    if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+  }
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Creating a root costs a stat per call; remember the ones already made.
+bool ensure_dir_cached(const std::string& path) {
+  static std::mutex lock;
+  static std::vector<std::string> made;
+  {
+    std::lock_guard<std::mutex> g(lock);
+    if (std::find(made.begin(), made.end(), path) != made.end()) return true;
+  }
+  if (!make_dirs(path)) return false;
+  std::lock_guard<std::mutex> g(lock);
+  made.push_back(path);
+  return true;
+}
+
+std::string strip_trailing_slashes(std::string s) {
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+// A parsed Windows path.
+struct Parsed {
+  enum Kind { Drive, Unc, Device } kind = Drive;
+  char16_t drive = 0;
+  std::u16string server, share;    // Unc
+  std::u16string device;           // Device: everything after "\\?\" or "\\.\"
+  std::vector<std::u16string> comps;
+  bool trailing = false;
+};
+
+std::mutex& cwd_lock() {
+  static std::mutex m;
+  return m;
+}
+std::u16string& cwd_text() {
+  static std::u16string* s = new std::u16string;  // outlives static destructors
+  return *s;
+}
+
+std::u16string current_directory_locked() {
+  std::u16string& cwd = cwd_text();
+  if (cwd.empty()) {
+    char buf[PATH_MAX];
+    if (::getcwd(buf, sizeof buf))
+      cwd = to_windows_path(buf);
+    else
+      cwd = u"C:\\";
+    if (cwd.size() > 3 && cwd.back() == u'\\') cwd.pop_back();
+  }
+  return cwd;
+}
+
+std::u16string current_directory() {
+  std::lock_guard<std::mutex> g(cwd_lock());
+  return current_directory_locked();
+}
+
+void split_components(std::u16string_view rest, std::vector<std::u16string>& comps, bool& trailing) {
+  std::u16string cur;
+  trailing = false;
+  for (char16_t c : rest) {
+    if (is_sep(c)) {
+      if (!cur.empty()) comps.push_back(cur);
+      cur.clear();
+      trailing = true;
+    } else {
+      cur += c;
+      trailing = false;
+    }
+  }
+  if (!cur.empty()) comps.push_back(cur);
+}
+
+bool parse(std::u16string_view path, Parsed& p, std::u16string_view base);
+
+// Folds "." and ".."; Windows drops trailing dots and blanks of the last name.
+void fold(Parsed& p, bool strip_last) {
+  std::vector<std::u16string> out;
+  for (auto& c : p.comps) {
+    if (c == u".") continue;
+    if (c == u"..") {
+      if (!out.empty()) out.pop_back();
+      continue;
+    }
+    out.push_back(c);
+  }
+  if (strip_last && !out.empty() && !p.trailing) {
+    std::u16string& last = out.back();
+    while (!last.empty() && (last.back() == u'.' || last.back() == u' ')) last.pop_back();
+    if (last.empty()) out.pop_back();
+  }
+  p.comps = std::move(out);
+}
+
+// base is the current directory (a full drive path), used for relative forms.
+bool parse(std::u16string_view path, Parsed& p, std::u16string_view base) {
+  p = Parsed{};
+  const std::size_t n = path.size();
+  if (n == 0) return false;
+  if (n >= 2 && is_sep(path[0]) && is_sep(path[1])) {
+    if (n >= 4 && (path[2] == u'?' || path[2] == u'.') && is_sep(path[3])) {
+      std::u16string_view rest = path.substr(4);
+      if (rest.size() >= 4 && (rest[0] == u'U' || rest[0] == u'u') && (rest[1] == u'N' || rest[1] == u'n') &&
+          (rest[2] == u'C' || rest[2] == u'c') && is_sep(rest[3])) {
+        std::u16string unc = u"\\\\";
+        unc += rest.substr(4);
+        return parse(unc, p, base);
+      }
+      if (rest.size() >= 2 && is_letter(rest[0]) && rest[1] == u':' && (rest.size() == 2 || is_sep(rest[2]))) {
+        p.kind = Parsed::Drive;
+        p.drive = upper_letter(rest[0]);
+        split_components(rest.substr(2), p.comps, p.trailing);
+        fold(p, false);
+        return true;
+      }
+      p.kind = Parsed::Device;
+      p.device = rest;
+      return true;
+    }
+    p.kind = Parsed::Unc;
+    std::vector<std::u16string> comps;
+    split_components(path.substr(2), comps, p.trailing);
+    if (comps.empty()) return false;
+    p.server = comps[0];
+    if (comps.size() > 1) p.share = comps[1];
+    p.comps.assign(comps.begin() + std::min<std::size_t>(2, comps.size()), comps.end());
+    fold(p, true);
+    return true;
+  }
+  if (n >= 2 && is_letter(path[0]) && path[1] == u':') {
+    p.kind = Parsed::Drive;
+    p.drive = upper_letter(path[0]);
+    std::u16string_view rest = path.substr(2);
+    // Drive-relative: against the current directory when it is on that drive.
+    if ((rest.empty() || !is_sep(rest[0])) && base.size() >= 2 && upper_letter(base[0]) == p.drive &&
+        base[1] == u':') {
+      bool unused;
+      split_components(base.substr(2), p.comps, unused);
+    }
+    split_components(rest, p.comps, p.trailing);
+    fold(p, true);
+    return true;
+  }
+  // Rooted or relative: against the current directory.
+  Parsed b;
+  if (base.empty() || !parse(base, b, u"")) return false;
+  if (is_sep(path[0])) {
+    b.comps.clear();
+    if (b.kind == Parsed::Device) return false;
+  }
+  p = b;
+  bool trailing;
+  split_components(path, p.comps, trailing);
+  p.trailing = trailing;
+  fold(p, true);
+  return true;
+}
+
+std::u16string format(const Parsed& p) {
+  std::u16string s;
+  if (p.kind == Parsed::Device) return u"\\\\?\\" + p.device;
+  if (p.kind == Parsed::Unc) {
+    s = u"\\\\" + p.server;
+    if (!p.share.empty()) s += u"\\" + p.share;
+  } else {
+    s += p.drive;
+    s += u':';
+  }
+  if (p.comps.empty()) return s + u"\\";
+  for (const auto& c : p.comps) s += u"\\" + c;
+  if (p.trailing) s += u"\\";
+  return s;
+}
+
+bool bad_char(char16_t c, bool wild) {
+  if (c < 0x20) return true;
+  switch (c) {
+    case u'<':
+    case u'>':
+    case u':':
+    case u'"':
+    case u'|': return true;
+    case u'*':
+    case u'?': return !wild;
+    default: return false;
+  }
+}
+
+// The entry of `dir` whose name equals `name` ignoring case, if any. Among
+// several candidates the smallest byte-wise name wins, so the choice is stable.
+bool find_ignoring_case(const std::string& dir, const std::u16string& name, std::string& found) {
+  DIR* d = ::opendir(dir.empty() ? "/" : dir.c_str());
+  if (!d) return false;
+  bool any = false;
+  while (dirent* e = ::readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    std::u16string entry = utf8_to_utf16(e->d_name);
+    if (entry.size() != name.size() || !equal_ignore_case(entry, name)) continue;
+    if (!any || std::strcmp(e->d_name, found.c_str()) < 0) found = e->d_name;
+    any = true;
+  }
+  ::closedir(d);
+  return any;
+}
+
+std::string join(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir == "/") return "/" + name;
+  return dir + "/" + name;
+}
+
+}  // namespace
+
+char16_t upcase(char16_t c) {
+  if (c < 0x80) return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c;
+  if (c >= 0xD800 && c <= 0xDFFF) return c;
+  UChar32 u = u_toupper(static_cast<UChar32>(c));
+  return u <= 0xFFFF ? static_cast<char16_t>(u) : c;
+}
+
+bool equal_ignore_case(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && upcase(a[i]) != upcase(b[i])) return false;
+  return true;
+}
+
+std::string world_root() {
+  std::string root = env("KV_WORLD_ROOT");
+  if (root.empty()) {
+    std::string data = env("XDG_DATA_HOME");
+    if (data.empty()) {
+      std::string home = env("HOME");
+      data = (home.empty() ? std::string("/tmp") : home) + "/.local/share";
+    }
+    root = data + "/korvane-world";
+  }
+  root = strip_trailing_slashes(root);
+  ensure_dir_cached(root);
+  return root;
+}
+
+std::string drive_root(char16_t letter) {
+  letter = upper_letter(letter);
+  if (letter < u'A' || letter > u'Z') return {};
+  char var[] = "KV_DRIVE_?";
+  var[9] = static_cast<char>(letter);
+  std::string root = env(var);
+  if (!root.empty()) {
+    root = strip_trailing_slashes(root);
+    if (letter == u'C') ensure_dir_cached(root);
+    return root;
+  }
+  if (letter == u'Z') return "/";
+  if (letter == u'C') {
+    root = world_root() + "/drive_c";
+    ensure_dir_cached(root);
+    return root;
+  }
+  return {};
+}
+
+std::u16string full_path_name(std::u16string_view path) {
+  if (path.size() >= 4 && is_sep(path[0]) && is_sep(path[1]) && path[2] == u'?' && is_sep(path[3]))
+    return std::u16string(path);  // long paths are passed through untouched
+  Parsed p;
+  if (!parse(path, p, current_directory())) return {};
+  return format(p);
+}
+
+bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards) {
+  if (!path || !*path) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  std::u16string_view text(path);
+  Parsed p;
+  if (!parse(text, p, current_directory())) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  if (p.kind == Parsed::Unc) {
+    SetLastError(ERROR_BAD_NETPATH);
+    return false;
+  }
+  if (p.kind == Parsed::Device) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  for (std::size_t i = 0; i < p.comps.size(); ++i) {
+    const bool last = i + 1 == p.comps.size();
+    for (char16_t c : p.comps[i])
+      if (bad_char(c, allow_wildcards && last)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+      }
+  }
+  std::string root = drive_root(p.drive);
+  if (root.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  out.full_path = format(p);
+  out.trailing_separator = !text.empty() && is_sep(text.back());
+  std::string exact = root == "/" ? std::string() : root;
+  for (const auto& c : p.comps) exact += "/" + utf16_to_utf8(c);
+  if (exact.empty()) exact = "/";
+  struct stat st;
+  const bool has_wild =
+      allow_wildcards && !p.comps.empty() && p.comps.back().find_first_of(u"*?") != std::u16string::npos;
+  if (!has_wild && ::lstat(exact.c_str(), &st) == 0) {
+    out.unix_path = exact;
+    out.state = PathState::Exists;
+    return true;
+  }
+  // Walk the components, matching each one ignoring case where needed.
+  std::string cur = root;
+  for (std::size_t i = 0; i < p.comps.size(); ++i) {
+    const bool last = i + 1 == p.comps.size();
+    std::string name = utf16_to_utf8(p.comps[i]);
+    std::string candidate = join(cur, name);
+    if (last && has_wild) {
+      out.unix_path = candidate;
+      out.state = PathState::Exists;
+      if (::stat(cur.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) out.state = PathState::ParentMissing;
+      return true;
+    }
+    if (::lstat(candidate.c_str(), &st) == 0) {
+      cur = candidate;
+      continue;
+    }
+    std::string found;
+    if (errno != ENOTDIR && find_ignoring_case(cur, p.comps[i], found)) {
+      cur = join(cur, found);
+      continue;
+    }
+    out.unix_path = candidate;
+    if (!last) {
+      for (std::size_t k = i + 1; k < p.comps.size(); ++k) out.unix_path += "/" + utf16_to_utf8(p.comps[k]);
+      out.state = PathState::ParentMissing;
+    } else {
+      struct stat parent;
+      out.state = ::stat(cur.c_str(), &parent) == 0 && S_ISDIR(parent.st_mode) ? PathState::LastMissing
+                                                                              : PathState::ParentMissing;
+    }
+    return true;
+  }
+  out.unix_path = cur;
+  out.state = PathState::Exists;
+  return true;
+}
+
+std::string to_unix_path(const WCHAR* path) {
+  MappedPath m;
+  if (!map_path(path, m)) return {};
+  return m.unix_path;
+}
+
+std::u16string to_windows_path(const std::string& unix_path) {
+  std::string path = unix_path;
+  if (path.empty() || path[0] != '/') {
+    char buf[PATH_MAX];
+    std::string cwd = ::getcwd(buf, sizeof buf) ? buf : "/";
+    path = cwd + "/" + path;
+  }
+  // Fold "//", "." and "..".
+  std::vector<std::string> parts;
+  std::size_t pos = 0;
+  while (pos <= path.size()) {
+    std::size_t next = path.find('/', pos);
+    if (next == std::string::npos) next = path.size();
+    std::string part = path.substr(pos, next - pos);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    pos = next + 1;
+  }
+  std::string norm;
+  for (auto& part : parts) norm += "/" + part;
+  if (norm.empty()) norm = "/";
+
+  char16_t best = u'Z';
+  std::size_t best_len = 0;
+  for (char16_t letter = u'A'; letter < u'Z'; ++letter) {
+    std::string root = drive_root(letter);
+    if (root.empty()) continue;
+    std::string roots[2] = {root, {}};
+    char real[PATH_MAX];
+    if (::realpath(root.c_str(), real)) roots[1] = real;
+    for (const std::string& r : roots) {
+      if (r.empty() || r == "/") continue;
+      bool under = norm == r || (norm.size() > r.size() && norm.compare(0, r.size(), r) == 0 && norm[r.size()] == '/');
+      if (under && r.size() > best_len) {
+        best = letter;
+        best_len = r.size();
+      }
+    }
+  }
+  std::u16string out;
+  out += best;
+  out += u":\\";
+  std::string rest = best_len ? norm.substr(best_len) : norm;
+  if (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
+  std::u16string wide = utf8_to_utf16(rest);
+  for (char16_t& c : wide)
+    if (c == u'/') c = u'\\';
+  return out + wide;
+}
+
+DWORD copy_out(const std::u16string& text, LPWSTR buffer, DWORD size) {
+  if (!buffer || size < text.size() + 1) return static_cast<DWORD>(text.size() + 1);
+  std::copy(text.begin(), text.end(), buffer);
+  buffer[text.size()] = 0;
+  return static_cast<DWORD>(text.size());
+}
+
+}  // namespace win32
+
+using win32::copy_out;
+
+DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart) {
+  if (!lpFileName || !*lpFileName) {
+    SetLastError(lpFileName ? ERROR_INVALID_NAME : ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::u16string full = win32::full_path_name(lpFileName);
+  if (full.empty()) {
+    SetLastError(ERROR_INVALID_NAME);
+    return 0;
+  }
+  DWORD r = copy_out(full, lpBuffer, nBufferLength);
+  if (lpFilePart) {
+    *lpFilePart = nullptr;
+    if (r < nBufferLength && lpBuffer && full.back() != u'\\' && full.back() != u'/') {
+      std::size_t slash = full.find_last_of(u"\\/");
+      if (slash != std::u16string::npos) *lpFilePart = lpBuffer + slash + 1;
+    }
+  }
+  return r;
+}
+
+DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) {
+  return copy_out(win32::current_directory(), lpBuffer, nBufferLength);
+}
+
+BOOL SetCurrentDirectoryW(LPCWSTR lpPathName) {
+  win32::MappedPath m;
+  if (!win32::map_path(lpPathName, m)) return FALSE;
+  struct stat st;
+  if (m.state != win32::PathState::Exists) {
+    SetLastError(m.state == win32::PathState::LastMissing ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  if (::stat(m.unix_path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    SetLastError(ERROR_DIRECTORY);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> g(win32::cwd_lock());
+  if (::chdir(m.unix_path.c_str()) != 0) {
+    win32::set_last_error_from_errno(errno);
+    return FALSE;
+  }
+  std::u16string full = m.full_path;
+  if (full.size() > 3 && full.back() == u'\\') full.pop_back();
+  win32::cwd_text() = full;
+  return TRUE;
+}
+
+namespace {
+DWORD same_path_if_exists(LPCWSTR in, LPWSTR out, DWORD size) {
+  if (!in) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  win32::MappedPath m;
+  if (!win32::map_path(in, m)) return 0;
+  if (m.state != win32::PathState::Exists) {
+    SetLastError(m.state == win32::PathState::LastMissing ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return 0;
+  }
+  return copy_out(std::u16string(in), out, size);
+}
+}  // namespace
+
+DWORD GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuffer) {
+  return same_path_if_exists(lpszLongPath, lpszShortPath, cchBuffer);
+}
+
+DWORD GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongPath, DWORD cchBuffer) {
+  return same_path_if_exists(lpszShortPath, lpszLongPath, cchBuffer);
+}
+
+namespace {
+bool is_windows_absolute(const std::u16string& s) {
+  return (s.size() >= 3 && win32::is_letter(s[0]) && s[1] == u':' && win32::is_sep(s[2])) ||
+         (s.size() >= 2 && win32::is_sep(s[0]) && win32::is_sep(s[1]));
+}
+
+// Creates a folder of drive C given as "Windows\Temp" and the like.
+void ensure_world_folder(const char* relative) {
+  std::string root = win32::drive_root(u'C');
+  if (!root.empty()) win32::ensure_dir_cached(root + "/" + relative);
+}
+}  // namespace
+
+DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
+  std::u16string path;
+  for (const char* name : {"TMP", "TEMP"}) {
+    std::u16string v = win32::utf8_to_utf16(win32::env(name));
+    if (is_windows_absolute(v)) {
+      path = win32::full_path_name(v);
+      break;
+    }
+  }
+  if (path.empty()) {
+    ensure_world_folder("Windows/Temp");
+    path = u"C:\\Windows\\Temp";
+  }
+  if (path.back() != u'\\') path += u'\\';
+  return copy_out(path, lpBuffer, nBufferLength);
+}
+
+UINT GetWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+  ensure_world_folder("Windows");
+  return copy_out(u"C:\\Windows", lpBuffer, uSize);
+}
+
+UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
+  ensure_world_folder("Windows/System32");
+  return copy_out(u"C:\\Windows\\System32", lpBuffer, uSize);
+}
+
+UINT GetDriveTypeW(LPCWSTR lpRootPathName) {
+  std::u16string root;
+  if (!lpRootPathName) {
+    root = win32::current_directory().substr(0, 3);
+  } else {
+    root = win32::full_path_name(lpRootPathName);
+    if (root.size() >= 4 && root.compare(0, 4, u"\\\\?\\") == 0) root.erase(0, 4);
+  }
+  if (root.size() == 2 && root[1] == u':') root += u'\\';
+  if (root.size() != 3 || !win32::is_letter(root[0]) || root[1] != u':' || !win32::is_sep(root[2]))
+    return DRIVE_NO_ROOT_DIR;
+  return win32::drive_root(root[0]).empty() ? DRIVE_NO_ROOT_DIR : DRIVE_FIXED;
+}
+
+UINT GetDriveTypeA(LPCSTR lpRootPathName) {
+  if (!lpRootPathName) return GetDriveTypeW(nullptr);
+  std::u16string w;
+  for (const char* p = lpRootPathName; *p; ++p) w += static_cast<unsigned char>(*p);
+  return GetDriveTypeW(w.c_str());
+}
+
+DWORD GetLogicalDrives() {
+  DWORD mask = 0;
+  for (char16_t letter = u'A'; letter <= u'Z'; ++letter)
+    if (!win32::drive_root(letter).empty()) mask |= 1u << (letter - u'A');
+  return mask;
+}
+
+DWORD GetLogicalDriveStringsW(DWORD nBufferLength, LPWSTR lpBuffer) {
+  std::u16string list;
+  DWORD mask = GetLogicalDrives();
+  for (int i = 0; i < 26; ++i)
+    if (mask & (1u << i)) {
+      list += static_cast<char16_t>(u'A' + i);
+      list += u":\\";
+      list += u'\0';
+    }
+  // The list ends with an empty string; the count excludes that last NUL.
+  if (!lpBuffer || nBufferLength < list.size() + 1) return static_cast<DWORD>(list.size() + 1);
+  std::copy(list.begin(), list.end(), lpBuffer);
+  lpBuffer[list.size()] = 0;
+  return static_cast<DWORD>(list.size());
+}

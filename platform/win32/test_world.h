@@ -1,0 +1,49 @@
+// A private world for one test: its own drive C and world root under the test
+// folder (KV_TEST_TMP, else the system's temp folder), removed afterwards.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/windows.h"
+
+namespace win32_test {
+
+class World : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* base = std::getenv("KV_TEST_TMP");
+    std::string parent = base && *base ? base : "/tmp";
+    std::filesystem::create_directories(parent);
+    std::string templ = parent + "/w32-XXXXXX";
+    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+    dir_ = templ;
+    char cwd[PATH_MAX];
+    old_cwd_ = ::getcwd(cwd, sizeof cwd) ? cwd : "/";
+    ::setenv("KV_WORLD_ROOT", (dir_ + "/world").c_str(), 1);
+    ::setenv("KV_DRIVE_C", (dir_ + "/c").c_str(), 1);
+    ::unsetenv("KV_DRIVE_D");
+    ::unsetenv("KV_WINDOWS_VERSION");
+    ::unsetenv("TMP");
+    ::unsetenv("TEMP");
+    ASSERT_TRUE(SetCurrentDirectoryW(u"C:\\"));
+  }
+  void TearDown() override {
+    if (::chdir(old_cwd_.c_str()) != 0) ADD_FAILURE() << "chdir back";
+    std::error_code ec;
+    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all, ec);
+    std::filesystem::remove_all(dir_, ec);
+  }
+  // The Unix path of a name on drive C.
+  std::string c(const std::string& rel = "") const { return rel.empty() ? dir_ + "/c" : dir_ + "/c/" + rel; }
+  std::string dir_, old_cwd_;
+};
+
+}  // namespace win32_test
