@@ -1,0 +1,231 @@
+// Reading a large archive: our ZIP reader against `unzip -p` and against raw
+// zlib inflate of the same members from memory.
+//
+//   bench_zip [TOTAL_MB]      (default 256)
+//
+// Builds an archive of mixed members (text-like deflated, low-entropy deflated,
+// random stored) in a private temp folder, reads every member, and prints
+// times, throughput and the ratios. Goal: our reader no slower than unzip.
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "files/zip_file.h"
+#include "files/zip_writer.h"
+#include "tools/stream_file.h"
+
+namespace fs = std::filesystem;
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+struct member_info {
+  std::string name;
+  std::string compressed;  // raw deflate (stored members: the data), for the zlib baseline
+  std::uint32_t size = 0;
+  std::uint32_t crc = 0;
+  bool deflated = false;
+};
+
+std::string make_data(int kind, std::size_t n, std::mt19937& rng) {
+  std::string s;
+  s.reserve(n);
+  if (kind == 0) {  // text-like
+    static const char* words[] = {"installer ", "package ", "hotfix ", "archive ", "catalogue ", "member ",
+                                  "directory ", "deflate ",  "stored ",  "version ", "\n",       "1.2.13 "};
+    while (s.size() < n) s += words[rng() % 12];
+  } else if (kind == 1) {  // low entropy binary: 16 symbols
+    while (s.size() < n) s.push_back(static_cast<char>("\x00\x01\x02\x04\x08\x10\x20\x40\x80\xff\x7f\x3f\x1f\x0f\x07\x03"[rng() % 16]));
+  } else {  // random
+    while (s.size() < n) {
+      const std::uint32_t r = rng();
+      s.append(reinterpret_cast<const char*>(&r), 4);
+    }
+  }
+  s.resize(n);
+  return s;
+}
+
+std::string raw_deflate(const std::string& data) {
+  z_stream z{};
+  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, data.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = static_cast<uInt>(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+double seconds_since(clock_type::time_point t) {
+  return std::chrono::duration<double>(clock_type::now() - t).count();
+}
+
+template <class F>
+double best_of(int runs, F f) {
+  double best = 1e30;
+  for (int i = 0; i < runs; ++i) {
+    const auto t = clock_type::now();
+    f();
+    best = std::min(best, seconds_since(t));
+  }
+  return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::uint64_t total_mb = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 256;
+  const std::uint64_t total = total_mb << 20;
+
+  std::error_code ec;
+  const char* base = std::getenv("KV_BENCH_TMP");
+  fs::path dir = fs::path(base ? base : fs::temp_directory_path().string()) /
+                 ("bench_zip_" + std::to_string(std::random_device{}()));
+  fs::create_directories(dir, ec);
+  if (ec) {
+    std::fprintf(stderr, "cannot create %s: %s\n", dir.c_str(), ec.message().c_str());
+    return 1;
+  }
+  const fs::path archive = dir / "bench.zip";
+
+  // Build: member sizes cycle 2, 5, 11, 23 MB; kinds cycle text, text, low
+  // entropy, random (stored).
+  std::vector<member_info> members;
+  std::uint64_t compressed_total = 0;
+  {
+    std::mt19937 rng(12345);
+    std::ofstream out(archive, std::ios::binary | std::ios::trunc);
+    zip_writer w(out);
+    static const std::size_t sizes[] = {2u << 20, 5u << 20, 11u << 20, 23u << 20};
+    std::uint64_t made = 0;
+    const auto t = clock_type::now();
+    for (int i = 0; made < total; ++i) {
+      const int kind = i % 4 == 3 ? 2 : i % 4 == 2 ? 1 : 0;
+      const std::size_t n = std::min<std::uint64_t>(sizes[i % 4], total - made);
+      const std::string data = make_data(kind, n, rng);
+      member_info m;
+      m.name = "data/member" + std::to_string(i) + (kind == 0 ? ".txt" : ".bin");
+      m.size = static_cast<std::uint32_t>(n);
+      m.crc = static_cast<std::uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(data.data()), n));
+      m.deflated = kind != 2;
+      if (m.deflated) {
+        m.compressed = raw_deflate(data);
+        compressed_total += m.compressed.size();
+        // The writer deflates with the same settings: the baseline inflates the same stream.
+        if (!w.add(m.name, data, zip_writer::method::deflate)) return std::fprintf(stderr, "%s\n", w.error().c_str()), 1;
+      } else {
+        compressed_total += n;
+        m.compressed = data;
+        if (!w.add(m.name, data, zip_writer::method::stored)) return std::fprintf(stderr, "%s\n", w.error().c_str()), 1;
+      }
+      made += n;
+      members.push_back(std::move(m));
+    }
+    if (!w.finish()) return std::fprintf(stderr, "%s\n", w.error().c_str()), 1;
+    std::printf("built %s: %zu members, %.1f MB of data, %.1f MB archive (%.1f s)\n", archive.c_str(),
+                members.size(), made / 1048576.0, w.bytes_written() / 1048576.0, seconds_since(t));
+  }
+  const double mb = total / 1048576.0;
+
+  // Our reader: every member, whole, CRC checked by the read after the last byte.
+  std::vector<char> buffer(1 << 20);
+  bool ok = true;
+  auto read_ours = [&](std::uint32_t chunk) {
+    kvtool::stream_file file(archive.string());
+    zip_file zip(&file);
+    if (zip.Bad()) {
+      ok = false;
+      return;
+    }
+    for (const member_info& m : members) {
+      std::u16string name(m.name.begin(), m.name.end());
+      std::unique_ptr<ri_file> f(zip.open_file(name.c_str(), false));
+      std::uint64_t got = 0;
+      for (std::uint32_t n = 1; f && n != 0;) {
+        f->read(buffer.data(), chunk, n);
+        got += n;
+      }
+      if (!f || f->Bad() || got != m.size) ok = false;
+    }
+  };
+  read_ours(1 << 20);  // warm the page cache
+  const double ours = best_of(3, [&] { read_ours(1 << 20); });
+  const double ours_small = best_of(3, [&] { read_ours(4096); });
+  if (!ok) {
+    std::fprintf(stderr, "our reader failed on the archive\n");
+    return 1;
+  }
+
+  // unzip -p of the whole archive to /dev/null (it checks CRCs too).
+  const std::string cmd = "unzip -p '" + archive.string() + "' > /dev/null";
+  double unzip = 0;
+  if (std::system("unzip -v > /dev/null 2>&1") == 0) {
+    unzip = best_of(3, [&] {
+      if (std::system(cmd.c_str()) != 0) ok = false;
+    });
+  }
+
+  // Raw zlib: inflate + CRC of the deflated members from memory; stored members
+  // CRC only. The floor for any reader using zlib.
+  const double raw = best_of(3, [&] {
+    z_stream z{};
+    inflateInit2(&z, -15);
+    for (const member_info& m : members) {
+      std::uint32_t crc = 0;
+      if (m.deflated) {
+        inflateReset(&z);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(m.compressed.data()));
+        z.avail_in = static_cast<uInt>(m.compressed.size());
+        int r = Z_OK;
+        while (r == Z_OK) {
+          z.next_out = reinterpret_cast<Bytef*>(buffer.data());
+          z.avail_out = static_cast<uInt>(buffer.size());
+          r = inflate(&z, Z_SYNC_FLUSH);
+          crc = static_cast<std::uint32_t>(
+              crc32_z(crc, reinterpret_cast<const Bytef*>(buffer.data()), buffer.size() - z.avail_out));
+        }
+      } else {
+        crc = static_cast<std::uint32_t>(
+            crc32_z(0, reinterpret_cast<const Bytef*>(m.compressed.data()), m.compressed.size()));
+      }
+      if (crc != m.crc) ok = false;
+    }
+    inflateEnd(&z);
+  });
+
+  std::printf("\n%-34s %9s %10s %8s\n", "reader (best of 3)", "seconds", "MB/s", "ratio");
+  auto row = [&](const char* what, double s, double ref) {
+    std::printf("%-34s %9.3f %10.1f %8.2f\n", what, s, mb / s, s / ref);
+  };
+  row("zlib inflate+crc from memory", raw, raw);
+  row("our reader, 1 MiB reads", ours, raw);
+  row("our reader, 4 KiB reads", ours_small, raw);
+  if (unzip > 0) row("unzip -p > /dev/null", unzip, raw);
+  std::printf("\nratios are against zlib from memory (lower is faster)\n");
+  if (unzip > 0)
+    std::printf("ours / unzip: %.2f (1 MiB reads), %.2f (4 KiB reads)\n", ours / unzip, ours_small / unzip);
+  else
+    std::printf("unzip not found: no comparison\n");
+  std::printf("compressed data: %.1f MB\n", compressed_total / 1048576.0);
+
+  fs::remove_all(dir, ec);
+  if (!ok) {
+    std::fprintf(stderr, "a check failed (CRC or unzip exit status)\n");
+    return 1;
+  }
+  return 0;
+}
