@@ -1,5 +1,6 @@
 #include "files/zip_file.h"
 
+#include <algorithm>
 #include <new>
 
 using zip_format::fault;
