@@ -15,8 +15,8 @@
 
 namespace win32::detail {
 
-constinit thread_local DWORD t_thread_id = 0;
-constinit thread_local ThreadObject* t_layer_self = nullptr;
+constinit thread_local DWORD t_thread_id KV_FAST_TLS = 0;
+constinit thread_local ThreadObject* t_layer_self KV_FAST_TLS = nullptr;
 
 namespace {
 

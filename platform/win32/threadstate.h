@@ -11,8 +11,12 @@
 
 namespace win32::detail {
 
+// The layer is linked into programs, never loaded late, so its thread-locals
+// can use the fast initial-exec model (no __tls_get_addr call per access).
+#define KV_FAST_TLS __attribute__((tls_model("initial-exec")))
+
 // The calling thread's id, 0 until first asked for (current_thread_id()).
-extern constinit thread_local DWORD t_thread_id;
+extern constinit thread_local DWORD t_thread_id KV_FAST_TLS;
 DWORD assign_thread_id();
 
 inline DWORD current_thread_id() {
@@ -55,7 +59,7 @@ std::shared_ptr<ThreadObject> current_thread_shared();
 
 // The calling thread's object when it may be terminated (a layer thread), else
 // null. Cheap.
-extern constinit thread_local ThreadObject* t_layer_self;
+extern constinit thread_local ThreadObject* t_layer_self KV_FAST_TLS;
 
 // Throws ThreadExit when the calling thread is being terminated and its stack is
 // not already unwinding.

@@ -28,7 +28,7 @@ Registry& registry() {
   return *r;
 }
 
-constinit thread_local SlotArray* t_slots = nullptr;
+constinit thread_local SlotArray* t_slots KV_FAST_TLS = nullptr;
 
 SlotArray* own_slots() {
   if (!t_slots) {
