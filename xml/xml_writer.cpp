@@ -144,7 +144,10 @@ void write_text_element(const xml_node* n, o_file& out, int level) {
     const bool child_follows = i < kids.size();
     std::u16string piece = piece_at(n, i);
     bool newline_after = indenting;
-    if (child_follows && !piece.empty() && piece.back() == u' ') {
+    // A trailing blank before a child becomes the line break, which the reader
+    // turns back into a blank. Not for a lone blank right after the start tag:
+    // the reader drops whitespace there, so that blank goes out as a reference.
+    if (child_follows && !piece.empty() && piece.back() == u' ' && (i > 0 || piece.size() > 1)) {
       piece.pop_back();
       newline_after = true;
     }
