@@ -298,10 +298,11 @@ TEST(Mutexes, AbandonedWhenTheOwnerEnds) {
   struct Case {
     const char* what;
     bool layer_thread;
-  } cases[] = {{"layer thread", true}, {"std::thread", false}};
+    BOOL wait_all;
+  } cases[] = {{"layer thread", true, FALSE}, {"std::thread", false, FALSE}, {"wait-all", true, TRUE}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Handle e(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    Handle e(CreateEventW(nullptr, TRUE, c.wait_all, nullptr));
     Handle m(CreateMutexW(nullptr, FALSE, nullptr));
     MutexHolder holder;
     holder.mutex = m;
@@ -314,7 +315,7 @@ TEST(Mutexes, AbandonedWhenTheOwnerEnds) {
       std::thread(MutexHolder::run, &holder).join();
     }
     HANDLE both[] = {e, m};
-    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_ABANDONED_0 + 1);
+    EXPECT_EQ(WaitForMultipleObjects(2, both, c.wait_all, 0), WAIT_ABANDONED_0 + 1);
     // Taken now, and no longer abandoned.
     EXPECT_TRUE(ReleaseMutex(m));
     EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);

@@ -116,6 +116,19 @@ TEST(Threads, ExitCodes) {
   }
 }
 
+TEST(Threads, ExitThreadOnAThreadTheLayerDidNotStart) {
+  Handle m(CreateMutexW(nullptr, FALSE, nullptr));
+  std::atomic<bool> went_on{false};
+  std::thread([&] {
+    WaitForSingleObject(m, INFINITE);
+    ExitThread(3);
+    went_on = true;
+  }).join();
+  EXPECT_FALSE(went_on.load());
+  EXPECT_EQ(WaitForSingleObject(m, 0), static_cast<DWORD>(WAIT_ABANDONED_0));  // its clean-up ran
+  ReleaseMutex(m);
+}
+
 TEST(Threads, StillActiveUntilTheEnd) {
   Handle go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   Handle t(CreateThread(nullptr, 0, wait_then_return_1, go.h, 0, nullptr));
