@@ -1,0 +1,211 @@
+#include "core/catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/catalogue_block.h"
+#include "files/file_object.h"
+
+namespace {
+
+// A catalogue file held in memory.
+class memory_file : public ri_file {
+ public:
+  explicit memory_file(std::string bytes) : data_(std::move(bytes)) {}
+  void read(void* buffer, std::uint32_t length, std::uint32_t& count) override {
+    count = 0;
+    if (Bad()) return;
+    const std::uint64_t left = pos_ < data_.size() ? data_.size() - pos_ : 0;
+    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, left));
+    std::memcpy(buffer, data_.data() + pos_, n);
+    pos_ += n;
+    count = n;
+  }
+  std::int64_t seek_set(std::int64_t offset) override { return pos_ = static_cast<std::uint64_t>(offset); }
+  std::int64_t seek_cur(std::int64_t d) override { return pos_ += d; }
+  std::int64_t seek_end(std::int64_t d) override { return pos_ = data_.size() + d; }
+
+ private:
+  std::string data_;
+  std::uint64_t pos_ = 0;
+};
+
+// The file's parts, to be spoilt one at a time before they are joined.
+struct catalogue_image {
+  std::uint32_t count = 0;
+  std::uint32_t size = 0;
+  std::vector<std::uint32_t> offsets;
+  std::string block;
+
+  static void put32(std::string& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
+  }
+  void add_wide(std::u16string_view text) {
+    offsets.push_back(static_cast<std::uint32_t>(block.size()));
+    for (char16_t c : text) {
+      block.push_back(static_cast<char>(c & 0xFF));
+      block.push_back(static_cast<char>(c >> 8));
+    }
+    block.append(2, '\0');
+    count = static_cast<std::uint32_t>(offsets.size());
+    size = static_cast<std::uint32_t>(block.size());
+  }
+  // Narrow bytes and a NUL byte, padded to whole units as the builder writes them.
+  void add_narrow(std::string_view bytes) {
+    offsets.push_back(static_cast<std::uint32_t>(block.size()));
+    block.append(bytes);
+    block.push_back('\0');
+    if (block.size() % 2) block.push_back('\0');
+    count = static_cast<std::uint32_t>(offsets.size());
+    size = static_cast<std::uint32_t>(block.size());
+  }
+  std::string bytes() const {
+    std::string out;
+    put32(out, count);
+    put32(out, size);
+    for (std::uint32_t o : offsets) put32(out, o);
+    return out + block;
+  }
+};
+
+// `n` texts "t0", "t1", ...
+catalogue_image numbered(std::uint32_t n) {
+  catalogue_image c;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::string s = "t" + std::to_string(i);
+    c.add_wide(std::u16string(s.begin(), s.end()));
+  }
+  return c;
+}
+
+struct loaded {
+  bool ok = false;
+  std::vector<const char16_t*> slots;
+  void* block = nullptr;
+  std::uint32_t bytes = 0;
+  loaded() = default;
+  loaded(const loaded&) = delete;
+  ~loaded() { Common::releaseMessageCatalogue(block); }
+};
+
+void read_into(loaded& out, const std::string& file_bytes, std::uint32_t expected) {
+  memory_file f(file_bytes);
+  out.slots.assign(std::max<std::uint32_t>(expected, 1), nullptr);
+  out.ok = Common::readMessageCatalogue(&f, out.slots.data(), expected, &out.block, &out.bytes);
+}
+
+}  // namespace
+
+TEST(CatalogueRead, SlotsPointAtTheirTextsInsideOneBlock) {
+  catalogue_image c;
+  c.add_wide(u"first");
+  c.add_wide(u"");  // a slot may hold an empty text
+  c.add_narrow("22");
+  c.add_wide(u"Propert\u2382ies\t\tDisplay");
+  loaded l;
+  read_into(l, c.bytes(), 4);
+  ASSERT_TRUE(l.ok);
+  ASSERT_NE(l.block, nullptr);
+  EXPECT_EQ(l.bytes, c.size);
+  EXPECT_EQ(std::u16string(l.slots[0]), u"first");
+  EXPECT_EQ(std::u16string(l.slots[1]), u"");
+  // The loader does not look at what a text holds: the narrow slot reads as bytes.
+  EXPECT_EQ(std::atoi(reinterpret_cast<const char*>(l.slots[2])), 22);
+  EXPECT_EQ(std::u16string(l.slots[3]), u"Propert\u2382ies\t\tDisplay");
+  const auto* begin = static_cast<const char*>(l.block);
+  for (const char16_t* s : l.slots) {
+    EXPECT_GE(reinterpret_cast<const char*>(s), begin);
+    EXPECT_LT(reinterpret_cast<const char*>(s), begin + l.bytes);
+  }
+}
+
+TEST(CatalogueRead, AFullSizeCatalogueWidensEveryOffset) {
+  // The offsets are widened in place inside the slot array: every slot must
+  // come out right, the last ones included.
+  const catalogue_image c = numbered(Common::catalogueTextCount);
+  loaded l;
+  read_into(l, c.bytes(), Common::catalogueTextCount);
+  ASSERT_TRUE(l.ok);
+  for (std::uint32_t i = 0; i < Common::catalogueTextCount; ++i) {
+    const std::string s = "t" + std::to_string(i);
+    ASSERT_EQ(std::u16string(l.slots[i]), std::u16string(s.begin(), s.end())) << "slot " << i;
+  }
+}
+
+TEST(CatalogueRead, RefusesWrongCountsTruncationAndOffsetsOutsideTheBlock) {
+  struct refusal {
+    const char* what;
+    std::function<std::string()> file;
+    std::uint32_t expected = 3;
+  };
+  const auto base = [] { return numbered(3); };
+  const refusal cases[] = {
+      {"one text too few", [&] { return numbered(2).bytes(); }},
+      {"one text too many", [&] { return numbered(4).bytes(); }},
+      {"2540 texts for 2541", [&] { return numbered(2540).bytes(); }, Common::catalogueTextCount},
+      {"2542 texts for 2541", [&] { return numbered(2542).bytes(); }, Common::catalogueTextCount},
+      {"empty file", [] { return std::string(); }},
+      {"header cut short", [&] { return base().bytes().substr(0, 6); }},
+      {"offsets cut short", [&] { return base().bytes().substr(0, 8 + 5); }},
+      {"block cut short", [&] { std::string b = base().bytes(); b.pop_back(); return b; }},
+      {"size beyond the file", [&] { auto c = base(); c.size = 0xFFFFFFF0u; return c.bytes(); }},
+      {"offset at the block's end", [&] { auto c = base(); c.offsets[1] = c.size; return c.bytes(); }},
+      {"offset far past the block", [&] { auto c = base(); c.offsets[2] = 0x7FFFFFF0u; return c.bytes(); }},
+      {"odd offset", [&] { auto c = base(); c.offsets[1] = 1; return c.bytes(); }},
+      {"last text without its NUL unit",
+       [&] { auto c = base(); c.block.resize(c.block.size() - 2); c.size -= 2; return c.bytes(); }},
+      {"offset after the last NUL unit",
+       [&] { auto c = base(); c.block += std::string("x\0y\0", 4); c.size += 4; c.offsets[0] = c.size - 4; return c.bytes(); }},
+      {"text block without any NUL", [&] {
+         catalogue_image c;
+         c.count = 1;
+         c.offsets = {0};
+         c.block = "abcd";
+         c.size = 4;
+         return c.bytes();
+       }, 1},
+  };
+  for (const refusal& r : cases) {
+    SCOPED_TRACE(r.what);
+    loaded l;
+    read_into(l, r.file(), r.expected);
+    EXPECT_FALSE(l.ok);
+    EXPECT_EQ(l.block, nullptr);
+  }
+}
+
+TEST(CatalogueRead, OffsetsMayShareTexts) {
+  auto c = numbered(3);
+  c.offsets = {0, 0, c.offsets[2]};
+  loaded l;
+  read_into(l, c.bytes(), 3);
+  ASSERT_TRUE(l.ok);
+  EXPECT_EQ(l.slots[0], l.slots[1]);
+  EXPECT_EQ(std::u16string(l.slots[2]), u"t2");
+}
+
+TEST(CatalogueRead, PublishedBoundsRunFromTheFirstUnitToJustBeforeTheEnd) {
+  const catalogue_image c = numbered(2);
+  loaded l;
+  read_into(l, c.bytes(), 2);
+  ASSERT_TRUE(l.ok);
+  EXPECT_FALSE(Common::isCatalogueText(l.slots[0]));  // nothing published yet
+  Common::setCatalogueBlock(l.block, l.bytes);
+  const auto* begin = static_cast<const char*>(l.block);
+  EXPECT_TRUE(Common::isCatalogueText(l.slots[0]));
+  EXPECT_TRUE(Common::isCatalogueText(begin));
+  EXPECT_TRUE(Common::isCatalogueText(begin + l.bytes - 1));
+  EXPECT_FALSE(Common::isCatalogueText(begin + l.bytes));
+  EXPECT_FALSE(Common::isCatalogueText(begin - 1));
+  EXPECT_FALSE(Common::isCatalogueText(u"elsewhere"));
+  // Releasing the published block clears the bounds before it goes.
+  Common::releaseMessageCatalogue(l.block);
+  l.block = nullptr;
+  EXPECT_FALSE(Common::isCatalogueText(begin));
+}
