@@ -76,8 +76,9 @@ class xml_lexer {
 
 // Fills `node`, whose start-tag name the lexer has just returned and whose
 // following token is current. On success the token after the element is
-// current. Nesting is followed with an explicit stack and limited to
-// xml_max_depth levels below `depth`.
+// current. Nesting is followed with an explicit stack; `depth` is the node's
+// own level (1 for a root) and no descendant may lie deeper than
+// xml_max_depth.
 bool parse_element(xml_node* node, xml_lexer& lexer, std::size_t depth = 1);
 
 // Event sink of the binary-XML readers; every event does nothing here.
