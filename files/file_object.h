@@ -74,7 +74,10 @@ constexpr std::uint32_t control_code(const char (&c)[5]) {
 // The request record shared by the directory control codes.
 struct dir_control_request {
   std::uint32_t code;
-  const char16_t* text1;
+  union {
+    const char16_t* text1;
+    void* pointer1;
+  };
   const char16_t* text2;
   void* pointer3;
 };

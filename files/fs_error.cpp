@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/catalogue.h"
 #include "platform/win32/windows.h"
 
 namespace {
@@ -95,7 +96,11 @@ int fs_error_slot(std::uint32_t code) {
 
 const char16_t* fs_error_text(std::uint32_t code) {
   const fs_text* t = find_text(code);
-  return t ? t->text : nullptr;
+  if (!t) return nullptr;
+  // Catalogue texts are kept by address in error records; the built-in copy
+  // serves until (or unless) a catalogue is loaded.
+  if (const char16_t* loaded = Common::catalogueTexts[t->slot]) return loaded;
+  return t->text;
 }
 
 Common::Error make_fs_error(std::uint64_t site, std::uint32_t code) {
