@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/catalogue.h"
 #include "platform/win32/windows.h"
 
 namespace {
@@ -246,6 +247,23 @@ TEST(FunctionError, RecordsSurviveCloningForACause) {
   EXPECT_STREQ(e.narrowField("function"), "DeleteFileW");
   EXPECT_EQ(std::u16string(e.wideField("filename")), u"C:\\x");
   EXPECT_EQ(other.cause().numberField("code"), 0x80070005u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CatalogueTexts, LoadedCatalogueSuppliesTheTextByAddress) {
+  static const char16_t block[] = u"Catalogue end-of-file text.";
+  const char16_t* saved = Common::catalogueTexts[2233];
+  Common::catalogueTexts[2233] = block;
+  Common::setCatalogueBlock(block, sizeof block);
+  Common::Error e = make_fs_error(KV_SITE, fs_error::end_of_file);
+  EXPECT_EQ(e.text(), block);
+  EXPECT_EQ(e.record()->textSlot, reinterpret_cast<std::uintptr_t>(block));
+  Common::setCatalogueBlock(nullptr, 0);
+  Common::catalogueTexts[2233] = saved;
+  EXPECT_EQ(std::u16string(fs_error_text(fs_error::end_of_file)), u"The end of the file has been reached.");
 }
 
 }  // namespace
