@@ -45,8 +45,10 @@ bool make_dirs(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+}  // namespace
+
 // Creating a root costs a stat per call; remember the ones already made.
-bool ensure_dir_cached(const std::string& path) {
+bool ensure_folder(const std::string& path) {
   static std::mutex lock;
   static std::vector<std::string> made;
   {
@@ -58,6 +60,8 @@ bool ensure_dir_cached(const std::string& path) {
   made.push_back(path);
   return true;
 }
+
+namespace {
 
 std::string strip_trailing_slashes(std::string s) {
   while (s.size() > 1 && s.back() == '/') s.pop_back();
@@ -281,7 +285,7 @@ std::string world_root() {
     root = data + "/korvane-world";
   }
   root = strip_trailing_slashes(root);
-  ensure_dir_cached(root);
+  ensure_folder(root);
   return root;
 }
 
@@ -293,13 +297,13 @@ std::string drive_root(char16_t letter) {
   std::string root = env(var);
   if (!root.empty()) {
     root = strip_trailing_slashes(root);
-    if (letter == u'C') ensure_dir_cached(root);
+    if (letter == u'C') ensure_folder(root);
     return root;
   }
   if (letter == u'Z') return "/";
   if (letter == u'C') {
     root = world_root() + "/drive_c";
-    ensure_dir_cached(root);
+    ensure_folder(root);
     return root;
   }
   return {};
@@ -546,7 +550,7 @@ bool is_windows_absolute(const std::u16string& s) {
 // Creates a folder of drive C given as "Windows\Temp" and the like.
 void ensure_world_folder(const char* relative) {
   std::string root = win32::drive_root(u'C');
-  if (!root.empty()) win32::ensure_dir_cached(root + "/" + relative);
+  if (!root.empty()) win32::ensure_folder(root + "/" + relative);
 }
 }  // namespace
 

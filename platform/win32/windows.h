@@ -15,3 +15,5 @@
 #include "platform/win32/token.h"
 #include "platform/win32/cryptrandom.h"
 #include "platform/win32/paths.h"
+#include "platform/win32/files.h"
+#include "platform/win32/fileops.h"

@@ -1,0 +1,31 @@
+// Layer-internal helpers shared by the file areas (handles, entries, finds).
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include "platform/win32/types.h"
+
+namespace win32 {
+
+// mkdir -p, remembered once made.
+bool ensure_folder(const std::string& path);
+
+// The Win32 attribute bits of an entry; lst is its lstat.
+DWORD attributes_of(const std::string& unix_path, const struct stat& lst);
+// Keeps the bits that Unix modes cannot hold (hidden, system, archive, ...).
+void store_attributes(const std::string& unix_path, DWORD attributes, bool symlink);
+// The creation time kept for an entry (SetFileTime), else its birth time, else
+// its last write time.
+FILETIME creation_time_of(const std::string& unix_path, const struct stat& st);
+void store_creation_time(const std::string& unix_path, const FILETIME& ft, bool symlink);
+
+// ERROR_SHARING_VIOLATION when a handle of the layer holds the file without
+// FILE_SHARE_DELETE, else ERROR_SUCCESS.
+DWORD delete_sharing_error(const struct stat& st);
+
+// The attribute bits that only the layer keeps.
+constexpr DWORD kStoredAttributes = 0x00000002 | 0x00000004 | 0x00000020 | 0x00000100 | 0x00001000 | 0x00002000;
+
+}  // namespace win32

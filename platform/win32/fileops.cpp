@@ -1,0 +1,540 @@
+#include "platform/win32/fileops.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "platform/win32/codepage.h"
+#include "platform/win32/file_internal.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/lasterror.h"
+#include "platform/win32/message.h"
+#include "platform/win32/paths.h"
+
+namespace {
+
+// Maps a name for an operation on an existing entry: false with
+// ERROR_PATH_NOT_FOUND or ERROR_FILE_NOT_FOUND (or the mapping's error).
+bool existing(LPCWSTR name, win32::MappedPath& m, struct stat& lst) {
+  if (!win32::map_path(name, m)) return false;
+  if (m.state == win32::PathState::ParentMissing) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  if (m.state == win32::PathState::LastMissing || ::lstat(m.unix_path.c_str(), &lst) != 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  return true;
+}
+
+bool is_dir_or_link_to_dir(const std::string& path, const struct stat& lst) {
+  if (S_ISDIR(lst.st_mode)) return true;
+  struct stat st;
+  return S_ISLNK(lst.st_mode) && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool read_only(const struct stat& lst) { return !S_ISLNK(lst.st_mode) && (lst.st_mode & 0222) == 0; }
+
+BOOL fail(DWORD code) {
+  SetLastError(code);
+  return FALSE;
+}
+
+BOOL fail_errno() {
+  win32::set_last_error_from_errno(errno);
+  return FALSE;
+}
+
+FILETIME ft_of(const struct timespec& ts) {
+  return win32::filetime_from_unix_ns(static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+}
+
+std::string parent_of(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+DWORD GetFileAttributesW(LPCWSTR lpFileName) {
+  win32::MappedPath m;
+  struct stat lst;
+  if (!existing(lpFileName, m, lst)) return INVALID_FILE_ATTRIBUTES;
+  if (m.trailing_separator && !is_dir_or_link_to_dir(m.unix_path, lst)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return win32::attributes_of(m.unix_path, lst);
+}
+
+BOOL GetFileAttributesExW(LPCWSTR lpFileName, GET_FILEEX_INFO_LEVELS fInfoLevelId, LPVOID lpFileInformation) {
+  if (fInfoLevelId != GetFileExInfoStandard || !lpFileInformation) return fail(ERROR_INVALID_PARAMETER);
+  win32::MappedPath m;
+  struct stat lst;
+  if (!existing(lpFileName, m, lst)) return FALSE;
+  if (m.trailing_separator && !is_dir_or_link_to_dir(m.unix_path, lst)) return fail(ERROR_INVALID_NAME);
+  auto* d = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(lpFileInformation);
+  d->dwFileAttributes = win32::attributes_of(m.unix_path, lst);
+  d->ftCreationTime = win32::creation_time_of(m.unix_path, lst);
+  d->ftLastAccessTime = ft_of(lst.st_atim);
+  d->ftLastWriteTime = ft_of(lst.st_mtim);
+  ULONGLONG size = S_ISREG(lst.st_mode) ? static_cast<ULONGLONG>(lst.st_size) : 0;
+  d->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  d->nFileSizeLow = static_cast<DWORD>(size);
+  return TRUE;
+}
+
+BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
+  win32::MappedPath m;
+  struct stat lst;
+  if (!existing(lpFileName, m, lst)) return FALSE;
+  if (m.trailing_separator && !is_dir_or_link_to_dir(m.unix_path, lst)) return fail(ERROR_INVALID_NAME);
+  const bool link = S_ISLNK(lst.st_mode);
+  if (!link) {
+    mode_t mode = lst.st_mode & 07777;
+    if (dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+      mode &= ~0222;
+    } else if ((mode & 0222) == 0) {
+      mode_t mask = ::umask(0);
+      ::umask(mask);
+      mode |= 0222 & ~mask;
+      mode |= 0200;
+    }
+    if (mode != (lst.st_mode & 07777) && ::chmod(m.unix_path.c_str(), mode) != 0) return fail_errno();
+  }
+  win32::store_attributes(m.unix_path, dwFileAttributes, link);
+  return TRUE;
+}
+
+BOOL DeleteFileW(LPCWSTR lpFileName) {
+  win32::MappedPath m;
+  struct stat lst;
+  if (!existing(lpFileName, m, lst)) return FALSE;
+  if (m.trailing_separator) return fail(ERROR_INVALID_NAME);
+  if (is_dir_or_link_to_dir(m.unix_path, lst)) return fail(ERROR_ACCESS_DENIED);
+  if (read_only(lst)) return fail(ERROR_ACCESS_DENIED);
+  if (DWORD e = win32::delete_sharing_error(lst)) return fail(e);
+  if (::unlink(m.unix_path.c_str()) != 0) return fail_errno();
+  return TRUE;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
+  win32::MappedPath m;
+  struct stat lst;
+  if (!existing(lpPathName, m, lst)) return FALSE;
+  if (S_ISLNK(lst.st_mode)) {
+    // A link to a folder goes like a junction: the link alone.
+    if (!is_dir_or_link_to_dir(m.unix_path, lst)) return fail(ERROR_DIRECTORY);
+    if (::unlink(m.unix_path.c_str()) != 0) return fail_errno();
+    return TRUE;
+  }
+  if (!S_ISDIR(lst.st_mode)) return fail(ERROR_DIRECTORY);
+  struct stat cwd;
+  if (::stat(".", &cwd) == 0 && cwd.st_dev == lst.st_dev && cwd.st_ino == lst.st_ino)
+    return fail(ERROR_SHARING_VIOLATION);
+  if (DWORD e = win32::delete_sharing_error(lst)) return fail(e);
+  if (::rmdir(m.unix_path.c_str()) != 0) {
+    if (errno == ENOTEMPTY || errno == EEXIST) return fail(ERROR_DIR_NOT_EMPTY);
+    return fail_errno();
+  }
+  return TRUE;
+}
+
+BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+  win32::MappedPath m;
+  if (!win32::map_path(lpPathName, m)) return FALSE;
+  if (m.state == win32::PathState::ParentMissing) return fail(ERROR_PATH_NOT_FOUND);
+  if (m.state == win32::PathState::Exists) return fail(ERROR_ALREADY_EXISTS);
+  if (::mkdir(m.unix_path.c_str(), 0777) != 0) {
+    if (errno == EEXIST) return fail(ERROR_ALREADY_EXISTS);
+    if (errno == ENOENT || errno == ENOTDIR) return fail(ERROR_PATH_NOT_FOUND);
+    return fail_errno();
+  }
+  return TRUE;
+}
+
+BOOL CreateHardLinkW(LPCWSTR lpFileName, LPCWSTR lpExistingFileName, LPSECURITY_ATTRIBUTES) {
+  win32::MappedPath from, to;
+  struct stat lst;
+  if (!existing(lpExistingFileName, from, lst)) return FALSE;
+  if (S_ISDIR(lst.st_mode)) return fail(ERROR_ACCESS_DENIED);
+  if (!win32::map_path(lpFileName, to)) return FALSE;
+  if (to.state == win32::PathState::ParentMissing) return fail(ERROR_PATH_NOT_FOUND);
+  if (to.state == win32::PathState::Exists) return fail(ERROR_ALREADY_EXISTS);
+  if (::link(from.unix_path.c_str(), to.unix_path.c_str()) != 0) {
+    if (errno == EEXIST) return fail(ERROR_ALREADY_EXISTS);
+    return fail_errno();
+  }
+  return TRUE;
+}
+
+// ---------------------------------------------------------------------------
+// Copy and move
+
+namespace {
+
+// Copies a file through the layer's own handles, so that share modes and locks
+// hold as for any reader and writer. Keeps the last write time; the target gets
+// the source's attributes.
+BOOL copy_file(LPCWSTR from, LPCWSTR to, bool fail_if_exists) {
+  DWORD attrs = GetFileAttributesW(from);
+  if (attrs == INVALID_FILE_ATTRIBUTES) return FALSE;
+  if (attrs & FILE_ATTRIBUTE_DIRECTORY) return fail(ERROR_ACCESS_DENIED);
+  HANDLE in = CreateFileW(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (in == INVALID_HANDLE_VALUE) return FALSE;
+  DWORD keep = attrs & (win32::kStoredAttributes | FILE_ATTRIBUTE_READONLY);
+  HANDLE out = CreateFileW(to, GENERIC_WRITE, 0, nullptr, fail_if_exists ? CREATE_NEW : CREATE_ALWAYS,
+                           keep ? keep : FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) {
+    DWORD e = GetLastError();
+    CloseHandle(in);
+    return fail(e);
+  }
+  std::vector<char> buffer(1 << 20);
+  BOOL ok = TRUE;
+  DWORD error = 0;
+  for (;;) {
+    DWORD got = 0, put = 0;
+    if (!ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      ok = FALSE;
+      error = GetLastError();
+      break;
+    }
+    if (got == 0) break;
+    if (!WriteFile(out, buffer.data(), got, &put, nullptr) || put != got) {
+      ok = FALSE;
+      error = put != got && GetLastError() == 0 ? ERROR_DISK_FULL : GetLastError();
+      break;
+    }
+  }
+  if (ok) {
+    FILETIME access, write;
+    if (GetFileTime(in, nullptr, &access, &write)) SetFileTime(out, nullptr, &access, &write);
+  }
+  std::string target = win32::file_handle_path(out);
+  CloseHandle(out);
+  CloseHandle(in);
+  if (!ok) {
+    ::unlink(target.c_str());
+    return fail(error);
+  }
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+void record_pending_rename(LPCWSTR from, LPCWSTR to) {
+  std::string folder = win32::world_root() + "/run";
+  if (!win32::ensure_folder(folder)) return;
+  std::string line = win32::utf16_to_utf8(win32::full_path_name(from)) + "\t" +
+                     (to ? win32::utf16_to_utf8(win32::full_path_name(to)) : std::string()) + "\n";
+  if (FILE* f = std::fopen((folder + "/pending_renames").c_str(), "a")) {
+    std::fputs(line.c_str(), f);
+    std::fclose(f);
+  }
+}
+
+std::u16string last_component(const std::u16string& full) {
+  std::size_t slash = full.find_last_of(u"\\/");
+  return slash == std::u16string::npos ? full : full.substr(slash + 1);
+}
+
+}  // namespace
+
+BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlags) {
+  if (!lpExistingFileName) return fail(ERROR_INVALID_PARAMETER);
+  if (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+    if (dwFlags & MOVEFILE_COPY_ALLOWED) return fail(ERROR_INVALID_PARAMETER);
+    record_pending_rename(lpExistingFileName, lpNewFileName);
+    return TRUE;
+  }
+  if (!lpNewFileName) return fail(ERROR_INVALID_PARAMETER);
+  win32::MappedPath from, to;
+  struct stat src;
+  if (!existing(lpExistingFileName, from, src)) return FALSE;
+  if (from.trailing_separator && !S_ISDIR(src.st_mode)) return fail(ERROR_INVALID_NAME);
+  if (!win32::map_path(lpNewFileName, to)) return FALSE;
+  if (to.state == win32::PathState::ParentMissing) return fail(ERROR_PATH_NOT_FOUND);
+
+  std::string target = to.unix_path;
+  struct stat dst;
+  if (to.state == win32::PathState::Exists && ::lstat(to.unix_path.c_str(), &dst) == 0) {
+    if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino &&
+        win32::equal_ignore_case(from.full_path, to.full_path)) {
+      // The same entry under another case: rename it to the new spelling.
+      target = parent_of(from.unix_path) + "/" + win32::utf16_to_utf8(last_component(to.full_path));
+      if (target == from.unix_path) return TRUE;
+    } else {
+      if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
+      if (S_ISDIR(dst.st_mode) || S_ISDIR(src.st_mode) || read_only(dst)) return fail(ERROR_ACCESS_DENIED);
+      if (win32::delete_sharing_error(dst)) return fail(ERROR_ACCESS_DENIED);
+    }
+  }
+  if (DWORD e = win32::delete_sharing_error(src)) return fail(e);
+  if (::rename(from.unix_path.c_str(), target.c_str()) == 0) return TRUE;
+  if (errno != EXDEV) {
+    if (errno == ENOTEMPTY || errno == EEXIST) return fail(ERROR_ALREADY_EXISTS);
+    return fail_errno();
+  }
+  if (!(dwFlags & MOVEFILE_COPY_ALLOWED) || S_ISDIR(src.st_mode)) return fail(ERROR_NOT_SAME_DEVICE);
+  if (!copy_file(lpExistingFileName, lpNewFileName, false)) return FALSE;
+  if (::unlink(from.unix_path.c_str()) != 0) return fail_errno();
+  return TRUE;
+}
+
+BOOL MoveFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName) {
+  return MoveFileExW(lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED);
+}
+
+BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfExists) {
+  if (!lpExistingFileName || !lpNewFileName) return fail(ERROR_INVALID_PARAMETER);
+  return copy_file(lpExistingFileName, lpNewFileName, bFailIfExists != FALSE);
+}
+
+// ---------------------------------------------------------------------------
+// Finds
+
+namespace {
+
+struct FindObject : win32::KernelObject {
+  win32::ObjectKind kind() const override { return win32::ObjectKind::Find; }
+  std::vector<WIN32_FIND_DATAW> entries;
+  std::size_t next = 0;
+};
+
+// Windows wildcards, ignoring case: '*' any run, '?' any one character.
+bool wild_match(std::u16string_view pattern, std::u16string_view name) {
+  std::size_t p = 0, n = 0, star = std::u16string_view::npos, mark = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == u'?' || win32::upcase(pattern[p]) == win32::upcase(name[n]))) {
+      ++p;
+      ++n;
+    } else if (p < pattern.size() && pattern[p] == u'*') {
+      star = p++;
+      mark = n;
+    } else if (star != std::u16string_view::npos) {
+      p = star + 1;
+      n = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
+// A name without a dot also matches as if it ended in one ("*.*" and "name.*"
+// find names without an extension, as on Windows).
+bool dos_match(const std::u16string& pattern, const std::u16string& name) {
+  if (wild_match(pattern, name)) return true;
+  return name.find(u'.') == std::u16string::npos && wild_match(pattern, name + u".");
+}
+
+bool fill_entry(const std::string& unix_path, const std::u16string& name, WIN32_FIND_DATAW& d) {
+  struct stat lst;
+  if (::lstat(unix_path.c_str(), &lst) != 0) return false;
+  std::memset(&d, 0, sizeof d);
+  d.dwFileAttributes = win32::attributes_of(unix_path, lst);
+  d.ftCreationTime = win32::creation_time_of(unix_path, lst);
+  d.ftLastAccessTime = ft_of(lst.st_atim);
+  d.ftLastWriteTime = ft_of(lst.st_mtim);
+  ULONGLONG size = S_ISREG(lst.st_mode) ? static_cast<ULONGLONG>(lst.st_size) : 0;
+  d.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  d.nFileSizeLow = static_cast<DWORD>(size);
+  if (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) d.dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+  std::size_t n = std::min<std::size_t>(name.size(), MAX_PATH - 1);
+  std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(n), d.cFileName);
+  return true;
+}
+
+bool name_less(const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
+  std::u16string_view x(a.cFileName), y(b.cFileName);
+  auto rank = [](std::u16string_view s) { return s == u"." ? 0 : s == u".." ? 1 : 2; };
+  if (rank(x) != rank(y)) return rank(x) < rank(y);
+  for (std::size_t i = 0; i < x.size() && i < y.size(); ++i) {
+    char16_t p = win32::upcase(x[i]), q = win32::upcase(y[i]);
+    if (p != q) return p < q;
+  }
+  if (x.size() != y.size()) return x.size() < y.size();
+  return x < y;
+}
+
+}  // namespace
+
+HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
+  if (!lpFileName || !lpFindFileData) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::u16string text(lpFileName);
+  if (text.empty() || text.back() == u'\\' || text.back() == u'/') {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  win32::MappedPath m;
+  if (!win32::map_path(lpFileName, m, true)) return INVALID_HANDLE_VALUE;
+  if (m.state == win32::PathState::ParentMissing) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::u16string pattern = last_component(m.full_path);
+  auto find = std::make_shared<FindObject>();
+  if (pattern.find_first_of(u"*?") == std::u16string::npos || pattern.empty()) {
+    // A plain name finds that entry alone, with its name as stored.
+    WIN32_FIND_DATAW d;
+    std::size_t slash = m.unix_path.find_last_of('/');
+    std::u16string stored = win32::utf8_to_utf16(m.unix_path.substr(slash + 1));
+    if (m.state == win32::PathState::Exists && !pattern.empty() && fill_entry(m.unix_path, stored, d))
+      find->entries.push_back(d);
+  } else {
+    std::string dir = parent_of(m.unix_path);
+    const bool drive_root = m.full_path.find(u'\\') == m.full_path.rfind(u'\\');
+    if (DIR* dp = ::opendir(dir.c_str())) {
+      while (dirent* e = ::readdir(dp)) {
+        std::string raw = e->d_name;
+        if ((raw == "." || raw == "..") && drive_root) continue;
+        std::u16string name = win32::utf8_to_utf16(raw);
+        if (!dos_match(pattern, name)) continue;
+        WIN32_FIND_DATAW d;
+        std::string path = raw == "." ? dir : raw == ".." ? parent_of(dir) : (dir == "/" ? "/" + raw : dir + "/" + raw);
+        if (fill_entry(path, name, d)) find->entries.push_back(d);
+      }
+      ::closedir(dp);
+    } else {
+      SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : win32::error_from_errno(errno));
+      return INVALID_HANDLE_VALUE;
+    }
+    std::sort(find->entries.begin(), find->entries.end(), name_less);
+  }
+  if (find->entries.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  *lpFindFileData = find->entries[0];
+  find->next = 1;
+  SetLastError(ERROR_SUCCESS);
+  return win32::handle_insert(find);
+}
+
+BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
+  auto find = win32::handle_lookup_as<FindObject>(hFindFile);
+  if (!find) return fail(ERROR_INVALID_HANDLE);
+  if (!lpFindFileData) return fail(ERROR_INVALID_PARAMETER);
+  if (find->next >= find->entries.size()) return fail(ERROR_NO_MORE_FILES);
+  *lpFindFileData = find->entries[find->next++];
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE hFindFile) {
+  if (!win32::handle_lookup_as<FindObject>(hFindFile)) return fail(ERROR_INVALID_HANDLE);
+  win32::handle_remove(hFindFile);
+  return TRUE;
+}
+
+// ---------------------------------------------------------------------------
+// Temporary names, free space, modes
+
+UINT GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique, LPWSTR lpTempFileName) {
+  if (!lpPathName || !lpTempFileName) return fail(ERROR_INVALID_PARAMETER);
+  std::u16string base(lpPathName);
+  if (!base.empty() && base.back() != u'\\' && base.back() != u'/') base += u'\\';
+  if (lpPrefixString) base += std::u16string(lpPrefixString).substr(0, 3);
+  auto name_for = [&](UINT n) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%X", n);
+    return base + win32::utf8_to_utf16(hex) + u".tmp";
+  };
+  auto put = [&](const std::u16string& name) {
+    if (name.size() >= MAX_PATH) return false;
+    std::copy(name.begin(), name.end(), lpTempFileName);
+    lpTempFileName[name.size()] = 0;
+    return true;
+  };
+  if (uUnique != 0) {
+    uUnique &= 0xFFFF;
+    if (!put(name_for(uUnique))) return fail(ERROR_BUFFER_OVERFLOW);
+    return uUnique;
+  }
+  DWORD attrs = GetFileAttributesW(lpPathName);
+  if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY)) return fail(ERROR_DIRECTORY);
+  static std::atomic<UINT> counter{0};
+  UINT start = static_cast<UINT>(
+      (std::chrono::steady_clock::now().time_since_epoch().count() / 1000 + ::getpid() + counter++) & 0xFFFF);
+  for (UINT i = 0; i < 0x10000; ++i) {
+    UINT n = (start + i) & 0xFFFF;
+    if (n == 0) continue;
+    std::u16string name = name_for(n);
+    if (name.size() >= MAX_PATH) return fail(ERROR_BUFFER_OVERFLOW);
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      CloseHandle(h);
+      put(name);
+      SetLastError(ERROR_SUCCESS);
+      return n;
+    }
+    DWORD e = GetLastError();
+    if (e != ERROR_FILE_EXISTS && e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION) return fail(e);
+  }
+  return fail(ERROR_FILE_EXISTS);
+}
+
+namespace {
+bool volume_of(LPCWSTR path, struct statvfs& vfs) {
+  std::u16string p = path ? std::u16string(path) : std::u16string(u".");
+  win32::MappedPath m;
+  struct stat lst;
+  if (!existing(p.c_str(), m, lst)) return false;
+  if (::statvfs(m.unix_path.c_str(), &vfs) != 0) {
+    win32::set_last_error_from_errno(errno);
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
+BOOL GetDiskFreeSpaceExW(LPCWSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+                         PULARGE_INTEGER lpTotalNumberOfBytes, PULARGE_INTEGER lpTotalNumberOfFreeBytes) {
+  struct statvfs vfs;
+  if (!volume_of(lpDirectoryName, vfs)) return FALSE;
+  if (lpFreeBytesAvailableToCaller) lpFreeBytesAvailableToCaller->QuadPart = ULONGLONG(vfs.f_bavail) * vfs.f_frsize;
+  if (lpTotalNumberOfBytes) lpTotalNumberOfBytes->QuadPart = ULONGLONG(vfs.f_blocks) * vfs.f_frsize;
+  if (lpTotalNumberOfFreeBytes) lpTotalNumberOfFreeBytes->QuadPart = ULONGLONG(vfs.f_bfree) * vfs.f_frsize;
+  return TRUE;
+}
+
+BOOL GetDiskFreeSpaceW(LPCWSTR lpRootPathName, LPDWORD lpSectorsPerCluster, LPDWORD lpBytesPerSector,
+                       LPDWORD lpNumberOfFreeClusters, LPDWORD lpTotalNumberOfClusters) {
+  struct statvfs vfs;
+  if (!volume_of(lpRootPathName, vfs)) return FALSE;
+  const ULONGLONG cluster = vfs.f_frsize ? vfs.f_frsize : 4096;
+  const ULONGLONG sector = 512;
+  auto clamp = [](ULONGLONG v) { return static_cast<DWORD>(std::min<ULONGLONG>(v, 0xFFFFFFFFull)); };
+  if (lpSectorsPerCluster) *lpSectorsPerCluster = static_cast<DWORD>(std::max<ULONGLONG>(1, cluster / sector));
+  if (lpBytesPerSector) *lpBytesPerSector = static_cast<DWORD>(sector);
+  if (lpNumberOfFreeClusters) *lpNumberOfFreeClusters = clamp(ULONGLONG(vfs.f_bavail) * vfs.f_frsize / cluster);
+  if (lpTotalNumberOfClusters) *lpTotalNumberOfClusters = clamp(ULONGLONG(vfs.f_blocks) * vfs.f_frsize / cluster);
+  return TRUE;
+}
+
+namespace {
+std::atomic<UINT> g_error_mode{0};
+std::atomic<bool> g_file_apis_oem{false};
+}  // namespace
+
+UINT SetErrorMode(UINT uMode) { return g_error_mode.exchange(uMode); }
+UINT GetErrorMode() { return g_error_mode.load(); }
+void SetFileApisToANSI() { g_file_apis_oem = false; }
+void SetFileApisToOEM() { g_file_apis_oem = true; }
+BOOL AreFileApisANSI() { return g_file_apis_oem ? FALSE : TRUE; }

@@ -1,0 +1,1008 @@
+#include "platform/win32/files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/win32/codepage.h"
+#include "platform/win32/file_internal.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/lasterror.h"
+#include "platform/win32/message.h"
+#include "platform/win32/paths.h"
+
+namespace win32 {
+
+// ---------------------------------------------------------------------------
+// Times and attributes
+
+namespace {
+constexpr long long kEpochDifference = 116444736000000000LL;  // 1601 to 1970 in 100 ns
+constexpr const char* kAttributeName = "user.kv.attributes";
+constexpr const char* kCreationName = "user.kv.creation";
+
+long long filetime_value(const FILETIME& ft) {
+  return static_cast<long long>((static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
+}
+}  // namespace
+
+FILETIME filetime_from_unix_ns(long long ns) {
+  long long v = ns / 100 + kEpochDifference;
+  if (v < 0) v = 0;
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(v);
+  ft.dwHighDateTime = static_cast<DWORD>(static_cast<unsigned long long>(v) >> 32);
+  return ft;
+}
+
+long long unix_ns_from_filetime(const FILETIME& ft) { return (filetime_value(ft) - kEpochDifference) * 100; }
+
+DWORD attributes_of(const std::string& unix_path, const struct stat& lst) {
+  DWORD a = 0;
+  bool is_dir = S_ISDIR(lst.st_mode);
+  if (S_ISLNK(lst.st_mode)) {
+    a |= FILE_ATTRIBUTE_REPARSE_POINT;
+    struct stat target;
+    if (::stat(unix_path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) is_dir = true;
+  }
+  if (is_dir) a |= FILE_ATTRIBUTE_DIRECTORY;
+  if ((lst.st_mode & 0222) == 0 && !S_ISLNK(lst.st_mode)) a |= FILE_ATTRIBUTE_READONLY;
+  DWORD stored = 0;
+  ssize_t got = ::lgetxattr(unix_path.c_str(), kAttributeName, &stored, sizeof stored);
+  if (got == static_cast<ssize_t>(sizeof stored)) {
+    a |= stored & kStoredAttributes;
+  } else {
+    // Entries made outside the layer: files carry the archive bit, and Unix's
+    // dot names count as hidden.
+    if (S_ISREG(lst.st_mode)) a |= FILE_ATTRIBUTE_ARCHIVE;
+    std::size_t slash = unix_path.find_last_of('/');
+    std::string base = slash == std::string::npos ? unix_path : unix_path.substr(slash + 1);
+    if (base.size() > 1 && base[0] == '.' && base != "..") a |= FILE_ATTRIBUTE_HIDDEN;
+  }
+  return a ? a : FILE_ATTRIBUTE_NORMAL;
+}
+
+void store_attributes(const std::string& unix_path, DWORD attributes, bool symlink) {
+  if (symlink) return;  // Linux keeps no user attributes on links
+  DWORD stored = attributes & kStoredAttributes;
+  ::lsetxattr(unix_path.c_str(), kAttributeName, &stored, sizeof stored, 0);
+}
+
+FILETIME creation_time_of(const std::string& unix_path, const struct stat& st) {
+  FILETIME ft;
+  if (::lgetxattr(unix_path.c_str(), kCreationName, &ft, sizeof ft) == static_cast<ssize_t>(sizeof ft)) return ft;
+  struct statx sx;
+  if (::statx(AT_FDCWD, unix_path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
+    return filetime_from_unix_ns(static_cast<long long>(sx.stx_btime.tv_sec) * 1000000000LL + sx.stx_btime.tv_nsec);
+  return filetime_from_unix_ns(static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
+}
+
+void store_creation_time(const std::string& unix_path, const FILETIME& ft, bool symlink) {
+  if (symlink) return;
+  ::lsetxattr(unix_path.c_str(), kCreationName, &ft, sizeof ft, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Lock shadows: one file per open file in the world's runtime folder, whose
+// POSIX open-file-description locks stand for share modes and byte ranges.
+// Each file object holds its own description, so the kernel sorts out
+// conflicts between objects of this process and of other processes alike.
+
+namespace {
+
+constexpr off_t kRangeTop = off_t(1) << 62;  // Win32 ranges are clamped below this
+constexpr off_t kShareBase = kRangeTop + 16;
+enum ShareByte { HoldRead = 0, HoldWrite = 1, HoldDelete = 2, DenyRead = 3, DenyWrite = 4, DenyDelete = 5 };
+
+std::string shadow_folder() { return world_root() + "/run/locks"; }
+
+std::string shadow_name(dev_t dev, ino_t ino) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "/%llx-%llx", static_cast<unsigned long long>(dev),
+                static_cast<unsigned long long>(ino));
+  return buf;
+}
+
+class Shadow {
+ public:
+  // Opens (or, with create, makes) the shadow of a file; null when there is
+  // none or it cannot be had. Returns with the guard held.
+  static std::unique_ptr<Shadow> open_guarded(dev_t dev, ino_t ino, bool create) {
+    std::string folder = shadow_folder();
+    if (create && !ensure_folder(folder)) return nullptr;
+    std::string path = folder + shadow_name(dev, ino);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+      if (fd < 0) return nullptr;
+      while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+      }
+      // A closing holder may have removed the name meanwhile: use only the
+      // shadow the name still leads to.
+      struct stat a, b;
+      if (::fstat(fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev) {
+        auto s = std::unique_ptr<Shadow>(new Shadow);
+        s->fd_ = fd;
+        s->path_ = path;
+        return s;
+      }
+      ::close(fd);
+      if (!create) return nullptr;
+    }
+    return nullptr;
+  }
+
+  ~Shadow() {
+    if (fd_ < 0) return;
+    // Remove the shadow when no other description holds anything on it.
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    if (!held_by_others(0, 0)) {
+      struct stat a, b;
+      if (::fstat(fd_, &a) == 0 && ::stat(path_.c_str(), &b) == 0 && a.st_ino == b.st_ino) ::unlink(path_.c_str());
+    }
+    ::close(fd_);
+  }
+
+  void unguard() { ::flock(fd_, LOCK_UN); }
+
+  // Would a lock of this type over [start, start+len) conflict with another
+  // description? len 0 means "to the end".
+  bool conflicts(off_t start, off_t len, short type) const {
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = start;
+    fl.l_len = len;
+    if (::fcntl(fd_, F_OFD_GETLK, &fl) != 0) return false;
+    return fl.l_type != F_UNLCK;
+  }
+  bool held_by_others(off_t start, off_t len) const { return conflicts(start, len, F_WRLCK); }
+
+  // Sets (or with F_UNLCK clears) a lock; false when another description
+  // holds a conflicting one (and wait is false).
+  bool set(off_t start, off_t len, short type, bool wait) {
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = start;
+    fl.l_len = len;
+    for (;;) {
+      if (::fcntl(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return true;
+      if (errno == EINTR) continue;
+      return false;
+    }
+  }
+
+ private:
+  Shadow() = default;
+  int fd_ = -1;
+  std::string path_;
+};
+
+// Specific rights that count for sharing.
+constexpr DWORD kReadRights = FILE_READ_DATA | FILE_EXECUTE;
+constexpr DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA;
+
+struct LockRange {
+  ULONGLONG offset;
+  ULONGLONG length;
+  bool exclusive;
+};
+
+ULONGLONG range_end(ULONGLONG offset, ULONGLONG length) {
+  ULONGLONG e = offset + length;
+  return e < offset ? ~0ULL : e;  // saturate
+}
+
+bool overlaps(ULONGLONG o1, ULONGLONG l1, ULONGLONG o2, ULONGLONG l2) {
+  if (l1 == 0 || l2 == 0) return false;
+  return o1 < range_end(o2, l2) && o2 < range_end(o1, l1);
+}
+
+// A Win32 range as a POSIX range below kRangeTop.
+void project(ULONGLONG offset, ULONGLONG length, off_t& start, off_t& len) {
+  ULONGLONG top = static_cast<ULONGLONG>(kRangeTop);
+  ULONGLONG s = std::min(offset, top - 1);
+  ULONGLONG e = std::min(range_end(offset, length), top);
+  if (e <= s) e = s + 1;
+  start = static_cast<off_t>(s);
+  len = static_cast<off_t>(e - s);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// File objects
+
+struct FileObject : KernelObject {
+  ObjectKind kind() const override { return ObjectKind::File; }
+
+  int fd = -1;
+  bool owns_fd = true;
+  bool o_path = false;
+  bool is_dir = false;
+  bool seekable = true;
+  bool delete_on_close = false;
+  DWORD access = 0;
+  DWORD share = 0;
+  DWORD flags = 0;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  std::string unix_path;
+  std::unique_ptr<Shadow> shadow;
+
+  std::mutex m;
+  ULONGLONG pos = 0;
+  std::vector<LockRange> locks;
+
+  ~FileObject() override {
+    shadow.reset();  // drops share modes and locks first
+    if (delete_on_close) {
+      struct stat st;
+      if (::lstat(unix_path.c_str(), &st) == 0 && st.st_dev == dev && st.st_ino == ino) {
+        if (S_ISDIR(st.st_mode))
+          ::rmdir(unix_path.c_str());
+        else
+          ::unlink(unix_path.c_str());
+      }
+    }
+    if (owns_fd && fd >= 0) ::close(fd);
+  }
+
+  // Byte ranges: does another handle's lock (or, for writes, a shared lock of
+  // this handle) cover part of [offset, offset+count)?
+  bool io_blocked(ULONGLONG offset, ULONGLONG count, bool write) const {
+    if (count == 0 || !shadow) return false;
+    if (write)
+      for (const LockRange& r : locks)
+        if (!r.exclusive && overlaps(r.offset, r.length, offset, count)) return true;
+    off_t s, l;
+    project(offset, count, s, l);
+    return shadow->conflicts(s, l, write ? F_WRLCK : F_RDLCK);
+  }
+
+  // The POSIX lock type this object's own locks give at one position.
+  short own_type_at(off_t p, const std::vector<LockRange>& list) const {
+    short t = F_UNLCK;
+    for (const LockRange& r : list) {
+      off_t s, l;
+      if (r.length == 0) continue;
+      project(r.offset, r.length, s, l);
+      if (p >= s && p < s + l) {
+        if (r.exclusive) return F_WRLCK;
+        t = F_RDLCK;
+      }
+    }
+    return t;
+  }
+
+  // Brings the POSIX locks over [start, start+len) in line with `list`.
+  // Returns false when a lock the list asks for is held elsewhere.
+  bool apply(off_t start, off_t len, const std::vector<LockRange>& list, bool wait) {
+    std::vector<off_t> cuts{start, start + len};
+    for (const LockRange& r : list) {
+      if (r.length == 0) continue;
+      off_t s, l;
+      project(r.offset, r.length, s, l);
+      if (s > start && s < start + len) cuts.push_back(s);
+      if (s + l > start && s + l < start + len) cuts.push_back(s + l);
+    }
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+    for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
+      short t = own_type_at(cuts[i], list);
+      if (!shadow->set(cuts[i], cuts[i + 1] - cuts[i], t, wait)) return false;
+    }
+    return true;
+  }
+};
+
+namespace {
+
+std::shared_ptr<FileObject> file_of(HANDLE h) {
+  auto f = handle_lookup_as<FileObject>(h);
+  if (!f) SetLastError(ERROR_INVALID_HANDLE);
+  return f;
+}
+
+DWORD expand_access(DWORD access) {
+  if (access & GENERIC_READ) access |= FILE_GENERIC_READ;
+  if (access & GENERIC_WRITE) access |= FILE_GENERIC_WRITE;
+  if (access & GENERIC_EXECUTE) access |= FILE_GENERIC_EXECUTE;
+  if (access & GENERIC_ALL) access |= FILE_ALL_ACCESS;
+  return access & ~static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+}
+
+// Registers the object's access and share mode on its shadow; false (the
+// shadow left untouched) on a sharing conflict.
+// A handle without read, write or delete rights takes no part in sharing: it
+// is neither refused nor does its share mode refuse others.
+bool register_sharing(Shadow& s, DWORD access, DWORD share) {
+  const bool wants[3] = {(access & kReadRights) != 0, (access & kWriteRights) != 0, (access & DELETE) != 0};
+  if (!wants[0] && !wants[1] && !wants[2]) return true;
+  const bool denies[3] = {!(share & FILE_SHARE_READ), !(share & FILE_SHARE_WRITE), !(share & FILE_SHARE_DELETE)};
+  for (int i = 0; i < 3; ++i) {
+    if (wants[i] && s.held_by_others(kShareBase + DenyRead + i, 1)) return false;
+    if (denies[i] && s.held_by_others(kShareBase + HoldRead + i, 1)) return false;
+  }
+  for (int i = 0; i < 3; ++i) {
+    if (wants[i]) s.set(kShareBase + HoldRead + i, 1, F_RDLCK, false);
+    if (denies[i]) s.set(kShareBase + DenyRead + i, 1, F_RDLCK, false);
+  }
+  return true;
+}
+
+bool needs_shadow(DWORD access) { return (access & (kReadRights | kWriteRights | DELETE)) != 0; }
+
+HANDLE fail(DWORD code) {
+  SetLastError(code);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+DWORD delete_sharing_error(const struct stat& st) {
+  auto s = Shadow::open_guarded(st.st_dev, st.st_ino, false);
+  if (!s) return ERROR_SUCCESS;
+  bool blocked = s->held_by_others(kShareBase + DenyDelete, 1);
+  s->unguard();
+  return blocked ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
+}
+
+std::string file_handle_path(HANDLE h) {
+  auto f = file_of(h);
+  return f ? f->unix_path : std::string();
+}
+
+}  // namespace win32
+
+using win32::FileObject;
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
+                   DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+  using win32::fail;
+  if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING)
+    return fail(ERROR_INVALID_PARAMETER);
+  win32::MappedPath m;
+  if (!win32::map_path(lpFileName, m)) return INVALID_HANDLE_VALUE;
+  if (m.state == win32::PathState::ParentMissing) return fail(ERROR_PATH_NOT_FOUND);
+
+  const DWORD flags = dwFlagsAndAttributes;
+  DWORD access = win32::expand_access(dwDesiredAccess);
+  if (flags & FILE_FLAG_DELETE_ON_CLOSE) access |= DELETE;
+  if (access & MAXIMUM_ALLOWED) access = (access & ~static_cast<DWORD>(MAXIMUM_ALLOWED)) | FILE_ALL_ACCESS;
+  const bool backup = (flags & FILE_FLAG_BACKUP_SEMANTICS) != 0;
+  const bool want_write = (access & win32::kWriteRights) != 0;
+  const bool want_read = (access & win32::kReadRights) != 0;
+  const DWORD disp = dwCreationDisposition;
+  if (disp == TRUNCATE_EXISTING && !(access & FILE_WRITE_DATA)) return fail(ERROR_INVALID_PARAMETER);
+
+  struct stat lst {}, st {};
+  bool exists = m.state == win32::PathState::Exists && ::lstat(m.unix_path.c_str(), &lst) == 0;
+  bool is_link = exists && S_ISLNK(lst.st_mode);
+  bool open_link = is_link && (flags & FILE_FLAG_OPEN_REPARSE_POINT);
+  if (exists) {
+    if (open_link)
+      st = lst;
+    else if (::stat(m.unix_path.c_str(), &st) != 0)
+      exists = false;  // a dangling link: the target is what is missing
+  }
+  const bool is_dir = exists && S_ISDIR(st.st_mode);
+  if (m.trailing_separator && !is_dir) return fail(ERROR_INVALID_NAME);
+
+  if (exists) {
+    if (is_dir) {
+      if (!backup) return fail(ERROR_ACCESS_DENIED);
+      if (disp == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
+      if (disp == CREATE_ALWAYS || disp == TRUNCATE_EXISTING) return fail(ERROR_ACCESS_DENIED);
+    } else {
+      if (disp == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
+      const bool read_only = (st.st_mode & 0222) == 0 && !S_ISLNK(st.st_mode);
+      if (read_only && (want_write || (access & DELETE) || disp == CREATE_ALWAYS || disp == TRUNCATE_EXISTING))
+        return fail(ERROR_ACCESS_DENIED);
+    }
+  } else if (disp == OPEN_EXISTING || disp == TRUNCATE_EXISTING) {
+    return fail(ERROR_FILE_NOT_FOUND);
+  }
+
+  // Open (or make) the Unix file. Truncation waits until sharing allows it.
+  int oflags = O_CLOEXEC;
+  bool o_path = false;
+  if (open_link) {
+    oflags |= O_PATH | O_NOFOLLOW;
+    o_path = true;
+  } else if (is_dir) {
+    oflags |= O_RDONLY | O_DIRECTORY;
+  } else if (want_read && want_write) {
+    oflags |= O_RDWR;
+  } else if (want_write) {
+    oflags |= O_WRONLY;
+  } else {
+    oflags |= O_RDONLY;
+  }
+  bool created = false;
+  int fd = -1;
+  if (exists) {
+    fd = ::open(m.unix_path.c_str(), oflags);
+    if (fd < 0 && errno == EACCES && !want_read && !want_write && !o_path) {
+      fd = ::open(m.unix_path.c_str(), O_PATH | O_CLOEXEC);
+      o_path = fd >= 0;
+    }
+  } else {
+    mode_t mode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    fd = ::open(m.unix_path.c_str(), oflags | O_CREAT | O_EXCL, mode);
+    if (fd < 0 && errno == EEXIST && disp != CREATE_NEW) {
+      fd = ::open(m.unix_path.c_str(), oflags);  // made by someone else meanwhile
+      exists = fd >= 0;
+    }
+    created = fd >= 0 && !exists;
+  }
+  if (fd < 0) {
+    int err = errno;
+    if (err == ENOENT) return fail(exists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    return fail(err == EEXIST ? ERROR_FILE_EXISTS : win32::error_from_errno(err));
+  }
+  struct stat fst;
+  ::fstat(fd, &fst);
+
+  auto obj = std::make_shared<FileObject>();
+  obj->fd = fd;
+  obj->o_path = o_path;
+  obj->is_dir = S_ISDIR(fst.st_mode);
+  obj->seekable = S_ISREG(fst.st_mode) || S_ISBLK(fst.st_mode) || S_ISDIR(fst.st_mode);
+  obj->access = access;
+  obj->share = dwShareMode;
+  obj->flags = flags;
+  obj->dev = fst.st_dev;
+  obj->ino = fst.st_ino;
+  obj->unix_path = m.unix_path;
+
+  if (win32::needs_shadow(access)) {
+    obj->shadow = win32::Shadow::open_guarded(fst.st_dev, fst.st_ino, true);
+    if (obj->shadow) {
+      bool ok = win32::register_sharing(*obj->shadow, access, dwShareMode);
+      obj->shadow->unguard();
+      if (!ok) {
+        obj->shadow.reset();
+        if (created) ::unlink(m.unix_path.c_str());
+        return fail(ERROR_SHARING_VIOLATION);
+      }
+    }
+  }
+
+  const bool truncate = exists && !obj->is_dir && (disp == CREATE_ALWAYS || disp == TRUNCATE_EXISTING);
+  if (truncate && ::ftruncate(fd, 0) != 0) return fail(win32::error_from_errno(errno));
+  if (created || (exists && disp == CREATE_ALWAYS)) {
+    DWORD attrs = (flags & win32::kStoredAttributes) | FILE_ATTRIBUTE_ARCHIVE;
+    win32::store_attributes(m.unix_path, attrs, false);
+    if (exists && (flags & FILE_ATTRIBUTE_READONLY)) ::fchmod(fd, fst.st_mode & ~0222);
+  }
+  if (created) {
+    struct stat now;
+    if (::fstat(fd, &now) == 0)
+      win32::store_creation_time(
+          m.unix_path, win32::filetime_from_unix_ns(now.st_mtim.tv_sec * 1000000000LL + now.st_mtim.tv_nsec), false);
+  }
+  obj->delete_on_close = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
+
+  HANDLE h = win32::handle_insert(obj);
+  SetLastError(exists && (disp == CREATE_ALWAYS || disp == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return h;
+}
+
+HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                   LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                   DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  if (!lpFileName) return win32::fail(ERROR_PATH_NOT_FOUND);
+  int n = MultiByteToWideChar(CP_ACP, 0, lpFileName, -1, nullptr, 0);
+  std::u16string w(static_cast<std::size_t>(n > 0 ? n : 1), u'\0');
+  MultiByteToWideChar(CP_ACP, 0, lpFileName, -1, w.data(), n);
+  return CreateFileW(w.c_str(), dwDesiredAccess, dwShareMode, lpSecurityAttributes, dwCreationDisposition,
+                     dwFlagsAndAttributes, hTemplateFile);
+}
+
+namespace {
+
+constexpr ULONGLONG kSector = 512;
+
+ULONGLONG overlapped_offset(const OVERLAPPED* o) {
+  return (static_cast<ULONGLONG>(o->OffsetHigh) << 32) | o->Offset;
+}
+
+}  // namespace
+
+BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+              LPOVERLAPPED lpOverlapped) {
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+  auto f = win32::file_of(hFile);
+  if (!f) return FALSE;
+  if (!lpNumberOfBytesRead && !lpOverlapped) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (f->is_dir) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return FALSE;
+  }
+  if (!(f->access & FILE_READ_DATA) || f->o_path) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (nNumberOfBytesToRead && !lpBuffer) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> g(f->m);
+  ULONGLONG offset = lpOverlapped ? overlapped_offset(lpOverlapped) : f->pos;
+  if ((f->flags & FILE_FLAG_NO_BUFFERING) && (offset % kSector || nNumberOfBytesToRead % kSector)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (f->seekable && f->io_blocked(offset, nNumberOfBytesToRead, false)) {
+    SetLastError(ERROR_LOCK_VIOLATION);
+    return FALSE;
+  }
+  auto* out = static_cast<char*>(lpBuffer);
+  DWORD done = 0;
+  while (done < nNumberOfBytesToRead) {
+    ssize_t r = f->seekable ? ::pread(f->fd, out + done, nNumberOfBytesToRead - done, static_cast<off_t>(offset + done))
+                            : ::read(f->fd, out + done, nNumberOfBytesToRead - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      win32::set_last_error_from_errno(errno);
+      if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+      return FALSE;
+    }
+    if (r == 0) break;
+    done += static_cast<DWORD>(r);
+    if (!f->seekable) break;  // a pipe or terminal gives what it has
+  }
+  if (f->seekable) f->pos = offset + done;
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+  if (lpOverlapped) {
+    lpOverlapped->Internal = 0;
+    lpOverlapped->InternalHigh = done;
+  }
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+               LPOVERLAPPED lpOverlapped) {
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+  auto f = win32::file_of(hFile);
+  if (!f) return FALSE;
+  if (!lpNumberOfBytesWritten && !lpOverlapped) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (f->is_dir) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return FALSE;
+  }
+  if (!(f->access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) || f->o_path) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (nNumberOfBytesToWrite && !lpBuffer) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> g(f->m);
+  ULONGLONG offset = lpOverlapped ? overlapped_offset(lpOverlapped) : f->pos;
+  if (f->seekable && !(f->access & FILE_WRITE_DATA)) {
+    // Append-only handles always write at the end.
+    struct stat st;
+    if (::fstat(f->fd, &st) == 0) offset = static_cast<ULONGLONG>(st.st_size);
+  }
+  if ((f->flags & FILE_FLAG_NO_BUFFERING) && (offset % kSector || nNumberOfBytesToWrite % kSector)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (f->seekable && f->io_blocked(offset, nNumberOfBytesToWrite, true)) {
+    SetLastError(ERROR_LOCK_VIOLATION);
+    return FALSE;
+  }
+  const auto* in = static_cast<const char*>(lpBuffer);
+  DWORD done = 0;
+  BOOL ok = TRUE;
+  while (done < nNumberOfBytesToWrite) {
+    ssize_t w = f->seekable
+                    ? ::pwrite(f->fd, in + done, nNumberOfBytesToWrite - done, static_cast<off_t>(offset + done))
+                    : ::write(f->fd, in + done, nNumberOfBytesToWrite - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      win32::set_last_error_from_errno(errno);  // a full disk reports what did fit
+      ok = FALSE;
+      break;
+    }
+    done += static_cast<DWORD>(w);
+  }
+  if (f->seekable) f->pos = offset + done;
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+  if (lpOverlapped) {
+    lpOverlapped->Internal = 0;
+    lpOverlapped->InternalHigh = done;
+  }
+  if (ok && (f->flags & FILE_FLAG_WRITE_THROUGH)) ::fdatasync(f->fd);
+  return ok;
+}
+
+namespace {
+
+// The new position for a move, or false with the last error set.
+bool move_pointer(FileObject& f, LONGLONG distance, DWORD method, ULONGLONG& result) {
+  LONGLONG base;
+  switch (method) {
+    case FILE_BEGIN: base = 0; break;
+    case FILE_CURRENT: base = static_cast<LONGLONG>(f.pos); break;
+    case FILE_END: {
+      struct stat st;
+      if (::fstat(f.fd, &st) != 0) {
+        win32::set_last_error_from_errno(errno);
+        return false;
+      }
+      base = st.st_size;
+      break;
+    }
+    default: SetLastError(ERROR_INVALID_PARAMETER); return false;
+  }
+  LONGLONG target;
+  if (__builtin_add_overflow(base, distance, &target) || target < 0) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return false;
+  }
+  result = static_cast<ULONGLONG>(target);
+  return true;
+}
+
+}  // namespace
+
+DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+  auto f = win32::file_of(hFile);
+  if (!f) return INVALID_SET_FILE_POINTER;
+  LONGLONG distance = lpDistanceToMoveHigh
+                          ? static_cast<LONGLONG>((static_cast<ULONGLONG>(static_cast<DWORD>(*lpDistanceToMoveHigh))
+                                                   << 32) |
+                                                  static_cast<DWORD>(lDistanceToMove))
+                          : static_cast<LONGLONG>(lDistanceToMove);
+  std::lock_guard<std::mutex> g(f->m);
+  ULONGLONG target;
+  if (!move_pointer(*f, distance, dwMoveMethod, target)) return INVALID_SET_FILE_POINTER;
+  if (!lpDistanceToMoveHigh && target > 0xFFFFFFFFull) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  if ((f->flags & FILE_FLAG_NO_BUFFERING) && target % kSector) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_SET_FILE_POINTER;
+  }
+  f->pos = target;
+  if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = static_cast<LONG>(target >> 32);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(target);
+}
+
+BOOL SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                      DWORD dwMoveMethod) {
+  auto f = win32::file_of(hFile);
+  if (!f) return FALSE;
+  std::lock_guard<std::mutex> g(f->m);
+  ULONGLONG target;
+  if (!move_pointer(*f, liDistanceToMove.QuadPart, dwMoveMethod, target)) return FALSE;
+  if ((f->flags & FILE_FLAG_NO_BUFFERING) && target % kSector) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  f->pos = target;
+  if (lpNewFilePointer) lpNewFilePointer->QuadPart = static_cast<LONGLONG>(target);
+  return TRUE;
+}
+
+BOOL GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
+  auto f = win32::file_of(hFile);
+  if (!f) return FALSE;
+  if (!lpFileSize) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  struct stat st;
+  if (::fstat(f->fd, &st) != 0) {
+    win32::set_last_error_from_errno(errno);
+    return FALSE;
+  }
+  lpFileSize->QuadPart = f->is_dir ? 0 : st.st_size;
+  return TRUE;
+}
+
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(hFile, &size)) return INVALID_FILE_SIZE;
+  if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(static_cast<ULONGLONG>(size.QuadPart) >> 32);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(size.QuadPart);
+}
+
+BOOL SetEndOfFile(HANDLE hFile) {
+  auto f = win32::file_of(hFile);
+  if (!f) return FALSE;
+  if (!(f->access & FILE_WRITE_DATA) || f->is_dir || f->o_path) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> g(f->m);
+  if (::ftruncate(f->fd, static_cast<off_t>(f->pos)) != 0) {
+    win32::set_last_error_from_errno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE hFile) {
+  auto f = win32::file_of(hFile);
+  if (!f) return FALSE;
+  if (!(f->access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) || f->o_path) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (::fsync(f->fd) != 0 && errno != EINVAL && errno != EROFS) {
+    win32::set_last_error_from_errno(errno);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// ---------------------------------------------------------------------------
+// Byte-range locks
+
+namespace {
+
+BOOL lock_range(HANDLE hFile, ULONGLONG offset, ULONGLONG length, bool exclusive, bool wait) {
+  auto f = win32::file_of(hFile);
+  if (!f) return FALSE;
+  if (!(f->access & (FILE_READ_DATA | FILE_WRITE_DATA | FILE_APPEND_DATA)) || f->is_dir || f->o_path) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  std::lock_guard<std::mutex> g(f->m);
+  if (length != 0) {
+    // An exclusive lock may not overlap any lock of the same handle (Windows
+    // would wait for ever on itself; this reports the conflict instead).
+    if (exclusive)
+      for (const win32::LockRange& r : f->locks)
+        if (win32::overlaps(r.offset, r.length, offset, length)) {
+          SetLastError(ERROR_LOCK_VIOLATION);
+          return FALSE;
+        }
+    if (f->shadow) {
+      std::vector<win32::LockRange> after = f->locks;
+      after.push_back({offset, length, exclusive});
+      off_t s, l;
+      win32::project(offset, length, s, l);
+      if (!f->apply(s, l, after, wait)) {
+        f->apply(s, l, f->locks, false);  // give back what was taken
+        SetLastError(ERROR_LOCK_VIOLATION);
+        return FALSE;
+      }
+    }
+  }
+  f->locks.push_back({offset, length, exclusive});
+  return TRUE;
+}
+
+BOOL unlock_range(HANDLE hFile, ULONGLONG offset, ULONGLONG length) {
+  auto f = win32::file_of(hFile);
+  if (!f) return FALSE;
+  std::lock_guard<std::mutex> g(f->m);
+  // An exclusive lock goes before a shared one of the same range.
+  auto match = f->locks.end();
+  for (auto it = f->locks.begin(); it != f->locks.end(); ++it)
+    if (it->offset == offset && it->length == length && (match == f->locks.end() || it->exclusive)) match = it;
+  if (match == f->locks.end()) {
+    SetLastError(ERROR_NOT_LOCKED);
+    return FALSE;
+  }
+  f->locks.erase(match);
+  if (length != 0 && f->shadow) {
+    off_t s, l;
+    win32::project(offset, length, s, l);
+    f->apply(s, l, f->locks, false);
+  }
+  return TRUE;
+}
+
+ULONGLONG join64(DWORD low, DWORD high) { return (static_cast<ULONGLONG>(high) << 32) | low; }
+
+}  // namespace
+
+BOOL LockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh, DWORD nNumberOfBytesToLockLow,
+              DWORD nNumberOfBytesToLockHigh) {
+  return lock_range(hFile, join64(dwFileOffsetLow, dwFileOffsetHigh),
+                    join64(nNumberOfBytesToLockLow, nNumberOfBytesToLockHigh), true, false);
+}
+
+BOOL UnlockFile(HANDLE hFile, DWORD dwFileOffsetLow, DWORD dwFileOffsetHigh, DWORD nNumberOfBytesToUnlockLow,
+                DWORD nNumberOfBytesToUnlockHigh) {
+  return unlock_range(hFile, join64(dwFileOffsetLow, dwFileOffsetHigh),
+                      join64(nNumberOfBytesToUnlockLow, nNumberOfBytesToUnlockHigh));
+}
+
+BOOL LockFileEx(HANDLE hFile, DWORD dwFlags, DWORD dwReserved, DWORD nNumberOfBytesToLockLow,
+                DWORD nNumberOfBytesToLockHigh, LPOVERLAPPED lpOverlapped) {
+  if (dwReserved != 0 || !lpOverlapped) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return lock_range(hFile, overlapped_offset(lpOverlapped), join64(nNumberOfBytesToLockLow, nNumberOfBytesToLockHigh),
+                    (dwFlags & LOCKFILE_EXCLUSIVE_LOCK) != 0, !(dwFlags & LOCKFILE_FAIL_IMMEDIATELY));
+}
+
+BOOL UnlockFileEx(HANDLE hFile, DWORD dwReserved, DWORD nNumberOfBytesToUnlockLow, DWORD nNumberOfBytesToUnlockHigh,
+                  LPOVERLAPPED lpOverlapped) {
+  if (dwReserved != 0 || !lpOverlapped) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return unlock_range(hFile, overlapped_offset(lpOverlapped),
+                      join64(nNumberOfBytesToUnlockLow, nNumberOfBytesToUnlockHigh));
+}
+
+// ---------------------------------------------------------------------------
+// Times and information
+
+namespace {
+bool stat_of(FileObject& f, struct stat& st) {
+  if (::fstat(f.fd, &st) == 0) return true;
+  win32::set_last_error_from_errno(errno);
+  return false;
+}
+
+FILETIME ft_of(const struct timespec& ts) {
+  return win32::filetime_from_unix_ns(static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec);
+}
+
+bool leaves_unchanged(const FILETIME* ft) {
+  if (!ft) return true;
+  long long v = win32::filetime_value(*ft);
+  return v == 0 || v == -1;
+}
+
+struct timespec ts_of(const FILETIME& ft) {
+  long long ns = win32::unix_ns_from_filetime(ft);
+  struct timespec ts;
+  ts.tv_sec = ns / 1000000000LL;
+  ts.tv_nsec = ns % 1000000000LL;
+  if (ts.tv_nsec < 0) {
+    ts.tv_nsec += 1000000000LL;
+    ts.tv_sec -= 1;
+  }
+  return ts;
+}
+}  // namespace
+
+BOOL GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime) {
+  auto f = win32::file_of(hFile);
+  if (!f) return FALSE;
+  struct stat st;
+  if (!stat_of(*f, st)) return FALSE;
+  if (lpCreationTime) *lpCreationTime = win32::creation_time_of(f->unix_path, st);
+  if (lpLastAccessTime) *lpLastAccessTime = ft_of(st.st_atim);
+  if (lpLastWriteTime) *lpLastWriteTime = ft_of(st.st_mtim);
+  return TRUE;
+}
+
+BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* lpLastAccessTime,
+                 const FILETIME* lpLastWriteTime) {
+  auto f = win32::file_of(hFile);
+  if (!f) return FALSE;
+  if (!(f->access & FILE_WRITE_ATTRIBUTES)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  struct timespec times[2];
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_nsec = UTIME_OMIT;
+  if (!leaves_unchanged(lpLastAccessTime)) times[0] = ts_of(*lpLastAccessTime);
+  if (!leaves_unchanged(lpLastWriteTime)) times[1] = ts_of(*lpLastWriteTime);
+  if (times[0].tv_nsec != UTIME_OMIT || times[1].tv_nsec != UTIME_OMIT) {
+    int r = f->o_path ? ::utimensat(AT_FDCWD, f->unix_path.c_str(), times, AT_SYMLINK_NOFOLLOW)
+                      : ::futimens(f->fd, times);
+    if (r != 0) {
+      win32::set_last_error_from_errno(errno);
+      return FALSE;
+    }
+  }
+  if (!leaves_unchanged(lpCreationTime)) {
+    struct stat lst;
+    bool link = ::lstat(f->unix_path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode);
+    win32::store_creation_time(f->unix_path, *lpCreationTime, link);
+  }
+  return TRUE;
+}
+
+BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION info) {
+  auto f = win32::file_of(hFile);
+  if (!f) return FALSE;
+  if (!info) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  struct stat st;
+  if (!stat_of(*f, st)) return FALSE;
+  struct stat lst;
+  info->dwFileAttributes =
+      ::lstat(f->unix_path.c_str(), &lst) == 0 ? win32::attributes_of(f->unix_path, lst) : FILE_ATTRIBUTE_NORMAL;
+  info->ftCreationTime = win32::creation_time_of(f->unix_path, st);
+  info->ftLastAccessTime = ft_of(st.st_atim);
+  info->ftLastWriteTime = ft_of(st.st_mtim);
+  auto dev = static_cast<unsigned long long>(st.st_dev);
+  info->dwVolumeSerialNumber = static_cast<DWORD>(dev ^ (dev >> 32));
+  ULONGLONG size = f->is_dir ? 0 : static_cast<ULONGLONG>(st.st_size);
+  info->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  info->nFileSizeLow = static_cast<DWORD>(size);
+  info->nNumberOfLinks = static_cast<DWORD>(st.st_nlink);
+  auto ino = static_cast<unsigned long long>(st.st_ino);
+  info->nFileIndexHigh = static_cast<DWORD>(ino >> 32);
+  info->nFileIndexLow = static_cast<DWORD>(ino);
+  return TRUE;
+}
+
+DWORD GetFileType(HANDLE hFile) {
+  auto f = win32::file_of(hFile);
+  if (!f) return FILE_TYPE_UNKNOWN;
+  struct stat st;
+  if (!stat_of(*f, st)) return FILE_TYPE_UNKNOWN;
+  SetLastError(ERROR_SUCCESS);
+  if (S_ISCHR(st.st_mode)) return FILE_TYPE_CHAR;
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FILE_TYPE_PIPE;
+  return FILE_TYPE_DISK;
+}
+
+BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID, DWORD, LPVOID, DWORD, LPDWORD lpBytesReturned,
+                     LPOVERLAPPED) {
+  if (lpBytesReturned) *lpBytesReturned = 0;
+  if (!win32::file_of(hDevice)) return FALSE;
+  const DWORD device_type = dwIoControlCode >> 16;
+  SetLastError(device_type == 9 /* FILE_DEVICE_FILE_SYSTEM */ ? ERROR_INVALID_FUNCTION : ERROR_NOT_SUPPORTED);
+  return FALSE;
+}
+
+HANDLE GetStdHandle(DWORD nStdHandle) {
+  static std::mutex lock;
+  static HANDLE handles[3] = {nullptr, nullptr, nullptr};
+  int index;
+  switch (nStdHandle) {
+    case STD_INPUT_HANDLE: index = 0; break;
+    case STD_OUTPUT_HANDLE: index = 1; break;
+    case STD_ERROR_HANDLE: index = 2; break;
+    default: SetLastError(ERROR_INVALID_HANDLE); return INVALID_HANDLE_VALUE;
+  }
+  std::lock_guard<std::mutex> g(lock);
+  if (!handles[index]) {
+    struct stat st;
+    if (::fstat(index, &st) != 0) return nullptr;  // no such stream: a null handle, as Windows gives
+    auto obj = std::make_shared<FileObject>();
+    obj->fd = index;
+    obj->owns_fd = false;
+    obj->seekable = S_ISREG(st.st_mode);
+    obj->access = index == 0 ? FILE_GENERIC_READ : FILE_GENERIC_WRITE;
+    obj->share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    obj->dev = st.st_dev;
+    obj->ino = st.st_ino;
+    if (obj->seekable) {
+      off_t p = ::lseek(index, 0, SEEK_CUR);
+      obj->pos = p > 0 ? static_cast<ULONGLONG>(p) : 0;
+    }
+    handles[index] = win32::handle_insert(obj);
+  }
+  return handles[index];
+}
