@@ -1,0 +1,288 @@
+#include "platform/win32/fileops.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/test_world.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class FileOps : public win32_test::World {
+ protected:
+  void write(const std::string& rel, const std::string& text) {
+    fs::create_directories(fs::path(c(rel)).parent_path());
+    std::ofstream(c(rel), std::ios::binary) << text;
+  }
+  std::string read(const std::string& rel) {
+    std::ifstream in(c(rel), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  void make_read_only(const std::string& rel) { ::chmod(c(rel).c_str(), 0444); }
+
+  std::vector<std::u16string> find_all(const char16_t* pattern) {
+    std::vector<std::u16string> names;
+    WIN32_FIND_DATAW d;
+    HANDLE h = FindFirstFileW(pattern, &d);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(d.cFileName);
+    while (FindNextFileW(h, &d));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    EXPECT_TRUE(FindClose(h));
+    return names;
+  }
+};
+
+void expect_fails(BOOL result, DWORD error, const char* what) {
+  EXPECT_FALSE(result) << what;
+  EXPECT_EQ(GetLastError(), error) << what;
+}
+
+}  // namespace
+
+TEST_F(FileOps, Attributes) {
+  write("f.txt", "12345");
+  fs::create_directories(c("d"));
+  write(".dot", "");
+  EXPECT_EQ(GetFileAttributesW(u"C:\\f.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(GetFileAttributesW(u"C:\\D"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(GetFileAttributesW(u"C:\\d\\"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(GetFileAttributesW(u"C:\\.dot") & FILE_ATTRIBUTE_HIDDEN, static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+
+  struct Case {
+    const char16_t* path;
+    DWORD error;
+  } missing[] = {{u"C:\\none.txt", ERROR_FILE_NOT_FOUND},
+                 {u"C:\\none\\x.txt", ERROR_PATH_NOT_FOUND},
+                 {u"C:\\f.txt\\x", ERROR_PATH_NOT_FOUND},
+                 {u"C:\\f.txt\\", ERROR_INVALID_NAME},
+                 {u"C:\\f?.txt", ERROR_INVALID_NAME}};
+  for (const Case& c : missing) {
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesW(c.path), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+
+  ASSERT_TRUE(SetFileAttributesW(u"C:\\f.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(GetFileAttributesW(u"C:\\f.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  struct stat st;
+  ASSERT_EQ(::stat(c("f.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);
+  ASSERT_TRUE(SetFileAttributesW(u"C:\\f.txt", FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(GetFileAttributesW(u"C:\\f.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  ASSERT_TRUE(GetFileAttributesExW(u"c:\\F.TXT", GetFileExInfoStandard, &data));
+  EXPECT_EQ(data.nFileSizeLow, 5u);
+  EXPECT_EQ(data.nFileSizeHigh, 0u);
+}
+
+TEST_F(FileOps, DeleteFile) {
+  write("f.txt", "x");
+  write("ro.txt", "x");
+  make_read_only("ro.txt");
+  fs::create_directories(c("d"));
+  SetLastError(0);
+  expect_fails(DeleteFileW(u"C:\\d"), ERROR_ACCESS_DENIED, "a folder");
+  expect_fails(DeleteFileW(u"C:\\ro.txt"), ERROR_ACCESS_DENIED, "read-only");
+  expect_fails(DeleteFileW(u"C:\\none"), ERROR_FILE_NOT_FOUND, "missing");
+  expect_fails(DeleteFileW(u"C:\\none\\x"), ERROR_PATH_NOT_FOUND, "missing folder");
+  {
+    HANDLE h = CreateFileW(u"C:\\f.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    expect_fails(DeleteFileW(u"C:\\f.txt"), ERROR_SHARING_VIOLATION, "open without delete sharing");
+    CloseHandle(h);
+    h = CreateFileW(u"C:\\f.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                    nullptr);
+    EXPECT_TRUE(DeleteFileW(u"C:\\F.TXT"));
+    CloseHandle(h);
+  }
+  EXPECT_FALSE(fs::exists(c("f.txt")));
+}
+
+TEST_F(FileOps, Folders) {
+  EXPECT_TRUE(CreateDirectoryW(u"C:\\a", nullptr));
+  EXPECT_TRUE(CreateDirectoryW(u"C:\\A\\b\\", nullptr));
+  EXPECT_TRUE(fs::is_directory(c("a/b")));
+  expect_fails(CreateDirectoryW(u"C:\\a", nullptr), ERROR_ALREADY_EXISTS, "exists");
+  write("file", "");
+  expect_fails(CreateDirectoryW(u"C:\\file", nullptr), ERROR_ALREADY_EXISTS, "a file of that name");
+  expect_fails(CreateDirectoryW(u"C:\\x\\y", nullptr), ERROR_PATH_NOT_FOUND, "no parent");
+  expect_fails(CreateDirectoryW(u"C:\\a*", nullptr), ERROR_INVALID_NAME, "wildcard");
+
+  expect_fails(RemoveDirectoryW(u"C:\\a"), ERROR_DIR_NOT_EMPTY, "not empty");
+  expect_fails(RemoveDirectoryW(u"C:\\file"), ERROR_DIRECTORY, "a file");
+  expect_fails(RemoveDirectoryW(u"C:\\none"), ERROR_FILE_NOT_FOUND, "missing");
+  ASSERT_TRUE(SetCurrentDirectoryW(u"C:\\a\\b"));
+  expect_fails(RemoveDirectoryW(u"C:\\a\\b"), ERROR_SHARING_VIOLATION, "the current directory");
+  ASSERT_TRUE(SetCurrentDirectoryW(u"C:\\"));
+  HANDLE h = CreateFileW(u"C:\\a\\b", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  expect_fails(RemoveDirectoryW(u"C:\\a\\b"), ERROR_SHARING_VIOLATION, "held without delete sharing");
+  CloseHandle(h);
+  EXPECT_TRUE(RemoveDirectoryW(u"C:\\a\\B"));
+  EXPECT_TRUE(RemoveDirectoryW(u"C:\\a"));
+  EXPECT_FALSE(fs::exists(c("a")));
+}
+
+TEST_F(FileOps, Move) {
+  write("a.txt", "A");
+  write("b.txt", "B");
+  expect_fails(MoveFileExW(u"C:\\a.txt", u"C:\\b.txt", 0), ERROR_ALREADY_EXISTS, "target exists");
+  EXPECT_TRUE(MoveFileExW(u"C:\\a.txt", u"C:\\b.txt", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(read("b.txt"), "A");
+  EXPECT_FALSE(fs::exists(c("a.txt")));
+  expect_fails(MoveFileW(u"C:\\a.txt", u"C:\\c.txt"), ERROR_FILE_NOT_FOUND, "source missing");
+  expect_fails(MoveFileW(u"C:\\b.txt", u"C:\\no\\c.txt"), ERROR_PATH_NOT_FOUND, "target folder missing");
+
+  // A change of case renames the entry itself.
+  EXPECT_TRUE(MoveFileW(u"C:\\b.txt", u"C:\\B.TXT"));
+  EXPECT_TRUE(fs::exists(c("B.TXT")));
+  EXPECT_FALSE(fs::exists(c("b.txt")));
+
+  write("ro.txt", "R");
+  make_read_only("ro.txt");
+  expect_fails(MoveFileExW(u"C:\\B.TXT", u"C:\\ro.txt", MOVEFILE_REPLACE_EXISTING), ERROR_ACCESS_DENIED,
+               "read-only target");
+  fs::create_directories(c("dir"));
+  expect_fails(MoveFileExW(u"C:\\B.TXT", u"C:\\dir", MOVEFILE_REPLACE_EXISTING), ERROR_ACCESS_DENIED,
+               "folder target");
+  EXPECT_TRUE(MoveFileW(u"C:\\dir", u"C:\\dir2"));  // folders move too
+  EXPECT_TRUE(fs::is_directory(c("dir2")));
+
+  HANDLE h = CreateFileW(u"C:\\B.TXT", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  expect_fails(MoveFileW(u"C:\\B.TXT", u"C:\\moved.txt"), ERROR_SHARING_VIOLATION, "source held");
+  CloseHandle(h);
+
+  // Moves for the next start are recorded, not done.
+  EXPECT_TRUE(MoveFileExW(u"C:\\B.TXT", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_TRUE(fs::exists(c("B.TXT")));
+  std::ifstream pending(dir_ + "/world/run/pending_renames");
+  std::string line;
+  std::getline(pending, line);
+  EXPECT_EQ(line, "C:\\B.TXT\t");
+}
+
+TEST_F(FileOps, Copy) {
+  write("src.txt", std::string(3 << 20, 'q') + "end");
+  ASSERT_TRUE(SetFileAttributesW(u"C:\\src.txt", FILE_ATTRIBUTE_READONLY));
+  HANDLE h = CreateFileW(u"C:\\src.txt", FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  FILETIME t = win32::filetime_from_unix_ns(1000000000LL * 1000000000LL);
+  ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &t));
+  CloseHandle(h);
+
+  ASSERT_TRUE(CopyFileW(u"C:\\src.txt", u"C:\\dst.txt", TRUE));
+  EXPECT_EQ(read("dst.txt"), read("src.txt"));
+  EXPECT_EQ(GetFileAttributesW(u"C:\\dst.txt") & FILE_ATTRIBUTE_READONLY, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  ASSERT_TRUE(GetFileAttributesExW(u"C:\\dst.txt", GetFileExInfoStandard, &data));
+  EXPECT_EQ(data.ftLastWriteTime.dwLowDateTime, t.dwLowDateTime);
+  EXPECT_EQ(data.ftLastWriteTime.dwHighDateTime, t.dwHighDateTime);
+
+  expect_fails(CopyFileW(u"C:\\src.txt", u"C:\\dst.txt", TRUE), ERROR_FILE_EXISTS, "fail if exists");
+  expect_fails(CopyFileW(u"C:\\src.txt", u"C:\\dst.txt", FALSE), ERROR_ACCESS_DENIED, "read-only target");
+  expect_fails(CopyFileW(u"C:\\none", u"C:\\x", FALSE), ERROR_FILE_NOT_FOUND, "missing source");
+  fs::create_directories(c("d"));
+  expect_fails(CopyFileW(u"C:\\d", u"C:\\x", FALSE), ERROR_ACCESS_DENIED, "folder source");
+
+  // A lock in the source stops the copy, and no partial target is left.
+  write("locked.bin", std::string(100, 'l'));
+  HANDLE lh = CreateFileW(u"C:\\locked.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_TRUE(LockFile(lh, 50, 0, 10, 0));
+  expect_fails(CopyFileW(u"C:\\locked.bin", u"C:\\copy.bin", FALSE), ERROR_LOCK_VIOLATION, "locked source");
+  EXPECT_FALSE(fs::exists(c("copy.bin")));
+  CloseHandle(lh);
+}
+
+TEST_F(FileOps, Find) {
+  for (const char* name : {"b.txt", "A.TXT", "c.dat", "noext", "sub/x.txt"}) write(name, "x");
+  EXPECT_EQ(find_all(u"C:\\*"), (std::vector<std::u16string>{u"A.TXT", u"b.txt", u"c.dat", u"noext", u"sub"}));
+  EXPECT_EQ(find_all(u"C:\\*.txt"), (std::vector<std::u16string>{u"A.TXT", u"b.txt"}));
+  EXPECT_EQ(find_all(u"c:/?.TxT"), (std::vector<std::u16string>{u"A.TXT", u"b.txt"}));
+  EXPECT_EQ(find_all(u"C:\\*.*").size(), 5u);  // names without a dot match "*.*"
+  EXPECT_EQ(find_all(u"C:\\noext.*"), (std::vector<std::u16string>{u"noext"}));
+  EXPECT_EQ(find_all(u"C:\\SUB\\*"), (std::vector<std::u16string>{u".", u"..", u"x.txt"}));
+  EXPECT_EQ(find_all(u"C:\\a.txt"), (std::vector<std::u16string>{u"A.TXT"}));  // a plain name, as stored
+
+  WIN32_FIND_DATAW d;
+  SetLastError(0);
+  EXPECT_EQ(FindFirstFileW(u"C:\\*.none", &d), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  SetLastError(0);
+  EXPECT_EQ(FindFirstFileW(u"C:\\missing\\*", &d), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  SetLastError(0);
+  EXPECT_EQ(FindFirstFileW(u"C:\\none.txt", &d), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  HANDLE h = FindFirstFileW(u"C:\\sub", &d);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(d.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  FindClose(h);
+  h = FindFirstFileW(u"C:\\c.dat", &d);
+  EXPECT_EQ(d.nFileSizeLow, 1u);
+  EXPECT_EQ(d.cAlternateFileName[0], 0);
+  FindClose(h);
+  SetLastError(0);
+  EXPECT_FALSE(FindClose(h));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(FileOps, TempFileNames) {
+  fs::create_directories(c("t"));
+  WCHAR name[MAX_PATH];
+  UINT n = GetTempFileNameW(u"C:\\t", u"msiXYZ", 0, name);
+  ASSERT_NE(n, 0u);
+  std::u16string s(name);
+  EXPECT_EQ(s.substr(0, 8), u"C:\\t\\msi");
+  EXPECT_EQ(s.substr(s.size() - 4), u".tmp");
+  EXPECT_EQ(GetFileAttributesW(name) & FILE_ATTRIBUTE_DIRECTORY, 0u);  // created
+  UINT m = GetTempFileNameW(u"C:\\t\\", u"msi", 0, name);
+  EXPECT_NE(m, n);
+
+  EXPECT_EQ(GetTempFileNameW(u"C:\\t", u"tmp", 0x1AB, name), 0x1ABu);
+  EXPECT_EQ(std::u16string(name), u"C:\\t\\tmp1AB.tmp");
+  EXPECT_EQ(GetFileAttributesW(name), INVALID_FILE_ATTRIBUTES);  // not created
+
+  SetLastError(0);
+  EXPECT_EQ(GetTempFileNameW(u"C:\\missing", u"tmp", 0, name), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+}
+
+TEST_F(FileOps, ModesAndFreeSpace) {
+  UINT old = SetErrorMode(SEM_FAILCRITICALERRORS);
+  EXPECT_EQ(SetErrorMode(old), static_cast<UINT>(SEM_FAILCRITICALERRORS));
+  EXPECT_TRUE(AreFileApisANSI());
+  SetFileApisToOEM();
+  EXPECT_FALSE(AreFileApisANSI());
+  SetFileApisToANSI();
+  EXPECT_TRUE(AreFileApisANSI());
+  ULARGE_INTEGER avail, total, free;
+  ASSERT_TRUE(GetDiskFreeSpaceExW(u"C:\\", &avail, &total, &free));
+  EXPECT_GT(total.QuadPart, 0u);
+  EXPECT_LE(avail.QuadPart, total.QuadPart);
+  DWORD spc, bps, fc, tc;
+  ASSERT_TRUE(GetDiskFreeSpaceW(u"C:\\", &spc, &bps, &fc, &tc));
+  EXPECT_EQ(bps, 512u);
+  SetLastError(0);
+  EXPECT_FALSE(GetDiskFreeSpaceExW(u"Q:\\", &avail, &total, &free));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(FileOps, HardLinks) {
+  write("f", "data");
+  EXPECT_TRUE(CreateHardLinkW(u"C:\\g", u"C:\\F", nullptr));
+  EXPECT_EQ(read("g"), "data");
+  expect_fails(CreateHardLinkW(u"C:\\g", u"C:\\f", nullptr), ERROR_ALREADY_EXISTS, "link exists");
+  expect_fails(CreateHardLinkW(u"C:\\h", u"C:\\none", nullptr), ERROR_FILE_NOT_FOUND, "missing target");
+}
