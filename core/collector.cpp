@@ -493,8 +493,11 @@ bool Collector::releaseObject(Node* n, bool destroying) {
     if (!destroying && (n->state.load() & kQueued)) return false;
     {
       Common::CriticalSectionLock guard(weakLock_);
-      // Revived meanwhile (a weak link was locked): it lives on.
-      if (!destroying && countOf(n) > 0) return false;
+      if (!destroying) {
+        // Revived meanwhile (a weak link was locked): it lives on. Queued by
+        // now: another last release won, and only one may destroy the object.
+        if (countOf(n) > 0 || (n->state.load() & kQueued)) return false;
+      }
       n->state.fetch_or(kQueued);
     }
     // The object goes at once; only this bookkeeping waits for a pass.

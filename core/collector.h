@@ -245,9 +245,12 @@ class WeakMemberPtr {
                             std::memory_order_release);
         break;
       case GC::kLock: {
+        // The target's last release may be under way on another thread: a
+        // count that reached zero is never raised again, so that release
+        // stays the only one.
         auto* r = static_cast<GC::LockRecord*>(argument);
         void* t = self->target_.load(std::memory_order_acquire);
-        if (t) ref(t)->addRef();
+        if (t && !ref(t)->addRefIfAlive()) t = nullptr;
         RefObject* previous = r->object;
         r->object = ref(t);
         r->part = t;
