@@ -7,9 +7,8 @@ namespace {
 
 HANDLE const kDiscarding = INVALID_HANDLE_VALUE;
 
-inline std::int32_t atomicIncrement(std::int32_t* p) { return __atomic_add_fetch(p, 1, __ATOMIC_ACQ_REL); }
-inline std::int32_t atomicDecrement(std::int32_t* p) { return __atomic_sub_fetch(p, 1, __ATOMIC_ACQ_REL); }
-inline std::int32_t atomicRead(const std::int32_t* p) { return __atomic_load_n(p, __ATOMIC_ACQUIRE); }
+// Spins before a contended thread sleeps; a context switch costs far more.
+constexpr int kSpins = 400;
 
 inline void cpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -32,73 +31,103 @@ CriticalSection* newCriticalSection() { return new (std::nothrow) CriticalSectio
 
 // --- RecursiveLock ---------------------------------------------------------
 
-// The current event, made and installed on first need. A thread that finds the
-// owner discarding it waits until that has settled.
+// The current event, made and installed on first need. A thread that finds it
+// being discarded waits until that has settled. Only a thread that is counted
+// in the lock count may take it, and it stays counted while it uses it.
 HANDLE RecursiveLock::takeEvent() {
   for (;;) {
-    HANDLE e = __atomic_load_n(&event_, __ATOMIC_ACQUIRE);
+    HANDLE e = __atomic_load_n(&event_, __ATOMIC_SEQ_CST);
     while (e == kDiscarding) {
       Sleep(0);
-      e = __atomic_load_n(&event_, __ATOMIC_ACQUIRE);
+      e = __atomic_load_n(&event_, __ATOMIC_SEQ_CST);
     }
     if (e) return e;
     HANDLE made = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HANDLE expected = nullptr;
-    if (__atomic_compare_exchange_n(&event_, &expected, made, false, __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE))
+    if (__atomic_compare_exchange_n(&event_, &expected, made, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
       return made;
     if (made) CloseHandle(made);
-    // Someone else installed one (or is discarding): read again.
+    // Someone else installed one (or is discarding it): read again.
   }
 }
 
-// Once retiring, the owner closes the event whenever nobody else is in line.
-void RecursiveLock::dropEventIfIdle() {
-  HANDLE old = __atomic_exchange_n(&event_, kDiscarding, __ATOMIC_ACQ_REL);
-  if (atomicRead(&count_) > depth_) {
-    __atomic_store_n(&event_, old, __ATOMIC_RELEASE);
+// Once retiring, the event is closed whenever no thread but `keep` counted ones
+// (the owner's own levels) is in the lock: a thread counts itself in before it
+// reads the event, so none can still be using it.
+void RecursiveLock::dropEventIfIdle(std::int32_t keep) {
+  HANDLE old = __atomic_load_n(&event_, __ATOMIC_SEQ_CST);
+  for (;;) {
+    if (old == kDiscarding) {
+      Sleep(0);
+      old = __atomic_load_n(&event_, __ATOMIC_SEQ_CST);
+      continue;
+    }
+    if (__atomic_compare_exchange_n(&event_, &old, kDiscarding, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
+      break;
+  }
+  if (__atomic_load_n(&count_, __ATOMIC_SEQ_CST) > keep) {
+    __atomic_store_n(&event_, old, __ATOMIC_SEQ_CST);
   } else {
-    __atomic_store_n(&event_, nullptr, __ATOMIC_RELEASE);
+    __atomic_store_n(&event_, nullptr, __ATOMIC_SEQ_CST);
     if (old) CloseHandle(old);
   }
 }
 
+bool RecursiveLock::tryOwn(DWORD self) {
+  std::uint32_t expected = 0;
+  return __atomic_compare_exchange_n(&owner_, &expected, self, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+}
+
+// A thread counts itself in first. Alone, the lock is its own at once. Otherwise
+// it takes the lock when the owner lets go: a short spin catches a lock that is
+// held briefly, then it sleeps on the event, which each unlock signals while
+// others are counted. A thread that comes by as the lock comes free may take it
+// ahead of a sleeper; the sleeper then sleeps again until the next unlock.
 void RecursiveLock::lock() {
   DWORD self = GetCurrentThreadId();
-  // Before joining the line, give a short-held lock a moment to come free: a
-  // thread that has counted itself in must sleep until it is handed the lock.
-  if (atomicRead(&count_) != 0 && __atomic_load_n(&owner_, __ATOMIC_ACQUIRE) != self) {
-    for (int spin = 0; spin < 2000 && atomicRead(&count_) != 0; ++spin) cpuRelax();
-  }
-  std::int32_t c = atomicIncrement(&count_);
-  if (c == 1) {
+  std::int32_t c = __atomic_add_fetch(&count_, 1, __ATOMIC_SEQ_CST);
+  // Alone, the lock is free; still take it by compare-exchange, since a thread
+  // counted in just after this one may find the owner field clear first.
+  if (c == 1 && tryOwn(self)) {
     depth_ = 1;
-    __atomic_exchange_n(&owner_, self, __ATOMIC_ACQ_REL);
-  } else if (__atomic_load_n(&owner_, __ATOMIC_ACQUIRE) == self) {
+  } else if (c != 1 && __atomic_load_n(&owner_, __ATOMIC_SEQ_CST) == self) {
     ++depth_;
   } else {
-    WaitForSingleObject(takeEvent(), INFINITE);
+    for (;;) {
+      bool owned = false;
+      for (int spin = 0; spin < kSpins; ++spin) {
+        if (__atomic_load_n(&owner_, __ATOMIC_RELAXED) == 0 && tryOwn(self)) {
+          owned = true;
+          break;
+        }
+        cpuRelax();
+      }
+      if (owned) break;
+      WaitForSingleObject(takeEvent(), INFINITE);
+      if (tryOwn(self)) break;
+    }
     depth_ = 1;
-    __atomic_exchange_n(&owner_, self, __ATOMIC_ACQ_REL);
   }
-  if (retiring_) dropEventIfIdle();
+  if (__atomic_load_n(&retiring_, __ATOMIC_RELAXED)) dropEventIfIdle(depth_);
 }
 
 void RecursiveLock::unlock() {
   if (--depth_ != 0) {
-    atomicDecrement(&count_);
+    __atomic_sub_fetch(&count_, 1, __ATOMIC_SEQ_CST);
     return;
   }
-  __atomic_exchange_n(&owner_, 0u, __ATOMIC_ACQ_REL);
-  if (atomicDecrement(&count_) <= 0) return;
-  // Someone is waiting or about to wait; the auto-reset event keeps a signal
-  // given before that thread's wait.
-  SetEvent(takeEvent());
+  bool retiring = __atomic_load_n(&retiring_, __ATOMIC_RELAXED);
+  __atomic_store_n(&owner_, 0u, __ATOMIC_SEQ_CST);
+  // Others counted: wake one sleeper. This thread stays counted while it
+  // signals, so the event cannot be discarded under it.
+  if (__atomic_load_n(&count_, __ATOMIC_SEQ_CST) > 1) SetEvent(takeEvent());
+  if (__atomic_sub_fetch(&count_, 1, __ATOMIC_SEQ_CST) == 0 && retiring) dropEventIfIdle(0);
 }
 
 RecursiveLock::~RecursiveLock() {
   lock();
-  retiring_ = 1;
-  dropEventIfIdle();
+  __atomic_store_n(&retiring_, 1, __ATOMIC_RELAXED);
+  dropEventIfIdle(depth_);
   unlock();
 }
 

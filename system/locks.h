@@ -61,14 +61,15 @@ class RecursiveLock {
   void unlock();  // only by the owner
 
  private:
-  void dropEventIfIdle();
+  void dropEventIfIdle(std::int32_t keep);
   HANDLE takeEvent();
+  bool tryOwn(DWORD self);
 
   std::int32_t count_ = 0;   // lock calls in progress or held (each level, each waiter)
   std::int32_t depth_ = 0;   // recursion of the owner; written by the owner only
   std::uint32_t owner_ = 0;  // thread id, 0 when free
-  HANDLE event_ = nullptr;   // auto-reset hand-over event; null none yet, -1 being discarded
-  std::uint8_t retiring_ = 0;
+  HANDLE event_ = nullptr;   // auto-reset wake-up event; null none yet, -1 being discarded
+  std::uint8_t retiring_ = 0;  // set by the owner only
 
   friend struct RecursiveLockProbe;
 };

@@ -255,8 +255,9 @@ std::int32_t timeoutThreadStart(void* p) {
 void startTimeout(Timeout& out, ThreadFunction callback, void* argument, DWORD intervalMs, bool asynchronous) {
   Timeout t(new TimeoutImpl(callback, argument, intervalMs, asynchronous), destroyTimeout);
   t->self = t;
-  t->arm();
+  // The caller's handle is in place before the callback can run.
   out = t;
+  t->arm();
 }
 
 void cancelTimeout(const Timeout& timeout) {

@@ -1,0 +1,92 @@
+// The intrusive lock-free stack against boost::lockfree::stack (fixed capacity,
+// so neither allocates while timed): push+pop pairs on one thread, and on 2, 4
+// and 8 threads sharing one stack.
+//
+//   bench_lockfree [MILLION_OPS]      (default 10)
+#include <boost/lockfree/stack.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "system/lockfree_stack.h"
+
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+struct Node {
+  Node* next;
+  long value;
+};
+
+template <class F>
+double ns_per_op(long ops, F&& body) {
+  auto start = clock_type::now();
+  body();
+  return std::chrono::duration<double, std::nano>(clock_type::now() - start).count() / static_cast<double>(ops);
+}
+
+template <class F>
+double threaded(int threads, long per_thread, F work) {
+  return ns_per_op(per_thread * threads, [&] {
+    std::vector<std::thread> ts;
+    for (int t = 0; t < threads; ++t) ts.emplace_back([&, t] { work(t, per_thread); });
+    for (auto& t : ts) t.join();
+  });
+}
+
+void row(const char* what, double ours, double theirs) {
+  std::printf("%-34s %9.2f ns %9.2f ns   ratio %.2f\n", what, ours, theirs, ours / theirs);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long n = (argc > 1 ? std::atol(argv[1]) : 10) * 1000000L;
+  constexpr int kMaxThreads = 8;
+  std::vector<Node> nodes(kMaxThreads * 2);
+  Common::LockFreeStack head;
+  Common::LockFreeStack::init(&head);
+  boost::lockfree::stack<long, boost::lockfree::capacity<kMaxThreads * 2>> theirs;
+  std::printf("lock-free push+pop pair (16-byte compare-exchange: %s)\n",
+#if defined(__GCC_HAVE_SYNC_COMPARE_AND_SWAP_16)
+              "yes"
+#else
+              "no, striped spin lock"
+#endif
+  );
+  std::printf("%-34s %12s %12s\n", "", "Common", "boost");
+
+  auto ours = [&](int t, long per) {
+    Node* mine[2] = {&nodes[t * 2], &nodes[t * 2 + 1]};
+    for (long i = 0; i < per; ++i) {
+      Common::LockFreeStack::push(&head, mine[0]);
+      Common::LockFreeStack::push(&head, mine[1]);
+      mine[0] = static_cast<Node*>(Common::LockFreeStack::pop(&head));
+      mine[1] = static_cast<Node*>(Common::LockFreeStack::pop(&head));
+    }
+  };
+  auto boosts = [&](int t, long per) {
+    long a = t * 2, b = t * 2 + 1;
+    for (long i = 0; i < per; ++i) {
+      theirs.bounded_push(a);
+      theirs.bounded_push(b);
+      theirs.pop(a);
+      theirs.pop(b);
+    }
+  };
+  std::thread([] {}).join();
+  ours(0, n / 10);
+  boosts(0, n / 10);
+  row("one thread", ns_per_op(n, [&] { ours(0, n / 2); }) , ns_per_op(n, [&] { boosts(0, n / 2); }));
+  for (int threads : {2, 4, 8}) {
+    char label[64];
+    std::snprintf(label, sizeof label, "%d threads, one stack", threads);
+    long per = n / threads / 8;
+    row(label, threaded(threads, per, ours) * 2 / 2, threaded(threads, per, boosts));
+  }
+  return 0;
+}

@@ -1,0 +1,231 @@
+#include "system/timeout.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/win32/wintime_testing.h"
+#include "system/locks.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using clock_type = std::chrono::steady_clock;
+
+bool eventually(const std::function<bool()>& done) {
+  for (int i = 0; i < 500; ++i) {
+    if (done()) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return done();
+}
+
+// Records the order in which callbacks ran and when.
+struct Log {
+  std::mutex m;
+  std::vector<int> order;
+  std::vector<clock_type::time_point> at;
+  void add(int id) {
+    std::lock_guard<std::mutex> g(m);
+    order.push_back(id);
+    at.push_back(clock_type::now());
+  }
+  std::size_t size() {
+    std::lock_guard<std::mutex> g(m);
+    return order.size();
+  }
+};
+
+struct Entry {
+  Log* log;
+  int id;
+  static std::int32_t fire(void* p) {
+    auto* e = static_cast<Entry*>(p);
+    e->log->add(e->id);
+    return e->id;
+  }
+};
+
+// Each test leaves no time-out behind, so the tick clock is ours to move.
+class Timeouts : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    win32::set_tick_offset(0);
+    EXPECT_TRUE(eventually([] { return Common::detail::timeoutMonitorsRunning() == 0; }));
+  }
+};
+
+TEST_F(Timeouts, OrderedAcrossTickWrap) {
+  for (bool async : {false, true}) {
+    SCOPED_TRACE(async ? "asynchronous" : "synchronous");
+    Log log;
+    Entry later{&log, 200}, sooner{&log, 100};
+    win32::set_tick_count(0xFFFFFFFFu - 10);
+    auto armed = clock_type::now();
+    Common::Timeout a, b;
+    Common::startTimeout(a, &Entry::fire, &later, 200, async);
+    Common::startTimeout(b, &Entry::fire, &sooner, 100, async);
+    ASSERT_TRUE(eventually([&] { return log.size() == 2; }));
+    EXPECT_EQ(log.order, (std::vector<int>{100, 200}));
+    EXPECT_GE(log.at[0] - armed, 95ms);
+    EXPECT_GE(log.at[1] - armed, 195ms);
+  }
+}
+
+// Equal deadlines fire in the reverse order of arming.
+TEST_F(Timeouts, EqualDeadlinesFireNewestFirst) {
+  Log log;
+  Entry first{&log, 1}, second{&log, 2}, third{&log, 3};
+  const DWORD base = 0x40000000;
+  Common::Timeout t1, t2, t3;
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    // The same start tick for all three: the clock is put back before each
+    // arming, and an attempt counts only if it did not move meanwhile.
+    win32::set_tick_count(base);
+    Common::startTimeout(t1, &Entry::fire, &first, 50, false);
+    bool same = GetTickCount() == base;
+    win32::set_tick_count(base);
+    Common::startTimeout(t2, &Entry::fire, &second, 50, false);
+    same = same && GetTickCount() == base;
+    win32::set_tick_count(base);
+    Common::startTimeout(t3, &Entry::fire, &third, 50, false);
+    same = same && GetTickCount() == base;
+    if (same) break;
+    Common::cancelTimeout(t1);
+    Common::cancelTimeout(t2);
+    Common::cancelTimeout(t3);
+  }
+  ASSERT_TRUE(eventually([&] { return log.size() == 3; }));
+  EXPECT_EQ(log.order, (std::vector<int>{3, 2, 1}));
+}
+
+TEST_F(Timeouts, CancelKeepsCallbackFromRunning) {
+  Log log;
+  Entry e{&log, 1}, f{&log, 2};
+  Common::Timeout t, u;
+  Common::startTimeout(t, &Entry::fire, &e, 60, false);
+  Common::startTimeout(u, &Entry::fire, &f, 60, true);
+  Common::cancelTimeout(t);
+  Common::cancelTimeout(t);  // twice: nothing more
+  Common::cancelTimeout(u);
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(log.size(), 0u);
+}
+
+TEST_F(Timeouts, CancelAfterFiringDoesNothing) {
+  Log log;
+  Entry e{&log, 7};
+  Common::Timeout t;
+  Common::startTimeout(t, &Entry::fire, &e, 5, false);
+  ASSERT_TRUE(eventually([&] { return log.size() == 1; }));
+  Common::cancelTimeout(t);
+  Common::cancelTimeout(t);
+  std::this_thread::sleep_for(30ms);
+  EXPECT_EQ(log.size(), 1u);
+}
+
+// Cancelled after the monitor handed it to a pooled thread but before that
+// thread fired it: the callback does not run.
+Common::Event* handedOff;
+Common::Event* cancelled;
+void holdHandOff() {
+  handedOff->set();
+  cancelled->wait();
+}
+
+TEST_F(Timeouts, CancelBetweenHandOffAndFiring) {
+  Common::Event h(true, false), c(true, false);
+  handedOff = &h;
+  cancelled = &c;
+  Common::detail::setTimeoutHandOffHook(&holdHandOff);
+  Log log;
+  Entry e{&log, 1};
+  Common::Timeout t;
+  Common::startTimeout(t, &Entry::fire, &e, 5, true);
+  ASSERT_TRUE(h.waitFor(5000));
+  Common::cancelTimeout(t);
+  c.set();
+  t.reset();  // waits for the pooled firing
+  Common::detail::setTimeoutHandOffHook(nullptr);
+  EXPECT_EQ(log.size(), 0u);
+}
+
+// A callback that lets go of the last handle to its own time-out: neither the
+// firing thread nor the monitor may wait for itself.
+struct SelfRelease {
+  Common::Timeout handle;
+  std::atomic<bool> done{false};
+  static std::int32_t fire(void* p) {
+    auto* s = static_cast<SelfRelease*>(p);
+    s->handle.reset();
+    s->done = true;
+    return 0;
+  }
+};
+
+TEST_F(Timeouts, LastHandleReleasedInsideCallback) {
+  for (bool async : {true, false}) {
+    SCOPED_TRACE(async ? "asynchronous" : "synchronous");
+    SelfRelease s;
+    Common::startTimeout(s.handle, &SelfRelease::fire, &s, 5, async);
+    ASSERT_TRUE(eventually([&] { return s.done.load(); }));
+    // The time-out was the last: its monitor ends (in the synchronous case on
+    // its own thread, which must not join itself).
+    EXPECT_TRUE(eventually([] { return Common::detail::timeoutMonitorsRunning() == 0; }));
+  }
+  // And the next time-out gets a new monitor.
+  Log log;
+  Entry e{&log, 1};
+  Common::Timeout t;
+  Common::startTimeout(t, &Entry::fire, &e, 5, false);
+  EXPECT_TRUE(eventually([&] { return log.size() == 1; }));
+}
+
+TEST_F(Timeouts, MonitorLivesWhileTimeoutsExist) {
+  Log log;
+  Entry e{&log, 1};
+  {
+    Common::Timeout t;
+    Common::startTimeout(t, &Entry::fire, &e, 100000, false);
+    EXPECT_TRUE(eventually([] { return Common::detail::timeoutMonitorsRunning() == 1; }));
+  }  // destroyed unfired: cancelled
+  EXPECT_TRUE(eventually([] { return Common::detail::timeoutMonitorsRunning() == 0; }));
+  EXPECT_EQ(log.size(), 0u);
+}
+
+// Many time-outs armed and dropped from several threads at once.
+TEST_F(Timeouts, StressArmCancelAndFire) {
+  std::atomic<int> fired{0};
+  auto count = [](void* p) -> std::int32_t {
+    static_cast<std::atomic<int>*>(p)->fetch_add(1);
+    return 0;
+  };
+  std::vector<std::thread> threads;
+  std::atomic<int> kept{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      std::vector<Common::Timeout> mine;
+      for (int i = 0; i < 200; ++i) {
+        Common::Timeout h;
+        Common::startTimeout(h, +count, &fired, DWORD(i % 7), (i + t) % 2 == 0);
+        if (i % 3 == 0) {
+          Common::cancelTimeout(h);
+        } else {
+          mine.push_back(h);
+          kept.fetch_add(1);
+        }
+      }
+      std::this_thread::sleep_for(50ms);
+      mine.clear();  // each waits for a firing in progress
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_LE(fired.load(), kept.load());
+  EXPECT_GT(fired.load(), 0);
+}
+
+}  // namespace
