@@ -1,0 +1,467 @@
+#include "files/win32_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "files/file_time.h"
+#include "files/fs_test_world.h"
+#include "files/windows_dir.h"
+
+namespace {
+
+using fs_test::narrow;
+
+class Win32File : public fs_test::World {
+ protected:
+  void SetUp() override {
+    World::SetUp();
+    work_.reset(root_dir()->open_dir_path(u"C:\\work"));
+    ASSERT_TRUE(work_);
+  }
+  std::unique_ptr<rio_file> create(const char16_t* name, bool share = false) {
+    return std::unique_ptr<rio_file>(work_->create_file(name, share, nullptr));
+  }
+  std::unique_ptr<win32_dir> work_;
+};
+
+TEST_F(Win32File, WriteSeekReadRoundTrip) {
+  auto f = create(u"a.bin");
+  ASSERT_TRUE(f) << narrow(work_->error().text().c_str());
+  const char text[] = "hello, world";
+  std::uint32_t n = 0;
+  f->write(text, 12, n);
+  EXPECT_EQ(n, 12u);
+  EXPECT_EQ(f->size(), 12u);
+  EXPECT_EQ(f->seek_cur(0), 12);  // size() keeps the position
+  EXPECT_EQ(f->seek_set(7), 7);
+  char buf[16] = {};
+  f->read(buf, sizeof buf, n);
+  EXPECT_EQ(n, 5u);
+  EXPECT_EQ(std::string(buf, n), "world");
+  EXPECT_EQ(f->seek_end(-5), 7);
+  EXPECT_EQ(f->seek_cur(-2), 5);
+  EXPECT_EQ(f->rewind(), 0);
+  f->flush();
+  EXPECT_TRUE(f->Good());
+  f.reset();
+  EXPECT_EQ(get("work/a.bin"), "hello, world");
+}
+
+TEST_F(Win32File, ReadingAtTheEndGivesZeroAndStaysGood) {
+  put("work/e.bin", "abc");
+  std::unique_ptr<ri_file> f(work_->open_file(u"e.bin", false));
+  ASSERT_TRUE(f);
+  char buf[8];
+  std::uint32_t n = 99;
+  f->read(buf, sizeof buf, n);
+  EXPECT_EQ(n, 3u);
+  f->read(buf, sizeof buf, n);
+  EXPECT_EQ(n, 0u);
+  EXPECT_TRUE(f->Good());
+  f->read_exact(buf, 1);
+  EXPECT_EQ(f->error_code(), 0x40002u);
+}
+
+TEST_F(Win32File, CreateTruncatesAnExistingFile) {
+  put("work/t.bin", "old contents");
+  auto f = create(u"t.bin");
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->size(), 0u);
+}
+
+TEST_F(Win32File, OpenErrorsCarryFunctionFileNameAndCause) {
+  std::unique_ptr<ri_file> f(work_->open_file(u"missing.txt", false));
+  EXPECT_FALSE(f);
+  const Common::Error& e = work_->error();
+  EXPECT_EQ(e.code(), 0x40011u);
+  EXPECT_EQ(e.text(), u"The specified file does not exist.");
+  EXPECT_STREQ(e.fieldNames(), "function,filename");
+  EXPECT_STREQ(e.narrowField("function"), "OpenFileW");
+  EXPECT_EQ(narrow(e.wideField("filename")), "\\\\?\\C:\\work\\missing.txt");
+  EXPECT_EQ(e.cause().numberField("code"), 0x80070002u);
+
+  // A successful open clears the directory's error.
+  put("work/here.txt", "x");
+  f.reset(work_->open_file(u"here.txt", false));
+  EXPECT_TRUE(f);
+  EXPECT_TRUE(work_->Good());
+}
+
+TEST_F(Win32File, InvalidNamesFailWithThePlainBadPathCode) {
+  const struct {
+    const char* what;
+    std::uint32_t code;
+    bool (*run)(win32_dir&);
+  } cases[] = {
+      {"open", 0x40007, [](win32_dir& d) { return std::unique_ptr<ri_file>(d.open_file(u"a*b", false)) != nullptr; }},
+      {"open rw", 0x40007,
+       [](win32_dir& d) { return std::unique_ptr<rio_file>(d.open_file_rw(u"a|b", false)) != nullptr; }},
+      {"create", 0x4000a,
+       [](win32_dir& d) { return std::unique_ptr<rio_file>(d.create_file(u"a?b", false, nullptr)) != nullptr; }},
+      {"create long", 0x4000a,
+       [](win32_dir& d) {
+         const std::u16string name(256, u'n');
+         return std::unique_ptr<rio_file>(d.create_file(name.c_str(), false, nullptr)) != nullptr;
+       }},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(c.run(*work_)) << c.what;
+    EXPECT_EQ(work_->error_code(), c.code) << c.what;
+    EXPECT_STREQ(work_->error().fieldNames(), "") << c.what;
+    EXPECT_FALSE(work_->error().cause()) << c.what;
+  }
+}
+
+TEST_F(Win32File, OpenByIdentifierAndByEntry) {
+  put("work/id.txt", "by id");
+  the_identifier id(u"id.txt", nullptr, 0);
+  std::unique_ptr<ri_file> f(work_->open_file(&id, false));
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->size(), 5u);
+
+  f.reset(work_->open_file(static_cast<const file_identifier*>(nullptr), false));
+  EXPECT_FALSE(f);
+  EXPECT_EQ(work_->error_code(), 0x40007u);
+
+  std::unique_ptr<ro_file> w(work_->open_file_for_write(static_cast<i_dir::iterator*>(nullptr), false));
+  EXPECT_FALSE(w);
+  EXPECT_EQ(work_->error_code(), 0x40007u);
+
+  // An entry iterator in error is refused like a missing one.
+  win32_dir::letter_iterator letters;
+  letters.position_at_letter(u'Q');
+  ASSERT_TRUE(letters.Bad());
+  std::unique_ptr<rio_file> rw(work_->open_file_rw(&letters, false));
+  EXPECT_FALSE(rw);
+  EXPECT_EQ(work_->error_code(), 0x40007u);
+}
+
+TEST_F(Win32File, ShareFlagDecidesWhoElseMayOpen) {
+  put("work/s.txt", "shared");
+  {
+    std::unique_ptr<ri_file> reader(work_->open_file(u"s.txt", false));
+    ASSERT_TRUE(reader);
+    std::unique_ptr<ri_file> second_reader(work_->open_file(u"s.txt", false));
+    EXPECT_TRUE(second_reader);
+    std::unique_ptr<ro_file> writer(work_->open_file_for_write(u"s.txt", true));
+    EXPECT_FALSE(writer);
+    EXPECT_EQ(work_->error_code(), 0x40014u);
+    EXPECT_STREQ(work_->error().narrowField("function"), "OpenFileW");
+  }
+  {
+    std::unique_ptr<ri_file> reader(work_->open_file(u"s.txt", true));
+    ASSERT_TRUE(reader);
+    std::unique_ptr<ro_file> writer(work_->open_file_for_write(u"s.txt", true));
+    EXPECT_TRUE(writer);
+    std::unique_ptr<ri_file> another(work_->open_file(u"s.txt", true));
+    EXPECT_TRUE(another);
+  }
+  {
+    std::unique_ptr<ro_file> writer(work_->open_file_for_write(u"s.txt", false));
+    ASSERT_TRUE(writer);
+    std::unique_ptr<ri_file> reader(work_->open_file(u"s.txt", true));
+    EXPECT_FALSE(reader);
+    EXPECT_EQ(work_->error_code(), 0x40014u);
+  }
+}
+
+TEST_F(Win32File, BadFileTransfersNothing) {
+  auto f = create(u"bad.bin");
+  ASSERT_TRUE(f);
+  std::uint32_t n = 7;
+  f->write("abc", 3, n);
+  f->rewind();
+  f->raise(KV_SITE, fs_error::read);
+  char buf[4];
+  n = 7;
+  f->read(buf, 3, n);
+  EXPECT_EQ(n, 0u);
+  n = 7;
+  f->write("xyz", 3, n);
+  EXPECT_EQ(n, 0u);
+  f->set_size(0);
+  f->lock_exclusive(0, 1, false);
+  EXPECT_EQ(f->error_code(), 0x40001u);
+  // Seeks are carried out regardless.
+  EXPECT_EQ(f->seek_set(2), 2);
+  f.reset();
+  EXPECT_EQ(get("work/bad.bin"), "abc");
+}
+
+TEST_F(Win32File, SetSizeMovesThePositionToTheNewEnd) {
+  auto f = create(u"size.bin");
+  ASSERT_TRUE(f);
+  const std::vector<char> data(100, 'x');
+  f->write_exact(data.data(), 100);
+  f->set_size(10);
+  EXPECT_TRUE(f->Good());
+  EXPECT_EQ(f->seek_cur(0), 10);
+  EXPECT_EQ(f->size(), 10u);
+  f->set_size(4096);
+  EXPECT_EQ(f->size(), 4096u);
+  EXPECT_EQ(f->seek_cur(0), 4096);
+}
+
+TEST_F(Win32File, SeekToLowWordAllOnesIsNotAnError) {
+  auto f = create(u"far.bin");
+  ASSERT_TRUE(f);
+  SetLastError(ERROR_ACCESS_DENIED);  // stale
+  EXPECT_EQ(f->seek_set(0xFFFFFFFFll), 0xFFFFFFFFll);
+  EXPECT_TRUE(f->Good());
+  EXPECT_EQ(f->seek_cur(0x100000001ll), 0x200000000ll);
+  EXPECT_TRUE(f->Good());
+}
+
+TEST_F(Win32File, NegativeSeekFailsWithSetFilePointer) {
+  auto f = create(u"neg.bin");
+  ASSERT_TRUE(f);
+  f->seek_set(5);
+  EXPECT_EQ(f->seek_cur(-10), 0);
+  EXPECT_EQ(f->error_code(), 0x40005u);
+  EXPECT_STREQ(f->error().narrowField("function"), "SetFilePointer");
+  EXPECT_EQ(f->error().text(), u"Error occurred while searching in the file.");
+}
+
+TEST_F(Win32File, LocksConflictBetweenHandles) {
+  auto a = create(u"lock.bin", true);
+  ASSERT_TRUE(a);
+  a->write_exact("0123456789", 10);
+  std::unique_ptr<rio_file> b(work_->open_file_rw(u"lock.bin", true));
+  ASSERT_TRUE(b);
+
+  a->lock_exclusive(0, 5, false);
+  EXPECT_TRUE(a->Good());
+  b->lock_shared(2, 2, false);
+  EXPECT_EQ(b->error_code(), 0x40017u);
+  EXPECT_EQ(b->error().text(), u"Failed to lock the file.");
+  EXPECT_STREQ(b->error().narrowField("function"), "LockFileEx");
+  b->take_error();
+  b->lock_shared(5, 5, false);  // outside the range
+  EXPECT_TRUE(b->Good());
+
+  a->unlock(0, 5);
+  EXPECT_TRUE(a->Good());
+  b->lock_exclusive(0, 5, false);
+  EXPECT_TRUE(b->Good()) << narrow(b->error().text().c_str());
+
+  a->unlock(0, 5);  // not a's lock any more
+  EXPECT_EQ(a->error_code(), 0x40017u);
+  EXPECT_STREQ(a->error().narrowField("function"), "UnlockFileEx");
+}
+
+TEST_F(Win32File, UnknownControlOnGoodAndBadFiles) {
+  auto f = create(u"ctl.bin");
+  ASSERT_TRUE(f);
+  std::uint32_t request[2] = {control_code("XXXX"), 0};
+  f->control(request);
+  EXPECT_EQ(f->error_code(), 0x4000eu);
+  f->raise(KV_SITE, fs_error::read);
+  f->control(request);
+  EXPECT_EQ(f->error_code(), 0x40001u);
+}
+
+TEST_F(Win32File, ControlsWithoutSystemSupportSayNotSupported) {
+  // The native entry points and the file-system controls are missing here,
+  // as on file systems and systems that lack them.
+  auto f = create(u"ctl2.bin");
+  ASSERT_TRUE(f);
+
+  volume_sector_request gsec{control_code("GSEC"), 0, 0};
+  f->control(&gsec);
+  EXPECT_EQ(f->error_code(), 0x4000eu);
+  EXPECT_EQ(gsec.found, 0);
+  f->take_error();
+
+  priority_hint_request sphi{control_code("SPHI"), 1};
+  f->control(&sphi);
+  EXPECT_EQ(f->error_code(), 0x4000eu);
+  f->take_error();
+
+  allocated_ranges_request alcm{control_code("ALCM"), 0, 100, reinterpret_cast<unsigned char*>(1)};
+  f->control(&alcm);
+  EXPECT_EQ(f->error_code(), 0x4000eu);
+  EXPECT_EQ(alcm.ranges, nullptr);
+  f->take_error();
+
+  compression_request cmpr{control_code("CMPR"), 1};
+  f->control(&cmpr);
+  EXPECT_TRUE(f->Bad());
+  EXPECT_STREQ(f->error().narrowField("function"), "FSCTL_SET_COMPRESSION");
+  f->take_error();
+
+  zero_data_request sdat{control_code("SDAT"), 0, 10};
+  f->control(&sdat);
+  EXPECT_TRUE(f->Bad());
+  EXPECT_STREQ(f->error().narrowField("function"), "FSCTL_SET_SPARSE");
+  f->take_error();
+
+  // Raw device control reports in the request and never in the file.
+  device_control_request wioc{control_code("WIOC"), 0x90000, nullptr, 0, nullptr, 0, 77, 0};
+  f->control(&wioc);
+  EXPECT_TRUE(f->Good());
+  EXPECT_EQ(wioc.bytes_returned, 0u);
+  EXPECT_NE(wioc.system_error, 0u);
+}
+
+TEST_F(Win32File, SetFileTimesChangesTheWriteTime) {
+  auto f = create(u"times.bin");
+  ASSERT_TRUE(f);
+  const std::int64_t ms = 1000000000000;  // 2001-09-09 01:46:40 UTC
+  file_times_request sftm{control_code("SFTM"), ms, 0, 0};
+  f->control(&sftm);
+  EXPECT_TRUE(f->Good()) << narrow(f->error().text().c_str());
+  f.reset();
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ASSERT_TRUE(GetFileAttributesExW(u"C:\\work\\times.bin", GetFileExInfoStandard, &data));
+  EXPECT_EQ(file_time_to_ms(data.ftLastWriteTime), ms);
+}
+
+// A device that takes at most `room` more bytes, then fails with `error`.
+class full_device_file : public win32_file {
+ public:
+  full_device_file(std::uint32_t room, DWORD error) : win32_file(nullptr), room_(room), error_(error) {}
+  std::vector<DWORD> calls;
+
+ protected:
+  bool write_handle(const void*, DWORD length, DWORD* written) override {
+    calls.push_back(length);
+    const DWORD n = length < room_ ? length : room_;
+    room_ -= n;
+    *written = n;
+    if (n < length) {
+      SetLastError(error_);
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  std::uint32_t room_;
+  DWORD error_;
+};
+
+TEST(Win32FileWrite, FullDiskGivesTheBytesThatFitWithoutError) {
+  for (DWORD error : {DWORD{ERROR_DISK_FULL}, DWORD{ERROR_HANDLE_DISK_FULL}, DWORD{ERROR_ACCESS_DENIED}}) {
+    full_device_file f(300, error);
+    const std::vector<char> data(1000, 'x');
+    std::uint32_t n = 0;
+    f.write(data.data(), 1000, n);
+    EXPECT_EQ(n, 300u) << error;
+    EXPECT_TRUE(f.Good()) << error;
+  }
+  full_device_file f(300, ERROR_DISK_FULL);
+  const std::vector<char> data(1000, 'x');
+  f.write_exact(data.data(), 1000);
+  EXPECT_EQ(f.error_code(), 0x40004u);
+}
+
+TEST(Win32FileWrite, OtherWriteFailuresAreErrors) {
+  full_device_file f(0, 1117);  // device error
+  std::uint32_t n = 5;
+  f.write("abc", 3, n);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(f.error_code(), 0x40003u);
+  EXPECT_STREQ(f.error().narrowField("function"), "WriteFile");
+  EXPECT_EQ(f.calls.size(), 1u);
+}
+
+// An unbuffered device: refuses (with `error`, nothing written) any chunk
+// above `limit`.
+class nocache_device_file : public win32_nocache_file {
+ public:
+  nocache_device_file(std::uint32_t sector, std::uint32_t limit, DWORD error)
+      : win32_nocache_file(nullptr, sector), limit_(limit), error_(error) {}
+  std::vector<DWORD> calls;
+
+ protected:
+  bool write_handle(const void*, DWORD length, DWORD* written) override {
+    calls.push_back(length);
+    if (length > limit_) {
+      *written = 0;
+      SetLastError(error_);
+      return false;
+    }
+    *written = length;
+    return true;
+  }
+
+ private:
+  std::uint32_t limit_;
+  DWORD error_;
+};
+
+TEST(Win32NocacheWrite, PartialSectorIsNeverWritten) {
+  nocache_device_file f(512, 1u << 30, 0);
+  const std::vector<char> data(768, 'x');
+  std::uint32_t n = 0;
+  f.write(data.data(), 768, n);
+  EXPECT_EQ(n, 512u);
+  EXPECT_TRUE(f.Good());
+  f.write_exact(data.data(), 768);
+  EXPECT_EQ(f.error_code(), 0x40004u);
+  for (DWORD c : f.calls) EXPECT_EQ(c % 512, 0u);
+}
+
+TEST(Win32NocacheWrite, DeviceErrorShrinksTheChunkForGood) {
+  nocache_device_file f(512, 1024, 1117);
+  const std::vector<char> data(4096, 'x');
+  std::uint32_t n = 0;
+  f.write(data.data(), 4096, n);
+  EXPECT_EQ(n, 4096u);
+  EXPECT_TRUE(f.Good());
+  const std::uint32_t bound = f.max_chunk();
+  EXPECT_LT(bound, 4096u);
+  f.calls.clear();
+  f.write(data.data(), 4096, n);
+  EXPECT_EQ(n, 4096u);
+  ASSERT_FALSE(f.calls.empty());
+  for (DWORD c : f.calls) {
+    EXPECT_LE(c, bound);
+    EXPECT_LE(c, 1024u);
+  }
+}
+
+TEST(Win32NocacheWrite, DeviceErrorAtOneSectorIsAnError) {
+  nocache_device_file f(512, 0, 1117);
+  const std::vector<char> data(2048, 'x');
+  std::uint32_t n = 0;
+  f.write(data.data(), 2048, n);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(f.error_code(), 0x40003u);
+  EXPECT_STREQ(f.error().narrowField("function"), "WriteFileNoCache");
+}
+
+TEST(Win32NocacheWrite, OtherErrorsFailAtOnce) {
+  nocache_device_file f(512, 0, ERROR_INVALID_HANDLE);
+  const std::vector<char> data(2048, 'x');
+  std::uint32_t n = 0;
+  f.write(data.data(), 2048, n);
+  EXPECT_EQ(f.error_code(), 0x40003u);
+  EXPECT_EQ(f.calls.size(), 1u);
+}
+
+TEST_F(Win32File, NocacheFilesNeedTheSectorSize) {
+  dir_control_request ncdr{control_code("NCDR"), {nullptr}, nullptr, nullptr};
+  work_->control(&ncdr);
+  auto* view = static_cast<nocache_dir*>(ncdr.pointer1);
+  ASSERT_EQ(view, static_cast<nocache_dir*>(work_.get()));
+  std::unique_ptr<rio_file> f(view->create_file(u"image.bin"));
+  EXPECT_FALSE(f);
+  EXPECT_EQ(work_->error_code(), 0x4000eu);
+
+  EXPECT_GE(view->sector_size(), 512u);
+  f.reset(view->create_file(u"image.bin"));
+  ASSERT_TRUE(f) << narrow(work_->error().text().c_str());
+  EXPECT_TRUE(work_->Good());
+  EXPECT_NE(dynamic_cast<win32_nocache_file*>(f.get()), nullptr);
+  // Names, not paths, are made unbuffered.
+  std::unique_ptr<rio_file> g(view->create_file(u"sub\\image.bin"));
+  EXPECT_FALSE(g);
+  EXPECT_EQ(work_->error_code(), 0x4000eu);
+}
+
+}  // namespace
