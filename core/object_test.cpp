@@ -121,7 +121,7 @@ TEST(RefObject, LastReleaseRunsOnceOnTheReleasingThread) {
 
 TEST(MetaClass, QueryAndCastOnNullObjects) {
   MetaClass* meta = InterfaceMetaClass<TMember>::instance();
-  IfacePtr out = IfacePtr::of<TMember>(new MethodImpl);  // overwritten below, which releases it
+  IfacePtr out = IfacePtr::adopt<TMember>(new MethodImpl);  // overwritten below, which frees it
   meta->query(out, TMember::interfaceId, nullptr);
   EXPECT_TRUE(out == Processor::nullIfacePtr);
   EXPECT_EQ(out.metaClass(), nullptr);
