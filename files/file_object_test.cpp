@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "core/catalogue.h"
@@ -264,6 +266,123 @@ TEST(CatalogueTexts, LoadedCatalogueSuppliesTheTextByAddress) {
   Common::setCatalogueBlock(nullptr, 0);
   Common::catalogueTexts[2233] = saved;
   EXPECT_EQ(std::u16string(fs_error_text(fs_error::end_of_file)), u"The end of the file has been reached.");
+}
+
+}  // namespace
+
+namespace {
+
+// A directory with nothing but a path, for the base operations.
+class path_dir : public ri_dir {
+ public:
+  explicit path_dir(const char16_t* p) : path_(p) {}
+  ri_file* open_file(const file_identifier*, bool) override { return nullptr; }
+  ri_file* open_file(iterator*, bool) override { return nullptr; }
+  ri_file* open_file(const char16_t*, bool) override { return nullptr; }
+  ri_dir* open_dir(const file_identifier*) override { return nullptr; }
+  ri_dir* open_dir(iterator*) override { return nullptr; }
+  ri_dir* open_dir(const char16_t* p) override {
+    opened.push_back(p);
+    return new path_dir(p);
+  }
+  iterator* iterate(const file_identifier*) override { return nullptr; }
+  iterator* iterate(const char16_t*) override { return nullptr; }
+  iterator* iterate() override { return nullptr; }
+  iterator* iterate_self() override { return nullptr; }
+  int compare_names(const file_identifier*, const file_identifier*) override { return 0; }
+  const char16_t* path() override { return path_; }
+  std::vector<std::u16string> opened;
+
+ private:
+  const char16_t* path_;
+};
+
+class named_id : public file_identifier {
+ public:
+  file_identifier* clone() const override { return new named_id; }
+};
+
+TEST(DirectoryBase, Relations) {
+  path_dir a(u"C:\\a\\"), a2(u"C:\\a\\"), ab(u"C:\\ab\\"), a_b(u"C:\\a\\b\\"), none(nullptr), none2(nullptr);
+  EXPECT_EQ(a.relation(&a), 0);
+  EXPECT_EQ(a.relation(nullptr), 2);
+  EXPECT_EQ(a.relation(&a2), 0);
+  EXPECT_EQ(a.relation(&ab), 2);
+  EXPECT_EQ(a.relation(&a_b), 1);
+  EXPECT_EQ(a_b.relation(&a), 2);
+  EXPECT_EQ(none.relation(&a), 1);  // a directory without a path contains every one with a path
+  EXPECT_EQ(a.relation(&none), 2);
+  EXPECT_EQ(none.relation(&none), 0);
+  EXPECT_EQ(none.relation(&none2), 2);
+}
+
+TEST(DirectoryBase, OptionalOperations) {
+  path_dir d(u"C:\\d\\");
+  EXPECT_EQ(d.drive_kind(), entry_kind::unknown);
+  EXPECT_FALSE(d.is_system_dir());
+  EXPECT_TRUE(d.is_separator(u'/'));
+  EXPECT_TRUE(d.is_separator(u'\\'));
+  EXPECT_FALSE(d.is_separator(u':'));
+  EXPECT_EQ(d.separator(), u'\\');
+  EXPECT_EQ(d.reopen(), nullptr);
+  EXPECT_EQ(d.item_id_list(nullptr, false), nullptr);
+  EXPECT_EQ(d.shell_folder(), nullptr);
+  EXPECT_EQ(d.open_item_id_list(nullptr), dir_and_identifier(nullptr, nullptr));
+  d.rearm_watch();
+  EXPECT_TRUE(d.Good());
+
+  std::uint64_t total = 1, free_total = 2, free_caller = 3;
+  d.free_space(total, free_total, free_caller);
+  EXPECT_EQ(total + free_total + free_caller, 0u);
+  EXPECT_EQ(d.take_error().code(), 0x4000eu);
+
+  char16_t label[4] = {u'x', u'y', 0, 0};
+  d.volume_label(label, 4);
+  EXPECT_EQ(label[0], 0);
+  EXPECT_EQ(d.take_error().code(), 0x4000eu);
+
+  d.watch(nullptr);
+  EXPECT_EQ(d.take_error().code(), 0x4000eu);
+  EXPECT_EQ(d.open_special(entry_kind::temporary), nullptr);
+  EXPECT_EQ(d.take_error().code(), 0x4000eu);
+}
+
+TEST(DirectoryBase, ResolveLinkOpensItselfAndClonesTheIdentifier) {
+  path_dir d(u"C:\\d\\");
+  named_id id;
+  dir_and_identifier r = d.resolve_link(&id);
+  ASSERT_NE(r.first, nullptr);
+  ASSERT_NE(r.second, nullptr);
+  EXPECT_NE(r.second, &id);
+  EXPECT_EQ(d.opened.back(), u".");
+  delete r.first;
+  delete r.second;
+  r = d.resolve_link(nullptr);
+  EXPECT_NE(r.first, nullptr);
+  EXPECT_EQ(r.second, nullptr);
+  delete r.first;
+}
+
+TEST(DirectoryBase, OpenParentSplitsAtTheLastSeparator) {
+  path_dir d(u"C:\\d\\");
+  const struct {
+    const char16_t* path;
+    const char16_t* opened;
+    const char16_t* rest;
+  } cases[] = {
+      {u"sub\\file.txt", u"sub\\", u"file.txt"},
+      {u"a/b/c", u"a/b/", u"c"},
+      {u"C:file", u"C:", u"file"},
+      {u"file", u".", u"file"},
+      {u"dir\\", u"dir\\", u""},
+  };
+  for (const auto& c : cases) {
+    const char16_t* p = c.path;
+    std::unique_ptr<ri_dir> parent(d.open_parent(&p));
+    ASSERT_TRUE(parent);
+    EXPECT_EQ(d.opened.back(), c.opened);
+    EXPECT_EQ(std::u16string(p), c.rest);
+  }
 }
 
 }  // namespace

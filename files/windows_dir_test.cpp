@@ -450,3 +450,22 @@ TEST_F(WindowsDir, CurrentDirIsTheDirectoryAtFirstUse) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WindowsDirOutput, WriteViewsOfDirectories) {
+  auto work = open(u"C:\\work");
+  std::unique_ptr<ro_dir> sub(work->open_dir_for_write(u"sub"));
+  ASSERT_TRUE(sub);
+  EXPECT_EQ(narrow(dynamic_cast<i_dir*>(sub.get())->path()), "C:\\work\\sub\\");
+  const char16_t* name = u"x\\y.txt";
+  std::unique_ptr<ro_dir> parent(work->open_parent_for_write(&name));
+  ASSERT_TRUE(parent);
+  EXPECT_EQ(narrow(dynamic_cast<i_dir*>(parent.get())->path()), "C:\\work\\x\\");
+  EXPECT_EQ(narrow(name), "y.txt");
+  std::unique_ptr<ro_dir> bad(work->open_dir_for_write(u"a>b"));
+  EXPECT_FALSE(bad);
+  EXPECT_EQ(work->error_code(), 0x40007u);
+}
+
+}  // namespace
