@@ -17,3 +17,4 @@
 #include "platform/win32/paths.h"
 #include "platform/win32/files.h"
 #include "platform/win32/fileops.h"
+#include "platform/win32/process.h"

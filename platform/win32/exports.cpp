@@ -1,0 +1,31 @@
+// The entry points GetProcAddress hands out, by module. A name that is not
+// here fails with ERROR_PROC_NOT_FOUND, as on a system without it, so callers
+// that look an entry point up take their fallback. Add a row when the layer
+// gains a function that callers look up at run time.
+#include "platform/win32/windows.h"
+
+namespace win32 {
+
+struct BuiltinExport {
+  const char* module;
+  const char* name;
+  FARPROC entry;
+};
+
+template <class F>
+FARPROC entry(F* f) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(f));
+}
+
+extern const BuiltinExport kBuiltinExports[] = {
+    {"kernel32", "CreateHardLinkW", entry(&CreateHardLinkW)},
+    {"kernel32", "GetFileAttributesExW", entry(&GetFileAttributesExW)},
+    {"kernel32", "GetLongPathNameW", entry(&GetLongPathNameW)},
+    {"kernel32", "MoveFileExW", entry(&MoveFileExW)},
+    {"kernel32", "SetFilePointerEx", entry(&SetFilePointerEx)},
+    {"kernel32", "GetFileSizeEx", entry(&GetFileSizeEx)},
+    {"kernel32", "GetDiskFreeSpaceExW", entry(&GetDiskFreeSpaceExW)},
+};
+extern const std::size_t kBuiltinExportCount = std::size(kBuiltinExports);
+
+}  // namespace win32

@@ -1,0 +1,63 @@
+// Process facts: the program's module and the system modules, exported entry
+// points, the environment, the command line and exit.
+//
+// The program file is /proc/self/exe as a Windows path, or KV_PROGRAM_PATH (a
+// Windows path, or a Unix path starting with '/') when set. System modules
+// (kernel32, ntdll, user32, gdi32, advapi32, shell32, version, ole32, ws2_32,
+// msi, ...) are names of the layer: they "load" by name wherever the path
+// points, and GetProcAddress hands out only the entry points the layer has
+// (platform/win32/exports.cpp); any other name fails with ERROR_PROC_NOT_FOUND
+// so that the caller's fallback runs. Other libraries fail with
+// ERROR_MOD_NOT_FOUND.
+#pragma once
+
+#include <string>
+
+#include "platform/win32/types.h"
+
+#define LOAD_LIBRARY_AS_DATAFILE 0x00000002
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+
+// Fills the buffer and returns the length; a buffer too small gets the
+// truncated path with its terminator and the result is nSize, with
+// ERROR_INSUFFICIENT_BUFFER.
+DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+HMODULE GetModuleHandleW(LPCWSTR lpModuleName);
+HMODULE GetModuleHandleA(LPCSTR lpModuleName);
+HMODULE LoadLibraryW(LPCWSTR lpLibFileName);
+HMODULE LoadLibraryA(LPCSTR lpLibFileName);
+HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+BOOL FreeLibrary(HMODULE hLibModule);
+// lpProcName below 0x10000 is an ordinal.
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+
+// Names ignore case. A variable that the Unix environment lacks answers the
+// world's value for the usual Windows names (SystemRoot, windir, SystemDrive,
+// TEMP, TMP, ProgramFiles, CommonProgramFiles, ProgramData, ALLUSERSPROFILE,
+// USERPROFILE, APPDATA, LOCALAPPDATA, USERNAME, COMPUTERNAME, OS).
+DWORD GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize);
+DWORD GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
+BOOL SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue);
+BOOL SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
+// Returns the size needed, terminator included; unknown %names% stay as written.
+DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize);
+
+// The program's arguments joined by Windows quoting rules, the program as a
+// Windows path first.
+LPWSTR GetCommandLineW();
+LPSTR GetCommandLineA();
+[[noreturn]] void ExitProcess(UINT uExitCode);
+DWORD GetCurrentProcessId();
+
+namespace win32 {
+
+// Makes GetProcAddress hand out `entry` for `module`!`name` (module without
+// ".dll", any case; name "#n" for an ordinal). For entry points that exist only
+// at run time, such as tests' stand-ins.
+void register_export(const char* module, const char* name, FARPROC entry);
+// The program file's Windows path.
+std::u16string module_path();
+
+}  // namespace win32
