@@ -25,6 +25,10 @@ void store_creation_time(const std::string& unix_path, const FILETIME& ft, bool 
 // FILE_SHARE_DELETE, else ERROR_SUCCESS.
 DWORD delete_sharing_error(const struct stat& st);
 
+// The code page of the ANSI file calls: CP_ACP, or CP_OEMCP after
+// SetFileApisToOEM.
+UINT file_api_code_page();
+
 // The attribute bits that only the layer keeps.
 constexpr DWORD kStoredAttributes = 0x00000002 | 0x00000004 | 0x00000020 | 0x00000100 | 0x00001000 | 0x00002000;
 

@@ -538,3 +538,7 @@ UINT GetErrorMode() { return g_error_mode.load(); }
 void SetFileApisToANSI() { g_file_apis_oem = false; }
 void SetFileApisToOEM() { g_file_apis_oem = true; }
 BOOL AreFileApisANSI() { return g_file_apis_oem ? FALSE : TRUE; }
+
+namespace win32 {
+UINT file_api_code_page() { return g_file_apis_oem ? CP_OEMCP : CP_ACP; }
+}  // namespace win32

@@ -504,9 +504,10 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   if (!lpFileName) return win32::fail(ERROR_PATH_NOT_FOUND);
-  int n = MultiByteToWideChar(CP_ACP, 0, lpFileName, -1, nullptr, 0);
+  const UINT cp = win32::file_api_code_page();
+  int n = MultiByteToWideChar(cp, 0, lpFileName, -1, nullptr, 0);
   std::u16string w(static_cast<std::size_t>(n > 0 ? n : 1), u'\0');
-  MultiByteToWideChar(CP_ACP, 0, lpFileName, -1, w.data(), n);
+  MultiByteToWideChar(cp, 0, lpFileName, -1, w.data(), n);
   return CreateFileW(w.c_str(), dwDesiredAccess, dwShareMode, lpSecurityAttributes, dwCreationDisposition,
                      dwFlagsAndAttributes, hTemplateFile);
 }

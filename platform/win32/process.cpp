@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/win32/codepage.h"
+#include "platform/win32/file_internal.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/version.h"
@@ -106,11 +107,11 @@ std::u16string widen(LPCSTR s) {
   return w;
 }
 
-std::string narrow(const std::u16string& w) {
+std::string narrow(const std::u16string& w, UINT cp = CP_ACP) {
   if (w.empty()) return {};
-  int n = WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  int n = WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
   std::string s(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  if (n > 0) WideCharToMultiByte(cp, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
   return s;
 }
 
@@ -314,7 +315,7 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
   WCHAR wide[32768];
   DWORD n = GetModuleFileNameW(hModule, wide, 32768);
   if (n == 0) return 0;
-  std::string bytes = narrow(std::u16string(wide, n));
+  std::string bytes = narrow(std::u16string(wide, n), file_api_code_page());
   if (nSize == 0 || !lpFilename) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;

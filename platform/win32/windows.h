@@ -18,3 +18,4 @@
 #include "platform/win32/files.h"
 #include "platform/win32/fileops.h"
 #include "platform/win32/process.h"
+#include "platform/win32/ansi.h"
