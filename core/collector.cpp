@@ -1,6 +1,7 @@
 #include "core/collector.h"
 
 #include <algorithm>
+#include <functional>
 #include <new>
 #include <set>
 #include <vector>
@@ -213,6 +214,16 @@ class Collector : public RefObjectPublic {
   void destroyCandidates();
   void destroyCandidate(Node* p);
 
+  // The links of the garbage set, grouped by target in the order of the
+  // candidate list, so each candidate finds its holders without a walk over
+  // the whole set.
+  struct Holder {
+    Node* target;
+    Node* owner;
+    Link* link;
+  };
+  void indexHolders();
+
   Common::ReadWriteLock& bucketOf(const Link* l) {
     return buckets_[l->kindWord.load(std::memory_order_relaxed) & (kBucketCount - 1)];
   }
@@ -234,6 +245,10 @@ class Collector : public RefObjectPublic {
   Request* pendingRequests_ = nullptr;
 
   std::atomic<DWORD> collectingThread_{0};
+  // While a garbage set is being destroyed (collect lock): records stay
+  // allocated, since the holder index may still look at them.
+  int destroying_ = 0;
+  std::vector<Holder> holders_;
   Common::ReadWriteLock buckets_[kBucketCount];
 
   std::atomic<bool> running_{false};
@@ -379,7 +394,7 @@ void Collector::freeRetired() {
   pendingLinks_ = prependChain(static_cast<Link*>(Common::LockFreeStack::popAll(&freeLinks_.retired)), pendingLinks_);
   pendingRequests_ =
       prependChain(static_cast<Request*>(Common::LockFreeStack::popAll(&freeRequests_.retired)), pendingRequests_);
-  if (popsInFlight_.load() != 0) return;
+  if (popsInFlight_.load() != 0 || destroying_ > 0) return;
   freeChain(pendingNodes_);
   freeChain(pendingLinks_);
   freeChain(pendingRequests_);
@@ -459,12 +474,15 @@ Link* Collector::addLink(Node* owner, Node* target, unsigned kind, void* user, L
 namespace {
 // Weak lock held.
 void unlinkWeak(Node* target, Link* l) {
-  for (Link** p = &target->weaks; *p; p = reinterpret_cast<Link**>(&(*p)->next)) {
-    if (*p == l) {
-      *p = nextOf(l);
-      l->next.store(nullptr, std::memory_order_relaxed);
-      return;
-    }
+  Link* before = nullptr;
+  for (Link* at = target->weaks; at; before = at, at = nextOf(at)) {
+    if (at != l) continue;
+    if (before)
+      before->next.store(nextOf(l), std::memory_order_relaxed);
+    else
+      target->weaks = nextOf(l);
+    l->next.store(nullptr, std::memory_order_relaxed);
+    return;
   }
 }
 }  // namespace
@@ -741,13 +759,16 @@ void Collector::processRequests() {
   absorbNew();
   // Split by kind, keeping the order of queuing.
   Request* heads[3] = {nullptr, nullptr, nullptr};
-  Request** tails[3] = {&heads[0], &heads[1], &heads[2]};
+  Request* tails[3] = {nullptr, nullptr, nullptr};
   while (all) {
     Request* next = all->next.load(std::memory_order_relaxed);
     std::uint32_t k = all->kind <= kFreeMemory ? all->kind : kFreeMemory;
     all->next.store(nullptr, std::memory_order_relaxed);
-    *tails[k] = all;
-    tails[k] = reinterpret_cast<Request**>(&all->next);
+    if (tails[k])
+      tails[k]->next.store(all, std::memory_order_relaxed);
+    else
+      heads[k] = all;
+    tails[k] = all;
     all = next;
   }
   for (Request* r = heads[kReleased]; r;) {
@@ -838,17 +859,20 @@ void Collector::clearWeakLinks(Node* n) {
 // Collect lock held.
 void Collector::removeDeletedLinks(Node& list) {
   for (Node* p = list.next; p != &list; p = p->next) {
-    bool head = true;
-    for (Link** at = &p->members; *at;) {
-      Link* l = *at;
+    Link* before = nullptr;
+    for (Link* l = p->members; l;) {
+      Link* next = nextOf(l);
       if (isDeleted(l)) {
-        trace(head ? "free2 member %p for object %p\n" : "free member %p for object %p\n", l, p);
-        *at = nextOf(l);
+        trace(before ? "free member %p for object %p\n" : "free2 member %p for object %p\n", l, p);
+        if (before)
+          before->next.store(next, std::memory_order_relaxed);
+        else
+          p->members = next;
         recycleLink(l);
       } else {
-        at = reinterpret_cast<Link**>(&l->next);
-        head = false;
+        before = l;
       }
+      l = next;
     }
   }
 }
@@ -1074,6 +1098,7 @@ bool Collector::sweep() {
     return a < b;
   });
   for (Node* p : order) appendNode(candidates_, p, kCandidates);
+  indexHolders();
 
   DWORD saved = collectingThread_.exchange(currentThreadId());
   destroyCandidates();
@@ -1083,28 +1108,42 @@ bool Collector::sweep() {
   return true;
 }
 
+void Collector::indexHolders() {
+  holders_.clear();
+  for (Node* q = candidates_.next; q != &candidates_; q = q->next)
+    for (Link* l = q->members; l; l = nextOf(l))
+      if (Node* t = targetOf(l); t && t->where == kCandidates) holders_.push_back({t, q, l});
+  std::stable_sort(holders_.begin(), holders_.end(),
+                   [](const Holder& a, const Holder& b) { return std::less<Node*>()(a.target, b.target); });
+}
+
 // Collect lock held.
 void Collector::destroyCandidates() {
   if (listEmpty(candidates_)) return;
   DWORD saved = collectingThread_.exchange(currentThreadId());
+  ++destroying_;
   while (!listEmpty(candidates_)) destroyCandidate(candidates_.next);
+  --destroying_;
   collectingThread_.store(saved);
 }
 
-// Drops the links of the garbage set that hold p; the last one lets the
-// ordinary release destroy p, which removes its node from the list.
+// Drops the links of the garbage set that hold p, in the order of the
+// candidate list; the last one lets the ordinary release destroy p, which
+// removes its node from the list.
 void Collector::destroyCandidate(Node* p) {
-  for (Node* q = candidates_.next; q != &candidates_; q = q->next) {
-    for (Link* l = q->members; l; l = nextOf(l)) {
-      if (targetOf(l) != p) continue;
-      bool last = countOf(p) == 1;
-      collectLock_.leave();
-      if (l->callback) l->callback(l->user, kDrop, nullptr);
-      collectLock_.enter();
-      if (last) {
-        collected_.fetch_add(1);
-        return;
-      }
+  auto range = std::equal_range(holders_.begin(), holders_.end(), Holder{p, nullptr, nullptr},
+                                [](const Holder& a, const Holder& b) { return std::less<Node*>()(a.target, b.target); });
+  for (std::size_t i = range.first - holders_.begin(), end = range.second - holders_.begin(); i < end; ++i) {
+    Holder h = holders_[i];
+    // A destroyed holder took its links with it; a live one keeps them as they were.
+    if (h.owner->where != kCandidates || targetOf(h.link) != p) continue;
+    bool last = countOf(p) == 1;
+    collectLock_.leave();
+    if (h.link->callback) h.link->callback(h.link->user, kDrop, nullptr);
+    collectLock_.enter();
+    if (last) {
+      collected_.fetch_add(1);
+      return;
     }
   }
   appendNode(survivors_, p, kSurvivors);
