@@ -7,13 +7,12 @@
 
 namespace win32_calls {
 
-FARPROC entry(const char16_t*, const char*) { return nullptr; }
-
-DWORD module_file_name(char16_t* buffer, DWORD size) {
-  if (buffer && size) buffer[0] = 0;
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return 0;
+FARPROC entry(const char16_t* module, const char* name) {
+  HMODULE m = GetModuleHandleW(module);
+  return m ? GetProcAddress(m, name) : nullptr;
 }
+
+DWORD module_file_name(char16_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); }
 
 void upper(char16_t* text, DWORD count) {
   for (DWORD i = 0; i < count; ++i) text[i] = win32::upcase(text[i]);
@@ -41,13 +40,7 @@ LONG time_zone_bias() {
   return static_cast<LONG>((d >= 0 ? d + minute / 2 : d - minute / 2) / minute);
 }
 
-DWORD current_directory_ansi(char* buffer, DWORD size) {
-  char16_t wide[261] = {};
-  const DWORD n = GetCurrentDirectoryW(261, wide);
-  if (n == 0 || n > 260) return n;
-  const int m = WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer, static_cast<int>(size), nullptr, nullptr);
-  return m > 0 ? static_cast<DWORD>(m - 1) : 0;
-}
+DWORD current_directory_ansi(char* buffer, DWORD size) { return GetCurrentDirectoryA(size, buffer); }
 
 HANDLE first_change_notification(const char16_t*, BOOL, DWORD) {
   SetLastError(ERROR_CALL_NOT_IMPLEMENTED);

@@ -449,6 +449,22 @@ TEST_F(WindowsDir, CurrentDirIsTheDirectoryAtFirstUse) {
       ::testing::ExitedWithCode(0), "");
 }
 
+TEST_F(WindowsDir, ModulePathIsTheProgramFile) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        char16_t expected[261] = {};
+        GetModuleFileNameW(nullptr, expected, 261);
+        const char16_t* p = module_path();
+        const std::string text = narrow(p);
+        const bool ok = std::u16string_view(p) == expected && text.size() > 14 &&
+                        text.substr(text.size() - 14) == "kv_files_tests" && module_path() == p;
+        TearDown();
+        std::exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
 
 namespace {
