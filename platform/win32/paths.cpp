@@ -1,6 +1,7 @@
 #include "platform/win32/paths.h"
 
 #include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -242,10 +243,29 @@ bool find_ignoring_case(const std::string& dir, const std::u16string& name, std:
   DIR* d = ::opendir(dir.empty() ? "/" : dir.c_str());
   if (!d) return false;
   bool any = false;
+  // Most names are ASCII: compare those bytes directly, and convert only
+  // entries that hold other characters.
+  std::string ascii;
+  bool name_ascii = true;
+  for (char16_t c : name) {
+    if (c >= 0x80) name_ascii = false;
+    ascii += static_cast<char>(c);
+  }
   while (dirent* e = ::readdir(d)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    std::u16string entry = utf8_to_utf16(e->d_name);
-    if (entry.size() != name.size() || !equal_ignore_case(entry, name)) continue;
+    const char* n = e->d_name;
+    bool entry_ascii = true;
+    for (const char* p = n; *p; ++p)
+      if (static_cast<unsigned char>(*p) >= 0x80) {
+        entry_ascii = false;
+        break;
+      }
+    if (entry_ascii && name_ascii) {
+      if (::strcasecmp(n, ascii.c_str()) != 0) continue;
+    } else {
+      std::u16string entry = utf8_to_utf16(n);
+      if (entry.size() != name.size() || !equal_ignore_case(entry, name)) continue;
+    }
     if (!any || std::strcmp(e->d_name, found.c_str()) < 0) found = e->d_name;
     any = true;
   }
@@ -582,13 +602,10 @@ UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
 }
 
 UINT GetDriveTypeW(LPCWSTR lpRootPathName) {
-  std::u16string root;
-  if (!lpRootPathName) {
-    root = win32::current_directory().substr(0, 3);
-  } else {
-    root = win32::full_path_name(lpRootPathName);
-    if (root.size() >= 4 && root.compare(0, 4, u"\\\\?\\") == 0) root.erase(0, 4);
-  }
+  std::u16string root = lpRootPathName ? std::u16string(lpRootPathName) : std::u16string(u"\\");
+  if (root.size() >= 4 && win32::is_sep(root[0]) && win32::is_sep(root[1]) && root[2] == u'?' && win32::is_sep(root[3]))
+    root.erase(0, 4);
+  if (root.size() == 1 && win32::is_sep(root[0])) root = win32::current_directory().substr(0, 3);  // this drive
   if (root.size() == 2 && root[1] == u':') root += u'\\';
   if (root.size() != 3 || !win32::is_letter(root[0]) || root[1] != u':' || !win32::is_sep(root[2]))
     return DRIVE_NO_ROOT_DIR;

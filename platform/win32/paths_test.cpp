@@ -218,6 +218,11 @@ TEST_F(Paths, DrivesAndDriveTypes) {
                {u"\\\\?\\C:\\", DRIVE_FIXED}};
   for (const Case& c : cases) EXPECT_EQ(GetDriveTypeW(c.root), c.type);
   EXPECT_EQ(GetDriveTypeW(nullptr), static_cast<UINT>(DRIVE_FIXED));
+  fs::create_directories(c("deep"));
+  ASSERT_TRUE(SetCurrentDirectoryW(u"C:\\deep"));
+  EXPECT_EQ(GetDriveTypeW(u"C:"), static_cast<UINT>(DRIVE_FIXED));  // the drive, not its current folder
+  EXPECT_EQ(GetDriveTypeW(u"\\"), static_cast<UINT>(DRIVE_FIXED));
+  EXPECT_EQ(GetDriveTypeW(u"deep"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
   EXPECT_EQ(GetDriveTypeA("C:\\"), static_cast<UINT>(DRIVE_FIXED));
 }
 
