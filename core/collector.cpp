@@ -252,6 +252,10 @@ class Collector : public RefObjectPublic {
   Common::ReadWriteLock buckets_[kBucketCount];
 
   std::atomic<bool> running_{false};
+  // A forked child has the collector's memory but not its worker: there
+  // passes run inline and nobody waits for the worker.
+  DWORD process_ = GetCurrentProcessId();
+  bool workerHere() const { return GetCurrentProcessId() == process_; }
   int waiters_ = 0;
   Processor::Thread* worker_ = nullptr;
   Common::Event wake_{false, false};
@@ -341,7 +345,8 @@ Collector::~Collector() {
     self = this;
     creationPointer.compare_exchange_strong(self, nullptr);
   }
-  delete t;  // the worker has ended (or is this very thread, which is not waited for)
+  // The worker has ended, or is this very thread, which is not waited for.
+  if (workerHere()) delete t;
   freeChain(static_cast<Node*>(Common::LockFreeStack::popAll(&freeNodes_.stack)));
   freeChain(static_cast<Node*>(Common::LockFreeStack::popAll(&freeNodes_.retired)));
   freeChain(pendingNodes_);
@@ -690,7 +695,7 @@ void Collector::workerLoop() {
 
 void Collector::flush() {
   Common::CriticalSectionLock guard(workerLock_);
-  if (running_.load() && worker_ && worker_->id() != currentThreadId()) {
+  if (running_.load() && worker_ && worker_->id() != currentThreadId() && workerHere()) {
     ++waiters_;
     wake_.set();
     workerLock_.leave();
@@ -712,7 +717,7 @@ void Collector::stopWorker() {
     }
     t = worker_;
   }
-  if (t && t->id() != currentThreadId()) t->join();
+  if (t && t->id() != currentThreadId() && workerHere()) t->join();
 }
 
 Statistics Collector::statistics() {

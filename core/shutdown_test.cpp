@@ -99,4 +99,25 @@ TEST(RuntimeShutdown, ReleasesSingletonsNewestFirstStopsTheCollectorThenDeletesM
               "(cycle,cycle,)?mC,mB,mA,done,sD,cycle,cycle\n");
 }
 
+void forkedChildScenario() {
+  events.clear();
+  {
+    RefPtr<CycleMember> x = Processor::makeRef<CycleMember>(), y = Processor::makeRef<CycleMember>();
+    x->next = y;
+    y->next = x;
+  }
+  Processor::shutdownRuntime();
+  std::fprintf(stderr, "events=%s\n", events.c_str());
+  std::fflush(stderr);
+  std::exit(0);
+}
+
+// A child forked from a process whose collector runs has no worker thread:
+// its shutdown runs the passes itself instead of waiting for one.
+TEST(RuntimeShutdown, AForkedChildEndsWithoutItsParentsWorker) {
+  ASSERT_TRUE(GC::statistics().workerRunning);
+  GTEST_FLAG_SET(death_test_style, "fast");
+  EXPECT_EXIT(forkedChildScenario(), ::testing::ExitedWithCode(0), "events=cycle,cycle\n");
+}
+
 }  // namespace
