@@ -283,7 +283,7 @@ class i_dir::iterator : public virtual file_object {
   virtual std::int64_t reserved7();    // 0
   // 1, or 2 for entries whose children are expensive to list.
   virtual int expandable();
-  virtual std::uint64_t file_index();  // base: 0
+  virtual std::uint64_t file_index();     // base: 0
   virtual const char16_t* link_target();  // base: null
 };
 

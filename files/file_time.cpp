@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr std::int64_t epoch_difference_ms = 11644473600000;  // 1601 -> 1970
+constexpr std::int64_t epoch_difference_ms = 11644473600000;   // 1601 -> 1970
 constexpr std::uint64_t fat_zero_utc = 119600064000000000ull;  // 1980-01-01 00:00 UTC
 
 std::uint64_t as_u64(const FILETIME& ft) {

@@ -14,10 +14,10 @@ TEST(FileTime, Conversions) {
     std::uint64_t file_time;
     std::int64_t ms;
   } cases[] = {
-      {116444736000000000ull, 0 + 0},            // 1970-01-01
-      {116444736010000000ull, 1000},             // one second later
-      {129383136000000000ull, 1293840000000},    // 2011-01-01 00:00 UTC
-      {116444735990000000ull, -1000},            // before 1970
+      {116444736000000000ull, 0 + 0},          // 1970-01-01
+      {116444736010000000ull, 1000},           // one second later
+      {129383136000000000ull, 1293840000000},  // 2011-01-01 00:00 UTC
+      {116444735990000000ull, -1000},          // before 1970
   };
   for (const auto& c : cases) {
     EXPECT_EQ(file_time_to_ms(ft(c.file_time)), c.ms) << c.file_time;

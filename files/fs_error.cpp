@@ -55,9 +55,12 @@ const char* function_names(const Common::ErrorRecord*) { return "function"; }
 std::uint64_t no_number(const Common::ErrorRecord*, const char*) { return 0; }
 const char16_t* no_wide(const Common::ErrorRecord*, const char*) { return nullptr; }
 
-constexpr Common::ErrorRecordOps function_ops{Common::freeErrorRecordBlock, Common::cloneErrorRecord,
-                                              Common::wideSlotText,        no_number,
-                                              function_narrow,             no_wide,
+constexpr Common::ErrorRecordOps function_ops{Common::freeErrorRecordBlock,
+                                              Common::cloneErrorRecord,
+                                              Common::wideSlotText,
+                                              no_number,
+                                              function_narrow,
+                                              no_wide,
                                               function_names};
 
 // Kind "function,filename" with a wide file name.
@@ -66,9 +69,12 @@ const char16_t* file_wide(const Common::ErrorRecord* r, const char* name) {
   if (!same_name(name, "filename")) return nullptr;
   return static_cast<const char16_t*>(r->slotText(r->fieldSlots()[1]));
 }
-constexpr Common::ErrorRecordOps wide_file_ops{Common::freeErrorRecordBlock, Common::cloneErrorRecord,
-                                               Common::wideSlotText,        no_number,
-                                               function_narrow,             file_wide,
+constexpr Common::ErrorRecordOps wide_file_ops{Common::freeErrorRecordBlock,
+                                               Common::cloneErrorRecord,
+                                               Common::wideSlotText,
+                                               no_number,
+                                               function_narrow,
+                                               file_wide,
                                                file_names};
 
 // The same with a narrow file name (ANSI calls).
@@ -76,9 +82,12 @@ const char* file_narrow(const Common::ErrorRecord* r, const char* name) {
   if (same_name(name, "filename")) return static_cast<const char*>(r->slotText(r->fieldSlots()[1]));
   return function_narrow(r, name);
 }
-constexpr Common::ErrorRecordOps narrow_file_ops{Common::freeErrorRecordBlock, Common::cloneErrorRecord,
-                                                 Common::wideSlotText,        no_number,
-                                                 file_narrow,                 no_wide,
+constexpr Common::ErrorRecordOps narrow_file_ops{Common::freeErrorRecordBlock,
+                                                 Common::cloneErrorRecord,
+                                                 Common::wideSlotText,
+                                                 no_number,
+                                                 file_narrow,
+                                                 no_wide,
                                                  file_names};
 
 Common::Error with_last_error_cause(Common::ErrorRecord* record, std::uint32_t win32_error) {
@@ -161,8 +170,7 @@ Common::Error make_system_file_error(std::uint64_t site, const char* function, s
       Common::buildErrorRecord(&function_ops, site, code, {fs_error_text(code), true}, &field, 1), last);
 }
 
-Common::Error win32_file_error(std::uint64_t site, std::uint32_t code, const char* function,
-                               const char16_t* filename) {
+Common::Error win32_file_error(std::uint64_t site, std::uint32_t code, const char* function, const char16_t* filename) {
   const DWORD last = GetLastError();
   code = map_system_error(last, code);
   const Common::RecordText fields[2] = {{function, false}, {filename, true}};

@@ -28,7 +28,7 @@ constexpr std::uint32_t already_exists = 0x40013;
 constexpr std::uint32_t access_denied = 0x40014;
 constexpr std::uint32_t network = 0x40015;
 constexpr std::uint32_t lock = 0x40017;
-constexpr std::uint32_t backup = 0x40019;   // text: the entry's path
+constexpr std::uint32_t backup = 0x40019;  // text: the entry's path
 constexpr std::uint32_t restore = 0x4001a;
 }  // namespace fs_error
 
@@ -54,7 +54,5 @@ Common::Error make_system_file_error(std::uint64_t site, const char* function, s
 
 // Record of kind "function,filename" whose cause is the thread's last Win32
 // error and whose code is refined from it by map_system_error.
-Common::Error win32_file_error(std::uint64_t site, std::uint32_t code, const char* function,
-                               const char16_t* filename);
-Common::Error win32_file_error(std::uint64_t site, std::uint32_t code, const char* function,
-                               const char* filename);
+Common::Error win32_file_error(std::uint64_t site, std::uint32_t code, const char* function, const char16_t* filename);
+Common::Error win32_file_error(std::uint64_t site, std::uint32_t code, const char* function, const char* filename);

@@ -3,13 +3,12 @@
 // afterwards. The Unix side is reached only to set up and inspect fixtures.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace fs_test {
 
@@ -36,9 +35,7 @@ class World : public ::testing::Test {
   }
   // The Unix path of a name on drive C.
   std::string c(const std::string& rel = "") const { return rel.empty() ? dir_ + "/c" : dir_ + "/c/" + rel; }
-  void put(const std::string& rel, const std::string& bytes) const {
-    std::ofstream(c(rel), std::ios::binary) << bytes;
-  }
+  void put(const std::string& rel, const std::string& bytes) const { std::ofstream(c(rel), std::ios::binary) << bytes; }
   std::string get(const std::string& rel) const {
     std::ifstream in(c(rel), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});

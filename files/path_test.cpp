@@ -67,7 +67,10 @@ const resolve_case resolve_cases[] = {
     {u"C:\\", u"a>b", false, nullptr},
     {u"C:\\", u"a\"b", false, nullptr},
     {u"C:\\", u"a\tb", false, nullptr},
-    {u"C:\\", u"a\x1f" u"b", false, nullptr},
+    {u"C:\\",
+     u"a\x1f"
+     u"b",
+     false, nullptr},
     // streams
     {u"", u"C:\\f.txt:s", true, u"C:\\f.txt:s\\"},
     {u"", u"C:\\f.txt:s", false, nullptr},
@@ -135,28 +138,12 @@ TEST(IsValidFileName, Table) {
     bool drive;
     bool valid;
   } cases[] = {
-      {u"file.txt", false, true},
-      {u"con", false, true},  // device names are not checked
-      {u"a?b", false, false},
-      {u"a*b", false, false},
-      {u"a/b", false, false},
-      {u"a\\b", false, false},
-      {u"a:b", false, false},
-      {u"a|b", false, false},
-      {u"a\"b", false, false},
-      {u"a<b", false, false},
-      {u"a>b", false, false},
-      {u"a\x01", false, false},
-      {u"", false, false},
-      {nullptr, false, false},
-      {u" . ", false, false},
-      {u"..", false, false},
-      {u".a", false, true},
-      {u"C:", true, true},
-      {u"z:", true, true},
-      {u"C", true, false},
-      {u"C:\\", true, false},
-      {u"1:", true, false},
+      {u"file.txt", false, true}, {u"con", false, true},  // device names are not checked
+      {u"a?b", false, false},     {u"a*b", false, false},   {u"a/b", false, false},  {u"a\\b", false, false},
+      {u"a:b", false, false},     {u"a|b", false, false},   {u"a\"b", false, false}, {u"a<b", false, false},
+      {u"a>b", false, false},     {u"a\x01", false, false}, {u"", false, false},     {nullptr, false, false},
+      {u" . ", false, false},     {u"..", false, false},    {u".a", false, true},    {u"C:", true, true},
+      {u"z:", true, true},        {u"C", true, false},      {u"C:\\", true, false},  {u"1:", true, false},
       {u"C:", false, false},
   };
   for (const auto& c : cases)

@@ -8,7 +8,6 @@
 
 namespace {
 
-
 // File-system control codes used here.
 constexpr DWORD fsctl_get_retrieval_pointers = 0x00090073;
 constexpr DWORD fsctl_set_compression = 0x0009C040;
@@ -31,8 +30,8 @@ struct fs_size_information {
   ULONG bytes_per_sector;
 };
 
-using nt_fs_control_file_fn = NTSTATUS (*)(HANDLE, HANDLE, void*, void*, io_status_block*, ULONG, void*, ULONG,
-                                           void*, ULONG);
+using nt_fs_control_file_fn = NTSTATUS (*)(HANDLE, HANDLE, void*, void*, io_status_block*, ULONG, void*, ULONG, void*,
+                                           ULONG);
 using nt_query_volume_information_file_fn = NTSTATUS (*)(HANDLE, io_status_block*, void*, ULONG, int);
 using rtl_nt_status_to_dos_error_fn = ULONG (*)(NTSTATUS);
 using nt_set_information_file_fn = NTSTATUS (*)(HANDLE, io_status_block*, void*, ULONG, int);
@@ -52,7 +51,8 @@ const ntdll_entries& ntdll() {
     e.fs_control = entry_as<nt_fs_control_file_fn>(win32_calls::entry(u"ntdll.dll", "NtFsControlFile"));
     e.query_volume =
         entry_as<nt_query_volume_information_file_fn>(win32_calls::entry(u"ntdll.dll", "NtQueryVolumeInformationFile"));
-    e.status_to_dos = entry_as<rtl_nt_status_to_dos_error_fn>(win32_calls::entry(u"ntdll.dll", "RtlNtStatusToDosError"));
+    e.status_to_dos =
+        entry_as<rtl_nt_status_to_dos_error_fn>(win32_calls::entry(u"ntdll.dll", "RtlNtStatusToDosError"));
     e.set_information = entry_as<nt_set_information_file_fn>(win32_calls::entry(u"ntdll.dll", "NtSetInformationFile"));
     return e;
   }();
@@ -326,8 +326,8 @@ void win32_file::device_control(void* request) {
     return;
   }
   DWORD returned = 0;
-  if (DeviceIoControl(handle_, r->control_code, const_cast<void*>(r->input), r->input_size, r->output,
-                      r->output_size, &returned, nullptr)) {
+  if (DeviceIoControl(handle_, r->control_code, const_cast<void*>(r->input), r->input_size, r->output, r->output_size,
+                      &returned, nullptr)) {
     r->bytes_returned = returned;
     r->system_error = 0;
   } else {

@@ -9,6 +9,7 @@
 
 #include "files/file_time.h"
 #include "files/fs_test_world.h"
+#include "files/win32_calls.h"
 #include "files/windows_dir.h"
 
 namespace {
@@ -462,6 +463,95 @@ TEST_F(Win32File, NocacheFilesNeedTheSectorSize) {
   std::unique_ptr<rio_file> g(view->create_file(u"sub\\image.bin"));
   EXPECT_FALSE(g);
   EXPECT_EQ(work_->error_code(), 0x4000eu);
+}
+
+}  // namespace
+
+namespace {
+
+// Stand-ins for the native entry points, registered in a fresh process (the
+// entry points are looked up once per process).
+NTSTATUS volume_status = 0;
+ULONG bytes_per_sector = 512;
+int set_information_class = 0;
+std::int32_t set_information_hint = -1;
+
+NTSTATUS fake_query_volume(HANDLE, void*, void* info, ULONG length, int klass) {
+  if (klass != 3 || length < 24) return static_cast<NTSTATUS>(0xC000000Du);
+  auto* p = static_cast<unsigned char*>(info);
+  const LONGLONG units = 1000;
+  const ULONG sectors_per_unit = 8;
+  std::memcpy(p, &units, 8);
+  std::memcpy(p + 8, &units, 8);
+  std::memcpy(p + 16, &sectors_per_unit, 4);
+  std::memcpy(p + 20, &bytes_per_sector, 4);
+  return volume_status;
+}
+ULONG fake_status_to_dos(NTSTATUS s) { return s == static_cast<NTSTATUS>(0xC0000022u) ? 5 : 317; }
+NTSTATUS fake_set_information(HANDLE, void*, void* info, ULONG length, int klass) {
+  set_information_class = klass;
+  if (length == 4) std::memcpy(&set_information_hint, info, 4);
+  return set_information_hint == 99 ? static_cast<NTSTATUS>(0xC0000022u) : 0;
+}
+
+void register_native_stand_ins() {
+  win32::register_export("ntdll", "NtQueryVolumeInformationFile",
+                         reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&fake_query_volume)));
+  win32::register_export("ntdll", "RtlNtStatusToDosError",
+                         reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&fake_status_to_dos)));
+  win32::register_export("ntdll", "NtSetInformationFile",
+                         reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&fake_set_information)));
+}
+
+int check(bool ok, const char* what) {
+  if (!ok) fprintf(stderr, "failed: %s\n", what);
+  return ok ? 0 : 1;
+}
+
+TEST_F(Win32File, VolumeSectorAndPriorityHintThroughNativeCalls) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto body = [this] {
+    register_native_stand_ins();
+    int failures = 0;
+    auto f = create(u"native.bin");
+    const std::vector<char> data(4096, 'x');
+    f->write_exact(data.data(), 4096);
+
+    // An unaligned position is past any sector.
+    f->seek_set(100);
+    volume_sector_request gsec{control_code("GSEC"), 0, 0};
+    f->control(&gsec);
+    failures += check(f->error_code() == 0x40002u && gsec.found == 0, "unaligned position");
+    f->take_error();
+
+    // Aligned: the retrieval-pointer control has no answer here.
+    f->seek_set(1024);
+    f->control(&gsec);
+    failures += check(f->Bad() && f->error().narrowField("function") &&
+                          std::string(f->error().narrowField("function")) == "FSCTL_GET_RETRIEVAL_POINTERS",
+                      "retrieval pointers");
+    f->take_error();
+
+    // A failing volume query is reported through its DOS error.
+    volume_status = static_cast<NTSTATUS>(0xC0000022u);
+    f->control(&gsec);
+    failures += check(f->error_code() == 0x40014u && f->error().narrowField("function") &&
+                          std::string(f->error().narrowField("function")) == "NtQueryVolumeInformationFile",
+                      "volume query failure");
+    f->take_error();
+
+    priority_hint_request sphi{control_code("SPHI"), 2};
+    f->control(&sphi);
+    failures += check(f->Good() && set_information_class == 43 && set_information_hint == 2, "priority hint");
+    sphi.hint = 99;
+    f->control(&sphi);
+    failures += check(f->error_code() == 0x40003u && f->error().cause().numberField("code") == 0xD0000022u,
+                      "priority hint failure");
+    f.reset();
+    TearDown();
+    return failures;
+  };
+  EXPECT_EXIT(std::exit(body()), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -117,8 +117,7 @@ class win32_dir : public windows_dir, public nocache_dir {
   std::uint32_t sector_size_ = 0;
 
  private:
-  win32_file* open_handle(const char16_t* path, security_source* security, DWORD access, bool share,
-                          DWORD creation);
+  win32_file* open_handle(const char16_t* path, security_source* security, DWORD access, bool share, DWORD creation);
   const char16_t* entry_name(i_dir::iterator* entry);
 };
 

@@ -45,7 +45,6 @@ bool winnt_dir::prepare_path(const std::u16string&) { return true; }
 
 namespace {
 
-
 using wow64_disable_fn = BOOL (*)(PVOID*);
 using wow64_revert_fn = BOOL (*)(PVOID);
 
@@ -329,7 +328,8 @@ void winnt_dir::remove_file(const char16_t* path) {
 }
 
 void winnt_dir::remove_dir(const char16_t* path) {
-  entry_call(KV_SITE, path, fs_error::remove, "RemoveDirectoryW", [](const char16_t* lp) { return RemoveDirectoryW(lp); });
+  entry_call(KV_SITE, path, fs_error::remove, "RemoveDirectoryW",
+             [](const char16_t* lp) { return RemoveDirectoryW(lp); });
 }
 
 void winnt_dir::set_attributes(const char16_t* path, std::uint32_t attributes) {

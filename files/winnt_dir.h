@@ -69,8 +69,8 @@ class winnt_dir : public win32_dir {
   // -- win32_dir
   void module_file_name(char16_t* buffer, std::uint32_t size) override;
   win32_dir* open_dir_path(const char16_t* path) override;
-  HANDLE create_handle(const char16_t* path, security_source* security, DWORD access, DWORD share_mode,
-                       DWORD creation, DWORD flags_and_attributes) override;
+  HANDLE create_handle(const char16_t* path, security_source* security, DWORD access, DWORD share_mode, DWORD creation,
+                       DWORD flags_and_attributes) override;
   HANDLE first_change_handle() override;
   void connect(const char16_t* user, const char16_t* password, HWND owner) override;
   bool compare_prefix(const char16_t* a, const char16_t* b, std::size_t count) override;
@@ -78,5 +78,6 @@ class winnt_dir : public win32_dir {
 
  private:
   template <class Call>
-  bool entry_call(std::uint64_t site, const char16_t* name, std::uint32_t bad_path_code, const char* function, Call call);
+  bool entry_call(std::uint64_t site, const char16_t* name, std::uint32_t bad_path_code, const char* function,
+                  Call call);
 };
