@@ -311,7 +311,7 @@ class InterfaceMetaClass final : public MetaClass {
   static T* part(void* object) { return static_cast<T*>(object); }
 
   template <class... B>
-  static bool walk(void* object, MetaClassVisitor& visitor, TypeList<B...>) {
+  static bool walk([[maybe_unused]] void* object, [[maybe_unused]] MetaClassVisitor& visitor, TypeList<B...>) {
     return (walkOne<B>(object, visitor) || ...);
   }
   template <class B>
