@@ -1,7 +1,10 @@
 // Binary XML: "BXML", a version byte, a byte that is not interpreted, then
 // the root element. Integers are unsigned LEB128; names are declared on their
 // first use (id, length, bytes) and referred to by id afterwards.
+#include <algorithm>
 #include <map>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "core/text_convert.h"
@@ -20,26 +23,67 @@ void xml_reader_interface::narrow_text(const std::string&) {}
 
 namespace {
 
-// Shared part of the two element forms. Every read goes through
-// i_file::read_exact, so a truncated input leaves the file Bad with 0x40002;
-// malformed structure stores 0x4000d. Nothing is read once the file is Bad.
+// The input of one document, taken in blocks, so that a document of many
+// small items costs one file read per block rather than one per byte, and a
+// file that hands out fewer bytes than asked for is read on. The read-ahead
+// past the root element is never interpreted. The end of the file leaves it
+// Bad with 0x40002; nothing is read once it is Bad.
+class block_input {
+ public:
+  explicit block_input(i_file& in) : in_(in), good_(in.Good()) {}
+
+  bool good() const { return good_; }
+  void raise(std::uint64_t site, std::uint32_t code) {
+    if (good_ && in_.Good()) in_.raise(site, code);
+    good_ = false;
+  }
+  // The unread bytes in the current block.
+  std::size_t available() const { return static_cast<std::size_t>(end_ - next_); }
+  const char* next() const { return next_; }
+  void skip(std::size_t n) { next_ += n; }
+
+  // Makes at least one unread byte available; false (the file Bad) at the end.
+  bool fill() {
+    if (!good_) return false;
+    if (!buffer_) buffer_.reset(new char[block]);
+    std::uint32_t count = 0;
+    if (in_.Good()) in_.read(buffer_.get(), block, count);
+    if (count == 0) {
+      raise(KV_SITE, fs_error::end_of_file);  // a read error stays as it is
+      return false;
+    }
+    next_ = buffer_.get();
+    end_ = next_ + count;
+    return true;
+  }
+
+  std::uint8_t read_byte() {
+    if (next_ == end_ && !fill()) return 0;
+    return static_cast<std::uint8_t>(*next_++);
+  }
+
+ private:
+  static constexpr std::uint32_t block = 64 * 1024;
+
+  i_file& in_;
+  std::unique_ptr<char[]> buffer_;
+  const char* next_ = nullptr;
+  const char* end_ = nullptr;
+  bool good_;
+};
+
+// Shared part of the two element forms. A truncated input leaves the file Bad
+// with 0x40002, malformed structure stores 0x4000d.
 class xml_reader_core {
  public:
-  xml_reader_core(i_file& in, xml_reader_interface& sink) : in_(in), sink_(sink) {}
+  xml_reader_core(block_input& in, xml_reader_interface& sink) : in_(in), sink_(sink) {}
   virtual ~xml_reader_core() = default;
   virtual void read_element() = 0;
 
  protected:
-  bool good() const { return in_.Good(); }
-  void corrupt(std::uint64_t site) {
-    if (in_.Good()) in_.raise(site, fs_error::corrupted);
-  }
-
-  std::uint8_t read_byte() {
-    std::uint8_t b = 0;
-    if (good()) in_.read_exact(&b, 1);
-    return good() ? b : 0;
-  }
+  bool good() const { return in_.good(); }
+  void corrupt(std::uint64_t site) { in_.raise(site, fs_error::corrupted); }
+  std::uint8_t read_byte() { return in_.read_byte(); }
 
   // At most five bytes; a value that does not fit 32 bits is malformed.
   std::uint32_t read_varint() {
@@ -57,25 +101,34 @@ class xml_reader_core {
     return value;
   }
 
-  // n bytes, read in slices so that a huge length in a short file costs
-  // no more memory than the file holds.
+  // n bytes; a huge length in a short file costs no more memory than the
+  // file holds, since the bytes are appended as they come.
   void read_bytes(std::string& out, std::uint32_t n) {
     out.clear();
-    constexpr std::uint32_t slice = 64 * 1024;
     while (n > 0 && good()) {
-      const std::uint32_t part = n < slice ? n : slice;
-      const std::size_t old = out.size();
-      out.resize(old + part);
-      in_.read_exact(&out[old], part);
+      if (in_.available() == 0 && !in_.fill()) break;
+      const std::uint32_t part = static_cast<std::uint32_t>(std::min<std::size_t>(n, in_.available()));
+      out.append(in_.next(), part);
+      in_.skip(part);
       n -= part;
     }
     if (!good()) out.clear();
   }
 
+  // Decoded straight from the block when the bytes lie in it.
   std::u16string read_utf8(std::uint32_t n) {
+    std::u16string text;
+    if (n == 0 || !good()) return text;
+    if (n <= in_.available()) {
+      text.reserve(n);
+      Common::fromUtf8(text, in_.next(), n);
+      in_.skip(n);
+      return text;
+    }
     std::string bytes;
     read_bytes(bytes, n);
-    std::u16string text;
+    if (!good()) return text;
+    text.reserve(bytes.size());
     Common::fromUtf8(text, bytes.data(), static_cast<std::ptrdiff_t>(bytes.size()));
     return text;
   }
@@ -91,7 +144,7 @@ class xml_reader_core {
     return names_.emplace(id, std::move(name)).first->second;
   }
 
-  i_file& in_;
+  block_input& in_;
   xml_reader_interface& sink_;
   std::map<std::uint32_t, std::string> names_;
   const std::string empty_;
@@ -130,7 +183,7 @@ class xml_reader_binary_old final : public xml_reader_core {
     sink_.start_element(name);
     const unsigned count = read_byte();
     for (unsigned i = 0; i < count && good(); ++i) {
-      const std::string attr = name_of(read_varint());
+      const std::string& attr = name_of(read_varint());
       std::u16string value = read_utf8(read_varint());
       if (good()) sink_.attribute(attr, value);
     }
@@ -189,7 +242,7 @@ class xml_reader_binary_new final : public xml_reader_core {
     for (;;) {
       const std::uint32_t attr_id = read_varint();
       if (!good() || attr_id == 0) break;
-      const std::string attr = name_of(attr_id);
+      const std::string& attr = name_of(attr_id);
       std::u16string value = read_utf8(read_varint() >> 1);
       if (good()) sink_.attribute(attr, value);
     }
@@ -213,18 +266,19 @@ class xml_reader_binary_new final : public xml_reader_core {
 }  // namespace
 
 bool xml_reader_interface::parse_bxml(i_file& in) {
-  std::uint8_t head[2] = {0, 0};
-  if (in.Good()) in.read_exact(head, 2);
-  if (in.Bad()) return false;
-  xml_reader_binary_old old_form(in, *this);
-  xml_reader_binary_new new_form(in, *this);
+  block_input input(in);
+  const std::uint8_t version = input.read_byte();
+  input.read_byte();  // not interpreted
+  if (!input.good()) return false;
+  xml_reader_binary_old old_form(input, *this);
+  xml_reader_binary_new new_form(input, *this);
   xml_reader_core* reader = nullptr;
-  if (head[0] == 1)
+  if (version == 1)
     reader = &old_form;
-  else if (head[0] == 2)
+  else if (version == 2)
     reader = &new_form;
   if (!reader) {
-    in.raise(KV_SITE, fs_error::corrupted);
+    input.raise(KV_SITE, fs_error::corrupted);
     return false;
   }
   start_document();
