@@ -179,7 +179,9 @@ class Shadow {
     for (;;) {
       if (::fcntl(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return true;
       if (errno == EINTR) continue;
-      return false;
+      // A file system without these locks enforces nothing rather than
+      // refusing every lock.
+      return errno != EAGAIN && errno != EACCES && errno != EDEADLK;
     }
   }
 

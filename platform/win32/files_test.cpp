@@ -5,8 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <atomic>
+#include <chrono>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -365,6 +368,24 @@ TEST_F(Files, LocksAreReleasedWithTheHandleAndHoldBetweenProcesses) {
     EXPECT_FALSE(lock(b, 30, 4, LOCKFILE_FAIL_IMMEDIATELY));
   }
   EXPECT_TRUE(read_at(b, 20, 4));
+}
+
+TEST_F(Files, AWaitingLockIsGrantedWhenTheHolderUnlocks) {
+  write("w.bin", std::string(16, 'w'));
+  Handle a(open_file(u"C:\\w.bin", GR | GW, R | W));
+  Handle b(open_file(u"C:\\w.bin", GR | GW, R | W));
+  ASSERT_TRUE(lock(a, 0, 8, LOCKFILE_EXCLUSIVE_LOCK));
+  std::atomic<bool> granted{false};
+  std::thread waiter([&] {
+    if (lock(b, 4, 8, LOCKFILE_EXCLUSIVE_LOCK)) granted = true;  // waits: no FAIL_IMMEDIATELY
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(granted);
+  EXPECT_TRUE(unlock(a, 0, 8));
+  waiter.join();
+  EXPECT_TRUE(granted);
+  EXPECT_FALSE(read_at(a, 6, 1));
+  EXPECT_TRUE(unlock(b, 4, 8));
 }
 
 TEST_F(Files, ReadWriteAndTheFilePointer) {
