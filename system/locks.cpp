@@ -31,9 +31,22 @@ CriticalSection* newCriticalSection() { return new (std::nothrow) CriticalSectio
 
 // --- RecursiveLock ---------------------------------------------------------
 
+namespace {
+
+constexpr std::uint64_t kOne = 1;
+// Set while a wake-up is on its way to a sleeper: further unlocks need not
+// signal until that sleeper has run.
+constexpr std::uint64_t kWakePending = 0x80000000u;
+
+inline std::uint32_t countOf(std::uint64_t state) { return static_cast<std::uint32_t>(state) & 0x7FFFFFFFu; }
+inline DWORD ownerOf(std::uint64_t state) { return static_cast<DWORD>(state >> 32); }
+inline std::uint64_t ownerBits(DWORD id) { return static_cast<std::uint64_t>(id) << 32; }
+
+}  // namespace
+
 // The current event, made and installed on first need. A thread that finds it
-// being discarded waits until that has settled. Only a thread that is counted
-// in the lock count may take it, and it stays counted while it uses it.
+// being discarded waits until that has settled. Only a thread counted in the
+// lock count takes it, and it stays counted while it uses it.
 HANDLE RecursiveLock::takeEvent() {
   for (;;) {
     HANDLE e = __atomic_load_n(&event_, __ATOMIC_SEQ_CST);
@@ -51,10 +64,11 @@ HANDLE RecursiveLock::takeEvent() {
   }
 }
 
-// Once retiring, the event is closed whenever no thread but `keep` counted ones
-// (the owner's own levels) is in the lock: a thread counts itself in before it
-// reads the event, so none can still be using it.
-void RecursiveLock::dropEventIfIdle(std::int32_t keep) {
+// Once retiring, the event is closed whenever nobody beyond `keep` counted
+// levels is in the lock: every user of the event is counted while it uses it,
+// and one counted in later finds the event gone and makes a new one. A signal
+// left in the closed event goes with it, and so does its pending mark.
+void RecursiveLock::dropEventIfIdle(std::uint32_t keep) {
   HANDLE old = __atomic_load_n(&event_, __ATOMIC_SEQ_CST);
   for (;;) {
     if (old == kDiscarding) {
@@ -65,69 +79,106 @@ void RecursiveLock::dropEventIfIdle(std::int32_t keep) {
     if (__atomic_compare_exchange_n(&event_, &old, kDiscarding, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
       break;
   }
-  if (__atomic_load_n(&count_, __ATOMIC_SEQ_CST) > keep) {
+  if (countOf(__atomic_load_n(&state_, __ATOMIC_SEQ_CST)) > keep) {
     __atomic_store_n(&event_, old, __ATOMIC_SEQ_CST);
   } else {
+    __atomic_fetch_and(&state_, ~kWakePending, __ATOMIC_SEQ_CST);
     __atomic_store_n(&event_, nullptr, __ATOMIC_SEQ_CST);
     if (old) CloseHandle(old);
   }
 }
 
-bool RecursiveLock::tryOwn(DWORD self) {
-  std::uint32_t expected = 0;
-  return __atomic_compare_exchange_n(&owner_, &expected, self, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
-}
-
-// A thread counts itself in first. Alone, the lock is its own at once. Otherwise
-// it takes the lock when the owner lets go: a short spin catches a lock that is
-// held briefly, then it sleeps on the event, which each unlock signals while
-// others are counted. A thread that comes by as the lock comes free may take it
-// ahead of a sleeper; the sleeper then sleeps again until the next unlock.
+// The owner's levels count once; recursion is the owner's own business.
 void RecursiveLock::lock() {
   DWORD self = GetCurrentThreadId();
-  std::int32_t c = __atomic_add_fetch(&count_, 1, __ATOMIC_SEQ_CST);
-  // Alone, the lock is free; still take it by compare-exchange, since a thread
-  // counted in just after this one may find the owner field clear first.
-  if (c == 1 && tryOwn(self)) {
+  std::uint64_t s = __atomic_load_n(&state_, __ATOMIC_RELAXED);
+  if (ownerOf(s) == self) {
+    ++depth_;  // only this thread puts its id there
+  } else if (s == 0 && __atomic_compare_exchange_n(&state_, &s, ownerBits(self) | kOne, false, __ATOMIC_ACQUIRE,
+                                                   __ATOMIC_RELAXED)) {
     depth_ = 1;
-  } else if (c != 1 && __atomic_load_n(&owner_, __ATOMIC_SEQ_CST) == self) {
-    ++depth_;
   } else {
-    for (;;) {
-      bool owned = false;
-      for (int spin = 0; spin < kSpins; ++spin) {
-        if (__atomic_load_n(&owner_, __ATOMIC_RELAXED) == 0 && tryOwn(self)) {
-          owned = true;
-          break;
-        }
-        cpuRelax();
-      }
-      if (owned) break;
-      WaitForSingleObject(takeEvent(), INFINITE);
-      if (tryOwn(self)) break;
-    }
-    depth_ = 1;
+    lockContended(self);
   }
-  if (__atomic_load_n(&retiring_, __ATOMIC_RELAXED)) dropEventIfIdle(depth_);
+  if (__atomic_load_n(&retiring_, __ATOMIC_RELAXED)) dropEventIfIdle(1);
+}
+
+// A short spin catches a lock that is held briefly; a thread that takes the
+// lock while spinning counts itself in with the same exchange. Otherwise it
+// counts itself in and sleeps on the event, which an unlock signals while others
+// are counted and no wake-up is on its way already. The woken thread holds that
+// mark: it spins for the lock again and gives the mark up when it takes the lock
+// or before it sleeps again, so one unlock after that signals anew. A thread
+// passing by as the lock comes free may take it ahead of a sleeper.
+void RecursiveLock::lockContended(DWORD self) {
+  std::uint64_t s = __atomic_load_n(&state_, __ATOMIC_RELAXED);
+  for (int spin = 0; spin < kSpins; ++spin) {
+    if (ownerOf(s) == 0 &&
+        __atomic_compare_exchange_n(&state_, &s, (s + kOne) | ownerBits(self), true, __ATOMIC_ACQUIRE,
+                                    __ATOMIC_RELAXED)) {
+      depth_ = 1;
+      return;
+    }
+    cpuRelax();
+    s = __atomic_load_n(&state_, __ATOMIC_RELAXED);
+  }
+  s = __atomic_add_fetch(&state_, kOne, __ATOMIC_SEQ_CST);
+  bool woken = false;
+  for (;;) {
+    int spins = woken ? kSpins : 0;
+    for (;;) {
+      if (ownerOf(s) == 0) {
+        std::uint64_t taken = s | ownerBits(self);
+        if (woken) taken &= ~kWakePending;
+        if (__atomic_compare_exchange_n(&state_, &s, taken, true, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+          depth_ = 1;
+          return;
+        }
+        continue;  // the word changed: look again
+      }
+      if (spins-- <= 0) break;
+      cpuRelax();
+      s = __atomic_load_n(&state_, __ATOMIC_RELAXED);
+    }
+    if (woken) {
+      woken = false;
+      s = __atomic_and_fetch(&state_, ~kWakePending, __ATOMIC_SEQ_CST);
+      if (ownerOf(s) == 0) continue;
+    }
+    WaitForSingleObject(takeEvent(), INFINITE);
+    woken = true;
+    s = __atomic_load_n(&state_, __ATOMIC_SEQ_CST);
+  }
 }
 
 void RecursiveLock::unlock() {
-  if (--depth_ != 0) {
-    __atomic_sub_fetch(&count_, 1, __ATOMIC_SEQ_CST);
-    return;
-  }
+  if (--depth_ != 0) return;
   bool retiring = __atomic_load_n(&retiring_, __ATOMIC_RELAXED);
-  __atomic_store_n(&owner_, 0u, __ATOMIC_SEQ_CST);
-  // Others counted: wake one sleeper. This thread stays counted while it
-  // signals, so the event cannot be discarded under it.
-  if (__atomic_load_n(&count_, __ATOMIC_SEQ_CST) > 1) SetEvent(takeEvent());
-  if (__atomic_sub_fetch(&count_, 1, __ATOMIC_SEQ_CST) == 0 && retiring) dropEventIfIdle(0);
+  // Clears the owner and counts this thread out in one step.
+  std::uint64_t before =
+      __atomic_fetch_sub(&state_, ownerBits(GetCurrentThreadId()) | kOne, __ATOMIC_RELEASE);
+  if (countOf(before) > 1) {
+    if (!(before & kWakePending)) wake(retiring);  // else a sleeper is already on its way
+  } else if (retiring) {
+    dropEventIfIdle(0);
+  }
+}
+
+// Others are counted: wake one sleeper, unless a wake-up is already on its way.
+// This thread counts itself in again while it uses the event, so the event
+// cannot be discarded under it.
+void RecursiveLock::wake(bool retiring) {
+  __atomic_add_fetch(&state_, kOne, __ATOMIC_SEQ_CST);
+  HANDLE e = takeEvent();
+  if (!(__atomic_fetch_or(&state_, kWakePending, __ATOMIC_SEQ_CST) & kWakePending)) SetEvent(e);
+  std::uint64_t after = __atomic_sub_fetch(&state_, kOne, __ATOMIC_SEQ_CST);
+  if (countOf(after) == 0 && (retiring || __atomic_load_n(&retiring_, __ATOMIC_RELAXED))) dropEventIfIdle(0);
 }
 
 RecursiveLock::~RecursiveLock() {
   lock();
   __atomic_store_n(&retiring_, 1, __ATOMIC_RELAXED);
-  dropEventIfIdle(depth_);
+  dropEventIfIdle(1);
   unlock();
 }
 

@@ -47,9 +47,14 @@ class CriticalSectionLock {
 };
 
 // A recursive lock whose all-zero state is a free lock: static instances work
-// before any constructor has run, and no kernel object exists until two threads
-// first meet in it. The exit-time destructor only retires it: it stays usable,
-// but from then on the event lives only while contention lasts.
+// before any constructor has run, and no kernel object exists until a thread
+// first has to sleep in it. The exit-time destructor only retires it: it stays
+// usable, but from then on the event lives only while contention lasts.
+//
+// The lock count (the owner once, and the threads asleep or going to sleep) and
+// the owner's thread id share one 64-bit word, so that taking a free lock and
+// letting go of it are one atomic operation each; recursion touches no shared
+// word at all.
 class RecursiveLock {
  public:
   constexpr RecursiveLock() = default;
@@ -61,13 +66,13 @@ class RecursiveLock {
   void unlock();  // only by the owner
 
  private:
-  void dropEventIfIdle(std::int32_t keep);
+  void lockContended(DWORD self);
+  void wake(bool retiring);
+  void dropEventIfIdle(std::uint32_t keep);
   HANDLE takeEvent();
-  bool tryOwn(DWORD self);
 
-  std::int32_t count_ = 0;   // lock calls in progress or held (each level, each waiter)
+  std::uint64_t state_ = 0;  // owner id << 32 | wake-up pending << 31 | lock count; 0 when free
   std::int32_t depth_ = 0;   // recursion of the owner; written by the owner only
-  std::uint32_t owner_ = 0;  // thread id, 0 when free
   HANDLE event_ = nullptr;   // auto-reset wake-up event; null none yet, -1 being discarded
   std::uint8_t retiring_ = 0;  // set by the owner only
 

@@ -12,6 +12,7 @@
 namespace Common {
 struct RecursiveLockProbe {
   static HANDLE event(const RecursiveLock& l) { return __atomic_load_n(&l.event_, __ATOMIC_ACQUIRE); }
+  static std::uint64_t state(const RecursiveLock& l) { return __atomic_load_n(&l.state_, __ATOMIC_ACQUIRE); }
 };
 }  // namespace Common
 
@@ -121,6 +122,28 @@ TEST(RecursiveLock, RetiredLockKeepsNoEventWhenIdle) {
     EXPECT_TRUE(other.admitted());
     EXPECT_TRUE(eventually([&] { return RecursiveLockProbe::event(*lock) == nullptr; }));
   }
+  EXPECT_EQ(win32::handle_count(), handles - 1);
+
+  // Heavy contention on a retired lock: events come and go, none is used after
+  // it was closed, and none is left once all are done.
+  std::atomic<int> inside{0};
+  std::atomic<bool> shared{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 6; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 3000; ++i) {
+        lock->lock();
+        if (inside.fetch_add(1) != 0) shared = true;
+        if ((i + t) % 40 == 0) std::this_thread::sleep_for(20us);
+        inside.fetch_sub(1);
+        lock->unlock();
+        if (i % 5 == 0) std::this_thread::yield();
+      }
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_FALSE(shared.load());
+  EXPECT_EQ(RecursiveLockProbe::event(*lock), nullptr);
+  EXPECT_EQ(RecursiveLockProbe::state(*lock), 0u);
   EXPECT_EQ(win32::handle_count(), handles - 1);
 }
 

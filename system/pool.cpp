@@ -21,6 +21,14 @@ constexpr int kMaxIdleOnHandleRelease = 42;
 
 class PoolImpl;
 
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
 std::atomic<int> liveWorkers{0};
 
 // Worker memory is never given back to the heap: a pop racing with another may
@@ -35,6 +43,7 @@ struct PoolWorker {
   void* argument = nullptr;
   Thread* thread = nullptr;
   Event done{true, true};
+  std::uint8_t finished = 1;  // set with the done event; read first by the handle's waits
   Event work{false, false};
   std::int32_t refs = 0;
   int priority = 2;
@@ -135,6 +144,7 @@ std::int32_t PoolWorker::run(void* self) {
     std::int32_t r = w->function(w->argument);
     __atomic_store_n(&w->result, r, __ATOMIC_RELEASE);
     if (priority != 2) setThreadPriority(GetCurrentThread(), 2);
+    __atomic_store_n(&w->finished, 1, __ATOMIC_RELEASE);
     w->done.set();
     if (__atomic_load_n(&w->stop, __ATOMIC_ACQUIRE)) break;
     w->release(false);
@@ -155,6 +165,7 @@ PoolWorker* PoolImpl::takeWorker(ThreadFunction function, void* argument, int pr
   w->function = function;
   w->argument = argument;
   w->priority = priority;
+  __atomic_store_n(&w->finished, 0, __ATOMIC_RELAXED);
   w->done.reset();
   w->work.set();
   return w;
@@ -192,14 +203,30 @@ struct WorkerHolder {
 };
 
 class ThreadAccessorImpl : public ThreadAccessor {
+  static constexpr int kJoinSpins = 1000;  // about 20 us
+
+  bool finishedSoon(int spins) {
+    for (int i = 0; i < spins; ++i) {
+      if (__atomic_load_n(&holder_->worker->finished, __ATOMIC_ACQUIRE)) return true;
+      cpuRelax();
+    }
+    return false;
+  }
+
  public:
   explicit ThreadAccessorImpl(WorkerHolder* holder) : holder_(holder) {}
   ~ThreadAccessorImpl() override {
     holder_->worker->release(true);
     delete holder_;
   }
-  bool wait(DWORD milliseconds) override { return holder_->worker->done.waitFor(milliseconds); }
-  void join() override { holder_->worker->done.wait(); }
+  // Short work often ends within a few microseconds: look for that before
+  // going to sleep on the done event.
+  bool wait(DWORD milliseconds) override {
+    return finishedSoon(milliseconds ? kJoinSpins : 1) || holder_->worker->done.waitFor(milliseconds);
+  }
+  void join() override {
+    if (!finishedSoon(kJoinSpins)) holder_->worker->done.wait();
+  }
   void terminate() override {}
   DWORD id() override { return holder_->worker->thread->id(); }
   void setPriority(int) override {}
