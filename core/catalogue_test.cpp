@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "core/catalogue_block.h"
+#include "core/resource_fixture.h"
 #include "files/file_object.h"
 
 namespace {
@@ -208,4 +210,85 @@ TEST(CatalogueRead, PublishedBoundsRunFromTheFirstUnitToJustBeforeTheEnd) {
   Common::releaseMessageCatalogue(l.block);
   l.block = nullptr;
   EXPECT_FALSE(Common::isCatalogueText(begin));
+}
+
+namespace {
+class CatalogueLoad : public resource_test::Folder {
+ protected:
+  bool load(const std::string& name, std::uint32_t expected, std::vector<const char16_t*>& slots, void*& block) {
+    slots.assign(expected, nullptr);
+    return Common::loadMessageCatalogue(name.c_str(), slots.data(), expected, &block);
+  }
+  void TearDown() override {
+    Common::setCatalogueBlock(nullptr, 0);
+    resource_test::Folder::TearDown();
+  }
+};
+}  // namespace
+
+TEST_F(CatalogueLoad, ReadsTheFileAndPublishesItsBlock) {
+  write("menu.msg", numbered(3).bytes());
+  std::vector<const char16_t*> slots;
+  void* block = nullptr;
+  ASSERT_TRUE(load(narrow_path("menu.msg"), 3, slots, block));
+  EXPECT_EQ(std::u16string(slots[2]), u"t2");
+  EXPECT_TRUE(Common::isCatalogueText(slots[0]));
+  EXPECT_TRUE(Common::isCatalogueText(slots[2]));
+  Common::releaseMessageCatalogue(block);
+  EXPECT_FALSE(Common::isCatalogueText(block));
+}
+
+TEST_F(CatalogueLoad, FailsForAMissingOrWrongCatalogue) {
+  std::vector<const char16_t*> slots;
+  void* block = reinterpret_cast<void*>(1);
+  EXPECT_FALSE(load(narrow_path("absent.msg"), 3, slots, block));
+  EXPECT_EQ(block, nullptr);
+  write("short.msg", numbered(2).bytes());
+  EXPECT_FALSE(load(narrow_path("short.msg"), 3, slots, block));
+  EXPECT_EQ(block, nullptr);
+  EXPECT_FALSE(Common::isCatalogueText(slots[0]));
+}
+
+TEST_F(CatalogueLoad, ComesFromTheProgramArchiveWhenNoFileIsOnDisk) {
+  // A name no folder of the test holds: the current and program folders miss it.
+  const std::string member = "catalogue-" + std::to_string(std::random_device{}()) + ".msg";
+  write("menu.dat", zip({{member, numbered(3).bytes()}}));
+  const std::u16string program = path("menu");
+  Common::testing::setProgramArchivePath(program.c_str());
+  std::vector<const char16_t*> slots;
+  void* block = nullptr;
+  ASSERT_TRUE(load(member, 3, slots, block));
+  EXPECT_EQ(std::u16string(slots[1]), u"t1");
+  EXPECT_TRUE(Common::isCatalogueText(slots[1]));
+  Common::releaseMessageCatalogue(block);
+  // A crafted member is refused like a crafted file.
+  auto bad = numbered(3);
+  bad.offsets[1] = bad.size + 2;
+  write("menu.dat", zip({{member, bad.bytes()}}));
+  Common::testing::setProgramArchivePath(program.c_str());
+  EXPECT_FALSE(load(member, 3, slots, block));
+}
+
+TEST_F(CatalogueLoad, AFirstMissOnDiskHidesFilesPlacedThereLater) {
+  write("menu.dat", zip({{"archived.txt", "from the archive"}}));
+  const std::u16string program = path("menu");
+  Common::testing::setProgramArchivePath(program.c_str());
+  Common::testing::setResourceFileState(0);
+  EXPECT_EQ(take(Common::openResourceFile(narrow_path("absent.txt").c_str())), "<null>");
+  EXPECT_EQ(Common::testing::resourceFileState(), 2);
+  write("late.txt", "on disk");
+  EXPECT_EQ(take(Common::openResourceFile(narrow_path("late.txt").c_str())), "<null>");
+  EXPECT_EQ(take(Common::openResourceFile("archived.txt")), "from the archive");
+  EXPECT_EQ(Common::testing::resourceFileState(), 2);
+}
+
+TEST_F(CatalogueLoad, AFirstHitKeepsTheDiskSearched) {
+  Common::testing::setResourceFileState(0);
+  write("first.txt", "first");
+  EXPECT_EQ(take(Common::openResourceFile(narrow_path("first.txt").c_str())), "first");
+  EXPECT_EQ(Common::testing::resourceFileState(), 1);
+  EXPECT_EQ(take(Common::openResourceFile(narrow_path("absent.txt").c_str())), "<null>");
+  EXPECT_EQ(Common::testing::resourceFileState(), 1);
+  write("late.txt", "on disk");
+  EXPECT_EQ(take(Common::openResourceFile(narrow_path("late.txt").c_str())), "on disk");
 }

@@ -1,0 +1,90 @@
+// A private folder for resource tests, with helpers that write plain files and
+// ZIP archives into it and name them as the program sees them (drive Z: is /).
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/resource_testing.h"
+#include "files/file_object.h"
+#include "files/zip_writer.h"
+
+namespace resource_test {
+
+class Folder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* base = std::getenv("KV_TEST_TMP");
+    const std::filesystem::path parent = base && *base ? base : std::filesystem::temp_directory_path().string();
+    std::filesystem::create_directories(parent);
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+      const auto candidate = parent / ("res-" + std::to_string(random()));
+      if (std::filesystem::create_directory(candidate)) dir_ = candidate.string();
+    }
+    ASSERT_FALSE(dir_.empty());
+    // The layer's own state (drive C, registry) stays in the folder too.
+    ::setenv("KV_WORLD_ROOT", (dir_ + "/world").c_str(), 1);
+  }
+  void TearDown() override {
+    Common::testing::setProgramArchivePath(nullptr);
+    Common::testing::setResourceFileState(0);
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  // The Unix path of `name` in the folder, and the same as the program sees it.
+  std::string unix_path(const std::string& name) const { return dir_ + "/" + name; }
+  std::u16string path(const std::string& name) const {
+    const std::string p = "Z:" + unix_path(name);
+    return std::u16string(p.begin(), p.end());
+  }
+  std::string narrow_path(const std::string& name) const { return "Z:" + unix_path(name); }
+
+  void write(const std::string& name, const std::string& bytes) const {
+    std::ofstream out(unix_path(name), std::ios::binary | std::ios::trunc);
+    out << bytes;
+    ASSERT_TRUE(out.good());
+  }
+  // A ZIP of (name, data) members placed after `before` (a program's bytes).
+  static std::string zip(const std::vector<std::pair<std::string, std::string>>& members,
+                         const std::string& before = {}) {
+    std::ostringstream out;
+    out << before;
+    zip_writer w(out);
+    for (const auto& [name, data] : members) EXPECT_TRUE(w.add(name, data)) << w.error();
+    EXPECT_TRUE(w.finish()) << w.error();
+    return out.str();
+  }
+
+  static std::string read_all(ri_file* f) {
+    std::string out;
+    if (!f) return out;
+    char buffer[512];
+    for (std::uint32_t n = 0;;) {
+      f->read(buffer, sizeof buffer, n);
+      if (n == 0) break;
+      out.append(buffer, n);
+    }
+    return out;
+  }
+  // The contents of a file object, which is deleted; "<null>" for none.
+  static std::string take(ri_file* f) {
+    std::unique_ptr<ri_file> owned(f);
+    return f ? read_all(f) : "<null>";
+  }
+
+  std::string dir_;
+};
+
+}  // namespace resource_test

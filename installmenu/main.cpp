@@ -1,0 +1,81 @@
+// The install menu's entry point. Until the menu window exists, it reports on
+// the console what the program starts from: its archive (the members and their
+// sizes), where the message catalogue came from and a few of its texts.
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "core/catalogue.h"
+#include "core/resource_archive.h"
+#include "core/text_convert.h"
+#include "files/windows_dir.h"
+#include "files/zip_file.h"
+
+namespace {
+
+std::string utf8(const char16_t* text) {
+  std::string out;
+  if (text) Common::toUtf8(out, text);
+  return out;
+}
+
+std::u16string widen(const char* text) {
+  std::u16string out;
+  for (const char* p = text; *p; ++p) out.push_back(static_cast<unsigned char>(*p));
+  return out;
+}
+
+bool existsIn(i_dir* dir, const char16_t* name) {
+  std::unique_ptr<ri_file> f(dir ? dir->open_file(name, false) : nullptr);
+  if (dir) dir->clear_error();
+  return f != nullptr;
+}
+
+// Where the loader found the catalogue, by the loader's own order: the current
+// folder, the program's folder, the program archive.
+std::string catalogueOrigin(const char16_t* program) {
+  const std::u16string name = widen(Common::catalogueFileName);
+  i_dir* current = current_dir();
+  if (existsIn(current, name.c_str()))
+    return "the current folder (" + utf8(current->path()) + ")";
+  const char16_t* last = program;
+  std::unique_ptr<ri_dir> programDir(current && program ? current->open_parent(&last) : nullptr);
+  if (existsIn(programDir.get(), name.c_str()))
+    return "the program's folder (" + utf8(programDir->path()) + ")";
+  return "the program archive";
+}
+
+int report() {
+  const char16_t* program = module_path();
+  std::printf("Dovecrest Vazedi install menu (console report; the menu window is not built yet)\n");
+  std::printf("program:   %s\n", utf8(program).c_str());
+
+  zip_file* archive = Common::programArchive();
+  if (!archive) {
+    std::printf("archive:   none (neither %s nor the program file opens)\n",
+                utf8(Common::archiveDatPath(program).c_str()).c_str());
+  } else if (archive->Bad() && archive->entry_count() == 0) {
+    std::u16string why;
+    archive->error().text(why);
+    std::printf("archive:   unreadable: %s\n", utf8(why.c_str()).c_str());
+  } else {
+    if (archive->archive_offset() == 0)
+      std::printf("archive:   %s\n", utf8(Common::archiveDatPath(program).c_str()).c_str());
+    else
+      std::printf("archive:   appended to the program at offset %" PRId64 "\n", archive->archive_offset());
+    std::printf("%12s %12s  %s\n", "size", "stored", "member");
+    std::unique_ptr<i_dir::iterator> it(archive->iterate());
+    for (; it && it->Good(); it->next())
+      std::printf("%12" PRIu64 " %12" PRIu64 "  %s\n", it->size(), it->stored_size(), utf8(it->name()).c_str());
+  }
+
+  std::printf("catalogue: %u texts from %s\n", Common::catalogueTextCount, catalogueOrigin(program).c_str());
+  for (unsigned slot : {439u, 480u, 1982u})
+    std::printf("  %4u  %s\n", slot, utf8(Common::catalogueTexts[slot]).c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main() { return report(); }
