@@ -61,6 +61,7 @@ TEST(FormatMessage, SystemTextsEndWithFullStopAndCrLf) {
 TEST(FormatMessage, HresultOfWin32FacilityGivesTheWin32Text) {
   EXPECT_EQ(system_text(0x80070005u), system_text(5));
   EXPECT_EQ(system_text(0x80070002u, 0x400), system_text(2));
+  EXPECT_EQ(system_text(0x80004005u), u"Unspecified error.\r\n");  // COM's own codes have texts too
   // Other facilities have no text here.
   SetLastError(0);
   EXPECT_EQ(system_text(0x80040005u), u"");
