@@ -1,5 +1,6 @@
 #include "platform/win32/message.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -320,6 +321,10 @@ constexpr SystemText kSystemTexts[] = {
     {0x80040154, "Class not registered"},
     {0x800401F0, "CoInitialize has not been called"},
 };
+
+static_assert(std::is_sorted(std::begin(kSystemTexts), std::end(kSystemTexts),
+                             [](const SystemText& a, const SystemText& b) { return a.code < b.code; }),
+              "the system texts are searched by halves");
 
 const char* find_text(DWORD code) {
   std::size_t lo = 0, hi = std::size(kSystemTexts);
