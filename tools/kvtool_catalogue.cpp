@@ -38,8 +38,11 @@ bool unescape(std::string_view text, std::string& out, std::string& why) {
       case 'n': out.push_back('\n'); break;
       case 't': out.push_back('\t'); break;
       case '\\': out.push_back('\\'); break;
+      case '\0':
+        why = "the text ends with a lone backslash (write a backslash as \\\\)";
+        return false;
       default:
-        why = "unknown escape '\\" + std::string(next ? 1 : 0, next) + "' (write a backslash as \\\\)";
+        why = std::string("unknown escape '\\") + next + "' (write a backslash as \\\\)";
         return false;
     }
     ++i;
