@@ -228,4 +228,47 @@ TEST_F(Timeouts, StressArmCancelAndFire) {
   EXPECT_GT(fired.load(), 0);
 }
 
+// Long time-outs armed from several threads while the monitor is busy in slow
+// callbacks of short ones: none may be taken for due, whatever moment it was
+// armed at (its start tick may lie after the monitor's last look at the clock).
+TEST_F(Timeouts, LongTimeoutsArmedWhileMonitorFiresDoNotFireEarly) {
+  std::atomic<int> longFired{0}, shortFired{0};
+  auto count = [](void* p) -> std::int32_t {
+    static_cast<std::atomic<int>*>(p)->fetch_add(1);
+    return 0;
+  };
+  auto slowCount = [](void* p) -> std::int32_t {
+    std::this_thread::sleep_for(2ms);
+    static_cast<std::atomic<int>*>(p)->fetch_add(1);
+    return 0;
+  };
+  std::atomic<bool> stop{false};
+  std::thread shorts([&] {
+    while (!stop) {
+      int before = shortFired.load();
+      Common::Timeout t;
+      Common::startTimeout(t, +slowCount, &shortFired, 0, false);
+      while (shortFired.load() == before && !stop) std::this_thread::yield();
+    }
+  });
+  std::vector<std::thread> armers;
+  std::vector<std::vector<Common::Timeout>> held(4);
+  for (int a = 0; a < 4; ++a)
+    armers.emplace_back([&, a] {
+      for (int i = 0; i < 100; ++i) {
+        Common::Timeout t;
+        Common::startTimeout(t, +count, &longFired, 600000 + i, (i % 2) == 0);
+        held[a].push_back(t);
+        std::this_thread::sleep_for(1ms);
+      }
+    });
+  for (auto& th : armers) th.join();
+  std::this_thread::sleep_for(50ms);
+  stop = true;
+  shorts.join();
+  EXPECT_GT(shortFired.load(), 0);
+  EXPECT_EQ(longFired.load(), 0);
+  held.clear();  // cancels them all
+}
+
 }  // namespace
