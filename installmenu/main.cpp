@@ -1,6 +1,7 @@
 // The install menu's entry point. Until the menu window exists, it reports on
 // the console what the program starts from: its archive (the members and their
-// sizes), where the message catalogue came from and a few of its texts.
+// sizes), where the message catalogue came from and a few of its texts, and the
+// product configuration's main strings.
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "core/text_convert.h"
 #include "files/windows_dir.h"
 #include "files/zip_file.h"
+#include "xml/product_configuration.h"
 
 namespace {
 
@@ -73,6 +75,16 @@ int report() {
   std::printf("catalogue: %u texts from %s\n", Common::catalogueTextCount, catalogueOrigin(program).c_str());
   for (unsigned slot : {439u, 480u, 1982u})
     std::printf("  %4u  %s\n", slot, utf8(Common::catalogueTexts[slot]).c_str());
+
+  if (!Common::productConfiguration()) {
+    std::printf("configuration: none (\"%s\" is missing or unreadable)\n", Common::configurationMemberName);
+    return 0;
+  }
+  std::printf("configuration:\n");
+  for (const char* key : {"application_sign", "main_title", "main_url", "main_support_url", "check_for_updates_on_startup"}) {
+    const char16_t* value = Common::getConfigString(key);
+    std::printf("  %-30s %s\n", key, value ? ("\"" + utf8(value) + "\"").c_str() : "(absent)");
+  }
   return 0;
 }
 

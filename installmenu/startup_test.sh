@@ -67,12 +67,24 @@ expect_text "appended archive" "$shipped"
 expect_line "appended archive" "appended to the program at offset"
 expect_line "appended archive" "from the program archive"
 expect_line "appended archive" "$name.msg"
+expect_line "appended archive" 'main_title                     "Vazedi for Dovecrest 2013"'
 
 # The ".dat" file beside the program is preferred to the appended archive.
 fresh
 cp "$root/dat.zip" "$root/bin/$name.dat"
 expect_text ".dat beside the program" "from the dat file"
 expect_line ".dat beside the program" "$name.dat"
+# That .dat holds no configuration: the one appended to the program is not used.
+expect_line ".dat beside the program" "configuration: none"
+
+# A configuration in the .dat is the one read.
+fresh
+printf '<resource><string name="main_title">from the dat file</string></resource>\n' > "$root/cfg.xml"
+"$kvtool" xml2bxml "$root/cfg.xml" "$root/cfg.bxml" > /dev/null || fail "cannot compile cfg.xml"
+"$kvtool" build "$root/bin/$name.dat" "$name.msg=$root/dat.msg" "$name.xml=$root/cfg.bxml" > /dev/null
+expect_text ".dat with a configuration" "from the dat file"
+expect_line ".dat with a configuration" 'main_title                     "from the dat file"'
+expect_line ".dat with a configuration" 'main_url                       (absent)'
 
 # The shipped ".dat" (the same archive) works on its own too.
 fresh
