@@ -18,6 +18,8 @@ namespace {
 // Workers released by their handle are parked only while no more than this many
 // are idle.
 constexpr int kMaxIdleOnHandleRelease = 42;
+// Pauses (about 20 ns each) an idle worker stays awake looking for new work.
+constexpr int kIdleSpins = 250;
 
 class PoolImpl;
 
@@ -43,8 +45,13 @@ struct PoolWorker {
   void* argument = nullptr;
   Thread* thread = nullptr;
   Event done{true, true};
-  std::uint8_t finished = 1;  // set with the done event; read first by the handle's waits
+  // The done event is set only when a handle waits on it: the handle looks at
+  // `finished` first and counts itself in `doneWaiters` before it sleeps.
+  std::uint8_t finished = 1;
+  std::int32_t doneWaiters = 0;
+  std::uint8_t doneSignalled = 1;  // the event's state, kept by the worker and the hand-over
   Event work{false, false};
+  std::uint8_t posted = 0;  // set after the work event, for an idle worker still awake
   std::int32_t refs = 0;
   int priority = 2;
   std::int32_t result = -1;
@@ -129,7 +136,12 @@ void PoolWorker::release(bool fromHandle) {
 std::int32_t PoolWorker::run(void* self) {
   PoolWorker* w = static_cast<PoolWorker*>(self);
   for (;;) {
+    // Work often comes again soon: stay awake for a moment, so that a hand-over
+    // need not wake this thread. Kept short: a spinning thread that loses the
+    // processor to others comes back later than a woken one would.
+    for (int i = 0; i < kIdleSpins && !__atomic_load_n(&w->posted, __ATOMIC_ACQUIRE); ++i) cpuRelax();
     w->work.wait();
+    __atomic_store_n(&w->posted, 0, __ATOMIC_RELAXED);
     std::uint8_t stop = __atomic_load_n(&w->stop, __ATOMIC_ACQUIRE);
     if (stop == 2) {
       delete w->thread;  // never waits; the thread itself lets go of its control block
@@ -144,8 +156,11 @@ std::int32_t PoolWorker::run(void* self) {
     std::int32_t r = w->function(w->argument);
     __atomic_store_n(&w->result, r, __ATOMIC_RELEASE);
     if (priority != 2) setThreadPriority(GetCurrentThread(), 2);
-    __atomic_store_n(&w->finished, 1, __ATOMIC_RELEASE);
-    w->done.set();
+    __atomic_store_n(&w->finished, 1, __ATOMIC_SEQ_CST);
+    if (__atomic_load_n(&w->doneWaiters, __ATOMIC_SEQ_CST) > 0) {
+      w->doneSignalled = 1;
+      w->done.set();
+    }
     if (__atomic_load_n(&w->stop, __ATOMIC_ACQUIRE)) break;
     w->release(false);
   }
@@ -166,8 +181,12 @@ PoolWorker* PoolImpl::takeWorker(ThreadFunction function, void* argument, int pr
   w->argument = argument;
   w->priority = priority;
   __atomic_store_n(&w->finished, 0, __ATOMIC_RELAXED);
-  w->done.reset();
+  if (w->doneSignalled) {
+    w->doneSignalled = 0;
+    w->done.reset();
+  }
   w->work.set();
+  __atomic_store_n(&w->posted, 1, __ATOMIC_RELEASE);
   return w;
 }
 
@@ -205,12 +224,24 @@ struct WorkerHolder {
 class ThreadAccessorImpl : public ThreadAccessor {
   static constexpr int kJoinSpins = 1000;  // about 20 us
 
-  bool finishedSoon(int spins) {
+  bool finished() const { return __atomic_load_n(&holder_->worker->finished, __ATOMIC_SEQ_CST) != 0; }
+
+  // Short work often ends within a few microseconds: look for that before
+  // going to sleep on the done event.
+  bool finishedSoon(int spins) const {
     for (int i = 0; i < spins; ++i) {
-      if (__atomic_load_n(&holder_->worker->finished, __ATOMIC_ACQUIRE)) return true;
+      if (finished()) return true;
       cpuRelax();
     }
     return false;
+  }
+
+  bool sleepUntilDone(DWORD milliseconds) {
+    PoolWorker* w = holder_->worker;
+    __atomic_add_fetch(&w->doneWaiters, 1, __ATOMIC_SEQ_CST);
+    bool done = finished() || w->done.waitFor(milliseconds);
+    __atomic_sub_fetch(&w->doneWaiters, 1, __ATOMIC_SEQ_CST);
+    return done;
   }
 
  public:
@@ -219,13 +250,12 @@ class ThreadAccessorImpl : public ThreadAccessor {
     holder_->worker->release(true);
     delete holder_;
   }
-  // Short work often ends within a few microseconds: look for that before
-  // going to sleep on the done event.
   bool wait(DWORD milliseconds) override {
-    return finishedSoon(milliseconds ? kJoinSpins : 1) || holder_->worker->done.waitFor(milliseconds);
+    if (milliseconds == 0) return finished();
+    return finishedSoon(kJoinSpins) || sleepUntilDone(milliseconds);
   }
   void join() override {
-    if (!finishedSoon(kJoinSpins)) holder_->worker->done.wait();
+    if (!finishedSoon(kJoinSpins)) sleepUntilDone(INFINITE);
   }
   void terminate() override {}
   DWORD id() override { return holder_->worker->thread->id(); }

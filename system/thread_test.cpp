@@ -36,8 +36,6 @@ struct Gated {
   }
 };
 
-std::int32_t returnFive(void*) { return 5; }
-
 TEST(Thread, RunsAndReportsResult) {
   Gated g;
   g.value = 42;
@@ -121,12 +119,16 @@ TEST(Pool, ResultAndWait) {
 // A parked worker is taken again for the next work, which starts with its
 // result reset.
 TEST(Pool, ReusedWorkerStartsWithResetResult) {
-  auto first = Common::createPooledThread(&returnFive, nullptr, 2);
-  first->join();
-  EXPECT_EQ(first->result(), 5);
+  // The handle goes while the work runs, so the loop parks the worker whatever
+  // the idle count, on top of the idle stack.
+  Gated g1;
+  g1.value = 5;
+  auto first = Common::createPooledThread(&Gated::run, &g1, 2);
+  ASSERT_TRUE(eventually([&] { return g1.started.load() == 1; }));
   DWORD worker = first->id();
   int idle = Common::detail::poolIdleCount();
-  first.reset();  // parked on top of the idle stack once its loop has let go too
+  first.reset();
+  g1.gate.set();
   ASSERT_TRUE(eventually([&] { return Common::detail::poolIdleCount() == idle + 1; }));
 
   Gated g;
@@ -175,6 +177,49 @@ TEST(Pool, IdleCapAppliesToHandleReleases) {
   g2.gate.set();
   EXPECT_TRUE(eventually([&] { return Common::detail::poolIdleCount() == total - 1; }));
   EXPECT_EQ(Common::detail::poolWorkerCount(), workers - 1);
+}
+
+// Several threads sleep on one handle until long work ends; the worker that
+// woke them starts its next work with the done state cleared.
+TEST(Pool, WaitersSleepUntilWorkEnds) {
+  Gated g;
+  g.value = 9;
+  auto h = Common::createPooledThread(&Gated::run, &g, 2);
+  ASSERT_TRUE(eventually([&] { return g.started.load() == 1; }));
+  EXPECT_FALSE(h->wait(30));
+  std::atomic<int> woke{0};
+  std::vector<std::thread> waiters;
+  for (int i = 0; i < 3; ++i)
+    waiters.emplace_back([&, i] {
+      if (i == 0)
+        h->join();
+      else
+        EXPECT_TRUE(h->wait(10000));
+      woke.fetch_add(1);
+    });
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(woke.load(), 0);
+  g.gate.set();
+  for (auto& t : waiters) t.join();
+  EXPECT_EQ(woke.load(), 3);
+  EXPECT_EQ(h->result(), 9);
+  DWORD worker = h->id();
+  int idle = Common::detail::poolIdleCount();
+  h.reset();
+  // Parked again unless the idle cap (left full by another test) ended it.
+  if (idle <= 42) {
+    ASSERT_TRUE(eventually([&] { return Common::detail::poolIdleCount() == idle + 1; }));
+  }
+
+  Gated g2;
+  auto next = Common::createPooledThread(&Gated::run, &g2, 2);
+  if (idle <= 42) {
+    EXPECT_EQ(next->id(), worker);
+  }
+  EXPECT_FALSE(next->wait(0));
+  EXPECT_FALSE(next->wait(20));
+  g2.gate.set();
+  EXPECT_TRUE(next->wait(10000));
 }
 
 TEST(Pool, ManyConcurrentDispatches) {
