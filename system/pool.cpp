@@ -247,7 +247,12 @@ class ThreadAccessorImpl : public ThreadAccessor {
  public:
   explicit ThreadAccessorImpl(WorkerHolder* holder) : holder_(holder) {}
   ~ThreadAccessorImpl() override {
-    holder_->worker->release(true);
+    // Finished work whose loop is about to let go: let it, so that this release
+    // parks the worker at once and the caller's next work finds it awake.
+    PoolWorker* w = holder_->worker;
+    if (finished())
+      for (int i = 0; i < kJoinSpins && __atomic_load_n(&w->refs, __ATOMIC_ACQUIRE) == 2; ++i) cpuRelax();
+    w->release(true);
     delete holder_;
   }
   bool wait(DWORD milliseconds) override {
