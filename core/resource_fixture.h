@@ -3,13 +3,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -18,29 +14,19 @@
 #include "core/resource_testing.h"
 #include "files/file_object.h"
 #include "files/zip_writer.h"
+#include "platform/win32/test_world.h"
 
 namespace resource_test {
 
-class Folder : public ::testing::Test {
+class Folder : public win32_test::World {
  protected:
-  void SetUp() override {
-    const char* base = std::getenv("KV_TEST_TMP");
-    const std::filesystem::path parent = base && *base ? base : std::filesystem::temp_directory_path().string();
-    std::filesystem::create_directories(parent);
-    std::random_device random;
-    for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
-      const auto candidate = parent / ("res-" + std::to_string(random()));
-      if (std::filesystem::create_directory(candidate)) dir_ = candidate.string();
-    }
-    ASSERT_FALSE(dir_.empty());
-    // The layer's own state (drive C, registry) stays in the folder too.
-    ::setenv("KV_WORLD_ROOT", (dir_ + "/world").c_str(), 1);
-  }
+  // The layer's own state (drive C, registry) stays in the folder too.
+  Folder() : win32_test::World("res-") {}
+
   void TearDown() override {
     Common::testing::setProgramArchivePath(nullptr);
     Common::testing::setResourceFileState(0);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+    World::TearDown();
   }
 
   // The Unix path of `name` in the folder, and the same as the program sees it.
@@ -84,7 +70,6 @@ class Folder : public ::testing::Test {
     return f ? read_all(f) : "<null>";
   }
 
-  std::string dir_;
 };
 
 }  // namespace resource_test

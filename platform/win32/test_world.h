@@ -1,5 +1,6 @@
 // A private world for one test: its own drive C and world root under the test
 // folder (KV_TEST_TMP, else the system's temp folder), removed afterwards.
+// Layers above extend it (files/fs_test_world.h, core/resource_fixture.h).
 #pragma once
 
 #include <sys/stat.h>
@@ -18,11 +19,19 @@ namespace win32_test {
 
 class World : public ::testing::Test {
  protected:
+  // `prefix` starts the folder's name, to tell leftovers of each kind apart.
+  explicit World(const char* prefix = "w32-") : prefix_(prefix) {}
+
   void SetUp() override {
     const char* base = std::getenv("KV_TEST_TMP");
-    std::string parent = base && *base ? base : "/tmp";
+    std::string parent = base && *base ? base : "";
+    if (parent.empty()) {
+      std::error_code ec;
+      parent = std::filesystem::temp_directory_path(ec).string();
+      if (ec || parent.empty()) parent = "/tmp";
+    }
     std::filesystem::create_directories(parent);
-    std::string templ = parent + "/w32-XXXXXX";
+    std::string templ = parent + "/" + prefix_ + "XXXXXX";
     ASSERT_NE(::mkdtemp(templ.data()), nullptr);
     dir_ = templ;
     char cwd[PATH_MAX];
@@ -44,6 +53,9 @@ class World : public ::testing::Test {
   // The Unix path of a name on drive C.
   std::string c(const std::string& rel = "") const { return rel.empty() ? dir_ + "/c" : dir_ + "/c/" + rel; }
   std::string dir_, old_cwd_;
+
+ private:
+  const char* prefix_;
 };
 
 }  // namespace win32_test
