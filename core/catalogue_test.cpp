@@ -13,30 +13,9 @@
 #include "core/catalogue_block.h"
 #include "core/resource_fixture.h"
 #include "files/file_object.h"
+#include "files/test_memory_input.h"
 
 namespace {
-
-// A catalogue file held in memory.
-class memory_file : public ri_file {
- public:
-  explicit memory_file(std::string bytes) : data_(std::move(bytes)) {}
-  void read(void* buffer, std::uint32_t length, std::uint32_t& count) override {
-    count = 0;
-    if (Bad()) return;
-    const std::uint64_t left = pos_ < data_.size() ? data_.size() - pos_ : 0;
-    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, left));
-    std::memcpy(buffer, data_.data() + pos_, n);
-    pos_ += n;
-    count = n;
-  }
-  std::int64_t seek_set(std::int64_t offset) override { return pos_ = static_cast<std::uint64_t>(offset); }
-  std::int64_t seek_cur(std::int64_t d) override { return pos_ += d; }
-  std::int64_t seek_end(std::int64_t d) override { return pos_ = data_.size() + d; }
-
- private:
-  std::string data_;
-  std::uint64_t pos_ = 0;
-};
 
 // The file's parts, to be spoilt one at a time before they are joined.
 struct catalogue_image {
@@ -97,7 +76,7 @@ struct loaded {
 };
 
 void read_into(loaded& out, const std::string& file_bytes, std::uint32_t expected) {
-  memory_file f(file_bytes);
+  fs_test::memory_input f(file_bytes);
   out.slots.assign(std::max<std::uint32_t>(expected, 1), nullptr);
   out.ok = Common::readMessageCatalogue(&f, out.slots.data(), expected, &out.block, &out.bytes);
 }

@@ -11,40 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "files/test_memory_input.h"
 #include "files/zip_writer.h"
 
 namespace {
-
-// An archive file held in memory. Reads at or past `fail_from` fail, as a
-// damaged medium would.
-class memory_archive : public ri_file {
- public:
-  explicit memory_archive(std::string bytes) : data_(std::move(bytes)) {}
-  void read(void* buffer, std::uint32_t length, std::uint32_t& count) override {
-    count = 0;
-    if (Bad()) return;
-    ++reads;
-    if (pos_ + length > fail_from) {
-      raise(KV_SITE, fs_error::read);
-      return;
-    }
-    const std::uint64_t left = pos_ < data_.size() ? data_.size() - pos_ : 0;
-    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, left));
-    std::memcpy(buffer, data_.data() + pos_, n);
-    pos_ += n;
-    count = n;
-  }
-  std::int64_t seek_set(std::int64_t offset) override { return pos_ = static_cast<std::uint64_t>(offset); }
-  std::int64_t seek_cur(std::int64_t d) override { return pos_ += d; }
-  std::int64_t seek_end(std::int64_t d) override { return pos_ = data_.size() + d; }
-
-  std::uint64_t fail_from = UINT64_MAX;
-  int reads = 0;
-
- private:
-  std::string data_;
-  std::uint64_t pos_ = 0;
-};
 
 struct member {
   std::string name;
@@ -136,7 +106,7 @@ void patch_both(std::string& z, std::size_t i, std::size_t local_field, std::uin
 
 struct archive_fixture {
   explicit archive_fixture(std::string bytes) : file(std::move(bytes)), zip(&file) {}
-  memory_archive file;
+  fs_test::memory_input file;
   zip_file zip;
 };
 

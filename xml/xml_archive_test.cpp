@@ -5,37 +5,11 @@
 #include <memory>
 #include <sstream>
 
+#include "files/test_memory_input.h"
 #include "files/zip_file.h"
 #include "files/zip_writer.h"
 #include "xml/xml_node.h"
 #include "xml/xml_test_support.h"
-
-namespace {
-
-class memory_archive final : public ri_file {
- public:
-  explicit memory_archive(std::string bytes) : data_(std::move(bytes)) {}
-  void read(void* buffer, std::uint32_t length, std::uint32_t& count) override {
-    count = 0;
-    if (Bad()) return;
-    const std::uint64_t left = pos_ < data_.size() ? data_.size() - pos_ : 0;
-    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, left));
-    std::memcpy(buffer, data_.data() + pos_, n);
-    pos_ += n;
-    count = n;
-  }
-  std::int64_t seek_set(std::int64_t offset) override { return static_cast<std::int64_t>(pos_ = static_cast<std::uint64_t>(offset)); }
-  std::int64_t seek_cur(std::int64_t d) override { return static_cast<std::int64_t>(pos_ += static_cast<std::uint64_t>(d)); }
-  std::int64_t seek_end(std::int64_t d) override {
-    return static_cast<std::int64_t>(pos_ = data_.size() + static_cast<std::uint64_t>(d));
-  }
-
- private:
-  std::string data_;
-  std::uint64_t pos_ = 0;
-};
-
-}  // namespace
 
 TEST(XmlFromArchive, TextAndBinaryMembersGiveTheSameTree) {
   // Large enough that the deflated member is inflated over several reads.
@@ -57,7 +31,7 @@ TEST(XmlFromArchive, TextAndBinaryMembersGiveTheSameTree) {
   ASSERT_TRUE(w.add("config.bxml", binary));
   ASSERT_TRUE(w.add("stored.bxml", binary, zip_writer::method::stored));
   ASSERT_TRUE(w.finish());
-  memory_archive archive(zip.str());
+  fs_test::memory_input archive(zip.str());
   zip_file z(&archive);
   ASSERT_TRUE(z.Good());
 
