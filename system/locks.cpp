@@ -9,7 +9,7 @@ HANDLE const kDiscarding = INVALID_HANDLE_VALUE;
 
 // Pauses (about 20 ns each) before a contended thread sleeps: enough to catch a
 // lock held for a moment, short enough not to crowd the holder's cache line.
-constexpr int kSpins = 100;
+constexpr int kSpins = 30;
 
 inline void cpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -108,9 +108,9 @@ void RecursiveLock::lock() {
 // lock while spinning counts itself in with the same exchange. Otherwise it
 // counts itself in and sleeps on the event, which an unlock signals while others
 // are counted and no wake-up is on its way already. The woken thread holds that
-// mark: it spins for the lock again and gives the mark up when it takes the lock
-// or before it sleeps again, so one unlock after that signals anew. A thread
-// passing by as the lock comes free may take it ahead of a sleeper.
+// mark: it gives it up when it takes the lock or before it sleeps again, so one
+// unlock after that signals anew. A thread passing by as the lock comes free may
+// take it ahead of a sleeper.
 void RecursiveLock::lockContended(DWORD self) {
   std::uint64_t s = __atomic_load_n(&state_, __ATOMIC_RELAXED);
   for (int spin = 0; spin < kSpins; ++spin) {
@@ -126,20 +126,13 @@ void RecursiveLock::lockContended(DWORD self) {
   s = __atomic_add_fetch(&state_, kOne, __ATOMIC_SEQ_CST);
   bool woken = false;
   for (;;) {
-    int spins = woken ? kSpins : 0;
-    for (;;) {
-      if (ownerOf(s) == 0) {
-        std::uint64_t taken = s | ownerBits(self);
-        if (woken) taken &= ~kWakePending;
-        if (__atomic_compare_exchange_n(&state_, &s, taken, true, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
-          depth_ = 1;
-          return;
-        }
-        continue;  // the word changed: look again
+    while (ownerOf(s) == 0) {
+      std::uint64_t taken = s | ownerBits(self);
+      if (woken) taken &= ~kWakePending;
+      if (__atomic_compare_exchange_n(&state_, &s, taken, true, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+        depth_ = 1;
+        return;
       }
-      if (spins-- <= 0) break;
-      cpuRelax();
-      s = __atomic_load_n(&state_, __ATOMIC_RELAXED);
     }
     if (woken) {
       woken = false;
