@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "platform/win32/test_world.h"
@@ -23,11 +22,6 @@ class World : public win32_test::World {
     std::filesystem::create_directories(dir_ + "/c/work");
     std::filesystem::create_directories(dir_ + "/d");
     ::setenv("KV_DRIVE_D", (dir_ + "/d").c_str(), 1);
-  }
-  void put(const std::string& rel, const std::string& bytes) const { std::ofstream(c(rel), std::ios::binary) << bytes; }
-  std::string get(const std::string& rel) const {
-    std::ifstream in(c(rel), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 };
 

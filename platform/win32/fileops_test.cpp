@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,16 +17,6 @@ namespace {
 
 class FileOps : public win32_test::World {
  protected:
-  void write(const std::string& rel, const std::string& text) {
-    fs::create_directories(fs::path(c(rel)).parent_path());
-    std::ofstream(c(rel), std::ios::binary) << text;
-  }
-  std::string read(const std::string& rel) {
-    std::ifstream in(c(rel), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
   void make_read_only(const std::string& rel) { ::chmod(c(rel).c_str(), 0444); }
 
   std::vector<std::u16string> find_all(const char16_t* pattern) {
@@ -51,9 +40,9 @@ void expect_fails(BOOL result, DWORD error, const char* what) {
 }  // namespace
 
 TEST_F(FileOps, Attributes) {
-  write("f.txt", "12345");
+  put("f.txt", "12345");
   fs::create_directories(c("d"));
-  write(".dot", "");
+  put(".dot", "");
   EXPECT_EQ(GetFileAttributesW(u"C:\\f.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
   EXPECT_EQ(GetFileAttributesW(u"C:\\D"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
   EXPECT_EQ(GetFileAttributesW(u"C:\\d\\"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
@@ -88,8 +77,8 @@ TEST_F(FileOps, Attributes) {
 }
 
 TEST_F(FileOps, DeleteFile) {
-  write("f.txt", "x");
-  write("ro.txt", "x");
+  put("f.txt", "x");
+  put("ro.txt", "x");
   make_read_only("ro.txt");
   fs::create_directories(c("d"));
   SetLastError(0);
@@ -114,7 +103,7 @@ TEST_F(FileOps, Folders) {
   EXPECT_TRUE(CreateDirectoryW(u"C:\\A\\b\\", nullptr));
   EXPECT_TRUE(fs::is_directory(c("a/b")));
   expect_fails(CreateDirectoryW(u"C:\\a", nullptr), ERROR_ALREADY_EXISTS, "exists");
-  write("file", "");
+  put("file", "");
   expect_fails(CreateDirectoryW(u"C:\\file", nullptr), ERROR_ALREADY_EXISTS, "a file of that name");
   expect_fails(CreateDirectoryW(u"C:\\x\\y", nullptr), ERROR_PATH_NOT_FOUND, "no parent");
   expect_fails(CreateDirectoryW(u"C:\\a*", nullptr), ERROR_INVALID_NAME, "wildcard");
@@ -136,11 +125,11 @@ TEST_F(FileOps, Folders) {
 }
 
 TEST_F(FileOps, Move) {
-  write("a.txt", "A");
-  write("b.txt", "B");
+  put("a.txt", "A");
+  put("b.txt", "B");
   expect_fails(MoveFileExW(u"C:\\a.txt", u"C:\\b.txt", 0), ERROR_ALREADY_EXISTS, "target exists");
   EXPECT_TRUE(MoveFileExW(u"C:\\a.txt", u"C:\\b.txt", MOVEFILE_REPLACE_EXISTING));
-  EXPECT_EQ(read("b.txt"), "A");
+  EXPECT_EQ(get("b.txt"), "A");
   EXPECT_FALSE(fs::exists(c("a.txt")));
   expect_fails(MoveFileW(u"C:\\a.txt", u"C:\\c.txt"), ERROR_FILE_NOT_FOUND, "source missing");
   expect_fails(MoveFileW(u"C:\\b.txt", u"C:\\no\\c.txt"), ERROR_PATH_NOT_FOUND, "target folder missing");
@@ -150,7 +139,7 @@ TEST_F(FileOps, Move) {
   EXPECT_TRUE(fs::exists(c("B.TXT")));
   EXPECT_FALSE(fs::exists(c("b.txt")));
 
-  write("ro.txt", "R");
+  put("ro.txt", "R");
   make_read_only("ro.txt");
   expect_fails(MoveFileExW(u"C:\\B.TXT", u"C:\\ro.txt", MOVEFILE_REPLACE_EXISTING), ERROR_ACCESS_DENIED,
                "read-only target");
@@ -174,7 +163,7 @@ TEST_F(FileOps, Move) {
 }
 
 TEST_F(FileOps, Copy) {
-  write("src.txt", std::string(3 << 20, 'q') + "end");
+  put("src.txt", std::string(3 << 20, 'q') + "end");
   ASSERT_TRUE(SetFileAttributesW(u"C:\\src.txt", FILE_ATTRIBUTE_READONLY));
   HANDLE h = CreateFileW(u"C:\\src.txt", FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   FILETIME t = win32::filetime_from_unix_ns(1000000000LL * 1000000000LL);
@@ -182,7 +171,7 @@ TEST_F(FileOps, Copy) {
   CloseHandle(h);
 
   ASSERT_TRUE(CopyFileW(u"C:\\src.txt", u"C:\\dst.txt", TRUE));
-  EXPECT_EQ(read("dst.txt"), read("src.txt"));
+  EXPECT_EQ(get("dst.txt"), get("src.txt"));
   EXPECT_EQ(GetFileAttributesW(u"C:\\dst.txt") & FILE_ATTRIBUTE_READONLY, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
   WIN32_FILE_ATTRIBUTE_DATA data;
   ASSERT_TRUE(GetFileAttributesExW(u"C:\\dst.txt", GetFileExInfoStandard, &data));
@@ -196,7 +185,7 @@ TEST_F(FileOps, Copy) {
   expect_fails(CopyFileW(u"C:\\d", u"C:\\x", FALSE), ERROR_ACCESS_DENIED, "folder source");
 
   // A lock in the source stops the copy, and no partial target is left.
-  write("locked.bin", std::string(100, 'l'));
+  put("locked.bin", std::string(100, 'l'));
   HANDLE lh = CreateFileW(u"C:\\locked.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_TRUE(LockFile(lh, 50, 0, 10, 0));
   expect_fails(CopyFileW(u"C:\\locked.bin", u"C:\\copy.bin", FALSE), ERROR_LOCK_VIOLATION, "locked source");
@@ -205,7 +194,7 @@ TEST_F(FileOps, Copy) {
 }
 
 TEST_F(FileOps, Find) {
-  for (const char* name : {"b.txt", "A.TXT", "c.dat", "noext", "sub/x.txt"}) write(name, "x");
+  for (const char* name : {"b.txt", "A.TXT", "c.dat", "noext", "sub/x.txt"}) put(name, "x");
   EXPECT_EQ(find_all(u"C:\\*"), (std::vector<std::u16string>{u"A.TXT", u"b.txt", u"c.dat", u"noext", u"sub"}));
   EXPECT_EQ(find_all(u"C:\\*.txt"), (std::vector<std::u16string>{u"A.TXT", u"b.txt"}));
   EXPECT_EQ(find_all(u"c:/?.TxT"), (std::vector<std::u16string>{u"A.TXT", u"b.txt"}));
@@ -280,9 +269,9 @@ TEST_F(FileOps, ModesAndFreeSpace) {
 }
 
 TEST_F(FileOps, HardLinks) {
-  write("f", "data");
+  put("f", "data");
   EXPECT_TRUE(CreateHardLinkW(u"C:\\g", u"C:\\F", nullptr));
-  EXPECT_EQ(read("g"), "data");
+  EXPECT_EQ(get("g"), "data");
   expect_fails(CreateHardLinkW(u"C:\\g", u"C:\\f", nullptr), ERROR_ALREADY_EXISTS, "link exists");
   expect_fails(CreateHardLinkW(u"C:\\h", u"C:\\none", nullptr), ERROR_FILE_NOT_FOUND, "missing target");
 }

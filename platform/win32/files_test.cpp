@@ -4,10 +4,8 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <atomic>
 #include <chrono>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -19,19 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Files : public win32_test::World {
- protected:
-  void write(const std::string& rel, const std::string& text) {
-    fs::create_directories(fs::path(c(rel)).parent_path());
-    std::ofstream(c(rel), std::ios::binary) << text;
-  }
-  std::string read(const std::string& rel) {
-    std::ifstream in(c(rel), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-};
+class Files : public win32_test::World {};
 
 // Closes on scope exit.
 struct Handle {
@@ -139,12 +125,12 @@ TEST_F(Files, Dispositions) {
   };
   for (const Case& c : cases) {
     fs::remove(this->c("f.txt"));
-    if (c.exists) write("f.txt", "old");
+    if (c.exists) put("f.txt", "old");
     SetLastError(12345);
     Handle h(open_file(u"C:\\f.txt", GR | GW, 0, c.disposition));
     EXPECT_EQ(h.ok(), c.opens) << c.disposition << " " << c.exists;
     EXPECT_EQ(GetLastError(), c.error) << c.disposition << " " << c.exists;
-    EXPECT_EQ(fs::exists(this->c("f.txt")) ? read("f.txt") : "-", c.after) << c.disposition << " " << c.exists;
+    EXPECT_EQ(fs::exists(this->c("f.txt")) ? get("f.txt") : "-", c.after) << c.disposition << " " << c.exists;
   }
   for (DWORD disposition : {CREATE_NEW, CREATE_ALWAYS, OPEN_EXISTING, OPEN_ALWAYS, TRUNCATE_EXISTING}) {
     SetLastError(0);
@@ -161,7 +147,7 @@ TEST_F(Files, Dispositions) {
 
 TEST_F(Files, FoldersNamesAndReadOnlyFiles) {
   fs::create_directories(c("Dir"));
-  write("Dir/Data.TXT", "abc");
+  put("Dir/Data.TXT", "abc");
   SetLastError(0);
   EXPECT_EQ(open_file(u"C:\\Dir", GR, R | W), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -221,7 +207,7 @@ TEST_F(Files, ShareModes) {
       {FILE_READ_ATTRIBUTES, 0, GR | GW, 0, true},
       {FILE_APPEND_DATA, R | W, GR, R, false},     // appending counts as writing
   };
-  write("s.txt", "data");
+  put("s.txt", "data");
   for (const Case& c : cases) {
     Handle first(open_file(u"C:\\s.txt", c.access1, c.share1));
     ASSERT_TRUE(first.ok());
@@ -249,7 +235,7 @@ TEST_F(Files, ShareModes) {
 }
 
 TEST_F(Files, ShareModesHoldBetweenProcesses) {
-  write("p.txt", "data");
+  put("p.txt", "data");
   {
     Child child([] {
       HANDLE h = CreateFileW(u"C:\\p.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -266,7 +252,7 @@ TEST_F(Files, ShareModesHoldBetweenProcesses) {
 }
 
 TEST_F(Files, ByteRangeLocks) {
-  write("l.bin", std::string(100, 'x'));
+  put("l.bin", std::string(100, 'x'));
   Handle a(open_file(u"C:\\l.bin", GR | GW, R | W));
   Handle b(open_file(u"C:\\l.bin", GR | GW, R | W));
   ASSERT_TRUE(a.ok() && b.ok());
@@ -347,7 +333,7 @@ TEST_F(Files, ByteRangeLocks) {
 }
 
 TEST_F(Files, LocksAreReleasedWithTheHandleAndHoldBetweenProcesses) {
-  write("x.bin", std::string(64, 'x'));
+  put("x.bin", std::string(64, 'x'));
   {
     Handle a(open_file(u"C:\\x.bin", GR | GW, R | W));
     ASSERT_TRUE(LockFile(a, 0, 0, 8, 0));
@@ -371,7 +357,7 @@ TEST_F(Files, LocksAreReleasedWithTheHandleAndHoldBetweenProcesses) {
 }
 
 TEST_F(Files, AWaitingLockIsGrantedWhenTheHolderUnlocks) {
-  write("w.bin", std::string(16, 'w'));
+  put("w.bin", std::string(16, 'w'));
   Handle a(open_file(u"C:\\w.bin", GR | GW, R | W));
   Handle b(open_file(u"C:\\w.bin", GR | GW, R | W));
   ASSERT_TRUE(lock(a, 0, 8, LOCKFILE_EXCLUSIVE_LOCK));
@@ -438,7 +424,7 @@ TEST_F(Files, ReadWriteAndTheFilePointer) {
 }
 
 TEST_F(Files, AccessRightsOfHandles) {
-  write("a.txt", "abc");
+  put("a.txt", "abc");
   char buf[4];
   DWORD n = 9;
   Handle r(open_file(u"C:\\a.txt", GR, R | W));
@@ -458,7 +444,7 @@ TEST_F(Files, AccessRightsOfHandles) {
   Handle ap(open_file(u"C:\\a.txt", FILE_APPEND_DATA, R | W));
   ASSERT_TRUE(ap.ok());
   ASSERT_TRUE(WriteFile(ap, "de", 2, &n, nullptr));
-  EXPECT_EQ(read("a.txt"), "abcde");
+  EXPECT_EQ(get("a.txt"), "abcde");
   SetLastError(0);
   EXPECT_FALSE(ReadFile(INVALID_HANDLE_VALUE, buf, 4, &n, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));

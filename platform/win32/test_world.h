@@ -9,6 +9,8 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -52,6 +54,15 @@ class World : public ::testing::Test {
   }
   // The Unix path of a name on drive C.
   std::string c(const std::string& rel = "") const { return rel.empty() ? dir_ + "/c" : dir_ + "/c/" + rel; }
+  // Writes a file on drive C, making its folders, and reads one back.
+  void put(const std::string& rel, const std::string& bytes) const {
+    std::filesystem::create_directories(std::filesystem::path(c(rel)).parent_path());
+    std::ofstream(c(rel), std::ios::binary) << bytes;
+  }
+  std::string get(const std::string& rel) const {
+    std::ifstream in(c(rel), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
   std::string dir_, old_cwd_;
 
  private:
