@@ -100,6 +100,12 @@ win32_file* win32_dir::open_handle(const char16_t* path, security_source* securi
   return f;
 }
 
+const char16_t* win32_dir::id_name(const file_identifier* id) {
+  const char16_t* name = identifier_name(id);
+  if (!name) raise(KV_SITE, fs_error::open);
+  return name;
+}
+
 const char16_t* win32_dir::entry_name(i_dir::iterator* entry) {
   const char16_t* name = entry && entry->Good() ? entry->name() : nullptr;
   if (!name) raise(KV_SITE, fs_error::open);
@@ -107,12 +113,8 @@ const char16_t* win32_dir::entry_name(i_dir::iterator* entry) {
 }
 
 ri_file* win32_dir::open_file(const file_identifier* id, bool share) {
-  const char16_t* name = identifier_name(id);
-  if (!name) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  return open_handle(name, nullptr, GENERIC_READ, share, OPEN_EXISTING);
+  const char16_t* name = id_name(id);
+  return name ? open_handle(name, nullptr, GENERIC_READ, share, OPEN_EXISTING) : nullptr;
 }
 
 ri_file* win32_dir::open_file(i_dir::iterator* entry, bool share) {
@@ -129,12 +131,8 @@ ro_file* win32_dir::open_file_for_write(const char16_t* path, bool share) {
 }
 
 ro_file* win32_dir::open_file_for_write(const file_identifier* id, bool share) {
-  const char16_t* name = identifier_name(id);
-  if (!name) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  return open_handle(name, nullptr, GENERIC_WRITE, share, OPEN_EXISTING);
+  const char16_t* name = id_name(id);
+  return name ? open_handle(name, nullptr, GENERIC_WRITE, share, OPEN_EXISTING) : nullptr;
 }
 
 ro_file* win32_dir::open_file_for_write(i_dir::iterator* entry, bool share) {
@@ -143,12 +141,8 @@ ro_file* win32_dir::open_file_for_write(i_dir::iterator* entry, bool share) {
 }
 
 rio_file* win32_dir::open_file_rw(const file_identifier* id, bool share) {
-  const char16_t* name = identifier_name(id);
-  if (!name) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  return open_handle(name, nullptr, GENERIC_READ | GENERIC_WRITE, share, OPEN_EXISTING);
+  const char16_t* name = id_name(id);
+  return name ? open_handle(name, nullptr, GENERIC_READ | GENERIC_WRITE, share, OPEN_EXISTING) : nullptr;
 }
 
 rio_file* win32_dir::open_file_rw(i_dir::iterator* entry, bool share) {
@@ -186,12 +180,8 @@ rio_file* win32_dir::create_file(const char16_t* path) {
 // ---------------------------------------------------------------- directories
 
 ri_dir* win32_dir::open_dir(const file_identifier* id) {
-  const char16_t* name = identifier_name(id);
-  if (!name) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  return open_dir_path(name);
+  const char16_t* name = id_name(id);
+  return name ? open_dir_path(name) : nullptr;
 }
 
 ri_dir* win32_dir::open_dir(i_dir::iterator* entry) {

@@ -116,9 +116,13 @@ class win32_dir : public windows_dir, public nocache_dir {
   // 0 until sector_size() has run.
   std::uint32_t sector_size_ = 0;
 
+  // The name an identifier or an entry stands for; null (with an open error
+  // raised) when there is none.
+  const char16_t* id_name(const file_identifier* id);
+  const char16_t* entry_name(i_dir::iterator* entry);
+
  private:
   win32_file* open_handle(const char16_t* path, security_source* security, DWORD access, bool share, DWORD creation);
-  const char16_t* entry_name(i_dir::iterator* entry);
 };
 
 // Base of the entry iterators over Win32 find data.

@@ -274,11 +274,8 @@ i_dir::iterator* winnt_dir::iterate(const char16_t* name) {
 }
 
 i_dir::iterator* winnt_dir::iterate(const file_identifier* id) {
-  const char16_t* name = identifier_name(id);
-  if (!name) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
+  const char16_t* name = id_name(id);
+  if (!name) return nullptr;
   if (path_.empty()) {
     letter_iterator* it = letters();
     if (it) it->position_at_letter(name[0]);
