@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 
 namespace kvtool {
@@ -112,6 +114,28 @@ std::unique_ptr<stream_file> open_input(const std::string& path, std::string& wh
     return nullptr;
   }
   return f;
+}
+
+int store(const std::string& target, std::initializer_list<std::string_view> pieces) {
+  const std::string temporary = target + ".part";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return fail(temporary + ": cannot open for writing");
+    for (std::string_view piece : pieces) out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+    out.close();
+    if (!out) {
+      std::error_code ignored;
+      std::filesystem::remove(temporary, ignored);
+      return fail(temporary + ": write failed");
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(temporary, target, ec);
+  if (ec) {
+    std::filesystem::remove(temporary, ec);
+    return fail(target + ": cannot replace: " + ec.message());
+  }
+  return 0;
 }
 
 }  // namespace kvtool

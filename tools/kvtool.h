@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,5 +53,10 @@ std::string member_bytes(std::u16string_view name);
 
 // Opens `path` for reading; null with a message in `why` when it cannot.
 std::unique_ptr<stream_file> open_input(const std::string& path, std::string& why);
+
+// Writes `pieces` one after another to `target` through a file beside it that
+// is renamed at the end, so a failed run leaves no half file. Returns 0, or 1
+// after printing why.
+int store(const std::string& target, std::initializer_list<std::string_view> pieces);
 
 }  // namespace kvtool

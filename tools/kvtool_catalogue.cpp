@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cstring>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -12,8 +11,6 @@
 #include "core/catalogue.h"
 #include "files/zip_file.h"
 #include "tools/kvtool.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -167,26 +164,7 @@ int run_build(const kvtool::arguments& all) {
   put32(head, static_cast<std::uint32_t>(block.size()));
   for (std::uint32_t o : offsets) put32(head, o);
 
-  // Written beside the target and renamed, so a failed build leaves no half file.
-  const std::string temporary = target + ".part";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return kvtool::fail(temporary + ": cannot open for writing");
-    out.write(head.data(), static_cast<std::streamsize>(head.size()));
-    out.write(block.data(), static_cast<std::streamsize>(block.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return kvtool::fail(temporary + ": write failed");
-    }
-  }
-  std::error_code ec;
-  fs::rename(temporary, target, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    return kvtool::fail(target + ": cannot replace: " + ec.message());
-  }
+  if (const int rc = kvtool::store(target, {head, block})) return rc;
   std::printf("%s: %u texts, %zu bytes\n", target.c_str(), count, head.size() + block.size());
   return 0;
 }

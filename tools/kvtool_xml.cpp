@@ -1,7 +1,5 @@
 // XML commands: xml2bxml, bxml2xml, config.
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include "core/resource_archive.h"
@@ -9,8 +7,6 @@
 #include "tools/kvtool.h"
 #include "xml/product_configuration.h"
 #include "xml/xml_node.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -32,36 +28,13 @@ bool load_file(const std::string& path, xml_document& doc) {
   return load_document(*in, path, doc);
 }
 
-// Written beside the target and renamed, so a failed run leaves no half file.
-int store(const std::string& target, const std::string& bytes) {
-  const std::string temporary = target + ".part";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return kvtool::fail(temporary + ": cannot open for writing");
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return kvtool::fail(temporary + ": write failed");
-    }
-  }
-  std::error_code ec;
-  fs::rename(temporary, target, ec);
-  if (ec) {
-    fs::remove(temporary, ec);
-    return kvtool::fail(target + ": cannot replace: " + ec.message());
-  }
-  return 0;
-}
-
 int convert(const kvtool::arguments& args, const char* command, unsigned flags) {
   if (args.size() != 2) return kvtool::usage_error(command);
   xml_document doc;
   if (!load_file(args[0], doc)) return 1;
   std::string bytes;
   if (!doc.write_memory(bytes, flags)) return kvtool::fail(args[0] + ": the document cannot be written in that form");
-  if (const int rc = store(args[1], bytes)) return rc;
+  if (const int rc = kvtool::store(args[1], {bytes})) return rc;
   std::printf("%s: %zu bytes\n", args[1].c_str(), bytes.size());
   return 0;
 }
