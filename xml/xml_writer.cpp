@@ -36,83 +36,61 @@ bool storable(const xml_node* root, bool binary) {
 
 // ---------------------------------------------------------------- text
 
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | ((c >> 12) & 0x0F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// The character at text[i] in UTF-8; a surrogate pair is written as one
-// four-byte character (the reader refuses encoded surrogates). Returns the
-// units used.
-std::size_t append_unit(std::string& out, const std::u16string& text, std::size_t i) {
-  const char16_t u = text[i];
-  if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-    append_utf8(out, 0x10000 + ((static_cast<char32_t>(u - 0xD800) << 10) | (text[i + 1] - 0xDC00)));
-    return 2;
-  }
-  append_utf8(out, u);
-  return 1;
+// Appends text[begin, end) in UTF-8; a surrogate pair is written as one
+// four-byte character (the reader refuses encoded surrogates).
+void append_run(std::string& out, const std::u16string& text, std::size_t begin, std::size_t end, std::string& scratch) {
+  if (begin == end) return;
+  Common::toUtf8(scratch, text.data() + begin, static_cast<std::ptrdiff_t>(end - begin));
+  out += scratch;
 }
 
 void escape_text(std::string& out, const std::u16string& text, bool attribute_mode) {
+  std::string scratch;
   if (!attribute_mode && text.find(u'\n') != std::u16string::npos && text.find(u"]]>") == std::u16string::npos) {
     bool plain = true;
     for (char16_t c : text)
       if (c < 32 && c != u'\n' && c != u'\t') plain = false;
     if (plain) {
       out += "<![CDATA[";
-      for (std::size_t i = 0; i < text.size();) {
-        if (text[i] == u'\n') {
-          out += "\r\n";
-          ++i;
-        } else {
-          i += append_unit(out, text, i);
-        }
+      std::size_t run = 0;  // start of the units taken as they are
+      for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != u'\n') continue;
+        append_run(out, text, run, i, scratch);
+        out += "\r\n";
+        run = i + 1;
       }
+      append_run(out, text, run, text.size(), scratch);
       out += "]]>";
       return;
     }
   }
   // Blanks that the reader would collapse or drop go out as references.
   bool previous_blank = true;
-  for (std::size_t i = 0; i < text.size();) {
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
+    if (c > 32 && c != u'<' && c != u'&' && !(c == u'"' && attribute_mode)) {
+      previous_blank = false;
+      continue;
+    }
+    append_run(out, text, run, i, scratch);
+    run = i + 1;
     if (c == u' ' && !previous_blank && i + 1 < text.size()) {
       out += ' ';
       previous_blank = true;
-      ++i;
       continue;
     }
-    if (c <= 32) {
+    if (c <= 32)
       out += "&#" + std::to_string(static_cast<unsigned>(c)) + ";";
-      ++i;
-    } else if (c == u'<') {
+    else if (c == u'<')
       out += "&lt;";
-      ++i;
-    } else if (c == u'&') {
+    else if (c == u'&')
       out += "&amp;";
-      ++i;
-    } else if (c == u'"' && attribute_mode) {
+    else
       out += "&quot;";
-      ++i;
-    } else {
-      i += append_unit(out, text, i);
-    }
     previous_blank = false;
   }
+  append_run(out, text, run, text.size(), scratch);
 }
 
 void new_line(std::string& buf, int level) {
