@@ -12,6 +12,8 @@
 #include <fstream>
 #include <iostream>
 
+#include "core/text_convert.h"
+
 namespace kvtool {
 
 namespace {
@@ -59,28 +61,16 @@ int fail(std::string_view message) {
 }
 
 std::string to_utf8(std::u16string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+  // The common converter stops at a NUL; one inside the text is kept.
+  std::string out, part;
+  for (;;) {
+    const std::size_t nul = std::min(text.find(u'\0'), text.size());
+    Common::toUtf8(part, text.data(), static_cast<std::ptrdiff_t>(nul));
+    out += part;
+    if (nul == text.size()) return out;
+    out += '\0';
+    text.remove_prefix(nul + 1);
   }
-  return out;
 }
 
 std::string describe(const Common::Error& e) {
