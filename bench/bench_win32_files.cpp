@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "platform/win32/windows.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+using Clock = bench::clock_type;
+using bench::seconds_since;
 
 void report(const char* what, double layer, double posix, const char* unit, double count) {
   std::printf("%-44s layer %9.2f %s  posix %9.2f %s  ratio %.2f\n", what, count / layer, unit, count / posix, unit,
@@ -30,8 +30,9 @@ std::u16string wide(const std::string& s) { return win32::utf8_to_utf16(s); }
 }  // namespace
 
 int main() {
-  std::string dir = std::filesystem::temp_directory_path().string() + "/kv-bench-files-XXXXXX";
-  if (!::mkdtemp(dir.data())) return 1;
+  const bench::temp_folder folder("kv-bench-files-");
+  if (folder.path.empty()) return 1;
+  const std::string dir = folder.path.string();
   ::setenv("KV_WORLD_ROOT", (dir + "/world").c_str(), 1);
   ::setenv("KV_DRIVE_C", (dir + "/c").c_str(), 1);
   std::filesystem::create_directories(dir + "/c/many");
@@ -119,8 +120,5 @@ int main() {
     double posix = seconds_since(t);
     report("wrong-case lookup in 3000 entries (vs stat)", layer, posix, "ops/s", n);
   }
-
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
   return 0;
 }

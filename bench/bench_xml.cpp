@@ -21,26 +21,16 @@
 #include <sstream>
 #include <string>
 
+#include "bench/bench_util.h"
 #include "files/memory_file.h"
 #include "xml/xml_node.h"
 
 namespace fs = std::filesystem;
-using clock_type = std::chrono::steady_clock;
+using bench::best_of;
+using bench::clock_type;
+using bench::seconds_since;
 
 namespace {
-
-double seconds_since(clock_type::time_point t) { return std::chrono::duration<double>(clock_type::now() - t).count(); }
-
-template <class F>
-double best_of(int runs, F f) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    const auto t = clock_type::now();
-    f();
-    best = std::min(best, seconds_since(t));
-  }
-  return best;
-}
 
 std::string make_document(std::size_t target, std::size_t& elements) {
   std::mt19937 rng(2013);
@@ -104,9 +94,9 @@ double run_xmllint(const std::string& path) {
 
 int main(int argc, char** argv) {
   const std::size_t mb = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 40;
-  const char* base = std::getenv("TMPDIR");
-  fs::path dir = fs::path(base && *base ? base : "/tmp") / ("bench_xml." + std::to_string(std::random_device()()));
-  fs::create_directories(dir);
+  const bench::temp_folder folder("bench_xml.");
+  if (folder.path.empty()) return 1;
+  const fs::path& dir = folder.path;
   const std::string text_path = (dir / "config.xml").string();
 
   std::size_t elements = 0;
@@ -178,8 +168,5 @@ int main(int argc, char** argv) {
     std::printf("xmllint not found or it rejected the document: no comparison\n");
   }
   std::printf("ratio text / binary XML:   %.2f  (goal >= 2)\n", t_text / t_bxml);
-
-  std::error_code ec;
-  fs::remove_all(dir, ec);
   return 0;
 }

@@ -20,12 +20,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "files/zip_file.h"
 #include "files/zip_writer.h"
 #include "tools/stream_file.h"
 
 namespace fs = std::filesystem;
-using clock_type = std::chrono::steady_clock;
+using bench::best_of;
+using bench::clock_type;
+using bench::seconds_since;
 
 namespace {
 
@@ -70,36 +73,15 @@ std::string raw_deflate(const std::string& data) {
   return out;
 }
 
-double seconds_since(clock_type::time_point t) {
-  return std::chrono::duration<double>(clock_type::now() - t).count();
-}
-
-template <class F>
-double best_of(int runs, F f) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i) {
-    const auto t = clock_type::now();
-    f();
-    best = std::min(best, seconds_since(t));
-  }
-  return best;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::uint64_t total_mb = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 256;
   const std::uint64_t total = total_mb << 20;
 
-  std::error_code ec;
-  const char* base = std::getenv("KV_BENCH_TMP");
-  fs::path dir = fs::path(base ? base : fs::temp_directory_path().string()) /
-                 ("bench_zip_" + std::to_string(std::random_device{}()));
-  fs::create_directories(dir, ec);
-  if (ec) {
-    std::fprintf(stderr, "cannot create %s: %s\n", dir.c_str(), ec.message().c_str());
-    return 1;
-  }
+  const bench::temp_folder folder("bench_zip_");
+  if (folder.path.empty()) return 1;
+  const fs::path& dir = folder.path;
   const fs::path archive = dir / "bench.zip";
 
   // Build: member sizes cycle 2, 5, 11, 23 MB; kinds cycle text, text, low
@@ -222,7 +204,6 @@ int main(int argc, char** argv) {
     std::printf("unzip not found: no comparison\n");
   std::printf("compressed data: %.1f MB\n", compressed_total / 1048576.0);
 
-  fs::remove_all(dir, ec);
   if (!ok) {
     std::fprintf(stderr, "a check failed (CRC or unzip exit status)\n");
     return 1;
