@@ -35,35 +35,35 @@ HANDLE open_file(const char16_t* name, DWORD access, DWORD share, DWORD disposit
   return CreateFileW(name, access, share, nullptr, disposition, flags, nullptr);
 }
 
-bool read_at(HANDLE h, ULONGLONG offset, DWORD n) {
-  std::string buf(n, '\0');
+// An OVERLAPPED that places a call at `offset`.
+OVERLAPPED at(ULONGLONG offset) {
   OVERLAPPED o{};
   o.Offset = static_cast<DWORD>(offset);
   o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return o;
+}
+
+bool read_at(HANDLE h, ULONGLONG offset, DWORD n) {
+  std::string buf(n, '\0');
+  OVERLAPPED o = at(offset);
   DWORD got = 0;
   return ReadFile(h, buf.data(), n, &got, &o) != FALSE;
 }
 
 bool write_at(HANDLE h, ULONGLONG offset, DWORD n) {
   std::string buf(n, 'w');
-  OVERLAPPED o{};
-  o.Offset = static_cast<DWORD>(offset);
-  o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  OVERLAPPED o = at(offset);
   DWORD put = 0;
   return WriteFile(h, buf.data(), n, &put, &o) != FALSE;
 }
 
 BOOL lock(HANDLE h, ULONGLONG offset, ULONGLONG length, DWORD flags) {
-  OVERLAPPED o{};
-  o.Offset = static_cast<DWORD>(offset);
-  o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  OVERLAPPED o = at(offset);
   return LockFileEx(h, flags, 0, static_cast<DWORD>(length), static_cast<DWORD>(length >> 32), &o);
 }
 
 BOOL unlock(HANDLE h, ULONGLONG offset, ULONGLONG length) {
-  OVERLAPPED o{};
-  o.Offset = static_cast<DWORD>(offset);
-  o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  OVERLAPPED o = at(offset);
   return UnlockFileEx(h, 0, static_cast<DWORD>(length), static_cast<DWORD>(length >> 32), &o);
 }
 
