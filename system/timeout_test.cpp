@@ -198,34 +198,38 @@ TEST_F(Timeouts, MonitorLivesWhileTimeoutsExist) {
   EXPECT_EQ(log.size(), 0u);
 }
 
-// Many time-outs armed and dropped from several threads at once.
+// Many time-outs armed and dropped from several threads at once. A cancel may
+// come after a short time-out already fired, so what holds is that none fires
+// twice and that the monitor keeps firing.
 TEST_F(Timeouts, StressArmCancelAndFire) {
-  std::atomic<int> fired{0};
+  constexpr int kThreads = 4, kEach = 200;
+  std::vector<std::atomic<int>> fired(kThreads * kEach);
   auto count = [](void* p) -> std::int32_t {
     static_cast<std::atomic<int>*>(p)->fetch_add(1);
     return 0;
   };
   std::vector<std::thread> threads;
-  std::atomic<int> kept{0};
-  for (int t = 0; t < 4; ++t)
+  for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([&, t] {
       std::vector<Common::Timeout> mine;
-      for (int i = 0; i < 200; ++i) {
+      for (int i = 0; i < kEach; ++i) {
         Common::Timeout h;
-        Common::startTimeout(h, +count, &fired, DWORD(i % 7), (i + t) % 2 == 0);
-        if (i % 3 == 0) {
+        Common::startTimeout(h, +count, &fired[t * kEach + i], DWORD(i % 7), (i + t) % 2 == 0);
+        if (i % 3 == 0)
           Common::cancelTimeout(h);
-        } else {
+        else
           mine.push_back(h);
-          kept.fetch_add(1);
-        }
       }
       std::this_thread::sleep_for(50ms);
       mine.clear();  // each waits for a firing in progress
     });
   for (auto& th : threads) th.join();
-  EXPECT_LE(fired.load(), kept.load());
-  EXPECT_GT(fired.load(), 0);
+  int total = 0;
+  for (auto& f : fired) {
+    EXPECT_LE(f.load(), 1);
+    total += f.load();
+  }
+  EXPECT_GT(total, 0);
 }
 
 // Long time-outs armed from several threads while the monitor is busy in slow
