@@ -7,9 +7,14 @@ namespace {
 
 HANDLE const kDiscarding = INVALID_HANDLE_VALUE;
 
-// Pauses (about 20 ns each) before a contended thread sleeps: enough to catch a
-// lock held for a moment, short enough not to crowd the holder's cache line.
-constexpr int kSpins = 30;
+// Spinning before sleeping, in pauses of about 20 ns. Sleeping and waking on
+// the event costs far more than a short hold, so a lone waiter spins for a
+// while; the gaps between its looks double, so it seldom pulls the line from
+// the holder. Once others sleep in the lock a newcomer joins them after the
+// short spin, rather than crowding the line.
+constexpr int kSpinBudget = 1000;
+constexpr int kShortSpin = 30;
+constexpr int kMaxGap = 128;
 
 inline void cpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -104,8 +109,8 @@ void RecursiveLock::lock() {
   if (__atomic_load_n(&retiring_, __ATOMIC_RELAXED)) dropEventIfIdle(1);
 }
 
-// A short spin catches a lock that is held briefly; a thread that takes the
-// lock while spinning counts itself in with the same exchange. Otherwise it
+// A spin catches a lock that is held briefly; a thread that takes the lock
+// while spinning counts itself in with the same exchange. Otherwise it
 // counts itself in and sleeps on the event, which an unlock signals while others
 // are counted and no wake-up is on its way already. The woken thread holds that
 // mark: it gives it up when it takes the lock or before it sleeps again, so one
@@ -113,14 +118,18 @@ void RecursiveLock::lock() {
 // take it ahead of a sleeper.
 void RecursiveLock::lockContended(DWORD self) {
   std::uint64_t s = __atomic_load_n(&state_, __ATOMIC_RELAXED);
-  for (int spin = 0; spin < kSpins; ++spin) {
+  int gap = 1;
+  for (int spun = 0; spun < kSpinBudget;) {
     if (ownerOf(s) == 0 &&
         __atomic_compare_exchange_n(&state_, &s, (s + kOne) | ownerBits(self), true, __ATOMIC_ACQUIRE,
                                     __ATOMIC_RELAXED)) {
       depth_ = 1;
       return;
     }
-    cpuRelax();
+    if (countOf(s) > 1 && spun >= kShortSpin) break;  // others already sleep here
+    for (int i = 0; i < gap; ++i) cpuRelax();
+    spun += gap;
+    if (gap < kMaxGap) gap *= 2;
     s = __atomic_load_n(&state_, __ATOMIC_RELAXED);
   }
   s = __atomic_add_fetch(&state_, kOne, __ATOMIC_SEQ_CST);
