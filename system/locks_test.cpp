@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <new>
 #include <thread>
@@ -56,6 +58,7 @@ class Attempt {
 alignas(RecursiveLock) unsigned char zeroFilled[sizeof(RecursiveLock)];
 
 TEST(RecursiveLock, ZeroFilledWorksWithoutConstruction) {
+  std::memset(zeroFilled, 0, sizeof zeroFilled);  // as the loader leaves it, also when the test repeats
   RecursiveLock& lock = *std::launder(reinterpret_cast<RecursiveLock*>(zeroFilled));
   lock.lock();
   lock.lock();
