@@ -149,6 +149,9 @@ struct placement_case {
   bool found;
 };
 
+// Names the case in test listings (the default prints the raw bytes).
+void PrintTo(const placement_case& c, std::ostream* os) { *os << c.what; }
+
 class ZipPlacement : public ::testing::TestWithParam<placement_case> {};
 
 TEST_P(ZipPlacement, FindsListsAndReadsWithCrcChecked) {
