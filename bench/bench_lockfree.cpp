@@ -12,35 +12,18 @@
 #include <vector>
 
 #include "system/lockfree_stack.h"
-
-using clock_type = std::chrono::steady_clock;
+#include "bench/bench_util.h"
 
 namespace {
+
+using bench::ns_per_op;
+using bench::threaded;
+const auto row = bench::ratio_row;
 
 struct Node {
   Node* next;
   long value;
 };
-
-template <class F>
-double ns_per_op(long ops, F&& body) {
-  auto start = clock_type::now();
-  body();
-  return std::chrono::duration<double, std::nano>(clock_type::now() - start).count() / static_cast<double>(ops);
-}
-
-template <class F>
-double threaded(int threads, long per_thread, F work) {
-  return ns_per_op(per_thread * threads, [&] {
-    std::vector<std::thread> ts;
-    for (int t = 0; t < threads; ++t) ts.emplace_back([&, t] { work(t, per_thread); });
-    for (auto& t : ts) t.join();
-  });
-}
-
-void row(const char* what, double ours, double theirs) {
-  std::printf("%-34s %9.2f ns %9.2f ns   ratio %.2f\n", what, ours, theirs, ours / theirs);
-}
 
 }  // namespace
 

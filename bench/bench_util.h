@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace bench {
 
@@ -56,5 +58,41 @@ class temp_folder {
 
   std::filesystem::path path;
 };
+
+// Nanoseconds per operation of one timed call of body, which does `ops` of them.
+template <class F>
+double ns_per_op(long ops, F&& body) {
+  const auto start = clock_type::now();
+  body();
+  return std::chrono::duration<double, std::nano>(clock_type::now() - start).count() / static_cast<double>(ops);
+}
+
+// work(thread index, per_thread) on `threads` threads at once; ns per operation.
+template <class F>
+double threaded(int threads, long per_thread, F work) {
+  return ns_per_op(per_thread * threads, [&] {
+    std::vector<std::thread> ts;
+    for (int t = 0; t < threads; ++t) ts.emplace_back([&, t] { work(t, per_thread); });
+    for (auto& t : ts) t.join();
+  });
+}
+
+// `threads` threads each taking and leaving a lock around a shared increment.
+template <class Lock, class Unlock>
+double contended(int threads, long per_thread, Lock lock, Unlock unlock) {
+  long counter = 0;
+  return threaded(threads, per_thread, [&](int, long per) {
+    for (long i = 0; i < per; ++i) {
+      lock();
+      ++counter;
+      unlock();
+    }
+  });
+}
+
+// One line of a comparison: ours, the reference, and ours / reference.
+inline void ratio_row(const char* what, double ours, double theirs) {
+  std::printf("%-34s %9.2f ns %9.2f ns   ratio %.2f\n", what, ours, theirs, ours / theirs);
+}
 
 }  // namespace bench

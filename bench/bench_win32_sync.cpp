@@ -15,38 +15,13 @@
 #include <vector>
 
 #include "platform/win32/windows.h"
-
-using clock_type = std::chrono::steady_clock;
+#include "bench/bench_util.h"
 
 namespace {
 
-template <class F>
-double ns_per_op(long ops, F&& body) {
-  auto start = clock_type::now();
-  body();
-  return std::chrono::duration<double, std::nano>(clock_type::now() - start).count() / static_cast<double>(ops);
-}
-
-template <class Enter, class Leave>
-double contended(int threads, long per_thread, Enter enter, Leave leave) {
-  long counter = 0;
-  return ns_per_op(per_thread * threads, [&] {
-    std::vector<std::thread> ts;
-    for (int t = 0; t < threads; ++t)
-      ts.emplace_back([&] {
-        for (long i = 0; i < per_thread; ++i) {
-          enter();
-          ++counter;
-          leave();
-        }
-      });
-    for (auto& t : ts) t.join();
-  });
-}
-
-void row(const char* what, double ours, double theirs) {
-  std::printf("%-34s %9.2f ns %9.2f ns   ratio %.2f\n", what, ours, theirs, ours / theirs);
-}
+using bench::contended;
+using bench::ns_per_op;
+const auto row = bench::ratio_row;
 
 }  // namespace
 
