@@ -19,3 +19,4 @@
 #include "platform/win32/fileops.h"
 #include "platform/win32/process.h"
 #include "platform/win32/ansi.h"
+#include "platform/win32/locale.h"
