@@ -1,9 +1,7 @@
 #include "files/win32_calls.h"
 
-#include <string>
-
-// Calls the layer does not offer yet answer the way a system without them
-// does; each is replaced by the Win32 call once the layer has it.
+// Change notifications, which the layer does not offer yet, answer the way a
+// system without them does.
 
 namespace win32_calls {
 
@@ -14,30 +12,24 @@ FARPROC entry(const char16_t* module, const char* name) {
 
 DWORD module_file_name(char16_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); }
 
-void upper(char16_t* text, DWORD count) {
-  for (DWORD i = 0; i < count; ++i) text[i] = win32::upcase(text[i]);
-}
+void upper(char16_t* text, DWORD count) { CharUpperBuffW(text, count); }
 
 int compare_ignore_case(const char16_t* a, const char16_t* b) {
-  for (;; ++a, ++b) {
-    const char16_t x = win32::upcase(*a), y = win32::upcase(*b);
-    if (x != y) return x < y ? 1 : 3;
-    if (!x) return 2;
-  }
+  return CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, -1, b, -1);
 }
 
 LONG time_zone_bias() {
-  SYSTEMTIME utc{}, local{};
-  GetSystemTime(&utc);
-  GetLocalTime(&local);
-  FILETIME fu{}, fl{};
-  if (!SystemTimeToFileTime(&utc, &fu) || !SystemTimeToFileTime(&local, &fl)) return 0;
-  const auto u = static_cast<std::int64_t>((std::uint64_t{fu.dwHighDateTime} << 32) | fu.dwLowDateTime);
-  const auto l = static_cast<std::int64_t>((std::uint64_t{fl.dwHighDateTime} << 32) | fl.dwLowDateTime);
-  // Round to whole minutes: the two readings may straddle a tick.
-  const std::int64_t minute = 600000000;
-  const std::int64_t d = u - l;
-  return static_cast<LONG>((d >= 0 ? d + minute / 2 : d - minute / 2) / minute);
+  TIME_ZONE_INFORMATION tzi{};
+  switch (GetTimeZoneInformation(&tzi)) {
+    case TIME_ZONE_ID_UNKNOWN:
+      return tzi.Bias;
+    case TIME_ZONE_ID_STANDARD:
+      return tzi.Bias + tzi.StandardBias;
+    case TIME_ZONE_ID_DAYLIGHT:
+      return tzi.Bias + tzi.DaylightBias;
+    default:
+      return 0;
+  }
 }
 
 DWORD current_directory_ansi(char* buffer, DWORD size) { return GetCurrentDirectoryA(size, buffer); }
@@ -47,6 +39,10 @@ HANDLE first_change_notification(const char16_t*, BOOL, DWORD) {
   return INVALID_HANDLE_VALUE;
 }
 
-bool raise_working_set(SIZE_T) { return false; }
+bool raise_working_set(SIZE_T bytes) {
+  SIZE_T lo = 0, hi = 0;
+  return GetProcessWorkingSetSize(GetCurrentProcess(), &lo, &hi) &&
+         SetProcessWorkingSetSize(GetCurrentProcess(), lo + bytes, hi + bytes);
+}
 
 }  // namespace win32_calls
