@@ -1,7 +1,7 @@
 // Cost of the layer's synchronisation against the C++ library's:
 // critical sections against std::recursive_mutex (uncontended, recursive,
-// contended), and an event hand-over between two threads against a
-// std::condition_variable ping-pong.
+// contended; medians of five batches), and an event hand-over between two
+// threads against a std::condition_variable ping-pong.
 //
 //   bench_win32_sync [MILLION_OPS]      (default 10)
 //
@@ -19,7 +19,6 @@
 
 namespace {
 
-using bench::contended;
 using bench::ns_per_op;
 const auto row = bench::ratio_row;
 
@@ -29,64 +28,8 @@ int main(int argc, char** argv) {
   long n = (argc > 1 ? std::atol(argv[1]) : 10) * 1000000L;
   CRITICAL_SECTION cs;
   InitializeCriticalSection(&cs);
-  std::recursive_mutex rm;
-  volatile long sink = 0;
-
-  // glibc skips atomics while a process has never had a second thread; real
-  // programs have several, so measure in that state.
-  std::thread([] {}).join();
-  // Warm the clock and the caches before the first figure.
-  ns_per_op(n, [&] {
-    for (long i = 0; i < n; ++i) {
-      EnterCriticalSection(&cs);
-      rm.lock();
-      sink = sink + 1;
-      rm.unlock();
-      LeaveCriticalSection(&cs);
-    }
-  });
-  std::printf("%-34s %12s %12s\n", "", "layer", "std");
-  row("enter+leave, uncontended",
-      ns_per_op(n, [&] {
-        for (long i = 0; i < n; ++i) {
-          EnterCriticalSection(&cs);
-          sink = sink + 1;
-          LeaveCriticalSection(&cs);
-        }
-      }),
-      ns_per_op(n, [&] {
-        for (long i = 0; i < n; ++i) {
-          rm.lock();
-          sink = sink + 1;
-          rm.unlock();
-        }
-      }));
-  row("enter+leave, one level deeper",
-      ns_per_op(n, [&] {
-        EnterCriticalSection(&cs);
-        for (long i = 0; i < n; ++i) {
-          EnterCriticalSection(&cs);
-          sink = sink + 1;
-          LeaveCriticalSection(&cs);
-        }
-        LeaveCriticalSection(&cs);
-      }),
-      ns_per_op(n, [&] {
-        rm.lock();
-        for (long i = 0; i < n; ++i) {
-          rm.lock();
-          sink = sink + 1;
-          rm.unlock();
-        }
-        rm.unlock();
-      }));
-  for (int threads : {2, 4, 8}) {
-    char label[64];
-    std::snprintf(label, sizeof label, "contended, %d threads", threads);
-    long per = n / threads / 4;
-    row(label, contended(threads, per, [&] { EnterCriticalSection(&cs); }, [&] { LeaveCriticalSection(&cs); }),
-        contended(threads, per, [&] { rm.lock(); }, [&] { rm.unlock(); }));
-  }
+  bench::compare_with_recursive_mutex("layer", "enter+leave", n, [&] { EnterCriticalSection(&cs); },
+                                      [&] { LeaveCriticalSection(&cs); });
 
   // Ping-pong: two auto-reset events against a condition variable pair.
   long rounds = n / 100;
