@@ -116,6 +116,7 @@ namespace {
 
 // The ZIP64 extra block of an entry: the 64-bit values of the fields that are
 // saturated, in the order uncompressed size, compressed size, local offset.
+// False for a block too short for them or an extra field that runs over.
 bool apply_zip64_extra(const std::uint8_t* extra, std::uint32_t length, entry_info& e) {
   const bool need_size = e.uncompressed_size == 0xFFFFFFFFu;
   const bool need_compressed = e.compressed_size == 0xFFFFFFFFu;
@@ -140,7 +141,8 @@ bool apply_zip64_extra(const std::uint8_t* extra, std::uint32_t length, entry_in
     }
     at += 4 + n;
   }
-  return false;
+  // No block at all: older writers stored such values as they are.
+  return true;
 }
 
 }  // namespace
