@@ -7,6 +7,7 @@
 #include <unicode/parsepos.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -161,14 +162,14 @@ std::int32_t NumberFormatICU::format(String& out, const Variant& value, std::int
       f.setDate(value.rawDouble());
       break;
     case Variant::TDouble:
-      f.setDouble(value.rawDouble());
-      break;
+      impl_->format->format(value.rawDouble(), out);
+      return out.length();
     case Variant::TLong:
-      f.setLong(value.rawLong());
-      break;
+      impl_->format->format(value.rawLong(), out);
+      return out.length();
     case Variant::TULong:
-      f.setInt64(value.rawULong());
-      break;
+      impl_->format->format(static_cast<std::int64_t>(value.rawULong()), out);
+      return out.length();
     case Variant::TString:
       f.setString(*value.rawString());
       break;
@@ -262,10 +263,13 @@ bool NumberFormatWin::plainText(const Variant& value, String& out) {
   char buf[100];
   int n;
   switch (value.type()) {
-    case Variant::TDouble:
-      n = std::snprintf(buf, sizeof buf, "%.9f", value.rawDouble());
-      if (n < 0 || n >= static_cast<int>(sizeof buf)) return false;
+    case Variant::TDouble: {
+      // Fixed notation with nine decimals, as "%.9f" writes it in any locale.
+      const auto r = std::to_chars(buf, buf + sizeof buf - 1, value.rawDouble(), std::chars_format::fixed, 9);
+      if (r.ec != std::errc()) return false;
+      n = static_cast<int>(r.ptr - buf);
       break;
+    }
     case Variant::TLong:
       n = std::snprintf(buf, sizeof buf, "%d", value.rawLong());
       break;
@@ -281,7 +285,9 @@ bool NumberFormatWin::plainText(const Variant& value, String& out) {
     default:
       return false;
   }
-  out = String(buf);
+  char16_t* w = out.getBuffer(n);
+  for (int i = 0; i < n; ++i) w[i] = static_cast<unsigned char>(buf[i]);
+  out.releaseBuffer(n);
   return true;
 }
 
@@ -302,13 +308,20 @@ std::int32_t NumberFormatWin::format(String& out, const Variant& value, std::int
   if (!s.decimal.isEmpty()) plain.findAndReplace(s.decimal, String(u"."));
   record.lpDecimalSep = const_cast<LPWSTR>(s.decimal.getTerminatedBuffer());
   record.lpThousandSep = const_cast<LPWSTR>(s.thousand.getTerminatedBuffer());
-  LPCWSTR input = reinterpret_cast<LPCWSTR>(plain.getTerminatedBuffer());
-  const int size = GetNumberFormatW(s.language, 0, input, &record, nullptr, 0);
-  if (size <= 0) return 0;
-  char16_t* buf = out.getBuffer(size);
-  const int written = GetNumberFormatW(s.language, 0, input, &record, reinterpret_cast<LPWSTR>(buf), size);
-  out.releaseBuffer(written == size ? size - 1 : 0);
-  if (written != size) return 0;
+  LPCWSTR input = plain.getTerminatedBuffer();
+  // Most numbers fit a small buffer; otherwise ask for the size first.
+  WCHAR small[64];
+  int written = GetNumberFormatW(s.language, 0, input, &record, small, 64);
+  if (written > 0) {
+    out.append(small, written - 1);
+  } else {
+    const int size = GetNumberFormatW(s.language, 0, input, &record, nullptr, 0);
+    if (size <= 0) return 0;
+    char16_t* buf = out.getBuffer(size);
+    written = GetNumberFormatW(s.language, 0, input, &record, buf, size);
+    out.releaseBuffer(written == size ? size - 1 : 0);
+    if (written != size) return 0;
+  }
   if (out.length() < minimumDigits) out.padLeading(minimumDigits, u'0');
   return out.length();
 }
