@@ -110,10 +110,16 @@ int main(int argc, char** argv) {
     decimal.format(number, decimalOut);
   });
 
+  // The layer's GetNumberFormatW alone, which the locale formatter must call.
+  NUMBERFMTW record = {2, 1, 3, const_cast<LPWSTR>(u"."), const_cast<LPWSTR>(u","), 1};
+  WCHAR buf[64];
+  const double layerCall = timed(n, [&](long) { GetNumberFormatW(0x0409, 0, u"1234567.250000000", &record, buf, 64); });
+
   std::printf("%ld calls per batch, medians of 5 batches\n", n);
   bench::ratio_row("pattern vs MessageFormat", patternOurs, patternIcu);
   bench::ratio_row("locale number vs DecimalFormat", numberOurs, numberIcu);
   bench::ratio_row("NumberFormatICU vs DecimalFormat", numberIcuWrapped, numberIcu);
+  bench::ratio_row("  (GetNumberFormatW alone)", layerCall, numberIcu);
   win32::set_time_zone_for_tests(nullptr);
   return 0;
 }
