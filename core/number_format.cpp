@@ -1,5 +1,6 @@
 #include "core/number_format.h"
 
+#include "core/number_settings.h"
 #include "platform/win32/locale.h"
 
 #include <unicode/decimfmt.h>
@@ -7,6 +8,7 @@
 #include <unicode/parsepos.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -161,14 +163,14 @@ std::int32_t NumberFormatICU::format(String& out, const Variant& value, std::int
       f.setDate(value.rawDouble());
       break;
     case Variant::TDouble:
-      f.setDouble(value.rawDouble());
-      break;
+      impl_->format->format(value.rawDouble(), out);
+      return out.length();
     case Variant::TLong:
-      f.setLong(value.rawLong());
-      break;
+      impl_->format->format(value.rawLong(), out);
+      return out.length();
     case Variant::TULong:
-      f.setInt64(value.rawULong());
-      break;
+      impl_->format->format(static_cast<std::int64_t>(value.rawULong()), out);
+      return out.length();
     case Variant::TString:
       f.setString(*value.rawString());
       break;
@@ -218,20 +220,6 @@ namespace Processor {
 
 namespace {
 
-// What one formatting or reading call needs of the locale settings, copied
-// under the settings' lock so that a reload cannot change it underneath.
-struct NumberSettings {
-  NUMBERFMTW record{};
-  String decimal;
-  String thousand;
-  String negativeSign;
-  String positiveSign;
-  String nativeDigits;
-  std::uint32_t negativeForm = 0;  // 0 leading sign, 1 trailing sign, 2 parentheses
-  bool valid = false;
-  LANGID language = 0;
-};
-
 bool startsAt(const String& text, std::int32_t pos, const String& what) {
   return !what.isEmpty() && pos >= 0 && text.length() - pos >= what.length() &&
          text.compare(pos, what.length(), what) == 0;
@@ -254,18 +242,29 @@ bool readUnsigned(const String& text, std::int32_t from, std::int32_t to, std::u
 
 }  // namespace
 
-bool takeNumberSettings(LcidControl* control, NumberSettings& s, bool decimalRecord);
+namespace {
 
-NumberFormatWin::NumberFormatWin() : control_(nullptr) {}
+RefPtr<NumberFormatWinOptions> settingsOf(LcidControl* control) {
+  RefPtr<NumberFormatWinOptions> o = control ? control->settings() : NumberFormatWinOptions::instance();
+  if (!o) throwNullReference();
+  return o;
+}
+
+}  // namespace
+
+NumberFormatWin::NumberFormatWin() : control_(lcidControl) {}
 
 bool NumberFormatWin::plainText(const Variant& value, String& out) {
   char buf[100];
   int n;
   switch (value.type()) {
-    case Variant::TDouble:
-      n = std::snprintf(buf, sizeof buf, "%.9f", value.rawDouble());
-      if (n < 0 || n >= static_cast<int>(sizeof buf)) return false;
+    case Variant::TDouble: {
+      // Fixed notation with nine decimals, as "%.9f" writes it in any locale.
+      const auto r = std::to_chars(buf, buf + sizeof buf - 1, value.rawDouble(), std::chars_format::fixed, 9);
+      if (r.ec != std::errc()) return false;
+      n = static_cast<int>(r.ptr - buf);
       break;
+    }
     case Variant::TLong:
       n = std::snprintf(buf, sizeof buf, "%d", value.rawLong());
       break;
@@ -281,50 +280,56 @@ bool NumberFormatWin::plainText(const Variant& value, String& out) {
     default:
       return false;
   }
-  out = String(buf);
+  char16_t* w = out.getBuffer(n);
+  for (int i = 0; i < n; ++i) w[i] = static_cast<unsigned char>(buf[i]);
+  out.releaseBuffer(n);
   return true;
 }
 
 std::int32_t NumberFormatWin::format(String& out, const Variant& value, std::int32_t minimumDigits) {
   out.truncate(0);
   const bool isDouble = value.type() == Variant::TDouble;
-  NumberSettings s;
-  if (!takeNumberSettings(control_, s, isDouble)) return 0;
   String plain;
   if (!plainText(value, plain)) return 0;
-  NUMBERFMTW record = s.record;
+  // Copies taken under the settings' lock: a reload cannot change them now.
+  RefPtr<NumberFormatWinOptions> options = settingsOf(control_);
+  const NumberSettings s = options->snapshot();
+  NumberRecord record = isDouble ? options->decimalRecord() : options->integerRecord();
   if (isDouble) {
-    if (fractionDigits_ != -1) record.NumDigits = static_cast<UINT>(fractionDigits_);
-    if (std::fmod(value.rawDouble(), 1.0) == 0) record.NumDigits = 0;
-  } else {
-    record.NumDigits = 0;
+    if (fractionDigits_ != -1) record.setDigits(static_cast<UINT>(fractionDigits_));
+    if (std::fmod(value.rawDouble(), 1.0) == 0) record.setDigits(0);
   }
-  if (!s.decimal.isEmpty()) plain.findAndReplace(s.decimal, String(u"."));
-  record.lpDecimalSep = const_cast<LPWSTR>(s.decimal.getTerminatedBuffer());
-  record.lpThousandSep = const_cast<LPWSTR>(s.thousand.getTerminatedBuffer());
-  LPCWSTR input = reinterpret_cast<LPCWSTR>(plain.getTerminatedBuffer());
-  const int size = GetNumberFormatW(s.language, 0, input, &record, nullptr, 0);
-  if (size <= 0) return 0;
-  char16_t* buf = out.getBuffer(size);
-  const int written = GetNumberFormatW(s.language, 0, input, &record, reinterpret_cast<LPWSTR>(buf), size);
-  out.releaseBuffer(written == size ? size - 1 : 0);
-  if (written != size) return 0;
+  if (!s.decimalSeparator.isEmpty() && s.decimalSeparator != String(u"."))
+    plain.findAndReplace(s.decimalSeparator, String(u"."));
+  LPCWSTR input = plain.getTerminatedBuffer();
+  // Most numbers fit a small buffer; otherwise ask for the size first.
+  WCHAR small[64];
+  int written = GetNumberFormatW(s.language, 0, input, record.get(), small, 64);
+  if (written > 0) {
+    out.append(small, written - 1);
+  } else {
+    const int size = GetNumberFormatW(s.language, 0, input, record.get(), nullptr, 0);
+    if (size <= 0) return 0;
+    char16_t* buf = out.getBuffer(size);
+    written = GetNumberFormatW(s.language, 0, input, record.get(), buf, size);
+    out.releaseBuffer(written == size ? size - 1 : 0);
+    if (written != size) return 0;
+  }
   if (out.length() < minimumDigits) out.padLeading(minimumDigits, u'0');
   return out.length();
 }
 
 double NumberFormatWin::parse(const String& text, std::int32_t* stop) {
-  NumberSettings s;
-  const bool taken = takeNumberSettings(control_, s, false);
+  const NumberSettings s = settingsOf(control_)->snapshot();
   auto fail = [&]() {
     if (stop) *stop = 0;
     return 0.0;
   };
-  if (!taken || !s.valid) return fail();
+  if (!s.valid) return fail();
   const std::int32_t n = text.length();
   auto inSet = [](const String& set, char16_t c) { return set.indexOf(c) >= 0; };
   auto numeric = [&](char16_t c) {
-    return inSet(s.nativeDigits, c) || inSet(s.decimal, c) || inSet(s.thousand, c) || inSet(s.positiveSign, c);
+    return inSet(s.nativeDigits, c) || inSet(s.decimalSeparator, c) || inSet(s.thousandsSeparator, c) || inSet(s.positiveSign, c);
   };
   // The number runs from `start` to `end`. A sign or "(" before the first
   // digit moves the start; after the digits, a negative sign or ")" ends the
@@ -351,14 +356,14 @@ double NumberFormatWin::parse(const String& text, std::int32_t* stop) {
   String number;
   bool point = false;
   for (std::int32_t i = start; i < end;) {
-    if (startsAt(text, i, s.thousand)) {
-      i += s.thousand.length();
+    if (startsAt(text, i, s.thousandsSeparator)) {
+      i += s.thousandsSeparator.length();
       continue;
     }
-    if (startsAt(text, i, s.decimal)) {
+    if (startsAt(text, i, s.decimalSeparator)) {
       number.append(u'.');
       point = true;
-      i += s.decimal.length();
+      i += s.decimalSeparator.length();
       continue;
     }
     if (startsAt(text, i, s.positiveSign)) {
@@ -410,51 +415,6 @@ double NumberFormatWin::parse(const String& text, std::int32_t* stop) {
   }
   if (stop) *stop = end > signEnd ? end : signEnd;
   return negative ? -value : value;
-}
-
-}  // namespace Processor
-
-namespace Processor {
-
-namespace {
-
-bool localeValue(LCTYPE type, String& out) {
-  const int n = GetLocaleInfoW(LOCALE_USER_DEFAULT, type, nullptr, 0);
-  if (n <= 0) return false;
-  char16_t* buf = out.getBuffer(n);
-  const int k = GetLocaleInfoW(LOCALE_USER_DEFAULT, type, reinterpret_cast<LPWSTR>(buf), n);
-  out.releaseBuffer(k == n ? n - 1 : 0);
-  return k == n;
-}
-
-bool localeNumber(LCTYPE type, UINT& out) {
-  String s;
-  if (!localeValue(type, s) || s.isEmpty()) return false;
-  std::uint64_t v = 0;
-  if (!readUnsigned(s, 0, s.length(), 0x7FFFFFFF, v)) return false;
-  out = static_cast<UINT>(v);
-  return true;
-}
-
-}  // namespace
-
-bool takeNumberSettings(LcidControl*, NumberSettings& s, bool decimalRecord) {
-  s.language = GetUserDefaultLangID();
-  String grouping;
-  if (!localeValue(LOCALE_SGROUPING, grouping)) return false;
-  s.record.Grouping = grouping == String(u"3;2;0") ? 32 : grouping == String(u"2") ? 2 : 3;
-  UINT negativeMode = 0, digits = 0;
-  if (!localeNumber(LOCALE_ILZERO, s.record.LeadingZero) || !localeValue(LOCALE_SDECIMAL, s.decimal) ||
-      !localeValue(LOCALE_STHOUSAND, s.thousand) || !localeNumber(LOCALE_INEGNUMBER, negativeMode) ||
-      !localeValue(LOCALE_SNEGATIVESIGN, s.negativeSign) || !localeValue(LOCALE_SPOSITIVESIGN, s.positiveSign) ||
-      !localeValue(LOCALE_SNATIVEDIGITS, s.nativeDigits) || !localeNumber(LOCALE_IDIGITS, digits))
-    return true;
-  s.record.NegativeOrder = negativeMode;
-  s.record.NumDigits = decimalRecord ? digits : 0;
-  if (negativeMode > 4) return true;
-  s.negativeForm = negativeMode == 0 ? 2 : negativeMode >= 3 ? 1 : 0;
-  s.valid = true;
-  return true;
 }
 
 }  // namespace Processor

@@ -100,6 +100,7 @@ TEST_F(NumberFormats, LocaleReading) {
 
 TEST_F(NumberFormats, OtherLocaleSeparatorsAndNegativeForms) {
   win32::set_user_locale_for_tests(0x0407);  // German (Germany)
+  settingsChanged();
   std::unique_ptr<NumberFormat> f(NumberFormat::create(0));
   EXPECT_EQ(text(*f, Variant(1234.5)), "1.234,50");
   int stop = 0;
@@ -108,6 +109,7 @@ TEST_F(NumberFormats, OtherLocaleSeparatorsAndNegativeForms) {
 
   // Every negative form the formatter writes reads back.
   win32::set_user_locale_for_tests(0);
+  settingsChanged();
   const struct {
     const char16_t* mode;
     const char* written;
@@ -115,6 +117,7 @@ TEST_F(NumberFormats, OtherLocaleSeparatorsAndNegativeForms) {
                {u"4", "1,234.50 -"}};
   for (const auto& form : forms) {
     win32::set_user_locale_info_for_tests(LOCALE_INEGNUMBER, form.mode);
+    settingsChanged();
     const std::string written = text(*f, Variant(-1234.5));
     EXPECT_EQ(written, form.written);
     const String back = String::fromUTF8(written);
@@ -122,6 +125,17 @@ TEST_F(NumberFormats, OtherLocaleSeparatorsAndNegativeForms) {
     EXPECT_EQ(f->parse(back, &stop), -1234.5) << written;
     EXPECT_EQ(stop, back.length()) << written;
   }
+}
+
+TEST_F(NumberFormats, ASettingsChangeReachesTheNextFormat) {
+  EXPECT_EQ(fmt(u"{0} / {1,size}", 1234.5, 1536), "1,234.50 / 1.500 KB");
+  win32::set_user_locale_info_for_tests(LOCALE_SDECIMAL, u",");
+  win32::set_user_locale_info_for_tests(LOCALE_STHOUSAND, u" ");
+  EXPECT_EQ(fmt(u"{0}", 1234.5), "1,234.50");  // not read until the system says so
+  settingsChanged();
+  EXPECT_EQ(fmt(u"{0} / {1,size}", 1234.5, 1536), "1 234,50 / 1,500 KB");
+  std::unique_ptr<NumberFormat> f(NumberFormat::create(0));
+  EXPECT_EQ(f->parse(String(u"1 234,5"), nullptr), 1234.5);
 }
 
 TEST_F(NumberFormats, IcuPatterns) {

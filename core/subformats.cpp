@@ -4,12 +4,11 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <memory>
 #include <new>
 
-#include "core/catalogue.h"
 #include "core/number_format.h"
+#include "system/number_text.h"
 
 namespace Processor {
 
@@ -180,10 +179,7 @@ void setPluralLanguageNumberForTests(std::int32_t number) { languageOverride.sto
 
 std::int32_t pluralLanguageNumber() {
   const std::int32_t o = languageOverride.load();
-  if (o >= 0) return o;
-  // Slot 1153 holds the language number as narrow bytes.
-  const char* t = reinterpret_cast<const char*>(Common::catalogueTexts[1153]);
-  return t ? std::atoi(t) : 22;
+  return o >= 0 ? o : Common::uiLanguageNumber();
 }
 
 std::int32_t SubformatConcord::pluralForm(double x, std::int32_t languageNumber) {

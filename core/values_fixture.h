@@ -50,14 +50,21 @@ class Values : public ::testing::Test {
  protected:
   void SetUp() override {
     win32::set_user_locale_for_tests(0);
+    settingsChanged();
     SetThreadLocale(0x0409);
     useZone(utcPlusOne(), TIME_ZONE_ID_UNKNOWN);
   }
   void TearDown() override {
     win32::set_time_zone_for_tests(nullptr);
     win32::set_user_locale_for_tests(0);
+    settingsChanged();
     SetThreadLocale(0x0409);
     Processor::setPluralLanguageNumberForTests(-1);
+  }
+  // What the system does after the user changed the regional settings.
+  static void settingsChanged() {
+    static const char16_t intl[] = u"intl";
+    SendMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(intl));
   }
   static void useZone(const TIME_ZONE_INFORMATION& tz, DWORD id = TIME_ZONE_ID_STANDARD) {
     win32::set_time_zone_for_tests(&tz, id);
