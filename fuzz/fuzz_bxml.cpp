@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(doc.root() == nullptr);
     return 0;
   }
-  FUZZ_CHECK(doc.root() != nullptr);
+  // A binary document of no element loads without a root; callers check for one.
+  if (!doc.root()) return 0;
   fuzz::check_round_trip(doc);
   return 0;
 }

@@ -103,6 +103,7 @@ int main(int argc, char** argv) {
   for (int k = 0; k < 40; ++k) deep += "</e>";
   documents.emplace_back("deep.xml", deep);
   documents.emplace_back("blanks.xml", "<r>  a  <s> b </s>\t\n<t a=' x  y '/> </r>");
+  documents.emplace_back("references.xml", "<r a='1&#0;2&#9;&#10;'>x&#0;y&#13;&#x10FFFF;</r>");
   for (const auto& [name, text] : documents) {
     seed("xml_text", name, text);
     xml_document doc;
