@@ -263,7 +263,11 @@ std::int32_t SubformatEllipsis::format(const Variant& arg, String& out, const St
     it->setText(text);
     for (it->next(); it->valid() && it->position() <= room; it->next()) keep = it->position();
   }
-  if (keep == 0) keep = room;
+  if (keep == 0) {
+    keep = room;
+    // Never split a surrogate pair.
+    if (keep > 1 && U16_IS_LEAD(text.charAt(keep - 1))) --keep;
+  }
   out.append(text, 0, keep).append(u"...", 3);
   return out.length();
 }
