@@ -25,6 +25,7 @@ extern const BuiltinExport kBuiltinExports[] = {
     {"kernel32", "SetFilePointerEx", entry(&SetFilePointerEx)},
     {"kernel32", "GetFileSizeEx", entry(&GetFileSizeEx)},
     {"kernel32", "GetDiskFreeSpaceExW", entry(&GetDiskFreeSpaceExW)},
+    {"kernel32", "GetNativeSystemInfo", entry(&GetNativeSystemInfo)},
 };
 extern const std::size_t kBuiltinExportCount = std::size(kBuiltinExports);
 

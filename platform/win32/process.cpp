@@ -534,3 +534,27 @@ LPSTR GetCommandLineA() { return command_line().narrow_text.data(); }
 void ExitProcess(UINT uExitCode) { std::exit(static_cast<int>(uExitCode)); }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+
+void GetSystemInfo(LPSYSTEM_INFO info) {
+  if (!info) return;
+  *info = SYSTEM_INFO{};
+#if defined(__aarch64__)
+  info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_ARM64;
+  info->dwProcessorType = 0;
+#else
+  info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+  info->dwProcessorType = 8664;  // PROCESSOR_AMD_X8664
+#endif
+  info->dwPageSize = 4096;
+  info->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(0x10000);
+  info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(0x7FFFFFFEFFFF);
+  long n = sysconf(_SC_NPROCESSORS_ONLN);
+  if (n < 1) n = 1;
+  if (n > 64) n = 64;
+  info->dwNumberOfProcessors = static_cast<DWORD>(n);
+  info->dwActiveProcessorMask = n == 64 ? ~DWORD_PTR{0} : ((DWORD_PTR{1} << n) - 1);
+  info->dwAllocationGranularity = 65536;
+  info->wProcessorLevel = 6;
+}
+
+void GetNativeSystemInfo(LPSYSTEM_INFO info) { GetSystemInfo(info); }
