@@ -4,6 +4,7 @@
 #include <new>
 
 #include "core/date_format.h"
+#include "core/error_format.h"
 #include "core/number_format.h"
 #include "core/subformats.h"
 #include "platform/win32/codepage.h"
@@ -16,17 +17,6 @@ constexpr char16_t kLiteral = 0xF800;
 
 void appendAscii(String& out, const char* text) {
   while (*text) out.append(static_cast<char16_t>(*text++));
-}
-
-// Own texts of the chain, one a line.
-void appendErrorText(String& out, const Common::Error& e) {
-  bool first = true;
-  for (Common::Error r = e; r; r = r.cause()) {
-    if (!first) out.append(u'\n');
-    first = false;
-    const std::u16string t = r.text();
-    out.append(t.data(), static_cast<std::int32_t>(t.size()));
-  }
 }
 
 }  // namespace
@@ -85,7 +75,7 @@ class SubformatSimple final : public SubformatBase {
         appendAscii(out, arg.rawBool() ? "true" : "false");
         break;
       case Variant::TError:
-        appendErrorText(out, Common::Error(arg.rawError()));
+        errorPlainText(out, Common::Error(arg.rawError()));
         break;
       case Variant::TEmpty:
         appendAscii(out, "<void>");
@@ -126,6 +116,7 @@ MessageFormatImpl::MessageFormatImpl() {
   registerKind(u"date_time", new SubformatDate(2));
   registerKind(u"choice", new SubformatChoice);
   registerKind(u"concord", new SubformatConcord);
+  registerKind(u"error", new SubformatError);
   registerKind(u"size", new SubformatSize);
   registerKind(u"ellipsis", new SubformatEllipsis);
   registerKind(u"path_ellipsis", new SubformatPathEllipsis);
@@ -281,9 +272,7 @@ String formatMessage3(const String& pattern, const Variant& a0, const Variant& a
 String formatWin32Error(std::uint32_t win32Error, std::uint64_t site) {
   Common::Error e(site, 0x10002);
   e.setWin32Cause(win32Error);
-  String out;
-  appendErrorText(out, e);
-  return out;
+  return formatError(e);
 }
 
 }  // namespace Processor

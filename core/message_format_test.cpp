@@ -100,3 +100,31 @@ TEST_F(Patterns, HelpersFormatTheirOwnCopies) {
 }
 
 }  // namespace
+
+namespace {
+
+class ErrorKind : public values_test::Values {};
+
+TEST_F(ErrorKind, StylesAndPlainText) {
+  Common::Error cause(0x1234ABCDull, 0x40007, u"Disk is full");
+  Common::Error e;
+  Common::makeEnumValueErrorRecord(e, 0x00000001000000FFull, 0x10073, u"Bad value", "5", "Colour");
+  e.setCause(cause);
+  EXPECT_EQ(fmt(u"{0,error,code}|{0,error,tag}|{0,error,message}", e), "0x10073|0x1000000FF|Bad value");
+  EXPECT_EQ(fmt(u"{0,error,field,EnumTypeName}|{0,error,field,Missing}", e), "Colour|0 (0x0)");
+  EXPECT_EQ(fmt(u"[{0,error}{0,error,other}{0, error, full}]", e), "[]");
+  EXPECT_EQ(fmt(u"{0,error,full}", e),
+            "Bad value (0x10073)\n"
+            "    ErrorValue = \"5\",\n"
+            "    EnumTypeName = \"Colour\"\n"
+            "    Tag = 0x1000000FF\n"
+            "Disk is full (0x40007)\n"
+            "    Tag = 0x1234ABCD");
+  EXPECT_EQ(fmt(u"{0}", e), fmt(u"{0,error,full}", e));
+  EXPECT_THROW(fmt(u"{0,error,code}", 5), Variant::Error);
+  const std::string win32 = utf8(Processor::formatWin32Error(5, 0x77));
+  EXPECT_EQ(win32.substr(0, 9), " (0x10002") << win32;
+  EXPECT_NE(win32.find("(0xFFF0)"), std::string::npos) << win32;
+}
+
+}  // namespace

@@ -83,6 +83,13 @@ class SubformatPathEllipsis final : public SubformatBase {
   static String shorten(const String& path, std::int64_t width);
 };
 
+// Styles "full", "code", "tag", "message" and "field" (the extra part names
+// the field) of a TError argument.
+class SubformatError final : public SubformatBase {
+ public:
+  std::int32_t format(const Variant& arg, String& out, const String parts[5]) override;
+};
+
 class SubformatDate final : public SubformatBase {
  public:
   // 0 "date", 1 "time", 2 "date_time".
