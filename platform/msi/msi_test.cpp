@@ -291,11 +291,22 @@ TEST_F(MsiLayer, ColumnInfoOfEveryStatementKind) {
       {u"UPDATE `Media` SET `LastSequence` = ?, `Cabinet` = ? WHERE `DiskId` = ?", {"LastSequence", "Cabinet"},
        {"i2", "S255"}},
       {u"SELECT `Cabinet`, `DiskId` FROM `Media`", {"Cabinet", "DiskId"}, {"S255", "i2"}},
+      // The statement texts of the table layer, in its letter case.
+      {u"Select `Name` From `_Tables` Where `Name` = ? ", {"Name"}, {"s64"}},
+      {u"Insert into `Media` (`DiskId`,`LastSequence`) Values (?,?)", {"DiskId", "LastSequence"}, {"i2", "i2"}},
+      {u"Update `Media` Set `LastSequence` = ?,`Cabinet` = ? Where `DiskId` = ?", {"LastSequence", "Cabinet"},
+       {"i2", "S255"}},
+      {u"Delete From `Media` Where `DiskId` = ?",
+       {"DiskId", "LastSequence", "DiskPrompt", "Cabinet", "VolumeLabel", "Source"},
+       {"i2", "i2", "L64", "S255", "S32", "S72"}},
+      {u"Alter Table `Media` Add `Other` CHAR(20) LOCALIZABLE", {}, {}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(columnInfo(db, c.sql, MSICOLINFO_NAMES), c.names) << narrow(c.sql);
     EXPECT_EQ(columnInfo(db, c.sql, MSICOLINFO_TYPES), c.types) << narrow(c.sql);
   }
+  // A question mark inside a quoted literal is text, not a marker.
+  EXPECT_EQ(query(db, u"SELECT `Property` FROM `Property` WHERE `Value` = 'a?b'"), std::vector<std::string>{});
   // Statements other than SELECT fetch nothing, and end as a SELECT does.
   Handle view, row;
   ASSERT_EQ(MsiDatabaseOpenViewW(db, u"INSERT INTO `Media` (`DiskId`, `LastSequence`) VALUES (3, 12)", view.out()), 0u);
