@@ -236,6 +236,32 @@ TEST_F(MsiLayer, TransactedChangesCommitInPlace) {
   EXPECT_NE(msi_test::exportTable(path, "Property").find("ProductName\tAgain"), std::string::npos);
 }
 
+TEST_F(MsiLayer, AnOutputPathTakesTheChangesAndTheSourceStays) {
+  std::string path = buildSmall();
+  std::string before = msi_test::readFile(path);
+  MSIHANDLE raw = 0;
+  ASSERT_EQ(MsiOpenDatabaseW(windowsPackage("small.msi").c_str(), u"C:\\pkg\\copy.msi", &raw), 0u);
+  Handle db(raw);
+  query(db, u"UPDATE `Property` SET `Value` = ? WHERE `Property` = ?", {u"Copied", u"ProductName"});
+  ASSERT_EQ(MsiDatabaseCommit(db), 0u);
+  EXPECT_EQ(msi_test::readFile(path), before);
+  EXPECT_NE(msi_test::exportTable(unixPackage("copy.msi"), "Property").find("ProductName\tCopied"), std::string::npos);
+}
+
+TEST_F(MsiLayer, SummaryInformationByPath) {
+  std::string path = buildSmall();
+  {
+    Handle si;
+    ASSERT_EQ(MsiGetSummaryInformationW(0, windowsPackage("small.msi").c_str(), 2, si.out()), 0u);
+    EXPECT_EQ(MsiSummaryInfoSetPropertyW(si, PID_AUTHOR, VT_LPSTR, 0, nullptr, u"Other Corp"), 0u);
+    EXPECT_EQ(MsiSummaryInfoPersist(si), 0u);
+  }
+  EXPECT_NE(msi_test::suminfo(path).find("Author: Other Corp\n"), std::string::npos);
+  Handle si;
+  EXPECT_EQ(MsiGetSummaryInformationW(0, u"C:\\pkg\\none.msi", 0, si.out()), static_cast<UINT>(ERROR_OPEN_FAILED));
+  MsiCloseHandle(MsiGetLastErrorRecord());
+}
+
 TEST_F(MsiLayer, EngineTrapsArePinnedAndBridged) {
   std::string path = buildSmall();
   Handle db(open("small.msi", MSIDBOPEN_TRANSACT));
