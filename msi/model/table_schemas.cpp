@@ -1,5 +1,8 @@
 #include "msi/model/table_schemas.h"
 
+#include <cstdint>
+#include <iterator>
+
 namespace {
 
 // Columns of one schema: index order, name, SQL type text.
