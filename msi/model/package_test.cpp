@@ -233,6 +233,18 @@ TEST_F(PackageTest, CloseZeroesTheHandleAndDestructionAfterCloseClosesNothing) {
   package->close();  // nothing left to close
 }
 
+TEST_F(PackageTest, ChildKeysBindTheParentKeyWhateverItHolds) {
+  std::u16string path = build("quotes.msi", {{"Property", propertyIdt({{"A", "it's"}, {"B", "plain"}, {"C", "it's"},
+                                                                       {"D", "x' Or '1'='1"}})}});
+  auto package = MsiPackage::open(path, true);
+  std::list<std::u16string> keys;
+  Msi::loadChildKeys<Msi::MsiProperty>(package.get(), u"Value", u"it's", keys);
+  EXPECT_EQ(keys, (std::list<std::u16string>{u"A", u"C"}));
+  EXPECT_EQ(package->find<Msi::MsiProperty>(u"A"), package->property(u"A", false));
+  Msi::loadChildKeys<Msi::MsiProperty>(package.get(), u"Value", u"x' Or '1'='1", keys);
+  EXPECT_EQ(keys, (std::list<std::u16string>{u"D"}));
+}
+
 struct Listener {
   std::vector<std::u16string> seen;
   void onProperty(Msi::MsiProperty* p) { seen.push_back(p->key()); }
