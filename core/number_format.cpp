@@ -2,6 +2,7 @@
 
 #include "core/number_settings.h"
 #include "platform/win32/locale.h"
+#include "system/layer.h"
 
 #include <unicode/decimfmt.h>
 #include <unicode/fmtable.h>
@@ -301,17 +302,19 @@ std::int32_t NumberFormatWin::format(String& out, const Variant& value, std::int
   }
   if (!s.decimalSeparator.isEmpty() && s.decimalSeparator != String(u"."))
     plain.findAndReplace(s.decimalSeparator, String(u"."));
+  Windows::LayerNT* layer = Windows::layer;
+  if (!layer) return 0;
   LPCWSTR input = plain.getTerminatedBuffer();
   // Most numbers fit a small buffer; otherwise ask for the size first.
   WCHAR small[64];
-  int written = GetNumberFormatW(s.language, 0, input, record.get(), small, 64);
+  int written = layer->GetNumberFormatW(s.language, 0, input, record.get(), small, 64);
   if (written > 0) {
     out.append(small, written - 1);
   } else {
-    const int size = GetNumberFormatW(s.language, 0, input, record.get(), nullptr, 0);
+    const int size = layer->GetNumberFormatW(s.language, 0, input, record.get(), nullptr, 0);
     if (size <= 0) return 0;
     char16_t* buf = out.getBuffer(size);
-    written = GetNumberFormatW(s.language, 0, input, record.get(), buf, size);
+    written = layer->GetNumberFormatW(s.language, 0, input, record.get(), buf, size);
     out.releaseBuffer(written == size ? size - 1 : 0);
     if (written != size) return 0;
   }

@@ -145,11 +145,13 @@ TEST_F(Variants, ErrorTexts) {
     EXPECT_EQ(e.code(), 0xF0002u);
     EXPECT_EQ(e.text(), u"Failed to get value of type 'TString' from value TLong('5').");
   }
+  // The value shows as a message field shows it: an error as its plain text.
+  const Common::Error broken(0xABCDEF, 0x1234, "broken");
   try {
-    error().toString();
+    Variant(broken).toString();
     FAIL();
   } catch (const Variant::Error& e) {
-    EXPECT_EQ(e.text(), u"Failed to convert from TError('broken') to TString.");
+    EXPECT_EQ(e.text(), u"Failed to convert from TError('broken (0x1234)\n    Tag = 0xABCDEF') to TString.");
   }
   // A provider answering the wrong type raises the type error.
   try {
