@@ -1,9 +1,5 @@
 #include "core/number_format.h"
 
-#include "core/number_settings.h"
-#include "platform/win32/locale.h"
-#include "system/layer.h"
-
 #include <unicode/decimfmt.h>
 #include <unicode/fmtable.h>
 #include <unicode/parsepos.h>
@@ -14,6 +10,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+
+#include "core/number_settings.h"
+#include "platform/win32/locale.h"
+#include "system/layer.h"
 
 namespace Processor {
 
@@ -90,8 +90,7 @@ std::int32_t NumberFormatHEX::format(String& out, const Variant& value, std::int
   return out.length();
 }
 
-double NumberFormatHEX::parseText(const char16_t* text, std::int32_t length, std::int32_t radix,
-                                  std::int32_t* stop) {
+double NumberFormatHEX::parseText(const char16_t* text, std::int32_t length, std::int32_t radix, std::int32_t* stop) {
   std::int32_t i = 0;
   bool negative = false;
   bool leadingZero = false;
@@ -332,7 +331,8 @@ double NumberFormatWin::parse(const String& text, std::int32_t* stop) {
   const std::int32_t n = text.length();
   auto inSet = [](const String& set, char16_t c) { return set.indexOf(c) >= 0; };
   auto numeric = [&](char16_t c) {
-    return inSet(s.nativeDigits, c) || inSet(s.decimalSeparator, c) || inSet(s.thousandsSeparator, c) || inSet(s.positiveSign, c);
+    return inSet(s.nativeDigits, c) || inSet(s.decimalSeparator, c) || inSet(s.thousandsSeparator, c) ||
+           inSet(s.positiveSign, c);
   };
   // The number runs from `start` to `end`. A sign or "(" before the first
   // digit moves the start; after the digits, a negative sign or ")" ends the
