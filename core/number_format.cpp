@@ -152,16 +152,12 @@ NumberFormatICU::~NumberFormatICU() {
 
 std::int32_t NumberFormatICU::format(String& out, const Variant& value, std::int32_t minimumDigits) {
   out.truncate(0);
-  icu::Formattable f;
   switch (value.type()) {
     case Variant::TLong64:
     case Variant::TULong64: {
       NumberFormatHEX decimal(10);
       return decimal.format(out, value, minimumDigits);
     }
-    case Variant::TDate:
-      f.setDate(value.rawDouble());
-      break;
     case Variant::TDouble:
       impl_->format->format(value.rawDouble(), out);
       return out.length();
@@ -171,15 +167,20 @@ std::int32_t NumberFormatICU::format(String& out, const Variant& value, std::int
     case Variant::TULong:
       impl_->format->format(static_cast<std::int64_t>(value.rawULong()), out);
       return out.length();
-    case Variant::TString:
-      f.setString(*value.rawString());
-      break;
+    case Variant::TDate:
+    case Variant::TString: {
+      icu::Formattable f;
+      if (value.type() == Variant::TDate)
+        f.setDate(value.rawDouble());
+      else
+        f.setString(*value.rawString());
+      UErrorCode status = U_ZERO_ERROR;
+      impl_->format->format(f, out, status);
+      return out.length();
+    }
     default:
       return 0;
   }
-  UErrorCode status = U_ZERO_ERROR;
-  impl_->format->format(f, out, status);
-  return out.length();
 }
 
 std::int32_t NumberFormatICU::formatBuffer(char16_t* buffer, std::int32_t capacity, const Variant& value,
