@@ -7,6 +7,7 @@
 #include "core/error_format.h"
 #include "core/number_format.h"
 #include "core/subformats.h"
+#include "core/verb.h"
 #include "platform/win32/codepage.h"
 
 namespace Processor {
@@ -59,18 +60,9 @@ class SubformatSimple final : public SubformatBase {
       case Variant::TBinary:
         appendAscii(out, "<binary data>");
         break;
-      case Variant::TIdentifier: {
-        const std::string& s = *arg.rawIdentifier();
-        const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-        if (n > 0) {
-          const std::int32_t at = out.length();
-          char16_t* buf = out.getBuffer(at + n);
-          MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), reinterpret_cast<LPWSTR>(buf + at),
-                              n);
-          out.releaseBuffer(at + n);
-        }
+      case Variant::TIdentifier:
+        appendCodePage(out, *arg.rawIdentifier());
         break;
-      }
       case Variant::TBool:
         appendAscii(out, arg.rawBool() ? "true" : "false");
         break;
@@ -92,8 +84,34 @@ class SubformatSimple final : public SubformatBase {
   static void appendInterface(const Variant& arg, String& out) {
     IfacePtr p(arg.rawObject(), arg.rawMetaClass());
     if (p.object() && p.metaClass()) p.metaClass()->addRef(p.object());
-    IfacePtr members = p ? p.query(0x9cf3bde6u) : IfacePtr();
-    if (!members) appendAscii(out, "<unknown interface>");
+    IfacePtr members = p ? p.query(MemberList::interfaceId) : IfacePtr();
+    MemberList* list = members.as<MemberList>();
+    if (!list) {
+      appendAscii(out, "<unknown interface>");
+      return;
+    }
+    RefPtr<Member> name = list->memberByName("Name");
+    if (!name) return;
+    IfacePtr valueIface = static_cast<Interface*>(name.get())->queryInterface(MemberValue::interfaceId);
+    MemberValue* reader = valueIface.as<MemberValue>();
+    if (!reader) return;
+    const Variant value = reader->value();
+    if (value.type() == Variant::TString) {
+      out.append(*value.rawString());
+      return;
+    }
+    out.append(u'<');
+    const std::string listName = list->name() ? list->name() : "";
+    appendCodePage(out, listName);
+    out.append(u'>');
+  }
+  static void appendCodePage(String& out, const std::string& s) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    if (n <= 0) return;
+    const std::int32_t at = out.length();
+    char16_t* buf = out.getBuffer(at + n);
+    MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), buf + at, n);
+    out.releaseBuffer(at + n);
   }
 
   NumberFormat* number_ = nullptr;

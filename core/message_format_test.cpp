@@ -128,3 +128,60 @@ TEST_F(ErrorKind, StylesAndPlainText) {
 }
 
 }  // namespace
+
+namespace {
+
+using Processor::IfacePtr;
+using Processor::RefPtr;
+
+// A reflected "Name" member whose value a message field can read.
+class NameMember final : public Processor::Member, public Processor::MemberValue {
+ public:
+  explicit NameMember(Variant value) : value_(std::move(value)) {}
+  Processor::MetaClass* metaClass() const override { return Processor::InterfaceMetaClass<Member>::instance(); }
+  IfacePtr queryInterface(std::uint32_t id) override {
+    if (id == Member::interfaceId) return IfacePtr::of<Member>(this);
+    if (id == MemberValue::interfaceId) return IfacePtr::of<MemberValue>(this);
+    return IfacePtr();
+  }
+  std::int32_t id() override { return 1; }
+  const char* name() override { return "Name"; }
+  Processor::TypeDescriptor type() override { return {value_.type(), 0}; }
+  Variant value() override { return value_; }
+
+ private:
+  Variant value_;
+};
+
+// An object that lists its members; `name` null lists none called "Name".
+class Listed final : public Processor::MemberList {
+ public:
+  explicit Listed(NameMember* name) : name_(RefPtr<NameMember>::adopt(name)) {}
+  Processor::InterfaceIterator* iterator() override { return nullptr; }
+  const char* name() override { return "Caf\xe9List"; }
+  void* reserved() override { return nullptr; }
+  RefPtr<Processor::Member> memberById(std::int32_t) override { return nullptr; }
+  RefPtr<Processor::Member> memberByName(const char* n) override {
+    if (!name_ || std::string(n) != "Name") return nullptr;
+    return RefPtr<Processor::Member>(name_.get());
+  }
+  RefPtr<Processor::MemberList> memberList() override { return RefPtr<Processor::MemberList>(this); }
+
+ private:
+  RefPtr<NameMember> name_;
+};
+
+class Opaque final : public Processor::Interface {
+  PROCESSOR_INTERFACE(Opaque, 0x51a1f00eu)
+};
+
+TEST_F(Patterns, ObjectsShowTheirNameMember) {
+  const Variant named(IfacePtr::adopt<Processor::MemberList>(new Listed(new NameMember(Variant(u"Disk 1")))));
+  const Variant numbered(IfacePtr::adopt<Processor::MemberList>(new Listed(new NameMember(Variant(7)))));
+  const Variant nameless(IfacePtr::adopt<Processor::MemberList>(new Listed(nullptr)));
+  const Variant opaque(IfacePtr::adopt<Opaque>(new Opaque));
+  EXPECT_EQ(fmt(u"{0}|{1}|{2}|{3}", named, numbered, nameless, opaque),
+            "Disk 1|<Caf\u00e9List>||<unknown interface>");
+}
+
+}  // namespace

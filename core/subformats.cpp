@@ -28,7 +28,7 @@ class ICUBreakIterator final : public BreakIterator {
   }
   void next() override { position_ = it_->next(); }
   void previous() override { position_ = it_->previous(); }
-  bool valid() const override { return it_ && position_ != icu::BreakIterator::DONE; }
+  bool valid() override { return it_ && position_ != icu::BreakIterator::DONE; }
   std::int32_t position() const override { return position_; }
 
  private:
@@ -54,7 +54,7 @@ class PathBreakIterator final : public BreakIterator {
     position_ = i;
   }
   void previous() override {}
-  bool valid() const override { return !text_.isEmpty() && position_ <= text_.length(); }
+  bool valid() override { return !text_.isEmpty() && position_ <= text_.length(); }
   std::int32_t position() const override { return position_; }
 
  private:

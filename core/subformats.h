@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/message_format.h"
+#include "core/verb.h"  // Processor::Iterator, the cursor the break iterators are
 
 namespace Processor {
 
@@ -14,14 +15,6 @@ class NumberFormat;
 class DateFormatWin;
 class SizeFormat;
 class TimeSpanFormat;
-
-class Iterator {
- public:
-  virtual ~Iterator() = default;
-  virtual void previous() = 0;
-  virtual void next() = 0;
-  virtual bool valid() const = 0;
-};
 
 class BreakIterator : public Iterator {
  public:
