@@ -510,7 +510,7 @@ TEST_F(MsiLayer, LastErrorRecordsFormatAndStayWithTheirThread) {
   DWORD room = n + 1;
   ASSERT_EQ(MsiFormatRecordW(0, err, text.data(), &room), 0u);
   text.resize(room);
-  EXPECT_EQ(narrow(text).rfind("1: 1615 2: open view", 0), 0u) << narrow(text);
+  EXPECT_EQ(narrow(text).rfind("1: 1615 2: open view \"SELECT * FROM `Nope`\"", 0), 0u) << narrow(text);
   // With a format text in field 0, [n] stands for field n.
   Handle rec(MsiCreateRecord(2));
   MsiRecordSetStringW(rec, 0, u"Table [1] has [2] rows; [3] [x]");
@@ -551,6 +551,8 @@ TEST_F(MsiLayer, HandlesAreSmallNumbersClosedOnce) {
   EXPECT_EQ(MsiCloseHandle(0), 0u);
   EXPECT_EQ(MsiRecordSetStringW(raw, 0, u"x"), static_cast<UINT>(ERROR_INVALID_HANDLE));
   EXPECT_EQ(MsiViewExecute(a, 0), static_cast<UINT>(ERROR_INVALID_HANDLE)) << "a record is not a view";
+  EXPECT_GE(MsiCloseAllHandles(), 2u);
+  EXPECT_EQ(MsiCloseHandle(a.get()), static_cast<UINT>(ERROR_INVALID_HANDLE));
 }
 
 TEST_F(MsiLayer, WixPackageReadsLikeMsiinfo) {
