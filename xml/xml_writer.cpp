@@ -7,6 +7,7 @@
 #include "core/text_convert.h"
 #include "files/file_object.h"
 #include "xml/xml_node.h"
+#include "xml/xml_utf8.h"
 
 namespace {
 
@@ -20,8 +21,19 @@ void put(o_file& out, const std::string& bytes) {
   if (!bytes.empty() && out.Good()) out.write_exact(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
-// Whether the tree can be stored: no deeper than the readers accept and, in
-// binary form, no element with more attributes than its one count byte holds.
+// A name the text reader reads back as one name. Binary XML may carry any
+// bytes as a name; written into text, such a name would turn into markup.
+bool is_xml_name(std::string_view name) {
+  auto start = [](char c) { return c == ':' || c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (name.empty() || !start(name[0])) return false;
+  for (char c : name.substr(1))
+    if (!start(c) && c != '-' && c != '.' && !(c >= '0' && c <= '9')) return false;
+  return true;
+}
+
+// Whether the tree can be stored: no deeper than the readers accept; in
+// binary form no element with more attributes than its one count byte holds;
+// in text only names that read back as names.
 bool storable(const xml_node* root, bool binary) {
   std::vector<std::pair<const xml_node*, std::size_t>> work{{root, 1}};
   while (!work.empty()) {
@@ -29,6 +41,11 @@ bool storable(const xml_node* root, bool binary) {
     work.pop_back();
     if (depth > xml_max_depth) return false;
     if (binary && n->attributes().size() > 255) return false;
+    if (!binary) {
+      if (!is_xml_name(n->name())) return false;
+      for (const auto& a : n->attributes())
+        if (!is_xml_name(a.first)) return false;
+    }
     for (const xml_node* c : n->children()) work.emplace_back(c, depth + 1);
   }
   return true;
@@ -194,10 +211,10 @@ class bxml_writer {
     varint(static_cast<std::uint32_t>(s.size()));
     if (!s.empty() && out_.Good()) out_.write_exact(s.data(), static_cast<std::uint32_t>(s.size()));
   }
-  void text(const std::u16string& t) {
-    std::string utf8;
-    Common::toUtf8(utf8, t.c_str(), static_cast<std::ptrdiff_t>(t.size()));
-    bytes(utf8);
+  void text(std::u16string_view t) {
+    utf8_.clear();
+    xml_utf8::append(utf8_, t, scratch_);
+    bytes(utf8_);
   }
   // Ids count from 0 in order of first use, one table for all names.
   void name(const std::string& n) {
@@ -208,6 +225,7 @@ class bxml_writer {
 
   o_file& out_;
   std::map<std::string, std::uint32_t> ids_;
+  std::string utf8_, scratch_;
 };
 
 // An o_file that collects into a string.

@@ -236,6 +236,32 @@ TEST_F(MsiLayer, TransactedChangesCommitInPlace) {
   EXPECT_NE(msi_test::exportTable(path, "Property").find("ProductName\tAgain"), std::string::npos);
 }
 
+TEST_F(MsiLayer, AnOutputPathTakesTheChangesAndTheSourceStays) {
+  std::string path = buildSmall();
+  std::string before = msi_test::readFile(path);
+  MSIHANDLE raw = 0;
+  ASSERT_EQ(MsiOpenDatabaseW(windowsPackage("small.msi").c_str(), u"C:\\pkg\\copy.msi", &raw), 0u);
+  Handle db(raw);
+  query(db, u"UPDATE `Property` SET `Value` = ? WHERE `Property` = ?", {u"Copied", u"ProductName"});
+  ASSERT_EQ(MsiDatabaseCommit(db), 0u);
+  EXPECT_EQ(msi_test::readFile(path), before);
+  EXPECT_NE(msi_test::exportTable(unixPackage("copy.msi"), "Property").find("ProductName\tCopied"), std::string::npos);
+}
+
+TEST_F(MsiLayer, SummaryInformationByPath) {
+  std::string path = buildSmall();
+  {
+    Handle si;
+    ASSERT_EQ(MsiGetSummaryInformationW(0, windowsPackage("small.msi").c_str(), 2, si.out()), 0u);
+    EXPECT_EQ(MsiSummaryInfoSetPropertyW(si, PID_AUTHOR, VT_LPSTR, 0, nullptr, u"Other Corp"), 0u);
+    EXPECT_EQ(MsiSummaryInfoPersist(si), 0u);
+  }
+  EXPECT_NE(msi_test::suminfo(path).find("Author: Other Corp\n"), std::string::npos);
+  Handle si;
+  EXPECT_EQ(MsiGetSummaryInformationW(0, u"C:\\pkg\\none.msi", 0, si.out()), static_cast<UINT>(ERROR_OPEN_FAILED));
+  MsiCloseHandle(MsiGetLastErrorRecord());
+}
+
 TEST_F(MsiLayer, EngineTrapsArePinnedAndBridged) {
   std::string path = buildSmall();
   Handle db(open("small.msi", MSIDBOPEN_TRANSACT));
@@ -291,11 +317,22 @@ TEST_F(MsiLayer, ColumnInfoOfEveryStatementKind) {
       {u"UPDATE `Media` SET `LastSequence` = ?, `Cabinet` = ? WHERE `DiskId` = ?", {"LastSequence", "Cabinet"},
        {"i2", "S255"}},
       {u"SELECT `Cabinet`, `DiskId` FROM `Media`", {"Cabinet", "DiskId"}, {"S255", "i2"}},
+      // The statement texts of the table layer, in its letter case.
+      {u"Select `Name` From `_Tables` Where `Name` = ? ", {"Name"}, {"s64"}},
+      {u"Insert into `Media` (`DiskId`,`LastSequence`) Values (?,?)", {"DiskId", "LastSequence"}, {"i2", "i2"}},
+      {u"Update `Media` Set `LastSequence` = ?,`Cabinet` = ? Where `DiskId` = ?", {"LastSequence", "Cabinet"},
+       {"i2", "S255"}},
+      {u"Delete From `Media` Where `DiskId` = ?",
+       {"DiskId", "LastSequence", "DiskPrompt", "Cabinet", "VolumeLabel", "Source"},
+       {"i2", "i2", "L64", "S255", "S32", "S72"}},
+      {u"Alter Table `Media` Add `Other` CHAR(20) LOCALIZABLE", {}, {}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(columnInfo(db, c.sql, MSICOLINFO_NAMES), c.names) << narrow(c.sql);
     EXPECT_EQ(columnInfo(db, c.sql, MSICOLINFO_TYPES), c.types) << narrow(c.sql);
   }
+  // A question mark inside a quoted literal is text, not a marker.
+  EXPECT_EQ(query(db, u"SELECT `Property` FROM `Property` WHERE `Value` = 'a?b'"), std::vector<std::string>{});
   // Statements other than SELECT fetch nothing, and end as a SELECT does.
   Handle view, row;
   ASSERT_EQ(MsiDatabaseOpenViewW(db, u"INSERT INTO `Media` (`DiskId`, `LastSequence`) VALUES (3, 12)", view.out()), 0u);

@@ -271,6 +271,13 @@ void register_export(const char* module, const char* name, FARPROC entry) {
   s.runtime_exports[key] = entry;
 }
 
+void unregister_export(const char* module, const char* name) {
+  std::string key = module_file(utf8_to_utf16(module)) + "!" + name;
+  ModuleState& s = modules();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.runtime_exports.erase(key);
+}
+
 std::u16string module_path() {
   std::string over = env_or_empty("KV_PROGRAM_PATH");
   if (!over.empty()) return over[0] == '/' ? to_windows_path(over) : full_path_name(utf8_to_utf16(over));
@@ -408,7 +415,10 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     ModuleState& s = modules();
     std::lock_guard<std::mutex> g(s.lock);
     auto it = s.runtime_exports.find(module + "!" + name);
-    if (it != s.runtime_exports.end()) return it->second;
+    if (it != s.runtime_exports.end()) {
+      if (!it->second) SetLastError(ERROR_PROC_NOT_FOUND);
+      return it->second;
+    }
   }
   for (std::size_t i = 0; i < kBuiltinExportCount; ++i) {
     const BuiltinExport& e = kBuiltinExports[i];

@@ -56,7 +56,10 @@ namespace win32 {
 // Makes GetProcAddress hand out `entry` for `module`!`name` (module without
 // ".dll", any case; name "#n" for an ordinal). For entry points that exist only
 // at run time, such as tests' stand-ins.
+// A null entry hides the name, built-in or not, as on a system without it.
 void register_export(const char* module, const char* name, FARPROC entry);
+// Undoes register_export: the built-in answer (or none) again.
+void unregister_export(const char* module, const char* name);
 // The program file's Windows path.
 std::u16string module_path();
 
