@@ -188,7 +188,7 @@ TEST_F(PackageTest, ErrorNumbersOfTheOperations) {
 
   // A locale without a code page.
   auto package = MsiPackage::open(path, false);
-  EXPECT_EQ(failure([&] { package->setLanguage(0x7C00); }), (std::vector<std::uint32_t>{18}));
+  EXPECT_EQ(failure([&] { package->setLanguage(0x7FFF); }), (std::vector<std::uint32_t>{18}));
 }
 
 TEST_F(PackageTest, FailedSaveDropsTheHalfWrittenRowAndCommitReports14) {
