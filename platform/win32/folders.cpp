@@ -166,7 +166,8 @@ void trim(Cache& c, const std::string& keep) {
 
 }  // namespace
 
-bool folder_find(const std::string& dir, const struct stat& dir_st, std::u16string_view name, std::string& found) {
+bool folder_find(const std::string& dir, const struct stat& dir_st, std::u16string_view name,
+                 const std::string& exact, std::string& found) {
   const std::u16string key = fold(name);
   Cache& c = cache();
   std::lock_guard<std::mutex> g(c.lock);
@@ -180,7 +181,10 @@ bool folder_find(const std::string& dir, const struct stat& dir_st, std::u16stri
   l.used = ++c.clock;
   auto it = l.by_key.find(key);
   const bool any = it != l.by_key.end();
-  if (any) found = it->second.front();
+  if (any) {
+    const std::vector<std::string>& names = it->second;
+    found = std::binary_search(names.begin(), names.end(), exact) ? exact : names.front();
+  }
   trim(c, dir);
   return any;
 }
