@@ -697,3 +697,19 @@ DWORD delete_sharing_error(const struct stat& st_entry) {
 }
 
 }  // namespace win32
+
+namespace win32 {
+
+std::size_t sharing_slots_in_use() {
+  const std::string folder = locks_folder();
+  State& st = state();
+  std::lock_guard<std::mutex> g(st.m);
+  enter_world(st, folder);
+  std::size_t n = 0;
+  for (int i = 0; i < kTables; ++i)
+    if (std::shared_ptr<Table> t = table_of(st, folder, i, false))
+      for (std::uint32_t k = 0; k < kSlots; ++k) n += shared(t->slots[k].users).load() > 0;
+  return n;
+}
+
+}  // namespace win32
