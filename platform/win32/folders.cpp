@@ -39,6 +39,7 @@ struct Cache {
   std::mutex lock;
   std::unordered_map<std::string, Listing> listings;
   std::map<dev_t, bool> fine;  // per device: does a change after a stat always get a later stamp?
+  bool assume_coarse = false;
   std::size_t names = 0;
   std::uint64_t clock = 0;
 };
@@ -73,6 +74,7 @@ std::u16string fold_utf8(const char* name) {
 // Kernels from 6.13 give a folder changed after a stat a later time stamp
 // than the stat saw, on these file systems (ext4, XFS, Btrfs, tmpfs).
 bool fine_stamps(Cache& c, const std::string& dir, dev_t dev) {
+  if (c.assume_coarse) return false;
   auto it = c.fine.find(dev);
   if (it != c.fine.end()) return it->second;
   static const bool kernel = [] {
@@ -242,6 +244,13 @@ void folder_forget(const std::string& dir) {
   Cache& c = cache();
   std::lock_guard<std::mutex> g(c.lock);
   drop(c, dir);
+}
+
+void folder_listings_assume_coarse_stamps(bool coarse) {
+  Cache& c = cache();
+  std::lock_guard<std::mutex> g(c.lock);
+  c.assume_coarse = coarse;
+  c.fine.clear();
 }
 
 std::string parent_folder(const std::string& path) {

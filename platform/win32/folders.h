@@ -39,6 +39,10 @@ class FolderChange {
 // Drops what is known of a folder (when it is removed).
 void folder_forget(const std::string& dir);
 
+// Makes the listings treat every file system as one with coarse time stamps
+// (true) or look again (false): for tests.
+void folder_listings_assume_coarse_stamps(bool coarse);
+
 // The folder part and the last name of a Unix path.
 std::string parent_folder(const std::string& path);
 std::string last_name(const std::string& path);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win32/folders.h"
 #include "platform/win32/sharing.h"
 #include "platform/win32/test_world.h"
 
@@ -42,7 +43,22 @@ HANDLE open_file(const char16_t* name, DWORD access, DWORD share, DWORD disposit
 
 }  // namespace
 
-TEST_F(Listings, ChangesMadeOutsideTheLayerAreSeenAtOnce) {
+// Both where a change after a stat always gets a later time stamp and where a
+// change may share the stamp of the one before (coarse clocks).
+class Stamps : public Listings, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    Listings::SetUp();
+    win32::folder_listings_assume_coarse_stamps(GetParam());
+  }
+  void TearDown() override {
+    win32::folder_listings_assume_coarse_stamps(false);
+    Listings::TearDown();
+  }
+};
+INSTANTIATE_TEST_SUITE_P(FineAndCoarse, Stamps, ::testing::Values(false, true));
+
+TEST_P(Stamps, ChangesMadeOutsideTheLayerAreSeenAtOnce) {
   put("Dir/a.txt", "a");
   ASSERT_TRUE(found(u"C:\\DIR\\A.TXT"));  // the folder's listing is read and kept
   // Each change follows a lookup at once, within the file system's time
@@ -89,7 +105,7 @@ TEST_F(Listings, ChangesOfAnotherProcessAreSeenAtOnce) {
   }
 }
 
-TEST_F(Listings, TheLayersOwnChangesKeepTheListingCurrent) {
+TEST_P(Stamps, TheLayersOwnChangesKeepTheListingCurrent) {
   put("Dir/a.txt", "a");
   ASSERT_TRUE(found(u"C:\\DIR\\A.TXT"));
   for (int i = 0; i < 50; ++i) {

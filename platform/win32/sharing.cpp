@@ -379,9 +379,6 @@ void make_idle(State& st, ShareRecord& rec) {
   while (st.idle.size() > kIdleRecords) release(st, *st.idle.front());
 }
 
-// This process's record of an identity, claiming a slot for it on first use.
-// Null with ERROR_SUCCESS when the world has no usable runtime folder (nothing
-// is enforced then), with ERROR_SHARING_BUFFER_EXCEEDED when the table is full.
 // Sets (or clears) this process's locks on the marked share bytes (and with
 // presence, the presence byte too), a call per run of neighbouring bytes.
 void set_share_bytes(int fd, off_t base, const bool (&mark)[kShareBytes], short type, bool presence = false) {
@@ -403,6 +400,9 @@ void set_share_bytes(const ShareRecord& rec, const bool (&mark)[kShareBytes], sh
   set_share_bytes(rec.fd(), rec.base, mark, type);
 }
 
+// This process's record of an identity, claiming a slot for it on first use.
+// Null with ERROR_SUCCESS when the world has no usable runtime folder (nothing
+// is enforced then), with ERROR_SHARING_BUFFER_EXCEEDED when the table is full.
 // A new claim that finds the slot unused elsewhere also sets `bytes` in the
 // same call as its presence, and says so in `bytes_set`.
 std::shared_ptr<ShareRecord> record_of(State& st, const std::string& folder, dev_t dev, ino_t ino, DWORD& error,
