@@ -28,6 +28,12 @@ struct PathFacts {
   struct stat entry {};
   bool have_parent = false;  // a stat of its folder (state LastMissing)
   struct stat parent {};
+  // Asks for the path as given, unchecked: state Exists without have_entry,
+  // for callers that try it before looking it up.
+  bool as_given = false;
+  // Asks to look the last name up in its folder's listing straight away,
+  // for callers that know the name as given is missing.
+  bool in_listing = false;
 };
 bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards, PathFacts* facts);
 

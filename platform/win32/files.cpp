@@ -202,11 +202,6 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   using win32::fail;
   if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING)
     return fail(ERROR_INVALID_PARAMETER);
-  win32::MappedPath m;
-  win32::PathFacts facts;
-  if (!win32::map_path(lpFileName, m, false, &facts)) return INVALID_HANDLE_VALUE;
-  if (m.state == win32::PathState::ParentMissing) return fail(ERROR_PATH_NOT_FOUND);
-
   const DWORD flags = dwFlagsAndAttributes;
   DWORD access = win32::expand_access(dwDesiredAccess);
   if (flags & FILE_FLAG_DELETE_ON_CLOSE) access |= DELETE;
@@ -216,20 +211,52 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   const bool want_read = (access & win32::kReadRights) != 0;
   const DWORD disp = dwCreationDisposition;
   if (disp == TRUNCATE_EXISTING && !(access & FILE_WRITE_DATA)) return fail(ERROR_INVALID_PARAMETER);
+  const int data_flags = O_CLOEXEC | (want_read && want_write ? O_RDWR : want_write ? O_WRONLY : O_RDONLY);
+
+  win32::MappedPath m;
+  win32::PathFacts facts;
+  struct stat st {};
+  bool has_birth = false;
+  int fd = -1;
+  bool exists = false;
+  // Most opens name an existing file as it is spelt: try that first, and
+  // look the name up only when it fails or finds something else than a file.
+  if (disp != CREATE_NEW && !(flags & FILE_FLAG_OPEN_REPARSE_POINT) && (want_read || want_write)) {
+    facts.as_given = true;
+    if (!win32::map_path(lpFileName, m, false, &facts)) return INVALID_HANDLE_VALUE;
+    if (!m.trailing_separator) {
+      fd = ::open(m.unix_path.c_str(), data_flags);
+      if (fd >= 0 && (!win32::stat_fd(fd, st, has_birth) || S_ISDIR(st.st_mode))) {
+        ::close(fd);
+        fd = -1;
+      }
+      exists = fd >= 0;
+    }
+    facts.as_given = false;
+    facts.in_listing = !exists && errno == ENOENT;
+  }
+  if (disp == CREATE_NEW) facts.in_listing = true;
+  if (!exists) {
+    if (!win32::map_path(lpFileName, m, false, &facts)) return INVALID_HANDLE_VALUE;
+    if (m.state == win32::PathState::ParentMissing) return fail(ERROR_PATH_NOT_FOUND);
+    exists = m.state == win32::PathState::Exists && facts.have_entry;
+  }
 
   // The lookup's own lstat tells what is there; a link's target needs one more.
-  struct stat st {};
-  bool exists = m.state == win32::PathState::Exists && facts.have_entry;
-  const bool is_link = exists && S_ISLNK(facts.entry.st_mode);
+  const bool is_link = fd < 0 && exists && S_ISLNK(facts.entry.st_mode);
   const bool open_link = is_link && (flags & FILE_FLAG_OPEN_REPARSE_POINT);
-  if (exists) {
+  if (exists && fd < 0) {
     if (!is_link || open_link)
       st = facts.entry;
     else if (::stat(m.unix_path.c_str(), &st) != 0)
       exists = false;  // a dangling link: the target is what is missing
   }
   const bool is_dir = exists && S_ISDIR(st.st_mode);
-  if (m.trailing_separator && !is_dir) return fail(ERROR_INVALID_NAME);
+  auto refuse = [&](DWORD code) {
+    if (fd >= 0) ::close(fd);
+    return fail(code);
+  };
+  if (m.trailing_separator && !is_dir) return refuse(ERROR_INVALID_NAME);
 
   if (exists) {
     if (is_dir) {
@@ -237,10 +264,10 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       if (disp == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
       if (disp == CREATE_ALWAYS || disp == TRUNCATE_EXISTING) return fail(ERROR_ACCESS_DENIED);
     } else {
-      if (disp == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
+      if (disp == CREATE_NEW) return refuse(ERROR_FILE_EXISTS);
       const bool read_only = (st.st_mode & 0222) == 0 && !S_ISLNK(st.st_mode);
       if (read_only && (want_write || (access & DELETE) || disp == CREATE_ALWAYS || disp == TRUNCATE_EXISTING))
-        return fail(ERROR_ACCESS_DENIED);
+        return refuse(ERROR_ACCESS_DENIED);
     }
   } else if (disp == OPEN_EXISTING || disp == TRUNCATE_EXISTING) {
     return fail(ERROR_FILE_NOT_FOUND);
@@ -254,18 +281,16 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     o_path = true;
   } else if (is_dir) {
     oflags |= O_RDONLY | O_DIRECTORY;
-  } else if (want_read && want_write) {
-    oflags |= O_RDWR;
-  } else if (want_write) {
-    oflags |= O_WRONLY;
   } else {
-    oflags |= O_RDONLY;
+    oflags = data_flags;
   }
   const std::string folder = win32::parent_folder(m.unix_path);
   const std::string name = win32::last_name(m.unix_path);
   bool created = false;
-  int fd = -1;
-  if (exists) {
+  const bool probed = fd >= 0;
+  if (probed) {
+    // Opened above.
+  } else if (exists) {
     fd = ::open(m.unix_path.c_str(), oflags);
     if (fd < 0 && errno == EACCES && !want_read && !want_write && !o_path) {
       fd = ::open(m.unix_path.c_str(), O_PATH | O_CLOEXEC);
@@ -287,9 +312,8 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     if (err == ENOENT) return fail(exists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return fail(err == EEXIST ? ERROR_FILE_EXISTS : win32::error_from_errno(err));
   }
-  struct stat fst {};
-  bool has_birth = false;
-  win32::stat_fd(fd, fst, has_birth);
+  struct stat fst = st;
+  if (!probed) win32::stat_fd(fd, fst, has_birth);
 
   auto obj = std::make_shared<FileObject>();
   obj->fd = fd;

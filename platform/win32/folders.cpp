@@ -39,6 +39,7 @@ struct Cache {
   std::mutex lock;
   std::unordered_map<std::string, Listing> listings;
   std::map<dev_t, bool> fine;  // per device: does a change after a stat always get a later stamp?
+  bool assume_coarse = false;
   std::size_t names = 0;
   std::uint64_t clock = 0;
 };
@@ -73,6 +74,7 @@ std::u16string fold_utf8(const char* name) {
 // Kernels from 6.13 give a folder changed after a stat a later time stamp
 // than the stat saw, on these file systems (ext4, XFS, Btrfs, tmpfs).
 bool fine_stamps(Cache& c, const std::string& dir, dev_t dev) {
+  if (c.assume_coarse) return false;
   auto it = c.fine.find(dev);
   if (it != c.fine.end()) return it->second;
   static const bool kernel = [] {
@@ -166,7 +168,8 @@ void trim(Cache& c, const std::string& keep) {
 
 }  // namespace
 
-bool folder_find(const std::string& dir, const struct stat& dir_st, std::u16string_view name, std::string& found) {
+bool folder_find(const std::string& dir, const struct stat& dir_st, std::u16string_view name,
+                 const std::string& exact, std::string& found) {
   const std::u16string key = fold(name);
   Cache& c = cache();
   std::lock_guard<std::mutex> g(c.lock);
@@ -180,7 +183,10 @@ bool folder_find(const std::string& dir, const struct stat& dir_st, std::u16stri
   l.used = ++c.clock;
   auto it = l.by_key.find(key);
   const bool any = it != l.by_key.end();
-  if (any) found = it->second.front();
+  if (any) {
+    const std::vector<std::string>& names = it->second;
+    found = std::binary_search(names.begin(), names.end(), exact) ? exact : names.front();
+  }
   trim(c, dir);
   return any;
 }
@@ -238,6 +244,13 @@ void folder_forget(const std::string& dir) {
   Cache& c = cache();
   std::lock_guard<std::mutex> g(c.lock);
   drop(c, dir);
+}
+
+void folder_listings_assume_coarse_stamps(bool coarse) {
+  Cache& c = cache();
+  std::lock_guard<std::mutex> g(c.lock);
+  c.assume_coarse = coarse;
+  c.fine.clear();
 }
 
 std::string parent_folder(const std::string& path) {

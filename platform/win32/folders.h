@@ -16,9 +16,11 @@
 
 namespace win32 {
 
-// The entry of `dir` whose name equals `name` ignoring case (the smallest
-// byte-wise among several); `dir_st` is a stat of `dir` made just before.
-bool folder_find(const std::string& dir, const struct stat& dir_st, std::u16string_view name, std::string& found);
+// The entry of `dir` whose name equals `name` ignoring case: `exact` (its
+// UTF-8 form) when present, else the smallest byte-wise among several;
+// `dir_st` is a stat of `dir` made just before.
+bool folder_find(const std::string& dir, const struct stat& dir_st, std::u16string_view name,
+                 const std::string& exact, std::string& found);
 
 // One change of the layer to a folder: made before the change (with a stat of
 // the folder made just now, if the caller has one), told the names added and
@@ -36,6 +38,10 @@ class FolderChange {
 
 // Drops what is known of a folder (when it is removed).
 void folder_forget(const std::string& dir);
+
+// Makes the listings treat every file system as one with coarse time stamps
+// (true) or look again (false): for tests.
+void folder_listings_assume_coarse_stamps(bool coarse);
 
 // The folder part and the last name of a Unix path.
 std::string parent_folder(const std::string& path);

@@ -349,6 +349,11 @@ bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards, PathFact
     exact += "/" + utf16_to_utf8(c);
   }
   if (exact.empty()) exact = "/";
+  if (f.as_given) {
+    out.unix_path = exact;
+    out.state = PathState::Exists;
+    return true;
+  }
   struct stat st;
   const bool has_wild =
       allow_wildcards && !p.comps.empty() && p.comps.back().find_first_of(u"*?") != std::u16string::npos;
@@ -366,75 +371,73 @@ bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards, PathFact
     f.have_parent = true;
     return true;
   };
-  if (!has_wild) {
-    if (::lstat(exact.c_str(), &st) == 0) return exists(exact, st);
-    // Mostly only the last name is missing or differs in case: its folder
-    // exists as given.
-    if (errno == ENOENT && !p.comps.empty()) {
-      const std::string parent = last_start ? exact.substr(0, last_start) : std::string("/");
-      struct stat pst;
-      if (::stat(parent.c_str(), &pst) == 0 && S_ISDIR(pst.st_mode)) {
-        std::string found;
-        if (folder_find(parent, pst, p.comps.back(), found)) {
-          std::string path_found = join(parent, found);
-          if (::lstat(path_found.c_str(), &st) == 0) return exists(path_found, st);
-        }
+  if (f.in_listing && !p.comps.empty() && !has_wild) {
+    const std::string parent = last_start ? exact.substr(0, last_start) : std::string("/");
+    struct stat pst;
+    if (::stat(parent.c_str(), &pst) == 0 && S_ISDIR(pst.st_mode)) {
+      std::string found;
+      if (!folder_find(parent, pst, p.comps.back(), exact.substr(last_start + 1), found))
         return last_missing(exact, pst);
-      }
+      std::string path_found = join(parent, found);
+      if (::lstat(path_found.c_str(), &st) == 0) return exists(path_found, st);
     }
   }
-  // Walk the components, matching each one ignoring case where needed.
-  std::string cur = root;
-  struct stat cur_st {};
-  bool cur_known = false;  // cur_st is cur's lstat
-  for (std::size_t i = 0; i < p.comps.size(); ++i) {
-    const bool last = i + 1 == p.comps.size();
-    std::string name = utf16_to_utf8(p.comps[i]);
-    std::string candidate = join(cur, name);
+  if (!has_wild && ::lstat(exact.c_str(), &st) == 0) return exists(exact, st);
+  // Find the deepest folder on the way that exists as given (mostly the
+  // last name alone is missing or differs in case), then walk down from it,
+  // matching each name ignoring case in the folder's listing.
+  std::vector<std::size_t> ends;  // exact.substr(0, ends[k]) holds the first k names
+  {
+    std::size_t at = root == "/" ? 0 : root.size();
+    ends.push_back(at);
+    for (const auto& c : p.comps) ends.push_back(at += 1 + utf16_to_utf8(c).size());
+  }
+  auto prefix = [&](std::size_t k) { return ends[k] ? exact.substr(0, ends[k]) : std::string("/"); };
+  const std::size_t n = p.comps.size();
+  std::size_t k = n == 0 ? 0 : n - 1;
+  struct stat dst;
+  for (;;) {
+    if (::stat(prefix(k).c_str(), &dst) == 0) {
+      if (S_ISDIR(dst.st_mode)) break;
+      k = n + 1;  // a file on the way
+      break;
+    }
+    if (k == 0) {
+      k = n + 1;
+      break;
+    }
+    --k;
+  }
+  auto parent_missing = [&](std::string unix_path, std::size_t from) {
+    for (std::size_t i = from; i < n; ++i) unix_path += "/" + utf16_to_utf8(p.comps[i]);
+    out.unix_path = std::move(unix_path);
+    out.state = PathState::ParentMissing;
+    return true;
+  };
+  if (k > n) return parent_missing(exact, n);
+  std::string cur = prefix(k);
+  for (std::size_t i = k; i < n; ++i) {
+    const bool last = i + 1 == n;
+    const std::string name = utf16_to_utf8(p.comps[i]);
     if (last && has_wild) {
-      out.unix_path = candidate;
+      out.unix_path = join(cur, name);
       out.state = PathState::Exists;
-      if (::stat(cur.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) out.state = PathState::ParentMissing;
       return true;
     }
-    if (::lstat(candidate.c_str(), &st) == 0) {
-      cur = candidate;
-      cur_st = st;
-      cur_known = true;
-      continue;
-    }
-    struct stat dst;
-    bool folder = false;
-    if (errno != ENOTDIR) {
-      if (cur_known && S_ISDIR(cur_st.st_mode)) {
-        dst = cur_st;
-        folder = true;
-      } else {
-        folder = ::stat(cur.c_str(), &dst) == 0 && S_ISDIR(dst.st_mode);
-      }
-    }
     std::string found;
-    if (folder && folder_find(cur, dst, p.comps[i], found)) {
-      std::string path_found = join(cur, found);
-      if (::lstat(path_found.c_str(), &st) == 0) {
-        cur = path_found;
-        cur_st = st;
-        cur_known = true;
-        continue;
-      }
+    if (!folder_find(cur, dst, p.comps[i], name, found))
+      return last ? last_missing(join(cur, name), dst) : parent_missing(join(cur, name), i + 1);
+    std::string next = join(cur, found);
+    if (last) {
+      if (::lstat(next.c_str(), &st) == 0) return exists(next, st);
+      return last_missing(join(cur, name), dst);
     }
-    if (last && folder) return last_missing(candidate, dst);
-    out.unix_path = candidate;
-    for (std::size_t k = i + 1; k < p.comps.size(); ++k) out.unix_path += "/" + utf16_to_utf8(p.comps[k]);
-    out.state = PathState::ParentMissing;
-    return true;
+    if (::stat(next.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return parent_missing(next, i + 1);
+    cur = std::move(next);
+    dst = st;
   }
-  if (!cur_known && ::lstat(cur.c_str(), &cur_st) != 0) {
-    out.unix_path = cur;
-    out.state = PathState::ParentMissing;
-    return true;
-  }
-  return exists(cur, cur_st);
+  if (::lstat(cur.c_str(), &st) != 0) return parent_missing(cur, n);
+  return exists(cur, st);
 }
 
 std::string to_unix_path(const WCHAR* path) {

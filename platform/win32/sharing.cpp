@@ -34,14 +34,23 @@ constexpr std::uint32_t kSlots = 4096;
 constexpr std::uint32_t kWindow = 64;     // an identity lives within this many slots of its hash
 constexpr off_t kSpan = off_t(1) << 50;   // the lock space of one slot
 constexpr off_t kRangeTop = kSpan - 64;   // Win32 ranges are clamped below this
-constexpr off_t kPresence = kRangeTop + 8;
 constexpr off_t kShareBase = kRangeTop + 16;
 constexpr std::size_t kHeader = 4096;
 constexpr std::size_t kTableBytes = kHeader + kSlots * 32;
 constexpr std::size_t kIdleRecords = 64;
 constexpr char kMagic[8] = {'K', 'V', 'S', 'H', 'A', 'R', 'E', '1'};
 
-enum ShareByte { HoldRead, HoldWrite, HoldDelete, DenyRead, DenyWrite, DenyDelete, kShareBytes };
+// The order puts the bytes of the common opens (reading, writing or both,
+// sharing reading or nothing) side by side, so that one call sets them; the
+// presence byte, held while a process keeps the slot, sits where a writer's
+// first open sets it along with its share bytes.
+enum ShareByte { HoldRead, DenyDelete, DenyWrite, HoldWrite, DenyRead, HoldDelete, kShareBytes };
+constexpr int kPresenceAt = 5;
+constexpr off_t kPresence = kShareBase + kPresenceAt;
+constexpr off_t kShareSpan = kShareBytes + 1;
+constexpr off_t position(int byte) { return byte < kPresenceAt ? byte : byte + 1; }
+constexpr ShareByte kHold[3] = {HoldRead, HoldWrite, HoldDelete};
+constexpr ShareByte kDeny[3] = {DenyRead, DenyWrite, DenyDelete};
 
 constexpr DWORD kReadRights = 0x0001 | 0x0020;   // FILE_READ_DATA | FILE_EXECUTE
 constexpr DWORD kWriteRights = 0x0002 | 0x0004;  // FILE_WRITE_DATA | FILE_APPEND_DATA
@@ -50,7 +59,8 @@ constexpr DWORD kShareRead = 1, kShareWrite = 2, kShareDelete = 4;
 
 // One slot of a shared table. users and lockers are hints kept by the
 // processes (a crashed one stays counted until a sweep finds its presence lock
-// gone); the presence locks are the truth.
+// gone); the presence locks are the truth. A free slot (no users) keeps its
+// last identity, so that a process gives a slot up without the guard.
 struct Slot {
   std::uint64_t dev;
   std::uint64_t ino;
@@ -280,11 +290,12 @@ long find_slot(Table& t, dev_t dev, ino_t ino, bool claim) {
   for (std::uint32_t k = 0; k < kWindow; ++k) {
     const std::uint32_t i = (h + k) % kSlots;
     Slot& s = t.slots[i];
-    const std::uint32_t users = shared(s.users).load();
-    if (users > 0 && shared(s.dev).load() == static_cast<std::uint64_t>(dev) &&
-        shared(s.ino).load() == static_cast<std::uint64_t>(ino))
+    if (shared(s.dev).load() == static_cast<std::uint64_t>(dev) &&
+        shared(s.ino).load() == static_cast<std::uint64_t>(ino)) {
+      if (claim && shared(s.users).load() == 0) shared(s.lockers).store(0);
       return i;
-    if (users == 0 && free_at < 0) free_at = i;
+    }
+    if (shared(s.users).load() == 0 && free_at < 0) free_at = i;
   }
   if (!claim || free_at < 0) return -1;
   Slot& s = t.slots[free_at];
@@ -308,8 +319,6 @@ void sweep(const State& st, Table& t, std::uint32_t from, std::uint32_t count) {
     Slot& s = t.slots[i];
     if (shared(s.users).load() == 0 || slot_ours(st, t, i)) continue;
     if (others_hold(t.fd, slot_base(i) + kPresence, 1, F_WRLCK)) continue;
-    shared(s.dev).store(0);
-    shared(s.ino).store(0);
     shared(s.lockers).store(0);
     shared(s.users).store(0);
   }
@@ -352,20 +361,14 @@ void enter_world(State& st, const std::string& folder) {
 void release(State& st, ShareRecord& rec) {
   if (rec.idle) st.idle.erase(rec.idle_pos);
   rec.idle = false;
-  Table& t = *rec.table;
-  if (guard(t.fd)) {
-    Slot& s = rec.shared_slot();
-    std::uint32_t users = shared(s.users).load();
-    if (users > 0) --users;
-    if (users == 0) {
-      shared(s.dev).store(0);
-      shared(s.ino).store(0);
-      shared(s.lockers).store(0);
-    }
-    shared(s.users).store(users);
-    set_lock(t.fd, rec.base + kPresence, 1, F_UNLCK);
-    unguard(t.fd);
+  // Claims happen under the guard and only take free slots or join their
+  // own identity's, so a count going down needs no guard; a sweep may have
+  // zeroed it already.
+  std::atomic_ref<std::uint32_t> users = shared(rec.shared_slot().users);
+  std::uint32_t n = users.load();
+  while (n > 0 && !users.compare_exchange_weak(n, n - 1)) {
   }
+  set_lock(rec.fd(), rec.base + kPresence, 1, F_UNLCK);
   st.records.erase(rec.key);  // may destroy rec
 }
 
@@ -376,10 +379,35 @@ void make_idle(State& st, ShareRecord& rec) {
   while (st.idle.size() > kIdleRecords) release(st, *st.idle.front());
 }
 
+// Sets (or clears) this process's locks on the marked share bytes (and with
+// presence, the presence byte too), a call per run of neighbouring bytes.
+void set_share_bytes(int fd, off_t base, const bool (&mark)[kShareBytes], short type, bool presence = false) {
+  bool at[kShareSpan] = {};
+  for (int i = 0; i < kShareBytes; ++i) at[position(i)] = mark[i];
+  at[kPresenceAt] = presence;
+  for (int i = 0; i < kShareSpan;) {
+    if (!at[i]) {
+      ++i;
+      continue;
+    }
+    int j = i;
+    while (j < kShareSpan && at[j]) ++j;
+    set_lock(fd, base + kShareBase + i, j - i, type);
+    i = j;
+  }
+}
+void set_share_bytes(const ShareRecord& rec, const bool (&mark)[kShareBytes], short type) {
+  set_share_bytes(rec.fd(), rec.base, mark, type);
+}
+
 // This process's record of an identity, claiming a slot for it on first use.
 // Null with ERROR_SUCCESS when the world has no usable runtime folder (nothing
 // is enforced then), with ERROR_SHARING_BUFFER_EXCEEDED when the table is full.
-std::shared_ptr<ShareRecord> record_of(State& st, const std::string& folder, dev_t dev, ino_t ino, DWORD& error) {
+// A new claim that finds the slot unused elsewhere also sets `bytes` in the
+// same call as its presence, and says so in `bytes_set`.
+std::shared_ptr<ShareRecord> record_of(State& st, const std::string& folder, dev_t dev, ino_t ino, DWORD& error,
+                                       const bool (&bytes)[kShareBytes], bool& bytes_set) {
+  bytes_set = false;
   error = ERROR_SUCCESS;
   Key key{folder, dev, ino};
   auto it = st.records.find(key);
@@ -405,29 +433,16 @@ std::shared_ptr<ShareRecord> record_of(State& st, const std::string& folder, dev
   rec->table = t;
   rec->slot = static_cast<std::uint32_t>(slot);
   rec->base = slot_base(rec->slot);
-  shared(t->slots[slot].users).fetch_add(1);
-  set_lock(t->fd, rec->base + kPresence, 1, F_RDLCK);
+  const bool alone = shared(t->slots[slot].users).fetch_add(1) == 0;
+  bool none[kShareBytes] = {};
+  set_share_bytes(t->fd, rec->base, alone ? bytes : none, F_RDLCK, true);
+  bytes_set = alone;
   unguard(t->fd);
   st.records.emplace(key, rec);
   return rec;
 }
 
 std::string locks_folder() { return world_root() + "/run/locks"; }
-
-// Sets (or clears) this process's locks on the marked share bytes, a call per
-// run of neighbouring bytes.
-void set_share_bytes(const ShareRecord& rec, const bool (&mark)[kShareBytes], short type) {
-  for (int i = 0; i < kShareBytes;) {
-    if (!mark[i]) {
-      ++i;
-      continue;
-    }
-    int j = i;
-    while (j < kShareBytes && mark[j]) ++j;
-    set_lock(rec.fd(), rec.base + kShareBase + i, j - i, type);
-    i = j;
-  }
-}
 
 void wanted_bytes(DWORD access, DWORD share, bool (&bytes)[kShareBytes]) {
   bytes[HoldRead] = (access & kReadRights) != 0;
@@ -484,7 +499,8 @@ DWORD share_open(dev_t dev, ino_t ino, DWORD access, DWORD share, const void*, s
   State& st = state();
   std::lock_guard<std::mutex> g(st.m);
   DWORD error;
-  std::shared_ptr<ShareRecord> rec = record_of(st, folder, dev, ino, error);
+  bool set_already;
+  std::shared_ptr<ShareRecord> rec = record_of(st, folder, dev, ino, error, bytes, set_already);
   if (!rec) return error;
   auto refuse = [&] {
     if (rec->handles == 0) make_idle(st, *rec);
@@ -492,28 +508,41 @@ DWORD share_open(dev_t dev, ino_t ino, DWORD access, DWORD share, const void*, s
   };
   // Handles of this process.
   for (int i = 0; i < 3; ++i) {
-    if (bytes[HoldRead + i] && rec->holders[DenyRead + i]) return refuse();
-    if (bytes[DenyRead + i] && rec->holders[HoldRead + i]) return refuse();
+    if (bytes[kHold[i]] && rec->holders[kDeny[i]]) return refuse();
+    if (bytes[kDeny[i]] && rec->holders[kHold[i]]) return refuse();
   }
   // Other processes: only bytes this process does not hold yet can meet a
-  // conflict there. Check and set under the table's guard.
+  // conflict there.
   bool fresh[kShareBytes];
   bool any = false;
   for (int i = 0; i < kShareBytes; ++i) any |= fresh[i] = bytes[i] && rec->holders[i] == 0;
-  if (any) {
+  if (any && !set_already) {
     const int fd = rec->fd();
-    if (!guard(fd)) return refuse();
-    const off_t b = rec->base + kShareBase;
-    if (shared(rec->shared_slot().users).load() > 1 && others_hold(fd, b, kShareBytes, F_WRLCK)) {
-      for (int i = 0; i < 3; ++i)
-        if ((fresh[HoldRead + i] && others_hold(fd, b + DenyRead + i, 1, F_WRLCK)) ||
-            (fresh[DenyRead + i] && others_hold(fd, b + HoldRead + i, 1, F_WRLCK))) {
-          unguard(fd);
-          return refuse();
-        }
+    std::atomic_ref<std::uint32_t> users = shared(rec->shared_slot().users);
+    // Alone with the file: a process that joins later counts itself in
+    // before it looks, so it sees these bytes once they are set while the
+    // count still says one.
+    bool done = false;
+    if (users.load() == 1) {
+      set_share_bytes(*rec, fresh, F_RDLCK);
+      done = users.load() == 1;
     }
-    set_share_bytes(*rec, fresh, F_RDLCK);
-    unguard(fd);
+    if (!done) {
+      // Check and set under the table's guard.
+      if (!guard(fd)) return refuse();
+      const off_t b = rec->base + kShareBase;
+      if (others_hold(fd, b, kShareSpan, F_WRLCK)) {
+        for (int i = 0; i < 3; ++i)
+          if ((fresh[kHold[i]] && others_hold(fd, b + position(kDeny[i]), 1, F_WRLCK)) ||
+              (fresh[kDeny[i]] && others_hold(fd, b + position(kHold[i]), 1, F_WRLCK))) {
+            set_share_bytes(*rec, fresh, F_UNLCK);
+            unguard(fd);
+            return refuse();
+          }
+      }
+      set_share_bytes(*rec, fresh, F_RDLCK);
+      unguard(fd);
+    }
   }
   for (int i = 0; i < kShareBytes; ++i) rec->holders[i] += bytes[i];
   ++rec->handles;
@@ -549,6 +578,13 @@ void share_close(const std::shared_ptr<ShareRecord>& rec, DWORD access, DWORD sh
     rec->holders[i] -= bytes[i];
     any |= dropped[i] = bytes[i] && rec->holders[i] == 0;
   }
+  // Clearing a byte this process does not hold changes nothing: bridge gaps
+  // (but not the presence byte) so that one call clears them all.
+  int first = kShareBytes, last = -1;
+  for (int i = 0; i < kShareBytes; ++i)
+    if (dropped[i]) first = std::min(first, i), last = i;
+  for (int i = first; i < last; ++i)
+    if ((i < kPresenceAt) == (last < kPresenceAt)) dropped[i] = dropped[i] || rec->holders[i] == 0;
   if (any) set_share_bytes(*rec, dropped, F_UNLCK);
   if (--rec->handles == 0) make_idle(st, *rec);
   rec->cv.notify_all();
@@ -654,9 +690,26 @@ DWORD delete_sharing_error(const struct stat& st_entry) {
   if (!t) return ERROR_SUCCESS;
   const long slot = find_slot(*t, st_entry.st_dev, st_entry.st_ino, false);
   if (slot < 0) return ERROR_SUCCESS;
-  return others_hold(t->fd, slot_base(static_cast<std::uint32_t>(slot)) + kShareBase + DenyDelete, 1, F_WRLCK)
+  return others_hold(t->fd, slot_base(static_cast<std::uint32_t>(slot)) + kShareBase + position(DenyDelete), 1,
+                     F_WRLCK)
              ? ERROR_SHARING_VIOLATION
              : ERROR_SUCCESS;
+}
+
+}  // namespace win32
+
+namespace win32 {
+
+std::size_t sharing_slots_in_use() {
+  const std::string folder = locks_folder();
+  State& st = state();
+  std::lock_guard<std::mutex> g(st.m);
+  enter_world(st, folder);
+  std::size_t n = 0;
+  for (int i = 0; i < kTables; ++i)
+    if (std::shared_ptr<Table> t = table_of(st, folder, i, false))
+      for (std::uint32_t k = 0; k < kSlots; ++k) n += shared(t->slots[k].users).load() > 0;
+  return n;
 }
 
 }  // namespace win32

@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <memory>
 
 #include "platform/win32/types.h"
@@ -42,4 +43,9 @@ DWORD share_unlock(ShareRecord& record, const void* owner, ULONGLONG offset, ULO
 // FILE_SHARE_DELETE, else ERROR_SUCCESS.
 DWORD delete_sharing_error(const struct stat& st);
 
+}  // namespace win32
+
+namespace win32 {
+// How many slots of the current world's lock tables count a user: for tests.
+std::size_t sharing_slots_in_use();
 }  // namespace win32
