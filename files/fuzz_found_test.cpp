@@ -18,6 +18,8 @@ TEST(FuzzFound, CanonicalStreamPathResolvesToItself) {
       {u"\\\\s\\h\\f:st\\", u"\\\\s\\h\\f:st\\"},
       {u"C:\\e\\:s\\", u"C:\\e:s\\"},
       {u"C:\\f.txt:s\\\\", nullptr},
+      {u"C:\\f.txt:\\", nullptr},  // no stream name
+      {u"\\x:\\", nullptr},
       {u"C:\\f.txt:s\\g", nullptr},
   };
   for (const auto& c : cases) {

@@ -90,6 +90,11 @@ int main(int argc, char** argv) {
   seed("catalogue", "small.msg", small_catalogue);
   seed("catalogue", "full.msg", full_catalogue);
   seed("catalogue", "small_stored.zip", zip({{"DovecrestVazediInstallMenu.msg", small_catalogue, m::stored}}));
+  {
+    std::string declared(4, '\0');
+    for (int k = 0; k < 4; ++k) declared[k] = static_cast<char>(small_catalogue.size() >> (8 * k));
+    seed("catalogue", "small_with_declared_size", declared + small_catalogue);
+  }
   seed("catalogue", "small_deflated.zip", zip({{"DovecrestVazediInstallMenu.msg", small_catalogue, m::deflate}}));
 
   // ---- XML text and binary XML, from the shipped sources and small documents

@@ -29,8 +29,7 @@ struct BuiltinExport {
   const char* name;
   FARPROC entry;
 };
-extern const BuiltinExport kBuiltinExports[];
-extern const std::size_t kBuiltinExportCount;
+const BuiltinExport* builtin_exports(std::size_t& count);
 
 namespace {
 
@@ -420,8 +419,10 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
       return it->second;
     }
   }
-  for (std::size_t i = 0; i < kBuiltinExportCount; ++i) {
-    const BuiltinExport& e = kBuiltinExports[i];
+  std::size_t count = 0;
+  const BuiltinExport* exports = builtin_exports(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const BuiltinExport& e = exports[i];
     if (module_file(utf8_to_utf16(e.module)) == module && name == e.name) return e.entry;
   }
   SetLastError(ERROR_PROC_NOT_FOUND);
