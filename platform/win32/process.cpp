@@ -1,5 +1,6 @@
 #include "platform/win32/process.h"
 
+#include <pthread.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -285,6 +286,8 @@ std::u16string module_path() {
   if (n <= 0) return u"C:\\Windows\\program.exe";
   return to_windows_path(std::string(buf, static_cast<std::size_t>(n)));
 }
+
+void at_fork(void (*prepare)(), void (*parent)(), void (*child)()) { pthread_atfork(prepare, parent, child); }
 
 }  // namespace win32
 

@@ -92,5 +92,9 @@ void register_export(const char* module, const char* name, FARPROC entry);
 void unregister_export(const char* module, const char* name);
 // The program file's Windows path.
 std::u16string module_path();
+// Calls `prepare` in the forking thread before a fork, then `parent` in the
+// parent and `child` in the new process (which has only the forking thread).
+// Libraries that keep worker threads use it; any of the three may be null.
+void at_fork(void (*prepare)(), void (*parent)(), void (*child)());
 
 }  // namespace win32
