@@ -70,9 +70,21 @@ String* Variant::copyString(const String& s) {
   return new String(s);
 }
 
+namespace {
+// The allocator for a release, null when it cannot be made (the string is
+// then simply deleted).
+RefPtr<Variant::Allocator> allocatorForRelease() noexcept {
+  try {
+    return AllocatorSingleton::instance();
+  } catch (...) {
+    return nullptr;
+  }
+}
+}  // namespace
+
 void Variant::releaseString(String* s) noexcept {
   if (!s) return;
-  RefPtr<Allocator> a = AllocatorSingleton::instance();
+  RefPtr<Allocator> a = allocatorForRelease();
   if (a && a->stringCount_ < Allocator::capacity) {
     if (s->isBogus())
       s->remove();
@@ -105,7 +117,7 @@ std::string* Variant::copyStdString(const std::string& s) {
 
 void Variant::releaseStdString(std::string* s) noexcept {
   if (!s) return;
-  RefPtr<Allocator> a = AllocatorSingleton::instance();
+  RefPtr<Allocator> a = allocatorForRelease();
   if (a && a->stdCount_ < Allocator::capacity) {
     s->clear();
     Common::CriticalSectionLock hold(a->lock());
