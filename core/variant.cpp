@@ -50,17 +50,17 @@ RefPtr<Variant::Allocator> Variant::Allocator::instance() {
 }
 
 Variant::Allocator::~Allocator() {
-  for (std::uint32_t i = 0; i < stringCount_; ++i) delete strings_[i];
-  for (std::uint32_t i = 0; i < stdCount_; ++i) delete stdStrings_[i];
+  for (std::uint32_t i = 0; i < stringCount_.load(); ++i) delete strings_[i];
+  for (std::uint32_t i = 0; i < stdCount_.load(); ++i) delete stdStrings_[i];
 }
 
 String* Variant::copyString(const String& s) {
   RefPtr<Allocator> a = Allocator::instance();
-  if (a->stringCount_ > 0) {
+  if (a->stringCount_.load(std::memory_order_relaxed) > 0) {
     String* spare = nullptr;
     {
       Common::CriticalSectionLock hold(a->lock());
-      if (a->stringCount_ > 0) spare = a->strings_[--a->stringCount_];
+      if (a->stringCount_ > 0) spare = a->strings_[a->stringCount_.fetch_sub(1, std::memory_order_relaxed) - 1];
     }
     if (spare) {
       *spare = s;
@@ -70,17 +70,29 @@ String* Variant::copyString(const String& s) {
   return new String(s);
 }
 
+namespace {
+// The allocator for a release, null when it cannot be made (the string is
+// then simply deleted).
+RefPtr<Variant::Allocator> allocatorForRelease() noexcept {
+  try {
+    return AllocatorSingleton::instance();
+  } catch (...) {
+    return nullptr;
+  }
+}
+}  // namespace
+
 void Variant::releaseString(String* s) noexcept {
   if (!s) return;
-  RefPtr<Allocator> a = AllocatorSingleton::instance();
-  if (a && a->stringCount_ < Allocator::capacity) {
+  RefPtr<Allocator> a = allocatorForRelease();
+  if (a && a->stringCount_.load(std::memory_order_relaxed) < Allocator::capacity) {
     if (s->isBogus())
       s->remove();
     else
       s->truncate(0);
     Common::CriticalSectionLock hold(a->lock());
     if (a->stringCount_ < Allocator::capacity) {
-      a->strings_[a->stringCount_++] = s;
+      a->strings_[a->stringCount_.fetch_add(1, std::memory_order_relaxed)] = s;
       return;
     }
   }
@@ -89,11 +101,11 @@ void Variant::releaseString(String* s) noexcept {
 
 std::string* Variant::copyStdString(const std::string& s) {
   RefPtr<Allocator> a = Allocator::instance();
-  if (a->stdCount_ > 0) {
+  if (a->stdCount_.load(std::memory_order_relaxed) > 0) {
     std::string* spare = nullptr;
     {
       Common::CriticalSectionLock hold(a->lock());
-      if (a->stdCount_ > 0) spare = a->stdStrings_[--a->stdCount_];
+      if (a->stdCount_ > 0) spare = a->stdStrings_[a->stdCount_.fetch_sub(1, std::memory_order_relaxed) - 1];
     }
     if (spare) {
       *spare = s;
@@ -105,12 +117,12 @@ std::string* Variant::copyStdString(const std::string& s) {
 
 void Variant::releaseStdString(std::string* s) noexcept {
   if (!s) return;
-  RefPtr<Allocator> a = AllocatorSingleton::instance();
-  if (a && a->stdCount_ < Allocator::capacity) {
+  RefPtr<Allocator> a = allocatorForRelease();
+  if (a && a->stdCount_.load(std::memory_order_relaxed) < Allocator::capacity) {
     s->clear();
     Common::CriticalSectionLock hold(a->lock());
     if (a->stdCount_ < Allocator::capacity) {
-      a->stdStrings_[a->stdCount_++] = s;
+      a->stdStrings_[a->stdCount_.fetch_add(1, std::memory_order_relaxed)] = s;
       return;
     }
   }

@@ -5,6 +5,7 @@
 // Processor::Variant::Error. No ICU here: String is only named.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -186,14 +187,15 @@ class Variant::Allocator : public RefObject, public ProtectedObject {
   static RefPtr<Allocator> instance();
   ~Allocator() override;
 
-  std::uint32_t spareStrings() const noexcept { return stringCount_; }
-  std::uint32_t spareStdStrings() const noexcept { return stdCount_; }
+  std::uint32_t spareStrings() const noexcept { return stringCount_.load(std::memory_order_relaxed); }
+  std::uint32_t spareStdStrings() const noexcept { return stdCount_.load(std::memory_order_relaxed); }
 
 
  private:
   friend class Variant;
-  std::uint32_t stringCount_ = 0;
-  std::uint32_t stdCount_ = 0;
+  // Read without the lock first (a hint), then again under it.
+  std::atomic<std::uint32_t> stringCount_{0};
+  std::atomic<std::uint32_t> stdCount_{0};
   String* strings_[capacity] = {};
   std::string* stdStrings_[capacity] = {};
 };
