@@ -199,6 +199,7 @@ TEST_F(MsiLayer, ViewsBindMarkersFetchToTheEndAndReportKeys) {
     ASSERT_EQ(MsiViewExecute(view, rec), 0u);
     EXPECT_EQ(MsiViewFetch(view, row.out()), 0u);
   }
+  MsiCloseHandle(MsiGetLastErrorRecord());
   {
     Handle keys;
     ASSERT_EQ(MsiDatabaseGetPrimaryKeysW(db, u"Media", keys.out()), 0u);
@@ -206,7 +207,7 @@ TEST_F(MsiLayer, ViewsBindMarkersFetchToTheEndAndReportKeys) {
     EXPECT_EQ(recordString(keys, 0), u"Media");
     EXPECT_EQ(recordString(keys, 1), u"DiskId");
     EXPECT_EQ(MsiDatabaseGetPrimaryKeysW(db, u"Nope", keys.out()), static_cast<UINT>(ERROR_INVALID_TABLE));
-    MsiCloseHandle(MsiGetLastErrorRecord());
+    EXPECT_EQ(MsiGetLastErrorRecord(), 0u) << "an expected answer, not a failure to report";
   }
   UINT rc;
   query(db, u"SELECT * FROM `Nope`", {}, &rc);
