@@ -456,9 +456,16 @@ TEST_F(MsiLayer, StreamsWriteFromAFileAndReadBackInPieces) {
     MsiCloseHandle(MsiGetLastErrorRecord());
     ASSERT_EQ(MsiDatabaseOpenViewW(db, u"INSERT INTO `Binary` (`Name`, `Data`) VALUES (?, ?)", view.out()), 0u);
     ASSERT_EQ(MsiViewExecute(view, rec), 0u);
+    // A stream of its own, as embedded cabinets are kept.
+    MsiRecordSetStringW(rec, 1, u"extra.cab");
+    ASSERT_EQ(MsiDatabaseOpenViewW(db, u"INSERT INTO `_Streams` (`Name`, `Data`) VALUES (?, ?)", view.out()), 0u);
+    ASSERT_EQ(MsiViewExecute(view, rec), 0u);
     ASSERT_EQ(MsiDatabaseCommit(db), 0u);
   }
-  EXPECT_NE(msi_test::run("msiinfo streams " + msi_test::quote(path)).find("Binary.blob"), std::string::npos);
+  std::string streams = msi_test::run("msiinfo streams " + msi_test::quote(path));
+  EXPECT_NE(streams.find("Binary.blob"), std::string::npos) << streams;
+  EXPECT_NE(streams.find("extra.cab"), std::string::npos) << streams;
+  EXPECT_EQ(msi_test::run("msiinfo extract " + msi_test::quote(path) + " extra.cab"), payload);
   Handle db(open("small.msi", MSIDBOPEN_READONLY)), view, row;
   ASSERT_EQ(MsiDatabaseOpenViewW(db, u"SELECT `Name`, `Data` FROM `Binary`", view.out()), 0u);
   ASSERT_EQ(MsiViewExecute(view, 0), 0u);
