@@ -431,6 +431,7 @@ TEST_F(MsiLayer, SummaryInformationMatchesMsiinfoAndPersists) {
     EXPECT_EQ(MsiSummaryInfoSetPropertyW(si, PID_SUBJECT, VT_LPSTR, 0, nullptr, u"New Subject"), 0u);
     EXPECT_EQ(MsiSummaryInfoSetPropertyW(si, PID_TEMPLATE, VT_LPSTR, 0, nullptr, u"Intel;1031"), 0u);
     EXPECT_EQ(MsiSummaryInfoSetPropertyW(si, PID_WORDCOUNT, VT_I4, 4, nullptr, nullptr), 0u);
+    EXPECT_EQ(MsiSummaryInfoSetPropertyW(si, PID_CODEPAGE, VT_I2, 1252, nullptr, nullptr), 0u);
     EXPECT_EQ(MsiSummaryInfoPersist(si), 0u);
     EXPECT_EQ(MsiDatabaseCommit(db), 0u);
   }
@@ -439,6 +440,13 @@ TEST_F(MsiLayer, SummaryInformationMatchesMsiinfoAndPersists) {
   EXPECT_NE(after.find("Template: Intel;1031\n"), std::string::npos) << after;
   EXPECT_NE(after.find("Source: 4 "), std::string::npos) << after;
   EXPECT_NE(after.find("Author: Acme Corp\n"), std::string::npos) << "untouched fields stay";
+  Handle db(open("small.msi", MSIDBOPEN_READONLY)), si;
+  ASSERT_EQ(MsiGetSummaryInformationW(db, nullptr, 0, si.out()), 0u);
+  UINT type = 0;
+  INT codepage = 0;
+  ASSERT_EQ(MsiSummaryInfoGetPropertyW(si, PID_CODEPAGE, &type, &codepage, nullptr, nullptr, nullptr), 0u);
+  EXPECT_EQ(type, static_cast<UINT>(VT_I2));
+  EXPECT_EQ(codepage, 1252);
 }
 
 TEST_F(MsiLayer, StreamsWriteFromAFileAndReadBackInPieces) {
