@@ -9,7 +9,7 @@
 #include "platform/win32/fileops.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/files.h"
-#include "platform/win32/localeinfo.h"
+#include "platform/win32/locale.h"
 #include "platform/win32/paths.h"
 
 namespace Msi {
@@ -206,7 +206,7 @@ void MsiPackage::setLanguage(std::uint16_t language) {
   try {
     language_ = language;
     WCHAR codePage[16] = {0};
-    int length = GetLocaleInfoW(language, 0x1004 /* LOCALE_IDEFAULTANSICODEPAGE */, codePage, 16);
+    int length = GetLocaleInfoW(language, LOCALE_IDEFAULTANSICODEPAGE, codePage, 16);
     if (length == 0 || length >= 16) throw Error(MSI_LOCATION, kModule, 18);
     std::u16string codePageText(codePage);
     if (!isNumber(codePageText)) {

@@ -177,6 +177,14 @@ T* createFromRow(const MsiRow& row, MsiPackage* package) {
 template <>
 MsiProperty* createFromRow<MsiProperty>(const MsiRow& row, MsiPackage* package);
 
+// Fills an entity's list of child keys: the rows of T's table whose parent
+// column holds the parent key, each registered with the package (a key that is
+// registered already keeps its object). The key is bound as a parameter, so any
+// text, quotes included, selects exactly its rows.
+template <class T>
+void loadChildKeys(MsiPackage* package, const std::u16string& parentColumn, const std::u16string& parentKey,
+                   std::list<std::u16string>& keys);
+
 // A cursor over the rows of a loaded table that loads the current row into one
 // scratch object.
 template <class T>
@@ -269,6 +277,21 @@ bool MsiPackage::add(T* object) {
     for (list.reset(); list.valid(); list.next()) list.current()->notify(object);
   }
   return true;
+}
+
+template <class T>
+void loadChildKeys(MsiPackage* package, const std::u16string& parentColumn, const std::u16string& parentKey,
+                   std::list<std::u16string>& keys) {
+  keys.clear();
+  MsiTable copy = openTable<typename T::Description>(*package->database());
+  copy.setWhere(u"`" + parentColumn + u"` = ?");
+  copy.bindWhereValue(parentKey);
+  copy.load();
+  for (MsiRow* row : copy) {
+    std::unique_ptr<T> child(createFromRow<T>(*row, package));
+    keys.push_back(child->key());
+    if (package->add(child.get())) child.release();
+  }
 }
 
 template <class T>
