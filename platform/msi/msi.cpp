@@ -498,7 +498,15 @@ UINT MsiDatabaseGetPrimaryKeysW(MSIHANDLE hDatabase, LPCWSTR szTableName, MSIHAN
   GError* e = nullptr;
   LibmsiRecord* raw = libmsi_database_get_primary_keys(d->db.get(), utf16_to_utf8(szTableName).c_str(), &e);
   // On failure the engine hands back a pointer to a record it has already freed.
-  if (!raw || e) return failFrom(e, ERROR_INVALID_TABLE, "primary keys");
+  // A missing table is an answer callers expect, so it leaves no error record.
+  if (!raw || e) {
+    UINT rc = resultFromGError(e, ERROR_INVALID_TABLE);
+    if (rc == ERROR_INVALID_TABLE) {
+      g_clear_error(&e);
+      return rc;
+    }
+    return failFrom(e, ERROR_INVALID_TABLE, "primary keys");
+  }
   GObjectRef<LibmsiRecord> keys(raw);
   guint n = libmsi_record_get_field_count(keys.get());
   auto r = std::make_shared<Record>(n);
