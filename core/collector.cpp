@@ -42,6 +42,7 @@ constexpr std::int32_t kOperationsPerWake = 42;
 constexpr DWORD kPassIntervalMs = 1000;
 constexpr std::uintptr_t kStartupKey = 1;
 constexpr int kWorkerPriority = 1;
+constexpr DWORD kForkJoinMs = 5000;
 
 enum RequestKind : std::uint32_t { kReleased = 0, kDestroyed = 1, kFreeMemory = 2 };
 
@@ -162,11 +163,16 @@ class Collector : public RefObjectPublic {
   void lockLink(Link* link, void* out);
   void flush();
   void tick() {
-    if (countdown_.fetch_sub(1) == 1) wake_.set();
+    if (countdown_.fetch_sub(1) == 1 && running_.load(std::memory_order_relaxed)) wake_.set();
   }
 
   void startWorker();
   void stopWorker();
+  // Around a fork: the worker is stopped before, so that no thread of the
+  // parent holds a lock of the collector or its events when the child is made;
+  // the parent then restarts it, the child runs its passes on its callers.
+  void prepareFork();
+  void afterFork(bool child);
   Statistics statistics();
 
  private:
@@ -190,6 +196,8 @@ class Collector : public RefObjectPublic {
 
   static std::int32_t workerEntry(void* self);
   void workerLoop();
+  void launchWorker();
+  void drainHere();
   bool workPending();
   void releaseWaiters();
 
@@ -252,12 +260,13 @@ class Collector : public RefObjectPublic {
   Common::ReadWriteLock buckets_[kBucketCount];
 
   std::atomic<bool> running_{false};
-  // A forked child has the collector's memory but not its worker: there
-  // passes run inline and nobody waits for the worker.
-  DWORD process_ = GetCurrentProcessId();
-  bool workerHere() const { return GetCurrentProcessId() == process_; }
+  // Worker lock: the worker was stopped for a fork and starts again after it.
+  bool paused_ = false;
+  // Worker lock: a forked child, whose passes run on the threads that ask for
+  // them, the final drain included.
+  bool noWorker_ = false;
   int waiters_ = 0;
-  Processor::Thread* worker_ = nullptr;
+  Processor::ThreadImpl* worker_ = nullptr;
   Common::Event wake_{false, false};
   Common::Semaphore passes_{0};
   Common::CriticalSection workerLock_;
@@ -288,6 +297,24 @@ struct ClientRegistry {
 ClientRegistry* clients = nullptr;
 std::atomic<bool> workerStartAllowed{false};
 std::atomic<bool> workerStartPending{false};
+
+// The collector held from before a fork until after it.
+Collector* forkCollector = nullptr;
+void forkPrepare() {
+  Collector* c = releasePointer.load();
+  if (!c || !c->addRefIfAlive()) return;
+  forkCollector = c;
+  c->prepareFork();
+}
+void forkDone(bool child) {
+  Collector* c = forkCollector;
+  if (!c) return;
+  forkCollector = nullptr;
+  c->afterFork(child);
+  c->release();
+}
+void forkParent() { forkDone(false); }
+void forkChild() { forkDone(true); }
 
 // A counted reference on the collector for the length of one entry point.
 class Hold {
@@ -346,7 +373,7 @@ Collector::~Collector() {
     creationPointer.compare_exchange_strong(self, nullptr);
   }
   // The worker has ended, or is this very thread, which is not waited for.
-  if (workerHere()) delete t;
+  delete t;
   freeChain(static_cast<Node*>(Common::LockFreeStack::popAll(&freeNodes_.stack)));
   freeChain(static_cast<Node*>(Common::LockFreeStack::popAll(&freeNodes_.retired)));
   freeChain(pendingNodes_);
@@ -636,11 +663,16 @@ void Collector::lockLink(Link* l, void* out) {
 
 void Collector::startWorker() {
   Common::CriticalSectionLock guard(workerLock_);
-  if (running_.load()) return;
+  if (running_.load() || paused_ || noWorker_) return;
+  releaseWaiters();
+  launchWorker();
+}
+
+// Worker lock held.
+void Collector::launchWorker() {
   running_.store(true);
   wake_.reset();
-  releaseWaiters();
-  Processor::Thread* t = Processor::ThreadImpl::create(false);
+  Processor::ThreadImpl* t = Processor::ThreadImpl::create(false);
   delete worker_;
   worker_ = t;
   addRef();  // the thread's reference, dropped when its loop returns
@@ -683,25 +715,34 @@ void Collector::workerLoop() {
     countdown_.store(kOperationsPerWake);
     workerLock_.enter();
   }
-  // Final drain.
+  if (paused_) {
+    // Stopped for a fork: the waiters wait for the restarted worker.
+    workerLock_.leave();
+    return;
+  }
+  drainHere();
+  workerLock_.leave();
+}
+
+// The final drain; worker lock held.
+void Collector::drainHere() {
   do {
     fullCollect();
     workerLock_.leave();
     workerLock_.enter();
   } while (workPending());
   releaseWaiters();
-  workerLock_.leave();
 }
 
 void Collector::flush() {
   Common::CriticalSectionLock guard(workerLock_);
-  if (running_.load() && worker_ && worker_->id() != currentThreadId() && workerHere()) {
+  if (running_.load() && worker_ && worker_->id() != currentThreadId()) {
     ++waiters_;
     wake_.set();
     workerLock_.leave();
     passes_.wait();
     workerLock_.enter();
-  } else if (running_.load()) {
+  } else if (running_.load() || paused_ || noWorker_) {
     while (collectStep()) {
     }
   }
@@ -711,13 +752,57 @@ void Collector::stopWorker() {
   Processor::Thread* t;
   {
     Common::CriticalSectionLock guard(workerLock_);
+    if (paused_ || noWorker_) {
+      // No worker will run again: the caller does its final drain.
+      paused_ = noWorker_ = false;
+      drainHere();
+      return;
+    }
     if (running_.load()) {
       running_.store(false);
       wake_.set();
     }
     t = worker_;
   }
-  if (t && t->id() != currentThreadId() && workerHere()) t->join();
+  if (t && t->id() != currentThreadId()) t->join();
+}
+
+void Collector::prepareFork() {
+  workerLock_.enter();
+  if (running_.load() && worker_ && worker_->id() != currentThreadId()) {
+    paused_ = true;
+    running_.store(false);
+    wake_.set();
+    Processor::ThreadImpl* t = worker_;
+    workerLock_.leave();
+    // Gone for good, so the child holds nothing of that thread (a leak
+    // checker there would take what only its stack held for leaked).
+    t->joinGone(kForkJoinMs);
+    workerLock_.enter();
+  }
+  // Held across the fork, so the child finds them free: a pass or inline
+  // request processing of another thread may hold them otherwise.
+  passLock_.enter();
+  collectLock_.enter();
+  weakLock_.enter();
+}
+
+void Collector::afterFork(bool child) {
+  weakLock_.leave();
+  collectLock_.leave();
+  passLock_.leave();
+  if (child) {
+    // Only this thread came along: nobody else waits for a pass.
+    waiters_ = 0;
+    if (paused_) {
+      paused_ = false;
+      noWorker_ = true;
+    }
+  } else if (paused_) {
+    paused_ = false;
+    launchWorker();
+  }
+  workerLock_.leave();
 }
 
 Statistics Collector::statistics() {
@@ -1240,7 +1325,10 @@ void flush() {
 
 std::uintptr_t attachClient(std::uintptr_t key) {
   Common::RecursiveLockGuard guard(clientLock);
-  if (!clients) clients = new ClientRegistry;
+  if (!clients) {
+    clients = new ClientRegistry;
+    win32::at_fork(forkPrepare, forkParent, forkChild);
+  }
   if (clients->keys.empty()) {
     startedWord.store(1);
     Collector* c = nullptr;

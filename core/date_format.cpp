@@ -7,6 +7,7 @@
 #include "core/subformats.h"
 #include "platform/win32/locale.h"
 #include "platform/win32/wintime.h"
+#include "system/layer.h"
 
 namespace Processor {
 
@@ -71,7 +72,7 @@ bool startsWithNoCase(const String& text, std::int32_t pos, const String& name) 
 
 String localeText(LCTYPE type) {
   WCHAR buf[100];
-  const int n = GetLocaleInfoW(GetThreadLocale(), type, buf, 100);
+  const int n = Windows::layer ? Windows::layer->GetLocaleInfoW(GetThreadLocale(), type, buf, 100) : 0;
   return n > 0 ? String(reinterpret_cast<const char16_t*>(buf), n - 1) : String();
 }
 
@@ -200,8 +201,9 @@ std::int32_t DateTimeWinBase::formatDate(String& out, double date) {
   SYSTEMTIME st;
   if (pattern.isEmpty() || !fields(date, st)) return 0;
   WCHAR buf[100];
-  const int n = GetDateFormatW(GetThreadLocale(), 0, &st, reinterpret_cast<LPCWSTR>(String(pattern).getTerminatedBuffer()),
-                               buf, 100);
+  if (!Windows::layer) return 0;
+  const int n = Windows::layer->GetDateFormatW(
+      GetThreadLocale(), 0, &st, reinterpret_cast<LPCWSTR>(String(pattern).getTerminatedBuffer()), buf, 100);
   if (n <= 0) return 0;
   out.append(reinterpret_cast<const char16_t*>(buf), n - 1);
   return n - 1;
@@ -213,8 +215,9 @@ std::int32_t DateTimeWinBase::formatTime(String& out, double date) {
   SYSTEMTIME st;
   if (pattern.isEmpty() || !fields(date, st)) return 0;
   WCHAR buf[100];
-  const int n = GetTimeFormatW(GetThreadLocale(), 0, &st, reinterpret_cast<LPCWSTR>(String(pattern).getTerminatedBuffer()),
-                               buf, 100);
+  if (!Windows::layer) return 0;
+  const int n = Windows::layer->GetTimeFormatW(
+      GetThreadLocale(), 0, &st, reinterpret_cast<LPCWSTR>(String(pattern).getTerminatedBuffer()), buf, 100);
   if (n <= 0) return 0;
   out.append(reinterpret_cast<const char16_t*>(buf), n - 1);
   return n - 1;
@@ -313,7 +316,9 @@ std::int32_t DateTimeWinBase::parsePattern(const String& text, const String& pat
           first.wMonth = m;
           first.wDay = 1;
           WCHAR buf[100];
-          const int k = GetDateFormatW(lcid, 0, &first, reinterpret_cast<LPCWSTR>(u"ddMMMM"), buf, 100);
+          const int k = Windows::layer ? Windows::layer->GetDateFormatW(lcid, 0, &first,
+                                                                        reinterpret_cast<LPCWSTR>(u"ddMMMM"), buf, 100)
+                                       : 0;
           if (k > 3) {
             const String name(reinterpret_cast<const char16_t*>(buf) + 2, k - 3);
             if (startsWithNoCase(text, pos, name)) st.wMonth = m, pos += name.length(), found = true;

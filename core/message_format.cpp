@@ -4,8 +4,10 @@
 #include <new>
 
 #include "core/date_format.h"
+#include "core/error_format.h"
 #include "core/number_format.h"
 #include "core/subformats.h"
+#include "core/verb.h"
 #include "platform/win32/codepage.h"
 
 namespace Processor {
@@ -16,17 +18,6 @@ constexpr char16_t kLiteral = 0xF800;
 
 void appendAscii(String& out, const char* text) {
   while (*text) out.append(static_cast<char16_t>(*text++));
-}
-
-// Own texts of the chain, one a line.
-void appendErrorText(String& out, const Common::Error& e) {
-  bool first = true;
-  for (Common::Error r = e; r; r = r.cause()) {
-    if (!first) out.append(u'\n');
-    first = false;
-    const std::u16string t = r.text();
-    out.append(t.data(), static_cast<std::int32_t>(t.size()));
-  }
 }
 
 }  // namespace
@@ -69,23 +60,14 @@ class SubformatSimple final : public SubformatBase {
       case Variant::TBinary:
         appendAscii(out, "<binary data>");
         break;
-      case Variant::TIdentifier: {
-        const std::string& s = *arg.rawIdentifier();
-        const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-        if (n > 0) {
-          const std::int32_t at = out.length();
-          char16_t* buf = out.getBuffer(at + n);
-          MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), reinterpret_cast<LPWSTR>(buf + at),
-                              n);
-          out.releaseBuffer(at + n);
-        }
+      case Variant::TIdentifier:
+        appendCodePage(out, *arg.rawIdentifier());
         break;
-      }
       case Variant::TBool:
         appendAscii(out, arg.rawBool() ? "true" : "false");
         break;
       case Variant::TError:
-        appendErrorText(out, Common::Error(arg.rawError()));
+        errorPlainText(out, Common::Error(arg.rawError()));
         break;
       case Variant::TEmpty:
         appendAscii(out, "<void>");
@@ -102,8 +84,34 @@ class SubformatSimple final : public SubformatBase {
   static void appendInterface(const Variant& arg, String& out) {
     IfacePtr p(arg.rawObject(), arg.rawMetaClass());
     if (p.object() && p.metaClass()) p.metaClass()->addRef(p.object());
-    IfacePtr members = p ? p.query(0x9cf3bde6u) : IfacePtr();
-    if (!members) appendAscii(out, "<unknown interface>");
+    IfacePtr members = p ? p.query(MemberList::interfaceId) : IfacePtr();
+    MemberList* list = members.as<MemberList>();
+    if (!list) {
+      appendAscii(out, "<unknown interface>");
+      return;
+    }
+    RefPtr<Member> name = list->memberByName("Name");
+    if (!name) return;
+    IfacePtr valueIface = static_cast<Interface*>(name.get())->queryInterface(MemberValue::interfaceId);
+    MemberValue* reader = valueIface.as<MemberValue>();
+    if (!reader) return;
+    const Variant value = reader->value();
+    if (value.type() == Variant::TString) {
+      out.append(*value.rawString());
+      return;
+    }
+    out.append(u'<');
+    const std::string listName = list->name() ? list->name() : "";
+    appendCodePage(out, listName);
+    out.append(u'>');
+  }
+  static void appendCodePage(String& out, const std::string& s) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    if (n <= 0) return;
+    const std::int32_t at = out.length();
+    char16_t* buf = out.getBuffer(at + n);
+    MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), buf + at, n);
+    out.releaseBuffer(at + n);
   }
 
   NumberFormat* number_ = nullptr;
@@ -126,6 +134,7 @@ MessageFormatImpl::MessageFormatImpl() {
   registerKind(u"date_time", new SubformatDate(2));
   registerKind(u"choice", new SubformatChoice);
   registerKind(u"concord", new SubformatConcord);
+  registerKind(u"error", new SubformatError);
   registerKind(u"size", new SubformatSize);
   registerKind(u"ellipsis", new SubformatEllipsis);
   registerKind(u"path_ellipsis", new SubformatPathEllipsis);
@@ -281,9 +290,7 @@ String formatMessage3(const String& pattern, const Variant& a0, const Variant& a
 String formatWin32Error(std::uint32_t win32Error, std::uint64_t site) {
   Common::Error e(site, 0x10002);
   e.setWin32Cause(win32Error);
-  String out;
-  appendErrorText(out, e);
-  return out;
+  return formatError(e);
 }
 
 }  // namespace Processor

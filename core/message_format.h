@@ -21,6 +21,14 @@ class SubformatBase {
 
 class SubformatSimple;
 
+// Reads a reflected member's value (asked of the "Name" member when an object
+// is shown in a message field).
+class MemberValue : public virtual Interface {
+  PROCESSOR_INTERFACE(MemberValue, 0x9b0849e6u)
+ public:
+  virtual Variant value() = 0;
+};
+
 class MessageFormat {
  public:
   // A formatter with every kind registered; null when memory runs out.

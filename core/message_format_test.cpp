@@ -100,3 +100,88 @@ TEST_F(Patterns, HelpersFormatTheirOwnCopies) {
 }
 
 }  // namespace
+
+namespace {
+
+class ErrorKind : public values_test::Values {};
+
+TEST_F(ErrorKind, StylesAndPlainText) {
+  Common::Error cause(0x1234ABCDull, 0x40007, u"Disk is full");
+  Common::Error e;
+  Common::makeEnumValueErrorRecord(e, 0x00000001000000FFull, 0x10073, u"Bad value", "5", "Colour");
+  e.setCause(cause);
+  EXPECT_EQ(fmt(u"{0,error,code}|{0,error,tag}|{0,error,message}", e), "0x10073|0x1000000FF|Bad value");
+  EXPECT_EQ(fmt(u"{0,error,field,EnumTypeName}|{0,error,field,Missing}", e), "Colour|0 (0x0)");
+  EXPECT_EQ(fmt(u"[{0,error}{0,error,other}{0, error, full}]", e), "[]");
+  EXPECT_EQ(fmt(u"{0,error,full}", e),
+            "Bad value (0x10073)\n"
+            "    ErrorValue = \"5\",\n"
+            "    EnumTypeName = \"Colour\"\n"
+            "    Tag = 0x1000000FF\n"
+            "Disk is full (0x40007)\n"
+            "    Tag = 0x1234ABCD");
+  EXPECT_EQ(fmt(u"{0}", e), fmt(u"{0,error,full}", e));
+  EXPECT_THROW(fmt(u"{0,error,code}", 5), Variant::Error);
+  const std::string win32 = utf8(Processor::formatWin32Error(5, 0x77));
+  EXPECT_EQ(win32.substr(0, 9), " (0x10002") << win32;
+  EXPECT_NE(win32.find("(0xFFF0)"), std::string::npos) << win32;
+}
+
+}  // namespace
+
+namespace {
+
+using Processor::IfacePtr;
+using Processor::RefPtr;
+
+// A reflected "Name" member whose value a message field can read.
+class NameMember final : public Processor::Member, public Processor::MemberValue {
+ public:
+  explicit NameMember(Variant value) : value_(std::move(value)) {}
+  Processor::MetaClass* metaClass() const override { return Processor::InterfaceMetaClass<Member>::instance(); }
+  IfacePtr queryInterface(std::uint32_t id) override {
+    if (id == Member::interfaceId) return IfacePtr::of<Member>(this);
+    if (id == MemberValue::interfaceId) return IfacePtr::of<MemberValue>(this);
+    return IfacePtr();
+  }
+  std::int32_t id() override { return 1; }
+  const char* name() override { return "Name"; }
+  Processor::TypeDescriptor type() override { return {value_.type(), 0}; }
+  Variant value() override { return value_; }
+
+ private:
+  Variant value_;
+};
+
+// An object that lists its members; `name` null lists none called "Name".
+class Listed final : public Processor::MemberList {
+ public:
+  explicit Listed(NameMember* name) : name_(RefPtr<NameMember>::adopt(name)) {}
+  Processor::InterfaceIterator* iterator() override { return nullptr; }
+  const char* name() override { return "Caf\xe9List"; }
+  void* reserved() override { return nullptr; }
+  RefPtr<Processor::Member> memberById(std::int32_t) override { return nullptr; }
+  RefPtr<Processor::Member> memberByName(const char* n) override {
+    if (!name_ || std::string(n) != "Name") return nullptr;
+    return RefPtr<Processor::Member>(name_.get());
+  }
+  RefPtr<Processor::MemberList> memberList() override { return RefPtr<Processor::MemberList>(this); }
+
+ private:
+  RefPtr<NameMember> name_;
+};
+
+class Opaque final : public Processor::Interface {
+  PROCESSOR_INTERFACE(Opaque, 0x51a1f00eu)
+};
+
+TEST_F(Patterns, ObjectsShowTheirNameMember) {
+  const Variant named(IfacePtr::adopt<Processor::MemberList>(new Listed(new NameMember(Variant(u"Disk 1")))));
+  const Variant numbered(IfacePtr::adopt<Processor::MemberList>(new Listed(new NameMember(Variant(7)))));
+  const Variant nameless(IfacePtr::adopt<Processor::MemberList>(new Listed(nullptr)));
+  const Variant opaque(IfacePtr::adopt<Opaque>(new Opaque));
+  EXPECT_EQ(fmt(u"{0}|{1}|{2}|{3}", named, numbered, nameless, opaque),
+            "Disk 1|<Caf\u00e9List>||<unknown interface>");
+}
+
+}  // namespace

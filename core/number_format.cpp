@@ -1,8 +1,5 @@
 #include "core/number_format.h"
 
-#include "core/number_settings.h"
-#include "platform/win32/locale.h"
-
 #include <unicode/decimfmt.h>
 #include <unicode/fmtable.h>
 #include <unicode/parsepos.h>
@@ -13,6 +10,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <new>
+
+#include "core/number_settings.h"
+#include "platform/win32/locale.h"
+#include "system/layer.h"
 
 namespace Processor {
 
@@ -89,8 +90,7 @@ std::int32_t NumberFormatHEX::format(String& out, const Variant& value, std::int
   return out.length();
 }
 
-double NumberFormatHEX::parseText(const char16_t* text, std::int32_t length, std::int32_t radix,
-                                  std::int32_t* stop) {
+double NumberFormatHEX::parseText(const char16_t* text, std::int32_t length, std::int32_t radix, std::int32_t* stop) {
   std::int32_t i = 0;
   bool negative = false;
   bool leadingZero = false;
@@ -152,16 +152,12 @@ NumberFormatICU::~NumberFormatICU() {
 
 std::int32_t NumberFormatICU::format(String& out, const Variant& value, std::int32_t minimumDigits) {
   out.truncate(0);
-  icu::Formattable f;
   switch (value.type()) {
     case Variant::TLong64:
     case Variant::TULong64: {
       NumberFormatHEX decimal(10);
       return decimal.format(out, value, minimumDigits);
     }
-    case Variant::TDate:
-      f.setDate(value.rawDouble());
-      break;
     case Variant::TDouble:
       impl_->format->format(value.rawDouble(), out);
       return out.length();
@@ -171,15 +167,20 @@ std::int32_t NumberFormatICU::format(String& out, const Variant& value, std::int
     case Variant::TULong:
       impl_->format->format(static_cast<std::int64_t>(value.rawULong()), out);
       return out.length();
-    case Variant::TString:
-      f.setString(*value.rawString());
-      break;
+    case Variant::TDate:
+    case Variant::TString: {
+      icu::Formattable f;
+      if (value.type() == Variant::TDate)
+        f.setDate(value.rawDouble());
+      else
+        f.setString(*value.rawString());
+      UErrorCode status = U_ZERO_ERROR;
+      impl_->format->format(f, out, status);
+      return out.length();
+    }
     default:
       return 0;
   }
-  UErrorCode status = U_ZERO_ERROR;
-  impl_->format->format(f, out, status);
-  return out.length();
 }
 
 std::int32_t NumberFormatICU::formatBuffer(char16_t* buffer, std::int32_t capacity, const Variant& value,
@@ -301,17 +302,19 @@ std::int32_t NumberFormatWin::format(String& out, const Variant& value, std::int
   }
   if (!s.decimalSeparator.isEmpty() && s.decimalSeparator != String(u"."))
     plain.findAndReplace(s.decimalSeparator, String(u"."));
+  Windows::LayerNT* layer = Windows::layer;
+  if (!layer) return 0;
   LPCWSTR input = plain.getTerminatedBuffer();
   // Most numbers fit a small buffer; otherwise ask for the size first.
   WCHAR small[64];
-  int written = GetNumberFormatW(s.language, 0, input, record.get(), small, 64);
+  int written = layer->GetNumberFormatW(s.language, 0, input, record.get(), small, 64);
   if (written > 0) {
     out.append(small, written - 1);
   } else {
-    const int size = GetNumberFormatW(s.language, 0, input, record.get(), nullptr, 0);
+    const int size = layer->GetNumberFormatW(s.language, 0, input, record.get(), nullptr, 0);
     if (size <= 0) return 0;
     char16_t* buf = out.getBuffer(size);
-    written = GetNumberFormatW(s.language, 0, input, record.get(), buf, size);
+    written = layer->GetNumberFormatW(s.language, 0, input, record.get(), buf, size);
     out.releaseBuffer(written == size ? size - 1 : 0);
     if (written != size) return 0;
   }
@@ -329,7 +332,8 @@ double NumberFormatWin::parse(const String& text, std::int32_t* stop) {
   const std::int32_t n = text.length();
   auto inSet = [](const String& set, char16_t c) { return set.indexOf(c) >= 0; };
   auto numeric = [&](char16_t c) {
-    return inSet(s.nativeDigits, c) || inSet(s.decimalSeparator, c) || inSet(s.thousandsSeparator, c) || inSet(s.positiveSign, c);
+    return inSet(s.nativeDigits, c) || inSet(s.decimalSeparator, c) || inSet(s.thousandsSeparator, c) ||
+           inSet(s.positiveSign, c);
   };
   // The number runs from `start` to `end`. A sign or "(" before the first
   // digit moves the start; after the digits, a negative sign or ")" ends the

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/singleton.h"
+#include "system/layer.h"
 #include "system/locks.h"
 #include "system/number_text.h"
 
@@ -14,10 +15,11 @@ constexpr char kClassName[] = "KorvaneFormatHandler";
 
 // One setting as text; false when it cannot be read.
 bool read_text(LCTYPE type, std::u16string& out) {
-  const int size = GetLocaleInfoW(LOCALE_USER_DEFAULT, type, nullptr, 0);
+  if (!Windows::layer) return false;
+  const int size = Windows::layer->GetLocaleInfoW(LOCALE_USER_DEFAULT, type, nullptr, 0);
   if (size <= 0) return false;
   std::vector<WCHAR> buffer(static_cast<std::size_t>(size));
-  const int n = GetLocaleInfoW(LOCALE_USER_DEFAULT, type, buffer.data(), size);
+  const int n = Windows::layer->GetLocaleInfoW(LOCALE_USER_DEFAULT, type, buffer.data(), size);
   if (n <= 0) return false;
   out.assign(buffer.data(), static_cast<std::size_t>(n - 1));
   return true;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "core/error_format.h"
 #include "core/number_format.h"
 #include "system/number_text.h"
 
@@ -27,7 +28,7 @@ class ICUBreakIterator final : public BreakIterator {
   }
   void next() override { position_ = it_->next(); }
   void previous() override { position_ = it_->previous(); }
-  bool valid() const override { return it_ && position_ != icu::BreakIterator::DONE; }
+  bool valid() override { return it_ && position_ != icu::BreakIterator::DONE; }
   std::int32_t position() const override { return position_; }
 
  private:
@@ -53,7 +54,7 @@ class PathBreakIterator final : public BreakIterator {
     position_ = i;
   }
   void previous() override {}
-  bool valid() const override { return !text_.isEmpty() && position_ <= text_.length(); }
+  bool valid() override { return !text_.isEmpty() && position_ <= text_.length(); }
   std::int32_t position() const override { return position_; }
 
  private:
@@ -226,6 +227,26 @@ std::int32_t SubformatNumber::format(const Variant& arg, String& out, const Stri
   return out.length();
 }
 
+// ---- Error ------------------------------------------------------------------
+
+std::int32_t SubformatError::format(const Variant& arg, String& out, const String parts[5]) {
+  const Common::Error error = arg.asError();
+  const String& style = parts[3];
+  const std::int32_t before = out.length();
+  if (style == String(u"full")) {
+    errorPlainText(out, error);
+  } else if (style == String(u"code")) {
+    out.append(formatMessage1(String(u"0x{0,number,hex}"), Variant(error.code())));
+  } else if (style == String(u"tag")) {
+    out.append(formatMessage1(String(u"0x{0,number,hex}"), Variant(static_cast<unsigned long long>(error.site()))));
+  } else if (style == String(u"message")) {
+    out.append(errorOwnMessage(error));
+  } else if (style == String(u"field")) {
+    out.append(errorFieldText(error, parts[4].toNarrow().c_str(), false));
+  }
+  return out.length() > before ? out.length() : 0;
+}
+
 // ---- Ellipsis ---------------------------------------------------------------
 
 std::int32_t SubformatEllipsis::format(const Variant& arg, String& out, const String parts[5]) {
@@ -242,7 +263,11 @@ std::int32_t SubformatEllipsis::format(const Variant& arg, String& out, const St
     it->setText(text);
     for (it->next(); it->valid() && it->position() <= room; it->next()) keep = it->position();
   }
-  if (keep == 0) keep = room;
+  if (keep == 0) {
+    keep = room;
+    // Never split a surrogate pair.
+    if (keep > 1 && U16_IS_LEAD(text.charAt(keep - 1))) --keep;
+  }
   out.append(text, 0, keep).append(u"...", 3);
   return out.length();
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "core/message_format.h"
+#include "core/verb.h"  // Processor::Iterator, the cursor the break iterators are
 
 namespace Processor {
 
@@ -14,14 +15,6 @@ class NumberFormat;
 class DateFormatWin;
 class SizeFormat;
 class TimeSpanFormat;
-
-class Iterator {
- public:
-  virtual ~Iterator() = default;
-  virtual void previous() = 0;
-  virtual void next() = 0;
-  virtual bool valid() const = 0;
-};
 
 class BreakIterator : public Iterator {
  public:
@@ -81,6 +74,13 @@ class SubformatPathEllipsis final : public SubformatBase {
   std::int32_t format(const Variant& arg, String& out, const String parts[5]) override;
   // The shortened path (what the field appends).
   static String shorten(const String& path, std::int64_t width);
+};
+
+// Styles "full", "code", "tag", "message" and "field" (the extra part names
+// the field) of a TError argument.
+class SubformatError final : public SubformatBase {
+ public:
+  std::int32_t format(const Variant& arg, String& out, const String parts[5]) override;
 };
 
 class SubformatDate final : public SubformatBase {

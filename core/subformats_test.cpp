@@ -71,6 +71,8 @@ TEST_F(Subformats, Ellipsis) {
   EXPECT_EQ(fmt(u"{0,ellipsis}", u"Hello wonderful world"), "Hello wonderful world");
   EXPECT_EQ(fmt(u"{0,ellipsis,14}", u"Hello wonderful world"), "Hello ...");
   EXPECT_EQ(fmt(u"{0,ellipsis,18}", u"Hello wonderful world"), "Hello wonderful...");
+  // A cut inside a character made of two units keeps the whole character out.
+  EXPECT_EQ(fmt(u"{0,ellipsis,6}", u"a\U0001D400\U0001D400\U0001D400\U0001D400"), "a\U0001D400...");
 }
 
 TEST_F(Subformats, PathEllipsis) {

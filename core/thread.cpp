@@ -27,6 +27,12 @@ void ThreadImpl::join() {
   if (thread_) thread_->join();
 }
 
+bool ThreadImpl::joinGone(DWORD milliseconds) {
+  if (!thread_) return true;
+  thread_->join();
+  return thread_->waitGone(milliseconds);
+}
+
 void ThreadImpl::stop(DWORD milliseconds) {
   if (!thread_) return;
   if (terminateAtOnce_) {

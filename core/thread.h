@@ -41,6 +41,9 @@ class ThreadImpl : public Thread {
   void stop(DWORD milliseconds) override;
   DWORD id() override;
   void setPriority(int priorityClass) override;
+  // Joins, then waits until the thread has also left the system, its
+  // thread-local clean-up done, for at most `milliseconds`.
+  bool joinGone(DWORD milliseconds);
 
  private:
   explicit ThreadImpl(bool terminateAtOnce) : terminateAtOnce_(terminateAtOnce) {}

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -145,11 +146,13 @@ TEST_F(Variants, ErrorTexts) {
     EXPECT_EQ(e.code(), 0xF0002u);
     EXPECT_EQ(e.text(), u"Failed to get value of type 'TString' from value TLong('5').");
   }
+  // The value shows as a message field shows it: an error as its plain text.
+  const Common::Error broken(0xABCDEF, 0x1234, "broken");
   try {
-    error().toString();
+    Variant(broken).toString();
     FAIL();
   } catch (const Variant::Error& e) {
-    EXPECT_EQ(e.text(), u"Failed to convert from TError('broken') to TString.");
+    EXPECT_EQ(e.text(), u"Failed to convert from TError('broken (0x1234)\n    Tag = 0xABCDEF') to TString.");
   }
   // A provider answering the wrong type raises the type error.
   try {
@@ -266,6 +269,33 @@ TEST_F(Variants, TextToNumberReadsTheTrimmedText) {
   EXPECT_FALSE(Variant::parseNumber(String(u"+1"), v));
   EXPECT_FALSE(Variant::parseNumber(String(u"12 apples"), v));
   EXPECT_EQ(Variant::textToInteger(String(u"4294967297")), 4294967297u);
+}
+
+}  // namespace
+
+namespace {
+
+// Conversions on several threads while the settings are reloaded: every text
+// is one of the two whole answers, never a mix or freed memory.
+TEST_F(Variants, ConversionsOnManyThreadsDuringReloads) {
+  std::atomic<bool> done{false};
+  std::atomic<int> odd{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      while (!done.load()) {
+        const std::string s = utf8(Variant(1234.5).toString());
+        if (s != "1,234.50" && s != "1.234,50") odd.fetch_add(1);
+        if (Variant(u"1536").toULong() != 1536) odd.fetch_add(1);
+      }
+    });
+  for (int i = 0; i < 200; ++i) {
+    win32::set_user_locale_for_tests(i % 2 ? 0x0407 : 0);
+    settingsChanged();
+  }
+  done = true;
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(odd.load(), 0);
 }
 
 }  // namespace

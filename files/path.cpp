@@ -25,7 +25,8 @@ class resolver {
       const char16_t c = *p;
       if (is_bad_char(c)) return false;
       if (is_sep(c)) {
-        if (marker) return false;
+        // A stream name ends the path; canonical results end it with a separator.
+        if (marker && (p[1] != 0 || comp.empty())) return false;
         if (!comp.empty() && !end_component(comp, marker, false)) return false;
         comp.clear();
         prev_sep = true;

@@ -9,7 +9,8 @@ packages=(build-essential cmake ninja-build ccache pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
           libicu-dev zlib1g-dev libboost-dev libssl-dev libsqlite3-dev
           xvfb xauth unzip zip libxml2-utils
-          libglib2.0-dev msitools wixl libmsi-dev libgcab-dev)
+          libglib2.0-dev msitools wixl libmsi-dev libgcab-dev
+          clang libclang-rt-14-dev)  # clang: the fuzz targets (scripts/fuzz.sh)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -99,6 +99,11 @@ void Thread::join() {
   if (hasThread(control_)) WaitForSingleObject(control_->handle, INFINITE);
 }
 
+bool Thread::waitGone(DWORD milliseconds) {
+  if (!hasThread(control_)) return true;
+  return win32::wait_thread_gone(control_->handle, milliseconds) != FALSE;
+}
+
 // On Windows the killed thread would never let go of the block, so the object
 // would take over its reference. Here the thread unwinds at its next wait (or
 // finishes first) and lets go itself, so the count stays as it is.

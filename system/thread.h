@@ -42,6 +42,9 @@ class Thread : public ThreadAccessor {
 
   bool wait(DWORD milliseconds) override;
   void join() override;
+  // Like wait, and further until the thread has left the system, its
+  // thread-local clean-up done (before a fork, for one).
+  bool waitGone(DWORD milliseconds);
   // Stops the thread with exit code -1. Here a thread can only be stopped at its
   // next wait on a layer object; until then it runs on.
   void terminate() override;

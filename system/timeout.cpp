@@ -77,8 +77,26 @@ namespace {
 RecursiveLock monitorLock;
 boost::weak_ptr<TimeoutMonitor>* currentMonitor;  // never freed
 
-void destroyTimeout(TimeoutImpl* t);
 std::int32_t timeoutThreadStart(void* ref);
+
+// The owners' handles share one count of their own, apart from the references
+// the monitor and a firing thread take: when the last owner lets go, the
+// time-out is cancelled and a firing on another thread is waited for, so the
+// callback never runs on an argument its owner freed afterwards.
+struct ReleaseByOwner {
+  boost::shared_ptr<TimeoutImpl> impl;
+  void operator()(TimeoutImpl* t) {
+    std::unique_ptr<ThreadAccessor> firing;
+    {
+      CriticalSectionLock guard(t->cs);
+      t->cancel();
+      // A callback released its own last handle: it must not wait for itself.
+      if (t->firing && t->firing->id() != GetCurrentThreadId()) firing = std::move(t->firing);
+    }
+    if (firing) firing->join();
+    impl.reset();
+  }
+};
 }  // namespace
 
 // --- TimeoutMonitor ----------------------------------------------------------
@@ -234,17 +252,11 @@ void TimeoutImpl::cancel() {
 
 namespace {
 
-void destroyTimeout(TimeoutImpl* t) {
-  t->cancel();
-  if (t->firing && t->firing->id() != GetCurrentThreadId()) t->firing->join();
-  delete t;
-}
-
 std::int32_t timeoutThreadStart(void* p) {
   auto* ref = static_cast<boost::shared_ptr<TimeoutImpl>*>(p);
   if (void (*hook)() = handOffHook.load()) hook();
   (*ref)->fire(true);
-  delete ref;  // may be the last reference: the deleter does not join this thread
+  delete ref;  // may be the last reference: the time-out then goes on this thread
   return 0;
 }
 
@@ -253,8 +265,9 @@ std::int32_t timeoutThreadStart(void* p) {
 // --- Interface ---------------------------------------------------------------
 
 void startTimeout(Timeout& out, ThreadFunction callback, void* argument, DWORD intervalMs, bool asynchronous) {
-  Timeout t(new TimeoutImpl(callback, argument, intervalMs, asynchronous), destroyTimeout);
-  t->self = t;
+  boost::shared_ptr<TimeoutImpl> impl(new TimeoutImpl(callback, argument, intervalMs, asynchronous));
+  impl->self = impl;
+  Timeout t(impl.get(), ReleaseByOwner{impl});
   // The caller's handle is in place before the callback can run.
   out = t;
   t->arm();

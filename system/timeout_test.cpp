@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -138,21 +139,53 @@ void holdHandOff() {
   cancelled->wait();
 }
 
+// The owner stops the time-out either by a cancel or by letting go of its last
+// handle; the release waits for the pooled thread, so the events and the log
+// may go as soon as it returns.
 TEST_F(Timeouts, CancelBetweenHandOffAndFiring) {
-  Common::Event h(true, false), c(true, false);
-  handedOff = &h;
-  cancelled = &c;
-  Common::detail::setTimeoutHandOffHook(&holdHandOff);
-  Log log;
-  Entry e{&log, 1};
+  for (bool byRelease : {false, true}) {
+    SCOPED_TRACE(byRelease ? "last handle released" : "cancelled");
+    Common::Event h(true, false), c(true, false);
+    handedOff = &h;
+    cancelled = &c;
+    Common::detail::setTimeoutHandOffHook(&holdHandOff);
+    auto log = std::make_unique<Log>();
+    Entry e{log.get(), 1};
+    Common::Timeout t;
+    Common::startTimeout(t, &Entry::fire, &e, 5, true);
+    ASSERT_TRUE(h.waitFor(5000));
+    if (!byRelease) Common::cancelTimeout(t);
+    std::thread release([&] { t.reset(); });
+    // Without a cancel, the release cancels before it waits.
+    std::this_thread::sleep_for(20ms);
+    c.set();
+    release.join();
+    Common::detail::setTimeoutHandOffHook(nullptr);
+    EXPECT_EQ(log->size(), 0u);
+  }
+}
+
+// Letting go of the last handle while an asynchronous callback runs returns
+// only after the callback did.
+struct Slow {
+  Common::Event started{true, false};
+  std::atomic<bool> finished{false};
+  static std::int32_t fire(void* p) {
+    auto* s = static_cast<Slow*>(p);
+    s->started.set();
+    std::this_thread::sleep_for(50ms);
+    s->finished = true;
+    return 0;
+  }
+};
+
+TEST_F(Timeouts, LastHandleReleaseWaitsForRunningCallback) {
+  auto slow = std::make_unique<Slow>();
   Common::Timeout t;
-  Common::startTimeout(t, &Entry::fire, &e, 5, true);
-  ASSERT_TRUE(h.waitFor(5000));
-  Common::cancelTimeout(t);
-  c.set();
-  t.reset();  // waits for the pooled firing
-  Common::detail::setTimeoutHandOffHook(nullptr);
-  EXPECT_EQ(log.size(), 0u);
+  Common::startTimeout(t, &Slow::fire, slow.get(), 1, true);
+  ASSERT_TRUE(slow->started.waitFor(5000));
+  t.reset();
+  EXPECT_TRUE(slow->finished.load());
 }
 
 // A callback that lets go of the last handle to its own time-out: neither the
@@ -200,13 +233,11 @@ TEST_F(Timeouts, MonitorLivesWhileTimeoutsExist) {
 
 // Many time-outs armed and dropped from several threads at once. A cancel may
 // come after a short time-out already fired, so what holds is that none fires
-// twice and that the monitor keeps firing. A handle dropped while a pooled
-// thread holds the time-out for firing is not the last reference, so the
-// callback may still run afterwards: the counters outlive the test.
+// twice, that the monitor keeps firing, and that none fires once its last
+// handle is gone (the counters go with the test).
 TEST_F(Timeouts, StressArmCancelAndFire) {
   constexpr int kThreads = 4, kEach = 200;
-  static std::atomic<int> fired[kThreads * kEach];
-  for (auto& f : fired) f.store(0);
+  auto fired = std::make_unique<std::atomic<int>[]>(kThreads * kEach);
   auto count = [](void* p) -> std::int32_t {
     static_cast<std::atomic<int>*>(p)->fetch_add(1);
     return 0;
@@ -227,10 +258,14 @@ TEST_F(Timeouts, StressArmCancelAndFire) {
       mine.clear();  // each waits for a firing in progress
     });
   for (auto& th : threads) th.join();
+  std::vector<int> after(kThreads * kEach);
+  for (int i = 0; i < kThreads * kEach; ++i) after[i] = fired[i].load();
+  std::this_thread::sleep_for(30ms);
   int total = 0;
-  for (auto& f : fired) {
-    EXPECT_LE(f.load(), 1);
-    total += f.load();
+  for (int i = 0; i < kThreads * kEach; ++i) {
+    EXPECT_LE(fired[i].load(), 1);
+    EXPECT_EQ(fired[i].load(), after[i]) << "fired after its last handle went: " << i;
+    total += fired[i].load();
   }
   EXPECT_GT(total, 0);
 }

@@ -201,6 +201,7 @@ struct Record : Object {
 struct View : Object {
   std::shared_ptr<Database> database;
   msi_layer::Statement statement;
+  std::string text;  // the caller's statement, for error texts
   GObjectRef<LibmsiQuery> query;
   std::vector<std::string> names, types;  // column info as the layer reports it
   bool executed = false;
@@ -239,10 +240,11 @@ class HandleTable {
     objects_.erase(it);
     return true;
   }
-  void clear() {
+  UINT clear() {
     std::unordered_map<MSIHANDLE, std::shared_ptr<Object>> doomed;
     std::lock_guard<std::mutex> lock(mutex_);
     doomed.swap(objects_);
+    return static_cast<UINT>(doomed.size());
   }
 
  private:
@@ -473,10 +475,12 @@ UINT MsiDatabaseOpenViewW(MSIHANDLE hDatabase, LPCWSTR szQuery, MSIHANDLE* phVie
   v->statement = msi_layer::analyse(utf16_to_utf8(szQuery), [&](const std::string& t, const std::string& c) {
     return d->typeOf(t, c);
   });
-  if (!v->statement.error.empty()) return fail(ERROR_BAD_QUERY_SYNTAX, v->statement.error);
+  v->text = utf16_to_utf8(szQuery);
+  const std::string what = "open view \"" + v->text + "\"";
+  if (!v->statement.error.empty()) return fail(ERROR_BAD_QUERY_SYNTAX, what + ": " + v->statement.error);
   GError* e = nullptr;
   v->query.reset(libmsi_query_new(d->db.get(), v->statement.sql.c_str(), &e));
-  if (!v->query) return failFrom(e, ERROR_BAD_QUERY_SYNTAX, "open view");
+  if (!v->query) return failFrom(e, ERROR_BAD_QUERY_SYNTAX, what.c_str());
   g_clear_error(&e);
   if (v->statement.kind == msi_layer::StatementKind::Select || v->statement.kind == msi_layer::StatementKind::Other) {
     if (!describeSelect(*v, &e)) return failFrom(e, ERROR_FUNCTION_FAILED, "column info");
@@ -494,7 +498,15 @@ UINT MsiDatabaseGetPrimaryKeysW(MSIHANDLE hDatabase, LPCWSTR szTableName, MSIHAN
   GError* e = nullptr;
   LibmsiRecord* raw = libmsi_database_get_primary_keys(d->db.get(), utf16_to_utf8(szTableName).c_str(), &e);
   // On failure the engine hands back a pointer to a record it has already freed.
-  if (!raw || e) return failFrom(e, ERROR_INVALID_TABLE, "primary keys");
+  // A missing table is an answer callers expect, so it leaves no error record.
+  if (!raw || e) {
+    UINT rc = resultFromGError(e, ERROR_INVALID_TABLE);
+    if (rc == ERROR_INVALID_TABLE) {
+      g_clear_error(&e);
+      return rc;
+    }
+    return failFrom(e, ERROR_INVALID_TABLE, "primary keys");
+  }
   GObjectRef<LibmsiRecord> keys(raw);
   guint n = libmsi_record_get_field_count(keys.get());
   auto r = std::make_shared<Record>(n);
@@ -578,7 +590,8 @@ UINT MsiViewExecute(MSIHANDLE hView, MSIHANDLE hRecord) {
         return failFrom(e, ERROR_INVALID_PARAMETER, "parameter");
     }
   }
-  if (!libmsi_query_execute(v->query.get(), rec.get(), &e)) return failFrom(e, ERROR_FUNCTION_FAILED, "execute");
+  if (!libmsi_query_execute(v->query.get(), rec.get(), &e))
+    return failFrom(e, ERROR_FUNCTION_FAILED, ("execute \"" + v->text + "\"").c_str());
   g_clear_error(&e);
   v->executed = true;
   if (isSchemaChange(st.kind)) v->database->shapes.clear();
@@ -903,10 +916,7 @@ UINT MsiCloseHandle(MSIHANDLE hAny) {
   return handles().remove(hAny) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
-UINT MsiCloseAllHandles() {
-  handles().clear();
-  return 0;
-}
+UINT MsiCloseAllHandles() { return handles().clear(); }
 
 MSIHANDLE MsiGetLastErrorRecord() {
   if (!tLastError.set) return 0;

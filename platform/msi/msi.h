@@ -120,7 +120,7 @@ UINT MsiSummaryInfoPersist(MSIHANDLE hSummaryInfo);
 // latest failed call (field 1: the result number, field 2: the engine's
 // message); 0 when there is none. Taking it clears it.
 UINT MsiCloseHandle(MSIHANDLE hAny);
-UINT MsiCloseAllHandles();
+UINT MsiCloseAllHandles();  // the number of handles that were open
 MSIHANDLE MsiGetLastErrorRecord();
 // Formats a record: with a format text in field 0, "[n]" gives field n; without
 // one, "1: <field 1> 2: <field 2> ...". hInstall must be 0 (no sessions here).

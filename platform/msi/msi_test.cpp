@@ -199,6 +199,7 @@ TEST_F(MsiLayer, ViewsBindMarkersFetchToTheEndAndReportKeys) {
     ASSERT_EQ(MsiViewExecute(view, rec), 0u);
     EXPECT_EQ(MsiViewFetch(view, row.out()), 0u);
   }
+  MsiCloseHandle(MsiGetLastErrorRecord());
   {
     Handle keys;
     ASSERT_EQ(MsiDatabaseGetPrimaryKeysW(db, u"Media", keys.out()), 0u);
@@ -206,7 +207,7 @@ TEST_F(MsiLayer, ViewsBindMarkersFetchToTheEndAndReportKeys) {
     EXPECT_EQ(recordString(keys, 0), u"Media");
     EXPECT_EQ(recordString(keys, 1), u"DiskId");
     EXPECT_EQ(MsiDatabaseGetPrimaryKeysW(db, u"Nope", keys.out()), static_cast<UINT>(ERROR_INVALID_TABLE));
-    MsiCloseHandle(MsiGetLastErrorRecord());
+    EXPECT_EQ(MsiGetLastErrorRecord(), 0u) << "an expected answer, not a failure to report";
   }
   UINT rc;
   query(db, u"SELECT * FROM `Nope`", {}, &rc);
@@ -430,6 +431,7 @@ TEST_F(MsiLayer, SummaryInformationMatchesMsiinfoAndPersists) {
     EXPECT_EQ(MsiSummaryInfoSetPropertyW(si, PID_SUBJECT, VT_LPSTR, 0, nullptr, u"New Subject"), 0u);
     EXPECT_EQ(MsiSummaryInfoSetPropertyW(si, PID_TEMPLATE, VT_LPSTR, 0, nullptr, u"Intel;1031"), 0u);
     EXPECT_EQ(MsiSummaryInfoSetPropertyW(si, PID_WORDCOUNT, VT_I4, 4, nullptr, nullptr), 0u);
+    EXPECT_EQ(MsiSummaryInfoSetPropertyW(si, PID_CODEPAGE, VT_I2, 1252, nullptr, nullptr), 0u);
     EXPECT_EQ(MsiSummaryInfoPersist(si), 0u);
     EXPECT_EQ(MsiDatabaseCommit(db), 0u);
   }
@@ -438,6 +440,13 @@ TEST_F(MsiLayer, SummaryInformationMatchesMsiinfoAndPersists) {
   EXPECT_NE(after.find("Template: Intel;1031\n"), std::string::npos) << after;
   EXPECT_NE(after.find("Source: 4 "), std::string::npos) << after;
   EXPECT_NE(after.find("Author: Acme Corp\n"), std::string::npos) << "untouched fields stay";
+  Handle db(open("small.msi", MSIDBOPEN_READONLY)), si;
+  ASSERT_EQ(MsiGetSummaryInformationW(db, nullptr, 0, si.out()), 0u);
+  UINT type = 0;
+  INT codepage = 0;
+  ASSERT_EQ(MsiSummaryInfoGetPropertyW(si, PID_CODEPAGE, &type, &codepage, nullptr, nullptr, nullptr), 0u);
+  EXPECT_EQ(type, static_cast<UINT>(VT_I2));
+  EXPECT_EQ(codepage, 1252);
 }
 
 TEST_F(MsiLayer, StreamsWriteFromAFileAndReadBackInPieces) {
@@ -455,9 +464,16 @@ TEST_F(MsiLayer, StreamsWriteFromAFileAndReadBackInPieces) {
     MsiCloseHandle(MsiGetLastErrorRecord());
     ASSERT_EQ(MsiDatabaseOpenViewW(db, u"INSERT INTO `Binary` (`Name`, `Data`) VALUES (?, ?)", view.out()), 0u);
     ASSERT_EQ(MsiViewExecute(view, rec), 0u);
+    // A stream of its own, as embedded cabinets are kept.
+    MsiRecordSetStringW(rec, 1, u"extra.cab");
+    ASSERT_EQ(MsiDatabaseOpenViewW(db, u"INSERT INTO `_Streams` (`Name`, `Data`) VALUES (?, ?)", view.out()), 0u);
+    ASSERT_EQ(MsiViewExecute(view, rec), 0u);
     ASSERT_EQ(MsiDatabaseCommit(db), 0u);
   }
-  EXPECT_NE(msi_test::run("msiinfo streams " + msi_test::quote(path)).find("Binary.blob"), std::string::npos);
+  std::string streams = msi_test::run("msiinfo streams " + msi_test::quote(path));
+  EXPECT_NE(streams.find("Binary.blob"), std::string::npos) << streams;
+  EXPECT_NE(streams.find("extra.cab"), std::string::npos) << streams;
+  EXPECT_EQ(msi_test::run("msiinfo extract " + msi_test::quote(path) + " extra.cab"), payload);
   Handle db(open("small.msi", MSIDBOPEN_READONLY)), view, row;
   ASSERT_EQ(MsiDatabaseOpenViewW(db, u"SELECT `Name`, `Data` FROM `Binary`", view.out()), 0u);
   ASSERT_EQ(MsiViewExecute(view, 0), 0u);
@@ -510,7 +526,7 @@ TEST_F(MsiLayer, LastErrorRecordsFormatAndStayWithTheirThread) {
   DWORD room = n + 1;
   ASSERT_EQ(MsiFormatRecordW(0, err, text.data(), &room), 0u);
   text.resize(room);
-  EXPECT_EQ(narrow(text).rfind("1: 1615 2: open view", 0), 0u) << narrow(text);
+  EXPECT_EQ(narrow(text).rfind("1: 1615 2: open view \"SELECT * FROM `Nope`\"", 0), 0u) << narrow(text);
   // With a format text in field 0, [n] stands for field n.
   Handle rec(MsiCreateRecord(2));
   MsiRecordSetStringW(rec, 0, u"Table [1] has [2] rows; [3] [x]");
@@ -551,6 +567,8 @@ TEST_F(MsiLayer, HandlesAreSmallNumbersClosedOnce) {
   EXPECT_EQ(MsiCloseHandle(0), 0u);
   EXPECT_EQ(MsiRecordSetStringW(raw, 0, u"x"), static_cast<UINT>(ERROR_INVALID_HANDLE));
   EXPECT_EQ(MsiViewExecute(a, 0), static_cast<UINT>(ERROR_INVALID_HANDLE)) << "a record is not a view";
+  EXPECT_GE(MsiCloseAllHandles(), 2u);
+  EXPECT_EQ(MsiCloseHandle(a.get()), static_cast<UINT>(ERROR_INVALID_HANDLE));
 }
 
 TEST_F(MsiLayer, WixPackageReadsLikeMsiinfo) {

@@ -7,6 +7,7 @@
 #include <unicode/uchar.h>
 #include <unicode/uloc.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -132,7 +133,7 @@ constexpr Fixed kFixed[] = {
 };
 
 // Values that depend on nothing but the type (the same in every locale here).
-const char16_t* common_value(LCTYPE type) {
+const char16_t* common_text(LCTYPE type) {
   switch (type) {
     case LOCALE_SPOSITIVESIGN: return u"";
     case LOCALE_SNEGATIVESIGN: return u"-";
@@ -156,6 +157,17 @@ const char16_t* common_value(LCTYPE type) {
     case LOCALE_IMONLZERO: return u"0";
     default: return nullptr;
   }
+}
+
+const std::u16string* common_value(LCTYPE type) {
+  static const auto* table = [] {
+    auto* t = new std::unordered_map<LCTYPE, std::u16string>;
+    for (LCTYPE type = 0; type < 0x1100; ++type)
+      if (const char16_t* c = common_text(type)) (*t)[type] = c;
+    return t;
+  }();
+  auto it = table->find(type);
+  return it == table->end() ? nullptr : &it->second;
 }
 
 std::u16string from_icu(const icu::UnicodeString& s) { return std::u16string(s.getBuffer(), s.length()); }
@@ -356,26 +368,40 @@ const LocaleData* find_locked(LCID lcid) {
 
 // One locale's view as a call sees it: its data and, for the user's locale,
 // the user's overrides.
+std::atomic<bool> g_has_overrides{false};
+
+// The locale an LCID stands for, remembered per thread: data never goes away.
+const LocaleData* resolve(LCID l) {
+  thread_local LCID cached_lcid = ~LCID{0};
+  thread_local const LocaleData* cached = nullptr;
+  if (l != cached_lcid) {
+    std::lock_guard lock(g_mutex);
+    cached = find_locked(l);
+    cached_lcid = l;
+  }
+  return cached;
+}
+
 class View {
  public:
   View(LCID lcid, bool no_override) {
     const LCID l = normalise(lcid);
-    std::lock_guard lock(g_mutex);
-    data_ = find_locked(l);
-    if (data_ && !no_override && l == g_user_lcid.load()) overrides_ = g_user_overrides;
+    data_ = resolve(l);
+    if (data_ && !no_override && g_has_overrides.load(std::memory_order_acquire) && l == g_user_lcid.load()) {
+      std::lock_guard lock(g_mutex);
+      overrides_ = g_user_overrides;
+    }
   }
   explicit operator bool() const { return data_ != nullptr; }
   const LocaleData& data() const { return *data_; }
 
-  // The value, or null for a type the layer does not know.
+  // The value, or null for a type the layer does not know; valid while the
+  // view lives.
   const std::u16string* get(LCTYPE type) const {
-    if (auto it = overrides_.find(type); it != overrides_.end()) return &it->second;
+    if (!overrides_.empty())
+      if (auto it = overrides_.find(type); it != overrides_.end()) return &it->second;
     if (auto it = data_->values.find(type); it != data_->values.end()) return &it->second;
-    if (const char16_t* c = common_value(type)) {
-      scratch_ = c;
-      return &scratch_;
-    }
-    return nullptr;
+    return common_value(type);
   }
   std::u16string text(LCTYPE type) const {
     const std::u16string* s = get(type);
@@ -383,7 +409,9 @@ class View {
   }
   UINT number(LCTYPE type) const {
     UINT n = 0;
-    for (char16_t c : text(type)) {
+    const std::u16string* s = get(type);
+    if (!s) return 0;
+    for (char16_t c : *s) {
       if (c < u'0' || c > u'9') break;
       n = n * 10 + (c - u'0');
     }
@@ -393,7 +421,6 @@ class View {
  private:
   const LocaleData* data_ = nullptr;
   std::unordered_map<LCTYPE, std::u16string> overrides_;
-  mutable std::u16string scratch_;
 };
 
 bool numeric_type(LCTYPE type) {
@@ -618,6 +645,7 @@ void set_user_locale_for_tests(LCID lcid) {
   std::lock_guard lock(g_mutex);
   g_user_lcid.store(lcid ? normalise(lcid) : kEnUs);
   g_user_overrides.clear();
+  g_has_overrides.store(false, std::memory_order_release);
 }
 
 void set_user_locale_info_for_tests(LCTYPE type, const char16_t* value) {
@@ -626,6 +654,7 @@ void set_user_locale_info_for_tests(LCTYPE type, const char16_t* value) {
     g_user_overrides[type] = value;
   else
     g_user_overrides.erase(type);
+  g_has_overrides.store(!g_user_overrides.empty(), std::memory_order_release);
 }
 }  // namespace win32
 
@@ -698,7 +727,7 @@ int GetNumberFormatW(LCID Locale, DWORD dwFlags, LPCWSTR lpValue, const NUMBERFM
     return 0;
   }
   UINT digits, leading_zero, grouping, negative_order;
-  std::u16string decimal_sep, thousand_sep;
+  std::u16string_view decimal_sep, thousand_sep;
   if (lpFormat) {
     if (!lpFormat->lpDecimalSep || !lpFormat->lpThousandSep || lpFormat->NegativeOrder > 4 ||
         lpFormat->NumDigits > 9) {
@@ -715,10 +744,10 @@ int GetNumberFormatW(LCID Locale, DWORD dwFlags, LPCWSTR lpValue, const NUMBERFM
     digits = std::min(view.number(LOCALE_IDIGITS), 9u);
     leading_zero = view.number(LOCALE_ILZERO);
     negative_order = std::min(view.number(LOCALE_INEGNUMBER), 4u);
-    decimal_sep = view.text(LOCALE_SDECIMAL);
-    thousand_sep = view.text(LOCALE_STHOUSAND);
+    decimal_sep = *view.get(LOCALE_SDECIMAL);
+    thousand_sep = *view.get(LOCALE_STHOUSAND);
     grouping = 0;  // "3;2;0" -> 32, "3;0" -> 3, "3" -> 30 (no repeat)
-    const std::u16string g = view.text(LOCALE_SGROUPING);
+    const std::u16string& g = *view.get(LOCALE_SGROUPING);
     bool ends_in_zero = false;
     for (std::size_t i = 0; i < g.size(); ++i) {
       if (g[i] < u'0' || g[i] > u'9') continue;
@@ -729,94 +758,100 @@ int GetNumberFormatW(LCID Locale, DWORD dwFlags, LPCWSTR lpValue, const NUMBERFM
   }
 
   // The value: [-]digits[.digits]
-  std::u16string_view value(lpValue);
+  const std::u16string_view value(lpValue);
   bool negative = false;
   std::size_t i = 0;
   if (i < value.size() && value[i] == u'-') {
     negative = true;
     ++i;
   }
-  std::u16string whole, fraction;
-  while (i < value.size() && value[i] >= u'0' && value[i] <= u'9') whole.push_back(value[i++]);
+  const std::size_t whole_start = i;
+  while (i < value.size() && value[i] >= u'0' && value[i] <= u'9') ++i;
+  const std::size_t whole_end = i;
+  std::size_t fraction_start = i, fraction_end = i;
   if (i < value.size() && value[i] == u'.') {
-    ++i;
-    while (i < value.size() && value[i] >= u'0' && value[i] <= u'9') fraction.push_back(value[i++]);
+    fraction_start = ++i;
+    while (i < value.size() && value[i] >= u'0' && value[i] <= u'9') ++i;
+    fraction_end = i;
   }
-  if (i != value.size() || (whole.empty() && fraction.empty())) {
+  if (i != value.size() || (whole_end == whole_start && fraction_end == fraction_start)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  // Round half away from zero to the digits asked for.
-  const bool round_up = fraction.size() > digits && fraction[digits] >= u'5';
-  fraction.resize(digits, u'0');
-  if (round_up) {
-    int k = static_cast<int>(fraction.size()) - 1;
-    for (; k >= 0; --k) {
-      if (fraction[k] == u'9') {
-        fraction[k] = u'0';
+  // The digits kept, a leading 0 for a carry: rounded half away from zero.
+  thread_local std::u16string kept;
+  kept.assign(1, u'0');
+  std::size_t w = whole_start;
+  while (w < whole_end && value[w] == u'0') ++w;
+  kept.append(value.substr(w, whole_end - w));
+  const std::size_t whole_digits = kept.size();  // with the carry digit
+  const std::size_t have = fraction_end - fraction_start;
+  kept.append(value.substr(fraction_start, std::min<std::size_t>(have, digits)));
+  kept.append(digits > have ? digits - have : 0, u'0');
+  if (have > digits && value[fraction_start + digits] >= u'5') {
+    std::size_t k = kept.size();
+    while (k-- > 0) {
+      if (kept[k] == u'9') {
+        kept[k] = u'0';
       } else {
-        ++fraction[k];
+        ++kept[k];
         break;
       }
     }
-    if (k < 0) {
-      int w = static_cast<int>(whole.size()) - 1;
-      for (; w >= 0; --w) {
-        if (whole[w] == u'9') {
-          whole[w] = u'0';
-        } else {
-          ++whole[w];
-          break;
-        }
-      }
-      if (w < 0) whole.insert(whole.begin(), u'1');
-    }
   }
-  const std::size_t first = whole.find_first_not_of(u'0');
-  whole = first == std::u16string::npos ? std::u16string() : whole.substr(first);
-  if (whole.find_first_not_of(u'0') == std::u16string::npos && fraction.find_first_not_of(u'0') == std::u16string::npos)
-    negative = false;  // no "-0"
+  std::size_t first = kept[0] == u'0' ? 1 : 0;  // the carry digit when unused
+  std::u16string_view whole(kept.data() + first, whole_digits - first);
+  const std::u16string_view fraction(kept.data() + whole_digits, digits);
+  if (whole.find_first_not_of(u'0') == std::u16string_view::npos) whole = {};
+  if (whole.empty() && fraction.find_first_not_of(u'0') == std::u16string_view::npos) negative = false;  // no "-0"
   if (whole.empty() && (leading_zero || digits == 0)) whole = u"0";
 
   // Groups, counted from the decimal separator leftwards.
-  std::vector<int> groups;
-  for (UINT g = grouping; g; g /= 10) groups.insert(groups.begin(), static_cast<int>(g % 10));
-  bool repeat = !groups.empty() && groups.back() != 0;
-  if (!repeat && !groups.empty()) groups.pop_back();
-  std::u16string grouped;
+  int groups[10];
+  int group_count = 0;
+  for (UINT g = grouping; g && group_count < 10; g /= 10) groups[group_count++] = static_cast<int>(g % 10);
+  std::reverse(groups, groups + group_count);
+  const bool repeat = group_count > 0 && groups[group_count - 1] != 0;
+  if (!repeat && group_count > 0) --group_count;
+
+  thread_local std::u16string number;
+  number.clear();
+  const std::u16string* sign = negative ? view.get(LOCALE_SNEGATIVESIGN) : nullptr;
+  if (negative) {
+    if (negative_order == 0) number += u'(';
+    if (negative_order == 1 || negative_order == 2) number += *sign;
+    if (negative_order == 2) number += u' ';
+  }
+  // Where separators go: after each group, counted from the right.
+  thread_local std::vector<std::size_t> cut;
+  cut.clear();
   {
     std::size_t pos = whole.size();
-    std::size_t gi = 0;
-    std::vector<std::u16string> parts;
-    while (pos > 0) {
-      int size = 0;
-      if (gi < groups.size())
-        size = groups[gi++];
-      else if (repeat && !groups.empty())
-        size = groups.back();
-      if (size <= 0 || static_cast<std::size_t>(size) >= pos) {
-        parts.push_back(whole.substr(0, pos));
-        break;
-      }
-      parts.push_back(whole.substr(pos - size, size));
-      pos -= size;
-    }
-    for (std::size_t k = parts.size(); k-- > 0;) {
-      grouped += parts[k];
-      if (k) grouped += thousand_sep;
+    int gi = 0;
+    for (;;) {
+      int size = gi < group_count ? groups[gi++] : (repeat && group_count ? groups[group_count - 1] : 0);
+      if (size <= 0 || static_cast<std::size_t>(size) >= pos) break;
+      pos -= static_cast<std::size_t>(size);
+      cut.push_back(pos);
     }
   }
-  std::u16string number = grouped;
-  if (digits) number += decimal_sep + fraction;
+  std::size_t cuts = cut.size();
+  std::size_t from = 0;
+  while (cuts > 0) {
+    const std::size_t to = cut[--cuts];
+    number.append(whole.substr(from, to - from));
+    number.append(thousand_sep);
+    from = to;
+  }
+  number.append(whole.substr(from));
+  if (digits) {
+    number.append(decimal_sep);
+    number.append(fraction);
+  }
   if (negative) {
-    const std::u16string sign = view.text(LOCALE_SNEGATIVESIGN);
-    switch (negative_order) {
-      case 0: number = u"(" + number + u")"; break;
-      case 1: number = sign + number; break;
-      case 2: number = sign + u" " + number; break;
-      case 3: number += sign; break;
-      case 4: number += u" " + sign; break;
-    }
+    if (negative_order == 0) number += u')';
+    if (negative_order == 4) number += u' ';
+    if (negative_order == 3 || negative_order == 4) number += *sign;
   }
   return put(number, lpNumberStr, cchNumber);
 }

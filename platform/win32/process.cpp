@@ -1,5 +1,6 @@
 #include "platform/win32/process.h"
 
+#include <pthread.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -29,8 +30,7 @@ struct BuiltinExport {
   const char* name;
   FARPROC entry;
 };
-extern const BuiltinExport kBuiltinExports[];
-extern const std::size_t kBuiltinExportCount;
+const BuiltinExport* builtin_exports(std::size_t& count);
 
 namespace {
 
@@ -287,6 +287,8 @@ std::u16string module_path() {
   return to_windows_path(std::string(buf, static_cast<std::size_t>(n)));
 }
 
+void at_fork(void (*prepare)(), void (*parent)(), void (*child)()) { pthread_atfork(prepare, parent, child); }
+
 }  // namespace win32
 
 using namespace win32;
@@ -420,8 +422,10 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
       return it->second;
     }
   }
-  for (std::size_t i = 0; i < kBuiltinExportCount; ++i) {
-    const BuiltinExport& e = kBuiltinExports[i];
+  std::size_t count = 0;
+  const BuiltinExport* exports = builtin_exports(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const BuiltinExport& e = exports[i];
     if (module_file(utf8_to_utf16(e.module)) == module && name == e.name) return e.entry;
   }
   SetLastError(ERROR_PROC_NOT_FOUND);
@@ -534,3 +538,27 @@ LPSTR GetCommandLineA() { return command_line().narrow_text.data(); }
 void ExitProcess(UINT uExitCode) { std::exit(static_cast<int>(uExitCode)); }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+
+void GetSystemInfo(LPSYSTEM_INFO info) {
+  if (!info) return;
+  *info = SYSTEM_INFO{};
+#if defined(__aarch64__)
+  info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_ARM64;
+  info->dwProcessorType = 0;
+#else
+  info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+  info->dwProcessorType = 8664;  // PROCESSOR_AMD_X8664
+#endif
+  info->dwPageSize = 4096;
+  info->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(0x10000);
+  info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(0x7FFFFFFEFFFF);
+  long n = sysconf(_SC_NPROCESSORS_ONLN);
+  if (n < 1) n = 1;
+  if (n > 64) n = 64;
+  info->dwNumberOfProcessors = static_cast<DWORD>(n);
+  info->dwActiveProcessorMask = n == 64 ? ~DWORD_PTR{0} : ((DWORD_PTR{1} << n) - 1);
+  info->dwAllocationGranularity = 65536;
+  info->wProcessorLevel = 6;
+}
+
+void GetNativeSystemInfo(LPSYSTEM_INFO info) { GetSystemInfo(info); }

@@ -51,6 +51,36 @@ LPSTR GetCommandLineA();
 [[noreturn]] void ExitProcess(UINT uExitCode);
 DWORD GetCurrentProcessId();
 
+struct SYSTEM_INFO {
+  union {
+    DWORD dwOemId;
+    struct {
+      WORD wProcessorArchitecture;
+      WORD wReserved;
+    };
+  };
+  DWORD dwPageSize;
+  LPVOID lpMinimumApplicationAddress;
+  LPVOID lpMaximumApplicationAddress;
+  DWORD_PTR dwActiveProcessorMask;
+  DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType;
+  DWORD dwAllocationGranularity;
+  WORD wProcessorLevel;
+  WORD wProcessorRevision;
+};
+using LPSYSTEM_INFO = SYSTEM_INFO*;
+
+#define PROCESSOR_ARCHITECTURE_INTEL 0
+#define PROCESSOR_ARCHITECTURE_AMD64 9
+#define PROCESSOR_ARCHITECTURE_ARM64 12
+
+// The machine as a 64-bit process sees it: pages of 4096 bytes, allocations
+// of 64 KB, the processors this process may run on. GetNativeSystemInfo is
+// an export of kernel32 (looked up at run time) and answers the same.
+void GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
+void GetNativeSystemInfo(LPSYSTEM_INFO lpSystemInfo);
+
 namespace win32 {
 
 // Makes GetProcAddress hand out `entry` for `module`!`name` (module without
@@ -62,5 +92,9 @@ void register_export(const char* module, const char* name, FARPROC entry);
 void unregister_export(const char* module, const char* name);
 // The program file's Windows path.
 std::u16string module_path();
+// Calls `prepare` in the forking thread before a fork, then `parent` in the
+// parent and `child` in the new process (which has only the forking thread).
+// Libraries that keep worker threads use it; any of the three may be null.
+void at_fork(void (*prepare)(), void (*parent)(), void (*child)());
 
 }  // namespace win32

@@ -11,6 +11,13 @@
 
 namespace {
 
+// Looked up from a static initialiser, as the program's start-up does.
+const FARPROC early_lookup = GetProcAddress(GetModuleHandleA("kernel32"), "MoveFileExW");
+
+TEST(ProcessStart, EntryPointsAreFoundFromOtherFilesStaticInitialisers) {
+  EXPECT_EQ(reinterpret_cast<void*>(early_lookup), reinterpret_cast<void*>(&MoveFileExW));
+}
+
 class Process : public win32_test::World {
  protected:
   void TearDown() override {

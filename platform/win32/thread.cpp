@@ -3,14 +3,17 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <mutex>
 #include <thread>
 
 #include "platform/win32/handles.h"
+#include "platform/win32/sync.h"
 #include "platform/win32/threadstate.h"
 
 namespace win32::detail {
@@ -334,5 +337,24 @@ DWORD SleepEx(DWORD dwMilliseconds, BOOL) {
 
 BOOL SwitchToThread() {
   sched_yield();
+  return TRUE;
+}
+
+BOOL win32::wait_thread_gone(HANDLE thread, DWORD milliseconds) {
+  auto t = win32::detail::thread_of(thread);
+  if (!t) return FALSE;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  if (WaitForSingleObject(thread, milliseconds) != WAIT_OBJECT_0) return FALSE;
+  int tid;
+  {
+    std::lock_guard<std::mutex> g(win32::wait_lock());
+    tid = t->os_tid;
+  }
+  if (!tid) return TRUE;
+  // The kernel forgets the id once the thread has left.
+  while (syscall(SYS_tgkill, getpid(), tid, 0) == 0 || errno != ESRCH) {
+    if (std::chrono::steady_clock::now() >= deadline) return FALSE;
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
   return TRUE;
 }

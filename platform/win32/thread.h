@@ -75,6 +75,12 @@ DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable);
 BOOL SwitchToThread();
 
 namespace win32 {
+// Waits up to `milliseconds` until the thread has ended and left the system
+// entirely, its thread-local clean-up included; a wait on the handle returns
+// as soon as the start routine has. For work that no other thread may overlap,
+// such as a fork. FALSE on time-out or an invalid handle.
+BOOL wait_thread_gone(HANDLE thread, DWORD milliseconds);
+
 // Thrown by a wait of a thread being terminated and by ExitThread; caught by the
 // thread start routine. Deliberately not a std::exception.
 struct ThreadExit {

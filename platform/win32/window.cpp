@@ -81,7 +81,9 @@ struct Queue {
 };
 
 // One lock and one condition for the whole window world; procedures are
-// always called without it. Never destroyed: threads may still leave after
+// always called without it. Windows of another process (reached through the
+// runtime folder) and the toolkit's visible windows are meant to join the
+// table as further kinds of Window, so that the calls above serve them too. Never destroyed: threads may still leave after
 // the process's statics are gone.
 struct World {
   std::mutex mutex;
@@ -103,7 +105,11 @@ void drop_queue(DWORD thread);
 // Removes the thread's queue and windows when the thread ends.
 struct QueueOwner {
   DWORD thread = 0;
+  Queue* queue = nullptr;  // kept alive by the world's table until the thread ends
+  bool ended = false;
   ~QueueOwner() {
+    queue = nullptr;
+    ended = true;
     if (thread) drop_queue(thread);
   }
 };
@@ -111,14 +117,21 @@ thread_local QueueOwner t_queue_owner;
 
 // The calling thread's queue, made on first use. Lock held.
 Queue& own_queue_locked() {
+  if (t_queue_owner.queue) return *t_queue_owner.queue;
   World& w = world();
   const DWORD me = GetCurrentThreadId();
-  auto it = w.queues.find(me);
-  if (it != w.queues.end()) return *it->second;
+  if (t_queue_owner.ended) {  // exit-time code after the thread's own clean-up
+    auto it = w.queues.find(me);
+    if (it != w.queues.end()) return *it->second;
+  }
   auto q = std::make_shared<Queue>();
   q->thread = me;
-  t_queue_owner.thread = me;
-  return *(w.queues[me] = q);
+  w.queues[me] = q;
+  if (!t_queue_owner.ended) {
+    t_queue_owner.thread = me;
+    t_queue_owner.queue = q.get();
+  }
+  return *q;
 }
 
 void drop_queue(DWORD thread) {
@@ -385,7 +398,7 @@ bool take_locked(Queue& q, MSG& out, HWND filter, UINT lo, UINT hi, bool remove)
     if (remove) q.posted.erase(it);
     return true;
   }
-  const auto now = Clock::now();
+  const auto now = q.timers.empty() ? Clock::time_point() : Clock::now();
   for (Timer& t : q.timers) {
     if (t.due > now || !matches(filter, t.hwnd) || !in_range(WM_TIMER, lo, hi)) continue;
     out = MSG{t.hwnd, WM_TIMER, t.id, reinterpret_cast<LPARAM>(t.proc), GetTickCount(), {0, 0}};
@@ -775,12 +788,20 @@ BOOL PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  handle_sent();
-  if (bad_filter(hWnd)) return FALSE;
-  std::lock_guard lock(world().mutex);
-  return take_locked(own_queue_locked(), *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg & PM_REMOVE)
-             ? TRUE
-             : FALSE;
+  for (;;) {
+    std::unique_lock lock(world().mutex);
+    Queue& q = own_queue_locked();
+    if (!q.sent.empty()) {
+      lock.unlock();
+      handle_sent();
+      continue;
+    }
+    if (hWnd && hWnd != reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1)) && !world().windows.count(hWnd)) {
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return FALSE;
+    }
+    return take_locked(q, *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg & PM_REMOVE) ? TRUE : FALSE;
+  }
 }
 
 BOOL PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg) {
