@@ -175,6 +175,22 @@ TEST_F(PackageTest, FindGivesOneObjectPerKeyWithoutAskingTheDatabaseAgain) {
   EXPECT_EQ(package->identityMap<Msi::MsiProperty>().find(u"NoSuchProperty"), nullptr);
 }
 
+TEST_F(PackageTest, TwoPackagesKeepTheirOwnObjects) {
+  std::u16string path = buildSample();
+  auto one = MsiPackage::open(path, true);
+  Msi::MsiProperty* kept = one->find<Msi::MsiProperty>(u"ProductName");
+  {
+    auto two = MsiPackage::open(path, true);
+    Msi::MsiProperty* other = two->find<Msi::MsiProperty>(u"ProductName");
+    ASSERT_NE(other, nullptr);
+    EXPECT_NE(other, kept);
+    other->setValue(u"only here");
+  }
+  EXPECT_EQ(one->find<Msi::MsiProperty>(u"ProductName"), kept);
+  EXPECT_EQ(narrow(kept->value()), "Widget Pro");
+  EXPECT_FALSE(kept->isModified());
+}
+
 TEST_F(PackageTest, LoaderFillsThePropertyKeysInTableOrder) {
   std::u16string path = buildSample();
   auto package = MsiPackage::open(path, true);

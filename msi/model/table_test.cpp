@@ -128,6 +128,34 @@ TEST_F(TableTest, StoreMergeFindRowAndCommitChangeExactlyTheIntendedRows) {
                                                "-ProductVersion\t4.2.0"}));
 }
 
+TEST_F(TableTest, IntegerKeysUpdateAndDeleteTheirRows) {
+  path_ = build("m.msi", {{"Media", "DiskId\tLastSequence\tDiskPrompt\tCabinet\tVolumeLabel\tSource\n"
+                                    "i2\ti2\tL64\tS255\tS32\tS72\nMedia\tDiskId\n"
+                                    "1\t5\t\tdata1.cab\t\t\n2\t9\tDisk 2\t\t\t\n"}});
+  copy("m.msi", "before.msi");
+  db_.open(path_, false);
+  MsiTable& t = db_.table(u"Media");
+  ASSERT_TRUE(t.isKeyed());
+  MsiRow* one = t.findRow(u"1");
+  ASSERT_NE(one, nullptr);
+  EXPECT_EQ(one->field(u"Cabinet"), u"data1.cab");
+  MsiRow* update = t.newRow();
+  update->values() = one->values();
+  update->field(u"LastSequence") = u"7";
+  t.store(update, true);  // written at once
+  EXPECT_EQ(update, one);
+  EXPECT_EQ(one->state(), MsiRow::Clean);
+  MsiRow* remove = t.newRow();
+  remove->field(u"DiskId") = u"2";
+  remove->markDeleted();
+  t.store(remove, false);
+  commitAndClose();
+  std::vector<std::string> changed = diff("before.msi", "m.msi");
+  std::sort(changed.begin(), changed.end());
+  EXPECT_EQ(changed, (std::vector<std::string>{"+1\t7\t\tdata1.cab\t\t", "-1\t5\t\tdata1.cab\t\t",
+                                               "-2\t9\tDisk 2\t\t\t"}));
+}
+
 TEST_F(TableTest, FindRowReadsOneRowOnceAndMissesLeaveTheCacheAlone) {
   openSample();
   MsiTable& t = db_.table(u"Property");
