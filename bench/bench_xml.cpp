@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -159,29 +160,29 @@ int main(int argc, char** argv) {
   // pays for fresh memory), then the best of five; each followed by freeing
   // the tree, timed apart and together.
   bool ok = true;
+  // Wall time, and the process's CPU time (the machines are shared).
   struct load_free {
-    double load = 0, free = 0;
+    double load = 0, free = 0, cpu = 0;
   };
+  auto cpu_now = [] { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; };
   auto timed = [&](auto load) {
     load_free r;
     auto doc = std::make_unique<xml_document>();
+    const double c = cpu_now();
     auto t = clock_type::now();
     ok = load(*doc) && ok;
     r.load = seconds_since(t);
     t = clock_type::now();
     doc.reset();
     r.free = seconds_since(t);
+    r.cpu = cpu_now() - c;
     return r;
   };
   auto best = [&](int runs, auto load) {
-    load_free b{1e30, 1e30};
-    double both = 1e30;
+    load_free b{1e30, 1e30, 1e30};
     for (int i = 0; i < runs; ++i) {
       const load_free r = timed(load);
-      if (r.load + r.free < both) {
-        both = r.load + r.free;
-        b = r;
-      }
+      if (r.cpu < b.cpu) b = r;
     }
     return b;
   };
@@ -234,10 +235,10 @@ int main(int argc, char** argv) {
   const double text_mb = text.size() / 1048576.0;
   std::printf("document: %.1f MB text, %.1f MB binary XML, %zu elements\n\n", text_mb, binary.size() / 1048576.0,
               elements);
-  std::printf("in process, load + free (best of 5; first of the process apart):\n");
+  std::printf("in process, load + free (least CPU of 5; first of the process apart):\n");
   auto row = [&](const char* what, const load_free& r) {
-    std::printf("  %-32s load %7.1f ms  free %6.1f ms  both %7.1f ms %7.1f MB/s (of text)\n", what, r.load * 1e3,
-                r.free * 1e3, (r.load + r.free) * 1e3, text_mb / (r.load + r.free));
+    std::printf("  %-28s wall: load %7.1f ms  free %6.1f ms;  cpu both %7.1f ms %6.1f MB/s (of text)\n", what,
+                r.load * 1e3, r.free * 1e3, r.cpu * 1e3, text_mb / r.cpu);
   };
   row("text, first load", first);
   row("text, from memory", t_text);
@@ -254,7 +255,6 @@ int main(int argc, char** argv) {
   } else {
     std::printf("xmllint not found or it rejected the document: no comparison\n");
   }
-  std::printf("ratio text / binary XML, load + free: %.2f  (goal >= 2)\n",
-              (t_text.load + t_text.free) / (t_bxml.load + t_bxml.free));
+  std::printf("ratio text / binary XML, cpu of load + free: %.2f  (goal >= 2)\n", t_text.cpu / t_bxml.cpu);
   return 0;
 }

@@ -9,10 +9,10 @@
 // The block a reader builds a document in. A node made with new and
 // inserted into such a tree is adopted: it is deleted when the block goes.
 //
-// Memory comes in blocks of one size, cut off in order and never given back
-// one by one. Equal blocks, unlike ever-growing ones, stay below the size the
-// C library maps afresh for each request: the blocks of a document freed
-// earlier serve the next one without new pages.
+// Memory comes in blocks, cut off in order and never given back one by one.
+// A small document takes small blocks, which the C library serves again from
+// memory it already has; blocks double up to 1 MiB and stay there, rather
+// than growing without end into sizes that are mapped afresh each time.
 class block_memory final : public std::pmr::memory_resource {
  public:
   block_memory() = default;
@@ -23,15 +23,16 @@ class block_memory final : public std::pmr::memory_resource {
   }
 
  private:
-  static constexpr std::size_t block_size = std::size_t{1} << 20;
+  static constexpr std::size_t largest_block = std::size_t{1} << 20;
 
   void* do_allocate(std::size_t bytes, std::size_t alignment) override {
     std::size_t pad = (alignment - reinterpret_cast<std::uintptr_t>(next_) % alignment) % alignment;
     if (!next_ || bytes + pad > left_) {
       // A large request gets a block of its own; the current one goes on.
-      if (bytes > block_size / 4) return own_block(bytes);
-      next_ = static_cast<char*>(own_block(block_size));
-      left_ = block_size;
+      if (bytes > block_size_ / 4) return own_block(bytes);
+      next_ = static_cast<char*>(own_block(block_size_));
+      left_ = block_size_;
+      if (block_size_ < largest_block) block_size_ *= 2;
       pad = 0;
     }
     char* p = next_ + pad;
@@ -52,6 +53,7 @@ class block_memory final : public std::pmr::memory_resource {
   std::vector<void*> blocks_;
   char* next_ = nullptr;
   std::size_t left_ = 0;
+  std::size_t block_size_ = std::size_t{4} << 10;
 };
 
 struct xml_arena {
