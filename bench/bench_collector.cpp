@@ -3,6 +3,7 @@
 // std::shared_ptr, which has no cycle collection, so its graphs are torn down
 // by clearing every edge by hand.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -19,7 +20,9 @@ constexpr int kRounds = 15;
 
 double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-int alive = 0;
+// Counted on whichever thread builds or destroys a node: the collector's
+// worker destroys the garbage.
+std::atomic<int> alive{0};
 
 struct GcNode : Processor::RefObject {
   GcNode() { ++alive; }
@@ -77,7 +80,7 @@ Timing collectorRound(const Shape& shape) {
     }
   }
   auto t1 = Clock::now();
-  while (alive != 0) Processor::GC::flush();
+  while (alive.load() != 0) Processor::GC::flush();
   auto t2 = Clock::now();
   return {ms(t1 - t0), ms(t2 - t1)};
 }

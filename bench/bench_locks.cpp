@@ -1,6 +1,7 @@
 // Cost of the system's recursive lock against std::recursive_mutex:
 // uncontended, one level deeper (recursive), and contended by 2, 4 and 8 threads
-// with a short critical section (medians of five batches).
+// with a short critical section (medians of five batches); wall-clock and CPU
+// time, since spinning shows only in the second.
 //
 //   bench_locks [MILLION_OPS]      (default 10)
 //

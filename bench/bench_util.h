@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <mutex>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -78,27 +79,37 @@ double threaded(int threads, long per_thread, F work) {
   });
 }
 
-// `threads` threads each taking and leaving a lock around a shared increment.
-template <class Lock, class Unlock>
-double contended(int threads, long per_thread, Lock lock, Unlock unlock) {
-  long counter = 0;
-  return threaded(threads, per_thread, [&](int, long per) {
-    for (long i = 0; i < per; ++i) {
-      lock();
-      ++counter;
-      unlock();
-    }
-  });
-}
-
 // One line of a comparison: ours, the reference, and ours / reference.
 inline void ratio_row(const char* what, double ours, double theirs) {
   std::printf("%-34s %9.2f ns %9.2f ns   ratio %.2f\n", what, ours, theirs, ours / theirs);
 }
 
+// Wall-clock and CPU time (of every thread of the process) per operation.
+struct cost {
+  double wall;
+  double cpu;
+};
+
+template <class F>
+cost cost_per_op(long ops, F&& body) {
+  const std::clock_t cpu_start = std::clock();
+  const double wall = ns_per_op(ops, body);
+  const double cpu = static_cast<double>(std::clock() - cpu_start) * 1e9 / CLOCKS_PER_SEC / static_cast<double>(ops);
+  return {wall, cpu};
+}
+
+// One line of a comparison with both clocks: wall and CPU time for ours, the
+// reference, and ours / reference of each.
+inline void cost_row(const char* what, cost ours, cost theirs) {
+  std::printf("%-30s %8.2f %8.2f %6.2f   %8.2f %8.2f %6.2f\n", what, ours.wall, theirs.wall, ours.wall / theirs.wall,
+              ours.cpu, theirs.cpu, ours.cpu / theirs.cpu);
+}
+
 // A recursive lock against std::recursive_mutex: uncontended, one level deeper,
 // and contended by 2, 4 and 8 threads (batches in turn, medians shown, since
 // contended figures swing with the scheduler). `op` names one lock+unlock pair.
+// Wall and CPU time are both shown: a lock that spins instead of sleeping can
+// win on the wall clock by burning processor time the other threads lack.
 template <class Lock, class Unlock>
 void compare_with_recursive_mutex(const char* ours_name, const char* op, long n, Lock lock, Unlock unlock) {
   std::recursive_mutex rm;
@@ -117,7 +128,7 @@ void compare_with_recursive_mutex(const char* ours_name, const char* op, long n,
     }
   });
   auto flat = [&](auto take, auto leave) {
-    return ns_per_op(n, [&] {
+    return cost_per_op(n, [&] {
       for (long i = 0; i < n; ++i) {
         take();
         sink = sink + 1;
@@ -126,7 +137,7 @@ void compare_with_recursive_mutex(const char* ours_name, const char* op, long n,
     });
   };
   auto deeper = [&](auto take, auto leave) {
-    return ns_per_op(n, [&] {
+    return cost_per_op(n, [&] {
       take();
       for (long i = 0; i < n; ++i) {
         take();
@@ -136,14 +147,30 @@ void compare_with_recursive_mutex(const char* ours_name, const char* op, long n,
       leave();
     });
   };
+  auto contended_cost = [](int threads, long per_thread, auto take, auto leave) {
+    long counter = 0;
+    return cost_per_op(per_thread * threads, [&] {
+      std::vector<std::thread> ts;
+      for (int t = 0; t < threads; ++t)
+        ts.emplace_back([&] {
+          for (long i = 0; i < per_thread; ++i) {
+            take();
+            ++counter;
+            leave();
+          }
+        });
+      for (auto& t : ts) t.join();
+    });
+  };
   auto rmLock = [&] { rm.lock(); };
   auto rmUnlock = [&] { rm.unlock(); };
   char label[64];
-  std::printf("%-34s %12s %12s\n", "", ours_name, "std");
+  std::printf("%-30s %26s   %26s\n", "ns per op", "wall clock", "CPU time, all threads");
+  std::printf("%-30s %8s %8s %6s   %8s %8s %6s\n", "", ours_name, "std", "ratio", ours_name, "std", "ratio");
   std::snprintf(label, sizeof label, "%s, uncontended", op);
-  ratio_row(label, flat(lock, unlock), flat(rmLock, rmUnlock));
+  cost_row(label, flat(lock, unlock), flat(rmLock, rmUnlock));
   std::snprintf(label, sizeof label, "%s, one level deeper", op);
-  ratio_row(label, deeper(lock, unlock), deeper(rmLock, rmUnlock));
+  cost_row(label, deeper(lock, unlock), deeper(rmLock, rmUnlock));
   auto median = [](std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -151,12 +178,16 @@ void compare_with_recursive_mutex(const char* ours_name, const char* op, long n,
   for (int threads : {2, 4, 8}) {
     std::snprintf(label, sizeof label, "contended, %d threads", threads);
     const long per = n / threads / 4 / 5;
-    std::vector<double> ours, theirs;
+    std::vector<double> ours_wall, ours_cpu, theirs_wall, theirs_cpu;
     for (int b = 0; b < 5; ++b) {
-      ours.push_back(contended(threads, per, lock, unlock));
-      theirs.push_back(contended(threads, per, rmLock, rmUnlock));
+      const cost o = contended_cost(threads, per, lock, unlock);
+      const cost t = contended_cost(threads, per, rmLock, rmUnlock);
+      ours_wall.push_back(o.wall);
+      ours_cpu.push_back(o.cpu);
+      theirs_wall.push_back(t.wall);
+      theirs_cpu.push_back(t.cpu);
     }
-    ratio_row(label, median(ours), median(theirs));
+    cost_row(label, {median(ours_wall), median(ours_cpu)}, {median(theirs_wall), median(theirs_cpu)});
   }
 }
 

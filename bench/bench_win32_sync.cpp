@@ -1,7 +1,7 @@
 // Cost of the layer's synchronisation against the C++ library's:
 // critical sections against std::recursive_mutex (uncontended, recursive,
 // contended; medians of five batches), and an event hand-over between two
-// threads against a std::condition_variable ping-pong.
+// threads against a std::condition_variable ping-pong; wall-clock and CPU time.
 //
 //   bench_win32_sync [MILLION_OPS]      (default 10)
 //
@@ -19,8 +19,7 @@
 
 namespace {
 
-using bench::ns_per_op;
-const auto row = bench::ratio_row;
+using bench::cost_per_op;
 
 }  // namespace
 
@@ -34,7 +33,7 @@ int main(int argc, char** argv) {
   // Ping-pong: two auto-reset events against a condition variable pair.
   long rounds = n / 100;
   HANDLE ping = CreateEventW(nullptr, FALSE, FALSE, nullptr), pong = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  double ours = ns_per_op(rounds, [&] {
+  bench::cost ours = cost_per_op(rounds, [&] {
     std::thread t([&] {
       for (long i = 0; i < rounds; ++i) {
         WaitForSingleObject(ping, INFINITE);
@@ -50,7 +49,7 @@ int main(int argc, char** argv) {
   std::mutex m;
   std::condition_variable cv;
   int turn = 0;
-  double theirs = ns_per_op(rounds, [&] {
+  bench::cost theirs = cost_per_op(rounds, [&] {
     std::thread t([&] {
       for (long i = 0; i < rounds; ++i) {
         std::unique_lock<std::mutex> l(m);
@@ -67,7 +66,8 @@ int main(int argc, char** argv) {
     }
     t.join();
   });
-  row("event ping-pong round trip", ours, theirs);
+  std::printf("\n%-30s %8s %8s %6s   %8s %8s %6s\n", "", "events", "condvar", "ratio", "events", "condvar", "ratio");
+  bench::cost_row("ping-pong round trip", ours, theirs);
   CloseHandle(ping);
   CloseHandle(pong);
   DeleteCriticalSection(&cs);

@@ -25,8 +25,13 @@ class resolver {
       const char16_t c = *p;
       if (is_bad_char(c)) return false;
       if (is_sep(c)) {
-        // A stream name ends the path; canonical results end it with a separator.
-        if (marker && (p[1] != 0 || comp.empty())) return false;
+        if (marker) {
+          // Only the separator that ends a canonical stream path may follow
+          // a stream name, and only when a name came before it.
+          if (comp.empty()) return false;
+          while (is_sep(p[1])) ++p;
+          if (p[1]) return false;
+        }
         if (!comp.empty() && !end_component(comp, marker, false)) return false;
         comp.clear();
         prev_sep = true;
@@ -104,10 +109,13 @@ bool resolve_path(const char16_t* base, std::u16string& result, const char16_t* 
   bool after_sep = false;
 
   if (is_sep(p[0]) && is_sep(p[1]) && p[2] == u'?' && is_sep(p[3])) {
+    // Further separators after the prefix change nothing: the form below is
+    // recognised behind them too, so a result resolves to itself.
     const char16_t* q = p + 4;
-    if (upper(q[0]) == u'U' && upper(q[1]) == u'N' && upper(q[2]) == u'C' && is_sep(q[3])) {
+    while (is_sep(*q)) ++q;
+    if (upper(q[0]) == u'U' && upper(q[1]) == u'N' && upper(q[2]) == u'C' && (q[3] == 0 || is_sep(q[3]))) {
       start = u"\\\\";
-      p = q + 4;
+      p = q[3] ? q + 4 : q + 3;
       after_sep = true;
     } else if (is_letter(q[0]) && q[1] == u':' && (q[2] == 0 || is_sep(q[2]))) {
       start = {upper(q[0]), u':', u'\\'};

@@ -51,6 +51,12 @@ const resolve_case resolve_cases[] = {
     {u"", u"\\\\?\\c:\\x", false, u"C:\\x\\"},
     {u"", u"\\\\?\\c:", false, u"C:\\"},
     {u"", u"\\\\?\\Volume{1234}\\d", false, u"\\\\?\\Volume{1234}\\d\\"},
+    {u"", u"\\\\?\\\\UNC\\srv\\share", false, u"\\\\srv\\share\\"},  // extra separators
+    {u"", u"\\\\?\\/\\c:\\x", false, u"C:\\x\\"},
+    {u"", u"\\\\?\\UNC", false, nullptr},  // the network form with no server
+    {u"", u"\\\\?\\UNC\\", false, nullptr},
+    {u"", u"\\\\?\\UNCx\\y", false, u"\\\\?\\UNCx\\y\\"},
+    {u"", u"\\\\?\\x\\UNC\\..\\UNC", false, u"\\\\?\\x\\UNC\\"},
     {u"", u"\\\\?\\", false, nullptr},
     {u"", u"\\\\", false, nullptr},
     {u"C:\\", u"\\\\srv", false, u"\\\\srv\\"},
@@ -75,6 +81,9 @@ const resolve_case resolve_cases[] = {
     {u"", u"C:\\f.txt:s", true, u"C:\\f.txt:s\\"},
     {u"", u"C:\\f.txt:s", false, nullptr},
     {u"", u"C:\\f:s\\g", true, nullptr},
+    {u"", u"C:\\f:s\\", true, u"C:\\f:s\\"},  // the separator that ends the canonical form
+    {u"", u"C:\\f:s//", true, u"C:\\f:s\\"},
+    {u"", u"C:\\f:s\\\\g", true, nullptr},
     {u"", u"C:\\f:s:t", true, nullptr},
     {u"C:\\d\\", u"fi:s", true, u"C:\\d\\fi:s\\"},
     {u"C:\\d\\", u"f:s", true, u"F:\\s\\"},  // a one-letter name is a drive
@@ -95,6 +104,20 @@ TEST(ResolvePath, Table) {
     } else {
       EXPECT_FALSE(ok);
       EXPECT_EQ(narrow(out), "unchanged");
+    }
+  }
+}
+
+// A canonical result is a fixed point: resolving it again, against the same
+// base and with the same stream flag, gives it back unchanged.
+TEST(ResolvePath, CanonicalResultsResolveToThemselves) {
+  for (const auto& c : resolve_cases) {
+    if (!c.expected || !*c.expected) continue;  // the computer level is the empty base, not a path
+    SCOPED_TRACE("path '" + narrow(c.path) + "' gave '" + narrow(c.expected) + "'");
+    for (const char16_t* base : {c.base, u"", u"D:\\w\\"}) {
+      std::u16string out;
+      EXPECT_TRUE(resolve_path(base, out, c.expected, c.stream)) << narrow(base);
+      EXPECT_EQ(narrow(out), narrow(c.expected)) << narrow(base);
     }
   }
 }

@@ -59,8 +59,10 @@ const ntdll_entries& ntdll() {
   return entries;
 }
 
-// Write failures after which the reported byte count still counts.
-bool is_short_write_error(DWORD e) { return e == 5 || e == 19 || e == 39 || e == 87 || e == 112; }
+// A full device: the reported byte count stands and the write ends short.
+// Access denied, write protection or a bad parameter are errors of their own,
+// never taken for a full disk.
+bool is_short_write_error(DWORD e) { return e == ERROR_HANDLE_DISK_FULL || e == ERROR_DISK_FULL; }
 
 }  // namespace
 
@@ -238,6 +240,10 @@ void win32_file::unlock(std::uint64_t offset, std::uint64_t length) {
 
 void win32_file::control(void* request) {
   if (Bad()) return;
+  if (!request) {
+    file_object::control(request);
+    return;
+  }
   const std::uint32_t code = *static_cast<const std::uint32_t*>(request);
   if (code == control_code("GSEC"))
     volume_sector(request);

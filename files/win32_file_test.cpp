@@ -260,8 +260,13 @@ TEST_F(Win32File, UnknownControlOnGoodAndBadFiles) {
   std::uint32_t request[2] = {control_code("XXXX"), 0};
   f->control(request);
   EXPECT_EQ(f->error_code(), 0x4000eu);
+  f->clear_error();
+  f->control(nullptr);  // no request at all: not supported either
+  EXPECT_EQ(f->error_code(), 0x4000eu);
   f->raise(KV_SITE, fs_error::read);
   f->control(request);
+  EXPECT_EQ(f->error_code(), 0x40001u);
+  f->control(nullptr);
   EXPECT_EQ(f->error_code(), 0x40001u);
 }
 
@@ -346,7 +351,7 @@ class full_device_file : public win32_file {
 };
 
 TEST(Win32FileWrite, FullDiskGivesTheBytesThatFitWithoutError) {
-  for (DWORD error : {DWORD{ERROR_DISK_FULL}, DWORD{ERROR_HANDLE_DISK_FULL}, DWORD{ERROR_ACCESS_DENIED}}) {
+  for (DWORD error : {DWORD{ERROR_DISK_FULL}, DWORD{ERROR_HANDLE_DISK_FULL}}) {
     full_device_file f(300, error);
     const std::vector<char> data(1000, 'x');
     std::uint32_t n = 0;
@@ -358,6 +363,30 @@ TEST(Win32FileWrite, FullDiskGivesTheBytesThatFitWithoutError) {
   const std::vector<char> data(1000, 'x');
   f.write_exact(data.data(), 1000);
   EXPECT_EQ(f.error_code(), 0x40004u);
+}
+
+// Failures that are not a full device keep their own codes, in both writers.
+struct RefusedWrite {
+  DWORD error;
+  std::uint32_t code;
+};
+constexpr RefusedWrite kRefusedWrites[] = {
+    {ERROR_ACCESS_DENIED, 0x40014u},
+    {ERROR_WRITE_PROTECT, 0x4000cu},
+    {ERROR_INVALID_PARAMETER, 0x40003u},
+};
+
+TEST(Win32FileWrite, RefusedWritesAreNotAFullDisk) {
+  for (const RefusedWrite& r : kRefusedWrites) {
+    full_device_file f(0, r.error);
+    const std::vector<char> data(1000, 'x');
+    std::uint32_t n = 7;
+    f.write(data.data(), 1000, n);
+    EXPECT_EQ(n, 0u) << r.error;
+    EXPECT_EQ(f.error_code(), r.code) << r.error;
+    EXPECT_STREQ(f.error().narrowField("function"), "WriteFile");
+    EXPECT_EQ(f.calls.size(), 1u) << r.error;
+  }
 }
 
 TEST(Win32FileWrite, OtherWriteFailuresAreErrors) {
@@ -434,6 +463,26 @@ TEST(Win32NocacheWrite, DeviceErrorAtOneSectorIsAnError) {
   EXPECT_EQ(n, 0u);
   EXPECT_EQ(f.error_code(), 0x40003u);
   EXPECT_STREQ(f.error().narrowField("function"), "WriteFileNoCache");
+}
+
+TEST(Win32NocacheWrite, RefusedWritesAreNotAFullDisk) {
+  for (const RefusedWrite& r : kRefusedWrites) {
+    nocache_device_file f(512, 0, r.error);
+    const std::vector<char> data(2048, 'x');
+    std::uint32_t n = 7;
+    f.write(data.data(), 2048, n);
+    EXPECT_EQ(n, 0u) << r.error;
+    EXPECT_EQ(f.error_code(), r.code) << r.error;
+    EXPECT_STREQ(f.error().narrowField("function"), "WriteFileNoCache");
+    EXPECT_EQ(f.calls.size(), 1u) << r.error;
+  }
+  // A full device ends the write short, without error.
+  nocache_device_file full(512, 0, ERROR_DISK_FULL);
+  const std::vector<char> data(2048, 'x');
+  std::uint32_t n = 7;
+  full.write(data.data(), 2048, n);
+  EXPECT_EQ(n, 0u);
+  EXPECT_TRUE(full.Good());
 }
 
 TEST(Win32NocacheWrite, OtherErrorsFailAtOnce) {

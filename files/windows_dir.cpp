@@ -249,7 +249,9 @@ bool win32_dir::resolve(std::u16string& result, const char16_t* path, bool strea
 
 void win32_dir::control(void* request) {
   auto* r = static_cast<dir_control_request*>(request);
-  if (r->code == control_code("NCDR")) {
+  if (!r) {
+    file_object::control(request);
+  } else if (r->code == control_code("NCDR")) {
     r->pointer1 = static_cast<nocache_dir*>(this);
     clear_error();
   } else if (r->code == control_code("GSYP")) {
@@ -328,6 +330,8 @@ win32_dir::letter_iterator::letter_iterator() : mask_(GetLogicalDrives()) {}
 
 void win32_dir::letter_iterator::next() {
   kind_ = 0;
+  // A failed positioning may have left a character before 'A'.
+  if (letter_ < u'A' - 1) letter_ = u'A' - 1;
   while (letter_ < u'Z') {
     ++letter_;
     if (mask_ & (1u << (letter_ - u'A'))) {

@@ -143,6 +143,9 @@ TEST_F(WindowsDir, DirectoryControls) {
   dir_control_request unknown{control_code("ZZZZ"), {nullptr}, nullptr, nullptr};
   work->control(&unknown);
   EXPECT_EQ(work->error_code(), 0x4000eu);
+  work->clear_error();
+  work->control(nullptr);
+  EXPECT_EQ(work->error_code(), 0x4000eu);
 
   // Credentials reach the named directory; its answer comes back here.
   dir_control_request spwd{control_code("SPWD"), {u"user"}, u"secret", const_cast<char16_t*>(u"\\\\srv\\share")};
@@ -181,6 +184,26 @@ TEST_F(WindowsDir, DriveLetters) {
   win32_dir::letter_iterator q;
   q.position_at_letter(u'q');
   EXPECT_EQ(q.error_code(), 0x40002u);
+
+  // Advancing after a failed positioning goes on in letter order, from A for
+  // anything before it and nowhere for anything after Z.
+  struct After {
+    char16_t letter;
+    const char* next;
+  };
+  for (const After& a : {After{u'1', "C:"}, After{u'@', "C:"}, After{u'\0', "C:"}, After{u'[', nullptr}, After{u'\xFFFF', nullptr}}) {
+    win32_dir::letter_iterator it;
+    it.position_at_letter(a.letter);
+    EXPECT_EQ(it.error_code(), 0x40002u) << int(a.letter);
+    it.clear_error();
+    it.next();
+    if (a.next) {
+      ASSERT_TRUE(it.Good()) << int(a.letter);
+      EXPECT_EQ(narrow(it.name()), a.next);
+    } else {
+      EXPECT_EQ(it.error_code(), 0x40002u) << int(a.letter);
+    }
+  }
 }
 
 TEST_F(WindowsDir, ComputerLevelIteration) {

@@ -75,6 +75,8 @@ std::int32_t storeNothing(void*) { return 0; }
 // The slot allocated with a cleanup callback hands an ending thread's non-null
 // value to it; a thread without a value is left alone.
 TEST(Tls, CleanupAtThreadExit) {
+  cleaned = 0;
+  cleanedValue = nullptr;
   DWORD slot = Common::tlsAlloc(&cleanup);
   ASSERT_NE(slot, DWORD(-1));
   void* arg = reinterpret_cast<void*>(std::uintptr_t(slot));

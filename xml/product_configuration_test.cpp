@@ -195,7 +195,7 @@ TEST_F(ConfigurationFromArchive, ShippedArchiveAnswersTheProductStrings) {
       {"main_support_url", "https://www.korvane.example/support/"},
       {"check_for_updates_on_startup", "false"},
       {"registry_settings", "SOFTWARE\\Korvane\\Dovecrest\\Settings"},
-      {"live_update_installer_path", "LiveUpdateInstaller"},
+      {"live_update_installer_path", "KorvaneUpdateInstaller"},
       {"Main_Title", "<null>"},
       {"menu_default", "<null>"},  // a menu, not a string
   };
