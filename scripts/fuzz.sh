@@ -12,6 +12,10 @@ seconds=${1:-60}
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(zip catalogue xml_text bxml path utf)
 
+# ccache hits across clones: paths under the checkout are hashed relative to it,
+# and the build folder's own path is left out of debug-info hashes.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
 if ! command -v clang++ >/dev/null; then
   echo "fuzz.sh: clang++ is missing; scripts/setup.sh installs it" >&2
   exit 1
