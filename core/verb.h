@@ -34,7 +34,9 @@ class VerbHandler {
   virtual void update(VerbControl* control) = 0;
 };
 
-class VerbProcessor : public virtual Interface {
+// Derives from Interface directly, not as a shared base: its interface pointer
+// is the object itself.
+class VerbProcessor : public Interface {
   PROCESSOR_INTERFACE(VerbProcessor, 0xa50a0610u)
  public:
   // A new processor: no verbs, no handlers, no delegate.
