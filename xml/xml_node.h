@@ -41,6 +41,7 @@ class xml_name : public std::pmr::string {
   xml_name& operator=(xml_name&&) = default;
 
   operator std::string() const { return std::string(data(), size()); }
+  friend bool operator==(const xml_name& a, const xml_name& b) { return std::string_view(a) == std::string_view(b); }
   friend bool operator==(const xml_name& a, const std::string& b) { return std::string_view(a) == b; }
   friend bool operator==(const xml_name& a, const char* b) { return std::string_view(a) == b; }
   friend std::string operator+(const xml_name& a, std::string_view b) { return std::string(a).append(b); }
@@ -61,6 +62,7 @@ class xml_text : public std::pmr::u16string {
   xml_text& operator=(xml_text&&) = default;
 
   operator std::u16string() const { return std::u16string(data(), size()); }
+  friend bool operator==(const xml_text& a, const xml_text& b) { return std::u16string_view(a) == std::u16string_view(b); }
   friend bool operator==(const xml_text& a, const std::u16string& b) { return std::u16string_view(a) == b; }
   friend bool operator==(const xml_text& a, const char16_t* b) { return std::u16string_view(a) == b; }
 };
