@@ -38,6 +38,33 @@ std::uint64_t textLimit(const void* block, std::uint32_t size) {
 
 bool offsetValid(std::uint32_t offset, std::uint64_t limit) { return (offset & 1) == 0 && offset < limit; }
 
+// The text block, read with one exact read when it is small. A larger one
+// grows with what actually arrives: a file's size may be only what it
+// declares (an archive member's header), and a block the file cannot back must
+// fail before it is allocated in full.
+char16_t* readBlock(i_file* file, std::uint32_t size) {
+  constexpr std::uint32_t firstStep = 1u << 20;
+  std::uint32_t capacity = size <= firstStep ? size : firstStep;
+  auto* texts = new (std::nothrow) char16_t[capacity / 2 + 1];
+  if (!texts) return nullptr;
+  file->read_exact(texts, capacity);
+  while (file->Good() && capacity < size) {
+    const std::uint32_t grown = size - capacity > capacity ? 2 * capacity : size;
+    auto* larger = new (std::nothrow) char16_t[grown / 2 + 1];
+    if (!larger) break;
+    std::memcpy(larger, texts, capacity);
+    delete[] texts;
+    texts = larger;
+    file->read_exact(reinterpret_cast<unsigned char*>(texts) + capacity, grown - capacity);
+    capacity = grown;
+  }
+  if (file->Bad() || capacity < size) {
+    delete[] texts;
+    return nullptr;
+  }
+  return texts;
+}
+
 }  // namespace
 
 bool catalogueOffsetsValid(const void* block, std::uint32_t size, const std::uint32_t* offsets,
@@ -68,13 +95,8 @@ bool readMessageCatalogue(i_file* file, const char16_t** slots, std::uint32_t ex
     if (file->Bad() || total < 8 + std::uint64_t{count} * 4 + size) return false;
   }
 
-  auto* texts = new (std::nothrow) char16_t[size / 2 + 1];
+  char16_t* texts = readBlock(file, size);
   if (!texts) return false;
-  file->read_exact(texts, size);
-  if (file->Bad()) {
-    delete[] texts;
-    return false;
-  }
 
   const std::uint64_t limit = textLimit(texts, size);
   for (std::uint32_t i = 0; i < count; ++i)

@@ -24,6 +24,13 @@ inline constexpr char catalogueFileName[] = "DovecrestVazediInstallMenu.msg";
 // Slot n points at text n inside the loaded text block; null before loading.
 extern const char16_t* catalogueTexts[catalogueTextCount];
 
+// Slot n of the loaded catalogue, else the caller's built-in copy of that text
+// (library code runs without a catalogue in its tests).
+inline const char16_t* catalogueText(std::uint32_t slot, const char16_t* builtIn) {
+  const char16_t* t = slot < catalogueTextCount ? catalogueTexts[slot] : nullptr;
+  return t ? t : builtIn;
+}
+
 // Opens `name` (narrow, widened byte by byte) in the current directory, else
 // beside the program, else as a member of the program archive. Once the first
 // resource sought has been missing from disk, later calls skip the disk.

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <atomic>
 #include <functional>
+#include <new>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,24 @@
 #include "core/resource_fixture.h"
 #include "files/file_object.h"
 #include "files/test_memory_input.h"
+#include "files/zip_file.h"
+#include "files/zip_writer.h"
+
+namespace {
+// The largest array the process asked for without exceptions, which is how
+// the loader allocates the text block.
+std::atomic<std::size_t> largestNothrowArray{0};
+}  // namespace
+
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+  for (std::size_t seen = largestNothrowArray.load(); n > seen && !largestNothrowArray.compare_exchange_weak(seen, n);) {
+  }
+  try {
+    return ::operator new[](n);
+  } catch (...) {
+    return nullptr;
+  }
+}
 
 namespace {
 
@@ -159,6 +180,43 @@ TEST(CatalogueRead, RefusesWrongCountsTruncationAndOffsetsOutsideTheBlock) {
     EXPECT_FALSE(l.ok);
     EXPECT_EQ(l.block, nullptr);
   }
+}
+
+TEST(CatalogueRead, AnArchiveMemberDeclaringMoreThanItHoldsCostsNoMoreThanItHolds) {
+  // The member claims almost 4 GiB; the catalogue in it a block to match.
+  auto c = numbered(3);
+  c.size = 0xFFFFFFF0u - 8 - 3 * 4;
+  std::ostringstream out;
+  zip_writer w(out);
+  ASSERT_TRUE(w.add("menu.msg", c.bytes(), zip_writer::method::deflate));
+  ASSERT_TRUE(w.finish());
+  std::string z = out.str();
+  const std::size_t central = z.rfind(std::string("PK\x01\x02", 4));
+  for (std::size_t at : {std::size_t{22}, central + 24})
+    for (int i = 0; i < 4; ++i) z[at + i] = i == 0 ? '\xf0' : '\xff';
+  fs_test::memory_input archive(z);
+  zip_file zip(&archive);
+  std::unique_ptr<ri_file> member(zip.open_file(u"menu.msg", false));
+  ASSERT_TRUE(member);
+  ASSERT_EQ(member->size(), 0xFFFFFFF0u);
+  std::vector<const char16_t*> slots(3);
+  void* block = nullptr;
+  largestNothrowArray = 0;
+  EXPECT_FALSE(Common::readMessageCatalogue(member.get(), slots.data(), 3, &block));
+  EXPECT_EQ(block, nullptr);
+  EXPECT_LT(largestNothrowArray.load(), std::size_t{16} << 20);
+}
+
+TEST(CatalogueRead, BlocksLargerThanOneReadStepArriveWhole) {
+  // Texts across several growth steps of the block, the last one odd-sized.
+  catalogue_image c;
+  for (int i = 0; i < 3; ++i) c.add_wide(std::u16string(700000 + i * 1111, static_cast<char16_t>(u'a' + i)));
+  loaded l;
+  read_into(l, c.bytes(), 3);
+  ASSERT_TRUE(l.ok);
+  EXPECT_EQ(l.bytes, c.size);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(std::u16string(l.slots[i]), std::u16string(700000 + i * 1111, static_cast<char16_t>(u'a' + i)));
 }
 
 TEST(CatalogueRead, OffsetsMayShareTexts) {

@@ -54,4 +54,12 @@ std::string String::toNarrow() const {
   return out;
 }
 
+std::int32_t copyToBuffer(const icu::UnicodeString& text, char16_t* buffer, std::int32_t capacity) {
+  const std::int32_t n = text.length();
+  const std::int32_t k = n < capacity ? n : (capacity > 0 ? capacity : 0);
+  if (k > 0) text.extract(0, k, buffer);
+  if (k < capacity) buffer[k] = 0;
+  return n;
+}
+
 }  // namespace Processor

@@ -4,6 +4,7 @@
 
 #include <unicode/unistr.h>
 
+#include <cstdint>
 #include <string>
 
 #include "core/text_convert.h"
@@ -34,5 +35,9 @@ class String : public icu::UnicodeString {
   // Low byte of every unit up to the first NUL.
   std::string toNarrow() const;
 };
+
+// Copies at most `capacity` units of `text` into `buffer`, and a zero when
+// there is room after them; returns the text's full length.
+std::int32_t copyToBuffer(const icu::UnicodeString& text, char16_t* buffer, std::int32_t capacity);
 
 }  // namespace Processor

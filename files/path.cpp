@@ -25,12 +25,8 @@ class resolver {
       const char16_t c = *p;
       if (is_bad_char(c)) return false;
       if (is_sep(c)) {
-        if (marker) {
-          // Only the separator that ends a canonical stream path may follow
-          // a stream name.
-          while (is_sep(p[1])) ++p;
-          if (p[1]) return false;
-        }
+        // A stream name ends the path; canonical results end it with a separator.
+        if (marker && (p[1] != 0 || comp.empty())) return false;
         if (!comp.empty() && !end_component(comp, marker, false)) return false;
         comp.clear();
         prev_sep = true;

@@ -82,7 +82,7 @@ const resolve_case resolve_cases[] = {
     {u"", u"C:\\f.txt:s", false, nullptr},
     {u"", u"C:\\f:s\\g", true, nullptr},
     {u"", u"C:\\f:s\\", true, u"C:\\f:s\\"},  // the separator that ends the canonical form
-    {u"", u"C:\\f:s//", true, u"C:\\f:s\\"},
+    {u"", u"C:\\f:s//", true, nullptr},  // only one separator may end it
     {u"", u"C:\\f:s\\\\g", true, nullptr},
     {u"", u"C:\\f:s:t", true, nullptr},
     {u"C:\\d\\", u"fi:s", true, u"C:\\d\\fi:s\\"},

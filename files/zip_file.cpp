@@ -50,28 +50,20 @@ zip_file::zip_file(ri_file* archive) : archive_(archive) {
     set_error(to_error(f));
     return;
   }
-  offsets_.reserve(dir.count);
-  std::uint32_t at = 0;
-  for (std::uint32_t i = 0; i < dir.count; ++i) {
-    offsets_.push_back(at);
-    at += zip_format::entry_view{dir.bytes.get() + at}.total_size();
-  }
   archive_offset_ = dir.archive_offset;
-  count_ = dir.count;
   directory_size_ = dir.size;
   directory_ = std::move(dir.bytes);
+  entries_ = std::move(dir.entries);
 }
 
 zip_file::zip_file(const zip_file& from, copy_tag)
     : archive_(from.archive_),
       archive_offset_(from.archive_offset_),
-      count_(from.count_),
       directory_size_(from.directory_size_),
-      offsets_(from.offsets_) {
+      entries_(from.entries_) {
   directory_.reset(new (std::nothrow) std::uint8_t[directory_size_ ? directory_size_ : 1]);
   if (!directory_) {
-    count_ = 0;
-    offsets_.clear();
+    entries_.clear();
     raise(KV_SITE, fs_error::out_of_memory);
     return;
   }
@@ -80,9 +72,9 @@ zip_file::zip_file(const zip_file& from, copy_tag)
 
 zip_file::~zip_file() = default;
 
-const std::uint8_t* zip_file::entry_at(std::uint32_t index) const {
-  if (!directory_ || index >= count_) return nullptr;
-  return directory_.get() + offsets_[index];
+const zip_format::entry_info* zip_file::entry_at(std::uint32_t index) const {
+  if (!directory_ || index >= entries_.size()) return nullptr;
+  return &entries_[index];
 }
 
 ri_dir* zip_file::copy() {
@@ -106,17 +98,16 @@ zip_iterator* zip_file::find_entry(const char16_t* path) {
     return nullptr;
   }
   if (path) {
-    for (std::uint32_t i = 0; i < count_; ++i) {
-      const zip_format::entry_view e{directory_.get() + offsets_[i]};
-      if (zip_format::names_equal(path, e.name(), e.name_length())) {
-        auto* it = new (std::nothrow) zip_iterator(this, i);
-        if (!it) {
-          raise(KV_SITE, fs_error::out_of_memory);
-          return nullptr;
-        }
-        clear_error();
-        return it;
+    if (!names_.built()) names_.build(directory_.get(), entries_);
+    const std::int64_t i = names_.find(path);
+    if (i >= 0) {
+      auto* it = new (std::nothrow) zip_iterator(this, static_cast<std::uint32_t>(i));
+      if (!it) {
+        raise(KV_SITE, fs_error::out_of_memory);
+        return nullptr;
       }
+      clear_error();
+      return it;
     }
   }
   raise(KV_SITE, fs_error::end_of_file);
@@ -124,7 +115,7 @@ zip_iterator* zip_file::find_entry(const char16_t* path) {
 }
 
 ri_file* zip_file::open_entry(std::uint32_t index) {
-  const std::uint8_t* entry = entry_at(index);
+  const zip_format::entry_info* entry = entry_at(index);
   if (!entry) {
     raise(KV_SITE, fs_error::open);
     return nullptr;
@@ -135,7 +126,7 @@ ri_file* zip_file::open_entry(std::uint32_t index) {
     return nullptr;
   }
   archive_source src(archive_);
-  if (fault e = f->reader_.open(src, archive_offset_, zip_format::entry_view{entry})) {
+  if (fault e = f->reader_.open(src, archive_offset_, *entry)) {
     // A member that cannot be decoded is not opened: the reason stays here.
     delete f;
     set_error(to_error(e));
@@ -214,7 +205,7 @@ i_dir::iterator* zip_file::iterate(const file_identifier* id) {
 i_dir::iterator* zip_file::iterate(const char16_t* name) { return find_entry(name); }
 
 i_dir::iterator* zip_file::iterate() {
-  if (!directory_ || count_ == 0) {
+  if (!directory_ || entries_.empty()) {
     raise(KV_SITE, fs_error::corrupted);
     return nullptr;
   }
@@ -250,13 +241,14 @@ file_identifier* zip_identifier::clone() const { return new (std::nothrow) zip_i
 zip_iterator::zip_iterator(const zip_file* owner, std::uint32_t index) : owner_(owner), index_(index) { set_name(); }
 
 void zip_iterator::set_name() {
-  const zip_format::entry_view e{owner_->entry_at(index_)};
-  name_.assign(e.name(), e.name() + e.name_length());
+  const zip_format::entry_info& e = *owner_->entry_at(index_);
+  const std::uint8_t* name = owner_->name_of(e);
+  name_.assign(name, name + e.name_length);
 }
 
 void zip_iterator::next() {
   if (Bad()) return;
-  if (index_ + 1 < owner_->count_) {
+  if (index_ + 1 < owner_->entries_.size()) {
     ++index_;
     set_name();
   } else {
@@ -266,7 +258,7 @@ void zip_iterator::next() {
 
 file_identifier* zip_iterator::identifier() {
   if (Bad()) return nullptr;
-  auto* id = new (std::nothrow) zip_identifier(index_, owner_->count_ - index_);
+  auto* id = new (std::nothrow) zip_identifier(index_, owner_->entry_count() - index_);
   if (!id) raise(KV_SITE, fs_error::out_of_memory);
   return id;
 }
@@ -274,11 +266,11 @@ file_identifier* zip_iterator::identifier() {
 const char16_t* zip_iterator::name() { return Bad() ? nullptr : name_.c_str(); }
 
 std::uint64_t zip_iterator::size() {
-  return Bad() ? 0 : zip_format::entry_view{owner_->entry_at(index_)}.uncompressed_size();
+  return Bad() ? 0 : owner_->entry_at(index_)->uncompressed_size;
 }
 
 std::uint64_t zip_iterator::stored_size() {
-  return Bad() ? 0 : zip_format::entry_view{owner_->entry_at(index_)}.compressed_size();
+  return Bad() ? 0 : owner_->entry_at(index_)->compressed_size;
 }
 
 std::int32_t zip_iterator::kind() { return entry_kind::file; }

@@ -31,10 +31,11 @@ class zip_file : public ri_dir {
   // Where the archive starts inside the file: 0 for a plain ZIP, the length of
   // the preceding data for one appended to another file.
   std::int64_t archive_offset() const { return static_cast<std::int64_t>(archive_offset_); }
-  std::uint32_t entry_count() const { return count_; }
+  std::uint32_t entry_count() const { return static_cast<std::uint32_t>(entries_.size()); }
 
   // Iterator on the first entry whose name matches `path` from the archive's
   // root, ignoring ASCII case, '\' standing for '/'. No match: 0x40002, null.
+  // The names are indexed on the first look-up.
   zip_iterator* find_entry(const char16_t* path);
 
   ri_file* open_file(const file_identifier* id, bool share) override;
@@ -58,17 +59,20 @@ class zip_file : public ri_dir {
   zip_file(const zip_file& from, copy_tag);
 
   // Checked entry access: null when `index` is not an entry of this directory.
-  const std::uint8_t* entry_at(std::uint32_t index) const;
+  const zip_format::entry_info* entry_at(std::uint32_t index) const;
+  const std::uint8_t* name_of(const zip_format::entry_info& e) const {
+    return directory_.get() + e.at + zip_format::central_entry_size;
+  }
   ri_file* open_entry(std::uint32_t index);
   ri_dir* copy();
 
   ri_file* archive_;
   std::uint64_t archive_offset_ = 0;
-  std::uint32_t count_ = 0;
-  std::uint32_t directory_size_ = 0;
+  std::uint64_t directory_size_ = 0;
   std::unique_ptr<std::uint8_t[]> directory_;
-  // Start of each entry in the directory copy, found by the checked walk.
-  std::vector<std::uint32_t> offsets_;
+  // Each entry as the checked walk found it.
+  std::vector<zip_format::entry_info> entries_;
+  zip_format::name_index names_;
 };
 
 // Names an entry by its position in the directory and the entries from it to
@@ -111,6 +115,7 @@ class zip_iterator : public i_dir::iterator {
 // read from the start.
 class file_in_zip : public ri_file {
  public:
+  // An encrypted member is not opened (0x4000e).
   void read(void* buffer, std::uint32_t length, std::uint32_t& count) override;
   std::uint64_t size() override;
   std::int64_t rewind() override;

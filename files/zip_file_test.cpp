@@ -147,6 +147,7 @@ struct placement_case {
   bool absolute_offsets;
   std::int64_t expected_offset;
   bool found;
+  std::size_t trailing = 0;  // bytes after the comment
 };
 
 // Names the case in test listings (the default prints the raw bytes).
@@ -165,6 +166,7 @@ TEST_P(ZipPlacement, FindsListsAndReadsWithCrcChecked) {
   std::string bytes(c.prefix, '\0');
   for (std::size_t i = 0; i < c.prefix; ++i) bytes[i] = static_cast<char>(i * 7 + (i >> 9));
   bytes += build_zip(members, std::string(c.comment, 'c'), c.absolute_offsets ? c.prefix : 0);
+  bytes.append(c.trailing, 't');
   archive_fixture a(std::move(bytes));
   if (!c.found) {
     EXPECT_EQ(a.zip.error_code(), fs_error::corrupted);
@@ -194,8 +196,10 @@ INSTANTIATE_TEST_SUITE_P(
         placement_case{"appended after 1,000,000 bytes", 1000000, 0, false, 1000000, true},
         placement_case{"appended with absolute offsets", 1000000, 0, true, 0, true},
         placement_case{"65,000-byte comment", 0, 65000, false, 0, true},
-        placement_case{"longest comment still found", 5000, 65513, false, 5000, true},
-        placement_case{"comment pushes the end record out of reach", 5000, 65514, false, 0, false}),
+        placement_case{"65,514-byte comment", 5000, 65514, false, 5000, true},
+        placement_case{"longest comment", 5000, 65535, false, 5000, true},
+        placement_case{"longest comment in a file of just the archive", 0, 65535, false, 0, true},
+        placement_case{"end record more than 65,557 bytes before the end", 5000, 65535, false, 0, false, 1}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 TEST(ZipFile, RefusesFilesWithoutAnArchive) {
@@ -525,6 +529,185 @@ TEST(ZipFile, DirectoryOperations) {
   EXPECT_EQ(a.zip.drive_kind(), entry_kind::unknown);
   EXPECT_EQ(a.zip.path(), nullptr);
   EXPECT_FALSE(a.zip.is_system_dir());
+}
+
+// ---------------------------------------------------------------- ZIP64
+
+// What Info-ZIP's `echo x | zip - -` wrote: one stored member "-" holding "x\n",
+// whose local header carries saturated sizes and a ZIP64 extra block, and a
+// ZIP64 end record and locator before the end record.
+const unsigned char info_zip_from_pipe[] = {
+    0x50, 0x4b, 0x03, 0x04, 0x2d, 0x00, 0x00, 0x00, 0x00, 0x00, 0x47, 0x86, 0x8a, 0x5d, 0x1f, 0x08, 0xea, 0x46,
+    0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x01, 0x00, 0x14, 0x00, 0x2d, 0x01, 0x00, 0x10, 0x00, 0x02,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x78, 0x0a, 0x50,
+    0x4b, 0x01, 0x02, 0x1e, 0x03, 0x2d, 0x00, 0x00, 0x00, 0x00, 0x00, 0x47, 0x86, 0x8a, 0x5d, 0x1f, 0x08, 0xea,
+    0x46, 0x02, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01,
+    0x00, 0x00, 0x00, 0x80, 0x11, 0x00, 0x00, 0x00, 0x00, 0x2d, 0x50, 0x4b, 0x06, 0x06, 0x2c, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x1e, 0x03, 0x2d, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2f, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00, 0x35, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x50, 0x4b, 0x06, 0x07, 0x00, 0x00,
+    0x00, 0x00, 0x64, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x50, 0x4b, 0x05, 0x06,
+    0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x2f, 0x00, 0x00, 0x00, 0x35, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+TEST(ZipFile, ReadsInfoZipOutputWrittenFromAPipe) {
+  const std::string pipe(reinterpret_cast<const char*>(info_zip_from_pipe), sizeof info_zip_from_pipe);
+  for (std::size_t prefix : {0, 777}) {
+    SCOPED_TRACE(prefix);
+    archive_fixture a(std::string(prefix, 'p') + pipe);
+    ASSERT_TRUE(a.zip.Good());
+    EXPECT_EQ(a.zip.archive_offset(), static_cast<std::int64_t>(prefix));
+    EXPECT_EQ(list_names(a.zip), std::vector<std::string>{"-"});
+    std::unique_ptr<ri_file> f(a.zip.open_file(u"-", false));
+    ASSERT_TRUE(f) << a.zip.error_code();
+    std::uint32_t error = 0;
+    EXPECT_EQ(read_all(f.get(), 100, error), "x\n");
+    EXPECT_EQ(error, 0u);
+  }
+}
+
+void put64(std::string& b, std::size_t at, std::uint64_t v) {
+  put32(b, at, static_cast<std::uint32_t>(v));
+  put32(b, at + 4, static_cast<std::uint32_t>(v >> 32));
+}
+std::string le(std::size_t n, std::uint64_t v) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(v >> (8 * i));
+  return s;
+}
+
+// An archive laid out by hand after the format's description: `count` stored
+// members "m/<i>" holding "<i>", every central entry with saturated sizes and
+// offset and a ZIP64 extra block, a ZIP64 end record and locator, and an end
+// record whose fields are all saturated.
+std::string zip64_archive(std::uint32_t count) {
+  std::string body, central;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::string name = "m/" + std::to_string(i), data = std::to_string(i);
+    const std::uint32_t crc = crc_of(data);
+    const std::uint64_t offset = body.size();
+    body += le(4, zip_format::local_signature) + le(2, 45) + le(2, 0) + le(2, 0) + le(4, 0) + le(4, crc) +
+            le(4, data.size()) + le(4, data.size()) + le(2, name.size()) + le(2, 0) + name + data;
+    central += le(4, zip_format::central_signature) + le(2, 45) + le(2, 45) + le(2, 0) + le(2, 0) + le(4, 0) +
+               le(4, crc) + le(4, 0xFFFFFFFFu) + le(4, 0xFFFFFFFFu) + le(2, name.size()) + le(2, 28) + le(2, 0) +
+               le(2, 0) + le(2, 0) + le(4, 0) + le(4, 0xFFFFFFFFu) + name + le(2, 1) + le(2, 24) +
+               le(8, data.size()) + le(8, data.size()) + le(8, offset);
+  }
+  const std::uint64_t directory = body.size(), zip64_end = body.size() + central.size();
+  std::string z = body + central;
+  z += le(4, zip_format::zip64_end_signature) + le(8, 44) + le(2, 45) + le(2, 45) + le(4, 0) + le(4, 0) +
+       le(8, count) + le(8, count) + le(8, central.size()) + le(8, directory);
+  z += le(4, zip_format::zip64_locator_signature) + le(4, 0) + le(8, zip64_end) + le(4, 1);
+  z += le(4, zip_format::end_signature) + le(2, 0xFFFF) + le(2, 0xFFFF) + le(2, 0xFFFF) + le(2, 0xFFFF) +
+       le(4, 0xFFFFFFFFu) + le(4, 0xFFFFFFFFu) + le(2, 0);
+  return z;
+}
+
+TEST(ZipFile, ReadsZip64DirectoriesOfMoreThan65535Members) {
+  const std::uint32_t count = 70000;
+  archive_fixture a(zip64_archive(count));
+  ASSERT_TRUE(a.zip.Good()) << a.zip.error_code();
+  EXPECT_EQ(a.zip.entry_count(), count);
+  std::uint32_t listed = 0;
+  std::unique_ptr<i_dir::iterator> it(a.zip.iterate());
+  for (; it && it->Good(); it->next()) {
+    const std::string n = "m/" + std::to_string(listed);
+    ASSERT_EQ(std::u16string(it->name()), std::u16string(n.begin(), n.end()));
+    ASSERT_EQ(it->size(), n.size() - 2);
+    ++listed;
+  }
+  EXPECT_EQ(listed, count);
+  for (std::uint32_t i : {0u, 65535u, 65536u, count - 1}) {
+    const std::string n = "M\\" + std::to_string(i);
+    std::unique_ptr<ri_file> f(a.zip.open_file(std::u16string(n.begin(), n.end()).c_str(), false));
+    ASSERT_TRUE(f) << i;
+    std::uint32_t error = 0;
+    EXPECT_EQ(read_all(f.get(), 64, error), std::to_string(i));
+    EXPECT_EQ(error, 0u);
+  }
+}
+
+TEST(ZipFile, Zip64RecordsThatDoNotHoldTogetherAreRefused) {
+  struct {
+    const char* what;
+    std::function<void(std::string&)> damage;
+  } cases[] = {
+      {"no locator before a saturated end record",
+       [](std::string& z) { put32(z, z.size() - 22 - 20, 0); }},
+      {"no ZIP64 end record where the locator points",
+       [](std::string& z) {
+         put32(z, z.size() - 22 - 20 - 56, 0);
+         put64(z, z.size() - 22 - 20 + 8, 3);
+       }},
+      {"ZIP64 extra block missing the offset",
+       [](std::string& z) {
+         const std::size_t first_entry = get32(z, z.size() - 22 - 20 - 56 + 48);
+         put16(z, first_entry + 46 + 3 + 2, 16);  // the block's own length
+       }},
+      {"second disk in the ZIP64 end record", [](std::string& z) { put32(z, z.size() - 22 - 20 - 56 + 16, 1); }},
+      {"entry count beyond what the directory can hold",
+       [](std::string& z) {
+         put64(z, z.size() - 22 - 20 - 56 + 24, 1ull << 40);
+         put64(z, z.size() - 22 - 20 - 56 + 32, 1ull << 40);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string z = zip64_archive(3);
+    c.damage(z);
+    archive_fixture a(z);
+    EXPECT_EQ(a.zip.error_code(), fs_error::corrupted);
+  }
+}
+
+TEST(ZipFile, EveryCentralEntryNeedsItsSignature) {
+  std::string z = build_zip({{"a", "1"}, {"b", "2"}, {"c", "3"}});
+  put32(z, layout_of(z).central[2], 0x12345678);
+  archive_fixture a(z);
+  EXPECT_EQ(a.zip.error_code(), fs_error::corrupted);
+}
+
+TEST(ZipFile, EncryptedMembersAreNotSupportedAndDeliverNothing) {
+  for (bool in_central : {true, false}) {
+    SCOPED_TRACE(in_central);
+    std::string z = damage_base();
+    const layout l = layout_of(z);
+    put16(z, l.local[1] + 6, 0x0001);
+    if (in_central) put16(z, l.central[1] + 8, 0x0001);
+    archive_fixture a(z);
+    ASSERT_TRUE(a.zip.Good());
+    std::unique_ptr<ri_file> f(a.zip.open_file(u"victim", false));
+    EXPECT_FALSE(f);
+    EXPECT_EQ(a.zip.error_code(), fs_error::not_supported);
+    std::unique_ptr<ri_file> last(a.zip.open_file(u"last", false));
+    EXPECT_TRUE(last);
+  }
+}
+
+TEST(ZipFile, TheFirstOfEqualNamesIsFoundAmongManyMembers) {
+  std::vector<member> members;
+  for (int i = 0; i < 3000; ++i) members.push_back({"dir/file" + std::to_string(i) + ".txt", std::to_string(i)});
+  members.push_back({"DIR/FILE7.TXT", "second"});
+  members.push_back({"back\\slash", "b"});
+  members.push_back({"dir/\xe9t\xe9", "e"});
+  archive_fixture a(build_zip(members));
+  ASSERT_TRUE(a.zip.Good());
+  struct {
+    const char16_t* request;
+    const char* expected;
+  } cases[] = {{u"Dir\\File7.txt", "7"}, {u"dir/file2999.txt", "2999"}, {u"dir/file3000.txt", nullptr},
+               {u"back\\slash", nullptr}, {u"back/slash", nullptr}, {u"dir/\u00e9t\u00e9", "e"},
+               {u"dir/\u00c9t\u00e9", nullptr}, {u"dir/\u0100", nullptr}, {u"", nullptr}};
+  for (const auto& c : cases) {
+    std::unique_ptr<ri_file> f(a.zip.open_file(c.request, false));
+    if (!c.expected) {
+      EXPECT_FALSE(f);
+      EXPECT_EQ(a.zip.error_code(), fs_error::end_of_file);
+      continue;
+    }
+    ASSERT_TRUE(f);
+    std::uint32_t error = 0;
+    EXPECT_EQ(read_all(f.get(), 64, error), c.expected);
+  }
 }
 
 }  // namespace

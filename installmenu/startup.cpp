@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "core/catalogue.h"
+#include "system/layer.h"
 
 namespace {
 
@@ -14,6 +15,9 @@ void releaseCatalogue() { Common::releaseMessageCatalogue(catalogueBlock); }
 
 struct CatalogueLoader {
   CatalogueLoader() {
+    // The operating-system layer is made before this (priority 500); naming it
+    // here is what links it into the program.
+    [[maybe_unused]] Windows::LayerNT* volatile layer = Windows::layer;
     // A catalogue that is missing, unreadable or of the wrong size ends the
     // process at once: no text could be shown anyway.
     if (!Common::loadMessageCatalogue(Common::catalogueFileName, Common::catalogueTexts,

@@ -8,7 +8,9 @@ build=${1:-$root/build}
 packages=(build-essential cmake ninja-build ccache pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
           libicu-dev zlib1g-dev libboost-dev libssl-dev libsqlite3-dev
-          xvfb xauth unzip zip libxml2-utils)
+          xvfb xauth unzip zip libxml2-utils
+          libglib2.0-dev msitools wixl libmsi-dev libgcab-dev
+          clang libclang-rt-14-dev)  # clang: the fuzz targets (scripts/fuzz.sh)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -21,6 +23,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
+# ccache hits across clones: paths under the checkout are hashed relative to it,
+# and the build folder's own path is left out of debug-info hashes.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-true}
 jobs=$(nproc)
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${KV_CMAKE_ARGS:-}

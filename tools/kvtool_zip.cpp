@@ -10,6 +10,7 @@
 
 #include "files/zip_file.h"
 #include "files/zip_writer.h"
+#include "platform/win32/windows.h"
 #include "tools/kvtool.h"
 
 namespace fs = std::filesystem;
@@ -46,6 +47,41 @@ bool read_whole(const std::string& path, std::string& out) {
   return !in.bad();
 }
 
+// A member name as bytes fit for a terminal: control characters (C0, DEL,
+// and C1 in a name that is UTF-8) as \xNN; in a name that is not UTF-8,
+// every byte from 0x80 as well.
+std::string printable_name(const std::string& name) {
+  auto valid_utf8 = [&] {
+    for (std::size_t i = 0; i < name.size();) {
+      const auto b = static_cast<unsigned char>(name[i]);
+      const int need = b < 0x80 ? 0 : b >= 0xC2 && b <= 0xDF ? 1 : b >= 0xE0 && b <= 0xEF ? 2 : b >= 0xF0 && b <= 0xF4 ? 3 : -1;
+      if (need < 0 || name.size() - i <= static_cast<std::size_t>(need)) return false;
+      for (int k = 1; k <= need; ++k)
+        if ((static_cast<unsigned char>(name[i + k]) & 0xC0) != 0x80) return false;
+      i += 1 + need;
+    }
+    return true;
+  };
+  const bool utf8 = valid_utf8();
+  std::string out;
+  char hex[8];
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto b = static_cast<unsigned char>(name[i]);
+    const bool c1 = utf8 && b == 0xC2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) < 0xA0;
+    if (b < 0x20 || b == 0x7F || (!utf8 && b >= 0x80) || c1) {
+      std::snprintf(hex, sizeof hex, "\\x%02X", b);
+      out += hex;
+      if (c1) {
+        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(name[++i]));
+        out += hex;
+      }
+    } else {
+      out += static_cast<char>(b);
+    }
+  }
+  return out;
+}
+
 int run_list(const kvtool::arguments& args) {
   if (args.size() != 1) return kvtool::usage_error("list");
   opened_archive a;
@@ -58,14 +94,153 @@ int run_list(const kvtool::arguments& args) {
     total += it->size();
     stored += it->stored_size();
     std::printf("%12" PRIu64 " %12" PRIu64 "  %s\n", it->size(), it->stored_size(),
-                kvtool::member_bytes(it->name()).c_str());
+                printable_name(kvtool::member_bytes(it->name())).c_str());
   }
   std::printf("%12" PRIu64 " %12" PRIu64 "  total\n", total, stored);
   return 0;
 }
 
+// Copies a member to `out`; an empty result, or why it failed.
+std::string copy_member(ri_file& in, std::ostream& out, const std::string& what) {
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    std::uint32_t n = 0;
+    in.read(buffer.data(), static_cast<std::uint32_t>(buffer.size()), n);
+    if (n == 0) break;
+    out.write(buffer.data(), n);
+  }
+  out.flush();
+  if (in.Bad()) return what + ": " + kvtool::describe(in.error());
+  if (!out) return "write failed";
+  return {};
+}
+
+// A new file beside `target` for writing it whole before it replaces the
+// target: a failure leaves what was there before.
+std::string file_beside(const fs::path& target) {
+  std::error_code ec;
+  for (int n = 0;; ++n) {
+    fs::path p = target;
+    p += ".kvtool-part" + (n ? std::to_string(n) : std::string());
+    if (!fs::exists(fs::symlink_status(p, ec))) return p.string();
+  }
+}
+
+// Writes member `in` to `target` through a file beside it.
+std::string write_member(ri_file& in, const fs::path& target, const std::string& what) {
+  const std::string part = file_beside(target);
+  std::string problem;
+  {
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    if (!out) return part + ": cannot open for writing";
+    problem = copy_member(in, out, what);
+    out.close();
+    if (problem.empty() && !out) problem = part + ": write failed";
+  }
+  std::error_code ec;
+  if (problem.empty()) {
+    fs::rename(part, target, ec);
+    if (ec) problem = target.string() + ": cannot replace: " + ec.message();
+  }
+  if (!problem.empty()) fs::remove(part, ec);
+  return problem;
+}
+
+// The path below DIR that a member name asks for, '\' also separating; empty
+// when it would land outside DIR: "..", an absolute name, a drive letter.
+// Names ending in a separator are folders.
+bool member_path(const std::string& name, fs::path& out, bool& folder) {
+  if (name.empty() || name.find('\0') != std::string::npos) return false;
+  if (name[0] == '/' || name[0] == '\\') return false;
+  if (name.size() >= 2 && name[1] == ':') return false;  // C:, C:\, C:name
+  folder = name.back() == '/' || name.back() == '\\';
+  out.clear();
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    const std::size_t end = std::min(name.find_first_of("/\\", start), name.size());
+    const std::string part = name.substr(start, end - start);
+    if (part == "..") return false;
+    if (!part.empty() && part != ".") out /= part;
+    start = end + 1;
+  }
+  return !out.empty();
+}
+
+// Whether the terminal shows progress: standard error is a character device.
+bool progress_wanted() {
+  HANDLE h = GetStdHandle(STD_ERROR_HANDLE);
+  return h && h != INVALID_HANDLE_VALUE && GetFileType(h) == FILE_TYPE_CHAR;
+}
+
+int extract_all(const std::string& archive, const std::string& dir) {
+  opened_archive a;
+  if (!open_archive(archive, a)) return 1;
+  struct planned {
+    std::uint32_t index;
+    std::string name;
+    fs::path path;
+    bool folder;
+  };
+  std::vector<planned> plan;
+  int refused = 0;
+  std::unique_ptr<i_dir::iterator> it(a.zip->iterate());
+  for (std::uint32_t i = 0; it && it->Good(); it->next(), ++i) {
+    planned p{i, kvtool::member_bytes(it->name()), {}, false};
+    if (!member_path(p.name, p.path, p.folder)) {
+      kvtool::fail("'" + printable_name(p.name) + "': refused, it would land outside " + dir);
+      ++refused;
+      continue;
+    }
+    plan.push_back(std::move(p));
+  }
+  if (refused) return kvtool::fail(archive + ": nothing extracted");
+
+  std::error_code ec;
+  const fs::path root(dir);
+  fs::create_directories(root, ec);
+  if (!fs::is_directory(root, ec)) return kvtool::fail(dir + ": not a folder");
+  const bool progress = progress_wanted();
+  std::string problem;
+  std::size_t done = 0;
+  for (const planned& p : plan) {
+    if (progress) {
+      std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", done + 1, plan.size(), printable_name(p.name).c_str());
+      std::fflush(stderr);
+    }
+    // No folder on the way may be a link, which could lead outside.
+    fs::path at = root;
+    const fs::path parent = p.folder ? p.path : p.path.parent_path();
+    for (const fs::path& part : parent) {
+      at /= part;
+      const fs::file_status st = fs::symlink_status(at, ec);
+      if (fs::is_symlink(st)) problem = at.string() + ": a link where a folder belongs";
+      else if (!fs::exists(st) && !fs::create_directory(at, ec)) problem = at.string() + ": cannot create: " + ec.message();
+      else if (fs::exists(st) && !fs::is_directory(st)) problem = at.string() + ": not a folder";
+      if (!problem.empty()) break;
+    }
+    if (problem.empty() && !p.folder) {
+      const fs::path target = root / p.path;
+      if (fs::is_symlink(fs::symlink_status(target, ec)) || fs::is_directory(fs::symlink_status(target, ec))) {
+        problem = target.string() + ": is a link or a folder";
+      } else {
+        zip_identifier id(p.index, a.zip->entry_count() - p.index);
+        std::unique_ptr<ri_file> in(a.zip->open_file(&id, false));
+        if (!in) problem = printable_name(p.name) + ": cannot open: " + kvtool::describe(a.zip->error());
+        else problem = write_member(*in, target, printable_name(p.name));
+      }
+    }
+    if (!problem.empty()) break;
+    ++done;
+  }
+  if (progress) std::fprintf(stderr, "\r\033[K");
+  if (!problem.empty()) return kvtool::fail(problem);
+  std::printf("%s: %zu members extracted into %s\n", archive.c_str(), done, dir.c_str());
+  return 0;
+}
+
 int run_extract(const kvtool::arguments& args) {
-  if (args.size() != 2 && args.size() != 3) return kvtool::usage_error("extract");
+  if (args.size() == 2) return extract_all(args[0], args[1]);
+  if (args.size() != 3) return kvtool::usage_error("extract");
   const std::string& member = args[1];
   opened_archive a;
   if (!open_archive(args[0], a)) return 1;
@@ -75,32 +250,14 @@ int run_extract(const kvtool::arguments& args) {
     if (a.zip->error_code() == fs_error::end_of_file) return kvtool::fail(member + ": no such member in " + args[0]);
     return kvtool::fail(member + ": cannot open: " + kvtool::describe(a.zip->error()));
   }
-  const bool to_stdout = args.size() == 2 || args[2] == "-";
-  std::ofstream file;
-  if (!to_stdout) {
-    file.open(args[2], std::ios::binary | std::ios::trunc);
-    if (!file) return kvtool::fail(args[2] + ": cannot open for writing");
-  }
-  std::ostream& out = to_stdout ? std::cout : file;
-  std::vector<char> buffer(1 << 20);
-  for (;;) {
-    std::uint32_t n = 0;
-    in->read(buffer.data(), static_cast<std::uint32_t>(buffer.size()), n);
-    if (n == 0) break;
-    out.write(buffer.data(), n);
-  }
-  out.flush();
   std::string problem;
-  if (in->Bad()) problem = member + ": " + kvtool::describe(in->error());
-  else if (!out) problem = (to_stdout ? std::string("standard output") : args[2]) + ": write failed";
-  if (!problem.empty()) {
-    if (!to_stdout) {
-      file.close();
-      std::error_code ignored;
-      fs::remove(args[2], ignored);  // leave no half-written member behind
-    }
-    return kvtool::fail(problem);
+  if (args[2] == "-") {
+    problem = copy_member(*in, std::cout, member);
+    if (problem == "write failed") problem = "standard output: write failed";
+  } else {
+    problem = write_member(*in, args[2], member);
   }
+  if (!problem.empty()) return kvtool::fail(problem);
   return 0;
 }
 
@@ -214,9 +371,12 @@ int run_append(const kvtool::arguments& args) {
 const bool registered = kvtool::add_command({"list", "ARCHIVE",
                                              "Lists the members of a ZIP archive, also one appended to a program.",
                                              run_list}) &&
-                        kvtool::add_command({"extract", "ARCHIVE MEMBER [OUT]",
-                                             "Writes a member to OUT (standard output when OUT is absent or '-'),\n"
-                                             "checking its CRC. MEMBER ignores ASCII case; '\\' stands for '/'.",
+                        kvtool::add_command({"extract", "ARCHIVE DIR | ARCHIVE MEMBER OUT",
+                                             "Writes every member into folder DIR (made when missing), refusing\n"
+                                             "the archive when a name would land outside it ('..', an absolute\n"
+                                             "name, a drive letter); or one member to OUT ('-': standard output).\n"
+                                             "CRCs are checked; a file is replaced only once its new contents are\n"
+                                             "whole. MEMBER ignores ASCII case; '\\' stands for '/'.",
                                              run_extract}) &&
                         kvtool::add_command({"build", "OUT.zip ITEM...",
                                              "Writes a ZIP archive. An ITEM is NAME=PATH (member NAME from file PATH),\n"

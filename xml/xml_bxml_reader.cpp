@@ -11,6 +11,7 @@
 #include "files/file_object.h"
 #include "xml/xml_node.h"
 #include "xml/xml_reader.h"
+#include "xml/xml_utf8.h"
 
 xml_reader_interface::~xml_reader_interface() = default;
 void xml_reader_interface::start_document() {}
@@ -121,7 +122,7 @@ class xml_reader_core {
     if (n == 0 || !good()) return text;
     if (n <= in_.available()) {
       text.reserve(n);
-      Common::fromUtf8(text, in_.next(), n);
+      xml_utf8::decode(text, in_.next(), n);
       in_.skip(n);
       return text;
     }
@@ -129,7 +130,7 @@ class xml_reader_core {
     read_bytes(bytes, n);
     if (!good()) return text;
     text.reserve(bytes.size());
-    Common::fromUtf8(text, bytes.data(), static_cast<std::ptrdiff_t>(bytes.size()));
+    xml_utf8::decode(text, bytes.data(), bytes.size());
     return text;
   }
 

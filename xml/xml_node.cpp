@@ -1,10 +1,97 @@
 #include "xml/xml_node.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <tuple>
 #include <utility>
 
+// The block a reader builds a document in. A node made with new and
+// inserted into such a tree is adopted: it is deleted when the block goes.
+//
+// Memory comes in blocks, cut off in order and never given back one by one.
+// A small document takes small blocks, which the C library serves again from
+// memory it already has; blocks double up to 1 MiB and stay there, rather
+// than growing without end into sizes that are mapped afresh each time.
+class block_memory final : public std::pmr::memory_resource {
+ public:
+  block_memory() = default;
+  block_memory(const block_memory&) = delete;
+  block_memory& operator=(const block_memory&) = delete;
+  ~block_memory() override {
+    for (void* b : blocks_) ::operator delete(b);
+  }
+
+ private:
+  static constexpr std::size_t largest_block = std::size_t{1} << 20;
+
+  void* do_allocate(std::size_t bytes, std::size_t alignment) override {
+    std::size_t pad = (alignment - reinterpret_cast<std::uintptr_t>(next_) % alignment) % alignment;
+    if (!next_ || bytes + pad > left_) {
+      // A large request gets a block of its own; the current one goes on.
+      if (bytes > block_size_ / 4) return own_block(bytes);
+      next_ = static_cast<char*>(own_block(block_size_));
+      left_ = block_size_;
+      if (block_size_ < largest_block) block_size_ *= 2;
+      pad = 0;
+    }
+    char* p = next_ + pad;
+    next_ = p + bytes;
+    left_ -= pad + bytes;
+    return p;
+  }
+  void do_deallocate(void*, std::size_t, std::size_t) override {}
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
+
+  void* own_block(std::size_t bytes) {
+    blocks_.reserve(blocks_.size() + 1);
+    void* b = ::operator new(bytes);  // aligned for any fundamental type
+    blocks_.push_back(b);
+    return b;
+  }
+
+  std::vector<void*> blocks_;
+  char* next_ = nullptr;
+  std::size_t left_ = 0;
+  std::size_t block_size_ = std::size_t{4} << 10;
+};
+
+struct xml_arena {
+  block_memory memory;
+  std::vector<xml_node*> adopted;
+  ~xml_arena() {
+    for (xml_node* n : adopted) delete n;
+  }
+};
+
+// ---------------------------------------------------------------- attributes
+
+xml_attribute_list::iterator xml_attribute_list::lower_bound(std::string_view name) {
+  // Readers mostly meet names in order: the end is checked first.
+  if (list_.empty() || std::string_view(list_.back().first) < name) return list_.end();
+  return std::lower_bound(list_.begin(), list_.end(), name,
+                          [](const value_type& a, std::string_view n) { return std::string_view(a.first) < n; });
+}
+
+xml_attribute_list::iterator xml_attribute_list::find(std::string_view name) {
+  auto it = lower_bound(name);
+  return it != list_.end() && std::string_view(it->first) == name ? it : list_.end();
+}
+
+xml_attribute_list::const_iterator xml_attribute_list::find(std::string_view name) const {
+  return const_cast<xml_attribute_list*>(this)->find(name);
+}
+
+std::pair<xml_attribute_list::iterator, bool> xml_attribute_list::emplace(std::string_view name,
+                                                                          std::u16string_view value) {
+  auto it = lower_bound(name);
+  if (it != list_.end() && std::string_view(it->first) == name) return {it, false};
+  it = list_.emplace(it, std::piecewise_construct, std::forward_as_tuple(name), std::forward_as_tuple(value));
+  return {it, true};
+}
+
 const FX::FXWString& xml_attribute::fx_text() const {
-  if (!fx_) fx_ = std::make_unique<FX::FXWString>(*value_);
+  if (!fx_) fx_ = std::make_unique<FX::FXWString>(std::u16string_view(*value_));
   return *fx_;
 }
 
@@ -19,10 +106,38 @@ const xml_attribute& xml_attribute_iterator::operator*() const {
   return *view_;
 }
 
-xml_node::xml_node(std::string name) : name_(std::move(name)), pieces_(1) {}
+// ---------------------------------------------------------------- node
+
+xml_node::xml_node(std::string_view name) : xml_node(name, nullptr) {}
+
+xml_node::xml_node(std::string_view name, xml_arena* arena)
+    : arena_(arena),
+      name_(name, arena ? &arena->memory : std::pmr::get_default_resource()),
+      attributes_(arena ? &arena->memory : std::pmr::get_default_resource()),
+      children_(arena ? &arena->memory : std::pmr::get_default_resource()),
+      pieces_(1, arena ? &arena->memory : std::pmr::get_default_resource()) {}
+
+xml_node::xml_node(std::string_view name, xml_arena* arena, bare_tag)
+    : arena_(arena),
+      name_(name, arena ? &arena->memory : std::pmr::get_default_resource()),
+      attributes_(arena ? &arena->memory : std::pmr::get_default_resource()),
+      children_(arena ? &arena->memory : std::pmr::get_default_resource()),
+      pieces_(arena ? &arena->memory : std::pmr::get_default_resource()) {}
+
+xml_node* xml_node::make_bare(std::string_view name, xml_arena* arena) {
+  if (!arena) return new xml_node(name, nullptr, bare_tag{});
+  void* place = arena->memory.allocate(sizeof(xml_node), alignof(xml_node));
+  return new (place) xml_node(name, arena, bare_tag{});
+}
+
+xml_node* xml_node::make(std::string_view name, xml_arena* arena) {
+  if (!arena) return new xml_node(name);
+  void* place = arena->memory.allocate(sizeof(xml_node), alignof(xml_node));
+  return new (place) xml_node(name, arena);
+}
 
 xml_node::xml_node(const xml_node& other, shallow_tag)
-    : name_(other.name_), attributes_(other.attributes_), pieces_(other.pieces_) {}
+    : name_(other.name_), attributes_(other.attributes_), children_(), pieces_(other.pieces_) {}
 
 // Copies and deletes walk the tree with an explicit stack, so a deep tree
 // cannot exhaust the call stack.
@@ -46,14 +161,18 @@ xml_node::xml_node(const xml_node& other) : xml_node(other, shallow_tag{}) {
   }
 }
 
-xml_node::~xml_node() { delete_children(this); }
+// A node of a reader's block owns nothing on its own: the block goes whole.
+xml_node::~xml_node() {
+  if (!arena_) delete_children(this);
+}
 
 void xml_node::delete_children(xml_node* node) noexcept {
-  std::vector<xml_node*> doomed;
-  doomed.swap(node->children_);
+  std::vector<xml_node*> doomed(node->children_.begin(), node->children_.end());
+  node->children_.clear();
   while (!doomed.empty()) {
     xml_node* n = doomed.back();
     doomed.pop_back();
+    if (n->arena_) continue;  // not this tree's to free
     // Moving the grandchildren out first keeps each delete from recursing.
     doomed.insert(doomed.end(), n->children_.begin(), n->children_.end());
     n->children_.clear();
@@ -67,13 +186,27 @@ xml_node* xml_node::find_child(const char* name) const {
   return nullptr;
 }
 
+xml_node* xml_node::new_child(std::string_view name) {
+  xml_node* child = make(name, arena_);
+  if (arena_) {
+    // Appended directly: a new child of a block is never adopted.
+    children_.push_back(child);
+    child->parent_ = this;
+    pieces_.emplace_back();
+    return child;
+  }
+  append_child(child);
+  return child;
+}
+
 void xml_node::insert_child(std::size_t position, xml_node* child) {
+  if (arena_ && !child->arena_) arena_->adopted.push_back(child);
   if (position > pieces_.size()) position = pieces_.size();
   std::size_t index = position == 0 ? 0 : position - 1;
   if (index > children_.size()) index = children_.size();
   children_.insert(children_.begin() + static_cast<std::ptrdiff_t>(index), child);
   child->parent_ = this;
-  pieces_.insert(pieces_.begin() + static_cast<std::ptrdiff_t>(position), std::u16string());
+  pieces_.emplace(pieces_.begin() + static_cast<std::ptrdiff_t>(position));
 }
 
 xml_node* xml_node::find_child_by_attribute(const char* child, const char* attribute,
@@ -81,7 +214,7 @@ xml_node* xml_node::find_child_by_attribute(const char* child, const char* attri
   for (xml_node* c : children_) {
     if (c->name_ != child) continue;
     auto it = c->attributes_.find(attribute);
-    if (it != c->attributes_.end() && it->second == value.str()) return c;
+    if (it != c->attributes_.end() && std::u16string_view(it->second) == value.str()) return c;
   }
   return nullptr;
 }
@@ -91,7 +224,7 @@ FX::FXWString xml_node::text() const {
   for (const auto& p : pieces_) total += p.size();
   std::u16string all;
   all.reserve(total);
-  for (const auto& p : pieces_) all += p;
+  for (const auto& p : pieces_) all += std::u16string_view(p);
   return FX::FXWString(std::move(all));
 }
 
@@ -107,12 +240,12 @@ std::string xml_node::attribute_string(const char* name, const char* default_val
 
 FX::FXWString xml_node::attribute_text(const char* name, const FX::FXWString& default_value) const {
   auto it = attributes_.find(name);
-  return it == attributes_.end() ? default_value : FX::FXWString(it->second);
+  return it == attributes_.end() ? default_value : FX::FXWString(std::u16string_view(it->second));
 }
 
 std::uint32_t xml_node::attribute_uint(const char* name, std::uint32_t default_value) const {
   auto it = attributes_.find(name);
-  return it == attributes_.end() ? default_value : FX::FXUIntVal(FX::FXWString(it->second), 10);
+  return it == attributes_.end() ? default_value : FX::FXUIntVal(FX::FXWString(std::u16string_view(it->second)), 10);
 }
 
 std::uint32_t xml_node::attribute_flags(const char* name, const xml_flag* table,
@@ -151,16 +284,41 @@ xml_document& xml_document::operator=(const xml_document& other) {
   return *this;
 }
 
-xml_document::~xml_document() { delete root_; }
+xml_document::~xml_document() { set_root(nullptr); }
 
 void xml_document::set_root(xml_node* root) {
   if (root == root_) return;
-  delete root_;
+  xml_node* old = root_;
+  xml_arena* block = arena_;
   root_ = root;
+  arena_ = nullptr;
+  if (old && !old->arena_) delete old;
+  delete block;  // a reader's tree: a few blocks, not a free per node
+}
+
+xml_node* xml_document::new_root(std::string_view name) {
+  set_root(nullptr);
+  auto* block = new xml_arena;
+  root_ = xml_node::make(name, block);
+  arena_ = block;
+  return root_;
+}
+
+xml_node* xml_document::new_bare_root(std::string_view name) {
+  set_root(nullptr);
+  auto* block = new xml_arena;
+  root_ = xml_node::make_bare(name, block);
+  arena_ = block;
+  return root_;
 }
 
 xml_node* xml_document::release_root() {
   xml_node* r = root_;
+  if (r && r->arena_) {
+    r = new xml_node(*r);
+    set_root(nullptr);
+    return r;
+  }
   root_ = nullptr;
   return r;
 }

@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
+#include <memory_resource>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/fox/fxwstring.h"
@@ -25,30 +27,112 @@ struct xml_flag {
   const char* name;
 };
 
+struct xml_arena;
+
+// An element or attribute name. Its memory comes from where its node's does;
+// it compares with and converts to std::string.
+class xml_name : public std::pmr::string {
+ public:
+  using std::pmr::string::basic_string;
+  using std::pmr::string::operator=;
+  xml_name(const xml_name&) = default;
+  xml_name(xml_name&&) = default;
+  xml_name& operator=(const xml_name&) = default;
+  xml_name& operator=(xml_name&&) = default;
+
+  operator std::string() const { return std::string(data(), size()); }
+  friend bool operator==(const xml_name& a, const std::string& b) { return std::string_view(a) == b; }
+  friend bool operator==(const xml_name& a, const char* b) { return std::string_view(a) == b; }
+  friend std::string operator+(const xml_name& a, std::string_view b) { return std::string(a).append(b); }
+  friend std::string operator+(std::string_view a, const xml_name& b) { return std::string(a).append(b); }
+  friend std::string operator+(const xml_name& a, const char* b) { return std::string(a).append(b); }
+  friend std::string operator+(const char* a, const xml_name& b) { return std::string(a).append(b); }
+};
+
+// A text piece or attribute value (UTF-16), allocated like xml_name; compares
+// with and converts to std::u16string.
+class xml_text : public std::pmr::u16string {
+ public:
+  using std::pmr::u16string::basic_string;
+  using std::pmr::u16string::operator=;
+  xml_text(const xml_text&) = default;
+  xml_text(xml_text&&) = default;
+  xml_text& operator=(const xml_text&) = default;
+  xml_text& operator=(xml_text&&) = default;
+
+  operator std::u16string() const { return std::u16string(data(), size()); }
+  friend bool operator==(const xml_text& a, const std::u16string& b) { return std::u16string_view(a) == b; }
+  friend bool operator==(const xml_text& a, const char16_t* b) { return std::u16string_view(a) == b; }
+};
+
+// The text pieces of a node. Assigning a list of strings replaces them all.
+class xml_pieces : public std::pmr::vector<xml_text> {
+ public:
+  using std::pmr::vector<xml_text>::vector;
+  xml_pieces& operator=(const std::vector<std::u16string>& texts) {
+    clear();
+    for (const std::u16string& t : texts) emplace_back(t);
+    return *this;
+  }
+};
+
+// A node's attributes: a flat list kept in byte order of the names, each name
+// once, with the look-ups of a map.
+class xml_attribute_list {
+ public:
+  using value_type = std::pair<xml_name, xml_text>;
+  using list_type = std::pmr::vector<value_type>;
+  using iterator = list_type::iterator;
+  using const_iterator = list_type::const_iterator;
+
+  explicit xml_attribute_list(std::pmr::memory_resource* memory) : list_(memory) {}
+  xml_attribute_list(const xml_attribute_list& other) : list_(other.list_) {}
+  xml_attribute_list& operator=(const xml_attribute_list&) = delete;
+
+  iterator begin() { return list_.begin(); }
+  iterator end() { return list_.end(); }
+  const_iterator begin() const { return list_.begin(); }
+  const_iterator end() const { return list_.end(); }
+  std::size_t size() const { return list_.size(); }
+  bool empty() const { return list_.empty(); }
+
+  iterator find(std::string_view name);
+  const_iterator find(std::string_view name) const;
+  // The value of `name`, added empty when absent.
+  xml_text& operator[](std::string_view name) { return emplace(name, std::u16string_view()).first->second; }
+  // Adds `name` unless present; the iterator names the attribute either way.
+  std::pair<iterator, bool> emplace(std::string_view name, std::u16string_view value);
+
+ private:
+  friend class xml_tree_builder;
+  iterator lower_bound(std::string_view name);
+  list_type list_;
+};
+
 // A view of one attribute value; the FXWString is made on first use.
 class xml_attribute {
  public:
-  explicit xml_attribute(const std::u16string* value) : value_(value) {}
+  explicit xml_attribute(const xml_text* value) : value_(value) {}
   xml_attribute(const xml_attribute&) = delete;
   xml_attribute& operator=(const xml_attribute&) = delete;
 
-  const std::u16string& value() const { return *value_; }
+  const xml_text& value() const { return *value_; }
   const FX::FXWString& fx_text() const;
   // One byte per UTF-16 unit: the low byte.
   std::string narrow_text() const;
 
  private:
-  const std::u16string* value_;
+  const xml_text* value_;
   mutable std::unique_ptr<FX::FXWString> fx_;
 };
 
-// A position in a node's attribute map (name order) with a view made lazily.
+// A position in a node's attribute list (name order) with a view made lazily.
 class xml_attribute_iterator {
  public:
-  using map_iterator = std::map<std::string, std::u16string>::const_iterator;
+  using list_iterator = xml_attribute_list::const_iterator;
 
   xml_attribute_iterator() = default;
-  explicit xml_attribute_iterator(map_iterator it) : it_(it) {}
+  explicit xml_attribute_iterator(list_iterator it) : it_(it) {}
   xml_attribute_iterator(const xml_attribute_iterator& o) : it_(o.it_) {}
   xml_attribute_iterator& operator=(const xml_attribute_iterator& o) {
     it_ = o.it_;
@@ -56,7 +140,7 @@ class xml_attribute_iterator {
     return *this;
   }
 
-  const std::string& name() const { return it_->first; }
+  const xml_name& name() const { return it_->first; }
   const xml_attribute& operator*() const;
   const xml_attribute* operator->() const { return &**this; }
   xml_attribute_iterator& operator++() {
@@ -67,31 +151,34 @@ class xml_attribute_iterator {
   friend bool operator==(const xml_attribute_iterator& a, const xml_attribute_iterator& b) { return a.it_ == b.it_; }
 
  private:
-  map_iterator it_{};
+  list_iterator it_{};
   mutable std::unique_ptr<xml_attribute> view_;
 };
 
+// An element. A node made with new owns its children and is deleted with
+// delete; the nodes a reader builds come, with their names, texts and lists,
+// from one block of their document and go with it at once.
 class xml_node {
  public:
-  using attribute_map = std::map<std::string, std::u16string>;
+  using attribute_map = xml_attribute_list;
 
-  explicit xml_node(std::string name);
-  // Deep copy; the copy's own parent is null.
+  explicit xml_node(std::string_view name);
+  // Deep copy made with new; the copy's own parent is null.
   xml_node(const xml_node& other);
   xml_node& operator=(const xml_node&) = delete;
   ~xml_node();
 
-  const std::string& name() const { return name_; }
+  const xml_name& name() const { return name_; }
   xml_node* parent() const { return parent_; }
 
   // Attribute names are compared byte by byte; each occurs once.
   attribute_map& attributes() { return attributes_; }
   const attribute_map& attributes() const { return attributes_; }
-  const std::vector<xml_node*>& children() const { return children_; }
+  const std::pmr::vector<xml_node*>& children() const { return children_; }
   // Piece 0 is the text before the first child, piece i the text between
   // child i - 1 and child i. Keep children().size() + 1 of them.
-  std::vector<std::u16string>& pieces() { return pieces_; }
-  const std::vector<std::u16string>& pieces() const { return pieces_; }
+  xml_pieces& pieces() { return pieces_; }
+  const xml_pieces& pieces() const { return pieces_; }
 
   // First child of exactly that name, or null.
   xml_node* find_child(const char* name) const;
@@ -100,6 +187,9 @@ class xml_node {
   void insert_child(std::size_t position, xml_node* child);
   // Appends a child after all others, followed by an empty piece.
   void append_child(xml_node* child) { insert_child(pieces_.size(), child); }
+  // Appends a new child of that name, made where this node's memory comes
+  // from (the readers build a document this way), and returns it.
+  xml_node* new_child(std::string_view name);
   // First child of that name whose attribute equals `value` exactly, or null.
   xml_node* find_child_by_attribute(const char* child, const char* attribute, const FX::FXWString& value) const;
   // All pieces joined.
@@ -117,14 +207,23 @@ class xml_node {
   std::uint32_t attribute_flags(const char* name, const xml_flag* table, std::uint32_t default_value) const;
 
  private:
+  friend class xml_document;
+  friend class xml_tree_builder;
   struct shallow_tag {};
+  struct bare_tag {};
   xml_node(const xml_node& other, shallow_tag);
+  xml_node(std::string_view name, xml_arena* arena);
+  xml_node(std::string_view name, xml_arena* arena, bare_tag);
+  static xml_node* make(std::string_view name, xml_arena* arena);
+  // Without its first piece, for the tree builder, which adds all pieces.
+  static xml_node* make_bare(std::string_view name, xml_arena* arena);
   static void delete_children(xml_node* node) noexcept;
 
-  std::string name_;
+  xml_arena* arena_ = nullptr;  // null for a node made with new
+  xml_name name_;
   attribute_map attributes_;
-  std::vector<xml_node*> children_;
-  std::vector<std::u16string> pieces_;
+  std::pmr::vector<xml_node*> children_;
+  xml_pieces pieces_;
   xml_node* parent_ = nullptr;
 };
 
@@ -146,6 +245,11 @@ class xml_document {
   xml_node* root() const { return root_; }
   // Takes ownership; the previous root is deleted.
   void set_root(xml_node* root);
+  // Replaces the root with a new element whose tree comes from one block of
+  // this document, as the readers build it; returns the root.
+  xml_node* new_root(std::string_view name);
+  // Hands the root over to the caller, who deletes it (a tree a reader built
+  // is copied out first, since its block stays with the document).
   xml_node* release_root();
 
   // Reads UTF-8 XML text or binary XML ("BXML"), chosen by the first bytes.
@@ -167,5 +271,9 @@ class xml_document {
   bool write_memory(std::string& out, unsigned flags) const;
 
  private:
+  friend class xml_tree_builder;
+  xml_node* new_bare_root(std::string_view name);
+
   xml_node* root_ = nullptr;
+  xml_arena* arena_ = nullptr;  // the block of a tree a reader built
 };

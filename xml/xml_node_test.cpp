@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "xml/xml_test_support.h"
 
 using FX::FXWString;
@@ -154,4 +156,35 @@ TEST(XmlNode, DeepTreesCopyAndDeleteWithoutRecursion) {
   for (const xml_node* p = copy; !p->children().empty(); p = p->children()[0]) ++depth;
   EXPECT_EQ(depth, 100000);
   delete copy;
+}
+
+TEST(XmlNode, ATreeAReaderBuiltTakesNodesMadeWithNewAndHandsItsRootOver) {
+  // A loaded tree lives in its document's block; nodes made with new may
+  // join it, and its root may leave it, each freed exactly once.
+  const std::string text = "<r a=\"1\"><c>x</c>tail</r>";
+  xml_document doc;
+  ASSERT_TRUE(doc.load_memory(text.data(), text.size()));
+  xml_node* root = doc.root();
+  root->insert_child(1, leaf("n", u"new"));
+  root->children()[1]->append_child(leaf("deep", u"d"));  // c, now after n
+  root->new_child("made")->attributes()["k"] = u"v";
+  root->attributes()["b"] = u"2";
+  root->pieces()[0] = u"head";
+  const std::string expected = R"(r{a="1",b="2"}["head",n["new"],"",c["x",deep["d"],""],"tail",made{k="v"}[""],""])";
+  EXPECT_EQ(dump(root), expected);
+
+  xml_document copy(doc);
+  EXPECT_EQ(dump(copy.root()), expected);
+  std::unique_ptr<xml_node> released(doc.release_root());
+  EXPECT_EQ(doc.root(), nullptr);
+  EXPECT_EQ(dump(released.get()), expected);
+  EXPECT_EQ(released->children()[0]->parent(), released.get());
+
+  // Loading again replaces the tree, adopted nodes and all.
+  ASSERT_TRUE(doc.load_memory(text.data(), text.size()));
+  doc.root()->append_child(leaf("gone"));
+  ASSERT_TRUE(doc.load_memory(text.data(), text.size()));
+  EXPECT_EQ(dump(doc.root()), R"(r{a="1"}["",c["x"],"tail"])");
+  doc.set_root(new xml_node("plain"));
+  EXPECT_EQ(dump(doc.root()), "plain[\"\"]");
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "files/file_object.h"
+#include "xml/xml_builder.h"
 #include "xml/xml_node.h"
 #include "xml/xml_reader.h"
 
@@ -11,37 +12,31 @@ namespace {
 
 class binary_reader final : public xml_reader_interface {
  public:
-  explicit binary_reader(xml_document& doc) : doc_(doc) {}
+  explicit binary_reader(xml_document& doc) : doc_(doc), tree_(&doc) {}
 
-  void start_document() override { stack_.clear(); }
-  void start_element(const std::string& name) override {
-    auto* node = new xml_node(name);
-    if (stack_.empty())
-      doc_.set_root(node);
-    else
-      stack_.back()->append_child(node);
-    stack_.push_back(node);
-  }
+  void start_document() override { tree_.finish(); }
+  void start_element(const std::string& name) override { tree_.open(name); }
   void end_element() override {
-    if (stack_.size() > 1) stack_.pop_back();
+    if (tree_.depth() > 0) tree_.close();
   }
   void attribute(const std::string& name, const std::u16string& value) override {
-    if (!stack_.empty()) stack_.back()->attributes().emplace(name, value);
+    if (tree_.depth() > 0) tree_.attribute(name, value);
   }
   void text(const std::u16string& text) override {
-    if (!stack_.empty()) stack_.back()->pieces().back() = text;
+    if (tree_.depth() > 0) tree_.replace_text(text);
   }
   // 8-bit text keeps its bytes as ISO 8859-1 characters.
   void narrow_text(const std::string& text) override {
-    if (stack_.empty()) return;
-    std::u16string wide(text.size(), u'\0');
-    for (std::size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<unsigned char>(text[i]);
-    stack_.back()->pieces().back() = std::move(wide);
+    if (tree_.depth() == 0) return;
+    std::u16string& piece = tree_.current_piece();
+    piece.resize(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) piece[i] = static_cast<unsigned char>(text[i]);
   }
+  void end_document() override { tree_.finish(); }
 
  private:
   xml_document& doc_;
-  std::vector<xml_node*> stack_;
+  xml_tree_builder tree_;
 };
 
 // An i_file over caller-owned bytes.
@@ -65,12 +60,15 @@ class memory_input final : public i_file {
 
 }  // namespace
 
-bool parse_element(xml_node* node, xml_lexer& lex, std::size_t depth) {
-  // Open elements, innermost last; each entry has had its start tag read.
-  std::vector<xml_node*> open{node};
-  bool in_content = false;  // false: attributes of open.back() come next
-  while (!open.empty()) {
-    xml_node* n = open.back();
+namespace {
+
+// The element the builder has open, whose start-tag name the lexer has just
+// returned, up to the token after its end; nesting without recursion.
+bool parse_open_element(xml_tree_builder& tree, xml_lexer& lex, std::size_t depth) {
+  const std::size_t base = tree.depth() - 1;  // the builder's depth outside this element
+  std::u16string scratch;
+  bool in_content = false;  // false: attributes of the innermost element come next
+  while (tree.depth() > base) {
     if (!in_content) {
       bool complete = false;
       while (lex.token() != xml_token_close) {
@@ -80,35 +78,35 @@ bool parse_element(xml_node* node, xml_lexer& lex, std::size_t depth) {
           break;
         }
         if (lex.token() != xml_token_attribute) return false;
-        auto [it, fresh] = n->attributes().emplace(lex.name(), std::u16string());
-        if (!fresh) return false;
+        const std::string name = lex.name();
+        if (tree.has_attribute(name)) return false;
         if (lex.next() != xml_token_equals) return false;
-        while (lex.next() == xml_token_text) it->second += lex.text();
+        scratch.clear();
+        while (lex.next() == xml_token_text) scratch += lex.text();
+        if (!tree.attribute(name, scratch)) return false;
       }
       if (complete) {
-        open.pop_back();
+        tree.close();
         in_content = true;
         continue;
       }
       lex.next();
       in_content = true;
     }
-    // Content of n up to its end tag, or until a child opens.
+    // Content up to the end tag, or until a child opens.
     bool child_opened = false;
     for (;;) {
       const int t = lex.token();
       if (t == xml_token_start_tag) {
-        if (depth + open.size() > xml_max_depth) return false;
-        auto* child = new xml_node(lex.name());
-        n->append_child(child);
+        if (depth + (tree.depth() - base) > xml_max_depth) return false;
+        tree.open(lex.name());
         lex.next();
-        open.push_back(child);
         in_content = false;
         child_opened = true;
         break;
       }
       if (t == xml_token_text) {
-        n->pieces().back() += lex.text();
+        tree.append_text(lex.text());
         lex.next();
         continue;
       }
@@ -116,12 +114,20 @@ bool parse_element(xml_node* node, xml_lexer& lex, std::size_t depth) {
       return false;
     }
     if (child_opened) continue;
-    if (lex.name() != n->name()) return false;
+    if (lex.name() != tree.top()->name()) return false;
     if (lex.next() != xml_token_close) return false;
     lex.next();
-    open.pop_back();
+    tree.close();
   }
   return true;
+}
+
+}  // namespace
+
+bool parse_element(xml_node* node, xml_lexer& lex, std::size_t depth) {
+  xml_tree_builder tree(nullptr);
+  tree.open_existing(node);
+  return parse_open_element(tree, lex, depth);
 }
 
 bool xml_document::load(i_file& in, int& line, int& column) {
@@ -129,9 +135,10 @@ bool xml_document::load(i_file& in, int& line, int& column) {
   xml_lexer lex(in);
   bool ok = false;
   if (lex.token() == xml_token_start_tag) {
-    set_root(new xml_node(lex.name()));
+    xml_tree_builder tree(this);
+    tree.open(lex.name());
     lex.next();
-    ok = parse_element(root_, lex) && lex.token() == xml_token_end && in.Good();
+    ok = parse_open_element(tree, lex, 1) && lex.token() == xml_token_end && in.Good();
   } else if (lex.token() == xml_token_bxml) {
     binary_reader builder(*this);
     ok = builder.parse_bxml(in);

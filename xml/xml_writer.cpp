@@ -7,21 +7,31 @@
 #include "core/text_convert.h"
 #include "files/file_object.h"
 #include "xml/xml_node.h"
+#include "xml/xml_utf8.h"
 
 namespace {
 
-const std::u16string empty_piece;
-
-const std::u16string& piece_at(const xml_node* n, std::size_t i) {
-  return i < n->pieces().size() ? n->pieces()[i] : empty_piece;
+std::u16string_view piece_at(const xml_node* n, std::size_t i) {
+  return i < n->pieces().size() ? std::u16string_view(n->pieces()[i]) : std::u16string_view();
 }
 
 void put(o_file& out, const std::string& bytes) {
   if (!bytes.empty() && out.Good()) out.write_exact(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
-// Whether the tree can be stored: no deeper than the readers accept and, in
-// binary form, no element with more attributes than its one count byte holds.
+// A name the text reader reads back as one name. Binary XML may carry any
+// bytes as a name; written into text, such a name would turn into markup.
+bool is_xml_name(std::string_view name) {
+  auto start = [](char c) { return c == ':' || c == '_' || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (name.empty() || !start(name[0])) return false;
+  for (char c : name.substr(1))
+    if (!start(c) && c != '-' && c != '.' && !(c >= '0' && c <= '9')) return false;
+  return true;
+}
+
+// Whether the tree can be stored: no deeper than the readers accept; in
+// binary form no element with more attributes than its one count byte holds;
+// in text only names that read back as names.
 bool storable(const xml_node* root, bool binary) {
   std::vector<std::pair<const xml_node*, std::size_t>> work{{root, 1}};
   while (!work.empty()) {
@@ -29,6 +39,11 @@ bool storable(const xml_node* root, bool binary) {
     work.pop_back();
     if (depth > xml_max_depth) return false;
     if (binary && n->attributes().size() > 255) return false;
+    if (!binary) {
+      if (!is_xml_name(n->name())) return false;
+      for (const auto& a : n->attributes())
+        if (!is_xml_name(a.first)) return false;
+    }
     for (const xml_node* c : n->children()) work.emplace_back(c, depth + 1);
   }
   return true;
@@ -38,15 +53,15 @@ bool storable(const xml_node* root, bool binary) {
 
 // Appends text[begin, end) in UTF-8; a surrogate pair is written as one
 // four-byte character (the reader refuses encoded surrogates).
-void append_run(std::string& out, const std::u16string& text, std::size_t begin, std::size_t end, std::string& scratch) {
+void append_run(std::string& out, std::u16string_view text, std::size_t begin, std::size_t end, std::string& scratch) {
   if (begin == end) return;
   Common::toUtf8(scratch, text.data() + begin, static_cast<std::ptrdiff_t>(end - begin));
   out += scratch;
 }
 
-void escape_text(std::string& out, const std::u16string& text, bool attribute_mode) {
+void escape_text(std::string& out, std::u16string_view text, bool attribute_mode) {
   std::string scratch;
-  if (!attribute_mode && text.find(u'\n') != std::u16string::npos && text.find(u"]]>") == std::u16string::npos) {
+  if (!attribute_mode && text.find(u'\n') != std::u16string_view::npos && text.find(u"]]>") == std::u16string_view::npos) {
     bool plain = true;
     for (char16_t c : text)
       if (c < 32 && c != u'\n' && c != u'\t') plain = false;
@@ -102,7 +117,7 @@ void new_line(std::string& buf, int level) {
 void write_text_element(const xml_node* n, o_file& out, int level) {
   std::string buf;
   buf += '<';
-  buf += n->name();
+  buf += std::string_view(n->name());
   for (const auto& [name, value] : n->attributes()) {
     buf += ' ';
     buf += name;
@@ -120,18 +135,18 @@ void write_text_element(const xml_node* n, o_file& out, int level) {
   const bool indenting = level >= 0;
   for (std::size_t i = 0; i <= kids.size(); ++i) {
     const bool child_follows = i < kids.size();
-    std::u16string piece = piece_at(n, i);
+    std::u16string_view piece = piece_at(n, i);
     bool newline_after = indenting;
     // A trailing blank before a child becomes the line break, which the reader
     // turns back into a blank. Not for a lone blank right after the start tag:
     // the reader drops whitespace there, so that blank goes out as a reference.
     if (child_follows && !piece.empty() && piece.back() == u' ' && (i > 0 || piece.size() > 1)) {
-      piece.pop_back();
+      piece.remove_suffix(1);
       newline_after = true;
     }
     if (!piece.empty()) {
       if (i > 0 && piece.size() > 1 && piece.front() == u' ') {
-        piece.erase(0, 1);
+        piece.remove_prefix(1);
         new_line(buf, level);
       } else if (indenting) {
         new_line(buf, level);
@@ -151,7 +166,7 @@ void write_text_element(const xml_node* n, o_file& out, int level) {
   }
   for (int t = 0; t < level; ++t) buf += '\t';
   buf += "</";
-  buf += n->name();
+  buf += std::string_view(n->name());
   buf += '>';
   put(out, buf);
 }
@@ -190,24 +205,27 @@ class bxml_writer {
       byte(b);
     } while (v && out_.Good());
   }
-  void bytes(const std::string& s) {
+  void bytes(std::string_view s) {
     varint(static_cast<std::uint32_t>(s.size()));
     if (!s.empty() && out_.Good()) out_.write_exact(s.data(), static_cast<std::uint32_t>(s.size()));
   }
-  void text(const std::u16string& t) {
-    std::string utf8;
-    Common::toUtf8(utf8, t.c_str(), static_cast<std::ptrdiff_t>(t.size()));
-    bytes(utf8);
+  void text(std::u16string_view t) {
+    utf8_.clear();
+    xml_utf8::append(utf8_, t, scratch_);
+    bytes(utf8_);
   }
   // Ids count from 0 in order of first use, one table for all names.
-  void name(const std::string& n) {
-    auto [it, fresh] = ids_.emplace(n, static_cast<std::uint32_t>(ids_.size()));
+  void name(std::string_view n) {
+    auto it = ids_.find(n);
+    const bool fresh = it == ids_.end();
+    if (fresh) it = ids_.emplace(std::string(n), static_cast<std::uint32_t>(ids_.size())).first;
     varint(it->second);
     if (fresh) bytes(n);
   }
 
   o_file& out_;
-  std::map<std::string, std::uint32_t> ids_;
+  std::map<std::string, std::uint32_t, std::less<>> ids_;
+  std::string utf8_, scratch_;
 };
 
 // An o_file that collects into a string.

@@ -139,7 +139,8 @@ TEST(XmlWriter, BinaryLayout) {
 TEST(XmlWriter, RoundTripsGiveIdenticalTrees) {
   // Random trees over the characters the writer has to take care of.
   const std::u16string alphabet[] = {u" ", u" ", u"  ", u"a", u"b", u"\n", u"\t", u"\r", u"<", u"&", u"]",
-                                     u">", u"]]>", u"\"", u"'", u"\u00E9", u"\U0001F600", u"\u0001", u"\uFFFD"};
+                                     u">", u"]]>", u"\"", u"'", u"\u00E9", u"\U0001F600", u"\u0001", u"\uFFFD",
+                                     std::u16string(1, u'\0'), std::u16string(u"x\0y", 3)};
   std::mt19937 rng(20261210);
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
   auto random_text = [&] {
@@ -213,6 +214,53 @@ TEST(XmlWriter, RefusesWhatCannotBeReadBack) {
       }
     }
   }
+}
+
+TEST(XmlWriter, TextsWithNulComeThroughWhole) {
+  // Binary output keeps a NUL as a 0 byte inside the UTF-8 of the text.
+  xml_document doc = with_pieces({std::u16string(u"a\0b", 3)});
+  doc.root()->attributes()["k"] = std::u16string(u"\0v\0", 3);
+  std::string out;
+  ASSERT_TRUE(doc.write_memory(out, xml_document::write_binary));
+  EXPECT_EQ(out, xml_test::bytes({'B', 'X', 'M', 'L', 1, 1, 0, 1, 'r', 1, 1, 1, 'k', 3, 0, 'v', 0, 1, 3, 'a', 0, 'b'}));
+  EXPECT_EQ(read_back(out), dump(doc.root()));
+  // A version-2 narrow text holding a 0 byte, written again in either form.
+  const std::string v2 = xml_test::bytes({'B', 'X', 'M', 'L', 2, 1, 1, 1, 'r', 0, 7, 'x', 0, 'y', 0});
+  xml_document narrow;
+  ASSERT_TRUE(narrow.load_memory(v2.data(), v2.size()));
+  EXPECT_EQ(std::u16string_view(narrow.root()->pieces()[0]), std::u16string_view(u"x\0y", 3));
+  for (unsigned flags : {0u, unsigned{xml_document::write_binary}}) {
+    ASSERT_TRUE(narrow.write_memory(out, flags));
+    EXPECT_EQ(read_back(out), dump(narrow.root())) << flags;
+  }
+}
+
+TEST(XmlWriter, TextRefusesNamesThatAreNoNames) {
+  // Names as binary XML may carry them.
+  const char* bad[] = {"", "a=\"x\" b", "a b", "1a", "-a", ".a", "a>", "a/", "\xC3\xA9", "a\n"};
+  for (const char* name : bad) {
+    for (bool as_attribute : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (as_attribute ? " (attribute)" : " (element)"));
+      xml_document doc;
+      doc.set_root(new xml_node("r"));
+      auto* c = new xml_node(as_attribute ? "c" : name);
+      if (as_attribute) c->attributes()[name] = u"v";
+      doc.root()->append_child(c);
+      sink_file out;
+      doc.write(out, 0);
+      EXPECT_EQ(out.error_code(), fs_error::not_supported);
+      EXPECT_TRUE(out.data.empty());
+      sink_file binary;
+      doc.write(binary, xml_document::write_binary);
+      EXPECT_TRUE(binary.Good());
+    }
+  }
+  xml_document good;
+  good.set_root(new xml_node(":_aZ.-09"));
+  good.root()->attributes()["kml:x-y.z_0"] = u"v";
+  std::string out;
+  ASSERT_TRUE(good.write_memory(out, xml_document::write_no_declaration));
+  EXPECT_EQ(out, "<:_aZ.-09 kml:x-y.z_0=\"v\" />\r\n");
 }
 
 TEST(XmlWriter, FullDiskStopsWriting) {

@@ -17,15 +17,21 @@ FARPROC entry(F* f) {
   return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(f));
 }
 
-extern const BuiltinExport kBuiltinExports[] = {
-    {"kernel32", "CreateHardLinkW", entry(&CreateHardLinkW)},
-    {"kernel32", "GetFileAttributesExW", entry(&GetFileAttributesExW)},
-    {"kernel32", "GetLongPathNameW", entry(&GetLongPathNameW)},
-    {"kernel32", "MoveFileExW", entry(&MoveFileExW)},
-    {"kernel32", "SetFilePointerEx", entry(&SetFilePointerEx)},
-    {"kernel32", "GetFileSizeEx", entry(&GetFileSizeEx)},
-    {"kernel32", "GetDiskFreeSpaceExW", entry(&GetDiskFreeSpaceExW)},
-};
-extern const std::size_t kBuiltinExportCount = std::size(kBuiltinExports);
+// Made on first use: the entries are not constants, and GetProcAddress is
+// called from other files' static initialisers.
+const BuiltinExport* builtin_exports(std::size_t& count) {
+  static const BuiltinExport table[] = {
+      {"kernel32", "CreateHardLinkW", entry(&CreateHardLinkW)},
+      {"kernel32", "GetFileAttributesExW", entry(&GetFileAttributesExW)},
+      {"kernel32", "GetLongPathNameW", entry(&GetLongPathNameW)},
+      {"kernel32", "MoveFileExW", entry(&MoveFileExW)},
+      {"kernel32", "SetFilePointerEx", entry(&SetFilePointerEx)},
+      {"kernel32", "GetFileSizeEx", entry(&GetFileSizeEx)},
+      {"kernel32", "GetDiskFreeSpaceExW", entry(&GetDiskFreeSpaceExW)},
+      {"kernel32", "GetNativeSystemInfo", entry(&GetNativeSystemInfo)},
+  };
+  count = std::size(table);
+  return table;
+}
 
 }  // namespace win32

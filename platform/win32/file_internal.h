@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/win32/paths.h"
 #include "platform/win32/types.h"
 
 namespace win32 {
@@ -21,9 +22,20 @@ void store_attributes(const std::string& unix_path, DWORD attributes, bool symli
 FILETIME creation_time_of(const std::string& unix_path, const struct stat& st);
 void store_creation_time(const std::string& unix_path, const FILETIME& ft, bool symlink);
 
-// ERROR_SHARING_VIOLATION when a handle of the layer holds the file without
-// FILE_SHARE_DELETE, else ERROR_SUCCESS.
-DWORD delete_sharing_error(const struct stat& st);
+// What a lookup learned on the way, so that callers need not ask again.
+struct PathFacts {
+  bool have_entry = false;  // the entry's lstat (state Exists)
+  struct stat entry {};
+  bool have_parent = false;  // a stat of its folder (state LastMissing)
+  struct stat parent {};
+  // Asks for the path as given, unchecked: state Exists without have_entry,
+  // for callers that try it before looking it up.
+  bool as_given = false;
+  // Asks to look the last name up in its folder's listing straight away,
+  // for callers that know the name as given is missing.
+  bool in_listing = false;
+};
+bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards, PathFacts* facts);
 
 // The code page of the ANSI file calls: CP_ACP, or CP_OEMCP after
 // SetFileApisToOEM.

@@ -17,25 +17,38 @@
 
 #include "platform/win32/codepage.h"
 #include "platform/win32/file_internal.h"
+#include "platform/win32/folders.h"
 #include "platform/win32/handles.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/message.h"
 #include "platform/win32/paths.h"
+#include "platform/win32/sharing.h"
 
 namespace {
 
 // Maps a name for an operation on an existing entry: false with
 // ERROR_PATH_NOT_FOUND or ERROR_FILE_NOT_FOUND (or the mapping's error).
 bool existing(LPCWSTR name, win32::MappedPath& m, struct stat& lst) {
-  if (!win32::map_path(name, m)) return false;
+  win32::PathFacts facts;
+  if (!win32::map_path(name, m, false, &facts)) return false;
   if (m.state == win32::PathState::ParentMissing) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
   }
-  if (m.state == win32::PathState::LastMissing || ::lstat(m.unix_path.c_str(), &lst) != 0) {
+  if (m.state == win32::PathState::LastMissing || !facts.have_entry) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }
+  lst = facts.entry;
+  return true;
+}
+
+// Removes an entry, keeping the folder's listing current.
+bool remove_entry(const std::string& path, bool folder) {
+  win32::FolderChange change(win32::parent_folder(path));
+  if ((folder ? ::rmdir(path.c_str()) : ::unlink(path.c_str())) != 0) return false;
+  change.done({}, win32::last_name(path));
+  if (folder) win32::folder_forget(path);
   return true;
 }
 
@@ -127,7 +140,7 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
   if (is_dir_or_link_to_dir(m.unix_path, lst)) return fail(ERROR_ACCESS_DENIED);
   if (read_only(lst)) return fail(ERROR_ACCESS_DENIED);
   if (DWORD e = win32::delete_sharing_error(lst)) return fail(e);
-  if (::unlink(m.unix_path.c_str()) != 0) return fail_errno();
+  if (!remove_entry(m.unix_path, false)) return fail_errno();
   return TRUE;
 }
 
@@ -138,7 +151,7 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
   if (S_ISLNK(lst.st_mode)) {
     // A link to a folder goes like a junction: the link alone.
     if (!is_dir_or_link_to_dir(m.unix_path, lst)) return fail(ERROR_DIRECTORY);
-    if (::unlink(m.unix_path.c_str()) != 0) return fail_errno();
+    if (!remove_entry(m.unix_path, false)) return fail_errno();
     return TRUE;
   }
   if (!S_ISDIR(lst.st_mode)) return fail(ERROR_DIRECTORY);
@@ -146,7 +159,7 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
   if (::stat(".", &cwd) == 0 && cwd.st_dev == lst.st_dev && cwd.st_ino == lst.st_ino)
     return fail(ERROR_SHARING_VIOLATION);
   if (DWORD e = win32::delete_sharing_error(lst)) return fail(e);
-  if (::rmdir(m.unix_path.c_str()) != 0) {
+  if (!remove_entry(m.unix_path, true)) {
     if (errno == ENOTEMPTY || errno == EEXIST) return fail(ERROR_DIR_NOT_EMPTY);
     return fail_errno();
   }
@@ -155,10 +168,14 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
 
 BOOL CreateDirectoryW(LPCWSTR lpPathName, LPSECURITY_ATTRIBUTES) {
   win32::MappedPath m;
-  if (!win32::map_path(lpPathName, m)) return FALSE;
+  win32::PathFacts facts;
+  if (!win32::map_path(lpPathName, m, false, &facts)) return FALSE;
   if (m.state == win32::PathState::ParentMissing) return fail(ERROR_PATH_NOT_FOUND);
   if (m.state == win32::PathState::Exists) return fail(ERROR_ALREADY_EXISTS);
-  if (::mkdir(m.unix_path.c_str(), 0777) != 0) {
+  win32::FolderChange change(win32::parent_folder(m.unix_path), facts.have_parent ? &facts.parent : nullptr);
+  if (::mkdir(m.unix_path.c_str(), 0777) == 0) {
+    change.done(win32::last_name(m.unix_path));
+  } else {
     if (errno == EEXIST) return fail(ERROR_ALREADY_EXISTS);
     if (errno == ENOENT || errno == ENOTDIR) return fail(ERROR_PATH_NOT_FOUND);
     return fail_errno();
@@ -171,13 +188,16 @@ BOOL CreateHardLinkW(LPCWSTR lpFileName, LPCWSTR lpExistingFileName, LPSECURITY_
   struct stat lst;
   if (!existing(lpExistingFileName, from, lst)) return FALSE;
   if (S_ISDIR(lst.st_mode)) return fail(ERROR_ACCESS_DENIED);
-  if (!win32::map_path(lpFileName, to)) return FALSE;
+  win32::PathFacts facts;
+  if (!win32::map_path(lpFileName, to, false, &facts)) return FALSE;
   if (to.state == win32::PathState::ParentMissing) return fail(ERROR_PATH_NOT_FOUND);
   if (to.state == win32::PathState::Exists) return fail(ERROR_ALREADY_EXISTS);
+  win32::FolderChange change(win32::parent_folder(to.unix_path), facts.have_parent ? &facts.parent : nullptr);
   if (::link(from.unix_path.c_str(), to.unix_path.c_str()) != 0) {
     if (errno == EEXIST) return fail(ERROR_ALREADY_EXISTS);
     return fail_errno();
   }
+  change.done(win32::last_name(to.unix_path));
   return TRUE;
 }
 
@@ -228,7 +248,7 @@ BOOL copy_file(LPCWSTR from, LPCWSTR to, bool fail_if_exists) {
   CloseHandle(out);
   CloseHandle(in);
   if (!ok) {
-    ::unlink(target.c_str());
+    remove_entry(target, false);
     return fail(error);
   }
   SetLastError(ERROR_SUCCESS);
@@ -283,14 +303,28 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     }
   }
   if (DWORD e = win32::delete_sharing_error(src)) return fail(e);
-  if (::rename(from.unix_path.c_str(), target.c_str()) == 0) return TRUE;
+  {
+    const std::string from_dir = parent_of(from.unix_path), to_dir = parent_of(target);
+    win32::FolderChange leaving(from_dir);
+    win32::FolderChange arriving(to_dir == from_dir ? std::string() : to_dir);
+    if (::rename(from.unix_path.c_str(), target.c_str()) == 0) {
+      if (to_dir == from_dir) {
+        leaving.done(win32::last_name(target), win32::last_name(from.unix_path));
+      } else {
+        leaving.done({}, win32::last_name(from.unix_path));
+        arriving.done(win32::last_name(target));
+      }
+      if (S_ISDIR(src.st_mode)) win32::folder_forget(from.unix_path);
+      return TRUE;
+    }
+  }
   if (errno != EXDEV) {
     if (errno == ENOTEMPTY || errno == EEXIST) return fail(ERROR_ALREADY_EXISTS);
     return fail_errno();
   }
   if (!(dwFlags & MOVEFILE_COPY_ALLOWED) || S_ISDIR(src.st_mode)) return fail(ERROR_NOT_SAME_DEVICE);
   if (!copy_file(lpExistingFileName, lpNewFileName, false)) return FALSE;
-  if (::unlink(from.unix_path.c_str()) != 0) return fail_errno();
+  if (!remove_entry(from.unix_path, false)) return fail_errno();
   return TRUE;
 }
 

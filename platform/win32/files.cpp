@@ -1,7 +1,7 @@
 #include "platform/win32/files.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
+#include <sys/sysmacros.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -20,6 +20,8 @@
 #include "platform/win32/lasterror.h"
 #include "platform/win32/message.h"
 #include "platform/win32/paths.h"
+#include "platform/win32/folders.h"
+#include "platform/win32/sharing.h"
 
 namespace win32 {
 
@@ -93,138 +95,30 @@ void store_creation_time(const std::string& unix_path, const FILETIME& ft, bool 
 }
 
 // ---------------------------------------------------------------------------
-// Lock shadows: one file per open file in the world's runtime folder, whose
-// POSIX open-file-description locks stand for share modes and byte ranges.
-// Each file object holds its own description, so the kernel sorts out
-// conflicts between objects of this process and of other processes alike.
+// File objects
 
 namespace {
 
-constexpr off_t kRangeTop = off_t(1) << 62;  // Win32 ranges are clamped below this
-constexpr off_t kShareBase = kRangeTop + 16;
-enum ShareByte { HoldRead = 0, HoldWrite = 1, HoldDelete = 2, DenyRead = 3, DenyWrite = 4, DenyDelete = 5 };
-
-std::string shadow_folder() { return world_root() + "/run/locks"; }
-
-std::string shadow_name(dev_t dev, ino_t ino) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "/%llx-%llx", static_cast<unsigned long long>(dev),
-                static_cast<unsigned long long>(ino));
-  return buf;
-}
-
-class Shadow {
- public:
-  // Opens (or, with create, makes) the shadow of a file; null when there is
-  // none or it cannot be had. Returns with the guard held.
-  static std::unique_ptr<Shadow> open_guarded(dev_t dev, ino_t ino, bool create) {
-    std::string folder = shadow_folder();
-    if (create && !ensure_folder(folder)) return nullptr;
-    std::string path = folder + shadow_name(dev, ino);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
-      if (fd < 0) return nullptr;
-      while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-      }
-      // A closing holder may have removed the name meanwhile: use only the
-      // shadow the name still leads to.
-      struct stat a, b;
-      if (::fstat(fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev) {
-        auto s = std::unique_ptr<Shadow>(new Shadow);
-        s->fd_ = fd;
-        s->path_ = path;
-        return s;
-      }
-      ::close(fd);
-      if (!create) return nullptr;
-    }
-    return nullptr;
+// The stat of an open file, and whether its file system keeps birth times.
+bool stat_fd(int fd, struct stat& st, bool& has_birth) {
+  struct statx sx;
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
+    has_birth = false;
+    return ::fstat(fd, &st) == 0;
   }
-
-  ~Shadow() {
-    if (fd_ < 0) return;
-    // Remove the shadow when no other description holds anything on it.
-    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-    if (!held_by_others(0, 0)) {
-      struct stat a, b;
-      if (::fstat(fd_, &a) == 0 && ::stat(path_.c_str(), &b) == 0 && a.st_ino == b.st_ino) ::unlink(path_.c_str());
-    }
-    ::close(fd_);
-  }
-
-  void unguard() { ::flock(fd_, LOCK_UN); }
-
-  // Would a lock of this type over [start, start+len) conflict with another
-  // description? len 0 means "to the end".
-  bool conflicts(off_t start, off_t len, short type) const {
-    struct flock fl {};
-    fl.l_type = type;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = start;
-    fl.l_len = len;
-    if (::fcntl(fd_, F_OFD_GETLK, &fl) != 0) return false;
-    return fl.l_type != F_UNLCK;
-  }
-  bool held_by_others(off_t start, off_t len) const { return conflicts(start, len, F_WRLCK); }
-
-  // Sets (or with F_UNLCK clears) a lock; false when another description
-  // holds a conflicting one (and wait is false).
-  bool set(off_t start, off_t len, short type, bool wait) {
-    struct flock fl {};
-    fl.l_type = type;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = start;
-    fl.l_len = len;
-    for (;;) {
-      if (::fcntl(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0) return true;
-      if (errno == EINTR) continue;
-      // A file system without these locks enforces nothing rather than
-      // refusing every lock.
-      return errno != EAGAIN && errno != EACCES && errno != EDEADLK;
-    }
-  }
-
- private:
-  Shadow() = default;
-  int fd_ = -1;
-  std::string path_;
-};
-
-// Specific rights that count for sharing.
-constexpr DWORD kReadRights = FILE_READ_DATA | FILE_EXECUTE;
-constexpr DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA;
-
-struct LockRange {
-  ULONGLONG offset;
-  ULONGLONG length;
-  bool exclusive;
-};
-
-ULONGLONG range_end(ULONGLONG offset, ULONGLONG length) {
-  ULONGLONG e = offset + length;
-  return e < offset ? ~0ULL : e;  // saturate
-}
-
-bool overlaps(ULONGLONG o1, ULONGLONG l1, ULONGLONG o2, ULONGLONG l2) {
-  if (l1 == 0 || l2 == 0) return false;
-  return o1 < range_end(o2, l2) && o2 < range_end(o1, l1);
-}
-
-// A Win32 range as a POSIX range below kRangeTop.
-void project(ULONGLONG offset, ULONGLONG length, off_t& start, off_t& len) {
-  ULONGLONG top = static_cast<ULONGLONG>(kRangeTop);
-  ULONGLONG s = std::min(offset, top - 1);
-  ULONGLONG e = std::min(range_end(offset, length), top);
-  if (e <= s) e = s + 1;
-  start = static_cast<off_t>(s);
-  len = static_cast<off_t>(e - s);
+  st = {};
+  st.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+  st.st_ino = sx.stx_ino;
+  st.st_mode = sx.stx_mode;
+  st.st_nlink = sx.stx_nlink;
+  st.st_size = static_cast<off_t>(sx.stx_size);
+  st.st_mtim.tv_sec = sx.stx_mtime.tv_sec;
+  st.st_mtim.tv_nsec = sx.stx_mtime.tv_nsec;
+  has_birth = (sx.stx_mask & STATX_BTIME) != 0;
+  return true;
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// File objects
 
 struct FileObject : KernelObject {
   ObjectKind kind() const override { return ObjectKind::File; }
@@ -241,21 +135,20 @@ struct FileObject : KernelObject {
   dev_t dev = 0;
   ino_t ino = 0;
   std::string unix_path;
-  std::unique_ptr<Shadow> shadow;
+  std::shared_ptr<ShareRecord> record;  // null when the handle takes no part in sharing
 
   std::mutex m;
   ULONGLONG pos = 0;
-  std::vector<LockRange> locks;
 
   ~FileObject() override {
-    shadow.reset();  // drops share modes and locks first
+    share_close(record, access, share, this);  // drops share modes and locks first
+    record.reset();
     if (delete_on_close) {
       struct stat st;
       if (::lstat(unix_path.c_str(), &st) == 0 && st.st_dev == dev && st.st_ino == ino) {
-        if (S_ISDIR(st.st_mode))
-          ::rmdir(unix_path.c_str());
-        else
-          ::unlink(unix_path.c_str());
+        FolderChange change(parent_folder(unix_path));
+        if (S_ISDIR(st.st_mode) ? ::rmdir(unix_path.c_str()) == 0 : ::unlink(unix_path.c_str()) == 0)
+          change.done({}, last_name(unix_path));
       }
     }
     if (owns_fd && fd >= 0) ::close(fd);
@@ -263,49 +156,8 @@ struct FileObject : KernelObject {
 
   // Byte ranges: does another handle's lock (or, for writes, a shared lock of
   // this handle) cover part of [offset, offset+count)?
-  bool io_blocked(ULONGLONG offset, ULONGLONG count, bool write) const {
-    if (count == 0 || !shadow) return false;
-    if (write)
-      for (const LockRange& r : locks)
-        if (!r.exclusive && overlaps(r.offset, r.length, offset, count)) return true;
-    off_t s, l;
-    project(offset, count, s, l);
-    return shadow->conflicts(s, l, write ? F_WRLCK : F_RDLCK);
-  }
-
-  // The POSIX lock type this object's own locks give at one position.
-  short own_type_at(off_t p, const std::vector<LockRange>& list) const {
-    short t = F_UNLCK;
-    for (const LockRange& r : list) {
-      off_t s, l;
-      if (r.length == 0) continue;
-      project(r.offset, r.length, s, l);
-      if (p >= s && p < s + l) {
-        if (r.exclusive) return F_WRLCK;
-        t = F_RDLCK;
-      }
-    }
-    return t;
-  }
-
-  // Brings the POSIX locks over [start, start+len) in line with `list`.
-  // Returns false when a lock the list asks for is held elsewhere.
-  bool apply(off_t start, off_t len, const std::vector<LockRange>& list, bool wait) {
-    std::vector<off_t> cuts{start, start + len};
-    for (const LockRange& r : list) {
-      if (r.length == 0) continue;
-      off_t s, l;
-      project(r.offset, r.length, s, l);
-      if (s > start && s < start + len) cuts.push_back(s);
-      if (s + l > start && s + l < start + len) cuts.push_back(s + l);
-    }
-    std::sort(cuts.begin(), cuts.end());
-    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
-    for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
-      short t = own_type_at(cuts[i], list);
-      if (!shadow->set(cuts[i], cuts[i + 1] - cuts[i], t, wait)) return false;
-    }
-    return true;
+  bool io_blocked(ULONGLONG offset, ULONGLONG count, bool write) {
+    return record && share_io_blocked(*record, this, offset, count, write);
   }
 };
 
@@ -325,26 +177,9 @@ DWORD expand_access(DWORD access) {
   return access & ~static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
 }
 
-// Registers the object's access and share mode on its shadow; false (the
-// shadow left untouched) on a sharing conflict.
-// A handle without read, write or delete rights takes no part in sharing: it
-// is neither refused nor does its share mode refuse others.
-bool register_sharing(Shadow& s, DWORD access, DWORD share) {
-  const bool wants[3] = {(access & kReadRights) != 0, (access & kWriteRights) != 0, (access & DELETE) != 0};
-  if (!wants[0] && !wants[1] && !wants[2]) return true;
-  const bool denies[3] = {!(share & FILE_SHARE_READ), !(share & FILE_SHARE_WRITE), !(share & FILE_SHARE_DELETE)};
-  for (int i = 0; i < 3; ++i) {
-    if (wants[i] && s.held_by_others(kShareBase + DenyRead + i, 1)) return false;
-    if (denies[i] && s.held_by_others(kShareBase + HoldRead + i, 1)) return false;
-  }
-  for (int i = 0; i < 3; ++i) {
-    if (wants[i]) s.set(kShareBase + HoldRead + i, 1, F_RDLCK, false);
-    if (denies[i]) s.set(kShareBase + DenyRead + i, 1, F_RDLCK, false);
-  }
-  return true;
-}
-
-bool needs_shadow(DWORD access) { return (access & (kReadRights | kWriteRights | DELETE)) != 0; }
+// Specific rights that count for sharing.
+constexpr DWORD kReadRights = FILE_READ_DATA | FILE_EXECUTE;
+constexpr DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA;
 
 HANDLE fail(DWORD code) {
   SetLastError(code);
@@ -352,14 +187,6 @@ HANDLE fail(DWORD code) {
 }
 
 }  // namespace
-
-DWORD delete_sharing_error(const struct stat& st) {
-  auto s = Shadow::open_guarded(st.st_dev, st.st_ino, false);
-  if (!s) return ERROR_SUCCESS;
-  bool blocked = s->held_by_others(kShareBase + DenyDelete, 1);
-  s->unguard();
-  return blocked ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
-}
 
 std::string file_handle_path(HANDLE h) {
   auto f = file_of(h);
@@ -375,10 +202,6 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   using win32::fail;
   if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING)
     return fail(ERROR_INVALID_PARAMETER);
-  win32::MappedPath m;
-  if (!win32::map_path(lpFileName, m)) return INVALID_HANDLE_VALUE;
-  if (m.state == win32::PathState::ParentMissing) return fail(ERROR_PATH_NOT_FOUND);
-
   const DWORD flags = dwFlagsAndAttributes;
   DWORD access = win32::expand_access(dwDesiredAccess);
   if (flags & FILE_FLAG_DELETE_ON_CLOSE) access |= DELETE;
@@ -388,19 +211,52 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   const bool want_read = (access & win32::kReadRights) != 0;
   const DWORD disp = dwCreationDisposition;
   if (disp == TRUNCATE_EXISTING && !(access & FILE_WRITE_DATA)) return fail(ERROR_INVALID_PARAMETER);
+  const int data_flags = O_CLOEXEC | (want_read && want_write ? O_RDWR : want_write ? O_WRONLY : O_RDONLY);
 
-  struct stat lst {}, st {};
-  bool exists = m.state == win32::PathState::Exists && ::lstat(m.unix_path.c_str(), &lst) == 0;
-  bool is_link = exists && S_ISLNK(lst.st_mode);
-  bool open_link = is_link && (flags & FILE_FLAG_OPEN_REPARSE_POINT);
-  if (exists) {
-    if (open_link)
-      st = lst;
+  win32::MappedPath m;
+  win32::PathFacts facts;
+  struct stat st {};
+  bool has_birth = false;
+  int fd = -1;
+  bool exists = false;
+  // Most opens name an existing file as it is spelt: try that first, and
+  // look the name up only when it fails or finds something else than a file.
+  if (disp != CREATE_NEW && !(flags & FILE_FLAG_OPEN_REPARSE_POINT) && (want_read || want_write)) {
+    facts.as_given = true;
+    if (!win32::map_path(lpFileName, m, false, &facts)) return INVALID_HANDLE_VALUE;
+    if (!m.trailing_separator) {
+      fd = ::open(m.unix_path.c_str(), data_flags);
+      if (fd >= 0 && (!win32::stat_fd(fd, st, has_birth) || S_ISDIR(st.st_mode))) {
+        ::close(fd);
+        fd = -1;
+      }
+      exists = fd >= 0;
+    }
+    facts.as_given = false;
+    facts.in_listing = !exists && errno == ENOENT;
+  }
+  if (disp == CREATE_NEW) facts.in_listing = true;
+  if (!exists) {
+    if (!win32::map_path(lpFileName, m, false, &facts)) return INVALID_HANDLE_VALUE;
+    if (m.state == win32::PathState::ParentMissing) return fail(ERROR_PATH_NOT_FOUND);
+    exists = m.state == win32::PathState::Exists && facts.have_entry;
+  }
+
+  // The lookup's own lstat tells what is there; a link's target needs one more.
+  const bool is_link = fd < 0 && exists && S_ISLNK(facts.entry.st_mode);
+  const bool open_link = is_link && (flags & FILE_FLAG_OPEN_REPARSE_POINT);
+  if (exists && fd < 0) {
+    if (!is_link || open_link)
+      st = facts.entry;
     else if (::stat(m.unix_path.c_str(), &st) != 0)
       exists = false;  // a dangling link: the target is what is missing
   }
   const bool is_dir = exists && S_ISDIR(st.st_mode);
-  if (m.trailing_separator && !is_dir) return fail(ERROR_INVALID_NAME);
+  auto refuse = [&](DWORD code) {
+    if (fd >= 0) ::close(fd);
+    return fail(code);
+  };
+  if (m.trailing_separator && !is_dir) return refuse(ERROR_INVALID_NAME);
 
   if (exists) {
     if (is_dir) {
@@ -408,10 +264,10 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       if (disp == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
       if (disp == CREATE_ALWAYS || disp == TRUNCATE_EXISTING) return fail(ERROR_ACCESS_DENIED);
     } else {
-      if (disp == CREATE_NEW) return fail(ERROR_FILE_EXISTS);
+      if (disp == CREATE_NEW) return refuse(ERROR_FILE_EXISTS);
       const bool read_only = (st.st_mode & 0222) == 0 && !S_ISLNK(st.st_mode);
       if (read_only && (want_write || (access & DELETE) || disp == CREATE_ALWAYS || disp == TRUNCATE_EXISTING))
-        return fail(ERROR_ACCESS_DENIED);
+        return refuse(ERROR_ACCESS_DENIED);
     }
   } else if (disp == OPEN_EXISTING || disp == TRUNCATE_EXISTING) {
     return fail(ERROR_FILE_NOT_FOUND);
@@ -425,22 +281,23 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     o_path = true;
   } else if (is_dir) {
     oflags |= O_RDONLY | O_DIRECTORY;
-  } else if (want_read && want_write) {
-    oflags |= O_RDWR;
-  } else if (want_write) {
-    oflags |= O_WRONLY;
   } else {
-    oflags |= O_RDONLY;
+    oflags = data_flags;
   }
+  const std::string folder = win32::parent_folder(m.unix_path);
+  const std::string name = win32::last_name(m.unix_path);
   bool created = false;
-  int fd = -1;
-  if (exists) {
+  const bool probed = fd >= 0;
+  if (probed) {
+    // Opened above.
+  } else if (exists) {
     fd = ::open(m.unix_path.c_str(), oflags);
     if (fd < 0 && errno == EACCES && !want_read && !want_write && !o_path) {
       fd = ::open(m.unix_path.c_str(), O_PATH | O_CLOEXEC);
       o_path = fd >= 0;
     }
   } else {
+    win32::FolderChange change(folder, facts.have_parent ? &facts.parent : nullptr);
     mode_t mode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     fd = ::open(m.unix_path.c_str(), oflags | O_CREAT | O_EXCL, mode);
     if (fd < 0 && errno == EEXIST && disp != CREATE_NEW) {
@@ -448,14 +305,15 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       exists = fd >= 0;
     }
     created = fd >= 0 && !exists;
+    if (created) change.done(name);
   }
   if (fd < 0) {
     int err = errno;
     if (err == ENOENT) return fail(exists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return fail(err == EEXIST ? ERROR_FILE_EXISTS : win32::error_from_errno(err));
   }
-  struct stat fst;
-  ::fstat(fd, &fst);
+  struct stat fst = st;
+  if (!probed) win32::stat_fd(fd, fst, has_birth);
 
   auto obj = std::make_shared<FileObject>();
   obj->fd = fd;
@@ -469,31 +327,29 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   obj->ino = fst.st_ino;
   obj->unix_path = m.unix_path;
 
-  if (win32::needs_shadow(access)) {
-    obj->shadow = win32::Shadow::open_guarded(fst.st_dev, fst.st_ino, true);
-    if (obj->shadow) {
-      bool ok = win32::register_sharing(*obj->shadow, access, dwShareMode);
-      obj->shadow->unguard();
-      if (!ok) {
-        obj->shadow.reset();
-        if (created) ::unlink(m.unix_path.c_str());
-        return fail(ERROR_SHARING_VIOLATION);
-      }
+  if (DWORD e = win32::share_open(fst.st_dev, fst.st_ino, access, dwShareMode, obj.get(), obj->record)) {
+    if (created) {
+      win32::FolderChange change(folder);
+      if (::unlink(m.unix_path.c_str()) == 0) change.done({}, name);
     }
+    return fail(e);
   }
 
   const bool truncate = exists && !obj->is_dir && (disp == CREATE_ALWAYS || disp == TRUNCATE_EXISTING);
   if (truncate && ::ftruncate(fd, 0) != 0) return fail(win32::error_from_errno(errno));
-  if (created || (exists && disp == CREATE_ALWAYS)) {
-    DWORD attrs = (flags & win32::kStoredAttributes) | FILE_ATTRIBUTE_ARCHIVE;
-    win32::store_attributes(m.unix_path, attrs, false);
-    if (exists && (flags & FILE_ATTRIBUTE_READONLY)) ::fchmod(fd, fst.st_mode & ~0222);
-  }
+  const DWORD attrs = (flags & win32::kStoredAttributes) | FILE_ATTRIBUTE_ARCHIVE;
   if (created) {
-    struct stat now;
-    if (::fstat(fd, &now) == 0)
-      win32::store_creation_time(
-          m.unix_path, win32::filetime_from_unix_ns(now.st_mtim.tv_sec * 1000000000LL + now.st_mtim.tv_nsec), false);
+    // A new file reads as archive without a stored mark, unless its name
+    // makes it hidden; a birth time stands for the creation time.
+    if (attrs != FILE_ATTRIBUTE_ARCHIVE || name[0] == '.')
+      ::fsetxattr(fd, win32::kAttributeName, &attrs, sizeof attrs, 0);
+    if (!has_birth) {
+      FILETIME ft = win32::filetime_from_unix_ns(fst.st_mtim.tv_sec * 1000000000LL + fst.st_mtim.tv_nsec);
+      ::fsetxattr(fd, win32::kCreationName, &ft, sizeof ft, 0);
+    }
+  } else if (exists && disp == CREATE_ALWAYS) {
+    win32::store_attributes(m.unix_path, attrs, false);
+    if (flags & FILE_ATTRIBUTE_READONLY) ::fchmod(fd, fst.st_mode & ~0222);
   }
   obj->delete_on_close = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
 
@@ -776,49 +632,21 @@ BOOL lock_range(HANDLE hFile, ULONGLONG offset, ULONGLONG length, bool exclusive
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  std::lock_guard<std::mutex> g(f->m);
-  if (length != 0) {
-    // An exclusive lock may not overlap any lock of the same handle (Windows
-    // would wait for ever on itself; this reports the conflict instead).
-    if (exclusive)
-      for (const win32::LockRange& r : f->locks)
-        if (win32::overlaps(r.offset, r.length, offset, length)) {
-          SetLastError(ERROR_LOCK_VIOLATION);
-          return FALSE;
-        }
-    if (f->shadow) {
-      std::vector<win32::LockRange> after = f->locks;
-      after.push_back({offset, length, exclusive});
-      off_t s, l;
-      win32::project(offset, length, s, l);
-      if (!f->apply(s, l, after, wait)) {
-        f->apply(s, l, f->locks, false);  // give back what was taken
-        SetLastError(ERROR_LOCK_VIOLATION);
-        return FALSE;
-      }
-    }
+  if (!f->record) return TRUE;  // a stream or a world without a runtime folder: nothing to enforce
+  if (DWORD e = win32::share_lock(*f->record, f.get(), offset, length, exclusive, wait)) {
+    SetLastError(e);
+    return FALSE;
   }
-  f->locks.push_back({offset, length, exclusive});
   return TRUE;
 }
 
 BOOL unlock_range(HANDLE hFile, ULONGLONG offset, ULONGLONG length) {
   auto f = win32::file_of(hFile);
   if (!f) return FALSE;
-  std::lock_guard<std::mutex> g(f->m);
-  // An exclusive lock goes before a shared one of the same range.
-  auto match = f->locks.end();
-  for (auto it = f->locks.begin(); it != f->locks.end(); ++it)
-    if (it->offset == offset && it->length == length && (match == f->locks.end() || it->exclusive)) match = it;
-  if (match == f->locks.end()) {
-    SetLastError(ERROR_NOT_LOCKED);
+  if (!f->record) return TRUE;
+  if (DWORD e = win32::share_unlock(*f->record, f.get(), offset, length)) {
+    SetLastError(e);
     return FALSE;
-  }
-  f->locks.erase(match);
-  if (length != 0 && f->shadow) {
-    off_t s, l;
-    win32::project(offset, length, s, l);
-    f->apply(s, l, f->locks, false);
   }
   return TRUE;
 }

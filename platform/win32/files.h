@@ -2,9 +2,8 @@
 // byte-range locks and share modes.
 //
 // Share modes and locks hold between all handles of the layer, in this process
-// and in other processes of the same world: each open file has a lock shadow in
-// the world's runtime folder whose POSIX open-file-description locks stand for
-// the handle's access, its share mode and its byte ranges. Locks are mandatory
+// and in other processes of the same world (see sharing.h: handles are counted
+// in process, processes meet in the world's lock tables). Locks are mandatory
 // for ReadFile/WriteFile as on Windows (ERROR_LOCK_VIOLATION).
 #pragma once
 

@@ -283,6 +283,7 @@ constexpr SystemText kSystemTexts[] = {
            "terminated immediately"},
     {1654, "The app that you are trying to run is not supported on this version of Windows"},
     {1717, "The interface is unknown"},
+    {1804, "The specified datatype is invalid"},
     {1812, "The specified image file did not contain a resource section"},
     {1813, "The specified resource type cannot be found in the image file"},
     {1814, "The specified resource name cannot be found in the image file"},

@@ -1,7 +1,5 @@
 #include "platform/win32/paths.h"
 
-#include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +14,8 @@
 #include <vector>
 
 #include "platform/win32/codepage.h"
+#include "platform/win32/file_internal.h"
+#include "platform/win32/folders.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/message.h"
 
@@ -237,42 +237,6 @@ bool bad_char(char16_t c, bool wild) {
   }
 }
 
-// The entry of `dir` whose name equals `name` ignoring case, if any. Among
-// several candidates the smallest byte-wise name wins, so the choice is stable.
-bool find_ignoring_case(const std::string& dir, const std::u16string& name, std::string& found) {
-  DIR* d = ::opendir(dir.empty() ? "/" : dir.c_str());
-  if (!d) return false;
-  bool any = false;
-  // Most names are ASCII: compare those bytes directly, and convert only
-  // entries that hold other characters.
-  std::string ascii;
-  bool name_ascii = true;
-  for (char16_t c : name) {
-    if (c >= 0x80) name_ascii = false;
-    ascii += static_cast<char>(c);
-  }
-  while (dirent* e = ::readdir(d)) {
-    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    const char* n = e->d_name;
-    bool entry_ascii = true;
-    for (const char* p = n; *p; ++p)
-      if (static_cast<unsigned char>(*p) >= 0x80) {
-        entry_ascii = false;
-        break;
-      }
-    if (entry_ascii && name_ascii) {
-      if (::strcasecmp(n, ascii.c_str()) != 0) continue;
-    } else {
-      std::u16string entry = utf8_to_utf16(n);
-      if (entry.size() != name.size() || !equal_ignore_case(entry, name)) continue;
-    }
-    if (!any || std::strcmp(e->d_name, found.c_str()) < 0) found = e->d_name;
-    any = true;
-  }
-  ::closedir(d);
-  return any;
-}
-
 std::string join(const std::string& dir, const std::string& name) {
   if (dir.empty() || dir == "/") return "/" + name;
   return dir + "/" + name;
@@ -338,6 +302,10 @@ std::u16string full_path_name(std::u16string_view path) {
 }
 
 bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards) {
+  return map_path(path, out, allow_wildcards, nullptr);
+}
+
+bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards, PathFacts* facts) {
   if (!path || !*path) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
@@ -369,54 +337,107 @@ bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
   }
+  PathFacts unused;
+  PathFacts& f = facts ? *facts : unused;
+  f.have_entry = f.have_parent = false;
   out.full_path = format(p);
   out.trailing_separator = !text.empty() && is_sep(text.back());
   std::string exact = root == "/" ? std::string() : root;
-  for (const auto& c : p.comps) exact += "/" + utf16_to_utf8(c);
+  std::size_t last_start = 0;
+  for (const auto& c : p.comps) {
+    last_start = exact.size();
+    exact += "/" + utf16_to_utf8(c);
+  }
   if (exact.empty()) exact = "/";
-  struct stat st;
-  const bool has_wild =
-      allow_wildcards && !p.comps.empty() && p.comps.back().find_first_of(u"*?") != std::u16string::npos;
-  if (!has_wild && ::lstat(exact.c_str(), &st) == 0) {
+  if (f.as_given) {
     out.unix_path = exact;
     out.state = PathState::Exists;
     return true;
   }
-  // Walk the components, matching each one ignoring case where needed.
-  std::string cur = root;
-  for (std::size_t i = 0; i < p.comps.size(); ++i) {
-    const bool last = i + 1 == p.comps.size();
-    std::string name = utf16_to_utf8(p.comps[i]);
-    std::string candidate = join(cur, name);
+  struct stat st;
+  const bool has_wild =
+      allow_wildcards && !p.comps.empty() && p.comps.back().find_first_of(u"*?") != std::u16string::npos;
+  auto exists = [&](std::string unix_path, const struct stat& entry) {
+    out.unix_path = std::move(unix_path);
+    out.state = PathState::Exists;
+    f.entry = entry;
+    f.have_entry = true;
+    return true;
+  };
+  auto last_missing = [&](std::string unix_path, const struct stat& parent) {
+    out.unix_path = std::move(unix_path);
+    out.state = PathState::LastMissing;
+    f.parent = parent;
+    f.have_parent = true;
+    return true;
+  };
+  if (f.in_listing && !p.comps.empty() && !has_wild) {
+    const std::string parent = last_start ? exact.substr(0, last_start) : std::string("/");
+    struct stat pst;
+    if (::stat(parent.c_str(), &pst) == 0 && S_ISDIR(pst.st_mode)) {
+      std::string found;
+      if (!folder_find(parent, pst, p.comps.back(), exact.substr(last_start + 1), found))
+        return last_missing(exact, pst);
+      std::string path_found = join(parent, found);
+      if (::lstat(path_found.c_str(), &st) == 0) return exists(path_found, st);
+    }
+  }
+  if (!has_wild && ::lstat(exact.c_str(), &st) == 0) return exists(exact, st);
+  // Find the deepest folder on the way that exists as given (mostly the
+  // last name alone is missing or differs in case), then walk down from it,
+  // matching each name ignoring case in the folder's listing.
+  std::vector<std::size_t> ends;  // exact.substr(0, ends[k]) holds the first k names
+  {
+    std::size_t at = root == "/" ? 0 : root.size();
+    ends.push_back(at);
+    for (const auto& c : p.comps) ends.push_back(at += 1 + utf16_to_utf8(c).size());
+  }
+  auto prefix = [&](std::size_t k) { return ends[k] ? exact.substr(0, ends[k]) : std::string("/"); };
+  const std::size_t n = p.comps.size();
+  std::size_t k = n == 0 ? 0 : n - 1;
+  struct stat dst;
+  for (;;) {
+    if (::stat(prefix(k).c_str(), &dst) == 0) {
+      if (S_ISDIR(dst.st_mode)) break;
+      k = n + 1;  // a file on the way
+      break;
+    }
+    if (k == 0) {
+      k = n + 1;
+      break;
+    }
+    --k;
+  }
+  auto parent_missing = [&](std::string unix_path, std::size_t from) {
+    for (std::size_t i = from; i < n; ++i) unix_path += "/" + utf16_to_utf8(p.comps[i]);
+    out.unix_path = std::move(unix_path);
+    out.state = PathState::ParentMissing;
+    return true;
+  };
+  if (k > n) return parent_missing(exact, n);
+  std::string cur = prefix(k);
+  for (std::size_t i = k; i < n; ++i) {
+    const bool last = i + 1 == n;
+    const std::string name = utf16_to_utf8(p.comps[i]);
     if (last && has_wild) {
-      out.unix_path = candidate;
+      out.unix_path = join(cur, name);
       out.state = PathState::Exists;
-      if (::stat(cur.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) out.state = PathState::ParentMissing;
       return true;
     }
-    if (::lstat(candidate.c_str(), &st) == 0) {
-      cur = candidate;
-      continue;
-    }
     std::string found;
-    if (errno != ENOTDIR && find_ignoring_case(cur, p.comps[i], found)) {
-      cur = join(cur, found);
-      continue;
+    if (!folder_find(cur, dst, p.comps[i], name, found))
+      return last ? last_missing(join(cur, name), dst) : parent_missing(join(cur, name), i + 1);
+    std::string next = join(cur, found);
+    if (last) {
+      if (::lstat(next.c_str(), &st) == 0) return exists(next, st);
+      return last_missing(join(cur, name), dst);
     }
-    out.unix_path = candidate;
-    if (!last) {
-      for (std::size_t k = i + 1; k < p.comps.size(); ++k) out.unix_path += "/" + utf16_to_utf8(p.comps[k]);
-      out.state = PathState::ParentMissing;
-    } else {
-      struct stat parent;
-      out.state = ::stat(cur.c_str(), &parent) == 0 && S_ISDIR(parent.st_mode) ? PathState::LastMissing
-                                                                              : PathState::ParentMissing;
-    }
-    return true;
+    if (::stat(next.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return parent_missing(next, i + 1);
+    cur = std::move(next);
+    dst = st;
   }
-  out.unix_path = cur;
-  out.state = PathState::Exists;
-  return true;
+  if (::lstat(cur.c_str(), &st) != 0) return parent_missing(cur, n);
+  return exists(cur, st);
 }
 
 std::string to_unix_path(const WCHAR* path) {

@@ -30,8 +30,7 @@ struct BuiltinExport {
   const char* name;
   FARPROC entry;
 };
-extern const BuiltinExport kBuiltinExports[];
-extern const std::size_t kBuiltinExportCount;
+const BuiltinExport* builtin_exports(std::size_t& count);
 
 namespace {
 
@@ -272,6 +271,13 @@ void register_export(const char* module, const char* name, FARPROC entry) {
   s.runtime_exports[key] = entry;
 }
 
+void unregister_export(const char* module, const char* name) {
+  std::string key = module_file(utf8_to_utf16(module)) + "!" + name;
+  ModuleState& s = modules();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.runtime_exports.erase(key);
+}
+
 std::u16string module_path() {
   std::string over = env_or_empty("KV_PROGRAM_PATH");
   if (!over.empty()) return over[0] == '/' ? to_windows_path(over) : full_path_name(utf8_to_utf16(over));
@@ -411,10 +417,15 @@ FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     ModuleState& s = modules();
     std::lock_guard<std::mutex> g(s.lock);
     auto it = s.runtime_exports.find(module + "!" + name);
-    if (it != s.runtime_exports.end()) return it->second;
+    if (it != s.runtime_exports.end()) {
+      if (!it->second) SetLastError(ERROR_PROC_NOT_FOUND);
+      return it->second;
+    }
   }
-  for (std::size_t i = 0; i < kBuiltinExportCount; ++i) {
-    const BuiltinExport& e = kBuiltinExports[i];
+  std::size_t count = 0;
+  const BuiltinExport* exports = builtin_exports(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const BuiltinExport& e = exports[i];
     if (module_file(utf8_to_utf16(e.module)) == module && name == e.name) return e.entry;
   }
   SetLastError(ERROR_PROC_NOT_FOUND);
@@ -527,3 +538,27 @@ LPSTR GetCommandLineA() { return command_line().narrow_text.data(); }
 void ExitProcess(UINT uExitCode) { std::exit(static_cast<int>(uExitCode)); }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+
+void GetSystemInfo(LPSYSTEM_INFO info) {
+  if (!info) return;
+  *info = SYSTEM_INFO{};
+#if defined(__aarch64__)
+  info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_ARM64;
+  info->dwProcessorType = 0;
+#else
+  info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+  info->dwProcessorType = 8664;  // PROCESSOR_AMD_X8664
+#endif
+  info->dwPageSize = 4096;
+  info->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(0x10000);
+  info->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(0x7FFFFFFEFFFF);
+  long n = sysconf(_SC_NPROCESSORS_ONLN);
+  if (n < 1) n = 1;
+  if (n > 64) n = 64;
+  info->dwNumberOfProcessors = static_cast<DWORD>(n);
+  info->dwActiveProcessorMask = n == 64 ? ~DWORD_PTR{0} : ((DWORD_PTR{1} << n) - 1);
+  info->dwAllocationGranularity = 65536;
+  info->wProcessorLevel = 6;
+}
+
+void GetNativeSystemInfo(LPSYSTEM_INFO info) { GetSystemInfo(info); }

@@ -51,12 +51,45 @@ LPSTR GetCommandLineA();
 [[noreturn]] void ExitProcess(UINT uExitCode);
 DWORD GetCurrentProcessId();
 
+struct SYSTEM_INFO {
+  union {
+    DWORD dwOemId;
+    struct {
+      WORD wProcessorArchitecture;
+      WORD wReserved;
+    };
+  };
+  DWORD dwPageSize;
+  LPVOID lpMinimumApplicationAddress;
+  LPVOID lpMaximumApplicationAddress;
+  DWORD_PTR dwActiveProcessorMask;
+  DWORD dwNumberOfProcessors;
+  DWORD dwProcessorType;
+  DWORD dwAllocationGranularity;
+  WORD wProcessorLevel;
+  WORD wProcessorRevision;
+};
+using LPSYSTEM_INFO = SYSTEM_INFO*;
+
+#define PROCESSOR_ARCHITECTURE_INTEL 0
+#define PROCESSOR_ARCHITECTURE_AMD64 9
+#define PROCESSOR_ARCHITECTURE_ARM64 12
+
+// The machine as a 64-bit process sees it: pages of 4096 bytes, allocations
+// of 64 KB, the processors this process may run on. GetNativeSystemInfo is
+// an export of kernel32 (looked up at run time) and answers the same.
+void GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
+void GetNativeSystemInfo(LPSYSTEM_INFO lpSystemInfo);
+
 namespace win32 {
 
 // Makes GetProcAddress hand out `entry` for `module`!`name` (module without
 // ".dll", any case; name "#n" for an ordinal). For entry points that exist only
 // at run time, such as tests' stand-ins.
+// A null entry hides the name, built-in or not, as on a system without it.
 void register_export(const char* module, const char* name, FARPROC entry);
+// Undoes register_export: the built-in answer (or none) again.
+void unregister_export(const char* module, const char* name);
 // The program file's Windows path.
 std::u16string module_path();
 // Calls `prepare` in the forking thread before a fork, then `parent` in the

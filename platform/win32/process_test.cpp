@@ -11,6 +11,13 @@
 
 namespace {
 
+// Looked up from a static initialiser, as the program's start-up does.
+const FARPROC early_lookup = GetProcAddress(GetModuleHandleA("kernel32"), "MoveFileExW");
+
+TEST(ProcessStart, EntryPointsAreFoundFromOtherFilesStaticInitialisers) {
+  EXPECT_EQ(reinterpret_cast<void*>(early_lookup), reinterpret_cast<void*>(&MoveFileExW));
+}
+
 class Process : public win32_test::World {
  protected:
   void TearDown() override {
@@ -115,6 +122,15 @@ TEST_F(Process, ModulesAndEntryPoints) {
   FARPROC p = GetProcAddress(GetModuleHandleA("SHELL32"), reinterpret_cast<LPCSTR>(21));
   ASSERT_NE(p, nullptr);
   EXPECT_EQ(p(), 42);
+  win32::unregister_export("shell32", "#21");
+
+  // A hidden built-in entry point is missing until it is given back.
+  win32::register_export("kernel32", "CreateHardLinkW", nullptr);
+  SetLastError(0);
+  EXPECT_EQ(GetProcAddress(k, "CreateHardLinkW"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  win32::unregister_export("kernel32", "CreateHardLinkW");
+  EXPECT_NE(GetProcAddress(k, "CreateHardLinkW"), nullptr);
 }
 
 TEST_F(Process, EnvironmentVariables) {

@@ -20,3 +20,5 @@
 #include "platform/win32/process.h"
 #include "platform/win32/ansi.h"
 #include "platform/win32/locale.h"
+#include "platform/win32/window.h"
+#include "platform/win32/forward.h"

@@ -1,0 +1,283 @@
+// The installer object model against a raw libmsi program doing the same
+// queries, and against `msiinfo export`.
+//
+//   read:   open read-only, load Property and File, 1,000 property look-ups
+//   change: open transacted, 10,000 property values changed, commit
+//   linear: change + commit of N rows for growing N, and the model's own save of
+//           N changed objects into the table cache (time per row should stay flat)
+//
+// Every measured run is a whole child process (this program re-run in a worker
+// mode), so the figures include start-up and clean-up on both sides, and the
+// peak memory is the child's maximum resident set.
+// Goal: the model within 1.5x of raw libmsi; saving N rows grows linearly.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <libmsi.h>
+
+#include "bench/bench_util.h"
+#include "msi/entities/property.h"
+#include "msi/model/package.h"
+
+namespace {
+
+constexpr int kLookups = 1000;
+constexpr int kRuns = 5;
+
+std::string propertyName(int i) {
+  char b[32];
+  std::snprintf(b, sizeof b, "P%06d", i);
+  return b;
+}
+
+std::u16string wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+// --- worker modes (run in the child) -------------------------------------------
+
+int modelRead(const char* path, int rows) {
+  auto package = Msi::MsiPackage::open(u"Z:" + wide(path), true);
+  Msi::MsiTable& files = package->database()->table(u"File");
+  files.load();
+  std::size_t total = files.rowCount();
+  for (int k = 0; k < kLookups; ++k) {
+    Msi::IMsiProperty* p = package->property(wide(propertyName(static_cast<int>((k * 7919L) % rows))), false);
+    total += p ? p->value().size() : 0;
+  }
+  return total > 0 ? 0 : 1;
+}
+
+void fetchAll(LibmsiDatabase* db, const char* sql, std::vector<std::vector<std::string>>& rows) {
+  GError* err = nullptr;
+  LibmsiQuery* q = libmsi_query_new(db, sql, &err);
+  if (!q) std::exit(3);
+  libmsi_query_execute(q, nullptr, &err);
+  while (LibmsiRecord* rec = libmsi_query_fetch(q, &err)) {
+    guint n = libmsi_record_get_field_count(rec);
+    std::vector<std::string> row(n);
+    for (guint f = 1; f <= n; ++f) {
+      if (libmsi_record_is_null(rec, f)) continue;
+      gchar* s = libmsi_record_get_string(rec, f);
+      row[f - 1] = s ? s : "";
+      g_free(s);
+    }
+    rows.push_back(std::move(row));
+    g_object_unref(rec);
+  }
+  if (err) g_clear_error(&err);
+  libmsi_query_close(q, nullptr);
+  g_object_unref(q);
+}
+
+int rawRead(const char* path, int rows) {
+  GError* err = nullptr;
+  LibmsiDatabase* db = libmsi_database_new(path, LIBMSI_DB_FLAGS_READONLY, nullptr, &err);
+  if (!db) return 3;
+  std::vector<std::vector<std::string>> properties, files;
+  fetchAll(db, "SELECT `Property`,`Value` FROM `Property`", properties);
+  std::unordered_map<std::string, std::string> byName;
+  for (auto& r : properties) byName.emplace(r[0], r[1]);
+  fetchAll(db,
+           "SELECT `File`,`Component_`,`FileName`,`FileSize`,`Attributes`,`Sequence`,`Version`,`Language` FROM "
+           "`File`",
+           files);
+  std::size_t total = files.size();
+  for (int k = 0; k < kLookups; ++k) {
+    auto it = byName.find(propertyName(static_cast<int>((k * 7919L) % rows)));
+    total += it == byName.end() ? 0 : it->second.size();
+  }
+  g_object_unref(db);
+  return total > 0 ? 0 : 1;
+}
+
+int modelChange(const char* path, int count) {
+  auto package = Msi::MsiPackage::open(u"Z:" + wide(path), false);
+  for (int i = 0; i < count; ++i)
+    package->property(wide(propertyName(i)), false)->setValue(wide("Changed " + std::to_string(i)));
+  package->commit();
+  return 0;
+}
+
+int rawChange(const char* path, int count) {
+  GError* err = nullptr;
+  LibmsiDatabase* db = libmsi_database_new(path, LIBMSI_DB_FLAGS_TRANSACT, nullptr, &err);
+  if (!db) return 3;
+  std::vector<std::vector<std::string>> properties;
+  fetchAll(db, "SELECT `Property`,`Value` FROM `Property`", properties);  // the model reads them at open too
+  for (int i = 0; i < count; ++i) {
+    LibmsiQuery* q = libmsi_query_new(db, "UPDATE `Property` SET `Value` = ? WHERE `Property` = ?", &err);
+    if (!q) return 4;
+    LibmsiRecord* rec = libmsi_record_new(2);
+    libmsi_record_set_string(rec, 1, ("Changed " + std::to_string(i)).c_str());
+    libmsi_record_set_string(rec, 2, propertyName(i).c_str());
+    if (!libmsi_query_execute(q, rec, &err)) return 5;
+    libmsi_query_close(q, nullptr);
+    g_object_unref(rec);
+    g_object_unref(q);
+  }
+  if (!libmsi_database_commit(db, &err)) return 6;
+  g_object_unref(db);
+  return 0;
+}
+
+// --- driver ------------------------------------------------------------------
+
+struct Figure {
+  double seconds = 0;
+  long peakKb = 0;
+};
+
+// Runs argv as a child; wall time and peak resident set. Exits on failure.
+Figure runChild(const std::vector<std::string>& argv, bool quiet = false) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::fflush(stdout);  // or the child's stdio would print the parent's pending lines again
+  auto start = bench::clock_type::now();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (quiet && !std::freopen("/dev/null", "w", stdout)) _exit(126);
+    ::execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
+  Figure f{bench::seconds_since(start), usage.ru_maxrss};
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "child failed (%d): %s %s\n", status, argv[0].c_str(), argv.size() > 1 ? argv[1].c_str() : "");
+    std::exit(1);
+  }
+  return f;
+}
+
+std::string which(const char* program) {
+  for (const char* dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
+    std::string p = std::string(dir) + program;
+    if (::access(p.c_str(), X_OK) == 0) return p;
+  }
+  return program;
+}
+
+// Median time and largest peak over kRuns runs; `before` runs untimed first.
+template <class Before>
+Figure median(const std::vector<std::vector<std::string>>& commands, Before before) {
+  std::vector<double> times;
+  long peak = 0;
+  for (int r = 0; r < kRuns; ++r) {
+    before();
+    double t = 0;
+    for (const auto& c : commands) {
+      Figure f = runChild(c, true);
+      t += f.seconds;
+      peak = std::max(peak, f.peakKb);
+    }
+    times.push_back(t);
+  }
+  std::sort(times.begin(), times.end());
+  return {times[times.size() / 2], peak};
+}
+Figure median(const std::vector<std::vector<std::string>>& commands) {
+  return median(commands, [] {});
+}
+
+void buildPackage(const std::string& path, const std::string& folder, int rows) {
+  std::ofstream prop(folder + "/Property.idt");
+  prop << "Property\tValue\ns72\tl0\nProperty\tProperty\n";
+  for (int i = 0; i < rows; ++i) prop << propertyName(i) << "\tValue number " << i << "\n";
+  prop.close();
+  std::ofstream file(folder + "/File.idt");
+  file << "File\tComponent_\tFileName\tFileSize\tVersion\tLanguage\tAttributes\tSequence\n"
+          "s72\ts72\tl255\ti4\tS72\tS20\tI2\ti4\nFile\tFile\n";
+  for (int i = 0; i < rows; ++i)
+    file << "F" << i << "\tC" << i % 100 << "\tF" << i << ".TXT|file number " << i << ".txt\t" << i * 10 << "\t1.0."
+         << i % 50 << "\t1033\t512\t" << i + 1 << "\n";
+  file.close();
+  // msibuild takes one option per run.
+  for (std::string option : {std::string("-s 'Bench Product' 'Korvane' 'Intel;1033' "
+                                          "'{12345678-1234-1234-1234-123456789ABC}'"),
+                             "-i '" + folder + "/Property.idt'", "-i '" + folder + "/File.idt'"}) {
+    std::string cmd = "msibuild '" + path + "' " + option + " >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0) {
+      std::fprintf(stderr, "msibuild failed: %s\n", cmd.c_str());
+      std::exit(1);
+    }
+  }
+}
+
+void copyFile(const std::string& from, const std::string& to) {
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 4) {
+    std::string mode = argv[1];
+    int n = std::atoi(argv[3]);
+    if (mode == "model-read") return modelRead(argv[2], n);
+    if (mode == "raw-read") return rawRead(argv[2], n);
+    if (mode == "model-change") return modelChange(argv[2], n);
+    if (mode == "raw-change") return rawChange(argv[2], n);
+    return 2;
+  }
+  bench::temp_folder tmp("bench-msi-");
+  if (tmp.path.empty()) return 1;
+  const std::string dir = tmp.path.string();
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  const std::string msiinfo = which("msiinfo");
+
+  std::printf("read: open read-only, load Property and File, %d look-ups (median of %d processes)\n", kLookups, kRuns);
+  std::printf("%-8s %12s %12s %12s %8s %8s %10s %10s %10s\n", "rows", "model ms", "raw ms", "msiinfo ms",
+              "/raw", "/msiinfo", "model MB", "raw MB", "msiinfo MB");
+  for (int rows : {10000, 50000}) {
+    std::string pkg = dir + "/p" + std::to_string(rows) + ".msi";
+    buildPackage(pkg, dir, rows);
+    std::string n = std::to_string(rows);
+    Figure model = median({{self, "model-read", pkg, n}});
+    Figure raw = median({{self, "raw-read", pkg, n}});
+    Figure info = median({{msiinfo, "export", pkg, "Property"}, {msiinfo, "export", pkg, "File"}});
+    std::printf("%-8d %12.1f %12.1f %12.1f %8.2f %8.2f %10.1f %10.1f %10.1f\n", rows, model.seconds * 1e3,
+                raw.seconds * 1e3, info.seconds * 1e3, model.seconds / raw.seconds, model.seconds / info.seconds,
+                model.peakKb / 1024.0, raw.peakKb / 1024.0, info.peakKb / 1024.0);
+  }
+
+  std::printf("\nchange: open transacted, change N property values, commit (package of 50,000 rows)\n");
+  std::printf("%-8s %12s %12s %8s %12s %10s %10s\n", "N", "model ms", "raw ms", "/raw", "+us/row", "model MB",
+              "raw MB");
+  Figure previous;
+  int previousCount = 0;
+  std::string base = dir + "/p50000.msi";
+  std::string work = dir + "/work.msi";
+  for (int count : {2500, 5000, 10000, 20000}) {
+    std::string n = std::to_string(count);
+    Figure model = median({{self, "model-change", work, n}}, [&] { copyFile(base, work); });
+    Figure raw = median({{self, "raw-change", work, n}}, [&] { copyFile(base, work); });
+    double marginal = previous.seconds > 0 ? (model.seconds - previous.seconds) * 1e6 / (count - previousCount) : 0;
+    std::printf("%-8d %12.1f %12.1f %8.2f %12.1f %10.1f %10.1f\n", count, model.seconds * 1e3, raw.seconds * 1e3,
+                model.seconds / raw.seconds, marginal, model.peakKb / 1024.0, raw.peakKb / 1024.0);
+    previous = model;
+    previousCount = count;
+  }
+
+  // The part the model adds on top of the engine: merging each saved object's
+  // row into the cached table (by its key, not by a pass over the cache).
+  std::printf("\nsave: N changed properties saved into the table cache, in process (package of 50,000 rows)\n");
+  std::printf("%-8s %12s %12s\n", "N", "save ms", "us/row");
+  copyFile(base, work);
+  for (int count : {5000, 10000, 20000, 40000}) {
+    auto package = Msi::MsiPackage::open(u"Z:" + wide(work), false);
+    for (int i = 0; i < count; ++i) package->property(wide(propertyName(i)), false)->setValue(u"Changed");
+    double t = bench::best_of(1, [&] { package->save(0); });
+    std::printf("%-8d %12.1f %12.2f\n", count, t * 1e3, t * 1e6 / count);
+  }
+  return 0;
+}

@@ -1,0 +1,159 @@
+// Writes the fuzz targets' seed corpora: small valid inputs made by the
+// project's own writers, plus the catalogue, configuration and archive that
+// the build made with kvtool.
+// Usage: kv_fuzz_seeds OUTDIR DATADIR SMALL.msg FULL.msg CONFIG.bxml ARCHIVE.zip
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/text_convert.h"
+#include "files/zip_writer.h"
+#include "xml/xml_node.h"
+
+namespace fsys = std::filesystem;
+
+namespace {
+
+fsys::path out_root;
+int failures = 0;
+
+std::string read_file(const fsys::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "kv_fuzz_seeds: cannot read %s\n", p.c_str());
+    ++failures;
+  }
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void seed(const char* target, const std::string& name, const std::string& bytes) {
+  const fsys::path dir = out_root / target;
+  fsys::create_directories(dir);
+  std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) ++failures;
+}
+
+struct member {
+  std::string name, data;
+  zip_writer::method how;
+};
+
+std::string zip(const std::vector<member>& members, const std::string& comment = {}, const std::string& before = {}) {
+  std::ostringstream out;
+  out << before;
+  zip_writer w(out, 0);
+  for (const member& m : members)
+    if (!w.add(m.name, m.data, m.how)) ++failures;
+  if (!w.finish(comment)) ++failures;
+  return out.str();
+}
+
+std::string utf16le(std::u16string_view text) {
+  std::string out;
+  for (char16_t c : text) {
+    out += static_cast<char>(c & 0xFF);
+    out += static_cast<char>(c >> 8);
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 7) {
+    std::fprintf(stderr, "usage: kv_fuzz_seeds OUTDIR DATADIR SMALL.msg FULL.msg CONFIG.bxml ARCHIVE.zip\n");
+    return 2;
+  }
+  out_root = argv[1];
+  const fsys::path data = argv[2];
+  const std::string small_catalogue = read_file(argv[3]);
+  const std::string full_catalogue = read_file(argv[4]);
+  const std::string configuration = read_file(argv[5]);
+  const std::string help = read_file(data / "help.html");
+  const std::string image = read_file(data / "images" / "item_separator.png");
+  using m = zip_writer::method;
+
+  // ---- ZIP
+  seed("zip", "stored.zip", zip({{"readme.txt", "hello, archive\n", m::stored}}));
+  seed("zip", "deflated.zip", zip({{"help.html", help, m::deflate}, {"images/sep.png", image, m::automatic}}));
+  seed("zip", "comment.zip", zip({{"a", "", m::stored}, {"dir/b.txt", "bbbbbbbbbbbbbbbbbbbbbbbb", m::deflate}}, "a comment"));
+  seed("zip", "appended.zip", zip({{"x.xml", "<x/>", m::deflate}}, {}, std::string(64, 'P')));
+  seed("zip", "empty.zip", zip({}));
+  seed("zip", "program_archive.zip", read_file(argv[6]));
+
+  // ---- catalogue: files, and archives holding one as the program's do
+  seed("catalogue", "small.msg", small_catalogue);
+  seed("catalogue", "full.msg", full_catalogue);
+  seed("catalogue", "small_stored.zip", zip({{"DovecrestVazediInstallMenu.msg", small_catalogue, m::stored}}));
+  {
+    std::string declared(4, '\0');
+    for (int k = 0; k < 4; ++k) declared[k] = static_cast<char>(small_catalogue.size() >> (8 * k));
+    seed("catalogue", "small_with_declared_size", declared + small_catalogue);
+  }
+  seed("catalogue", "small_deflated.zip", zip({{"DovecrestVazediInstallMenu.msg", small_catalogue, m::deflate}}));
+
+  // ---- XML text and binary XML, from the shipped sources and small documents
+  std::vector<std::pair<std::string, std::string>> documents;
+  for (const char* name : {"configuration.xml", "customization_res.xml", "package_descriptor.xml"})
+    documents.emplace_back(name, read_file(data / name));
+  documents.emplace_back("mixed.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<a x='1' y=\"&lt;&amp;&quot;\">t1<b/>t2 &#233;&#x2603;"
+                                      "<c><![CDATA[x\ny]]></c><!-- c --><?pi x?>t3</a>");
+  std::string deep;
+  for (int k = 0; k < 40; ++k) deep += "<e>";
+  for (int k = 0; k < 40; ++k) deep += "</e>";
+  documents.emplace_back("deep.xml", deep);
+  documents.emplace_back("blanks.xml", "<r>  a  <s> b </s>\t\n<t a=' x  y '/> </r>");
+  documents.emplace_back("references.xml", "<r a='1&#0;2&#9;&#10;'>x&#0;y&#13;&#x10FFFF;</r>");
+  for (const auto& [name, text] : documents) {
+    seed("xml_text", name, text);
+    xml_document doc;
+    if (!doc.load_memory(text.data(), text.size())) {
+      std::fprintf(stderr, "kv_fuzz_seeds: %s does not load\n", name.c_str());
+      ++failures;
+      continue;
+    }
+    std::string out;
+    if (doc.write_memory(out, xml_document::write_indent)) seed("xml_text", name + ".indented", out);
+    if (doc.write_memory(out, xml_document::write_binary)) seed("bxml", name + ".bxml", out);
+  }
+  seed("bxml", "configuration.bxml", configuration);
+
+  // ---- paths: a base selector byte (bit 7: streams allowed), then UTF-16LE
+  const std::pair<unsigned char, std::u16string> paths[] = {
+      {0, u"a\\b\\..\\c.txt"},
+      {1, u"..\\..\\x"},
+      {2, u"/tmp//file"},
+      {3, u"\\\\other\\share\\dir\\f"},
+      {4, u"\\\\?\\C:\\long\\path"},
+      {5, u"\\\\?\\UNC\\srv\\sh\\f"},
+      {6, u"D:relative"},
+      {7, u"C:\\"},
+      {0x80, u"f.txt:stream"},
+      {0x83, u"\\\\s\\h\\f:st"},
+      {0, u"\\rooted\\name. .\\x"},
+      {2, u"\u00e9\u2603\\\U0001F600"},
+  };
+  int i = 0;
+  for (const auto& [selector, path] : paths)
+    seed("path", "path" + std::to_string(i++), std::string(1, static_cast<char>(selector)) + utf16le(path));
+
+  // ---- text conversions: UTF-8 texts, and their UTF-16LE forms
+  const std::u16string texts[] = {u"plain ASCII", u"\u00e9t\u00e9 \u2603 \u20ac", u"\U0001F600\U00010000\U0010FFFF",
+                                  std::u16string(u"lone \xD800 and \xDC00 surrogates")};
+  i = 0;
+  for (const std::u16string& t : texts) {
+    std::string utf8;
+    Common::toUtf8(utf8, t.c_str());
+    seed("utf", "utf8_" + std::to_string(i), utf8);
+    seed("utf", "utf16_" + std::to_string(i++), utf16le(t));
+  }
+  seed("utf", "bytes", std::string("\xC0\xAF\xE0\x80\xAF\xED\xA0\x80\xED\xB0\x80\xF4\x90\x80\x80\xFF", 16));
+
+  if (failures) std::fprintf(stderr, "kv_fuzz_seeds: %d failures\n", failures);
+  return failures ? 1 : 0;
+}

@@ -1,0 +1,266 @@
+#include "msi/model/package.h"
+
+#include <vector>
+
+#include "msi/entities/property.h"
+#include "msi/model/error.h"
+#include "msi/model/handle.h"
+#include "msi/model/text.h"
+#include "platform/win32/fileops.h"
+#include "platform/win32/handles.h"
+#include "platform/win32/files.h"
+#include "platform/win32/locale.h"
+#include "platform/win32/paths.h"
+
+namespace Msi {
+
+namespace {
+
+constexpr std::uint32_t kModule = 0x6e1fbba0;
+
+Error wrap(std::uint32_t location, std::uint32_t number, const Error& cause) {
+  Error outer(location, kModule, number);
+  outer.setCause(cause);
+  return outer;
+}
+
+}  // namespace
+
+std::map<std::string, StatisticsBase*>& statisticsRegistry() {
+  static std::map<std::string, StatisticsBase*> registry;
+  return registry;
+}
+
+bool KeyList::erase(const std::u16string& key) {
+  for (auto it = keys_.begin(); it != keys_.end(); ++it) {
+    if (*it == key) {
+      keys_.erase(it);
+      members_.erase(members_.find(key));
+      return true;
+    }
+  }
+  return false;
+}
+
+template <>
+MsiProperty* createFromRow<MsiProperty>(const MsiRow& row, MsiPackage* package) {
+  // The generated name would be replaced by the row's at once; skip making it.
+  auto object = std::make_unique<MsiProperty>(package, std::u16string(), std::u16string());
+  object->loadFrom(row);
+  return object.release();
+}
+
+MsiPackage::MsiPackage() = default;
+
+MsiPackage::~MsiPackage() {
+  if (state_ != Closed) {
+    try {
+      close();
+    } catch (const Error&) {
+    }
+  }
+  // Every registered object goes before the database interface it points at.
+  for (IdentityMapDeleterBase* d : deleters_) delete d;
+  deleters_.clear();
+}
+
+std::unique_ptr<MsiPackage> MsiPackage::open(const std::u16string& path, bool readOnly) {
+  auto package = std::make_unique<MsiPackage>();
+  package->openDatabase(path, readOnly);
+  return package;
+}
+
+void MsiPackage::openDatabase(const std::u16string& path, bool readOnly) {
+  try {
+    if (state_ == Open) throw Error(MSI_LOCATION, kModule, 10);
+    std::size_t separator = path.rfind(u'\\');
+    if (separator == std::u16string::npos) separator = path.rfind(u'/');
+    if (separator == std::u16string::npos) throw Error(MSI_LOCATION, kModule, 13);
+    setSourceFolder(path.substr(0, separator));
+    path_ = path;
+    database_.open(path, readOnly);
+    summary_.read(database_);
+    loadAll();
+    state_ = Open;
+  } catch (const Error& e) {
+    throw wrap(MSI_LOCATION, 13, e);
+  } catch (...) {
+    throw Error(MSI_LOCATION, kModule, 13);
+  }
+}
+
+void MsiPackage::loadAll() {
+  // Directories, features, components, cabinets and the other row kinds load
+  // here as their classes join the model.
+  loadProperties();
+}
+
+void MsiPackage::loadProperties() {
+  MsiTable& table = database_.table(tableName<PropertyTableDescription>());
+  table.load();
+  for (MsiRow* row : table) {
+    std::unique_ptr<MsiProperty> object(createFromRow<MsiProperty>(*row, this));
+    object->loaded();
+    if (add(object.get())) {
+      object->unmarkModified();
+      properties_.append(object.release()->key());
+    }
+  }
+}
+
+void MsiPackage::close() {
+  try {
+    database_.close();
+  } catch (const Error& e) {
+    throw wrap(MSI_LOCATION, 15, e);
+  }
+  state_ = Closed;
+}
+
+void MsiPackage::commit() {
+  try {
+    // Cabinets renumber their files here once they join the model.
+    fileSequence_ = 0;
+    save(0);
+    database_.commit();
+    state_ = Committed;
+  } catch (const Error& e) {
+    throw wrap(MSI_LOCATION, 14, e);
+  } catch (...) {
+    throw Error(MSI_LOCATION, kModule, 14);
+  }
+}
+
+void MsiPackage::save(int flags) {
+  try {
+    for (const std::u16string& key : properties_.keys())
+      if (MsiProperty* p = find<MsiProperty>(key)) p->save(flags);
+  } catch (const Error& e) {
+    throw wrap(MSI_LOCATION, 16, e);
+  } catch (...) {
+    throw Error(MSI_LOCATION, kModule, 16);
+  }
+}
+
+void MsiPackage::registerComponent(const std::u16string& componentKey) {
+  if (components_.contains(componentKey)) throw Error(MSI_LOCATION, kModule, 31);
+  components_.append(componentKey);
+}
+
+IMsiProperty* MsiPackage::registerNewProperty(MsiProperty* created) {
+  std::unique_ptr<MsiProperty> object(created);
+  if (!add(object.get())) return identityMap<MsiProperty>().find(object->key());
+  // A new property must reach the database at the next commit.
+  object->markModified();
+  properties_.append(object->key());
+  return object.release();
+}
+
+IMsiProperty* MsiPackage::property(const std::u16string& name, bool create) {
+  if (properties_.contains(name)) return find<MsiProperty>(name);
+  MsiTable& table = database_.table(tableName<PropertyTableDescription>());
+  MsiProperty* found = nullptr;
+  if (table.isKeyed()) {
+    // The key index answers without reloading and scanning the whole table.
+    found = find<MsiProperty>(name);
+  } else {
+    table.load();
+    MsiRowReader<MsiProperty> reader(table);
+    auto position = reader.findMatching(MsiProperty(this, name, u""));
+    if (position != reader.end()) {
+      auto* copy = new MsiProperty(reader.current(position), this);
+      if (!add(copy)) {
+        delete copy;
+        copy = identityMap<MsiProperty>().find(name);
+      }
+      found = copy;
+    }
+  }
+  if (found) {
+    properties_.append(found->key());
+    return found;
+  }
+  if (!create) return nullptr;
+  return registerNewProperty(new MsiProperty(this, name, u""));
+}
+
+IMsiProperty* MsiPackage::addProperty(const std::u16string& name, const std::u16string& value) {
+  if (IMsiProperty* existing = property(name, false)) {
+    existing->setValue(value);
+    return existing;
+  }
+  return registerNewProperty(new MsiProperty(this, name, value));
+}
+
+std::u16string MsiPackage::propertyValue(const std::u16string& name) {
+  DWORD size = 0;
+  WCHAR empty[1] = {0};
+  if (MsiGetPropertyW(database_.handle(), name.c_str(), empty, &size) != ERROR_MORE_DATA) return {};
+  std::vector<WCHAR> buffer(size + 1, 0);
+  DWORD room = size + 1;
+  if (MsiGetPropertyW(database_.handle(), name.c_str(), buffer.data(), &room) != ERROR_SUCCESS) return {};
+  return std::u16string(buffer.data(), room);
+}
+
+void MsiPackage::setLanguage(std::uint16_t language) {
+  try {
+    language_ = language;
+    WCHAR codePage[16] = {0};
+    int length = GetLocaleInfoW(language, LOCALE_IDEFAULTANSICODEPAGE, codePage, 16);
+    if (length == 0 || length >= 16) throw Error(MSI_LOCATION, kModule, 18);
+    std::u16string codePageText(codePage);
+    if (!isNumber(codePageText)) {
+      std::uint32_t location = MSI_LOCATION;
+      Error outer(location, kModule, 18);
+      outer.setCause(Error(location, kModule, 5));
+      throw outer;
+    }
+
+    WCHAR folder[260] = {0};
+    DWORD folderLength = GetTempPathW(260, folder);
+    if (folderLength == 0 || folderLength > 245) throw Error(MSI_LOCATION, kModule, 18);
+    WCHAR file[260] = {0};
+    if (GetTempFileNameW(folder, u"msi", 0, file) == 0) throw Error(MSI_LOCATION, kModule, 18);
+    std::u16string filePath(file);
+
+    struct TempFile {
+      std::u16string path;
+      ~TempFile() { DeleteFileW(path.c_str()); }
+    } temp{filePath};
+
+    HANDLE h = CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) throw Error(MSI_LOCATION, kModule, 18);
+    std::string content = "\n\n";
+    for (char16_t c : codePageText) content.push_back(static_cast<char>(c));
+    content += "\t_ForceCodepage";
+    DWORD written = 0;
+    BOOL ok = WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(h);
+    if (!ok || written != content.size()) throw Error(MSI_LOCATION, kModule, 18);
+
+    std::size_t slash = filePath.rfind(u'\\');
+    std::u16string name = slash == std::u16string::npos ? filePath : filePath.substr(slash + 1);
+    UINT r = MsiDatabaseImportW(database_.handle(), folder, name.c_str());
+    if (!succeeded(r)) throw Error(MSI_LOCATION, kModule, 18, systemErrorText(r));
+
+    HandleGuard summary;
+    r = MsiGetSummaryInformationW(database_.handle(), nullptr, 2, summary.out());
+    if (!succeeded(r)) throw Error(MSI_LOCATION, kModule, 18, systemErrorText(r));
+    r = MsiSummaryInfoSetPropertyW(summary.get(), PID_CODEPAGE, VT_I2, toInt(codePageText), nullptr, nullptr);
+    if (!succeeded(r)) throw Error(MSI_LOCATION, kModule, 18, systemErrorText(r));
+    std::u16string templateText = u"Intel;" + toString(language);
+    r = MsiSummaryInfoSetPropertyW(summary.get(), PID_TEMPLATE, VT_LPSTR, 0, nullptr, templateText.c_str());
+    if (!succeeded(r)) throw Error(MSI_LOCATION, kModule, 18, systemErrorText(r));
+    addProperty(u"ProductLanguage", toString(language));
+    // A summary that did not persist must not pass for a language that was set.
+    r = MsiSummaryInfoPersist(summary.get());
+    if (!succeeded(r)) throw Error(MSI_LOCATION, kModule, 18, systemErrorText(r));
+    summary_.setTemplateText(templateText);
+  } catch (const Error&) {
+    throw;
+  } catch (...) {
+    throw Error(MSI_LOCATION, kModule, 18);
+  }
+}
+
+}  // namespace Msi

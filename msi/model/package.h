@@ -1,0 +1,302 @@
+// The package object: the root of the object model over one installer
+// database. It opens the database, loads the rows it keeps at hand, hands out
+// one object per row key through its identity maps, and writes changed objects
+// back on commit.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_set>
+
+#include "msi/model/database.h"
+#include "msi/model/identity_map.h"
+#include "msi/model/iterator.h"
+#include "msi/model/storable.h"
+#include "msi/model/summary.h"
+#include "msi/model/table.h"
+#include "msi/model/table_access.h"
+
+namespace Msi {
+
+class MsiProperty;
+class IMsiProperty;
+
+// A list of row keys in insertion order, with a set for membership tests.
+class KeyList {
+ public:
+  void append(const std::u16string& key) {
+    keys_.push_back(key);
+    members_.insert(key);
+  }
+  bool contains(const std::u16string& key) const { return members_.count(key) != 0; }
+  bool erase(const std::u16string& key);
+  const std::list<std::u16string>& keys() const { return keys_; }
+  std::size_t size() const { return keys_.size(); }
+  bool empty() const { return keys_.empty(); }
+
+ private:
+  std::list<std::u16string> keys_;
+  std::unordered_multiset<std::u16string> members_;
+};
+
+class IMsiPackage : public IMsiObject {
+ public:
+  virtual void commit() = 0;
+  virtual void writeSummary() = 0;
+  virtual IMsiSummary* summary() = 0;
+  virtual IMsiSummaryEx* summaryEx() = 0;
+  virtual const std::u16string& sourceFolder() const = 0;
+  virtual void setSourceFolder(const std::u16string& folder) = 0;
+  virtual std::uint16_t language() const = 0;
+  virtual void setLanguage(std::uint16_t language) = 0;
+  virtual IMsiProperty* property(const std::u16string& name, bool create) = 0;
+  virtual IMsiProperty* addProperty(const std::u16string& name, const std::u16string& value) = 0;
+  virtual std::u16string propertyValue(const std::u16string& name) = 0;
+};
+
+class MsiPackage : public IMsiPackage, public IMsiStorable {
+ public:
+  enum State : std::int32_t { New = 0, Open = 1, Committed = 2, Closed = 3 };
+
+  class IdentityMapDeleterBase {
+   public:
+    virtual ~IdentityMapDeleterBase() = default;
+  };
+  template <class T>
+  class IdentityMapDeleter : public IdentityMapDeleterBase {
+   public:
+    explicit IdentityMapDeleter(MsiPackage* package) : package_(package) {}
+    ~IdentityMapDeleter() override { MsiPackage::releaseIdentityMap<T>(package_); }
+
+   private:
+    MsiPackage* package_;
+  };
+  // Drops the package's notifier list of one class, so that no notifier of a
+  // destroyed package is ever called.
+  template <class T>
+  class NotifierListDeleter : public IdentityMapDeleterBase {
+   public:
+    explicit NotifierListDeleter(MsiPackage* package) : package_(package) {}
+    ~NotifierListDeleter() override { notifierRegistry<T>().erase(package_); }
+
+   private:
+    MsiPackage* package_;
+  };
+
+  MsiPackage();
+  MsiPackage(const MsiPackage&) = delete;
+  MsiPackage& operator=(const MsiPackage&) = delete;
+  ~MsiPackage() override;
+
+  // A new package, opened; deleted again when opening fails.
+  static std::unique_ptr<MsiPackage> open(const std::u16string& path, bool readOnly);
+  void openDatabase(const std::u16string& path, bool readOnly);
+  void close();
+
+  // IMsiPackage
+  void commit() override;
+  void writeSummary() override { summary_.write(database_); }
+  IMsiSummary* summary() override { return &summary_; }
+  IMsiSummaryEx* summaryEx() override { return &summary_; }
+  const std::u16string& sourceFolder() const override { return sourceFolder_; }
+  void setSourceFolder(const std::u16string& folder) override { sourceFolder_ = folder; }
+  std::uint16_t language() const override { return language_; }
+  void setLanguage(std::uint16_t language) override;
+  IMsiProperty* property(const std::u16string& name, bool create) override;
+  IMsiProperty* addProperty(const std::u16string& name, const std::u16string& value) override;
+  std::u16string propertyValue(const std::u16string& name) override;
+
+  // IMsiStorable
+  void save(int flags) override;
+  bool matches(const MsiRow&) const override { return false; }
+
+  std::int32_t nextFeatureDisplay() { return 2 * ++featureDisplay_; }
+  void registerComponent(const std::u16string& componentKey);
+
+  // Registration of row objects.
+  template <class T>
+  T* find(const std::u16string& key, T** out = nullptr);
+  template <class T>
+  bool add(T* object);
+  template <class T>
+  IdentityMap<T>& identityMap();
+  template <class T>
+  static bool releaseIdentityMap(MsiPackage* package);
+  template <class T>
+  MsiNotifierList<T>& notifierList();
+
+  MsiDatabaseInterface* database() { return &database_; }
+  std::int32_t state() const { return state_; }
+  const std::u16string& path() const { return path_; }
+  const KeyList& propertyKeys() const { return properties_; }
+  const KeyList& componentKeys() const { return components_; }
+  std::size_t deleterCount() const { return deleters_.size(); }
+
+  template <class T>
+  static std::map<const MsiPackage*, IdentityMap<T>*>& identityMapRegistry() {
+    static std::map<const MsiPackage*, IdentityMap<T>*> registry;
+    return registry;
+  }
+  template <class T>
+  static std::map<const MsiPackage*, MsiNotifierList<T>>& notifierRegistry() {
+    static std::map<const MsiPackage*, MsiNotifierList<T>> registry;
+    return registry;
+  }
+
+ private:
+  void loadAll();
+  void loadProperties();
+  IMsiProperty* registerNewProperty(MsiProperty* object);
+
+  KeyList features_, components_, customActions_, sequence_, binaries_, properties_, cabinets_,
+      isolatedComponents_, files_, majorUpgrades_, restrictedProducts_, nonMsiUpgrades_, dialogs_;
+  MsiSummary summary_;
+  std::u16string rootDirectoryKey_;
+  std::u16string path_;
+  std::u16string sourceFolder_;
+  std::uint16_t cabinetCounter_ = 0;
+  std::uint16_t language_ = 0xFFFF;
+  std::int32_t featureDisplay_ = 0;
+  std::int32_t fileSequence_ = 0;
+  std::int32_t state_ = New;
+  MsiDatabaseInterface database_;
+  std::set<IdentityMapDeleterBase*> deleters_;
+};
+
+// A new object of the class for the package, filled from the row; not registered.
+template <class T>
+T* createFromRow(const MsiRow& row, MsiPackage* package) {
+  std::unique_ptr<T> object(new T(package));
+  object->loadFrom(row);
+  return object.release();
+}
+template <>
+MsiProperty* createFromRow<MsiProperty>(const MsiRow& row, MsiPackage* package);
+
+// Fills an entity's list of child keys: the rows of T's table whose parent
+// column holds the parent key, each registered with the package (a key that is
+// registered already keeps its object). The key is bound as a parameter, so any
+// text, quotes included, selects exactly its rows.
+template <class T>
+void loadChildKeys(MsiPackage* package, const std::u16string& parentColumn, const std::u16string& parentKey,
+                   std::list<std::u16string>& keys);
+
+// A cursor over the rows of a loaded table that loads the current row into one
+// scratch object.
+template <class T>
+class MsiRowReader {
+ public:
+  using Position = MsiRecordset::Rows::iterator;
+  explicit MsiRowReader(MsiTable& table) : table_(table) {}
+  Position begin() { return table_.begin(); }
+  Position end() { return table_.end(); }
+  // Msi::Error 1105 (module 0x97b3b932) at the end position.
+  T& current(Position position) {
+    if (position == table_.end()) throw Error(MSI_LOCATION, 0x97b3b932u, 1105);
+    if (*position != last_) {
+      scratch_.loadFrom(**position);
+      last_ = *position;
+    }
+    return scratch_;
+  }
+  Position findMatching(const T& probe) {
+    for (Position p = table_.begin(); p != table_.end(); ++p)
+      if (probe.matches(**p)) return p;
+    return table_.end();
+  }
+
+ private:
+  MsiTable& table_;
+  T scratch_;
+  const MsiRow* last_ = nullptr;
+};
+
+template <class T>
+IdentityMap<T>& MsiPackage::identityMap() {
+  auto& registry = identityMapRegistry<T>();
+  auto it = registry.find(this);
+  if (it != registry.end()) return *it->second;
+  auto* map = new IdentityMap<T>();
+  registry.emplace(this, map);
+  deleters_.insert(new IdentityMapDeleter<T>(this));
+  return *map;
+}
+
+template <class T>
+bool MsiPackage::releaseIdentityMap(MsiPackage* package) {
+  auto& registry = identityMapRegistry<T>();
+  auto it = registry.find(package);
+  if (it == registry.end()) return false;
+  IdentityMap<T>* map = it->second;
+  registry.erase(it);
+  delete map;
+  return true;
+}
+
+template <class T>
+MsiNotifierList<T>& MsiPackage::notifierList() {
+  auto& registry = notifierRegistry<T>();
+  auto it = registry.find(this);
+  if (it != registry.end()) return it->second;
+  deleters_.insert(new NotifierListDeleter<T>(this));
+  return registry.try_emplace(this).first->second;
+}
+
+template <class T>
+T* MsiPackage::find(const std::u16string& key, T** out) {
+  if (key.empty()) return nullptr;
+  IdentityMap<T>& map = identityMap<T>();
+  if (T* live = map.find(key)) {
+    if (out) *out = live;
+    return live;
+  }
+  MsiRow* row = database_.table(tableName<typename T::Description>()).findRow(key);
+  if (!row) return nullptr;
+  T* object = createFromRow<T>(*row, this);
+  object->loaded();
+  if (!add(object)) {
+    // Cannot happen while the map had no live object; never leak it regardless.
+    delete object;
+    object = map.find(key);
+  }
+  if (out) *out = object;
+  return object;
+}
+
+template <class T>
+bool MsiPackage::add(T* object) {
+  if (!identityMap<T>().insert(object)) return false;
+  auto& registry = notifierRegistry<T>();
+  auto it = registry.find(this);
+  if (it != registry.end()) {
+    MsiNotifierList<T>& list = it->second;
+    for (list.reset(); list.valid(); list.next()) list.current()->notify(object);
+  }
+  return true;
+}
+
+template <class T>
+void loadChildKeys(MsiPackage* package, const std::u16string& parentColumn, const std::u16string& parentKey,
+                   std::list<std::u16string>& keys) {
+  keys.clear();
+  MsiTable copy = openTable<typename T::Description>(*package->database());
+  copy.setWhere(u"`" + parentColumn + u"` = ?");
+  copy.bindWhereValue(parentKey);
+  copy.load();
+  for (MsiRow* row : copy) {
+    std::unique_ptr<T> child(createFromRow<T>(*row, package));
+    keys.push_back(child->key());
+    if (package->add(child.get())) child.release();
+  }
+}
+
+template <class T>
+typename MsiIterator<T>::Interface* MsiIterator<T>::current() {
+  return valid_ ? package_->find<T>(*position_) : nullptr;
+}
+
+}  // namespace Msi

@@ -1,0 +1,351 @@
+#include "system/layer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/win32/test_world.h"
+
+namespace {
+
+using Windows::LayerNT;
+
+template <class F>
+FARPROC as_export(F* f) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(f));
+}
+
+TEST(Layer, StartUpMadeTheNtLayerAndReadTheVersion) {
+  ASSERT_NE(Windows::layer, nullptr);
+  EXPECT_EQ(dynamic_cast<Windows::Layer9x*>(Windows::layer), nullptr);
+  EXPECT_TRUE(Windows::isXpOrLater);  // Windows 10
+  EXPECT_EQ(Windows::keyWow64Flag64, REGSAM{0x100});
+  EXPECT_EQ(Windows::keyWow64Flag32, REGSAM{0x200});
+
+  std::unique_ptr<LayerNT> nt(Windows::createLayerFor(0x7FFFFFFFu));
+  EXPECT_EQ(dynamic_cast<Windows::Layer9x*>(nt.get()), nullptr);
+  std::unique_ptr<LayerNT> nine_x(Windows::createLayerFor(0x80000000u));
+  EXPECT_NE(dynamic_cast<Windows::Layer9x*>(nine_x.get()), nullptr);
+}
+
+TEST(Layer, VersionValuesFollowTheMajorAndMinorVersion) {
+  struct Case {
+    DWORD version;
+    bool xp;
+  };
+  const Case cases[] = {{0x0004, false}, {0x0005, false}, {0x0105, true}, {0x0205, true},
+                        {0x0006, true},  {0x0106, true},  {0x000A, true}, {0x5A04, false}};
+  for (const Case& c : cases) {
+    const Windows::VersionValues v = Windows::versionValuesFor(c.version);
+    EXPECT_EQ(v.isXpOrLater, c.xp) << std::hex << c.version;
+    EXPECT_EQ(v.keyWow64Flag64, c.xp ? REGSAM{0x100} : 0) << std::hex << c.version;
+    EXPECT_EQ(v.keyWow64Flag32, c.xp ? REGSAM{0x200} : 0) << std::hex << c.version;
+  }
+}
+
+class LayerCalls : public win32_test::World {};
+
+LRESULT CALLBACK doubling(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_USER) return static_cast<LRESULT>(w * 2);
+  return Windows::layer->DefWindowProcW(h, m, w, l);
+}
+
+TEST_F(LayerCalls, ServedSlotsPassArgumentsAndResultsThrough) {
+  LayerNT& L = *Windows::layer;
+  // Windows and messages.
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = doubling;
+  wc.cbWndExtra = 8;
+  wc.lpszClassName = u"KvLayerTest";
+  ASSERT_NE(L.RegisterClassExW(&wc), 0);
+  HWND h = CreateWindowExW(0, u"KvLayerTest", u"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(L.SetWindowLongW(h, 0, 1234), 0);
+  EXPECT_EQ(L.GetWindowLongW(h, 0), 1234);
+  EXPECT_EQ(L.SendMessageW(h, WM_USER, 21, 0), 42);
+  EXPECT_TRUE(L.PostMessageW(h, WM_USER, 5, 0));
+  MSG m{};
+  ASSERT_TRUE(L.PeekMessageW(&m, h, 0, 0, PM_REMOVE));
+  EXPECT_EQ(L.DispatchMessageW(&m), 10);
+  EXPECT_TRUE(L.SendNotifyMessageW(h, WM_USER, 1, 0));
+  EXPECT_TRUE(DestroyWindow(h));
+  EXPECT_TRUE(UnregisterClassW(u"KvLayerTest", nullptr));
+
+  // Files and folders on drive C of the test world.
+  EXPECT_TRUE(L.CreateDirectoryW(u"C:\\dir", nullptr));
+  EXPECT_EQ(L.GetFileAttributesW(u"C:\\dir") & FILE_ATTRIBUTE_DIRECTORY, DWORD{FILE_ATTRIBUTE_DIRECTORY});
+  HANDLE f = L.CreateFileW(u"C:\\dir\\a.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  CloseHandle(f);
+  EXPECT_TRUE(L.CopyFileW(u"C:\\dir\\a.txt", u"C:\\dir\\b.txt", TRUE));
+  EXPECT_FALSE(L.CopyFileW(u"C:\\dir\\a.txt", u"C:\\dir\\b.txt", TRUE));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_EXISTS});
+  EXPECT_TRUE(L.MoveFileW(u"C:\\dir\\b.txt", u"C:\\dir\\c.txt"));
+  EXPECT_TRUE(L.DeleteFileW(u"C:\\dir\\a.txt"));
+  EXPECT_TRUE(L.DeleteFileW(u"C:\\dir\\c.txt"));
+  EXPECT_FALSE(L.DeleteFileW(u"C:\\dir\\c.txt"));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_TRUE(L.RemoveDirectoryW(u"C:\\dir"));
+  WCHAR buf[MAX_PATH];
+  EXPECT_TRUE(L.SetCurrentDirectoryW(u"C:\\"));
+  EXPECT_EQ(L.GetCurrentDirectoryW(MAX_PATH, buf), 3u);
+  EXPECT_EQ(std::u16string(buf), u"C:\\");
+
+  // Environment and locale.
+  EXPECT_TRUE(L.SetEnvironmentVariableW(u"KV_LAYER_TEST", u"x"));
+  EXPECT_EQ(L.GetEnvironmentVariableW(u"KV_LAYER_TEST", buf, MAX_PATH), 1u);
+  EXPECT_EQ(L.ExpandEnvironmentStringsW(u"a%KV_LAYER_TEST%b", buf, MAX_PATH), 4u);  // with the NUL
+  EXPECT_EQ(std::u16string(buf), u"axb");
+  EXPECT_TRUE(L.SetEnvironmentVariableW(u"KV_LAYER_TEST", nullptr));
+  EXPECT_EQ(L.GetLocaleInfoW(0x0409, LOCALE_SDECIMAL, buf, MAX_PATH), 2);
+  EXPECT_EQ(std::u16string(buf), u".");
+  EXPECT_EQ(L.GetNumberFormatW(0x0409, 0, u"1234.5", nullptr, buf, MAX_PATH), 9);
+  EXPECT_EQ(std::u16string(buf), u"1,234.50");
+  const SYSTEMTIME st{2024, 5, 0, 1, 14, 5, 9, 0};
+  EXPECT_GT(L.GetDateFormatW(0x0409, 0, &st, nullptr, buf, MAX_PATH), 0);
+  EXPECT_EQ(std::u16string(buf), u"5/1/2024");
+  EXPECT_GT(L.GetTimeFormatW(0x0409, 0, &st, nullptr, buf, MAX_PATH), 0);
+  EXPECT_EQ(std::u16string(buf), u"2:05:09 PM");
+  EXPECT_EQ(L.GetLocaleInfoW(0x0409, 0x7777, buf, MAX_PATH), 0);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_FLAGS});
+
+  SYSTEM_INFO info{};
+  L.GetNativeSystemInfo(&info);
+  EXPECT_EQ(info.dwPageSize, 4096u);
+  EXPECT_GE(info.dwNumberOfProcessors, 1u);
+}
+
+// Every slot whose call the platform does not serve fails cleanly with 120.
+TEST_F(LayerCalls, UnservedSlotsFailWithCallNotImplemented) {
+  LayerNT& L = *Windows::layer;
+  WCHAR buf[8];
+  DWORD size = 8;
+  HKEY key = nullptr;
+  struct Case {
+    int slot;
+    std::function<bool()> failed;  // the result says failure
+  };
+  const Case cases[] = {
+      {8, [&] { return L.CreateDialogIndirectParamW(nullptr, nullptr, nullptr, nullptr, 0) == nullptr; }},
+      {11, [&] { return L.RegisterClipboardFormatW(u"x") == 0; }},
+      {12, [&] { return L.GetClipboardFormatNameW(0xC000, buf, 8) == 0; }},
+      {18, [&] { return !L.AppendMenuW(nullptr, 0, 1, u"x"); }},
+      {19, [&] { return !L.ModifyMenuW(nullptr, 0, 0, 1, u"x"); }},
+      {37, [&] { return !L.SetWindowTextW(nullptr, u"x"); }},
+      {38, [&] { L.OutputDebugStringW(u"x"); return true; }},
+      {39, [&] { return L.RegOpenKeyExW(nullptr, u"x", 0, 0, &key) == ERROR_CALL_NOT_IMPLEMENTED; }},
+      {40, [&] { return L.RegCreateKeyExW(nullptr, u"x", 0, nullptr, 0, 0, nullptr, &key, nullptr) == 120; }},
+      {41, [&] { return L.RegEnumKeyExW(nullptr, 0, buf, &size, nullptr, nullptr, nullptr, nullptr) == 120; }},
+      {42, [&] { return L.RegEnumValueW(nullptr, 0, buf, &size, nullptr, nullptr, nullptr, nullptr) == 120; }},
+      {43, [&] { return L.RegDeleteKeyW(nullptr, u"x") == 120; }},
+      {44, [&] { return L.RegSetValueExW(nullptr, u"x", 0, 1, nullptr, 0) == 120; }},
+      {45, [&] { return L.RegQueryValueExW(nullptr, u"x", nullptr, nullptr, nullptr, nullptr) == 120; }},
+      {46, [&] { return L.RegDeleteValueW(nullptr, u"x") == 120; }},
+      {47, [&] { return !L.SystemParametersInfoW(0, 0, nullptr, 0); }},
+      {48, [&] { return L.CreateFontIndirectW(nullptr) == nullptr; }},
+      {49, [&] { return !L.GetTextMetricsW(nullptr, nullptr); }},
+      {50, [&] { return L.EnumFontFamiliesExW(nullptr, nullptr, nullptr, 0, 0) == 0; }},
+      {52, [&] { return !L.GetOpenFileNameW(nullptr); }},
+      {53, [&] { return !L.GetSaveFileNameW(nullptr); }},
+      {54, [&] { return L.VkKeyScanW(u'a') == -1; }},
+      {55, [&] { return L.VkKeyScanExW(u'a', nullptr) == -1; }},
+      {56, [&] { return !L.WinHelpW(nullptr, u"x", 0, 0); }},
+      {59, [&] { return !L.CreateProcessW(nullptr, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, nullptr,
+                                          nullptr); }},
+      {60, [&] { L.GetStartupInfoW(nullptr); return true; }},
+      {61, [&] { return !L.GetUserNameW(buf, &size); }},
+      {62, [&] { return !L.GetComputerNameW(buf, &size); }},
+      {63, [&] { return !L.SetComputerNameW(u"x"); }},
+      {69, [&] { return reinterpret_cast<ULONG_PTR>(L.ShellExecuteW(nullptr, nullptr, u"x", nullptr, nullptr, 1)) <= 32; }},
+      {70, [&] { return !L.ShellExecuteExW(nullptr); }},
+      {87, [&] { return !L.WriteConsoleW(nullptr, "x", 1, nullptr, nullptr); }},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0);
+    EXPECT_TRUE(c.failed()) << "slot " << c.slot;
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_CALL_NOT_IMPLEMENTED}) << "slot " << c.slot;
+  }
+  Windows::Layer9x nine_x;
+  SetLastError(0);
+  EXPECT_FALSE(nine_x.Shell_NotifyIconA(0, nullptr));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_CALL_NOT_IMPLEMENTED});
+}
+
+// Stand-ins for the optional entry points: each records that it ran.
+std::vector<int> g_calls;
+DWORD_PTR fake_file_info(LPCWSTR, DWORD, SHFILEINFOW*, UINT, UINT) { g_calls.push_back(71); return 7; }
+BOOL fake_path(LPCITEMIDLIST, LPWSTR) { g_calls.push_back(72); return TRUE; }
+BOOL fake_notify(DWORD, PNOTIFYICONDATAW) { g_calls.push_back(73); return TRUE; }
+BOOL fake_process_first(HANDLE, LPPROCESSENTRY32W) { g_calls.push_back(74); return TRUE; }
+BOOL fake_process_next(HANDLE, LPPROCESSENTRY32W) { g_calls.push_back(75); return TRUE; }
+BOOL fake_module_first(HANDLE, LPMODULEENTRY32W) { g_calls.push_back(76); return TRUE; }
+DWORD fake_version_size(LPCWSTR, LPDWORD) { g_calls.push_back(77); return 99; }
+BOOL fake_version(LPCWSTR, DWORD, DWORD, LPVOID) { g_calls.push_back(78); return TRUE; }
+BOOL fake_query(LPCVOID, LPCWSTR, LPVOID*, PUINT) { g_calls.push_back(79); return TRUE; }
+BOOL fake_cred_write(PCREDENTIALW, DWORD) { g_calls.push_back(80); return TRUE; }
+BOOL fake_cred_read(LPCWSTR, DWORD, DWORD, PCREDENTIALW*) { g_calls.push_back(81); return TRUE; }
+BOOL fake_cred_delete(LPCWSTR, DWORD, DWORD) { g_calls.push_back(82); return TRUE; }
+void fake_cred_free(PVOID) { g_calls.push_back(83); }
+BOOL fake_cred_enumerate(LPCWSTR, DWORD, DWORD*, PCREDENTIALW**) { g_calls.push_back(84); return TRUE; }
+BOOL fake_cred_marshal(CRED_MARSHAL_TYPE, PVOID, LPWSTR*) { g_calls.push_back(85); return TRUE; }
+BOOL fake_cred_unmarshal(LPCWSTR, PCRED_MARSHAL_TYPE, PVOID*) { g_calls.push_back(86); return TRUE; }
+LONG fake_delete_key_ex(HKEY, LPCWSTR subKey, REGSAM access, DWORD) {
+  g_calls.push_back(90);
+  return subKey && access == 0x100 ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+}
+BOOL fake_disable(PVOID* old) {
+  g_calls.push_back(91);
+  *old = reinterpret_cast<PVOID>(0x1234);
+  return TRUE;
+}
+BOOL fake_revert(PVOID old) {
+  g_calls.push_back(92);
+  return old == reinterpret_cast<PVOID>(0x1234);
+}
+void fake_native(LPSYSTEM_INFO info) {
+  g_calls.push_back(93);
+  info->dwPageSize = 1;
+}
+
+struct Optional {
+  const char* module;
+  const char* name;
+  FARPROC standIn;
+  int slot;
+  std::function<bool(LayerNT&)> call;  // true when the slot reports success
+};
+
+const std::vector<Optional>& optionals() {
+  static const std::vector<Optional> table = {
+      {"shell32", "SHGetFileInfoW", as_export(&fake_file_info), 71,
+       [](LayerNT& L) { return L.SHGetFileInfoW(u"x", 0, nullptr, 0, 0) == 7; }},
+      {"shell32", "SHGetPathFromIDListW", as_export(&fake_path), 72,
+       [](LayerNT& L) { return L.SHGetPathFromIDListW(nullptr, nullptr) != FALSE; }},
+      {"shell32", "Shell_NotifyIconW", as_export(&fake_notify), 73,
+       [](LayerNT& L) { return L.Shell_NotifyIconW(0, nullptr) != FALSE; }},
+      {"kernel32", "Process32FirstW", as_export(&fake_process_first), 74,
+       [](LayerNT& L) { return L.Process32FirstW(nullptr, nullptr) != FALSE; }},
+      {"kernel32", "Process32NextW", as_export(&fake_process_next), 75,
+       [](LayerNT& L) { return L.Process32NextW(nullptr, nullptr) != FALSE; }},
+      {"kernel32", "Module32FirstW", as_export(&fake_module_first), 76,
+       [](LayerNT& L) { return L.Module32FirstW(nullptr, nullptr) != FALSE; }},
+      {"version", "GetFileVersionInfoSizeW", as_export(&fake_version_size), 77,
+       [](LayerNT& L) { return L.GetFileVersionInfoSizeW(u"x", nullptr) == 99; }},
+      {"version", "GetFileVersionInfoW", as_export(&fake_version), 78,
+       [](LayerNT& L) { return L.GetFileVersionInfoW(u"x", 0, 0, nullptr) != FALSE; }},
+      {"version", "VerQueryValueW", as_export(&fake_query), 79,
+       [](LayerNT& L) { return L.VerQueryValueW(nullptr, u"\\", nullptr, nullptr) != FALSE; }},
+      {"advapi32", "CredWriteW", as_export(&fake_cred_write), 80,
+       [](LayerNT& L) { return L.CredWriteW(nullptr, 0) != FALSE; }},
+      {"advapi32", "CredReadW", as_export(&fake_cred_read), 81,
+       [](LayerNT& L) { return L.CredReadW(u"x", 1, 0, nullptr) != FALSE; }},
+      {"advapi32", "CredDeleteW", as_export(&fake_cred_delete), 82,
+       [](LayerNT& L) { return L.CredDeleteW(u"x", 1, 0) != FALSE; }},
+      {"advapi32", "CredFree", as_export(&fake_cred_free), 83,
+       [](LayerNT& L) {
+         SetLastError(0);
+         L.CredFree(nullptr);
+         return GetLastError() == 0;
+       }},
+      {"advapi32", "CredEnumerateW", as_export(&fake_cred_enumerate), 84,
+       [](LayerNT& L) { return L.CredEnumerateW(nullptr, 0, nullptr, nullptr) != FALSE; }},
+      {"advapi32", "CredMarshalCredentialW", as_export(&fake_cred_marshal), 85,
+       [](LayerNT& L) { return L.CredMarshalCredentialW(CRED_MARSHAL_TYPE{}, nullptr, nullptr) != FALSE; }},
+      {"advapi32", "CredUnmarshalCredentialW", as_export(&fake_cred_unmarshal), 86,
+       [](LayerNT& L) { return L.CredUnmarshalCredentialW(u"x", nullptr, nullptr) != FALSE; }},
+  };
+  return table;
+}
+
+// Provides or hides optional entry points for one test, then gives the
+// start-up answers back.
+class OptionalEntryPoints : public ::testing::Test {
+ protected:
+  void SetUp() override { g_calls.clear(); }
+  void TearDown() override {
+    for (const Optional& o : optionals()) win32::unregister_export(o.module, o.name);
+    for (const char* name : {"RegDeleteKeyExW"}) win32::unregister_export("advapi32", name);
+    for (const char* name : {"Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection",
+                             "GetNativeSystemInfo"})
+      win32::unregister_export("kernel32", name);
+    Windows::testing::lookUpEntryPoints();
+  }
+};
+
+TEST_F(OptionalEntryPoints, SlotsCallTheirEntryPointWhenPresentAndFailCleanlyWhenHidden) {
+  LayerNT& L = *Windows::layer;
+  for (const Optional& o : optionals()) win32::register_export(o.module, o.name, o.standIn);
+  Windows::testing::lookUpEntryPoints();
+  for (const Optional& o : optionals()) {
+    g_calls.clear();
+    EXPECT_TRUE(o.call(L)) << "slot " << o.slot;
+    EXPECT_EQ(g_calls, std::vector<int>{o.slot});
+  }
+  for (const Optional& o : optionals()) win32::register_export(o.module, o.name, nullptr);
+  Windows::testing::lookUpEntryPoints();
+  g_calls.clear();
+  for (const Optional& o : optionals()) {
+    SetLastError(0);
+    EXPECT_FALSE(o.call(L)) << "slot " << o.slot;
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_PROC_NOT_FOUND}) << "slot " << o.slot;
+  }
+  EXPECT_TRUE(g_calls.empty());
+}
+
+// A layer whose registry slot 43 is observed, to see slot 90 fall back to it.
+struct WatchedLayer : LayerNT {
+  std::vector<std::u16string> deleted;
+  LONG RegDeleteKeyW(HKEY, LPCWSTR subKey) override {
+    deleted.emplace_back(subKey);
+    return ERROR_ACCESS_DENIED;
+  }
+};
+
+TEST_F(OptionalEntryPoints, FallbacksOfTheTestedSlots) {
+  WatchedLayer L;
+  PVOID old = reinterpret_cast<PVOID>(0x77);
+  SYSTEM_INFO info{};
+
+  for (const char* name : {"Wow64DisableWow64FsRedirection", "Wow64RevertWow64FsRedirection", "GetNativeSystemInfo"})
+    win32::register_export("kernel32", name, nullptr);
+  win32::register_export("advapi32", "RegDeleteKeyExW", nullptr);
+  Windows::testing::lookUpEntryPoints();
+  EXPECT_EQ(L.RegDeleteKeyExW(nullptr, u"Software\\Gone", 0x100, 0), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(L.deleted, std::vector<std::u16string>{u"Software\\Gone"});
+  EXPECT_EQ(L.Wow64DisableWow64FsRedirection(&old), FALSE);
+  EXPECT_EQ(old, reinterpret_cast<PVOID>(0x77));  // untouched
+  EXPECT_EQ(L.Wow64RevertWow64FsRedirection(old), FALSE);
+  L.GetNativeSystemInfo(&info);
+  EXPECT_EQ(info.dwPageSize, 4096u);  // GetSystemInfo answered
+  EXPECT_TRUE(g_calls.empty());
+
+  win32::register_export("kernel32", "Wow64DisableWow64FsRedirection", as_export(&fake_disable));
+  win32::register_export("kernel32", "Wow64RevertWow64FsRedirection", as_export(&fake_revert));
+  win32::register_export("kernel32", "GetNativeSystemInfo", as_export(&fake_native));
+  win32::register_export("advapi32", "RegDeleteKeyExW", as_export(&fake_delete_key_ex));
+  Windows::testing::lookUpEntryPoints();
+  EXPECT_EQ(L.RegDeleteKeyExW(nullptr, u"Software\\Kept", 0x100, 0), ERROR_SUCCESS);
+  EXPECT_EQ(L.deleted.size(), 1u);
+  EXPECT_TRUE(L.Wow64DisableWow64FsRedirection(&old));
+  EXPECT_TRUE(L.Wow64RevertWow64FsRedirection(old));
+  L.GetNativeSystemInfo(&info);
+  EXPECT_EQ(info.dwPageSize, 1u);
+  EXPECT_EQ(g_calls, (std::vector<int>{90, 91, 92, 93}));
+}
+
+TEST_F(OptionalEntryPoints, StartUpFoundOnlyWhatTheSystemHas) {
+  Windows::testing::lookUpEntryPoints();
+  EXPECT_NE(Windows::entry::GetNativeSystemInfo, nullptr);
+  EXPECT_EQ(Windows::entry::Wow64DisableWow64FsRedirection, nullptr);
+  EXPECT_EQ(Windows::entry::SHGetFileInfoW, nullptr);
+  EXPECT_EQ(Windows::entry::CredReadW, nullptr);
+  SetLastError(0);
+  EXPECT_EQ(Windows::layer->GetFileVersionInfoSizeW(u"C:\\x.exe", nullptr), 0u);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_PROC_NOT_FOUND});
+}
+
+}  // namespace

@@ -1,0 +1,108 @@
+// kvmsi: a look into an installer package through the object model.
+//   kvmsi PACKAGE                 summary and every property
+//   kvmsi PACKAGE get NAME        one property's value (exit 1 when missing)
+//   kvmsi PACKAGE set NAME VALUE  sets (or adds) a property and commits
+//   kvmsi PACKAGE summary         the summary fields alone
+// PACKAGE is a Windows path or a Unix path (seen through drive Z:).
+#include <cstdio>
+#include <string>
+
+#include "core/text_convert.h"
+#include "msi/entities/property.h"
+#include "msi/model/error.h"
+#include "msi/model/package.h"
+#include "platform/win32/paths.h"
+
+namespace {
+
+std::string utf8(const std::u16string& s) {
+  std::string out;
+  Common::toUtf8(out, s.c_str(), static_cast<std::ptrdiff_t>(s.size()));
+  return out;
+}
+
+std::u16string wide(const char* s) {
+  std::u16string out;
+  Common::fromUtf8(out, s);
+  return out;
+}
+
+// An absolute Windows path: Unix paths are read through drive Z:.
+std::u16string packagePath(const char* arg) {
+  std::u16string path = wide(arg);
+  if (!path.empty() && path[0] == u'/') path = u"Z:" + path;
+  WCHAR full[4096];
+  DWORD n = GetFullPathNameW(path.c_str(), 4096, full, nullptr);
+  return n && n < 4096 ? std::u16string(full, n) : path;
+}
+
+void printSummary(Msi::MsiPackage& package) {
+  Msi::IMsiSummary* s = package.summary();
+  Msi::IMsiSummaryEx* x = package.summaryEx();
+  std::printf("Subject: %s\n", utf8(s->subject()).c_str());
+  std::printf("Author: %s\n", utf8(s->author()).c_str());
+  std::printf("Template: %s\n", utf8(x->templateText()).c_str());
+  std::printf("Revision number: %s\n", utf8(s->revisionNumber()).c_str());
+  std::printf("Page count: %d\n", x->pageCount());
+  std::printf("Word count: %d\n", x->wordCount());
+}
+
+void printProperties(Msi::MsiPackage& package) {
+  for (const std::u16string& name : package.propertyKeys().keys()) {
+    Msi::IMsiProperty* p = package.property(name, false);
+    if (p) std::printf("%s=%s\n", utf8(p->name()).c_str(), utf8(p->value()).c_str());
+  }
+}
+
+std::string describe(const Common::Error& e) {
+  std::string text;
+  for (Common::Error c = e; c; c = c.cause()) {
+    if (!text.empty()) text += "\n  caused by ";
+    text += "error " + std::to_string(c.code());
+    std::u16string t = c.text();
+    if (!t.empty()) text += ": " + utf8(t);
+  }
+  return text;
+}
+
+int usage() {
+  std::fputs(
+      "usage: kvmsi PACKAGE                 summary and every property\n"
+      "       kvmsi PACKAGE get NAME        one property's value\n"
+      "       kvmsi PACKAGE set NAME VALUE  set or add a property, then commit\n"
+      "       kvmsi PACKAGE summary         the summary alone\n",
+      stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage();
+  std::string command = argc > 2 ? argv[2] : "";
+  if (!(argc == 2 || (command == "summary" && argc == 3) || (command == "get" && argc == 4) ||
+        (command == "set" && argc == 5)))
+    return usage();
+  try {
+    bool readOnly = command != "set";
+    auto package = Msi::MsiPackage::open(packagePath(argv[1]), readOnly);
+    if (command.empty()) {
+      printSummary(*package);
+      std::printf("\n");
+      printProperties(*package);
+    } else if (command == "summary") {
+      printSummary(*package);
+    } else if (command == "get") {
+      Msi::IMsiProperty* p = package->property(wide(argv[3]), false);
+      if (!p) return 1;
+      std::printf("%s\n", utf8(p->value()).c_str());
+    } else {
+      package->addProperty(wide(argv[3]), wide(argv[4]));
+      package->commit();
+    }
+    return 0;
+  } catch (const Common::Error& e) {
+    std::fprintf(stderr, "kvmsi: %s\n", describe(e).c_str());
+    return 1;
+  }
+}
