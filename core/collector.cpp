@@ -298,8 +298,8 @@ ClientRegistry* clients = nullptr;
 std::atomic<bool> workerStartAllowed{false};
 std::atomic<bool> workerStartPending{false};
 
-// The collector held from before a fork until after it.
-Collector* forkCollector = nullptr;
+// The collector held from before a fork until after it, by the forking thread.
+thread_local Collector* forkCollector = nullptr;
 void forkPrepare() {
   Collector* c = releasePointer.load();
   if (!c || !c->addRefIfAlive()) return;

@@ -113,11 +113,29 @@ void forkedChildScenario() {
 }
 
 // A child forked from a process whose collector runs has no worker thread:
-// its shutdown runs the passes itself instead of waiting for one.
+// its shutdown runs the passes itself instead of waiting for one. The parent's
+// worker pauses over the fork and goes on collecting afterwards.
 TEST(RuntimeShutdown, AForkedChildEndsWithoutItsParentsWorker) {
   ASSERT_TRUE(GC::statistics().workerRunning);
   GTEST_FLAG_SET(death_test_style, "fast");
   EXPECT_EXIT(forkedChildScenario(), ::testing::ExitedWithCode(0), "events=cycle,cycle\n");
+
+  EXPECT_TRUE(GC::statistics().workerRunning);
+  {
+    std::lock_guard<std::mutex> guard(eventsLock);
+    events.clear();
+  }
+  {
+    RefPtr<CycleMember> x = Processor::makeRef<CycleMember>(), y = Processor::makeRef<CycleMember>();
+    x->next = y;
+    y->next = x;
+  }
+  auto collected = [] {
+    std::lock_guard<std::mutex> guard(eventsLock);
+    return events;
+  };
+  for (int i = 0; i < 20 && collected() != "cycle,cycle"; ++i) GC::flush();
+  EXPECT_EQ(collected(), "cycle,cycle");
 }
 
 }  // namespace
