@@ -1,8 +1,6 @@
 #include "system/random.h"
 
 #include <atomic>
-#include <cstdlib>
-#include <ctime>
 
 #include "platform/win32/windows.h"
 #include "system/locks.h"
@@ -21,13 +19,12 @@ void setUp() {
   HCRYPTPROV p = 0;
   if (providerAllowed && !CryptAcquireContextA(&p, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) p = 0;
   provider = p;
-  std::srand(static_cast<unsigned>(std::time(nullptr)));
   ready.store(true, std::memory_order_release);
 }
 
 }  // namespace
 
-bool randomBytes(void* buffer, std::size_t length, bool strongOnly) {
+bool randomBytes(void* buffer, std::size_t length, bool) {
   if (!ready.load(std::memory_order_acquire)) setUp();
   BYTE* out = static_cast<BYTE*>(buffer);
   if (provider) {
@@ -37,11 +34,11 @@ bool randomBytes(void* buffer, std::size_t length, bool strongOnly) {
       if (!CryptGenRandom(provider, part, out + done)) break;
       done += part;
     }
-    if (done == length) return true;
+    return done == length;
   }
-  if (strongOnly) return false;
-  for (std::size_t i = 0; i < length; ++i) out[i] = static_cast<BYTE>(std::rand());
-  return true;
+  // A time-seeded rand() would hand out guessable bytes as if they were
+  // random: without the kernel's source there are none.
+  return length == 0;
 }
 
 namespace detail {

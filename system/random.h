@@ -1,13 +1,13 @@
-// Random bytes from the system's cryptographic provider, with a weak fallback.
+// Random bytes from the system's cryptographic provider.
 #pragma once
 
 #include <cstddef>
 
 namespace Common {
 
-// Fills the buffer. Without a provider, falls back to the C runtime's generator
-// unless `strongOnly` is set, in which case it returns false and leaves the
-// buffer alone.
+// Fills the buffer from the provider. When the provider is missing or fails,
+// returns false whatever `strongOnly` says; the buffer's content is then the
+// caller's business.
 bool randomBytes(void* buffer, std::size_t length, bool strongOnly);
 
 namespace detail {
