@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -137,6 +138,34 @@ TEST(Threads, StillActiveUntilTheEnd) {
   SetEvent(go);
   EXPECT_EQ(WaitForSingleObject(t, INFINITE), WAIT_OBJECT_0);
   EXPECT_EQ(exit_code(t), 1u);
+}
+
+// A thread's handle is signalled when its start routine ends; its thread-local
+// clean-up runs after that, and wait_thread_gone waits for that too.
+std::atomic<bool> slow_cleanup_done{false};
+struct SlowCleanup {
+  ~SlowCleanup() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    slow_cleanup_done = true;
+  }
+};
+thread_local SlowCleanup* slow_cleanup_touch = nullptr;
+DWORD CALLBACK wait_then_clean_up_slowly(LPVOID e) {
+  thread_local SlowCleanup cleanup;
+  slow_cleanup_touch = &cleanup;
+  WaitForSingleObject(static_cast<HANDLE>(e), INFINITE);
+  return 0;
+}
+
+TEST(Threads, WaitThreadGoneWaitsForThreadLocalCleanup) {
+  slow_cleanup_done = false;
+  Handle go(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  Handle t(CreateThread(nullptr, 0, wait_then_clean_up_slowly, go.h, 0, nullptr));
+  EXPECT_FALSE(win32::wait_thread_gone(t, 10));  // still running
+  SetEvent(go);
+  EXPECT_TRUE(win32::wait_thread_gone(t, 10000));
+  EXPECT_TRUE(slow_cleanup_done.load());
+  EXPECT_FALSE(win32::wait_thread_gone(nullptr, 10));
 }
 
 TEST(Threads, BeginThreadExGivesAHandleAndId) {
