@@ -29,6 +29,8 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"kernel32", "GetFileSizeEx", entry(&GetFileSizeEx)},
       {"kernel32", "GetDiskFreeSpaceExW", entry(&GetDiskFreeSpaceExW)},
       {"kernel32", "GetNativeSystemInfo", entry(&GetNativeSystemInfo)},
+      {"advapi32", "CheckTokenMembership", entry(&CheckTokenMembership)},
+      {"advapi32", "SetEntriesInAclW", entry(&SetEntriesInAclW)},
   };
   count = std::size(table);
   return table;
