@@ -63,6 +63,7 @@ std::u16string fold(std::u16string_view name) {
 
 std::u16string fold_utf8(const char* name) {
   std::u16string key;
+  key.reserve(std::strlen(name));
   for (const char* p = name; *p; ++p) {
     auto c = static_cast<unsigned char>(*p);
     if (c >= 0x80) return fold(utf8_to_utf16(name));
@@ -137,11 +138,13 @@ bool read_folder(Cache& c, const std::string& dir, const struct stat& st, Listin
   DIR* d = ::opendir(dir.empty() ? "/" : dir.c_str());
   if (!d) return false;
   c.names -= l.names;
+  const std::size_t before = l.names;
   l.by_key.clear();
+  l.by_key.reserve(std::max<std::size_t>(before, 64));
   l.names = 0;
   while (dirent* e = ::readdir(d)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    l.by_key[fold_utf8(e->d_name)].push_back(e->d_name);
+    l.by_key.try_emplace(fold_utf8(e->d_name)).first->second.emplace_back(e->d_name);
     ++l.names;
   }
   ::closedir(d);

@@ -8,7 +8,9 @@
 // identities whose slots each own a span of the table file's lock space. A
 // process's open-file-description locks in a slot's span stand for the union
 // of its handles' share modes and byte ranges. The tables are made once per
-// world and kept, so opening a file creates no inode.
+// world and kept, so opening a file creates no inode. A slot's span holds
+// ranges up to 2^50 bytes; ranges beyond are clamped to its end. A lock that
+// waits for another process tries again now and then.
 #pragma once
 
 #include <sys/stat.h>
