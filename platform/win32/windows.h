@@ -14,6 +14,8 @@
 #include "platform/win32/wintime.h"
 #include "platform/win32/token.h"
 #include "platform/win32/mapping.h"
+#include "platform/win32/verinfo.h"
+#include "platform/win32/shutdown.h"
 #include "platform/win32/cryptrandom.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/files.h"
