@@ -1,5 +1,7 @@
 #include "system/security.h"
 
+#include "core/error.h"
+
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -272,6 +274,42 @@ SecurityAttributes::SecurityAttributes(const WCHAR* trustee, ...)
 SecurityAttributes::~SecurityAttributes() {
   if (ownsDacl && dacl) LocalFree(dacl);
   if (attributes.lpSecurityDescriptor) LocalFree(attributes.lpSecurityDescriptor);
+}
+
+namespace {
+[[noreturn]] void raise(std::uint64_t site, std::uint32_t code, DWORD win32Error) {
+  Common::Error e(site, code);
+  e.setWin32Cause(win32Error);
+  throw e;
+}
+}  // namespace
+
+ImpersonationScope::ImpersonationScope(HANDLE token, DWORD access) : saved_(nullptr) {
+  if (!OpenThreadToken(GetCurrentThread(), access, TRUE, &saved_)) {
+    saved_ = nullptr;
+    if (GetLastError() != ERROR_NO_TOKEN) raise(KV_SITE, 0x141771, GetLastError());
+  }
+  if (!RevertToSelf()) {
+    DWORD e = GetLastError();
+    if (saved_) CloseHandle(saved_);
+    raise(KV_SITE, 0x141773, e);
+  }
+  if (token && !ImpersonateLoggedOnUser(token)) {
+    DWORD e = GetLastError();
+    if (saved_) {
+      ImpersonateLoggedOnUser(saved_);
+      CloseHandle(saved_);
+    }
+    raise(KV_SITE, 0x141772, e);
+  }
+}
+
+ImpersonationScope::~ImpersonationScope() {
+  RevertToSelf();
+  if (saved_) {
+    ImpersonateLoggedOnUser(saved_);
+    CloseHandle(saved_);
+  }
 }
 
 }  // namespace Windows

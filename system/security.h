@@ -40,4 +40,19 @@ class SecurityAttributes {
   bool ownsDacl;
 };
 
+// Suspends the calling thread's impersonation (no token) or replaces it (a
+// token) until the scope ends. Throws Common::Error 0x141771 (saving the
+// token), 0x141773 (reverting) or 0x141772 (impersonating), with the Win32
+// error as cause; the destructor never throws.
+class ImpersonationScope {
+ public:
+  explicit ImpersonationScope(HANDLE token = nullptr, DWORD access = TOKEN_IMPERSONATE | TOKEN_QUERY);
+  ~ImpersonationScope();
+  ImpersonationScope(const ImpersonationScope&) = delete;
+  ImpersonationScope& operator=(const ImpersonationScope&) = delete;
+
+ private:
+  HANDLE saved_;
+};
+
 }  // namespace Windows
