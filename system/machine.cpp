@@ -1,5 +1,6 @@
 #include "system/machine.h"
 
+#include <clocale>
 #include <cstring>
 #include <new>
 
@@ -78,3 +79,10 @@ DWORD getFileVersion(const WCHAR* path, DWORD* most, DWORD* least) {
 }
 
 }  // namespace Windows
+
+namespace Common {
+// Nothing is kept beside the runtime's own locale, so there is nothing to
+// release; the runtime's locale stays as set.
+void createLocaleFormats() { std::setlocale(LC_ALL, ""); }
+void destroyLocaleFormats() {}
+}  // namespace Common

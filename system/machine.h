@@ -15,3 +15,10 @@ DWORD restartSystem(bool force);
 DWORD getFileVersion(const WCHAR* path, DWORD* most, DWORD* least);
 
 }  // namespace Windows
+
+namespace Common {
+// The C runtime's locale, all categories, from the user's system default;
+// called when the application starts and ends.
+void createLocaleFormats();
+void destroyLocaleFormats();
+}  // namespace Common

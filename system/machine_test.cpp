@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -197,6 +198,18 @@ TEST_F(Shutdown, PreinstallationWithoutTheNativeCallGoesOn) {
   std::filesystem::remove(std::filesystem::path(std::getenv("KV_WORLD_ROOT")) / "run" / "shutdown-requests");
   std::filesystem::create_directories(std::filesystem::path(std::getenv("KV_WORLD_ROOT")) / "run" / "shutdown-requests");
   EXPECT_EQ(Windows::shutdownSystem(true, false), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+}
+
+TEST(LocaleFormats, TakesTheSystemDefault) {
+  std::string before = std::setlocale(LC_ALL, nullptr);
+  Common::createLocaleFormats();
+  std::string set = std::setlocale(LC_ALL, nullptr);
+  Common::createLocaleFormats();  // again: same answer
+  EXPECT_EQ(std::setlocale(LC_ALL, nullptr), set);
+  Common::destroyLocaleFormats();
+  EXPECT_EQ(std::setlocale(LC_ALL, nullptr), set);  // stays as set
+  EXPECT_EQ(set, std::setlocale(LC_ALL, ""));
+  std::setlocale(LC_ALL, before.c_str());
 }
 
 }  // namespace

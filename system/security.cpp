@@ -1,6 +1,7 @@
 #include "system/security.h"
 
 #include "core/error.h"
+#include "system/layer.h"
 
 #include <cinttypes>
 #include <cstdarg>
@@ -275,6 +276,11 @@ SecurityAttributes::~SecurityAttributes() {
   if (ownsDacl && dacl) LocalFree(dacl);
   if (attributes.lpSecurityDescriptor) LocalFree(attributes.lpSecurityDescriptor);
 }
+
+UINT tempFileName(const WCHAR* path, const WCHAR* prefix, UINT unique, WCHAR* buffer) {
+  return layer->GetTempFileNameW(path, prefix, unique, buffer);
+}
+BOOL deleteFile(const WCHAR* path) { return layer->DeleteFileW(path); }
 
 namespace {
 [[noreturn]] void raise(std::uint64_t site, std::uint32_t code, DWORD win32Error) {

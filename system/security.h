@@ -40,6 +40,10 @@ class SecurityAttributes {
   bool ownsDacl;
 };
 
+// Forwarders to the layer's GetTempFileNameW and DeleteFileW.
+UINT tempFileName(const WCHAR* path, const WCHAR* prefix, UINT unique, WCHAR* buffer);
+BOOL deleteFile(const WCHAR* path);
+
 // Suspends the calling thread's impersonation (no token) or replaces it (a
 // token) until the scope ends. Throws Common::Error 0x141771 (saving the
 // token), 0x141773 (reverting) or 0x141772 (impersonating), with the Win32
