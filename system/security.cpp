@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "system/layer.h"
+#include "system/number_text.h"
 
 #include <cinttypes>
 #include <cstdarg>
@@ -32,6 +33,32 @@ bool caseEqualAscii(const WCHAR* a, const char* b) {
 }
 
 }  // namespace
+
+bool remoteNameHasPrefix(const WCHAR* remoteName, const std::u16string& prefix) {
+  if (!remoteName) return false;
+  std::u16string name = remoteName;
+  Common::toUpperInPlace(name);
+  return name.compare(0, prefix.size(), prefix) == 0;
+}
+
+void cancelNetworkConnections(bool force, const WCHAR* server) {
+  HANDLE en = nullptr;
+  if (WNetOpenEnumW(RESOURCE_CONNECTED, RESOURCETYPE_ANY, 0, nullptr, &en) != ERROR_SUCCESS) return;
+  std::u16string name = server ? server : u"";
+  std::u16string prefix = u"\\\\" + name + u"\\";
+  Common::toUpperInPlace(prefix);
+  alignas(NETRESOURCEW) static thread_local BYTE buffer[16384];
+  while (true) {
+    DWORD count = 0xFFFFFFFFu, size = sizeof buffer;
+    if (WNetEnumResourceW(en, &count, buffer, &size) != ERROR_SUCCESS) break;
+    auto entries = reinterpret_cast<NETRESOURCEW*>(buffer);
+    for (DWORD i = 0; i < count; ++i) {
+      if (!name.empty() && !remoteNameHasPrefix(entries[i].lpRemoteName, prefix)) continue;
+      WNetCancelConnection2W(entries[i].lpRemoteName, 0, force);
+    }
+  }
+  WNetCloseEnum(en);
+}
 
 bool sidToText(WCHAR* buffer, PSID sid) {
   if (!buffer || !sid || !IsValidSid(sid)) {

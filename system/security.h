@@ -2,9 +2,17 @@
 // privileges, group membership and security attributes from trustee lists.
 #pragma once
 
+#include <string>
+
 #include "platform/win32/windows.h"
 
 namespace Windows {
+
+// Cancels this process's connections to `server` ("\\server\..."), all of
+// them when the name is empty; `force` also drops connections in use.
+void cancelNetworkConnections(bool force, const WCHAR* server);
+// Does the remote name, upper-cased, begin with the (upper-case) prefix?
+bool remoteNameHasPrefix(const WCHAR* remoteName, const std::u16string& prefix);
 
 // "S-1-..." text of the SID into `buffer` (at least 192 characters).
 bool sidToText(WCHAR* buffer, PSID sid);

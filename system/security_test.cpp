@@ -88,6 +88,18 @@ TEST(SidText, RefusedAndOtherRadixes) {
   LocalFree(out);
 }
 
+TEST(NetworkConnections, CancelledByServer) {
+  win32::clear_network_connections();
+  win32::add_network_connection(u"\\\\FS1\\share", u"X:");
+  win32::add_network_connection(u"\\\\fs1\\other", u"");
+  win32::add_network_connection(u"\\\\FS10\\share", u"Y:");
+  win32::add_network_connection(u"\\\\fs1\\busy", u"", true);
+  Windows::cancelNetworkConnections(false, u"fs1");
+  EXPECT_EQ(win32::network_connections(), (std::vector<std::u16string>{u"\\\\FS10\\share", u"\\\\fs1\\busy"}));
+  Windows::cancelNetworkConnections(true, u"");
+  EXPECT_TRUE(win32::network_connections().empty());
+}
+
 // Each test sets the process token it needs and restores the world's.
 class TokenModel : public ::testing::Test {
  protected:

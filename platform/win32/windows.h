@@ -16,6 +16,7 @@
 #include "platform/win32/mapping.h"
 #include "platform/win32/verinfo.h"
 #include "platform/win32/shutdown.h"
+#include "platform/win32/network.h"
 #include "platform/win32/cryptrandom.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/files.h"
