@@ -343,8 +343,10 @@ TEST_F(OptionalEntryPoints, StartUpFoundOnlyWhatTheSystemHas) {
   EXPECT_EQ(Windows::entry::Wow64DisableWow64FsRedirection, nullptr);
   EXPECT_EQ(Windows::entry::SHGetFileInfoW, nullptr);
   EXPECT_EQ(Windows::entry::CredReadW, nullptr);
+  EXPECT_NE(Windows::entry::GetFileVersionInfoSizeW, nullptr);
   SetLastError(0);
-  EXPECT_EQ(Windows::layer->GetFileVersionInfoSizeW(u"C:\\x.exe", nullptr), 0u);
+  PCREDENTIALW credential = nullptr;
+  EXPECT_FALSE(Windows::layer->CredReadW(u"x", 1, 0, &credential));
   EXPECT_EQ(GetLastError(), DWORD{ERROR_PROC_NOT_FOUND});
 }
 

@@ -1,5 +1,9 @@
 #include "system/security.h"
 
+#include "core/error.h"
+#include "system/layer.h"
+#include "system/number_text.h"
+
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -29,6 +33,32 @@ bool caseEqualAscii(const WCHAR* a, const char* b) {
 }
 
 }  // namespace
+
+bool remoteNameHasPrefix(const WCHAR* remoteName, const std::u16string& prefix) {
+  if (!remoteName) return false;
+  std::u16string name = remoteName;
+  Common::toUpperInPlace(name);
+  return name.compare(0, prefix.size(), prefix) == 0;
+}
+
+void cancelNetworkConnections(bool force, const WCHAR* server) {
+  HANDLE en = nullptr;
+  if (WNetOpenEnumW(RESOURCE_CONNECTED, RESOURCETYPE_ANY, 0, nullptr, &en) != ERROR_SUCCESS) return;
+  std::u16string name = server ? server : u"";
+  std::u16string prefix = u"\\\\" + name + u"\\";
+  Common::toUpperInPlace(prefix);
+  alignas(NETRESOURCEW) static thread_local BYTE buffer[16384];
+  while (true) {
+    DWORD count = 0xFFFFFFFFu, size = sizeof buffer;
+    if (WNetEnumResourceW(en, &count, buffer, &size) != ERROR_SUCCESS) break;
+    auto entries = reinterpret_cast<NETRESOURCEW*>(buffer);
+    for (DWORD i = 0; i < count; ++i) {
+      if (!name.empty() && !remoteNameHasPrefix(entries[i].lpRemoteName, prefix)) continue;
+      WNetCancelConnection2W(entries[i].lpRemoteName, 0, force);
+    }
+  }
+  WNetCloseEnum(en);
+}
 
 bool sidToText(WCHAR* buffer, PSID sid) {
   if (!buffer || !sid || !IsValidSid(sid)) {
@@ -272,6 +302,47 @@ SecurityAttributes::SecurityAttributes(const WCHAR* trustee, ...)
 SecurityAttributes::~SecurityAttributes() {
   if (ownsDacl && dacl) LocalFree(dacl);
   if (attributes.lpSecurityDescriptor) LocalFree(attributes.lpSecurityDescriptor);
+}
+
+UINT tempFileName(const WCHAR* path, const WCHAR* prefix, UINT unique, WCHAR* buffer) {
+  return layer->GetTempFileNameW(path, prefix, unique, buffer);
+}
+BOOL deleteFile(const WCHAR* path) { return layer->DeleteFileW(path); }
+
+namespace {
+[[noreturn]] void raise(std::uint64_t site, std::uint32_t code, DWORD win32Error) {
+  Common::Error e(site, code);
+  e.setWin32Cause(win32Error);
+  throw e;
+}
+}  // namespace
+
+ImpersonationScope::ImpersonationScope(HANDLE token, DWORD access) : saved_(nullptr) {
+  if (!OpenThreadToken(GetCurrentThread(), access, TRUE, &saved_)) {
+    saved_ = nullptr;
+    if (GetLastError() != ERROR_NO_TOKEN) raise(KV_SITE, 0x141771, GetLastError());
+  }
+  if (!RevertToSelf()) {
+    DWORD e = GetLastError();
+    if (saved_) CloseHandle(saved_);
+    raise(KV_SITE, 0x141773, e);
+  }
+  if (token && !ImpersonateLoggedOnUser(token)) {
+    DWORD e = GetLastError();
+    if (saved_) {
+      ImpersonateLoggedOnUser(saved_);
+      CloseHandle(saved_);
+    }
+    raise(KV_SITE, 0x141772, e);
+  }
+}
+
+ImpersonationScope::~ImpersonationScope() {
+  RevertToSelf();
+  if (saved_) {
+    ImpersonateLoggedOnUser(saved_);
+    CloseHandle(saved_);
+  }
 }
 
 }  // namespace Windows

@@ -2,9 +2,17 @@
 // privileges, group membership and security attributes from trustee lists.
 #pragma once
 
+#include <string>
+
 #include "platform/win32/windows.h"
 
 namespace Windows {
+
+// Cancels this process's connections to `server` ("\\server\..."), all of
+// them when the name is empty; `force` also drops connections in use.
+void cancelNetworkConnections(bool force, const WCHAR* server);
+// Does the remote name, upper-cased, begin with the (upper-case) prefix?
+bool remoteNameHasPrefix(const WCHAR* remoteName, const std::u16string& prefix);
 
 // "S-1-..." text of the SID into `buffer` (at least 192 characters).
 bool sidToText(WCHAR* buffer, PSID sid);
@@ -38,6 +46,25 @@ class SecurityAttributes {
   DWORD error;
   PACL dacl;
   bool ownsDacl;
+};
+
+// Forwarders to the layer's GetTempFileNameW and DeleteFileW.
+UINT tempFileName(const WCHAR* path, const WCHAR* prefix, UINT unique, WCHAR* buffer);
+BOOL deleteFile(const WCHAR* path);
+
+// Suspends the calling thread's impersonation (no token) or replaces it (a
+// token) until the scope ends. Throws Common::Error 0x141771 (saving the
+// token), 0x141773 (reverting) or 0x141772 (impersonating), with the Win32
+// error as cause; the destructor never throws.
+class ImpersonationScope {
+ public:
+  explicit ImpersonationScope(HANDLE token = nullptr, DWORD access = TOKEN_IMPERSONATE | TOKEN_QUERY);
+  ~ImpersonationScope();
+  ImpersonationScope(const ImpersonationScope&) = delete;
+  ImpersonationScope& operator=(const ImpersonationScope&) = delete;
+
+ private:
+  HANDLE saved_;
 };
 
 }  // namespace Windows

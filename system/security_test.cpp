@@ -1,5 +1,7 @@
 #include "system/security.h"
 
+#include "core/error.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -84,6 +86,18 @@ TEST(SidText, RefusedAndOtherRadixes) {
   ASSERT_TRUE(Windows::sidToText(text, out));
   EXPECT_EQ(narrow(text), "S-1-5-32-544");
   LocalFree(out);
+}
+
+TEST(NetworkConnections, CancelledByServer) {
+  win32::clear_network_connections();
+  win32::add_network_connection(u"\\\\FS1\\share", u"X:");
+  win32::add_network_connection(u"\\\\fs1\\other", u"");
+  win32::add_network_connection(u"\\\\FS10\\share", u"Y:");
+  win32::add_network_connection(u"\\\\fs1\\busy", u"", true);
+  Windows::cancelNetworkConnections(false, u"fs1");
+  EXPECT_EQ(win32::network_connections(), (std::vector<std::u16string>{u"\\\\FS10\\share", u"\\\\fs1\\busy"}));
+  Windows::cancelNetworkConnections(true, u"");
+  EXPECT_TRUE(win32::network_connections().empty());
 }
 
 // Each test sets the process token it needs and restores the world's.
@@ -188,6 +202,32 @@ TEST_F(TokenModel, ImpersonationIsPerThreadAndReverts) {
   EXPECT_FALSE(Windows::isAdministrator(0));
   EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &seen));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_TOKEN));
+  CloseHandle(h);
+}
+
+TEST_F(TokenModel, ImpersonationScopeSuspendsAndRestores) {
+  auto admin = std::make_shared<win32::TokenData>(*win32::process_token());
+  admin->groups.push_back({win32::sid_from_text("S-1-5-32-544"), SE_GROUP_ENABLED});
+  HANDLE h = win32::handle_insert(std::make_shared<win32::TokenObject>(TOKEN_ALL_ACCESS, admin));
+  ASSERT_TRUE(ImpersonateLoggedOnUser(h));
+  {
+    Windows::ImpersonationScope scope;  // the process's own identity
+    EXPECT_FALSE(Windows::isAdministrator(0));
+  }
+  EXPECT_TRUE(Windows::isAdministrator(0));
+  ASSERT_TRUE(RevertToSelf());
+  {
+    Windows::ImpersonationScope scope(h);
+    EXPECT_TRUE(Windows::isAdministrator(0));
+  }
+  EXPECT_FALSE(Windows::isAdministrator(0));
+  try {
+    Windows::ImpersonationScope scope(GetCurrentProcess());  // no token
+    ADD_FAILURE() << "no error";
+  } catch (const Common::Error& e) {
+    EXPECT_EQ(e.code(), 0x141772u);
+    ASSERT_TRUE(e.cause());
+  }
   CloseHandle(h);
 }
 

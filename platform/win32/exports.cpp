@@ -29,6 +29,11 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"kernel32", "GetFileSizeEx", entry(&GetFileSizeEx)},
       {"kernel32", "GetDiskFreeSpaceExW", entry(&GetDiskFreeSpaceExW)},
       {"kernel32", "GetNativeSystemInfo", entry(&GetNativeSystemInfo)},
+      {"version", "GetFileVersionInfoSizeW", entry(&GetFileVersionInfoSizeW)},
+      {"version", "GetFileVersionInfoW", entry(&GetFileVersionInfoW)},
+      {"version", "VerQueryValueW", entry(&VerQueryValueW)},
+      {"version", "VerQueryValueA", entry(&VerQueryValueA)},
+      {"ntdll", "NtShutdownSystem", entry(&NtShutdownSystem)},
       {"advapi32", "CheckTokenMembership", entry(&CheckTokenMembership)},
       {"advapi32", "SetEntriesInAclW", entry(&SetEntriesInAclW)},
   };

@@ -122,6 +122,16 @@ std::shared_ptr<TokenData> process_token() {
   return processSlot();
 }
 
+bool privilege_enabled(const char* name) {
+  LUID luid;
+  if (!LookupPrivilegeValueA(nullptr, name, &luid)) return false;
+  std::shared_ptr<TokenData> t = threadToken ? threadToken : process_token();
+  std::lock_guard<std::mutex> lock(token_mutex());
+  for (auto& [l, attrs] : t->privileges)
+    if (l.LowPart == luid.LowPart && l.HighPart == luid.HighPart) return (attrs & SE_PRIVILEGE_ENABLED) != 0;
+  return false;
+}
+
 }  // namespace win32
 
 using win32::TokenData;

@@ -222,4 +222,6 @@ std::shared_ptr<TokenData> default_process_token();
 // Tests: replace (or, with null, restore) the process token's data.
 void set_process_token(std::shared_ptr<TokenData> data);
 std::shared_ptr<TokenData> process_token();
+// Is the privilege enabled in the calling thread's token, else the process's?
+bool privilege_enabled(const char* name);
 }  // namespace win32
