@@ -56,29 +56,73 @@ String errorFieldText(const Common::Error& error, const char* name, bool quoted)
   return decimal.append(u" (0x").append(digits).append(u')');
 }
 
+namespace {
+
+String recordHeadline(const Common::Error& record) {
+  NumberFormatHEX hex(16);
+  String code;
+  hex.format(code, Variant(record.code()), 0);
+  return errorOwnMessage(record).append(u" (0x").append(code).append(u')');
+}
+
+String recordFieldLines(const Common::Error& record) {
+  String out;
+  const std::string names = record ? record.fieldNames() : "";
+  std::size_t start = 0;
+  while (start < names.size()) {
+    std::size_t end = names.find(',', start);
+    if (end == std::string::npos) end = names.size();
+    const std::string name = names.substr(start, end - start);
+    out.append(u"\n    ").append(String(name.c_str())).append(u" = ");
+    out.append(errorFieldText(record, name.c_str(), true));
+    if (end < names.size()) out.append(u',');
+    start = end + 1;
+  }
+  return out;
+}
+
+String recordTagLine(const Common::Error& record) {
+  return formatMessage1(String(u"\n    Tag = 0x{0,number,hex}"),
+                        Variant(static_cast<unsigned long long>(record.site())));
+}
+
+// Paths and user text end up in the page: without this a '<' in a file name
+// would open a tag.
+String htmlEscaped(const String& text) {
+  String out;
+  for (std::int32_t i = 0; i < text.length(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'<') out.append(u"&lt;");
+    else if (c == u'&') out.append(u"&amp;");
+    else if (c == u'"') out.append(u"&quot;");
+    else out.append(c);
+  }
+  return out;
+}
+
+}  // namespace
+
 std::int32_t errorPlainText(String& out, const Common::Error& error) {
   Common::Error record = error;
   do {
-    NumberFormatHEX hex(16);
-    String code;
-    hex.format(code, Variant(record.code()), 0);
-    out.append(errorOwnMessage(record)).append(u" (0x").append(code).append(u')');
-    const std::string names = record ? record.fieldNames() : "";
-    std::size_t start = 0;
-    while (start < names.size()) {
-      std::size_t end = names.find(',', start);
-      if (end == std::string::npos) end = names.size();
-      const std::string name = names.substr(start, end - start);
-      out.append(u"\n    ").append(String(name.c_str())).append(u" = ");
-      out.append(errorFieldText(record, name.c_str(), true));
-      if (end < names.size()) out.append(u',');
-      start = end + 1;
-    }
-    out.append(formatMessage1(String(u"\n    Tag = 0x{0,number,hex}"),
-                              Variant(static_cast<unsigned long long>(record.site()))));
+    out.append(recordHeadline(record)).append(recordFieldLines(record)).append(recordTagLine(record));
     record = record ? record.cause() : Common::Error();
     if (record) out.append(u'\n');
   } while (record);
+  return out.length();
+}
+
+std::int32_t errorHtmlText(String& out, const Common::Error& error) {
+  out.append(u"<html><body>");
+  Common::Error record = error;
+  do {
+    out.append(u"<p>").append(htmlEscaped(recordHeadline(record))).append(u"</p>");
+    out.append(u"<p>").append(htmlEscaped(recordFieldLines(record))).append(u"</p>");
+    out.append(u"<p>").append(recordTagLine(record)).append(u"</p>");
+    record = record ? record.cause() : Common::Error();
+    if (record) out.append(u'\n');
+  } while (record);
+  out.append(u"</body></html>");
   return out.length();
 }
 
