@@ -286,43 +286,35 @@ void LayerNT::OutputDebugStringW(LPCWSTR text) {
 }
 
 LONG LayerNT::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return ERROR_CALL_NOT_IMPLEMENTED;
+  return ::RegOpenKeyExW(key, subKey, options, access, result);
 }
 
 LONG LayerNT::RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return ERROR_CALL_NOT_IMPLEMENTED;
+  return ::RegCreateKeyExW(key, subKey, reserved, keyClass, options, access, security, result, disposition);
 }
 
 LONG LayerNT::RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved, LPWSTR keyClass, LPDWORD classSize, PFILETIME lastWrite) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return ERROR_CALL_NOT_IMPLEMENTED;
+  return ::RegEnumKeyExW(key, index, name, nameSize, reserved, keyClass, classSize, lastWrite);
 }
 
 LONG LayerNT::RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return ERROR_CALL_NOT_IMPLEMENTED;
+  return ::RegEnumValueW(key, index, name, nameSize, reserved, type, data, dataSize);
 }
 
 LONG LayerNT::RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return ERROR_CALL_NOT_IMPLEMENTED;
+  return ::RegDeleteKeyW(key, subKey);
 }
 
 LONG LayerNT::RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return ERROR_CALL_NOT_IMPLEMENTED;
+  return ::RegSetValueExW(key, name, reserved, type, data, dataSize);
 }
 
 LONG LayerNT::RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return ERROR_CALL_NOT_IMPLEMENTED;
+  return ::RegQueryValueExW(key, name, reserved, type, data, dataSize);
 }
 
 LONG LayerNT::RegDeleteValueW(HKEY key, LPCWSTR name) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return ERROR_CALL_NOT_IMPLEMENTED;
+  return ::RegDeleteValueW(key, name);
 }
 
 BOOL LayerNT::SystemParametersInfoW(UINT action, UINT param, PVOID data, UINT winIni) {

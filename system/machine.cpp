@@ -8,16 +8,6 @@
 #include "system/layer.h"
 #include "system/security.h"
 
-#ifndef HKEY_LOCAL_MACHINE
-#define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000002u)))
-#endif
-#ifndef KEY_READ
-#define KEY_READ 0x20019
-#endif
-
-// The registry's close call, once the platform serves it.
-LONG RegCloseKey(HKEY key) __attribute__((weak));
-
 namespace Windows {
 
 DWORD shutdownSystem(bool force, bool restart) {
@@ -30,7 +20,7 @@ DWORD shutdownSystem(bool force, bool restart) {
   bool nativeMissing = false;
   if (layer->RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\MiniNT", 0, KEY_READ,
                            &miniNT) == ERROR_SUCCESS) {
-    if (RegCloseKey) RegCloseKey(miniNT);
+    RegCloseKey(miniNT);
     // A preinstallation environment: only the native call stops it.
     if (HMODULE ntdll = LoadLibraryA("ntdll.dll")) {
       auto shutdown = reinterpret_cast<NTSTATUS (*)(int)>(GetProcAddress(ntdll, "NtShutdownSystem"));

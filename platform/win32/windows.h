@@ -26,3 +26,4 @@
 #include "platform/win32/locale.h"
 #include "platform/win32/window.h"
 #include "platform/win32/forward.h"
+#include "platform/win32/registry.h"

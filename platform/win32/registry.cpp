@@ -1,0 +1,464 @@
+#include "platform/win32/registry.h"
+
+#include <sqlite3.h>
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/win32/lasterror.h"
+#include "platform/win32/paths.h"
+
+struct HKEY__ {
+  sqlite3_int64 id;
+  REGSAM access;
+};
+
+namespace {
+
+constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | 0x00010000 /* DELETE */;
+
+struct Store {
+  sqlite3* db = nullptr;
+  pid_t pid = 0;
+  std::string path;
+  std::map<std::string, sqlite3_stmt*> stmts;
+};
+
+std::recursive_mutex g_mu;
+Store g_store;
+
+// Every acknowledged write is in the WAL and synced before the call returns, so
+// neither a killed writer nor a power cut loses it; FULL costs one fsync a commit.
+const char* kSchema =
+    "PRAGMA journal_mode=WAL;"
+    "PRAGMA synchronous=FULL;"
+    "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, lname TEXT NOT NULL,"
+    " name TEXT NOT NULL, protected INTEGER NOT NULL DEFAULT 0, UNIQUE(parent, lname));"
+    "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, lname TEXT NOT NULL, name TEXT NOT NULL,"
+    " type INTEGER NOT NULL, data BLOB, PRIMARY KEY(key, lname)) WITHOUT ROWID;"
+    "INSERT OR IGNORE INTO keys(id, parent, lname, name) VALUES"
+    " (1,0,'hklm64','HKEY_LOCAL_MACHINE'),(2,0,'hklm32','HKEY_LOCAL_MACHINE'),"
+    " (3,0,'hkcu','HKEY_CURRENT_USER'),(4,0,'hkcr64','HKEY_CLASSES_ROOT'),(5,0,'hkcr32','HKEY_CLASSES_ROOT');";
+
+Store* store() {
+  if (g_store.db && g_store.pid == ::getpid() && g_store.path == win32::registry_path()) return &g_store;
+  if (g_store.db && g_store.pid == ::getpid()) {
+    for (auto& [k, s] : g_store.stmts) sqlite3_finalize(s);
+    sqlite3_close(g_store.db);
+  }
+  // A forked child leaves its parent's connection alone: closing it would
+  // release the parent's locks.
+  g_store = Store{};
+  std::string path = win32::registry_path();
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, 30000);
+  if (sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return nullptr;
+  }
+  g_store.db = db;
+  g_store.pid = ::getpid();
+  g_store.path = path;
+  return &g_store;
+}
+
+sqlite3_stmt* stmt(Store* s, const char* sql) {
+  auto it = s->stmts.find(sql);
+  sqlite3_stmt* st = nullptr;
+  if (it != s->stmts.end()) {
+    st = it->second;
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
+    return st;
+  }
+  if (sqlite3_prepare_v3(s->db, sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) return nullptr;
+  s->stmts.emplace(sql, st);
+  return st;
+}
+
+std::u16string fold(std::u16string_view s) {
+  std::u16string out(s.size() * 3 + 1, u'\0');
+  UErrorCode ec = U_ZERO_ERROR;
+  int32_t n = u_strFoldCase(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()),
+                            reinterpret_cast<const UChar*>(s.data()), static_cast<int32_t>(s.size()),
+                            U_FOLD_CASE_DEFAULT, &ec);
+  if (U_FAILURE(ec)) return std::u16string(s);
+  out.resize(n);
+  return out;
+}
+
+void bind16(sqlite3_stmt* st, int i, const std::u16string& s) {
+  sqlite3_bind_text16(st, i, s.data(), static_cast<int>(s.size() * 2), SQLITE_TRANSIENT);
+}
+
+std::u16string col16(sqlite3_stmt* st, int i) {
+  auto p = static_cast<const char16_t*>(sqlite3_column_text16(st, i));
+  int n = sqlite3_column_bytes16(st, i);
+  return p ? std::u16string(p, n / 2) : std::u16string();
+}
+
+bool predefined(HKEY k) {
+  auto v = reinterpret_cast<std::uintptr_t>(k);
+  return v >= 0x80000000u && v <= 0x80000002u;
+}
+
+// The key's row id, or 0 for an invalid handle.
+sqlite3_int64 key_id(HKEY k, REGSAM view) {
+  if (!k) return 0;
+  if (k == HKEY_CURRENT_USER) return 3;
+  bool w32 = (view & KEY_WOW64_32KEY) && !(view & KEY_WOW64_64KEY);
+  if (k == HKEY_LOCAL_MACHINE) return w32 ? 2 : 1;
+  if (k == HKEY_CLASSES_ROOT) return w32 ? 5 : 4;
+  return k->id;
+}
+
+REGSAM key_access(HKEY k) { return predefined(k) ? KEY_ALL_ACCESS : k->access; }
+
+std::u16string_view view16(LPCWSTR s) { return s ? std::u16string_view(s) : std::u16string_view(); }
+
+template <class F>
+void components(std::u16string_view path, F f) {
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t j = path.find(u'\\', i);
+    if (j == std::u16string_view::npos) j = path.size();
+    if (j > i) f(std::u16string(path.substr(i, j - i)));
+    i = j + 1;
+  }
+}
+
+sqlite3_int64 child(Store* s, sqlite3_int64 parent, const std::u16string& name) {
+  sqlite3_stmt* st = stmt(s, "SELECT id FROM keys WHERE parent=?1 AND lname=?2");
+  sqlite3_bind_int64(st, 1, parent);
+  bind16(st, 2, fold(name));
+  sqlite3_int64 id = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : 0;
+  sqlite3_reset(st);
+  return id;
+}
+
+bool is_protected(Store* s, sqlite3_int64 id) {
+  sqlite3_stmt* st = stmt(s, "SELECT protected FROM keys WHERE id=?1");
+  sqlite3_bind_int64(st, 1, id);
+  bool p = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) != 0;
+  sqlite3_reset(st);
+  return p;
+}
+
+// Walks `path` below `id`; 0 when a component is missing.
+sqlite3_int64 walk(Store* s, sqlite3_int64 id, std::u16string_view path) {
+  components(path, [&](const std::u16string& c) {
+    if (id) id = child(s, id, c);
+  });
+  return id;
+}
+
+bool exec(Store* s, const char* sql) {
+  sqlite3_stmt* st = stmt(s, sql);
+  int rc = st ? sqlite3_step(st) : SQLITE_ERROR;
+  if (st) sqlite3_reset(st);
+  return rc == SQLITE_DONE;
+}
+
+struct Tx {
+  Store* s;
+  bool ok;
+  explicit Tx(Store* st) : s(st), ok(exec(st, "BEGIN IMMEDIATE")) {}
+  LONG commit() {
+    if (!exec(s, "COMMIT")) {
+      exec(s, "ROLLBACK");
+      return ERROR_CANTWRITE;
+    }
+    s = nullptr;
+    return ERROR_SUCCESS;
+  }
+  ~Tx() {
+    if (s && ok) exec(s, "ROLLBACK");
+  }
+};
+
+HKEY new_handle(sqlite3_int64 id, REGSAM access) { return new HKEY__{id, access}; }
+
+LONG fail(LONG rc) { return rc; }
+
+LONG delete_tree_rows(Store* s, sqlite3_int64 id) {
+  sqlite3_stmt* st = stmt(s,
+      "WITH RECURSIVE t(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent=t.id)"
+      " SELECT id FROM t");
+  sqlite3_bind_int64(st, 1, id);
+  std::string ids;
+  while (sqlite3_step(st) == SQLITE_ROW) ids += std::to_string(sqlite3_column_int64(st, 0)) + ",";
+  sqlite3_reset(st);
+  ids.pop_back();
+  std::string sql = "DELETE FROM vals WHERE key IN (" + ids + "); DELETE FROM keys WHERE id IN (" + ids + ");";
+  return sqlite3_exec(s->db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK ? ERROR_SUCCESS : ERROR_CANTWRITE;
+}
+
+LONG name_out(const std::u16string& n, LPWSTR buf, LPDWORD size) {
+  if (!size) return ERROR_INVALID_PARAMETER;
+  if (!buf || *size < n.size() + 1) {
+    *size = static_cast<DWORD>(n.size());
+    return ERROR_MORE_DATA;
+  }
+  std::memcpy(buf, n.data(), n.size() * 2);
+  buf[n.size()] = 0;
+  *size = static_cast<DWORD>(n.size());
+  return ERROR_SUCCESS;
+}
+
+LONG data_out(sqlite3_stmt* st, int col, LPBYTE data, LPDWORD size) {
+  DWORD n = static_cast<DWORD>(sqlite3_column_bytes(st, col));
+  if (!size) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+  if (data) {
+    if (*size < n) {
+      *size = n;
+      return ERROR_MORE_DATA;
+    }
+    if (n) std::memcpy(data, sqlite3_column_blob(st, col), n);
+  }
+  *size = n;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+namespace win32 {
+std::string registry_path() { return world_root() + "/registry.db"; }
+
+LONG registry_protect(HKEY key, LPCWSTR subKey, REGSAM view, bool on) {
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = store();
+  if (!s) return ERROR_CANTWRITE;
+  sqlite3_int64 id = walk(s, key_id(key, view), view16(subKey));
+  if (!id) return ERROR_FILE_NOT_FOUND;
+  sqlite3_stmt* st = stmt(s, "UPDATE keys SET protected=?2 WHERE id=?1");
+  sqlite3_bind_int64(st, 1, id);
+  sqlite3_bind_int(st, 2, on ? 1 : 0);
+  int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ERROR_CANTWRITE;
+}
+}  // namespace win32
+
+LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = store();
+  if (!s) return ERROR_CANTWRITE;
+  sqlite3_int64 id = walk(s, key_id(key, access), view16(subKey));
+  if (!key_id(key, access)) return ERROR_INVALID_HANDLE;
+  if (!id) return ERROR_FILE_NOT_FOUND;
+  if ((access & kWriteRights) && is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  *result = new_handle(id, access);
+  return ERROR_SUCCESS;
+}
+
+LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM access, LPSECURITY_ATTRIBUTES,
+                     PHKEY result, LPDWORD disposition) {
+  if (!result) return ERROR_INVALID_PARAMETER;
+  *result = nullptr;
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = store();
+  if (!s) return ERROR_CANTWRITE;
+  sqlite3_int64 id = key_id(key, access);
+  if (!id) return ERROR_INVALID_HANDLE;
+  Tx tx(s);
+  if (!tx.ok) return ERROR_CANTWRITE;
+  bool created = false;
+  LONG rc = ERROR_SUCCESS;
+  components(view16(subKey), [&](const std::u16string& c) {
+    if (rc != ERROR_SUCCESS) return;
+    sqlite3_int64 next = child(s, id, c);
+    if (!next) {
+      if (is_protected(s, id)) {
+        rc = ERROR_ACCESS_DENIED;
+        return;
+      }
+      sqlite3_stmt* st = stmt(s, "INSERT INTO keys(parent, lname, name) VALUES(?1, ?2, ?3)");
+      sqlite3_bind_int64(st, 1, id);
+      bind16(st, 2, fold(c));
+      bind16(st, 3, c);
+      if (sqlite3_step(st) != SQLITE_DONE) rc = ERROR_CANTWRITE;
+      sqlite3_reset(st);
+      next = sqlite3_last_insert_rowid(s->db);
+      created = true;
+    }
+    id = next;
+  });
+  if (rc != ERROR_SUCCESS) return fail(rc);
+  if (!created && (access & kWriteRights) && is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  if (created && (rc = tx.commit()) != ERROR_SUCCESS) return rc;
+  if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  *result = new_handle(id, access);
+  return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key) {
+  if (!key) return ERROR_INVALID_HANDLE;
+  if (!predefined(key)) delete key;
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = store();
+  if (!s) return ERROR_CANTWRITE;
+  sqlite3_int64 id = key_id(key, 0);
+  if (!id) return ERROR_INVALID_HANDLE;
+  sqlite3_stmt* st = stmt(s, "SELECT type, data FROM vals WHERE key=?1 AND lname=?2");
+  sqlite3_bind_int64(st, 1, id);
+  bind16(st, 2, fold(view16(name)));
+  if (sqlite3_step(st) != SQLITE_ROW) {
+    sqlite3_reset(st);
+    return ERROR_FILE_NOT_FOUND;
+  }
+  if (type) *type = static_cast<DWORD>(sqlite3_column_int64(st, 0));
+  LONG rc = data_out(st, 1, data, dataSize);
+  sqlite3_reset(st);
+  return rc;
+}
+
+LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
+  if (!data && dataSize) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = store();
+  if (!s) return ERROR_CANTWRITE;
+  sqlite3_int64 id = key_id(key, 0);
+  if (!id) return ERROR_INVALID_HANDLE;
+  if (!(key_access(key) & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  sqlite3_stmt* st = stmt(s, "INSERT OR REPLACE INTO vals(key, lname, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)");
+  std::u16string n(view16(name));
+  sqlite3_bind_int64(st, 1, id);
+  bind16(st, 2, fold(n));
+  bind16(st, 3, n);
+  sqlite3_bind_int64(st, 4, type);
+  sqlite3_bind_blob(st, 5, data ? data : reinterpret_cast<const BYTE*>(""), static_cast<int>(dataSize),
+                    SQLITE_TRANSIENT);
+  int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ERROR_CANTWRITE;
+}
+
+LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = store();
+  if (!s) return ERROR_CANTWRITE;
+  sqlite3_int64 id = key_id(key, 0);
+  if (!id) return ERROR_INVALID_HANDLE;
+  if (!(key_access(key) & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  sqlite3_stmt* st = stmt(s, "DELETE FROM vals WHERE key=?1 AND lname=?2");
+  sqlite3_bind_int64(st, 1, id);
+  bind16(st, 2, fold(view16(name)));
+  int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  if (rc != SQLITE_DONE) return ERROR_CANTWRITE;
+  return sqlite3_changes(s->db) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+LONG RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM access, DWORD) {
+  if (!subKey) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = store();
+  if (!s) return ERROR_CANTWRITE;
+  sqlite3_int64 parent = key_id(key, access);
+  if (!parent) return ERROR_INVALID_HANDLE;
+  Tx tx(s);
+  if (!tx.ok) return ERROR_CANTWRITE;
+  sqlite3_int64 id = walk(s, parent, subKey);
+  if (!id) return ERROR_FILE_NOT_FOUND;
+  if (id == parent || id <= 5) return ERROR_ACCESS_DENIED;
+  if (is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  sqlite3_stmt* st = stmt(s, "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1");
+  sqlite3_bind_int64(st, 1, id);
+  bool has_children = sqlite3_step(st) == SQLITE_ROW;
+  sqlite3_reset(st);
+  if (has_children) return ERROR_ACCESS_DENIED;
+  LONG rc = delete_tree_rows(s, id);
+  if (rc != ERROR_SUCCESS) return rc;
+  return tx.commit();
+}
+
+LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) { return RegDeleteKeyExW(key, subKey, 0, 0); }
+
+LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD, LPWSTR keyClass, LPDWORD classSize,
+                   PFILETIME lastWrite) {
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = store();
+  if (!s) return ERROR_CANTWRITE;
+  sqlite3_int64 id = key_id(key, 0);
+  if (!id) return ERROR_INVALID_HANDLE;
+  sqlite3_stmt* st = stmt(s, "SELECT name FROM keys WHERE parent=?1 ORDER BY lname LIMIT 1 OFFSET ?2");
+  sqlite3_bind_int64(st, 1, id);
+  sqlite3_bind_int64(st, 2, index);
+  if (sqlite3_step(st) != SQLITE_ROW) {
+    sqlite3_reset(st);
+    return ERROR_NO_MORE_ITEMS;
+  }
+  std::u16string n = col16(st, 0);
+  sqlite3_reset(st);
+  if (keyClass && classSize && *classSize) keyClass[0] = 0;
+  if (classSize) *classSize = 0;
+  if (lastWrite) *lastWrite = FILETIME{};
+  return name_out(n, name, nameSize);
+}
+
+LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD, LPDWORD type, LPBYTE data,
+                   LPDWORD dataSize) {
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = store();
+  if (!s) return ERROR_CANTWRITE;
+  sqlite3_int64 id = key_id(key, 0);
+  if (!id) return ERROR_INVALID_HANDLE;
+  sqlite3_stmt* st = stmt(s, "SELECT name, type, data FROM vals WHERE key=?1 ORDER BY lname LIMIT 1 OFFSET ?2");
+  sqlite3_bind_int64(st, 1, id);
+  sqlite3_bind_int64(st, 2, index);
+  if (sqlite3_step(st) != SQLITE_ROW) {
+    sqlite3_reset(st);
+    return ERROR_NO_MORE_ITEMS;
+  }
+  std::u16string n = col16(st, 0);
+  if (type) *type = static_cast<DWORD>(sqlite3_column_int64(st, 1));
+  LONG rc = data_out(st, 2, data, dataSize);
+  sqlite3_reset(st);
+  LONG nrc = name_out(n, name, nameSize);
+  return nrc != ERROR_SUCCESS ? nrc : rc;
+}
+
+LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classSize, LPDWORD, LPDWORD subKeys, LPDWORD maxSubKeyLen,
+                      LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen, LPDWORD maxValueLen,
+                      LPDWORD securityDescriptor, PFILETIME lastWrite) {
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = store();
+  if (!s) return ERROR_CANTWRITE;
+  sqlite3_int64 id = key_id(key, 0);
+  if (!id) return ERROR_INVALID_HANDLE;
+  sqlite3_stmt* st = stmt(s, "SELECT count(*), coalesce(max(length(name)),0) FROM keys WHERE parent=?1");
+  sqlite3_bind_int64(st, 1, id);
+  sqlite3_step(st);
+  if (subKeys) *subKeys = static_cast<DWORD>(sqlite3_column_int64(st, 0));
+  if (maxSubKeyLen) *maxSubKeyLen = static_cast<DWORD>(sqlite3_column_int64(st, 1));
+  sqlite3_reset(st);
+  st = stmt(s, "SELECT count(*), coalesce(max(length(name)),0), coalesce(max(length(data)),0) FROM vals WHERE key=?1");
+  sqlite3_bind_int64(st, 1, id);
+  sqlite3_step(st);
+  if (values) *values = static_cast<DWORD>(sqlite3_column_int64(st, 0));
+  if (maxValueNameLen) *maxValueNameLen = static_cast<DWORD>(sqlite3_column_int64(st, 1));
+  if (maxValueLen) *maxValueLen = static_cast<DWORD>(sqlite3_column_int64(st, 2));
+  sqlite3_reset(st);
+  if (keyClass && classSize && *classSize) keyClass[0] = 0;
+  if (classSize) *classSize = 0;
+  if (maxClassLen) *maxClassLen = 0;
+  if (securityDescriptor) *securityDescriptor = 0;
+  if (lastWrite) *lastWrite = FILETIME{};
+  return ERROR_SUCCESS;
+}

@@ -1,0 +1,196 @@
+#include "platform/win32/registry.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/win32/test_world.h"
+
+namespace {
+
+class Registry : public win32_test::World {
+ protected:
+  HKEY make(const char16_t* path, REGSAM view = 0) {
+    HKEY k = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    return k;
+  }
+};
+
+TEST_F(Registry, ValueTypesRoundTripWithWin32SizeRules) {
+  HKEY k = make(u"Software\\Test");
+  const BYTE sz[] = {'a', 0, 'b', 0, 0, 0};
+  const BYTE multi[] = {'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0};
+  const BYTE dw[] = {0x78, 0x56, 0x34, 0x12};
+  const BYTE qw[] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const BYTE bin[] = {0, 0xFF, 0x10};
+  struct Case { const char16_t* name; DWORD type; const BYTE* data; DWORD size; } cases[] = {
+      {u"s", REG_SZ, sz, sizeof sz},           {u"e", REG_EXPAND_SZ, sz, sizeof sz},
+      {u"m", REG_MULTI_SZ, multi, sizeof multi}, {u"d", REG_DWORD, dw, sizeof dw},
+      {u"q", REG_QWORD, qw, sizeof qw},        {u"b", REG_BINARY, bin, sizeof bin},
+      {u"", REG_SZ, sz, sizeof sz},            {u"empty", REG_BINARY, nullptr, 0},
+  };
+  for (const auto& c : cases) ASSERT_EQ(RegSetValueExW(k, c.name, 0, c.type, c.data, c.size), ERROR_SUCCESS) << c.type;
+  for (const auto& c : cases) {
+    DWORD type = 99, size = 0;
+    ASSERT_EQ(RegQueryValueExW(k, c.name, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(size, c.size);
+    if (c.size) {
+      BYTE small[1];
+      DWORD one = c.size - 1;
+      EXPECT_EQ(RegQueryValueExW(k, c.name, nullptr, nullptr, small, &one), c.size > 1 ? ERROR_MORE_DATA : ERROR_SUCCESS);
+      if (c.size > 1) EXPECT_EQ(one, c.size);
+    }
+    std::vector<BYTE> buf(c.size + 4, 0xCC);
+    size = static_cast<DWORD>(buf.size());
+    ASSERT_EQ(RegQueryValueExW(k, c.name, nullptr, nullptr, buf.data(), &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, c.size);
+    if (c.size) EXPECT_EQ(std::memcmp(buf.data(), c.data, c.size), 0);
+  }
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExW(k, u"S", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);  // names ignore case
+  EXPECT_EQ(RegQueryValueExW(k, u"missing", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteValueW(k, u"s"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueW(k, u"s"), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(k);
+}
+
+TEST_F(Registry, ViewsAreSeparateForMachineButSharedForUser) {
+  HKEY k = make(u"Software\\V", KEY_WOW64_32KEY);
+  RegCloseKey(k);
+  HKEY o = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"software\\v", 0, KEY_READ | KEY_WOW64_32KEY, &o), ERROR_SUCCESS);
+  RegCloseKey(o);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\V", 0, KEY_READ | KEY_WOW64_64KEY, &o), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\V", 0, KEY_READ, &o), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteKeyExW(HKEY_LOCAL_MACHINE, u"Software\\V", KEY_WOW64_64KEY, 0), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteKeyExW(HKEY_LOCAL_MACHINE, u"Software\\V", KEY_WOW64_32KEY, 0), ERROR_SUCCESS);
+
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"U", 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &k,
+                            nullptr), ERROR_SUCCESS);
+  RegCloseKey(k);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"U", 0, KEY_READ | KEY_WOW64_64KEY, &o), ERROR_SUCCESS);
+  RegCloseKey(o);
+}
+
+TEST_F(Registry, EnumerationAndInfo) {
+  HKEY k = make(u"E");
+  for (auto n : {u"b", u"A", u"c"}) RegCloseKey(make((std::u16string(u"E\\") + n).c_str()));
+  const BYTE d[4] = {};
+  RegSetValueExW(k, u"long name", 0, REG_DWORD, d, 4);
+  std::set<std::u16string> seen;
+  char16_t name[64];
+  DWORD i = 0, n = 64;
+  for (; RegEnumKeyExW(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i, n = 64) {
+    EXPECT_EQ(n, std::char_traits<char16_t>::length(name));
+    seen.insert(name);
+  }
+  EXPECT_EQ(seen, (std::set<std::u16string>{u"A", u"b", u"c"}));
+  n = 64;
+  EXPECT_EQ(RegEnumKeyExW(k, 3, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+  n = 1;
+  EXPECT_EQ(RegEnumKeyExW(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  DWORD type = 0, size = 0;
+  n = 64;
+  ASSERT_EQ(RegEnumValueW(k, 0, name, &n, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(name), u"long name");
+  EXPECT_EQ(n, 9u);
+  EXPECT_EQ(type, DWORD{REG_DWORD});
+  EXPECT_EQ(size, 4u);
+  n = 9;  // no room for the terminator
+  EXPECT_EQ(RegEnumValueW(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  n = 64;
+  EXPECT_EQ(RegEnumValueW(k, 1, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+  DWORD subs = 0, maxSub = 0, vals = 0, maxName = 0, maxVal = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(k, nullptr, nullptr, nullptr, &subs, &maxSub, nullptr, &vals, &maxName, &maxVal, nullptr,
+                             nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(subs, 3u);
+  EXPECT_EQ(maxSub, 1u);
+  EXPECT_EQ(vals, 1u);
+  EXPECT_EQ(maxName, 9u);
+  EXPECT_EQ(maxVal, 4u);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"E"), ERROR_ACCESS_DENIED);  // has subkeys
+  RegCloseKey(k);
+}
+
+TEST_F(Registry, ProtectedKeyRefusesWrites) {
+  RegCloseKey(make(u"P\\Inner"));
+  ASSERT_EQ(win32::registry_protect(HKEY_LOCAL_MACHINE, u"P", 0, true), ERROR_SUCCESS);
+  HKEY k = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"P", 0, KEY_WRITE, &k), ERROR_ACCESS_DENIED);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"P", 0, KEY_READ, &k), ERROR_SUCCESS);
+  const BYTE d[4] = {};
+  EXPECT_EQ(RegSetValueExW(k, u"x", 0, REG_DWORD, d, 4), ERROR_ACCESS_DENIED);
+  RegCloseKey(k);
+  HKEY c = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"P\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &c, nullptr),
+            ERROR_ACCESS_DENIED);
+  ASSERT_EQ(win32::registry_protect(HKEY_LOCAL_MACHINE, u"P\\Inner", 0, true), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"P\\Inner"), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(Registry, TwoProcessesSeeEachOthersWrites) {
+  HKEY k = make(u"Shared");
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    HKEY c = nullptr;
+    const BYTE d[4] = {7, 0, 0, 0};
+    bool ok = RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Shared", 0, KEY_ALL_ACCESS, &c) == ERROR_SUCCESS &&
+              RegSetValueExW(c, u"child", 0, REG_DWORD, d, 4) == ERROR_SUCCESS;
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  DWORD v = 0, size = 4;
+  ASSERT_EQ(RegQueryValueExW(k, u"child", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size), ERROR_SUCCESS);
+  EXPECT_EQ(v, 7u);
+  RegCloseKey(k);
+}
+
+TEST_F(Registry, AcknowledgedWritesSurviveKillOfTheWriter) {
+  RegCloseKey(make(u"Crash"));
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    HKEY c = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Crash", 0, KEY_ALL_ACCESS, &c) != ERROR_SUCCESS) ::_exit(1);
+    for (DWORD i = 0;; ++i) {
+      std::u16string name = u"v";
+      for (char ch : std::to_string(i)) name += static_cast<char16_t>(ch);
+      if (RegSetValueExW(c, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&i), 4) != ERROR_SUCCESS) ::_exit(2);
+      if (::write(fds[1], &i, 4) != 4) ::_exit(3);
+    }
+  }
+  ::close(fds[1]);
+  DWORD last = 0, got = 0;
+  bool any = false;
+  while (!(any && last >= 50) && ::read(fds[0], &got, 4) == 4) last = got, any = true;
+  ::kill(pid, SIGKILL);
+  while (::read(fds[0], &got, 4) == 4) last = got;  // acknowledged before it died
+  ::close(fds[0]);
+  ::waitpid(pid, nullptr, 0);
+  ASSERT_TRUE(any);
+  HKEY k = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Crash", 0, KEY_READ, &k), ERROR_SUCCESS);
+  for (DWORD i = 0; i <= last; ++i) {
+    std::u16string name = u"v";
+    for (char ch : std::to_string(i)) name += static_cast<char16_t>(ch);
+    DWORD v = 0, size = 4;
+    ASSERT_EQ(RegQueryValueExW(k, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size), ERROR_SUCCESS)
+        << i;
+    EXPECT_EQ(v, i);
+  }
+  RegCloseKey(k);
+}
+
+}  // namespace
