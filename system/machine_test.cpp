@@ -134,8 +134,9 @@ class MiniNtLayer : public Windows::LayerNT {
  public:
   LONG RegOpenKeyExW(HKEY, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) override {
     if (std::u16string(subKey) != u"SYSTEM\\CurrentControlSet\\Control\\MiniNT") return ERROR_FILE_NOT_FOUND;
-    *result = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234));
-    return ERROR_SUCCESS;
+    // The key exists only in this machine's view; the handle is a real one.
+    return ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\KvTest\\MiniNT", 0, nullptr, 0, KEY_READ, nullptr,
+                             result, nullptr);
   }
 };
 
