@@ -124,6 +124,14 @@ sqlite3_int64 key_id(HKEY k, REGSAM view) {
 
 REGSAM key_access(HKEY k) { return predefined(k) ? KEY_ALL_ACCESS : k->access; }
 
+// The store and the row of an open key, or the error a call returns without them.
+LONG store_and_key(HKEY key, REGSAM view, Store*& s, sqlite3_int64& id) {
+  s = store();
+  if (!s) return ERROR_CANTWRITE;
+  id = key_id(key, view);
+  return id ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
 std::u16string_view view16(LPCWSTR s) { return s ? std::u16string_view(s) : std::u16string_view(); }
 
 template <class F>
@@ -253,10 +261,10 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result)
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   std::lock_guard<std::recursive_mutex> lock(g_mu);
-  Store* s = store();
-  if (!s) return ERROR_CANTWRITE;
-  sqlite3_int64 id = walk(s, key_id(key, access), view16(subKey));
-  if (!key_id(key, access)) return ERROR_INVALID_HANDLE;
+  Store* s = nullptr;
+  sqlite3_int64 id = 0;
+  if (LONG rc = store_and_key(key, access, s, id)) return rc;
+  id = walk(s, id, view16(subKey));
   if (!id) return ERROR_FILE_NOT_FOUND;
   if ((access & kWriteRights) && is_protected(s, id)) return ERROR_ACCESS_DENIED;
   *result = new_handle(id, access);
@@ -268,10 +276,9 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM acce
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   std::lock_guard<std::recursive_mutex> lock(g_mu);
-  Store* s = store();
-  if (!s) return ERROR_CANTWRITE;
-  sqlite3_int64 id = key_id(key, access);
-  if (!id) return ERROR_INVALID_HANDLE;
+  Store* s = nullptr;
+  sqlite3_int64 id = 0;
+  if (LONG rc = store_and_key(key, access, s, id)) return rc;
   Tx tx(s);
   if (!tx.ok) return ERROR_CANTWRITE;
   bool created = false;
@@ -311,10 +318,9 @@ LONG RegCloseKey(HKEY key) {
 
 LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
   std::lock_guard<std::recursive_mutex> lock(g_mu);
-  Store* s = store();
-  if (!s) return ERROR_CANTWRITE;
-  sqlite3_int64 id = key_id(key, 0);
-  if (!id) return ERROR_INVALID_HANDLE;
+  Store* s = nullptr;
+  sqlite3_int64 id = 0;
+  if (LONG rc = store_and_key(key, 0, s, id)) return rc;
   sqlite3_stmt* st = stmt(s, "SELECT type, data FROM vals WHERE key=?1 AND lname=?2");
   sqlite3_bind_int64(st, 1, id);
   bind16(st, 2, fold(view16(name)));
@@ -331,10 +337,9 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data
 LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
   if (!data && dataSize) return ERROR_INVALID_PARAMETER;
   std::lock_guard<std::recursive_mutex> lock(g_mu);
-  Store* s = store();
-  if (!s) return ERROR_CANTWRITE;
-  sqlite3_int64 id = key_id(key, 0);
-  if (!id) return ERROR_INVALID_HANDLE;
+  Store* s = nullptr;
+  sqlite3_int64 id = 0;
+  if (LONG rc = store_and_key(key, 0, s, id)) return rc;
   if (!(key_access(key) & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
   sqlite3_stmt* st = stmt(s, "INSERT OR REPLACE INTO vals(key, lname, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)");
   std::u16string n(view16(name));
@@ -351,10 +356,9 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
 
 LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
   std::lock_guard<std::recursive_mutex> lock(g_mu);
-  Store* s = store();
-  if (!s) return ERROR_CANTWRITE;
-  sqlite3_int64 id = key_id(key, 0);
-  if (!id) return ERROR_INVALID_HANDLE;
+  Store* s = nullptr;
+  sqlite3_int64 id = 0;
+  if (LONG rc = store_and_key(key, 0, s, id)) return rc;
   if (!(key_access(key) & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
   sqlite3_stmt* st = stmt(s, "DELETE FROM vals WHERE key=?1 AND lname=?2");
   sqlite3_bind_int64(st, 1, id);
@@ -368,10 +372,9 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
 LONG RegDeleteKeyExW(HKEY key, LPCWSTR subKey, REGSAM access, DWORD) {
   if (!subKey) return ERROR_INVALID_PARAMETER;
   std::lock_guard<std::recursive_mutex> lock(g_mu);
-  Store* s = store();
-  if (!s) return ERROR_CANTWRITE;
-  sqlite3_int64 parent = key_id(key, access);
-  if (!parent) return ERROR_INVALID_HANDLE;
+  Store* s = nullptr;
+  sqlite3_int64 parent = 0;
+  if (LONG rc = store_and_key(key, access, s, parent)) return rc;
   Tx tx(s);
   if (!tx.ok) return ERROR_CANTWRITE;
   sqlite3_int64 id = walk(s, parent, subKey);
@@ -393,10 +396,9 @@ LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) { return RegDeleteKeyExW(key, subKe
 LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD, LPWSTR keyClass, LPDWORD classSize,
                    PFILETIME lastWrite) {
   std::lock_guard<std::recursive_mutex> lock(g_mu);
-  Store* s = store();
-  if (!s) return ERROR_CANTWRITE;
-  sqlite3_int64 id = key_id(key, 0);
-  if (!id) return ERROR_INVALID_HANDLE;
+  Store* s = nullptr;
+  sqlite3_int64 id = 0;
+  if (LONG rc = store_and_key(key, 0, s, id)) return rc;
   sqlite3_stmt* st = stmt(s, "SELECT name FROM keys WHERE parent=?1 ORDER BY lname LIMIT 1 OFFSET ?2");
   sqlite3_bind_int64(st, 1, id);
   sqlite3_bind_int64(st, 2, index);
@@ -415,10 +417,9 @@ LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD
 LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD, LPDWORD type, LPBYTE data,
                    LPDWORD dataSize) {
   std::lock_guard<std::recursive_mutex> lock(g_mu);
-  Store* s = store();
-  if (!s) return ERROR_CANTWRITE;
-  sqlite3_int64 id = key_id(key, 0);
-  if (!id) return ERROR_INVALID_HANDLE;
+  Store* s = nullptr;
+  sqlite3_int64 id = 0;
+  if (LONG rc = store_and_key(key, 0, s, id)) return rc;
   sqlite3_stmt* st = stmt(s, "SELECT name, type, data FROM vals WHERE key=?1 ORDER BY lname LIMIT 1 OFFSET ?2");
   sqlite3_bind_int64(st, 1, id);
   sqlite3_bind_int64(st, 2, index);
@@ -438,10 +439,9 @@ LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classSize, LPDWORD, LPD
                       LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen, LPDWORD maxValueLen,
                       LPDWORD securityDescriptor, PFILETIME lastWrite) {
   std::lock_guard<std::recursive_mutex> lock(g_mu);
-  Store* s = store();
-  if (!s) return ERROR_CANTWRITE;
-  sqlite3_int64 id = key_id(key, 0);
-  if (!id) return ERROR_INVALID_HANDLE;
+  Store* s = nullptr;
+  sqlite3_int64 id = 0;
+  if (LONG rc = store_and_key(key, 0, s, id)) return rc;
   sqlite3_stmt* st = stmt(s, "SELECT count(*), coalesce(max(length(name)),0) FROM keys WHERE parent=?1");
   sqlite3_bind_int64(st, 1, id);
   sqlite3_step(st);

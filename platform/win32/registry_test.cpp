@@ -46,13 +46,17 @@ TEST_F(Registry, ValueTypesRoundTripWithWin32SizeRules) {
       BYTE small[1];
       DWORD one = c.size - 1;
       EXPECT_EQ(RegQueryValueExW(k, c.name, nullptr, nullptr, small, &one), c.size > 1 ? ERROR_MORE_DATA : ERROR_SUCCESS);
-      if (c.size > 1) EXPECT_EQ(one, c.size);
+      if (c.size > 1) {
+        EXPECT_EQ(one, c.size);
+      }
     }
     std::vector<BYTE> buf(c.size + 4, 0xCC);
     size = static_cast<DWORD>(buf.size());
     ASSERT_EQ(RegQueryValueExW(k, c.name, nullptr, nullptr, buf.data(), &size), ERROR_SUCCESS);
     EXPECT_EQ(size, c.size);
-    if (c.size) EXPECT_EQ(std::memcmp(buf.data(), c.data, c.size), 0);
+    if (c.size) {
+      EXPECT_EQ(std::memcmp(buf.data(), c.data, c.size), 0);
+    }
   }
   DWORD size = 0;
   EXPECT_EQ(RegQueryValueExW(k, u"S", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);  // names ignore case
