@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/win32/codepage.h"
@@ -569,7 +570,11 @@ ATOM RegisterClassA(const WNDCLASSA* wc) {
                         wc->lpszMenuName && !is_atom(wc->lpszMenuName) ? wc->lpszMenuName : "");
 }
 
-BOOL GetClassInfoW(HINSTANCE hInstance, LPCWSTR lpClassName, LPWNDCLASSW lpWndClass) {
+namespace {
+
+// The W and A forms differ only in which copies of the names they hand out.
+template <class Name, class WndClass, class Texts>
+BOOL get_class_info(HINSTANCE hInstance, Name lpClassName, WndClass* lpWndClass, Texts texts) {
   if (!lpClassName || !lpWndClass) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -581,26 +586,22 @@ BOOL GetClassInfoW(HINSTANCE hInstance, LPCWSTR lpClassName, LPWNDCLASSW lpWndCl
     return FALSE;
   }
   fill_class(*c, *lpWndClass);
-  lpWndClass->lpszClassName = c->name.c_str();
-  lpWndClass->lpszMenuName = c->menu.empty() ? nullptr : c->menu.c_str();
+  const auto& [name, menu] = texts(*c);
+  lpWndClass->lpszClassName = name.c_str();
+  lpWndClass->lpszMenuName = menu.empty() ? nullptr : menu.c_str();
   return TRUE;
 }
 
+}  // namespace
+
+BOOL GetClassInfoW(HINSTANCE hInstance, LPCWSTR lpClassName, LPWNDCLASSW lpWndClass) {
+  return get_class_info(hInstance, lpClassName, lpWndClass,
+                        [](const Class& c) { return std::tie(c.name, c.menu); });
+}
+
 BOOL GetClassInfoA(HINSTANCE hInstance, LPCSTR lpClassName, LPWNDCLASSA lpWndClass) {
-  if (!lpClassName || !lpWndClass) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  std::lock_guard lock(world().mutex);
-  std::shared_ptr<Class> c = class_locked(key_of(lpClassName), hInstance);
-  if (!c) {
-    SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
-    return FALSE;
-  }
-  fill_class(*c, *lpWndClass);
-  lpWndClass->lpszClassName = c->name_ansi.c_str();
-  lpWndClass->lpszMenuName = c->menu_ansi.empty() ? nullptr : c->menu_ansi.c_str();
-  return TRUE;
+  return get_class_info(hInstance, lpClassName, lpWndClass,
+                        [](const Class& c) { return std::tie(c.name_ansi, c.menu_ansi); });
 }
 
 BOOL UnregisterClassW(LPCWSTR lpClassName, HINSTANCE hInstance) {
