@@ -35,4 +35,18 @@ TEST(FuzzFound, CanonicalStreamPathResolvesToItself) {
   }
 }
 
+// A kept long form whose first component trims to "UNC" would name a network
+// path when resolved again: refused.
+TEST(FuzzFound, LongFormWhoseFirstComponentBecomesUncIsRefused) {
+  const char16_t* refused[] = {u"\\\\?\\UNC. .\\x", u"\\\\?\\a\\..\\unc\\x"};
+  for (const char16_t* path : refused) {
+    std::u16string out = u"unchanged";
+    EXPECT_FALSE(resolve_path(u"D:\\base\\", out, path, false));
+    EXPECT_TRUE(out == u"unchanged");
+  }
+  std::u16string out;
+  ASSERT_TRUE(resolve_path(u"D:\\base\\", out, u"\\\\?\\UNCX\\x", false));
+  EXPECT_TRUE(out == u"\\\\?\\UNCX\\x\\");
+}
+
 }  // namespace

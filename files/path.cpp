@@ -102,6 +102,7 @@ bool resolve_path(const char16_t* base, std::u16string& result, const char16_t* 
   const char16_t* p = path;
   std::u16string start;
   bool after_sep = false;
+  bool kept_long = false;
 
   if (is_sep(p[0]) && is_sep(p[1]) && p[2] == u'?' && is_sep(p[3])) {
     // Further separators after the prefix change nothing: the form below is
@@ -119,6 +120,7 @@ bool resolve_path(const char16_t* base, std::u16string& result, const char16_t* 
       start = u"\\\\?\\";
       p = q;
       after_sep = true;
+      kept_long = true;
     }
   } else if (is_sep(p[0]) && is_sep(p[1])) {
     start = u"\\\\";
@@ -146,6 +148,10 @@ bool resolve_path(const char16_t* base, std::u16string& result, const char16_t* 
   std::u16string& out = r.result();
   if (out.size() == 2 && out[0] == u'\\') return false;
   if (out.size() == 4 && out[0] == u'\\' && out[1] == u'\\' && out[2] == u'?') return false;
+  // A first component trimmed to "UNC" would read back as the network form.
+  if (kept_long && out.size() >= 8 && upper(out[4]) == u'U' && upper(out[5]) == u'N' && upper(out[6]) == u'C' &&
+      out[7] == u'\\')
+    return false;
   result = std::move(out);
   return true;
 }
