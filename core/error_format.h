@@ -11,13 +11,13 @@ namespace Processor {
 // The text forms of an error chain. Stateless: any thread, at once.
 class ErrorFormat {
  public:
-  virtual ~ErrorFormat() = default;
   // Own message, "(0x<code>)", one line per field and the Tag line, for every
   // record of the chain; appended to `out`. Returns the length of `out`.
   virtual std::int32_t plainText(String& out, const Common::Error& error) = 0;
   // "<html><body>", each record as three paragraphs (headline, fields, tag),
   // "</body></html>"; appended to `out`. Returns the length of `out`.
   virtual std::int32_t htmlText(String& out, const Common::Error& error) = 0;
+  virtual ~ErrorFormat() = default;
   // A new formatter owned by the caller; null when memory runs out.
   static ErrorFormat* create();
 };
