@@ -27,7 +27,7 @@ int walk(const Common::Error& e) {
     FUZZ_CHECK(r.code() != 0);
     const std::string_view names = r.fieldNames();
     std::size_t start = 0;
-    while (start <= names.size()) {
+    while (!names.empty() && start <= names.size()) {
       std::size_t end = names.find(',', start);
       if (end == std::string_view::npos) end = names.size();
       const std::string name(names.substr(start, end - start));
