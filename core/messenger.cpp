@@ -12,11 +12,17 @@ namespace {
 
 constinit std::atomic<MessengerTraceSink> traceSink{nullptr};
 
-void trace(std::int32_t level, std::uint32_t code, const String& text) {
-  if (MessengerTraceSink sink = traceSink.load(std::memory_order_acquire)) sink(level, code >> 16, code & 0xFFFF, text);
+void trace(int level, std::uint32_t code, const String& pattern, const Variant (&arguments)[2]) {
+  if (MessengerTraceSink sink = traceSink.load(std::memory_order_acquire))
+    sink(level, code >> 16, code & 0xFFFF, pattern, arguments, 2);
 }
 
-std::int32_t kindLevel(std::uint32_t flags) {
+String texts(const MessengerMessage& message) {
+  String joined(message.text);
+  return joined.append(u'\n').append(message.details);
+}
+
+int kindLevel(std::uint32_t flags) {
   switch (flags & MessageFlag::kindMask) {
     case MessageFlag::kindError:
       return 4;
@@ -81,12 +87,13 @@ void setMessengerTraceSink(MessengerTraceSink sink) { traceSink.store(sink, std:
 MessengerAnswer Messenger::ask(const MessengerMessage& message) { return {message.id, show(message)}; }
 
 void Messenger::log(const MessengerMessage& message) {
-  trace(kindLevel(message.flags), message.errorCode, logLine(message));
+  const Variant arguments[2] = {Variant(texts(message)), Variant(buttonList(message.flags))};
+  trace(kindLevel(message.flags), message.errorCode, String(Common::catalogueText(2227, u"{0}: {1}")), arguments);
 }
 
 void Messenger::logAnswer(const MessengerMessage& message, std::uint32_t answer) {
-  const String pattern(Common::catalogueText(2228, u"{0}: User response: {1}"));
-  trace(2, message.errorCode, formatMessage2(pattern, Variant(logLine(message)), Variant(buttonList(answer))));
+  const Variant arguments[2] = {Variant(logLine(message)), Variant(buttonList(answer))};
+  trace(2, message.errorCode, String(Common::catalogueText(2228, u"{0}: User response: {1}")), arguments);
 }
 
 void Messenger::logResult(const MessengerMessage& message, const MessengerAnswer& result) {
@@ -117,9 +124,7 @@ String Messenger::buttonList(std::uint32_t flags) {
 
 String Messenger::logLine(const MessengerMessage& message) {
   const String pattern(Common::catalogueText(2227, u"{0}: {1}"));
-  String texts(message.text);
-  texts.append(u'\n').append(message.details);
-  return formatMessage2(pattern, Variant(texts), Variant(buttonList(message.flags)));
+  return formatMessage2(pattern, Variant(texts(message)), Variant(buttonList(message.flags)));
 }
 
 std::uint32_t Messenger::errorText(const Common::Error& error, String& text, String& advice) {

@@ -13,6 +13,7 @@
 #include "core/error.h"
 #include "core/object.h"
 #include "core/string.h"
+#include "core/variant.h"
 
 namespace Processor {
 
@@ -140,11 +141,11 @@ class Progress : public virtual Interface {
   virtual bool report(const ProgressInfo& info) = 0;
 };
 
-// Where Messenger::log and logAnswer send their lines (level, facility,
-// number, text). Null (the default) drops them. The trace library installs
-// its sink here.
-using MessengerTraceSink = void (*)(std::int32_t level, std::uint32_t facility, std::uint32_t number,
-                                    const String& text);
+// Where Messenger::log and logAnswer send their patterns and arguments
+// (level, facility, number, pattern, arguments, count): the trace front end's
+// signature. Null (the default) drops them.
+using MessengerTraceSink = void (*)(int level, std::uint32_t facility, std::uint32_t number, const String& pattern,
+                                    const Variant* arguments, std::int32_t count);
 void setMessengerTraceSink(MessengerTraceSink sink);
 
 }  // namespace Processor

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/message_format.h"
+
 namespace {
 
 using Processor::MessageFlag::cancel;
@@ -191,13 +193,14 @@ TEST(MessengerButtons, LogLineJoinsTextsAndButtons) {
 // ---- Logging and asking -----------------------------------------------------
 
 struct TraceLine {
-  std::int32_t level;
+  int level;
   std::uint32_t facility, number;
-  std::u16string text;
+  std::u16string pattern, text;
 };
 std::vector<TraceLine> traced;
-void recordTrace(std::int32_t level, std::uint32_t facility, std::uint32_t number, const String& text) {
-  traced.push_back({level, facility, number, u16(text)});
+void recordTrace(int level, std::uint32_t facility, std::uint32_t number, const String& pattern,
+                 const Processor::Variant* arguments, std::int32_t count) {
+  traced.push_back({level, facility, number, u16(pattern), u16(Processor::formatToString(pattern, arguments, count))});
 }
 
 class ScriptedMessenger final : public Processor::Messenger {
@@ -238,6 +241,7 @@ TEST_F(MessengerLog, LevelFollowsTheKind) {
     EXPECT_EQ(traced[0].level, c.level) << c.kind;
     EXPECT_EQ(traced[0].facility, 0x56u);
     EXPECT_EQ(traced[0].number, 0xABCDu);
+    EXPECT_EQ(traced[0].pattern, u"{0}: {1}");
     EXPECT_EQ(traced[0].text, u"t\n: Yes");
   }
 }
@@ -257,6 +261,7 @@ TEST_F(MessengerLog, AnswersAreLoggedAtLevelTwo) {
     EXPECT_EQ(t.level, 2);
     EXPECT_EQ(t.facility, 4u);
     EXPECT_EQ(t.number, 7u);
+    EXPECT_EQ(t.pattern, u"{0}: User response: {1}");
   }
   EXPECT_EQ(traced[0].text, u"Overwrite?\n: Yes/No: User response: No");
   EXPECT_EQ(traced[1].text, u"Overwrite?\n: Yes/No: User response: Yes");
