@@ -128,7 +128,8 @@ int traceValues(int level, std::uint32_t facility, std::uint32_t number, const S
       traced[i].name = arguments[i].first.c_str();
       traced[i].value = variantToTraceValue(arguments[i].second);
     }
-    release = {traced.get(), count};
+    release.arguments = traced.get();
+    release.count = count;
   }
   String text(pattern);
   int result = Common::traceFormat(level, facility, number, text.getTerminatedBuffer(), traced.get(),
