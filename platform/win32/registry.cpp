@@ -3,9 +3,13 @@
 #include <sqlite3.h>
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -53,8 +57,41 @@ const char* kSchema =
     " (1,0,'hklm64','HKEY_LOCAL_MACHINE'),(2,0,'hklm32','HKEY_LOCAL_MACHINE'),"
     " (3,0,'hkcu','HKEY_CURRENT_USER'),(4,0,'hkcr64','HKEY_CLASSES_ROOT'),(5,0,'hkcr32','HKEY_CLASSES_ROOT');";
 
+// The variables that name the world: while they read as when the store was
+// opened, its path is the same, and no path need be built.
+struct WorldNames {
+  std::string values[3];
+  bool same() const {
+    static const char* const names[] = {"KV_WORLD_ROOT", "XDG_DATA_HOME", "HOME"};
+    for (int i = 0; i < 3; ++i) {
+      const char* v = std::getenv(names[i]);
+      if (values[i] != (v ? v : "")) return false;
+    }
+    return true;
+  }
+  void take() {
+    static const char* const names[] = {"KV_WORLD_ROOT", "XDG_DATA_HOME", "HOME"};
+    for (int i = 0; i < 3; ++i) {
+      const char* v = std::getenv(names[i]);
+      values[i] = v ? v : "";
+    }
+  }
+};
+WorldNames g_names;
+
+// Set in a forked child, whose connection is its parent's: asking for the
+// process id on every call would cost a system call.
+std::atomic<bool> g_forked{false};
+void note_fork() { g_forked = true; }
+const bool g_fork_hook = (pthread_atfork(nullptr, nullptr, note_fork), true);
+
 Store* store() {
-  if (g_store.db && g_store.pid == ::getpid() && g_store.path == win32::registry_path()) return &g_store;
+  if (g_store.db && !g_forked.load(std::memory_order_relaxed) && g_names.same()) return &g_store;
+  g_forked = false;
+  if (g_store.db && g_store.pid == ::getpid() && g_store.path == win32::registry_path()) {
+    g_names.take();
+    return &g_store;
+  }
   if (g_store.db && g_store.pid == ::getpid()) {
     for (auto& [k, s] : g_store.stmts) sqlite3_finalize(s);
     sqlite3_close(g_store.db);
@@ -77,6 +114,7 @@ Store* store() {
   g_store.db = db;
   g_store.pid = ::getpid();
   g_store.path = path;
+  g_names.take();
   return &g_store;
 }
 
