@@ -169,7 +169,8 @@ LONG deleteRegKey(HKEY root, const WCHAR* path, REGSAM flags) {
   using DeleteKeyEx = LONG (*)(HKEY, LPCWSTR, REGSAM, DWORD);
   static const DeleteKeyEx deleteKeyEx = [] {
     HMODULE advapi = GetModuleHandleA("advapi32.dll");
-    return advapi ? reinterpret_cast<DeleteKeyEx>(GetProcAddress(advapi, "RegDeleteKeyExW")) : nullptr;
+    return advapi ? reinterpret_cast<DeleteKeyEx>(reinterpret_cast<void*>(GetProcAddress(advapi, "RegDeleteKeyExW")))
+                  : nullptr;
   }();
   if (deleteKeyEx) return deleteKeyEx(root, path, flags, 0);
   return RegDeleteKeyW(root, path);
