@@ -219,6 +219,7 @@ bool is_protected(Store* s, sqlite3_int64 id) { return guard_of(s, id) != win32:
 
 // Whether a guarded key refuses an open with `access`.
 bool refused(Store* s, sqlite3_int64 id, REGSAM access) {
+  if (!(access & (kWriteRights | WRITE_DAC | WRITE_OWNER))) return false;  // reading is never refused
   int g = guard_of(s, id);
   if (g == win32::kRegistryOpen) return false;
   if (access & kWriteRights) return true;
