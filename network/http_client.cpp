@@ -8,6 +8,7 @@
 #include "core/catalogue.h"
 #include "core/error.h"
 #include "core/text_convert.h"
+#include "core/trace.h"
 #include "files/memory_file.h"
 #include "platform/win32/winsock.h"
 #include "system/number_text.h"
@@ -46,6 +47,12 @@ class MyInterruptibleTCPSocket final : public Network::TCPSocket {
 }
 
 std::string narrow(const Processor::String& s) { return s.toNarrow(); }
+
+// The update client's trace: level 0, facility 86, number 4.
+void trace(const char* pattern, std::initializer_list<std::pair<std::string, Processor::Variant>> values = {}) {
+  const std::vector<std::pair<std::string, Processor::Variant>> v(values);
+  Processor::traceValues(0, 86, 4, Processor::String(pattern), v.data(), static_cast<std::int32_t>(v.size()));
+}
 
 std::u16string widen(const std::string& s) {
   std::u16string w(s.size(), u'\0');
@@ -232,6 +239,9 @@ bool readLocationHeader(Network::StreamSocket& socket, std::string& value) {
 std::unique_ptr<Network::StreamSocket> httpQuery(ProtocolConfigurationAccessor& accessor, const UriResource& uri,
                                                  const void* body, std::uint32_t length, int method,
                                                  std::uint64_t begin, std::uint64_t end) {
+  trace("Query server", {{"server", Processor::Variant(uri.text())},
+                         {"begin", Processor::Variant(static_cast<unsigned long long>(begin))},
+                         {"end", Processor::Variant(static_cast<unsigned long long>(end))}});
   Processor::RefPtr<const UriResource> current(&uri);
   const bool rangeAsked = begin > 0 && begin <= end;
   std::string head;
@@ -254,10 +264,13 @@ std::unique_ptr<Network::StreamSocket> httpQuery(ProtocolConfigurationAccessor& 
 
     const std::string host = useProxy ? narrow(proxyHost) : narrow(current->host());
     const std::uint16_t port = useProxy ? proxyPort : current->port();
+    trace("Connect to server", {{"host", Processor::Variant(host.c_str())},
+                                {"port", Processor::Variant(static_cast<std::uint32_t>(port))}});
     auto tcp = std::make_unique<MyInterruptibleTCPSocket>(host, port);
     if (tcp->handle() == INVALID_SOCKET) throwConnectionError(KV_SITE);
     std::unique_ptr<Network::StreamSocket> connection;
     if (tls) {
+      trace("Use SSL");
       if (tunnel) openTunnel(*tcp, *current, authentication, credentials);
       TlsConnector connect = tlsConnector.load();
       if (!connect) throwInternalError(KV_SITE);
@@ -266,12 +279,14 @@ std::unique_ptr<Network::StreamSocket> httpQuery(ProtocolConfigurationAccessor& 
       connection = std::move(tcp);
     }
 
+    trace("Send request", {{"header", Processor::Variant(head.c_str())}});
     if (!connection->send(head.data(), head.size(), nullptr, 0, nullptr, 0)) throwConnectionError(KV_SITE);
     if (!connection->send(body, length, nullptr, 0, nullptr, 0)) throwConnectionError(KV_SITE);
 
     std::uint16_t code;
     std::string reason;
     readStatusLine(*connection, code, reason);
+    trace("Server return", {{"status", Processor::Variant(static_cast<std::uint32_t>(code))}});
     switch (code) {
       case 200:
         readHeaders(*connection, nullptr);
@@ -296,6 +311,7 @@ std::unique_ptr<Network::StreamSocket> httpQuery(ProtocolConfigurationAccessor& 
         // Leaving TLS for plain text would hand the exchange to anyone between.
         if (tls && !(next->scheme() == "https")) throwHttpError(KV_SITE);
         current = next;
+        trace("New location", {{"url", Processor::Variant(location.c_str())}});
         connection.reset();
         if (code == 303) {
           // "See other": fetched with GET, without the body.

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 #include <chrono>
 #include <thread>
 
 #include "network/http_test_support.h"
 #include "network/test_http_server.h"
+#include "system/trace.h"
 #include "xml/xml_node.h"
 
 namespace {
@@ -448,6 +450,57 @@ TEST(HttpDocument, RequestBodyHasTheDeclarationAndNoLineEndAtTheEnd) {
   ASSERT_TRUE(again.load_memory(body.data(), body.size()));
   ASSERT_NE(again.root(), nullptr);
   EXPECT_EQ(again.root()->name(), "query");
+}
+
+}  // namespace
+
+namespace {
+
+std::mutex tracedLock;
+std::vector<std::string> traced;
+
+void keepText(int, std::uint32_t, std::uint32_t, const char16_t*) {}
+int keepPattern(int level, std::uint32_t facility, std::uint32_t number, const char16_t* pattern,
+                const Common::TraceArgument* arguments, int count) {
+  std::u16string t = Common::traceArgumentsText(pattern, arguments, count);
+  std::lock_guard<std::mutex> g(tracedLock);
+  traced.push_back(std::to_string(level) + "/" + std::to_string(facility) + "/" + std::to_string(number) + " " +
+                   std::string(t.begin(), t.end()));
+  return 0;
+}
+
+TEST(HttpTrace, TheExchangeIsTracedStepByStep) {
+  HttpServer second([](const std::string&, int) { return answer(kOk); });
+  const std::string next = url(second.port(), "/next");
+  HttpServer first([&](const std::string&, int) {
+    return answer("HTTP/1.0 302 Found\r\nLocation: " + next + "\r\n\r\n");
+  });
+  const Common::TraceSink sink{&keepText, &keepPattern, nullptr};
+  const int threshold = Common::traceThreshold();
+  Common::setTraceThreshold(0);
+  Common::addTraceSink(sink);
+  {
+    std::lock_guard<std::mutex> g(tracedLock);
+    traced.clear();
+  }
+  auto a = accessor();
+  auto e = errorOf([&] { LiveUpdate::httpGetRange(*a, *uri(url(first.port(), "/f")), 7, 9); });
+  Common::removeTraceSink(sink);
+  Common::setTraceThreshold(threshold);
+  EXPECT_EQ(e.code(), 0x5659D8u);  // the second server answers 200 "body", shorter than the start
+  std::lock_guard<std::mutex> g(tracedLock);
+  std::string all;
+  for (const auto& t : traced) all += t + "\n";
+  EXPECT_NE(all.find("0/86/4 Query server"), std::string::npos) << all;
+  EXPECT_NE(all.find(url(first.port(), "/f")), std::string::npos) << all;
+  EXPECT_NE(all.find("Connect to server"), std::string::npos) << all;
+  EXPECT_NE(all.find("Send request"), std::string::npos) << all;
+  EXPECT_NE(all.find("Range: bytes=7-9"), std::string::npos) << all;
+  EXPECT_NE(all.find("Server return"), std::string::npos) << all;
+  EXPECT_NE(all.find("302"), std::string::npos) << all;
+  EXPECT_NE(all.find("New location"), std::string::npos) << all;
+  EXPECT_NE(all.find(next), std::string::npos) << all;
+  EXPECT_EQ(all.find("Use SSL"), std::string::npos) << all;
 }
 
 }  // namespace
