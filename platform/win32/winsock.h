@@ -30,6 +30,9 @@
 #define SD_BOTH 2
 #define FIONBIO (static_cast<long>(0x8004667EL))
 #define INADDR_NONE 0xffffffffUL
+#define AI_PASSIVE 0x0001
+#define AI_CANONNAME 0x0002
+#define AI_NUMERICHOST 0x0004
 
 #define POLLERR 0x0001
 #define POLLHUP 0x0002
