@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "network/test_http_server.h"
+#include "platform/win32/process.h"
 
 namespace {
 
@@ -177,6 +178,41 @@ TEST(TCPSocket, ReceiveTimeOutEndsAStalledPeer) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(s.receive(&c, 1, nullptr, 0, false), 0u);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+}  // namespace
+
+namespace {
+
+unsigned portOf(const Network::SocketAddress& a) { return a.address[2] * 256u + a.address[3]; }
+
+TEST(ResolveHost, NumericAddressesWithAndWithoutPort) {
+  std::vector<Network::SocketAddress> list(3);
+  ASSERT_TRUE(Network::resolveHost(list, "127.0.0.1", 2, 1, 0, 8080));
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].length, 16);
+  EXPECT_EQ(portOf(list[0]), 8080u);
+  EXPECT_EQ(std::memcmp(list[0].address + 4, "\x7F\0\0\x01", 4), 0);
+  ASSERT_TRUE(Network::resolveHost(list, "127.0.0.1", 2, 1, 0, 0));
+  EXPECT_EQ(portOf(list[0]), 0u);
+}
+
+// Run in a fresh process (the start-up is once per process), on a system
+// without getaddrinfo: the older calls answer.
+TEST(ResolveHostDeathTest, WithoutAddrInfoFallsBackToTheOlderCalls) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        win32::register_export("ws2_32", "getaddrinfo", nullptr);
+        std::vector<Network::SocketAddress> list;
+        bool numeric = Network::resolveHost(list, "127.0.0.1", 0, 1, 0, 80) && list.size() == 1 &&
+                       list[0].length == 16 && portOf(list[0]) == 80u;
+        bool named = Network::resolveHost(list, "localhost", 0, 1, 0, 81) && !list.empty() &&
+                     portOf(list[0]) == 81u && list[0].address[4] == 127;
+        bool otherFamily = !Network::resolveHost(list, "127.0.0.1", 23, 1, 0, 80);
+        std::_Exit(numeric && named && otherFamily ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
