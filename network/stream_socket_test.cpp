@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <memory>
 #include <thread>
 
 #include "network/test_http_server.h"
@@ -163,6 +164,20 @@ TEST(TCPSocket, CloseEndsSendingButStillReceives) {
   s.close();
   EXPECT_FALSE(s.send("x", 1, nullptr, 0, nullptr, 0));
   EXPECT_EQ(receiveAll(s), "late answer");
+}
+
+TEST(TCPSocket, ConnectTimeOutEndsAConnectThatHangs) {
+  TimeoutScope t({300, 5'000, 5'000});
+  NetTest::FullListener full;
+  std::vector<std::unique_ptr<Network::TCPSocket>> queued;
+  const auto start = std::chrono::steady_clock::now();
+  bool hung = false;
+  for (int i = 0; i < 8 && !hung; ++i) {
+    queued.push_back(std::make_unique<Network::TCPSocket>("127.0.0.1", full.port()));
+    hung = queued.back()->handle() == INVALID_SOCKET;
+  }
+  EXPECT_TRUE(hung);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 TEST(TCPSocket, ReceiveTimeOutEndsAStalledPeer) {

@@ -196,6 +196,31 @@ class RefusingPort {
   std::uint16_t port_ = 0;
 };
 
+// A port on 127.0.0.1 that listens with the smallest backlog and never
+// accepts: once its queue is full, further connects hang.
+class FullListener {
+ public:
+  FullListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd_, 0);
+    socklen_t n = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+    port_ = ntohs(a.sin_port);
+  }
+  ~FullListener() { ::close(fd_); }
+  FullListener(const FullListener&) = delete;
+  FullListener& operator=(const FullListener&) = delete;
+  std::uint16_t port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+};
+
 // A 127.0.0.1 address in the Windows socket-address layout (AF_INET has the
 // same value and layout on both sides).
 inline void loopbackAddress(unsigned char (&area)[28], int& length, std::uint16_t port) {
