@@ -1,5 +1,6 @@
 #include "network/stream_socket.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -206,11 +207,12 @@ bool TCPSocket::send(const void* data1, std::size_t size1, const void* data2, st
       total += n;
     } while (left);
   }
+  // One call for up to three slices (below 4 GiB, so the count can tell).
   std::uint64_t sent = 0;
-  for (std::size_t first = 0; first < buffers.size(); first += 2) {
+  for (std::size_t first = 0; first < buffers.size(); first += 3) {
     DWORD n = 0;
-    DWORD pieces = static_cast<DWORD>(buffers.size() - first < 2 ? buffers.size() - first : 2);
-    if (WSASend(handle_, buffers.data() + first, pieces, &n, 0, nullptr, nullptr) != 0) return false;
+    const auto batch = static_cast<DWORD>(std::min<std::size_t>(3, buffers.size() - first));
+    if (WSASend(handle_, buffers.data() + first, batch, &n, 0, nullptr, nullptr) != 0) return false;
     sent += n;
   }
   return sent == total;
