@@ -4,13 +4,14 @@
 
 #include "core/catalogue.h"
 #include "core/message_format.h"
+#include "core/trace.h"
 #include "platform/win32/codepage.h"
 
 namespace Processor {
 
 namespace {
 
-constinit std::atomic<MessengerTraceSink> traceSink{nullptr};
+constinit std::atomic<MessengerTraceSink> traceSink{&traceFormat};
 
 void trace(int level, std::uint32_t code, const String& pattern, const Variant (&arguments)[2]) {
   if (MessengerTraceSink sink = traceSink.load(std::memory_order_acquire))

@@ -143,7 +143,7 @@ class Progress : public virtual Interface {
 
 // Where Messenger::log and logAnswer send their patterns and arguments
 // (level, facility, number, pattern, arguments, count): the trace front end's
-// signature. Null (the default) drops them.
+// signature. The trace front end by default; null drops them.
 using MessengerTraceSink = void (*)(int level, std::uint32_t facility, std::uint32_t number, const String& pattern,
                                     const Variant* arguments, std::int32_t count);
 void setMessengerTraceSink(MessengerTraceSink sink);
