@@ -445,9 +445,8 @@ namespace {
 // Ownership itself stays within the process.
 bool held_elsewhere(const std::u16string& name) {
   static std::mutex guard;
-  static std::unordered_map<std::u16string, int> held;  // kept until the process ends
+  static std::unordered_map<std::string, int> held;  // by file  // kept until the process ends
   std::lock_guard<std::mutex> g(guard);
-  if (held.count(name)) return false;
   std::u16string bare = name;
   for (const char16_t* prefix : {u"Global\\", u"Local\\"}) {
     const std::u16string p = prefix;
@@ -467,17 +466,19 @@ bool held_elsewhere(const std::u16string& name) {
     }
   }
   const std::string folder = win32::world_root() + "/run/mutexes";
+  const std::string path = folder + "/m" + file;
+  if (held.count(path)) return false;
   ::mkdir((win32::world_root() + "/run").c_str(), 0777);
   ::mkdir(folder.c_str(), 0700);
   const int lock = ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (lock < 0) return false;
   ::flock(lock, LOCK_EX);
   bool elsewhere = false;
-  const int fd = ::open((folder + "/m" + file).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd >= 0) {
     elsewhere = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
     ::flock(fd, LOCK_SH);
-    held[name] = fd;
+    held[path] = fd;
   }
   ::close(lock);
   return elsewhere;

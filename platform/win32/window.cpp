@@ -382,6 +382,7 @@ bool send_one(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT wait, 
 }
 
 bool is_remote(HWND h);
+HWND local_handle(ULONG_PTR counter);
 bool send_remote(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
 void ensure_listener();
 
@@ -471,8 +472,8 @@ HWND create_window(DWORD ex_style, const ClassKey& key, const std::u16string& ti
       return nullptr;
     }
     own_queue_locked();
-    win->hwnd = reinterpret_cast<HWND>(w.next_handle);
-    w.next_handle += 4;
+    win->hwnd = local_handle(w.next_handle);
+    w.next_handle = w.next_handle + 4 < 0x1000000 ? w.next_handle + 4 : 0x20000;
     win->cls = c;
     win->proc = c->proc;
     win->ansi = c->ansi;
@@ -947,8 +948,9 @@ ATOM RegisterClassExA(const WNDCLASSEXA* wc) {
 
 // ---- windows of other processes ----
 //
-// A handle of another process carries that process's id: bit 62 set, the
-// process id from bit 24, the other process's own handle below. Requests are
+// Handles are unique in the world, as on Windows: bit 62 set, the owning
+// process's id from bit 24, a counter below; so a handle handed from one
+// process to another (a message's result) names the same window there. Requests are
 // fixed records over a Unix socket, one request per connection:
 //   find:  u32 1, u32 length, class name bytes (UTF-8)  -> u64 local handle or 0
 //   send:  u32 2, u64 handle, u32 message, u64 wParam, u64 lParam -> i64 result
@@ -959,11 +961,12 @@ namespace {
 
 constexpr std::uint64_t kRemoteBit = std::uint64_t(1) << 62;
 
-bool is_remote(HWND h) { return (reinterpret_cast<std::uint64_t>(h) & kRemoteBit) != 0; }
 DWORD remote_pid(HWND h) { return static_cast<DWORD>((reinterpret_cast<std::uint64_t>(h) >> 24) & 0x3FFFFF); }
-HWND remote_local(HWND h) { return reinterpret_cast<HWND>(reinterpret_cast<std::uint64_t>(h) & 0xFFFFFF); }
-HWND make_remote(DWORD pid, std::uint64_t local) {
-  return reinterpret_cast<HWND>(kRemoteBit | (std::uint64_t(pid) << 24) | (local & 0xFFFFFF));
+bool is_remote(HWND h) {
+  return (reinterpret_cast<std::uint64_t>(h) & kRemoteBit) != 0 && remote_pid(h) != GetCurrentProcessId();
+}
+HWND local_handle(ULONG_PTR counter) {
+  return reinterpret_cast<HWND>(kRemoteBit | (std::uint64_t(GetCurrentProcessId()) << 24) | (counter & 0xFFFFFF));
 }
 
 std::string windows_folder() { return win32::world_root() + "/run/windows"; }
@@ -1036,42 +1039,50 @@ void serve(int fd) {
 // process. Each request is served on a thread of its own, so a send that
 // waits for a busy GUI thread does not hold up a find.
 void ensure_listener() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    ::mkdir((win32::world_root() + "/run").c_str(), 0777);
-    ::mkdir(windows_folder().c_str(), 0700);
-    const std::string path = socket_of(GetCurrentProcessId());
-    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (fd < 0 || path.size() >= sizeof addr.sun_path) {
-      if (fd >= 0) ::close(fd);
-      return;
-    }
-    std::strcpy(addr.sun_path, path.c_str());
-    ::unlink(path.c_str());
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
-      ::close(fd);
-      return;
-    }
-    std::thread([fd] {
-      for (;;) {
-        int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (c < 0) {
-          if (errno == EINTR || errno == ECONNABORTED) continue;
-          return;
-        }
-        std::thread([c] {
-          serve(c);
-          ::close(c);
-        }).detach();
+  // One listener per world the process has windows in (tests move worlds).
+  static std::mutex guard;
+  static std::vector<std::string> listening;
+  const std::string path = socket_of(GetCurrentProcessId());
+  std::lock_guard lock(guard);
+  for (const std::string& p : listening)
+    if (p == path) return;
+  ::mkdir((win32::world_root() + "/run").c_str(), 0777);
+  ::mkdir(windows_folder().c_str(), 0700);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (fd < 0 || path.size() >= sizeof addr.sun_path) {
+    if (fd >= 0) ::close(fd);
+    return;
+  }
+  std::strcpy(addr.sun_path, path.c_str());
+  ::unlink(path.c_str());
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
+    ::close(fd);
+    return;
+  }
+  listening.push_back(path);
+  std::thread([fd] {
+    for (;;) {
+      int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (c < 0) {
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        return;
       }
-    }).detach();
-    static struct Unlinker {
-      std::string path;
-      ~Unlinker() { ::unlink(path.c_str()); }
-    } unlinker{path};
-  });
+      std::thread([c] {
+        serve(c);
+        ::close(c);
+      }).detach();
+    }
+  }).detach();
+  // The socket file goes with the process; one left by a crash is removed by
+  // the first caller that is refused by it.
+  static struct Unlinker {
+    std::vector<std::string>* paths;
+    ~Unlinker() {
+      for (const std::string& p : *paths) ::unlink(p.c_str());
+    }
+  } unlinker{&listening};
 }
 
 int connect_to(DWORD pid) {
@@ -1106,7 +1117,7 @@ HWND find_remote(const std::u16string& cls) {
     const std::uint32_t op = 1, n = static_cast<std::uint32_t>(name.size());
     std::uint64_t h = 0;
     if (write_all(fd, &op, 4) && write_all(fd, &n, 4) && write_all(fd, name.data(), n) && read_all(fd, &h, 8) && h)
-      found = make_remote(static_cast<DWORD>(pid), h);
+      found = reinterpret_cast<HWND>(h);
     ::close(fd);
     if (found) break;
   }
@@ -1121,7 +1132,7 @@ bool send_remote(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT*
     return false;
   }
   const std::uint32_t op = 2, msg = message;
-  const std::uint64_t h = reinterpret_cast<std::uint64_t>(remote_local(hwnd)), wp = wParam,
+  const std::uint64_t h = reinterpret_cast<std::uint64_t>(hwnd), wp = wParam,
                       lp = static_cast<std::uint64_t>(lParam);
   std::int64_t r = 0;
   const bool ok = write_all(fd, &op, 4) && write_all(fd, &h, 8) && write_all(fd, &msg, 4) && write_all(fd, &wp, 8) &&
