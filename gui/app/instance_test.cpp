@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -128,6 +129,52 @@ TEST_F(SingleInstanceTest, SecondStartHandsOverItsArgumentsRaisesTheFirstAndEnds
   forgetWindowHandle(main);
   delete other;
   delete main;
+  app.destroy();
+}
+
+// What a running instance reads from the hand-over mapping: only strings
+// that end inside the block, never more than the count, and nothing when the
+// size asked for passes the mapping's end.
+TEST_F(SingleInstanceTest, HandOverBlockTable) {
+  if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
+  InstanceApp app;
+  static char a0[] = "first";
+  char* argv[] = {a0, nullptr};
+  int argc = 1;
+  app.init(argc, argv);
+  app.create();
+  ASSERT_NE(app.hiddenWindow(), nullptr);
+  struct Case {
+    const char* name;
+    std::string block;     // as written into the mapping
+    std::size_t sizeSent;  // the size the new instance claims
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"well formed", std::string("\3\0\0\0p\0a\0b\0\0", 11), 11, {"p", "a", "b"}},
+      {"count above the strings present", std::string("\5\0\0\0x\0y\0\0", 9), 9, {"x", "y"}},
+      {"count below the strings present", std::string("\1\0\0\0x\0y\0\0", 9), 9, {"x"}},
+      {"last string not ended inside the block", std::string("\2\0\0\0ok\0abc", 10), 10, {"ok"}},
+      {"size beyond the mapping", std::string("\1\0\0\0x\0\0", 7), 4096, {}},
+      {"count 0", std::string("\0\0\0\0x\0\0", 7), 7, {}},
+      {"size below the header", std::string("\1\0\0\0", 4), 4, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    app.received.clear();
+    app.count = 0;
+    const std::string name = std::string("Global\\") + kSign + "_ARGS_SHARED_MEM";
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        static_cast<DWORD>(c.block.size()), name.c_str());
+    ASSERT_NE(mapping, nullptr);
+    void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, c.block.size());
+    ASSERT_NE(view, nullptr);
+    std::memcpy(view, c.block.data(), c.block.size());
+    // The running instance still answers with its window (none here).
+    EXPECT_EQ(SendMessageA(app.hiddenWindow(), 3025, 0, static_cast<LPARAM>(c.sizeSent)), 0);
+    EXPECT_EQ(app.received, c.expected);
+    UnmapViewOfFile(view);
+    CloseHandle(mapping);
+  }
   app.destroy();
 }
 

@@ -19,7 +19,15 @@ std::string configUtf8(const char* key) {
 }
 }  // namespace
 
-std::string applicationSign() { return configUtf8("application_sign"); }
+std::string narrowSign(const char16_t* sign) {
+  // UTF-8, not the low byte of each unit: two signs that differ only in a
+  // character's high byte must not share the single-instance objects.
+  std::string out;
+  if (sign) Common::toUtf8(out, sign);
+  return out;
+}
+
+std::string applicationSign() { return narrowSign(Common::getConfigString("application_sign")); }
 
 FXKInstallMenuApp::FXKInstallMenuApp() : FXKorvaneApp(FXWString(), FXWString(), applicationSign().c_str(), 2) {
   registerSystemAtom(AtomFont, 26, "bootmenu_title");

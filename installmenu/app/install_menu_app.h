@@ -46,3 +46,4 @@ class FXKInstallMenuShell : public FX::FXMainWindow {
 
 // The product configuration's "application_sign" as UTF-8; empty when absent.
 std::string applicationSign();
+std::string narrowSign(const char16_t* sign);
