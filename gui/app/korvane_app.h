@@ -93,6 +93,17 @@ class FXKorvaneApp : public FX::FXExtApp {
                            void* extra) override;
   void freeImageStub(FX::FXImage*) override {}
 
+  // Help file and viewer, settings store, working folder.
+  using HelpViewer = bool (*)(void* request);
+  void setHelpFile(const FXWString& file, HelpViewer viewer);
+  virtual bool hasHelpViewer();
+  HelpViewer helpViewer() const { return helpViewer_; }
+  const FXWString& helpFile() const { return helpFile_; }
+  static bool htmlHelpViewer(void* request);  // the viewers' roads come with help viewing
+  static bool winHelpViewer(void* request);
+  FX::FXHookedRegistry* createRegistry() override;
+  virtual FXWString getWorkingDir();
+
   bool isProgressMode() const { return progressMode_; }
   virtual void setProgressMode(bool on) { progressMode_ = on; }
 
@@ -125,6 +136,8 @@ class FXKorvaneApp : public FX::FXExtApp {
   std::unique_ptr<std::uint8_t[]> handOver_;
   std::uint32_t handOverSize_ = 0;
   HANDLE mutex_ = nullptr;
+  FXWString helpFile_;
+  HelpViewer helpViewer_ = nullptr;
   DWORD mutexError_ = 0;
 };
 

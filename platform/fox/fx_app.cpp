@@ -23,6 +23,7 @@ FXExtApp::FXExtApp(const FXString& name, const FXString& vendor) : FXApp(name, v
 FXExtApp::~FXExtApp() {
   if (GetCurrentThreadId() == guiThread_) KvSetMessageWakeHook(nullptr, nullptr);
   delete signal_;
+  delete settings_;
   for (auto& [id, font] : fonts_) delete font;
 }
 
@@ -188,7 +189,17 @@ void FXExtApp::create() {
   for (auto& [id, font] : fonts_) font->create();
 }
 
+FXHookedRegistry& FXExtApp::reg() {
+  if (!settings_) {
+    settings_ = createRegistry();
+    if (!settings_) settings_ = new FXHookedRegistry(getAppName(), getVendorName());
+    settings_->read();
+  }
+  return *settings_;
+}
+
 void FXExtApp::destroy() {
+  if (settings_) settings_->write();
   for (auto& [id, font] : fonts_) font->destroy();
   FXApp::destroy();
 }

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/fox/fx_settings.h"
+
 namespace FX {
 
 class FXExtApp : public FXApp {
@@ -90,6 +92,12 @@ class FXExtApp : public FXApp {
   FXint runWhileEvents(FXWindow* window) { return runWhileEventsStub(window); }
   virtual FXint runWhileEventsStub(FXWindow* window);
 
+  // The settings store, made by createRegistry and read on first use, and
+  // written when the application is destroyed. (FOX's own FXApp::reg is
+  // hidden: its file is not the system's.)
+  FXHookedRegistry& reg();
+  virtual FXHookedRegistry* createRegistry() { return new FXHookedRegistry(getAppName(), getVendorName()); }
+
   void setMainWindow(FXTopWindow* window) { main_ = window; }
   FXTopWindow* getMainWindow(bool = false) const { return main_; }
 
@@ -132,6 +140,7 @@ class FXExtApp : public FXApp {
   std::map<FXint, FXColor> colors_;
   std::vector<FXWindow*> modal_;
   FXTopWindow* main_ = nullptr;
+  FXHookedRegistry* settings_ = nullptr;
   FXGUISignal* signal_ = nullptr;
   std::atomic<bool> signalled_{false};
   FXuint guiThread_ = 0;
