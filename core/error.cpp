@@ -114,6 +114,8 @@ void freeErrorRecordBlock(ErrorRecord* r) noexcept {
 
 void setErrorRecordAllocationFails(bool fails) noexcept { allocationFails.store(fails, std::memory_order_relaxed); }
 
+bool errorRecordAllocationFails() noexcept { return allocationFails.load(std::memory_order_relaxed); }
+
 const void* ErrorRecord::slotText(std::uintptr_t slot) const {
   if (slot == 0) return nullptr;
   if (slot < size) return reinterpret_cast<const unsigned char*>(this) + slot;

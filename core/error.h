@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -99,6 +100,16 @@ class Error {
   const char* fieldNames() const;
   std::uint64_t site() const noexcept;
 
+  // The chain as bytes another thread or process can rebuild: a version byte,
+  // then every record (code, tag, UTF-8 text, typed fields). The head gains a
+  // "$module" field naming this program unless some record already carries
+  // one. A new array the caller releases with delete[]; null and length 0 when
+  // memory runs out.
+  std::uint8_t* serialize(std::size_t& length) const;
+  // The chain read back; malformed or truncated data gives the records read
+  // before the fault (possibly none).
+  static Error deserialize(const std::uint8_t* bytes, std::size_t length);
+
  private:
   ErrorRecord* head_;
 };
@@ -125,8 +136,10 @@ void addErrorRecordRef(ErrorRecord* r);
 // outOfMemoryErrorRecord.
 void* allocateErrorRecordBlock(std::size_t bytes) noexcept;
 void freeErrorRecordBlock(ErrorRecord* r) noexcept;  // destroy routine for such kinds
-// Test hook: while set, every record allocation fails as if memory ran out.
+// Test hook: while set, every record allocation (and the serialiser's buffer)
+// fails as if memory ran out.
 void setErrorRecordAllocationFails(bool fails) noexcept;
+bool errorRecordAllocationFails() noexcept;
 
 // Ready-made text routines for kinds whose own text sits in textSlot.
 void wideSlotText(const ErrorRecord* r, std::u16string& out);

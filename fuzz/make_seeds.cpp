@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/error.h"
 #include "core/text_convert.h"
 #include "files/zip_writer.h"
 #include "xml/xml_node.h"
@@ -153,6 +154,24 @@ int main(int argc, char** argv) {
     seed("utf", "utf16_" + std::to_string(i++), utf16le(t));
   }
   seed("utf", "bytes", std::string("\xC0\xAF\xE0\x80\xAF\xED\xA0\x80\xED\xB0\x80\xF4\x90\x80\x80\xFF", 16));
+
+  // ---- error chains as their writer puts them
+  {
+    Common::Error chain;
+    Common::makeEnumValueErrorRecord(chain, 0x1122334455667788ull, 0x10073, u"Bad \u00e9", "5", "Colour");
+    Common::Error middle(0x42, 0x40007, u"Opening failed");
+    middle.setWin32Cause(5);
+    chain.setCause(middle);
+    const Common::Error singles[] = {Common::Error(), Common::Error(0x1, 0x30005), chain};
+    i = 0;
+    for (const Common::Error& e : singles) {
+      std::size_t n = 0;
+      std::uint8_t* bytes = e.serialize(n);
+      if (!bytes) ++failures;
+      seed("error", "chain" + std::to_string(i++), std::string(reinterpret_cast<const char*>(bytes), n));
+      delete[] bytes;
+    }
+  }
 
   if (failures) std::fprintf(stderr, "kv_fuzz_seeds: %d failures\n", failures);
   return failures ? 1 : 0;
