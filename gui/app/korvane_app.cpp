@@ -1,5 +1,7 @@
 #include "gui/app/korvane_app.h"
 
+#include "gui/app/app_progress.h"
+
 #include <atomic>
 #include <exception>
 
@@ -48,6 +50,7 @@ FXKorvaneApp::FXKorvaneApp(const FXWString& name, const FXWString& vendor, const
     : FXExtApp(name.toUtf8().c_str(), vendor.toUtf8().c_str()) {
   choreLock_ = new CRITICAL_SECTION;
   InitializeCriticalSection(choreLock_);
+  progressSink_ = Processor::makeRef<FXKorvaneAppProgress>(this);
   if (applicationName) applicationName_ = applicationName;
   guiThreadId_ = GetCurrentThreadId();
   static const char* const fonts[] = {"helptitlefont",  "helptitle2font", "helpfigurefont", "categorytitle",
@@ -63,6 +66,8 @@ FXKorvaneApp::FXKorvaneApp(const FXWString& name, const FXWString& vendor, const
 }
 
 FXKorvaneApp::~FXKorvaneApp() {
+  if (progressSink_) progressSink_->detach();
+  delete busyWindow_;
   if (eventTimeoutArmed_) removeTimeout(this, FXSEL(SEL_TIMEOUT, ID_EVENT_TIMEOUT));
   for (auto& [k, v] : toolkitImages_) FXExtApp::freeImageStub(v);
   for (auto& [k, v] : archiveImages_) FXExtApp::freeImageStub(v);
@@ -231,6 +236,12 @@ void FXKorvaneApp::endSuperModeStub() {
 }
 
 void FXKorvaneApp::destroyWindow(FXWindow* window) {
+  if (busyWindow_ && busyWindow_->getOwner() == window) {
+    doneModal(busyWindow_, false, 0);
+    busyWindow_->destroy();
+    delete busyWindow_;
+    busyWindow_ = nullptr;
+  }
   cancelChores(window, 0);
   FXExtApp::destroyWindow(window);
 }
@@ -291,6 +302,29 @@ bool FXKorvaneApp::showEventError(const Common::Error& error) {
   FXMessageBox box(this, "Error", text.c_str(), nullptr, MBOX_QUIT_CANCEL);
   box.create();
   return box.execute(PLACEMENT_SCREEN) == MBOX_CLICKED_QUIT;
+}
+
+FXint FXKorvaneApp::runModalForStub(FXWindow* window) {
+  if (window == getMainWindow(false)) return FXExtApp::runModalForStub(window);
+  // The busy window steps aside for the dialog and comes back after it.
+  FXTopWindow* busy = nullptr;
+  const int savedCount = endBusy(1, busy);
+  const bool wasShown = busy && busy->shown();
+  const std::uint32_t savedFlags = progressFlags_;
+  progressFlags_ = 0;
+  if (wasShown) busy->hide();
+  const FXint cursors = endWaitCursor(2);
+  setProgressMode(true);
+  if (window) {
+    if (FXWindow* shell = window->getShell()) shell->raise();
+    window->setFocus();
+  }
+  const FXint code = FXExtApp::runModalForStub(window);
+  progressFlags_ = savedFlags;
+  beginBusy(busyCount_ + savedCount, busy);
+  beginWaitCursor(cursors);
+  if (wasShown && busyWindow_) busyWindow_->show();
+  return code;
 }
 
 // ---- waiting for a handle ----

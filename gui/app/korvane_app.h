@@ -14,10 +14,13 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/messenger.h"
 #include "platform/fox/fx_app.h"
 #include "platform/fox/fxwstring.h"
 #include "platform/win32/sync.h"
 #include "platform/win32/types.h"
+
+class FXKorvaneAppProgress;
 
 class FXKorvaneApp : public FX::FXExtApp {
   FXDECLARE(FXKorvaneApp)
@@ -107,6 +110,24 @@ class FXKorvaneApp : public FX::FXExtApp {
   bool isProgressMode() const { return progressMode_; }
   virtual void setProgressMode(bool on) { progressMode_ = on; }
 
+  // Busy state. Any thread: the begin/end pair and reports (which wait until
+  // the GUI thread has applied them).
+  int beginProgressSync();
+  int endProgressSync(int count);
+  virtual bool updateProgress(const Processor::ProgressInfo& report);
+  Processor::RefPtr<Processor::Progress> getProgress();
+  // GUI thread.
+  int beginBusy(int n, FX::FXTopWindow*& window);
+  int endBusy(int n, FX::FXTopWindow*& window);
+  void createBusyWindow();
+  bool applyProgress(const Processor::ProgressInfo& report);
+  virtual FX::FXTopWindow* showSplash();
+  virtual FX::FXTopWindow* createProgressDialog();
+  FX::FXTopWindow* busyWindow() const { return busyWindow_; }
+  int busyCount() const { return busyCount_; }
+  std::uint32_t progressFlags() const { return progressFlags_; }
+  FX::FXint runModalForStub(FX::FXWindow* window) override;
+
   // Shows an error that escaped an event handler; true when the user chose
   // to quit.
   virtual bool showEventError(const Common::Error& error);
@@ -121,6 +142,9 @@ class FXKorvaneApp : public FX::FXExtApp {
 
   bool progressMode_ = false;
   bool exiting_ = false;
+  FX::FXTopWindow* busyWindow_ = nullptr;
+  int busyCount_ = 0;
+  std::uint32_t progressFlags_ = 0;
   std::map<const void*, FX::FXImage*> toolkitImages_;
   std::map<std::string, FX::FXImage*> archiveImages_;
   std::map<const void*, FX::FXIcon*> toolkitIcons_;
@@ -136,6 +160,7 @@ class FXKorvaneApp : public FX::FXExtApp {
   std::unique_ptr<std::uint8_t[]> handOver_;
   std::uint32_t handOverSize_ = 0;
   HANDLE mutex_ = nullptr;
+  Processor::RefPtr<FXKorvaneAppProgress> progressSink_;
   FXWString helpFile_;
   HelpViewer helpViewer_ = nullptr;
   DWORD mutexError_ = 0;
