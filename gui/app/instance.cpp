@@ -183,6 +183,12 @@ void FXKorvaneApp::destroy() {
     hidden_ = nullptr;
     UnregisterClassA(className(applicationName_).c_str(), GetModuleHandleW(nullptr));
   }
+  if (busyWindow_) {
+    doneModal(busyWindow_, true, 0);
+    busyWindow_->destroy();
+    delete busyWindow_;
+    busyWindow_ = nullptr;
+  }
   FXExtApp::destroy();
   Common::destroyLocaleFormats();
 }
