@@ -33,12 +33,6 @@ struct Mapping {
 
 }  // namespace
 
-// The record of a run-on-GUI-thread request (3024).
-struct HiddenWindowRequest {
-  void* argument;
-  Common::Error* error;
-};
-
 void FXKorvaneApp::init(int& argc, char** argv, bool connect) {
   handOver_.reset();
   handOverSize_ = 5;
@@ -133,7 +127,7 @@ LRESULT FXKorvaneApp::hiddenWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
     if (message == kRunOnGuiThread) {
       if (!app) return 0;
       auto function = reinterpret_cast<LRESULT (*)(void*)>(wParam);
-      auto* request = reinterpret_cast<HiddenWindowRequest*>(lParam);
+      auto* request = reinterpret_cast<hiddenRequest*>(lParam);
       ++app->hiddenDepth_;
       try {
         const LRESULT r = function(request->argument);
@@ -141,7 +135,7 @@ LRESULT FXKorvaneApp::hiddenWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
         return r;
       } catch (const Common::Error& e) {
         --app->hiddenDepth_;
-        if (request->error) *request->error = e;
+        request->error = e;
         return 0;
       }
     }

@@ -132,6 +132,39 @@ TEST_F(SingleInstanceTest, SecondStartHandsOverItsArgumentsRaisesTheFirstAndEnds
   app.destroy();
 }
 
+// The hidden window runs a function on the GUI thread for message 3024: the
+// function's result, or 0 with the error kept in the record; while it runs the
+// loop is not pumped from inside.
+TEST_F(SingleInstanceTest, HiddenWindowRunsAFunctionAndKeepsItsError) {
+  if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
+  InstanceApp app;
+  static char a0[] = "first";
+  char* argv[] = {a0, nullptr};
+  int argc = 1;
+  app.init(argc, argv);
+  app.create();
+  struct Arg {
+    FXKorvaneApp* app;
+    int pumped;
+  } arg{&app, -1};
+  FXKorvaneApp::hiddenRequest ok;
+  ok.argument = &arg;
+  auto run = [](void* p) -> LRESULT {
+    auto* a = static_cast<Arg*>(p);
+    a->pumped = a->app->runWhileEvents(nullptr);
+    return 17;
+  };
+  EXPECT_EQ(SendMessageA(app.hiddenWindow(), 3024, reinterpret_cast<WPARAM>(+run), reinterpret_cast<LPARAM>(&ok)), 17);
+  EXPECT_EQ(arg.pumped, 0);
+  EXPECT_FALSE(ok.error);
+  FXKorvaneApp::hiddenRequest failing;
+  auto fail = [](void*) -> LRESULT { throw Common::Error(KV_SITE, 0x564E20); };
+  EXPECT_EQ(SendMessageA(app.hiddenWindow(), 3024, reinterpret_cast<WPARAM>(+fail), reinterpret_cast<LPARAM>(&failing)),
+            0);
+  EXPECT_EQ(failing.error.code(), 0x564E20u);
+  app.destroy();
+}
+
 // What a running instance reads from the hand-over mapping: only strings
 // that end inside the block, never more than the count, and nothing when the
 // size asked for passes the mapping's end.

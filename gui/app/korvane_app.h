@@ -84,6 +84,12 @@ class FXKorvaneApp : public FX::FXExtApp {
   virtual bool handOverArguments();
   virtual HWND onNewInstance(WPARAM wparam, LPARAM lparam);
   virtual void onNewInstanceArgs(std::uint32_t count, const char** arguments);
+  // The record of a run-on-the-GUI-thread request (message 3024 to the hidden
+  // window): the function's argument, and the error it raised.
+  struct hiddenRequest {
+    void* argument = nullptr;
+    Common::Error error;
+  };
   const std::string& applicationName() const { return applicationName_; }
   HWND hiddenWindow() const { return hidden_; }
 
