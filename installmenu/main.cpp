@@ -1,11 +1,19 @@
-// The install menu's entry point. Until the menu window exists, it reports on
-// the console what the program starts from: its archive (the members and their
-// sizes), where the message catalogue came from and a few of its texts, and the
-// product configuration's main strings.
+// The install menu's entry point: the wide command line goes to wmain, which
+// runs the menu window. With KV_INSTALLMENU_CONSOLE_REPORT set (the start-up
+// tests), it instead reports on the console what the program starts from: its
+// archive, where the message catalogue came from and a few of its texts, and
+// the product configuration's main strings.
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "core/collector.h"
+#include "installmenu/app/command_line.h"
+#include "installmenu/app/install_menu_app.h"
 
 #include "core/catalogue.h"
 #include "core/resource_archive.h"
@@ -50,7 +58,7 @@ std::string catalogueOrigin(const char16_t* program) {
 
 int report() {
   const char16_t* program = module_path();
-  std::printf("Dovecrest Vazedi install menu (console report; the menu window is not built yet)\n");
+  std::printf("Dovecrest Vazedi install menu (console report)\n");
   std::printf("program:   %s\n", utf8(program).c_str());
 
   zip_file* archive = Common::programArchive();
@@ -90,4 +98,31 @@ int report() {
 
 }  // namespace
 
-int main() { return report(); }
+int wmain(int argc, char16_t** argv) {
+  InstallMenuCommandLine line = splitCommandLine(argc, argv);
+  std::vector<char*> narrow;
+  for (std::string& a : line.arguments) narrow.push_back(a.data());
+  narrow.push_back(nullptr);
+  int count = static_cast<int>(line.arguments.size());
+  Processor::GC::initialize();
+  FXKInstallMenuApp app;
+  app.initWithPackage(count, narrow.data(), line.hasPackageFile ? line.packageFile.c_str() : nullptr);
+  app.create();
+  const int code = app.run();
+  app.destroy();
+  return code;
+}
+
+int main(int argc, char** argv) {
+  if (std::getenv("KV_INSTALLMENU_CONSOLE_REPORT")) return report();
+  std::vector<std::u16string> wide;
+  for (int i = 0; i < argc; ++i) {
+    std::u16string w;
+    Common::fromUtf8(w, argv[i], std::strlen(argv[i]));
+    wide.push_back(std::move(w));
+  }
+  std::vector<char16_t*> pointers;
+  for (auto& w : wide) pointers.push_back(w.data());
+  pointers.push_back(nullptr);
+  return wmain(argc, pointers.data());
+}

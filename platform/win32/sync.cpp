@@ -1,12 +1,19 @@
 #include "platform/win32/sync.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <mutex>
 #include <chrono>
 #include <condition_variable>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "platform/win32/paths.h"
 #include "platform/win32/threadstate.h"
 
 namespace win32 {
@@ -430,8 +437,57 @@ BOOL PulseEvent(HANDLE hEvent) {
 
 // ---- mutexes ----
 
-HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
-  return win32::create_named(lpName, ObjectKind::Mutex, [&] {
+namespace {
+
+// A named mutex is also known to the other processes of the world: each
+// process holding the name keeps a shared lock on a file of the world's
+// run/mutexes folder, so a create elsewhere reports ERROR_ALREADY_EXISTS.
+// Ownership itself stays within the process.
+bool held_elsewhere(const std::u16string& name) {
+  static std::mutex guard;
+  static std::unordered_map<std::string, int> held;  // by file  // kept until the process ends
+  std::lock_guard<std::mutex> g(guard);
+  std::u16string bare = name;
+  for (const char16_t* prefix : {u"Global\\", u"Local\\"}) {
+    const std::u16string p = prefix;
+    if (bare.compare(0, p.size(), p) == 0) {
+      bare = bare.substr(p.size());
+      break;
+    }
+  }
+  std::string file;
+  static const char hex[] = "0123456789ABCDEF";
+  for (char16_t c : bare) {
+    if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_' || c == u'-') {
+      file += static_cast<char>(c);
+    } else {
+      file += '%';
+      for (int shift = 12; shift >= 0; shift -= 4) file += hex[(c >> shift) & 15];
+    }
+  }
+  const std::string folder = win32::world_root() + "/run/mutexes";
+  const std::string path = folder + "/m" + file;
+  if (held.count(path)) return false;
+  ::mkdir((win32::world_root() + "/run").c_str(), 0777);
+  ::mkdir(folder.c_str(), 0700);
+  const int lock = ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (lock < 0) return false;
+  ::flock(lock, LOCK_EX);
+  bool elsewhere = false;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    elsewhere = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::flock(fd, LOCK_SH);
+    held[path] = fd;
+  }
+  ::close(lock);
+  return elsewhere;
+}
+
+}  // namespace
+
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES sa, BOOL bInitialOwner, LPCWSTR lpName) {
+  HANDLE h = win32::create_named(lpName, ObjectKind::Mutex, [&] {
     auto m = std::make_shared<win32::MutexObject>();
     if (bInitialOwner) {
       win32::detail::ensure_thread_state();
@@ -440,6 +496,9 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
     }
     return m;
   });
+  if (h && lpName && GetLastError() != ERROR_ALREADY_EXISTS && held_elsewhere(lpName))
+    SetLastError(ERROR_ALREADY_EXISTS);
+  return h;
 }
 
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES sa, BOOL bInitialOwner, LPCSTR lpName) {

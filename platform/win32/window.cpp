@@ -9,7 +9,18 @@
 #include <mutex>
 #include <string>
 #include <tuple>
+#include <thread>
 #include <vector>
+
+#include <dirent.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 
 #include "platform/win32/codepage.h"
 #include "platform/win32/paths.h"
@@ -79,7 +90,20 @@ struct Queue {
   std::vector<Timer> timers;
   bool quit = false;
   int quit_code = 0;
+  // Called on the posting or sending thread after a message was queued, so a
+  // thread that waits elsewhere (the toolkit's event loop) can wake up.
+  void (*wake)(void*) = nullptr;
+  void* wake_context = nullptr;
 };
+
+struct Wake {
+  void (*fn)(void*) = nullptr;
+  void* context = nullptr;
+  void operator()() const {
+    if (fn) fn(context);
+  }
+};
+Wake wake_of(const Queue& q) { return Wake{q.wake, q.wake_context}; }
 
 // One lock and one condition for the whole window world; procedures are
 // always called without it. Windows of another process (reached through the
@@ -309,6 +333,7 @@ void handle_sent() {
 bool send_one(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT wait, LRESULT* result) {
   World& w = world();
   std::shared_ptr<Sent> s;
+  Wake wake;
   {
     std::unique_lock lock(w.mutex);
     std::shared_ptr<Window> win = find_locked(hwnd);
@@ -324,9 +349,11 @@ bool send_one(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT wait, 
       }
       s = std::make_shared<Sent>(Sent{hwnd, message, wParam, lParam});
       q->second->sent.push_back(s);
+      wake = wake_of(*q->second);
       w.changed.notify_all();
     }
   }
+  wake();
   if (!s) {
     const LRESULT r = call_window(hwnd, message, wParam, lParam);
     if (result) *result = r;
@@ -354,6 +381,11 @@ bool send_one(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT wait, 
   }
 }
 
+bool is_remote(HWND h);
+HWND local_handle(ULONG_PTR counter);
+bool send_remote(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+void ensure_listener();
+
 // Top-level windows of every thread: those that receive broadcasts.
 std::vector<HWND> top_level() {
   std::lock_guard lock(world().mutex);
@@ -365,7 +397,7 @@ std::vector<HWND> top_level() {
 
 bool post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   World& w = world();
-  std::lock_guard lock(w.mutex);
+  std::unique_lock lock(w.mutex);
   Queue* q;
   if (!hwnd) {
     q = &own_queue_locked();
@@ -379,7 +411,10 @@ bool post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     q = it->second.get();
   }
   q->posted.push_back(MSG{hwnd, message, wParam, lParam, GetTickCount(), {0, 0}});
+  const Wake wake = wake_of(*q);
   w.changed.notify_all();
+  lock.unlock();
+  wake();
   return true;
 }
 
@@ -437,8 +472,8 @@ HWND create_window(DWORD ex_style, const ClassKey& key, const std::u16string& ti
       return nullptr;
     }
     own_queue_locked();
-    win->hwnd = reinterpret_cast<HWND>(w.next_handle);
-    w.next_handle += 4;
+    win->hwnd = local_handle(w.next_handle);
+    w.next_handle = w.next_handle + 4 < 0x1000000 ? w.next_handle + 4 : 0x20000;
     win->cls = c;
     win->proc = c->proc;
     win->ansi = c->ansi;
@@ -453,6 +488,7 @@ HWND create_window(DWORD ex_style, const ClassKey& key, const std::u16string& ti
     c->windows++;
     w.windows[win->hwnd] = win;
   }
+  if (!win->parent && !win->message_only) ensure_listener();
   const std::u16string class_name = key.atom ? std::u16string() : win->cls->name;
   const std::string title_ansi = narrow(title), class_ansi = win->cls->name_ansi;
   CREATESTRUCTW cw{param, instance, menu, parent, cy, cx, y, x, static_cast<LONG>(style),
@@ -734,15 +770,29 @@ BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 
 BOOL PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
   World& w = world();
-  std::lock_guard lock(w.mutex);
+  std::unique_lock lock(w.mutex);
   auto it = w.queues.find(idThread);
   if (it == w.queues.end()) {
     SetLastError(ERROR_INVALID_THREAD_ID);
     return FALSE;
   }
   it->second->posted.push_back(MSG{nullptr, Msg, wParam, lParam, GetTickCount(), {0, 0}});
+  const Wake wake = wake_of(*it->second);
   w.changed.notify_all();
+  lock.unlock();
+  wake();
   return TRUE;
+}
+
+BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  return PostThreadMessageW(idThread, Msg, wParam, lParam);
+}
+
+void KvSetMessageWakeHook(void (*wake)(void*), void* context) {
+  std::lock_guard lock(world().mutex);
+  Queue& q = own_queue_locked();
+  q.wake = wake;
+  q.wake_context = context;
 }
 
 void PostQuitMessage(int nExitCode) {
@@ -755,6 +805,11 @@ void PostQuitMessage(int nExitCode) {
 }
 
 LRESULT SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
+  if (is_remote(hWnd)) {
+    LRESULT r = 0;
+    send_remote(hWnd, Msg, wParam, lParam, &r);
+    return r;
+  }
   if (hWnd == HWND_BROADCAST) {
     for (HWND h : top_level()) send_one(h, Msg, wParam, lParam, ~0u, nullptr);
     return TRUE;
@@ -889,4 +944,256 @@ BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
   }
   SetLastError(ERROR_INVALID_PARAMETER);
   return FALSE;
+}
+
+// ---- windows of other processes ----
+//
+// Handles are unique in the world, as on Windows: bit 62 set, the owning
+// process's id from bit 24, a counter below; so a handle handed from one
+// process to another (a message's result) names the same window there. Requests are
+// fixed records over a Unix socket, one request per connection:
+//   find:  u32 1, u32 length, class name bytes (UTF-8)  -> u64 local handle or 0
+//   send:  u32 2, u64 handle, u32 message, u64 wParam, u64 lParam -> i64 result
+// lParam crosses as a number: only messages whose parameters are numbers can
+// be sent to another process.
+
+namespace {
+
+constexpr std::uint64_t kRemoteBit = std::uint64_t(1) << 62;
+
+DWORD remote_pid(HWND h) { return static_cast<DWORD>((reinterpret_cast<std::uint64_t>(h) >> 24) & 0x3FFFFF); }
+bool is_remote(HWND h) {
+  return (reinterpret_cast<std::uint64_t>(h) & kRemoteBit) != 0 && remote_pid(h) != GetCurrentProcessId();
+}
+HWND local_handle(ULONG_PTR counter) {
+  return reinterpret_cast<HWND>(kRemoteBit | (std::uint64_t(GetCurrentProcessId()) << 24) | (counter & 0xFFFFFF));
+}
+
+std::string windows_folder() { return win32::world_root() + "/run/windows"; }
+std::string socket_of(DWORD pid) { return windows_folder() + "/" + std::to_string(pid) + ".sock"; }
+
+bool read_all(int fd, void* p, std::size_t n) {
+  auto* b = static_cast<char*>(p);
+  while (n) {
+    ssize_t r = ::read(fd, b, n);
+    if (r <= 0) {
+      if (r < 0 && errno == EINTR) continue;
+      return false;
+    }
+    b += r;
+    n -= static_cast<std::size_t>(r);
+  }
+  return true;
+}
+bool write_all(int fd, const void* p, std::size_t n) {
+  auto* b = static_cast<const char*>(p);
+  while (n) {
+    ssize_t r = ::send(fd, b, n, MSG_NOSIGNAL);
+    if (r <= 0) {
+      if (r < 0 && errno == EINTR) continue;
+      return false;
+    }
+    b += r;
+    n -= static_cast<std::size_t>(r);
+  }
+  return true;
+}
+
+HWND find_local(const std::u16string& cls, const std::u16string* title) {
+  World& w = world();
+  std::lock_guard lock(w.mutex);
+  const std::u16string key = upper(cls);
+  for (auto& [h, win] : w.windows) {
+    if (win->parent || win->message_only || win->destroying) continue;
+    if (upper(win->cls->name) != key) continue;
+    (void)title;  // titles are not kept; a title filter matches any
+    return h;
+  }
+  return nullptr;
+}
+
+void serve(int fd) {
+  std::uint32_t op = 0;
+  if (!read_all(fd, &op, 4)) return;
+  if (op == 1) {
+    std::uint32_t n = 0;
+    if (!read_all(fd, &n, 4) || n > 4096) return;
+    std::string name(n, '\0');
+    if (!read_all(fd, name.data(), n)) return;
+    std::u16string wide;
+    for (unsigned char c : name) wide.push_back(c);
+    const std::uint64_t h = reinterpret_cast<std::uint64_t>(find_local(wide, nullptr));
+    write_all(fd, &h, 8);
+  } else if (op == 2) {
+    std::uint64_t h = 0, wp = 0, lp = 0;
+    std::uint32_t msg = 0;
+    if (!read_all(fd, &h, 8) || !read_all(fd, &msg, 4) || !read_all(fd, &wp, 8) || !read_all(fd, &lp, 8)) return;
+    const HWND local = reinterpret_cast<HWND>(h);
+    std::int64_t r = 0;
+    if (find(local)) r = SendMessageW(local, msg, static_cast<WPARAM>(wp), static_cast<LPARAM>(lp));
+    write_all(fd, &r, 8);
+  }
+}
+
+// Started with the process's first top-level window; lives as long as the
+// process. Each request is served on a thread of its own, so a send that
+// waits for a busy GUI thread does not hold up a find.
+void ensure_listener() {
+  // One listener per world the process has windows in (tests move worlds).
+  static std::mutex guard;
+  static std::vector<std::string> listening;
+  const std::string path = socket_of(GetCurrentProcessId());
+  std::lock_guard lock(guard);
+  for (const std::string& p : listening)
+    if (p == path) return;
+  ::mkdir((win32::world_root() + "/run").c_str(), 0777);
+  ::mkdir(windows_folder().c_str(), 0700);
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (fd < 0 || path.size() >= sizeof addr.sun_path) {
+    if (fd >= 0) ::close(fd);
+    return;
+  }
+  std::strcpy(addr.sun_path, path.c_str());
+  ::unlink(path.c_str());
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 16) != 0) {
+    ::close(fd);
+    return;
+  }
+  listening.push_back(path);
+  std::thread([fd] {
+    for (;;) {
+      int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (c < 0) {
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        return;
+      }
+      std::thread([c] {
+        serve(c);
+        ::close(c);
+      }).detach();
+    }
+  }).detach();
+  // The socket file goes with the process; one left by a crash is removed by
+  // the first caller that is refused by it.
+  static struct Unlinker {
+    std::vector<std::string>* paths;
+    ~Unlinker() {
+      for (const std::string& p : *paths) ::unlink(p.c_str());
+    }
+  } unlinker{&listening};
+}
+
+int connect_to(DWORD pid) {
+  const std::string path = socket_of(pid);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return -1;
+  std::strcpy(addr.sun_path, path.c_str());
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (errno == ECONNREFUSED) ::unlink(path.c_str());  // left behind by a process that died
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+HWND find_remote(const std::u16string& cls) {
+  DIR* dir = ::opendir(windows_folder().c_str());
+  if (!dir) return nullptr;
+  std::string name;
+  for (char16_t c : cls) name.push_back(static_cast<char>(c < 0x80 ? c : '?'));
+  HWND found = nullptr;
+  const DWORD me = GetCurrentProcessId();
+  while (dirent* e = ::readdir(dir)) {
+    char* end = nullptr;
+    const unsigned long pid = std::strtoul(e->d_name, &end, 10);
+    if (end == e->d_name || std::strcmp(end, ".sock") != 0 || pid == me) continue;
+    int fd = connect_to(static_cast<DWORD>(pid));
+    if (fd < 0) continue;
+    const std::uint32_t op = 1, n = static_cast<std::uint32_t>(name.size());
+    std::uint64_t h = 0;
+    if (write_all(fd, &op, 4) && write_all(fd, &n, 4) && write_all(fd, name.data(), n) && read_all(fd, &h, 8) && h)
+      found = reinterpret_cast<HWND>(h);
+    ::close(fd);
+    if (found) break;
+  }
+  ::closedir(dir);
+  return found;
+}
+
+bool send_remote(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  int fd = connect_to(remote_pid(hwnd));
+  if (fd < 0) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  const std::uint32_t op = 2, msg = message;
+  const std::uint64_t h = reinterpret_cast<std::uint64_t>(hwnd), wp = wParam,
+                      lp = static_cast<std::uint64_t>(lParam);
+  std::int64_t r = 0;
+  const bool ok = write_all(fd, &op, 4) && write_all(fd, &h, 8) && write_all(fd, &msg, 4) && write_all(fd, &wp, 8) &&
+                  write_all(fd, &lp, 8) && read_all(fd, &r, 8);
+  ::close(fd);
+  if (!ok) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  if (result) *result = static_cast<LRESULT>(r);
+  return true;
+}
+
+}  // namespace
+
+HWND FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName) {
+  if (!lpClassName || is_atom(lpClassName)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const std::u16string cls = lpClassName;
+  const std::u16string title = lpWindowName ? lpWindowName : u"";
+  if (HWND h = find_local(cls, lpWindowName ? &title : nullptr)) return h;
+  if (HWND h = find_remote(cls)) return h;
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return nullptr;
+}
+
+HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName) {
+  if (!lpClassName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  const std::u16string cls = widen(lpClassName);
+  const std::u16string title = lpWindowName ? widen(lpWindowName) : u"";
+  return FindWindowW(cls.c_str(), lpWindowName ? title.c_str() : nullptr);
+}
+
+BOOL GetWindowPlacement(HWND hWnd, WINDOWPLACEMENT* lpwndpl) {
+  if (!lpwndpl) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  LRESULT state = 0;
+  const bool ok = is_remote(hWnd) ? send_remote(hWnd, KV_WM_GETPLACEMENT, 0, 0, &state)
+                                  : send_one(hWnd, KV_WM_GETPLACEMENT, 0, 0, ~0u, &state);
+  if (!ok) return FALSE;
+  *lpwndpl = WINDOWPLACEMENT{sizeof(WINDOWPLACEMENT), 0, static_cast<UINT>(state), {}, {}, {}};
+  return TRUE;
+}
+
+BOOL ShowWindow(HWND hWnd, int nCmdShow) {
+  LRESULT was = 0;
+  if (is_remote(hWnd)) send_remote(hWnd, KV_WM_SHOWWINDOW, static_cast<WPARAM>(nCmdShow), 0, &was);
+  else send_one(hWnd, KV_WM_SHOWWINDOW, static_cast<WPARAM>(nCmdShow), 0, ~0u, &was);
+  return was ? TRUE : FALSE;
+}
+
+BOOL SetForegroundWindow(HWND hWnd) {
+  LRESULT done = 0;
+  const bool ok = is_remote(hWnd) ? send_remote(hWnd, KV_WM_FOREGROUND, 0, 0, &done)
+                                  : send_one(hWnd, KV_WM_FOREGROUND, 0, 0, ~0u, &done);
+  return ok && done ? TRUE : FALSE;
 }

@@ -85,6 +85,20 @@ struct WNDCLASSEXA {
   LPCSTR lpszClassName;
   HICON hIconSm;
 };
+struct RECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+struct WINDOWPLACEMENT {
+  UINT length;
+  UINT flags;
+  UINT showCmd;
+  POINT ptMinPosition;
+  POINT ptMaxPosition;
+  RECT rcNormalPosition;
+};
 using LPWNDCLASSA = WNDCLASSA*;
 using LPWNDCLASSW = WNDCLASSW*;
 
@@ -159,6 +173,18 @@ struct CREATESTRUCTA {
 #define WM_NCDESTROY 0x0082
 #define WM_TIMER 0x0113
 #define WM_USER 0x0400
+// The layer's own messages behind the placement, show and foreground calls;
+// the toolkit's windows answer them (platform/fox), plain windows do not.
+#define KV_WM_GETPLACEMENT 0x7F00
+#define KV_WM_SHOWWINDOW 0x7F01
+#define KV_WM_FOREGROUND 0x7F02
+
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOWMINIMIZED 2
+#define SW_SHOW 5
+#define SW_MINIMIZE 6
+#define SW_RESTORE 9
 #define WM_APP 0x8000
 
 #define PM_NOREMOVE 0x0000
@@ -202,6 +228,15 @@ HWND CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWindowName,
 // children go first; WM_DESTROY and WM_NCDESTROY reach the procedure.
 BOOL DestroyWindow(HWND hWnd);
 BOOL IsWindow(HWND hWnd);
+// Top-level windows by class (title null: any title). Windows of other
+// processes of the world are found too: each process that owns a top-level
+// window answers on a local socket in the world's run/windows folder, and
+// SendMessage to such a handle is carried there and back.
+HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
+HWND FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName);
+BOOL GetWindowPlacement(HWND hWnd, WINDOWPLACEMENT* lpwndpl);
+BOOL ShowWindow(HWND hWnd, int nCmdShow);
+BOOL SetForegroundWindow(HWND hWnd);
 DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
 
 // Values are kept at full pointer width: the *Ptr forms give them back whole,
@@ -226,6 +261,12 @@ LRESULT CallWindowProcW(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wPara
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
+BOOL PostThreadMessageA(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam);
+// The layer's own: `wake(context)` is called whenever a message is posted or
+// sent to the calling thread's queue (on the caller's thread, outside the
+// layer's locks), for a thread whose loop waits on something else than
+// GetMessage; null removes it.
+void KvSetMessageWakeHook(void (*wake)(void*), void* context);
 void PostQuitMessage(int nExitCode);
 // Sending calls the procedure at once on its own thread; for a window of
 // another thread it waits until that thread takes its messages (PeekMessage,

@@ -1,0 +1,167 @@
+// The busy state and progress reports, driven from worker threads against a
+// real FOX application.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "gui/app/korvane_app.h"
+#include "gui/app/progress_dialog.h"
+#include "platform/fox/fx_test_display.h"
+
+using namespace FX;
+
+namespace {
+
+class BusyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
+    app = std::make_unique<FXKorvaneApp>(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr);
+    int argc = 1;
+    static char name[] = "kvtest";
+    char* argv[] = {name, nullptr};
+    app->init(argc, argv);
+    app->create();
+  }
+  void TearDown() override {
+    if (!app) return;
+    app->destroy();
+    app.reset();
+  }
+  // Runs `work` on a worker thread while the GUI thread keeps its loop going.
+  int onWorker(const std::function<int()>& work) {
+    std::atomic<bool> done{false};
+    int result = 0;
+    std::thread worker([&] {
+      result = work();
+      done = true;
+      app->wakeUp();
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done && std::chrono::steady_clock::now() < end) app->runOneEvent(false), std::this_thread::yield();
+    worker.join();
+    return result;
+  }
+  bool report(std::uint32_t flags, std::uint32_t value = 0, const char16_t* title = u"", const char16_t* text = u"") {
+    Processor::ProgressInfo info;
+    info.flags = flags;
+    info.value = value;
+    info.text = Processor::String(title);
+    info.secondText = Processor::String(text);
+    return onWorker([&] { return app->getProgress()->report(info) ? 1 : 0; }) != 0;
+  }
+  std::unique_ptr<FXKorvaneApp> app;
+};
+
+// Each row: what a worker does, then the busy count, whether a busy window
+// exists and whether it is shown.
+TEST_F(BusyTest, BeginAndEndTable) {
+  struct Step {
+    const char* what;
+    std::function<int(FXKorvaneApp&)> run;
+    int answer, count;
+    bool window, shown;
+  } steps[] = {
+      {"first begin opens the window", [](FXKorvaneApp& a) { return a.beginProgressSync(); }, 1, 1, true, false},
+      {"second begin keeps it", [](FXKorvaneApp& a) { return a.beginProgressSync(); }, 2, 2, true, false},
+      {"end with 0 counts down", [](FXKorvaneApp& a) { return a.endProgressSync(0); }, 2, 1, true, false},
+      {"the last end closes it", [](FXKorvaneApp& a) { return a.endProgressSync(0); }, 1, 0, false, false},
+      {"begin again", [](FXKorvaneApp& a) { return a.beginProgressSync(); }, 1, 1, true, false},
+      {"and again", [](FXKorvaneApp& a) { return a.beginProgressSync(); }, 2, 2, true, false},
+      {"end with 5 sets 4", [](FXKorvaneApp& a) { return a.endProgressSync(5); }, 2, 4, true, false},
+      {"end with 1 closes at once", [](FXKorvaneApp& a) { return a.endProgressSync(1); }, 4, 0, false, false},
+      {"an end below 0 stays at 0", [](FXKorvaneApp& a) { return a.endProgressSync(0); }, 0, 0, false, false},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    EXPECT_EQ(onWorker([&] { return s.run(*app); }), s.answer);
+    EXPECT_EQ(app->busyCount(), s.count);
+    EXPECT_EQ(app->busyWindow() != nullptr, s.window);
+    EXPECT_EQ(app->busyWindow() && app->busyWindow()->shown(), s.shown);
+  }
+}
+
+TEST_F(BusyTest, ReportsShowTheWindowOnlyOnceAShowingReportCame) {
+  // Title only: the window opens but stays hidden.
+  EXPECT_TRUE(report(0x84, 0, u"Preparing"));
+  ASSERT_NE(app->busyWindow(), nullptr);
+  EXPECT_FALSE(app->busyWindow()->shown());
+  EXPECT_EQ(app->busyWindow()->getTitle(), FXString("Preparing"));
+
+  // Value and text with 0x100: shown, and 0x100 stays in the accumulated flags.
+  EXPECT_TRUE(report(0x143, 40, u"", u"Copying files"));
+  auto* dialog = dynamic_cast<FXKProgressDialog*>(app->busyWindow());
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(dialog->shown());
+  EXPECT_EQ(dialog->text(), FXString("Copying files"));
+  EXPECT_TRUE(dialog->barShown());
+  EXPECT_EQ(dialog->value(), 40);
+  EXPECT_TRUE(app->progressFlags() & 0x100);
+
+  // A report without a value hides the bar; a later 0x80 report keeps the
+  // window as it is, since 0x100 is still accumulated.
+  EXPECT_TRUE(report(0x1, 0, u"", u"Waiting"));
+  EXPECT_FALSE(dialog->barShown());
+  EXPECT_TRUE(dialog->shown());
+}
+
+TEST_F(BusyTest, SuppressionKeepsBusyWindowsAway) {
+  EXPECT_TRUE(report(0x2100));
+  ASSERT_NE(app->busyWindow(), nullptr);
+  EXPECT_FALSE(app->busyWindow()->shown());
+  EXPECT_EQ(onWorker([&] { return app->beginProgressSync(); }), 0);
+  EXPECT_EQ(app->busyCount(), 0);
+  EXPECT_TRUE(report(0x143, 10));  // 0x100 with 0x2000 accumulated: still hidden
+  EXPECT_FALSE(app->busyWindow()->shown());
+}
+
+TEST_F(BusyTest, AModalDialogPutsTheBusyWindowAsideAndBringsItBack) {
+  EXPECT_EQ(onWorker([&] { return app->beginProgressSync(); }), 1);
+  EXPECT_TRUE(report(0x143, 5, u"", u"Working"));
+  FXTopWindow* busy = app->busyWindow();
+  ASSERT_TRUE(busy && busy->shown());
+  auto* dialog = new FXDialogBox(app.get(), "question");
+  dialog->create();
+  dialog->show(PLACEMENT_SCREEN);
+  struct Seen {
+    FXKorvaneApp* app;
+    FXDialogBox* dialog;
+    bool busyShown = true;
+    int count = -1;
+  } seen{app.get(), dialog};
+  app->executeAsync(
+      [](void* p) -> int {
+        auto* s = static_cast<Seen*>(p);
+        s->busyShown = s->app->busyWindow() && s->app->busyWindow()->shown();
+        s->count = s->app->busyCount();
+        s->app->stopModal(s->dialog, 1);
+        return 1;
+      },
+      &seen);
+  EXPECT_EQ(app->runModalFor(dialog), 1);
+  EXPECT_FALSE(seen.busyShown);  // hidden while the dialog ran
+  EXPECT_EQ(app->busyWindow(), busy);
+  EXPECT_TRUE(busy->shown());
+  EXPECT_EQ(app->busyCount(), 1);
+  delete dialog;
+  EXPECT_EQ(onWorker([&] { return app->endProgressSync(0); }), 1);
+  EXPECT_EQ(app->busyWindow(), nullptr);
+}
+
+TEST(BusySink, AReportAfterTheApplicationIsGoneReachesNobody) {
+  Processor::RefPtr<Processor::Progress> sink;
+  {
+    FXKorvaneApp app(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr);
+    sink = app.getProgress();
+  }
+  Processor::ProgressInfo info;
+  info.flags = 0x143;
+  EXPECT_FALSE(sink->report(info));
+}
+
+}  // namespace

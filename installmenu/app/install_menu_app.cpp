@@ -1,0 +1,95 @@
+#include "installmenu/app/install_menu_app.h"
+
+#include <memory>
+#include <string>
+
+#include "core/resource_archive.h"
+#include "core/text_convert.h"
+#include "platform/fox/fx_window_handle.h"
+#include "platform/win32/version.h"
+#include "xml/product_configuration.h"
+
+using namespace FX;
+
+namespace {
+std::string configUtf8(const char* key) {
+  std::string out;
+  if (const char16_t* value = Common::getConfigString(key)) Common::toUtf8(out, value);
+  return out;
+}
+}  // namespace
+
+std::string narrowSign(const char16_t* sign) {
+  // UTF-8, not the low byte of each unit: two signs that differ only in a
+  // character's high byte must not share the single-instance objects.
+  std::string out;
+  if (sign) Common::toUtf8(out, sign);
+  return out;
+}
+
+std::string applicationSign() { return narrowSign(Common::getConfigString("application_sign")); }
+
+FXKInstallMenuApp::FXKInstallMenuApp() : FXKorvaneApp(FXWString(), FXWString(), applicationSign().c_str(), 2) {
+  registerSystemAtom(AtomFont, 26, "bootmenu_title");
+  registerSystemAtom(AtomFont, 27, "bootmenu_comment");
+  registerSystemAtom(AtomColor, 26, "shellbackground");
+  registerSystemAtom(AtomColor, 29, "shellforeground");
+  registerSystemAtom(AtomColor, 27, "shellborderbackground");
+  main_ = new FXKInstallMenuShell(this);
+  setMainWindow(main_);
+}
+
+FXKInstallMenuApp::~FXKInstallMenuApp() = default;
+
+void FXKInstallMenuApp::initWithPackage(int& argc, char** argv, const char16_t* packageFile) {
+  packageFile_ = FXWString(packageFile);
+  FXKorvaneApp::init(argc, argv);
+}
+
+FXint FXKInstallMenuApp::run() {
+  main_->show(PLACEMENT_SCREEN);
+  return runModalWhileShown(main_);
+}
+
+bool FXKInstallMenuApp::getSystemDefaultColor(FXint id, FXColor& color) {
+  switch (id) {
+    case 26:
+    case 27: color = FXRGBA(245, 252, 255, 255); return true;
+    case 29: color = FXRGBA(128, 129, 132, 255); return true;
+    default: return FXKorvaneApp::getSystemDefaultColor(id, color);
+  }
+}
+
+bool FXKInstallMenuApp::getSystemDefaultFont(FXint id, FXFontDesc& desc) {
+  if (id != 26 && id != 27) return FXKorvaneApp::getSystemDefaultFont(id, desc);
+  desc = getStockFontDesc(0);
+  const bool vista = (GetVersion() & 0xFF) >= 6;
+  if (id == 26) {
+    desc.size = static_cast<FXushort>(desc.size + (vista ? 15 : 20));
+    // FOX 1.6 counts weights in tens: 300 is Light (30).
+    desc.weight = vista ? FXushort(30) : FXushort(desc.weight + 30 > 90 ? 90 : desc.weight + 30);
+  } else {
+    desc.size = static_cast<FXushort>(desc.size > 5 ? desc.size - 5 : 0);
+  }
+  desc.flags |= 0x2800;
+  return true;
+}
+
+HWND FXKInstallMenuApp::onNewInstance(WPARAM, LPARAM) { return fxWindowHandle(main_); }
+
+// ---- the main window ----
+
+FXIMPLEMENT(FXKInstallMenuShell, FXMainWindow, nullptr, 0)
+
+FXKInstallMenuShell::FXKInstallMenuShell(FXKInstallMenuApp* app)
+    : FXMainWindow(app, configUtf8("main_title").c_str(), nullptr, nullptr, DECOR_ALL, 0, 0, 640, 420) {
+  const FXColor background = app->getStockColor(app->registerStockColor("shellbackground"));
+  setBackColor(background);
+  auto* title = new FXLabel(this, configUtf8("main_title").c_str(), nullptr,
+                            LAYOUT_CENTER_X | LAYOUT_CENTER_Y | JUSTIFY_CENTER_X);
+  title->setBackColor(background);
+  title->setTextColor(app->getStockColor(app->registerStockColor("shellforeground")));
+  title->setFont(app->getStockFont(app->registerStockFont("bootmenu_title")));
+}
+
+void FXKInstallMenuShell::create() { FXMainWindow::create(); }

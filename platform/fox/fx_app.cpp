@@ -1,0 +1,211 @@
+#include "platform/fox/fx_app.h"
+
+#include <X11/Xlib.h>
+
+#include <cstring>
+
+#include "platform/win32/thread.h"
+#include "platform/win32/window.h"
+
+namespace FX {
+
+FXDEFMAP(FXExtApp) FXExtAppMap[] = {
+    FXMAPFUNC(SEL_IO_READ, FXExtApp::ID_WAKE, FXExtApp::onWake),
+};
+FXIMPLEMENT(FXExtApp, FXApp, FXExtAppMap, ARRAYNUMBER(FXExtAppMap))
+
+FXExtApp::FXExtApp(const FXString& name, const FXString& vendor) : FXApp(name, vendor) {
+  guiThread_ = GetCurrentThreadId();
+  signal_ = new FXGUISignal(this, this, ID_WAKE);
+  KvSetMessageWakeHook(&FXExtApp::wakeFromLayer, this);
+}
+
+FXExtApp::~FXExtApp() {
+  if (GetCurrentThreadId() == guiThread_) KvSetMessageWakeHook(nullptr, nullptr);
+  delete signal_;
+  delete settings_;
+  for (auto& [id, font] : fonts_) delete font;
+}
+
+void FXExtApp::registerSystemAtom(FXint kind, FXint id, const char* name) {
+  if (name) atoms_[name] = Atom{kind, id};
+}
+
+FXint FXExtApp::registerStockFont(const char* name, bool) {
+  auto it = name ? atoms_.find(name) : atoms_.end();
+  return it != atoms_.end() && it->second.kind == AtomFont ? it->second.id : -1;
+}
+
+FXint FXExtApp::registerStockColor(const char* name, bool) {
+  auto it = name ? atoms_.find(name) : atoms_.end();
+  return it != atoms_.end() && it->second.kind == AtomColor ? it->second.id : -1;
+}
+
+bool FXExtApp::getSystemDefaultFont(FXint id, FXFontDesc& desc) {
+  if (id != 0 && id != 1) return false;
+  std::memset(&desc, 0, sizeof desc);
+  if (getNormalFont()) {
+    getNormalFont()->getFontDesc(desc);
+  } else {
+    std::strcpy(desc.face, "helvetica");
+    desc.size = 90;
+    desc.weight = FXFont::Normal;
+    desc.setwidth = FXFont::NonExpanded;
+  }
+  if (id == 1) desc.weight = FXFont::Bold;
+  return true;
+}
+
+bool FXExtApp::getSystemDefaultColor(FXint, FXColor&) { return false; }
+
+FXFontDesc FXExtApp::getStockFontDesc(FXint id) {
+  FXFontDesc desc;
+  if (!getSystemDefaultFont(id, desc)) getSystemDefaultFont(0, desc);
+  return desc;
+}
+
+FXFont* FXExtApp::getStockFont(FXint id) {
+  auto it = fonts_.find(id);
+  if (it != fonts_.end()) return it->second;
+  FXFont* font = new FXFont(this, getStockFontDesc(id));
+  if (isInitialized()) font->create();
+  fonts_[id] = font;
+  return font;
+}
+
+FXColor FXExtApp::getStockColor(FXint id) {
+  auto it = colors_.find(id);
+  if (it != colors_.end()) return it->second;
+  FXColor color = FXRGB(0, 0, 0);
+  if (!getSystemDefaultColor(id, color)) color = FXRGB(0, 0, 0);
+  colors_[id] = color;
+  return color;
+}
+
+FXImage* FXExtApp::loadImageStub(const void* name, FXuint options, bool fromArchive, void*) {
+  if (fromArchive || !name) return nullptr;
+  return new FXPNGImage(this, name, options);
+}
+
+FXIcon* FXExtApp::loadIconStub(const void* name, FXuint options, FXColor transparent, bool fromArchive, void*) {
+  if (fromArchive || !name) return nullptr;
+  return new FXPNGIcon(this, name, transparent, options);
+}
+
+void FXExtApp::freeImageStub(FXImage* image) { delete image; }
+
+FXint FXExtApp::beginWaitCursor(FXint count) {
+  const FXint before = waitCount_;
+  for (FXint i = 0; i < count; ++i) {
+    FXApp::beginWaitCursor();
+    ++waitCount_;
+  }
+  return before;
+}
+
+FXint FXExtApp::endWaitCursor(FXint mode) {
+  const FXint before = waitCount_;
+  FXint levels = mode == 2 ? waitCount_ : (waitCount_ > 0 ? 1 : 0);
+  for (; levels > 0; --levels) {
+    FXApp::endWaitCursor();
+    --waitCount_;
+  }
+  return before;
+}
+
+void FXExtApp::makeModal(FXWindow* window) {
+  if (!window) return;
+  modal_.push_back(window);
+}
+
+void FXExtApp::doneModal(FXWindow* window, bool keepShown, FXint) {
+  for (auto it = modal_.begin(); it != modal_.end(); ++it) {
+    if (*it == window) {
+      modal_.erase(it);
+      break;
+    }
+  }
+  if (window && !keepShown && window->id()) window->hide();
+}
+
+FXint FXExtApp::runWhileEventsStub(FXWindow* window) {
+  return window ? FXApp::runModalWhileEvents(window) : FXApp::runWhileEvents();
+}
+
+void FXExtApp::destroyWindow(FXWindow*) {}
+
+void FXExtApp::wakeFromLayer(void* app) { static_cast<FXExtApp*>(app)->wakeLoop(); }
+
+void FXExtApp::wakeLoop() {
+  // One token in the pipe is enough until the loop has seen it; this also
+  // keeps the pipe from filling while the GUI thread is busy.
+  if (!signalled_.exchange(true)) signal_->signal();
+}
+
+long FXExtApp::onWake(FXObject*, FXSelector, void*) { return 1; }
+
+void FXExtApp::pumpLayerMessages() {
+  signalled_.store(false);
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
+bool FXExtApp::getNextEvent(FXRawEvent& ev, bool blocking) {
+  pumpLayerMessages();
+  if (pendingChores()) {
+    dispatchChores();
+    return false;
+  }
+  return FXApp::getNextEvent(ev, blocking);
+}
+
+// Input for windows outside the innermost window made modal is dropped.
+bool FXExtApp::inputAllowed(FXRawEvent& ev) {
+  if (modal_.empty()) return true;
+  switch (ev.xany.type) {
+    case KeyPress:
+    case KeyRelease:
+    case ButtonPress:
+    case ButtonRelease:
+    case MotionNotify:
+      break;
+    default:
+      return true;
+  }
+  FXWindow* target = findWindowWithId(ev.xany.window);
+  FXWindow* modal = modal_.back();
+  for (FXWindow* w = target; w; w = w->getParent())
+    if (w == modal || modal->isOwnerOf(w)) return true;
+  return target == nullptr;
+}
+
+bool FXExtApp::dispatchEvent(FXRawEvent& ev) {
+  if (!inputAllowed(ev)) return true;
+  return FXApp::dispatchEvent(ev);
+}
+
+void FXExtApp::create() {
+  FXApp::create();
+  for (auto& [id, font] : fonts_) font->create();
+}
+
+FXHookedRegistry& FXExtApp::reg() {
+  if (!settings_) {
+    settings_ = createRegistry();
+    if (!settings_) settings_ = new FXHookedRegistry(getAppName(), getVendorName());
+    settings_->read();
+  }
+  return *settings_;
+}
+
+void FXExtApp::destroy() {
+  if (settings_) settings_->write();
+  for (auto& [id, font] : fonts_) font->destroy();
+  FXApp::destroy();
+}
+
+}  // namespace FX
+
+// Under the leak checker: fontconfig keeps what Xft's font matching allocates
+// for the life of the process and never gives it back; that is not ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
