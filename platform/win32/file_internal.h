@@ -15,6 +15,10 @@ bool ensure_folder(const std::string& path);
 
 // The Win32 attribute bits of an entry; lst is its lstat.
 DWORD attributes_of(const std::string& unix_path, const struct stat& lst);
+// The same, reading kept bits only when `may_have_stored`.
+DWORD attributes_with(const std::string& unix_path, const struct stat& lst, bool may_have_stored);
+// An entry's lstat, attribute bits and creation time in as few calls as can be.
+bool entry_facts(const std::string& unix_path, struct stat& lst, DWORD& attributes, FILETIME& creation);
 // Keeps the bits that Unix modes cannot hold (hidden, system, archive, ...).
 void store_attributes(const std::string& unix_path, DWORD attributes, bool symlink);
 // The creation time kept for an entry (SetFileTime), else its birth time, else

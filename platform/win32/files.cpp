@@ -51,6 +51,10 @@ FILETIME filetime_from_unix_ns(long long ns) {
 long long unix_ns_from_filetime(const FILETIME& ft) { return (filetime_value(ft) - kEpochDifference) * 100; }
 
 DWORD attributes_of(const std::string& unix_path, const struct stat& lst) {
+  return attributes_with(unix_path, lst, true);
+}
+
+DWORD attributes_with(const std::string& unix_path, const struct stat& lst, bool may_have_stored) {
   DWORD a = 0;
   bool is_dir = S_ISDIR(lst.st_mode);
   if (S_ISLNK(lst.st_mode)) {
@@ -63,7 +67,7 @@ DWORD attributes_of(const std::string& unix_path, const struct stat& lst) {
   if (is_dir) a |= FILE_ATTRIBUTE_DIRECTORY;
   if ((lst.st_mode & 0222) == 0 && !S_ISLNK(lst.st_mode)) a |= FILE_ATTRIBUTE_READONLY;
   DWORD stored = 0;
-  ssize_t got = ::lgetxattr(unix_path.c_str(), kAttributeName, &stored, sizeof stored);
+  ssize_t got = may_have_stored ? ::lgetxattr(unix_path.c_str(), kAttributeName, &stored, sizeof stored) : -1;
   if (got == static_cast<ssize_t>(sizeof stored)) {
     a |= stored & kStoredAttributes;
   } else {
@@ -90,6 +94,48 @@ FILETIME creation_time_of(const std::string& unix_path, const struct stat& st) {
   if (::statx(AT_FDCWD, unix_path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
     return filetime_from_unix_ns(static_cast<long long>(sx.stx_btime.tv_sec) * 1000000000LL + sx.stx_btime.tv_nsec);
   return filetime_from_unix_ns(static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
+}
+
+bool entry_facts(const std::string& unix_path, struct stat& lst, DWORD& attributes, FILETIME& creation) {
+  struct statx sx;
+  if (::statx(AT_FDCWD, unix_path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+    return false;
+  lst = {};
+  lst.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+  lst.st_ino = sx.stx_ino;
+  lst.st_mode = sx.stx_mode;
+  lst.st_nlink = sx.stx_nlink;
+  lst.st_size = static_cast<off_t>(sx.stx_size);
+  lst.st_blocks = static_cast<blkcnt_t>(sx.stx_blocks);
+  lst.st_atim.tv_sec = sx.stx_atime.tv_sec;
+  lst.st_atim.tv_nsec = sx.stx_atime.tv_nsec;
+  lst.st_mtim.tv_sec = sx.stx_mtime.tv_sec;
+  lst.st_mtim.tv_nsec = sx.stx_mtime.tv_nsec;
+  lst.st_ctim.tv_sec = sx.stx_ctime.tv_sec;
+  lst.st_ctim.tv_nsec = sx.stx_ctime.tv_nsec;
+  // One look at the names of the entry's extended attributes spares reading
+  // the ones it does not have (most entries have none).
+  bool has_attributes = true, has_creation = true;
+  char names[256];
+  const ssize_t n = ::llistxattr(unix_path.c_str(), names, sizeof names);
+  if (n >= 0) {
+    has_attributes = has_creation = false;
+    for (ssize_t i = 0; i < n;) {
+      const char* name = names + i;
+      if (std::strcmp(name, kAttributeName) == 0) has_attributes = true;
+      if (std::strcmp(name, kCreationName) == 0) has_creation = true;
+      i += static_cast<ssize_t>(std::strlen(name)) + 1;
+    }
+  }
+  attributes = attributes_with(unix_path, lst, has_attributes);
+  if (has_creation && ::lgetxattr(unix_path.c_str(), kCreationName, &creation, sizeof creation) ==
+                          static_cast<ssize_t>(sizeof creation))
+    return true;
+  if (sx.stx_mask & STATX_BTIME)
+    creation = filetime_from_unix_ns(static_cast<long long>(sx.stx_btime.tv_sec) * 1000000000LL + sx.stx_btime.tv_nsec);
+  else
+    creation = filetime_from_unix_ns(static_cast<long long>(sx.stx_mtime.tv_sec) * 1000000000LL + sx.stx_mtime.tv_nsec);
+  return true;
 }
 
 void store_creation_time(const std::string& unix_path, const FILETIME& ft, bool symlink) {
