@@ -56,9 +56,10 @@ ChangeObject::~ChangeObject() {
     auto it = r.watchers.find(wd);
     if (it == r.watchers.end()) continue;
     auto& list = it->second;
+    // This object is expired by now; locking the others here could end the
+    // last reference to one of them under the lock.
     for (auto w = list.begin(); w != list.end();) {
-      auto sp = w->lock();
-      if (!sp || sp.get() == this)
+      if (w->expired())
         w = list.erase(w);
       else
         ++w;
@@ -93,6 +94,9 @@ void reader(int fd) {
       return;
     }
     Registry& r = registry();
+    // Objects touched here are let go after the lock: the last reference may
+    // end with them, and their destructor takes the lock.
+    std::vector<std::shared_ptr<ChangeObject>> touched;
     std::lock_guard<std::mutex> g(r.lock);
     if (r.fd != fd) return;  // a forked child's copy
     for (char* p = buf; p < buf + n;) {
@@ -102,7 +106,9 @@ void reader(int fd) {
       if (it == r.watchers.end()) continue;
       for (auto& w : it->second) {
         auto obj = w.lock();
-        if (!obj || !wanted(obj->filter, e->mask)) continue;
+        if (!obj) continue;
+        touched.push_back(obj);
+        if (!wanted(obj->filter, e->mask)) continue;
         if (obj->is_set())
           obj->pending = true;
         else

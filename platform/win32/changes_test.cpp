@@ -90,6 +90,28 @@ TEST_F(Changes, SubtreeWatchesTheFoldersBelow) {
   FindCloseChangeNotification(deep);
 }
 
+TEST_F(Changes, ClosingWhileChangesArriveNeverStallsTheReader) {
+  // A handle closed while its folder's events are being read may leave the
+  // reader holding the object's last reference.
+  std::filesystem::create_directories(c("busy"));
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    for (int i = 0; !stop; ++i) put("busy/f" + std::to_string(i % 50), "x");
+  });
+  for (int i = 0; i < 300; ++i) {
+    HANDLE h = FindFirstChangeNotificationW(u"C:\\busy", FALSE, kNames | FILE_NOTIFY_CHANGE_LAST_WRITE);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    FindCloseChangeNotification(h);
+  }
+  stop = true;
+  churn.join();
+  // The reader still serves new handles.
+  HANDLE h = FindFirstChangeNotificationW(u"C:\\busy", FALSE, kNames);
+  put("busy/last", "");
+  EXPECT_EQ(WaitForSingleObject(h, 5000), DWORD(WAIT_OBJECT_0));
+  FindCloseChangeNotification(h);
+}
+
 TEST_F(Changes, RefusedPaths) {
   put("file.txt", "");
   struct Case {
