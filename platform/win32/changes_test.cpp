@@ -98,9 +98,10 @@ TEST_F(Changes, ClosingWhileChangesArriveNeverStallsTheReader) {
   std::thread churn([&] {
     for (int i = 0; !stop; ++i) put("busy/f" + std::to_string(i % 50), "x");
   });
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 2000; ++i) {
     HANDLE h = FindFirstChangeNotificationW(u"C:\\busy", FALSE, kNames | FILE_NOTIFY_CHANGE_LAST_WRITE);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    put("busy/mine", "x");
     FindCloseChangeNotification(h);
   }
   stop = true;
