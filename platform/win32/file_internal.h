@@ -15,6 +15,10 @@ bool ensure_folder(const std::string& path);
 
 // The Win32 attribute bits of an entry; lst is its lstat.
 DWORD attributes_of(const std::string& unix_path, const struct stat& lst);
+// The same, reading kept bits only when `may_have_stored`.
+DWORD attributes_with(const std::string& unix_path, const struct stat& lst, bool may_have_stored);
+// An entry's lstat, attribute bits and creation time in as few calls as can be.
+bool entry_facts(const std::string& unix_path, struct stat& lst, DWORD& attributes, FILETIME& creation);
 // Keeps the bits that Unix modes cannot hold (hidden, system, archive, ...).
 void store_attributes(const std::string& unix_path, DWORD attributes, bool symlink);
 // The creation time kept for an entry (SetFileTime), else its birth time, else
@@ -36,6 +40,12 @@ struct PathFacts {
   bool in_listing = false;
 };
 bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards, PathFacts* facts);
+
+// The reparse tag a link reads back with (0 for anything but a link).
+DWORD reparse_tag_of(const std::string& unix_path);
+// DeviceIoControl's file-system requests on an open file of the layer.
+BOOL fs_control(int fd, bool o_path, bool writable, const std::string& unix_path, DWORD code, LPVOID in,
+                DWORD in_size, LPVOID out, DWORD out_size, LPDWORD returned);
 
 // The code page of the ANSI file calls: CP_ACP, or CP_OEMCP after
 // SetFileApisToOEM.

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -344,8 +345,12 @@ namespace {
 
 struct FindObject : win32::KernelObject {
   win32::ObjectKind kind() const override { return win32::ObjectKind::Find; }
-  std::vector<WIN32_FIND_DATAW> entries;
+  // Entries stay where they were read; the order is kept apart, so that large
+  // listings are neither moved while growing nor while sorting.
+  std::deque<WIN32_FIND_DATAW> entries;
+  std::vector<std::uint32_t> order;
   std::size_t next = 0;
+  const WIN32_FIND_DATAW& at(std::size_t i) const { return entries[order[i]]; }
 };
 
 // Windows wildcards, ignoring case: '*' any run, '?' any one character.
@@ -378,16 +383,18 @@ bool dos_match(const std::u16string& pattern, const std::u16string& name) {
 
 bool fill_entry(const std::string& unix_path, const std::u16string& name, WIN32_FIND_DATAW& d) {
   struct stat lst;
-  if (::lstat(unix_path.c_str(), &lst) != 0) return false;
+  DWORD attributes;
+  FILETIME creation;
+  if (!win32::entry_facts(unix_path, lst, attributes, creation)) return false;
   std::memset(&d, 0, sizeof d);
-  d.dwFileAttributes = win32::attributes_of(unix_path, lst);
-  d.ftCreationTime = win32::creation_time_of(unix_path, lst);
+  d.dwFileAttributes = attributes;
+  d.ftCreationTime = creation;
   d.ftLastAccessTime = ft_of(lst.st_atim);
   d.ftLastWriteTime = ft_of(lst.st_mtim);
   ULONGLONG size = S_ISREG(lst.st_mode) ? static_cast<ULONGLONG>(lst.st_size) : 0;
   d.nFileSizeHigh = static_cast<DWORD>(size >> 32);
   d.nFileSizeLow = static_cast<DWORD>(size);
-  if (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) d.dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+  if (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) d.dwReserved0 = win32::reparse_tag_of(unix_path);
   std::size_t n = std::min<std::size_t>(name.size(), MAX_PATH - 1);
   std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(n), d.cFileName);
   return true;
@@ -432,9 +439,16 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
     std::u16string stored = win32::utf8_to_utf16(m.unix_path.substr(slash + 1));
     if (m.state == win32::PathState::Exists && !pattern.empty() && fill_entry(m.unix_path, stored, d))
       find->entries.push_back(d);
+    find->order.assign(find->entries.size(), 0);
   } else {
     std::string dir = parent_of(m.unix_path);
     const bool drive_root = m.full_path.find(u'\\') == m.full_path.rfind(u'\\');
+    // A folder that grants nobody reading is refused, also to a superuser.
+    struct stat dir_st;
+    if (::stat(dir.c_str(), &dir_st) == 0 && S_ISDIR(dir_st.st_mode) && (dir_st.st_mode & 0444) == 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
     if (DIR* dp = ::opendir(dir.c_str())) {
       while (dirent* e = ::readdir(dp)) {
         std::string raw = e->d_name;
@@ -450,13 +464,16 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
       SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : win32::error_from_errno(errno));
       return INVALID_HANDLE_VALUE;
     }
-    std::sort(find->entries.begin(), find->entries.end(), name_less);
+    find->order.resize(find->entries.size());
+    for (std::uint32_t i = 0; i < find->order.size(); ++i) find->order[i] = i;
+    std::sort(find->order.begin(), find->order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return name_less(find->entries[a], find->entries[b]); });
   }
   if (find->entries.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  *lpFindFileData = find->entries[0];
+  *lpFindFileData = find->at(0);
   find->next = 1;
   SetLastError(ERROR_SUCCESS);
   return win32::handle_insert(find);
@@ -466,8 +483,8 @@ BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
   auto find = win32::handle_lookup_as<FindObject>(hFindFile);
   if (!find) return fail(ERROR_INVALID_HANDLE);
   if (!lpFindFileData) return fail(ERROR_INVALID_PARAMETER);
-  if (find->next >= find->entries.size()) return fail(ERROR_NO_MORE_FILES);
-  *lpFindFileData = find->entries[find->next++];
+  if (find->next >= find->order.size()) return fail(ERROR_NO_MORE_FILES);
+  *lpFindFileData = find->at(find->next++);
   return TRUE;
 }
 
@@ -522,6 +539,18 @@ UINT GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique, 
     if (e != ERROR_FILE_EXISTS && e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION) return fail(e);
   }
   return fail(ERROR_FILE_EXISTS);
+}
+
+DWORD GetCompressedFileSizeW(LPCWSTR lpFileName, LPDWORD lpFileSizeHigh) {
+  win32::MappedPath m;
+  struct stat lst;
+  if (!existing(lpFileName, m, lst)) return 0xFFFFFFFFu;
+  struct stat st;
+  if (::stat(m.unix_path.c_str(), &st) != 0) st = lst;
+  const ULONGLONG used = S_ISREG(st.st_mode) ? std::min<ULONGLONG>(ULONGLONG(st.st_blocks) * 512, st.st_size) : 0;
+  if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(used >> 32);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(used);
 }
 
 namespace {

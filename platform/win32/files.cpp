@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -50,17 +51,23 @@ FILETIME filetime_from_unix_ns(long long ns) {
 long long unix_ns_from_filetime(const FILETIME& ft) { return (filetime_value(ft) - kEpochDifference) * 100; }
 
 DWORD attributes_of(const std::string& unix_path, const struct stat& lst) {
+  return attributes_with(unix_path, lst, true);
+}
+
+DWORD attributes_with(const std::string& unix_path, const struct stat& lst, bool may_have_stored) {
   DWORD a = 0;
   bool is_dir = S_ISDIR(lst.st_mode);
   if (S_ISLNK(lst.st_mode)) {
     a |= FILE_ATTRIBUTE_REPARSE_POINT;
     struct stat target;
     if (::stat(unix_path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) is_dir = true;
+    // A junction is a folder even while its target is missing.
+    if (!is_dir && reparse_tag_of(unix_path) == IO_REPARSE_TAG_MOUNT_POINT) is_dir = true;
   }
   if (is_dir) a |= FILE_ATTRIBUTE_DIRECTORY;
   if ((lst.st_mode & 0222) == 0 && !S_ISLNK(lst.st_mode)) a |= FILE_ATTRIBUTE_READONLY;
   DWORD stored = 0;
-  ssize_t got = ::lgetxattr(unix_path.c_str(), kAttributeName, &stored, sizeof stored);
+  ssize_t got = may_have_stored ? ::lgetxattr(unix_path.c_str(), kAttributeName, &stored, sizeof stored) : -1;
   if (got == static_cast<ssize_t>(sizeof stored)) {
     a |= stored & kStoredAttributes;
   } else {
@@ -87,6 +94,48 @@ FILETIME creation_time_of(const std::string& unix_path, const struct stat& st) {
   if (::statx(AT_FDCWD, unix_path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &sx) == 0 && (sx.stx_mask & STATX_BTIME))
     return filetime_from_unix_ns(static_cast<long long>(sx.stx_btime.tv_sec) * 1000000000LL + sx.stx_btime.tv_nsec);
   return filetime_from_unix_ns(static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
+}
+
+bool entry_facts(const std::string& unix_path, struct stat& lst, DWORD& attributes, FILETIME& creation) {
+  struct statx sx;
+  if (::statx(AT_FDCWD, unix_path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+    return false;
+  lst = {};
+  lst.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+  lst.st_ino = sx.stx_ino;
+  lst.st_mode = sx.stx_mode;
+  lst.st_nlink = sx.stx_nlink;
+  lst.st_size = static_cast<off_t>(sx.stx_size);
+  lst.st_blocks = static_cast<blkcnt_t>(sx.stx_blocks);
+  lst.st_atim.tv_sec = sx.stx_atime.tv_sec;
+  lst.st_atim.tv_nsec = sx.stx_atime.tv_nsec;
+  lst.st_mtim.tv_sec = sx.stx_mtime.tv_sec;
+  lst.st_mtim.tv_nsec = sx.stx_mtime.tv_nsec;
+  lst.st_ctim.tv_sec = sx.stx_ctime.tv_sec;
+  lst.st_ctim.tv_nsec = sx.stx_ctime.tv_nsec;
+  // One look at the names of the entry's extended attributes spares reading
+  // the ones it does not have (most entries have none).
+  bool has_attributes = true, has_creation = true;
+  char names[256];
+  const ssize_t n = ::llistxattr(unix_path.c_str(), names, sizeof names);
+  if (n >= 0) {
+    has_attributes = has_creation = false;
+    for (ssize_t i = 0; i < n;) {
+      const char* name = names + i;
+      if (std::strcmp(name, kAttributeName) == 0) has_attributes = true;
+      if (std::strcmp(name, kCreationName) == 0) has_creation = true;
+      i += static_cast<ssize_t>(std::strlen(name)) + 1;
+    }
+  }
+  attributes = attributes_with(unix_path, lst, has_attributes);
+  if (has_creation && ::lgetxattr(unix_path.c_str(), kCreationName, &creation, sizeof creation) ==
+                          static_cast<ssize_t>(sizeof creation))
+    return true;
+  if (sx.stx_mask & STATX_BTIME)
+    creation = filetime_from_unix_ns(static_cast<long long>(sx.stx_btime.tv_sec) * 1000000000LL + sx.stx_btime.tv_nsec);
+  else
+    creation = filetime_from_unix_ns(static_cast<long long>(sx.stx_mtime.tv_sec) * 1000000000LL + sx.stx_mtime.tv_nsec);
+  return true;
 }
 
 void store_creation_time(const std::string& unix_path, const FILETIME& ft, bool symlink) {
@@ -187,6 +236,10 @@ HANDLE fail(DWORD code) {
 }
 
 }  // namespace
+
+std::atomic<WriteFileHook*> write_file_hook{nullptr};
+
+void set_write_file_hook(WriteFileHook* hook) { write_file_hook.store(hook); }
 
 std::string file_handle_path(HANDLE h) {
   auto f = file_of(h);
@@ -451,6 +504,14 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
   if (!(f->access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) || f->o_path) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
+  }
+  if (win32::WriteFileHook* hook = win32::write_file_hook.load()) {
+    DWORD error = 0;
+    if (hook(hFile, nNumberOfBytesToWrite, lpNumberOfBytesWritten, &error)) {
+      if (error == 0) return TRUE;
+      SetLastError(error);
+      return FALSE;
+    }
   }
   if (nNumberOfBytesToWrite && !lpBuffer) {
     SetLastError(ERROR_NOACCESS);
@@ -798,13 +859,20 @@ DWORD GetFileType(HANDLE hFile) {
   return FILE_TYPE_DISK;
 }
 
-BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID, DWORD, LPVOID, DWORD, LPDWORD lpBytesReturned,
-                     LPOVERLAPPED) {
+BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                     LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED) {
   if (lpBytesReturned) *lpBytesReturned = 0;
-  if (!win32::file_of(hDevice)) return FALSE;
+  auto f = win32::file_of(hDevice);
+  if (!f) return FALSE;
   const DWORD device_type = dwIoControlCode >> 16;
-  SetLastError(device_type == 9 /* FILE_DEVICE_FILE_SYSTEM */ ? ERROR_INVALID_FUNCTION : ERROR_NOT_SUPPORTED);
-  return FALSE;
+  if (device_type != 9 /* FILE_DEVICE_FILE_SYSTEM */) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  const bool writable = (f->access & (FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | GENERIC_WRITE)) != 0;
+  std::lock_guard<std::mutex> g(f->m);
+  return win32::fs_control(f->fd, f->o_path, writable, f->unix_path, dwIoControlCode, lpInBuffer, nInBufferSize,
+                           lpOutBuffer, nOutBufferSize, lpBytesReturned);
 }
 
 HANDLE GetStdHandle(DWORD nStdHandle) {
