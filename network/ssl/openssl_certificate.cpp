@@ -16,6 +16,7 @@
 #include "files/file_object.h"
 #include "files/windows_dir.h"
 #include "network/uri.h"
+#include "platform/win32/windows.h"
 
 namespace Network {
 namespace {
@@ -477,19 +478,31 @@ void loadPemCertificates(ri_file* file, const Uri& origin, CertificateList& out)
   if (failure) throw failure;
 }
 
-void scanCertificateDirectory(i_dir* directory, CertificateList& out) {
-  if (!directory) raise(KV_SITE, 0x30406);
-  std::unique_ptr<i_dir::iterator> it(directory->iterate());
-  for (; it && it->Good(); it->next()) {
+void scanCertificateDirectory(const std::u16string& folder, CertificateList& out) {
+  DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) raise(KV_SITE, 0x30406);
+  std::u16string base = folder;
+  if (base.back() != u'\\' && base.back() != u'/') base.push_back(u'\\');
+  // Listing goes through the find calls: the file library lists only drives.
+  std::vector<WIN32_FIND_DATAW> entries;
+  WIN32_FIND_DATAW data{};
+  HANDLE find = FindFirstFileW((base + u"*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::u16string name = data.cFileName;
+      if (name != u"." && name != u"..") entries.push_back(data);
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  for (const WIN32_FIND_DATAW& entry : entries) {
+    std::u16string path = base + entry.cFileName;
     try {
-      if (it->kind() == 128) {
-        std::unique_ptr<ri_dir> sub(directory->open_dir(it.get()));
-        if (sub) scanCertificateDirectory(sub.get(), out);
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        scanCertificateDirectory(path, out);
         continue;
       }
-      const char16_t* base = directory->path();
-      std::unique_ptr<Uri> uri = createUri(u"file:///" + std::u16string(base ? base : u"") + it->name());
-      std::unique_ptr<ri_file> file(directory->open_file(it.get(), false));
+      std::unique_ptr<Uri> uri = createUri(u"file:///" + path);
+      std::unique_ptr<ri_file> file(current_dir()->open_file(path.c_str(), false));
       if (file && file->Good()) loadPemCertificates(file.get(), *uri, out);
     } catch (const Common::Error&) {
       // One unreadable entry does not end the scan.
@@ -505,23 +518,14 @@ std::unique_ptr<CertIterator<CertificateObject>> pemCertificatesAt(const Uri* ur
   if (!uri) raise(KV_SITE, 0x303E9);
   if (uri->scheme() != u"file") raise(KV_SITE, 0x30406);
   CertificateList list;
-  std::u16string path = uri->path();
-  const char16_t* rest = path.c_str();
-  std::unique_ptr<ri_dir> parent(current_dir()->open_parent(&rest));
-  if (parent) {
-    if (!*rest) {
-      scanCertificateDirectory(parent.get(), list);
+  const std::u16string& path = uri->path();
+  DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      scanCertificateDirectory(path, list);
     } else {
-      std::unique_ptr<i_dir::iterator> entry(parent->iterate(rest));
-      if (entry && entry->Good()) {
-        if (entry->kind() >= 128) {
-          std::unique_ptr<ri_dir> sub(parent->open_dir(entry.get()));
-          if (sub) scanCertificateDirectory(sub.get(), list);
-        } else {
-          std::unique_ptr<ri_file> file(parent->open_file(entry.get(), false));
-          if (file && file->Good()) loadPemCertificates(file.get(), *uri, list);
-        }
-      }
+      std::unique_ptr<ri_file> file(current_dir()->open_file(path.c_str(), false));
+      if (file && file->Good()) loadPemCertificates(file.get(), *uri, list);
     }
   }
   return listIterator(std::move(list));

@@ -11,7 +11,6 @@ typedef struct x509_st X509;
 typedef struct evp_pkey_st EVP_PKEY;
 typedef struct ssl_st SSL;
 class ri_file;
-class i_dir;
 
 namespace Network {
 
@@ -27,7 +26,8 @@ std::unique_ptr<CertificateObject> makeCertificateObject(X509* certificate, EVP_
 EVP_PKEY* keyFromBlob(const Bytes& blob, bool& unknownType);
 
 void loadPemCertificates(ri_file* file, const Uri& origin, CertificateList& out);
-void scanCertificateDirectory(i_dir* directory, CertificateList& out);
+// Every PEM file below a folder (a Windows path); throws 0x30406 when it is missing.
+void scanCertificateDirectory(const std::u16string& folder, CertificateList& out);
 
 // An iterator over a list it owns.
 std::unique_ptr<CertIterator<CertificateObject>> listIterator(CertificateList list);
