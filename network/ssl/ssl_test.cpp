@@ -10,6 +10,8 @@
 #include <random>
 #include <thread>
 
+#include <poll.h>
+
 #include "core/error.h"
 #include "network/http_client.h"
 #include "network/http_test_support.h"
@@ -121,6 +123,65 @@ class EchoServer {
     SSL_CTX_free(ctx);
     ::close(fd);
     ERR_clear_error();
+  }
+  int listener_;
+  std::uint16_t port_;
+  std::thread thread_;
+};
+
+
+// A CONNECT proxy on 127.0.0.1 for one tunnel: it records the request head,
+// connects to the asked port on 127.0.0.1 and relays bytes both ways.
+class TunnelProxy {
+ public:
+  TunnelProxy() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listener_, 4);
+    socklen_t n = sizeof a;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &n);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~TunnelProxy() {
+    ::shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    ::close(listener_);
+  }
+  std::uint16_t port() const { return port_; }
+  std::string head;
+
+ private:
+  void run() {
+    int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) return;
+    char c;
+    while (head.find("\r\n\r\n") == std::string::npos && ::recv(client, &c, 1, 0) == 1) head.push_back(c);
+    std::size_t colon = head.find(':');
+    int target = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(std::atoi(head.c_str() + colon + 1)));
+    if (head.rfind("CONNECT ", 0) == 0 && ::connect(target, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+      const char ok[] = "HTTP/1.0 200 Connection established\r\n\r\n";
+      ::send(client, ok, sizeof ok - 1, MSG_NOSIGNAL);
+      pollfd fds[2] = {{client, POLLIN, 0}, {target, POLLIN, 0}};
+      char buffer[16384];
+      for (bool open = true; open;) {
+        if (::poll(fds, 2, 10000) <= 0) break;
+        for (int i = 0; i < 2 && open; ++i) {
+          if (!fds[i].revents) continue;
+          ssize_t n = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
+          if (n <= 0 || ::send(fds[1 - i].fd, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n) open = false;
+        }
+      }
+    }
+    ::close(target);
+    ::close(client);
   }
   int listener_;
   std::uint16_t port_;
@@ -530,6 +591,22 @@ TEST_F(Https, VerifiesTheServerAgainstTheWorldsRootStore) {
   LiveUpdate::setCheckCertificateCallback(&accept);
   EXPECT_EQ(fetch(url("localhost", "/small.txt")), "hello over tls\n");
   EXPECT_FALSE(accept.seen.empty());
+}
+
+TEST_F(Https, ThroughAProxyTheSessionRunsInATunnel) {
+  trustCa();
+  TunnelProxy proxy;
+  NetTest::ProxySettings settings;
+  settings.useProxy = true;
+  settings.host = "127.0.0.1";
+  settings.port = proxy.port();
+  auto a = NetTest::accessor(settings);
+  auto connection = LiveUpdate::httpGetRange(*a, *NetTest::uri(url("localhost", "/small.txt")), 0, 0);
+  char buffer[64] = {};
+  std::size_t n = connection->receive(buffer, sizeof buffer, nullptr, 0, false);
+  EXPECT_EQ(std::string(buffer, n), "hello over tls\n");
+  connection.reset();
+  EXPECT_EQ(proxy.head.rfind("CONNECT localhost:" + std::to_string(tlsPort) + " HTTP/1.0\r\n", 0), 0u) << proxy.head;
 }
 
 TEST_F(Https, RedirectToPlainHttpIsRefused) {
