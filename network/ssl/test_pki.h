@@ -44,6 +44,10 @@ class Pki {
     return pki;
   }
   std::string dir;
+  ~Pki() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
 
   std::string path(const std::string& name) const { return dir + "/" + name; }
   // The Windows form of a file of the folder (drive Z is the Unix root).
