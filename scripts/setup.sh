@@ -12,7 +12,8 @@ packages=(build-essential cmake ninja-build ccache pkg-config
           libglib2.0-dev msitools wixl libmsi-dev libgcab-dev
           clang libclang-rt-14-dev   # clang: the fuzz targets (scripts/fuzz.sh)
           libfox-1.6-dev fonts-dejavu-core xdotool imagemagick  # GUI and its tests
-          nginx-light curl)          # the real web server the network tests talk to
+          nginx-light curl           # the real web server the network tests talk to
+          openssl)                   # the TLS tests make their certificates with it
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
