@@ -22,6 +22,7 @@
 #include "platform/win32/files.h"
 #include "platform/win32/fileops.h"
 #include "platform/win32/process.h"
+#include "platform/win32/spawn.h"
 #include "platform/win32/ansi.h"
 #include "platform/win32/locale.h"
 #include "platform/win32/window.h"
