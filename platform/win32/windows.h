@@ -23,6 +23,8 @@
 #include "platform/win32/fileops.h"
 #include "platform/win32/process.h"
 #include "platform/win32/spawn.h"
+#include "platform/win32/shell.h"
+#include "platform/win32/rpc.h"
 #include "platform/win32/ansi.h"
 #include "platform/win32/locale.h"
 #include "platform/win32/window.h"
