@@ -2,9 +2,9 @@
 // as a self-relative blob: an extended attribute where the file system has
 // them, else a side store of the world (run/security). Two parts also live
 // in POSIX terms: the owner is the file's Unix owner (a user SID of the layer,
-// S-1-5-21-1000-2000-3000-<1000 + uid>), and a DACL
-// that keeps the caller from writing clears every write bit, which the layer's file calls then refuse with
-// ERROR_ACCESS_DENIED as for a read-only file (a DACL that lets the caller
+// S-1-5-21-1000-2000-3000-<1000 + uid>), and a DACL that keeps the caller
+// from writing clears every write bit, which the layer's file calls then
+// refuse with ERROR_ACCESS_DENIED as for a read-only file (a DACL that lets the caller
 // write gives the owner's write bit back). A file without a stored blob
 // answers a DACL made from its mode bits: its owner with all access (read and
 // execute, delete and the rights to change security when read-only), and
