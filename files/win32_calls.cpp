@@ -1,8 +1,5 @@
 #include "files/win32_calls.h"
 
-// Change notifications, which the layer does not offer yet, answer the way a
-// system without them does.
-
 namespace win32_calls {
 
 FARPROC entry(const char16_t* module, const char* name) {
@@ -34,9 +31,8 @@ LONG time_zone_bias() {
 
 DWORD current_directory_ansi(char* buffer, DWORD size) { return GetCurrentDirectoryA(size, buffer); }
 
-HANDLE first_change_notification(const char16_t*, BOOL, DWORD) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return INVALID_HANDLE_VALUE;
+HANDLE first_change_notification(const char16_t* path, BOOL subtree, DWORD filter) {
+  return FindFirstChangeNotificationW(path, subtree, filter);
 }
 
 bool raise_working_set(SIZE_T bytes) {

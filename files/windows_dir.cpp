@@ -5,6 +5,7 @@
 #include <new>
 
 #include "files/file_time.h"
+#include "files/dir_watch.h"
 #include "files/path.h"
 #include "files/win32_calls.h"
 #include "files/winnt_dir.h"
@@ -419,4 +420,34 @@ const char16_t* module_path() {
     filled = true;
   }
   return buffer;
+}
+
+// ---------------------------------------------------------------- watching
+
+void win32_dir::watch(change_callback* callback) {
+  if (!callback) {
+    watch_registry(watch_cookie_, nullptr, nullptr, nullptr);
+    watch_cookie_ = 0;
+    clear_error();
+    return;
+  }
+  HANDLE handle = nullptr;
+  if (!watch_cookie_) {
+    if (path_.empty()) {
+      raise(KV_SITE, fs_error::open);
+      return;
+    }
+    handle = first_change_handle();
+    if (!handle) return;
+  }
+  const std::uint32_t cookie = watch_registry(watch_cookie_, handle, this, callback);
+  if (cookie == 0)
+    raise(KV_SITE, fs_error::read);
+  else
+    clear_error();
+  watch_cookie_ = cookie;
+}
+
+void win32_dir::rearm_watch() {
+  if (watch_cookie_) rearm_registration(watch_cookie_);
 }

@@ -89,6 +89,12 @@ class win32_dir : public windows_dir, public nocache_dir {
   bool is_system_dir() override;
   // "NCDR", "GSYP", "SPWD"; others: 0x4000e.
   void control(void* request) override;
+  // Registers (null: removes) a change callback for this folder.
+  void watch(change_callback* callback) override;
+  void rearm_watch() override;
+
+  std::uint32_t watch_cookie() const { return watch_cookie_; }
+  void set_watch_cookie(std::uint32_t cookie) { watch_cookie_ = cookie; }
 
   // -- what the NT and 9x implementations supply
   // The program file's full path.

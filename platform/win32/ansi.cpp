@@ -77,40 +77,6 @@ void to_find_data_a(const WIN32_FIND_DATAW& w, WIN32_FIND_DATAA& a) {
 
 }  // namespace
 
-BOOL GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
-                           LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
-                           LPDWORD lpFileSystemFlags, LPWSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize) {
-  std::u16string root = lpRootPathName ? win32::full_path_name(lpRootPathName) : std::u16string(u"C:\\");
-  if (root.size() >= 4 && root.compare(0, 4, u"\\\\?\\") == 0) root.erase(0, 4);
-  if (root.size() != 3 || root[1] != u':' || (root[2] != u'\\' && root[2] != u'/')) {
-    SetLastError(ERROR_DIR_NOT_ROOT);
-    return FALSE;
-  }
-  std::string unix_root = win32::drive_root(root[0]);
-  struct stat st;
-  if (unix_root.empty() || ::stat(unix_root.c_str(), &st) != 0) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return FALSE;
-  }
-  const std::u16string fs = u"NTFS";
-  if ((lpVolumeNameBuffer && nVolumeNameSize < 1) || (lpFileSystemNameBuffer && nFileSystemNameSize < fs.size() + 1)) {
-    SetLastError(ERROR_BAD_LENGTH);
-    return FALSE;
-  }
-  if (lpVolumeNameBuffer) lpVolumeNameBuffer[0] = 0;
-  if (lpVolumeSerialNumber) {
-    auto dev = static_cast<unsigned long long>(st.st_dev);
-    *lpVolumeSerialNumber = static_cast<DWORD>(dev ^ (dev >> 32));
-  }
-  if (lpMaximumComponentLength) *lpMaximumComponentLength = 255;
-  if (lpFileSystemFlags) *lpFileSystemFlags = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK | FILE_SUPPORTS_HARD_LINKS;
-  if (lpFileSystemNameBuffer) {
-    std::copy(fs.begin(), fs.end(), lpFileSystemNameBuffer);
-    lpFileSystemNameBuffer[fs.size()] = 0;
-  }
-  return TRUE;
-}
-
 BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
                            LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
                            LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize) {

@@ -5,6 +5,7 @@
 
 #include "platform/win32/fileops.h"
 #include "platform/win32/types.h"
+#include "platform/win32/volumes.h"
 
 struct WIN32_FIND_DATAA {
   DWORD dwFileAttributes;
@@ -25,11 +26,7 @@ using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
 #define FILE_UNICODE_ON_DISK 0x00000004
 #define FILE_SUPPORTS_HARD_LINKS 0x00400000
 
-// Only drive roots answer: an empty label, a serial from the Unix device,
-// names of up to 255 characters, case kept but not significant.
-BOOL GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
-                           LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
-                           LPDWORD lpFileSystemFlags, LPWSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize);
+// GetVolumeInformationW is in platform/win32/volumes.h.
 BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
                            LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
                            LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize);

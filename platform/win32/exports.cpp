@@ -29,6 +29,7 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"kernel32", "GetFileSizeEx", entry(&GetFileSizeEx)},
       {"kernel32", "GetDiskFreeSpaceExW", entry(&GetDiskFreeSpaceExW)},
       {"kernel32", "GetNativeSystemInfo", entry(&GetNativeSystemInfo)},
+      {"kernel32", "GetVolumePathNameW", entry(&GetVolumePathNameW)},
       {"version", "GetFileVersionInfoSizeW", entry(&GetFileVersionInfoSizeW)},
       {"version", "GetFileVersionInfoW", entry(&GetFileVersionInfoW)},
       {"version", "VerQueryValueW", entry(&VerQueryValueW)},

@@ -37,6 +37,12 @@ struct PathFacts {
 };
 bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards, PathFacts* facts);
 
+// The reparse tag a link reads back with (0 for anything but a link).
+DWORD reparse_tag_of(const std::string& unix_path);
+// DeviceIoControl's file-system requests on an open file of the layer.
+BOOL fs_control(int fd, bool o_path, bool writable, const std::string& unix_path, DWORD code, LPVOID in,
+                DWORD in_size, LPVOID out, DWORD out_size, LPDWORD returned);
+
 // The code page of the ANSI file calls: CP_ACP, or CP_OEMCP after
 // SetFileApisToOEM.
 UINT file_api_code_page();

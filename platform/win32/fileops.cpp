@@ -387,7 +387,7 @@ bool fill_entry(const std::string& unix_path, const std::u16string& name, WIN32_
   ULONGLONG size = S_ISREG(lst.st_mode) ? static_cast<ULONGLONG>(lst.st_size) : 0;
   d.nFileSizeHigh = static_cast<DWORD>(size >> 32);
   d.nFileSizeLow = static_cast<DWORD>(size);
-  if (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) d.dwReserved0 = IO_REPARSE_TAG_SYMLINK;
+  if (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) d.dwReserved0 = win32::reparse_tag_of(unix_path);
   std::size_t n = std::min<std::size_t>(name.size(), MAX_PATH - 1);
   std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(n), d.cFileName);
   return true;
@@ -435,6 +435,12 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
   } else {
     std::string dir = parent_of(m.unix_path);
     const bool drive_root = m.full_path.find(u'\\') == m.full_path.rfind(u'\\');
+    // A folder that grants nobody reading is refused, also to a superuser.
+    struct stat dir_st;
+    if (::stat(dir.c_str(), &dir_st) == 0 && S_ISDIR(dir_st.st_mode) && (dir_st.st_mode & 0444) == 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
     if (DIR* dp = ::opendir(dir.c_str())) {
       while (dirent* e = ::readdir(dp)) {
         std::string raw = e->d_name;
@@ -522,6 +528,18 @@ UINT GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique, 
     if (e != ERROR_FILE_EXISTS && e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION) return fail(e);
   }
   return fail(ERROR_FILE_EXISTS);
+}
+
+DWORD GetCompressedFileSizeW(LPCWSTR lpFileName, LPDWORD lpFileSizeHigh) {
+  win32::MappedPath m;
+  struct stat lst;
+  if (!existing(lpFileName, m, lst)) return 0xFFFFFFFFu;
+  struct stat st;
+  if (::stat(m.unix_path.c_str(), &st) != 0) st = lst;
+  const ULONGLONG used = S_ISREG(st.st_mode) ? std::min<ULONGLONG>(ULONGLONG(st.st_blocks) * 512, st.st_size) : 0;
+  if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(used >> 32);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(used);
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -56,6 +57,8 @@ DWORD attributes_of(const std::string& unix_path, const struct stat& lst) {
     a |= FILE_ATTRIBUTE_REPARSE_POINT;
     struct stat target;
     if (::stat(unix_path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) is_dir = true;
+    // A junction is a folder even while its target is missing.
+    if (!is_dir && reparse_tag_of(unix_path) == IO_REPARSE_TAG_MOUNT_POINT) is_dir = true;
   }
   if (is_dir) a |= FILE_ATTRIBUTE_DIRECTORY;
   if ((lst.st_mode & 0222) == 0 && !S_ISLNK(lst.st_mode)) a |= FILE_ATTRIBUTE_READONLY;
@@ -187,6 +190,10 @@ HANDLE fail(DWORD code) {
 }
 
 }  // namespace
+
+std::atomic<WriteFileHook*> write_file_hook{nullptr};
+
+void set_write_file_hook(WriteFileHook* hook) { write_file_hook.store(hook); }
 
 std::string file_handle_path(HANDLE h) {
   auto f = file_of(h);
@@ -451,6 +458,14 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
   if (!(f->access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) || f->o_path) {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
+  }
+  if (win32::WriteFileHook* hook = win32::write_file_hook.load()) {
+    DWORD error = 0;
+    if (hook(hFile, nNumberOfBytesToWrite, lpNumberOfBytesWritten, &error)) {
+      if (error == 0) return TRUE;
+      SetLastError(error);
+      return FALSE;
+    }
   }
   if (nNumberOfBytesToWrite && !lpBuffer) {
     SetLastError(ERROR_NOACCESS);
@@ -798,13 +813,20 @@ DWORD GetFileType(HANDLE hFile) {
   return FILE_TYPE_DISK;
 }
 
-BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID, DWORD, LPVOID, DWORD, LPDWORD lpBytesReturned,
-                     LPOVERLAPPED) {
+BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                     LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED) {
   if (lpBytesReturned) *lpBytesReturned = 0;
-  if (!win32::file_of(hDevice)) return FALSE;
+  auto f = win32::file_of(hDevice);
+  if (!f) return FALSE;
   const DWORD device_type = dwIoControlCode >> 16;
-  SetLastError(device_type == 9 /* FILE_DEVICE_FILE_SYSTEM */ ? ERROR_INVALID_FUNCTION : ERROR_NOT_SUPPORTED);
-  return FALSE;
+  if (device_type != 9 /* FILE_DEVICE_FILE_SYSTEM */) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  }
+  const bool writable = (f->access & (FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | GENERIC_WRITE)) != 0;
+  std::lock_guard<std::mutex> g(f->m);
+  return win32::fs_control(f->fd, f->o_path, writable, f->unix_path, dwIoControlCode, lpInBuffer, nInBufferSize,
+                           lpOutBuffer, nOutBufferSize, lpBytesReturned);
 }
 
 HANDLE GetStdHandle(DWORD nStdHandle) {

@@ -203,9 +203,10 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* l
 BOOL GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 DWORD GetFileType(HANDLE hFile);
 
-// No device or file-system control exists here: file-system requests fail with
-// ERROR_INVALID_FUNCTION, others with ERROR_NOT_SUPPORTED, as on a volume
-// without the feature.
+// File-system requests: reparse points (links and junctions), sparse files,
+// zeroed ranges, allocated ranges and retrieval pointers; those the volume
+// lacks (compression, among others) fail with ERROR_INVALID_FUNCTION. Device
+// requests fail with ERROR_NOT_SUPPORTED.
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
                      LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped);
 
@@ -216,6 +217,12 @@ namespace win32 {
 // FILETIME <-> Unix time in nanoseconds since 1970.
 FILETIME filetime_from_unix_ns(long long ns);
 long long unix_ns_from_filetime(const FILETIME& ft);
+
+// Tests: a stand-in that sees every WriteFile on a writable file before the
+// file does. It answers true when it took the call, with `*written` and
+// `*error` (0 for success) as the call's result; false lets the write happen.
+using WriteFileHook = bool(HANDLE file, DWORD length, LPDWORD written, DWORD* error);
+void set_write_file_hook(WriteFileHook* hook);
 
 // The Unix path behind a file handle, empty (last error set) when the handle is
 // not a file of the layer.

@@ -511,11 +511,11 @@ TEST_F(Files, Times) {
   EXPECT_EQ(info.dwFileAttributes & FILE_ATTRIBUTE_ARCHIVE, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
 }
 
-TEST_F(Files, DeviceControlIsMissing) {
+TEST_F(Files, DeviceControlsAreMissing) {
   Handle h(open_file(u"C:\\d.bin", GR | GW, 0, CREATE_NEW));
   DWORD n = 5;
   SetLastError(0);
-  EXPECT_FALSE(DeviceIoControl(h, 0x900A4 /* set reparse point */, nullptr, 0, nullptr, 0, &n, nullptr));
+  EXPECT_FALSE(DeviceIoControl(h, 0x9C040 /* set compression */, nullptr, 0, nullptr, 0, &n, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
   EXPECT_EQ(n, 0u);
   EXPECT_FALSE(DeviceIoControl(h, 0x70000 /* disk geometry */, nullptr, 0, nullptr, 0, &n, nullptr));

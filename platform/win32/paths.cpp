@@ -1,4 +1,5 @@
 #include "platform/win32/paths.h"
+#include "platform/win32/volumes.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -316,7 +317,7 @@ bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards, PathFact
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  if (p.kind == Parsed::Unc) {
+  if (p.kind == Parsed::Unc && p.share.empty()) {
     SetLastError(ERROR_BAD_NETPATH);
     return false;
   }
@@ -332,10 +333,16 @@ bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards, PathFact
         return false;
       }
   }
-  std::string root = drive_root(p.drive);
-  if (root.empty()) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return false;
+  std::string root;
+  if (p.kind == Parsed::Unc) {
+    root = share_root(p.server, p.share);
+    if (root.empty()) return false;
+  } else {
+    root = drive_root(p.drive);
+    if (root.empty()) {
+      SetLastError(ERROR_PATH_NOT_FOUND);
+      return false;
+    }
   }
   PathFacts unused;
   PathFacts& f = facts ? *facts : unused;
@@ -628,9 +635,22 @@ UINT GetDriveTypeW(LPCWSTR lpRootPathName) {
     root.erase(0, 4);
   if (root.size() == 1 && win32::is_sep(root[0])) root = win32::current_directory().substr(0, 3);  // this drive
   if (root.size() == 2 && root[1] == u':') root += u'\\';
+  if (root.size() >= 4 && win32::equal_ignore_case(root.substr(0, 4), u"UNC\\")) root = u"\\\\" + root.substr(4);
+  if (root.size() > 2 && win32::is_sep(root[0]) && win32::is_sep(root[1])) {
+    // \\server\share\ : a share of the world.
+    std::u16string rest = root.substr(2);
+    if (!rest.empty() && win32::is_sep(rest.back())) rest.pop_back();
+    const std::size_t sep = rest.find_first_of(u"\\/");
+    if (sep == std::u16string::npos || rest.find_first_of(u"\\/", sep + 1) != std::u16string::npos)
+      return DRIVE_NO_ROOT_DIR;
+    const DWORD last = GetLastError();
+    const bool found = !win32::share_root(rest.substr(0, sep), rest.substr(sep + 1)).empty();
+    SetLastError(last);
+    return found ? DRIVE_REMOTE : DRIVE_NO_ROOT_DIR;
+  }
   if (root.size() != 3 || !win32::is_letter(root[0]) || root[1] != u':' || !win32::is_sep(root[2]))
     return DRIVE_NO_ROOT_DIR;
-  return win32::drive_root(root[0]).empty() ? DRIVE_NO_ROOT_DIR : DRIVE_FIXED;
+  return win32::drive_root(root[0]).empty() ? DRIVE_NO_ROOT_DIR : win32::drive_table_type(root[0]);
 }
 
 UINT GetDriveTypeA(LPCSTR lpRootPathName) {

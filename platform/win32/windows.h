@@ -21,6 +21,8 @@
 #include "platform/win32/paths.h"
 #include "platform/win32/files.h"
 #include "platform/win32/fileops.h"
+#include "platform/win32/changes.h"
+#include "platform/win32/volumes.h"
 #include "platform/win32/process.h"
 #include "platform/win32/spawn.h"
 #include "platform/win32/shell.h"

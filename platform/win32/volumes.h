@@ -1,0 +1,37 @@
+// Volumes of the world: the drive table (kind, label, file-system name and
+// serial of each letter), the volume path of a folder, and network shares,
+// which are folders of the world (net/<server>/<share>) that UNC paths reach.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/win32/types.h"
+
+// The root of the volume holding the path ("C:\", "\\server\share\"), kept in
+// "\\?\" form when the path has it. Mounted folders are not volumes here.
+BOOL GetVolumePathNameW(LPCWSTR lpszFileName, LPWSTR lpszVolumePathName, DWORD cchBufferLength);
+
+// Label, serial and file-system name come from the drive table; an unlisted
+// drive has an empty label, "NTFS" and a serial from its Unix device. Only
+// volume roots answer; others fail with ERROR_DIR_NOT_ROOT.
+BOOL GetVolumeInformationW(LPCWSTR lpRootPathName, LPWSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
+                           LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
+                           LPDWORD lpFileSystemFlags, LPWSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize);
+
+namespace win32 {
+
+// Tests: what a drive reports (kept in the world's "drives" file). `type` is
+// a DRIVE_* value; an empty file-system name keeps "NTFS".
+void set_drive_info(char16_t letter, UINT type, const std::u16string& label, const std::u16string& file_system,
+                    DWORD serial);
+// The drive's type from the table (DRIVE_FIXED when unlisted).
+UINT drive_table_type(char16_t letter);
+
+// The Unix folder of \\server\share, names matched ignoring case; empty with
+// ERROR_BAD_NETPATH (no such server) or ERROR_BAD_NET_NAME (no such share).
+std::string share_root(std::u16string_view server, std::u16string_view share);
+// Tests: makes the share's folder and returns it.
+std::string make_share(const std::u16string& server, const std::u16string& share);
+
+}  // namespace win32
