@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -394,6 +395,147 @@ TEST(NewGuidText, Is36UpperCaseHexDigitsAndDashes) {
     seen.insert(t);
   }
   EXPECT_EQ(seen.size(), 50u);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace Processor;
+
+class Commands : public fs_test::World {
+ protected:
+  void script(const std::string& rel, const std::string& body) {
+    put(rel, "#!/bin/sh\n" + body + "\n");
+    ::chmod(c(rel).c_str(), 0755);
+  }
+};
+
+TEST_F(Commands, AProgramRunsWithItsArgumentsAndItsExitCodeComesBack) {
+  script("my bin/tool.exe", "for a in \"$@\"; do printf '[%s]' \"$a\"; done > args.txt; exit 5");
+  // A wait handle that is never set: the call waits for the program.
+  HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::uint32_t result = 0;
+  EXPECT_EQ(runCommandArgs(u"C:\\my bin\\tool.exe", u"C:\\work", never, &result, true,
+                           {u"a b", u"x;touch pwned", u"$(touch pwned2)", u"q\"uote", u"tail\\", u""}),
+            RunResult::finished);
+  EXPECT_EQ(result, 5u);
+  EXPECT_EQ(get("work/args.txt"), "[a b][x;touch pwned][$(touch pwned2)][q\"uote][tail\\][]");
+  EXPECT_FALSE(std::filesystem::exists(c("work/pwned")));
+  EXPECT_FALSE(std::filesystem::exists(c("work/pwned2")));
+
+  EXPECT_EQ(runCommand(u"C:\\bin\\absent.exe", u"", nullptr, 0, nullptr, &result, false), RunResult::notStarted);
+  EXPECT_EQ(result, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+  // Anything else goes through the shell, which finds programs on the search path.
+  EXPECT_EQ(runCommand(u"false", u"", nullptr, 0, never, &result, false), RunResult::finished);
+  EXPECT_EQ(result, 1u);
+  CloseHandle(never);
+}
+
+TEST_F(Commands, TheWaitHandleEndsTheWaitEarly) {
+  script("bin/slow.exe", "i=0; while [ ! -e " + c("go") + " ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done");
+  HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread setter([&] {
+    Sleep(100);
+    SetEvent(stop);
+  });
+  std::uint32_t result = 77;
+  EXPECT_EQ(runCommand(u"C:\\bin\\slow.exe", u"", nullptr, 0, stop, &result, false), RunResult::notWaited);
+  EXPECT_EQ(result, 1u);
+  setter.join();
+  put("go", "");  // lets the program end
+  // Without a wait handle the call returns at once; the program goes on alone.
+  script("bin/quick.exe", "touch " + c("quick.done"));
+  EXPECT_EQ(runCommand(u"C:\\bin\\quick.exe", u"", nullptr, 0, nullptr, &result, false), RunResult::notWaited);
+  EXPECT_EQ(result, 0u);
+  for (int i = 0; i < 400 && !std::filesystem::exists(c("quick.done")); ++i) Sleep(25);
+  EXPECT_TRUE(std::filesystem::exists(c("quick.done")));
+  // With one that stays unset, the program's end wins.
+  ResetEvent(stop);
+  EXPECT_EQ(runCommand(u"C:\\bin\\slow.exe", u"", nullptr, 0, stop, &result, false), RunResult::finished);
+  EXPECT_EQ(result, 0u);
+  CloseHandle(stop);
+}
+
+// Records the command lines the layer is asked to start, and starts nothing.
+class RecordingLayer : public Windows::LayerNT {
+ public:
+  BOOL CreateProcessW(LPCWSTR, LPWSTR line, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD flags, LPVOID,
+                      LPCWSTR, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION) override {
+    lines.emplace_back(line);
+    this->flags = flags;
+    show = (startup->dwFlags & STARTF_USESHOWWINDOW) ? startup->wShowWindow : -1;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  std::vector<std::u16string> lines;
+  DWORD flags = 0;
+  int show = -2;
+};
+
+class BatchFiles : public Commands {
+ protected:
+  void SetUp() override {
+    Commands::SetUp();
+    saved_ = Windows::layer;
+    Windows::layer = &recorder_;
+  }
+  void TearDown() override {
+    Windows::layer = saved_;
+    ::unsetenv("KV_WINDOWS_VERSION");
+    Commands::TearDown();
+  }
+  RecordingLayer recorder_;
+  Windows::LayerNT* saved_ = nullptr;
+};
+
+TEST_F(BatchFiles, RunOnlyThroughAnInterpreterThatExists) {
+  std::uint32_t result = 0;
+  EXPECT_EQ(runCommandArgs(u"C:\\jobs\\x.bat", u"", nullptr, &result, false, {u"a"}), RunResult::notStarted);
+  EXPECT_EQ(result, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(recorder_.lines.empty());
+
+  put("Windows/System32/cmd.exe", "");
+  EXPECT_EQ(runCommandArgs(u"C:\\my jobs\\x.bat", u"", nullptr, &result, true, {u"a b", u"c", u"x&y"}),
+            RunResult::notStarted);
+  EXPECT_EQ(result, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(runCommand(u"C:\\jobs\\x.BAT", u"", nullptr, 0, nullptr, &result, false), RunResult::notStarted);
+  ASSERT_EQ(recorder_.lines.size(), 2u);
+  EXPECT_EQ(recorder_.lines[0], u"cmd.exe /C \"\"C:\\my jobs\\x.bat\" \"a b\" c \"x&y\"\"");
+  EXPECT_EQ(recorder_.lines[1], u"cmd.exe /C \"C:\\jobs\\x.BAT\"");
+  EXPECT_EQ(recorder_.flags, 0x210u);
+  EXPECT_EQ(recorder_.show, -1);
+
+  // Texts the interpreter would still expand, or cannot quote, are refused.
+  for (const char16_t* bad : {u"%PATH%", u"say \"hi\"", u"wow!"}) {
+    EXPECT_EQ(runCommandArgs(u"C:\\jobs\\x.bat", u"", nullptr, &result, false, {bad}), RunResult::notStarted);
+    EXPECT_EQ(result, static_cast<std::uint32_t>(ERROR_INVALID_PARAMETER));
+  }
+  EXPECT_EQ(recorder_.lines.size(), 2u);
+
+  ::setenv("KV_WINDOWS_VERSION", "98", 1);
+  EXPECT_EQ(runCommand(u"C:\\jobs\\x.bat", u"", nullptr, 0, nullptr, &result, false), RunResult::notStarted);
+  EXPECT_EQ(result, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+  put("Windows/command.com", "");
+  EXPECT_EQ(runCommand(u"C:\\jobs\\x.bat", u"", nullptr, 0, nullptr, &result, false), RunResult::notStarted);
+  ASSERT_EQ(recorder_.lines.size(), 3u);
+  EXPECT_EQ(recorder_.lines[2], u"command.com /C \"C:\\jobs\\x.bat\"");
+}
+
+TEST_F(Commands, DocumentsGoToTheShellHiddenWhenAsked) {
+  put("docs/a.txt", "x");
+  win32::record_shell_calls(true);
+  std::uint32_t result = 9;
+  EXPECT_EQ(runCommandArgs(u"C:\\docs\\a.txt", u"C:\\docs", nullptr, &result, true, {u"p q", u"r"}),
+            RunResult::notStarted);  // opened, but no process to wait for
+  EXPECT_EQ(result, 0u);
+  auto calls = win32::recorded_shell_calls();
+  win32::record_shell_calls(false);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].verb, u"open");
+  EXPECT_EQ(calls[0].parameters, u"\"p q\" r");
+  EXPECT_EQ(calls[0].directory, u"C:\\docs");
+  EXPECT_EQ(calls[0].show, SW_HIDE);
 }
 
 }  // namespace
