@@ -41,6 +41,8 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"advapi32", "RegDeleteKeyExW", entry(&RegDeleteKeyExW)},
       {"ws2_32", "getaddrinfo", entry(&getaddrinfo)},
       {"ws2_32", "freeaddrinfo", entry(&freeaddrinfo)},
+      {"advapi32", "GetFileSecurityW", entry(&GetFileSecurityW)},
+      {"advapi32", "SetFileSecurityW", entry(&SetFileSecurityW)},
   };
   count = std::size(table);
   return table;
