@@ -5,20 +5,27 @@
 #include <unicode/ustring.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
 
+#include "platform/win32/handles.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/paths.h"
+#include "platform/win32/thread.h"
 
-struct HKEY__ {
+namespace {
+
+// An open key is an entry of the process's handle table, so a forged or
+// closed handle is refused instead of followed.
+struct KeyObject : win32::KernelObject {
+  KeyObject(sqlite3_int64 i, REGSAM a) : id(i), access(a) {}
+  win32::ObjectKind kind() const override { return win32::ObjectKind::RegistryKey; }
   sqlite3_int64 id;
   REGSAM access;
 };
-
-namespace {
 
 constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | 0x00010000 /* DELETE */;
 
@@ -26,7 +33,8 @@ struct Store {
   sqlite3* db = nullptr;
   pid_t pid = 0;
   std::string path;
-  std::map<std::string, sqlite3_stmt*> stmts;
+  // Keyed by the statement literal's address: every caller passes a literal.
+  std::map<const char*, sqlite3_stmt*> stmts;
 };
 
 std::recursive_mutex g_mu;
@@ -37,7 +45,7 @@ Store g_store;
 const char* kSchema =
     "PRAGMA journal_mode=WAL;"
     "PRAGMA synchronous=FULL;"
-    "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, lname TEXT NOT NULL,"
+    "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL, lname TEXT NOT NULL,"
     " name TEXT NOT NULL, protected INTEGER NOT NULL DEFAULT 0, UNIQUE(parent, lname));"
     "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, lname TEXT NOT NULL, name TEXT NOT NULL,"
     " type INTEGER NOT NULL, data BLOB, PRIMARY KEY(key, lname)) WITHOUT ROWID;"
@@ -112,23 +120,30 @@ bool predefined(HKEY k) {
   return v >= 0x80000000u && v <= 0x80000002u;
 }
 
-// The key's row id, or 0 for an invalid handle.
-sqlite3_int64 key_id(HKEY k, REGSAM view) {
+std::shared_ptr<KeyObject> open_key(HKEY k) {
+  return win32::handle_lookup_as<KeyObject>(reinterpret_cast<HANDLE>(k));
+}
+
+// The key's row id and the access it was opened with, or id 0 for an invalid handle.
+sqlite3_int64 key_id(HKEY k, REGSAM view, REGSAM* access = nullptr) {
+  if (access) *access = KEY_ALL_ACCESS;
   if (!k) return 0;
   if (k == HKEY_CURRENT_USER) return 3;
   bool w32 = (view & KEY_WOW64_32KEY) && !(view & KEY_WOW64_64KEY);
   if (k == HKEY_LOCAL_MACHINE) return w32 ? 2 : 1;
   if (k == HKEY_CLASSES_ROOT) return w32 ? 5 : 4;
-  return k->id;
+  auto o = open_key(k);
+  if (!o) return 0;
+  if (access) *access = o->access;
+  return o->id;
 }
 
-REGSAM key_access(HKEY k) { return predefined(k) ? KEY_ALL_ACCESS : k->access; }
-
 // The store and the row of an open key, or the error a call returns without them.
-LONG store_and_key(HKEY key, REGSAM view, Store*& s, sqlite3_int64& id) {
+LONG store_and_key(HKEY key, REGSAM view, Store*& s, sqlite3_int64& id, REGSAM* access = nullptr) {
+  id = key_id(key, view, access);
+  if (!id) return ERROR_INVALID_HANDLE;
   s = store();
   if (!s) return ERROR_CANTWRITE;
-  id = key_id(key, view);
   return id ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
@@ -154,12 +169,80 @@ sqlite3_int64 child(Store* s, sqlite3_int64 parent, const std::u16string& name) 
   return id;
 }
 
-bool is_protected(Store* s, sqlite3_int64 id) {
+int guard_of(Store* s, sqlite3_int64 id) {
   sqlite3_stmt* st = stmt(s, "SELECT protected FROM keys WHERE id=?1");
   sqlite3_bind_int64(st, 1, id);
-  bool p = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) != 0;
+  int g = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : 0;
   sqlite3_reset(st);
-  return p;
+  return g;
+}
+
+bool is_protected(Store* s, sqlite3_int64 id) { return guard_of(s, id) != win32::kRegistryOpen; }
+
+// Whether a guarded key refuses an open with `access`.
+bool refused(Store* s, sqlite3_int64 id, REGSAM access) {
+  int g = guard_of(s, id);
+  if (g == win32::kRegistryOpen) return false;
+  if (access & kWriteRights) return true;
+  return g == win32::kRegistrySealed && (access & (WRITE_DAC | WRITE_OWNER));
+}
+
+LONG set_guard(Store* s, sqlite3_int64 id, int guard) {
+  sqlite3_stmt* st = stmt(s, "UPDATE keys SET protected=?2 WHERE id=?1");
+  sqlite3_bind_int64(st, 1, id);
+  sqlite3_bind_int(st, 2, guard);
+  int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ERROR_CANTWRITE;
+}
+
+// The calling thread's token, else the process's.
+std::shared_ptr<win32::TokenData> caller_token() {
+  HANDLE h = nullptr;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &h) && !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &h))
+    return nullptr;
+  auto t = win32::handle_lookup_as<win32::TokenObject>(h);
+  CloseHandle(h);
+  return t ? t->data : nullptr;
+}
+
+// Does the DACL let the caller set values? Deny entries before the grant win.
+bool dacl_grants_write(const ACL* acl) {
+  auto token = caller_token();
+  if (!token) return false;
+  std::lock_guard<std::mutex> lock(win32::token_mutex());
+  auto mine = [&](const BYTE* sid, std::size_t room) {
+    auto same = [&](const win32::SidBytes& b) { return b.size() <= room && std::memcmp(b.data(), sid, b.size()) == 0; };
+    if (same(token->user)) return true;
+    for (auto& [g, attrs] : token->groups)
+      if (same(g)) return true;
+    return false;
+  };
+  const BYTE* p = reinterpret_cast<const BYTE*>(acl) + sizeof(ACL);
+  const BYTE* end = reinterpret_cast<const BYTE*>(acl) + acl->AclSize;
+  for (WORD i = 0; i < acl->AceCount && p + sizeof(ACCESS_ALLOWED_ACE) <= end; ++i) {
+    auto ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(p);
+    if (ace->Header.AceSize < sizeof(ACCESS_ALLOWED_ACE) || p + ace->Header.AceSize > end) break;
+    const BYTE* sid = p + offsetof(ACCESS_ALLOWED_ACE, SidStart);
+    std::size_t room = static_cast<std::size_t>(p + ace->Header.AceSize - sid);
+    if (!(ace->Header.AceFlags & INHERIT_ONLY_ACE) && (ace->Mask & KEY_SET_VALUE) && mine(sid, room)) {
+      if (ace->Header.AceType == ACCESS_DENIED_ACE_TYPE) return false;
+      if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE) return true;
+    }
+    p += ace->Header.AceSize;
+  }
+  return false;
+}
+
+// A handle may outlive its key; writing through it would give the values to
+// no key, or (in a store whose ids get reused) to a later key.
+bool deleted(Store* s, HKEY key, sqlite3_int64 id) {
+  if (predefined(key)) return false;
+  sqlite3_stmt* st = stmt(s, "SELECT 1 FROM keys WHERE id=?1");
+  sqlite3_bind_int64(st, 1, id);
+  bool gone = sqlite3_step(st) != SQLITE_ROW;
+  sqlite3_reset(st);
+  return gone;
 }
 
 // Walks `path` below `id`; 0 when a component is missing.
@@ -194,7 +277,9 @@ struct Tx {
   }
 };
 
-HKEY new_handle(sqlite3_int64 id, REGSAM access) { return new HKEY__{id, access}; }
+HKEY new_handle(sqlite3_int64 id, REGSAM access) {
+  return reinterpret_cast<HKEY>(win32::handle_insert(std::make_shared<KeyObject>(id, access)));
+}
 
 LONG fail(LONG rc) { return rc; }
 
@@ -242,18 +327,13 @@ LONG data_out(sqlite3_stmt* st, int col, LPBYTE data, LPDWORD size) {
 namespace win32 {
 std::string registry_path() { return world_root() + "/registry.db"; }
 
-LONG registry_protect(HKEY key, LPCWSTR subKey, REGSAM view, bool on) {
+LONG registry_protect(HKEY key, LPCWSTR subKey, REGSAM view, int guard) {
   std::lock_guard<std::recursive_mutex> lock(g_mu);
   Store* s = store();
   if (!s) return ERROR_CANTWRITE;
   sqlite3_int64 id = walk(s, key_id(key, view), view16(subKey));
   if (!id) return ERROR_FILE_NOT_FOUND;
-  sqlite3_stmt* st = stmt(s, "UPDATE keys SET protected=?2 WHERE id=?1");
-  sqlite3_bind_int64(st, 1, id);
-  sqlite3_bind_int(st, 2, on ? 1 : 0);
-  int rc = sqlite3_step(st);
-  sqlite3_reset(st);
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : ERROR_CANTWRITE;
+  return set_guard(s, id, guard);
 }
 }  // namespace win32
 
@@ -266,7 +346,7 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result)
   if (LONG rc = store_and_key(key, access, s, id)) return rc;
   id = walk(s, id, view16(subKey));
   if (!id) return ERROR_FILE_NOT_FOUND;
-  if ((access & kWriteRights) && is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  if (refused(s, id, access)) return ERROR_ACCESS_DENIED;
   *result = new_handle(id, access);
   return ERROR_SUCCESS;
 }
@@ -281,6 +361,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM acce
   if (LONG rc = store_and_key(key, access, s, id)) return rc;
   Tx tx(s);
   if (!tx.ok) return ERROR_CANTWRITE;
+  if (deleted(s, key, id)) return ERROR_KEY_DELETED;
   bool created = false;
   LONG rc = ERROR_SUCCESS;
   components(view16(subKey), [&](const std::u16string& c) {
@@ -303,7 +384,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM acce
     id = next;
   });
   if (rc != ERROR_SUCCESS) return fail(rc);
-  if (!created && (access & kWriteRights) && is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  if (!created && refused(s, id, access)) return ERROR_ACCESS_DENIED;
   if (created && (rc = tx.commit()) != ERROR_SUCCESS) return rc;
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = new_handle(id, access);
@@ -311,8 +392,8 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM acce
 }
 
 LONG RegCloseKey(HKEY key) {
-  if (!key) return ERROR_INVALID_HANDLE;
-  if (!predefined(key)) delete key;
+  if (predefined(key)) return ERROR_SUCCESS;
+  if (!open_key(key) || !win32::handle_remove(reinterpret_cast<HANDLE>(key))) return ERROR_INVALID_HANDLE;
   return ERROR_SUCCESS;
 }
 
@@ -339,8 +420,10 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
   std::lock_guard<std::recursive_mutex> lock(g_mu);
   Store* s = nullptr;
   sqlite3_int64 id = 0;
-  if (LONG rc = store_and_key(key, 0, s, id)) return rc;
-  if (!(key_access(key) & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  REGSAM access = 0;
+  if (LONG rc = store_and_key(key, 0, s, id, &access)) return rc;
+  if (deleted(s, key, id)) return ERROR_KEY_DELETED;
+  if (!(access & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
   sqlite3_stmt* st = stmt(s, "INSERT OR REPLACE INTO vals(key, lname, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)");
   std::u16string n(view16(name));
   sqlite3_bind_int64(st, 1, id);
@@ -358,8 +441,10 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
   std::lock_guard<std::recursive_mutex> lock(g_mu);
   Store* s = nullptr;
   sqlite3_int64 id = 0;
-  if (LONG rc = store_and_key(key, 0, s, id)) return rc;
-  if (!(key_access(key) & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  REGSAM access = 0;
+  if (LONG rc = store_and_key(key, 0, s, id, &access)) return rc;
+  if (deleted(s, key, id)) return ERROR_KEY_DELETED;
+  if (!(access & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
   sqlite3_stmt* st = stmt(s, "DELETE FROM vals WHERE key=?1 AND lname=?2");
   sqlite3_bind_int64(st, 1, id);
   bind16(st, 2, fold(view16(name)));
@@ -460,5 +545,40 @@ LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classSize, LPDWORD, LPD
   if (maxClassLen) *maxClassLen = 0;
   if (securityDescriptor) *securityDescriptor = 0;
   if (lastWrite) *lastWrite = FILETIME{};
+  return ERROR_SUCCESS;
+}
+
+LONG RegSetKeySecurity(HKEY key, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor) {
+  if (!descriptor) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = nullptr;
+  sqlite3_int64 id = 0;
+  REGSAM access = 0;
+  if (LONG rc = store_and_key(key, 0, s, id, &access)) return rc;
+  if (!(info & DACL_SECURITY_INFORMATION)) return ERROR_SUCCESS;
+  if (!predefined(key) && !(access & WRITE_DAC)) return ERROR_ACCESS_DENIED;
+  if (id <= 5 || guard_of(s, id) == win32::kRegistrySealed) return ERROR_ACCESS_DENIED;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return ERROR_INVALID_PARAMETER;
+  bool writable = !present || !dacl || dacl_grants_write(dacl);  // a null DACL grants everyone everything
+  return set_guard(s, id, writable ? win32::kRegistryOpen : win32::kRegistryReadOnly);
+}
+
+DWORD SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID, PSID, PACL dacl, PACL) {
+  if (type != SE_REGISTRY_KEY) return ERROR_CALL_NOT_IMPLEMENTED;
+  auto key = reinterpret_cast<HKEY>(handle);
+  REGSAM access = 0;
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_mu);
+    if (!key_id(key, 0, &access)) return ERROR_INVALID_HANDLE;
+  }
+  if ((info & OWNER_SECURITY_INFORMATION) && !predefined(key) && !(access & WRITE_OWNER)) return ERROR_ACCESS_DENIED;
+  if (info & DACL_SECURITY_INFORMATION) {
+    SECURITY_DESCRIPTOR sd{};
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE);
+    return static_cast<DWORD>(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd));
+  }
   return ERROR_SUCCESS;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/win32/token.h"
 #include "platform/win32/types.h"
 
 #define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000000u)))
@@ -20,6 +21,10 @@
 #define REG_MULTI_SZ 7
 #define REG_QWORD 11
 
+#ifndef ERROR_KEY_DELETED
+#define ERROR_KEY_DELETED 1018L
+#endif
+
 #define REG_OPTION_NON_VOLATILE 0
 #define REG_CREATED_NEW_KEY 1
 #define REG_OPENED_EXISTING_KEY 2
@@ -30,6 +35,15 @@
 #define KEY_ENUMERATE_SUB_KEYS 0x0008
 #define KEY_WOW64_64KEY 0x0100
 #define KEY_WOW64_32KEY 0x0200
+#ifndef DELETE
+#define DELETE 0x00010000L
+#endif
+#ifndef WRITE_DAC
+#define WRITE_DAC 0x00040000L
+#endif
+#ifndef WRITE_OWNER
+#define WRITE_OWNER 0x00080000L
+#endif
 #define KEY_READ 0x20019
 #define KEY_WRITE 0x20006
 #define KEY_ALL_ACCESS 0xF003F
@@ -51,10 +65,51 @@ LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classSize, LPDWORD rese
                       LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen,
                       LPDWORD maxValueLen, LPDWORD securityDescriptor, PFILETIME lastWrite);
 
+#ifndef OWNER_SECURITY_INFORMATION
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+#define GROUP_SECURITY_INFORMATION 0x00000002L
+#define DACL_SECURITY_INFORMATION 0x00000004L
+#define SACL_SECURITY_INFORMATION 0x00000008L
+#endif
+using SECURITY_INFORMATION = DWORD;
+enum SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE, SE_FILE_OBJECT, SE_SERVICE, SE_PRINTER, SE_REGISTRY_KEY };
+
+// Needs a handle opened with WRITE_DAC. A DACL that grants a SID of the
+// caller's token the right to set values makes the key writable again;
+// any other DACL leaves it read-only for the caller.
+LONG RegSetKeySecurity(HKEY key, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor);
+// Registry keys only: the owner may be set on a handle opened with
+// WRITE_OWNER (the store keeps no owner); other kinds give
+// ERROR_CALL_NOT_IMPLEMENTED.
+DWORD SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                      PACL dacl, PACL sacl);
+
+// The ANSI forms: names and the data of the three string types in the ANSI
+// code page (1252); sizes of that data are bytes of the ANSI text, name sizes
+// are characters, which are bytes here.
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM access,
+                     LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize);
+LONG RegDeleteValueA(HKEY key, LPCSTR name);
+LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
+LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM access, DWORD reserved);
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPSTR keyClass,
+                   LPDWORD classSize, PFILETIME lastWrite);
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type,
+                   LPBYTE data, LPDWORD dataSize);
+LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved, LPDWORD subKeys,
+                      LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen,
+                      LPDWORD maxValueLen, LPDWORD securityDescriptor, PFILETIME lastWrite);
+
 namespace win32 {
-// Marks a key (below an open key) as refusing writes, as a restrictive stored
-// security descriptor would; tests and the registry tool use it.
-LONG registry_protect(HKEY key, LPCWSTR subKey, REGSAM view, bool on);
+// How far a key refuses the current user, as a stored security descriptor
+// would: not at all; writes (the user, as owner, may still rewrite its DACL);
+// everything but reading (owned by another: no new DACL, no new owner).
+enum RegistryGuard { kRegistryOpen = 0, kRegistryReadOnly = 1, kRegistrySealed = 2 };
+// Sets a key's guard (below an open key); tests and the registry tool use it.
+LONG registry_protect(HKEY key, LPCWSTR subKey, REGSAM view, int guard);
 // The store's file for the current world.
 std::string registry_path();
 }  // namespace win32
