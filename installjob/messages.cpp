@@ -19,7 +19,7 @@ KbLink::ProductInfo reportProductInfo() {
   p.major = kHotfixMajor;
   p.minor = kHotfixMinor;
   p.build = kHotfixBuild;
-  Common::toUtf8(p.productName, Processor::catalogueText(1982, u"Vazedi for Dovecrest 2013"));
+  Common::toUtf8(p.productName, Common::catalogueText(1982, u"Vazedi for Dovecrest 2013"));
   p.language = static_cast<std::uint32_t>(Common::uiLanguageNumber());
   p.productText.clear();
   return p;
@@ -42,15 +42,15 @@ void attachErrorReport(const Common::Error& error, Processor::MessengerMessage& 
   }
   std::u16string codes;
   Common::fromUtf8(codes, fields.errorCodes.c_str());
-  message.linkText = Processor::formatMessage1(Processor::catalogueText(1126, u"Event code: {0}"),
+  message.linkText = Processor::formatMessage1(Common::catalogueText(1126, u"Event code: {0}"),
                                                Processor::Variant(Processor::String(codes.c_str())));
 }
 
 void reportInstallError(Processor::Messenger* messenger, const Processor::String& text, const Common::Error& error) {
   if (!messenger) return;
   Processor::MessengerMessage message;
-  message.caption = Processor::catalogueText(1893, u"Error");
-  message.text = Processor::catalogueText(1891, u"Installation failed");
+  message.caption = Common::catalogueText(1893, u"Error");
+  message.text = Common::catalogueText(1891, u"Installation failed");
   message.details = text;
   message.flags = 0x80000031;
   if (error.code() != 0) {
@@ -62,10 +62,10 @@ void reportInstallError(Processor::Messenger* messenger, const Processor::String
 
 const char16_t* languageName(std::uint64_t number) {
   switch (number) {
-    case 1: return Processor::catalogueText(1150, u"english");
-    case 2: return Processor::catalogueText(1151, u"german");
-    case 17: return Processor::catalogueText(1154, u"thefrench");
-    case 22: return Processor::catalogueText(1155, u"uk_english");
+    case 1: return Common::catalogueText(1150, u"english");
+    case 2: return Common::catalogueText(1151, u"german");
+    case 17: return Common::catalogueText(1154, u"thefrench");
+    case 22: return Common::catalogueText(1155, u"uk_english");
     default: return nullptr;
   }
 }
@@ -91,7 +91,7 @@ Common::Error checkInstalledLanguage(const std::u16string& productCode, bool& ma
   UINT r = MsiGetProductInfoW(productCode.c_str(), u"LocalPackage", local, &n);
   if (r != ERROR_SUCCESS) {
     Common::Error e(jobSite(0x1E), 0x62001E,
-                    Processor::catalogueText(1890, u"Failed to get installed product information."));
+                    Common::catalogueText(1890, u"Failed to get installed product information."));
     e.setWin32Cause(r);
     return e;
   }
@@ -99,14 +99,14 @@ Common::Error checkInstalledLanguage(const std::u16string& productCode, bool& ma
   try {
     database.open(std::u16string(local, n), true);
   } catch (const msier::system& failure) {
-    Common::Error e(jobSite(0x1F), 0x62001F, Processor::catalogueText(1888, u"Failed to open database."));
+    Common::Error e(jobSite(0x1F), 0x62001F, Common::catalogueText(1888, u"Failed to open database."));
     e.setWin32Cause(failure.code);
     return e;
   }
   std::u16string value;
   r = queryProductLanguage(database, value);
   if (r != ERROR_SUCCESS) {
-    Common::Error e(jobSite(0x20), 0x620020, Processor::catalogueText(1889, u"Failed to query database."));
+    Common::Error e(jobSite(0x20), 0x620020, Common::catalogueText(1889, u"Failed to query database."));
     e.setWin32Cause(r);
     return e;
   }
@@ -136,17 +136,17 @@ Common::Error PackageInstaller::resolvePatchTarget() {
     }
     if (!error) {
       const char16_t* text =
-          Processor::catalogueText(1895, u"The update patch refers to a different language of the program.");
+          Common::catalogueText(1895, u"The update patch refers to a different language of the program.");
       Common::Error e(jobSite(0x1C), 0x62001C, text);
       reportInstallError(messenger_, text, e);
       return e;
     }
-    reportInstallError(messenger_, Processor::catalogueText(1887, u"Failed to create msp filename."), error);
+    reportInstallError(messenger_, Common::catalogueText(1887, u"Failed to create msp filename."), error);
     return error;
   }
   if (r == ERROR_NO_MORE_ITEMS) {
     Processor::String text = Processor::formatMessage3(
-        Processor::catalogueText(1892,
+        Common::catalogueText(1892,
                                  u"The program being updated may be missing or the update patch refers to a "
                                  u"different version of the program. This patch for Dovecrest "
                                  u"{0}.{1}.{2,number,integer,####}"),
@@ -157,7 +157,7 @@ Common::Error PackageInstaller::resolvePatchTarget() {
     reportInstallError(messenger_, text, e);
     return e;
   }
-  const char16_t* text = Processor::catalogueText(1887, u"Failed to create msp filename.");
+  const char16_t* text = Common::catalogueText(1887, u"Failed to create msp filename.");
   Common::Error e(jobSite(0x1D), 0x62001D, text);
   e.setWin32Cause(r);
   reportInstallError(messenger_, text, e);

@@ -183,9 +183,9 @@ std::uint32_t PackageInstaller::prepare() {
     Processor::MessengerMessage m;
     m.errorCode = 0x620018;
     m.flags = 0x80000002;
-    m.text = Processor::catalogueText(1653, u"Cannot install the Korvane product.");
+    m.text = Common::catalogueText(1653, u"Cannot install the Korvane product.");
     m.details = Processor::formatMessage2(
-        Processor::catalogueText(1652,
+        Common::catalogueText(1652,
                                  u"Cannot install the product on Windows NT 4.0 without Service Pack 6. Please "
                                  u"install Service Pack 6, and then restart Korvane Setup program."),
         Processor::Variant(std::uint32_t(1610)), Processor::Variant(win32Text(1610, 1)));
@@ -244,8 +244,8 @@ std::uint32_t PackageInstaller::prepare() {
         Processor::MessengerMessage q;
         q.errorCode = 0x620018;
         q.flags = 0xD3;
-        q.text = Processor::catalogueText(1651, u"Windows Installer is not present");
-        q.details = Processor::catalogueText(
+        q.text = Common::catalogueText(1651, u"Windows Installer is not present");
+        q.details = Common::catalogueText(
             1650,
             u"Windows Installer is not installed on your system. This service is required for proceeding "
             u"installation.\nDo you want to install it now?");
@@ -260,9 +260,9 @@ std::uint32_t PackageInstaller::prepare() {
           Processor::MessengerMessage m;
           m.errorCode = 0x620019;
           m.flags = 0x80000011;
-          m.text = Processor::catalogueText(1649, u"Windows Installer was not installed correctly.");
+          m.text = Common::catalogueText(1649, u"Windows Installer was not installed correctly.");
           m.details = Processor::formatMessage2(
-              Processor::catalogueText(1648,
+              Common::catalogueText(1648,
                                        u"You cannot continue installation until Windows Installer is installed.\n"
                                        u"Korvane installation program encountered the error "
                                        u"#{0,number,integer,####}: \"{1}\""),
@@ -298,7 +298,7 @@ std::uint32_t PackageInstaller::run(bool wait, const char16_t* extraProperties) 
       readPackageCode(packagePath_, patchCode);
       if (!patchCode.empty() && MsiGetPatchInfoW(patchCode.c_str(), u"LocalPackage", nullptr, nullptr) == 0) {
         reportInstallError(messenger_,
-                           Processor::catalogueText(1886, u"Vazedi for Dovecrest 2013 is already installed."),
+                           Common::catalogueText(1886, u"Vazedi for Dovecrest 2013 is already installed."),
                            Common::Error());
         removeTemporaryCopy();
         return ERROR_SUCCESS;
@@ -330,14 +330,14 @@ std::uint32_t PackageInstaller::run(bool wait, const char16_t* extraProperties) 
 std::uint32_t PackageInstaller::patchOutcome(std::uint32_t r, const std::u16string& patchCode) {
   if (r == ERROR_SUCCESS || r == ERROR_SUCCESS_REBOOT_REQUIRED || r == ERROR_SUCCESS_REBOOT_INITIATED) {
     Common::Error e =
-        writeUninstallEntry(Processor::catalogueText(1982, u"Vazedi for Dovecrest 2013"), patchCode, productCode_);
+        writeUninstallEntry(Common::catalogueText(1982, u"Vazedi for Dovecrest 2013"), patchCode, productCode_);
     if (e.code() != 0) Common::traceError(3, e);
     if (messenger_ && r == ERROR_SUCCESS) {
       Processor::MessengerMessage m;
       m.flags = 0x80000022;
-      m.caption = Processor::catalogueText(480, u"Installation complete");
+      m.caption = Common::catalogueText(480, u"Installation complete");
       m.text = m.caption;
-      m.details = Processor::catalogueText(1885, u"Vazedi for Dovecrest 2013 successfully installed.");
+      m.details = Common::catalogueText(1885, u"Vazedi for Dovecrest 2013 successfully installed.");
       messenger_->show(m);
     }
     return commonTail(r);
@@ -348,7 +348,7 @@ std::uint32_t PackageInstaller::patchOutcome(std::uint32_t r, const std::u16stri
     reportInstallError(
         messenger_,
         Processor::formatMessage3(
-            Processor::catalogueText(1892,
+            Common::catalogueText(1892,
                                      u"The program being updated may be missing or the update patch refers to a "
                                      u"different version of the program. This patch for Dovecrest "
                                      u"{0}.{1}.{2,number,integer,####}"),
@@ -359,7 +359,7 @@ std::uint32_t PackageInstaller::patchOutcome(std::uint32_t r, const std::u16stri
   }
   Common::Error e(jobSite(0x26), 0x620026);
   e.setWin32Cause(r);
-  reportInstallError(messenger_, Processor::catalogueText(1894, u"Unknown error"), e);
+  reportInstallError(messenger_, Common::catalogueText(1894, u"Unknown error"), e);
   removeTemporaryCopy();
   return r;
 }
@@ -371,16 +371,16 @@ std::uint32_t PackageInstaller::commonTail(std::uint32_t result) {
       result != ERROR_SUCCESS_REBOOT_INITIATED && result != 1001) {
     Processor::MessengerMessage m;
     m.errorCode = 0x62001A;
-    m.text = Processor::catalogueText(1087, u"The error was encountered while the installation.");
+    m.text = Common::catalogueText(1087, u"The error was encountered while the installation.");
     if (result == ERROR_PRODUCT_VERSION) {
-      m.details = Processor::catalogueText(
+      m.details = Common::catalogueText(
           1656,
           u"Another version of this product is already installed. Installation of this version cannot be "
           u"continued. In <bold>Control Panel</bold>, open <bold>Add/Remove Programs</bold> to configure or remove "
           u"the existing version of this product.");
     } else {
       m.details = Processor::formatMessage2(
-          Processor::catalogueText(1086,
+          Common::catalogueText(1086,
                                    u"Korvane installation program encountered the error #{0,number,integer,####}: "
                                    u"\"{1}\"\nA possible reason might be that you do not have enough privileges. "
                                    u"Please check the installation troubleshooting section of the product "
@@ -390,7 +390,7 @@ std::uint32_t PackageInstaller::commonTail(std::uint32_t result) {
     // "View log" only when there is a log to open.
     if (!logPath_.empty()) {
       m.flags = 0x80001031;
-      m.buttonTexts = Processor::catalogueText(1090, u"View log");
+      m.buttonTexts = Common::catalogueText(1090, u"View log");
     } else {
       m.flags = 0x80000031;
     }
@@ -401,7 +401,7 @@ std::uint32_t PackageInstaller::commonTail(std::uint32_t result) {
     Processor::MessengerMessage q;
     q.errorCode = 0x62001B;
     q.flags = 0x183;
-    q.text = Processor::catalogueText(
+    q.text = Common::catalogueText(
         1654,
         u"You must restart your system for the configuration changes made by the installation program to take "
         u"effect. Click <bold>Reboot</bold> to restart now or <bold>No</bold> if you plan to manually restart "
@@ -415,8 +415,8 @@ std::uint32_t PackageInstaller::commonTail(std::uint32_t result) {
     Processor::MessengerMessage m;
     m.errorCode = 0x62001A;
     m.flags = 0x80000001;
-    m.text = Processor::catalogueText(1087, u"The error was encountered while the installation.");
-    m.details = Processor::catalogueText(
+    m.text = Common::catalogueText(1087, u"The error was encountered while the installation.");
+    m.details = Common::catalogueText(
         2148, u"Please remove old version of the product and try again. For more information, see Installation "
               u"Guide.");
     messenger_->show(m);
@@ -426,7 +426,7 @@ std::uint32_t PackageInstaller::commonTail(std::uint32_t result) {
 
 Common::Error PackageInstaller::writeUninstallEntry(const std::u16string& displayName, const std::u16string& patchCode,
                                                     const std::u16string& productCode) {
-  const char16_t* failed = Processor::catalogueText(693, u"Failed to create custom uninstall registry key.");
+  const char16_t* failed = Common::catalogueText(693, u"Failed to create custom uninstall registry key.");
   auto failure = [&](const Common::Error& cause) {
     Common::Error e(jobSite(0x27), 0x620027, failed);
     if (cause) e.setCause(cause);
@@ -454,14 +454,14 @@ Common::Error PackageInstaller::writeUninstallEntry(const std::u16string& displa
   const std::u16string* installer = boost::get<std::u16string>(&data);
   if (!installer) return failure(Common::Error());
 
-  std::unique_ptr<Common::RegKey> uninstall;
-  error = Common::openRegKey(uninstall, HKEY_LOCAL_MACHINE, u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
-                             false, Common::View32);
+  std::unique_ptr<Common::RegKey> root;
+  error = Common::openRegRoot(root, HKEY_LOCAL_MACHINE, false, Common::View32);
   if (error) return failure(error);
+  const std::u16string entryPath = std::u16string(u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + patchCode;
   std::unique_ptr<Common::RegKey> entry;
-  error = uninstall->createKey(patchCode, entry);
+  error = root->createKey(entryPath, entry);
   if (error) return failure(error);
-  const char16_t* parent = Processor::catalogueText(506, u"Dovecrest 2013");
+  const char16_t* parent = Common::catalogueText(506, u"Dovecrest 2013");
   struct Row {
     const char16_t* name;
     Common::RegValue::Data data;
@@ -471,7 +471,7 @@ Common::Error PackageInstaller::writeUninstallEntry(const std::u16string& displa
       {u"NoRepair", std::uint32_t(1)},
       {u"ParentKeyName", std::u16string(parent)},
       {u"ParentDisplayName", std::u16string(parent)},
-      {u"Publisher", std::u16string(Processor::catalogueText(275, u"Korvane"))},
+      {u"Publisher", std::u16string(Common::catalogueText(275, u"Korvane"))},
       {u"UninstallString", *installer + u" " + patchCode + u" " + productCode},
   };
   for (const Row& row : rows) {
@@ -479,7 +479,7 @@ Common::Error PackageInstaller::writeUninstallEntry(const std::u16string& displa
     entry->value(row.name, v);
     error = v ? v->write(row.data, false) : failure(Common::Error());
     if (error) {
-      uninstall->deleteKey(patchCode);
+      root->deleteKey(entryPath);
       return failure(error);
     }
   }
@@ -492,7 +492,7 @@ bool PackageInstaller::extract(const FileTarget& target) {
     ri_file* member = accessor ? accessor->open(packageName_.c_str()) : nullptr;
     if (!member) {
       reportInstallError(messenger_,
-                         Processor::catalogueText(1895,
+                         Common::catalogueText(1895,
                                                   u"The update patch refers to a different language of the program."),
                          Common::Error());
       return false;

@@ -38,9 +38,10 @@ std::string regText(const std::u16string& key, const char16_t* name) {
   return msi_test::narrow(s);
 }
 
-void setRegText(const std::u16string& key, const char16_t* name, const std::u16string& value) {
+void setRegText(const std::u16string& key, const char16_t* name, const std::u16string& value,
+                REGSAM view = KEY_WOW64_32KEY) {
   HKEY h = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
                             &h, nullptr),
             ERROR_SUCCESS);
   RegSetValueExW(h, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -144,7 +145,7 @@ TEST_F(JobTest, InstalledLanguageFailuresCarryTheirCodes) {
   std::u16string name;
   Common::Error e = installjob::checkInstalledLanguage(braced(job_test::kProductCode), match, name);
   EXPECT_EQ(e.code(), 0x620020u);
-  EXPECT_EQ(e.cause().numberField("code"), 1620u);
+  EXPECT_EQ(e.cause().numberField("code"), 0x80070000u | 1620);  // the HRESULT of 1620
   EXPECT_FALSE(match);
 
   e = installjob::checkInstalledLanguage(u"{00000000-0000-0000-0000-000000000000}", match, name);
@@ -290,7 +291,7 @@ TEST_F(JobTest, DatabaseCommandLineWithAndWithoutTheAbsKey) {
   EXPECT_TRUE(std::filesystem::exists(c("Program Files/Vazedi/help.txt")));
 
   job_test::config()["registry_abs_settings"] = u"SOFTWARE\\Korvane\\ABS";
-  setRegText(u"SOFTWARE\\Korvane\\ABS", u"x", u"y");
+  setRegText(u"SOFTWARE\\Korvane\\ABS", u"x", u"y", 0);  // the default view
   PackageInstaller abs(u"vazedi.msi", installjob::MenuJob);
   abs.setMessenger(messenger.get());
   abs.setPackageFile(u"C:\\pkg\\hotfix_bundle.zip");
@@ -365,6 +366,7 @@ TEST_F(JobTest, PackageOnlyInTheBundleIsCopiedToAFreshFolderAndRemovedAfterTheRu
 TEST_F(JobTest, UninstallEntryIsWholeOrAbsentAndAnEmptyPatchCodeWritesNothing) {
   PackageInstaller job(u"fix.msp", installjob::MenuJob);
   configureUninstall();
+  setRegText(kUninstall, u"Other", u"kept");
   Common::Error e = job.writeUninstallEntry(u"Vazedi", u"", u"{P}");
   EXPECT_EQ(e.code(), 0x620027u);
   EXPECT_EQ(regText(kUninstall, u"DisplayName"), "<absent>");

@@ -3,6 +3,7 @@
 #include <libgcab.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -382,12 +383,12 @@ class Folders {
     if (done != resolved_.end()) return done->second;
     std::u16string out;
     auto prop = props_.find(upper(id));
-    auto std = standardFolders().find(id);
+    auto known = standardFolders().find(id);
     auto row = table_.find(id);
     if (prop != props_.end() && !prop->second.empty()) {
       out = withSlash(prop->second);
-    } else if (std != standardFolders().end()) {
-      out = std->second;
+    } else if (known != standardFolders().end()) {
+      out = known->second;
     } else if (row == table_.end() || row->second.first.empty() || row->second.first == id || depth > 64) {
       out = u"C:\\";
     } else {
