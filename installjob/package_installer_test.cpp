@@ -208,6 +208,34 @@ TEST_F(JobTest, PatchNeedingARestartAsksAndNoLeavesTheMachineRunning) {
   EXPECT_EQ(calls.back().commandLine, u" REINSTALLMODE=o ");
 }
 
+TEST_F(JobTest, RestartAnswerRequestsTheRestartAndEndsTheMenu) {
+  installProduct();
+  configureUninstall();
+  ASSERT_TRUE(
+      job_test::buildPatch(unixPackage("fix.msp"), std::string("{") + job_test::kProductCode + "}", job_test::kPatchCode,
+                           "3010"));
+  messenger->answers = {Processor::MessageFlag::restart};
+  PackageInstaller job(u"fix.msp", installjob::MenuJob);
+  EXPECT_EQ(prepareAndRun(job), 3010u);
+  EXPECT_TRUE(job.restartChosen());
+  EXPECT_EQ(win32::shutdown_requests(), std::vector<std::string>{"restart"});
+}
+
+TEST_F(JobTest, PatchCodeTooLongForItsBufferAppliesButWritesNoEntry) {
+  installProduct();
+  configureUninstall();
+  setRegText(kUninstall, u"Other", u"kept");
+  std::string longCode = "{" + std::string(70, 'C') + "}";
+  ASSERT_TRUE(job_test::buildPatch(unixPackage("fix.msp"), std::string("{") + job_test::kProductCode + "}", longCode));
+  PackageInstaller job(u"fix.msp", installjob::MenuJob);
+  EXPECT_EQ(prepareAndRun(job), 0u);
+  ASSERT_EQ(messenger->shown.size(), 1u);
+  EXPECT_EQ(messenger->shown[0].caption, "Installation complete");
+  EXPECT_EQ(regText(kUninstall, u"DisplayName"), "<absent>");
+  EXPECT_EQ(regText(kUninstall, u"UninstallString"), "<absent>");
+  EXPECT_EQ(regText(kUninstall, u"Other"), "kept");
+}
+
 TEST_F(JobTest, PatchForAProductThatIsNotThereGives1642WithTheVersionMessage) {
   installProduct();
   ASSERT_TRUE(job_test::buildPatch(unixPackage("fix.msp"), "{0BADF00D-0000-4000-8000-000000000000}"));
