@@ -150,6 +150,19 @@ class Key {
     if (!cur.empty()) out.push_back(cur);
     return out;
   }
+  // The product's and patch's attributes live in one list of "Name=value"
+  // texts, so that registering writes (and syncs) the store only once.
+  std::optional<std::u16string> attr(const char16_t* name) const {
+    std::u16string prefix = std::u16string(name) + u"=";
+    for (const auto& entry : getList(u"Properties"))
+      if (entry.compare(0, prefix.size(), prefix) == 0) return entry.substr(prefix.size());
+    return std::nullopt;
+  }
+  bool setAttrs(const std::vector<std::pair<const char16_t*, std::u16string>>& values) {
+    std::vector<std::u16string> list;
+    for (const auto& [name, value] : values) list.push_back(std::u16string(name) + u"=" + value);
+    return setList(u"Properties", list);
+  }
   std::vector<std::u16string> subkeys() const {
     std::vector<std::u16string> out;
     for (DWORD i = 0; h_; ++i) {
@@ -574,11 +587,11 @@ void unregister(const std::u16string& code, Log& log) {
     Key key(productKey(code), false);
     files = key.getList(u"Files");
     folders = key.getList(u"Folders");
-    local = key.get(u"LocalPackage").value_or(u"");
+    local = key.attr(u"LocalPackage").value_or(u"");
     for (const auto& patch : key.getList(u"Patches")) {
       Key pk(patchKey(patch), false);
       std::error_code ec;
-      if (auto lp = pk.get(u"LocalPackage")) fs::remove(unixOf(*lp), ec);
+      if (auto lp = pk.attr(u"LocalPackage")) fs::remove(unixOf(*lp), ec);
       RegDeleteKeyW(HKEY_LOCAL_MACHINE, patchKey(patch).c_str());
     }
   }
@@ -595,7 +608,7 @@ bool registerProduct(const Product& p, const std::u16string& packagePath, const 
   Key key(productKey(p.code), true);
   if (!key) return false;
   std::vector<std::u16string> oldFiles = key.getList(u"Files"), oldFolders = key.getList(u"Folders");
-  std::u16string oldLocal = key.get(u"LocalPackage").value_or(u"");
+  std::u16string oldLocal = key.attr(u"LocalPackage").value_or(u"");
   std::set<std::u16string> keepFiles(files.begin(), files.end());
   for (auto& f : oldFiles)
     if (!keepFiles.count(f)) {
@@ -608,11 +621,16 @@ bool registerProduct(const Product& p, const std::u16string& packagePath, const 
     std::error_code ec;
     fs::remove(unixOf(oldLocal), ec);
   }
-  return key.set(u"PackageCode", p.packageCode) && key.set(u"VersionString", p.version) &&
-         key.set(u"Version", widen(std::to_string(packVersion(p.version)))) && key.set(u"Language", p.language) &&
-         key.set(u"ProductName", p.name) && key.set(u"UpgradeCode", p.upgradeCode) &&
-         key.set(u"Edition", p.edition) && key.set(u"LocalPackage", local) &&
-         key.set(u"InstallLocation", installLocation) && key.setList(u"Files", files) &&
+  return key.setAttrs({{u"PackageCode", p.packageCode},
+                       {u"VersionString", p.version},
+                       {u"Version", widen(std::to_string(packVersion(p.version)))},
+                       {u"Language", p.language},
+                       {u"ProductName", p.name},
+                       {u"UpgradeCode", p.upgradeCode},
+                       {u"Edition", p.edition},
+                       {u"LocalPackage", local},
+                       {u"InstallLocation", installLocation}}) &&
+         key.setList(u"Files", files) &&
          key.setList(u"Folders", std::vector<std::u16string>(allFolders.begin(), allFolders.end()));
 }
 
@@ -695,7 +713,7 @@ UINT applyPatch(const std::u16string& patchPath, const std::u16string& commandLi
       break;
     }
     for (const auto& code : installedProducts())
-      if (Key(productKey(code), false).get(u"UpgradeCode").value_or(u"") == wanted) target = code;
+      if (Key(productKey(code), false).attr(u"UpgradeCode").value_or(u"") == wanted) target = code;
     if (!target.empty()) break;
   }
   if (target.empty()) return finish(ERROR_PATCH_TARGET_NOT_FOUND);
@@ -707,7 +725,7 @@ UINT applyPatch(const std::u16string& patchPath, const std::u16string& commandLi
   Key product(productKey(target), true);
   std::vector<std::u16string> patches = product.getList(u"Patches");
   if (std::find(patches.begin(), patches.end(), patchCode) == patches.end()) patches.push_back(patchCode);
-  if (!pk || !pk.set(u"LocalPackage", local) || !pk.set(u"ProductCode", target) ||
+  if (!pk || !pk.setAttrs({{u"LocalPackage", local}, {u"ProductCode", target}}) ||
       !product.setList(u"Patches", patches))
     return finish(ERROR_INSTALL_FAILURE);
   log.line("Patch " + narrow(patchCode) + " applied to " + narrow(target));
@@ -748,7 +766,7 @@ UINT MsiGetPatchInfoW(LPCWSTR szPatch, LPCWSTR szAttribute, LPWSTR lpValueBuf, D
   std::lock_guard<std::recursive_mutex> g(engineLock);
   Key key(patchKey(code), false);
   if (!key) return ERROR_UNKNOWN_PRODUCT;
-  auto value = key.get(szAttribute);
+  auto value = key.attr(szAttribute);
   if (!value) return ERROR_UNKNOWN_PROPERTY;
   return copyOut(*value, lpValueBuf, pcchValueBuf);
 }
@@ -759,7 +777,7 @@ UINT MsiEnumRelatedProductsW(LPCWSTR lpUpgradeCode, DWORD dwReserved, DWORD iPro
   std::lock_guard<std::recursive_mutex> g(engineLock);
   DWORD index = 0;
   for (const auto& code : installedProducts()) {
-    if (Key(productKey(code), false).get(u"UpgradeCode").value_or(u"") != upgrade) continue;
+    if (Key(productKey(code), false).attr(u"UpgradeCode").value_or(u"") != upgrade) continue;
     if (index++ == iProductIndex) {
       std::copy(code.begin(), code.end(), lpProductBuf);
       lpProductBuf[code.size()] = 0;
@@ -786,7 +804,7 @@ UINT MsiGetProductInfoW(LPCWSTR szProduct, LPCWSTR szAttribute, LPWSTR lpValueBu
                                     u"LocalPackage", u"ProductName", u"InstallLocation"};
   std::u16string attribute = wide(szAttribute);
   if (std::find(std::begin(known), std::end(known), attribute) == std::end(known)) return ERROR_UNKNOWN_PROPERTY;
-  return copyOut(key.get(attribute.c_str()).value_or(u""), lpValueBuf, pcchValueBuf);
+  return copyOut(key.attr(attribute.c_str()).value_or(u""), lpValueBuf, pcchValueBuf);
 }
 
 namespace msi_engine {
