@@ -317,6 +317,9 @@ TEST_F(JobTest, DatabaseCommandLineWithAndWithoutTheAbsKey) {
   EXPECT_EQ(prepareAndRun(plain), 0u);  // no "registry_abs_settings": installs all the same
   EXPECT_EQ(plain.commandLine(), u" REBOOT=ReallySuppress BOOTSTRAP_EXE=\"C:\\pkg\\hotfix_bundle.zip\" ");
   EXPECT_TRUE(std::filesystem::exists(c("Program Files/Vazedi/help.txt")));
+  EXPECT_TRUE(plain.tempFolder().empty());  // used where it lies
+  EXPECT_EQ(plain.packagePath(), u"C:\\pkg\\vazedi.msi");
+  EXPECT_EQ(plain.logPath(), u"install_log.txt");
 
   job_test::config()["registry_abs_settings"] = u"SOFTWARE\\Korvane\\ABS";
   setRegText(u"SOFTWARE\\Korvane\\ABS", u"x", u"y", 0);  // the default view
@@ -379,11 +382,13 @@ TEST_F(JobTest, PackageOnlyInTheBundleIsCopiedToAFreshFolderAndRemovedAfterTheRu
   std::filesystem::create_directories(c("out"));
   PackageInstaller extractor(u"fix.msp", installjob::MenuJob);
   extractor.setPackageFile(u"C:\\pkg\\hotfix_bundle.zip");
+  EXPECT_TRUE(extractor.isAvailable());
   EXPECT_TRUE(extractor.extract({u"C:\\out", u"saved.msp"}));
   EXPECT_EQ(get("out/saved.msp"), msi_test::readFile(c("staging/fix.msp")));
   PackageInstaller missing(u"other.msp", installjob::MenuJob);
   missing.setPackageFile(u"C:\\pkg\\hotfix_bundle.zip");
   missing.setMessenger(messenger.get());
+  EXPECT_FALSE(missing.isAvailable());
   messenger->shown.clear();
   EXPECT_FALSE(missing.extract({u"C:\\out", u"other.msp"}));
   EXPECT_FALSE(std::filesystem::exists(c("out/other.msp")));
@@ -421,6 +426,14 @@ TEST_F(JobTest, PreparationFailsWhenTheTemporaryFolderCannotBeMade) {
   EXPECT_TRUE(job.tempFolder().empty());
   SetEnvironmentVariableW(u"TMP", nullptr);
   SetEnvironmentVariableW(u"TEMP", nullptr);
+}
+
+TEST_F(JobTest, WindowsNt4PassesWithServicePack6AsLaterSystemsDo) {
+  for (const char* system : {"nt4", "2000", "10"}) {
+    ::setenv("KV_WINDOWS_VERSION", system, 1);
+    EXPECT_FALSE(installjob::isNt4WithoutServicePack6()) << system;
+  }
+  ::unsetenv("KV_WINDOWS_VERSION");
 }
 
 }  // namespace
