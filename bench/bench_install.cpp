@@ -45,7 +45,7 @@ bool buildPackage(const std::string& dir, int files) {
     std::string block(4096 + (i % 7) * 1024, static_cast<char>('a' + i % 26));
     for (std::size_t k = 0; k < block.size(); k += 97) block[k] = static_cast<char>(i * 31 + k);
     out << block;
-    char guid[40];
+    char guid[48];
     std::snprintf(guid, sizeof guid, "4F2A%04X-1B3C-4D5E-8F60-%012X", i, i + 1);
     wxs += "<Component Id=\"C" + std::to_string(i) + "\" Guid=\"" + guid + "\"><File Id=\"F" + std::to_string(i) +
            "\" Name=\"" + name + "\" Source=\"" + name + "\" KeyPath=\"yes\"/></Component>\n";

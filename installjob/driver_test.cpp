@@ -98,7 +98,9 @@ TEST_F(DriverTest, ProductVersionsPackIntoEightEightSixteenBitsOrGive1620) {
   for (const Case& c : cases) {
     std::uint32_t packed = 0;
     EXPECT_EQ(installjob::packProductVersion(c.text, packed), c.ok) << msi_test::narrow(c.text);
-    if (c.ok) EXPECT_EQ(packed, c.packed) << msi_test::narrow(c.text);
+    if (c.ok) {
+      EXPECT_EQ(packed, c.packed) << msi_test::narrow(c.text);
+    }
   }
 
   // Read from a package: a malformed version ends the reading with 1620.

@@ -51,8 +51,6 @@ std::uint32_t runProgram(const std::u16string& path, bool wait) {
 
 ProgramRunner programRunner = &runProgram;
 
-std::u16string u16(const Processor::String& s) { return std::u16string(s.getBuffer(), s.length()); }
-
 bool endsWithIgnoringCase(const std::u16string& name, const char16_t* suffix) {
   std::u16string s = suffix;
   if (name.size() < s.size()) return false;

@@ -1,5 +1,7 @@
 #include "network/kblink.h"
 
+// The report cipher is the block routine itself, which OpenSSL 3 marks as old.
+#define OPENSSL_SUPPRESS_DEPRECATED
 #include <openssl/aes.h>
 
 #include <cstdio>
@@ -38,7 +40,7 @@ using IsWow64 = BOOL (*)(HANDLE, BOOL*);
 std::string architecture() {
   static const FARPROC entry = GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process");
   BOOL wow = FALSE;
-  if (entry && reinterpret_cast<IsWow64>(entry)(GetCurrentProcess(), &wow) && wow) return "64";
+  if (entry && reinterpret_cast<IsWow64>(reinterpret_cast<void (*)()>(entry))(GetCurrentProcess(), &wow) && wow) return "64";
   return "86";
 }
 
