@@ -58,7 +58,7 @@ UINT MsiInstallProductW(LPCWSTR szPackagePath, LPCWSTR szCommandLine);
 // installed target.
 UINT MsiApplyPatchW(LPCWSTR szPatchPackage, LPCWSTR szInstallPackage, INSTALLTYPE eInstallType,
                     LPCWSTR szCommandLine);
-// "LocalPackage" or "ProductCode" of an applied patch; 1647 for an unknown one.
+// "LocalPackage" or "ProductCode" of an applied patch; 1605 for an unknown one.
 UINT MsiGetPatchInfoW(LPCWSTR szPatch, LPCWSTR szAttribute, LPWSTR lpValueBuf, DWORD* pcchValueBuf);
 // lpProductBuf holds 39 characters. 259 past the last related product.
 UINT MsiEnumRelatedProductsW(LPCWSTR lpUpgradeCode, DWORD dwReserved, DWORD iProductIndex, LPWSTR lpProductBuf);
