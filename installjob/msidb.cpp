@@ -135,9 +135,10 @@ void msidb::fetch(MSIHANDLE view, rows& out, const std::u16string& query) {
     UINT r = MsiViewFetch(view, &record.h);
     if (r == ERROR_NO_MORE_ITEMS) return;
     if (r != ERROR_SUCCESS) {
-      // The rows read so far stand; only the log learns of the failure.
+      // A cut-short row list must not pass for the whole result.
       appendLog("msidb::read_query:MsiViewFetch(szQuery=" + utf8(query) + ") : res=" + std::to_string(int(r)) + "\n");
-      return;
+      out.clear();
+      throw msier::system(r);
     }
     row fields;
     read_record(record.h, fields, query);

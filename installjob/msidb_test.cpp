@@ -155,4 +155,28 @@ TEST_F(MsiDbTest, ClosingAQueryObjectCommitsAndClosingTheBaseDoesNot) {
   EXPECT_EQ(exported.find("lost"), std::string::npos) << exported;
 }
 
+// Loses every handle after the first row, so the next fetch fails.
+class LosingDb : public msiquery {
+ public:
+  void read_record(MSIHANDLE record, row& out, const std::u16string& query) override {
+    msidb::read_record(record, out, query);
+    MsiCloseAllHandles();
+    handle = 0;
+  }
+};
+
+TEST_F(MsiDbTest, AFetchThatFailsMidwayThrowsInsteadOfPassingOffPartOfTheRows) {
+  LosingDb db;
+  db.open(package, true);
+  msidb::rows rows;
+  try {
+    db.read_query(u"SELECT `Key` FROM `Numbers`", {}, rows);
+    ADD_FAILURE() << "a cut-short result came back as complete: " << rows.size() << " rows";
+  } catch (const msier::system& e) {
+    EXPECT_NE(e.code, 0u);
+  }
+  EXPECT_TRUE(rows.empty());
+  EXPECT_EQ(log().rfind("msidb::read_query:MsiViewFetch(szQuery=SELECT `Key` FROM `Numbers`) : res=", 0), 0u) << log();
+}
+
 }  // namespace

@@ -1,0 +1,832 @@
+#include "platform/msi/engine.h"
+
+#include <libgcab.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/win32/paths.h"
+#include "platform/win32/registry.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char16_t kProducts[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Products\\";
+const char16_t kPatches[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Patches\\";
+const char16_t kCache[] = u"C:\\Windows\\Installer";
+
+std::recursive_mutex engineLock;
+INSTALLUILEVEL uiLevel = INSTALLUILEVEL_DEFAULT;
+std::u16string logPath;  // empty: no log
+bool logAppend = false;
+std::vector<msi_engine::InstallCall> calls;
+
+std::u16string wide(LPCWSTR s) { return s ? std::u16string(s) : std::u16string(); }
+std::u16string widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+std::string narrow(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+std::u16string upper(std::u16string s) {
+  for (char16_t& c : s) c = win32::upcase(c);
+  return s;
+}
+std::string unixOf(const std::u16string& windowsPath) { return win32::to_unix_path(windowsPath.c_str()); }
+
+UINT copyOut(const std::u16string& text, LPWSTR buf, DWORD* pcch) {
+  if (!pcch) return buf ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+  DWORD room = *pcch;
+  *pcch = static_cast<DWORD>(text.size());
+  if (!buf) return ERROR_SUCCESS;
+  if (room <= text.size()) {
+    if (room) {
+      std::copy_n(text.begin(), room - 1, buf);
+      buf[room - 1] = 0;
+    }
+    return ERROR_MORE_DATA;
+  }
+  std::copy(text.begin(), text.end(), buf);
+  buf[text.size()] = 0;
+  return ERROR_SUCCESS;
+}
+
+// ---- the log ---------------------------------------------------------------
+
+// Each line reaches the file before the next step runs.
+class Log {
+ public:
+  Log() {
+    if (logPath.empty()) return;
+    std::u16string full = win32::full_path_name(logPath);
+    std::string path = unixOf(full.empty() ? logPath : full);
+    if (!path.empty()) file_ = std::fopen(path.c_str(), logAppend ? "a" : "w");
+  }
+  ~Log() {
+    if (file_) std::fclose(file_);
+  }
+  void line(const std::string& text) {
+    if (!file_) return;
+    std::fputs(text.c_str(), file_);
+    std::fputc('\n', file_);
+    std::fflush(file_);
+  }
+
+ private:
+  std::FILE* file_ = nullptr;
+};
+
+// ---- the registry store ----------------------------------------------------
+
+class Key {
+ public:
+  Key(const std::u16string& path, bool create) {
+    LONG r = create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h_,
+                                      nullptr)
+                    : RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &h_);
+    if (r != ERROR_SUCCESS) h_ = nullptr;
+  }
+  ~Key() {
+    if (h_) RegCloseKey(h_);
+  }
+  explicit operator bool() const { return h_ != nullptr; }
+  bool set(const char16_t* name, const std::u16string& value) {
+    return RegSetValueExW(h_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * 2)) == ERROR_SUCCESS;
+  }
+  bool setList(const char16_t* name, const std::vector<std::u16string>& values) {
+    std::u16string block;
+    for (const auto& v : values) block += v + u'\0';
+    block += u'\0';
+    return RegSetValueExW(h_, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(block.data()),
+                          static_cast<DWORD>(block.size() * 2)) == ERROR_SUCCESS;
+  }
+  std::optional<std::u16string> get(const char16_t* name) const {
+    DWORD type = 0, size = 0;
+    if (!h_ || RegQueryValueExW(h_, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
+    std::u16string data(size / 2 + 1, u'\0');
+    if (RegQueryValueExW(h_, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
+      return std::nullopt;
+    data.resize(size / 2);
+    if (type == REG_SZ) {
+      while (!data.empty() && data.back() == 0) data.pop_back();
+    }
+    return data;
+  }
+  std::vector<std::u16string> getList(const char16_t* name) const {
+    std::vector<std::u16string> out;
+    auto block = get(name);
+    if (!block) return out;
+    std::u16string cur;
+    for (char16_t c : *block) {
+      if (c) {
+        cur += c;
+      } else if (!cur.empty()) {
+        out.push_back(cur);
+        cur.clear();
+      }
+    }
+    if (!cur.empty()) out.push_back(cur);
+    return out;
+  }
+  // The product's and patch's attributes live in one list of "Name=value"
+  // texts, so that registering writes (and syncs) the store only once.
+  std::optional<std::u16string> attr(const char16_t* name) const {
+    std::u16string prefix = std::u16string(name) + u"=";
+    for (const auto& entry : getList(u"Properties"))
+      if (entry.compare(0, prefix.size(), prefix) == 0) return entry.substr(prefix.size());
+    return std::nullopt;
+  }
+  bool setAttrs(const std::vector<std::pair<const char16_t*, std::u16string>>& values) {
+    std::vector<std::u16string> list;
+    for (const auto& [name, value] : values) list.push_back(std::u16string(name) + u"=" + value);
+    return setList(u"Properties", list);
+  }
+  std::vector<std::u16string> subkeys() const {
+    std::vector<std::u16string> out;
+    for (DWORD i = 0; h_; ++i) {
+      WCHAR name[256];
+      DWORD n = 256;
+      if (RegEnumKeyExW(h_, i, name, &n, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      out.emplace_back(name, n);
+    }
+    return out;
+  }
+
+ private:
+  HKEY h_ = nullptr;
+};
+
+std::u16string productKey(const std::u16string& code) { return kProducts + upper(code); }
+std::u16string patchKey(const std::u16string& code) { return kPatches + upper(code); }
+
+bool isGuid(const std::u16string& s) {
+  if (s.size() != 38 || s[0] != u'{' || s[37] != u'}') return false;
+  for (std::size_t i = 1; i < 37; ++i) {
+    char16_t c = s[i];
+    bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+    if (dash ? c != u'-' : !std::isxdigit(c < 0x80 ? static_cast<int>(c) : 0)) return false;
+  }
+  return true;
+}
+
+bool installed(const std::u16string& code) { return isGuid(code) && static_cast<bool>(Key(productKey(code), false)); }
+
+std::vector<std::u16string> installedProducts() {
+  Key all(std::u16string(kProducts, std::size(kProducts) - 2), false);
+  return all.subkeys();
+}
+
+// ---- reading a package -----------------------------------------------------
+
+struct Db {
+  MSIHANDLE h = 0;
+  ~Db() {
+    if (h) MsiCloseHandle(h);
+  }
+};
+struct Rec {
+  MSIHANDLE h = 0;
+  ~Rec() {
+    if (h) MsiCloseHandle(h);
+  }
+};
+
+std::u16string field(MSIHANDLE rec, UINT i) {
+  WCHAR empty[1] = {0};
+  DWORD n = 0;
+  UINT r = MsiRecordGetStringW(rec, i, empty, &n);
+  if (r != ERROR_SUCCESS && r != ERROR_MORE_DATA) return {};
+  std::u16string s(n + 1, u'\0');
+  DWORD room = n + 1;
+  if (MsiRecordGetStringW(rec, i, s.data(), &room) != ERROR_SUCCESS) return {};
+  s.resize(room);
+  return s;
+}
+
+// All rows of a query as texts; an unknown table gives no rows.
+std::vector<std::vector<std::u16string>> rows(MSIHANDLE db, const std::u16string& sql) {
+  std::vector<std::vector<std::u16string>> out;
+  Rec view;
+  if (MsiDatabaseOpenViewW(db, sql.c_str(), &view.h) != ERROR_SUCCESS) return out;
+  if (MsiViewExecute(view.h, 0) != ERROR_SUCCESS) return out;
+  for (;;) {
+    Rec rec;
+    if (MsiViewFetch(view.h, &rec.h) != ERROR_SUCCESS) break;
+    std::vector<std::u16string> row;
+    UINT n = MsiRecordGetFieldCount(rec.h);
+    for (UINT i = 1; i <= n && n != static_cast<UINT>(-1); ++i) row.push_back(field(rec.h, i));
+    out.push_back(std::move(row));
+  }
+  MsiViewClose(view.h);
+  return out;
+}
+
+std::u16string property(MSIHANDLE db, const std::u16string& name) {
+  auto r = rows(db, u"SELECT `Value` FROM `Property` WHERE `Property`='" + name + u"'");
+  return r.size() == 1 && !r[0].empty() ? r[0][0] : std::u16string();
+}
+
+std::u16string summaryText(const std::u16string& path, UINT pid) {
+  Rec si;
+  if (MsiGetSummaryInformationW(0, path.c_str(), 0, &si.h) != ERROR_SUCCESS) return {};
+  UINT type = 0;
+  INT value = 0;
+  WCHAR empty[1] = {0};
+  DWORD n = 0;
+  UINT r = MsiSummaryInfoGetPropertyW(si.h, pid, &type, &value, nullptr, empty, &n);
+  if (r != ERROR_MORE_DATA && r != ERROR_SUCCESS) return {};
+  std::u16string s(n + 1, u'\0');
+  DWORD room = n + 1;
+  if (MsiSummaryInfoGetPropertyW(si.h, pid, &type, &value, nullptr, s.data(), &room) != ERROR_SUCCESS) return {};
+  s.resize(room);
+  return s;
+}
+
+DWORD packVersion(const std::u16string& text) {
+  DWORD parts[3] = {0, 0, 0};
+  std::size_t p = 0;
+  for (int i = 0; i < 3 && p <= text.size(); ++i) {
+    std::size_t dot = text.find(u'.', p);
+    std::u16string part = text.substr(p, dot == std::u16string::npos ? std::u16string::npos : dot - p);
+    parts[i] = static_cast<DWORD>(std::strtoul(narrow(part).c_str(), nullptr, 10));
+    if (dot == std::u16string::npos) break;
+    p = dot + 1;
+  }
+  return (std::min<DWORD>(parts[0], 255) << 24) | (std::min<DWORD>(parts[1], 255) << 16) |
+         std::min<DWORD>(parts[2], 65535);
+}
+
+// ---- the command line ------------------------------------------------------
+
+using Properties = std::map<std::u16string, std::u16string>;  // upper-case names
+
+// NAME=value and NAME="quoted ""value""" pairs; the last repeat wins.
+bool parseCommandLine(const std::u16string& line, Properties& out) {
+  std::size_t i = 0, n = line.size();
+  while (i < n) {
+    while (i < n && (line[i] == u' ' || line[i] == u'\t')) ++i;
+    if (i >= n) break;
+    std::size_t eq = line.find(u'=', i);
+    if (eq == std::u16string::npos) return false;
+    std::u16string name = line.substr(i, eq - i);
+    if (name.empty() || name.find(u' ') != std::u16string::npos) return false;
+    i = eq + 1;
+    std::u16string value;
+    if (i < n && line[i] == u'"') {
+      ++i;
+      for (;;) {
+        if (i >= n) return false;
+        if (line[i] == u'"') {
+          if (i + 1 < n && line[i + 1] == u'"') {
+            value += u'"';
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        value += line[i++];
+      }
+    } else {
+      while (i < n && line[i] != u' ' && line[i] != u'\t') value += line[i++];
+    }
+    out[upper(name)] = value;
+  }
+  return true;
+}
+
+std::vector<std::u16string> splitList(const std::u16string& s, char16_t sep) {
+  std::vector<std::u16string> out;
+  std::size_t p = 0;
+  while (p <= s.size()) {
+    std::size_t q = s.find(sep, p);
+    std::u16string part = s.substr(p, q == std::u16string::npos ? std::u16string::npos : q - p);
+    if (!part.empty()) out.push_back(part);
+    if (q == std::u16string::npos) break;
+    p = q + 1;
+  }
+  return out;
+}
+
+// ---- forced results --------------------------------------------------------
+
+std::optional<UINT> forcedResult(const std::u16string& package, MSIHANDLE db) {
+  std::u16string name = upper(package.substr(package.find_last_of(u"\\/") + 1));
+  if (const char* env = std::getenv("KV_MSI_FORCED_RESULT")) {
+    for (const auto& pair : splitList(widen(env), u';')) {
+      std::size_t eq = pair.find(u'=');
+      if (eq != std::u16string::npos && upper(pair.substr(0, eq)) == name)
+        return static_cast<UINT>(std::strtoul(narrow(pair.substr(eq + 1)).c_str(), nullptr, 10));
+    }
+  }
+  if (db) {
+    std::u16string v = property(db, u"KvForcedResult");
+    if (!v.empty()) return static_cast<UINT>(std::strtoul(narrow(v).c_str(), nullptr, 10));
+  }
+  return std::nullopt;
+}
+
+bool isFailure(UINT r) { return r != ERROR_SUCCESS && r != ERROR_SUCCESS_REBOOT_REQUIRED && r != ERROR_SUCCESS_REBOOT_INITIATED; }
+
+// ---- folders and files -----------------------------------------------------
+
+std::u16string withSlash(std::u16string s) {
+  if (s.empty() || s.back() != u'\\') s += u'\\';
+  return s;
+}
+
+const std::map<std::u16string, std::u16string>& standardFolders() {
+  static const std::map<std::u16string, std::u16string> m = {
+      {u"ProgramFilesFolder", u"C:\\Program Files\\"},
+      {u"ProgramFiles64Folder", u"C:\\Program Files\\"},
+      {u"CommonFilesFolder", u"C:\\Program Files\\Common Files\\"},
+      {u"CommonFiles64Folder", u"C:\\Program Files\\Common Files\\"},
+      {u"ProgramMenuFolder", u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\"},
+      {u"StartMenuFolder", u"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\"},
+      {u"DesktopFolder", u"C:\\Users\\Public\\Desktop\\"},
+      {u"WindowsFolder", u"C:\\Windows\\"},
+      {u"SystemFolder", u"C:\\Windows\\System32\\"},
+      {u"System64Folder", u"C:\\Windows\\System32\\"},
+      {u"TempFolder", u"C:\\Windows\\Temp\\"},
+      {u"AppDataFolder", u"C:\\ProgramData\\"},
+      {u"CommonAppDataFolder", u"C:\\ProgramData\\"},
+  };
+  return m;
+}
+
+// The long target name of a DefaultDir or FileName text.
+std::u16string longName(std::u16string s) {
+  std::size_t colon = s.find(u':');
+  if (colon != std::u16string::npos) s = s.substr(0, colon);
+  std::size_t bar = s.find(u'|');
+  if (bar != std::u16string::npos) s = s.substr(bar + 1);
+  return s;
+}
+
+class Folders {
+ public:
+  Folders(MSIHANDLE db, const Properties& props) : props_(props) {
+    for (auto& r : rows(db, u"SELECT `Directory`, `Directory_Parent`, `DefaultDir` FROM `Directory`"))
+      if (r.size() == 3) table_[r[0]] = {r[1], r[2]};
+  }
+  std::u16string path(const std::u16string& id, int depth = 0) {
+    auto done = resolved_.find(id);
+    if (done != resolved_.end()) return done->second;
+    std::u16string out;
+    auto prop = props_.find(upper(id));
+    auto known = standardFolders().find(id);
+    auto row = table_.find(id);
+    if (prop != props_.end() && !prop->second.empty()) {
+      out = withSlash(prop->second);
+    } else if (known != standardFolders().end()) {
+      out = known->second;
+    } else if (row == table_.end() || row->second.first.empty() || row->second.first == id || depth > 64) {
+      out = u"C:\\";
+    } else {
+      out = path(row->second.first, depth + 1);
+      std::u16string name = longName(row->second.second);
+      if (!name.empty() && name != u".") out = withSlash(out + name);
+    }
+    return resolved_[id] = out;
+  }
+
+ private:
+  const Properties& props_;
+  std::map<std::u16string, std::pair<std::u16string, std::u16string>> table_;
+  std::map<std::u16string, std::u16string> resolved_;
+};
+
+// A scratch folder removed on every road.
+struct Scratch {
+  std::string dir;
+  Scratch() {
+    std::string base = unixOf(u"C:\\Windows\\Temp");
+    std::error_code ec;
+    fs::create_directories(base, ec);
+    std::string templ = base + "/msi-XXXXXX";
+    if (::mkdtemp(templ.data())) dir = templ;
+  }
+  ~Scratch() {
+    std::error_code ec;
+    if (!dir.empty()) fs::remove_all(dir, ec);
+  }
+};
+
+bool writeStream(MSIHANDLE db, const std::u16string& name, const std::string& file) {
+  Rec view;
+  std::u16string sql = u"SELECT `Data` FROM `_Streams` WHERE `Name`='" + name + u"'";
+  if (MsiDatabaseOpenViewW(db, sql.c_str(), &view.h) != ERROR_SUCCESS) return false;
+  if (MsiViewExecute(view.h, 0) != ERROR_SUCCESS) return false;
+  Rec rec;
+  if (MsiViewFetch(view.h, &rec.h) != ERROR_SUCCESS) return false;
+  std::FILE* out = std::fopen(file.c_str(), "wb");
+  if (!out) return false;
+  bool ok = true;
+  char buf[65536];
+  for (;;) {
+    DWORD n = sizeof buf;
+    if (MsiRecordReadStream(rec.h, 1, buf, &n) != ERROR_SUCCESS) {
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    if (std::fwrite(buf, 1, n, out) != n) {
+      ok = false;
+      break;
+    }
+  }
+  if (std::fclose(out) != 0) ok = false;
+  MsiViewClose(view.h);
+  return ok;
+}
+
+bool extractCabinet(const std::string& cabinet, const std::string& into) {
+  GError* error = nullptr;
+  GFile* file = g_file_new_for_path(cabinet.c_str());
+  GFileInputStream* in = g_file_read(file, nullptr, &error);
+  bool ok = in != nullptr;
+  GCabCabinet* cab = gcab_cabinet_new();
+  if (ok) ok = gcab_cabinet_load(cab, G_INPUT_STREAM(in), nullptr, &error);
+  if (ok) {
+    GFile* out = g_file_new_for_path(into.c_str());
+    ok = gcab_cabinet_extract(cab, out, nullptr, nullptr, nullptr, nullptr, &error);
+    g_object_unref(out);
+  }
+  g_object_unref(cab);
+  if (in) g_object_unref(in);
+  g_object_unref(file);
+  if (error) g_error_free(error);
+  return ok;
+}
+
+struct Product {
+  std::u16string code, packageCode, version, language, name, upgradeCode, edition;
+};
+
+Product readProduct(MSIHANDLE db, const std::u16string& path) {
+  Product p;
+  p.code = upper(property(db, u"ProductCode"));
+  p.version = property(db, u"ProductVersion");
+  p.language = property(db, u"ProductLanguage");
+  p.name = property(db, u"ProductName");
+  p.upgradeCode = upper(property(db, u"UpgradeCode"));
+  p.edition = property(db, u"MsigenProductEdition");
+  p.packageCode = upper(summaryText(path, PID_REVNUMBER));
+  return p;
+}
+
+std::u16string cacheName(const std::u16string& code, const char16_t* suffix) {
+  std::u16string name;
+  for (char16_t c : code)
+    if (std::isxdigit(c < 0x80 ? static_cast<int>(c) : 0)) name += c;
+  return std::u16string(kCache) + u"\\" + name + suffix;
+}
+
+bool copyFile(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  fs::create_directories(fs::path(to).parent_path(), ec);
+  return fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+}
+
+// Folders that did not exist, from `path` up, deepest first.
+void noteNewFolders(const std::u16string& folder, std::vector<std::u16string>& created) {
+  std::u16string f = folder;
+  std::vector<std::u16string> chain;
+  while (f.size() > 3) {
+    std::error_code ec;
+    if (fs::exists(unixOf(f), ec)) break;
+    chain.push_back(f);
+    f = f.substr(0, f.find_last_of(u'\\', f.size() - 2) + 1);
+  }
+  created.insert(created.end(), chain.begin(), chain.end());
+}
+
+// Copies the selected components' files to their folders; false on any failure.
+bool installFiles(MSIHANDLE db, const std::u16string& packagePath, const Properties& props, Log& log,
+                  std::vector<std::u16string>& files, std::vector<std::u16string>& created) {
+  Folders folders(db, props);
+  std::set<std::u16string> components;
+  auto addlocal = props.find(u"ADDLOCAL");
+  bool all = addlocal == props.end() || upper(addlocal->second) == u"ALL";
+  std::set<std::u16string> features;
+  if (!all)
+    for (auto& f : splitList(addlocal->second, u',')) features.insert(f);
+  for (auto& r : rows(db, u"SELECT `Feature_`, `Component_` FROM `FeatureComponents`"))
+    if (r.size() == 2 && (all || features.count(r[0]))) components.insert(r[1]);
+  std::map<std::u16string, std::u16string> componentFolder;
+  for (auto& r : rows(db, u"SELECT `Component`, `Directory_` FROM `Component`"))
+    if (r.size() == 2) componentFolder[r[0]] = r[1];
+
+  Scratch scratch;
+  if (scratch.dir.empty()) return false;
+  std::string packageFolder = fs::path(unixOf(packagePath)).parent_path().string();
+  for (auto& m : rows(db, u"SELECT `DiskId`, `Cabinet` FROM `Media`")) {
+    if (m.size() != 2 || m[1].empty()) continue;
+    std::string cab = scratch.dir + "/" + narrow(m[0]) + ".cab";
+    bool ok = m[1][0] == u'#' ? writeStream(db, m[1].substr(1), cab) : copyFile(packageFolder + "/" + narrow(m[1]), cab);
+    if (!ok || !extractCabinet(cab, scratch.dir + "/files")) {
+      log.line("Error 1334: cannot read the cabinet " + narrow(m[1]));
+      return false;
+    }
+  }
+  for (auto& r : rows(db, u"SELECT `File`, `Component_`, `FileName` FROM `File`")) {
+    if (r.size() != 3 || !components.count(r[1])) continue;
+    std::u16string folder = folders.path(componentFolder[r[1]]);
+    std::u16string target = folder + longName(r[2]);
+    std::string source = scratch.dir + "/files/" + narrow(r[0]);
+    std::error_code ec;
+    if (!fs::exists(source, ec)) source = packageFolder + "/" + narrow(longName(r[2]));
+    noteNewFolders(folder, created);
+    if (!copyFile(source, unixOf(target))) {
+      log.line("Error 1308: source file not found: " + narrow(r[0]));
+      return false;
+    }
+    log.line("Installing file: " + narrow(target));
+    files.push_back(target);
+  }
+  return true;
+}
+
+void removeFiles(const std::vector<std::u16string>& files, const std::vector<std::u16string>& folders, Log& log) {
+  std::error_code ec;
+  for (const auto& f : files) {
+    fs::remove(unixOf(f), ec);
+    log.line("Removing file: " + narrow(f));
+  }
+  std::vector<std::u16string> sorted = folders;
+  std::sort(sorted.begin(), sorted.end(), [](auto& a, auto& b) { return a.size() > b.size(); });
+  for (const auto& d : sorted) fs::remove(unixOf(d), ec);  // only when empty
+}
+
+void unregister(const std::u16string& code, Log& log) {
+  std::vector<std::u16string> files, folders;
+  std::u16string local;
+  {
+    Key key(productKey(code), false);
+    files = key.getList(u"Files");
+    folders = key.getList(u"Folders");
+    local = key.attr(u"LocalPackage").value_or(u"");
+    for (const auto& patch : key.getList(u"Patches")) {
+      Key pk(patchKey(patch), false);
+      std::error_code ec;
+      if (auto lp = pk.attr(u"LocalPackage")) fs::remove(unixOf(*lp), ec);
+      RegDeleteKeyW(HKEY_LOCAL_MACHINE, patchKey(patch).c_str());
+    }
+  }
+  removeFiles(files, folders, log);
+  std::error_code ec;
+  if (!local.empty()) fs::remove(unixOf(local), ec);
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, productKey(code).c_str());
+}
+
+bool registerProduct(const Product& p, const std::u16string& packagePath, const std::vector<std::u16string>& files,
+                     const std::vector<std::u16string>& folders, const std::u16string& installLocation) {
+  std::u16string local = cacheName(p.packageCode.empty() ? p.code : p.packageCode, u".msi");
+  if (!copyFile(unixOf(packagePath), unixOf(local))) return false;
+  Key key(productKey(p.code), true);
+  if (!key) return false;
+  std::vector<std::u16string> oldFiles = key.getList(u"Files"), oldFolders = key.getList(u"Folders");
+  std::u16string oldLocal = key.attr(u"LocalPackage").value_or(u"");
+  std::set<std::u16string> keepFiles(files.begin(), files.end());
+  for (auto& f : oldFiles)
+    if (!keepFiles.count(f)) {
+      std::error_code ec;
+      fs::remove(unixOf(f), ec);
+    }
+  std::set<std::u16string> allFolders(folders.begin(), folders.end());
+  allFolders.insert(oldFolders.begin(), oldFolders.end());
+  if (!oldLocal.empty() && upper(oldLocal) != upper(local)) {
+    std::error_code ec;
+    fs::remove(unixOf(oldLocal), ec);
+  }
+  return key.setAttrs({{u"PackageCode", p.packageCode},
+                       {u"VersionString", p.version},
+                       {u"Version", widen(std::to_string(packVersion(p.version)))},
+                       {u"Language", p.language},
+                       {u"ProductName", p.name},
+                       {u"UpgradeCode", p.upgradeCode},
+                       {u"Edition", p.edition},
+                       {u"LocalPackage", local},
+                       {u"InstallLocation", installLocation}}) &&
+         key.setList(u"Files", files) &&
+         key.setList(u"Folders", std::vector<std::u16string>(allFolders.begin(), allFolders.end()));
+}
+
+void recordCall(const std::u16string& package, const std::u16string& line, bool patch, UINT result) {
+  calls.push_back({package, line, patch, result});
+}
+
+UINT install(const std::u16string& packagePath, const std::u16string& commandLine) {
+  Log log;
+  log.line("=== Verbose logging started ===");
+  log.line("******* Product: " + narrow(packagePath));
+  log.line("******* Command line: " + narrow(commandLine));
+  auto finish = [&](UINT r) {
+    log.line("MainEngineThread is returning " + std::to_string(r));
+    log.line("=== Verbose logging stopped ===");
+    recordCall(packagePath, commandLine, false, r);
+    return r;
+  };
+  Properties props;
+  if (!parseCommandLine(commandLine, props)) return finish(ERROR_INVALID_COMMAND_LINE);
+  for (auto& [k, v] : props) log.line("Property(S): " + narrow(k) + " = " + narrow(v));
+  Db db;
+  if (MsiOpenDatabaseW(packagePath.c_str(), MSIDBOPEN_READONLY, &db.h) != ERROR_SUCCESS)
+    return finish(ERROR_INSTALL_PACKAGE_OPEN_FAILED);
+  Product p = readProduct(db.h, packagePath);
+  if (!isGuid(p.code)) return finish(ERROR_INSTALL_PACKAGE_INVALID);
+  std::optional<UINT> forced = forcedResult(packagePath, db.h);
+  if (forced && isFailure(*forced)) {
+    log.line("Product: " + narrow(p.name) + " -- Installation failed.");
+    return finish(*forced);
+  }
+  UINT success = forced.value_or(ERROR_SUCCESS);
+  bool isInstalled = installed(p.code);
+  auto remove = props.find(u"REMOVE");
+  if (remove != props.end() && !remove->second.empty()) {
+    if (!isInstalled) return finish(ERROR_UNKNOWN_PRODUCT);
+    unregister(p.code, log);
+    log.line("Product: " + narrow(p.name) + " -- Removal completed successfully.");
+    return finish(success);
+  }
+  if (isInstalled && props.find(u"REINSTALL") == props.end()) {
+    log.line("Product: " + narrow(p.name) + " -- Configuration completed successfully.");
+    return finish(success);
+  }
+  std::vector<std::u16string> files, folders;
+  if (!installFiles(db.h, packagePath, props, log, files, folders)) {
+    removeFiles(files, folders, log);
+    log.line("Product: " + narrow(p.name) + " -- Installation failed.");
+    return finish(ERROR_INSTALL_FAILURE);
+  }
+  Folders names(db.h, props);
+  if (!registerProduct(p, packagePath, files, folders, names.path(u"INSTALLDIR"))) {
+    removeFiles(files, folders, log);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, productKey(p.code).c_str());
+    return finish(ERROR_INSTALL_FAILURE);
+  }
+  log.line("Product: " + narrow(p.name) + " -- Installation completed successfully.");
+  return finish(success);
+}
+
+UINT applyPatch(const std::u16string& patchPath, const std::u16string& commandLine) {
+  Log log;
+  log.line("=== Verbose logging started ===");
+  log.line("******* Patch: " + narrow(patchPath));
+  log.line("******* Command line: " + narrow(commandLine));
+  auto finish = [&](UINT r) {
+    log.line("MainEngineThread is returning " + std::to_string(r));
+    recordCall(patchPath, commandLine, true, r);
+    return r;
+  };
+  std::u16string patchCode = upper(summaryText(patchPath, PID_REVNUMBER));
+  std::u16string targets = upper(summaryText(patchPath, PID_TEMPLATE));
+  if (patchCode.empty()) return finish(ERROR_INSTALL_PACKAGE_INVALID);
+  Db db;
+  MsiOpenDatabaseW(patchPath.c_str(), MSIDBOPEN_READONLY, &db.h);
+  std::u16string target;
+  for (const auto& wanted : splitList(targets, u';')) {
+    if (installed(wanted)) {
+      target = wanted;
+      break;
+    }
+    for (const auto& code : installedProducts())
+      if (Key(productKey(code), false).attr(u"UpgradeCode").value_or(u"") == wanted) target = code;
+    if (!target.empty()) break;
+  }
+  if (target.empty()) return finish(ERROR_PATCH_TARGET_NOT_FOUND);
+  std::optional<UINT> forced = forcedResult(patchPath, db.h);
+  if (forced && isFailure(*forced)) return finish(*forced);
+  std::u16string local = cacheName(patchCode, u".msp");
+  if (!copyFile(unixOf(patchPath), unixOf(local))) return finish(ERROR_INSTALL_FAILURE);
+  Key pk(patchKey(patchCode), true);
+  Key product(productKey(target), true);
+  std::vector<std::u16string> patches = product.getList(u"Patches");
+  if (std::find(patches.begin(), patches.end(), patchCode) == patches.end()) patches.push_back(patchCode);
+  if (!pk || !pk.setAttrs({{u"LocalPackage", local}, {u"ProductCode", target}}) ||
+      !product.setList(u"Patches", patches))
+    return finish(ERROR_INSTALL_FAILURE);
+  log.line("Patch " + narrow(patchCode) + " applied to " + narrow(target));
+  return finish(forced.value_or(ERROR_SUCCESS));
+}
+
+}  // namespace
+
+INSTALLUILEVEL MsiSetInternalUI(INSTALLUILEVEL dwUILevel, HWND*) {
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  INSTALLUILEVEL previous = uiLevel;
+  if (dwUILevel != INSTALLUILEVEL_NOCHANGE) uiLevel = dwUILevel;
+  return previous;
+}
+
+UINT MsiEnableLogW(DWORD, LPCWSTR szLogFile, DWORD dwLogAttributes) {
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  logPath = wide(szLogFile);
+  logAppend = (dwLogAttributes & INSTALLLOGATTRIBUTES_APPEND) != 0;
+  return ERROR_SUCCESS;
+}
+
+UINT MsiInstallProductW(LPCWSTR szPackagePath, LPCWSTR szCommandLine) {
+  if (!szPackagePath || !*szPackagePath) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  return install(wide(szPackagePath), wide(szCommandLine));
+}
+
+UINT MsiApplyPatchW(LPCWSTR szPatchPackage, LPCWSTR, INSTALLTYPE, LPCWSTR szCommandLine) {
+  if (!szPatchPackage || !*szPatchPackage) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  return applyPatch(wide(szPatchPackage), wide(szCommandLine));
+}
+
+UINT MsiGetPatchInfoW(LPCWSTR szPatch, LPCWSTR szAttribute, LPWSTR lpValueBuf, DWORD* pcchValueBuf) {
+  std::u16string code = wide(szPatch);
+  if (!isGuid(code) || !szAttribute) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  Key key(patchKey(code), false);
+  if (!key) return ERROR_UNKNOWN_PRODUCT;
+  auto value = key.attr(szAttribute);
+  if (!value) return ERROR_UNKNOWN_PROPERTY;
+  return copyOut(*value, lpValueBuf, pcchValueBuf);
+}
+
+UINT MsiEnumRelatedProductsW(LPCWSTR lpUpgradeCode, DWORD dwReserved, DWORD iProductIndex, LPWSTR lpProductBuf) {
+  std::u16string upgrade = upper(wide(lpUpgradeCode));
+  if (!isGuid(upgrade) || dwReserved || !lpProductBuf) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  DWORD index = 0;
+  for (const auto& code : installedProducts()) {
+    if (Key(productKey(code), false).attr(u"UpgradeCode").value_or(u"") != upgrade) continue;
+    if (index++ == iProductIndex) {
+      std::copy(code.begin(), code.end(), lpProductBuf);
+      lpProductBuf[code.size()] = 0;
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_NO_MORE_ITEMS;
+}
+
+INSTALLSTATE MsiQueryProductStateW(LPCWSTR szProduct) {
+  std::u16string code = wide(szProduct);
+  if (!isGuid(code)) return INSTALLSTATE_INVALIDARG;
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  return installed(code) ? INSTALLSTATE_DEFAULT : INSTALLSTATE_UNKNOWN;
+}
+
+UINT MsiGetProductInfoW(LPCWSTR szProduct, LPCWSTR szAttribute, LPWSTR lpValueBuf, DWORD* pcchValueBuf) {
+  std::u16string code = wide(szProduct);
+  if (!isGuid(code) || !szAttribute || (lpValueBuf && !pcchValueBuf)) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  Key key(productKey(code), false);
+  if (!key) return ERROR_UNKNOWN_PRODUCT;
+  static const char16_t* known[] = {u"PackageCode", u"Version", u"VersionString", u"Language",
+                                    u"LocalPackage", u"ProductName", u"InstallLocation"};
+  std::u16string attribute = wide(szAttribute);
+  if (std::find(std::begin(known), std::end(known), attribute) == std::end(known)) return ERROR_UNKNOWN_PROPERTY;
+  return copyOut(key.attr(attribute.c_str()).value_or(u""), lpValueBuf, pcchValueBuf);
+}
+
+namespace msi_engine {
+
+DWORD engine_file_version() {
+  const char* v = std::getenv("KV_MSI_ENGINE_VERSION");
+  if (!v || !*v) return (5u << 16) | 0;
+  std::string s = v;
+  if (s == "absent") return 0;
+  unsigned major = 0, minor = 0;
+  if (std::sscanf(s.c_str(), "%u.%u", &major, &minor) < 1) return 0;
+  return (major << 16) | (minor & 0xFFFF);
+}
+
+std::vector<InstallCall> recorded_installs() {
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  return calls;
+}
+
+void clear_recorded_installs() {
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  calls.clear();
+}
+
+}  // namespace msi_engine
