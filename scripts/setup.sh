@@ -7,7 +7,7 @@ build=${1:-$root/build}
 
 packages=(build-essential cmake ninja-build ccache pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
-          libicu-dev zlib1g-dev libboost-dev libssl-dev libsqlite3-dev
+          libicu-dev zlib1g-dev libboost-dev libssl-dev libsqlite3-dev sqlite3
           xvfb xauth unzip zip libxml2-utils
           libglib2.0-dev msitools wixl libmsi-dev libgcab-dev
           clang libclang-rt-14-dev   # clang: the fuzz targets (scripts/fuzz.sh)

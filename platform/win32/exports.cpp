@@ -36,6 +36,7 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"ntdll", "NtShutdownSystem", entry(&NtShutdownSystem)},
       {"advapi32", "CheckTokenMembership", entry(&CheckTokenMembership)},
       {"advapi32", "SetEntriesInAclW", entry(&SetEntriesInAclW)},
+      {"advapi32", "RegDeleteKeyExW", entry(&RegDeleteKeyExW)},
   };
   count = std::size(table);
   return table;

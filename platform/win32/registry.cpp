@@ -3,8 +3,13 @@
 #include <sqlite3.h>
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
+
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -13,6 +18,7 @@
 #include "platform/win32/handles.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/paths.h"
+#include "platform/win32/thread.h"
 
 namespace {
 
@@ -43,7 +49,7 @@ Store g_store;
 const char* kSchema =
     "PRAGMA journal_mode=WAL;"
     "PRAGMA synchronous=FULL;"
-    "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, lname TEXT NOT NULL,"
+    "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL, lname TEXT NOT NULL,"
     " name TEXT NOT NULL, protected INTEGER NOT NULL DEFAULT 0, UNIQUE(parent, lname));"
     "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, lname TEXT NOT NULL, name TEXT NOT NULL,"
     " type INTEGER NOT NULL, data BLOB, PRIMARY KEY(key, lname)) WITHOUT ROWID;"
@@ -51,8 +57,41 @@ const char* kSchema =
     " (1,0,'hklm64','HKEY_LOCAL_MACHINE'),(2,0,'hklm32','HKEY_LOCAL_MACHINE'),"
     " (3,0,'hkcu','HKEY_CURRENT_USER'),(4,0,'hkcr64','HKEY_CLASSES_ROOT'),(5,0,'hkcr32','HKEY_CLASSES_ROOT');";
 
+// The variables that name the world: while they read as when the store was
+// opened, its path is the same, and no path need be built.
+struct WorldNames {
+  std::string values[3];
+  bool same() const {
+    static const char* const names[] = {"KV_WORLD_ROOT", "XDG_DATA_HOME", "HOME"};
+    for (int i = 0; i < 3; ++i) {
+      const char* v = std::getenv(names[i]);
+      if (values[i] != (v ? v : "")) return false;
+    }
+    return true;
+  }
+  void take() {
+    static const char* const names[] = {"KV_WORLD_ROOT", "XDG_DATA_HOME", "HOME"};
+    for (int i = 0; i < 3; ++i) {
+      const char* v = std::getenv(names[i]);
+      values[i] = v ? v : "";
+    }
+  }
+};
+WorldNames g_names;
+
+// Set in a forked child, whose connection is its parent's: asking for the
+// process id on every call would cost a system call.
+std::atomic<bool> g_forked{false};
+void note_fork() { g_forked = true; }
+const bool g_fork_hook = (pthread_atfork(nullptr, nullptr, note_fork), true);
+
 Store* store() {
-  if (g_store.db && g_store.pid == ::getpid() && g_store.path == win32::registry_path()) return &g_store;
+  if (g_store.db && !g_forked.load(std::memory_order_relaxed) && g_names.same()) return &g_store;
+  g_forked = false;
+  if (g_store.db && g_store.pid == ::getpid() && g_store.path == win32::registry_path()) {
+    g_names.take();
+    return &g_store;
+  }
   if (g_store.db && g_store.pid == ::getpid()) {
     for (auto& [k, s] : g_store.stmts) sqlite3_finalize(s);
     sqlite3_close(g_store.db);
@@ -75,6 +114,7 @@ Store* store() {
   g_store.db = db;
   g_store.pid = ::getpid();
   g_store.path = path;
+  g_names.take();
   return &g_store;
 }
 
@@ -167,12 +207,81 @@ sqlite3_int64 child(Store* s, sqlite3_int64 parent, const std::u16string& name) 
   return id;
 }
 
-bool is_protected(Store* s, sqlite3_int64 id) {
+int guard_of(Store* s, sqlite3_int64 id) {
   sqlite3_stmt* st = stmt(s, "SELECT protected FROM keys WHERE id=?1");
   sqlite3_bind_int64(st, 1, id);
-  bool p = sqlite3_step(st) == SQLITE_ROW && sqlite3_column_int(st, 0) != 0;
+  int g = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : 0;
   sqlite3_reset(st);
-  return p;
+  return g;
+}
+
+bool is_protected(Store* s, sqlite3_int64 id) { return guard_of(s, id) != win32::kRegistryOpen; }
+
+// Whether a guarded key refuses an open with `access`.
+bool refused(Store* s, sqlite3_int64 id, REGSAM access) {
+  if (!(access & (kWriteRights | WRITE_DAC | WRITE_OWNER))) return false;  // reading is never refused
+  int g = guard_of(s, id);
+  if (g == win32::kRegistryOpen) return false;
+  if (access & kWriteRights) return true;
+  return g == win32::kRegistrySealed && (access & (WRITE_DAC | WRITE_OWNER));
+}
+
+LONG set_guard(Store* s, sqlite3_int64 id, int guard) {
+  sqlite3_stmt* st = stmt(s, "UPDATE keys SET protected=?2 WHERE id=?1");
+  sqlite3_bind_int64(st, 1, id);
+  sqlite3_bind_int(st, 2, guard);
+  int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  return rc == SQLITE_DONE ? ERROR_SUCCESS : ERROR_CANTWRITE;
+}
+
+// The calling thread's token, else the process's.
+std::shared_ptr<win32::TokenData> caller_token() {
+  HANDLE h = nullptr;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &h) && !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &h))
+    return nullptr;
+  auto t = win32::handle_lookup_as<win32::TokenObject>(h);
+  CloseHandle(h);
+  return t ? t->data : nullptr;
+}
+
+// Does the DACL let the caller set values? Deny entries before the grant win.
+bool dacl_grants_write(const ACL* acl) {
+  auto token = caller_token();
+  if (!token) return false;
+  std::lock_guard<std::mutex> lock(win32::token_mutex());
+  auto mine = [&](const BYTE* sid, std::size_t room) {
+    auto same = [&](const win32::SidBytes& b) { return b.size() <= room && std::memcmp(b.data(), sid, b.size()) == 0; };
+    if (same(token->user)) return true;
+    for (auto& [g, attrs] : token->groups)
+      if (same(g)) return true;
+    return false;
+  };
+  const BYTE* p = reinterpret_cast<const BYTE*>(acl) + sizeof(ACL);
+  const BYTE* end = reinterpret_cast<const BYTE*>(acl) + acl->AclSize;
+  for (WORD i = 0; i < acl->AceCount && p + sizeof(ACCESS_ALLOWED_ACE) <= end; ++i) {
+    auto ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(p);
+    if (ace->Header.AceSize < sizeof(ACCESS_ALLOWED_ACE) || p + ace->Header.AceSize > end) break;
+    const BYTE* sid = p + offsetof(ACCESS_ALLOWED_ACE, SidStart);
+    std::size_t room = static_cast<std::size_t>(p + ace->Header.AceSize - sid);
+    if (!(ace->Header.AceFlags & INHERIT_ONLY_ACE) && (ace->Mask & KEY_SET_VALUE) && mine(sid, room)) {
+      if (ace->Header.AceType == ACCESS_DENIED_ACE_TYPE) return false;
+      if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE) return true;
+    }
+    p += ace->Header.AceSize;
+  }
+  return false;
+}
+
+// A handle may outlive its key; writing through it would give the values to
+// no key, or (in a store whose ids get reused) to a later key.
+bool deleted(Store* s, HKEY key, sqlite3_int64 id) {
+  if (predefined(key)) return false;
+  sqlite3_stmt* st = stmt(s, "SELECT 1 FROM keys WHERE id=?1");
+  sqlite3_bind_int64(st, 1, id);
+  bool gone = sqlite3_step(st) != SQLITE_ROW;
+  sqlite3_reset(st);
+  return gone;
 }
 
 // Walks `path` below `id`; 0 when a component is missing.
@@ -263,12 +372,7 @@ LONG registry_protect(HKEY key, LPCWSTR subKey, REGSAM view, int guard) {
   if (!s) return ERROR_CANTWRITE;
   sqlite3_int64 id = walk(s, key_id(key, view), view16(subKey));
   if (!id) return ERROR_FILE_NOT_FOUND;
-  sqlite3_stmt* st = stmt(s, "UPDATE keys SET protected=?2 WHERE id=?1");
-  sqlite3_bind_int64(st, 1, id);
-  sqlite3_bind_int(st, 2, guard);
-  int rc = sqlite3_step(st);
-  sqlite3_reset(st);
-  return rc == SQLITE_DONE ? ERROR_SUCCESS : ERROR_CANTWRITE;
+  return set_guard(s, id, guard);
 }
 }  // namespace win32
 
@@ -281,7 +385,7 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result)
   if (LONG rc = store_and_key(key, access, s, id)) return rc;
   id = walk(s, id, view16(subKey));
   if (!id) return ERROR_FILE_NOT_FOUND;
-  if ((access & kWriteRights) && is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  if (refused(s, id, access)) return ERROR_ACCESS_DENIED;
   *result = new_handle(id, access);
   return ERROR_SUCCESS;
 }
@@ -296,6 +400,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM acce
   if (LONG rc = store_and_key(key, access, s, id)) return rc;
   Tx tx(s);
   if (!tx.ok) return ERROR_CANTWRITE;
+  if (deleted(s, key, id)) return ERROR_KEY_DELETED;
   bool created = false;
   LONG rc = ERROR_SUCCESS;
   components(view16(subKey), [&](const std::u16string& c) {
@@ -318,7 +423,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM acce
     id = next;
   });
   if (rc != ERROR_SUCCESS) return fail(rc);
-  if (!created && (access & kWriteRights) && is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  if (!created && refused(s, id, access)) return ERROR_ACCESS_DENIED;
   if (created && (rc = tx.commit()) != ERROR_SUCCESS) return rc;
   if (disposition) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = new_handle(id, access);
@@ -356,6 +461,7 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
   sqlite3_int64 id = 0;
   REGSAM access = 0;
   if (LONG rc = store_and_key(key, 0, s, id, &access)) return rc;
+  if (deleted(s, key, id)) return ERROR_KEY_DELETED;
   if (!(access & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
   sqlite3_stmt* st = stmt(s, "INSERT OR REPLACE INTO vals(key, lname, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)");
   std::u16string n(view16(name));
@@ -376,6 +482,7 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
   sqlite3_int64 id = 0;
   REGSAM access = 0;
   if (LONG rc = store_and_key(key, 0, s, id, &access)) return rc;
+  if (deleted(s, key, id)) return ERROR_KEY_DELETED;
   if (!(access & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
   sqlite3_stmt* st = stmt(s, "DELETE FROM vals WHERE key=?1 AND lname=?2");
   sqlite3_bind_int64(st, 1, id);
@@ -477,5 +584,40 @@ LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classSize, LPDWORD, LPD
   if (maxClassLen) *maxClassLen = 0;
   if (securityDescriptor) *securityDescriptor = 0;
   if (lastWrite) *lastWrite = FILETIME{};
+  return ERROR_SUCCESS;
+}
+
+LONG RegSetKeySecurity(HKEY key, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor) {
+  if (!descriptor) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = nullptr;
+  sqlite3_int64 id = 0;
+  REGSAM access = 0;
+  if (LONG rc = store_and_key(key, 0, s, id, &access)) return rc;
+  if (!(info & DACL_SECURITY_INFORMATION)) return ERROR_SUCCESS;
+  if (!predefined(key) && !(access & WRITE_DAC)) return ERROR_ACCESS_DENIED;
+  if (id <= 5 || guard_of(s, id) == win32::kRegistrySealed) return ERROR_ACCESS_DENIED;
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return ERROR_INVALID_PARAMETER;
+  bool writable = !present || !dacl || dacl_grants_write(dacl);  // a null DACL grants everyone everything
+  return set_guard(s, id, writable ? win32::kRegistryOpen : win32::kRegistryReadOnly);
+}
+
+DWORD SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID, PSID, PACL dacl, PACL) {
+  if (type != SE_REGISTRY_KEY) return ERROR_CALL_NOT_IMPLEMENTED;
+  auto key = reinterpret_cast<HKEY>(handle);
+  REGSAM access = 0;
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_mu);
+    if (!key_id(key, 0, &access)) return ERROR_INVALID_HANDLE;
+  }
+  if ((info & OWNER_SECURITY_INFORMATION) && !predefined(key) && !(access & WRITE_OWNER)) return ERROR_ACCESS_DENIED;
+  if (info & DACL_SECURITY_INFORMATION) {
+    SECURITY_DESCRIPTOR sd{};
+    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE);
+    return static_cast<DWORD>(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd));
+  }
   return ERROR_SUCCESS;
 }

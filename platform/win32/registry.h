@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/win32/token.h"
 #include "platform/win32/types.h"
 
 #define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000000u)))
@@ -20,6 +21,10 @@
 #define REG_MULTI_SZ 7
 #define REG_QWORD 11
 
+#ifndef ERROR_KEY_DELETED
+#define ERROR_KEY_DELETED 1018L
+#endif
+
 #define REG_OPTION_NON_VOLATILE 0
 #define REG_CREATED_NEW_KEY 1
 #define REG_OPENED_EXISTING_KEY 2
@@ -30,6 +35,15 @@
 #define KEY_ENUMERATE_SUB_KEYS 0x0008
 #define KEY_WOW64_64KEY 0x0100
 #define KEY_WOW64_32KEY 0x0200
+#ifndef DELETE
+#define DELETE 0x00010000L
+#endif
+#ifndef WRITE_DAC
+#define WRITE_DAC 0x00040000L
+#endif
+#ifndef WRITE_OWNER
+#define WRITE_OWNER 0x00080000L
+#endif
 #define KEY_READ 0x20019
 #define KEY_WRITE 0x20006
 #define KEY_ALL_ACCESS 0xF003F
@@ -50,6 +64,25 @@ LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD
 LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classSize, LPDWORD reserved, LPDWORD subKeys,
                       LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen,
                       LPDWORD maxValueLen, LPDWORD securityDescriptor, PFILETIME lastWrite);
+
+#ifndef OWNER_SECURITY_INFORMATION
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+#define GROUP_SECURITY_INFORMATION 0x00000002L
+#define DACL_SECURITY_INFORMATION 0x00000004L
+#define SACL_SECURITY_INFORMATION 0x00000008L
+#endif
+using SECURITY_INFORMATION = DWORD;
+enum SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE, SE_FILE_OBJECT, SE_SERVICE, SE_PRINTER, SE_REGISTRY_KEY };
+
+// Needs a handle opened with WRITE_DAC. A DACL that grants a SID of the
+// caller's token the right to set values makes the key writable again;
+// any other DACL leaves it read-only for the caller.
+LONG RegSetKeySecurity(HKEY key, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor);
+// Registry keys only: the owner may be set on a handle opened with
+// WRITE_OWNER (the store keeps no owner); other kinds give
+// ERROR_CALL_NOT_IMPLEMENTED.
+DWORD SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                      PACL dacl, PACL sacl);
 
 // The ANSI forms: names and the data of the three string types in the ANSI
 // code page (1252); sizes of that data are bytes of the ANSI text, name sizes

@@ -292,6 +292,80 @@ TEST_F(Registry, ProtectedKeyRefusesWrites) {
   EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"P\\Inner"), ERROR_ACCESS_DENIED);
 }
 
+TEST_F(Registry, HandleOfADeletedKeyWritesNowhere) {
+  HKEY k = make(u"Gone");
+  ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Gone"), ERROR_SUCCESS);
+  const BYTE d[4] = {9, 0, 0, 0};
+  EXPECT_EQ(RegSetValueExW(k, u"v", 0, REG_DWORD, d, 4), ERROR_KEY_DELETED);
+  HKEY sub = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(k, u"s", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr), ERROR_KEY_DELETED);
+  HKEY again = make(u"Gone");  // a new key of the same name holds nothing of the old handle's
+  DWORD vals = 9, subs = 9;
+  ASSERT_EQ(RegQueryInfoKeyW(again, nullptr, nullptr, nullptr, &subs, nullptr, nullptr, &vals, nullptr, nullptr,
+                             nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(vals, 0u);
+  EXPECT_EQ(subs, 0u);
+  RegCloseKey(again);
+  RegCloseKey(k);
+}
+
+// A read-only key's owner may give itself write access again through a new
+// DACL; a sealed key (owned by another) refuses the DACL and the owner change.
+TEST_F(Registry, KeySecurityLiftsReadOnlyButNotSealed) {
+  RegCloseKey(make(u"Sec\\ReadOnly"));
+  RegCloseKey(make(u"Sec\\Sealed"));
+  ASSERT_EQ(win32::registry_protect(HKEY_LOCAL_MACHINE, u"Sec\\ReadOnly", 0, win32::kRegistryReadOnly), ERROR_SUCCESS);
+  ASSERT_EQ(win32::registry_protect(HKEY_LOCAL_MACHINE, u"Sec\\Sealed", 0, win32::kRegistrySealed), ERROR_SUCCESS);
+
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  DWORD need = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &need);
+  std::vector<BYTE> user(need);
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user.data(), need, &need));
+  CloseHandle(token);
+  PSID me = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  auto dacl_for = [&](DWORD rights) {
+    EXPLICIT_ACCESS_W ea{};
+    ea.grfAccessPermissions = rights;
+    ea.grfAccessMode = SET_ACCESS;
+    ea.grfInheritance = CONTAINER_INHERIT_ACE;
+    ea.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    ea.Trustee.ptstrName = static_cast<LPWSTR>(me);
+    PACL acl = nullptr;
+    EXPECT_EQ(SetEntriesInAclW(1, &ea, nullptr, &acl), 0u);
+    return acl;
+  };
+
+  HKEY k = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Sec\\ReadOnly", 0, WRITE_DAC | WRITE_OWNER, &k), ERROR_SUCCESS);
+  EXPECT_EQ(SetSecurityInfo(k, SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, me, nullptr, nullptr, nullptr), 0u);
+  SECURITY_DESCRIPTOR sd{};
+  InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+  PACL readOnly = dacl_for(KEY_READ);
+  SetSecurityDescriptorDacl(&sd, TRUE, readOnly, FALSE);
+  EXPECT_EQ(RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, &sd), ERROR_SUCCESS);
+  HKEY w = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Sec\\ReadOnly", 0, KEY_WRITE, &w), ERROR_ACCESS_DENIED);
+  PACL full = dacl_for(KEY_ALL_ACCESS);
+  SetSecurityDescriptorDacl(&sd, TRUE, full, FALSE);
+  EXPECT_EQ(RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, &sd), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Sec\\ReadOnly", 0, KEY_WRITE, &w), ERROR_SUCCESS);
+  RegCloseKey(w);
+  RegCloseKey(k);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Sec\\ReadOnly", 0, KEY_READ, &k), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, &sd), ERROR_ACCESS_DENIED);  // no WRITE_DAC
+  RegCloseKey(k);
+
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Sec\\Sealed", 0, WRITE_DAC, &k), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Sec\\Sealed", 0, WRITE_OWNER, &k), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Sec\\Sealed", 0, KEY_READ, &k), ERROR_SUCCESS);
+  RegCloseKey(k);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Sec\\Sealed"), ERROR_ACCESS_DENIED);
+  LocalFree(readOnly);
+  LocalFree(full);
+}
+
 TEST_F(Registry, TwoProcessesSeeEachOthersWrites) {
   HKEY k = make(u"Shared");
   pid_t pid = ::fork();
