@@ -3,6 +3,7 @@
 // that look an entry point up take their fallback. Add a row when the layer
 // gains a function that callers look up at run time.
 #include "platform/win32/windows.h"
+#include "platform/win32/winsock.h"
 
 namespace win32 {
 
@@ -37,6 +38,8 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"advapi32", "CheckTokenMembership", entry(&CheckTokenMembership)},
       {"advapi32", "SetEntriesInAclW", entry(&SetEntriesInAclW)},
       {"advapi32", "RegDeleteKeyExW", entry(&RegDeleteKeyExW)},
+      {"ws2_32", "getaddrinfo", entry(&getaddrinfo)},
+      {"ws2_32", "freeaddrinfo", entry(&freeaddrinfo)},
   };
   count = std::size(table);
   return table;
