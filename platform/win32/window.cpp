@@ -946,16 +946,6 @@ BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent) {
   return FALSE;
 }
 
-ATOM RegisterClassExA(const WNDCLASSEXA* wc) {
-  if (!wc || wc->cbSize != sizeof(WNDCLASSEXA)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  const WNDCLASSA plain{wc->style,   wc->lpfnWndProc, wc->cbClsExtra,    wc->cbWndExtra,   wc->hInstance,
-                        wc->hIcon,   wc->hCursor,     wc->hbrBackground, wc->lpszMenuName, wc->lpszClassName};
-  return RegisterClassA(&plain);
-}
-
 // ---- windows of other processes ----
 //
 // Handles are unique in the world, as on Windows: bit 62 set, the owning
