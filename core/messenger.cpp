@@ -70,9 +70,18 @@ MessengerMessage::MessengerMessage() : id(0), errorCode(0), flags(0) {}
 MessengerMessage::~MessengerMessage() = default;
 
 // Senders set the words themselves; zero keeps a forgotten one harmless.
-ProgressInfo::ProgressInfo() : flags(0), value(0), total(0) {}
+ProgressInfo::ProgressInfo()
+    : flags(0), value(0), total(0), icon(nullptr), animation(nullptr), frameCount(0), frameDelay(0) {}
 ProgressInfo::ProgressInfo(const ProgressInfo& other)
-    : flags(other.flags), value(other.value), total(other.total), text(other.text), secondText(other.secondText) {}
+    : flags(other.flags),
+      value(other.value),
+      total(other.total),
+      text(other.text),
+      secondText(other.secondText),
+      icon(other.icon),
+      animation(other.animation),
+      frameCount(other.frameCount),
+      frameDelay(other.frameDelay) {}
 ProgressInfo::~ProgressInfo() = default;
 
 Cancelable::~Cancelable() = default;

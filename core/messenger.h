@@ -49,6 +49,14 @@ struct ProgressInfo {
   std::uint32_t total;  // carried for the receiver; the core neither sets nor reads it
   String text;          // the current activity
   String secondText;
+  // For windows that show the report: the window icon and an image strip
+  // played as an animation (the receiver's own image objects, not owned),
+  // with its frame count and milliseconds per frame (0: the receiver's
+  // defaults).
+  void* icon;
+  void* animation;
+  std::int32_t frameCount;
+  std::int32_t frameDelay;
 };
 
 // Flag words the core sends: work running without a known total, and work

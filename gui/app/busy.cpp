@@ -173,6 +173,12 @@ bool FXKorvaneApp::applyProgress(const Processor::ProgressInfo& report) {
     if (flags & 0x1) progress->setProgressText(wide(report.secondText));
     if (!(flags & (0x2 | 0x40))) progress->showProgressBar(false);
     else if (flags & 0x2) progress->setProgressValue(static_cast<int>(report.value));
+    if (flags & 0x10000) {
+      progress->setProgressIcon(static_cast<FXIcon*>(report.icon));
+    } else if (flags & 0x20000) {
+      progress->setAnimation(static_cast<FXImage*>(report.animation), (flags & 0x40000) ? report.frameCount : 0,
+                             (flags & 0x80000) ? report.frameDelay : 0);
+    }
   }
   if (show && busyWindow_ && !busyWindow_->shown()) {
     busyWindow_->create();

@@ -110,6 +110,51 @@ TEST_F(BusyTest, ReportsShowTheWindowOnlyOnceAShowingReportCame) {
   EXPECT_TRUE(dialog->shown());
 }
 
+// Icon and animation reports from a worker: 0x10000 sets the icon and wins
+// over 0x20000; the animation's count and delay count only with 0x40000 and
+// 0x80000.
+TEST_F(BusyTest, IconAndAnimationReports) {
+  FXIcon icon(app.get(), nullptr, 0, 0, 16, 16);
+  FXImage strip(app.get(), nullptr, 0, 384, 32);
+  struct Row {
+    const char* what;
+    std::uint32_t flags;
+    FXIcon* icon;
+    FXImage* strip;
+    int count, delay;
+  } rows[] = {
+      {"icon", 0x10000 | 0x1, &icon, nullptr, 0, 0},
+      {"icon wins over animation", 0x30000 | 0x1, &icon, nullptr, 0, 0},
+      {"animation, count and delay left out", 0x20000 | 0x1, nullptr, &strip, 0, 0},
+      {"animation with count", 0x60000 | 0x1, nullptr, &strip, 6, 0},
+      {"animation with delay", 0xA0000 | 0x1, nullptr, &strip, 0, 150},
+      {"animation with both", 0xE0000 | 0x1, nullptr, &strip, 6, 150},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    if (auto* d = dynamic_cast<FXKProgressDialog*>(app->busyWindow())) {
+      d->setIcon(nullptr);
+      d->setAnimation(nullptr, -1, -1);
+    }
+    Processor::ProgressInfo info;
+    info.flags = r.flags;
+    info.icon = &icon;
+    info.animation = &strip;
+    info.frameCount = 6;
+    info.frameDelay = 150;
+    ASSERT_TRUE(onWorker([&] { return app->getProgress()->report(info) ? 1 : 0; }) != 0);
+    auto* dialog = dynamic_cast<FXKProgressDialog*>(app->busyWindow());
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->getIcon(), r.icon);
+    EXPECT_EQ(dialog->animation(), r.strip);
+    if (r.strip) {
+      EXPECT_EQ(dialog->frameCount(), r.count);
+      EXPECT_EQ(dialog->frameDelay(), r.delay);
+    }
+  }
+  app->busyWindow()->setIcon(nullptr);  // the icon goes before the window
+}
+
 TEST_F(BusyTest, SuppressionKeepsBusyWindowsAway) {
   EXPECT_TRUE(report(0x2100));
   ASSERT_NE(app->busyWindow(), nullptr);

@@ -132,6 +132,54 @@ TEST_F(SingleInstanceTest, SecondStartHandsOverItsArgumentsRaisesTheFirstAndEnds
   app.destroy();
 }
 
+// A second start while the first is still inside create (its guard held,
+// no hidden window yet) waits for the guard, then hands over to the window.
+class SlowFirstApp : public InstanceApp {
+ public:
+  pid_t child = 0;
+  bool childWaited = false;
+  bool handOverArguments() override {
+    const bool answer = InstanceApp::handOverArguments();
+    ::setenv("KV_SECOND_INSTANCE", "1", 1);
+    static char self[] = "/proc/self/exe";
+    static char filter[] = "--gtest_filter=SingleInstanceChild.SecondStart";
+    char* childArgv[] = {self, filter, nullptr};
+    EXPECT_EQ(::posix_spawn(&child, self, nullptr, nullptr, childArgv, environ), 0);
+    ::unsetenv("KV_SECOND_INSTANCE");
+    // Long enough for the second to reach the guard; it must still be there.
+    ::usleep(700 * 1000);
+    int s = 0;
+    childWaited = ::waitpid(child, &s, WNOHANG) == 0;
+    return answer;
+  }
+};
+
+TEST_F(SingleInstanceTest, SecondStartDuringTheFirstsCreateWaitsAndHandsOver) {
+  if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
+  SlowFirstApp app;
+  static char a0[] = "first";
+  char* argv[] = {a0, nullptr};
+  int argc = 1;
+  app.init(argc, argv);
+  app.create();
+  ASSERT_GT(app.child, 0);
+  EXPECT_TRUE(app.childWaited);
+  std::atomic<int> status{-1};
+  std::thread reaper([&] {
+    int s = 0;
+    ::waitpid(app.child, &s, 0);
+    status = s;
+    app.wakeUp();
+  });
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (status.load() == -1 && std::chrono::steady_clock::now() < end) app.runOneEvent(false), ::usleep(1000);
+  reaper.join();
+  ASSERT_TRUE(WIFEXITED(status.load()));
+  EXPECT_EQ(WEXITSTATUS(status.load()), 1);
+  EXPECT_EQ(app.received, (std::vector<std::string>{"second", "a", "b"}));
+  app.destroy();
+}
+
 // The hidden window runs a function on the GUI thread for message 3024: the
 // function's result, or 0 with the error kept in the record; while it runs the
 // loop is not pumped from inside.

@@ -32,3 +32,9 @@ void FXKProgressDialog::setProgressValue(int value) {
   bar_->show();
   bar_->setProgress(static_cast<FXuint>(value < 0 ? 0 : value));
 }
+void FXKProgressDialog::setProgressIcon(FXIcon* icon) { setIcon(icon); }
+void FXKProgressDialog::setAnimation(FXImage* strip, int frameCount, int frameDelay) {
+  strip_ = strip;
+  frameCount_ = frameCount;
+  frameDelay_ = frameDelay;
+}

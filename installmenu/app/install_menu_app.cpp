@@ -5,7 +5,9 @@
 
 #include "core/resource_archive.h"
 #include "core/text_convert.h"
+#include "files/windows_dir.h"
 #include "platform/fox/fx_window_handle.h"
+#include "platform/win32/paths.h"
 #include "platform/win32/version.h"
 #include "xml/product_configuration.h"
 
@@ -27,9 +29,58 @@ std::string narrowSign(const char16_t* sign) {
   return out;
 }
 
+// Copies the archive's "help.chm" into the temporary folder; answers the
+// copy's full path, empty when there is no member or any step fails (a
+// half-written copy is removed).
+std::u16string extractHelpFile() {
+  std::unique_ptr<Common::ResourceAccessor> archive(Common::ResourceAccessor::create(nullptr));
+  if (!archive) return {};
+  std::unique_ptr<ri_file> member(archive->open(u"help.chm"));
+  if (!member) return {};
+  char16_t folder[MAX_PATH + 1] = {};
+  const DWORD n = GetTempPathW(MAX_PATH + 1, reinterpret_cast<LPWSTR>(folder));
+  if (n == 0 || n > MAX_PATH) return {};
+  std::u16string path(folder, n);
+  if (path.back() != u'\\') path += u'\\';
+  path += u"help.chm";
+  win32_dir* dir = current_dir();
+  if (!dir) return {};
+  bool copied = false;
+  {
+    std::unique_ptr<ro_file> out(dir->create_file(path.c_str(), false, nullptr));
+    dir->clear_error();
+    if (!out) return {};
+    char buffer[64 * 1024];
+    copied = true;
+    for (;;) {
+      std::uint32_t got = 0;
+      member->read(buffer, sizeof buffer, got);
+      if (member->Bad()) {
+        copied = false;
+        break;
+      }
+      if (got == 0) break;
+      std::uint32_t put = 0;
+      out->write(buffer, got, put);
+      if (out->Bad() || put != got) {
+        copied = false;
+        break;
+      }
+    }
+  }
+  if (!copied) {
+    dir->remove_file(path.c_str());
+    dir->clear_error();
+    return {};
+  }
+  return path;
+}
+
 std::string applicationSign() { return narrowSign(Common::getConfigString("application_sign")); }
 
 FXKInstallMenuApp::FXKInstallMenuApp() : FXKorvaneApp(FXWString(), FXWString(), applicationSign().c_str(), 2) {
+  helpCopy_ = extractHelpFile();
+  if (!helpCopy_.empty()) setHelpFile(FXWString(helpCopy_.c_str()), nullptr);
   registerSystemAtom(AtomFont, 26, "bootmenu_title");
   registerSystemAtom(AtomFont, 27, "bootmenu_comment");
   registerSystemAtom(AtomColor, 26, "shellbackground");
@@ -39,7 +90,14 @@ FXKInstallMenuApp::FXKInstallMenuApp() : FXKorvaneApp(FXWString(), FXWString(), 
   setMainWindow(main_);
 }
 
-FXKInstallMenuApp::~FXKInstallMenuApp() = default;
+FXKInstallMenuApp::~FXKInstallMenuApp() {
+  // The temporary copy of the help file goes with the program.
+  if (helpCopy_.empty()) return;
+  if (win32_dir* dir = current_dir()) {
+    dir->remove_file(helpCopy_.c_str());
+    dir->clear_error();
+  }
+}
 
 void FXKInstallMenuApp::initWithPackage(int& argc, char** argv, const char16_t* packageFile) {
   packageFile_ = FXWString(packageFile);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "gui/app/korvane_app.h"
 
@@ -29,6 +30,7 @@ class FXKInstallMenuApp : public FXKorvaneApp {
   std::int32_t argumentCount_ = 0;
   FXKInstallMenuShell* main_ = nullptr;
   FXWString packageFile_;
+  std::u16string helpCopy_;  // the help file this process extracted; removed at the end
 };
 
 // The main window: for now a plain window in the product's colours with its

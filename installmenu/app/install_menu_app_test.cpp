@@ -74,3 +74,66 @@ TEST_F(MenuThemeTest, ColoursAndFontsByVersion) {
 }
 
 }  // namespace
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "core/resource_fixture.h"
+
+namespace {
+
+class HelpFileTest : public resource_test::Folder {
+ protected:
+  void SetUp() override {
+    Folder::SetUp();
+    ::mkdir(unix_path("tmp").c_str(), 0700);
+    const std::string tmp = narrow_path("tmp") + "/";
+    ::setenv("TMP", tmp.c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("TMP");
+    Folder::TearDown();
+  }
+  std::string copy() const { return unix_path("tmp/help.chm"); }
+  static bool exists(const std::string& p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0;
+  }
+};
+
+// The archive's help file is copied byte for byte into the temporary folder,
+// becomes the application's help file, and is gone once the application is.
+TEST_F(HelpFileTest, ExtractedForTheLifetimeOfTheApplication) {
+  std::string body(200000, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 + (i >> 9));
+  write("menu.dat", zip({{"help.chm", body}, {"other.txt", "x"}}));
+  const std::u16string archive = path("menu.dat");
+  Common::testing::setProgramArchivePath(archive.c_str());
+  {
+    FXKInstallMenuApp app;
+    ASSERT_TRUE(exists(copy()));
+    std::ifstream in(copy(), std::ios::binary);
+    std::ostringstream got;
+    got << in.rdbuf();
+    EXPECT_EQ(got.str(), body);
+    std::u16string help = app.helpFile().text();
+    std::replace(help.begin(), help.end(), u'\\', u'/');
+    EXPECT_EQ(help, path("tmp") + u"/help.chm");
+    EXPECT_TRUE(app.hasHelpViewer());  // a .chm file goes to the HTML help viewer
+  }
+  EXPECT_FALSE(exists(copy()));
+}
+
+TEST_F(HelpFileTest, NoMemberNoHelpFile) {
+  write("menu.dat", zip({{"other.txt", "x"}}));
+  const std::u16string archive = path("menu.dat");
+  Common::testing::setProgramArchivePath(archive.c_str());
+  FXKInstallMenuApp app;
+  EXPECT_TRUE(app.helpFile().empty());
+  EXPECT_FALSE(exists(copy()));
+}
+
+}  // namespace

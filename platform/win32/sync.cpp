@@ -130,7 +130,27 @@ DWORD wait_objects(const std::vector<std::shared_ptr<Waitable>>& objects, bool w
   WaitCore::enqueue(w);
   if (self) self->wake = &w.cv;
   auto done = [&] { return w.result != kPending || stopping(); };
-  if (milliseconds == INFINITE) {
+  const bool poll = std::any_of(objects.begin(), objects.end(),
+                                [](const auto& o) { return o->shared_between_processes(); });
+  if (poll) {
+    // Another process gives its objects up without telling us: look again
+    // every few milliseconds until satisfied or out of time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!done()) {
+      auto slice = std::chrono::milliseconds(5);
+      if (milliseconds != INFINITE) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) break;
+        slice = std::min(slice, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
+                                    std::chrono::milliseconds(1));
+      }
+      if (w.cv.wait_for(lock, slice, done)) break;
+      if (WaitCore::try_satisfy(w)) {
+        WaitCore::dequeue(w);
+        break;
+      }
+    }
+  } else if (milliseconds == INFINITE) {
     w.cv.wait(lock, done);
   } else {
     w.cv.wait_for(lock, std::chrono::milliseconds(milliseconds), done);
@@ -152,12 +172,25 @@ std::unordered_set<class MutexObject*>& owned_mutexes() {
 
 class MutexObject : public Waitable {
  public:
+  MutexObject() = default;
+  // A named mutex: ownership between processes is a write lock on byte 0 of
+  // `fd` (an open file description lock, so the kernel drops it when the
+  // owning process dies); the byte itself is 1 while some process owns it, so
+  // whoever takes the lock next and still reads 1 knows the owner died.
+  explicit MutexObject(int fd) : fd_(fd) {}
   ~MutexObject() override {
-    std::lock_guard<std::mutex> g(wait_lock());
-    owned_mutexes().erase(this);
+    {
+      std::lock_guard<std::mutex> g(wait_lock());
+      owned_mutexes().erase(this);
+    }
+    if (fd_ >= 0) ::close(fd_);  // an owner's lock goes with it: abandoned
   }
   ObjectKind kind() const override { return ObjectKind::Mutex; }
-  bool signalled(DWORD tid) const override { return owner_ == 0 || owner_ == tid; }
+  bool shared_between_processes() const override { return fd_ >= 0; }
+  bool signalled(DWORD tid) const override {
+    if (owner_ != 0) return owner_ == tid;
+    return fd_ < 0 || file_held_ || const_cast<MutexObject*>(this)->lock_file();
+  }
   bool acquire(DWORD tid) override {
     if (owner_ == tid) {
       ++recursion_;
@@ -166,8 +199,10 @@ class MutexObject : public Waitable {
     owner_ = tid;
     recursion_ = 1;
     owned_mutexes().insert(this);
-    bool was_abandoned = abandoned_;
+    bool was_abandoned = abandoned_ || died_elsewhere_;
     abandoned_ = false;
+    died_elsewhere_ = false;
+    if (fd_ >= 0) mark(1);
     return was_abandoned;
   }
   // Under wait_lock().
@@ -176,6 +211,10 @@ class MutexObject : public Waitable {
     if (--recursion_ == 0) {
       owner_ = 0;
       owned_mutexes().erase(this);
+      if (fd_ >= 0) {
+        mark(0);
+        unlock_file();
+      }
       changed();
     }
     return true;
@@ -184,14 +223,44 @@ class MutexObject : public Waitable {
     owner_ = 0;
     recursion_ = 0;
     abandoned_ = true;
+    // The mark stays 1, so another process taking it sees the abandonment.
+    if (fd_ >= 0) unlock_file();
     changed();
   }
   DWORD owner() const { return owner_; }
 
  private:
+  bool lock_file() {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 1;
+    if (::fcntl(fd_, F_OFD_SETLK, &fl) != 0) return false;
+    file_held_ = true;
+    char byte = 0;
+    died_elsewhere_ = ::pread(fd_, &byte, 1, 0) == 1 && byte == 1;
+    return true;
+  }
+  void unlock_file() {
+    struct flock fl {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 0;
+    fl.l_len = 1;
+    ::fcntl(fd_, F_OFD_SETLK, &fl);
+    file_held_ = false;
+  }
+  void mark(char value) {
+    (void)!::pwrite(fd_, &value, 1, 0);
+  }
+
   DWORD owner_ = 0;
   DWORD recursion_ = 0;
   bool abandoned_ = false;
+  int fd_ = -1;
+  bool file_held_ = false;       // this process has the lock (owned, or about to be)
+  bool died_elsewhere_ = false;  // the lock came from a process that died owning it
 };
 
 class SemaphoreObject : public Waitable {
@@ -441,12 +510,9 @@ namespace {
 
 // A named mutex is also known to the other processes of the world: each
 // process holding the name keeps a shared lock on a file of the world's
-// run/mutexes folder, so a create elsewhere reports ERROR_ALREADY_EXISTS.
-// Ownership itself stays within the process.
-bool held_elsewhere(const std::u16string& name) {
-  static std::mutex guard;
-  static std::unordered_map<std::string, int> held;  // by file  // kept until the process ends
-  std::lock_guard<std::mutex> g(guard);
+// run/mutexes folder, so a create elsewhere reports ERROR_ALREADY_EXISTS, and
+// ownership is a lock on that same file's first byte (see MutexObject).
+std::string mutex_file(const std::u16string& name) {
   std::u16string bare = name;
   for (const char16_t* prefix : {u"Global\\", u"Local\\"}) {
     const std::u16string p = prefix;
@@ -465,9 +531,17 @@ bool held_elsewhere(const std::u16string& name) {
       for (int shift = 12; shift >= 0; shift -= 4) file += hex[(c >> shift) & 15];
     }
   }
-  const std::string folder = win32::world_root() + "/run/mutexes";
-  const std::string path = folder + "/m" + file;
+  return win32::world_root() + "/run/mutexes/m" + file;
+}
+
+// Joins the name's holders; true when another process holds it already. A
+// name nobody held starts out unowned, whatever an earlier run left in it.
+bool held_elsewhere(const std::string& path) {
+  static std::mutex guard;
+  static std::unordered_map<std::string, int> held;  // by file; kept until the process ends
+  std::lock_guard<std::mutex> g(guard);
   if (held.count(path)) return false;
+  const std::string folder = win32::world_root() + "/run/mutexes";
   ::mkdir((win32::world_root() + "/run").c_str(), 0777);
   ::mkdir(folder.c_str(), 0700);
   const int lock = ::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -477,6 +551,7 @@ bool held_elsewhere(const std::u16string& name) {
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd >= 0) {
     elsewhere = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (!elsewhere) (void)!::ftruncate(fd, 0);
     ::flock(fd, LOCK_SH);
     held[path] = fd;
   }
@@ -484,20 +559,36 @@ bool held_elsewhere(const std::u16string& name) {
   return elsewhere;
 }
 
+// Some other process holds the name now.
+bool known_elsewhere(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+  ::close(fd);
+  return held;
+}
+
 }  // namespace
 
-HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES sa, BOOL bInitialOwner, LPCWSTR lpName) {
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
+  std::string path;
+  bool elsewhere = false;
+  if (lpName && *lpName) {
+    path = mutex_file(lpName);
+    elsewhere = held_elsewhere(path);
+  }
   HANDLE h = win32::create_named(lpName, ObjectKind::Mutex, [&] {
-    auto m = std::make_shared<win32::MutexObject>();
-    if (bInitialOwner) {
+    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    auto m = fd >= 0 ? std::make_shared<win32::MutexObject>(fd) : std::make_shared<win32::MutexObject>();
+    if (bInitialOwner && !elsewhere) {
       win32::detail::ensure_thread_state();
       std::lock_guard<std::mutex> g(win32::wait_lock());
-      m->acquire(win32::detail::current_thread_id());
+      const DWORD tid = win32::detail::current_thread_id();
+      if (m->signalled(tid)) m->acquire(tid);
     }
     return m;
   });
-  if (h && lpName && GetLastError() != ERROR_ALREADY_EXISTS && held_elsewhere(lpName))
-    SetLastError(ERROR_ALREADY_EXISTS);
+  if (h && elsewhere) SetLastError(ERROR_ALREADY_EXISTS);
   return h;
 }
 
@@ -506,7 +597,17 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES sa, BOOL bInitialOwner, LPCSTR lpName)
   return CreateMutexW(sa, bInitialOwner, win32::widen(lpName).c_str());
 }
 
-HANDLE OpenMutexW(DWORD, BOOL, LPCWSTR lpName) { return win32::open_named(lpName, ObjectKind::Mutex); }
+HANDLE OpenMutexW(DWORD, BOOL, LPCWSTR lpName) {
+  HANDLE h = win32::open_named(lpName, ObjectKind::Mutex);
+  if (h || GetLastError() != ERROR_FILE_NOT_FOUND || !lpName) return h;
+  if (!known_elsewhere(mutex_file(lpName))) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  h = CreateMutexW(nullptr, FALSE, lpName);
+  if (h) SetLastError(ERROR_SUCCESS);
+  return h;
+}
 
 BOOL ReleaseMutex(HANDLE hMutex) {
   auto m = win32::handle_lookup_as<win32::MutexObject>(hMutex);

@@ -29,6 +29,9 @@ class Waitable : public KernelObject {
   // yes; answers true when the object was an abandoned mutex.
   virtual bool signalled(DWORD tid) const = 0;
   virtual bool acquire(DWORD tid) = 0;
+  // True when other processes change the object too: nothing here hears of
+  // that, so a wait on it looks again now and then.
+  virtual bool shared_between_processes() const { return false; }
 
  protected:
   // Under wait_lock(): serves the queued waiters that the new state satisfies.

@@ -1,0 +1,159 @@
+// Named mutexes between two real processes: this test program starts itself
+// again as the other process, which takes or tries the mutex as it is told.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/win32/test_world.h"
+#include "platform/win32/windows.h"
+
+extern char** environ;
+
+namespace {
+
+std::u16string wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+// Lines between the two processes over a pipe each way.
+void say(int fd, const std::string& line) {
+  const std::string l = line + "\n";
+  ASSERT_EQ(::write(fd, l.data(), l.size()), static_cast<ssize_t>(l.size()));
+}
+std::string hear(int fd) {
+  std::string line;
+  char c;
+  while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
+  return line;
+}
+
+// The other process. Modes: "hold" takes the mutex, says "owned", then on
+// "release" releases it and says "released" (or is killed before); "try"
+// waits 200 ms and says the wait's answer.
+TEST(MutexChild, Run) {
+  const char* mode = std::getenv("KV_MUTEX_CHILD");
+  if (!mode) GTEST_SKIP() << "started by NamedMutexAcrossProcesses only";
+  const int in = std::atoi(std::getenv("KV_MUTEX_IN")), out = std::atoi(std::getenv("KV_MUTEX_OUT"));
+  const std::u16string name = wide(std::getenv("KV_MUTEX_NAME"));
+  HANDLE m = CreateMutexW(nullptr, FALSE, reinterpret_cast<LPCWSTR>(name.c_str()));
+  if (!m) std::_Exit(3);
+  if (std::string(mode) == "try") {
+    say(out, std::to_string(WaitForSingleObject(m, 200)));
+    std::_Exit(0);
+  }
+  if (WaitForSingleObject(m, INFINITE) != WAIT_OBJECT_0) std::_Exit(4);
+  say(out, "owned");
+  if (hear(in) != "release") std::_Exit(5);
+  say(out, ReleaseMutex(m) ? "released" : "not released");
+  std::_Exit(0);
+}
+
+class NamedMutexAcrossProcesses : public win32_test::World {
+ protected:
+  NamedMutexAcrossProcesses() : World("mtx-") {}
+  void SetUp() override {
+    World::SetUp();
+    name = "Local\\KvMutexTest" + std::to_string(::getpid());
+    wname = wide(name);
+  }
+
+  struct Child {
+    pid_t pid = 0;
+    int to = -1, from = -1;
+  };
+  Child start(const char* mode) {
+    int down[2], up[2];
+    EXPECT_EQ(::pipe(down), 0);
+    EXPECT_EQ(::pipe(up), 0);
+    ::setenv("KV_MUTEX_CHILD", mode, 1);
+    ::setenv("KV_MUTEX_NAME", name.c_str(), 1);
+    ::setenv("KV_MUTEX_IN", std::to_string(down[0]).c_str(), 1);
+    ::setenv("KV_MUTEX_OUT", std::to_string(up[1]).c_str(), 1);
+    char self[] = "/proc/self/exe";
+    char filter[] = "--gtest_filter=MutexChild.Run";
+    char* argv[] = {self, filter, nullptr};
+    Child c;
+    EXPECT_EQ(::posix_spawn(&c.pid, self, nullptr, nullptr, argv, environ), 0);
+    for (const char* v : {"KV_MUTEX_CHILD", "KV_MUTEX_NAME", "KV_MUTEX_IN", "KV_MUTEX_OUT"}) ::unsetenv(v);
+    ::close(down[0]);
+    ::close(up[1]);
+    c.to = down[1];
+    c.from = up[0];
+    return c;
+  }
+  static int finish(Child& c) {
+    ::close(c.to);
+    ::close(c.from);
+    int status = 0;
+    ::waitpid(c.pid, &status, 0);
+    return status;
+  }
+  LPCWSTR wn() const { return reinterpret_cast<LPCWSTR>(wname.c_str()); }
+
+  std::string name;
+  std::u16string wname;
+};
+
+// Owned by the other process: known here, a timed wait times out, and the
+// release there lets the wait here through.
+TEST_F(NamedMutexAcrossProcesses, OwnershipAndTimedWaits) {
+  EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, wn()), nullptr);  // nobody has it yet
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  Child holder = start("hold");
+  ASSERT_EQ(hear(holder.from), "owned");
+  HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, wn());
+  ASSERT_NE(opened, nullptr);
+  HANDLE m = CreateMutexW(nullptr, TRUE, wn());  // exists: the initial ownership is not granted
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(ReleaseMutex(m));
+  EXPECT_EQ(WaitForSingleObject(m, 150), static_cast<DWORD>(WAIT_TIMEOUT));
+
+  say(holder.to, "release");
+  EXPECT_EQ(hear(holder.from), "released");
+  EXPECT_EQ(WaitForSingleObject(opened, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  int status = finish(holder);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  // Now owned here: the other process's timed wait times out; released, it
+  // gets through.
+  Child trier = start("try");
+  EXPECT_EQ(hear(trier.from), std::to_string(WAIT_TIMEOUT));
+  finish(trier);
+  EXPECT_TRUE(ReleaseMutex(opened));
+  trier = start("try");
+  EXPECT_EQ(hear(trier.from), std::to_string(WAIT_OBJECT_0));
+  finish(trier);
+  CloseHandle(opened);
+  CloseHandle(m);
+}
+
+// An owner killed while it holds the mutex abandons it: the waiter here gets
+// WAIT_ABANDONED once, owns it, and later waits are plain again.
+TEST_F(NamedMutexAcrossProcesses, KilledOwnerAbandons) {
+  Child holder = start("hold");
+  ASSERT_EQ(hear(holder.from), "owned");
+  HANDLE m = CreateMutexW(nullptr, FALSE, wn());
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(WaitForSingleObject(m, 50), static_cast<DWORD>(WAIT_TIMEOUT));
+  ASSERT_EQ(::kill(holder.pid, SIGKILL), 0);
+  EXPECT_EQ(WaitForSingleObject(m, 10000), static_cast<DWORD>(WAIT_ABANDONED));
+  const int status = finish(holder);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_TRUE(ReleaseMutex(m));
+  EXPECT_EQ(WaitForSingleObject(m, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_TRUE(ReleaseMutex(m));
+
+  // And the other process too sees it free and not abandoned.
+  Child trier = start("try");
+  EXPECT_EQ(hear(trier.from), std::to_string(WAIT_OBJECT_0));
+  finish(trier);
+  CloseHandle(m);
+}
+
+}  // namespace
