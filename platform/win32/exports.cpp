@@ -38,6 +38,11 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"advapi32", "CheckTokenMembership", entry(&CheckTokenMembership)},
       {"advapi32", "SetEntriesInAclW", entry(&SetEntriesInAclW)},
       {"advapi32", "GetFileSecurityW", entry(&GetFileSecurityW)},
+      {"advapi32", "OpenEncryptedFileRawW", entry(&OpenEncryptedFileRawW)},
+      {"advapi32", "ReadEncryptedFileRaw", entry(&ReadEncryptedFileRaw)},
+      {"advapi32", "WriteEncryptedFileRaw", entry(&WriteEncryptedFileRaw)},
+      {"advapi32", "CloseEncryptedFileRaw", entry(&CloseEncryptedFileRaw)},
+      {"advapi32", "DecryptFileW", entry(&DecryptFileW)},
       {"advapi32", "SetFileSecurityW", entry(&SetFileSecurityW)},
   };
   count = std::size(table);
