@@ -48,6 +48,9 @@ class winnt_dir : public win32_dir {
   // nothing to do.
   virtual bool prepare_path(const std::u16string& long_path);
 
+  // "BKUP" and "RSTR" (files/nt_backup.h); the rest as win32_dir.
+  void control(void* request) override;
+
   // -- i_dir
   i_dir::iterator* iterate(const file_identifier* id) override;
   i_dir::iterator* iterate(const char16_t* name) override;
