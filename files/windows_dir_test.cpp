@@ -151,7 +151,8 @@ TEST_F(WindowsDir, DirectoryControls) {
   dir_control_request spwd{control_code("SPWD"), {u"user"}, u"secret", const_cast<char16_t*>(u"\\\\srv\\share")};
   work->clear_error();
   work->control(&spwd);
-  EXPECT_EQ(work->error_code(), 0x4000eu);
+  EXPECT_EQ(work->error_code(), 0x40014u);  // no such server in this world
+  EXPECT_STREQ(work->error().narrowField("function"), "WNetAddConnection3W");
 }
 
 TEST_F(WindowsDir, DriveLetters) {

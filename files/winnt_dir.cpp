@@ -178,10 +178,6 @@ HANDLE winnt_dir::first_change_handle() {
   return h;
 }
 
-void winnt_dir::connect(const char16_t*, const char16_t*, HWND) {
-  // Network connections belong to the volume and network operations.
-  raise(KV_SITE, fs_error::not_supported);
-}
 
 bool winnt_dir::compare_prefix(const char16_t* a, const char16_t* b, std::size_t count) {
   if (std::char_traits<char16_t>::compare(a, b, count) == 0) return true;
@@ -223,8 +219,6 @@ ri_dir* winnt_dir::open_special(std::int32_t kind) {
 
 // ---------------------------------------------------------------- iteration
 
-namespace {
-
 // Hands a one-entry iterator over: its error moves to the directory, and an
 // iterator that ended up in error is released.
 i_dir::iterator* hand_over(win32_dir& dir, i_dir::iterator* it) {
@@ -238,62 +232,6 @@ i_dir::iterator* hand_over(win32_dir& dir, i_dir::iterator* it) {
     return nullptr;
   }
   return it;
-}
-
-}  // namespace
-
-i_dir::iterator* winnt_dir::iterate() {
-  if (path_.empty()) {
-    letter_iterator* it = letters();
-    if (!it) {
-      raise(KV_SITE, fs_error::out_of_memory);
-      return nullptr;
-    }
-    it->next();
-    clear_error();
-    return it;
-  }
-  // Listing a directory of a volume is not part of this build yet.
-  raise(KV_SITE, fs_error::not_supported);
-  return nullptr;
-}
-
-i_dir::iterator* winnt_dir::iterate(const char16_t* name) {
-  const bool root = path_.empty();
-  if (!is_valid_file_name(name, root)) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  if (root) {
-    letter_iterator* it = letters();
-    if (it) it->position_at_letter(name[0]);
-    return hand_over(*this, it);
-  }
-  raise(KV_SITE, fs_error::not_supported);
-  return nullptr;
-}
-
-i_dir::iterator* winnt_dir::iterate(const file_identifier* id) {
-  const char16_t* name = id_name(id);
-  if (!name) return nullptr;
-  if (path_.empty()) {
-    letter_iterator* it = letters();
-    if (it) it->position_at_letter(name[0]);
-    return hand_over(*this, it);
-  }
-  raise(KV_SITE, fs_error::not_supported);
-  return nullptr;
-}
-
-i_dir::iterator* winnt_dir::iterate_self() {
-  if (path_.empty()) return new (std::nothrow) root_iterator();
-  if (path_.size() == 3) {
-    letter_iterator* it = letters();
-    if (it) it->position_at_letter(path_[0]);
-    return hand_over(*this, it);
-  }
-  raise(KV_SITE, fs_error::not_supported);
-  return nullptr;
 }
 
 // ---------------------------------------------------------------- entries
@@ -408,17 +346,3 @@ void winnt_dir::create_dir(const char16_t* path, security_source* security) {
   clear_error();
 }
 
-std::uint32_t winnt_dir::sector_size() {
-  sector_size_ = 512;
-  std::u16string lp;
-  if (!own_long_path(lp)) return sector_size_;
-  prepare_path(lp);
-  DWORD sectors_per_cluster = 0, bytes_per_sector = 0, free_clusters = 0, clusters = 0;
-  BOOL ok;
-  {
-    fs_redirection_guard guard;
-    ok = GetDiskFreeSpaceW(lp.c_str(), &sectors_per_cluster, &bytes_per_sector, &free_clusters, &clusters);
-  }
-  if (ok && bytes_per_sector) sector_size_ = bytes_per_sector;
-  return sector_size_;
-}

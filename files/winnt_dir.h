@@ -31,6 +31,10 @@ class fs_redirection_guard {
 
 class winnt_dir : public win32_dir {
  public:
+  class iterator;
+  class volume_self_iterator;
+  class share_iterator;
+
   // The computer level above the drives and servers.
   winnt_dir() = default;
   // `resolved_path` is canonical (resolve_path).
@@ -58,10 +62,19 @@ class winnt_dir : public win32_dir {
   i_dir::iterator* iterate_self() override;
   int compare_names(const file_identifier* a, const file_identifier* b) override;
   ri_dir* open_special(std::int32_t kind) override;
+  dir_and_identifier resolve_link(const file_identifier* id) override;
+  std::int32_t drive_kind() override;
+  void free_space(std::uint64_t& total, std::uint64_t& total_free, std::uint64_t& caller_free) override;
+  void volume_label(char16_t* buffer, std::uint32_t size) override;
+  // "STME", "SSFN", "PDRN", "SRSQ", "CMPR", "CRPT", "GFST"; others as win32_dir.
+  void control(void* request) override;
 
   // -- o_dir
   void remove_file(const char16_t* path) override;
   void rename(const char16_t* old_path, const char16_t* new_path) override;
+  void create_hard_link(const char16_t* link, const char16_t* existing) override;
+  void create_junction(const char16_t* link, const char16_t* target, const void* reserved_a,
+                       std::uint32_t reserved_b) override;
   void create_dir(const char16_t* path, security_source* security) override;
   void remove_dir(const char16_t* path) override;
   void set_attributes(const char16_t* path, std::uint32_t attributes) override;
@@ -80,7 +93,97 @@ class winnt_dir : public win32_dir {
   letter_iterator* letters() override;
 
  private:
+  i_dir::iterator* iterate_path(const std::u16string& long_path);
+  // The mount-point path of the volume holding this directory.
+  bool volume_path(std::u16string& out) const;
   template <class Call>
   bool entry_call(std::uint64_t site, const char16_t* name, std::uint32_t bad_path_code, const char* function,
                   Call call);
+};
+
+// The entries of one search: FindFirstFileW/FindNextFileW, "." and ".."
+// skipped, with the attributes only NT supplies read on demand.
+class winnt_dir::iterator : public win32_dir::iterator {
+ public:
+  explicit iterator(const std::u16string& search_path);
+
+  void next() override;
+  file_identifier* identifier() override;
+  std::uint64_t stored_size() override;
+  std::int32_t kind() override;
+  std::uint32_t link_count() override;
+  std::uint64_t file_index() override;
+  const char16_t* link_target() override;
+
+ private:
+  std::u16string entry_path() const { return prefix_ + data_.cFileName; }
+  void entry_information();
+
+  std::u16string prefix_;
+  std::u16string link_target_;
+  std::uint32_t link_count_ = 1;
+  std::uint32_t index_low_ = 0, index_high_ = 0;
+  bool information_read_ = false;
+};
+
+// The single entry of a volume named by its GUID path.
+class winnt_dir::volume_self_iterator : public i_dir::iterator {
+ public:
+  volume_self_iterator(std::u16string name, std::int32_t kind) : name_(std::move(name)), kind_(kind) {}
+  void next() override { raise(KV_SITE, fs_error::end_of_file); }
+  file_identifier* identifier() override;
+  const char16_t* name() override { return name_.c_str(); }
+  std::uint64_t size() override { return 0; }
+  std::int32_t kind() override { return kind_; }
+
+ private:
+  std::u16string name_;
+  std::int32_t kind_;
+};
+
+// The single entry of a share's root.
+class winnt_dir::share_iterator : public i_dir::iterator {
+ public:
+  explicit share_iterator(const std::u16string& share_path);
+  void next() override { raise(KV_SITE, fs_error::not_supported); }
+  file_identifier* identifier() override;
+  const char16_t* name() override { return name_.c_str(); }
+  std::uint64_t size() override { return 0; }
+  std::int32_t kind() override { return entry_kind::share; }
+
+ private:
+  std::u16string name_;
+};
+
+// Control request records of NT directories (the code first; texts are wide
+// and zero-terminated).
+struct set_entry_times_request {  // "STME"
+  std::uint32_t code;
+  const char16_t* name;
+  std::int64_t write_time;
+  std::int64_t creation_time;
+  std::int64_t access_time;
+};
+struct short_name_request {  // "SSFN"
+  std::uint32_t code;
+  const char16_t* name;
+  const char16_t* short_name;
+};
+struct restart_rename_request {  // "PDRN"; a null new name deletes
+  std::uint32_t code;
+  const char16_t* existing;
+  const char16_t* new_name;
+};
+struct dir_compression_request {  // "CMPR"
+  std::uint32_t code;
+  std::uint8_t enable;
+};
+struct encryption_request {  // "CRPT"
+  std::uint32_t code;
+  const char16_t* name;
+  std::uint8_t encrypt;
+};
+struct file_system_name_request {  // "GFST"
+  std::uint32_t code;
+  char16_t name[64];
 };

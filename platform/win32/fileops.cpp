@@ -530,6 +530,18 @@ UINT GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique, 
   return fail(ERROR_FILE_EXISTS);
 }
 
+DWORD GetCompressedFileSizeW(LPCWSTR lpFileName, LPDWORD lpFileSizeHigh) {
+  win32::MappedPath m;
+  struct stat lst;
+  if (!existing(lpFileName, m, lst)) return 0xFFFFFFFFu;
+  struct stat st;
+  if (::stat(m.unix_path.c_str(), &st) != 0) st = lst;
+  const ULONGLONG used = S_ISREG(st.st_mode) ? std::min<ULONGLONG>(ULONGLONG(st.st_blocks) * 512, st.st_size) : 0;
+  if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(used >> 32);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(used);
+}
+
 namespace {
 bool volume_of(LPCWSTR path, struct statvfs& vfs) {
   std::u16string p = path ? std::u16string(path) : std::u16string(u".");
