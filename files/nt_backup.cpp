@@ -992,12 +992,8 @@ void restore_file(Common::Error& error, const char16_t* p, backup_reader* archiv
 
 // ---------------------------------------------------------------- directory requests
 
-void winnt_dir::control(void* request) {
+void winnt_dir::backup_control(void* request) {
   auto* r = static_cast<backup_request*>(request);
-  if (!r || (r->code != control_code("BKUP") && r->code != control_code("RSTR"))) {
-    win32_dir::control(request);
-    return;
-  }
   const bool backup = r->code == control_code("BKUP");
   const char16_t* name = u".";
   if (r->entry) {
