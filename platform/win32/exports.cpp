@@ -28,6 +28,7 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"kernel32", "SetFilePointerEx", entry(&SetFilePointerEx)},
       {"kernel32", "GetFileSizeEx", entry(&GetFileSizeEx)},
       {"kernel32", "GetDiskFreeSpaceExW", entry(&GetDiskFreeSpaceExW)},
+      {"kernel32", "GetDiskFreeSpaceExA", entry(&GetDiskFreeSpaceExA)},
       {"kernel32", "GetNativeSystemInfo", entry(&GetNativeSystemInfo)},
       {"kernel32", "GetVolumePathNameW", entry(&GetVolumePathNameW)},
       {"version", "GetFileVersionInfoSizeW", entry(&GetFileVersionInfoSizeW)},
