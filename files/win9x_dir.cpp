@@ -539,6 +539,40 @@ void win9x_dir::connect_ansi(const char* user, const char* password, HWND owner)
 // ---------------------------------------------------------------- requests
 
 void win9x_dir::control(void* request) {
+  if (request && *static_cast<const std::uint32_t*>(request) == control_code("PDRN")) {
+    auto* r = static_cast<restart_rename_request*>(request);
+    std::string from, to;
+    auto plain = [&](const char16_t* name, std::string& out) {
+      if (!ansi_path(out, name) || out[0] == '\\') return false;
+      if (out.size() > 1 && out.back() == '\\') out.pop_back();
+      return true;
+    };
+    if (!plain(r->existing, from) || (r->new_name && !plain(r->new_name, to))) {
+      raise(KV_SITE, fs_error::rename);
+      return;
+    }
+    char short_from[kAnsiMax] = {}, short_to[kAnsiMax] = {};
+    const DWORD n = GetShortPathNameA(from.c_str(), short_from, kAnsiMax);
+    if (n == 0 || n >= kAnsiMax) {
+      set_error(win32_file_error(KV_SITE, fs_error::rename, "GetShortPathNameA", from.c_str()));
+      return;
+    }
+    const char* key = "NUL";
+    if (r->new_name) {
+      const DWORD m = GetShortPathNameA(to.c_str(), short_to, kAnsiMax);
+      if (m == 0 || m >= kAnsiMax) {
+        set_error(win32_file_error(KV_SITE, fs_error::rename, "GetShortPathNameA", to.c_str()));
+        return;
+      }
+      key = short_to;
+    }
+    if (!WritePrivateProfileStringA("rename", key, short_from, "wininit.ini")) {
+      set_error(make_system_file_error(KV_SITE, "WritePrivateProfileStringA", fs_error::rename));
+      return;
+    }
+    clear_error();
+    return;
+  }
   if (request && *static_cast<const std::uint32_t*>(request) == control_code("GFST")) {
     auto* r = static_cast<file_system_name_request*>(request);
     r->name[0] = 0;

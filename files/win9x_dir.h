@@ -38,7 +38,7 @@ class win9x_dir : public winnt_dir {
   std::int32_t drive_kind() override;
   void free_space(std::uint64_t& total, std::uint64_t& total_free, std::uint64_t& caller_free) override;
   void volume_label(char16_t* buffer, std::uint32_t size) override;
-  // "GFST"; others as win32_dir.
+  // "PDRN" (through wininit.ini) and "GFST"; others as win32_dir.
   void control(void* request) override;
 
   // -- o_dir

@@ -182,3 +182,44 @@ TEST_F(Win9xDir, DirectoriesOpenedFromItAreAgainAnsiOnes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Win9xDir, ConnectingALocalDriveFailsWithTheNetworkCause) {
+  dir.connect(u"user", u"secret", nullptr);
+  EXPECT_EQ(dir.error_code(), fs_error::open);
+  EXPECT_STREQ(dir.error().narrowField("function"), "WNetGetUniversalNameA");
+  EXPECT_EQ(dir.error().cause().numberField("code"), 0x80070000u | 2250u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Win9xDir, RenameAtRestartGoesIntoWininit) {
+  std::filesystem::create_directories(c("Windows"));
+  char short_a[MAX_PATH] = {}, short_b[MAX_PATH] = {};
+  ASSERT_GT(GetShortPathNameA("C:\\work\\a.txt", short_a, MAX_PATH), 0u);
+  put("work/b.txt", "b");
+  ASSERT_GT(GetShortPathNameA("C:\\work\\b.txt", short_b, MAX_PATH), 0u);
+  restart_rename_request drop{control_code("PDRN"), u"a.txt", nullptr};
+  dir.control(&drop);
+  ASSERT_TRUE(dir.Good()) << dir.error_code();
+  restart_rename_request move{control_code("PDRN"), u"a.txt", u"b.txt"};
+  dir.control(&move);
+  ASSERT_TRUE(dir.Good()) << dir.error_code();
+  EXPECT_EQ(get("Windows/wininit.ini"), std::string("[rename]\r\nNUL=") + short_a + "\r\n" + short_b + "=" +
+                                            short_a + "\r\n");
+  // The new name must exist already; network paths cannot be scheduled.
+  restart_rename_request missing{control_code("PDRN"), u"a.txt", u"none.txt"};
+  dir.control(&missing);
+  EXPECT_EQ(dir.error_code(), fs_error::not_found);
+  EXPECT_STREQ(dir.error().narrowField("function"), "GetShortPathNameA");
+  restart_rename_request remote{control_code("PDRN"), u"\\\\srv\\share\\x", nullptr};
+  dir.control(&remote);
+  EXPECT_EQ(dir.error_code(), fs_error::rename);
+  EXPECT_EQ(dir.error().cause().code(), 0u);
+  EXPECT_EQ(get("work/a.txt"), "a");
+}
+
+}  // namespace

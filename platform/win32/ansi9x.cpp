@@ -1,6 +1,9 @@
 #include "platform/win32/ansi9x.h"
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -8,6 +11,10 @@
 #include "platform/win32/codepage.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/locale.h"
+#include "platform/win32/ansi.h"
+#include "platform/win32/fileops.h"
+#include "platform/win32/files.h"
+#include "platform/win32/handles.h"
 
 namespace {
 
@@ -120,4 +127,101 @@ DWORD WNetGetUniversalNameA(LPCSTR localPath, DWORD infoLevel, LPVOID buffer, LP
     at += texts[i].size() + 1;
   }
   return r;
+}
+
+namespace {
+
+bool same_ignoring_case(std::string a, std::string b) {
+  if (a.size() != b.size()) return false;
+  CharUpperBuffA(a.data(), static_cast<DWORD>(a.size()));
+  CharUpperBuffA(b.data(), static_cast<DWORD>(b.size()));
+  return a == b;
+}
+
+std::string trimmed(const std::string& s) {
+  const std::size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  const std::size_t e = s.find_last_not_of(" \t\r");
+  return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName) {
+  if (!lpAppName || !lpFileName || !*lpFileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string file = lpFileName;
+  if (file.find_first_of("\\/:") == std::string::npos) {
+    char windows[MAX_PATH + 1] = {};
+    const UINT n = GetWindowsDirectoryA(windows, sizeof windows);
+    if (n == 0 || n > MAX_PATH) return FALSE;
+    file = std::string(windows) + (windows[n - 1] == '\\' ? "" : "\\") + file;
+  }
+  // Read the old contents through the layer's own file calls.
+  std::vector<std::string> lines;
+  HANDLE in = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (in != INVALID_HANDLE_VALUE) {
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got) text.append(buffer, got);
+    CloseHandle(in);
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      lines.push_back(line);
+    }
+  }
+  const std::string section = lpAppName;
+  std::size_t start = lines.size(), end = lines.size();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string t = trimmed(lines[i]);
+    if (t.size() < 2 || t.front() != '[' || t.back() != ']') continue;
+    if (start != lines.size()) {
+      end = i;
+      break;
+    }
+    if (same_ignoring_case(t.substr(1, t.size() - 2), section)) start = i;
+  }
+  if (!lpKeyName) {
+    if (start != lines.size()) lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(start),
+                                           lines.begin() + static_cast<std::ptrdiff_t>(end));
+  } else {
+    if (start == lines.size()) {
+      if (!lpString) return TRUE;
+      lines.push_back("[" + section + "]");
+      start = lines.size() - 1;
+      end = lines.size();
+    }
+    std::size_t found = end;
+    for (std::size_t i = start + 1; i < end; ++i) {
+      const std::size_t eq = lines[i].find('=');
+      if (eq != std::string::npos && same_ignoring_case(trimmed(lines[i].substr(0, eq)), lpKeyName)) {
+        found = i;
+        break;
+      }
+    }
+    const std::string entry = std::string(lpKeyName) + "=" + (lpString ? lpString : "");
+    if (found != end) {
+      if (lpString)
+        lines[found] = entry;
+      else
+        lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(found));
+    } else if (lpString) {
+      // After the section's last entry, before any blank lines that close it.
+      std::size_t at = end;
+      while (at > start + 1 && trimmed(lines[at - 1]).empty()) --at;
+      lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), entry);
+    }
+  }
+  std::string out;
+  for (const auto& l : lines) out += l + "\r\n";
+  HANDLE h = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return FALSE;
+  DWORD written = 0;
+  const BOOL ok = out.empty() || WriteFile(h, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+  CloseHandle(h);
+  return ok && written == out.size();
 }

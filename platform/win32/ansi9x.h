@@ -33,3 +33,8 @@ DWORD CharUpperBuffA(LPSTR lpsz, DWORD cchLength);
 DWORD WNetAddConnection3A(HWND owner, LPNETRESOURCEA resource, LPCSTR password, LPCSTR user, DWORD flags);
 // REMOTE_NAME_INFO_LEVEL only; the texts follow the record in the buffer.
 DWORD WNetGetUniversalNameA(LPCSTR localPath, DWORD infoLevel, LPVOID buffer, LPDWORD bufferSize);
+
+// Sets key=value in [section] of an ini file (a bare file name lives in the
+// Windows directory), replacing the key when present (names compare ignoring
+// case); a null value removes the key, a null key the whole section.
+BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName);
