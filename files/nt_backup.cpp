@@ -131,11 +131,11 @@ const RawEfs& raw_efs() {
     RawEfs r;
     HMODULE advapi = LoadLibraryW(u"advapi32.dll");
     if (!advapi) return r;
-    r.open = reinterpret_cast<OpenRawFn>(GetProcAddress(advapi, "OpenEncryptedFileRawW"));
-    r.read = reinterpret_cast<ReadRawFn>(GetProcAddress(advapi, "ReadEncryptedFileRaw"));
-    r.write = reinterpret_cast<WriteRawFn>(GetProcAddress(advapi, "WriteEncryptedFileRaw"));
-    r.close = reinterpret_cast<CloseRawFn>(GetProcAddress(advapi, "CloseEncryptedFileRaw"));
-    r.decrypt = reinterpret_cast<DecryptFn>(GetProcAddress(advapi, "DecryptFileW"));
+    r.open = reinterpret_cast<OpenRawFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "OpenEncryptedFileRawW")));
+    r.read = reinterpret_cast<ReadRawFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "ReadEncryptedFileRaw")));
+    r.write = reinterpret_cast<WriteRawFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "WriteEncryptedFileRaw")));
+    r.close = reinterpret_cast<CloseRawFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "CloseEncryptedFileRaw")));
+    r.decrypt = reinterpret_cast<DecryptFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "DecryptFileW")));
     if (r.available()) {
       PVOID ctx = nullptr;
       if (r.open(u"nul", 0, &ctx) == ERROR_SUCCESS && ctx) r.close(ctx);

@@ -218,9 +218,11 @@ TEST_F(NtBackup, PartsComeInOrderWithTheStreamsEachOptionKeeps) {
     const auto streams = streams_of(parts[c.kinds.size() == 1 ? 0 : 1].second);
     ASSERT_EQ(ids_of(streams), c.ids);
     for (const Stream& s : streams) {
-      if (s.id == 1) EXPECT_EQ(s.body, bytes("hello world"));
-      if (s.id == 3) EXPECT_EQ(s.body, security);
-      if (s.id == 4) {
+      if (s.id == 1) {
+        EXPECT_EQ(s.body, bytes("hello world"));
+      } else if (s.id == 3) {
+        EXPECT_EQ(s.body, security);
+      } else if (s.id == 4) {
         EXPECT_EQ(s.name, u":note:$DATA");
         EXPECT_EQ(s.body, bytes("abc"));
       }
@@ -400,6 +402,38 @@ TEST_F(NtBackup, ControlRequestsOfTheNtDirectory) {
   winnt_dir computer;
   computer.control(&bk);
   EXPECT_EQ(computer.error_code(), fs_error::open);
+}
+
+}  // namespace
+
+namespace {
+
+Bytes attributes_part(DWORD a) {
+  Bytes b(4);
+  std::memcpy(b.data(), &a, 4);
+  return b;
+}
+
+TEST_F(NtBackup, PlainContentIsWrittenAndRawEncryptedDataFailsWithoutEncryption) {
+  const std::string big(10000, 'p');
+  EXPECT_EQ(restore(dst, {{1, attributes_part(FILE_ATTRIBUTE_ARCHIVE)}, {4, bytes(big)}}), 0u);
+  EXPECT_EQ(get("work/dst.txt"), big);
+  EXPECT_EQ(GetFileAttributesW(dst), DWORD{FILE_ATTRIBUTE_ARCHIVE});
+
+  MemoryReader r({{1, attributes_part(FILE_ATTRIBUTE_ARCHIVE)}, {3, bytes("raw")}});
+  Common::Error e;
+  restore_file(e, u"\\\\?\\C:\\work\\enc.txt", &r, nullptr, 0);
+  EXPECT_EQ(e.code(), fs_error::restore);
+  EXPECT_EQ(e.numberField("Hints"), 3u);
+  EXPECT_EQ(std::u16string(e.wideField("Path")), u"\\\\?\\C:\\work\\enc.txt");
+  EXPECT_STREQ(e.cause().narrowField("function"), "OpenEncryptedFileRawW");
+  EXPECT_EQ(e.cause().cause().numberField("code"), 0x80070000u | 6014u);
+}
+
+TEST_F(NtBackup, AnArchiveWithoutAttributesOrWithAShortOneFails) {
+  EXPECT_EQ(restore(dst, {{2, bytes("x")}}), fs_error::end_of_file);
+  EXPECT_EQ(restore(dst, {{1, bytes("ab")}}), fs_error::end_of_file);
+  EXPECT_EQ(GetFileAttributesW(dst), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace

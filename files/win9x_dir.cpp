@@ -56,7 +56,7 @@ using FreeSpaceExA = BOOL (*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_
 FreeSpaceExA free_space_ex() {
   static const FreeSpaceExA fn = [] {
     HMODULE k = GetModuleHandleW(u"kernel32.dll");
-    return k ? reinterpret_cast<FreeSpaceExA>(GetProcAddress(k, "GetDiskFreeSpaceExA")) : nullptr;
+    return k ? reinterpret_cast<FreeSpaceExA>(reinterpret_cast<void*>(GetProcAddress(k, "GetDiskFreeSpaceExA"))) : nullptr;
   }();
   return fn;
 }
