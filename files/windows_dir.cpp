@@ -8,6 +8,7 @@
 #include "files/dir_watch.h"
 #include "files/path.h"
 #include "files/win32_calls.h"
+#include "files/win9x_dir.h"
 #include "files/winnt_dir.h"
 
 // ---------------------------------------------------------------- the_identifier
@@ -379,9 +380,10 @@ bool is_windows_9x() { return (GetVersion() & 0x80000000u) != 0; }
 win32_dir* root_dir() {
   static const std::unique_ptr<win32_dir> root = []() -> std::unique_ptr<win32_dir> {
     SetErrorMode(SEM_FAILCRITICALERRORS);
-    if (is_windows_9x()) SetFileApisToANSI();
-    // The ANSI twin takes over on Windows 9x once it is built; until then
-    // the Unicode directory serves both.
+    if (is_windows_9x()) {
+      SetFileApisToANSI();
+      return std::unique_ptr<win32_dir>(new win9x_dir());
+    }
     return std::unique_ptr<win32_dir>(new winnt_dir());
   }();
   return root.get();

@@ -63,8 +63,11 @@ class winnt_dir : public win32_dir {
   std::int32_t drive_kind() override;
   void free_space(std::uint64_t& total, std::uint64_t& total_free, std::uint64_t& caller_free) override;
   void volume_label(char16_t* buffer, std::uint32_t size) override;
-  // "STME", "SSFN", "PDRN", "SRSQ", "CMPR", "CRPT", "GFST"; others as win32_dir.
+  // "STME", "SSFN", "PDRN", "SRSQ", "CMPR", "CRPT", "GFST", "BKUP", "RSTR";
+  // others as win32_dir.
   void control(void* request) override;
+  // "BKUP" and "RSTR" (files/nt_backup.h).
+  void backup_control(void* request);
 
   // -- o_dir
   void remove_file(const char16_t* path) override;

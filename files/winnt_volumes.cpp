@@ -385,6 +385,8 @@ void winnt_dir::control(void* request) {
       return;
     }
     clear_error();
+  } else if (code == control_code("BKUP") || code == control_code("RSTR")) {
+    backup_control(request);
   } else {
     win32_dir::control(request);
   }

@@ -29,6 +29,7 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"kernel32", "SetFilePointerEx", entry(&SetFilePointerEx)},
       {"kernel32", "GetFileSizeEx", entry(&GetFileSizeEx)},
       {"kernel32", "GetDiskFreeSpaceExW", entry(&GetDiskFreeSpaceExW)},
+      {"kernel32", "GetDiskFreeSpaceExA", entry(&GetDiskFreeSpaceExA)},
       {"kernel32", "GetNativeSystemInfo", entry(&GetNativeSystemInfo)},
       {"kernel32", "GetVolumePathNameW", entry(&GetVolumePathNameW)},
       {"version", "GetFileVersionInfoSizeW", entry(&GetFileVersionInfoSizeW)},
@@ -42,6 +43,11 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"ws2_32", "getaddrinfo", entry(&getaddrinfo)},
       {"ws2_32", "freeaddrinfo", entry(&freeaddrinfo)},
       {"advapi32", "GetFileSecurityW", entry(&GetFileSecurityW)},
+      {"advapi32", "OpenEncryptedFileRawW", entry(&OpenEncryptedFileRawW)},
+      {"advapi32", "ReadEncryptedFileRaw", entry(&ReadEncryptedFileRaw)},
+      {"advapi32", "WriteEncryptedFileRaw", entry(&WriteEncryptedFileRaw)},
+      {"advapi32", "CloseEncryptedFileRaw", entry(&CloseEncryptedFileRaw)},
+      {"advapi32", "DecryptFileW", entry(&DecryptFileW)},
       {"advapi32", "SetFileSecurityW", entry(&SetFileSecurityW)},
   };
   count = std::size(table);

@@ -47,6 +47,17 @@ DWORD reparse_tag_of(const std::string& unix_path);
 BOOL fs_control(int fd, bool o_path, bool writable, const std::string& unix_path, DWORD code, LPVOID in,
                 DWORD in_size, LPVOID out, DWORD out_size, LPDWORD returned);
 
+// What the backup calls need of an open file handle; false (ERROR_INVALID_HANDLE)
+// when the handle names no file.
+struct FileHandleFacts {
+  int fd = -1;
+  bool o_path = false;
+  bool is_dir = false;
+  DWORD access = 0;  // expanded: GENERIC_* become FILE_* bits
+  std::string unix_path;
+};
+bool file_handle_facts(HANDLE h, FileHandleFacts& out);
+
 // The code page of the ANSI file calls: CP_ACP, or CP_OEMCP after
 // SetFileApisToOEM.
 UINT file_api_code_page();

@@ -905,3 +905,18 @@ HANDLE GetStdHandle(DWORD nStdHandle) {
   }
   return handles[index];
 }
+
+namespace win32 {
+
+bool file_handle_facts(HANDLE h, FileHandleFacts& out) {
+  auto f = file_of(h);
+  if (!f) return false;
+  out.fd = f->fd;
+  out.o_path = f->o_path;
+  out.is_dir = f->is_dir;
+  out.access = f->access;
+  out.unix_path = f->unix_path;
+  return true;
+}
+
+}  // namespace win32

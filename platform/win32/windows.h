@@ -28,6 +28,8 @@
 #include "platform/win32/shell.h"
 #include "platform/win32/rpc.h"
 #include "platform/win32/filesecurity.h"
+#include "platform/win32/backup.h"
+#include "platform/win32/ansi9x.h"
 #include "platform/win32/ansi.h"
 #include "platform/win32/locale.h"
 #include "platform/win32/window.h"
