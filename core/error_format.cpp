@@ -1,31 +1,97 @@
 #include "core/error_format.h"
 
 #include <memory>
+#include <new>
 #include <string>
 
 #include "core/message_format.h"
 #include "core/number_format.h"
-#include "files/fs_error.h"
+#include "core/catalogue.h"
 #include "platform/win32/codepage.h"
+#include "platform/win32/windows.h"
 
 namespace Processor {
 
-String errorOwnMessage(const Common::Error& error) {
+namespace {
+
+struct MessageText {
+  std::uint32_t code;
+  std::uint32_t slot;
+  const char16_t* text;
+};
+// What people are told about a file-library error that came without a text.
+constexpr MessageText fileMessages[] = {
+    {0x40001, 1969, u"Error occurred while reading the file."},
+    {0x40002, 1957, u"End of file has been encountered."},
+    {0x40003, 1975, u"Error occurred while writing to the file."},
+    {0x40004, 1956, u"Disk is full."},
+    {0x40005, 1973, u"Error occurred while searching in the file."},
+    {0x40006, 1967, u"Insufficient memory to complete the operation."},
+    {0x40007, 1966, u"Error occurred while opening the file."},
+    {0x40008, 1970, u"Error occurred while deleting the file."},
+    {0x40009, 1971, u"Error occurred while renaming the file."},
+    {0x4000a, 1954, u"Error occurred while creating the file."},
+    {0x4000b, 1964, u"The drive is not ready."},
+    {0x4000c, 1968, u"The file is read-only."},
+    {0x4000d, 1953, u"The file is corrupted."},
+    {0x4000e, 1974, u"Operation is not supported."},
+    {0x4000f, 1952, u"Canceled."},
+    {0x40010, 1955, u"Device is busy."},
+    {0x40011, 1962, u"Specified file does not exist."},
+    {0x40012, 1963, u"This is not the last volume of the backup archive."},
+    {0x40013, 1950, u"The file or folder already exists."},
+    {0x40014, 1949, u"Access to the file is denied."},
+    {0x40015, 1959, u"Network disconnected."},
+    {0x40016, 1960, u"Network disconnected by timeout."},
+    {0x40017, 1958, u"Failed to lock the file."},
+    {0x40019, 1951, u"Failed to back up the file (folder)."},
+    {0x4001a, 1972, u"Failed to restore the file (folder)."},
+};
+
+constexpr DWORD systemMessageFlags =
+    FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER;
+constexpr DWORD userDefaultLanguage = 0x400;
+
+// The system's text for an HRESULT in the user's language, white space trimmed.
+String userSystemMessage(std::int32_t hresult) {
+  WCHAR* buffer = nullptr;
+  const DWORD n = FormatMessageW(systemMessageFlags, nullptr, static_cast<DWORD>(hresult), userDefaultLanguage,
+                                 reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+  String text;
+  if (n && buffer) text = String(reinterpret_cast<const char16_t*>(buffer), static_cast<std::int32_t>(n));
+  if (buffer) LocalFree(buffer);
+  text.trim();
+  return text;
+}
+
+String ownText(const Common::Error& error) {
   const std::u16string own = error ? error.text() : std::u16string();
-  if (!own.empty()) return String(own.data(), static_cast<std::int32_t>(own.size()));
+  return String(own.data(), static_cast<std::int32_t>(own.size()));
+}
+
+}  // namespace
+
+String errorMessageText(const Common::Error& error) {
+  String text = ownText(error);
+  if (!text.isEmpty()) return text;
+  const std::uint32_t code = error.code();
+  for (const MessageText& m : fileMessages)
+    if (m.code == code) return String(Common::catalogueText(m.slot, m.text));
+  return String();
+}
+
+String errorOwnMessage(const Common::Error& error) {
   const std::uint32_t code = error.code();
   if (code == 0xFFF0) {
+    String text = ownText(error);
+    if (!text.isEmpty()) return text;
     const auto hr = static_cast<std::int32_t>(error.numberField("code"));
     if (hr == 0) return String();
-    const std::u16string system = Common::systemErrorText(hr);
-    String text(system.data(), static_cast<std::int32_t>(system.size()));
-    text.trim();
+    text = userSystemMessage(hr);
     return text.isEmpty() ? String(u"Unknown Win32 error") : text;
   }
-  if (code >= 0x40000 && code <= 0x4FFFF) {
-    if (const char16_t* t = fs_error_text(code)) return String(t);
-  }
-  return String();
+  if (code >= 0x40000 && code <= 0x4FFFF) return errorMessageText(error);
+  return ownText(error);
 }
 
 String errorFieldText(const Common::Error& error, const char* name, bool quoted) {
@@ -126,9 +192,22 @@ std::int32_t errorHtmlText(String& out, const Common::Error& error) {
   return out.length();
 }
 
+ErrorFormat* ErrorFormat::create() { return new (std::nothrow) ErrorFormatImpl; }
+
+std::int32_t ErrorFormatImpl::plainText(String& out, const Common::Error& error) { return errorPlainText(out, error); }
+
+std::int32_t ErrorFormatImpl::htmlText(String& out, const Common::Error& error) { return errorHtmlText(out, error); }
+
+std::int32_t ErrorFormatImpl::formatWin32(String& out, std::uint32_t win32Error, std::uint64_t site) {
+  Common::Error e(site, 0x10002);
+  e.setWin32Cause(win32Error);
+  return plainText(out, e);
+}
+
 String formatError(const Common::Error& error) {
   String out;
-  errorPlainText(out, error);
+  std::unique_ptr<ErrorFormat> format(ErrorFormat::create());
+  if (format) format->plainText(out, error);
   return out;
 }
 

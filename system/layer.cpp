@@ -366,7 +366,7 @@ HMODULE LayerNT::LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) {
 }
 
 BOOL LayerNT::CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity, LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD flags, LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information) {
-  return notServed<BOOL>(FALSE);
+  return ::CreateProcessW(application, commandLine, processSecurity, threadSecurity, inheritHandles, flags, environment, currentDirectory, startup, information);
 }
 
 void LayerNT::GetStartupInfoW(LPSTARTUPINFOW startup) {
@@ -406,11 +406,11 @@ int LayerNT::GetNumberFormatW(LCID locale, DWORD flags, LPCWSTR value, const NUM
 }
 
 HINSTANCE LayerNT::ShellExecuteW(HWND hwnd, LPCWSTR operation, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory, INT show) {
-  return notServed<HINSTANCE>(reinterpret_cast<HINSTANCE>(static_cast<ULONG_PTR>(SE_ERR_NOASSOC)));
+  return ::ShellExecuteW(hwnd, operation, file, parameters, directory, show);
 }
 
 BOOL LayerNT::ShellExecuteExW(SHELLEXECUTEINFOW* info) {
-  return notServed<BOOL>(FALSE);
+  return ::ShellExecuteExW(info);
 }
 
 DWORD_PTR LayerNT::SHGetFileInfoW(LPCWSTR path, DWORD attributes, SHFILEINFOW* info, UINT infoSize, UINT flags) {

@@ -1,7 +1,7 @@
 #include "msi/model/identifiers.h"
 
 #include "msi/model/text.h"
-#include "platform/msi/rpc.h"
+#include "platform/win32/rpc.h"
 
 namespace Msi {
 namespace {

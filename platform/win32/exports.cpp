@@ -37,6 +37,8 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"ntdll", "NtShutdownSystem", entry(&NtShutdownSystem)},
       {"advapi32", "CheckTokenMembership", entry(&CheckTokenMembership)},
       {"advapi32", "SetEntriesInAclW", entry(&SetEntriesInAclW)},
+      {"advapi32", "GetFileSecurityW", entry(&GetFileSecurityW)},
+      {"advapi32", "SetFileSecurityW", entry(&SetFileSecurityW)},
   };
   count = std::size(table);
   return table;
