@@ -3,11 +3,7 @@
 #include "core/collector.h"
 #include "core/object.h"
 #include "core/singleton.h"
-
-// The trace facility, when the program has one: from here on nothing traces.
-namespace Common {
-__attribute__((weak)) void setTraceThreshold(int level);
-}
+#include "system/trace.h"
 
 namespace Processor {
 
@@ -17,7 +13,8 @@ constexpr int kSilentTraceLevel = 6;
 
 void shutdownRuntime() {
   if (GC::started()) {
-    if (&Common::setTraceThreshold) Common::setTraceThreshold(kSilentTraceLevel);
+    // From here on nothing traces.
+    Common::setTraceThreshold(kSilentTraceLevel);
     shutdownSingletons();
     GC::shutdownCollector();
   }

@@ -113,12 +113,79 @@ class LayerNT {
   virtual void GetNativeSystemInfo(LPSYSTEM_INFO info);  // 93
 };
 
-// The ANSI twin: for now only its own slot; its conversions come with the
-// Windows 9x code paths.
+// The ANSI twin for Windows 9x: each override calls the ANSI function of the
+// same name and converts texts and structures between UTF-16 and the ANSI
+// code page both ways, so that callers keep the wide function's contract.
+// Calls the platform serves in neither form keep the LayerNT operation.
 class Layer9x : public LayerNT {
  public:
+  ATOM RegisterClassExW(const WNDCLASSEXW* wc) override;
+  LRESULT DefWindowProcW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
+  LONG GetWindowLongW(HWND hwnd, int index) override;
+  LONG SetWindowLongW(HWND hwnd, int index, LONG value) override;
+  LRESULT SendMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
+  BOOL SendNotifyMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
+  BOOL PostMessageW(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) override;
+  BOOL PeekMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg) override;
+  LRESULT DispatchMessageW(const MSG* msg) override;
+  BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) override;
+  HANDLE FindFirstFileW(LPCWSTR name, LPWIN32_FIND_DATAW data) override;
+  DWORD GetCurrentDirectoryW(DWORD capacity, LPWSTR buffer) override;
+  BOOL SetCurrentDirectoryW(LPCWSTR path) override;
+  HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags, HANDLE templateFile) override;
+  DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPWSTR buffer, DWORD size, va_list* arguments) override;
+  DWORD GetTempPathW(DWORD capacity, LPWSTR buffer) override;
+  UINT GetTempFileNameW(LPCWSTR path, LPCWSTR prefix, UINT unique, LPWSTR name) override;
+  DWORD GetLogicalDriveStringsW(DWORD capacity, LPWSTR buffer) override;
+  UINT GetDriveTypeW(LPCWSTR root) override;
+  UINT GetSystemDirectoryW(LPWSTR buffer, UINT capacity) override;
+  UINT GetWindowsDirectoryW(LPWSTR buffer, UINT capacity) override;
+  DWORD GetShortPathNameW(LPCWSTR longPath, LPWSTR shortPath, DWORD capacity) override;
+  BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) override;
+  BOOL RemoveDirectoryW(LPCWSTR path) override;
+  DWORD GetFileAttributesW(LPCWSTR name) override;
+  BOOL SetFileAttributesW(LPCWSTR name, DWORD attributes) override;
+  BOOL DeleteFileW(LPCWSTR name) override;
+  BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) override;
+  BOOL MoveFileW(LPCWSTR from, LPCWSTR to) override;
+  BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) override;
+  DWORD GetFullPathNameW(LPCWSTR name, DWORD capacity, LPWSTR buffer, LPWSTR* filePart) override;
+  LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) override;
+  LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition) override;
+  LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved, LPWSTR keyClass, LPDWORD classSize, PFILETIME lastWrite) override;
+  LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) override;
+  LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) override;
+  LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize) override;
+  LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize) override;
+  LONG RegDeleteValueW(HKEY key, LPCWSTR name) override;
+  DWORD ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR buffer, DWORD capacity) override;
+  HMODULE LoadLibraryW(LPCWSTR name) override;
+  HMODULE LoadLibraryExW(LPCWSTR name, HANDLE file, DWORD flags) override;
+  DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD capacity) override;
+  int GetLocaleInfoW(LCID locale, LCTYPE type, LPWSTR data, int capacity) override;
+  int GetTimeFormatW(LCID locale, DWORD flags, const SYSTEMTIME* time, LPCWSTR format, LPWSTR buffer, int capacity) override;
+  int GetDateFormatW(LCID locale, DWORD flags, const SYSTEMTIME* date, LPCWSTR format, LPWSTR buffer, int capacity) override;
+  int GetNumberFormatW(LCID locale, DWORD flags, LPCWSTR value, const NUMBERFMTW* format, LPWSTR buffer, int capacity) override;
+  BOOL Process32FirstW(HANDLE snapshot, LPPROCESSENTRY32W entry) override;
+  BOOL Process32NextW(HANDLE snapshot, LPPROCESSENTRY32W entry) override;
+  BOOL Module32FirstW(HANDLE snapshot, LPMODULEENTRY32W entry) override;
+  DWORD GetFileVersionInfoSizeW(LPCWSTR name, LPDWORD handle) override;
+  BOOL GetFileVersionInfoW(LPCWSTR name, DWORD handle, DWORD size, LPVOID data) override;
+  BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, PUINT length) override;
+  DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD capacity) override;
+  BOOL SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value) override;
   virtual BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data);  // 94
 };
+
+// The twin's conversions, all in the ANSI code page.
+// A new ANSI copy of a UTF-16 text (delete[]); null gives null.
+char* narrowCopy(const WCHAR* text);
+// A new UTF-16 copy of an ANSI text (delete[]); null gives null.
+WCHAR* wideCopy(const char* text);
+// Up to and including the first NUL among the first `count` characters (all
+// of them without one), within the destination's size; the units written.
+int wideToAnsi(char* destination, int destinationBytes, const WCHAR* source, int count);
+int ansiToWide(WCHAR* destination, int destinationChars, const char* source, int bytes);
 
 // The process's one layer object: made before every other global of the
 // program, deleted last at exit.

@@ -3,6 +3,7 @@
 #include "core/error.h"
 #include "system/layer.h"
 #include "system/number_text.h"
+#include "system/trace.h"
 
 #include <cinttypes>
 #include <cstdarg>
@@ -310,10 +311,19 @@ UINT tempFileName(const WCHAR* path, const WCHAR* prefix, UINT unique, WCHAR* bu
 BOOL deleteFile(const WCHAR* path) { return layer->DeleteFileW(path); }
 
 namespace {
-[[noreturn]] void raise(std::uint64_t site, std::uint32_t code, DWORD win32Error) {
+Common::Error win32Error(std::uint64_t site, std::uint32_t code, DWORD win32Error) {
   Common::Error e(site, code);
   e.setWin32Cause(win32Error);
+  return e;
+}
+[[noreturn]] void raise(std::uint64_t site, std::uint32_t code, DWORD error) {
+  Common::Error e = win32Error(site, code, error);
+  Common::traceError(Common::kTraceDebug, e);
   throw e;
+}
+// A failure on the way back: nobody can act on it, but the trace shows it.
+void traceDropped(std::uint64_t site, std::uint32_t code) {
+  Common::traceError(Common::kTraceDebug, win32Error(site, code, GetLastError()));
 }
 }  // namespace
 
@@ -330,7 +340,7 @@ ImpersonationScope::ImpersonationScope(HANDLE token, DWORD access) : saved_(null
   if (token && !ImpersonateLoggedOnUser(token)) {
     DWORD e = GetLastError();
     if (saved_) {
-      ImpersonateLoggedOnUser(saved_);
+      if (!ImpersonateLoggedOnUser(saved_)) traceDropped(KV_SITE, 0x141772);
       CloseHandle(saved_);
     }
     raise(KV_SITE, 0x141772, e);
@@ -338,9 +348,9 @@ ImpersonationScope::ImpersonationScope(HANDLE token, DWORD access) : saved_(null
 }
 
 ImpersonationScope::~ImpersonationScope() {
-  RevertToSelf();
+  if (!RevertToSelf()) traceDropped(KV_SITE, 0x141773);
   if (saved_) {
-    ImpersonateLoggedOnUser(saved_);
+    if (!ImpersonateLoggedOnUser(saved_)) traceDropped(KV_SITE, 0x141772);
     CloseHandle(saved_);
   }
 }

@@ -1,6 +1,7 @@
 #include "system/security.h"
 
 #include "core/error.h"
+#include "system/trace.h"
 
 #include <gtest/gtest.h>
 
@@ -229,6 +230,44 @@ TEST_F(TokenModel, ImpersonationScopeSuspendsAndRestores) {
     ASSERT_TRUE(e.cause());
   }
   CloseHandle(h);
+}
+
+std::vector<std::uint32_t> tracedCodes;
+int recordError(int, const Common::Error& e) {
+  tracedCodes.push_back(e.code());
+  return 0;
+}
+void ignoreText(int, std::uint32_t, std::uint32_t, const char16_t*) {}
+
+TEST_F(TokenModel, ImpersonationFailuresAreTraced) {
+  const int threshold = Common::traceThreshold();
+  const Common::TraceSink sink{ignoreText, nullptr, recordError};
+  Common::addTraceSink(sink);
+  Common::setTraceThreshold(Common::kTraceDebug);
+  tracedCodes.clear();
+
+  auto admin = std::make_shared<win32::TokenData>(*win32::process_token());
+  admin->groups.push_back({win32::sid_from_text("S-1-5-32-544"), SE_GROUP_ENABLED});
+  HANDLE h = win32::handle_insert(std::make_shared<win32::TokenObject>(TOKEN_ALL_ACCESS, admin));
+  ASSERT_TRUE(ImpersonateLoggedOnUser(h));
+  {
+    Windows::ImpersonationScope scope;
+  }
+  EXPECT_TRUE(tracedCodes.empty());
+  try {
+    Windows::ImpersonationScope scope(GetCurrentProcess());  // no token
+    ADD_FAILURE() << "no error";
+  } catch (const Common::Error& e) {
+    EXPECT_EQ(e.code(), 0x141772u);
+  }
+  // The failure is traced once; the saved identity is back in place.
+  EXPECT_EQ(tracedCodes, std::vector<std::uint32_t>{0x141772u});
+  EXPECT_TRUE(Windows::isAdministrator(0));
+  ASSERT_TRUE(RevertToSelf());
+  CloseHandle(h);
+
+  Common::setTraceThreshold(threshold);
+  Common::removeTraceSink(sink);
 }
 
 TEST_F(TokenModel, SecurityAttributesCarryTheDaclBlob) {

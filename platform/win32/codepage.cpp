@@ -266,6 +266,28 @@ int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int
   return needed;
 }
 
+BOOL CharToOemA(LPCSTR pSrc, LPSTR pDst) {
+  if (!pSrc || !pDst) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const Reverse& oem = reverse_of(Page::Cp437);
+  for (std::size_t i = 0;; ++i) {
+    const unsigned char b = static_cast<unsigned char>(pSrc[i]);
+    if (b == 0) {
+      pDst[i] = 0;
+      break;
+    }
+    if (b < 0x80) {
+      pDst[i] = static_cast<char>(b);
+      continue;
+    }
+    const unsigned char o = oem.bytes[kCp1252High[b - 0x80]];
+    pDst[i] = o ? static_cast<char>(o) : '?';
+  }
+  return TRUE;
+}
+
 UINT GetACP() { return 1252; }
 UINT GetOEMCP() { return 437; }
 

@@ -31,6 +31,9 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
                         LPWSTR lpWideCharStr, int cchWideChar);
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
                         LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
+// Each byte from the ANSI to the OEM code page, '?' where OEM has no such
+// character; the two may be the same buffer. FALSE for a null pointer.
+BOOL CharToOemA(LPCSTR pSrc, LPSTR pDst);
 UINT GetACP();   // 1252
 UINT GetOEMCP();  // 437
 BOOL IsValidCodePage(UINT CodePage);

@@ -19,6 +19,7 @@ enum class ObjectKind {
   Find,
   ChangeNotification,
   Token,
+  RegistryKey,
   Other
 };
 

@@ -10,15 +10,20 @@
 #include <mutex>
 #include <string>
 
+#include "platform/win32/handles.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/paths.h"
 
-struct HKEY__ {
+namespace {
+
+// An open key is an entry of the process's handle table, so a forged or
+// closed handle is refused instead of followed.
+struct KeyObject : win32::KernelObject {
+  KeyObject(sqlite3_int64 i, REGSAM a) : id(i), access(a) {}
+  win32::ObjectKind kind() const override { return win32::ObjectKind::RegistryKey; }
   sqlite3_int64 id;
   REGSAM access;
 };
-
-namespace {
 
 constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | 0x00010000 /* DELETE */;
 
@@ -26,7 +31,8 @@ struct Store {
   sqlite3* db = nullptr;
   pid_t pid = 0;
   std::string path;
-  std::map<std::string, sqlite3_stmt*> stmts;
+  // Keyed by the statement literal's address: every caller passes a literal.
+  std::map<const char*, sqlite3_stmt*> stmts;
 };
 
 std::recursive_mutex g_mu;
@@ -112,23 +118,30 @@ bool predefined(HKEY k) {
   return v >= 0x80000000u && v <= 0x80000002u;
 }
 
-// The key's row id, or 0 for an invalid handle.
-sqlite3_int64 key_id(HKEY k, REGSAM view) {
+std::shared_ptr<KeyObject> open_key(HKEY k) {
+  return win32::handle_lookup_as<KeyObject>(reinterpret_cast<HANDLE>(k));
+}
+
+// The key's row id and the access it was opened with, or id 0 for an invalid handle.
+sqlite3_int64 key_id(HKEY k, REGSAM view, REGSAM* access = nullptr) {
+  if (access) *access = KEY_ALL_ACCESS;
   if (!k) return 0;
   if (k == HKEY_CURRENT_USER) return 3;
   bool w32 = (view & KEY_WOW64_32KEY) && !(view & KEY_WOW64_64KEY);
   if (k == HKEY_LOCAL_MACHINE) return w32 ? 2 : 1;
   if (k == HKEY_CLASSES_ROOT) return w32 ? 5 : 4;
-  return k->id;
+  auto o = open_key(k);
+  if (!o) return 0;
+  if (access) *access = o->access;
+  return o->id;
 }
 
-REGSAM key_access(HKEY k) { return predefined(k) ? KEY_ALL_ACCESS : k->access; }
-
 // The store and the row of an open key, or the error a call returns without them.
-LONG store_and_key(HKEY key, REGSAM view, Store*& s, sqlite3_int64& id) {
+LONG store_and_key(HKEY key, REGSAM view, Store*& s, sqlite3_int64& id, REGSAM* access = nullptr) {
+  id = key_id(key, view, access);
+  if (!id) return ERROR_INVALID_HANDLE;
   s = store();
   if (!s) return ERROR_CANTWRITE;
-  id = key_id(key, view);
   return id ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
@@ -194,7 +207,9 @@ struct Tx {
   }
 };
 
-HKEY new_handle(sqlite3_int64 id, REGSAM access) { return new HKEY__{id, access}; }
+HKEY new_handle(sqlite3_int64 id, REGSAM access) {
+  return reinterpret_cast<HKEY>(win32::handle_insert(std::make_shared<KeyObject>(id, access)));
+}
 
 LONG fail(LONG rc) { return rc; }
 
@@ -242,7 +257,7 @@ LONG data_out(sqlite3_stmt* st, int col, LPBYTE data, LPDWORD size) {
 namespace win32 {
 std::string registry_path() { return world_root() + "/registry.db"; }
 
-LONG registry_protect(HKEY key, LPCWSTR subKey, REGSAM view, bool on) {
+LONG registry_protect(HKEY key, LPCWSTR subKey, REGSAM view, int guard) {
   std::lock_guard<std::recursive_mutex> lock(g_mu);
   Store* s = store();
   if (!s) return ERROR_CANTWRITE;
@@ -250,7 +265,7 @@ LONG registry_protect(HKEY key, LPCWSTR subKey, REGSAM view, bool on) {
   if (!id) return ERROR_FILE_NOT_FOUND;
   sqlite3_stmt* st = stmt(s, "UPDATE keys SET protected=?2 WHERE id=?1");
   sqlite3_bind_int64(st, 1, id);
-  sqlite3_bind_int(st, 2, on ? 1 : 0);
+  sqlite3_bind_int(st, 2, guard);
   int rc = sqlite3_step(st);
   sqlite3_reset(st);
   return rc == SQLITE_DONE ? ERROR_SUCCESS : ERROR_CANTWRITE;
@@ -311,8 +326,8 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM acce
 }
 
 LONG RegCloseKey(HKEY key) {
-  if (!key) return ERROR_INVALID_HANDLE;
-  if (!predefined(key)) delete key;
+  if (predefined(key)) return ERROR_SUCCESS;
+  if (!open_key(key) || !win32::handle_remove(reinterpret_cast<HANDLE>(key))) return ERROR_INVALID_HANDLE;
   return ERROR_SUCCESS;
 }
 
@@ -339,8 +354,9 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
   std::lock_guard<std::recursive_mutex> lock(g_mu);
   Store* s = nullptr;
   sqlite3_int64 id = 0;
-  if (LONG rc = store_and_key(key, 0, s, id)) return rc;
-  if (!(key_access(key) & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  REGSAM access = 0;
+  if (LONG rc = store_and_key(key, 0, s, id, &access)) return rc;
+  if (!(access & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
   sqlite3_stmt* st = stmt(s, "INSERT OR REPLACE INTO vals(key, lname, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)");
   std::u16string n(view16(name));
   sqlite3_bind_int64(st, 1, id);
@@ -358,8 +374,9 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
   std::lock_guard<std::recursive_mutex> lock(g_mu);
   Store* s = nullptr;
   sqlite3_int64 id = 0;
-  if (LONG rc = store_and_key(key, 0, s, id)) return rc;
-  if (!(key_access(key) & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
+  REGSAM access = 0;
+  if (LONG rc = store_and_key(key, 0, s, id, &access)) return rc;
+  if (!(access & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
   sqlite3_stmt* st = stmt(s, "DELETE FROM vals WHERE key=?1 AND lname=?2");
   sqlite3_bind_int64(st, 1, id);
   bind16(st, 2, fold(view16(name)));

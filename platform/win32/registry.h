@@ -51,10 +51,32 @@ LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classSize, LPDWORD rese
                       LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen,
                       LPDWORD maxValueLen, LPDWORD securityDescriptor, PFILETIME lastWrite);
 
+// The ANSI forms: names and the data of the three string types in the ANSI
+// code page (1252); sizes of that data are bytes of the ANSI text, name sizes
+// are characters, which are bytes here.
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result);
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM access,
+                     LPSECURITY_ATTRIBUTES security, PHKEY result, LPDWORD disposition);
+LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
+LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize);
+LONG RegDeleteValueA(HKEY key, LPCSTR name);
+LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
+LONG RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM access, DWORD reserved);
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPSTR keyClass,
+                   LPDWORD classSize, PFILETIME lastWrite);
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type,
+                   LPBYTE data, LPDWORD dataSize);
+LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved, LPDWORD subKeys,
+                      LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen,
+                      LPDWORD maxValueLen, LPDWORD securityDescriptor, PFILETIME lastWrite);
+
 namespace win32 {
-// Marks a key (below an open key) as refusing writes, as a restrictive stored
-// security descriptor would; tests and the registry tool use it.
-LONG registry_protect(HKEY key, LPCWSTR subKey, REGSAM view, bool on);
+// How far a key refuses the current user, as a stored security descriptor
+// would: not at all; writes (the user, as owner, may still rewrite its DACL);
+// everything but reading (owned by another: no new DACL, no new owner).
+enum RegistryGuard { kRegistryOpen = 0, kRegistryReadOnly = 1, kRegistrySealed = 2 };
+// Sets a key's guard (below an open key); tests and the registry tool use it.
+LONG registry_protect(HKEY key, LPCWSTR subKey, REGSAM view, int guard);
 // The store's file for the current world.
 std::string registry_path();
 }  // namespace win32

@@ -9,9 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/handles.h"
 #include "platform/win32/test_world.h"
 
 namespace {
+
+std::u16string Wide(const char* s) {
+  std::u16string w;
+  for (; *s; ++s) w += static_cast<char16_t>(static_cast<unsigned char>(*s));  // 1252 below 0x80 and A0-FF
+  return w;
+}
 
 class Registry : public win32_test::World {
  protected:
@@ -121,6 +128,151 @@ TEST_F(Registry, EnumerationAndInfo) {
   EXPECT_EQ(maxName, 9u);
   EXPECT_EQ(maxVal, 4u);
   EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"E"), ERROR_ACCESS_DENIED);  // has subkeys
+  RegCloseKey(k);
+}
+
+TEST_F(Registry, ForgedClosedAndForeignHandlesAreInvalid) {
+  HKEY k = make(u"H");
+  ASSERT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  const BYTE d[4] = {};
+  DWORD size = 4, n = 8;
+  WCHAR name[8];
+  HKEY closed = k, forged = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x7fff1230)),
+       odd = reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x13)), foreign = reinterpret_cast<HKEY>(event);
+  for (HKEY bad : {closed, forged, odd, foreign, HKEY{}}) {
+    HKEY out = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(bad, u"x", 0, KEY_READ, &out), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCreateKeyExW(bad, u"x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &out, nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegSetValueExW(bad, u"v", 0, REG_DWORD, d, 4), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegQueryValueExW(bad, u"v", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegEnumKeyExW(bad, 0, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegDeleteValueW(bad, u"v"), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(bad), ERROR_INVALID_HANDLE);
+  }
+  EXPECT_TRUE(CloseHandle(event));  // the event was not closed as a key
+}
+
+TEST_F(Registry, KeysLeaveNoHandlesBehind) {
+  std::size_t before = win32::handle_count();
+  HKEY k = make(u"L");
+  HKEY sub = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(k, u"", 0, KEY_READ, &sub), ERROR_SUCCESS);
+  EXPECT_EQ(win32::handle_count(), before + 2);
+  RegCloseKey(sub);
+  RegCloseKey(k);
+  EXPECT_EQ(win32::handle_count(), before);
+  EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);  // predefined keys stay
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"L", 0, KEY_READ, &sub), ERROR_SUCCESS);
+  RegCloseKey(sub);
+}
+
+// String data crosses in code page 1252: sizes count ANSI bytes.
+TEST_F(Registry, AnsiFormsConvertNamesAndStringData) {
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Soft\xE9", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+            ERROR_SUCCESS);
+  HKEY w = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Soft\u00E9", 0, KEY_READ, &w), ERROR_SUCCESS);
+  struct Case {
+    const char* name;
+    DWORD type;
+    std::string ansi;       // written through the ANSI form
+    std::u16string stored;  // what the wide form then reads
+  } cases[] = {
+      {"caf\xE9", REG_SZ, std::string("caf\xE9\0", 5), std::u16string(u"caf\u00E9\0", 5)},
+      {"e", REG_EXPAND_SZ, std::string("%X%\0", 4), std::u16string(u"%X%\0", 4)},
+      {"m", REG_MULTI_SZ, std::string("a\0\x80\0\0", 5), std::u16string(u"a\0\u20AC\0\0", 5)},
+      {"no terminator", REG_SZ, "ab", u"ab"},
+      {"empty", REG_SZ, "", u""},
+  };
+  for (const auto& c : cases) {
+    ASSERT_EQ(RegSetValueExA(k, c.name, 0, c.type, reinterpret_cast<const BYTE*>(c.ansi.data()),
+                             static_cast<DWORD>(c.ansi.size())), ERROR_SUCCESS) << c.name;
+    std::vector<BYTE> raw(64);
+    DWORD type = 0, size = static_cast<DWORD>(raw.size());
+    std::u16string name = Wide(c.name);
+    ASSERT_EQ(RegQueryValueExW(w, name.c_str(), nullptr, &type, raw.data(), &size), ERROR_SUCCESS) << c.name;
+    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(raw.data()), size / 2), c.stored) << c.name;
+    // Size query, exact read, short read.
+    size = 0;
+    ASSERT_EQ(RegQueryValueExA(k, c.name, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, c.ansi.size()) << c.name;
+    std::string back(c.ansi.size() + 3, '#');
+    size = static_cast<DWORD>(c.ansi.size());
+    ASSERT_EQ(RegQueryValueExA(k, c.name, nullptr, nullptr, reinterpret_cast<BYTE*>(back.data()), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(back, c.ansi + "###") << c.name;
+    if (!c.ansi.empty()) {
+      size = static_cast<DWORD>(c.ansi.size() - 1);
+      EXPECT_EQ(RegQueryValueExA(k, c.name, nullptr, nullptr, reinterpret_cast<BYTE*>(back.data()), &size),
+                ERROR_MORE_DATA);
+      EXPECT_EQ(size, c.ansi.size());
+    }
+  }
+  // Wide text without an ANSI form reads as '?'; other types pass unchanged.
+  const char16_t han[] = u"\u4E2Dx";
+  RegSetValueExW(k, u"han", 0, REG_SZ, reinterpret_cast<const BYTE*>(han), sizeof han);
+  char text[8] = {};
+  DWORD size = sizeof text;
+  ASSERT_EQ(RegQueryValueExA(k, "han", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::string(text, size), std::string("?x\0", 3));
+  const BYTE dw[] = {1, 2, 3, 4};
+  ASSERT_EQ(RegSetValueExA(k, "d", 0, REG_DWORD, dw, 4), ERROR_SUCCESS);
+  DWORD v = 0;
+  size = 4;
+  ASSERT_EQ(RegQueryValueExA(k, "D", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size), ERROR_SUCCESS);
+  EXPECT_EQ(v, 0x04030201u);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(RegQueryValueExA(k, "missing", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(w);
+  RegCloseKey(k);
+}
+
+TEST_F(Registry, AnsiEnumerationAndDeletion) {
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Enum", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+            ERROR_SUCCESS);
+  HKEY sub = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(k, u"\u00C4rger", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr), ERROR_SUCCESS);
+  RegCloseKey(sub);
+  char name[16];
+  DWORD n = sizeof name;
+  ASSERT_EQ(RegEnumKeyExA(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(std::string(name), "\xC4rger");
+  EXPECT_EQ(n, 5u);
+  n = 5;  // no room for the terminator
+  EXPECT_EQ(RegEnumKeyExA(k, 0, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  n = sizeof name;
+  EXPECT_EQ(RegEnumKeyExA(k, 1, name, &n, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+
+  const char16_t text[] = u"\u00FCber";
+  ASSERT_EQ(RegSetValueExW(k, u"gr\u00FC\u00DF", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text),
+            ERROR_SUCCESS);
+  BYTE data[16];
+  DWORD type = 0, size = sizeof data;
+  n = sizeof name;
+  ASSERT_EQ(RegEnumValueA(k, 0, name, &n, nullptr, &type, data, &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::string(name), "gr\xFC\xDF");
+  EXPECT_EQ(n, 4u);
+  EXPECT_EQ(type, DWORD{REG_SZ});
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data), size), std::string("\xFC" "ber\0", 5));
+  size = 4;
+  n = sizeof name;
+  EXPECT_EQ(RegEnumValueA(k, 0, name, &n, nullptr, nullptr, data, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 5u);
+
+  DWORD subs = 0, vals = 0;
+  ASSERT_EQ(RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, &subs, nullptr, nullptr, &vals, nullptr, nullptr, nullptr,
+                             nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(subs, 1u);
+  EXPECT_EQ(vals, 1u);
+  EXPECT_EQ(RegDeleteValueA(k, "GR\xDC\xDF"), ERROR_SUCCESS);  // names ignore case in 1252 too
+  EXPECT_EQ(RegDeleteKeyA(k, "\xE4rger"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyExA(HKEY_CURRENT_USER, "Enum", KEY_WOW64_32KEY, 0), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Enum", 0, KEY_READ, &sub), ERROR_FILE_NOT_FOUND);
   RegCloseKey(k);
 }
 

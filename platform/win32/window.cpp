@@ -557,6 +557,16 @@ ATOM RegisterClassExW(const WNDCLASSEXW* wc) {
   return register_class(plain, false, nullptr, nullptr);
 }
 
+ATOM RegisterClassExA(const WNDCLASSEXA* wc) {
+  if (!wc || wc->cbSize != sizeof(WNDCLASSEXA)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const WNDCLASSA plain{wc->style,   wc->lpfnWndProc, wc->cbClsExtra,    wc->cbWndExtra,   wc->hInstance,
+                        wc->hIcon,   wc->hCursor,     wc->hbrBackground, wc->lpszMenuName, wc->lpszClassName};
+  return RegisterClassA(&plain);
+}
+
 ATOM RegisterClassA(const WNDCLASSA* wc) {
   if (!wc || !wc->lpszClassName || is_atom(wc->lpszClassName)) {
     SetLastError(ERROR_INVALID_PARAMETER);

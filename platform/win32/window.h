@@ -71,6 +71,20 @@ struct WNDCLASSEXW {
   LPCWSTR lpszClassName;
   HICON hIconSm;
 };
+struct WNDCLASSEXA {
+  UINT cbSize;
+  UINT style;
+  WNDPROC lpfnWndProc;
+  int cbClsExtra;
+  int cbWndExtra;
+  HINSTANCE hInstance;
+  HICON hIcon;
+  HCURSOR hCursor;
+  HBRUSH hbrBackground;
+  LPCSTR lpszMenuName;
+  LPCSTR lpszClassName;
+  HICON hIconSm;
+};
 using LPWNDCLASSA = WNDCLASSA*;
 using LPWNDCLASSW = WNDCLASSW*;
 
@@ -171,6 +185,7 @@ struct CREATESTRUCTA {
 ATOM RegisterClassA(const WNDCLASSA* lpWndClass);
 ATOM RegisterClassW(const WNDCLASSW* lpWndClass);
 ATOM RegisterClassExW(const WNDCLASSEXW* lpWndClass);
+ATOM RegisterClassExA(const WNDCLASSEXA* lpWndClass);
 BOOL GetClassInfoA(HINSTANCE hInstance, LPCSTR lpClassName, LPWNDCLASSA lpWndClass);
 BOOL GetClassInfoW(HINSTANCE hInstance, LPCWSTR lpClassName, LPWNDCLASSW lpWndClass);
 BOOL UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance);
