@@ -4,6 +4,7 @@
 #include <new>
 
 #include "files/path.h"
+#include "files/security_info.h"
 #include "files/security_source.h"
 #include "files/win32_calls.h"
 
@@ -247,6 +248,7 @@ bool winnt_dir::entry_call(std::uint64_t site, const char16_t* name, std::uint32
   prepare_path(lp);
   BOOL ok;
   {
+    NetworkImpersonationScope scope(is_unc_long_path(lp));
     fs_redirection_guard guard;
     ok = call(lp.c_str());
   }
@@ -276,6 +278,7 @@ void winnt_dir::set_attributes(const char16_t* path, std::uint32_t attributes) {
   prepare_path(lp);
   BOOL ok;
   {
+    NetworkImpersonationScope scope(is_unc_long_path(lp));
     fs_redirection_guard guard;
     ok = SetFileAttributesW(lp.c_str(), attributes);
   }
@@ -294,10 +297,17 @@ void winnt_dir::rename(const char16_t* old_path, const char16_t* new_path) {
     set_error(std::move(e));
     return;
   }
+  // The token is valid on the network only: a move across the boundary
+  // would run half under one identity and half under another.
+  if (is_unc_long_path(from) != is_unc_long_path(to) && network_impersonation_token()) {
+    raise(KV_SITE, fs_error::access_denied);
+    return;
+  }
   prepare_path(from);
   prepare_path(to);
   BOOL ok;
   {
+    NetworkImpersonationScope scope(is_unc_long_path(from));
     fs_redirection_guard guard;
     ok = MoveFileW(from.c_str(), to.c_str());
   }
@@ -333,6 +343,7 @@ void winnt_dir::create_dir(const char16_t* path, security_source* security) {
   prepare_path(lp);
   BOOL ok;
   {
+    NetworkImpersonationScope scope(is_unc_long_path(lp));
     fs_redirection_guard guard;
     ok = CreateDirectoryW(lp.c_str(), sa);
   }
@@ -346,3 +357,42 @@ void winnt_dir::create_dir(const char16_t* path, security_source* security) {
   clear_error();
 }
 
+
+void winnt_dir::set_security(const char16_t* path, security_source* security) {
+  std::u16string lp;
+  if (!long_path(lp, path)) {
+    raise(KV_SITE, fs_error::create);
+    return;
+  }
+  SECURITY_ATTRIBUTES* sa = nullptr;
+  if (security) {
+    sa = security->make_attributes();
+    if (!sa) {
+      raise(KV_SITE, fs_error::out_of_memory);
+      return;
+    }
+    if (const std::uint32_t status = security->status(sa)) {
+      security->release(sa);
+      SetLastError(status);
+      Common::Error e = make_function_error(KV_SITE, fs_error::access_denied, "GetSecurityAttributes");
+      e.setWin32Cause(status);
+      set_error(std::move(e));
+      return;
+    }
+  }
+  prepare_path(lp);
+  BOOL ok;
+  {
+    NetworkImpersonationScope scope(is_unc_long_path(lp));
+    fs_redirection_guard guard;
+    ok = SetFileSecurityW(lp.c_str(), DACL_SECURITY_INFORMATION, sa ? sa->lpSecurityDescriptor : nullptr);
+  }
+  const DWORD last = GetLastError();
+  if (security) security->release(sa);
+  if (!ok) {
+    SetLastError(last);
+    set_error(win32_file_error(KV_SITE, fs_error::write, "SetFileSecurityW", lp.c_str()));
+    return;
+  }
+  clear_error();
+}

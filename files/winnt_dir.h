@@ -51,6 +51,8 @@ class winnt_dir : public win32_dir {
   // Called with the final long path before every system call; on NT it has
   // nothing to do.
   virtual bool prepare_path(const std::u16string& long_path);
+  // Tests: looks the hard-link entry points up again (after hiding some).
+  static void look_up_entry_points();
 
   // -- i_dir
   i_dir::iterator* iterate(const file_identifier* id) override;
@@ -77,6 +79,7 @@ class winnt_dir : public win32_dir {
                        std::uint32_t reserved_b) override;
   void create_dir(const char16_t* path, security_source* security) override;
   void remove_dir(const char16_t* path) override;
+  void set_security(const char16_t* path, security_source* security) override;
   void set_attributes(const char16_t* path, std::uint32_t attributes) override;
 
   // -- nocache_dir
@@ -111,15 +114,20 @@ class winnt_dir::iterator : public win32_dir::iterator {
   file_identifier* identifier() override;
   std::uint64_t stored_size() override;
   std::int32_t kind() override;
+  // The owner's SID as "S-1-..." text (char16_t), or null.
+  const void* owner() override;
   std::uint32_t link_count() override;
   std::uint64_t file_index() override;
   const char16_t* link_target() override;
+  // "GRSQ"; others as file_object.
+  void control(void* request) override;
 
  private:
   std::u16string entry_path() const { return prefix_ + data_.cFileName; }
   void entry_information();
 
   std::u16string prefix_;
+  std::u16string owner_;
   std::u16string link_target_;
   std::uint32_t link_count_ = 1;
   std::uint32_t index_low_ = 0, index_high_ = 0;
@@ -173,6 +181,20 @@ struct restart_rename_request {  // "PDRN"; a null new name deletes
   std::uint32_t code;
   const char16_t* existing;
   const char16_t* new_name;
+};
+struct set_security_request {  // "SRSQ"; data in the form "GRSQ" gives
+  std::uint32_t code;
+  const char16_t* name;
+  const void* data;
+  std::uint32_t size;
+};
+// "GRSQ" of an NT iterator: the current entry's DACL, group, owner and SACL,
+// each a 32-bit little-endian length and that many bytes. The caller frees
+// `data` with delete[].
+struct get_security_request {
+  std::uint32_t code;
+  std::uint8_t* data;
+  std::uint32_t size;
 };
 struct dir_compression_request {  // "CMPR"
   std::uint32_t code;

@@ -1,13 +1,16 @@
 // NT directories: iteration and entries (kinds, link targets, link counts),
 // following links, hard links and junctions.
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "files/path.h"
+#include "files/security_info.h"
 #include "files/win32_calls.h"
 #include "files/winnt_dir.h"
+#include "system/security.h"
 
 i_dir::iterator* hand_over(win32_dir& dir, i_dir::iterator* it);
 
@@ -30,6 +33,7 @@ winnt_dir::iterator::iterator(const std::u16string& search_path) : win32_dir::it
   const std::size_t last = search_path.find_last_of(u'\\');
   prefix_ = last == std::u16string::npos ? std::u16string() : search_path.substr(0, last + 1);
   {
+    NetworkImpersonationScope scope(network_);
     fs_redirection_guard guard;
     find_ = FindFirstFileW(search_path.c_str(), &data_);
   }
@@ -60,6 +64,7 @@ void winnt_dir::iterator::next() {
     raise(KV_SITE, fs_error::end_of_file);
     return;
   }
+  owner_.clear();
   link_target_.clear();
   information_read_ = false;
   do {
@@ -80,6 +85,7 @@ std::uint64_t winnt_dir::iterator::stored_size() {
   DWORD high = 0;
   DWORD low;
   {
+    NetworkImpersonationScope scope(network_);
     fs_redirection_guard guard;
     low = GetCompressedFileSizeW(entry_path().c_str(), &high);
   }
@@ -100,6 +106,80 @@ std::int32_t winnt_dir::iterator::kind() {
   return dir ? entry_kind::directory : entry_kind::file;
 }
 
+const void* winnt_dir::iterator::owner() {
+  if (Bad()) return nullptr;
+  if (find_ == INVALID_HANDLE_VALUE) {
+    raise(KV_SITE, fs_error::end_of_file);
+    return nullptr;
+  }
+  if (!owner_.empty()) return owner_.c_str();
+  const std::u16string path = entry_path();
+  std::vector<std::uint8_t> descriptor;
+  {
+    NetworkImpersonationScope scope(network_);
+    fs_redirection_guard guard;
+    DWORD needed = 0;
+    if (!GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION, nullptr, 0, &needed) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      set_error(win32_file_error(KV_SITE, fs_error::access_denied, "GetFileSecurityW", path.c_str()));
+      return nullptr;
+    }
+    try {
+      descriptor.assign(needed, 0);
+    } catch (const std::bad_alloc&) {
+      raise(KV_SITE, fs_error::out_of_memory);
+      return nullptr;
+    }
+    if (!GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION, descriptor.data(), needed, &needed)) {
+      set_error(win32_file_error(KV_SITE, fs_error::access_denied, "GetFileSecurityW", path.c_str()));
+      return nullptr;
+    }
+  }
+  PSID sid = nullptr;
+  BOOL defaulted = FALSE;
+  if (!GetSecurityDescriptorOwner(descriptor.data(), &sid, &defaulted)) {
+    set_error(win32_file_error(KV_SITE, fs_error::access_denied, "GetSecurityDescriptorOwner", path.c_str()));
+    return nullptr;
+  }
+  WCHAR text[256] = {};
+  if (!sid || !Windows::sidToText(text, sid)) {
+    raise(KV_SITE, fs_error::access_denied);
+    return nullptr;
+  }
+  owner_ = reinterpret_cast<const char16_t*>(text);
+  clear_error();
+  return owner_.c_str();
+}
+
+void winnt_dir::iterator::control(void* request) {
+  if (!request || *static_cast<const std::uint32_t*>(request) != control_code("GRSQ")) {
+    win32_dir::iterator::control(request);
+    return;
+  }
+  if (Bad()) return;
+  if (find_ == INVALID_HANDLE_VALUE) {
+    raise(KV_SITE, fs_error::end_of_file);
+    return;
+  }
+  auto* r = static_cast<get_security_request*>(request);
+  SecurityInfoHolder holder;
+  {
+    NetworkImpersonationScope scope(network_);
+    fs_redirection_guard guard;
+    holder.read(entry_path().c_str());
+  }
+  std::vector<std::uint8_t> bytes;
+  holder.save(bytes);
+  auto* out = new (std::nothrow) std::uint8_t[bytes.size()];
+  if (!out) {
+    raise(KV_SITE, fs_error::out_of_memory);
+    return;
+  }
+  std::memcpy(out, bytes.data(), bytes.size());
+  r->data = out;
+  r->size = static_cast<std::uint32_t>(bytes.size());
+}
+
 void winnt_dir::iterator::entry_information() {
   if (information_read_ || Bad()) return;
   if (find_ == INVALID_HANDLE_VALUE) {
@@ -109,6 +189,7 @@ void winnt_dir::iterator::entry_information() {
   const std::u16string path = entry_path();
   HANDLE h;
   {
+    NetworkImpersonationScope scope(network_);
     fs_redirection_guard guard;
     h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, kOpenReparse, nullptr);
@@ -369,6 +450,85 @@ dir_and_identifier winnt_dir::resolve_link(const file_identifier* id) {
 
 // ---------------------------------------------------------------- links
 
+namespace {
+
+struct io_status {
+  union {
+    NTSTATUS status;
+    void* pointer;
+  };
+  ULONG_PTR information;
+};
+
+// The link's own name follows the fixed part, zero-terminated.
+struct file_link_information {
+  BOOLEAN replace_if_exists;
+  HANDLE root_directory;
+  ULONG file_name_length;  // bytes, without the terminator
+  WCHAR file_name[1];
+};
+
+using create_hard_link_fn = BOOL (*)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES);
+using nt_create_file_fn = NTSTATUS (*)(HANDLE*, DWORD, OBJECT_ATTRIBUTES*, io_status*, LARGE_INTEGER*, ULONG, ULONG,
+                                       ULONG, ULONG, void*, ULONG);
+using nt_set_information_file_fn = NTSTATUS (*)(HANDLE, io_status*, void*, ULONG, int);
+using nt_close_fn = NTSTATUS (*)(HANDLE);
+
+struct link_entries {
+  create_hard_link_fn create_hard_link = nullptr;
+  nt_create_file_fn create_file = nullptr;
+  nt_set_information_file_fn set_information = nullptr;
+  nt_close_fn close = nullptr;
+};
+
+link_entries look_up_link_entries() {
+  link_entries e;
+  e.create_hard_link = entry_as<create_hard_link_fn>(win32_calls::entry(u"kernel32.dll", "CreateHardLinkW"));
+  e.create_file = entry_as<nt_create_file_fn>(win32_calls::entry(u"ntdll.dll", "NtCreateFile"));
+  e.set_information = entry_as<nt_set_information_file_fn>(win32_calls::entry(u"ntdll.dll", "NtSetInformationFile"));
+  e.close = entry_as<nt_close_fn>(win32_calls::entry(u"ntdll.dll", "NtClose"));
+  return e;
+}
+
+link_entries& links() {
+  static link_entries entries = look_up_link_entries();
+  return entries;
+}
+
+constexpr DWORD kSynchronize = 0x00100000;
+constexpr ULONG kFileOpen = 1;
+constexpr ULONG kSynchronousIoNonAlert = 0x20;
+constexpr int kFileLinkInformation = 11;
+
+// A hard link through the native calls, for systems without CreateHardLinkW.
+bool native_hard_link(const std::u16string& link, const std::u16string& existing) {
+  const link_entries& e = links();
+  if (!e.create_file || !e.set_information || !e.close) return false;
+  std::u16string link_name = link;
+  link_name[1] = u'?';
+  NativeObjectName source(existing.c_str());
+  HANDLE h = nullptr;
+  io_status status{};
+  if (e.create_file(&h, kSynchronize, source.attributes(), &status, nullptr, 0, 0, kFileOpen,
+                    kSynchronousIoNonAlert, nullptr, 0) < 0)
+    return false;
+  const std::size_t name_bytes = 2 * link_name.size();
+  const std::size_t size = offsetof(file_link_information, file_name) + name_bytes + sizeof(WCHAR);
+  std::vector<std::uint8_t> block(size, 0);
+  auto* info = reinterpret_cast<file_link_information*>(block.data());
+  info->replace_if_exists = 0;
+  info->root_directory = nullptr;
+  info->file_name_length = static_cast<ULONG>(name_bytes);
+  std::memcpy(block.data() + offsetof(file_link_information, file_name), link_name.data(), name_bytes);
+  const NTSTATUS r = e.set_information(h, &status, block.data(), static_cast<ULONG>(size), kFileLinkInformation);
+  e.close(h);
+  return r >= 0;
+}
+
+}  // namespace
+
+void winnt_dir::look_up_entry_points() { links() = look_up_link_entries(); }
+
 void winnt_dir::create_hard_link(const char16_t* link, const char16_t* existing) {
   std::u16string from, to;
   if (!long_path(to, link) || !long_path(from, existing)) {
@@ -377,17 +537,17 @@ void winnt_dir::create_hard_link(const char16_t* link, const char16_t* existing)
   }
   prepare_path(to);
   prepare_path(from);
-  using create_hard_link_fn = BOOL (*)(LPCWSTR, LPCWSTR, LPSECURITY_ATTRIBUTES);
-  static const auto entry =
-      entry_as<create_hard_link_fn>(win32_calls::entry(u"kernel32.dll", "CreateHardLinkW"));
+  const create_hard_link_fn entry = links().create_hard_link;
   if (!entry) {
-    // Without the entry point (and without the native calls that could stand
-    // in for it) no link can be made.
-    raise(KV_SITE, fs_error::create);
+    if (native_hard_link(to, from))
+      clear_error();
+    else
+      raise(KV_SITE, fs_error::create);
     return;
   }
   BOOL ok;
   {
+    NetworkImpersonationScope scope(is_unc_long_path(to));
     fs_redirection_guard guard;
     ok = entry(to.c_str(), from.c_str(), nullptr);
   }
@@ -414,6 +574,7 @@ void winnt_dir::create_junction(const char16_t* link, const char16_t* target, co
     return;
   }
   prepare_path(l);
+  NetworkImpersonationScope scope(is_unc_long_path(l));
   fs_redirection_guard guard;
   // The folder is removed again on failure only when this call made it: a
   // folder that was there before stays as it was.

@@ -7,6 +7,7 @@
 
 #include "files/file_time.h"
 #include "files/path.h"
+#include "files/security_info.h"
 #include "files/win32_calls.h"
 #include "files/winnt_dir.h"
 
@@ -308,6 +309,31 @@ void winnt_dir::control(void* request) {
     }
     if (!ok) {
       set_error(win32_file_error(KV_SITE, fs_error::rename, "MoveFileExW", from.c_str()));
+      return;
+    }
+    clear_error();
+  } else if (code == control_code("SRSQ")) {
+    auto* r = static_cast<set_security_request*>(request);
+    std::u16string lp;
+    if (!long_path(lp, r->name)) {
+      raise(KV_SITE, fs_error::create);
+      return;
+    }
+    SecurityInfoHolder holder;
+    if (!holder.load(r->data, r->size)) {
+      raise(KV_SITE, fs_error::corrupted);
+      return;
+    }
+    prepare_path(lp);
+    bool ok;
+    {
+      NetworkImpersonationScope scope(is_unc_long_path(lp));
+      fs_redirection_guard guard;
+      ok = holder.write(lp.c_str());
+    }
+    // Security that did not reach the entry is reported, not passed over.
+    if (!ok) {
+      set_error(win32_file_error(KV_SITE, fs_error::write, "SetFileSecurityW", lp.c_str()));
       return;
     }
     clear_error();

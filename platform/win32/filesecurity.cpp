@@ -407,6 +407,25 @@ BOOL SetSecurityDescriptorSacl(PSECURITY_DESCRIPTOR sd, BOOL present, PACL sacl,
   return TRUE;
 }
 
+BOOL GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR sd, PSID* owner, LPBOOL defaulted) {
+  auto p = static_cast<BYTE*>(sd);
+  if (!p || !owner || !defaulted || p[0] != SECURITY_DESCRIPTOR_REVISION) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  WORD control;
+  std::memcpy(&control, p + 2, 2);
+  if (control & SE_SELF_RELATIVE) {
+    SECURITY_DESCRIPTOR_RELATIVE r;
+    std::memcpy(&r, p, sizeof r);
+    *owner = r.Owner ? p + r.Owner : nullptr;
+  } else {
+    *owner = static_cast<SECURITY_DESCRIPTOR*>(sd)->Owner;
+  }
+  *defaulted = (control & SE_OWNER_DEFAULTED) != 0;
+  return TRUE;
+}
+
 DWORD GetSecurityDescriptorLength(PSECURITY_DESCRIPTOR sd) {
   if (!sd) return 0;
   auto p = static_cast<const BYTE*>(sd);
