@@ -99,6 +99,8 @@ class file_object {
   Common::Error take_error() noexcept;
 
   const Common::Error& error() const noexcept { return error_; }
+  // True when the object's sticky error is the end of the file (0x40002).
+  static bool at_end(const file_object* object) noexcept { return object->error_.code() == 0x40002; }
   std::uint32_t error_code() const noexcept { return error_.code(); }
   // Replaces the sticky error (the previous record is released).
   void set_error(Common::Error e) noexcept { error_ = std::move(e); }
