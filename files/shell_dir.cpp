@@ -141,7 +141,12 @@ std::u16string special_folder(std::int32_t kind, std::uint32_t& error) {
     error = 0;
     return buf;
   }
-  // Every kind answers with the common folder rather than failing.
+  // Only the common folder has a sound stand-in; the user's own folders must not
+  // silently become a folder every user shares.
+  if (kind != entry_kind::common_app_data) {
+    error = 0x40007;
+    return {};
+  }
   return common_app_data_fallback(error);
 }
 

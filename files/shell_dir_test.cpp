@@ -154,7 +154,7 @@ TEST_F(ShellDir, SpecialFoldersAreMadeInTheUserProfile) {
 
 // When the user's folders cannot be made, every kind answers with the common
 // application-data folder under "All Users" instead of failing.
-TEST_F(ShellDir, FailedSpecialFoldersFallBackToTheCommonFolder) {
+TEST_F(ShellDir, FailedUserFoldersFailInsteadOfTakingTheCommonFolder) {
   const std::string profile = "Users/" + user();
   put(profile + "/AppData", "a file where the folder belongs");
   put(profile + "/Desktop", "a file where the folder belongs");
@@ -164,10 +164,10 @@ TEST_F(ShellDir, FailedSpecialFoldersFallBackToTheCommonFolder) {
   }
   for (std::int32_t kind : {entry_kind::app_data, entry_kind::local_app_data, entry_kind::desktop}) {
     std::uint32_t error = 1;
-    EXPECT_EQ(shell_dir::special_folder(kind, error), u"C:\\Users\\All Users\\Application Data") << kind;
-    EXPECT_EQ(error, 0u) << kind;
+    EXPECT_EQ(shell_dir::special_folder(kind, error), u"") << kind;
+    EXPECT_EQ(error, 0x40007u) << kind;
   }
-  EXPECT_TRUE(unix_dir(c("Users/All Users/Application Data")));
+  EXPECT_FALSE(unix_dir(c("Users/All Users/Application Data")));
   std::uint32_t error = 1;
   EXPECT_EQ(shell_dir::special_folder(entry_kind::common_app_data, error), u"C:\\ProgramData");
 }
