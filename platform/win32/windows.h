@@ -26,6 +26,7 @@
 #include "platform/win32/process.h"
 #include "platform/win32/spawn.h"
 #include "platform/win32/shell.h"
+#include "platform/win32/shell_namespace.h"
 #include "platform/win32/rpc.h"
 #include "platform/win32/filesecurity.h"
 #include "platform/win32/backup.h"
