@@ -318,6 +318,26 @@ void winnt_dir::rename(const char16_t* old_path, const char16_t* new_path) {
   clear_error();
 }
 
+bool winnt_dir::source_attributes(security_source* security, SECURITY_ATTRIBUTES*& sa) {
+  sa = nullptr;
+  if (!security) return true;
+  sa = security->make_attributes();
+  if (!sa) {
+    raise(KV_SITE, fs_error::out_of_memory);
+    return false;
+  }
+  if (const std::uint32_t status = security->status(sa)) {
+    security->release(sa);
+    sa = nullptr;
+    SetLastError(status);
+    Common::Error e = make_function_error(KV_SITE, fs_error::access_denied, "GetSecurityAttributes");
+    e.setWin32Cause(status);
+    set_error(std::move(e));
+    return false;
+  }
+  return true;
+}
+
 void winnt_dir::create_dir(const char16_t* path, security_source* security) {
   std::u16string lp;
   if (!long_path(lp, path)) {
@@ -325,21 +345,7 @@ void winnt_dir::create_dir(const char16_t* path, security_source* security) {
     return;
   }
   SECURITY_ATTRIBUTES* sa = nullptr;
-  if (security) {
-    sa = security->make_attributes();
-    if (!sa) {
-      raise(KV_SITE, fs_error::out_of_memory);
-      return;
-    }
-    if (const std::uint32_t status = security->status(sa)) {
-      security->release(sa);
-      SetLastError(status);
-      Common::Error e = make_function_error(KV_SITE, fs_error::access_denied, "GetSecurityAttributes");
-      e.setWin32Cause(status);
-      set_error(std::move(e));
-      return;
-    }
-  }
+  if (!source_attributes(security, sa)) return;
   prepare_path(lp);
   BOOL ok;
   {
@@ -365,21 +371,7 @@ void winnt_dir::set_security(const char16_t* path, security_source* security) {
     return;
   }
   SECURITY_ATTRIBUTES* sa = nullptr;
-  if (security) {
-    sa = security->make_attributes();
-    if (!sa) {
-      raise(KV_SITE, fs_error::out_of_memory);
-      return;
-    }
-    if (const std::uint32_t status = security->status(sa)) {
-      security->release(sa);
-      SetLastError(status);
-      Common::Error e = make_function_error(KV_SITE, fs_error::access_denied, "GetSecurityAttributes");
-      e.setWin32Cause(status);
-      set_error(std::move(e));
-      return;
-    }
-  }
+  if (!source_attributes(security, sa)) return;
   prepare_path(lp);
   BOOL ok;
   {

@@ -102,6 +102,9 @@ class winnt_dir : public win32_dir {
   template <class Call>
   bool entry_call(std::uint64_t site, const char16_t* name, std::uint32_t bad_path_code, const char* function,
                   Call call);
+  // The attributes a security source hands out (null without a source); false
+  // with the error set when it cannot give them.
+  bool source_attributes(security_source* security, SECURITY_ATTRIBUTES*& sa);
 };
 
 // The entries of one search: FindFirstFileW/FindNextFileW, "." and ".."
