@@ -29,9 +29,20 @@ bool is_xml_name(std::string_view name) {
   return true;
 }
 
+// Whether every surrogate stands in a pair: the text reader refuses a lone one.
+bool well_paired(std::u16string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c < 0xD800 || c > 0xDFFF) continue;
+    if (c > 0xDBFF || i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
+    ++i;
+  }
+  return true;
+}
+
 // Whether the tree can be stored: no deeper than the readers accept; in
 // binary form no element with more attributes than its one count byte holds;
-// in text only names that read back as names.
+// in text only names that read back as names, and texts without lone surrogates.
 bool storable(const xml_node* root, bool binary) {
   std::vector<std::pair<const xml_node*, std::size_t>> work{{root, 1}};
   while (!work.empty()) {
@@ -42,7 +53,9 @@ bool storable(const xml_node* root, bool binary) {
     if (!binary) {
       if (!is_xml_name(n->name())) return false;
       for (const auto& a : n->attributes())
-        if (!is_xml_name(a.first)) return false;
+        if (!is_xml_name(a.first) || !well_paired(a.second)) return false;
+      for (const auto& piece : n->pieces())
+        if (!well_paired(piece)) return false;
     }
     for (const xml_node* c : n->children()) work.emplace_back(c, depth + 1);
   }
