@@ -17,8 +17,17 @@ bool ensure_folder(const std::string& path);
 DWORD attributes_of(const std::string& unix_path, const struct stat& lst);
 // The same, reading kept bits only when `may_have_stored`.
 DWORD attributes_with(const std::string& unix_path, const struct stat& lst, bool may_have_stored);
+// What one listing learns about its folder's file system on the way.
+struct ListingFacts {
+  bool no_xattrs = false;  // the device below keeps no extended attributes
+  dev_t no_xattrs_dev = 0;
+};
 // An entry's lstat, attribute bits and creation time in as few calls as can be.
-bool entry_facts(const std::string& unix_path, struct stat& lst, DWORD& attributes, FILETIME& creation);
+// The entry is `at_name` relative to the open folder `at_fd` (or AT_FDCWD with
+// its path); `unix_path` is its full path either way. `listing` carries what
+// earlier entries of the same listing showed, or is null.
+bool entry_facts(int at_fd, const char* at_name, const std::string& unix_path, struct stat& lst, DWORD& attributes,
+                 FILETIME& creation, ListingFacts* listing);
 // Keeps the bits that Unix modes cannot hold (hidden, system, archive, ...).
 void store_attributes(const std::string& unix_path, DWORD attributes, bool symlink);
 // The creation time kept for an entry (SetFileTime), else its birth time, else

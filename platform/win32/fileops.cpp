@@ -12,8 +12,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32/codepage.h"
@@ -343,14 +343,30 @@ BOOL CopyFileW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, BOOL bFailIfEx
 
 namespace {
 
+// One found entry: its facts and where its name sits in the listing's pool.
+struct FoundEntry {
+  FILETIME creation, access, write;
+  ULONGLONG size;
+  DWORD attributes;
+  DWORD reparse_tag;
+  std::uint32_t name_at;
+  std::uint16_t name_length;
+  std::uint8_t rank;  // 0 ".", 1 "..", 2 any other name: the order of a listing
+};
+
 struct FindObject : win32::KernelObject {
   win32::ObjectKind kind() const override { return win32::ObjectKind::Find; }
-  // Entries stay where they were read; the order is kept apart, so that large
-  // listings are neither moved while growing nor while sorting.
-  std::deque<WIN32_FIND_DATAW> entries;
+  // Large listings are kept compact: the names in one pool, the find data
+  // made only when handed out.
+  std::vector<FoundEntry> entries;
+  std::u16string names;
   std::vector<std::uint32_t> order;
   std::size_t next = 0;
-  const WIN32_FIND_DATAW& at(std::size_t i) const { return entries[order[i]]; }
+
+  void add(std::u16string_view name, const FoundEntry& facts);
+  void fill(std::size_t i, WIN32_FIND_DATAW& d) const;
+  void sort();
+  std::u16string_view name(const FoundEntry& e) const { return {names.data() + e.name_at, e.name_length}; }
 };
 
 // Windows wildcards, ignoring case: '*' any run, '?' any one character.
@@ -381,35 +397,100 @@ bool dos_match(const std::u16string& pattern, const std::u16string& name) {
   return name.find(u'.') == std::u16string::npos && wild_match(pattern, name + u".");
 }
 
-bool fill_entry(const std::string& unix_path, const std::u16string& name, WIN32_FIND_DATAW& d) {
-  struct stat lst;
-  DWORD attributes;
-  FILETIME creation;
-  if (!win32::entry_facts(unix_path, lst, attributes, creation)) return false;
+// Lower-case ASCII folds here without the table of the whole range.
+inline char16_t fold(char16_t c) {
+  if (c < 0x80) return static_cast<char16_t>(c - u'a') < 26u ? static_cast<char16_t>(c - 32) : c;
+  return win32::upcase(c);
+}
+
+void FindObject::add(std::u16string_view name, const FoundEntry& facts) {
+  const std::size_t n = std::min<std::size_t>(name.size(), MAX_PATH - 1);
+  FoundEntry e = facts;
+  e.name_at = static_cast<std::uint32_t>(names.size());
+  e.name_length = static_cast<std::uint16_t>(n);
+  e.rank = name == u"." ? 0 : name == u".." ? 1 : 2;
+  names.append(name.data(), n);
+  entries.push_back(e);
+}
+
+void FindObject::fill(std::size_t i, WIN32_FIND_DATAW& d) const {
+  const FoundEntry& e = entries[order[i]];
   std::memset(&d, 0, sizeof d);
-  d.dwFileAttributes = attributes;
-  d.ftCreationTime = creation;
-  d.ftLastAccessTime = ft_of(lst.st_atim);
-  d.ftLastWriteTime = ft_of(lst.st_mtim);
-  ULONGLONG size = S_ISREG(lst.st_mode) ? static_cast<ULONGLONG>(lst.st_size) : 0;
-  d.nFileSizeHigh = static_cast<DWORD>(size >> 32);
-  d.nFileSizeLow = static_cast<DWORD>(size);
-  if (d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) d.dwReserved0 = win32::reparse_tag_of(unix_path);
-  std::size_t n = std::min<std::size_t>(name.size(), MAX_PATH - 1);
-  std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(n), d.cFileName);
+  d.dwFileAttributes = e.attributes;
+  d.ftCreationTime = e.creation;
+  d.ftLastAccessTime = e.access;
+  d.ftLastWriteTime = e.write;
+  d.nFileSizeHigh = static_cast<DWORD>(e.size >> 32);
+  d.nFileSizeLow = static_cast<DWORD>(e.size);
+  d.dwReserved0 = e.reparse_tag;
+  std::memcpy(d.cFileName, names.data() + e.name_at, e.name_length * sizeof(WCHAR));
+}
+
+// The order of a listing: "." and ".." first, then by name ignoring case, the
+// shorter first, then by the exact name. The first characters of each name,
+// in upper case, travel with it as numbers, so that most comparisons read
+// neither the entries nor the names.
+struct SortKey {
+  std::uint64_t head[3];  // 12 characters, the first in the high bits; "." and ".." below any name
+  std::uint32_t index;
+};
+
+constexpr std::size_t kHeadChars = 12;
+
+void FindObject::sort() {
+  std::vector<SortKey> keys(entries.size());
+  for (std::uint32_t i = 0; i < keys.size(); ++i) {
+    const FoundEntry& e = entries[i];
+    SortKey& k = keys[i];
+    k.head[0] = k.head[1] = k.head[2] = 0;
+    k.index = i;
+    if (e.rank < 2) {
+      k.head[1] = e.rank;
+      continue;
+    }
+    const std::u16string_view n = name(e);
+    for (std::size_t c = 0; c < kHeadChars && c < n.size(); ++c)
+      k.head[c / 4] |= static_cast<std::uint64_t>(fold(n[c])) << (48 - 16 * (c % 4));
+  }
+  std::sort(keys.begin(), keys.end(), [&](const SortKey& a, const SortKey& b) {
+    if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
+    if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
+    if (a.head[2] != b.head[2]) return a.head[2] < b.head[2];
+    const std::u16string_view x = name(entries[a.index]), y = name(entries[b.index]);
+    for (std::size_t i = kHeadChars; i < x.size() && i < y.size(); ++i) {
+      const char16_t p = fold(x[i]), q = fold(y[i]);
+      if (p != q) return p < q;
+    }
+    if (x.size() != y.size()) return x.size() < y.size();
+    return x < y;
+  });
+  order.resize(keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) order[i] = keys[i].index;
+}
+
+// An entry's facts; `at_fd` and `at_name` as for entry_facts.
+bool entry_found(int at_fd, const char* at_name, const std::string& unix_path, FoundEntry& e,
+                 win32::ListingFacts* listing) {
+  struct stat lst;
+  if (!win32::entry_facts(at_fd, at_name, unix_path, lst, e.attributes, e.creation, listing)) return false;
+  e.access = ft_of(lst.st_atim);
+  e.write = ft_of(lst.st_mtim);
+  e.size = S_ISREG(lst.st_mode) ? static_cast<ULONGLONG>(lst.st_size) : 0;
+  e.reparse_tag = e.attributes & FILE_ATTRIBUTE_REPARSE_POINT ? win32::reparse_tag_of(unix_path) : 0;
   return true;
 }
 
-bool name_less(const WIN32_FIND_DATAW& a, const WIN32_FIND_DATAW& b) {
-  std::u16string_view x(a.cFileName), y(b.cFileName);
-  auto rank = [](std::u16string_view s) { return s == u"." ? 0 : s == u".." ? 1 : 2; };
-  if (rank(x) != rank(y)) return rank(x) < rank(y);
-  for (std::size_t i = 0; i < x.size() && i < y.size(); ++i) {
-    char16_t p = win32::upcase(x[i]), q = win32::upcase(y[i]);
-    if (p != q) return p < q;
+// Appends a file name from the disk as UTF-16; plain ASCII needs no decoding.
+void append_name(std::u16string& out, std::string_view raw) {
+  for (unsigned char c : raw) {
+    if (c >= 0x80) {
+      out += win32::utf8_to_utf16(raw);
+      return;
+    }
   }
-  if (x.size() != y.size()) return x.size() < y.size();
-  return x < y;
+  const std::size_t at = out.size();
+  out.resize(at + raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) out[at + i] = static_cast<unsigned char>(raw[i]);
 }
 
 }  // namespace
@@ -434,46 +515,69 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
   auto find = std::make_shared<FindObject>();
   if (pattern.find_first_of(u"*?") == std::u16string::npos || pattern.empty()) {
     // A plain name finds that entry alone, with its name as stored.
-    WIN32_FIND_DATAW d;
     std::size_t slash = m.unix_path.find_last_of('/');
     std::u16string stored = win32::utf8_to_utf16(m.unix_path.substr(slash + 1));
-    if (m.state == win32::PathState::Exists && !pattern.empty() && fill_entry(m.unix_path, stored, d))
-      find->entries.push_back(d);
+    FoundEntry e;
+    if (m.state == win32::PathState::Exists && !pattern.empty() &&
+        entry_found(AT_FDCWD, m.unix_path.c_str(), m.unix_path, e, nullptr))
+      find->add(stored, e);
     find->order.assign(find->entries.size(), 0);
   } else {
     std::string dir = parent_of(m.unix_path);
     const bool drive_root = m.full_path.find(u'\\') == m.full_path.rfind(u'\\');
     // A folder that grants nobody reading is refused, also to a superuser.
-    struct stat dir_st;
-    if (::stat(dir.c_str(), &dir_st) == 0 && S_ISDIR(dir_st.st_mode) && (dir_st.st_mode & 0444) == 0) {
+    struct stat dir_st {};
+    if (::stat(dir.c_str(), &dir_st) != 0) dir_st = {};
+    if (S_ISDIR(dir_st.st_mode) && (dir_st.st_mode & 0444) == 0) {
       SetLastError(ERROR_ACCESS_DENIED);
       return INVALID_HANDLE_VALUE;
     }
-    if (DIR* dp = ::opendir(dir.c_str())) {
-      while (dirent* e = ::readdir(dp)) {
-        std::string raw = e->d_name;
-        if ((raw == "." || raw == "..") && drive_root) continue;
-        std::u16string name = win32::utf8_to_utf16(raw);
-        if (!dos_match(pattern, name)) continue;
-        WIN32_FIND_DATAW d;
-        std::string path = raw == "." ? dir : raw == ".." ? parent_of(dir) : (dir == "/" ? "/" + raw : dir + "/" + raw);
-        if (fill_entry(path, name, d)) find->entries.push_back(d);
-      }
-      ::closedir(dp);
-    } else {
+    DIR* dp = ::opendir(dir.c_str());
+    if (!dp) {
       SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : win32::error_from_errno(errno));
       return INVALID_HANDLE_VALUE;
     }
-    find->order.resize(find->entries.size());
-    for (std::uint32_t i = 0; i < find->order.size(); ++i) find->order[i] = i;
-    std::sort(find->order.begin(), find->order.end(),
-              [&](std::uint32_t a, std::uint32_t b) { return name_less(find->entries[a], find->entries[b]); });
+    // Entries are looked up relative to the open folder; the full path is
+    // built in one buffer for the few calls that need it.
+    const int dir_fd = ::dirfd(dp);
+    // Room for as many entries as the folder's size suggests, so that a large
+    // listing is not copied while it grows; pages not used are never touched.
+    const std::size_t guess = std::min<std::size_t>(static_cast<std::size_t>(std::max<off_t>(dir_st.st_size, 0)), 1u << 22);
+    find->entries.reserve(guess / 16);
+    find->names.reserve(guess);
+    const bool match_all = pattern == u"*" || pattern == u"*.*";
+    std::string path = dir == "/" ? std::string() : dir;
+    path += '/';
+    const std::size_t dir_length = path.size();
+    win32::ListingFacts listing;
+    std::u16string name;
+    while (dirent* e = ::readdir(dp)) {
+      const std::string_view raw(e->d_name);
+      const bool dot = raw == "." || raw == "..";
+      if (dot && drive_root) continue;
+      name.clear();
+      append_name(name, raw);
+      if (!match_all && !dos_match(pattern, name)) continue;
+      FoundEntry found;
+      bool ok;
+      if (dot) {
+        const std::string full = raw == "." ? dir : parent_of(dir);
+        ok = entry_found(AT_FDCWD, full.c_str(), full, found, nullptr);
+      } else {
+        path.resize(dir_length);
+        path += raw;
+        ok = entry_found(dir_fd, e->d_name, path, found, &listing);
+      }
+      if (ok) find->add(name, found);
+    }
+    ::closedir(dp);
+    find->sort();
   }
   if (find->entries.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  *lpFindFileData = find->at(0);
+  find->fill(0, *lpFindFileData);
   find->next = 1;
   SetLastError(ERROR_SUCCESS);
   return win32::handle_insert(find);
@@ -484,7 +588,7 @@ BOOL FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData) {
   if (!find) return fail(ERROR_INVALID_HANDLE);
   if (!lpFindFileData) return fail(ERROR_INVALID_PARAMETER);
   if (find->next >= find->order.size()) return fail(ERROR_NO_MORE_FILES);
-  *lpFindFileData = find->at(find->next++);
+  find->fill(find->next++, *lpFindFileData);
   return TRUE;
 }
 

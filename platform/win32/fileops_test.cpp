@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -225,6 +227,96 @@ TEST_F(FileOps, Find) {
   SetLastError(0);
   EXPECT_FALSE(FindClose(h));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// The order of a listing: names ignoring case, the shorter first, then the
+// exact name; also past the first dozen characters and beyond ASCII.
+TEST_F(FileOps, FindOrder) {
+  const std::vector<std::string> disk = {
+      "setup-component-b.log", "SETUP-COMPONENT-A.LOG", "Setup-Component-a.log", "abcdefghijklmn", "abcdefghijklm",
+      "same", "SAME", "Same", "\xC3\xA4pfel", "\xC3\x84rger", "zebra", "B", "a", "_under", "~tilde"};
+  for (const std::string& n : disk) put("o/" + n, "");
+  EXPECT_EQ(find_all(u"C:\\o\\*"),
+            (std::vector<std::u16string>{u".", u"..", u"a", u"abcdefghijklm", u"abcdefghijklmn", u"B", u"SAME",
+                                         u"Same", u"same", u"SETUP-COMPONENT-A.LOG", u"Setup-Component-a.log",
+                                         u"setup-component-b.log", u"zebra", u"_under", u"~tilde", u"\u00E4pfel",
+                                         u"\u00C4rger"}));
+
+  // Enough entries for the sort's own partitioning; the witness orders ASCII
+  // names by their upper-case form, then exactly.
+  std::vector<std::string> many;
+  for (int i = 0; i < 300; ++i) {
+    std::string n = "Entry_" + std::to_string(i * 7919 % 1000) + (i % 3 ? ".dat" : ".DAT");
+    if (i % 5 == 0) n[0] = 'e';
+    many.push_back(n);
+    put("m/" + n, "");
+  }
+  auto upper = [](std::string s) {
+    for (char& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    return s;
+  };
+  std::sort(many.begin(), many.end(), [&](const std::string& x, const std::string& y) {
+    return upper(x) != upper(y) ? upper(x) < upper(y) : x < y;
+  });
+  std::vector<std::u16string> expected = {u".", u".."};
+  for (const std::string& n : many) expected.emplace_back(n.begin(), n.end());
+  EXPECT_EQ(find_all(u"C:\\m\\*"), expected);
+}
+
+// What a listing reports of each entry, the kept attributes and creation time
+// included, against what was set and what the disk says.
+TEST_F(FileOps, FindEntryFacts) {
+  put("f/kept.txt", "12345");
+  put("f/plain.bin", std::string(70000, 'x'));
+  put("f/.dot", "");
+  fs::create_directories(c("f/sub"));
+  const std::string bad = c("f/bad\xFFname");
+  std::ofstream(bad) << "";
+  ASSERT_TRUE(SetFileAttributesW(u"C:\\f\\kept.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  FILETIME created{0x12345678u, 0x01D00000u};
+  HANDLE h = CreateFileW(u"C:\\f\\kept.txt", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(SetFileTime(h, &created, nullptr, nullptr));
+  CloseHandle(h);
+
+  struct stat plain;
+  ASSERT_EQ(::stat(c("f/plain.bin").c_str(), &plain), 0);
+  const unsigned long long plain_write = (static_cast<unsigned long long>(plain.st_mtim.tv_sec) * 10000000ULL +
+                                          static_cast<unsigned long long>(plain.st_mtim.tv_nsec) / 100) +
+                                         116444736000000000ULL;
+
+  struct Expected {
+    const char16_t* name;
+    DWORD attributes;
+    DWORD size;
+  } table[] = {{u".", FILE_ATTRIBUTE_DIRECTORY, 0},
+               {u"..", FILE_ATTRIBUTE_DIRECTORY, 0},
+               {u".dot", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN, 0},
+               {u"bad\uFFFDname", FILE_ATTRIBUTE_ARCHIVE, 0},
+               {u"kept.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, 5},
+               {u"plain.bin", FILE_ATTRIBUTE_ARCHIVE, 70000},
+               {u"sub", FILE_ATTRIBUTE_DIRECTORY, 0}};
+  WIN32_FIND_DATAW d;
+  h = FindFirstFileW(u"C:\\f\\*", &d);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  for (const Expected& e : table) {
+    EXPECT_EQ(std::u16string(d.cFileName), e.name);
+    EXPECT_EQ(d.dwFileAttributes, e.attributes) << fs::path(std::u16string(d.cFileName)).string();
+    EXPECT_EQ(d.nFileSizeLow, e.size) << fs::path(std::u16string(d.cFileName)).string();
+    EXPECT_EQ(d.nFileSizeHigh, 0u);
+    if (std::u16string(d.cFileName) == u"kept.txt") {
+      EXPECT_EQ(d.ftCreationTime.dwLowDateTime, created.dwLowDateTime);
+      EXPECT_EQ(d.ftCreationTime.dwHighDateTime, created.dwHighDateTime);
+    }
+    if (std::u16string(d.cFileName) == u"plain.bin") {
+      EXPECT_EQ(d.ftLastWriteTime.dwLowDateTime, static_cast<DWORD>(plain_write));
+      EXPECT_EQ(d.ftLastWriteTime.dwHighDateTime, static_cast<DWORD>(plain_write >> 32));
+    }
+    if (!FindNextFileW(h, &d)) break;
+  }
+  EXPECT_FALSE(FindNextFileW(h, &d));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+  FindClose(h);
 }
 
 TEST_F(FileOps, TempFileNames) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/sysmacros.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "platform/win32/codepage.h"
@@ -75,7 +77,8 @@ DWORD attributes_with(const std::string& unix_path, const struct stat& lst, bool
     // dot names count as hidden.
     if (S_ISREG(lst.st_mode)) a |= FILE_ATTRIBUTE_ARCHIVE;
     std::size_t slash = unix_path.find_last_of('/');
-    std::string base = slash == std::string::npos ? unix_path : unix_path.substr(slash + 1);
+    const std::string_view base =
+        slash == std::string::npos ? std::string_view(unix_path) : std::string_view(unix_path).substr(slash + 1);
     if (base.size() > 1 && base[0] == '.' && base != "..") a |= FILE_ATTRIBUTE_HIDDEN;
   }
   return a ? a : FILE_ATTRIBUTE_NORMAL;
@@ -96,10 +99,35 @@ FILETIME creation_time_of(const std::string& unix_path, const struct stat& st) {
   return filetime_from_unix_ns(static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
 }
 
-bool entry_facts(const std::string& unix_path, struct stat& lst, DWORD& attributes, FILETIME& creation) {
+namespace {
+
+// The *xattrat calls (Linux 6.13) look a name up relative to an open folder,
+// sparing the walk of the whole path for each entry of a listing.
+#if defined(SYS_listxattrat)
+constexpr long kListXattrAt = SYS_listxattrat;
+#elif defined(__x86_64__) || defined(__aarch64__)
+constexpr long kListXattrAt = 465;
+#else
+constexpr long kListXattrAt = -1;
+#endif
+std::atomic<bool> xattr_at_missing{kListXattrAt < 0};
+
+ssize_t list_xattr_names(int at_fd, const char* at_name, const std::string& unix_path, char* names, std::size_t size) {
+  if (at_fd != AT_FDCWD && !xattr_at_missing.load(std::memory_order_relaxed)) {
+    const long n = ::syscall(kListXattrAt, at_fd, at_name, AT_SYMLINK_NOFOLLOW, names, size);
+    // Older kernels, and sandboxes that refuse calls they do not know.
+    if (n >= 0 || (errno != ENOSYS && errno != EPERM)) return n;
+    xattr_at_missing.store(true, std::memory_order_relaxed);
+  }
+  return ::llistxattr(unix_path.c_str(), names, size);
+}
+
+}  // namespace
+
+bool entry_facts(int at_fd, const char* at_name, const std::string& unix_path, struct stat& lst, DWORD& attributes,
+                 FILETIME& creation, ListingFacts* listing) {
   struct statx sx;
-  if (::statx(AT_FDCWD, unix_path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
-    return false;
+  if (::statx(at_fd, at_name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return false;
   lst = {};
   lst.st_dev = makedev(sx.stx_dev_major, sx.stx_dev_minor);
   lst.st_ino = sx.stx_ino;
@@ -114,17 +142,24 @@ bool entry_facts(const std::string& unix_path, struct stat& lst, DWORD& attribut
   lst.st_ctim.tv_sec = sx.stx_ctime.tv_sec;
   lst.st_ctim.tv_nsec = sx.stx_ctime.tv_nsec;
   // One look at the names of the entry's extended attributes spares reading
-  // the ones it does not have (most entries have none).
-  bool has_attributes = true, has_creation = true;
-  char names[256];
-  const ssize_t n = ::llistxattr(unix_path.c_str(), names, sizeof names);
-  if (n >= 0) {
-    has_attributes = has_creation = false;
-    for (ssize_t i = 0; i < n;) {
-      const char* name = names + i;
-      if (std::strcmp(name, kAttributeName) == 0) has_attributes = true;
-      if (std::strcmp(name, kCreationName) == 0) has_creation = true;
-      i += static_cast<ssize_t>(std::strlen(name)) + 1;
+  // the ones it does not have (most entries have none). A file system that
+  // keeps none is not asked again for the rest of a listing.
+  bool has_attributes = false, has_creation = false;
+  if (!listing || !listing->no_xattrs || listing->no_xattrs_dev != lst.st_dev || S_ISLNK(lst.st_mode)) {
+    char names[256];
+    const ssize_t n = list_xattr_names(at_fd, at_name, unix_path, names, sizeof names);
+    if (n >= 0) {
+      for (ssize_t i = 0; i < n;) {
+        const char* name = names + i;
+        if (std::strcmp(name, kAttributeName) == 0) has_attributes = true;
+        if (std::strcmp(name, kCreationName) == 0) has_creation = true;
+        i += static_cast<ssize_t>(std::strlen(name)) + 1;
+      }
+    } else if (errno == ENOTSUP && listing && !S_ISLNK(lst.st_mode)) {
+      listing->no_xattrs = true;
+      listing->no_xattrs_dev = lst.st_dev;
+    } else {
+      has_attributes = has_creation = true;
     }
   }
   attributes = attributes_with(unix_path, lst, has_attributes);
