@@ -542,7 +542,7 @@ HANDLE FindFirstFileW(LPCWSTR lpFileName, LPWIN32_FIND_DATAW lpFindFileData) {
     const int dir_fd = ::dirfd(dp);
     // Room for as many entries as the folder's size suggests, so that a large
     // listing is not copied while it grows; pages not used are never touched.
-    const std::size_t guess = std::min<std::size_t>(static_cast<std::size_t>(std::max<off_t>(dir_st.st_size, 0)), 1u << 22);
+    const std::size_t guess = dir_st.st_size > 0 ? std::min<std::size_t>(dir_st.st_size, 1u << 22) : 0;
     find->entries.reserve(guess / 16);
     find->names.reserve(guess);
     const bool match_all = pattern == u"*" || pattern == u"*.*";
