@@ -147,9 +147,12 @@ void processOut(PROCESSENTRY32W& w, const PROCESSENTRY32& a) {
   ansiToWide(w.szExeFile, MAX_PATH, a.szExeFile, MAX_PATH);
 }
 
-// The members of a start-up record that are no texts.
+// The members of a start-up record that are no texts (the two records have
+// the same size).
 template <class To, class From>
 void startupNumbers(To& to, const From& from) {
+  static_assert(sizeof(To) == sizeof(From));
+  to.cb = from.cb;
   to.dwX = from.dwX;
   to.dwY = from.dwY;
   to.dwXSize = from.dwXSize;
