@@ -147,33 +147,11 @@ void processOut(PROCESSENTRY32W& w, const PROCESSENTRY32& a) {
   ansiToWide(w.szExeFile, MAX_PATH, a.szExeFile, MAX_PATH);
 }
 
-// The members of a start-up record that are no texts (the two records have
-// the same size).
-template <class To, class From>
-void startupNumbers(To& to, const From& from) {
-  static_assert(sizeof(To) == sizeof(From));
-  to.cb = from.cb;
-  to.dwX = from.dwX;
-  to.dwY = from.dwY;
-  to.dwXSize = from.dwXSize;
-  to.dwYSize = from.dwYSize;
-  to.dwXCountChars = from.dwXCountChars;
-  to.dwYCountChars = from.dwYCountChars;
-  to.dwFillAttribute = from.dwFillAttribute;
-  to.dwFlags = from.dwFlags;
-  to.wShowWindow = from.wShowWindow;
-  to.cbReserved2 = from.cbReserved2;
-  to.lpReserved2 = from.lpReserved2;
-  to.hStdInput = from.hStdInput;
-  to.hStdOutput = from.hStdOutput;
-  to.hStdError = from.hStdError;
-}
-
 // A zeroed ANSI start-up record of its own size with the caller's numbers;
 // its texts stay null.
 STARTUPINFOA startupIn(const STARTUPINFOW* w) {
   STARTUPINFOA a{};
-  if (w) startupNumbers(a, *w);
+  if (w) win32::copy_startup_numbers(a, *w);
   a.cb = sizeof a;
   return a;
 }
@@ -632,7 +610,7 @@ void Layer9x::GetStartupInfoW(LPSTARTUPINFOW startup) {
   if (!startup) return ::GetStartupInfoA(nullptr);
   STARTUPINFOA a = startupIn(startup);
   ::GetStartupInfoA(&a);
-  startupNumbers(*startup, a);
+  win32::copy_startup_numbers(*startup, a);
   // Into the caller's own buffers, when it gave any.
   if (startup->lpDesktop && a.lpDesktop) ansiToWide(startup->lpDesktop, MAX_PATH, a.lpDesktop, MAX_PATH);
   if (startup->lpTitle && a.lpTitle) ansiToWide(startup->lpTitle, MAX_PATH, a.lpTitle, MAX_PATH);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/win32/ansi_text.h"
 #include "platform/win32/codepage.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/process.h"
@@ -10,24 +11,7 @@
 
 namespace {
 
-// An ANSI text as UTF-16; a null stays null so the wide call sees what the
-// caller passed.
-struct Wide {
-  std::u16string text;
-  bool null = true;
-  explicit Wide(LPCSTR s) {
-    if (!s) return;
-    null = false;
-    const int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-    if (n <= 0) return;
-    text.resize(static_cast<std::size_t>(n));
-    MultiByteToWideChar(CP_ACP, 0, s, -1, text.data(), n);
-    text.resize(static_cast<std::size_t>(n - 1));
-  }
-  LPCWSTR get() const { return null ? nullptr : text.c_str(); }
-  // The wide command line may be written to, as the wide contract allows.
-  LPWSTR writable() { return null ? nullptr : text.data(); }
-};
+using Wide = win32::WideText;
 
 std::string narrow(const WCHAR* w) {
   if (!w) return {};
@@ -37,26 +21,6 @@ std::string narrow(const WCHAR* w) {
   WideCharToMultiByte(CP_ACP, 0, w, -1, s.data(), n, nullptr, nullptr);
   s.resize(static_cast<std::size_t>(n - 1));
   return s;
-}
-
-// Every member but the three texts, which each direction converts itself.
-template <class To, class From>
-void copyNumbers(To& to, const From& from) {
-  to.cb = from.cb;
-  to.dwX = from.dwX;
-  to.dwY = from.dwY;
-  to.dwXSize = from.dwXSize;
-  to.dwYSize = from.dwYSize;
-  to.dwXCountChars = from.dwXCountChars;
-  to.dwYCountChars = from.dwYCountChars;
-  to.dwFillAttribute = from.dwFillAttribute;
-  to.dwFlags = from.dwFlags;
-  to.wShowWindow = from.wShowWindow;
-  to.cbReserved2 = from.cbReserved2;
-  to.lpReserved2 = from.lpReserved2;
-  to.hStdInput = from.hStdInput;
-  to.hStdOutput = from.hStdOutput;
-  to.hStdError = from.hStdError;
 }
 
 struct StartupTexts {
@@ -94,7 +58,7 @@ void GetStartupInfoA(LPSTARTUPINFOA lpStartupInfo) {
   STARTUPINFOW w{};
   GetStartupInfoW(&w);
   *lpStartupInfo = STARTUPINFOA{};
-  copyNumbers(*lpStartupInfo, w);
+  win32::copy_startup_numbers(*lpStartupInfo, w);
   lpStartupInfo->cb = sizeof(STARTUPINFOA);
   lpStartupInfo->lpDesktop = const_cast<LPSTR>(texts.desktop.c_str());
   lpStartupInfo->lpTitle = const_cast<LPSTR>(texts.title.c_str());
@@ -105,19 +69,18 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_AT
                     LPVOID lpEnvironment, LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
                     LPPROCESS_INFORMATION lpProcessInformation) {
   Wide application(lpApplicationName), commandLine(lpCommandLine), directory(lpCurrentDirectory);
+  const bool startup = lpStartupInfo != nullptr;
+  Wide reserved(startup ? lpStartupInfo->lpReserved : nullptr), desktop(startup ? lpStartupInfo->lpDesktop : nullptr),
+      title(startup ? lpStartupInfo->lpTitle : nullptr);
   STARTUPINFOW w{};
-  Wide reserved(nullptr), desktop(nullptr), title(nullptr);
-  if (lpStartupInfo) {
-    copyNumbers(w, *lpStartupInfo);
+  if (startup) {
+    win32::copy_startup_numbers(w, *lpStartupInfo);
     w.cb = sizeof w;
-    reserved = Wide(lpStartupInfo->lpReserved);
-    desktop = Wide(lpStartupInfo->lpDesktop);
-    title = Wide(lpStartupInfo->lpTitle);
-    w.lpReserved = reserved.writable();
-    w.lpDesktop = desktop.writable();
-    w.lpTitle = title.writable();
+    w.lpReserved = reserved.get();
+    w.lpDesktop = desktop.get();
+    w.lpTitle = title.get();
   }
-  return CreateProcessW(application.get(), commandLine.writable(), lpProcessAttributes, lpThreadAttributes,
+  return CreateProcessW(application.get(), commandLine.get(), lpProcessAttributes, lpThreadAttributes,
                         bInheritHandles, dwCreationFlags, lpEnvironment, directory.get(),
                         lpStartupInfo ? &w : nullptr, lpProcessInformation);
 }
@@ -153,17 +116,8 @@ BOOL ShellExecuteExA(SHELLEXECUTEINFOA* a) {
 
 HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR lpDirectory,
                         INT nShowCmd) {
-  SHELLEXECUTEINFOA info{};
-  info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_FLAG_NO_UI;
-  info.hwnd = hwnd;
-  info.lpVerb = lpOperation;
-  info.lpFile = lpFile;
-  info.lpParameters = lpParameters;
-  info.lpDirectory = lpDirectory;
-  info.nShow = nShowCmd;
-  ShellExecuteExA(&info);
-  return info.hInstApp;
+  return ShellExecuteW(hwnd, Wide(lpOperation).get(), Wide(lpFile).get(), Wide(lpParameters).get(),
+                       Wide(lpDirectory).get(), nShowCmd);
 }
 
 BOOL SHGetPathFromIDListA(LPCITEMIDLIST list, LPSTR path) {

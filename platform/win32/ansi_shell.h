@@ -66,3 +66,29 @@ void GetStartupInfoA(LPSTARTUPINFOA lpStartupInfo);
 BOOL ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo);
 HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters, LPCSTR lpDirectory,
                         INT nShowCmd);
+
+namespace win32 {
+
+// Every member of one start-up record into the other but the three texts
+// (the ANSI and the wide record have the same size).
+template <class To, class From>
+void copy_startup_numbers(To& to, const From& from) {
+  static_assert(sizeof(To) == sizeof(From));
+  to.cb = from.cb;
+  to.dwX = from.dwX;
+  to.dwY = from.dwY;
+  to.dwXSize = from.dwXSize;
+  to.dwYSize = from.dwYSize;
+  to.dwXCountChars = from.dwXCountChars;
+  to.dwYCountChars = from.dwYCountChars;
+  to.dwFillAttribute = from.dwFillAttribute;
+  to.dwFlags = from.dwFlags;
+  to.wShowWindow = from.wShowWindow;
+  to.cbReserved2 = from.cbReserved2;
+  to.lpReserved2 = from.lpReserved2;
+  to.hStdInput = from.hStdInput;
+  to.hStdOutput = from.hStdOutput;
+  to.hStdError = from.hStdError;
+}
+
+}  // namespace win32
