@@ -15,6 +15,7 @@
 #include "files/memory_file.h"
 #include "files/windows_dir.h"
 #include "files/winnt_dir.h"
+#include "platform/win32/test_security.h"
 #include "platform/win32/windows.h"
 
 namespace {
@@ -121,16 +122,6 @@ std::vector<std::uint32_t> ids_of(const std::vector<Stream>& s) {
 
 Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-Bytes security_of(const char16_t* path) {
-  const DWORD what = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  DWORD need = 0;
-  GetFileSecurityW(path, what, nullptr, 0, &need);
-  Bytes b(need);
-  EXPECT_TRUE(GetFileSecurityW(path, what, b.data(), need, &need));
-  b.resize(need);
-  return b;
-}
-
 // 2021-03-04 05:06:07.008 and 2001-09-09 01:46:40 UTC.
 constexpr std::int64_t kWritten = 1614834367008;
 constexpr std::int64_t kCreated = 1000000000000;
@@ -142,23 +133,7 @@ class NtBackup : public fs_test::World {
     if (HasFatalFailure()) return;
     put("work/src.txt", "hello world");
     ASSERT_EQ(::setxattr(c("work/src.txt").c_str(), "user.note", "abc", 3, 0), 0);
-    // Everyone: all access, a DACL of its own.
-    SID_IDENTIFIER_AUTHORITY world = {{0, 0, 0, 0, 0, 1}};
-    PSID everyone = nullptr;
-    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, 0, 0, 0, 0, 0, 0, 0, 0, &everyone));
-    EXPLICIT_ACCESS_W e{};
-    e.grfAccessPermissions = FILE_ALL_ACCESS;
-    e.grfAccessMode = GRANT_ACCESS;
-    e.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    e.Trustee.ptstrName = reinterpret_cast<LPWSTR>(everyone);
-    PACL acl = nullptr;
-    ASSERT_EQ(SetEntriesInAclW(1, &e, nullptr, &acl), DWORD{ERROR_SUCCESS});
-    SECURITY_DESCRIPTOR sd;
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-    ASSERT_TRUE(SetFileSecurityW(src, DACL_SECURITY_INFORMATION, &sd));
-    LocalFree(acl);
-    FreeSid(everyone);
+    ASSERT_NO_FATAL_FAILURE(win32_test::grantEveryoneAll(src));
     set_times(src, kCreated, kWritten);
     ASSERT_TRUE(SetFileAttributesW(src, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
   }
@@ -175,10 +150,11 @@ class NtBackup : public fs_test::World {
     EXPECT_TRUE(GetFileAttributesExW(path, GetFileExInfoStandard, &d));
     return {file_time_to_ms(d.ftCreationTime), file_time_to_ms(d.ftLastWriteTime)};
   }
-  Parts backup(const char16_t* path, std::uint32_t options, std::uint32_t expect_code = 0) {
+  Parts backup(const char16_t* path, std::uint32_t options, std::uint32_t expect_code = 0,
+               backup_progress* progress = nullptr) {
     MemoryWriter w;
     Common::Error e;
-    backup_file(e, path, &w, nullptr, options);
+    backup_file(e, path, &w, progress, options);
     EXPECT_EQ(e.code(), expect_code);
     return w.parts;
   }
@@ -199,7 +175,7 @@ class NtBackup : public fs_test::World {
 };
 
 TEST_F(NtBackup, PartsComeInOrderWithTheStreamsEachOptionKeeps) {
-  const Bytes security = security_of(src);
+  const Bytes security = win32_test::securityOf(src);
   struct Case {
     std::uint32_t options;
     std::vector<int> kinds;
@@ -246,7 +222,7 @@ TEST_F(NtBackup, RestoreOntoAnotherFileReproducesEverything) {
   EXPECT_EQ(restore(dst, parts), 0u);
   EXPECT_EQ(get("work/dst.txt"), "hello world");
   EXPECT_EQ(xattr("work/dst.txt"), "abc");
-  EXPECT_EQ(security_of(dst), security_of(src));
+  EXPECT_EQ(win32_test::securityOf(dst), win32_test::securityOf(src));
   EXPECT_EQ(GetFileAttributesW(dst), DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE});
   EXPECT_EQ(times_of(dst), std::make_pair(kCreated, kWritten));
   // A missing target is made.
@@ -303,10 +279,7 @@ TEST_F(NtBackup, CancellationStopsBothSides) {
   put("work/big.bin", std::string(100000, 'b'));
   Progress p;
   p.cancel_after = 3;
-  MemoryWriter w;
-  Common::Error e;
-  backup_file(e, u"\\\\?\\C:\\work\\big.bin", &w, &p, 0);
-  EXPECT_EQ(e.code(), fs_error::cancelled);
+  backup(u"\\\\?\\C:\\work\\big.bin", 0, fs_error::cancelled, &p);
   EXPECT_EQ(p.positions.size(), 3u);
   // Without a progress object it runs to the end.
   const Parts parts = backup(u"\\\\?\\C:\\work\\big.bin", 0);

@@ -370,7 +370,7 @@ BOOL LayerNT::CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY
 }
 
 void LayerNT::GetStartupInfoW(LPSTARTUPINFOW startup) {
-  notServed();
+  ::GetStartupInfoW(startup);
 }
 
 BOOL LayerNT::GetUserNameW(LPWSTR buffer, LPDWORD size) {

@@ -174,6 +174,11 @@ class Layer9x : public LayerNT {
   BOOL VerQueryValueW(LPCVOID block, LPCWSTR subBlock, LPVOID* buffer, PUINT length) override;
   DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD capacity) override;
   BOOL SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value) override;
+  BOOL CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity, LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD flags, LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startup, LPPROCESS_INFORMATION information) override;
+  void GetStartupInfoW(LPSTARTUPINFOW startup) override;
+  HINSTANCE ShellExecuteW(HWND hwnd, LPCWSTR operation, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory, INT show) override;
+  BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) override;
+  BOOL SHGetPathFromIDListW(LPCITEMIDLIST list, LPWSTR path) override;
   virtual BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data);  // 94
 };
 

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "platform/win32/ansi_locale.h"
+#include "platform/win32/ansi_shell.h"
+#include "platform/win32/shobj.h"
 #include "platform/win32/toolhelp.h"
 #include "system/layer.h"
 
@@ -143,6 +145,15 @@ void processOut(PROCESSENTRY32W& w, const PROCESSENTRY32& a) {
   w.pcPriClassBase = a.pcPriClassBase;
   w.dwFlags = a.dwFlags;
   ansiToWide(w.szExeFile, MAX_PATH, a.szExeFile, MAX_PATH);
+}
+
+// A zeroed ANSI start-up record of its own size with the caller's numbers;
+// its texts stay null.
+STARTUPINFOA startupIn(const STARTUPINFOW* w) {
+  STARTUPINFOA a{};
+  if (w) win32::copy_startup_numbers(a, *w);
+  a.cb = sizeof a;
+  return a;
 }
 
 BOOL processEntry(BOOL (*call)(HANDLE, void*), HANDLE snapshot, PROCESSENTRY32W* entry, bool convertIn) {
@@ -582,6 +593,73 @@ DWORD Layer9x::GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD capaci
 
 BOOL Layer9x::SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value) {
   return ::SetEnvironmentVariableA(Narrow(name), Narrow(value));
+}
+
+// Processes and shell execution.
+BOOL Layer9x::CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
+                             LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD flags,
+                             LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startup,
+                             LPPROCESS_INFORMATION information) {
+  STARTUPINFOA a = startupIn(startup);
+  Narrow line(commandLine);
+  return ::CreateProcessA(Narrow(application), line.get(), processSecurity, threadSecurity, inheritHandles,
+                          flags, environment, Narrow(currentDirectory), startup ? &a : nullptr, information);
+}
+
+void Layer9x::GetStartupInfoW(LPSTARTUPINFOW startup) {
+  if (!startup) return ::GetStartupInfoA(nullptr);
+  STARTUPINFOA a = startupIn(startup);
+  ::GetStartupInfoA(&a);
+  win32::copy_startup_numbers(*startup, a);
+  // Into the caller's own buffers, when it gave any.
+  if (startup->lpDesktop && a.lpDesktop) ansiToWide(startup->lpDesktop, MAX_PATH, a.lpDesktop, MAX_PATH);
+  if (startup->lpTitle && a.lpTitle) ansiToWide(startup->lpTitle, MAX_PATH, a.lpTitle, MAX_PATH);
+}
+
+HINSTANCE Layer9x::ShellExecuteW(HWND hwnd, LPCWSTR operation, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory,
+                                 INT show) {
+  return ::ShellExecuteA(hwnd, Narrow(operation), Narrow(file), Narrow(parameters), Narrow(directory), show);
+}
+
+BOOL Layer9x::ShellExecuteExW(SHELLEXECUTEINFOW* info) {
+  if (!info) return ::ShellExecuteExA(nullptr);
+  const bool className = (info->fMask & SEE_MASK_CLASSNAME) != 0;
+  Narrow verb(info->lpVerb), file(info->lpFile), parameters(info->lpParameters), directory(info->lpDirectory);
+  Narrow ansiClass(className ? info->lpClass : nullptr);
+  SHELLEXECUTEINFOA a{};
+  a.cbSize = sizeof a;
+  a.fMask = info->fMask;
+  a.hwnd = info->hwnd;
+  a.lpVerb = verb;
+  a.lpFile = file;
+  a.lpParameters = parameters;
+  a.lpDirectory = directory;
+  a.nShow = info->nShow;
+  a.hInstApp = info->hInstApp;
+  a.lpIDList = info->lpIDList;
+  a.lpClass = className ? ansiClass.get() : nullptr;
+  a.hkeyClass = info->hkeyClass;
+  a.dwHotKey = info->dwHotKey;
+  a.hIcon = info->hIcon;
+  a.hProcess = info->hProcess;
+  const BOOL ok = ::ShellExecuteExA(&a);
+  info->fMask = a.fMask;
+  info->hwnd = a.hwnd;
+  info->nShow = a.nShow;
+  info->hInstApp = a.hInstApp;
+  info->lpIDList = a.lpIDList;
+  info->hkeyClass = a.hkeyClass;
+  info->dwHotKey = a.dwHotKey;
+  info->hIcon = a.hIcon;
+  info->hProcess = a.hProcess;
+  return ok;
+}
+
+BOOL Layer9x::SHGetPathFromIDListW(LPCITEMIDLIST list, LPWSTR path) {
+  char ansi[MAX_PATH] = {};
+  const BOOL ok = ::SHGetPathFromIDListA(list, ansi);
+  if (ok && path) ansiToWide(path, MAX_PATH, ansi, MAX_PATH);
+  return ok;
 }
 
 }  // namespace Windows

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/win32/ansi_locale.h"
+#include "platform/win32/shobj.h"
 #include "platform/win32/test_world.h"
 #include "platform/win32/toolhelp.h"
 #include "system/layer.h"
@@ -466,6 +467,110 @@ TEST_F(Layer9xCalls, ConversionRules) {
          EXPECT_EQ(twin().GetFileVersionInfoSizeW(u"C:\\d\u00E9j\u00E0\\\u20AC uro.txt", &ha), n);
          EXPECT_EQ(GetLastError(), wideError);
          EXPECT_EQ(ha, hb);
+       }},
+      {"59 CreateProcessW: application, command line and folder in (U+0100 has no CP1252 byte: '?')",
+       [&] {
+         put("echo args", "#!/bin/sh\nprintf '%s|' \"$@\" > \"$0.tmp\"; pwd >> \"$0.tmp\"; mv \"$0.tmp\" \"$0.out\"\n");
+         std::filesystem::permissions(c("echo args"), std::filesystem::perms::owner_exec,
+                                      std::filesystem::perm_options::add);
+         std::u16string line = u"\"C:\\echo args\" caf\u00E9 \u0100";
+         STARTUPINFOW si{};
+         si.cb = sizeof si;
+         si.dwFlags = STARTF_USESHOWWINDOW;
+         PROCESS_INFORMATION pi{};
+         ASSERT_TRUE(twin().CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                           u"C:\\d\u00E9j\u00E0", &si, &pi));
+         EXPECT_EQ(WaitForSingleObject(pi.hProcess, 10000), WAIT_OBJECT_0);
+         CloseHandle(pi.hThread);
+         CloseHandle(pi.hProcess);
+         for (int i = 0; i < 1000 && !std::filesystem::exists(c("echo args.out")); ++i) ::usleep(10000);
+         EXPECT_EQ(get("echo args.out"), "caf\xC3\xA9|?|" + c("d\xC3\xA9j\xC3\xA0") + "\n");
+         std::u16string none = u"C:\\n\u00F6ne.exe";
+         EXPECT_FALSE(twin().CreateProcessW(nullptr, none.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                                            &pi));
+         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+       }},
+      {"60 GetStartupInfoW: numbers back, texts into the caller's own buffers (260 at most)",
+       [&] {
+         STARTUPINFOW own{};
+         nt_.GetStartupInfoW(&own);
+         Guarded desktop, title;
+         STARTUPINFOW si;
+         std::memset(&si, 0xEE, sizeof si);
+         si.lpReserved = nullptr;
+         si.lpDesktop = desktop.units;
+         si.lpTitle = title.units;
+         twin().GetStartupInfoW(&si);
+         EXPECT_EQ(si.cb, sizeof si);
+         EXPECT_EQ(si.dwFlags, own.dwFlags);
+         EXPECT_EQ(si.hStdOutput, own.hStdOutput);
+         EXPECT_EQ(si.lpDesktop, desktop.units);
+         EXPECT_EQ(si.lpTitle, title.units);
+         EXPECT_EQ(text(desktop.units), u"WinSta0\\Default");
+         EXPECT_EQ(text(title.units), text(own.lpTitle));
+         EXPECT_TRUE(desktop.untouchedFrom(MAX_PATH));
+         // Without buffers the texts stay away.
+         STARTUPINFOW bare{};
+         twin().GetStartupInfoW(&bare);
+         EXPECT_EQ(bare.lpDesktop, nullptr);
+         EXPECT_EQ(bare.lpTitle, nullptr);
+         EXPECT_EQ(bare.cb, sizeof bare);
+       }},
+      {"69/70 ShellExecuteW, ShellExecuteExW: strings in, results and the process back",
+       [&] {
+         win32::record_shell_calls(true);
+         EXPECT_EQ(reinterpret_cast<ULONG_PTR>(twin().ShellExecuteW(nullptr, u"open", u"http://x.invalid/\u00E9\u0100",
+                                                                    u"\u20AC", nullptr, SW_SHOW)),
+                   42u);
+         SHELLEXECUTEINFOW info{};
+         info.cbSize = sizeof info;
+         info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_CLASSNAME;
+         info.lpFile = u"C:\\d\u00E9j\u00E0\\\u20AC uro.txt";
+         info.lpClass = u"txtf\u00EFle";
+         info.lpDirectory = u"C:\\d\u00E9j\u00E0";
+         info.nShow = SW_SHOWNORMAL;
+         info.dwHotKey = 0x41;
+         info.hProcess = reinterpret_cast<HANDLE>(1);
+         ASSERT_TRUE(twin().ShellExecuteExW(&info));
+         EXPECT_EQ(reinterpret_cast<ULONG_PTR>(info.hInstApp), 42u);
+         EXPECT_EQ(info.hProcess, nullptr);
+         EXPECT_EQ(info.dwHotKey, 0x41u);
+         EXPECT_EQ(info.fMask, static_cast<ULONG>(SEE_MASK_NOCLOSEPROCESS | SEE_MASK_CLASSNAME));
+         const auto calls = win32::recorded_shell_calls();
+         win32::record_shell_calls(false);
+         ASSERT_EQ(calls.size(), 2u);
+         EXPECT_EQ(calls[0].verb, u"open");
+         EXPECT_EQ(calls[0].file, u"http://x.invalid/\u00E9?");
+         EXPECT_EQ(calls[0].parameters, u"\u20AC");
+         EXPECT_EQ(calls[0].show, SW_SHOW);
+         EXPECT_EQ(calls[1].file, u"C:\\d\u00E9j\u00E0\\\u20AC uro.txt");
+         EXPECT_EQ(calls[1].directory, u"C:\\d\u00E9j\u00E0");
+       }},
+      {"72 SHGetPathFromIDListW: a 260-byte ANSI path converted back",
+       [&] {
+         LPITEMIDLIST list = nullptr;
+         ASSERT_EQ(SHParseDisplayName(u"C:\\d\u00E9j\u00E0\\\u20AC uro.txt", nullptr, &list, 0, nullptr), S_OK);
+         Guarded a;
+         ASSERT_TRUE(twin().SHGetPathFromIDListW(list, a.units));
+         EXPECT_EQ(text(a.units), u"C:\\d\u00E9j\u00E0\\\u20AC uro.txt");
+         EXPECT_TRUE(a.untouchedFrom(text(a.units).size() + 1));
+         CoTaskMemFree(list);
+         // 259 characters and the terminator fill the 260 bytes exactly.
+         const std::u16string first = u"C:\\" + std::u16string(100, u'\u00E9') + std::u16string(27, u'a');
+         const std::u16string longest = first + u"\\" + std::u16string(128, u'b');
+         ASSERT_EQ(longest.size(), 259u);
+         ASSERT_TRUE(nt_.CreateDirectoryW(first.c_str(), nullptr));
+         ASSERT_TRUE(nt_.CreateDirectoryW(longest.c_str(), nullptr));
+         ASSERT_EQ(SHParseDisplayName(longest.c_str(), nullptr, &list, 0, nullptr), S_OK);
+         Guarded full;
+         ASSERT_TRUE(twin().SHGetPathFromIDListW(list, full.units));
+         EXPECT_EQ(text(full.units), longest);
+         EXPECT_TRUE(full.untouchedFrom(MAX_PATH));
+         CoTaskMemFree(list);
+         // A list without a file-system path: failure, nothing converted back.
+         Guarded none;
+         EXPECT_FALSE(twin().SHGetPathFromIDListW(nullptr, none.units));
+         EXPECT_TRUE(none.untouchedFrom(0));
        }},
   };
   for (const Row& row : rows) {

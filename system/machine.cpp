@@ -11,9 +11,19 @@
 namespace Windows {
 
 DWORD shutdownSystem(bool force, bool restart) {
-  // Windows 9x stops through a rundll32 child; starting processes is not
-  // served here yet.
-  if (GetVersion() & 0x80000000u) return ERROR_CALL_NOT_IMPLEMENTED;
+  // Windows 9x stops through a rundll32 child; the force flag has no say.
+  if (GetVersion() >= 0x80000000u) {
+    char line[] = "rundll32 shell32.dll,SHExitWindowsEx 1";
+    if (restart) line[sizeof line - 2] = '2';
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, line, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+      return GetLastError();
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+  }
   if (!enablePrivilege("SeShutdownPrivilege", nullptr, true)) return GetLastError();
 
   HKEY miniNT = nullptr;

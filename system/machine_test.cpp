@@ -201,6 +201,32 @@ TEST_F(Shutdown, PreinstallationWithoutTheNativeCallGoesOn) {
   EXPECT_EQ(Windows::shutdownSystem(true, false), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
 }
 
+// Windows 9x stops through "rundll32 shell32.dll,SHExitWindowsEx n" (1 shut
+// down, 2 restart); a stand-in rundll32 in the current folder writes down
+// what it was given.
+TEST_F(Shutdown, WindowsNinetyEightStartsRundll32) {
+  win32::set_process_token(nullptr);
+  ::setenv("KV_WINDOWS_VERSION", "98", 1);
+  struct Unset {
+    ~Unset() { ::unsetenv("KV_WINDOWS_VERSION"); }
+  } unset;
+  EXPECT_EQ(Windows::shutdownSystem(false, false), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  put("rundll32", "#!/bin/sh\nprintf '%s|' \"$@\" > \"$0.tmp\" && mv \"$0.tmp\" \"$0.$2\"\n");
+  std::filesystem::permissions(c("rundll32"), std::filesystem::perms::owner_exec, std::filesystem::perm_options::add);
+  const auto seen = [&](const std::string& n) {
+    for (int i = 0; i < 1000 && !std::filesystem::exists(c("rundll32." + n)); ++i) ::usleep(10000);
+    return get("rundll32." + n);
+  };
+  EXPECT_EQ(Windows::shutdownSystem(true, false), 0u);
+  EXPECT_EQ(seen("1"), "shell32.dll,SHExitWindowsEx|1|");
+  EXPECT_EQ(Windows::restartSystem(false), 0u);
+  EXPECT_EQ(seen("2"), "shell32.dll,SHExitWindowsEx|2|");
+  // Neither the NT road nor its privilege was taken.
+  EXPECT_TRUE(win32::shutdown_requests().empty());
+  EXPECT_FALSE(win32::privilege_enabled("SeShutdownPrivilege"));
+}
+
 TEST(LocaleFormats, TakesTheSystemDefault) {
   std::string before = std::setlocale(LC_ALL, nullptr);
   Common::createLocaleFormats();

@@ -59,9 +59,51 @@ std::ptrdiff_t positionOf(const std::vector<unsigned long>& order, unsigned long
   return -1;
 }
 
+// Starts this test program again as the second instance; posix_spawn's result.
+int startSecond(pid_t& child) {
+  ::setenv("KV_SECOND_INSTANCE", "1", 1);
+  static char self[] = "/proc/self/exe";
+  static char filter[] = "--gtest_filter=SingleInstanceChild.SecondStart";
+  char* childArgv[] = {self, filter, nullptr};
+  const int result = ::posix_spawn(&child, self, nullptr, nullptr, childArgv, environ);
+  ::unsetenv("KV_SECOND_INSTANCE");
+  return result;
+}
+
 class SingleInstanceTest : public win32_test::World {
  protected:
   SingleInstanceTest() : World("gui-") {}
+  void SetUp() override {
+    World::SetUp();
+    if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
+  }
+  // The first instance, started with the one argument "first". The toolkit
+  // keeps the argument count and vector, so they outlive the call.
+  static void start(InstanceApp& app) {
+    static char a0[] = "first";
+    static char* argv[2];
+    static int argc;
+    argv[0] = a0;
+    argv[1] = nullptr;
+    argc = 1;
+    app.init(argc, argv);
+    app.create();
+  }
+  // Runs the first instance's loop until the second ends (20 s at most);
+  // the second's wait status, -1 when it did not end in time.
+  static int awaitSecond(InstanceApp& app, pid_t child) {
+    std::atomic<int> status{-1};
+    std::thread reaper([&] {
+      int s = 0;
+      ::waitpid(child, &s, 0);
+      status = s;
+      app.wakeUp();
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (status.load() == -1 && std::chrono::steady_clock::now() < end) app.runOneEvent(false), ::usleep(1000);
+    reaper.join();
+    return status.load();
+  }
 };
 
 // The second start: runs only when the first instance starts this program
@@ -78,13 +120,8 @@ TEST(SingleInstanceChild, SecondStart) {
 }
 
 TEST_F(SingleInstanceTest, SecondStartHandsOverItsArgumentsRaisesTheFirstAndEndsWithOne) {
-  if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
   InstanceApp app;
-  static char a0[] = "first";
-  char* argv[] = {a0, nullptr};
-  int argc = 1;
-  app.init(argc, argv);
-  app.create();
+  start(app);
   ASSERT_NE(app.hiddenWindow(), nullptr);
   EXPECT_TRUE(app.received.empty());  // the first instance finds nobody to hand over to
 
@@ -100,25 +137,11 @@ TEST_F(SingleInstanceTest, SecondStartHandsOverItsArgumentsRaisesTheFirstAndEnds
   ASSERT_GT(positionOf(before, main->id()), positionOf(before, other->id()));
 
   // The second process, this program again with the child's filter.
-  ::setenv("KV_SECOND_INSTANCE", "1", 1);
-  std::string self = "/proc/self/exe";
-  char filter[] = "--gtest_filter=SingleInstanceChild.SecondStart";
-  char* childArgv[] = {self.data(), filter, nullptr};
   pid_t child = 0;
-  ASSERT_EQ(::posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, childArgv, environ), 0);
-  ::unsetenv("KV_SECOND_INSTANCE");
-  std::atomic<int> status{-1};
-  std::thread reaper([&] {
-    int s = 0;
-    ::waitpid(child, &s, 0);
-    status = s;
-    app.wakeUp();
-  });
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (status.load() == -1 && std::chrono::steady_clock::now() < end) app.runOneEvent(false), ::usleep(1000);
-  reaper.join();
-  ASSERT_TRUE(WIFEXITED(status.load()));
-  EXPECT_EQ(WEXITSTATUS(status.load()), 1);
+  ASSERT_EQ(startSecond(child), 0);
+  const int status = awaitSecond(app, child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
   // The empty argument is not handed over; the program path is.
   EXPECT_EQ(app.count, 3u);
   EXPECT_EQ(app.received, (std::vector<std::string>{"second", "a", "b"}));
@@ -140,12 +163,7 @@ class SlowFirstApp : public InstanceApp {
   bool childWaited = false;
   bool handOverArguments() override {
     const bool answer = InstanceApp::handOverArguments();
-    ::setenv("KV_SECOND_INSTANCE", "1", 1);
-    static char self[] = "/proc/self/exe";
-    static char filter[] = "--gtest_filter=SingleInstanceChild.SecondStart";
-    char* childArgv[] = {self, filter, nullptr};
-    EXPECT_EQ(::posix_spawn(&child, self, nullptr, nullptr, childArgv, environ), 0);
-    ::unsetenv("KV_SECOND_INSTANCE");
+    EXPECT_EQ(startSecond(child), 0);
     // Long enough for the second to reach the guard; it must still be there.
     ::usleep(700 * 1000);
     int s = 0;
@@ -155,27 +173,13 @@ class SlowFirstApp : public InstanceApp {
 };
 
 TEST_F(SingleInstanceTest, SecondStartDuringTheFirstsCreateWaitsAndHandsOver) {
-  if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
   SlowFirstApp app;
-  static char a0[] = "first";
-  char* argv[] = {a0, nullptr};
-  int argc = 1;
-  app.init(argc, argv);
-  app.create();
+  start(app);
   ASSERT_GT(app.child, 0);
   EXPECT_TRUE(app.childWaited);
-  std::atomic<int> status{-1};
-  std::thread reaper([&] {
-    int s = 0;
-    ::waitpid(app.child, &s, 0);
-    status = s;
-    app.wakeUp();
-  });
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (status.load() == -1 && std::chrono::steady_clock::now() < end) app.runOneEvent(false), ::usleep(1000);
-  reaper.join();
-  ASSERT_TRUE(WIFEXITED(status.load()));
-  EXPECT_EQ(WEXITSTATUS(status.load()), 1);
+  const int status = awaitSecond(app, app.child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_EQ(app.received, (std::vector<std::string>{"second", "a", "b"}));
   app.destroy();
 }
@@ -184,13 +188,8 @@ TEST_F(SingleInstanceTest, SecondStartDuringTheFirstsCreateWaitsAndHandsOver) {
 // function's result, or 0 with the error kept in the record; while it runs the
 // loop is not pumped from inside.
 TEST_F(SingleInstanceTest, HiddenWindowRunsAFunctionAndKeepsItsError) {
-  if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
   InstanceApp app;
-  static char a0[] = "first";
-  char* argv[] = {a0, nullptr};
-  int argc = 1;
-  app.init(argc, argv);
-  app.create();
+  start(app);
   struct Arg {
     FXKorvaneApp* app;
     int pumped;
@@ -217,13 +216,8 @@ TEST_F(SingleInstanceTest, HiddenWindowRunsAFunctionAndKeepsItsError) {
 // that end inside the block, never more than the count, and nothing when the
 // size asked for passes the mapping's end.
 TEST_F(SingleInstanceTest, HandOverBlockTable) {
-  if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
   InstanceApp app;
-  static char a0[] = "first";
-  char* argv[] = {a0, nullptr};
-  int argc = 1;
-  app.init(argc, argv);
-  app.create();
+  start(app);
   ASSERT_NE(app.hiddenWindow(), nullptr);
   struct Case {
     const char* name;

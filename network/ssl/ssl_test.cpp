@@ -5,6 +5,7 @@
 #include <openssl/x509.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -71,32 +72,53 @@ class Thrower : public Network::CheckCertificateCallback {
   bool check(CertificateObject*, const CertificateCheckInfo&) override { throw Common::Error(KV_SITE, 0x12345); }
 };
 
-// A TLS server on 127.0.0.1 that echoes what it reads until the peer ends
-// sending, then closes. Runs one connection.
-class EchoServer {
+// 127.0.0.1 at the given port (0: any).
+sockaddr_in loopback(std::uint16_t port) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  return a;
+}
+
+// A server of one connection on 127.0.0.1, at a port the system picks; the
+// derived server runs its connection on thread_.
+class LoopbackServer {
  public:
-  EchoServer() {
+  std::uint16_t port() const { return port_; }
+  // Waits until the one connection is over.
+  void finish() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ protected:
+  LoopbackServer() {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = loopback(0);
     ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
     ::listen(listener_, 4);
     socklen_t n = sizeof a;
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &n);
     port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { run(); });
   }
-  ~EchoServer() {
+  // Derived servers call this first in their destructors, while their
+  // members still live for the thread.
+  void stop() {
     ::shutdown(listener_, SHUT_RDWR);
     finish();
-    ::close(listener_);
   }
-  // Waits until the one connection is over.
-  void finish() {
-    if (thread_.joinable()) thread_.join();
-  }
-  std::uint16_t port() const { return port_; }
+  ~LoopbackServer() { ::close(listener_); }
+  int listener_;
+  std::uint16_t port_;
+  std::thread thread_;
+};
+
+// A TLS server that echoes what it reads until the peer ends sending, then
+// closes.
+class EchoServer : public LoopbackServer {
+ public:
+  EchoServer() { thread_ = std::thread([this] { run(); }); }
+  ~EchoServer() { stop(); }
   std::atomic<bool> sawEnd{false};
   std::atomic<std::size_t> echoed{0};
 
@@ -124,34 +146,15 @@ class EchoServer {
     ::close(fd);
     ERR_clear_error();
   }
-  int listener_;
-  std::uint16_t port_;
-  std::thread thread_;
 };
 
 
 // A CONNECT proxy on 127.0.0.1 for one tunnel: it records the request head,
 // connects to the asked port on 127.0.0.1 and relays bytes both ways.
-class TunnelProxy {
+class TunnelProxy : public LoopbackServer {
  public:
-  TunnelProxy() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener_, 4);
-    socklen_t n = sizeof a;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &n);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { run(); });
-  }
-  ~TunnelProxy() {
-    ::shutdown(listener_, SHUT_RDWR);
-    thread_.join();
-    ::close(listener_);
-  }
-  std::uint16_t port() const { return port_; }
+  TunnelProxy() { thread_ = std::thread([this] { run(); }); }
+  ~TunnelProxy() { stop(); }
   std::string head;
 
  private:
@@ -162,10 +165,7 @@ class TunnelProxy {
     while (head.find("\r\n\r\n") == std::string::npos && ::recv(client, &c, 1, 0) == 1) head.push_back(c);
     std::size_t colon = head.find(':');
     int target = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(std::atoi(head.c_str() + colon + 1)));
+    sockaddr_in a = loopback(static_cast<std::uint16_t>(std::atoi(head.c_str() + colon + 1)));
     if (head.rfind("CONNECT ", 0) == 0 && ::connect(target, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
       const char ok[] = "HTTP/1.0 200 Connection established\r\n\r\n";
       ::send(client, ok, sizeof ok - 1, MSG_NOSIGNAL);
@@ -183,9 +183,6 @@ class TunnelProxy {
     ::close(target);
     ::close(client);
   }
-  int listener_;
-  std::uint16_t port_;
-  std::thread thread_;
 };
 
 class Tls : public win32_test::World {
@@ -567,10 +564,8 @@ class Https : public Tls {
 
 bool toLoopback(std::vector<Network::SocketAddress>& list, const std::string&, std::uint16_t port) {
   Network::SocketAddress a;
-  auto* in = reinterpret_cast<sockaddr_in*>(a.address);
-  in->sin_family = AF_INET;
-  in->sin_port = htons(port);
-  in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const sockaddr_in in = loopback(port);
+  std::memcpy(a.address, &in, sizeof in);
   a.length = sizeof(sockaddr_in);
   list.push_back(a);
   return true;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/win32/ansi_text.h"
 #include "platform/win32/codepage.h"
 #include "platform/win32/file_internal.h"
 #include "platform/win32/lasterror.h"
@@ -15,21 +16,8 @@ namespace {
 
 UINT page() { return win32::file_api_code_page(); }
 
-// A null stays null, so the wide call sees what the caller passed.
-struct Wide {
-  std::u16string text;
-  bool null = true;
-  explicit Wide(LPCSTR s) {
-    if (!s) return;
-    null = false;
-    int n = MultiByteToWideChar(page(), 0, s, -1, nullptr, 0);
-    if (n > 0) {
-      text.resize(static_cast<std::size_t>(n));
-      MultiByteToWideChar(page(), 0, s, -1, text.data(), n);
-      text.resize(static_cast<std::size_t>(n - 1));
-    }
-  }
-  LPCWSTR get() const { return null ? nullptr : text.c_str(); }
+struct Wide : win32::WideText {
+  explicit Wide(LPCSTR s) : win32::WideText(s, page()) {}
 };
 
 std::string narrow(std::u16string_view w) {
@@ -215,7 +203,7 @@ BOOL MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 
 DWORD ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
   Wide in(lpSrc);
-  if (in.null) {
+  if (!in.get()) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }

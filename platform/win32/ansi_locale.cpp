@@ -3,29 +3,14 @@
 #include <cstring>
 #include <string>
 
+#include "platform/win32/ansi_text.h"
 #include "platform/win32/codepage.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/verinfo.h"
 
 namespace {
 
-// A null stays null, so the wide call sees what the caller passed.
-struct Wide {
-  std::u16string text;
-  bool null = true;
-  explicit Wide(LPCSTR s) {
-    if (!s) return;
-    null = false;
-    int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-    if (n > 0) {
-      text.resize(static_cast<std::size_t>(n));
-      MultiByteToWideChar(CP_ACP, 0, s, -1, text.data(), n);
-      text.resize(static_cast<std::size_t>(n - 1));
-    }
-  }
-  LPCWSTR get() const { return null ? nullptr : text.c_str(); }
-  LPWSTR get() { return null ? nullptr : text.data(); }
-};
+using Wide = win32::WideText;
 
 // Runs a wide call that counts characters with the terminator and answers in
 // ANSI bytes with the same rules.

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win32/test_security.h"
 #include "platform/win32/test_world.h"
 #include "platform/win32/windows.h"
 
@@ -32,15 +33,6 @@ Bytes stream(DWORD id, DWORD attributes, const std::u16string& name, const Bytes
 }
 
 Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-Bytes security_of(const char16_t* path, DWORD what) {
-  DWORD need = 0;
-  GetFileSecurityW(path, what, nullptr, 0, &need);
-  Bytes b(need);
-  EXPECT_TRUE(GetFileSecurityW(path, what, b.data(), need, &need));
-  b.resize(need);
-  return b;
-}
 
 std::string xattr(const std::string& path, const char* name) {
   char buf[256];
@@ -70,36 +62,18 @@ class BackupStreams : public win32_test::World {
     World::SetUp();
     put("src.txt", "hello");
     ASSERT_EQ(::setxattr(c("src.txt").c_str(), "user.note", "abc", 3, 0), 0);
-    // A DACL of its own (Everyone: all access), so that the security stream
-    // is not just the default.
-    SID_IDENTIFIER_AUTHORITY world = {{0, 0, 0, 0, 0, 1}};
-    PSID everyone = nullptr;
-    ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, 0, 0, 0, 0, 0, 0, 0, 0, &everyone));
-    EXPLICIT_ACCESS_W e{};
-    e.grfAccessPermissions = FILE_ALL_ACCESS;
-    e.grfAccessMode = GRANT_ACCESS;
-    e.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    e.Trustee.ptstrName = reinterpret_cast<LPWSTR>(everyone);
-    PACL acl = nullptr;
-    ASSERT_EQ(SetEntriesInAclW(1, &e, nullptr, &acl), DWORD{ERROR_SUCCESS});
-    SECURITY_DESCRIPTOR sd;
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE);
-    ASSERT_TRUE(SetFileSecurityW(u"C:\\src.txt", DACL_SECURITY_INFORMATION, &sd));
-    LocalFree(acl);
-    FreeSid(everyone);
+    // A DACL of its own, so that the security stream is not just the default.
+    ASSERT_NO_FATAL_FAILURE(win32_test::grantEveryoneAll(u"C:\\src.txt"));
   }
   HANDLE open(const char16_t* path, DWORD access, DWORD disposition) {
     return CreateFileW(path, access, FILE_SHARE_READ, nullptr, disposition, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   }
 };
 
-constexpr DWORD kAllSecurity = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-
 TEST_F(BackupStreams, ReadGivesDataSecurityAndAlternateStreamsInAnyChunking) {
   HANDLE h = open(u"C:\\src.txt", GENERIC_READ | READ_CONTROL, OPEN_EXISTING);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  const Bytes sec = security_of(u"C:\\src.txt", kAllSecurity);
+  const Bytes sec = win32_test::securityOf(u"C:\\src.txt");
   Bytes want = stream(BACKUP_DATA, 0, u"", bytes("hello"));
   const Bytes s3 = stream(BACKUP_SECURITY_DATA, STREAM_CONTAINS_SECURITY, u"", sec);
   const Bytes s4 = stream(BACKUP_ALTERNATE_DATA, 0, u":note:$DATA", bytes("abc"));
@@ -141,7 +115,7 @@ TEST_F(BackupStreams, SeekSkipsInsideTheCurrentStreamOnly) {
 
 TEST_F(BackupStreams, WriteRestoresDataAttributesAndSecurityOntoAnotherFile) {
   put("dst.txt", "a much longer old content");
-  const Bytes sec = security_of(u"C:\\src.txt", kAllSecurity);
+  const Bytes sec = win32_test::securityOf(u"C:\\src.txt");
   Bytes all = stream(BACKUP_DATA, 0, u"", bytes("hello"));
   for (const Bytes& s : {stream(BACKUP_SECURITY_DATA, STREAM_CONTAINS_SECURITY, u"", sec),
                          stream(BACKUP_ALTERNATE_DATA, 0, u":note:$DATA", bytes("abc")),
@@ -160,16 +134,16 @@ TEST_F(BackupStreams, WriteRestoresDataAttributesAndSecurityOntoAnotherFile) {
   CloseHandle(h);
   EXPECT_EQ(get("dst.txt"), "hello");
   EXPECT_EQ(xattr(c("dst.txt"), "user.note"), "abc");
-  EXPECT_EQ(security_of(u"C:\\dst.txt", kAllSecurity), sec);
+  EXPECT_EQ(win32_test::securityOf(u"C:\\dst.txt"), sec);
 }
 
 TEST_F(BackupStreams, RefusedSecurityConsumesNothingSoTheBlockCanBeOfferedAgain) {
-  const Bytes sec = security_of(u"C:\\src.txt", kAllSecurity);
+  const Bytes sec = win32_test::securityOf(u"C:\\src.txt");
   Bytes all = stream(BACKUP_SECURITY_DATA, STREAM_CONTAINS_SECURITY, u"", sec);
   const Bytes s4 = stream(BACKUP_ALTERNATE_DATA, 0, u":more:$DATA", bytes("xyz"));
   all.insert(all.end(), s4.begin(), s4.end());
   put("dst.txt", "");
-  const Bytes before = security_of(u"C:\\dst.txt", kAllSecurity);
+  const Bytes before = win32_test::securityOf(u"C:\\dst.txt");
   HANDLE h = open(u"C:\\dst.txt", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   LPVOID ctx = nullptr;
@@ -182,7 +156,7 @@ TEST_F(BackupStreams, RefusedSecurityConsumesNothingSoTheBlockCanBeOfferedAgain)
   BackupWrite(h, nullptr, 0, &written, TRUE, FALSE, &ctx);
   CloseHandle(h);
   EXPECT_EQ(xattr(c("dst.txt"), "user.more"), "xyz");
-  EXPECT_EQ(security_of(u"C:\\dst.txt", kAllSecurity), before);
+  EXPECT_EQ(win32_test::securityOf(u"C:\\dst.txt"), before);
 }
 
 TEST_F(BackupStreams, DataNeedsReadAccessAndWriteNeedsWriteAccess) {

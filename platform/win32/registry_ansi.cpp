@@ -5,28 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/ansi_text.h"
 #include "platform/win32/codepage.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/registry.h"
 
 namespace {
 
-// A null stays null, so the wide call sees what the caller passed.
-struct Wide {
-  std::u16string text;
-  bool null = true;
-  explicit Wide(LPCSTR s) {
-    if (!s) return;
-    null = false;
-    int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-    if (n > 1) {
-      text.resize(static_cast<std::size_t>(n));
-      MultiByteToWideChar(CP_ACP, 0, s, -1, text.data(), n);
-      text.resize(static_cast<std::size_t>(n - 1));
-    }
-  }
-  LPCWSTR get() const { return null ? nullptr : text.c_str(); }
-};
+using Wide = win32::WideText;
 
 std::string narrow(const char16_t* w, std::size_t units) {
   if (!units) return {};

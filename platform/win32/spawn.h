@@ -74,6 +74,9 @@ BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_
                     LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,
                     LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
                     LPPROCESS_INFORMATION lpProcessInformation);
+// This process's start-up record: no flags, the desktop "WinSta0\Default" and
+// the program's path as title, both living as long as the process.
+void GetStartupInfoW(LPSTARTUPINFOW lpStartupInfo);
 // STILL_ACTIVE while the child runs; GetCurrentProcess() is always running.
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 // Kills the child; its exit code becomes uExitCode. ERROR_ACCESS_DENIED once

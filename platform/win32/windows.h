@@ -32,6 +32,7 @@
 #include "platform/win32/backup.h"
 #include "platform/win32/ansi9x.h"
 #include "platform/win32/ansi.h"
+#include "platform/win32/ansi_shell.h"
 #include "platform/win32/locale.h"
 #include "platform/win32/window.h"
 #include "platform/win32/forward.h"
