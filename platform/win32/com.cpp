@@ -299,7 +299,8 @@ HRESULT convert(const VARIANT& source, VARTYPE vt, VARIANT& out) {
 
 // ---------------------------------------------------------------------------
 
-HRESULT CoInitializeEx(void*, DWORD coinit) {
+HRESULT CoInitializeEx(void* reserved, DWORD coinit) {
+  if (reserved) return E_INVALIDARG;
   const DWORD model = coinit & COINIT_APARTMENTTHREADED;
   Apartment& a = t_apartment;
   if (a.count > 0) {
