@@ -597,18 +597,6 @@ HRESULT SHGetDesktopFolder(IShellFolder** folder) {
   return *folder ? S_OK : E_OUTOFMEMORY;
 }
 
-BOOL SHGetPathFromIDListA(LPCITEMIDLIST list, LPSTR path) {
-  if (!path) return FALSE;
-  path[0] = 0;
-  WCHAR wide[MAX_PATH] = {};
-  if (!SHGetPathFromIDListW(list, wide)) return FALSE;
-  if (!WideCharToMultiByte(CP_ACP, 0, wide, -1, path, MAX_PATH, nullptr, nullptr)) {
-    path[0] = 0;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 DWORD QueryDosDeviceA(LPCSTR device, LPSTR target, DWORD size) {
   if (!device || !target) {
     SetLastError(ERROR_INVALID_PARAMETER);
