@@ -140,7 +140,7 @@ HANDLE winnt_dir::create_handle(const char16_t* path, security_source* security,
   prepare_path(lp);
   HANDLE h;
   {
-    // The network impersonation scope joins here for UNC paths.
+    NetworkImpersonationScope scope(is_unc_long_path(lp));
     fs_redirection_guard guard;
     h = CreateFileW(lp.c_str(), access, share_mode, sa, creation, flags_and_attributes, nullptr);
   }
@@ -169,6 +169,7 @@ HANDLE winnt_dir::first_change_handle() {
   prepare_path(lp);
   HANDLE h;
   {
+    NetworkImpersonationScope scope(is_unc_long_path(lp));
     fs_redirection_guard guard;
     h = win32_calls::first_change_notification(lp.c_str(), FALSE, 0x1B);
   }

@@ -238,6 +238,7 @@ const char16_t* winnt_dir::iterator::link_target() {
   const std::u16string path = entry_path();
   HANDLE h;
   {
+    NetworkImpersonationScope scope(network_);
     fs_redirection_guard guard;
     h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, kOpenReparse,
                     nullptr);
