@@ -111,6 +111,7 @@ TEST_F(Win9xDir, PathsBeyond260BytesFailBeforeAnyCall) {
       {"remove_file", [&] { dir.remove_file(long_name.c_str()); }, fs_error::remove},
       {"remove_dir", [&] { dir.remove_dir(long_name.c_str()); }, fs_error::remove},
       {"rename", [&] { dir.rename(u"a.txt", long_name.c_str()); }, fs_error::rename},
+      {"set_attributes", [&] { dir.set_attributes(long_name.c_str(), FILE_ATTRIBUTE_READONLY); }, fs_error::create},
       {"iterate", [&] { delete dir.iterate(long_name.c_str()); }, fs_error::open},
   };
   for (const Case& c : cases) {

@@ -326,7 +326,9 @@ TEST_F(NtSecurity, VolumeCallsAndRequestsReachAShareUnderTheNetworkToken) {
     unsigned before = win32::impersonations_begun();
     const std::optional<bool> reached = op.run(remote);
     EXPECT_GT(win32::impersonations_begun(), before);
-    if (reached) EXPECT_TRUE(*reached);
+    if (reached) {
+      EXPECT_TRUE(*reached);
+    }
     HANDLE still = nullptr;
     EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &still));  // the thread is itself again
     before = win32::impersonations_begun();
@@ -349,7 +351,9 @@ TEST_F(NtSecurity, VolumeCallsAndRequestsReachAShareUnderTheNetworkToken) {
     const unsigned before = win32::impersonations_begun();
     const std::optional<bool> reached = op.run(remote);
     EXPECT_EQ(win32::impersonations_begun(), before);
-    if (reached) EXPECT_FALSE(*reached);
+    if (reached) {
+      EXPECT_FALSE(*reached);
+    }
   }
   root.volume_label(label, 32);
   EXPECT_EQ(root.error_code(), fs_error::access_denied);
