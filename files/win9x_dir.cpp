@@ -128,12 +128,7 @@ ri_dir* win9x_dir::open_special(std::int32_t kind) {
     raise(KV_SITE, fs_error::open);
     return nullptr;
   }
-  std::u16string resolved;
-  if (!resolve_path(u"", resolved, wide, false)) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  return open_dir_path(resolved.c_str());
+  return open_temporary(wide);
 }
 
 dir_and_identifier win9x_dir::resolve_link(const file_identifier* id) { return i_dir::resolve_link(id); }

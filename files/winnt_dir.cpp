@@ -199,8 +199,12 @@ ri_dir* winnt_dir::open_special(std::int32_t kind) {
     set_error(make_system_file_error(KV_SITE, "GetTempPathW", fs_error::open));
     return nullptr;
   }
+  return open_temporary(buffer);
+}
+
+ri_dir* winnt_dir::open_temporary(const char16_t* temp_path) {
   std::u16string resolved;
-  if (!resolve_path(u"", resolved, buffer, false)) {
+  if (!resolve_path(u"", resolved, temp_path, false)) {
     raise(KV_SITE, fs_error::open);
     return nullptr;
   }
@@ -273,10 +277,12 @@ bool winnt_dir::source_attributes(security_source* security, SECURITY_ATTRIBUTES
   return true;
 }
 
-void winnt_dir::create_dir(const char16_t* path, security_source* security) {
+template <class Call>
+void winnt_dir::secured_call(std::uint64_t site, const char16_t* name, security_source* security,
+                             std::uint32_t failure_code, const char* function, Call call) {
   std::u16string lp;
-  if (!long_path(lp, path)) {
-    raise(KV_SITE, fs_error::create);
+  if (!long_path(lp, name)) {
+    raise(site, fs_error::create);
     return;
   }
   SECURITY_ATTRIBUTES* sa = nullptr;
@@ -284,42 +290,27 @@ void winnt_dir::create_dir(const char16_t* path, security_source* security) {
   prepare_path(lp);
   BOOL ok;
   {
-    NetworkImpersonationScope scope(is_unc_long_path(lp));
-    fs_redirection_guard guard;
-    ok = CreateDirectoryW(lp.c_str(), sa);
+    wide_calls::scope scope(lp);
+    ok = call(lp.c_str(), sa);
   }
   const DWORD last = GetLastError();
   if (security) security->release(sa);
   if (!ok) {
     SetLastError(last);
-    set_error(win32_file_error(KV_SITE, fs_error::create, "CreateDirectoryW", lp.c_str()));
+    set_error(win32_file_error(site, failure_code, function, lp.c_str()));
     return;
   }
   clear_error();
 }
 
+void winnt_dir::create_dir(const char16_t* path, security_source* security) {
+  secured_call(KV_SITE, path, security, fs_error::create, "CreateDirectoryW",
+               [](const char16_t* lp, SECURITY_ATTRIBUTES* sa) { return CreateDirectoryW(lp, sa); });
+}
 
 void winnt_dir::set_security(const char16_t* path, security_source* security) {
-  std::u16string lp;
-  if (!long_path(lp, path)) {
-    raise(KV_SITE, fs_error::create);
-    return;
-  }
-  SECURITY_ATTRIBUTES* sa = nullptr;
-  if (!source_attributes(security, sa)) return;
-  prepare_path(lp);
-  BOOL ok;
-  {
-    NetworkImpersonationScope scope(is_unc_long_path(lp));
-    fs_redirection_guard guard;
-    ok = SetFileSecurityW(lp.c_str(), DACL_SECURITY_INFORMATION, sa ? sa->lpSecurityDescriptor : nullptr);
-  }
-  const DWORD last = GetLastError();
-  if (security) security->release(sa);
-  if (!ok) {
-    SetLastError(last);
-    set_error(win32_file_error(KV_SITE, fs_error::write, "SetFileSecurityW", lp.c_str()));
-    return;
-  }
-  clear_error();
+  secured_call(KV_SITE, path, security, fs_error::write, "SetFileSecurityW",
+               [](const char16_t* lp, SECURITY_ATTRIBUTES* sa) {
+                 return SetFileSecurityW(lp, DACL_SECURITY_INFORMATION, sa ? sa->lpSecurityDescriptor : nullptr);
+               });
 }

@@ -112,6 +112,8 @@ class winnt_dir : public win32_dir {
   // A share's single entry, or the entries the path matches.
   template <class Calls>
   i_dir::iterator* search_path(const typename Calls::text& path);
+  // The temporary folder the system named, as a directory of the twin's class.
+  ri_dir* open_temporary(const char16_t* temp_path);
   // A new directory of the twin's class on `path` resolved against this one.
   template <class Calls>
   win32_dir* open_as(const char16_t* path);
@@ -131,6 +133,11 @@ class winnt_dir : public win32_dir {
   // The attributes a security source hands out (null without a source); false
   // with the error set when it cannot give them.
   bool source_attributes(security_source* security, SECURITY_ATTRIBUTES*& sa);
+  // One call on the path of `name` with the attributes of `security`: a bad
+  // path fails with the create code, a refused source with its own error.
+  template <class Call>
+  void secured_call(std::uint64_t site, const char16_t* name, security_source* security, std::uint32_t failure_code,
+                    const char* function, Call call);
 };
 
 // The entries of one search: FindFirstFileW/FindNextFileW, "." and ".."
