@@ -182,6 +182,24 @@ TEST_F(Win9xDir, DirectoriesOpenedFromItAreAgainAnsiOnes) {
   EXPECT_NE(dynamic_cast<win9x_dir*>(sub.get()), nullptr);
 }
 
+TEST_F(Win9xDir, AShareRootIsOneEntryNamedInBothForms) {
+  const std::string share = win32::make_share(u"srv", u"caf\u00E9");
+  std::filesystem::create_directories(share + "/inner");
+  win9x_dir root(u"\\\\srv\\caf\u00E9\\");
+  std::unique_ptr<i_dir::iterator> it(root.iterate_self());
+  ASSERT_NE(it, nullptr) << fs_test::narrow(root.error().text().c_str());
+  EXPECT_EQ(it->kind(), entry_kind::share);
+  EXPECT_EQ(std::u16string(it->name()), u"caf\u00E9");
+  std::unique_ptr<file_identifier> id(it->identifier());
+  EXPECT_EQ(bytes_of(id.get()), "caf\xE9");
+  it->next();
+  EXPECT_EQ(it->error_code(), fs_error::not_supported);
+  // Its listing is the share's folders.
+  it.reset(root.iterate());
+  ASSERT_NE(it, nullptr);
+  EXPECT_EQ(std::u16string(it->name()), u"inner");
+}
+
 }  // namespace
 
 namespace {
