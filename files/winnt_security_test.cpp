@@ -317,6 +317,12 @@ TEST_F(NtSecurity, VolumeCallsAndRequestsReachAShareUnderTheNetworkToken) {
          std::unique_ptr<ri_file> f(d.open_file(u"f.txt", true));
          return f != nullptr;
        }},
+      // The server alone is connected, and the layer's servers admit anyone.
+      {"connect",
+       [](winnt_dir& d) -> std::optional<bool> {
+         d.connect(nullptr, nullptr, nullptr);
+         return std::nullopt;
+       }},
   };
   winnt_dir remote(u"\\\\srv\\vault\\d\\");
   winnt_dir local(u"C:\\work\\");
@@ -359,6 +365,7 @@ TEST_F(NtSecurity, VolumeCallsAndRequestsReachAShareUnderTheNetworkToken) {
   EXPECT_EQ(root.error_code(), fs_error::access_denied);
   EXPECT_EQ(root.error().cause().numberField("code"), 0x80070005u);
   CloseHandle(token);
+  win32::clear_network_connections();
 }
 
 // Native calls standing in for a system without CreateHardLinkW.

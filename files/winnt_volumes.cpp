@@ -242,10 +242,15 @@ void winnt_dir::connect(const char16_t* user, const char16_t* password, HWND own
   }
   NETRESOURCEW resource{0, RESOURCETYPE_DISK, 0, 0, local.empty() ? nullptr : local.data(), remote.data(), nullptr,
                         nullptr};
-  DWORD r = add_connection(resource, user, password, owner);
-  if (r == ERROR_SESSION_CREDENTIAL_CONFLICT) {
-    cancel_server_connections(resource);
+  DWORD r;
+  {
+    // The remote name is a network path: the network token applies.
+    NetworkImpersonationScope scope(remote.size() > 1 && remote[0] == u'\\');
     r = add_connection(resource, user, password, owner);
+    if (r == ERROR_SESSION_CREDENTIAL_CONFLICT) {
+      cancel_server_connections(resource);
+      r = add_connection(resource, user, password, owner);
+    }
   }
   if (r == NO_ERROR) {
     clear_error();
