@@ -111,6 +111,12 @@ void traceFormat(int level, std::uint32_t facility, std::uint32_t number, const 
   Common::traceText(level, facility, number, text.getTerminatedBuffer());
 }
 
+void traceTwoTexts(int level, std::uint32_t facility, std::uint32_t number, const String& pattern,
+                   const String& first, const String& second) {
+  const Variant texts[2] = {Variant(first), Variant(second)};
+  traceFormat(level, facility, number, pattern, texts, 2);
+}
+
 int traceValues(int level, std::uint32_t facility, std::uint32_t number, const String& pattern,
                 const std::pair<std::string, Variant>* arguments, std::int32_t count) {
   std::unique_ptr<Common::TraceArgument[]> traced;

@@ -21,6 +21,9 @@ Variant traceParameterToVariant(const Common::TraceValue& value);
 // formatted as a message pattern; without, it is traced as it stands.
 void traceFormat(int level, std::uint32_t facility, std::uint32_t number, const String& pattern,
                  const Variant* arguments, std::int32_t count);
+// traceFormat with the two texts as its arguments {0} and {1}.
+void traceTwoTexts(int level, std::uint32_t facility, std::uint32_t number, const String& pattern,
+                   const String& first, const String& second);
 // The pattern and the named values go to the sinks unformatted; the result of
 // Common::traceFormat.
 int traceValues(int level, std::uint32_t facility, std::uint32_t number, const String& pattern,

@@ -5,6 +5,7 @@
 
 #include "core/catalogue.h"
 #include "core/message_format.h"
+#include "core/trace.h"
 #include "files/windows_dir.h"
 #include "system/layer.h"
 #include "system/locks.h"
@@ -96,6 +97,16 @@ bool interpreterExists(bool nine_x) {
   path += nine_x ? u"command.com" : u"cmd.exe";
   DWORD attributes = Windows::layer->GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A program that cannot be started leaves a trace with the system's reason;
+// the caller sees only the result word.
+int notStarted(std::uint32_t& word, std::uint32_t error, const String& command) {
+  word = error;
+  if (Common::kTraceWarning >= Common::traceThreshold())
+    traceTwoTexts(Common::kTraceWarning, 1, 101, text(2215, u"Cannot execute '{0}' - {1}."), command,
+                  formatWin32Error(error, KV_SITE));
+  return RunResult::notStarted;
 }
 
 }  // namespace
@@ -340,17 +351,12 @@ int runCommand(const String& command, const String& directory, const String* arg
       // still expand or cannot quote are refused.
       for (std::int32_t i = 0; i < count; ++i) {
         std::u16string a = wide(arguments[i]);
-        if (a.find_first_of(u"\"%!\r\n") != std::u16string::npos) {
-          word = ERROR_INVALID_PARAMETER;
-          return RunResult::notStarted;
-        }
+        if (a.find_first_of(u"\"%!\r\n") != std::u16string::npos)
+          return notStarted(word, ERROR_INVALID_PARAMETER, command);
         line += u" ";
         line += a.empty() || a.find_first_of(u" \t&|<>^(),;=") != std::u16string::npos ? u"\"" + a + u"\"" : a;
       }
-      if (!interpreterExists(nine_x)) {
-        word = ERROR_FILE_NOT_FOUND;
-        return RunResult::notStarted;
-      }
+      if (!interpreterExists(nine_x)) return notStarted(word, ERROR_FILE_NOT_FOUND, command);
       // The outer quotes are the ones the interpreter strips.
       line = std::u16string(nine_x ? u"command.com /C " : u"cmd.exe /C ") + u"\"" + line + u"\"";
     } else {
@@ -365,10 +371,8 @@ int runCommand(const String& command, const String& directory, const String* arg
     PROCESS_INFORMATION info{};
     if (!Windows::layer->CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE,
                                         CREATE_NEW_CONSOLE | CREATE_NEW_PROCESS_GROUP, nullptr,
-                                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
-      word = GetLastError();
-      return RunResult::notStarted;
-    }
+                                        folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+      return notStarted(word, GetLastError(), command);
     if (info.hThread) CloseHandle(info.hThread);
     process = info.hProcess;
   } else {
@@ -385,10 +389,7 @@ int runCommand(const String& command, const String& directory, const String* arg
     info.lpParameters = parameters.c_str();
     info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     info.nShow = hide ? SW_HIDE : SW_SHOWNORMAL;
-    if (!Windows::layer->ShellExecuteExW(&info)) {
-      word = GetLastError();
-      return RunResult::notStarted;
-    }
+    if (!Windows::layer->ShellExecuteExW(&info)) return notStarted(word, GetLastError(), command);
     ULONG_PTR instance = reinterpret_cast<ULONG_PTR>(info.hInstApp);
     if (instance <= 32) {
       word = static_cast<std::uint32_t>(instance);

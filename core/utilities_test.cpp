@@ -15,6 +15,7 @@
 #include "files/windows_dir.h"
 #include "platform/win32/locale_testing.h"
 #include "system/layer.h"
+#include "system/trace.h"
 
 namespace {
 
@@ -430,6 +431,55 @@ TEST_F(Commands, AProgramRunsWithItsArgumentsAndItsExitCodeComesBack) {
   EXPECT_EQ(runCommand(u"false", u"", nullptr, 0, never, &result, false), RunResult::finished);
   EXPECT_EQ(result, 1u);
   CloseHandle(never);
+}
+
+struct TracedEvent {
+  int level;
+  std::uint32_t facility, number;
+  std::u16string text;
+};
+std::vector<TracedEvent> traced;
+void recordTrace(int level, std::uint32_t facility, std::uint32_t number, const char16_t* text) {
+  traced.push_back({level, facility, number, text});
+}
+
+TEST_F(Commands, AProgramThatCannotStartIsTracedWithTheSystemsReason) {
+  const int threshold = Common::traceThreshold();
+  Common::setTraceThreshold(Common::kTraceDebug);
+  const Common::TraceSink sink{recordTrace, nullptr, nullptr};
+  Common::addTraceSink(sink);
+  traced.clear();
+
+  std::uint32_t result = 0;
+  EXPECT_EQ(runCommand(u"C:\\bin\\absent.exe", u"", nullptr, 0, nullptr, &result, false), RunResult::notStarted);
+  script("bin/there.exe", "exit 0");
+  HANDLE never = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_EQ(runCommand(u"C:\\bin\\there.exe", u"", nullptr, 0, never, &result, false), RunResult::finished);
+  CloseHandle(never);
+  // The shell finds no such document.
+  EXPECT_EQ(runCommand(u"C:\\docs\\gone.txt", u"", nullptr, 0, nullptr, &result, false), RunResult::notStarted);
+
+  Common::removeTraceSink(sink);
+  Common::setTraceThreshold(threshold);
+  ASSERT_EQ(traced.size(), 2u);
+  for (const TracedEvent& e : traced) {
+    EXPECT_EQ(e.level, 3);
+    EXPECT_EQ(e.facility, 1u);
+    EXPECT_EQ(e.number, 101u);
+  }
+  // The reason is the error's full text, the system's own words and code included.
+  const struct {
+    std::u16string start, reason, code;
+  } expected[2] = {
+      {u"Cannot execute 'C:\\bin\\absent.exe' - ", u"The system cannot find the file specified", u"(0x80070002)"},
+      {u"Cannot execute 'C:\\docs\\gone.txt' - ", u"The system cannot find the path specified", u"(0x80070003)"},
+  };
+  for (int i = 0; i < 2; ++i) {
+    const std::u16string& t = traced[i].text;
+    EXPECT_EQ(t.compare(0, expected[i].start.size(), expected[i].start), 0) << i;
+    EXPECT_NE(t.find(expected[i].reason), std::u16string::npos) << i;
+    EXPECT_NE(t.find(expected[i].code), std::u16string::npos) << i;
+  }
 }
 
 TEST_F(Commands, TheWaitHandleEndsTheWaitEarly) {

@@ -46,11 +46,14 @@ NetworkImpersonationScope::NetworkImpersonationScope(bool enable) {
 
 NetworkImpersonationScope::~NetworkImpersonationScope() {
   if (!saved_) return;
+  // The operation's own failure is what its caller reads afterwards.
+  const DWORD last = GetLastError();
   RevertToSelf();
   if (saved_ != INVALID_HANDLE_VALUE) {
     ImpersonateLoggedOnUser(saved_);
     CloseHandle(saved_);
   }
+  SetLastError(last);
 }
 
 SecurityInfoHolder::SecurityInfoHolder() { std::call_once(g_looked_up, look_up); }

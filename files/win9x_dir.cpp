@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "files/dir_calls.h"
 #include "files/fs_error.h"
 #include "files/path.h"
 #include "platform/win32/windows.h"
@@ -25,30 +26,6 @@ bool to_ansi(const std::u16string& w, std::string& out) {
 
 bool to_wide(const char* a, char16_t* out, int size) {
   return MultiByteToWideChar(CP_ACP, 0, a, -1, out, size) > 0;
-}
-
-i_dir::iterator* hand_over_9x(win32_dir& dir, i_dir::iterator* it) {
-  if (!it) {
-    dir.raise(KV_SITE, fs_error::out_of_memory);
-    return nullptr;
-  }
-  dir.set_error(it->take_error());
-  if (dir.Bad()) {
-    delete it;
-    return nullptr;
-  }
-  return it;
-}
-
-const char* identifier_ansi(const file_identifier* id) {
-  auto* t = dynamic_cast<const the_identifier*>(id);
-  return t ? static_cast<const char*>(t->bytes()) : nullptr;
-}
-
-bool is_share_path_ansi(const std::string& p) {
-  if (p.size() < 3 || p[0] != '\\' || p[1] != '\\') return false;
-  const std::size_t first = p.find('\\', 2);
-  return first != std::string::npos && p.find('\\', first + 1) == std::string::npos;
 }
 
 using FreeSpaceExA = BOOL (*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
@@ -88,20 +65,7 @@ bool win9x_dir::prepare_path(const std::string&) { return true; }
 
 // ---------------------------------------------------------------- objects and handles
 
-win32_dir* win9x_dir::open_dir_path(const char16_t* path) {
-  std::u16string resolved;
-  if (!resolve(resolved, path, false)) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  auto* d = new (std::nothrow) win9x_dir(std::move(resolved));
-  if (!d) {
-    raise(KV_SITE, fs_error::out_of_memory);
-    return nullptr;
-  }
-  clear_error();
-  return d;
-}
+win32_dir* win9x_dir::open_dir_path(const char16_t* path) { return open_as<ansi_calls>(path); }
 
 HANDLE win9x_dir::create_handle(const char16_t* path, security_source*, DWORD access, DWORD share_mode,
                                 DWORD creation, DWORD flags_and_attributes) {
@@ -164,12 +128,7 @@ ri_dir* win9x_dir::open_special(std::int32_t kind) {
     raise(KV_SITE, fs_error::open);
     return nullptr;
   }
-  std::u16string resolved;
-  if (!resolve_path(u"", resolved, wide, false)) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  return open_dir_path(resolved.c_str());
+  return open_temporary(wide);
 }
 
 dir_and_identifier win9x_dir::resolve_link(const file_identifier* id) { return i_dir::resolve_link(id); }
@@ -194,39 +153,24 @@ int win9x_dir::compare_names(const file_identifier* a, const file_identifier* b)
 
 // ---------------------------------------------------------------- entries
 
-template <class Call>
-bool win9x_dir::entry_call(std::uint64_t site, const char16_t* name, std::uint32_t bad_path_code,
-                           const char* function, Call call) {
-  std::string ap;
-  if (!ansi_path(ap, name)) {
-    raise(site, bad_path_code);
-    return false;
-  }
-  prepare_path(ap);
-  if (!call(ap.c_str())) {
-    set_error(win32_file_error(site, bad_path_code, function, ap.c_str()));
-    return false;
-  }
-  clear_error();
-  return true;
-}
-
 void win9x_dir::remove_file(const char16_t* path) {
-  entry_call(KV_SITE, path, fs_error::remove, "DeleteFileA", [](const char* p) { return DeleteFileA(p); });
+  entry_call<ansi_calls>(KV_SITE, path, fs_error::remove, fs_error::remove, "DeleteFileA",
+                         [](const char* p) { return DeleteFileA(p); });
 }
 
 void win9x_dir::remove_dir(const char16_t* path) {
-  entry_call(KV_SITE, path, fs_error::remove, "RemoveDirectoryA", [](const char* p) { return RemoveDirectoryA(p); });
+  entry_call<ansi_calls>(KV_SITE, path, fs_error::remove, fs_error::remove, "RemoveDirectoryA",
+                         [](const char* p) { return RemoveDirectoryA(p); });
 }
 
 void win9x_dir::create_dir(const char16_t* path, security_source*) {
-  entry_call(KV_SITE, path, fs_error::create, "CreateDirectoryA",
-             [](const char* p) { return CreateDirectoryA(p, nullptr); });
+  entry_call<ansi_calls>(KV_SITE, path, fs_error::create, fs_error::create, "CreateDirectoryA",
+                         [](const char* p) { return CreateDirectoryA(p, nullptr); });
 }
 
 void win9x_dir::set_attributes(const char16_t* path, std::uint32_t attributes) {
-  entry_call(KV_SITE, path, fs_error::access_denied, "SetFileAttributesA",
-             [attributes](const char* p) { return SetFileAttributesA(p, attributes); });
+  entry_call<ansi_calls>(KV_SITE, path, fs_error::create, fs_error::write, "SetFileAttributesA",
+                         [attributes](const char* p) { return SetFileAttributesA(p, attributes); });
 }
 
 void win9x_dir::rename(const char16_t* old_path, const char16_t* new_path) {
@@ -254,78 +198,10 @@ void win9x_dir::set_security(const char16_t*, security_source*) { raise(KV_SITE,
 
 // ---------------------------------------------------------------- iterating
 
-i_dir::iterator* win9x_dir::iterate_ansi(const std::string& path) {
-  prepare_path(path);
-  i_dir::iterator* it;
-  if (is_share_path_ansi(path))
-    it = new (std::nothrow) share_iterator(path);
-  else
-    it = new (std::nothrow) iterator(path);
-  return hand_over_9x(*this, it);
-}
-
-i_dir::iterator* win9x_dir::iterate() {
-  if (path_.empty()) return winnt_dir::iterate();
-  std::string pattern;
-  if (!own_ansi_path(pattern)) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  pattern += '*';
-  prepare_path(pattern);
-  auto* it = new (std::nothrow) iterator(pattern);
-  if (!it) {
-    raise(KV_SITE, fs_error::out_of_memory);
-    return nullptr;
-  }
-  if (it->Bad() && it->error_code() != fs_error::end_of_file) {
-    set_error(it->take_error());
-    delete it;
-    return nullptr;
-  }
-  clear_error();
-  return it;
-}
-
-i_dir::iterator* win9x_dir::iterate(const char16_t* name) {
-  if (path_.empty()) return winnt_dir::iterate(name);
-  if (!is_valid_file_name(name, false)) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  std::string ap;
-  if (!ansi_path(ap, name)) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  return iterate_ansi(ap);
-}
-
-i_dir::iterator* win9x_dir::iterate(const file_identifier* id) {
-  if (path_.empty()) return winnt_dir::iterate(id);
-  const char* ansi = identifier_ansi(id);
-  std::string pattern;
-  if (!ansi || !own_ansi_path(pattern)) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  pattern += ansi;
-  if (pattern.size() >= kAnsiMax) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  return iterate_ansi(pattern);
-}
-
-i_dir::iterator* win9x_dir::iterate_self() {
-  if (path_.empty() || path_.size() == 3) return winnt_dir::iterate_self();
-  std::string ap;
-  if (!ansi_path(ap, u".")) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  return iterate_ansi(ap);
-}
+i_dir::iterator* win9x_dir::iterate() { return search_all<ansi_calls>(); }
+i_dir::iterator* win9x_dir::iterate(const char16_t* name) { return search_name<ansi_calls>(name); }
+i_dir::iterator* win9x_dir::iterate(const file_identifier* id) { return search_identifier<ansi_calls>(id); }
+i_dir::iterator* win9x_dir::iterate_self() { return search_self<ansi_calls>(); }
 
 win9x_dir::iterator::iterator(const std::string& pattern) : win32_dir::iterator(!pattern.empty() && pattern[0] == '\\') {
   WIN32_FIND_DATAA a{};
@@ -390,9 +266,8 @@ std::int32_t win9x_dir::iterator::kind() {
   return (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? entry_kind::directory : entry_kind::file;
 }
 
-win9x_dir::share_iterator::share_iterator(const std::string& share_path) {
-  const std::size_t slash = share_path.rfind('\\');
-  ansi_name_ = slash == std::string::npos ? share_path : share_path.substr(slash + 1);
+win9x_dir::share_iterator::share_iterator(const std::string& share_path)
+    : win32_dir::share_iterator(u""), ansi_name_(share_path.substr(share_path.rfind('\\') + 1)) {
   char16_t wide[MAX_PATH] = {};
   MultiByteToWideChar(CP_ACP, 0, ansi_name_.c_str(), -1, wide, MAX_PATH);
   name_ = wide;

@@ -64,11 +64,8 @@ class win9x_dir : public winnt_dir {
   void connect(const char16_t* user, const char16_t* password, HWND owner) override;
   bool compare_prefix(const char16_t* a, const char16_t* b, std::size_t count) override;
 
- private:
-  i_dir::iterator* iterate_ansi(const std::string& path);
-  template <class Call>
-  bool entry_call(std::uint64_t site, const char16_t* name, std::uint32_t bad_path_code, const char* function,
-                  Call call);
+ protected:
+  struct ansi_calls;
 };
 
 // The entries of one ANSI search; entries whose names do not convert are
@@ -90,17 +87,12 @@ class win9x_dir::iterator : public win32_dir::iterator {
   bool converted_ = false;
 };
 
-// The single entry of \\server\share.
-class win9x_dir::share_iterator : public i_dir::iterator {
+// The single entry of \\server\share; its identifier carries the ANSI name.
+class win9x_dir::share_iterator : public win32_dir::share_iterator {
  public:
   explicit share_iterator(const std::string& share_path);
-  void next() override { raise(KV_SITE, fs_error::not_supported); }
   file_identifier* identifier() override;
-  const char16_t* name() override { return name_.c_str(); }
-  std::uint64_t size() override { return 0; }
-  std::int32_t kind() override { return entry_kind::share; }
 
  private:
-  std::u16string name_;
   std::string ansi_name_;
 };

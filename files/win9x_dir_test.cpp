@@ -111,6 +111,7 @@ TEST_F(Win9xDir, PathsBeyond260BytesFailBeforeAnyCall) {
       {"remove_file", [&] { dir.remove_file(long_name.c_str()); }, fs_error::remove},
       {"remove_dir", [&] { dir.remove_dir(long_name.c_str()); }, fs_error::remove},
       {"rename", [&] { dir.rename(u"a.txt", long_name.c_str()); }, fs_error::rename},
+      {"set_attributes", [&] { dir.set_attributes(long_name.c_str(), FILE_ATTRIBUTE_READONLY); }, fs_error::create},
       {"iterate", [&] { delete dir.iterate(long_name.c_str()); }, fs_error::open},
   };
   for (const Case& c : cases) {
@@ -179,6 +180,24 @@ TEST_F(Win9xDir, DirectoriesOpenedFromItAreAgainAnsiOnes) {
   std::unique_ptr<ri_dir> sub(dir.open_dir(u"deeper"));
   ASSERT_NE(sub, nullptr);
   EXPECT_NE(dynamic_cast<win9x_dir*>(sub.get()), nullptr);
+}
+
+TEST_F(Win9xDir, AShareRootIsOneEntryNamedInBothForms) {
+  const std::string share = win32::make_share(u"srv", u"caf\u00E9");
+  std::filesystem::create_directories(share + "/inner");
+  win9x_dir root(u"\\\\srv\\caf\u00E9\\");
+  std::unique_ptr<i_dir::iterator> it(root.iterate_self());
+  ASSERT_NE(it, nullptr) << fs_test::narrow(root.error().text().c_str());
+  EXPECT_EQ(it->kind(), entry_kind::share);
+  EXPECT_EQ(std::u16string(it->name()), u"caf\u00E9");
+  std::unique_ptr<file_identifier> id(it->identifier());
+  EXPECT_EQ(bytes_of(id.get()), "caf\xE9");
+  it->next();
+  EXPECT_EQ(it->error_code(), fs_error::not_supported);
+  // Its listing is the share's folders.
+  it.reset(root.iterate());
+  ASSERT_NE(it, nullptr);
+  EXPECT_EQ(std::u16string(it->name()), u"inner");
 }
 
 }  // namespace

@@ -63,6 +63,7 @@ class win32_dir : public windows_dir, public nocache_dir {
  public:
   class iterator;
   class letter_iterator;
+  class share_iterator;
 
   // -- file opening
   ri_file* open_file(const file_identifier* id, bool share) override;
@@ -179,6 +180,20 @@ class win32_dir::letter_iterator : public i_dir::iterator {
   char16_t letter_ = u'A' - 1;
   char16_t name_[3] = {0, u':', 0};
   std::int32_t kind_ = 0;
+};
+
+// The single entry of a share's root: its name and kind 142; there is no
+// next entry. Each directory class makes its own identifiers.
+class win32_dir::share_iterator : public i_dir::iterator {
+ public:
+  void next() override { raise(KV_SITE, fs_error::not_supported); }
+  const char16_t* name() override { return name_.c_str(); }
+  std::uint64_t size() override { return 0; }
+  std::int32_t kind() override { return entry_kind::share; }
+
+ protected:
+  explicit share_iterator(std::u16string name) : name_(std::move(name)) {}
+  std::u16string name_;
 };
 
 // Drive type of the system -> entry kind.

@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "files/dir_calls.h"
 #include "files/path.h"
 #include "files/security_info.h"
 #include "files/security_source.h"
@@ -101,20 +102,7 @@ void winnt_dir::module_file_name(char16_t* buffer, std::uint32_t size) {
   buffer[size - 1] = 0;
 }
 
-win32_dir* winnt_dir::open_dir_path(const char16_t* path) {
-  std::u16string resolved;
-  if (!resolve(resolved, path, false)) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  auto* d = new (std::nothrow) winnt_dir(std::move(resolved));
-  if (!d) {
-    raise(KV_SITE, fs_error::out_of_memory);
-    return nullptr;
-  }
-  clear_error();
-  return d;
-}
+win32_dir* winnt_dir::open_dir_path(const char16_t* path) { return open_as<wide_calls>(path); }
 
 HANDLE winnt_dir::create_handle(const char16_t* path, security_source* security, DWORD access, DWORD share_mode,
                                 DWORD creation, DWORD flags_and_attributes) {
@@ -140,7 +128,7 @@ HANDLE winnt_dir::create_handle(const char16_t* path, security_source* security,
   prepare_path(lp);
   HANDLE h;
   {
-    // The network impersonation scope joins here for UNC paths.
+    NetworkImpersonationScope scope(is_unc_long_path(lp));
     fs_redirection_guard guard;
     h = CreateFileW(lp.c_str(), access, share_mode, sa, creation, flags_and_attributes, nullptr);
   }
@@ -169,6 +157,7 @@ HANDLE winnt_dir::first_change_handle() {
   prepare_path(lp);
   HANDLE h;
   {
+    NetworkImpersonationScope scope(is_unc_long_path(lp));
     fs_redirection_guard guard;
     h = win32_calls::first_change_notification(lp.c_str(), FALSE, 0x1B);
   }
@@ -210,83 +199,33 @@ ri_dir* winnt_dir::open_special(std::int32_t kind) {
     set_error(make_system_file_error(KV_SITE, "GetTempPathW", fs_error::open));
     return nullptr;
   }
+  return open_temporary(buffer);
+}
+
+ri_dir* winnt_dir::open_temporary(const char16_t* temp_path) {
   std::u16string resolved;
-  if (!resolve_path(u"", resolved, buffer, false)) {
+  if (!resolve_path(u"", resolved, temp_path, false)) {
     raise(KV_SITE, fs_error::open);
     return nullptr;
   }
   return open_dir_path(resolved.c_str());
 }
 
-// ---------------------------------------------------------------- iteration
-
-// Hands a one-entry iterator over: its error moves to the directory, and an
-// iterator that ended up in error is released.
-i_dir::iterator* hand_over(win32_dir& dir, i_dir::iterator* it) {
-  if (!it) {
-    dir.raise(KV_SITE, fs_error::out_of_memory);
-    return nullptr;
-  }
-  dir.set_error(it->take_error());
-  if (dir.Bad()) {
-    delete it;
-    return nullptr;
-  }
-  return it;
-}
-
 // ---------------------------------------------------------------- entries
 
-template <class Call>
-bool winnt_dir::entry_call(std::uint64_t site, const char16_t* name, std::uint32_t bad_path_code, const char* function,
-                           Call call) {
-  std::u16string lp;
-  if (!long_path(lp, name)) {
-    raise(site, bad_path_code);
-    return false;
-  }
-  prepare_path(lp);
-  BOOL ok;
-  {
-    NetworkImpersonationScope scope(is_unc_long_path(lp));
-    fs_redirection_guard guard;
-    ok = call(lp.c_str());
-  }
-  if (!ok) {
-    set_error(win32_file_error(site, bad_path_code, function, lp.c_str()));
-    return false;
-  }
-  clear_error();
-  return true;
-}
-
 void winnt_dir::remove_file(const char16_t* path) {
-  entry_call(KV_SITE, path, fs_error::remove, "DeleteFileW", [](const char16_t* lp) { return DeleteFileW(lp); });
+  entry_call<wide_calls>(KV_SITE, path, fs_error::remove, fs_error::remove, "DeleteFileW",
+                         [](const char16_t* lp) { return DeleteFileW(lp); });
 }
 
 void winnt_dir::remove_dir(const char16_t* path) {
-  entry_call(KV_SITE, path, fs_error::remove, "RemoveDirectoryW",
-             [](const char16_t* lp) { return RemoveDirectoryW(lp); });
+  entry_call<wide_calls>(KV_SITE, path, fs_error::remove, fs_error::remove, "RemoveDirectoryW",
+                         [](const char16_t* lp) { return RemoveDirectoryW(lp); });
 }
 
 void winnt_dir::set_attributes(const char16_t* path, std::uint32_t attributes) {
-  std::u16string lp;
-  if (!long_path(lp, path)) {
-    raise(KV_SITE, fs_error::create);
-    return;
-  }
-  prepare_path(lp);
-  BOOL ok;
-  {
-    NetworkImpersonationScope scope(is_unc_long_path(lp));
-    fs_redirection_guard guard;
-    ok = SetFileAttributesW(lp.c_str(), attributes);
-  }
-  if (!ok) {
-    set_error(win32_file_error(KV_SITE, fs_error::write, "SetFileAttributesW", lp.c_str()));
-    return;
-  }
-  clear_error();
+  entry_call<wide_calls>(KV_SITE, path, fs_error::create, fs_error::write, "SetFileAttributesW",
+                         [attributes](const char16_t* lp) { return SetFileAttributesW(lp, attributes); });
 }
 
 void winnt_dir::rename(const char16_t* old_path, const char16_t* new_path) {
@@ -338,10 +277,12 @@ bool winnt_dir::source_attributes(security_source* security, SECURITY_ATTRIBUTES
   return true;
 }
 
-void winnt_dir::create_dir(const char16_t* path, security_source* security) {
+template <class Call>
+void winnt_dir::secured_call(std::uint64_t site, const char16_t* name, security_source* security,
+                             std::uint32_t failure_code, const char* function, Call call) {
   std::u16string lp;
-  if (!long_path(lp, path)) {
-    raise(KV_SITE, fs_error::create);
+  if (!long_path(lp, name)) {
+    raise(site, fs_error::create);
     return;
   }
   SECURITY_ATTRIBUTES* sa = nullptr;
@@ -349,42 +290,27 @@ void winnt_dir::create_dir(const char16_t* path, security_source* security) {
   prepare_path(lp);
   BOOL ok;
   {
-    NetworkImpersonationScope scope(is_unc_long_path(lp));
-    fs_redirection_guard guard;
-    ok = CreateDirectoryW(lp.c_str(), sa);
+    wide_calls::scope scope(lp);
+    ok = call(lp.c_str(), sa);
   }
   const DWORD last = GetLastError();
   if (security) security->release(sa);
   if (!ok) {
     SetLastError(last);
-    set_error(win32_file_error(KV_SITE, fs_error::create, "CreateDirectoryW", lp.c_str()));
+    set_error(win32_file_error(site, failure_code, function, lp.c_str()));
     return;
   }
   clear_error();
 }
 
+void winnt_dir::create_dir(const char16_t* path, security_source* security) {
+  secured_call(KV_SITE, path, security, fs_error::create, "CreateDirectoryW",
+               [](const char16_t* lp, SECURITY_ATTRIBUTES* sa) { return CreateDirectoryW(lp, sa); });
+}
 
 void winnt_dir::set_security(const char16_t* path, security_source* security) {
-  std::u16string lp;
-  if (!long_path(lp, path)) {
-    raise(KV_SITE, fs_error::create);
-    return;
-  }
-  SECURITY_ATTRIBUTES* sa = nullptr;
-  if (!source_attributes(security, sa)) return;
-  prepare_path(lp);
-  BOOL ok;
-  {
-    NetworkImpersonationScope scope(is_unc_long_path(lp));
-    fs_redirection_guard guard;
-    ok = SetFileSecurityW(lp.c_str(), DACL_SECURITY_INFORMATION, sa ? sa->lpSecurityDescriptor : nullptr);
-  }
-  const DWORD last = GetLastError();
-  if (security) security->release(sa);
-  if (!ok) {
-    SetLastError(last);
-    set_error(win32_file_error(KV_SITE, fs_error::write, "SetFileSecurityW", lp.c_str()));
-    return;
-  }
-  clear_error();
+  secured_call(KV_SITE, path, security, fs_error::write, "SetFileSecurityW",
+               [](const char16_t* lp, SECURITY_ATTRIBUTES* sa) {
+                 return SetFileSecurityW(lp, DACL_SECURITY_INFORMATION, sa ? sa->lpSecurityDescriptor : nullptr);
+               });
 }

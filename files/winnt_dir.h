@@ -95,16 +95,49 @@ class winnt_dir : public win32_dir {
   bool compare_prefix(const char16_t* a, const char16_t* b, std::size_t count) override;
   letter_iterator* letters() override;
 
+ protected:
+  // How this twin reaches the system (files/dir_calls.h): the text of its
+  // paths, their forms, the share test, its iterators and what a call runs
+  // under. win9x_dir has its own.
+  struct wide_calls;
+  // The plumbing both twins share over their calls (files/dir_calls.h).
+  template <class Calls>
+  i_dir::iterator* search_all();
+  template <class Calls>
+  i_dir::iterator* search_name(const char16_t* name);
+  template <class Calls>
+  i_dir::iterator* search_identifier(const file_identifier* id);
+  template <class Calls>
+  i_dir::iterator* search_self();
+  // A share's single entry, or the entries the path matches.
+  template <class Calls>
+  i_dir::iterator* search_path(const typename Calls::text& path);
+  // The temporary folder the system named, as a directory of the twin's class.
+  ri_dir* open_temporary(const char16_t* temp_path);
+  // A new directory of the twin's class on `path` resolved against this one.
+  template <class Calls>
+  win32_dir* open_as(const char16_t* path);
+  // One call on the path of `name`: a path that cannot be made fails with
+  // `bad_path_code` before the call, a failed call with `failure_code`.
+  template <class Calls, class Call>
+  bool entry_call(std::uint64_t site, const char16_t* name, std::uint32_t bad_path_code, std::uint32_t failure_code,
+                  const char* function, Call call);
+
  private:
-  i_dir::iterator* iterate_path(const std::u16string& long_path);
+  // The drive-letter iterator at `letter`, handed over.
+  i_dir::iterator* letter_at(char16_t letter);
+  // The single entry of a volume named by its GUID path.
+  i_dir::iterator* volume_self();
   // The mount-point path of the volume holding this directory.
   bool volume_path(std::u16string& out) const;
-  template <class Call>
-  bool entry_call(std::uint64_t site, const char16_t* name, std::uint32_t bad_path_code, const char* function,
-                  Call call);
   // The attributes a security source hands out (null without a source); false
   // with the error set when it cannot give them.
   bool source_attributes(security_source* security, SECURITY_ATTRIBUTES*& sa);
+  // One call on the path of `name` with the attributes of `security`: a bad
+  // path fails with the create code, a refused source with its own error.
+  template <class Call>
+  void secured_call(std::uint64_t site, const char16_t* name, security_source* security, std::uint32_t failure_code,
+                    const char* function, Call call);
 };
 
 // The entries of one search: FindFirstFileW/FindNextFileW, "." and ".."
@@ -153,17 +186,10 @@ class winnt_dir::volume_self_iterator : public i_dir::iterator {
 };
 
 // The single entry of a share's root.
-class winnt_dir::share_iterator : public i_dir::iterator {
+class winnt_dir::share_iterator : public win32_dir::share_iterator {
  public:
   explicit share_iterator(const std::u16string& share_path);
-  void next() override { raise(KV_SITE, fs_error::not_supported); }
   file_identifier* identifier() override;
-  const char16_t* name() override { return name_.c_str(); }
-  std::uint64_t size() override { return 0; }
-  std::int32_t kind() override { return entry_kind::share; }
-
- private:
-  std::u16string name_;
 };
 
 // Control request records of NT directories (the code first; texts are wide

@@ -6,13 +6,12 @@
 #include <new>
 #include <vector>
 
+#include "files/dir_calls.h"
 #include "files/path.h"
 #include "files/security_info.h"
 #include "files/win32_calls.h"
 #include "files/winnt_dir.h"
 #include "system/security.h"
-
-i_dir::iterator* hand_over(win32_dir& dir, i_dir::iterator* it);
 
 namespace {
 
@@ -238,6 +237,7 @@ const char16_t* winnt_dir::iterator::link_target() {
   const std::u16string path = entry_path();
   HANDLE h;
   {
+    NetworkImpersonationScope scope(network_);
     fs_redirection_guard guard;
     h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, kOpenReparse,
                     nullptr);
@@ -297,10 +297,8 @@ file_identifier* winnt_dir::volume_self_iterator::identifier() {
   return new (std::nothrow) the_identifier(name_.c_str(), nullptr, 0);
 }
 
-winnt_dir::share_iterator::share_iterator(const std::u16string& share_path) {
-  const std::size_t last = share_path.find_last_of(u'\\');
-  name_ = last == std::u16string::npos ? share_path : share_path.substr(last + 1);
-}
+winnt_dir::share_iterator::share_iterator(const std::u16string& share_path)
+    : win32_dir::share_iterator(share_path.substr(share_path.find_last_of(u'\\') + 1)) {}
 
 file_identifier* winnt_dir::share_iterator::identifier() {
   return new (std::nothrow) the_identifier(name_.c_str(), nullptr, 0);
@@ -308,105 +306,25 @@ file_identifier* winnt_dir::share_iterator::identifier() {
 
 // ---------------------------------------------------------------- iterating
 
-i_dir::iterator* winnt_dir::iterate_path(const std::u16string& long_path) {
-  prepare_path(long_path);
-  i_dir::iterator* it;
-  if (is_share_root(long_path))
-    it = new (std::nothrow) share_iterator(long_path);
-  else
-    it = new (std::nothrow) iterator(long_path);
+i_dir::iterator* winnt_dir::iterate() { return search_all<wide_calls>(); }
+i_dir::iterator* winnt_dir::iterate(const char16_t* name) { return search_name<wide_calls>(name); }
+i_dir::iterator* winnt_dir::iterate(const file_identifier* id) { return search_identifier<wide_calls>(id); }
+i_dir::iterator* winnt_dir::iterate_self() { return search_self<wide_calls>(); }
+
+i_dir::iterator* winnt_dir::letter_at(char16_t letter) {
+  letter_iterator* it = letters();
+  if (it) it->position_at_letter(letter);
   return hand_over(*this, it);
 }
 
-i_dir::iterator* winnt_dir::iterate() {
-  if (path_.empty()) {
-    letter_iterator* it = letters();
-    if (!it) {
-      raise(KV_SITE, fs_error::out_of_memory);
-      return nullptr;
-    }
-    it->next();
-    clear_error();
-    return it;
-  }
-  std::u16string search;
-  if (!own_long_path(search)) {
-    raise(KV_SITE, fs_error::open);
+i_dir::iterator* winnt_dir::volume_self() {
+  const UINT type = GetDriveTypeW(path_.c_str());
+  if (type == DRIVE_NO_ROOT_DIR) {
+    raise(KV_SITE, fs_error::not_found);
     return nullptr;
   }
-  search += u'*';
-  prepare_path(search);
-  auto* it = new (std::nothrow) iterator(search);
-  if (!it) {
-    raise(KV_SITE, fs_error::out_of_memory);
-    return nullptr;
-  }
-  if (it->Bad() && it->error_code() != fs_error::end_of_file) {
-    set_error(it->take_error());
-    delete it;
-    return nullptr;
-  }
-  clear_error();
-  return it;
-}
-
-i_dir::iterator* winnt_dir::iterate(const char16_t* name) {
-  const bool root = path_.empty();
-  if (!is_valid_file_name(name, root)) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  if (root) {
-    letter_iterator* it = letters();
-    if (it) it->position_at_letter(name[0]);
-    return hand_over(*this, it);
-  }
-  std::u16string lp;
-  if (!long_path(lp, name)) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  return iterate_path(lp);
-}
-
-i_dir::iterator* winnt_dir::iterate(const file_identifier* id) {
-  const char16_t* name = id_name(id);
-  if (!name) return nullptr;
-  if (path_.empty()) {
-    letter_iterator* it = letters();
-    if (it) it->position_at_letter(name[0]);
-    return hand_over(*this, it);
-  }
-  std::u16string lp;
-  if (!long_path(lp, name)) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  return iterate_path(lp);
-}
-
-i_dir::iterator* winnt_dir::iterate_self() {
-  if (path_.empty()) return new (std::nothrow) root_iterator();
-  if (path_.size() == 3) {
-    letter_iterator* it = letters();
-    if (it) it->position_at_letter(path_[0]);
-    return hand_over(*this, it);
-  }
-  if (path_.compare(0, 4, u"\\\\?\\") == 0 && path_.find(u'\\', 4) == path_.size() - 1) {
-    const UINT type = GetDriveTypeW(path_.c_str());
-    if (type == DRIVE_NO_ROOT_DIR) {
-      raise(KV_SITE, fs_error::not_found);
-      return nullptr;
-    }
-    return hand_over(*this, new (std::nothrow)
-                                volume_self_iterator(path_.substr(4, path_.size() - 5), drive_type_kind(type)));
-  }
-  std::u16string lp;
-  if (!long_path(lp, u".")) {
-    raise(KV_SITE, fs_error::open);
-    return nullptr;
-  }
-  return iterate_path(lp);
+  return hand_over(*this, new (std::nothrow) volume_self_iterator(path_.substr(4, path_.size() - 5),
+                                                                  drive_type_kind(type)));
 }
 
 dir_and_identifier winnt_dir::resolve_link(const file_identifier* id) {

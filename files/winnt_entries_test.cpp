@@ -3,6 +3,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -200,6 +201,43 @@ TEST_F(NtDir, IterationEdges) {
   work_.reset();
   ASSERT_TRUE(it);
   EXPECT_TRUE(it->Good());
+}
+
+TEST_F(NtDir, StoredSizesAndEntriesThatCannotBeOpened) {
+  // A sparse file keeps fewer bytes on disk than it holds.
+  {
+    std::ofstream(c("work/sparse.bin"));
+  }
+  ASSERT_EQ(::truncate(c("work/sparse.bin").c_str(), 1 << 20), 0);
+  struct stat st;
+  ASSERT_EQ(::stat(c("work/sparse.bin").c_str(), &st), 0);
+  std::unique_ptr<i_dir::iterator> it(work_->iterate(u"sparse.bin"));
+  ASSERT_TRUE(it);
+  EXPECT_EQ(it->size(), 1u << 20);
+  EXPECT_EQ(it->stored_size(), std::min<std::uint64_t>(std::uint64_t(st.st_blocks) * 512, 1u << 20));
+
+  // An entry gone after it was listed: the stored size falls back to the
+  // listed size, and the link count and index to their empty values, with
+  // the failed open in the iterator.
+  put("work/gone.txt", "12345");
+  it.reset(work_->iterate(u"gone.txt"));
+  ASSERT_TRUE(it);
+  fs::remove(c("work/gone.txt"));
+  EXPECT_EQ(it->stored_size(), 5u);
+  EXPECT_TRUE(it->Good());
+  EXPECT_EQ(it->link_count(), 1u);
+  EXPECT_STREQ(it->error().narrowField("function"), "OpenFileW");
+  EXPECT_EQ(it->file_index(), 0u);
+
+  // A volume GUID path that names no volume has no entry of its own.
+  auto volume = open(u"\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\");
+  ASSERT_TRUE(volume);
+  it.reset(volume->iterate_self());
+  EXPECT_FALSE(it);
+  EXPECT_EQ(volume->error_code(), fs_error::not_found);
+  EXPECT_EQ(volume->error().narrowField("function"), nullptr);
+  // Nor does an unreachable drive hide the sector size it falls back to.
+  EXPECT_EQ(open(u"Q:\\")->sector_size(), 512u);
 }
 
 TEST_F(NtDir, ShareRootRefusalIsCancelledDeeperIsAccessDenied) {

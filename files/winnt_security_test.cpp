@@ -7,7 +7,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -247,6 +249,123 @@ TEST_F(NtSecurity, ANetworkTokenKeepsMovesOnOneSideOfTheNetwork) {
   EXPECT_TRUE(work_->Good()) << narrow(work_->error().text().c_str());
   EXPECT_TRUE(fs::exists(c("work/fetched.txt")));
   EXPECT_FALSE(fs::exists(share + "/moved.txt"));
+}
+
+// The volume calls and the requests that name a path on a share run under
+// the network token: a share that admits only the token's user shows it.
+// Local paths never take the token up.
+TEST_F(NtSecurity, VolumeCallsAndRequestsReachAShareUnderTheNetworkToken) {
+  const std::string share = win32::make_share(u"srv", u"vault");
+  fs::create_directories(share + "/d");
+  std::ofstream(share + "/d/f.txt") << "f";
+  put("work/f.txt", "f");
+  auto agent = std::make_shared<win32::TokenData>(*win32::default_process_token());
+  agent->user.back() ^= 0x3C;
+  win32::set_process_token(agent);
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token));
+  win32::set_process_token(nullptr);
+  win32::restrict_share(u"srv", u"vault", agent->user);
+
+  constexpr std::int64_t kWritten = 1300000000000;  // 2011-03-13, in ms since 1970
+  // Each operation answers whether it reached its volume or entry; null where
+  // nothing outside tells (the layer has no encryption, and the sector size
+  // falls back to 512 either way).
+  struct operation {
+    const char* what;
+    std::function<std::optional<bool>(winnt_dir&)> run;
+  } operations[] = {
+      {"STME",
+       [&](winnt_dir& d) -> std::optional<bool> {
+         set_entry_times_request r{control_code("STME"), u"f.txt", kWritten, 0, 0};
+         d.control(&r);
+         return d.Good();
+       }},
+      {"CMPR",
+       [](winnt_dir& d) -> std::optional<bool> {
+         dir_compression_request r{control_code("CMPR"), 0};
+         d.control(&r);
+         const char* function = d.Good() ? nullptr : d.error().narrowField("function");
+         return !function || std::string(function) != "OpenFileW";
+       }},
+      {"CRPT",
+       [](winnt_dir& d) -> std::optional<bool> {
+         encryption_request r{control_code("CRPT"), u"f.txt", 0};
+         d.control(&r);
+         return std::nullopt;
+       }},
+      {"GFST",
+       [](winnt_dir& d) -> std::optional<bool> {
+         file_system_name_request r{control_code("GFST"), {}};
+         d.control(&r);
+         return std::u16string(r.name) == u"NTFS";
+       }},
+      {"drive kind", [](winnt_dir& d) -> std::optional<bool> { return d.drive_kind() == entry_kind::network_drive; }},
+      {"free space",
+       [](winnt_dir& d) -> std::optional<bool> {
+         std::uint64_t total = 0, total_free = 0, caller_free = 0;
+         d.free_space(total, total_free, caller_free);
+         return d.Good() && total > 0;
+       }},
+      {"sector size",
+       [](winnt_dir& d) -> std::optional<bool> {
+         d.sector_size();
+         return std::nullopt;
+       }},
+      {"open file",
+       [](winnt_dir& d) -> std::optional<bool> {
+         std::unique_ptr<ri_file> f(d.open_file(u"f.txt", true));
+         return f != nullptr;
+       }},
+      // The server alone is connected, and the layer's servers admit anyone.
+      {"connect",
+       [](winnt_dir& d) -> std::optional<bool> {
+         d.connect(nullptr, nullptr, nullptr);
+         return std::nullopt;
+       }},
+  };
+  winnt_dir remote(u"\\\\srv\\vault\\d\\");
+  winnt_dir local(u"C:\\work\\");
+  set_network_impersonation_token(token, true);
+  for (const operation& op : operations) {
+    SCOPED_TRACE(op.what);
+    unsigned before = win32::impersonations_begun();
+    const std::optional<bool> reached = op.run(remote);
+    EXPECT_GT(win32::impersonations_begun(), before);
+    if (reached) {
+      EXPECT_TRUE(*reached);
+    }
+    HANDLE still = nullptr;
+    EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &still));  // the thread is itself again
+    before = win32::impersonations_begun();
+    op.run(local);
+    EXPECT_EQ(win32::impersonations_begun(), before);
+  }
+  struct stat st {};
+  ASSERT_EQ(::stat((share + "/d/f.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, kWritten / 1000);
+  // The label answers at the share's root only.
+  winnt_dir root(u"\\\\srv\\vault\\");
+  char16_t label[32];
+  root.volume_label(label, 32);
+  EXPECT_TRUE(root.Good()) << narrow(root.error().text().c_str());
+
+  // Without the token the share turns the same calls away.
+  set_network_impersonation_token(nullptr, true);
+  for (const operation& op : operations) {
+    SCOPED_TRACE(op.what);
+    const unsigned before = win32::impersonations_begun();
+    const std::optional<bool> reached = op.run(remote);
+    EXPECT_EQ(win32::impersonations_begun(), before);
+    if (reached) {
+      EXPECT_FALSE(*reached);
+    }
+  }
+  root.volume_label(label, 32);
+  EXPECT_EQ(root.error_code(), fs_error::access_denied);
+  EXPECT_EQ(root.error().cause().numberField("code"), 0x80070005u);
+  CloseHandle(token);
+  win32::clear_network_connections();
 }
 
 // Native calls standing in for a system without CreateHardLinkW.

@@ -38,6 +38,7 @@ bool winnt_dir::volume_path(std::u16string& out) const {
   std::vector<char16_t> buf(own.size() + 1);
   BOOL ok;
   {
+    NetworkImpersonationScope scope(is_unc_long_path(own));
     fs_redirection_guard guard;
     ok = entry(own.c_str(), buf.data(), static_cast<DWORD>(buf.size()));
   }
@@ -46,13 +47,27 @@ bool winnt_dir::volume_path(std::u16string& out) const {
   return true;
 }
 
+namespace {
+
+// Runs one volume call on `path` under the impersonation scope its path asks
+// for and the redirection guard.
+template <class Call>
+auto volume_call(const std::u16string& path, Call call) {
+  NetworkImpersonationScope scope(is_unc_long_path(path));
+  fs_redirection_guard guard;
+  return call(path.c_str());
+}
+
+}  // namespace
+
 std::int32_t winnt_dir::drive_kind() {
   std::u16string own;
   if (!own_long_path(own)) return entry_kind::unknown;
-  fs_redirection_guard guard;
-  UINT type = GetDriveTypeW(own.c_str());
+  prepare_path(own);
+  auto drive_type = [](const char16_t* p) { return GetDriveTypeW(p); };
+  UINT type = volume_call(own, drive_type);
   std::u16string volume;
-  if (type == DRIVE_NO_ROOT_DIR && volume_path(volume)) type = GetDriveTypeW(volume.c_str());
+  if (type == DRIVE_NO_ROOT_DIR && volume_path(volume)) type = volume_call(volume, drive_type);
   return drive_type_kind(type);
 }
 
@@ -67,11 +82,7 @@ void winnt_dir::free_space(std::uint64_t& total, std::uint64_t& total_free, std:
   }
   prepare_path(own);
   ULARGE_INTEGER caller{}, all{}, free{};
-  BOOL ok;
-  {
-    fs_redirection_guard guard;
-    ok = entry(own.c_str(), &caller, &all, &free);
-  }
+  const BOOL ok = volume_call(own, [&](const char16_t* p) { return entry(p, &caller, &all, &free); });
   if (!ok) {
     set_error(win32_file_error(KV_SITE, fs_error::read, "GetDiskFreeSpaceExW", own.c_str()));
     return;
@@ -91,11 +102,9 @@ void winnt_dir::volume_label(char16_t* buffer, std::uint32_t size) {
   }
   prepare_path(own);
   DWORD max_component = 0, flags = 0;
-  BOOL ok;
-  {
-    fs_redirection_guard guard;
-    ok = GetVolumeInformationW(own.c_str(), buffer, size, nullptr, &max_component, &flags, nullptr, 0);
-  }
+  const BOOL ok = volume_call(own, [&](const char16_t* p) {
+    return GetVolumeInformationW(p, buffer, size, nullptr, &max_component, &flags, nullptr, 0);
+  });
   if (!ok) {
     if (buffer && size) buffer[0] = 0;
     set_error(win32_file_error(KV_SITE, fs_error::read, "GetVolumeInformationW", own.c_str()));
@@ -110,11 +119,12 @@ std::uint32_t winnt_dir::sector_size() {
   if (!own_long_path(own)) return sector_size_;
   prepare_path(own);
   DWORD sectors_per_cluster = 0, bytes_per_sector = 0, free_clusters = 0, clusters = 0;
-  fs_redirection_guard guard;
-  BOOL ok = GetDiskFreeSpaceW(own.c_str(), &sectors_per_cluster, &bytes_per_sector, &free_clusters, &clusters);
+  auto ask = [&](const char16_t* p) {
+    return GetDiskFreeSpaceW(p, &sectors_per_cluster, &bytes_per_sector, &free_clusters, &clusters);
+  };
+  BOOL ok = volume_call(own, ask);
   std::u16string volume;
-  if (!ok && GetLastError() == ERROR_DIR_NOT_ROOT && volume_path(volume))
-    ok = GetDiskFreeSpaceW(volume.c_str(), &sectors_per_cluster, &bytes_per_sector, &free_clusters, &clusters);
+  if (!ok && GetLastError() == ERROR_DIR_NOT_ROOT && volume_path(volume)) ok = volume_call(volume, ask);
   if (ok && bytes_per_sector) sector_size_ = bytes_per_sector;
   return sector_size_;
 }
@@ -232,10 +242,15 @@ void winnt_dir::connect(const char16_t* user, const char16_t* password, HWND own
   }
   NETRESOURCEW resource{0, RESOURCETYPE_DISK, 0, 0, local.empty() ? nullptr : local.data(), remote.data(), nullptr,
                         nullptr};
-  DWORD r = add_connection(resource, user, password, owner);
-  if (r == ERROR_SESSION_CREDENTIAL_CONFLICT) {
-    cancel_server_connections(resource);
+  DWORD r;
+  {
+    // The remote name is a network path: the network token applies.
+    NetworkImpersonationScope scope(remote.size() > 1 && remote[0] == u'\\');
     r = add_connection(resource, user, password, owner);
+    if (r == ERROR_SESSION_CREDENTIAL_CONFLICT) {
+      cancel_server_connections(resource);
+      r = add_connection(resource, user, password, owner);
+    }
   }
   if (r == NO_ERROR) {
     clear_error();
@@ -261,6 +276,7 @@ void winnt_dir::control(void* request) {
       return;
     }
     prepare_path(lp);
+    NetworkImpersonationScope scope(is_unc_long_path(lp));
     fs_redirection_guard guard;
     HANDLE h = CreateFileW(lp.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, kOpenReparse, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -345,6 +361,7 @@ void winnt_dir::control(void* request) {
       return;
     }
     prepare_path(own);
+    NetworkImpersonationScope scope(is_unc_long_path(own));
     fs_redirection_guard guard;
     HANDLE h = CreateFileW(own.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, kOpenReparse, nullptr);
@@ -375,11 +392,8 @@ void winnt_dir::control(void* request) {
       return;
     }
     prepare_path(lp);
-    BOOL ok;
-    {
-      fs_redirection_guard guard;
-      ok = r->encrypt ? encrypt(lp.c_str()) : decrypt(lp.c_str(), 0);
-    }
+    const BOOL ok =
+        volume_call(lp, [&](const char16_t* p) { return r->encrypt ? encrypt(p) : decrypt(p, 0); });
     if (!ok) {
       set_error(win32_file_error(KV_SITE, fs_error::access_denied, r->encrypt ? "EncryptFileW" : "DecryptFileW",
                                  lp.c_str()));
@@ -396,15 +410,17 @@ void winnt_dir::control(void* request) {
     }
     prepare_path(own);
     DWORD max_component = 0, flags = 0;
-    fs_redirection_guard guard;
-    BOOL ok = GetVolumeInformationW(own.c_str(), nullptr, 0, nullptr, &max_component, &flags, r->name, 64);
+    auto ask = [&](const char16_t* p) {
+      return GetVolumeInformationW(p, nullptr, 0, nullptr, &max_component, &flags, r->name, 64);
+    };
+    BOOL ok = volume_call(own, ask);
     std::u16string asked = own;
     if (!ok && GetLastError() == ERROR_DIR_NOT_ROOT) {
       if (!volume_path(asked)) {
         raise(KV_SITE, fs_error::open);
         return;
       }
-      ok = GetVolumeInformationW(asked.c_str(), nullptr, 0, nullptr, &max_component, &flags, r->name, 64);
+      ok = volume_call(asked, ask);
     }
     if (!ok) {
       set_error(win32_file_error(KV_SITE, fs_error::open, "GetVolumeInformationW", asked.c_str()));

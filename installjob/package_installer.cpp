@@ -3,9 +3,12 @@
 #include <memory>
 
 #include "core/catalogue.h"
+#include "core/file_identifier.h"
 #include "core/message_format.h"
 #include "core/resource_archive.h"
+#include "core/utilities.h"
 #include "files/file_object.h"
+#include "files/windows_dir.h"
 #include "files/zip_file.h"
 #include "installjob/driver.h"
 #include "platform/msi/engine.h"
@@ -99,31 +102,26 @@ std::u16string guidText() {
   return out;
 }
 
-// Copies an archive member to a file; false on any failure, leaving no partial file.
-bool copyMember(ri_file* member, const std::u16string& target) {
+// Copies an archive member to the target with the copy routine's progress,
+// cancelling and failure messages; a copy that does not complete leaves no
+// partial file.
+bool copyMember(ri_file* member, const FileTarget& target, Processor::Messenger* messenger,
+                Processor::Progress* progress, Processor::Cancelable* cancel) {
   if (!member) return false;
   std::unique_ptr<ri_file> in(member);
-  HANDLE out = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return false;
-  bool ok = true;
-  std::vector<char> buf(1 << 16);
-  for (;;) {
-    std::uint32_t count = 0;
-    in->read(buf.data(), static_cast<std::uint32_t>(buf.size()), count);
-    if (in->Bad()) {
-      ok = false;
-      break;
-    }
-    if (count == 0) break;
-    DWORD written = 0;
-    if (!WriteFile(out, buf.data(), count, &written, nullptr) || written != count) {
-      ok = false;
-      break;
-    }
+  std::unique_ptr<ri_dir> opened(current_dir()->open_dir(target.folder.empty() ? u"." : target.folder.c_str()));
+  auto* folder = dynamic_cast<rio_dir*>(opened.get());
+  if (!folder) return false;
+  Processor::FileIdentifier file(folder, Processor::String(target.name.c_str()));
+  std::unique_ptr<ro_file> out(file.create());
+  if (!out) return false;
+  const bool copied = Processor::copyFileReporting(out.get(), in.get(), 2, messenger, progress, cancel);
+  out.reset();
+  if (!copied) {
+    folder->remove_file(target.name.c_str());
+    folder->clear_error();
   }
-  CloseHandle(out);
-  if (!ok) DeleteFileW(target.c_str());
-  return ok;
+  return copied;
 }
 
 Processor::String win32Text(std::uint32_t code, std::uint32_t low) {
@@ -495,11 +493,12 @@ bool PackageInstaller::extract(const FileTarget& target) {
                          Common::Error());
       return false;
     }
-    return copyMember(member, target.path());
+    return copyMember(member, target, messenger_, progress_, cancelable_);
   }
   zip_file* archive = Common::programArchive();
   if (!archive) return false;
-  return copyMember(archive->open_file(packageName_.c_str(), false), target.path());
+  // The program's own archive is copied without a cancel flag.
+  return copyMember(archive->open_file(packageName_.c_str(), false), target, messenger_, progress_, nullptr);
 }
 
 }  // namespace installjob

@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -434,6 +437,88 @@ TEST_F(JobTest, WindowsNt4PassesWithServicePack6AsLaterSystemsDo) {
     EXPECT_FALSE(installjob::isNt4WithoutServicePack6()) << system;
   }
   ::unsetenv("KV_WINDOWS_VERSION");
+}
+
+}  // namespace
+
+namespace {
+
+// Keeps every progress record; raises the cancel flag at the record given.
+class ProgressLog final : public Processor::Progress {
+ public:
+  bool report(const Processor::ProgressInfo& info) override {
+    texts.push_back(msi_test::narrow(std::u16string(reinterpret_cast<const char16_t*>(info.text.getBuffer()),
+                                                    static_cast<std::size_t>(info.text.length()))));
+    percents.push_back(info.value);
+    if (cancel && texts.size() == cancelAt) cancel->cancel();
+    return true;
+  }
+  std::vector<std::string> texts;
+  std::vector<std::uint32_t> percents;
+  Processor::Cancelable* cancel = nullptr;
+  std::size_t cancelAt = 0;
+};
+
+class Extraction : public JobTest {
+ protected:
+  void SetUp() override {
+    JobTest::SetUp();
+    // Stored, so that the member's bytes stand in the bundle as they are.
+    std::string body(300000, 'x');
+    body.replace(150000, 13, "MIDDLE-MARKER");
+    std::filesystem::create_directories(c("staging"));
+    std::filesystem::create_directories(c("out"));
+    std::filesystem::create_directories(c("pkg"));
+    std::ofstream(c("staging/big.msp"), std::ios::binary) << body;
+    int st = 0;
+    msi_test::run("cd " + msi_test::quote(c("staging")) + " && zip -q -0 " +
+                      msi_test::quote(c("pkg/hotfix_bundle.zip")) + " big.msp",
+                  &st);
+    ASSERT_EQ(st, 0);
+    expected_ = body;
+  }
+  bool extract(Processor::Progress* progress, Processor::Cancelable* cancel) {
+    PackageInstaller job(u"big.msp", installjob::MenuJob);
+    job.setPackageFile(u"C:\\pkg\\hotfix_bundle.zip");
+    job.setMessenger(messenger.get());
+    job.setProgress(progress);
+    job.setCancelable(cancel);
+    return job.extract({u"C:\\out", u"big.msp"});
+  }
+  std::string expected_;
+};
+
+TEST_F(Extraction, CopiesWithProgressAndLeavesNoPartialFileWhenCancelledOrBroken) {
+  ProgressLog progress;
+  Processor::Cancelable flag;
+  ASSERT_TRUE(extract(&progress, &flag));
+  EXPECT_EQ(get("out/big.msp"), expected_);
+  ASSERT_GE(progress.texts.size(), 4u);  // one before the copy, one for each of its three chunks
+  for (const std::string& t : progress.texts) EXPECT_EQ(t, "File copying...");
+  EXPECT_TRUE(messenger->shown.empty());
+
+  // Cancelled after the first chunk: nothing is left, and nothing is said.
+  std::filesystem::remove(c("out/big.msp"));
+  ProgressLog cancelling;
+  Processor::Cancelable raised;
+  cancelling.cancel = &raised;
+  cancelling.cancelAt = 2;
+  EXPECT_FALSE(extract(&cancelling, &raised));
+  EXPECT_FALSE(std::filesystem::exists(c("out/big.msp")));
+  EXPECT_TRUE(messenger->shown.empty());
+
+  // A member whose data no longer matches its checksum fails to read at its
+  // end: the user is told, and the copy made so far goes again.
+  std::string bundle = msi_test::readFile(c("pkg/hotfix_bundle.zip"));
+  const std::size_t marker = bundle.find("MIDDLE-MARKER");
+  ASSERT_NE(marker, std::string::npos);
+  bundle[marker] = 'm';
+  std::ofstream(c("pkg/hotfix_bundle.zip"), std::ios::binary | std::ios::trunc) << bundle;
+  EXPECT_FALSE(extract(nullptr, nullptr));
+  EXPECT_FALSE(std::filesystem::exists(c("out/big.msp")));
+  ASSERT_EQ(messenger->shown.size(), 1u);
+  EXPECT_EQ(messenger->shown[0].errorCode, 0x1006Fu);
+  EXPECT_EQ(messenger->shown[0].text, "Failed to read the file.");
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ std::shared_ptr<TokenData>& processSlot() {
 }
 
 thread_local std::shared_ptr<TokenData> threadToken;
+thread_local unsigned impersonationCount = 0;
 
 struct PrivilegeName {
   const char* name;
@@ -132,6 +133,14 @@ bool privilege_enabled(const char* name) {
   return false;
 }
 
+unsigned impersonations_begun() { return impersonationCount; }
+
+SidBytes acting_user() {
+  std::shared_ptr<TokenData> t = threadToken ? threadToken : process_token();
+  std::lock_guard<std::mutex> lock(token_mutex());
+  return t->user;
+}
+
 }  // namespace win32
 
 using win32::TokenData;
@@ -182,6 +191,7 @@ BOOL SetThreadToken(PHANDLE Thread, HANDLE Token) {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return FALSE;
   }
+  if (data) ++win32::impersonationCount;
   win32::threadToken = std::move(data);
   return TRUE;
 }
@@ -193,6 +203,7 @@ BOOL ImpersonateLoggedOnUser(HANDLE hToken) {
     return FALSE;
   }
   win32::threadToken = t->data;
+  ++win32::impersonationCount;
   return TRUE;
 }
 

@@ -224,4 +224,9 @@ void set_process_token(std::shared_ptr<TokenData> data);
 std::shared_ptr<TokenData> process_token();
 // Is the privilege enabled in the calling thread's token, else the process's?
 bool privilege_enabled(const char* name);
+// The user the calling thread acts as: its impersonation token's, else the
+// process's.
+SidBytes acting_user();
+// Tests: how often the calling thread has begun to impersonate a token.
+unsigned impersonations_begun();
 }  // namespace win32

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "platform/win32/lasterror.h"
 #include "platform/win32/message.h"
 #include "platform/win32/paths.h"
+#include "platform/win32/token.h"
 
 namespace win32 {
 namespace {
@@ -110,6 +112,27 @@ bool drive_is_floppy(char16_t letter) {
   return find_row(letter, r) && r.type == kDriveFloppy;
 }
 
+namespace {
+
+// Where the one user a share admits is kept: beside the shares, under the
+// names the share's folders have on disk.
+std::string share_user_file(const std::string& share_folder) {
+  const std::size_t share_at = share_folder.rfind('/');
+  const std::size_t host_at = share_folder.rfind('/', share_at - 1);
+  return world_root() + "/share-users" + share_folder.substr(host_at);
+}
+
+// True when the share admits the acting user; the file holds the admitted
+// user's SID blob.
+bool share_admits(const std::string& share_folder) {
+  std::ifstream in(share_user_file(share_folder), std::ios::binary);
+  if (!in) return true;
+  const std::vector<BYTE> user{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return user.empty() || user == acting_user();
+}
+
+}  // namespace
+
 std::string share_root(std::u16string_view server, std::u16string_view share) {
   const std::string host = find_ignoring_case(world_root() + "/net", server);
   if (host.empty()) {
@@ -122,6 +145,10 @@ std::string share_root(std::u16string_view server, std::u16string_view share) {
     SetLastError(ERROR_BAD_NET_NAME);
     return {};
   }
+  if (!share_admits(folder)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return {};
+  }
   return folder;
 }
 
@@ -129,6 +156,16 @@ std::string make_share(const std::u16string& server, const std::u16string& share
   const std::string folder = world_root() + "/net/" + utf16_to_utf8(server) + "/" + utf16_to_utf8(share);
   ensure_folder(folder);
   return folder;
+}
+
+void restrict_share(const std::u16string& server, const std::u16string& share, const std::vector<BYTE>& user) {
+  const std::string host = find_ignoring_case(world_root() + "/net", server);
+  std::string folder = host.empty() ? std::string() : find_ignoring_case(host, share);
+  if (folder.empty()) folder = make_share(server, share);
+  const std::string file = share_user_file(folder);
+  ensure_folder(file.substr(0, file.rfind('/')));
+  std::ofstream(file, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(user.data()), static_cast<std::streamsize>(user.size()));
 }
 
 }  // namespace win32

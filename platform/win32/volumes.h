@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/win32/types.h"
 
@@ -33,9 +34,13 @@ inline constexpr UINT kDriveFloppy = 0x100 | 2;
 bool drive_is_floppy(char16_t letter);
 
 // The Unix folder of \\server\share, names matched ignoring case; empty with
-// ERROR_BAD_NETPATH (no such server) or ERROR_BAD_NET_NAME (no such share).
+// ERROR_BAD_NETPATH (no such server), ERROR_BAD_NET_NAME (no such share) or
+// ERROR_ACCESS_DENIED (a share the acting user may not reach).
 std::string share_root(std::u16string_view server, std::u16string_view share);
 // Tests: makes the share's folder and returns it.
 std::string make_share(const std::u16string& server, const std::u16string& share);
+// Tests: lets only `user` (a SID blob) reach the share from now on; anyone
+// else gets ERROR_ACCESS_DENIED. An empty SID opens it to everyone again.
+void restrict_share(const std::u16string& server, const std::u16string& share, const std::vector<BYTE>& user);
 
 }  // namespace win32

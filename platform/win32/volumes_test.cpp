@@ -91,6 +91,32 @@ TEST_F(Volumes, SharesAreFoldersOfTheWorld) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_NET_NAME));
 }
 
+TEST_F(Volumes, ARestrictedShareAdmitsOnlyTheUserItNames) {
+  const std::string share = win32::make_share(u"vault", u"keys");
+  std::filesystem::create_directories(share + "/d");
+  // A token of another user.
+  auto other = std::make_shared<win32::TokenData>(*win32::default_process_token());
+  other->user.back() ^= 0x5A;
+  win32::set_process_token(other);
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token));
+  win32::set_process_token(nullptr);
+  win32::restrict_share(u"VAULT", u"Keys", other->user);
+
+  EXPECT_EQ(GetFileAttributesW(u"\\\\vault\\keys\\d"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(GetDriveTypeW(u"\\\\vault\\keys\\"), DWORD(DRIVE_NO_ROOT_DIR));
+  ASSERT_TRUE(ImpersonateLoggedOnUser(token));
+  EXPECT_EQ(GetFileAttributesW(u"\\\\vault\\keys\\d"), DWORD(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(GetDriveTypeW(u"\\\\vault\\keys\\"), DWORD(DRIVE_REMOTE));
+  RevertToSelf();
+  EXPECT_EQ(GetFileAttributesW(u"\\\\vault\\keys\\d"), INVALID_FILE_ATTRIBUTES);
+  // Open to everyone again.
+  win32::restrict_share(u"vault", u"keys", {});
+  EXPECT_EQ(GetFileAttributesW(u"\\\\vault\\keys\\d"), DWORD(FILE_ATTRIBUTE_DIRECTORY));
+  CloseHandle(token);
+}
+
 TEST_F(Volumes, ConnectionsAndUniversalNames) {
   win32::make_share(u"srv", u"data");
   NETRESOURCEW r{0, RESOURCETYPE_DISK, 0, 0, nullptr, const_cast<LPWSTR>(u"\\\\srv"), nullptr, nullptr};
