@@ -2,6 +2,7 @@
 // here fails with ERROR_PROC_NOT_FOUND, as on a system without it, so callers
 // that look an entry point up take their fallback. Add a row when the layer
 // gains a function that callers look up at run time.
+#include "platform/win32/shobj.h"
 #include "platform/win32/windows.h"
 #include "platform/win32/winsock.h"
 
@@ -49,6 +50,10 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"advapi32", "CloseEncryptedFileRaw", entry(&CloseEncryptedFileRaw)},
       {"advapi32", "DecryptFileW", entry(&DecryptFileW)},
       {"advapi32", "SetFileSecurityW", entry(&SetFileSecurityW)},
+      {"shell32", "#2", entry(&SHChangeNotifyRegister)},
+      {"shell32", "#4", entry(&SHChangeNotifyDeregister)},
+      {"shell32", "SHChangeNotification_Lock", entry(&SHChangeNotification_Lock)},
+      {"shell32", "SHChangeNotification_Unlock", entry(&SHChangeNotification_Unlock)},
   };
   count = std::size(table);
   return table;

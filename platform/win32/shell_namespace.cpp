@@ -207,3 +207,13 @@ HRESULT SHGetFolderPathW(HWND, int csidl, HANDLE, DWORD, LPWSTR path) {
   std::memcpy(path, folder.c_str(), (folder.size() + 1) * 2);
   return S_OK;
 }
+
+namespace win32 {
+
+LPITEMIDLIST append_name_item(LPCITEMIDLIST folder, LPCWSTR name) {
+  std::vector<Item> items = folder ? items_of(folder) : std::vector<Item>();
+  items.push_back({kTagName, name ? std::u16string(name) : std::u16string()});
+  return hand_out(items);
+}
+
+}  // namespace win32
