@@ -128,27 +128,31 @@ unsigned proxy_thread(void* ready) {
   return 0;
 }
 
-// Under the lock; on failure the Win32 error is the last error.
-bool start_proxy() {
+// Under the lock. On failure `cause` is the Win32 error of the call that
+// failed, 0 when the thread ended without its window.
+bool start_proxy(DWORD& cause) {
   watch_state& s = state();
   if (s.proxy_thread) return true;
   HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!ready) return false;
+  if (!ready) {
+    cause = GetLastError();
+    return false;
+  }
   auto thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, proxy_thread, ready, 0, nullptr));
   if (!thread) {
-    const DWORD error = GetLastError();
+    cause = GetLastError();
     CloseHandle(ready);
-    SetLastError(error);
     return false;
   }
   const HANDLE both[2] = {ready, thread};
   const DWORD r = WaitForMultipleObjects(2, both, FALSE, INFINITE);
-  CloseHandle(ready);
   if (r != WAIT_OBJECT_0) {
     CloseHandle(thread);
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    CloseHandle(ready);
+    cause = 0;
     return false;
   }
+  CloseHandle(ready);
   s.proxy_thread = thread;
   return true;
 }
@@ -315,9 +319,10 @@ struct shell_watch_access {
     shell_watch_node* node;
     {
       locked g;
-      if (!start_proxy()) {
+      DWORD cause = 0;
+      if (!start_proxy(cause)) {
         Common::Error err = make_fs_error(KV_SITE, fs_error::open);
-        err.setWin32Cause(GetLastError());
+        if (cause) err.setWin32Cause(cause);
         dir.set_error(std::move(err));
         return;
       }
@@ -334,15 +339,12 @@ struct shell_watch_access {
     const ULONG registration =
         e.register_notify(s.proxy, sources, SHCNE_ALLEVENTS, node->message, 1, &entry);
     if (!registration) {
-      const DWORD error = GetLastError();
       {
         locked g;
         leave_node(node);
         dir.node_ = nullptr;
       }
-      Common::Error err = make_fs_error(KV_SITE, fs_error::open);
-      err.setWin32Cause(error);
-      dir.set_error(std::move(err));
+      dir.raise(KV_SITE, fs_error::open);
       return;
     }
     dir.registration_ = registration;

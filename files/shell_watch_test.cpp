@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -289,6 +290,38 @@ TEST_F(ShellWatch, ACallbackThatStopsItsOwnWatchDoesNotDeadlock) {
   EXPECT_TRUE(until([] { return shell_watch::nodes().empty(); }));
   EXPECT_EQ(dir->registration(), 0u);
   EXPECT_TRUE(dir->Good());
+}
+
+// The node holds the only reference of the callback, and the callback ends
+// every watch of its node, the one it is given too: the node goes while the
+// callback still runs, which must not end the callback under it.
+TEST_F(ShellWatch, ACallbackWhoseNodeGoesWhileItRunsLivesToTheEndOfTheCall) {
+  static std::atomic<int> gone{0};
+  static std::atomic<bool> finished{false};
+  gone = 0;
+  finished = false;
+  class Leaving : public change_callback {
+   public:
+    explicit Leaving(win32_shell_dir* dir) : dir_(dir) {}
+    ~Leaving() override { gone = finished ? 1 : 2; }
+    void changed(ri_dir* given) override {
+      dir_->watch(nullptr);
+      dynamic_cast<win32_shell_dir*>(given)->watch(nullptr);
+      Sleep(20);
+      finished = true;
+    }
+
+   private:
+    win32_shell_dir* dir_;
+  };
+  win32_shell_dir* dir = open(u"C:\\w");
+  auto* cb = new Leaving(dir);
+  dir->watch(cb);
+  cb->release();
+  put("w/1", "");
+  EXPECT_TRUE(until([] { return gone.load() != 0; }));
+  EXPECT_EQ(gone.load(), 1) << "released before its call ended";
+  EXPECT_TRUE(shell_watch::nodes().empty());
 }
 
 TEST_F(ShellWatch, DestroyingAWatchingDirectoryEndsItsWatch) {
