@@ -54,6 +54,11 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"shell32", "#4", entry(&SHChangeNotifyDeregister)},
       {"shell32", "SHChangeNotification_Lock", entry(&SHChangeNotification_Lock)},
       {"shell32", "SHChangeNotification_Unlock", entry(&SHChangeNotification_Unlock)},
+      {"shell32", "SHGetPathFromIDListW", entry(&SHGetPathFromIDListW)},
+      {"shell32", "SHGetMalloc", entry(&SHGetMalloc)},
+      {"shell32", "SHGetDesktopFolder", entry(&SHGetDesktopFolder)},
+      {"shell32", "#21", entry(&ILIsEqual)},
+      {"shfolder", "SHGetFolderPathW", entry(&SHGetFolderPathW)},
   };
   count = std::size(table);
   return table;
