@@ -101,9 +101,6 @@ bool is_dir(const std::u16string& path) {
 
 }  // namespace
 
-void* CoTaskMemAlloc(SIZE_T size) { return std::malloc(size ? size : 1); }
-void CoTaskMemFree(void* block) { std::free(block); }
-
 UINT ILGetSize(LPCITEMIDLIST list) {
   if (!list) return 0;
   auto p = reinterpret_cast<const BYTE*>(list);
