@@ -387,6 +387,8 @@ std::unique_ptr<win32_shell_dir> fake_dir(FakeFolder& f) {
   return std::make_unique<win32_shell_dir>(&f, reinterpret_cast<const ITEMIDLIST*>(list.data()), nullptr);
 }
 
+class ShellDirFake : public ShellDir {};
+
 TEST(GuardedCalls, AFaultInsideTheMethodComesBackAsItsCode) {
   struct Case {
     Fault fault;
@@ -417,9 +419,50 @@ TEST(GuardedCalls, AFaultInsideTheMethodComesBackAsItsCode) {
   }
 }
 
+TEST(ShellNames, StrretTextsOfEveryKind) {
+  // An item holding "ab" in ANSI after its size word.
+  const unsigned char item[] = {6, 0, 'a', 'b', 0, 'z', 0, 0};
+  const auto* list = reinterpret_cast<const ITEMIDLIST*>(item);
+  STRRET r{};
+  std::u16string out;
+
+  r.uType = STRRET_WSTR;
+  r.pOleStr = static_cast<WCHAR*>(CoTaskMemAlloc(6));
+  std::memcpy(r.pOleStr, u"wi", 6);
+  shell_dir::strret_to_wide(r, list, out);
+  EXPECT_EQ(out, u"wi");
+
+  r.uType = STRRET_OFFSET;
+  r.uOffset = 2;
+  shell_dir::strret_to_wide(r, list, out);
+  EXPECT_EQ(out, u"ab");
+  // Outside the item nothing is read and the name stays.
+  for (UINT offset : {6u, 7u, 4000u}) {
+    r.uOffset = offset;
+    shell_dir::strret_to_wide(r, list, out);
+    EXPECT_EQ(out, u"ab") << offset;
+  }
+
+  r.uType = STRRET_CSTR;
+  // No terminator anywhere: too long for the buffer, nothing read past it.
+  std::memset(r.cStr, 'c', sizeof r.cStr);
+  shell_dir::strret_to_wide(r, list, out);
+  EXPECT_EQ(out, u"ab");
+  std::strcpy(r.cStr, "");
+  shell_dir::strret_to_wide(r, list, out);
+  EXPECT_EQ(out, u"ab");  // an empty text keeps the name
+  std::strcpy(r.cStr, "cs");
+  shell_dir::strret_to_wide(r, list, out);
+  EXPECT_EQ(out, u"cs");
+
+  r.uType = 7;
+  shell_dir::strret_to_wide(r, list, out);
+  EXPECT_EQ(out, u"cs");
+}
+
 // A folder whose enumerator faults part-way: the listing ends with a read
 // error carrying the fault's code, and the program goes on.
-TEST(ShellDirFake, AFaultingExtensionEndsTheListingWithAnError) {
+TEST_F(ShellDirFake, AFaultingExtensionEndsTheListingWithAnError) {
   FakeFolder f;
   f.items = {{u"a", SFGAO_FILESYSTEM, u"C:\\x\\a"}, {u"b", SFGAO_FILESYSTEM, u"C:\\x\\b"}};
   f.next_fault = Fault::structured;
@@ -441,7 +484,7 @@ TEST(ShellDirFake, AFaultingExtensionEndsTheListingWithAnError) {
   EXPECT_EQ(f.refs, 1u);
 }
 
-TEST(ShellDirFake, KindsOfItems) {
+TEST_F(ShellDirFake, KindsOfItems) {
   FakeFolder f;
   f.items = {
       {u"zip", SFGAO_FILESYSTEM | SFGAO_FOLDER | SFGAO_BROWSABLE, u"C:\\a.zip"},
@@ -456,7 +499,7 @@ TEST(ShellDirFake, KindsOfItems) {
     const char16_t* name;
     std::int32_t kind;
     int expandable;
-  } cases[] = {{u"zip", 0, 0}, {u"lnk", 6, 0}, {u"c", 131, 1}, {u"srv", 141, 1}, {u"share", 142, 1},
+  } cases[] = {{u"zip", 0, 0}, {u"lnk", 6, 1}, {u"c", 131, 1}, {u"srv", 141, 1}, {u"share", 142, 1},
                {u"dir", 128, 1}, {u"docs", 147, 1}};
   std::unique_ptr<win32_shell_dir> dir = fake_dir(f);
   for (const Case& c : cases) {
@@ -475,7 +518,7 @@ TEST(ShellDirFake, KindsOfItems) {
   EXPECT_STREQ(dir->error().narrowField("function"), "ParseDisplayName");
 }
 
-TEST(ShellDirFake, FileSystemPathsAreCheckedAndEndInASeparator) {
+TEST_F(ShellDirFake, FileSystemPathsAreCheckedAndEndInASeparator) {
   struct Case {
     const char16_t* got;
     const char* path;
