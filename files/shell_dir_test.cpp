@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -550,6 +551,30 @@ std::u16string u16(const std::string& s) { return std::u16string(s.begin(), s.en
 win32_shell_dir* as_shell(i_dir* d) { return dynamic_cast<win32_shell_dir*>(d); }
 
 std::size_t item_size(const ITEMIDLIST* list) { return list ? ILGetSize(list) : 0; }
+
+// First of the tests that make the root, so that a whole run sets it up here:
+// the set-up runs as the process and then gives the thread its token back.
+TEST_F(ShellDir, TheSetUpGivesAnImpersonatingThreadItsTokenBack) {
+  bool had_token = false, still_has = false;
+  std::thread([&] {
+    HANDLE process = nullptr, copy = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process)) return;
+    if (DuplicateToken(process, SecurityImpersonation, &copy) && SetThreadToken(nullptr, copy)) {
+      HANDLE t = nullptr;
+      had_token = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &t);
+      if (t) CloseHandle(t);
+      shell_root_dir();
+      t = nullptr;
+      still_has = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &t);
+      if (t) CloseHandle(t);
+      SetThreadToken(nullptr, nullptr);
+    }
+    if (copy) CloseHandle(copy);
+    CloseHandle(process);
+  }).join();
+  EXPECT_TRUE(had_token);
+  EXPECT_TRUE(still_has);
+}
 
 TEST_F(ShellDir, TheRootIsItsOwnParentAndItsOwnItemIsTheDesktop) {
   win32_shell_dir* root = shell_root_dir();
