@@ -251,9 +251,12 @@ class FakeEnum final : public IEnumIDList {
   ULONG refs_ = 1;
 };
 
-class FakeFolder final : public IShellFolder {
+class FakeFolder final : public IShellFolder2 {
  public:
   std::vector<FakeItem> items;
+  bool has_details = false;               // answers IShellFolder2
+  std::vector<unsigned char> find_bytes;  // the find-data column
+  std::u16string size_text;               // the size column; empty: none
   Fault fault = Fault::none;       // in every IShellFolder method
   Fault next_fault = Fault::none;  // in the enumerator's second Next
   std::u16string link_path;        // answered through IShellLinkW when set
@@ -263,6 +266,8 @@ class FakeFolder final : public IShellFolder {
     *out = nullptr;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IShellFolder)) {
       *out = static_cast<IShellFolder*>(this);
+    } else if (IsEqualIID(riid, IID_IShellFolder2) && has_details) {
+      *out = static_cast<IShellFolder2*>(this);
     } else if (IsEqualIID(riid, IID_IShellLinkW) && !link_path.empty()) {
       *out = static_cast<IShellLinkW*>(&link_);
     } else {
@@ -327,6 +332,29 @@ class FakeFolder final : public IShellFolder {
     return S_OK;
   }
   HRESULT SetNameOf(HWND, LPCITEMIDLIST, LPCWSTR, SHGDNF, LPITEMIDLIST*) override { return E_NOTIMPL; }
+  HRESULT GetDefaultSearchGUID(GUID*) override { return E_NOTIMPL; }
+  HRESULT EnumSearches(IEnumExtraSearch**) override { return E_NOTIMPL; }
+  HRESULT GetDefaultColumn(DWORD, ULONG*, ULONG*) override { return E_NOTIMPL; }
+  HRESULT GetDefaultColumnState(UINT, DWORD*) override { return E_NOTIMPL; }
+  HRESULT GetDetailsEx(LPCITEMIDLIST, const SHCOLUMNID* column, VARIANT* value) override {
+    if (column->pid == 0) {
+      value->vt = VT_ARRAY | VT_UI1;
+      value->parray = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(find_bytes.size()));
+      void* data = nullptr;
+      SafeArrayAccessData(value->parray, &data);
+      std::memcpy(data, find_bytes.data(), find_bytes.size());
+      SafeArrayUnaccessData(value->parray);
+      return S_OK;
+    }
+    if (column->pid == 12 && !size_text.empty()) {
+      value->vt = VT_BSTR;
+      value->bstrVal = SysAllocString(size_text.c_str());
+      return S_OK;
+    }
+    return E_INVALIDARG;
+  }
+  HRESULT GetDetailsOf(LPCITEMIDLIST, UINT, void*) override { return E_NOTIMPL; }
+  HRESULT MapColumnToSCID(UINT, SHCOLUMNID*) override { return E_NOTIMPL; }
 
  private:
   const FakeItem* find(LPCITEMIDLIST list) const {
@@ -517,6 +545,54 @@ TEST_F(ShellDirFake, KindsOfItems) {
   EXPECT_EQ(dir->error_code(), 0x40011u);  // ERROR_FILE_NOT_FOUND as HRESULT
   EXPECT_EQ(narrow(dir->error().wideField("filename")), "missing");
   EXPECT_STREQ(dir->error().narrowField("function"), "ParseDisplayName");
+}
+
+FILETIME file_time_of_ms(std::int64_t ms) {
+  const auto t = static_cast<std::uint64_t>(ms) * 10000 + 116444736000000000ull;
+  return {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+}
+
+TEST_F(ShellDirFake, FindDataAndTheSizeColumn) {
+  WIN32_FIND_DATAW fd{};
+  ASSERT_EQ(sizeof fd, 592u);
+  fd.dwFileAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY;
+  fd.nFileSizeLow = 5;
+  fd.ftLastWriteTime = file_time_of_ms(1600000000000);
+  fd.ftCreationTime = file_time_of_ms(1000000000000);
+  fd.ftLastAccessTime = file_time_of_ms(1500000000000);
+  std::vector<unsigned char> whole(reinterpret_cast<unsigned char*>(&fd), reinterpret_cast<unsigned char*>(&fd) + 592);
+  struct Case {
+    std::size_t bytes;
+    const char16_t* size_text;
+    std::uint64_t size;
+    std::int32_t attributes;
+    std::int64_t write;
+  } cases[] = {
+      {592, u"", 5, 0x21, 1600000000000},
+      {592, u"123456789012", 123456789012ull, 0x21, 1600000000000},
+      {592, u"12x", 5, 0x21, 1600000000000},
+      {592, u"0", 5, 0x21, 1600000000000},
+      {592, u"99999999999999999999", 5, 0x21, 1600000000000},  // past 64 bits
+      {100, u"", 0, 0, 0},  // too short to be find data: nothing is read past it
+  };
+  for (const Case& c : cases) {
+    FakeFolder f;
+    f.items = {{u"a", SFGAO_FILESYSTEM, u"C:\\a"}};
+    f.has_details = true;
+    f.find_bytes.assign(whole.begin(), whole.begin() + c.bytes);
+    f.size_text = c.size_text;
+    {
+      std::unique_ptr<win32_shell_dir> dir = fake_dir(f);
+      std::unique_ptr<i_dir::iterator> it(dir->iterate(u"a"));
+      ASSERT_TRUE(it);
+      EXPECT_EQ(it->size(), c.size) << narrow(c.size_text);
+      EXPECT_EQ(it->attributes(), c.attributes);
+      EXPECT_EQ(it->write_time(), c.write);
+      EXPECT_EQ(it->creation_time(), c.write ? 1000000000000 : 0);
+      EXPECT_EQ(it->access_time(), c.write ? 1500000000000 : 0);
+    }
+    EXPECT_EQ(f.refs, 1u);
+  }
 }
 
 TEST_F(ShellDirFake, FileSystemPathsAreCheckedAndEndInASeparator) {
