@@ -16,6 +16,7 @@
 
 #include "files/file_object.h"
 #include "files/guarded_calls.h"
+#include "files/remove_tree.h"
 #include "files/windows_dir.h"
 #include "platform/win32/shobj.h"
 #include "platform/win32/test_world.h"
@@ -257,6 +258,7 @@ class FakeFolder final : public IShellFolder2 {
   bool has_details = false;               // answers IShellFolder2
   std::vector<unsigned char> find_bytes;  // the find-data column
   std::u16string size_text;               // the size column; empty: none
+  int denials = 0;                        // EnumObjects refuses access this often
   Fault fault = Fault::none;       // in every IShellFolder method
   Fault next_fault = Fault::none;  // in the enumerator's second Next
   std::u16string link_path;        // answered through IShellLinkW when set
@@ -295,6 +297,10 @@ class FakeFolder final : public IShellFolder2 {
   }
   HRESULT EnumObjects(HWND, SHCONTF, IEnumIDList** out) override {
     maybe_fault(fault);
+    if (denials > 0) {
+      --denials;
+      return E_ACCESSDENIED;
+    }
     *out = new FakeEnum(items, next_fault);
     return S_OK;
   }
@@ -545,6 +551,48 @@ TEST_F(ShellDirFake, KindsOfItems) {
   EXPECT_EQ(dir->error_code(), 0x40011u);  // ERROR_FILE_NOT_FOUND as HRESULT
   EXPECT_EQ(narrow(dir->error().wideField("filename")), "missing");
   EXPECT_STREQ(dir->error().narrowField("function"), "ParseDisplayName");
+}
+
+int g_retries = 0;
+int retry_twice(i_dir*, const char16_t* text) {
+  EXPECT_EQ(narrow(text), "");
+  return ++g_retries <= 2;
+}
+
+// A refused listing of a server or share asks the access-retry handler,
+// which may supply credentials, and tries again while it says so.
+TEST_F(ShellDirFake, ARefusedShareListingAsksTheRetryHandler) {
+  struct Case {
+    const char16_t* path;
+    int denials;
+    int asked;
+    std::uint32_t error;  // of the directory after iterate()
+  } cases[] = {
+      {u"\\\\srv\\share", 1, 1, 0},
+      {u"\\\\srv", 2, 2, 0},
+      {u"\\\\srv\\share", 5, 3, 0x40014},  // the handler gives up
+      {u"\\\\srv\\share\\dir", 1, 0, 0x40014},
+      {u"C:\\dir", 1, 0, 0x40014},
+  };
+  access_retry_fn old = set_access_retry_handler(&retry_twice, false);
+  for (const Case& c : cases) {
+    g_retries = 0;
+    FakeFolder f;
+    f.items = {{u"a", SFGAO_FILESYSTEM, u"x"}};
+    f.link_path = c.path;
+    f.denials = c.denials;
+    std::unique_ptr<win32_shell_dir> dir = fake_dir(f);
+    std::unique_ptr<i_dir::iterator> it(dir->iterate());
+    EXPECT_EQ(g_retries, c.asked) << narrow(c.path);
+    EXPECT_EQ(dir->error_code(), c.error) << narrow(c.path);
+    if (c.error == 0) {
+      ASSERT_TRUE(it);
+      EXPECT_EQ(narrow(it->name()), "a");
+    } else {
+      EXPECT_EQ(hresult_of_cause(dir->error()), 0x80070005u);
+    }
+  }
+  set_access_retry_handler(old, false);
 }
 
 FILETIME file_time_of_ms(std::int64_t ms) {
