@@ -49,9 +49,6 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"advapi32", "CloseEncryptedFileRaw", entry(&CloseEncryptedFileRaw)},
       {"advapi32", "DecryptFileW", entry(&DecryptFileW)},
       {"advapi32", "SetFileSecurityW", entry(&SetFileSecurityW)},
-      {"shell32", "SHGetPathFromIDListW", entry(&SHGetPathFromIDListW)},
-      {"shell32", "#21", entry(&ILIsEqual)},
-      {"shfolder", "SHGetFolderPathW", entry(&SHGetFolderPathW)},
   };
   count = std::size(table);
   return table;
