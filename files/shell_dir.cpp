@@ -358,12 +358,18 @@ void strret_to_wide(STRRET& name, const ITEMIDLIST* item, std::u16string& out) {
         name.pOleStr = nullptr;
       }
       break;
-    case STRRET_OFFSET:
-      if (item) {
-        std::u16string t = from_ansi(reinterpret_cast<const char*>(item) + name.uOffset);
+    case STRRET_OFFSET: {
+      // The text must lie inside the item; a stray offset reads nothing.
+      const auto* p = reinterpret_cast<const char*>(item);
+      std::uint16_t cb = 0;
+      if (item) std::memcpy(&cb, p, 2);
+      if (name.uOffset >= 2 && name.uOffset < cb) {
+        std::string text(p + name.uOffset, p + cb);
+        std::u16string t = from_ansi(text.c_str());
         if (!t.empty()) out = t;
       }
       break;
+    }
     case STRRET_CSTR: {
       char text[sizeof name.cStr + 1] = {};
       std::memcpy(text, name.cStr, sizeof name.cStr);
