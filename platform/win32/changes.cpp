@@ -126,8 +126,7 @@ void reader(int fd) {
       }
       auto it = r.watchers.find(e->wd);
       if (it == r.watchers.end()) continue;
-      const std::vector<Entry> list = it->second;  // a watcher may not change it, but be safe
-      for (const Entry& entry : list) tell(entry, *e);
+      for (const Entry& entry : it->second) tell(entry, *e);  // watchers never touch the table
       if (e->mask & IN_IGNORED) r.watchers.erase(e->wd);
     }
     for (auto& w : touched) w->batch_end();
