@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
@@ -323,6 +324,37 @@ TEST_F(ShellWatch, ACallbackWhoseNodeGoesWhileItRunsLivesToTheEndOfTheCall) {
   EXPECT_TRUE(until([] { return gone.load() != 0; }));
   EXPECT_EQ(gone.load(), 1) << "released before its call ended";
   EXPECT_TRUE(shell_watch::nodes().empty());
+}
+
+// A callback that runs a message loop on the proxy thread: a notification
+// that arrives meanwhile is queued and handed over after the callback
+// returns, never in a second, nested dispatch.
+TEST_F(ShellWatch, ANotificationDuringACallbackWaitsForTheRunningDispatch) {
+  auto a = recorder();
+  win32_shell_dir* first = open(u"C:\\w1");
+  win32_shell_dir* second = open(u"C:\\w2");
+  static std::atomic<int> depth{0}, deepest{0};
+  depth = deepest = 0;
+  bool once = false;
+  a->action = [&](win32_shell_dir*) {
+    deepest = std::max(deepest.load(), ++depth);
+    if (!once) {
+      once = true;
+      put("w2/x", "");
+      Sleep(200);
+      MSG m;
+      while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+    }
+    --depth;
+  };
+  first->watch(a.get());
+  second->watch(a.get());
+  put("w1/x", "");
+  ASSERT_TRUE(a->wait_calls(2));
+  EXPECT_EQ(deepest.load(), 1);
+  const auto heard = a->heard();
+  EXPECT_EQ(heard[0], first->absolute_list());
+  EXPECT_EQ(heard[1], second->absolute_list());
 }
 
 TEST_F(ShellWatch, DestroyingAWatchingDirectoryEndsItsWatch) {
