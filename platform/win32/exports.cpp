@@ -2,6 +2,7 @@
 // here fails with ERROR_PROC_NOT_FOUND, as on a system without it, so callers
 // that look an entry point up take their fallback. Add a row when the layer
 // gains a function that callers look up at run time.
+#include "platform/win32/shobj.h"
 #include "platform/win32/windows.h"
 #include "platform/win32/winsock.h"
 
@@ -49,6 +50,11 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"advapi32", "CloseEncryptedFileRaw", entry(&CloseEncryptedFileRaw)},
       {"advapi32", "DecryptFileW", entry(&DecryptFileW)},
       {"advapi32", "SetFileSecurityW", entry(&SetFileSecurityW)},
+      {"shell32", "SHGetPathFromIDListW", entry(&SHGetPathFromIDListW)},
+      {"shell32", "SHGetMalloc", entry(&SHGetMalloc)},
+      {"shell32", "SHGetDesktopFolder", entry(&SHGetDesktopFolder)},
+      {"shell32", "#21", entry(&ILIsEqual)},
+      {"shfolder", "SHGetFolderPathW", entry(&SHGetFolderPathW)},
   };
   count = std::size(table);
   return table;

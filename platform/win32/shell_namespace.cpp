@@ -5,35 +5,26 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/com.h"
 #include "platform/win32/fileops.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/process.h"
+#include "platform/win32/shell_items.h"
 
+namespace win32::shell {
 namespace {
 
-constexpr char16_t kComputer[] = u"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
-constexpr char16_t kNetwork[] = u"::{F02C1A0D-BE21-4350-88B0-7367FC96EF3C}";
-constexpr char16_t kNetworkOld[] = u"::{208D2C60-3AEA-1069-A2D7-08002B30309D}";
-constexpr char16_t kDocuments[] = u"::{450D8FBA-AD25-11D0-98A8-0800361B1103}";
-
-// Item tags.
-constexpr BYTE kTagComputer = 'M', kTagNetwork = 'N', kTagDocuments = 'P', kTagDrive = 'D', kTagServer = 'S',
-               kTagShare = 'H', kTagName = 'F';
-
-char16_t fold(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
-
-bool same_text(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (fold(a[i]) != fold(b[i])) return false;
-  return true;
+std::u16string env(const char16_t* name) {
+  char16_t buf[MAX_PATH + 1] = {};
+  DWORD n = GetEnvironmentVariableW(name, buf, MAX_PATH + 1);
+  return n && n <= MAX_PATH ? std::u16string(buf, n) : std::u16string();
 }
 
-struct Item {
-  BYTE tag;
-  std::u16string name;
-};
+bool is_dir(const std::u16string& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 void append(std::vector<BYTE>& out, const Item& item) {
   USHORT cb = static_cast<USHORT>(3 + item.name.size() * 2);
@@ -44,8 +35,20 @@ void append(std::vector<BYTE>& out, const Item& item) {
   if (!item.name.empty()) std::memcpy(&out[at + 3], item.name.data(), item.name.size() * 2);
 }
 
+}  // namespace
+
+char16_t fold(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+
+bool same_text(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (fold(a[i]) != fold(b[i])) return false;
+  return true;
+}
+
 std::vector<Item> items_of(LPCITEMIDLIST list) {
   std::vector<Item> items;
+  if (!list) return items;
   auto p = reinterpret_cast<const BYTE*>(list);
   for (;;) {
     USHORT cb;
@@ -62,9 +65,9 @@ std::vector<Item> items_of(LPCITEMIDLIST list) {
   return items;
 }
 
-LPITEMIDLIST hand_out(const std::vector<Item>& items) {
+LPITEMIDLIST hand_out(const std::vector<Item>& items, std::size_t from) {
   std::vector<BYTE> bytes;
-  for (const Item& item : items) append(bytes, item);
+  for (std::size_t i = from; i < items.size(); ++i) append(bytes, items[i]);
   bytes.push_back(0);
   bytes.push_back(0);
   void* block = CoTaskMemAlloc(bytes.size());
@@ -88,18 +91,69 @@ std::vector<std::u16string> components(std::u16string_view rest) {
   return parts;
 }
 
-std::u16string env(const char16_t* name) {
-  char16_t buf[MAX_PATH + 1] = {};
-  DWORD n = GetEnvironmentVariableW(name, buf, MAX_PATH + 1);
-  return n && n <= MAX_PATH ? std::u16string(buf, n) : std::u16string();
+std::u16string documents_path() { return env(u"USERPROFILE") + u"\\Documents"; }
+
+std::u16string path_of(const std::vector<Item>& items) {
+  std::u16string out;
+  std::size_t first_name = 0;
+  if (!items.empty() && items[0].tag == kTagDocuments) {
+    out = documents_path();
+    first_name = 1;
+  } else if (items.size() >= 2 && items[0].tag == kTagComputer && items[1].tag == kTagDrive) {
+    out = items[1].name;
+    first_name = 2;
+  } else if (items.size() >= 3 && items[0].tag == kTagNetwork && items[1].tag == kTagServer &&
+             items[2].tag == kTagShare) {
+    out = items[1].name + u"\\" + items[2].name;
+    first_name = 3;
+  } else {
+    return {};
+  }
+  for (std::size_t i = first_name; i < items.size(); ++i) {
+    if (items[i].tag != kTagName) return {};
+    if (out.back() != u'\\') out += u'\\';
+    out += items[i].name;
+  }
+  return out;
 }
 
-bool is_dir(const std::u16string& path) {
-  DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+HRESULT parse_full(std::u16string_view text, std::vector<Item>& items) {
+  items.clear();
+  if (same_text(text, kComputer)) {
+    items.push_back({kTagComputer, kComputer});
+  } else if (same_text(text, kNetwork) || same_text(text, kNetworkOld)) {
+    items.push_back({kTagNetwork, kNetwork});
+  } else if (same_text(text, kDocuments)) {
+    items.push_back({kTagDocuments, kDocuments});
+  } else if (text.size() >= 3 && ((fold(text[0]) >= u'A' && fold(text[0]) <= u'Z') && text[1] == u':') &&
+             (text[2] == u'\\' || text[2] == u'/')) {
+    std::u16string root{fold(text[0]), u':', u'\\'};
+    if (GetDriveTypeW(root.c_str()) == DRIVE_NO_ROOT_DIR) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    // "." and ".." fold away, as in any Windows path.
+    std::u16string full = win32::full_path_name(text);
+    if (full.size() < 3) return E_INVALIDARG;
+    if (full.size() > 3 && GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES)
+      return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    items.push_back({kTagComputer, kComputer});
+    items.push_back({kTagDrive, root});
+    for (auto& part : components(std::u16string_view(full).substr(3))) items.push_back({kTagName, part});
+  } else if (text.size() > 2 && text[0] == u'\\' && text[1] == u'\\') {
+    std::vector<std::u16string> parts = components(text.substr(2));
+    if (parts.empty()) return E_INVALIDARG;
+    for (const auto& part : parts)
+      if (part == u"." || part == u"..") return E_INVALIDARG;
+    items.push_back({kTagNetwork, kNetwork});
+    items.push_back({kTagServer, u"\\\\" + parts[0]});
+    for (std::size_t i = 1; i < parts.size(); ++i) items.push_back({i == 1 ? kTagShare : kTagName, parts[i]});
+  } else {
+    return E_INVALIDARG;
+  }
+  return S_OK;
 }
 
-}  // namespace
+}  // namespace win32::shell
+
+using namespace win32::shell;
 
 UINT ILGetSize(LPCITEMIDLIST list) {
   if (!list) return 0;
@@ -126,32 +180,9 @@ HRESULT SHParseDisplayName(LPCWSTR name, void*, LPITEMIDLIST* list, ULONG, ULONG
   if (sfgao_out) *sfgao_out = 0;
   if (!name || !list) return E_INVALIDARG;
   *list = nullptr;
-  std::u16string_view text(name);
   std::vector<Item> items;
-  if (same_text(text, kComputer)) {
-    items.push_back({kTagComputer, kComputer});
-  } else if (same_text(text, kNetwork) || same_text(text, kNetworkOld)) {
-    items.push_back({kTagNetwork, kNetwork});
-  } else if (same_text(text, kDocuments)) {
-    items.push_back({kTagDocuments, kDocuments});
-  } else if (text.size() >= 3 && ((fold(text[0]) >= u'A' && fold(text[0]) <= u'Z') && text[1] == u':') &&
-             (text[2] == u'\\' || text[2] == u'/')) {
-    std::u16string root{fold(text[0]), u':', u'\\'};
-    if (GetDriveTypeW(root.c_str()) == DRIVE_NO_ROOT_DIR) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    if (text.size() > 3 && GetFileAttributesW(std::u16string(text).c_str()) == INVALID_FILE_ATTRIBUTES)
-      return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    items.push_back({kTagComputer, kComputer});
-    items.push_back({kTagDrive, root});
-    for (auto& part : components(text.substr(3))) items.push_back({kTagName, part});
-  } else if (text.size() > 2 && text[0] == u'\\' && text[1] == u'\\') {
-    std::vector<std::u16string> parts = components(text.substr(2));
-    if (parts.empty()) return E_INVALIDARG;
-    items.push_back({kTagNetwork, kNetwork});
-    items.push_back({kTagServer, u"\\\\" + parts[0]});
-    for (std::size_t i = 1; i < parts.size(); ++i) items.push_back({i == 1 ? kTagShare : kTagName, parts[i]});
-  } else {
-    return E_INVALIDARG;
-  }
+  HRESULT hr = parse_full(name, items);
+  if (FAILED(hr)) return hr;
   *list = hand_out(items);
   return *list ? S_OK : E_OUTOFMEMORY;
 }
@@ -159,20 +190,8 @@ HRESULT SHParseDisplayName(LPCWSTR name, void*, LPITEMIDLIST* list, ULONG, ULONG
 BOOL SHGetPathFromIDListW(LPCITEMIDLIST list, LPWSTR path) {
   if (!list || !path) return FALSE;
   path[0] = 0;
-  std::vector<Item> items = items_of(list);
-  std::u16string out;
-  if (items.size() == 1 && items[0].tag == kTagDocuments) {
-    out = env(u"USERPROFILE") + u"\\Documents";
-  } else if (items.size() >= 2 && items[0].tag == kTagComputer && items[1].tag == kTagDrive) {
-    out = items[1].name;
-    for (std::size_t i = 2; i < items.size(); ++i) out += (i > 2 ? u"\\" : u"") + items[i].name;
-  } else if (items.size() >= 3 && items[0].tag == kTagNetwork) {
-    out = items[1].name;
-    for (std::size_t i = 2; i < items.size(); ++i) out += u"\\" + items[i].name;
-  } else {
-    return FALSE;
-  }
-  if (out.size() >= MAX_PATH) return FALSE;
+  std::u16string out = path_of(items_of(list));
+  if (out.empty() || out.size() >= MAX_PATH) return FALSE;
   std::memcpy(path, out.c_str(), (out.size() + 1) * 2);
   return TRUE;
 }

@@ -102,7 +102,12 @@ void set_drive_info(char16_t letter, UINT type, const std::u16string& label, con
 
 UINT drive_table_type(char16_t letter) {
   DriveRow r;
-  return find_row(letter, r) ? r.type : DRIVE_FIXED;
+  return find_row(letter, r) ? r.type & 0xFF : DRIVE_FIXED;
+}
+
+bool drive_is_floppy(char16_t letter) {
+  DriveRow r;
+  return find_row(letter, r) && r.type == kDriveFloppy;
 }
 
 std::string share_root(std::u16string_view server, std::u16string_view share) {

@@ -27,6 +27,10 @@ void set_drive_info(char16_t letter, UINT type, const std::u16string& label, con
                     DWORD serial);
 // The drive's type from the table (DRIVE_FIXED when unlisted).
 UINT drive_table_type(char16_t letter);
+// A table type for set_drive_info: a floppy, which reports DRIVE_REMOVABLE and
+// whose device QueryDosDeviceA names "\Device\Floppy<n>".
+inline constexpr UINT kDriveFloppy = 0x100 | 2;
+bool drive_is_floppy(char16_t letter);
 
 // The Unix folder of \\server\share, names matched ignoring case; empty with
 // ERROR_BAD_NETPATH (no such server) or ERROR_BAD_NET_NAME (no such share).
