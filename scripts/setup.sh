@@ -13,7 +13,8 @@ packages=(build-essential cmake ninja-build ccache pkg-config
           clang libclang-rt-14-dev   # clang: the fuzz targets (scripts/fuzz.sh)
           libfox-1.6-dev fonts-dejavu-core xdotool imagemagick  # GUI and its tests
           nginx-light curl           # the real web server the network tests talk to
-          openssl)                   # the TLS tests make their certificates with it
+          openssl                    # the TLS tests make their certificates with it
+          liblnk-utils)              # lnkinfo: the shell-link tests read their links with it too
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

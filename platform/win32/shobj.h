@@ -156,6 +156,7 @@ extern const IID IID_IShellFolder2;
 extern const IID IID_IEnumIDList;
 extern const IID IID_IShellLinkW;
 extern const IID IID_IShellLinkA;
+extern const IID IID_IPersist;
 extern const IID IID_IPersistFile;
 extern const CLSID CLSID_ShellLink;  // {00021401-0000-0000-C000-000000000046}
 
