@@ -895,6 +895,87 @@ TEST_F(ShellDir, DrivesOfTheComputerHaveTheirKinds) {
     if (d.letter != 'C') ::unsetenv((std::string("KV_DRIVE_") + d.letter).c_str());
 }
 
+// A link file as the shell writes it: the header, then LinkInfo with a local
+// base path (no item ID list, so the target is found by its path).
+std::string link_file(const std::string& target) {
+  std::string b;
+  auto u16 = [&](unsigned v) { b += char(v & 0xFF); b += char((v >> 8) & 0xFF); };
+  auto u32 = [&](unsigned v) { u16(v & 0xFFFF); u16(v >> 16); };
+  u32(0x4C);
+  u32(0x00021401);
+  u16(0);
+  u16(0);
+  b += std::string("\xC0\0\0\0\0\0\0\x46", 8);
+  u32(0x2);  // HasLinkInfo
+  u32(0x20);
+  b += std::string(24, '\0');  // times
+  u32(0);                      // size
+  u32(0);                      // icon
+  u32(1);                      // show normal
+  u16(0);
+  u16(0);
+  u32(0);
+  u32(0);
+  const unsigned volume_size = 0x11, base_at = 0x1C + volume_size;
+  const unsigned suffix_at = base_at + unsigned(target.size()) + 1, size = suffix_at + 1;
+  u32(size);
+  u32(0x1C);
+  u32(0x1);  // VolumeIDAndLocalBasePath
+  u32(0x1C);
+  u32(base_at);
+  u32(0);
+  u32(suffix_at);
+  u32(volume_size);
+  u32(3);  // fixed
+  u32(0x1234ABCD);
+  u32(0x10);
+  b += '\0';
+  b += target;
+  b += '\0';
+  b += '\0';
+  return b;
+}
+
+TEST_F(ShellDir, AShellLinkLeadsToItsTarget) {
+  put("target/t.txt", "x");
+  put("l/plain.txt", "p");
+  put("l/t.lnk", link_file("C:\\target\\t.txt"));
+  win32_shell_dir* root = shell_root_dir();
+  ASSERT_TRUE(root);
+  std::unique_ptr<ri_dir> l(root->open_dir(u"C:\\l"));
+  ASSERT_TRUE(l);
+  auto* shell = as_shell(l.get());
+  std::unique_ptr<i_dir::iterator> link(l->iterate(u"t.lnk"));
+  ASSERT_TRUE(link);
+  EXPECT_EQ(link->kind(), entry_kind::shell_link);
+  std::unique_ptr<file_identifier> id(link->identifier());
+
+  for (bool resolve : {false, true}) {
+    dir_and_identifier t = shell->resolve_link(id.get(), resolve);
+    std::unique_ptr<ri_dir> dir(t.first);
+    std::unique_ptr<file_identifier> target(t.second);
+    ASSERT_TRUE(dir && target) << resolve;
+    EXPECT_EQ(narrow(dir->path()), "C:\\target\\");
+    std::unique_ptr<i_dir::iterator> it(dir->iterate(target.get()));
+    ASSERT_TRUE(it);
+    EXPECT_EQ(narrow(it->name()), "t.txt");
+    EXPECT_EQ(it->size(), 1u);
+  }
+
+  // Not a link: this folder and the same entry.
+  std::unique_ptr<i_dir::iterator> plain(l->iterate(u"plain.txt"));
+  ASSERT_TRUE(plain);
+  std::unique_ptr<file_identifier> plain_id(plain->identifier());
+  dir_and_identifier same = l->resolve_link(plain_id.get());
+  std::unique_ptr<ri_dir> same_dir(same.first);
+  std::unique_ptr<file_identifier> same_id(same.second);
+  ASSERT_TRUE(same_dir && same_id);
+  EXPECT_EQ(l->relation(same_dir.get()), 0);
+  std::unique_ptr<i_dir::iterator> again(same_dir->iterate(same_id.get()));
+  ASSERT_TRUE(again);
+  EXPECT_EQ(narrow(again->name()), "plain.txt");
+}
+
 TEST_F(ShellDir, NetworkItemsAreServersSharesAndFolders) {
   std::filesystem::create_directories(dir_ + "/world/net/srv/share/dir");
   win32_shell_dir* root = shell_root_dir();
