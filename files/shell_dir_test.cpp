@@ -976,6 +976,46 @@ TEST_F(ShellDir, AShellLinkLeadsToItsTarget) {
   EXPECT_EQ(narrow(again->name()), "plain.txt");
 }
 
+TEST_F(ShellDir, ControlRequestsGoToTheWindowsDirectory) {
+  put("e/x", "1");
+  win32_shell_dir* root = shell_root_dir();
+  ASSERT_TRUE(root);
+  std::unique_ptr<ri_dir> e(root->open_dir(u"C:\\e"));
+  ASSERT_TRUE(e);
+
+  dir_control_request gsyp{control_code("GSYP"), {nullptr}, nullptr, nullptr};
+  e->raise(KV_SITE, fs_error::read);
+  e->control(&gsyp);
+  EXPECT_EQ(narrow(static_cast<const char16_t*>(gsyp.pointer3)), "C:\\e\\");
+  EXPECT_TRUE(e->Good());
+  root->control(&gsyp);
+  EXPECT_EQ(narrow(static_cast<const char16_t*>(gsyp.pointer3)), "");
+
+  // Credentials for another place: its answer comes back here, with or
+  // without a file-system path of our own.
+  for (ri_dir* d : {static_cast<ri_dir*>(root), e.get()}) {
+    dir_control_request spwd{control_code("SPWD"), {u"user"}, u"secret", const_cast<char16_t*>(u"\\\\nosrv\\share")};
+    d->clear_error();
+    d->control(&spwd);
+    EXPECT_EQ(d->error_code(), 0x40014u);
+    EXPECT_STREQ(d->error().narrowField("function"), "WNetAddConnection3W");
+  }
+  dir_control_request own{control_code("SPWD"), {u"user"}, u"secret", nullptr};
+  root->clear_error();
+  root->control(&own);
+  EXPECT_TRUE(root->Good());
+
+  dir_control_request unknown{control_code("ZZZZ"), {nullptr}, nullptr, nullptr};
+  e->control(&unknown);
+  EXPECT_EQ(e->error_code(), 0x4000eu);
+
+  std::uint64_t total = 1, free_total = 1, caller = 1;
+  e->free_space(total, free_total, caller);
+  EXPECT_TRUE(e->Good());
+  EXPECT_GT(total, 0u);
+  EXPECT_GE(total, free_total);
+}
+
 TEST_F(ShellDir, NetworkItemsAreServersSharesAndFolders) {
   std::filesystem::create_directories(dir_ + "/world/net/srv/share/dir");
   win32_shell_dir* root = shell_root_dir();
