@@ -272,6 +272,9 @@ class FakeFolder final : public IShellFolder2 {
   std::vector<unsigned char> find_bytes;  // the find-data column
   std::u16string size_text;               // the size column; empty: none
   int denials = 0;                        // EnumObjects refuses access this often
+  std::vector<HRESULT> binds;             // BindToObject's answers in turn; S_OK gives `child`
+  IShellFolder* child = nullptr;
+  int bind_calls = 0;
   Fault fault = Fault::none;       // in every IShellFolder method
   Fault next_fault = Fault::none;  // in the enumerator's second Next
   std::u16string link_path;        // answered through IShellLinkW when set
@@ -317,9 +320,16 @@ class FakeFolder final : public IShellFolder2 {
     *out = new FakeEnum(items, next_fault);
     return S_OK;
   }
-  HRESULT BindToObject(LPCITEMIDLIST, IBindCtx*, REFIID, void**) override {
+  HRESULT BindToObject(LPCITEMIDLIST, IBindCtx*, REFIID, void** out) override {
     maybe_fault(fault);
-    return E_NOTIMPL;
+    *out = nullptr;
+    const HRESULT hr = bind_calls < static_cast<int>(binds.size()) ? binds[bind_calls] : E_NOTIMPL;
+    ++bind_calls;
+    if (hr == S_OK) {
+      child->AddRef();
+      *out = child;
+    }
+    return hr;
   }
   HRESULT BindToStorage(LPCITEMIDLIST, IBindCtx*, REFIID, void**) override { return E_NOTIMPL; }
   HRESULT CompareIDs(LPARAM, LPCITEMIDLIST a, LPCITEMIDLIST b) override {
@@ -564,6 +574,46 @@ TEST_F(ShellDirFake, KindsOfItems) {
   EXPECT_EQ(dir->error_code(), 0x40011u);  // ERROR_FILE_NOT_FOUND as HRESULT
   EXPECT_EQ(narrow(dir->error().wideField("filename")), "missing");
   EXPECT_STREQ(dir->error().narrowField("function"), "ParseDisplayName");
+}
+
+// A folder that cannot be bound for want of COM on the thread, or for want of
+// the interface, is bound once more inside CoInitialize.
+TEST_F(ShellDirFake, BindingRetriesOnceWithComInitialised) {
+  struct Case {
+    std::vector<HRESULT> binds;
+    int calls;
+    bool opened;
+  } cases[] = {
+      {{S_OK}, 1, true},
+      {{CO_E_NOTINITIALIZED, S_OK}, 2, true},
+      {{E_NOINTERFACE, S_OK}, 2, true},
+      {{CO_E_NOTINITIALIZED, CO_E_NOTINITIALIZED, S_OK}, 2, false},
+      {{E_FAIL, S_OK}, 1, false},
+  };
+  for (const Case& c : cases) {
+    FakeFolder f, child;
+    f.items = {{u"a", SFGAO_FOLDER, u"C:\\a"}};
+    f.binds = c.binds;
+    f.child = &child;
+    // A thread of its own, without COM, as a caller's worker thread is.
+    std::thread([&] {
+      std::unique_ptr<win32_shell_dir> dir = fake_dir(f);
+      std::unique_ptr<i_dir::iterator> it(dir->iterate(u"a"));
+      ASSERT_TRUE(it);
+      std::unique_ptr<ri_dir> opened(dir->open_dir(it.get()));
+      EXPECT_EQ(opened != nullptr, c.opened);
+      EXPECT_EQ(f.bind_calls, c.calls);
+      if (opened) {
+        EXPECT_EQ(opened->shell_folder(), &child);
+        EXPECT_EQ(static_cast<win32_shell_dir*>(opened.get())->absolute_list().size(),
+                  item_bytes(u"fake").size() - 2 + item_bytes(u"a").size());
+      } else {
+        EXPECT_EQ(dir->error_code(), 0x40007u);
+      }
+    }).join();
+    EXPECT_EQ(f.refs, 1u);
+    EXPECT_EQ(child.refs, 1u);
+  }
 }
 
 int g_retries = 0;
