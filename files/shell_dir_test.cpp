@@ -1066,6 +1066,31 @@ TEST_F(ShellDir, ControlRequestsGoToTheWindowsDirectory) {
   EXPECT_GE(total, free_total);
 }
 
+// An identifier is checked against the folder when iterated again: an item
+// gone meanwhile has no attributes left, so it is no folder any more.
+TEST_F(ShellDir, AnIdentifierOfAnItemGoneMeanwhile) {
+  put("e/sub/x", "1");
+  put("e/f.txt", "1");
+  std::unique_ptr<ri_dir> e(shell_root_dir()->open_dir(u"C:\\e"));
+  ASSERT_TRUE(e);
+  for (const char16_t* name : {u"sub", u"f.txt"}) {
+    std::unique_ptr<i_dir::iterator> it(e->iterate(name));
+    ASSERT_TRUE(it);
+    std::unique_ptr<file_identifier> id(it->identifier());
+    std::unique_ptr<i_dir::iterator> again(e->iterate(id.get()));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(narrow(again->name()), narrow(name));
+  }
+  std::unique_ptr<i_dir::iterator> sub(e->iterate(u"sub"));
+  std::unique_ptr<file_identifier> sub_id(sub->identifier());
+  std::filesystem::remove_all(c("e/sub"));
+  std::unique_ptr<i_dir::iterator> gone(e->iterate(sub_id.get()));
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(gone->kind(), 0);
+  EXPECT_EQ(gone->expandable(), 0);
+  EXPECT_EQ(narrow(gone->name()), "sub");
+}
+
 TEST_F(ShellDir, NetworkItemsAreServersSharesAndFolders) {
   std::filesystem::create_directories(dir_ + "/world/net/srv/share/dir");
   win32_shell_dir* root = shell_root_dir();
