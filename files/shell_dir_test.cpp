@@ -24,9 +24,22 @@
 
 namespace {
 
+// Until the layer serves change notifications, stand-ins for the two
+// entry points the shell root requires.
+ULONG stand_in_register(HWND, int, LONG, UINT, int, const SHChangeNotifyEntry*) { return 0; }
+BOOL stand_in_deregister(ULONG) { return FALSE; }
+
 class ShellDir : public win32_test::World {
  protected:
   ShellDir() : World("shelldir-") {}
+  void SetUp() override {
+    World::SetUp();
+    HMODULE shell32 = GetModuleHandleA("shell32");
+    if (!GetProcAddress(shell32, reinterpret_cast<LPCSTR>(2)))
+      win32::register_export("shell32", "#2", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&stand_in_register)));
+    if (!GetProcAddress(shell32, reinterpret_cast<LPCSTR>(4)))
+      win32::register_export("shell32", "#4", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&stand_in_deregister)));
+  }
   // A parsed list, freed at the end of the test.
   const ITEMIDLIST* parse(const char16_t* text) {
     LPITEMIDLIST list = nullptr;
@@ -259,6 +272,9 @@ class FakeFolder final : public IShellFolder2 {
   std::vector<unsigned char> find_bytes;  // the find-data column
   std::u16string size_text;               // the size column; empty: none
   int denials = 0;                        // EnumObjects refuses access this often
+  std::vector<HRESULT> binds;             // BindToObject's answers in turn; S_OK gives `child`
+  IShellFolder* child = nullptr;
+  int bind_calls = 0;
   Fault fault = Fault::none;       // in every IShellFolder method
   Fault next_fault = Fault::none;  // in the enumerator's second Next
   std::u16string link_path;        // answered through IShellLinkW when set
@@ -304,9 +320,16 @@ class FakeFolder final : public IShellFolder2 {
     *out = new FakeEnum(items, next_fault);
     return S_OK;
   }
-  HRESULT BindToObject(LPCITEMIDLIST, IBindCtx*, REFIID, void**) override {
+  HRESULT BindToObject(LPCITEMIDLIST, IBindCtx*, REFIID, void** out) override {
     maybe_fault(fault);
-    return E_NOTIMPL;
+    *out = nullptr;
+    const HRESULT hr = bind_calls < static_cast<int>(binds.size()) ? binds[bind_calls] : E_NOTIMPL;
+    ++bind_calls;
+    if (hr == S_OK) {
+      child->AddRef();
+      *out = child;
+    }
+    return hr;
   }
   HRESULT BindToStorage(LPCITEMIDLIST, IBindCtx*, REFIID, void**) override { return E_NOTIMPL; }
   HRESULT CompareIDs(LPARAM, LPCITEMIDLIST a, LPCITEMIDLIST b) override {
@@ -551,6 +574,46 @@ TEST_F(ShellDirFake, KindsOfItems) {
   EXPECT_EQ(dir->error_code(), 0x40011u);  // ERROR_FILE_NOT_FOUND as HRESULT
   EXPECT_EQ(narrow(dir->error().wideField("filename")), "missing");
   EXPECT_STREQ(dir->error().narrowField("function"), "ParseDisplayName");
+}
+
+// A folder that cannot be bound for want of COM on the thread, or for want of
+// the interface, is bound once more inside CoInitialize.
+TEST_F(ShellDirFake, BindingRetriesOnceWithComInitialised) {
+  struct Case {
+    std::vector<HRESULT> binds;
+    int calls;
+    bool opened;
+  } cases[] = {
+      {{S_OK}, 1, true},
+      {{CO_E_NOTINITIALIZED, S_OK}, 2, true},
+      {{E_NOINTERFACE, S_OK}, 2, true},
+      {{CO_E_NOTINITIALIZED, CO_E_NOTINITIALIZED, S_OK}, 2, false},
+      {{E_FAIL, S_OK}, 1, false},
+  };
+  for (const Case& c : cases) {
+    FakeFolder f, child;
+    f.items = {{u"a", SFGAO_FOLDER, u"C:\\a"}};
+    f.binds = c.binds;
+    f.child = &child;
+    // A thread of its own, without COM, as a caller's worker thread is.
+    std::thread([&] {
+      std::unique_ptr<win32_shell_dir> dir = fake_dir(f);
+      std::unique_ptr<i_dir::iterator> it(dir->iterate(u"a"));
+      ASSERT_TRUE(it);
+      std::unique_ptr<ri_dir> opened(dir->open_dir(it.get()));
+      EXPECT_EQ(opened != nullptr, c.opened);
+      EXPECT_EQ(f.bind_calls, c.calls);
+      if (opened) {
+        EXPECT_EQ(opened->shell_folder(), &child);
+        EXPECT_EQ(static_cast<win32_shell_dir*>(opened.get())->absolute_list().size(),
+                  item_bytes(u"fake").size() - 2 + item_bytes(u"a").size());
+      } else {
+        EXPECT_EQ(dir->error_code(), 0x40007u);
+      }
+    }).join();
+    EXPECT_EQ(f.refs, 1u);
+    EXPECT_EQ(child.refs, 1u);
+  }
 }
 
 int g_retries = 0;
@@ -845,6 +908,189 @@ TEST_F(ShellDir, FoldersOpenByPathIdentifierEntryAndListAlike) {
   EXPECT_STREQ(e->error().narrowField("function"), "ParseDisplayName");
 }
 
+// The drives of the computer folder: a floppy is told from other removable
+// drives by its DOS device.
+TEST_F(ShellDir, DrivesOfTheComputerHaveTheirKinds) {
+  struct Drive {
+    char letter;
+    UINT type;
+    std::int32_t kind;
+  } drives[] = {{'A', win32::kDriveFloppy, entry_kind::floppy},
+                {'B', DRIVE_REMOVABLE, entry_kind::removable},
+                {'E', DRIVE_CDROM, entry_kind::cdrom},
+                {'C', DRIVE_FIXED, entry_kind::fixed}};
+  for (const Drive& d : drives) {
+    if (d.letter == 'C') continue;
+    const std::string var = std::string("KV_DRIVE_") + d.letter;
+    std::filesystem::create_directories(dir_ + "/" + d.letter);
+    ::setenv(var.c_str(), (dir_ + "/" + d.letter).c_str(), 1);
+    win32::set_drive_info(static_cast<char16_t>(d.letter), d.type, u"", u"FAT", 1);
+  }
+  win32_shell_dir* root = shell_root_dir();
+  ASSERT_TRUE(root);
+  std::unique_ptr<ri_dir> computer(root->open_special(entry_kind::computer));
+  ASSERT_TRUE(computer);
+  std::map<std::string, std::int32_t> listed;
+  std::unique_ptr<i_dir::iterator> all(computer->iterate());
+  ASSERT_TRUE(all);
+  for (; all->Good(); all->next()) listed[narrow(all->name())] = all->kind();
+  for (const Drive& d : drives) {
+    const char16_t name[4] = {static_cast<char16_t>(d.letter), u':', u'\\', 0};
+    std::unique_ptr<i_dir::iterator> it(computer->iterate(name));
+    ASSERT_TRUE(it) << d.letter;
+    EXPECT_EQ(it->kind(), d.kind) << d.letter;
+    EXPECT_EQ(listed[narrow(it->name())], d.kind) << d.letter;
+  }
+  for (const Drive& d : drives)
+    if (d.letter != 'C') ::unsetenv((std::string("KV_DRIVE_") + d.letter).c_str());
+}
+
+// A link file as the shell writes it: the header, then LinkInfo with a local
+// base path (no item ID list, so the target is found by its path).
+std::string link_file(const std::string& target) {
+  std::string b;
+  auto u16 = [&](unsigned v) { b += char(v & 0xFF); b += char((v >> 8) & 0xFF); };
+  auto u32 = [&](unsigned v) { u16(v & 0xFFFF); u16(v >> 16); };
+  u32(0x4C);
+  u32(0x00021401);
+  u16(0);
+  u16(0);
+  b += std::string("\xC0\0\0\0\0\0\0\x46", 8);
+  u32(0x2);  // HasLinkInfo
+  u32(0x20);
+  b += std::string(24, '\0');  // times
+  u32(0);                      // size
+  u32(0);                      // icon
+  u32(1);                      // show normal
+  u16(0);
+  u16(0);
+  u32(0);
+  u32(0);
+  const unsigned volume_size = 0x11, base_at = 0x1C + volume_size;
+  const unsigned suffix_at = base_at + unsigned(target.size()) + 1, size = suffix_at + 1;
+  u32(size);
+  u32(0x1C);
+  u32(0x1);  // VolumeIDAndLocalBasePath
+  u32(0x1C);
+  u32(base_at);
+  u32(0);
+  u32(suffix_at);
+  u32(volume_size);
+  u32(3);  // fixed
+  u32(0x1234ABCD);
+  u32(0x10);
+  b += '\0';
+  b += target;
+  b += '\0';
+  b += '\0';
+  return b;
+}
+
+TEST_F(ShellDir, AShellLinkLeadsToItsTarget) {
+  put("target/t.txt", "x");
+  put("l/plain.txt", "p");
+  put("l/t.lnk", link_file("C:\\target\\t.txt"));
+  win32_shell_dir* root = shell_root_dir();
+  ASSERT_TRUE(root);
+  std::unique_ptr<ri_dir> l(root->open_dir(u"C:\\l"));
+  ASSERT_TRUE(l);
+  auto* shell = as_shell(l.get());
+  std::unique_ptr<i_dir::iterator> link(l->iterate(u"t.lnk"));
+  ASSERT_TRUE(link);
+  EXPECT_EQ(link->kind(), entry_kind::shell_link);
+  std::unique_ptr<file_identifier> id(link->identifier());
+
+  for (bool resolve : {false, true}) {
+    dir_and_identifier t = shell->resolve_link(id.get(), resolve);
+    std::unique_ptr<ri_dir> dir(t.first);
+    std::unique_ptr<file_identifier> target(t.second);
+    ASSERT_TRUE(dir && target) << resolve;
+    EXPECT_EQ(narrow(dir->path()), "C:\\target\\");
+    std::unique_ptr<i_dir::iterator> it(dir->iterate(target.get()));
+    ASSERT_TRUE(it);
+    EXPECT_EQ(narrow(it->name()), "t.txt");
+    EXPECT_EQ(it->size(), 1u);
+  }
+
+  // Not a link: this folder and the same entry.
+  std::unique_ptr<i_dir::iterator> plain(l->iterate(u"plain.txt"));
+  ASSERT_TRUE(plain);
+  std::unique_ptr<file_identifier> plain_id(plain->identifier());
+  dir_and_identifier same = l->resolve_link(plain_id.get());
+  std::unique_ptr<ri_dir> same_dir(same.first);
+  std::unique_ptr<file_identifier> same_id(same.second);
+  ASSERT_TRUE(same_dir && same_id);
+  EXPECT_EQ(l->relation(same_dir.get()), 0);
+  std::unique_ptr<i_dir::iterator> again(same_dir->iterate(same_id.get()));
+  ASSERT_TRUE(again);
+  EXPECT_EQ(narrow(again->name()), "plain.txt");
+}
+
+TEST_F(ShellDir, ControlRequestsGoToTheWindowsDirectory) {
+  put("e/x", "1");
+  win32_shell_dir* root = shell_root_dir();
+  ASSERT_TRUE(root);
+  std::unique_ptr<ri_dir> e(root->open_dir(u"C:\\e"));
+  ASSERT_TRUE(e);
+
+  dir_control_request gsyp{control_code("GSYP"), {nullptr}, nullptr, nullptr};
+  e->raise(KV_SITE, fs_error::read);
+  e->control(&gsyp);
+  EXPECT_EQ(narrow(static_cast<const char16_t*>(gsyp.pointer3)), "C:\\e\\");
+  EXPECT_TRUE(e->Good());
+  root->control(&gsyp);
+  EXPECT_EQ(narrow(static_cast<const char16_t*>(gsyp.pointer3)), "");
+
+  // Credentials for another place: its answer comes back here, with or
+  // without a file-system path of our own.
+  for (ri_dir* d : {static_cast<ri_dir*>(root), e.get()}) {
+    dir_control_request spwd{control_code("SPWD"), {u"user"}, u"secret", const_cast<char16_t*>(u"\\\\nosrv\\share")};
+    d->clear_error();
+    d->control(&spwd);
+    EXPECT_EQ(d->error_code(), 0x40014u);
+    EXPECT_STREQ(d->error().narrowField("function"), "WNetAddConnection3W");
+  }
+  dir_control_request own{control_code("SPWD"), {u"user"}, u"secret", nullptr};
+  root->clear_error();
+  root->control(&own);
+  EXPECT_TRUE(root->Good());
+
+  dir_control_request unknown{control_code("ZZZZ"), {nullptr}, nullptr, nullptr};
+  e->control(&unknown);
+  EXPECT_EQ(e->error_code(), 0x4000eu);
+
+  std::uint64_t total = 1, free_total = 1, caller = 1;
+  e->free_space(total, free_total, caller);
+  EXPECT_TRUE(e->Good());
+  EXPECT_GT(total, 0u);
+  EXPECT_GE(total, free_total);
+}
+
+// An identifier is checked against the folder when iterated again: an item
+// gone meanwhile has no attributes left, so it is no folder any more.
+TEST_F(ShellDir, AnIdentifierOfAnItemGoneMeanwhile) {
+  put("e/sub/x", "1");
+  put("e/f.txt", "1");
+  std::unique_ptr<ri_dir> e(shell_root_dir()->open_dir(u"C:\\e"));
+  ASSERT_TRUE(e);
+  for (const char16_t* name : {u"sub", u"f.txt"}) {
+    std::unique_ptr<i_dir::iterator> it(e->iterate(name));
+    ASSERT_TRUE(it);
+    std::unique_ptr<file_identifier> id(it->identifier());
+    std::unique_ptr<i_dir::iterator> again(e->iterate(id.get()));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(narrow(again->name()), narrow(name));
+  }
+  std::unique_ptr<i_dir::iterator> sub(e->iterate(u"sub"));
+  std::unique_ptr<file_identifier> sub_id(sub->identifier());
+  std::filesystem::remove_all(c("e/sub"));
+  std::unique_ptr<i_dir::iterator> gone(e->iterate(sub_id.get()));
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(gone->kind(), 0);
+  EXPECT_EQ(gone->expandable(), 0);
+  EXPECT_EQ(narrow(gone->name()), "sub");
+}
+
 TEST_F(ShellDir, NetworkItemsAreServersSharesAndFolders) {
   std::filesystem::create_directories(dir_ + "/world/net/srv/share/dir");
   win32_shell_dir* root = shell_root_dir();
@@ -887,9 +1133,10 @@ TEST_F(ShellDir, SpecialFoldersOfTheRoot) {
   ASSERT_TRUE(common);
   EXPECT_EQ(narrow(common->path()), "C:\\ProgramData\\");
 
+  std::filesystem::create_directories(c("Users/" + user() + "/Documents"));
   for (std::int32_t kind : {entry_kind::computer, entry_kind::network, entry_kind::documents}) {
     std::unique_ptr<ri_dir> d(root->open_special(kind));
-    ASSERT_TRUE(d) << kind;
+    ASSERT_TRUE(d) << kind << " " << std::hex << root->error_code() << " " << hresult_of_cause(root->error());
     std::unique_ptr<i_dir::iterator> self(d->iterate_self());
     ASSERT_TRUE(self);
     EXPECT_EQ(self->kind(), kind);
