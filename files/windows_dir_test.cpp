@@ -9,6 +9,7 @@
 
 #include "files/fs_test_world.h"
 #include "files/path.h"
+#include "files/shell_dir.h"
 #include "files/security_source.h"
 #include "files/winnt_dir.h"
 
@@ -117,11 +118,13 @@ TEST_F(WindowsDir, SpecialFolders) {
   ASSERT_TRUE(resolve_path(u"", canonical, expected, false));
   EXPECT_EQ(narrow(temp->path()), narrow(canonical.c_str()));
 
+  set_shell_root(nullptr);
   for (std::int32_t kind : {entry_kind::app_data, entry_kind::local_app_data, entry_kind::common_app_data}) {
     std::unique_ptr<ri_dir> none(work->open_special(kind));
     EXPECT_FALSE(none);
     EXPECT_EQ(work->error_code(), 0x40007u) << kind;  // no shell namespace registered
   }
+  set_shell_root([]() -> i_dir* { return shell_root_dir(); });
   std::unique_ptr<ri_dir> documents(work->open_special(entry_kind::documents));
   EXPECT_FALSE(documents);
   EXPECT_EQ(work->error_code(), 0x4000eu);
