@@ -1091,6 +1091,20 @@ TEST_F(ShellDir, AnIdentifierOfAnItemGoneMeanwhile) {
   EXPECT_EQ(narrow(gone->name()), "sub");
 }
 
+// How the GUI asks whether a document exists before opening it.
+TEST_F(ShellDir, TheRootFindsADocumentByItsPath) {
+  put("docs/a.txt", "hello");
+  win32_shell_dir* root = shell_root_dir();
+  ASSERT_TRUE(root);
+  std::unique_ptr<i_dir::iterator> it(root->iterate(u"C:\\docs\\a.txt"));
+  ASSERT_TRUE(it);
+  EXPECT_EQ(it->kind(), 0);
+  EXPECT_EQ(it->size(), 5u);
+  EXPECT_EQ(root->iterate(u"C:\\docs\\b.txt"), nullptr);
+  EXPECT_EQ(root->error_code(), 0x40011u);
+  EXPECT_EQ(narrow(root->error().wideField("filename")), "C:\\docs\\b.txt");
+}
+
 TEST_F(ShellDir, NetworkItemsAreServersSharesAndFolders) {
   std::filesystem::create_directories(dir_ + "/world/net/srv/share/dir");
   win32_shell_dir* root = shell_root_dir();
