@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/win32/file_internal.h"
+#include "platform/win32/folder_watch.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/message.h"
 #include "platform/win32/paths.h"
@@ -22,14 +24,17 @@
 namespace win32 {
 namespace {
 
-struct ChangeObject;
-
 // Every watch of the process shares one inotify instance, read by one thread
 // that lives as long as the process. Lock order: this lock, then wait_lock().
+struct Entry {
+  const folder_watcher* raw;  // to find an expiring watcher again
+  std::weak_ptr<folder_watcher> ref;
+  std::uintptr_t tag;
+};
 struct Registry {
   std::mutex lock;
   int fd = -1;
-  std::map<int, std::vector<std::weak_ptr<ChangeObject>>> watchers;  // by watch descriptor
+  std::map<int, std::vector<Entry>> watchers;  // by watch descriptor
 };
 
 Registry& registry() {
@@ -40,39 +45,23 @@ Registry& registry() {
 constexpr uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_MODIFY | IN_CLOSE_WRITE |
                                 IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
-struct ChangeObject : Signal {
-  ChangeObject() : Signal(ObjectKind::ChangeNotification, true, false) {}
-  ~ChangeObject() override;
-
-  DWORD filter = 0;
-  std::vector<int> wds;
-  bool pending = false;  // a change came while signalled (under the registry lock)
-};
-
-ChangeObject::~ChangeObject() {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> g(r.lock);
-  for (int wd : wds) {
-    auto it = r.watchers.find(wd);
-    if (it == r.watchers.end()) continue;
-    auto& list = it->second;
-    // This object is expired by now; locking the others here could end the
-    // last reference to one of them under the lock.
-    for (auto w = list.begin(); w != list.end();) {
-      if (w->expired())
-        w = list.erase(w);
-      else
-        ++w;
-    }
-    if (list.empty()) {
-      if (r.fd >= 0) ::inotify_rm_watch(r.fd, wd);
-      r.watchers.erase(it);
+// Under the registry lock. Expired watchers go too: locking them here could end
+// the last reference to one of them under the lock.
+void remove_locked(Registry& r, const folder_watcher* self) {
+  for (auto it = r.watchers.begin(); it != r.watchers.end();) {
+    std::erase_if(it->second, [&](const Entry& e) { return e.raw == self || e.ref.expired(); });
+    if (it->second.empty()) {
+      if (r.fd >= 0) ::inotify_rm_watch(r.fd, it->first);
+      it = r.watchers.erase(it);
+    } else {
+      ++it;
     }
   }
 }
 
 bool wanted(DWORD filter, uint32_t mask) {
   const bool dir = (mask & IN_ISDIR) != 0;
+  if (mask & IN_Q_OVERFLOW) return true;  // anything may have changed
   if (mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF)) {
     if (filter & (dir ? FILE_NOTIFY_CHANGE_DIR_NAME : FILE_NOTIFY_CHANGE_FILE_NAME)) return true;
     if ((mask & IN_CREATE) && (filter & FILE_NOTIFY_CHANGE_CREATION)) return true;
@@ -85,6 +74,28 @@ bool wanted(DWORD filter, uint32_t mask) {
   return false;
 }
 
+struct ChangeObject : Signal, folder_watcher {
+  ChangeObject() : Signal(ObjectKind::ChangeNotification, true, false) {}
+  ~ChangeObject() override;
+
+  void event(std::uintptr_t, uint32_t mask, uint32_t, const char*) override {
+    if (!wanted(filter, mask)) return;
+    if (is_set())
+      pending = true;
+    else
+      set();
+  }
+
+  DWORD filter = 0;
+  bool pending = false;  // a change came while signalled (under the registry lock)
+};
+
+ChangeObject::~ChangeObject() {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  remove_locked(r, this);
+}
+
 void reader(int fd) {
   alignas(inotify_event) char buf[64 * 1024];
   for (;;) {
@@ -94,28 +105,31 @@ void reader(int fd) {
       return;
     }
     Registry& r = registry();
-    // Objects touched here are let go after the lock: the last reference may
+    // Watchers touched here are let go after the lock: the last reference may
     // end with them, and their destructor takes the lock.
-    std::vector<std::shared_ptr<ChangeObject>> touched;
+    std::vector<std::shared_ptr<folder_watcher>> touched;
     std::lock_guard<std::mutex> g(r.lock);
     if (r.fd != fd) return;  // a forked child's copy
+    auto tell = [&](const Entry& e, const inotify_event& ev) {
+      auto w = e.ref.lock();
+      if (!w) return;
+      if (std::find(touched.begin(), touched.end(), w) == touched.end()) touched.push_back(w);
+      w->event(e.tag, ev.mask, ev.cookie, ev.len ? ev.name : "");
+    };
     for (char* p = buf; p < buf + n;) {
       auto* e = reinterpret_cast<inotify_event*>(p);
       p += sizeof(inotify_event) + e->len;
+      if (e->mask & IN_Q_OVERFLOW) {
+        for (auto& [wd, list] : r.watchers)
+          for (const Entry& entry : list) tell(entry, *e);
+        continue;
+      }
       auto it = r.watchers.find(e->wd);
       if (it == r.watchers.end()) continue;
-      for (auto& w : it->second) {
-        auto obj = w.lock();
-        if (!obj) continue;
-        touched.push_back(obj);
-        if (!wanted(obj->filter, e->mask)) continue;
-        if (obj->is_set())
-          obj->pending = true;
-        else
-          obj->set();
-      }
-      if (e->mask & IN_IGNORED) r.watchers.erase(it);
+      for (const Entry& entry : it->second) tell(entry, *e);  // watchers never touch the table
+      if (e->mask & IN_IGNORED) r.watchers.erase(e->wd);
     }
+    for (auto& w : touched) w->batch_end();
   }
 }
 
@@ -149,6 +163,27 @@ int collect_folder(const char* path, const struct stat*, int type, struct FTW*) 
 }
 
 }  // namespace
+
+bool add_folder_watch(const std::string& unix_folder, const std::shared_ptr<folder_watcher>& watcher,
+                      std::uintptr_t tag) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  if (!ensure_reader(r)) return false;
+  const int wd = ::inotify_add_watch(r.fd, unix_folder.c_str(), kWatchMask | IN_MASK_ADD);
+  if (wd < 0) {
+    set_last_error_from_errno(errno);
+    return false;
+  }
+  r.watchers[wd].push_back(Entry{watcher.get(), watcher, tag});
+  return true;
+}
+
+void remove_folder_watches(const folder_watcher* watcher) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> g(r.lock);
+  remove_locked(r, watcher);
+}
+
 }  // namespace win32
 
 HANDLE FindFirstChangeNotificationW(LPCWSTR lpPathName, BOOL bWatchSubtree, DWORD dwNotifyFilter) {
@@ -198,8 +233,7 @@ HANDLE FindFirstChangeNotificationW(LPCWSTR lpPathName, BOOL bWatchSubtree, DWOR
         }
         continue;
       }
-      obj->wds.push_back(wd);
-      r.watchers[wd].push_back(obj);
+      r.watchers[wd].push_back(Entry{obj.get(), obj, 0});
     }
   }
   return handle_insert(obj);

@@ -117,7 +117,7 @@ bool is_integer_kind(VARTYPE vt) {
   return vt == VT_I4 || vt == VT_UI4 || vt == VT_I8 || vt == VT_UI8 || vt == VT_UI1 || vt == VT_BOOL;
 }
 
-// An integer kind's value, widened: signed kinds in `s`, unsigned in `u`.
+// An integer kind's value as sign and magnitude, so that every kind fits.
 struct Wide {
   bool negative = false;
   ULONGLONG magnitude = 0;
@@ -299,7 +299,8 @@ HRESULT convert(const VARIANT& source, VARTYPE vt, VARIANT& out) {
 
 // ---------------------------------------------------------------------------
 
-HRESULT CoInitializeEx(void*, DWORD coinit) {
+HRESULT CoInitializeEx(void* reserved, DWORD coinit) {
+  if (reserved) return E_INVALIDARG;
   const DWORD model = coinit & COINIT_APARTMENTTHREADED;
   Apartment& a = t_apartment;
   if (a.count > 0) {
@@ -319,8 +320,6 @@ void CoUninitialize() {
 }
 
 namespace win32 {
-
-bool com_initialized() { return t_apartment.count > 0; }
 
 void register_class(REFCLSID clsid, class_maker make) {
   std::lock_guard<std::mutex> g(class_lock());

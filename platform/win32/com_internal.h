@@ -9,7 +9,5 @@ namespace win32 {
 HRESULT make_shell_link(REFIID riid, void** object);
 // The process's task allocator (never released).
 IMalloc* task_malloc();
-// Whether the calling thread has initialised COM.
-bool com_initialized();
 
 }  // namespace win32

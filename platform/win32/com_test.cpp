@@ -18,7 +18,9 @@ void uninitialize_all() {
 
 TEST(Com, ApartmentsCountPerThread) {
   uninitialize_all();
-  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+  int reserved = 0;
+  EXPECT_EQ(CoInitializeEx(&reserved, COINIT_MULTITHREADED), E_INVALIDARG);
+  EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);  // the refused call counted nothing
   EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
   EXPECT_EQ(CoInitialize(nullptr), RPC_E_CHANGED_MODE);  // apartment on a multithreaded thread
   // Another thread has its own apartment, of its own model.

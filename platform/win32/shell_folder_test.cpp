@@ -253,6 +253,31 @@ TEST_F(ShellFolder, ParseBindAndNamesRoundTrip) {
   EXPECT_STREQ(path, "");
 }
 
+TEST_F(ShellFolder, DocumentsAndDotsInPaths) {
+  WCHAR docs[MAX_PATH];
+  ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_PERSONAL | CSIDL_FLAG_CREATE, nullptr, 0, docs), S_OK);
+  ASSERT_EQ(CreateDirectoryW((std::u16string(docs) + u"\\Letters").c_str(), nullptr), TRUE);
+  Ref<IShellFolder> documents;
+  bind(u"::{450D8FBA-AD25-11D0-98A8-0800361B1103}", documents);
+  EXPECT_EQ(names(documents.p, 0xE0), std::vector<std::string>{"Letters"});
+  List letters = parse(documents.p, u"letters");
+  EXPECT_EQ(name_of(documents.p, letters.p, SHGDN_FORPARSING), std::u16string(docs) + u"\\Letters");
+  Ref<IShellFolder> inner;
+  ASSERT_EQ(documents->BindToObject(letters.p, nullptr, IID_IShellFolder, inner.out()), S_OK);
+  // "." and ".." fold away instead of becoming items of their own.
+  put("a/b/f", "");
+  LPITEMIDLIST dotted = nullptr, plain = nullptr;
+  ASSERT_EQ(SHParseDisplayName(u"C:\\a\\x\\..\\.\\b", nullptr, &dotted, 0, nullptr), S_OK);
+  ASSERT_EQ(SHParseDisplayName(u"C:\\a\\b", nullptr, &plain, 0, nullptr), S_OK);
+  EXPECT_TRUE(ILIsEqual(dotted, plain));
+  WCHAR path[MAX_PATH];
+  ASSERT_TRUE(SHGetPathFromIDListW(dotted, path));
+  EXPECT_EQ(std::u16string(path), u"C:\\a\\b");
+  CoTaskMemFree(dotted);
+  CoTaskMemFree(plain);
+  EXPECT_EQ(SHParseDisplayName(u"\\\\srv\\..\\x", nullptr, &dotted, 0, nullptr), E_INVALIDARG);
+}
+
 TEST_F(ShellFolder, CompareIdsPacksASignedResult) {
   put("c/alpha", "");
   put("c/Beta", "");

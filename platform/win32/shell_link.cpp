@@ -201,7 +201,7 @@ std::u16string from_ansi(LPCSTR text) { return text ? Reader::from_ansi(text, st
 
 class ShellLink;
 
-// The narrow face of the same object.
+// The narrow and file faces of one link object share its reference count.
 class NarrowFace final : public IShellLinkA {
  public:
   explicit NarrowFace(ShellLink& link) : link_(link) {}
@@ -360,7 +360,6 @@ class ShellLink final : public IShellLinkW {
   }
   HRESULT SetPath(LPCWSTR file) override { return set(&LinkData::target, file); }
 
-  // The faces share this object's count.
   LinkData snapshot() {
     std::lock_guard<std::mutex> g(lock_);
     return data_;

@@ -223,3 +223,24 @@ HRESULT SHGetFolderPathW(HWND, int csidl, HANDLE, DWORD, LPWSTR path) {
   std::memcpy(path, folder.c_str(), (folder.size() + 1) * 2);
   return S_OK;
 }
+
+namespace win32 {
+
+LPITEMIDLIST append_name_item(LPCITEMIDLIST folder, LPCWSTR name) {
+  constexpr BYTE kNameTag = 'F';  // the tag of a file or folder under a drive or share
+  const std::size_t head = folder ? ILGetSize(folder) - 2 : 0;
+  const std::size_t chars = name ? std::char_traits<char16_t>::length(name) : 0;
+  const std::size_t cb = 3 + chars * 2;
+  if (cb > 0xFFFF) return nullptr;
+  auto* out = static_cast<BYTE*>(CoTaskMemAlloc(head + cb + 2));
+  if (!out) return nullptr;
+  if (head) std::memcpy(out, folder, head);
+  const USHORT size = static_cast<USHORT>(cb);
+  std::memcpy(out + head, &size, 2);
+  out[head + 2] = kNameTag;
+  if (chars) std::memcpy(out + head + 3, name, chars * 2);
+  out[head + cb] = out[head + cb + 1] = 0;
+  return reinterpret_cast<LPITEMIDLIST>(out);
+}
+
+}  // namespace win32

@@ -45,3 +45,11 @@ BOOL SHGetPathFromIDListW(LPCITEMIDLIST list, LPWSTR path);
 BOOL ILIsEqual(LPCITEMIDLIST a, LPCITEMIDLIST b);
 // Size in bytes, terminator included.
 UINT ILGetSize(LPCITEMIDLIST list);
+
+namespace win32 {
+
+// `folder` with an item for `name` (a file or folder inside it) appended, as
+// parsing would give it; allocated with CoTaskMemAlloc, null without memory.
+LPITEMIDLIST append_name_item(LPCITEMIDLIST folder, LPCWSTR name);
+
+}  // namespace win32

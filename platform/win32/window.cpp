@@ -83,9 +83,21 @@ struct Timer {
   Clock::time_point due;
 };
 
+// A posted message whose parameters own memory (post_message_with_release).
+struct Owned {
+  MSG msg;
+  void (*release)(void*);
+  void* context;
+  enum { Queued, Taken, Dispatching } state = Queued;
+};
+bool same_message(const MSG& a, const MSG& b) {
+  return a.hwnd == b.hwnd && a.message == b.message && a.wParam == b.wParam && a.lParam == b.lParam;
+}
+
 struct Queue {
   DWORD thread = 0;
   std::deque<MSG> posted;
+  std::vector<Owned> owned;
   std::deque<std::shared_ptr<Sent>> sent;
   std::vector<Timer> timers;
   bool quit = false;
@@ -127,6 +139,25 @@ World& world() {
 
 void drop_queue(DWORD thread);
 
+// Owned messages are retired under the world lock and released once it is left.
+using Retired = std::vector<Owned>;
+void run_releases(Retired& due) {
+  for (Owned& o : due) o.release(o.context);
+  due.clear();
+}
+// Lock held: moves the owned messages that `drop` picks to `out`.
+template <class Pred>
+void retire_locked(Queue& q, Pred drop, Retired& out) {
+  for (auto it = q.owned.begin(); it != q.owned.end();) {
+    if (drop(*it)) {
+      out.push_back(*it);
+      it = q.owned.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
 // Removes the thread's queue and windows when the thread ends.
 struct QueueOwner {
   DWORD thread = 0;
@@ -161,10 +192,12 @@ Queue& own_queue_locked() {
 
 void drop_queue(DWORD thread) {
   World& w = world();
-  std::lock_guard lock(w.mutex);
+  Retired retired;
+  std::unique_lock lock(w.mutex);
   auto it = w.queues.find(thread);
   if (it == w.queues.end()) return;
   for (auto& s : it->second->sent) s->done = true;  // senders stop waiting
+  retire_locked(*it->second, [](const Owned&) { return true; }, retired);
   w.queues.erase(it);
   for (auto i = w.windows.begin(); i != w.windows.end();) {
     if (i->second->thread == thread) {
@@ -175,6 +208,8 @@ void drop_queue(DWORD thread) {
     }
   }
   w.changed.notify_all();
+  lock.unlock();
+  run_releases(retired);
 }
 
 std::shared_ptr<Window> find_locked(HWND hwnd) {
@@ -395,7 +430,8 @@ std::vector<HWND> top_level() {
   return out;
 }
 
-bool post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+bool post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, void (*release)(void*) = nullptr,
+          void* context = nullptr) {
   World& w = world();
   std::unique_lock lock(w.mutex);
   Queue* q;
@@ -411,6 +447,7 @@ bool post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     q = it->second.get();
   }
   q->posted.push_back(MSG{hwnd, message, wParam, lParam, GetTickCount(), {0, 0}});
+  if (release) q->owned.push_back(Owned{q->posted.back(), release, context});
   const Wake wake = wake_of(*q);
   w.changed.notify_all();
   lock.unlock();
@@ -427,11 +464,20 @@ bool matches(HWND filter, HWND hwnd) {
 }
 
 // One matching message, or none. Lock held.
-bool take_locked(Queue& q, MSG& out, HWND filter, UINT lo, UINT hi, bool remove) {
+bool take_locked(Queue& q, MSG& out, HWND filter, UINT lo, UINT hi, bool remove, Retired& retired) {
   for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
     if (!matches(filter, it->hwnd) || !in_range(it->message, lo, hi)) continue;
     out = *it;
-    if (remove) q.posted.erase(it);
+    if (remove) {
+      q.posted.erase(it);
+      // A message taken before and never dispatched is done with now.
+      retire_locked(q, [](const Owned& o) { return o.state == Owned::Taken; }, retired);
+      for (Owned& o : q.owned)
+        if (o.state == Owned::Queued && same_message(o.msg, out)) {
+          o.state = Owned::Taken;
+          break;
+        }
+    }
     return true;
   }
   const auto now = q.timers.empty() ? Clock::time_point() : Clock::now();
@@ -709,13 +755,19 @@ BOOL DestroyWindow(HWND hWnd) {
   call(win->proc, hWnd, WM_DESTROY, 0, 0);
   for (HWND child : children) DestroyWindow(child);
   call(win->proc, hWnd, WM_NCDESTROY, 0, 0);
-  std::lock_guard lock(w.mutex);
-  if (w.windows.erase(hWnd)) win->cls->windows--;
-  auto q = w.queues.find(win->thread);
-  if (q != w.queues.end()) {
-    std::erase_if(q->second->posted, [&](const MSG& m) { return m.hwnd == hWnd; });
-    std::erase_if(q->second->timers, [&](const Timer& t) { return t.hwnd == hWnd; });
+  Retired retired;
+  {
+    std::lock_guard lock(w.mutex);
+    if (w.windows.erase(hWnd)) win->cls->windows--;
+    auto q = w.queues.find(win->thread);
+    if (q != w.queues.end()) {
+      std::erase_if(q->second->posted, [&](const MSG& m) { return m.hwnd == hWnd; });
+      std::erase_if(q->second->timers, [&](const Timer& t) { return t.hwnd == hWnd; });
+      retire_locked(
+          *q->second, [&](const Owned& o) { return o.msg.hwnd == hWnd && o.state == Owned::Queued; }, retired);
+    }
   }
+  run_releases(retired);
   return TRUE;
 }
 
@@ -767,6 +819,19 @@ BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
 BOOL PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam) {
   return PostMessageW(hWnd, Msg, wParam, lParam);
 }
+
+namespace win32 {
+
+BOOL post_message_with_release(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, void (*release)(void*),
+                               void* context) {
+  if (!hWnd || hWnd == HWND_BROADCAST || !release || is_remote(hWnd)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  return post(hWnd, Msg, wParam, lParam, release, context) ? TRUE : FALSE;
+}
+
+}  // namespace win32
 
 BOOL PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam) {
   World& w = world();
@@ -866,7 +931,11 @@ BOOL PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
       return FALSE;
     }
-    return take_locked(q, *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg & PM_REMOVE) ? TRUE : FALSE;
+    Retired retired;
+    const bool got = take_locked(q, *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg & PM_REMOVE, retired);
+    lock.unlock();
+    run_releases(retired);
+    return got ? TRUE : FALSE;
   }
 }
 
@@ -885,7 +954,12 @@ BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
     std::unique_lock lock(w.mutex);
     Queue& q = own_queue_locked();
     if (!q.sent.empty()) continue;
-    if (take_locked(q, *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true)) return lpMsg->message != WM_QUIT;
+    Retired retired;
+    if (take_locked(q, *lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true, retired)) {
+      lock.unlock();
+      run_releases(retired);
+      return lpMsg->message != WM_QUIT;
+    }
     auto next = Clock::time_point::max();
     for (const Timer& t : q.timers) next = std::min(next, t.due);
     if (next == Clock::time_point::max())
@@ -905,7 +979,39 @@ LRESULT DispatchMessageW(const MSG* lpMsg) {
     return 0;
   }
   if (!lpMsg->hwnd) return 0;
-  return call_window(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+  // An owned message stays valid while its window handles it, also across a
+  // nested loop; it is released when the handling returns.
+  bool owned = false;
+  {
+    std::lock_guard lock(world().mutex);
+    for (Owned& o : own_queue_locked().owned)
+      if (o.state == Owned::Taken && same_message(o.msg, *lpMsg)) {
+        o.state = Owned::Dispatching;
+        owned = true;
+        break;
+      }
+  }
+  const LRESULT r = call_window(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+  if (owned) {
+    Retired retired;
+    {
+      std::lock_guard lock(world().mutex);
+      bool one = false;
+      retire_locked(
+          own_queue_locked(),
+          [&](const Owned& o) {
+            if (one || o.state != Owned::Dispatching || !same_message(o.msg, *lpMsg)) return false;
+            return one = true;
+          },
+          retired);
+    }
+    run_releases(retired);
+  }
+  return r;
+}
+
+BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax) {
+  return GetMessageW(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax);
 }
 
 LRESULT DispatchMessageA(const MSG* lpMsg) { return DispatchMessageW(lpMsg); }

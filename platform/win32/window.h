@@ -289,6 +289,7 @@ BOOL PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax
 BOOL PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 // Waits for a message; 0 for WM_QUIT, -1 for an invalid window.
 BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
+BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 LRESULT DispatchMessageA(const MSG* lpMsg);
 LRESULT DispatchMessageW(const MSG* lpMsg);
 BOOL TranslateMessage(const MSG* lpMsg);
@@ -297,3 +298,16 @@ BOOL TranslateMessage(const MSG* lpMsg);
 // dispatch) every uElapse ms; the same id on the same window replaces it.
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc);
 BOOL KillTimer(HWND hWnd, UINT_PTR uIDEvent);
+
+namespace win32 {
+
+// The layer's own: posts as PostMessageW does, and calls `release(context)`
+// once the message's handling is over: after DispatchMessage of it returns,
+// when its thread takes another message without having dispatched it, or
+// when it leaves the queue unread (window destroyed, thread ended). Called
+// outside the layer's locks. FALSE, and nothing called, when the message
+// cannot be posted.
+BOOL post_message_with_release(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, void (*release)(void*),
+                               void* context);
+
+}  // namespace win32
