@@ -24,22 +24,9 @@
 
 namespace {
 
-// Until the layer serves change notifications, stand-ins for the two
-// entry points the shell root requires.
-ULONG stand_in_register(HWND, int, LONG, UINT, int, const SHChangeNotifyEntry*) { return 0; }
-BOOL stand_in_deregister(ULONG) { return FALSE; }
-
 class ShellDir : public win32_test::World {
  protected:
   ShellDir() : World("shelldir-") {}
-  void SetUp() override {
-    World::SetUp();
-    HMODULE shell32 = GetModuleHandleA("shell32");
-    if (!GetProcAddress(shell32, reinterpret_cast<LPCSTR>(2)))
-      win32::register_export("shell32", "#2", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&stand_in_register)));
-    if (!GetProcAddress(shell32, reinterpret_cast<LPCSTR>(4)))
-      win32::register_export("shell32", "#4", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&stand_in_deregister)));
-  }
   // A parsed list, freed at the end of the test.
   const ITEMIDLIST* parse(const char16_t* text) {
     LPITEMIDLIST list = nullptr;
