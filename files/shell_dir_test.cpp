@@ -557,6 +557,13 @@ TEST_F(ShellDirFake, KindsOfItems) {
     it->next();
     EXPECT_EQ(it->error_code(), 0x4000eu);
   }
+  // The folder's order: the low word of CompareIDs read as signed.
+  std::unique_ptr<i_dir::iterator> a(dir->iterate(u"dir")), b(dir->iterate(u"zip"));
+  std::unique_ptr<file_identifier> ia(a->identifier()), ib(b->identifier());
+  EXPECT_LT(dir->compare_names(ia.get(), ib.get()), 0);
+  EXPECT_GT(dir->compare_names(ib.get(), ia.get()), 0);
+  EXPECT_EQ(dir->compare_names(ia.get(), ia.get()), 0);
+
   EXPECT_EQ(dir->iterate(u"missing"), nullptr);
   EXPECT_EQ(dir->error_code(), 0x40011u);  // ERROR_FILE_NOT_FOUND as HRESULT
   EXPECT_EQ(narrow(dir->error().wideField("filename")), "missing");
@@ -769,6 +776,10 @@ TEST_F(ShellDir, TheRootIsItsOwnParentAndItsOwnItemIsTheDesktop) {
   ASSERT_TRUE(it);
   EXPECT_EQ(item_size(it->current_item()), 2u);
 
+  EXPECT_EQ(root->drive_kind(), entry_kind::unknown);
+  // No file-system path: no Windows directory.
+  EXPECT_EQ(root->reopen(), nullptr);
+  EXPECT_EQ(root->error_code(), 0x40007u);
   EXPECT_EQ(root->open_file(u"x", true), nullptr);
   EXPECT_EQ(root->error_code(), 0x4000eu);
   EXPECT_EQ(root->open_special(entry_kind::temporary), nullptr);
