@@ -195,6 +195,7 @@ struct shell_state {
   bool com_tried = false;
   bool com_initialised = false;
   bool exit_registered = false;
+  HMODULE shfolder = nullptr;
   shell_dir::entry_points entries;
 };
 
@@ -222,8 +223,10 @@ void look_up(HMODULE module, LPCSTR name, F& out) {
 
 LPCSTR ordinal(std::uintptr_t n) { return reinterpret_cast<LPCSTR>(n); }
 
-void look_up_entry_points(shell_dir::entry_points& e) {
-  HMODULE shfolder = LoadLibraryA("shfolder");
+void look_up_entry_points(shell_state& s) {
+  shell_dir::entry_points& e = s.entries;
+  if (!s.shfolder) s.shfolder = LoadLibraryA("shfolder");
+  HMODULE shfolder = s.shfolder;
   HMODULE shell32 = GetModuleHandleA("shell32");
   look_up(shell32, "SHGetPathFromIDListW", e.get_path);
   look_up(shell32, "SHChangeNotification_Lock", e.lock);
@@ -394,7 +397,7 @@ win32_shell_dir* shell_root_dir() {
       OpenThreadToken(GetCurrentThread(), TOKEN_DUPLICATE | TOKEN_IMPERSONATE | TOKEN_QUERY, TRUE, &token) != FALSE;
   if (impersonating) RevertToSelf();
 
-  look_up_entry_points(s.entries);
+  look_up_entry_points(s);
   if (!s.com_tried) {
     s.com_tried = true;
     s.com_initialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));

@@ -143,8 +143,9 @@ class win32_shell_dir : public ri_dir {
 class win32_shell_dir::iterator : public i_dir::iterator {
  public:
   // Takes over one reference of `folder`; positions on a copy of the relative
-  // list `item` (null: none). With `validate` the shell is asked whether the
-  // item still exists, and a failure leaves the iterator Bad.
+  // list `item` (null: none). With `validate`, a folder that cannot answer
+  // for the item leaves the iterator Bad, and an item the shell no longer
+  // finds keeps no attributes.
   iterator(IShellFolder* folder, const ITEMIDLIST* item, bool validate);
   ~iterator() override;
 

@@ -24,22 +24,9 @@
 
 namespace {
 
-// Until the layer serves change notifications, stand-ins for the two
-// entry points the shell root requires.
-ULONG stand_in_register(HWND, int, LONG, UINT, int, const SHChangeNotifyEntry*) { return 0; }
-BOOL stand_in_deregister(ULONG) { return FALSE; }
-
 class ShellDir : public win32_test::World {
  protected:
   ShellDir() : World("shelldir-") {}
-  void SetUp() override {
-    World::SetUp();
-    HMODULE shell32 = GetModuleHandleA("shell32");
-    if (!GetProcAddress(shell32, reinterpret_cast<LPCSTR>(2)))
-      win32::register_export("shell32", "#2", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&stand_in_register)));
-    if (!GetProcAddress(shell32, reinterpret_cast<LPCSTR>(4)))
-      win32::register_export("shell32", "#4", reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&stand_in_deregister)));
-  }
   // A parsed list, freed at the end of the test.
   const ITEMIDLIST* parse(const char16_t* text) {
     LPITEMIDLIST list = nullptr;
@@ -570,6 +557,13 @@ TEST_F(ShellDirFake, KindsOfItems) {
     it->next();
     EXPECT_EQ(it->error_code(), 0x4000eu);
   }
+  // The folder's order: the low word of CompareIDs read as signed.
+  std::unique_ptr<i_dir::iterator> a(dir->iterate(u"dir")), b(dir->iterate(u"zip"));
+  std::unique_ptr<file_identifier> ia(a->identifier()), ib(b->identifier());
+  EXPECT_LT(dir->compare_names(ia.get(), ib.get()), 0);
+  EXPECT_GT(dir->compare_names(ib.get(), ia.get()), 0);
+  EXPECT_EQ(dir->compare_names(ia.get(), ia.get()), 0);
+
   EXPECT_EQ(dir->iterate(u"missing"), nullptr);
   EXPECT_EQ(dir->error_code(), 0x40011u);  // ERROR_FILE_NOT_FOUND as HRESULT
   EXPECT_EQ(narrow(dir->error().wideField("filename")), "missing");
@@ -782,6 +776,10 @@ TEST_F(ShellDir, TheRootIsItsOwnParentAndItsOwnItemIsTheDesktop) {
   ASSERT_TRUE(it);
   EXPECT_EQ(item_size(it->current_item()), 2u);
 
+  EXPECT_EQ(root->drive_kind(), entry_kind::unknown);
+  // No file-system path: no Windows directory.
+  EXPECT_EQ(root->reopen(), nullptr);
+  EXPECT_EQ(root->error_code(), 0x40007u);
   EXPECT_EQ(root->open_file(u"x", true), nullptr);
   EXPECT_EQ(root->error_code(), 0x4000eu);
   EXPECT_EQ(root->open_special(entry_kind::temporary), nullptr);
@@ -1089,6 +1087,20 @@ TEST_F(ShellDir, AnIdentifierOfAnItemGoneMeanwhile) {
   EXPECT_EQ(gone->kind(), 0);
   EXPECT_EQ(gone->expandable(), 0);
   EXPECT_EQ(narrow(gone->name()), "sub");
+}
+
+// How the GUI asks whether a document exists before opening it.
+TEST_F(ShellDir, TheRootFindsADocumentByItsPath) {
+  put("docs/a.txt", "hello");
+  win32_shell_dir* root = shell_root_dir();
+  ASSERT_TRUE(root);
+  std::unique_ptr<i_dir::iterator> it(root->iterate(u"C:\\docs\\a.txt"));
+  ASSERT_TRUE(it);
+  EXPECT_EQ(it->kind(), 0);
+  EXPECT_EQ(it->size(), 5u);
+  EXPECT_EQ(root->iterate(u"C:\\docs\\b.txt"), nullptr);
+  EXPECT_EQ(root->error_code(), 0x40011u);
+  EXPECT_EQ(narrow(root->error().wideField("filename")), "C:\\docs\\b.txt");
 }
 
 TEST_F(ShellDir, NetworkItemsAreServersSharesAndFolders) {
