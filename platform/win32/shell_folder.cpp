@@ -265,21 +265,10 @@ class EnumItems final : public IEnumIDList {
   EnumItems(std::shared_ptr<const Items> items, std::size_t at) : items_(std::move(items)), at_(at) {}
 
   HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IEnumIDList)) {
-      *object = static_cast<IEnumIDList*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return win32::answer_query(riid, object, this, {&IID_IEnumIDList});
   }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG n = --refs_;
-    if (!n) delete this;
-    return n;
-  }
+  ULONG AddRef() override { return refs_.add(); }
+  ULONG Release() override { return refs_.drop(this); }
   HRESULT Next(ULONG count, LPITEMIDLIST* lists, ULONG* fetched) override {
     if (!lists || (count != 1 && !fetched)) return E_INVALIDARG;
     ULONG got = 0;
@@ -316,7 +305,7 @@ class EnumItems final : public IEnumIDList {
  private:
   std::shared_ptr<const Items> items_;
   std::atomic<std::size_t> at_;
-  std::atomic<ULONG> refs_{1};
+  win32::com_refs refs_;
 };
 
 class Folder final : public IShellFolder2 {
@@ -324,22 +313,10 @@ class Folder final : public IShellFolder2 {
   explicit Folder(Items abs) : abs_(std::move(abs)), kind_(kind_of(abs_)) {}
 
   HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (!object) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IShellFolder) ||
-        IsEqualIID(riid, IID_IShellFolder2)) {
-      *object = static_cast<IShellFolder2*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return win32::answer_query(riid, object, static_cast<IShellFolder2*>(this), {&IID_IShellFolder, &IID_IShellFolder2});
   }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG n = --refs_;
-    if (!n) delete this;
-    return n;
-  }
+  ULONG AddRef() override { return refs_.add(); }
+  ULONG Release() override { return refs_.drop(this); }
 
   HRESULT ParseDisplayName(HWND, IBindCtx*, LPWSTR name, ULONG* eaten, LPITEMIDLIST* list,
                            ULONG* attributes) override {
@@ -582,7 +559,7 @@ class Folder final : public IShellFolder2 {
  private:
   const Items abs_;
   const Kind kind_;
-  std::atomic<ULONG> refs_{1};
+  win32::com_refs refs_;
 };
 
 static_assert(sizeof(WIN32_FIND_DATAW) == 592, "the find data travels as 592 bytes");

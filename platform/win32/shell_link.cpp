@@ -271,12 +271,8 @@ class ShellLink final : public IShellLinkW {
     AddRef();
     return S_OK;
   }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG n = --refs_;
-    if (!n) delete this;
-    return n;
-  }
+  ULONG AddRef() override { return refs_.add(); }
+  ULONG Release() override { return refs_.drop(this); }
 
   HRESULT GetPath(LPWSTR file, int size, WIN32_FIND_DATAW* data, DWORD) override {
     if (!file || size <= 0) return E_INVALIDARG;
@@ -438,7 +434,7 @@ class ShellLink final : public IShellLinkW {
  private:
   NarrowFace narrow_;
   FileFace file_;
-  std::atomic<ULONG> refs_{1};
+  win32::com_refs refs_;
   std::mutex lock_;
   LinkData data_;
   std::u16string file_name_;
