@@ -1,3 +1,6 @@
+#include <cstdlib>
+#include <fstream>
+#include <filesystem>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -276,6 +279,40 @@ TEST_F(ShellFolder, DocumentsAndDotsInPaths) {
   CoTaskMemFree(dotted);
   CoTaskMemFree(plain);
   EXPECT_EQ(SHParseDisplayName(u"\\\\srv\\..\\x", nullptr, &dotted, 0, nullptr), E_INVALIDARG);
+}
+
+// Outside a private world the desktop and documents are the user's own
+// folders from user-dirs.dirs; a key naming the home folder itself, or a
+// private world, keeps the profile's folders.
+TEST_F(ShellFolder, UserFoldersOfTheDesktopSession) {
+  const char* old_home = std::getenv("HOME");
+  const std::string saved_home = old_home ? old_home : "";
+  const std::string home = dir_ + "/home";
+  std::filesystem::create_directories(home + "/Schreibtisch");
+  std::filesystem::create_directories(dir_ + "/config");
+  std::ofstream(dir_ + "/config/user-dirs.dirs")
+      << "# written by the session\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\nXDG_DOCUMENTS_DIR=\"$HOME/\"\n";
+  WCHAR profile[MAX_PATH];
+  ASSERT_GT(GetEnvironmentVariableW(u"USERPROFILE", profile, MAX_PATH), 0u);
+  auto folder = [](int csidl) {
+    WCHAR path[MAX_PATH] = {};
+    return SHGetFolderPathW(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, 0, path) == S_OK ? std::u16string(path)
+                                                                                         : std::u16string(u"(failed)");
+  };
+  ::setenv("HOME", home.c_str(), 1);
+  ::setenv("XDG_CONFIG_HOME", (dir_ + "/config").c_str(), 1);
+  EXPECT_EQ(folder(CSIDL_DESKTOPDIRECTORY), std::u16string(profile) + u"\\Desktop");  // private world
+  ::setenv("XDG_DATA_HOME", (dir_ + "/data").c_str(), 1);
+  ::unsetenv("KV_WORLD_ROOT");
+  std::u16string expected = u"Z:";
+  for (char ch : home + "/Schreibtisch") expected += ch == '/' ? u'\\' : char16_t(ch);
+  EXPECT_EQ(folder(CSIDL_DESKTOPDIRECTORY), expected);
+  EXPECT_EQ(folder(CSIDL_PERSONAL), std::u16string(profile) + u"\\Documents");
+  ::setenv("KV_WORLD_ROOT", (dir_ + "/world").c_str(), 1);
+  ::unsetenv("XDG_DATA_HOME");
+  ::unsetenv("XDG_CONFIG_HOME");
+  if (old_home) ::setenv("HOME", saved_home.c_str(), 1);
+  else ::unsetenv("HOME");
 }
 
 TEST_F(ShellFolder, CompareIdsPacksASignedResult) {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,37 @@ std::u16string env(const char16_t* name) {
 bool is_dir(const std::u16string& path) {
   DWORD a = GetFileAttributesW(path.c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// In the user's own world (no KV_WORLD_ROOT) the desktop and documents are
+// the folders the user's desktop session names in user-dirs.dirs, so that
+// what the program puts there is where the user looks. A key set to the home
+// folder itself means the user has none.
+std::u16string xdg_user_dir(const char* key) {
+  const char* world = std::getenv("KV_WORLD_ROOT");
+  const char* home = std::getenv("HOME");
+  if ((world && *world) || !home || !*home) return {};
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string base = config && *config ? config : std::string(home) + "/.config";
+  std::ifstream in(base + "/user-dirs.dirs");
+  const std::string prefix = std::string(key) + "=\"";
+  std::string line, value;
+  while (std::getline(in, line))
+    if (line.compare(0, prefix.size(), prefix) == 0 && line.size() > prefix.size() && line.back() == '"')
+      value = line.substr(prefix.size(), line.size() - prefix.size() - 1);
+  if (value.compare(0, 6, "$HOME/") == 0) value = std::string(home) + value.substr(5);
+  else if (value == "$HOME") value = home;
+  while (value.size() > 1 && value.back() == '/') value.pop_back();
+  std::string home_dir = home;
+  while (home_dir.size() > 1 && home_dir.back() == '/') home_dir.pop_back();
+  if (value.empty() || value[0] != '/' || value == home_dir) return {};
+  std::u16string path = win32::to_windows_path(value);
+  return is_dir(path) ? path : std::u16string();
+}
+
+std::u16string user_folder(const char* xdg_key, const char16_t* profile_name) {
+  std::u16string own = xdg_user_dir(xdg_key);
+  return own.empty() ? env(u"USERPROFILE") + profile_name : own;
 }
 
 void append(std::vector<BYTE>& out, const Item& item) {
@@ -91,7 +123,7 @@ std::vector<std::u16string> components(std::u16string_view rest) {
   return parts;
 }
 
-std::u16string documents_path() { return env(u"USERPROFILE") + u"\\Documents"; }
+std::u16string documents_path() { return user_folder("XDG_DOCUMENTS_DIR", u"\\Documents"); }
 
 std::u16string path_of(const std::vector<Item>& items) {
   std::u16string out;
@@ -204,8 +236,8 @@ HRESULT SHGetFolderPathW(HWND, int csidl, HANDLE, DWORD, LPWSTR path) {
     case CSIDL_COMMON_APPDATA: folder = env(u"ProgramData"); break;
     case CSIDL_APPDATA: folder = env(u"APPDATA"); break;
     case CSIDL_LOCAL_APPDATA: folder = env(u"LOCALAPPDATA"); break;
-    case CSIDL_DESKTOPDIRECTORY: folder = env(u"USERPROFILE") + u"\\Desktop"; break;
-    case CSIDL_PERSONAL: folder = env(u"USERPROFILE") + u"\\Documents"; break;
+    case CSIDL_DESKTOPDIRECTORY: folder = user_folder("XDG_DESKTOP_DIR", u"\\Desktop"); break;
+    case CSIDL_PERSONAL: folder = documents_path(); break;
     default: return E_INVALIDARG;
   }
   if (folder.size() < 3 || folder.size() >= MAX_PATH) return E_FAIL;
