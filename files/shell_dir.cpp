@@ -1,5 +1,7 @@
 #include "files/shell_dir.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -68,14 +70,60 @@ BOOL lists_equal(const ITEMIDLIST* a, const ITEMIDLIST* b) {
   return f ? f(a, b) : ILIsEqual(a, b);
 }
 
-// The text the shell folder of the common application data answers under
-// "All Users" (en-US).
-constexpr char16_t kAppDataName[] = u"Application Data";
+constexpr std::uint16_t kNoLanguage = 0xFFFF;
+std::atomic<std::uint16_t> g_text_language{kNoLanguage};
 
-std::u16string common_app_data_fallback(std::uint32_t& error) {
+BOOL take_language(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found) {
+  *reinterpret_cast<std::uint32_t*>(found) = language;
+  return FALSE;
+}
+
+BOOL first_name_language(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR found) {
+  EnumResourceLanguagesW(module, type, name, &take_language, found);
+  return FALSE;
+}
+
+// String `id` of string-table block 1 of shfolder, in `language` or else in
+// US English; false with the Win32 error when neither block exists.
+bool shfolder_string(std::uint16_t language, int id, std::u16string& out, std::uint32_t& cause) {
+  HMODULE module = GetModuleHandleA("shfolder");
+  const bool loaded_here = !module;
+  if (!module) module = LoadLibraryA("shfolder");
+  HRSRC block = module ? FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(1), language) : nullptr;
+  if (!block && module) block = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(1), 1033);
+  const BYTE* data = nullptr;
+  DWORD size = 0;
+  if (block) {
+    size = SizeofResource(module, block);
+    HGLOBAL loaded = LoadResource(module, block);
+    data = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+  }
+  cause = data ? 0 : GetLastError();
+  if (loaded_here && module) FreeLibrary(module);
+  if (!data) return false;
+  // Sixteen counted strings; a block cut short yields what it holds.
+  std::size_t at = 0;
+  for (int i = 0; at + 2 <= size; ++i) {
+    const std::size_t n = static_cast<std::size_t>(data[at]) | static_cast<std::size_t>(data[at + 1]) << 8;
+    at += 2;
+    const std::size_t take = std::min(n, (size - at) / 2);
+    if (i == id) {
+      out.resize(take);
+      std::memcpy(out.data(), data + at, take * 2);
+      return true;
+    }
+    at += n * 2;
+  }
+  out.clear();
+  return true;
+}
+
+std::u16string common_app_data_fallback(std::uint32_t& error, std::uint32_t& cause) {
   error = 0x40007;
+  cause = 0;
   char16_t buf[MAX_PATH + 1] = {};
   DWORD n = ExpandEnvironmentStringsW(u"%USERPROFILE%", buf, MAX_PATH);
+  if (n == 0) cause = GetLastError();
   if (n == 0 || n > MAX_PATH || buf[0] == 0) return {};
   std::u16string path(buf);
   auto sep = [](char16_t c) { return c == u'/' || c == u':' || c == u'\\'; };
@@ -84,8 +132,11 @@ std::u16string common_app_data_fallback(std::uint32_t& error) {
   if (end == 0) return {};
   path.resize(end);
   path += u"All Users\\";
-  path += kAppDataName;
   if (path.size() + 1 > MAX_PATH) return {};
+  std::u16string name;
+  if (!shfolder_string(shell_dir::text_language(), 3, name, cause)) return {};
+  path += name;
+  if (path.size() >= MAX_PATH) return {};
   DWORD a = GetFileAttributesW(path.c_str());
   if (a == INVALID_FILE_ATTRIBUTES) {
     std::u16string parent = path.substr(0, end + 9);
@@ -158,7 +209,24 @@ std::u16string special_folder(std::int32_t kind, std::uint32_t& error) {
   return special_folder(kind, error, &SHGetFolderPathW);
 }
 
-std::u16string special_folder(std::int32_t kind, std::uint32_t& error, folder_path_fn folder_path) {
+std::uint16_t text_language() {
+  std::uint16_t language = g_text_language.load();
+  if (language != kNoLanguage) return language;
+  std::uint32_t found = 0x10000;  // none yet
+  if (HMODULE shell32 = GetModuleHandleA("shell32"))
+    EnumResourceNamesW(shell32, RT_VERSION, &first_name_language, reinterpret_cast<LONG_PTR>(&found));
+  language = found <= 0xFFFF ? static_cast<std::uint16_t>(found) : GetSystemDefaultLangID();
+  g_text_language.store(language);
+  return language;
+}
+
+void forget_text_language() { g_text_language.store(kNoLanguage); }
+
+std::u16string special_folder(std::int32_t kind, std::uint32_t& error, folder_path_fn folder_path,
+                              std::uint32_t* cause) {
+  std::uint32_t ignored = 0;
+  std::uint32_t& why = cause ? *cause : ignored;
+  why = 0;
   int csidl;
   switch (kind) {
     case entry_kind::common_app_data: csidl = CSIDL_COMMON_APPDATA; break;
@@ -178,7 +246,7 @@ std::u16string special_folder(std::int32_t kind, std::uint32_t& error, folder_pa
     error = 0x40007;
     return {};
   }
-  return common_app_data_fallback(error);
+  return common_app_data_fallback(error, why);
 }
 
 }  // namespace shell_dir
@@ -326,8 +394,7 @@ std::u16string from_ansi(const char* text) {
 HRESULT parse_name(IShellFolder* folder, const char16_t* text, LPITEMIDLIST* out) {
   std::u16string copy(text ? text : u"");
   *out = nullptr;
-  // No window of ours owns prompts.
-  return guarded_ParseDisplayName(folder, nullptr, nullptr, copy.data(), nullptr, out, nullptr);
+  return guarded_ParseDisplayName(folder, prompt_owner_window(), nullptr, copy.data(), nullptr, out, nullptr);
 }
 
 constexpr SFGAOF kBaseAttributes = 0x78090000;  // file system, folder, ancestor, browsable, hidden, link
@@ -622,10 +689,12 @@ ri_dir* win32_shell_dir::open_special(std::int32_t kind) {
     case entry_kind::desktop: {
       shell_dir::folder_path_fn folder_path = state().entries.folder_path;
       if (!folder_path) break;
-      std::uint32_t error = 0;
-      const std::u16string path = shell_dir::special_folder(kind, error, folder_path);
+      std::uint32_t error = 0, cause = 0;
+      const std::u16string path = shell_dir::special_folder(kind, error, folder_path, &cause);
       if (error) {
-        raise(KV_SITE, error);
+        Common::Error e = make_fs_error(KV_SITE, error);
+        if (cause) e.setWin32Cause(cause);
+        set_error(std::move(e));
         return nullptr;
       }
       return open_dir(path.c_str());
@@ -819,7 +888,7 @@ template <class Link>
 Link* link_object(IShellFolder* folder, const ITEMIDLIST* item, REFIID iid) {
   Link* link = nullptr;
   LPCITEMIDLIST items[1] = {item};
-  if (SUCCEEDED(guarded_GetUIObjectOf(folder, nullptr, 1, items, iid, nullptr, reinterpret_cast<void**>(&link))) &&
+  if (SUCCEEDED(guarded_GetUIObjectOf(folder, prompt_owner_window(), 1, items, iid, nullptr, reinterpret_cast<void**>(&link))) &&
       link)
     return link;
   link = nullptr;
@@ -844,7 +913,7 @@ Link* link_object(IShellFolder* folder, const ITEMIDLIST* item, REFIID iid) {
 template <class Link, class Char>
 LPITEMIDLIST link_target(Link* link, bool resolve) {
   LPITEMIDLIST target = nullptr;
-  if (resolve && SUCCEEDED(link->Resolve(nullptr, 0))) {
+  if (resolve && SUCCEEDED(link->Resolve(prompt_owner_window(), 0))) {
     Char buf[MAX_PATH] = {};
     if (SUCCEEDED(link->GetPath(buf, MAX_PATH, nullptr, 0))) {
       buf[MAX_PATH - 1] = 0;
@@ -1134,7 +1203,7 @@ int win32_shell_dir::iterator::expandable() {
 win32_shell_dir::normal_iterator::normal_iterator(win32_shell_dir* dir) : iterator(dir->folder_) {
   folder_->AddRef();
   constexpr SHCONTF kAll = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN;
-  HWND owner = nullptr;  // no window of ours owns prompts
+  HWND owner = prompt_owner_window();
   auto enumerate = [&] {
     enum_ = nullptr;
     HRESULT hr = guarded_EnumObjects(folder_, owner, kAll, &enum_);

@@ -33,7 +33,15 @@ std::vector<unsigned char> parent_list(const ITEMIDLIST* absolute);
 std::u16string special_folder(std::int32_t kind, std::uint32_t& error);
 // The same with the given "SHGetFolderPathW".
 using folder_path_fn = HRESULT (*)(HWND, int, HANDLE, DWORD, LPWSTR);
-std::u16string special_folder(std::int32_t kind, std::uint32_t& error, folder_path_fn folder_path);
+// `cause`, when given, receives the Win32 error behind a failure (0 when none).
+std::u16string special_folder(std::int32_t kind, std::uint32_t& error, folder_path_fn folder_path,
+                              std::uint32_t* cause = nullptr);
+
+// The language the shell's texts are in: that of shell32's first version
+// resource, else the system's default. Looked up once and kept.
+std::uint16_t text_language();
+// Tests only: the next text_language() looks again.
+void forget_text_language();
 
 // The shell's entry points as the root set-up looked them up; null when
 // missing (the three by ordinal are there whenever a root exists).

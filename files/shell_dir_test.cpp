@@ -18,6 +18,7 @@
 #include "files/guarded_calls.h"
 #include "files/remove_tree.h"
 #include "files/windows_dir.h"
+#include "platform/win32/locale_testing.h"
 #include "platform/win32/shobj.h"
 #include "platform/win32/test_world.h"
 #include "platform/win32/windows.h"
@@ -183,6 +184,61 @@ TEST_F(ShellDir, FailedUserFoldersFailInsteadOfTakingTheCommonFolder) {
   EXPECT_EQ(shell_dir::special_folder(entry_kind::common_app_data, error), u"C:\\ProgramData");
 }
 
+HRESULT folder_path_fails(HWND, int, HANDLE, DWORD, LPWSTR) { return E_FAIL; }
+
+// Puts the language and resource settings back whatever a case leaves.
+struct LanguageScope {
+  LanguageScope() { shell_dir::forget_text_language(); }
+  ~LanguageScope() {
+    win32::set_system_locale_for_tests(0);
+    win32::hide_resources_for_tests("shell32", false);
+    win32::hide_resources_for_tests("shfolder", false);
+    shell_dir::forget_text_language();
+  }
+};
+
+// Without "SHGetFolderPathW" the common folder is built by hand; its last
+// name is shfolder's text in shell32's language, else the system's, else
+// US English.
+TEST_F(ShellDir, TheCommonFolderFallbackTakesShfoldersTextInTheShellsLanguage) {
+  struct Case {
+    LCID system;
+    bool hide_shell32;
+    std::uint16_t language;
+    const char* name;
+  } cases[] = {
+      {0x0409, false, 1033, "Application Data"},
+      {0x0407, false, 1033, "Application Data"},  // shell32's version language wins
+      {0x0407, true, 1031, "Anwendungsdaten"},
+      {0x040C, true, 1036, "Application Data"},  // no French block: US English
+  };
+  std::filesystem::create_directories(c("Users"));
+  for (const Case& c : cases) {
+    LanguageScope scope;
+    win32::set_system_locale_for_tests(c.system);
+    win32::hide_resources_for_tests("shell32", c.hide_shell32);
+    std::uint32_t error = 1, cause = 1;
+    const std::u16string path =
+        shell_dir::special_folder(entry_kind::common_app_data, error, &folder_path_fails, &cause);
+    EXPECT_EQ(error, 0u) << c.name;
+    EXPECT_EQ(cause, 0u);
+    const std::string name(c.name);
+    EXPECT_EQ(path, u"C:\\Users\\All Users\\" + std::u16string(name.begin(), name.end()));
+    EXPECT_TRUE(unix_dir(this->c(std::string("Users/All Users/") + c.name))) << c.name;
+    EXPECT_EQ(shell_dir::text_language(), c.language);
+    // Kept once looked up.
+    win32::set_system_locale_for_tests(0x0413);
+    EXPECT_EQ(shell_dir::text_language(), c.language);
+  }
+  // Without the string block the folder cannot be named.
+  LanguageScope scope;
+  win32::hide_resources_for_tests("shfolder", true);
+  std::uint32_t error = 0, cause = 0;
+  EXPECT_EQ(shell_dir::special_folder(entry_kind::common_app_data, error, &folder_path_fails, &cause), u"");
+  EXPECT_EQ(error, 0x40007u);
+  EXPECT_EQ(cause, static_cast<std::uint32_t>(ERROR_RESOURCE_DATA_NOT_FOUND));
+}
+
 // ---------------------------------------------------------------------------
 // A shell folder of our own: items named by the test, with the attributes
 // and parsing names it gives, and methods that can be made to fault.
@@ -259,6 +315,7 @@ class FakeFolder final : public IShellFolder2 {
   std::vector<unsigned char> find_bytes;  // the find-data column
   std::u16string size_text;               // the size column; empty: none
   int denials = 0;                        // EnumObjects refuses access this often
+  HWND enum_owner = nullptr, parse_owner = nullptr;  // windows the last calls were given
   std::vector<HRESULT> binds;             // BindToObject's answers in turn; S_OK gives `child`
   IShellFolder* child = nullptr;
   int bind_calls = 0;
@@ -287,8 +344,9 @@ class FakeFolder final : public IShellFolder2 {
     maybe_fault(fault);
     return refs;
   }
-  HRESULT ParseDisplayName(HWND, IBindCtx*, LPWSTR name, ULONG*, LPITEMIDLIST* list, ULONG*) override {
+  HRESULT ParseDisplayName(HWND owner, IBindCtx*, LPWSTR name, ULONG*, LPITEMIDLIST* list, ULONG*) override {
     maybe_fault(fault);
+    parse_owner = owner;
     for (const FakeItem& i : items)
       if (i.name == name) {
         std::vector<unsigned char> b = item_bytes(i.name);
@@ -298,8 +356,9 @@ class FakeFolder final : public IShellFolder2 {
       }
     return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   }
-  HRESULT EnumObjects(HWND, SHCONTF, IEnumIDList** out) override {
+  HRESULT EnumObjects(HWND owner, SHCONTF, IEnumIDList** out) override {
     maybe_fault(fault);
+    enum_owner = owner;
     if (denials > 0) {
       --denials;
       return E_ACCESSDENIED;
@@ -648,6 +707,42 @@ TEST_F(ShellDirFake, ARefusedShareListingAsksTheRetryHandler) {
     } else {
       EXPECT_EQ(hresult_of_cause(dir->error()), 0x80070005u);
     }
+  }
+  set_access_retry_handler(old, false);
+}
+
+// With an owner window the shell prompts for credentials itself, so the
+// retry handler stays out; the window reaches the shell calls, and another
+// thread still sees the process-wide (null) window.
+TEST_F(ShellDirFake, AThreadOwnerWindowReachesTheShellAndSkipsTheRetryHandler) {
+  access_retry_fn old = set_access_retry_handler(&retry_twice, false);
+  HWND window = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x1234));
+  for (bool owned : {false, true}) {
+    const HWND previous = owned ? set_prompt_owner_window(window, false) : nullptr;
+    g_retries = 0;
+    FakeFolder f;
+    f.items = {{u"a", SFGAO_FILESYSTEM, u"x"}};
+    f.link_path = u"\\\\srv\\share";
+    f.denials = 1;
+    std::unique_ptr<win32_shell_dir> dir = fake_dir(f);
+    std::unique_ptr<i_dir::iterator> it(dir->iterate());
+    EXPECT_EQ(g_retries, owned ? 0 : 1) << owned;
+    EXPECT_EQ(dir->error_code(), owned ? 0x40014u : 0u) << owned;
+    EXPECT_EQ(f.enum_owner, owned ? window : nullptr) << owned;
+    std::unique_ptr<i_dir::iterator> named(dir->iterate(u"a"));
+    EXPECT_TRUE(named) << owned;
+    EXPECT_EQ(f.parse_owner, owned ? window : nullptr) << owned;
+    HWND seen = window;
+    std::thread([&] { seen = prompt_owner_window(); }).join();
+    EXPECT_EQ(seen, nullptr) << owned;
+    HWND shared = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x5678));
+    EXPECT_EQ(set_prompt_owner_window(shared, true), nullptr);
+    std::thread([&] { seen = prompt_owner_window(); }).join();
+    EXPECT_EQ(seen, shared) << owned;
+    EXPECT_EQ(prompt_owner_window(), owned ? window : shared);
+    set_prompt_owner_window(nullptr, true);
+    if (owned) EXPECT_EQ(set_prompt_owner_window(previous, false), window);
+    EXPECT_EQ(prompt_owner_window(), nullptr);
   }
   set_access_retry_handler(old, false);
 }

@@ -10,6 +10,7 @@
 #include "files/win32_calls.h"
 #include "files/win9x_dir.h"
 #include "files/winnt_dir.h"
+#include "system/tls.h"
 
 // ---------------------------------------------------------------- the_identifier
 
@@ -201,6 +202,19 @@ shell_root_fn shell_root = nullptr;
 
 void set_shell_root(shell_root_fn root) { shell_root = root; }
 
+namespace {
+Common::ThreadLocalVariable& owner_window_variable() {
+  static Common::ThreadLocalVariable variable;
+  return variable;
+}
+}  // namespace
+
+HWND prompt_owner_window() { return reinterpret_cast<HWND>(owner_window_variable().get()); }
+
+HWND set_prompt_owner_window(HWND window, bool process_wide) {
+  return reinterpret_cast<HWND>(owner_window_variable().set(reinterpret_cast<std::uintptr_t>(window), process_wide));
+}
+
 ri_dir* win32_dir::open_special(std::int32_t kind) {
   if (kind == entry_kind::computer) return open_dir(u"C:\\..");
   if (kind == entry_kind::common_app_data || kind == entry_kind::app_data || kind == entry_kind::local_app_data) {
@@ -261,8 +275,7 @@ void win32_dir::control(void* request) {
     clear_error();
   } else if (r->code == control_code("SPWD")) {
     const auto* other_path = static_cast<const char16_t*>(r->pointer3);
-    // Credentials prompts have no owner window of their own here.
-    HWND owner = nullptr;
+    HWND owner = prompt_owner_window();
     if (other_path) {
       std::unique_ptr<win32_dir> other(open_dir_path(other_path));
       if (!other) return;

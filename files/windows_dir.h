@@ -210,3 +210,12 @@ const char16_t* module_path();
 // registers itself those kinds report 0x40007.
 using shell_root_fn = i_dir* (*)();
 void set_shell_root(shell_root_fn root);
+
+// The window that owns credential prompts of network connections and shell
+// calls: the calling thread's own when it has one, else the process-wide one.
+// The program sets neither, so it is null and nothing prompts.
+HWND prompt_owner_window();
+// Tests only. Sets the process-wide window, or the calling thread's own, and
+// returns the previous one; a thread's previous value when it had none is
+// all ones, and writing that back removes its own value again.
+HWND set_prompt_owner_window(HWND window, bool process_wide);

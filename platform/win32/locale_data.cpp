@@ -335,6 +335,7 @@ std::mutex g_mutex;
 std::map<LCID, std::unique_ptr<LocaleData>> g_locales;  // entries live as long as the process
 std::map<LCID, bool> g_unknown;
 std::atomic<LCID> g_user_lcid{kEnUs};
+std::atomic<LCID> g_system_lcid{kEnUs};
 std::unordered_map<LCTYPE, std::u16string> g_user_overrides;  // guarded by g_mutex
 thread_local LCID t_thread_lcid = 0;                           // 0: the user's locale
 
@@ -346,7 +347,7 @@ LCID normalise(LCID lcid) {
     case LOCALE_CUSTOM_DEFAULT:
     case LOCALE_CUSTOM_UNSPECIFIED:
     case LOCALE_CUSTOM_UI_DEFAULT: return g_user_lcid.load();
-    case LOCALE_SYSTEM_DEFAULT: return kEnUs;
+    case LOCALE_SYSTEM_DEFAULT: return g_system_lcid.load();
     default: break;
   }
   lcid &= 0xFFFF;  // the sort order does not change the settings
@@ -648,6 +649,11 @@ void set_user_locale_for_tests(LCID lcid) {
   g_has_overrides.store(false, std::memory_order_release);
 }
 
+void set_system_locale_for_tests(LCID lcid) {
+  std::lock_guard lock(g_mutex);
+  g_system_lcid.store(lcid ? normalise(lcid) : kEnUs);
+}
+
 void set_user_locale_info_for_tests(LCTYPE type, const char16_t* value) {
   std::lock_guard lock(g_mutex);
   if (value)
@@ -703,8 +709,8 @@ BOOL SetThreadLocale(LCID Locale) {
 
 LCID GetUserDefaultLCID() { return g_user_lcid.load(); }
 LANGID GetUserDefaultLangID() { return LANGIDFROMLCID(g_user_lcid.load()); }
-LCID GetSystemDefaultLCID() { return kEnUs; }
-LANGID GetSystemDefaultLangID() { return LANGIDFROMLCID(kEnUs); }
+LCID GetSystemDefaultLCID() { return g_system_lcid.load(); }
+LANGID GetSystemDefaultLangID() { return LANGIDFROMLCID(g_system_lcid.load()); }
 
 BOOL IsValidLocale(LCID Locale, DWORD) {
   std::lock_guard lock(g_mutex);

@@ -10,6 +10,8 @@ void set_time_zone_for_tests(const TIME_ZONE_INFORMATION* info, DWORD id = TIME_
 // Makes `lcid` the user's locale (0: back to en-US) and drops every setting
 // made with set_user_locale_info_for_tests.
 void set_user_locale_for_tests(LCID lcid);
+// Makes `lcid` the system's default locale (0: back to en-US).
+void set_system_locale_for_tests(LCID lcid);
 // Overrides one setting of the user's locale, as the regional settings do;
 // null removes the override.
 void set_user_locale_info_for_tests(LCTYPE type, const char16_t* value);

@@ -37,3 +37,4 @@
 #include "platform/win32/window.h"
 #include "platform/win32/forward.h"
 #include "platform/win32/registry.h"
+#include "platform/win32/resources.h"
