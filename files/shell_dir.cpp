@@ -542,14 +542,7 @@ win32_shell_dir* win32_shell_dir::open_relative(const ITEMIDLIST* relative) {
       return nullptr;
     }
   }
-  auto* dir = new (std::nothrow) win32_shell_dir(child, joined(list_, relative));
-  if (!dir) {
-    child->Release();
-    raise(KV_SITE, fs_error::out_of_memory);
-    return nullptr;
-  }
-  clear_error();
-  return dir;
+  return made(new_dir(child, joined(list_, relative)));
 }
 
 ri_dir* win32_shell_dir::open_dir(const file_identifier* id) { return open_relative(identifier_list(id)); }
@@ -561,6 +554,20 @@ ri_dir* win32_shell_dir::open_dir(i_dir::iterator* entry) {
 
 // Parses `text` in `folder` (this folder when `relative`, else the desktop)
 // and binds the result.
+win32_shell_dir* win32_shell_dir::new_dir(IShellFolder* folder, std::vector<unsigned char> list) {
+  auto* dir = new (std::nothrow) win32_shell_dir(folder, std::move(list));
+  if (!dir) {
+    folder->Release();
+    raise(KV_SITE, fs_error::out_of_memory);
+  }
+  return dir;
+}
+
+win32_shell_dir* win32_shell_dir::made(win32_shell_dir* dir) {
+  if (dir) clear_error();
+  return dir;
+}
+
 win32_shell_dir* win32_shell_dir::parse_and_bind(IShellFolder* folder, const char16_t* text, bool relative) {
   if (!folder) {
     raise(KV_SITE, fs_error::open);
@@ -581,14 +588,7 @@ win32_shell_dir* win32_shell_dir::parse_and_bind(IShellFolder* folder, const cha
   }
   std::vector<unsigned char> list = relative ? joined(list_, parsed) : bytes_of(parsed);
   shell_free(parsed);
-  auto* dir = new (std::nothrow) win32_shell_dir(child, list);
-  if (!dir) {
-    child->Release();
-    raise(KV_SITE, fs_error::out_of_memory);
-    return nullptr;
-  }
-  clear_error();
-  return dir;
+  return made(new_dir(child, list));
 }
 
 IShellFolder* win32_shell_dir::parent_folder(std::vector<unsigned char>& parent, std::size_t& last) {
@@ -618,28 +618,14 @@ ri_dir* win32_shell_dir::open_dir(const char16_t* path) {
   const std::u16string text(path ? path : u"");
   if (text == u"." || (text == u".." && list_.size() == 2)) {
     folder_->AddRef();
-    auto* dir = new (std::nothrow) win32_shell_dir(folder_, list_);
-    if (!dir) {
-      folder_->Release();
-      raise(KV_SITE, fs_error::out_of_memory);
-      return nullptr;
-    }
-    clear_error();
-    return dir;
+    return made(new_dir(folder_, list_));
   }
   if (text == u"..") {
     std::vector<unsigned char> parent;
     std::size_t last = 0;
     IShellFolder* folder = parent_folder(parent, last);
     if (!folder) return nullptr;
-    auto* dir = new (std::nothrow) win32_shell_dir(folder, parent);
-    if (!dir) {
-      folder->Release();
-      raise(KV_SITE, fs_error::out_of_memory);
-      return nullptr;
-    }
-    clear_error();
-    return dir;
+    return made(new_dir(folder, parent));
   }
   if (fs_path()[0] != 0) {
     std::unique_ptr<ri_dir> d(reopened());
@@ -979,12 +965,8 @@ dir_and_identifier win32_shell_dir::open_item_id_list(const ITEMIDLIST* absolute
     return {nullptr, nullptr};
   }
   std::vector<unsigned char> item = bytes_of(probe.list_.data() + last);
-  auto* dir = new (std::nothrow) win32_shell_dir(folder, parent);
-  if (!dir) {
-    folder->Release();
-    raise(KV_SITE, fs_error::out_of_memory);
-    return {nullptr, nullptr};
-  }
+  auto* dir = new_dir(folder, parent);
+  if (!dir) return {nullptr, nullptr};
   auto* id = new (std::nothrow) the_identifier(u"", item.data(), item.size());
   if (!id) {
     delete dir;

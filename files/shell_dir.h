@@ -141,6 +141,11 @@ class win32_shell_dir : public ri_dir {
   shell_watch_node* node_ = nullptr;
 
   win32_shell_dir* open_relative(const ITEMIDLIST* relative);
+  // A new directory taking over `folder`'s reference; null (the reference
+  // released, out of memory raised) when it cannot be made.
+  win32_shell_dir* new_dir(IShellFolder* folder, std::vector<unsigned char> list);
+  // `dir` as an operation's result: success clears this directory's error.
+  win32_shell_dir* made(win32_shell_dir* dir);
   win32_shell_dir* parse_and_bind(IShellFolder* folder, const char16_t* text, bool relative);
   IShellFolder* parent_folder(std::vector<unsigned char>& parent, std::size_t& last);
   const std::u16string& fs_path();

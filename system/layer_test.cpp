@@ -166,7 +166,6 @@ TEST_F(LayerCalls, UnservedSlotsFailWithCallNotImplemented) {
   LayerNT& L = *Windows::layer;
   WCHAR buf[8];
   DWORD size = 8;
-  HKEY key = nullptr;
   struct Case {
     int slot;
     std::function<bool()> failed;  // the result says failure

@@ -580,7 +580,7 @@ DWORD format_message_common(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
     }
   } else if (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) {
     if (!language_known(dwLanguageId)) {
-      SetLastError(ERROR_RESOURCE_LANG_NOT_FOUND);
+      SetLastError(ERROR_MUI_FILE_NOT_FOUND);
       return 0;
     }
     source = win32::system_message(dwMessageId);

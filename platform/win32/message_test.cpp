@@ -74,7 +74,7 @@ TEST(FormatMessage, UnknownCodeAndForeignLanguageFail) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
   SetLastError(0);
   EXPECT_EQ(system_text(2, 0x407), u"");  // German
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MUI_FILE_NOT_FOUND));
   EXPECT_NE(system_text(2, 0x409), u"");
 }
 

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr DWORD kLanguageNotFound = 1815;  // ERROR_RESOURCE_LANG_NOT_FOUND as FindResourceExW answers it
+constexpr DWORD kLanguageNotFound = ERROR_RESOURCE_LANG_NOT_FOUND;
 constexpr WORD kEnUs = 1033, kDeDe = 1031;
 
 struct Resource {
