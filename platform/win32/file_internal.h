@@ -26,6 +26,9 @@ struct ListingFacts {
 // The entry is `at_name` relative to the open folder `at_fd` (or AT_FDCWD with
 // its path); `unix_path` is its full path either way. `listing` carries what
 // earlier entries of the same listing showed, or is null.
+// Tests: list extended attributes by path, the road of kernels without the
+// calls relative to an open folder.
+void list_xattrs_by_path_for_tests(bool on);
 bool entry_facts(int at_fd, const char* at_name, const std::string& unix_path, struct stat& lst, DWORD& attributes,
                  FILETIME& creation, ListingFacts* listing);
 // Keeps the bits that Unix modes cannot hold (hidden, system, archive, ...).

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win32/file_internal.h"
 #include "platform/win32/test_world.h"
 
 namespace fs = std::filesystem;
@@ -296,27 +297,34 @@ TEST_F(FileOps, FindEntryFacts) {
                {u"kept.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, 5},
                {u"plain.bin", FILE_ATTRIBUTE_ARCHIVE, 70000},
                {u"sub", FILE_ATTRIBUTE_DIRECTORY, 0}};
-  WIN32_FIND_DATAW d;
-  h = FindFirstFileW(u"C:\\f\\*", &d);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  for (const Expected& e : table) {
-    EXPECT_EQ(std::u16string(d.cFileName), e.name);
-    EXPECT_EQ(d.dwFileAttributes, e.attributes) << fs::path(std::u16string(d.cFileName)).string();
-    EXPECT_EQ(d.nFileSizeLow, e.size) << fs::path(std::u16string(d.cFileName)).string();
-    EXPECT_EQ(d.nFileSizeHigh, 0u);
-    if (std::u16string(d.cFileName) == u"kept.txt") {
-      EXPECT_EQ(d.ftCreationTime.dwLowDateTime, created.dwLowDateTime);
-      EXPECT_EQ(d.ftCreationTime.dwHighDateTime, created.dwHighDateTime);
+  // Both roads to the kept attributes: relative to the open folder, and by
+  // path as on kernels without the relative calls.
+  for (const bool by_path : {false, true}) {
+    SCOPED_TRACE(by_path ? "by path" : "relative to the folder");
+    win32::list_xattrs_by_path_for_tests(by_path);
+    WIN32_FIND_DATAW d;
+    h = FindFirstFileW(u"C:\\f\\*", &d);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    for (const Expected& e : table) {
+      EXPECT_EQ(std::u16string(d.cFileName), e.name);
+      EXPECT_EQ(d.dwFileAttributes, e.attributes) << fs::path(std::u16string(d.cFileName)).string();
+      EXPECT_EQ(d.nFileSizeLow, e.size) << fs::path(std::u16string(d.cFileName)).string();
+      EXPECT_EQ(d.nFileSizeHigh, 0u);
+      if (std::u16string(d.cFileName) == u"kept.txt") {
+        EXPECT_EQ(d.ftCreationTime.dwLowDateTime, created.dwLowDateTime);
+        EXPECT_EQ(d.ftCreationTime.dwHighDateTime, created.dwHighDateTime);
+      }
+      if (std::u16string(d.cFileName) == u"plain.bin") {
+        EXPECT_EQ(d.ftLastWriteTime.dwLowDateTime, static_cast<DWORD>(plain_write));
+        EXPECT_EQ(d.ftLastWriteTime.dwHighDateTime, static_cast<DWORD>(plain_write >> 32));
+      }
+      if (!FindNextFileW(h, &d)) break;
     }
-    if (std::u16string(d.cFileName) == u"plain.bin") {
-      EXPECT_EQ(d.ftLastWriteTime.dwLowDateTime, static_cast<DWORD>(plain_write));
-      EXPECT_EQ(d.ftLastWriteTime.dwHighDateTime, static_cast<DWORD>(plain_write >> 32));
-    }
-    if (!FindNextFileW(h, &d)) break;
+    EXPECT_FALSE(FindNextFileW(h, &d));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+    FindClose(h);
   }
-  EXPECT_FALSE(FindNextFileW(h, &d));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
-  FindClose(h);
+  win32::list_xattrs_by_path_for_tests(false);
 }
 
 TEST_F(FileOps, TempFileNames) {

@@ -111,9 +111,11 @@ constexpr long kListXattrAt = 465;
 constexpr long kListXattrAt = -1;
 #endif
 std::atomic<bool> xattr_at_missing{kListXattrAt < 0};
+std::atomic<bool> xattr_by_path{false};
 
 ssize_t list_xattr_names(int at_fd, const char* at_name, const std::string& unix_path, char* names, std::size_t size) {
-  if (at_fd != AT_FDCWD && !xattr_at_missing.load(std::memory_order_relaxed)) {
+  if (at_fd != AT_FDCWD && !xattr_at_missing.load(std::memory_order_relaxed) &&
+      !xattr_by_path.load(std::memory_order_relaxed)) {
     const long n = ::syscall(kListXattrAt, at_fd, at_name, AT_SYMLINK_NOFOLLOW, names, size);
     // Older kernels, and sandboxes that refuse calls they do not know.
     if (n >= 0 || (errno != ENOSYS && errno != EPERM)) return n;
@@ -123,6 +125,8 @@ ssize_t list_xattr_names(int at_fd, const char* at_name, const std::string& unix
 }
 
 }  // namespace
+
+void list_xattrs_by_path_for_tests(bool on) { xattr_by_path.store(on, std::memory_order_relaxed); }
 
 bool entry_facts(int at_fd, const char* at_name, const std::string& unix_path, struct stat& lst, DWORD& attributes,
                  FILETIME& creation, ListingFacts* listing) {
