@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gui/app/korvane_app.h"
+#include "platform/win32/com.h"
 #include "platform/win32/windows.h"
 #include "system/machine.h"
 
@@ -153,6 +154,7 @@ void FXKorvaneApp::create() {
   }
   handOverArguments();
   if (mutexError_ == ERROR_ALREADY_EXISTS) std::exit(1);
+  comInitialized_ = SUCCEEDED(CoInitialize(nullptr));
   Common::createLocaleFormats();
   FXExtApp::create();
   if (!applicationName_.empty()) {
@@ -185,4 +187,6 @@ void FXKorvaneApp::destroy() {
   }
   FXExtApp::destroy();
   Common::destroyLocaleFormats();
+  if (comInitialized_) CoUninitialize();
+  comInitialized_ = false;
 }

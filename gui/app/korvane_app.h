@@ -170,6 +170,8 @@ class FXKorvaneApp : public FX::FXExtApp {
   FXWString helpFile_;
   HelpViewer helpViewer_ = nullptr;
   DWORD mutexError_ = 0;
+  // create() initialised COM on this thread; destroy() gives it back.
+  bool comInitialized_ = false;
 };
 
 template <class T, class R, class A>

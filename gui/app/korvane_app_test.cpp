@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/fox/fx_test_display.h"
+#include "platform/win32/shobj.h"
 #include "platform/win32/windows.h"
 
 using namespace FX;
@@ -90,6 +91,22 @@ class AppTest : public ::testing::Test {
 };
 
 int addOne(void* p) { return ++*static_cast<int*>(p); }
+
+// COM is there for the GUI thread between create and destroy, and destroy
+// gives back exactly what create took.
+TEST_F(AppTest, CreateInitialisesComForTheGuiThreadAndDestroyGivesItBack) {
+  auto makeLink = [] {
+    IUnknown* link = nullptr;
+    const HRESULT hr =
+        CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&link));
+    if (link) link->Release();
+    return hr;
+  };
+  EXPECT_EQ(makeLink(), S_OK);
+  app->destroy();
+  app.reset();
+  EXPECT_EQ(makeLink(), CO_E_NOTINITIALIZED);
+}
 
 TEST_F(AppTest, ExecuteSyncOnTheGuiThreadRunsAtOnce) {
   int value = 41;
