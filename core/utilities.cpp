@@ -7,6 +7,7 @@
 #include "core/message_format.h"
 #include "core/trace.h"
 #include "files/windows_dir.h"
+#include "platform/win32/process.h"
 #include "system/layer.h"
 #include "system/locks.h"
 
@@ -58,26 +59,6 @@ void removePartial(CopyItem* item) {
     dir->remove_file(wide(item->destination->name()).c_str());
     dir->clear_error();
   }
-}
-
-// A command-line argument that the program's runtime splits back into
-// exactly this text.
-std::u16string quoteArgument(const std::u16string& arg) {
-  if (!arg.empty() && arg.find_first_of(u" \t\"") == std::u16string::npos) return arg;
-  std::u16string out = u"\"";
-  std::size_t slashes = 0;
-  for (char16_t c : arg) {
-    if (c == u'\\') {
-      ++slashes;
-      continue;
-    }
-    out.append(c == u'"' ? 2 * slashes + 1 : slashes, u'\\');
-    slashes = 0;
-    out += c;
-  }
-  out.append(2 * slashes, u'\\');
-  out += u'"';
-  return out;
 }
 
 bool endsWithKind(const std::u16string& lower, const char16_t* ext) {
@@ -360,7 +341,7 @@ int runCommand(const String& command, const String& directory, const String* arg
       // The outer quotes are the ones the interpreter strips.
       line = std::u16string(nine_x ? u"command.com /C " : u"cmd.exe /C ") + u"\"" + line + u"\"";
     } else {
-      for (std::int32_t i = 0; i < count; ++i) line += u" " + quoteArgument(wide(arguments[i]));
+      for (std::int32_t i = 0; i < count; ++i) line += u" " + win32::quote_argument(wide(arguments[i]));
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -379,7 +360,7 @@ int runCommand(const String& command, const String& directory, const String* arg
     std::u16string parameters;
     for (std::int32_t i = 0; i < count; ++i) {
       if (i) parameters += u" ";
-      parameters += quoteArgument(wide(arguments[i]));
+      parameters += win32::quote_argument(wide(arguments[i]));
     }
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;

@@ -214,25 +214,6 @@ bool lookup_env(const std::u16string& name, std::u16string& value) {
 // ---------------------------------------------------------------------------
 // Command line
 
-std::u16string quote_argument(const std::u16string& arg) {
-  if (!arg.empty() && arg.find_first_of(u" \t\"") == std::u16string::npos) return arg;
-  std::u16string out = u"\"";
-  std::size_t slashes = 0;
-  for (char16_t c : arg) {
-    if (c == u'\\') {
-      ++slashes;
-      continue;
-    }
-    if (c == u'"') out.append(slashes * 2 + 1, u'\\');
-    else out.append(slashes, u'\\');
-    slashes = 0;
-    out += c;
-  }
-  out.append(slashes * 2, u'\\');
-  out += u'"';
-  return out;
-}
-
 struct CommandLine {
   std::u16string wide;
   std::string narrow_text;
@@ -263,6 +244,25 @@ CommandLine& command_line() {
 }
 
 }  // namespace
+
+std::u16string quote_argument(const std::u16string& arg, bool always) {
+  if (!always && !arg.empty() && arg.find_first_of(u" \t\"") == std::u16string::npos) return arg;
+  std::u16string out = u"\"";
+  std::size_t slashes = 0;
+  for (char16_t c : arg) {
+    if (c == u'\\') {
+      ++slashes;
+      continue;
+    }
+    if (c == u'"') out.append(slashes * 2 + 1, u'\\');
+    else out.append(slashes, u'\\');
+    slashes = 0;
+    out += c;
+  }
+  out.append(slashes * 2, u'\\');
+  out += u'"';
+  return out;
+}
 
 void register_export(const char* module, const char* name, FARPROC entry) {
   std::string key = module_file(utf8_to_utf16(module)) + "!" + name;

@@ -92,6 +92,9 @@ void register_export(const char* module, const char* name, FARPROC entry);
 void unregister_export(const char* module, const char* name);
 // The program file's Windows path.
 std::u16string module_path();
+// `arg` as one argument of a command line, quoted (or, with `always`, quoted
+// even when plain) so that the Windows splitting rules give it back unchanged.
+std::u16string quote_argument(const std::u16string& arg, bool always = false);
 // Calls `prepare` in the forking thread before a fork, then `parent` in the
 // parent and `child` in the new process (which has only the forking thread).
 // Libraries that keep worker threads use it; any of the three may be null.

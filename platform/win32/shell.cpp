@@ -10,6 +10,7 @@
 #include "platform/win32/handles.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/paths.h"
+#include "platform/win32/process.h"
 
 namespace win32 {
 
@@ -176,19 +177,7 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
   std::u16string target = url ? file : utf8_to_utf16(unix_path);
   // The opener's argument goes through the command-line rules: quote it so
   // that blanks, quotes and backslashes arrive unchanged.
-  std::u16string quoted = u"\"";
-  std::size_t slashes = 0;
-  for (char16_t c : target) {
-    if (c == u'\\') {
-      ++slashes;
-      continue;
-    }
-    quoted.append(c == u'"' ? slashes * 2 + 1 : slashes, u'\\');
-    slashes = 0;
-    quoted += c;
-  }
-  quoted.append(slashes * 2, u'\\');
-  quoted += u'"';
+  const std::u16string quoted = quote_argument(target, true);
   std::u16string app = to_windows_path(opener);
   return start(info, u"xdg-open " + quoted, directory, app.c_str());
 }
