@@ -123,27 +123,27 @@ void findDataOut(WIN32_FIND_DATAW& w, const WIN32_FIND_DATAA& a) {
   ansiToWide(w.cAlternateFileName, 14, a.cAlternateFileName, 14);
 }
 
+// The numbers of a process record, which the two forms share; the size
+// field stays each record's own.
+template <class To, class From>
+void processNumbers(To& to, const From& from) {
+  to.cntUsage = from.cntUsage;
+  to.th32ProcessID = from.th32ProcessID;
+  to.th32DefaultHeapID = from.th32DefaultHeapID;
+  to.th32ModuleID = from.th32ModuleID;
+  to.cntThreads = from.cntThreads;
+  to.th32ParentProcessID = from.th32ParentProcessID;
+  to.pcPriClassBase = from.pcPriClassBase;
+  to.dwFlags = from.dwFlags;
+}
+
 void processIn(PROCESSENTRY32& a, const PROCESSENTRY32W& w) {
-  a.cntUsage = w.cntUsage;
-  a.th32ProcessID = w.th32ProcessID;
-  a.th32DefaultHeapID = w.th32DefaultHeapID;
-  a.th32ModuleID = w.th32ModuleID;
-  a.cntThreads = w.cntThreads;
-  a.th32ParentProcessID = w.th32ParentProcessID;
-  a.pcPriClassBase = w.pcPriClassBase;
-  a.dwFlags = w.dwFlags;
+  processNumbers(a, w);
   wideToAnsi(a.szExeFile, MAX_PATH, w.szExeFile, MAX_PATH);
 }
 
 void processOut(PROCESSENTRY32W& w, const PROCESSENTRY32& a) {
-  w.cntUsage = a.cntUsage;
-  w.th32ProcessID = a.th32ProcessID;
-  w.th32DefaultHeapID = a.th32DefaultHeapID;
-  w.th32ModuleID = a.th32ModuleID;
-  w.cntThreads = a.cntThreads;
-  w.th32ParentProcessID = a.th32ParentProcessID;
-  w.pcPriClassBase = a.pcPriClassBase;
-  w.dwFlags = a.dwFlags;
+  processNumbers(w, a);
   ansiToWide(w.szExeFile, MAX_PATH, a.szExeFile, MAX_PATH);
 }
 
