@@ -113,19 +113,7 @@ i_dir::iterator* winnt_dir::search_all() {
   }
   pattern += '*';
   Calls::prepare(self, pattern);
-  auto* it = new (std::nothrow) typename Calls::iterator(pattern);
-  if (!it) {
-    raise(KV_SITE, fs_error::out_of_memory);
-    return nullptr;
-  }
-  // An empty directory gives an iterator already at its end.
-  if (it->Bad() && it->error_code() != fs_error::end_of_file) {
-    set_error(it->take_error());
-    delete it;
-    return nullptr;
-  }
-  clear_error();
-  return it;
+  return hand_over_listing(new (std::nothrow) typename Calls::iterator(pattern));
 }
 
 template <class Calls>

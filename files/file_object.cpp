@@ -65,6 +65,20 @@ ri_dir* i_dir::open_parent(const char16_t** path) {
 
 ri_dir* i_dir::reopen() { return nullptr; }
 
+i_dir::iterator* i_dir::hand_over_listing(iterator* it) {
+  if (!it) {
+    raise(KV_SITE, fs_error::out_of_memory);
+    return nullptr;
+  }
+  if (it->Bad() && it->error_code() != fs_error::end_of_file) {
+    set_error(it->take_error());
+    delete it;
+    return nullptr;
+  }
+  clear_error();
+  return it;
+}
+
 ri_dir* i_dir::open_special(std::int32_t) {
   raise(KV_SITE, fs_error::not_supported);
   return nullptr;

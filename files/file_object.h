@@ -249,6 +249,12 @@ class i_dir : public virtual file_object {
   virtual dir_and_identifier open_item_id_list(const ITEMIDLIST* absolute);
   // Not owned by the caller. Base: null.
   virtual IShellFolder* shell_folder();
+
+ protected:
+  // A new listing as this directory's result. Null (no memory) raises; the
+  // listing of an empty folder is handed out already at its end; any other
+  // failure becomes this directory's and the listing is deleted.
+  iterator* hand_over_listing(iterator* it);
 };
 
 class si_dir : public i_dir {};

@@ -734,18 +734,7 @@ i_dir::iterator* win32_shell_dir::iterate(const char16_t* name) {
 }
 
 i_dir::iterator* win32_shell_dir::iterate() {
-  auto* it = new (std::nothrow) normal_iterator(this);
-  if (!it) {
-    raise(KV_SITE, fs_error::out_of_memory);
-    return nullptr;
-  }
-  if (it->Bad() && it->error_code() != fs_error::end_of_file) {
-    set_error(it->take_error());
-    delete it;
-    return nullptr;
-  }
-  clear_error();
-  return it;
+  return hand_over_listing(new (std::nothrow) normal_iterator(this));
 }
 
 i_dir::iterator* win32_shell_dir::iterate_self() {
