@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstring>
+#include <mutex>
 
 #include "core/catalogue.h"
 #include "core/error.h"
 #include "core/text_convert.h"
 #include "core/trace.h"
+#include "files/fs_error.h"
 #include "files/memory_file.h"
 #include "platform/win32/winsock.h"
 #include "system/number_text.h"
@@ -19,19 +22,6 @@ namespace {
 
 std::atomic<Network::CheckCertificateCallback*> certificateCallback{nullptr};
 std::atomic<TlsConnector> tlsConnector{nullptr};
-
-// The connection of every query: another thread may end a blocked transfer.
-// Both directions are shut down, which wakes the blocked call at once; the
-// handle itself stays until the owner destroys the socket, so it can never be
-// reused under the owner's feet.
-class MyInterruptibleTCPSocket final : public Network::TCPSocket {
- public:
-  using TCPSocket::TCPSocket;
-  bool interrupt() override {
-    if (handle_ != INVALID_SOCKET) ::shutdown(handle_, SD_BOTH);
-    return true;
-  }
-};
 
 [[noreturn]] void throwHttpError(std::uint64_t site) {
   throw Common::Error(site, kHttpError, Common::catalogueText(2350, u"HTTP error."));
@@ -45,6 +35,164 @@ class MyInterruptibleTCPSocket final : public Network::TCPSocket {
 [[noreturn]] void throwFailedCheck(std::uint64_t site, const char* expression) {
   throw Common::Error(site, kFailedCheck, expression);
 }
+[[noreturn]] void throwTransferError(std::uint64_t site, const std::string& text,
+                                     const Common::Error& cause = Common::Error()) {
+  Common::Error e(site, kHttpTransferError, text.c_str());
+  if (cause) e.setCause(cause);
+  throw e;
+}
+
+}  // namespace
+
+struct HttpInterrupt::State {
+  std::mutex lock;
+  Network::StreamSocket* current = nullptr;  // the query's TCP connection
+  bool interrupted = false;
+};
+
+namespace {
+
+// The connection of every query: another thread may end a blocked transfer.
+// Both directions are shut down, which wakes the blocked call at once; the
+// handle itself stays until the owner destroys the socket, so it can never be
+// reused under the owner's feet. While the answer head is read, every wait is
+// bounded by what is left of the head's time.
+class MyInterruptibleTCPSocket final : public Network::TCPSocket {
+ public:
+  MyInterruptibleTCPSocket(const std::string& host, std::uint16_t port, std::shared_ptr<HttpInterrupt::State> token,
+                           std::shared_ptr<std::atomic<bool>> cut)
+      : TCPSocket(host, port), token_(std::move(token)), cut_(std::move(cut)),
+        receiveMs_(Network::socketTimeouts().receiveMs) {
+    if (!token_) return;
+    std::lock_guard<std::mutex> guard(token_->lock);
+    token_->current = this;
+    if (token_->interrupted) interrupt();
+  }
+  ~MyInterruptibleTCPSocket() override {
+    if (!token_) return;
+    std::lock_guard<std::mutex> guard(token_->lock);
+    if (token_->current == this) token_->current = nullptr;
+  }
+
+  bool interrupt() override {
+    cut_->store(true);
+    if (handle_ != INVALID_SOCKET) ::shutdown(handle_, SD_BOTH);
+    return true;
+  }
+
+  void startHead(std::uint32_t ms) {
+    if (!ms) return;
+    headEnd_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    head_ = true;
+    waitMs_ = receiveMs_ ? receiveMs_ : UINT32_MAX;
+  }
+  void endHead() {
+    if (!head_) return;
+    head_ = false;
+    if (waitMs_ != (receiveMs_ ? receiveMs_ : UINT32_MAX)) setWait(receiveMs_);
+  }
+
+  std::size_t receive(void* data1, std::size_t size1, void* data2, std::size_t size2, bool partial) override {
+    if (!head_) return TCPSocket::receive(data1, size1, data2, size2, partial);
+    auto* p1 = static_cast<char*>(data1);
+    auto* p2 = static_cast<char*>(data2);
+    std::size_t total = 0;
+    while (size1 || size2) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(headEnd_ - std::chrono::steady_clock::now());
+      if (left.count() <= 0) break;
+      const auto ms = static_cast<std::uint64_t>(left.count());
+      // Lowered in steps, so that a steady head costs no call per byte.
+      if (waitMs_ > ms + ms / 8 + 1) setWait(static_cast<std::uint32_t>(ms));
+      std::size_t n = TCPSocket::receive(size1 ? p1 : p2, size1 ? size1 : size2, size1 ? p2 : nullptr,
+                                         size1 ? size2 : 0, true);
+      if (!n) break;
+      total += n;
+      if (partial) break;
+      std::size_t first = std::min(n, size1);
+      p1 += first;
+      size1 -= first;
+      p2 += n - first;
+      size2 -= n - first;
+    }
+    return total;
+  }
+
+ private:
+  void setWait(std::uint32_t ms) {
+    waitMs_ = ms ? ms : UINT32_MAX;
+    DWORD value = ms;
+    setsockopt(handle_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&value), sizeof value);
+  }
+
+  std::shared_ptr<HttpInterrupt::State> token_;
+  std::shared_ptr<std::atomic<bool>> cut_;
+  std::uint32_t receiveMs_;
+  bool head_ = false;
+  std::chrono::steady_clock::time_point headEnd_;
+  std::uint64_t waitMs_ = UINT32_MAX;
+};
+
+// The body of an answer: never more than the answer announced, and an end
+// before that is a transfer error, not the end of the data.
+class HttpBody final : public Network::StreamSocket {
+ public:
+  HttpBody(std::unique_ptr<Network::StreamSocket> inner, bool framed, std::uint64_t length,
+           std::shared_ptr<std::atomic<bool>> cut)
+      : inner_(std::move(inner)), framed_(framed), left_(length), length_(length), cut_(std::move(cut)) {
+    if (!cut_) cut_ = std::make_shared<std::atomic<bool>>(false);
+  }
+
+  bool setNoDelay(bool on) override { return inner_->setNoDelay(on); }
+  void startTransferThreads() override { inner_->startTransferThreads(); }
+  bool send(const void* data1, std::size_t size1, const void* data2, std::size_t size2, const void* data3,
+            std::size_t size3) override {
+    return inner_->send(data1, size1, data2, size2, data3, size3);
+  }
+  std::size_t receive(void* data1, std::size_t size1, void* data2, std::size_t size2, bool partial) override {
+    if (framed_) {
+      size1 = static_cast<std::size_t>(std::min<std::uint64_t>(size1, left_));
+      size2 = static_cast<std::size_t>(std::min<std::uint64_t>(size2, left_ - size1));
+      if (!size2) data2 = nullptr;
+    }
+    if (!size1 && !size2) return 0;
+    if (!size1) {
+      data1 = data2;
+      size1 = size2;
+      data2 = nullptr;
+      size2 = 0;
+    }
+    std::size_t n;
+    try {
+      n = inner_->receive(data1, size1, data2, size2, partial);
+    } catch (const Common::Error& e) {
+      if (cut_->load()) return 0;
+      throwTransferError(KV_SITE, "The connection failed after " + std::to_string(length_ - left_) +
+                                      " bytes of the body.", e);
+    }
+    if (framed_) {
+      left_ -= n;
+      const bool ended = n == 0 || (!partial && n < size1 + size2);
+      if (ended && left_ && !cut_->load())
+        throwTransferError(KV_SITE, "The connection ended after " + std::to_string(length_ - left_) + " of " +
+                                        std::to_string(length_) + " bytes of the body.");
+    }
+    return n;
+  }
+  bool interrupt() override {
+    cut_->store(true);
+    return inner_->interrupt();
+  }
+  void close() override { inner_->close(); }
+  void detach(std::vector<unsigned char>& blob, SOCKET& handle) override { inner_->detach(blob, handle); }
+  Network::Socket& socket() override { return inner_->socket(); }
+
+ private:
+  std::unique_ptr<Network::StreamSocket> inner_;
+  bool framed_;
+  std::uint64_t left_, length_;
+  std::shared_ptr<std::atomic<bool>> cut_;
+};
+
 
 std::string narrow(const Processor::String& s) { return s.toNarrow(); }
 
@@ -92,17 +240,13 @@ bool startsWithNoCase(const std::string& line, const char* name) {
   return true;
 }
 
-// The header lines after the status line, up to the empty line; hands the
-// "Content-Range" value (when any) to the caller.
-void readHeaders(Network::StreamSocket& socket, std::string* contentRange) {
-  std::string line;
-  for (int count = 0;; ++count) {
-    if (count > kHttpHeaderLineLimit) throwHttpError(KV_SITE);
-    readHttpLine(socket, line);
-    if (line.empty()) return;
-    if (contentRange && startsWithNoCase(line, "content-range:")) *contentRange = line.substr(14);
-  }
-}
+// What the header lines of a body answer say about the body.
+struct BodyHeaders {
+  bool hasLength = false;
+  std::uint64_t length = 0;
+  bool hasRange = false;
+  std::string range;  // the Content-Range value
+};
 
 bool parseDecimal(const std::string& text, std::size_t& at, std::uint64_t& value) {
   std::size_t start = at;
@@ -114,33 +258,69 @@ bool parseDecimal(const std::string& text, std::size_t& at, std::uint64_t& value
   return at > start;
 }
 
-// "bytes B-E/T" (T may be "*") that starts at `begin` and ends within `end`.
-bool rangeMatches(const std::string& value, std::uint64_t begin, std::uint64_t end) {
-  std::size_t at = value.find_first_not_of(' ');
-  if (at == std::string::npos || value.compare(at, 6, "bytes ") != 0) return false;
-  at += 6;
-  std::uint64_t first, last;
-  if (!parseDecimal(value, at, first) || at >= value.size() || value[at++] != '-') return false;
-  if (!parseDecimal(value, at, last) || at >= value.size() || value[at] != '/') return false;
-  return first == begin && last >= first && last <= end;
+std::size_t skipBlanks(const std::string& text, std::size_t at) {
+  while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
+  return at;
 }
 
-// A server that ignores the range sends the whole body: drop what lies before it.
-void skipBytes(Network::StreamSocket& socket, std::uint64_t count) {
-  std::vector<char> buffer(64 * 1024);
-  while (count) {
-    std::size_t want = count < buffer.size() ? static_cast<std::size_t>(count) : buffer.size();
-    std::size_t got = socket.receive(buffer.data(), want, nullptr, 0, true);
-    if (!got) throwHttpError(KV_SITE);
-    count -= got;
+// The header lines after the status line, up to the empty line. A length
+// that is no number, or two that differ, leave the body's end unknown: an
+// HTTP error.
+void readHeaders(Network::StreamSocket& socket, BodyHeaders* body) {
+  std::string line;
+  for (int count = 0;; ++count) {
+    if (count > kHttpHeaderLineLimit) throwHttpError(KV_SITE);
+    readHttpLine(socket, line);
+    if (line.empty()) return;
+    if (!body) continue;
+    if (startsWithNoCase(line, "content-length:")) {
+      std::size_t at = skipBlanks(line, 15);
+      std::uint64_t value;
+      if (!parseDecimal(line, at, value) || skipBlanks(line, at) != line.size()) throwHttpError(KV_SITE);
+      if (body->hasLength && body->length != value) throwHttpError(KV_SITE);
+      body->hasLength = true;
+      body->length = value;
+    } else if (startsWithNoCase(line, "content-range:")) {
+      if (body->hasRange) throwHttpError(KV_SITE);
+      body->hasRange = true;
+      body->range = line.substr(14);
+    }
   }
+}
+
+// "bytes B-E/T" (T may be "*"): true with the length of the part when it is
+// the range asked for, begin to end, or its start up to the end of a file
+// that ends before `end`.
+bool rangeMatches(const std::string& value, std::uint64_t begin, std::uint64_t end, std::uint64_t& length) {
+  std::size_t at = skipBlanks(value, 0);
+  if (value.compare(at, 6, "bytes ") != 0) return false;
+  at = skipBlanks(value, at + 6);
+  std::uint64_t first, last, total = 0;
+  if (!parseDecimal(value, at, first) || at >= value.size() || value[at++] != '-') return false;
+  if (!parseDecimal(value, at, last) || at >= value.size() || value[at++] != '/') return false;
+  bool knownTotal = false;
+  if (at < value.size() && value[at] == '*') {
+    ++at;
+  } else {
+    if (!parseDecimal(value, at, total)) return false;
+    knownTotal = true;
+  }
+  if (skipBlanks(value, at) != value.size()) return false;
+  if (first != begin || last < first) return false;
+  if (knownTotal && last >= total) return false;
+  if (last != end && !(knownTotal && last == total - 1 && last < end)) return false;
+  length = last - first + 1;
+  return true;
+}
+
+std::string statusText(const UriResource& uri, std::uint16_t code, const std::string& reason) {
+  return narrow(uri.scheme()) + "-server return: url=\"" + narrow(uri.text()) + "\", code=\"" +
+         std::to_string(code) + "\", reason=\"" + reason + "\"";
 }
 
 [[noreturn]] void throwStatusError(std::uint64_t site, const UriResource& uri, std::uint16_t code,
                                    const std::string& reason) {
-  std::string text = narrow(uri.scheme()) + "-server return: url=\"" + narrow(uri.text()) + "\", code=\"" +
-                     std::to_string(code) + "\", reason=\"" + reason + "\"";
-  throw Common::Error(site, kHttpStatusError, text.c_str());
+  throw Common::Error(site, kHttpStatusError, statusText(uri, code, reason).c_str());
 }
 
 // CONNECT through the proxy; on return the connection is a tunnel to the target.
@@ -218,6 +398,9 @@ void readStatusLine(Network::StreamSocket& socket, std::uint16_t& code, std::str
   std::uint64_t value;
   const std::string number = status.substr(codeStart + 1, codeEnd - codeStart - 1);
   if (!Common::parseNumber(&value, number.c_str(), 10)) throwHttpError(KV_SITE);
+  // Only three digits name a status; the low bits of a larger number would
+  // pass for one.
+  if (value < 100 || value > 599) throwHttpError(KV_SITE);
   code = static_cast<std::uint16_t>(value);
   if (!(status.length() > codeEnd + 1)) throwFailedCheck(KV_SITE, "status.length() > codeEnd + 1");
   reason = status.substr(codeEnd + 1);
@@ -236,14 +419,72 @@ bool readLocationHeader(Network::StreamSocket& socket, std::string& value) {
   }
 }
 
+HttpInterrupt::HttpInterrupt() : state(std::make_shared<State>()) {}
+
+void HttpInterrupt::interrupt() {
+  std::lock_guard<std::mutex> guard(state->lock);
+  state->interrupted = true;
+  if (state->current) state->current->interrupt();
+}
+
+bool HttpInterrupt::interrupted() const {
+  std::lock_guard<std::mutex> guard(state->lock);
+  return state->interrupted;
+}
+
+void HttpInterrupt::reset() {
+  std::lock_guard<std::mutex> guard(state->lock);
+  state->interrupted = false;
+}
+
+HttpAnswer readHttpAnswer(std::unique_ptr<Network::StreamSocket> connection, std::uint64_t begin, std::uint64_t end,
+                          const UriResource& uri, std::shared_ptr<std::atomic<bool>> cut) {
+  const bool rangeAsked = begin > 0 && begin <= end;
+  HttpAnswer answer;
+  readStatusLine(*connection, answer.code, answer.reason);
+  trace("Server return", {{"status", Processor::Variant(static_cast<std::uint32_t>(answer.code))}});
+  BodyHeaders headers;
+  switch (answer.code) {
+    case 200:
+      readHeaders(*connection, &headers);
+      // The whole file where a part was asked: its bytes would land at the
+      // wrong place.
+      if (rangeAsked)
+        throwTransferError(KV_SITE, "The server sent the whole file instead of bytes " + std::to_string(begin) +
+                                        "-" + std::to_string(end) + ".");
+      break;
+    case 206: {
+      if (!rangeAsked) throwHttpError(KV_SITE);
+      readHeaders(*connection, &headers);
+      std::uint64_t length = 0;
+      if (!headers.hasRange || !rangeMatches(headers.range, begin, end, length) ||
+          (headers.hasLength && headers.length != length))
+        throwTransferError(KV_SITE, "The server sent another part than bytes " + std::to_string(begin) + "-" +
+                                        std::to_string(end) + ": \"" + headers.range + "\".");
+      headers.hasLength = true;
+      headers.length = length;
+      break;
+    }
+    case 301:
+    case 302:
+    case 303:
+    case 307:
+      if (!readLocationHeader(*connection, answer.location)) throwHttpError(KV_SITE);
+      return answer;
+    default:
+      throwStatusError(KV_SITE, uri, answer.code, answer.reason);
+  }
+  answer.body = std::make_unique<HttpBody>(std::move(connection), headers.hasLength, headers.length, std::move(cut));
+  return answer;
+}
+
 std::unique_ptr<Network::StreamSocket> httpQuery(ProtocolConfigurationAccessor& accessor, const UriResource& uri,
                                                  const void* body, std::uint32_t length, int method,
-                                                 std::uint64_t begin, std::uint64_t end) {
+                                                 std::uint64_t begin, std::uint64_t end, HttpInterrupt* interrupt) {
   trace("Query server", {{"server", Processor::Variant(uri.text())},
                          {"begin", Processor::Variant(static_cast<unsigned long long>(begin))},
                          {"end", Processor::Variant(static_cast<unsigned long long>(end))}});
   Processor::RefPtr<const UriResource> current(&uri);
-  const bool rangeAsked = begin > 0 && begin <= end;
   std::string head;
   for (int redirects = 0;;) {
     Processor::RefPtr<ProtocolConfiguration> config = accessor.configuration(*current);
@@ -266,75 +507,72 @@ std::unique_ptr<Network::StreamSocket> httpQuery(ProtocolConfigurationAccessor& 
     const std::uint16_t port = useProxy ? proxyPort : current->port();
     trace("Connect to server", {{"host", Processor::Variant(host.c_str())},
                                 {"port", Processor::Variant(static_cast<std::uint32_t>(port))}});
-    auto tcp = std::make_unique<MyInterruptibleTCPSocket>(host, port);
+    auto cut = std::make_shared<std::atomic<bool>>(false);
+    auto tcp = std::make_unique<MyInterruptibleTCPSocket>(host, port, interrupt ? interrupt->state : nullptr, cut);
+    if (cut->load()) throw make_fs_error(KV_SITE, fs_error::cancelled);
     if (tcp->handle() == INVALID_SOCKET) throwConnectionError(KV_SITE);
-    std::unique_ptr<Network::StreamSocket> connection;
-    if (tls) {
-      trace("Use SSL");
-      if (tunnel) openTunnel(*tcp, *current, authentication, credentials);
-      TlsConnector connect = tlsConnector.load();
-      if (!connect) throwInternalError(KV_SITE);
-      connection = connect(std::move(tcp), *current);
-    } else {
-      connection = std::move(tcp);
+    MyInterruptibleTCPSocket* transport = tcp.get();  // lives as long as the connection
+    transport->startHead(Network::socketTimeouts().answerHeadMs);
+    HttpAnswer answer;
+    try {
+      std::unique_ptr<Network::StreamSocket> connection;
+      if (tls) {
+        trace("Use SSL");
+        if (tunnel) openTunnel(*tcp, *current, authentication, credentials);
+        TlsConnector connect = tlsConnector.load();
+        if (!connect) throwInternalError(KV_SITE);
+        connection = connect(std::move(tcp), *current);
+      } else {
+        connection = std::move(tcp);
+      }
+      trace("Send request", {{"header", Processor::Variant(head.c_str())}});
+      if (!connection->send(head.data(), head.size(), nullptr, 0, nullptr, 0)) throwConnectionError(KV_SITE);
+      if (!connection->send(body, length, nullptr, 0, nullptr, 0)) throwConnectionError(KV_SITE);
+      answer = readHttpAnswer(std::move(connection), begin, end, *current, cut);
+    } catch (const Common::Error&) {
+      // Whatever failed after an interrupt failed because of it.
+      if (cut->load()) throw make_fs_error(KV_SITE, fs_error::cancelled);
+      throw;
+    }
+    if (answer.body) {
+      transport->endHead();
+      return std::move(answer.body);
     }
 
-    trace("Send request", {{"header", Processor::Variant(head.c_str())}});
-    if (!connection->send(head.data(), head.size(), nullptr, 0, nullptr, 0)) throwConnectionError(KV_SITE);
-    if (!connection->send(body, length, nullptr, 0, nullptr, 0)) throwConnectionError(KV_SITE);
-
-    std::uint16_t code;
-    std::string reason;
-    readStatusLine(*connection, code, reason);
-    trace("Server return", {{"status", Processor::Variant(static_cast<std::uint32_t>(code))}});
-    switch (code) {
-      case 200:
-        readHeaders(*connection, nullptr);
-        if (rangeAsked) skipBytes(*connection, begin);
-        return connection;
-      case 206: {
-        if (!rangeAsked) throwHttpError(KV_SITE);
-        std::string range;
-        readHeaders(*connection, &range);
-        // Bytes of another range would land at the wrong place of the file.
-        if (!rangeMatches(range, begin, end)) throwHttpError(KV_SITE);
-        return connection;
-      }
-      case 301:
-      case 302:
-      case 303:
-      case 307: {
-        if (++redirects > kHttpRedirectLimit) throwHttpError(KV_SITE);
-        std::string location;
-        if (!readLocationHeader(*connection, location)) throwHttpError(KV_SITE);
-        Processor::RefPtr<UriResource> next = createUriResource(widen(location));
-        // Leaving TLS for plain text would hand the exchange to anyone between.
-        if (tls && !(next->scheme() == "https")) throwHttpError(KV_SITE);
-        current = next;
-        trace("New location", {{"url", Processor::Variant(location.c_str())}});
-        connection.reset();
-        if (code == 303) {
-          // "See other": fetched with GET, without the body.
-          method = HttpGet;
-          body = nullptr;
-          length = 0;
-        }
-        continue;
-      }
-      default:
-        throwStatusError(KV_SITE, *current, code, reason);
+    // A redirect. Repeating a loop or an address the client cannot speak to
+    // gives the same answer every time: final, not retryable.
+    if (++redirects > kHttpRedirectLimit) {
+      Common::Error e = Common::Error(KV_SITE, kHttpStatusError, statusText(*current, answer.code, answer.reason).c_str());
+      e.setCause(Common::Error(KV_SITE, kFailedCheck, "redirects <= kHttpRedirectLimit"));
+      throw e;
+    }
+    Processor::RefPtr<UriResource> next = createUriResource(widen(answer.location));
+    const bool http = next->scheme() == "http", https = next->scheme() == "https";
+    // Leaving TLS for plain text would hand the exchange to anyone between.
+    if (!(https || (http && !tls))) {
+      Common::Error e = Common::Error(KV_SITE, kHttpStatusError, statusText(*current, answer.code, answer.reason).c_str());
+      e.setCause(Common::Error(KV_SITE, kFailedCheck, tls ? "scheme == \"https\"" : "scheme is http or https"));
+      throw e;
+    }
+    current = next;
+    trace("New location", {{"url", Processor::Variant(answer.location.c_str())}});
+    if (answer.code == 303) {
+      // "See other": fetched with GET, without the body.
+      method = HttpGet;
+      body = nullptr;
+      length = 0;
     }
   }
 }
 
 std::unique_ptr<Network::StreamSocket> httpPost(ProtocolConfigurationAccessor& accessor, const UriResource& uri,
-                                                const void* body, std::uint32_t length) {
-  return httpQuery(accessor, uri, body, length, HttpPost, 0, 0);
+                                                const void* body, std::uint32_t length, HttpInterrupt* interrupt) {
+  return httpQuery(accessor, uri, body, length, HttpPost, 0, 0, interrupt);
 }
 
 std::unique_ptr<Network::StreamSocket> httpGetRange(ProtocolConfigurationAccessor& accessor, const UriResource& uri,
-                                                    std::uint64_t begin, std::uint64_t end) {
-  return httpQuery(accessor, uri, nullptr, 0, HttpGet, begin, end);
+                                                    std::uint64_t begin, std::uint64_t end, HttpInterrupt* interrupt) {
+  return httpQuery(accessor, uri, nullptr, 0, HttpGet, begin, end, interrupt);
 }
 
 void documentToRequestBody(const xml_document& document, std::vector<unsigned char>& body) {
@@ -374,19 +612,19 @@ void readResponseDocument(Network::StreamSocket& socket, xml_document& document)
   if (data.empty()) return;
 
   // Bytes after the last ">" never reach the parser; a damaged end is cut
-  // back one ">" at a time until the rest loads.
+  // back one ">" at a time, a few times only: every load reads it all.
   std::size_t n = data.size();
-  for (;;) {
+  for (int loads = 0; loads < kHttpDocumentLoads; ++loads) {
     auto last = std::find(std::make_reverse_iterator(data.begin() + static_cast<std::ptrdiff_t>(n)), data.rend(),
                           static_cast<unsigned char>('>'));
-    if (last == data.rend())
-      throw Common::Error(KV_SITE, kProtocolError, Common::catalogueText(1299, u"Internal protocol error."));
+    if (last == data.rend()) break;
     n = static_cast<std::size_t>(data.rend() - last);
     file->set_size(n);
     file->rewind();
     if (document.load(*file)) return;
-    if (--n == 0) return;
+    --n;
   }
+  throw Common::Error(KV_SITE, kProtocolError, Common::catalogueText(1299, u"Internal protocol error."));
 }
 
 }  // namespace LiveUpdate

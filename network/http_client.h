@@ -4,6 +4,7 @@
 // byte of the body.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -23,17 +24,19 @@ namespace LiveUpdate {
 constexpr std::uint32_t kHttpError = 0x5659D8;            // "HTTP error."
 constexpr std::uint32_t kHttpStatusError = 0x5659DA;      // a status the client does not take
 constexpr std::uint32_t kHttpConnectionError = 0x5659DB;  // "Connection via HTTP error."
-constexpr std::uint32_t kHttpTransferError = 0x5659DC;
+constexpr std::uint32_t kHttpTransferError = 0x5659DC;  // a body that is not the one announced or asked for
 constexpr std::uint32_t kProtocolError = 0x565208;        // "Internal protocol error."
 
 enum HttpMethod : int { HttpPost = 0, HttpGet = 1 };
 
 // Bounds on what a server may send: redirects followed in one query, one
-// header line, the header lines of one answer, a response document.
+// header line, the header lines of one answer, a response document, the
+// loads tried on a response document whose end is damaged.
 constexpr int kHttpRedirectLimit = 10;
 constexpr std::size_t kHttpLineLimit = 8 * 1024;
 constexpr int kHttpHeaderLineLimit = 256;
 constexpr std::size_t kHttpDocumentLimit = 32 * 1024 * 1024;
+constexpr int kHttpDocumentLoads = 3;
 
 // The process-wide callback that TLS connections consult; not owned.
 void setCheckCertificateCallback(Network::CheckCertificateCallback* callback);
@@ -46,15 +49,50 @@ using TlsConnector = std::unique_ptr<Network::StreamSocket> (*)(std::unique_ptr<
                                                                 const UriResource& target);
 void setTlsConnector(TlsConnector connector);
 
+// Another thread's way to end a query at any point after its connection is
+// made: while the answer head is read, and afterwards the body it handed
+// out. The query then fails with "Canceled." (0x4000F); a body being read
+// ends early. Interrupting holds until `reset`, so a query that starts later
+// ends at once. Copies share one state.
+class HttpInterrupt {
+ public:
+  HttpInterrupt();
+  void interrupt();
+  bool interrupted() const;
+  void reset();
+
+  struct State;
+  std::shared_ptr<State> state;
+};
+
 std::unique_ptr<Network::StreamSocket> httpPost(ProtocolConfigurationAccessor& accessor, const UriResource& uri,
-                                                const void* body, std::uint32_t length);
+                                                const void* body, std::uint32_t length,
+                                                HttpInterrupt* interrupt = nullptr);
 // begin 0 asks no range; both ends are inclusive.
 std::unique_ptr<Network::StreamSocket> httpGetRange(ProtocolConfigurationAccessor& accessor, const UriResource& uri,
-                                                    std::uint64_t begin, std::uint64_t end);
-// Throws Common::Error on every failure; see the codes above.
+                                                    std::uint64_t begin, std::uint64_t end,
+                                                    HttpInterrupt* interrupt = nullptr);
+// Throws Common::Error on every failure; see the codes above. The body
+// handed out ends where the answer says (Content-Length, or the range sent);
+// a connection that ends before throws kHttpTransferError from `receive`.
 std::unique_ptr<Network::StreamSocket> httpQuery(ProtocolConfigurationAccessor& accessor, const UriResource& uri,
                                                  const void* body, std::uint32_t length, int method,
-                                                 std::uint64_t begin, std::uint64_t end);
+                                                 std::uint64_t begin, std::uint64_t end,
+                                                 HttpInterrupt* interrupt = nullptr);
+
+// One answer, read from the status line on. A body (200, or 206 to a ranged
+// request) comes as a stream framed by the answer's length; a redirect gives
+// its location; every other answer throws. `connection` is taken over and,
+// for a redirect, closed. `cut`, when given, is set by whoever interrupts the
+// connection: a body that ends after it is no transfer error.
+struct HttpAnswer {
+  std::uint16_t code = 0;
+  std::string reason;
+  std::string location;
+  std::unique_ptr<Network::StreamSocket> body;
+};
+HttpAnswer readHttpAnswer(std::unique_ptr<Network::StreamSocket> connection, std::uint64_t begin, std::uint64_t end,
+                          const UriResource& uri, std::shared_ptr<std::atomic<bool>> cut = nullptr);
 
 // The request head. With a proxy the request line carries the whole address;
 // proxy credentials go out (Basic) only with a proxy.
@@ -70,6 +108,9 @@ void readStatusLine(Network::StreamSocket& socket, std::uint16_t& code, std::str
 bool readLocationHeader(Network::StreamSocket& socket, std::string& value);
 
 void documentToRequestBody(const xml_document& document, std::vector<unsigned char>& body);
+// The whole body as a document. Bytes after the last ">" are cut off, and a
+// damaged end is cut back to an earlier ">" (at most kHttpDocumentLoads
+// loads); a body that still does not load is kProtocolError.
 void readResponseDocument(Network::StreamSocket& socket, xml_document& document);
 
 bool isRetryableHttpError(std::uint32_t code);

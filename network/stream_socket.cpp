@@ -43,6 +43,7 @@ std::atomic<HostResolver> testResolver{nullptr};
 std::atomic<std::uint32_t> connectMs{SocketTimeouts{}.connectMs};
 std::atomic<std::uint32_t> sendMs{SocketTimeouts{}.sendMs};
 std::atomic<std::uint32_t> receiveMs{SocketTimeouts{}.receiveMs};
+std::atomic<std::uint32_t> answerHeadMs{SocketTimeouts{}.answerHeadMs};
 
 void appendInet(std::vector<SocketAddress>& list, ULONG address, std::uint16_t port) {
   SOCKADDR_IN in{};
@@ -93,9 +94,10 @@ void setSocketTimeouts(const SocketTimeouts& t) {
   connectMs = t.connectMs;
   sendMs = t.sendMs;
   receiveMs = t.receiveMs;
+  answerHeadMs = t.answerHeadMs;
 }
 
-SocketTimeouts socketTimeouts() { return {connectMs.load(), sendMs.load(), receiveMs.load()}; }
+SocketTimeouts socketTimeouts() { return {connectMs.load(), sendMs.load(), receiveMs.load(), answerHeadMs.load()}; }
 
 void setHostResolver(HostResolver resolver) { testResolver = resolver; }
 

@@ -57,6 +57,9 @@ struct SocketTimeouts {
   std::uint32_t connectMs = 60'000;
   std::uint32_t sendMs = 120'000;
   std::uint32_t receiveMs = 300'000;
+  // The whole head of an HTTP answer, TLS handshake included: a server that
+  // trickles it byte by byte is cut off here.
+  std::uint32_t answerHeadMs = 120'000;
 };
 void setSocketTimeouts(const SocketTimeouts& timeouts);
 SocketTimeouts socketTimeouts();

@@ -32,6 +32,8 @@ struct Reply {
   bool stall = false;      // then keep the connection open, silent, until stop
   bool keepOpen = false;   // then read the next request on the same connection
   bool dropFirst = false;  // close without writing anything
+  int trickleMs = 0;       // write one byte at a time, this long apart,
+  std::size_t trickleFrom = 0;  // from this byte on (those before go at once)
 };
 
 class HttpServer {
@@ -146,7 +148,13 @@ class HttpServer {
       if (r.dropFirst) break;
       std::size_t sent = 0;
       while (sent < r.bytes.size()) {
-        ssize_t n = ::send(c, r.bytes.data() + sent, r.bytes.size() - sent, MSG_NOSIGNAL);
+        const bool trickle = r.trickleMs && sent >= r.trickleFrom;
+        if (trickle && sent) {
+          pollfd p{stopPipe_[0], POLLIN, 0};
+          if (::poll(&p, 1, r.trickleMs) != 0) break;
+        }
+        const std::size_t piece = trickle ? 1 : r.trickleMs ? r.trickleFrom - sent : r.bytes.size() - sent;
+        ssize_t n = ::send(c, r.bytes.data() + sent, piece, MSG_NOSIGNAL);
         if (n <= 0) break;
         sent += static_cast<std::size_t>(n);
       }
