@@ -167,43 +167,9 @@ std::shared_ptr<DHKey> sharedDhKey() {
 
 // ------------------------------------------------------------ trust anchors
 
-// The ROOT store as the library's trust store; built again only when the
-// store's certificates change.
-X509_STORE* trustStore() {
-  static std::mutex lock;
-  static X509_STORE* cached = nullptr;
-  static std::vector<std::uint8_t> cachedKey;
-  std::vector<std::uint8_t> key;
-  std::vector<std::vector<std::uint8_t>> ders;
-  HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                  CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG, u"ROOT");
-  if (root) {
-    for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(root, nullptr); c; c = CertEnumCertificatesInStore(root, c)) {
-      std::uint8_t sha1[20];
-      DWORD size = sizeof sha1;
-      if (CertGetCertificateContextProperty(c, CERT_SHA1_HASH_PROP_ID, sha1, &size)) key.insert(key.end(), sha1, sha1 + 20);
-      ders.emplace_back(c->pbCertEncoded, c->pbCertEncoded + c->cbCertEncoded);
-    }
-    CertCloseStore(root, 0);
-  }
-  std::lock_guard<std::mutex> guard(lock);
-  if (!cached || key != cachedKey) {
-    X509_STORE* store = X509_STORE_new();
-    for (const auto& der : ders) {
-      const unsigned char* p = der.data();
-      if (X509* x = d2i_X509(nullptr, &p, static_cast<long>(der.size()))) {
-        X509_STORE_add_cert(store, x);
-        X509_free(x);
-      }
-    }
-    ERR_clear_error();
-    X509_STORE_free(cached);
-    cached = store;
-    cachedKey = std::move(key);
-  }
-  X509_STORE_up_ref(cached);
-  return cached;
-}
+// The machine's trusted roots: read once per process and shared by every
+// connection, read again only after the folder changed.
+X509_STORE* trustStore() { return win32::root_trust_store(); }
 
 bool isAddressLiteral(const std::string& host) {
   unsigned char buffer[16];
@@ -327,6 +293,8 @@ long controlBoth(BIO* bio, int command, long number, void*) {
     case BIO_CTRL_SET_CLOSE:
       BIO_set_shutdown(bio, static_cast<int>(number));
       return 1;
+    case BIO_CTRL_EOF:
+      return BIO_test_flags(bio, BIO_FLAGS_IN_EOF) != 0;
     case BIO_CTRL_RESET:
     case BIO_CTRL_FLUSH:
     case BIO_CTRL_DUP:
@@ -374,7 +342,10 @@ int streamWrite(BIO* bio, const char* data, int length) {
 int streamRead(BIO* bio, char* data, int length) {
   auto* transport = static_cast<StreamSocket*>(BIO_get_data(bio));
   if (length <= 0) return 0;
-  return static_cast<int>(transport->receive(data, static_cast<std::size_t>(length), nullptr, 0, false));
+  int n = static_cast<int>(transport->receive(data, static_cast<std::size_t>(length), nullptr, 0, false));
+  // Told so, the library calls an end without close notification by its name.
+  if (n == 0) BIO_set_flags(bio, BIO_FLAGS_IN_EOF);
+  return n;
 }
 
 BIO_METHOD* makeMethod(const char* name, int (*write)(BIO*, const char*, int), int (*read)(BIO*, char*, int)) {
@@ -444,7 +415,10 @@ class SSLSocket : public virtual StreamSocket {
   bool send(const void* data1, std::size_t size1, const void* data2, std::size_t size2, const void* data3,
             std::size_t size3) override;
   std::size_t receive(void* data1, std::size_t size1, void* data2, std::size_t size2, bool partial) override;
-  bool interrupt() override { return transport_->interrupt(); }
+  bool interrupt() override {
+    interrupted_ = true;
+    return transport_->interrupt();
+  }
   void close() override;
   void detach(std::vector<unsigned char>& blob, SOCKET& handle) override;
   Socket& socket() override { return transport_->socket(); }
@@ -475,12 +449,12 @@ class SSLSocket : public virtual StreamSocket {
   ThreadArguments writerArguments_{};
   TransferLock lock_;
   VerifyRecord verify_;
+  std::atomic<bool> interrupted_{false};
 
  private:
   std::size_t read(void* buffer, std::size_t length, bool partial);
   std::size_t write(const void* buffer, std::size_t length);
   void gatherOwnCertificate();
-  void traceQueue();
 
  protected:
   void freeSession();
@@ -491,6 +465,10 @@ SSLSocket::SSLSocket(const SSLSettings& settings, std::unique_ptr<StreamSocket> 
     : settings_(settings), transport_(std::move(transport)), role_(role), family_(family), reuse_(reuse) {
   bool source = settings_.certificate || !settings_.certificateLocator.empty();
   flags_ = applyPolicy(settings_.policy, role_, source);
+  // A client that verifies the server must know whom it expects: any
+  // trusted certificate would do otherwise.
+  if (flags_.verify && role_ != 1 && settings_.serverName.empty())
+    throw Common::Error(KV_SITE, 0x564E20, "!settings.serverName.empty()");
   try {
     gatherOwnCertificate();
     setUpContext();
@@ -638,6 +616,17 @@ void SSLSocket::handshake(std::uint32_t cipherKind, const std::shared_ptr<DHKey>
       ERR_clear_error();
       throw e;
     }
+    // A refused server says why: expired, not yet valid, another host's,
+    // issued by no trusted root, self-signed.
+    const long verdict = SSL_get_verify_result(session_);
+    if (verdict != X509_V_OK) {
+      char reason[160];
+      std::snprintf(reason, sizeof reason, "%s (verify result %ld)", X509_verify_cert_error_string(verdict),
+                    verdict);
+      Common::Error e(KV_SITE, 0x30412, text(textConnectFailed));
+      e.setCause(makeLibraryError(Common::Error(KV_SITE, 0x30408, reason)));
+      throw e;
+    }
     failWithQueue(KV_SITE, 0x30412, textConnectFailed);
   }
   long result = SSL_get_verify_result(session_);
@@ -666,20 +655,6 @@ void SSLSocket::close() {
   connected_ = false;
 }
 
-void SSLSocket::traceQueue() {
-  const char* file = nullptr;
-  const char* data = nullptr;
-  int line = 0, flags = 0;
-  while (unsigned long e = ERR_get_error_all(&file, &line, nullptr, &data, &flags)) {
-    char text[256];
-    ERR_error_string_n(e, text, sizeof text);
-    char out[4096];
-    std::snprintf(out, sizeof out, "%lu:%s:%s:%d:%s\n", static_cast<unsigned long>(GetCurrentThreadId()), text,
-                  file ? file : "", line, (flags & ERR_TXT_STRING) && data ? data : "");
-    traceDebug(0x30411, out);
-  }
-}
-
 std::size_t SSLSocket::read(void* buffer, std::size_t length, bool partial) {
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::size_t done = 0;
@@ -694,13 +669,14 @@ std::size_t SSLSocket::read(void* buffer, std::size_t length, bool partial) {
       error = n > 0 ? SSL_ERROR_NONE : SSL_get_error(session_, n);
       if (n <= 0 && error != SSL_ERROR_NONE && error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE &&
           error != SSL_ERROR_ZERO_RETURN) {
-        if (error == SSL_ERROR_SYSCALL) {
-          traceDebug(0, "SSL Error: Premature close\n");
-        } else {
-          traceDebug(0, "SSL Error: SSL_read failed\n");
-          traceQueue();
+        traceDebug(0, error == SSL_ERROR_SYSCALL ? "SSL Error: Premature close\n" : "SSL Error: SSL_read failed\n");
+        if (interrupted_) {
+          ERR_clear_error();
+          return done;
         }
-        return done;
+        // Without the peer's close notification the end may be anyone's:
+        // what was read is not known to be all.
+        failWithQueue(KV_SITE, 0x30412, textConnectFailed);
       }
     }
     if (n > 0) {
@@ -722,7 +698,11 @@ std::size_t SSLSocket::read(void* buffer, std::size_t length, bool partial) {
       case SSL_ERROR_WANT_WRITE:
         if (background_) {
           if (reader_->wait(0) || lock_.closed) {
-            if (++endSeen >= 2) return done;
+            if (++endSeen >= 2) {
+              // The transport ended and no close notification came.
+              if (interrupted_) return done;
+              fail(KV_SITE, 0x30412, textConnectFailed);
+            }
           } else {
             lock_.room.set();
             lock_.incomingData.wait();

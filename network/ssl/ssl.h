@@ -34,7 +34,9 @@ class CheckCertificateCallback {
 
 struct SSLSettings {
   // 0 to 3: whether an own certificate is presented and the peer verified.
-  std::uint32_t policy = 0;
+  // 2, the default, verifies the server against the machine's trusted roots
+  // and `serverName`.
+  std::uint32_t policy = 2;
   std::shared_ptr<CheckCertificateCallback> checkCallback;
   // Locator of the own certificate; `certificate` takes precedence.
   std::u16string certificateLocator;
@@ -42,7 +44,8 @@ struct SSLSettings {
   // 0 library default, 1 anonymous DH, 2 all but anonymous DH, 3 DHE-RSA first.
   std::uint32_t cipherKind = 0;
   // The server's host name: sent for name-based hosting and, when the peer is
-  // verified, checked against its certificate. Empty: neither.
+  // verified, checked against its certificate. A client that verifies needs
+  // one (the failed check "!settings.serverName.empty()" otherwise).
   std::string serverName;
 };
 
@@ -53,7 +56,12 @@ class SSLClient : public virtual StreamSocket {
 };
 
 // Takes over `transport` (deleted also on failure) and returns the client
-// with the handshake done. Throws Common::Error.
+// with the handshake done. Throws Common::Error; a refused server certificate
+// gives 0x30412 "SSL connection failed." caused by 0x30408, whose text names
+// the verification result ("certificate has expired", "hostname mismatch" …).
+// `receive` throws 0x30412 when the stream breaks off or ends without the
+// peer's close notification (the data may have been cut short), unless the
+// connection was interrupted.
 std::unique_ptr<SSLClient> createSSLClient(const SSLSettings& settings, StreamSocket* transport);
 
 // `given` with one record (code 0x30411) per entry of the library's error

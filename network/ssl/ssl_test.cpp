@@ -21,6 +21,7 @@
 #include "network/ssl/ssl_internal.h"
 #include "network/ssl/test_pki.h"
 #include "network/test_nginx.h"
+#include "platform/win32/crypt32.h"
 #include "platform/win32/test_world.h"
 #include "system/thread.h"
 
@@ -148,6 +149,44 @@ class EchoServer : public LoopbackServer {
   }
 };
 
+
+// A TLS server with a certificate of the test's choice: it reads one request
+// head per connection, writes the scripted answer and closes, with the close
+// notification or (cleanEnd false) cutting the stream off without one.
+class AnswerServer : public LoopbackServer {
+ public:
+  AnswerServer(const std::string& certificate, const std::string& key, std::string answer, bool cleanEnd)
+      : certificate_(certificate), key_(key), answer_(std::move(answer)), cleanEnd_(cleanEnd) {
+    thread_ = std::thread([this] { run(); });
+  }
+  ~AnswerServer() { stop(); }
+
+ private:
+  void run() {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    SSL_CTX_use_certificate_file(ctx, Pki::get().path(certificate_).c_str(), SSL_FILETYPE_PEM);
+    SSL_CTX_use_PrivateKey_file(ctx, Pki::get().path(key_).c_str(), SSL_FILETYPE_PEM);
+    for (;;) {
+      int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) break;
+      SSL* ssl = SSL_new(ctx);
+      SSL_set_fd(ssl, fd);
+      if (SSL_accept(ssl) == 1) {
+        std::string head;
+        char c;
+        while (head.find("\r\n\r\n") == std::string::npos && SSL_read(ssl, &c, 1) == 1) head.push_back(c);
+        SSL_write(ssl, answer_.data(), static_cast<int>(answer_.size()));
+        if (cleanEnd_) SSL_shutdown(ssl);
+      }
+      SSL_free(ssl);
+      ::close(fd);
+    }
+    SSL_CTX_free(ctx);
+    ERR_clear_error();
+  }
+  std::string certificate_, key_, answer_;
+  bool cleanEnd_;
+};
 
 // A CONNECT proxy on 127.0.0.1 for one tunnel: it records the request head,
 // connects to the asked port on 127.0.0.1 and relays bytes both ways.
@@ -290,10 +329,115 @@ TEST_F(Tls, ServerIsRefusedWithoutTheCaOrUnderAnotherName) {
     Common::Error e = refusal([&] { connect(settings(2, c.name)); });
     ASSERT_EQ(e.code(), 0x30412u);
     EXPECT_EQ(narrow(e.text()), "SSL connection failed.");
-    ASSERT_TRUE(e.cause());
-    EXPECT_EQ(e.cause().code(), 0x30411u);
-    EXPECT_STREQ(e.cause().fieldNames(), "CryptoThreadID,ErrorString,File,Line,Data");
-    EXPECT_EQ(narrow(e.cause().text()), "certificate verify failed");
+    ASSERT_EQ(e.cause().code(), 0x30408u);
+    const Common::Error library = e.cause().cause();
+    ASSERT_TRUE(library);
+    EXPECT_EQ(library.code(), 0x30411u);
+    EXPECT_STREQ(library.fieldNames(), "CryptoThreadID,ErrorString,File,Line,Data");
+    EXPECT_EQ(narrow(library.text()), "certificate verify failed");
+  }
+}
+
+// What `openssl verify` says of a certificate: the text after "lookup: ".
+std::string verifyVerdict(const std::string& arguments) {
+  std::string out = PkiTest::run("{ openssl verify " + arguments + "; } 2>&1 | cat");
+  std::size_t at = out.find("lookup: ");
+  if (at == std::string::npos) return "(openssl verify found nothing wrong: " + out + ")";
+  std::size_t end = out.find('\n', at);
+  return out.substr(at + 8, end - at - 8);
+}
+
+TEST_F(Tls, ARefusedServerSaysWhy) {
+  const Pki& pki = Pki::get();
+  struct Case {
+    const char* name;
+    const char* certificate;
+    const char* key;
+    const char* host;
+    bool trusted;
+    std::string witness;  // the arguments of `openssl verify` that find the same fault
+  } cases[] = {
+      {"expired", "expired.pem", "server.key", "localhost", true, "-CAfile " + pki.path("ca.pem") + " " + pki.path("expired.pem")},
+      {"not yet valid", "notyet.pem", "server.key", "localhost", true,
+       "-CAfile " + pki.path("ca.pem") + " " + pki.path("notyet.pem")},
+      {"another host's", "server.pem", "server.key", "other.test", true,
+       "-verify_hostname other.test -CAfile " + pki.path("ca.pem") + " " + pki.path("server.pem")},
+      {"issued by no trusted root", "server.pem", "server.key", "localhost", false,
+       "-no-CAfile -no-CApath " + pki.path("server.pem")},
+      {"self-signed", "selfsigned.pem", "selfsigned.key", "localhost", true,
+       "-no-CAfile -no-CApath " + pki.path("selfsigned.pem")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(root_ + "/ca.pem");
+    if (c.trusted) trustCa();
+    const std::string verdict = verifyVerdict(c.witness);
+    AnswerServer server(c.certificate, c.key, "HTTP/1.0 200 OK\r\n\r\nhello", true);
+    Common::Error e = refusal([&] { connect(settings(2, c.host), server.port()); });
+    ASSERT_EQ(e.code(), 0x30412u);
+    ASSERT_EQ(e.cause().code(), 0x30408u);
+    EXPECT_EQ(narrow(e.cause().text()).rfind(verdict + " (verify result ", 0), 0u)
+        << narrow(e.cause().text()) << " / " << verdict;
+    EXPECT_EQ(narrow(e.cause().cause().text()), "certificate verify failed");
+  }
+}
+
+TEST_F(Tls, DefaultsVerifyAndVerifyingNeedsAName) {
+  Network::SSLSettings defaults;
+  EXPECT_EQ(defaults.policy, 2u);
+  defaults.serverName = "localhost";
+  EXPECT_EQ(refusal([&] { connect(defaults); }).code(), 0x30412u);  // the CA is not trusted yet
+  trustCa();
+  EXPECT_EQ(body(get(*connect(defaults), "/small.txt")), "hello over tls\n");
+
+  // Without a name any trusted certificate would pass.
+  defaults.serverName.clear();
+  Common::Error e = refusal([&] { connect(defaults); });
+  EXPECT_EQ(e.code(), 0x564E20u);
+  EXPECT_EQ(narrow(e.text()), "!settings.serverName.empty()");
+  // A client that does not verify needs none.
+  EXPECT_EQ(body(get(*connect(settings(0, "")), "/small.txt")), "hello over tls\n");
+}
+
+TEST_F(Tls, TrustedRootsAreReadOnceAndAgainWhenTheFolderChanges) {
+  trustCa();
+  X509_STORE* first = win32::root_trust_store();
+  X509_STORE* second = win32::root_trust_store();
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(body(get(*connect(settings(2)), "/small.txt")), "hello over tls\n");
+  X509_STORE* third = win32::root_trust_store();
+  EXPECT_EQ(third, first);
+
+  std::filesystem::remove(root_ + "/ca.pem");
+  X509_STORE* changed = win32::root_trust_store();
+  EXPECT_NE(changed, first);
+  EXPECT_EQ(refusal([&] { connect(settings(2)); }).code(), 0x30412u);
+  trustCa();
+  EXPECT_EQ(body(get(*connect(settings(2)), "/small.txt")), "hello over tls\n");
+  for (X509_STORE* s : {first, second, third, changed}) X509_STORE_free(s);
+}
+
+TEST_F(Tls, AStreamCutOffWithoutCloseNotificationIsAnError) {
+  trustCa();
+  for (bool clean : {true, false}) {
+    SCOPED_TRACE(clean ? "with close notification" : "cut off");
+    AnswerServer server("server.pem", "server.key", "HTTP/1.0 200 OK\r\n\r\nhello", clean);
+    auto c = connect(settings(2), server.port());
+    std::string request = "GET / HTTP/1.0\r\n\r\n";
+    ASSERT_TRUE(c->send(request.data(), request.size(), nullptr, 0, nullptr, 0));
+    std::string got;
+    Common::Error e = refusal([&] {
+      char buffer[256];
+      while (std::size_t n = c->receive(buffer, sizeof buffer, nullptr, 0, true)) got.append(buffer, n);
+    });
+    if (clean) {
+      EXPECT_FALSE(e) << narrow(e.text());
+      EXPECT_EQ(got, "HTTP/1.0 200 OK\r\n\r\nhello");
+    } else {
+      EXPECT_EQ(e.code(), 0x30412u);
+      ASSERT_TRUE(e.cause());
+      EXPECT_EQ(narrow(e.cause().text()), "unexpected eof while reading");
+    }
   }
 }
 
@@ -325,7 +469,7 @@ TEST_F(Tls, CallbackHearsTheRealErrorAndDecides) {
       } else {
         EXPECT_EQ(e.code(), 0x30412u);
         EXPECT_EQ(narrow(e.text()), "SSL connection failed.");
-        EXPECT_EQ(e.cause().code(), 0x30411u);
+        EXPECT_EQ(e.cause().code(), 0x30408u);
       }
     }
   }
@@ -606,7 +750,34 @@ TEST_F(Https, ThroughAProxyTheSessionRunsInATunnel) {
 
 TEST_F(Https, RedirectToPlainHttpIsRefused) {
   trustCa();
-  EXPECT_EQ(refusal([&] { fetch(url("localhost", "/away")); }).code(), LiveUpdate::kHttpError);
+  EXPECT_EQ(refusal([&] { fetch(url("localhost", "/away")); }).code(), LiveUpdate::kHttpStatusError);
+}
+
+TEST_F(Https, ABodyCutOffWithoutCloseNotificationIsATransferError) {
+  trustCa();
+  struct Case {
+    const char* name;
+    std::string answer;
+    bool clean;
+    std::uint32_t code;
+  } cases[] = {
+      {"no length, closed cleanly", "HTTP/1.0 200 OK\r\n\r\nhello", true, 0},
+      {"no length, cut off", "HTTP/1.0 200 OK\r\n\r\nhello", false, LiveUpdate::kHttpTransferError},
+      {"length announced and sent, cut off after", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello", false, 0},
+      {"length announced, cut off before", "HTTP/1.0 200 OK\r\nContent-Length: 50\r\n\r\nhello", false,
+       LiveUpdate::kHttpTransferError},
+      {"length announced, closed cleanly before", "HTTP/1.0 200 OK\r\nContent-Length: 50\r\n\r\nhello", true,
+       LiveUpdate::kHttpTransferError},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AnswerServer server("server.pem", "server.key", c.answer, c.clean);
+    std::string got;
+    Common::Error e = refusal([&] { got = fetch("https://localhost:" + std::to_string(server.port()) + "/f"); });
+    EXPECT_EQ(e.code(), c.code) << narrow(e.text());
+    if (!c.code) EXPECT_EQ(got, "hello");
+    if (c.code) EXPECT_TRUE(LiveUpdate::isRetryableHttpError(e.code()));
+  }
 }
 
 }  // namespace

@@ -96,7 +96,18 @@ class Pki {
         o + "pkcs12 -export -passout pass: -inkey server.key -in server.pem -certfile ca.pem -out empty.p12 && " +
         o + "pkcs12 -export -passout pass:secret -inkey server.key -in server.pem -out locked.p12 && " +
         o + "x509 -outform DER -in other.pem -out other.cer && " +
-        "mkdir -p tree/sub && cp ca.pem tree/ && cp other.pem tree/sub/ && echo 'not a certificate' > tree/notes.txt";
+        "mkdir -p tree/sub && cp ca.pem tree/ && cp other.pem tree/sub/ && echo 'not a certificate' > tree/notes.txt && " +
+        // Server certificates that fail verification: out of their time
+        // (the CA's own command sets any dates), and one that signs itself.
+        "printf '[ca]\\ndefault_ca=t\\n[t]\\ndatabase=index.txt\\nnew_certs_dir=.\\nserial=serial\\n"
+        "default_md=sha256\\npolicy=p\\nunique_subject=no\\n[p]\\ncommonName=supplied\\n' > ca.cnf && "
+        "touch index.txt && echo 1000 > serial && " +
+        o + "ca -batch -notext -config ca.cnf -cert ca.pem -keyfile ca.key -in server.csr -out expired.pem "
+            "-startdate 20200101000000Z -enddate 20200201000000Z -extfile server.ext && " +
+        o + "ca -batch -notext -config ca.cnf -cert ca.pem -keyfile ca.key -in server.csr -out notyet.pem "
+            "-startdate 20990101000000Z -enddate 20990201000000Z -extfile server.ext && " +
+        o + "req -x509 -newkey rsa:2048 -nodes -keyout selfsigned.key -out selfsigned.pem -days 30 "
+            "-subj '/CN=localhost' -addext subjectAltName=DNS:localhost,IP:127.0.0.1";
     cmd = "(" + cmd + ") >/dev/null 2>&1";
     if (std::system(cmd.c_str()) != 0) throw std::runtime_error("openssl could not make the test certificates");
   }

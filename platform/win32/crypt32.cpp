@@ -335,10 +335,14 @@ std::mutex rootCacheLock;
 X509_STORE* rootCache = nullptr;
 std::string rootCacheKey;
 
+// A certificate added, removed or renamed changes the folder's times; a
+// folder put in its place has another inode.
 std::string folderStamp(const std::string& folder) {
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0) return folder;
-  return folder + "|" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+  return folder + "|" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + "|" +
+         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + "|" +
+         std::to_string(st.st_ctim.tv_sec) + "." + std::to_string(st.st_ctim.tv_nsec);
 }
 
 // The ROOT store's certificates as an OpenSSL trust store; read again when
@@ -417,6 +421,8 @@ std::u16string passwordText(LPCWSTR pw, bool& none) {
 }
 
 }  // namespace
+
+x509_store_st* win32::root_trust_store() { return trustAnchors(); }
 
 HCERTSTORE CertOpenStore(LPCSTR provider, DWORD, HCRYPTPROV_LEGACY, DWORD flags, const void* para) {
   if (provider == CERT_STORE_PROV_MEMORY) return new Store;

@@ -159,3 +159,12 @@ BOOL PFXIsPFXBlob(CRYPT_DATA_BLOB* pPFX);
 HCERTSTORE PFXImportCertStore(CRYPT_DATA_BLOB* pPFX, LPCWSTR szPassword, DWORD dwFlags);
 BOOL PFXExportCertStoreEx(HCERTSTORE hStore, CRYPT_DATA_BLOB* pPFX, LPCWSTR szPassword, void* pvReserved,
                           DWORD dwFlags);
+
+// The layer's own: the "ROOT" store as the TLS library's trust store, shared
+// by every connection of the process. Read once, and again only when the
+// folder has changed (its time stamps); the caller frees its reference with
+// X509_STORE_free.
+struct x509_store_st;
+namespace win32 {
+x509_store_st* root_trust_store();
+}
