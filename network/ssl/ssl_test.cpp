@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <set>
 #include <thread>
 
 #include <poll.h>
@@ -415,6 +416,36 @@ TEST_F(Tls, TrustedRootsAreReadOnceAndAgainWhenTheFolderChanges) {
   trustCa();
   EXPECT_EQ(body(get(*connect(settings(2)), "/small.txt")), "hello over tls\n");
   for (X509_STORE* s : {first, second, third, changed}) X509_STORE_free(s);
+}
+
+// The system's folder holds each root under its name, under its hash link and
+// in the bundle of all: the store has each once.
+TEST_F(Tls, TheRootStoreHoldsEveryCertificateOfTheSystemFolderOnce) {
+  const std::string bundle = PkiTest::readFile("/etc/ssl/certs/ca-certificates.crt");
+  if (bundle.empty()) GTEST_SKIP() << "no /etc/ssl/certs/ca-certificates.crt";
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/etc/ssl/certs", ec))
+    if (entry.is_regular_file(ec))
+      std::filesystem::create_symlink(std::filesystem::canonical(entry.path()),
+                                      std::filesystem::path(root_) / entry.path().filename(), ec);
+  trustCa();
+  std::size_t expected = 1;  // the test CA
+  for (std::size_t at = bundle.find("-----BEGIN CERTIFICATE-----"); at != std::string::npos;
+       at = bundle.find("-----BEGIN CERTIFICATE-----", at + 1))
+    ++expected;
+  HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                  CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG, u"ROOT");
+  ASSERT_NE(root, nullptr);
+  std::set<std::string> thumbs;
+  std::size_t count = 0;
+  for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(root, nullptr); c; c = CertEnumCertificatesInStore(root, c)) {
+    ++count;
+    thumbs.insert(std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded));
+  }
+  CertCloseStore(root, 0);
+  EXPECT_EQ(count, expected);
+  EXPECT_EQ(thumbs.size(), expected);
+  EXPECT_EQ(body(get(*connect(settings(2)), "/small.txt")), "hello over tls\n");
 }
 
 TEST_F(Tls, AStreamCutOffWithoutCloseNotificationIsAnError) {

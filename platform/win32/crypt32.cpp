@@ -19,7 +19,10 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <set>
+#include <sstream>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/win32/paths.h"
@@ -121,7 +124,9 @@ void adopt(Store* s, Context* c) {
 
 std::string readAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
 }
 
 // DER certificate, DER PKCS #7, or (when `pem`) PEM certificates.
@@ -159,6 +164,29 @@ std::string rootFolder() {
   return env && *env ? env : "/etc/ssl/certs";
 }
 
+// PEM files as a folder of them holds them: the same certificate under its
+// name, its hash link and in a bundle of all. A file reached before (a link)
+// and a PEM block met before are not decoded again.
+std::vector<X509*> parseFolderFile(const std::string& bytes, std::unordered_set<std::string>& blocks) {
+  if (!bytes.empty() && bytes[0] == 0x30) return parseCertificates(bytes, true);  // DER
+  std::vector<X509*> out;
+  for (std::size_t at = bytes.find("-----BEGIN "); at != std::string::npos;) {
+    std::size_t end = bytes.find("-----END ", at);
+    if (end == std::string::npos) end = bytes.size();
+    end = bytes.find('\n', end);
+    end = end == std::string::npos ? bytes.size() : end + 1;
+    std::string block = bytes.substr(at, end - at);
+    if (blocks.insert(block).second) {
+      BIO* bio = BIO_new_mem_buf(block.data(), static_cast<int>(block.size()));
+      while (X509* x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) out.push_back(x);
+      BIO_free(bio);
+    }
+    at = bytes.find("-----BEGIN ", end);
+  }
+  ERR_clear_error();
+  return out;
+}
+
 void loadFolder(Store* s) {
   std::error_code ec;
   std::vector<std::filesystem::path> files;
@@ -166,8 +194,12 @@ void loadFolder(Store* s) {
        it.increment(ec))
     if (it->is_regular_file(ec)) files.push_back(it->path());
   std::sort(files.begin(), files.end());
+  std::set<std::pair<dev_t, ino_t>> seenFiles;
+  std::unordered_set<std::string> seenBlocks;
   for (const auto& f : files) {
-    std::vector<X509*> certs = parseCertificates(readAll(f.string()), true);
+    struct stat st {};
+    if (::stat(f.c_str(), &st) == 0 && !seenFiles.insert({st.st_dev, st.st_ino}).second) continue;
+    std::vector<X509*> certs = parseFolderFile(readAll(f.string()), seenBlocks);
     for (X509* x : certs) {
       Context* c = makeContext(x);
       if (!c) {
