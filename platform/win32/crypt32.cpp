@@ -363,6 +363,196 @@ std::u16string x500Text(X509_NAME* name) {
   return fromUtf8(out);
 }
 
+// ---- The ROOT folder as a trust store, decoded as it is used. Decoding a
+// certificate (its key above all) is what costs; a verification needs only
+// the few roots that issued what it checks. Each root's subject is read when
+// the folder is; the certificate itself when a verification asks for it.
+
+struct LazyRoot {
+  X509_NAME* subject = nullptr;
+  std::string der;
+  X509* decoded = nullptr;
+};
+
+struct LazyRoots {
+  std::mutex lock;
+  std::vector<LazyRoot> roots;
+  ~LazyRoots() {
+    for (LazyRoot& r : roots) {
+      X509_NAME_free(r.subject);
+      X509_free(r.decoded);
+    }
+  }
+};
+
+// One DER element at p: its tag, header and content lengths; false when it
+// does not fit before e.
+bool derElement(const unsigned char* p, const unsigned char* e, unsigned char& tag, std::size_t& header,
+                std::size_t& length) {
+  if (e - p < 2) return false;
+  tag = p[0];
+  std::size_t n = p[1];
+  header = 2;
+  if (n & 0x80) {
+    std::size_t k = n & 0x7F;
+    if (k == 0 || k > 4 || static_cast<std::size_t>(e - p) < 2 + k) return false;
+    n = 0;
+    for (std::size_t i = 0; i < k; ++i) n = n << 8 | p[2 + i];
+    header += k;
+  }
+  if (n > static_cast<std::size_t>(e - p) - header) return false;
+  length = n;
+  return true;
+}
+
+// The certificate's own element (without what may follow it) and its
+// subject's element, found without decoding the certificate.
+bool certificateSubject(const std::string& der, std::size_t& certificateSize, const unsigned char*& subject,
+                        std::size_t& subjectSize) {
+  const auto* p = reinterpret_cast<const unsigned char*>(der.data());
+  const unsigned char* e = p + der.size();
+  unsigned char tag;
+  std::size_t header, length;
+  if (!derElement(p, e, tag, header, length) || tag != 0x30) return false;
+  certificateSize = header + length;
+  e = p + certificateSize;
+  p += header;
+  if (!derElement(p, e, tag, header, length) || tag != 0x30) return false;  // to-be-signed part
+  e = p + header + length;
+  p += header;
+  // version (optional), serial number, signature algorithm, issuer, validity, subject
+  static const unsigned char expected[] = {0x02, 0x30, 0x30, 0x30};
+  if (!derElement(p, e, tag, header, length)) return false;
+  if (tag == 0xA0) {
+    p += header + length;
+    if (!derElement(p, e, tag, header, length)) return false;
+  }
+  for (unsigned char want : expected) {
+    if (tag != want) return false;
+    p += header + length;
+    if (!derElement(p, e, tag, header, length)) return false;
+  }
+  if (tag != 0x30) return false;
+  subject = p;
+  subjectSize = header + length;
+  return true;
+}
+
+// Every certificate of the folder's files as DER, each once.
+std::vector<std::string> folderCertificates(const std::string& folder) {
+  std::error_code ec;
+  std::vector<std::filesystem::path> files;
+  for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+       it.increment(ec))
+    if (it->is_regular_file(ec)) files.push_back(it->path());
+  std::sort(files.begin(), files.end());
+  std::set<std::pair<dev_t, ino_t>> seenFiles;
+  std::vector<std::string> out;
+  auto addDecoded = [&](X509* x) {
+    int n = i2d_X509(x, nullptr);
+    if (n > 0) {
+      std::string der(static_cast<std::size_t>(n), '\0');
+      auto* q = reinterpret_cast<unsigned char*>(der.data());
+      i2d_X509(x, &q);
+      out.push_back(std::move(der));
+    }
+    X509_free(x);
+  };
+  for (const auto& f : files) {
+    struct stat st {};
+    if (::stat(f.c_str(), &st) == 0 && !seenFiles.insert({st.st_dev, st.st_ino}).second) continue;
+    const std::string bytes = readAll(f.string());
+    if (!bytes.empty() && bytes[0] == 0x30) {  // DER: one certificate, or PKCS #7
+      std::size_t size;
+      const unsigned char* subject;
+      std::size_t subjectSize;
+      if (certificateSubject(bytes, size, subject, subjectSize) && size == bytes.size()) {
+        out.push_back(bytes);
+      } else {
+        for (X509* x : parseCertificates(bytes, false)) addDecoded(x);
+      }
+      continue;
+    }
+    BIO* bio = BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()));
+    char* name = nullptr;
+    char* headers = nullptr;
+    unsigned char* data = nullptr;
+    long length = 0;
+    while (PEM_read_bio(bio, &name, &headers, &data, &length) == 1) {
+      const std::string kind = name;
+      if (kind == "CERTIFICATE" || kind == "X509 CERTIFICATE" || kind == "TRUSTED CERTIFICATE")
+        out.emplace_back(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
+      OPENSSL_free(name);
+      OPENSSL_free(headers);
+      OPENSSL_free(data);
+    }
+    BIO_free(bio);
+  }
+  ERR_clear_error();
+  return out;
+}
+
+int lazyRootBySubject(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type, const X509_NAME* name, X509_OBJECT* ret) {
+  auto* roots = static_cast<LazyRoots*>(X509_LOOKUP_get_method_data(lookup));
+  if (type != X509_LU_X509 || !roots || !name) return 0;
+  X509_STORE* store = X509_LOOKUP_get_store(lookup);
+  X509* first = nullptr;
+  std::lock_guard<std::mutex> guard(roots->lock);
+  // All of that name go into the store: the verifier picks the one whose key
+  // signed what it checks.
+  for (LazyRoot& r : roots->roots) {
+    if (X509_NAME_cmp(r.subject, name) != 0) continue;
+    if (!r.decoded) {
+      const auto* p = reinterpret_cast<const unsigned char*>(r.der.data());
+      r.decoded = d2i_X509(nullptr, &p, static_cast<long>(r.der.size()));
+      if (!r.decoded) {
+        ERR_clear_error();
+        continue;
+      }
+    }
+    if (X509_STORE_add_cert(store, r.decoded) != 1) ERR_clear_error();
+    if (!first) first = r.decoded;
+  }
+  if (!first || X509_OBJECT_set1_X509(ret, first) != 1) return 0;
+  // The caller takes its own reference, as for the library's own lookups.
+  X509_free(first);
+  return 1;
+}
+
+void freeLazyRoots(X509_LOOKUP* lookup) { delete static_cast<LazyRoots*>(X509_LOOKUP_get_method_data(lookup)); }
+
+X509_LOOKUP_METHOD* lazyRootMethod() {
+  static X509_LOOKUP_METHOD* method = [] {
+    X509_LOOKUP_METHOD* m = X509_LOOKUP_meth_new("root folder");
+    X509_LOOKUP_meth_set_get_by_subject(m, lazyRootBySubject);
+    X509_LOOKUP_meth_set_free(m, freeLazyRoots);
+    return m;
+  }();
+  return method;
+}
+
+X509_STORE* folderTrustStore(const std::string& folder) {
+  auto roots = std::make_unique<LazyRoots>();
+  std::set<std::string> seen;
+  for (std::string& der : folderCertificates(folder)) {
+    std::size_t size, subjectSize;
+    const unsigned char* subject;
+    if (!certificateSubject(der, size, subject, subjectSize)) continue;
+    der.resize(size);
+    if (!seen.insert(der).second) continue;  // a hash link, or the bundle of all
+    LazyRoot r;
+    r.subject = d2i_X509_NAME(nullptr, &subject, static_cast<long>(subjectSize));
+    if (!r.subject) continue;
+    r.der = std::move(der);
+    roots->roots.push_back(std::move(r));
+  }
+  ERR_clear_error();
+  X509_STORE* store = X509_STORE_new();
+  X509_LOOKUP* lookup = store ? X509_STORE_add_lookup(store, lazyRootMethod()) : nullptr;
+  if (lookup) X509_LOOKUP_set_method_data(lookup, roots.release());
+  return store;
+}
+
 std::mutex rootCacheLock;
 X509_STORE* rootCache = nullptr;
 std::string rootCacheKey;
@@ -384,11 +574,8 @@ X509_STORE* trustAnchors() {
   std::string key = folderStamp(folder);
   std::lock_guard<std::mutex> g(rootCacheLock);
   if (!rootCache || key != rootCacheKey) {
-    X509_STORE* store = X509_STORE_new();
-    Store s;
-    s.folder = folder;
-    loadFolder(&s);
-    for (Context* c : s.all) X509_STORE_add_cert(store, c->x509);
+    X509_STORE* store = folderTrustStore(folder);
+    if (!store) return nullptr;
     X509_STORE_free(rootCache);
     rootCache = store;
     rootCacheKey = key;
