@@ -173,6 +173,30 @@ int main(int argc, char** argv) {
     }
   }
 
+  // ---- HTTP answers: a selector byte (bits 0-1 the range asked: none, 5-9,
+  // 5-99, 100-199; bit 2 partial reads; bit 3 read as a document), the size
+  // of the reads (1 + 7 * byte), then what the server sends
+  {
+    const std::pair<unsigned char, std::string> answers[] = {
+        {0, "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello"},
+        {0, "HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\nshort"},
+        {4, "HTTP/1.1 200 OK\r\nServer: x\r\n\r\nuntil the end"},
+        {8, "HTTP/1.0 200 OK\r\nContent-Type: text/xml\r\n\r\n<answer><item a='1'/></answer>\r\n"},
+        {8, "HTTP/1.0 200 OK\r\n\r\n<answer><item/></answer><broken>"},
+        {1, "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 5-9/20\r\n\r\n56789"},
+        {2, "HTTP/1.0 206 Partial Content\r\nContent-Length: 15\r\nContent-Range: bytes 5-19/20\r\n\r\n"
+            "56789abcdefghij"},
+        {3, "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes 100-199/*\r\n\r\n" + std::string(60, 'p')},
+        {1, "HTTP/1.0 200 OK\r\n\r\n0123456789"},
+        {0, "HTTP/1.0 302 Found\r\nLocation: http://elsewhere.example/x\r\n\r\n"},
+        {0, "HTTP/1.0 0xC8 OK\r\n\r\nx"},
+        {0, "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"},
+    };
+    i = 0;
+    for (const auto& [selector, bytes] : answers)
+      seed("http", "answer" + std::to_string(i++), std::string(1, static_cast<char>(selector)) + "\x09" + bytes);
+  }
+
   if (failures) std::fprintf(stderr, "kv_fuzz_seeds: %d failures\n", failures);
   return failures ? 1 : 0;
 }
