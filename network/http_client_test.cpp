@@ -410,11 +410,11 @@ TEST(HttpConnection, ATrickledHeadEndsWithTheHeadTimeLimit) {
 }
 
 TEST(HttpConnection, TheHeadTimeLimitLeavesTheBodyAlone) {
-  TimeoutScope t({5'000, 5'000, 5'000, 600});
+  TimeoutScope t({5'000, 5'000, 5'000, 1'000});
   const std::string head = "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n";
   HttpServer slowBody([&](const std::string&, int) {
     Reply r{head + "0123456789"};
-    r.trickleMs = 100;  // a second for the body, more than the head may take
+    r.trickleMs = 200;  // two seconds for the body, more than the head may take
     r.trickleFrom = head.size();
     return r;
   });

@@ -21,6 +21,7 @@
 #include "network/ssl/ssl.h"
 #include "network/ssl/ssl_internal.h"
 #include "network/ssl/test_pki.h"
+#include "network/test_http_server.h"
 #include "network/test_nginx.h"
 #include "platform/win32/crypt32.h"
 #include "platform/win32/test_world.h"
@@ -782,6 +783,24 @@ TEST_F(Https, ThroughAProxyTheSessionRunsInATunnel) {
 TEST_F(Https, RedirectToPlainHttpIsRefused) {
   trustCa();
   EXPECT_EQ(refusal([&] { fetch(url("localhost", "/away")); }).code(), LiveUpdate::kHttpStatusError);
+}
+
+TEST_F(Https, AnInterruptReachesAQueryInItsHandshake) {
+  // Accepts and never answers: the handshake waits for the server's hello.
+  NetTest::HttpServer silent([](const std::string&, int) { return NetTest::Reply{}; });
+  LiveUpdate::HttpInterrupt token;
+  std::thread other([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    token.interrupt();
+  });
+  auto a = NetTest::accessor();
+  Common::Error e = refusal([&] {
+    LiveUpdate::httpGetRange(*a, *NetTest::uri("https://localhost:" + std::to_string(silent.port()) + "/f"), 0, 0,
+                             &token);
+  });
+  other.join();
+  EXPECT_EQ(e.code(), 0x4000Fu);
+  EXPECT_EQ(narrow(e.text()), "Canceled.");
 }
 
 TEST_F(Https, ABodyCutOffWithoutCloseNotificationIsATransferError) {
