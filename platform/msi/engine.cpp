@@ -161,9 +161,22 @@ class Key {
       if (entry.compare(0, prefix.size(), prefix) == 0) return entry.substr(prefix.size());
     return std::nullopt;
   }
-  bool setAttrs(const std::vector<std::pair<const char16_t*, std::u16string>>& values) {
+  // The product's files and folders stand in the same list ("File=...",
+  // "Folder=..."), so that registering commits (and syncs) the store once;
+  // `oldValue` is the separate list older installations wrote.
+  std::vector<std::u16string> listed(const char16_t* name, const char16_t* oldValue) const {
+    std::u16string prefix = std::u16string(name) + u"=";
+    std::vector<std::u16string> out;
+    for (const auto& entry : getList(u"Properties"))
+      if (entry.compare(0, prefix.size(), prefix) == 0) out.push_back(entry.substr(prefix.size()));
+    return out.empty() ? getList(oldValue) : out;
+  }
+  bool setAttrs(const std::vector<std::pair<const char16_t*, std::u16string>>& values,
+                const std::vector<std::pair<const char16_t*, std::vector<std::u16string>>>& lists = {}) {
     std::vector<std::u16string> list;
     for (const auto& [name, value] : values) list.push_back(std::u16string(name) + u"=" + value);
+    for (const auto& [name, entries] : lists)
+      for (const auto& value : entries) list.push_back(std::u16string(name) + u"=" + value);
     return setList(u"Properties", list);
   }
   std::vector<std::u16string> subkeys() const {
@@ -251,9 +264,11 @@ std::u16string property(MSIHANDLE db, const std::u16string& name) {
   return r.size() == 1 && !r[0].empty() ? r[0][0] : std::u16string();
 }
 
-std::u16string summaryText(const std::u16string& path, UINT pid) {
+// From the open database when there is one: opening the file again costs a
+// second read of its whole structure.
+std::u16string summaryText(const std::u16string& path, UINT pid, MSIHANDLE db = 0) {
   Rec si;
-  if (MsiGetSummaryInformationW(0, path.c_str(), 0, &si.h) != ERROR_SUCCESS) return {};
+  if (MsiGetSummaryInformationW(db, db ? nullptr : path.c_str(), 0, &si.h) != ERROR_SUCCESS) return {};
   UINT type = 0;
   INT value = 0;
   WCHAR empty[1] = {0};
@@ -536,7 +551,7 @@ Product readProduct(MSIHANDLE db, const std::u16string& path) {
   p.name = property(db, u"ProductName");
   p.upgradeCode = upper(property(db, u"UpgradeCode"));
   p.edition = property(db, u"MsigenProductEdition");
-  p.packageCode = upper(summaryText(path, PID_REVNUMBER));
+  p.packageCode = upper(summaryText(path, PID_REVNUMBER, db));
   return p;
 }
 
@@ -686,8 +701,8 @@ void unregister(const std::u16string& code, Log& log) {
   std::u16string local;
   {
     Key key(productKey(code), false);
-    files = key.getList(u"Files");
-    folders = key.getList(u"Folders");
+    files = key.listed(u"File", u"Files");
+    folders = key.listed(u"Folder", u"Folders");
     local = key.attr(u"LocalPackage").value_or(u"");
     for (const auto& patch : key.getList(u"Patches")) {
       Key pk(patchKey(patch), false);
@@ -708,7 +723,7 @@ bool registerProduct(const Product& p, const std::u16string& packagePath, const 
   if (!copyFile(unixOf(packagePath), unixOf(local))) return false;
   Key key(productKey(p.code), true);
   if (!key) return false;
-  std::vector<std::u16string> oldFiles = key.getList(u"Files"), oldFolders = key.getList(u"Folders");
+  std::vector<std::u16string> oldFiles = key.listed(u"File", u"Files"), oldFolders = key.listed(u"Folder", u"Folders");
   std::u16string oldLocal = key.attr(u"LocalPackage").value_or(u"");
   std::set<std::u16string> keepFiles(files.begin(), files.end());
   for (auto& f : oldFiles)
@@ -730,9 +745,8 @@ bool registerProduct(const Product& p, const std::u16string& packagePath, const 
                        {u"UpgradeCode", p.upgradeCode},
                        {u"Edition", p.edition},
                        {u"LocalPackage", local},
-                       {u"InstallLocation", installLocation}}) &&
-         key.setList(u"Files", files) &&
-         key.setList(u"Folders", std::vector<std::u16string>(allFolders.begin(), allFolders.end()));
+                       {u"InstallLocation", installLocation}},
+                      {{u"File", files}, {u"Folder", std::vector<std::u16string>(allFolders.begin(), allFolders.end())}});
 }
 
 void recordCall(const std::u16string& package, const std::u16string& line, bool patch, UINT result) {
