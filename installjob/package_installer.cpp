@@ -15,6 +15,7 @@
 #include "platform/win32/fileops.h"
 #include "platform/win32/files.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/message.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/process.h"
 #include "platform/win32/registry.h"
@@ -516,9 +517,11 @@ bool PackageInstaller::extract(const FileTarget& target) {
     if (!member && !fileExists(packageFile_) && !fileExists(Common::archiveDatPath(packageFile_.c_str()))) {
       // Neither the package nor a bundle holding it is there: say that, not
       // that the bundle is for another language.
-      Processor::String why = win32Text(ERROR_FILE_NOT_FOUND, 8);
-      std::u16string text = packageFile_ + u": " +
-                            std::u16string(why.getBuffer(), static_cast<std::size_t>(why.length()));
+      WCHAR why[256];
+      DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                               ERROR_FILE_NOT_FOUND, 0, why, 256, nullptr);
+      while (n && (why[n - 1] == u'\n' || why[n - 1] == u'\r' || why[n - 1] == u' ')) --n;
+      std::u16string text = packageFile_ + u": " + std::u16string(why, n);
       reportInstallError(messenger_, Processor::String(text.c_str()), Common::Error());
       return false;
     }
