@@ -485,21 +485,24 @@ struct Target {
 };
 
 // Writes the members of one cabinet straight to their targets. gcab creates
-// each file itself, so the layer's listing of its folder is told of it.
+// each file itself, so the layer's listing of each folder is told of them,
+// once per folder and cabinet.
 struct CabinetWrite {
   std::map<std::string, Target*>* byKey;
   std::size_t rootLength;
-  std::optional<win32::FolderChange> change;
-  Target* pending = nullptr;
   std::vector<std::u16string>* files;
   Log* log;
+  std::map<std::string, std::pair<std::optional<win32::FolderChange>, std::vector<std::string>>> changes;
+  Target* pending = nullptr;
 
   void settle() {
-    if (!pending) return;
-    change->done(pending->name);
-    change.reset();
-    log->line("Installing file: " + narrow(pending->windowsPath));
+    if (pending) log->line("Installing file: " + narrow(pending->windowsPath));
     pending = nullptr;
+  }
+  void finish() {
+    settle();
+    for (auto& [folder, change] : changes) change.first->done(change.second);
+    changes.clear();
   }
   static gboolean next(GCabFile* file, gpointer data) {
     auto* self = static_cast<CabinetWrite*>(data);
@@ -509,7 +512,9 @@ struct CabinetWrite {
     Target& t = *it->second;
     std::string full = t.folder + "/" + t.name;
     gcab_file_set_extract_name(file, full.c_str() + self->rootLength);
-    self->change.emplace(t.folder);
+    auto& change = self->changes[t.folder];
+    if (!change.first) change.first.emplace(t.folder);
+    change.second.push_back(t.name);
     if (!t.written) self->files->push_back(t.windowsPath);
     t.written = true;
     self->pending = &t;
@@ -524,11 +529,11 @@ bool extractCabinet(GInputStream* in, const std::string& root, std::map<std::str
   GCabCabinet* cab = gcab_cabinet_new();
   bool ok = gcab_cabinet_load(cab, in, nullptr, &error);
   if (ok) {
-    CabinetWrite w{&byKey, root == "/" ? 1 : root.size() + 1, std::nullopt, nullptr, &files, &log};
+    CabinetWrite w{&byKey, root == "/" ? 1 : root.size() + 1, &files, &log, {}, nullptr};
     GFile* out = g_file_new_for_path(root.c_str());
     ok = gcab_cabinet_extract(cab, out, &CabinetWrite::next, nullptr, &w, nullptr, &error);
     g_object_unref(out);
-    if (ok) w.settle();
+    w.finish();
   }
   g_object_unref(cab);
   g_object_unref(in);
@@ -571,7 +576,7 @@ bool copyFile(const std::string& from, const std::string& to) {
 // Makes the folder and those above it that are missing, through the layer so
 // that its listings stay current; the ones made are added to `created`,
 // deepest first. The folder's Unix path, empty on failure.
-std::string makeFolder(const std::u16string& folder, std::vector<std::u16string>& created) {
+std::string makeFolder(const std::u16string& folder, std::vector<std::u16string>& created, bool& made) {
   std::vector<std::u16string> chain;
   std::u16string f = folder;
   while (f.size() > 3) {
@@ -586,6 +591,7 @@ std::string makeFolder(const std::u16string& folder, std::vector<std::u16string>
   for (auto it = chain.rbegin(); it != chain.rend(); ++it)
     if (!CreateDirectoryW(it->c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return {};
   created.insert(created.end(), chain.begin(), chain.end());
+  made = !chain.empty();
   std::string path = unixOf(folder);
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
@@ -620,6 +626,7 @@ bool installFiles(MSIHANDLE db, const std::u16string& packagePath, const Propert
   // Every target is found before anything is written: each folder is then
   // listed once, and a name already there in another case is the one written.
   std::map<std::u16string, std::string> folderPaths;
+  std::set<std::u16string> newFolders;  // made here, so empty: nothing to look up in them
   std::map<std::u16string, std::string> claimed;  // upper-case Windows path -> name on disk
   std::vector<std::pair<std::string, Target>> targets;  // by File key
   for (auto& r : rows(db, u"SELECT `File`, `Component_`, `FileName` FROM `File`")) {
@@ -631,7 +638,11 @@ bool installFiles(MSIHANDLE db, const std::u16string& packagePath, const Propert
       return false;
     }
     auto known = folderPaths.find(folder);
-    if (known == folderPaths.end()) known = folderPaths.emplace(folder, makeFolder(folder, created)).first;
+    if (known == folderPaths.end()) {
+      bool made = false;
+      known = folderPaths.emplace(folder, makeFolder(folder, created, made)).first;
+      if (made) newFolders.insert(folder);
+    }
     if (known->second.empty()) {
       log.line("Error 1303: cannot create the folder " + narrow(folder));
       return false;
@@ -640,7 +651,8 @@ bool installFiles(MSIHANDLE db, const std::u16string& packagePath, const Propert
     auto [at, fresh] = claimed.try_emplace(upper(t.windowsPath));
     if (fresh) {
       win32::MappedPath m;
-      if (win32::map_path(t.windowsPath.c_str(), m) && m.state != win32::PathState::ParentMissing)
+      if (!newFolders.count(folder) && win32::map_path(t.windowsPath.c_str(), m) &&
+          m.state != win32::PathState::ParentMissing)
         at->second = win32::last_name(m.unix_path);
       else
         at->second = narrow(name);
@@ -675,7 +687,7 @@ bool installFiles(MSIHANDLE db, const std::u16string& packagePath, const Propert
     win32::FolderChange change(t.folder);
     std::error_code ec;
     if (!fs::copy_file(source, t.folder + "/" + t.name, fs::copy_options::overwrite_existing, ec)) {
-      change.done({});
+      change.done(std::string());
       log.line("Error 1308: source file not found: " + key);
       return false;
     }
