@@ -304,4 +304,36 @@ TEST_F(EngineTest, APatchWhoseCodeIsNoGuidIsRefusedAndWritesNoKey) {
   }
 }
 
+// Damage in the embedded cabinet's compressed data: the install fails with
+// 1603 partway through, and what it wrote before goes again.
+TEST_F(EngineTest, ADamagedCabinetFailsAndLeavesNothingBehind) {
+  std::string dir = c("wixmany");
+  msi_test::writeFile(dir + "/many.wxs", manyFilesWxs(dir, 30));
+  std::filesystem::create_directories(c("pkg"));
+  int st = 0;
+  msi_test::run("cd " + msi_test::quote(dir) + " && wixl -o " + msi_test::quote(unixPackage("many.msi")) +
+                    " many.wxs",
+                &st);
+  ASSERT_EQ(st, 0) << "wixl failed";
+  std::string bytes = readFile(unixPackage("many.msi"));
+  std::size_t cab = bytes.find("MSCF");
+  ASSERT_NE(cab, std::string::npos);
+  auto u32 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+  };
+  std::size_t data = cab + u32(cab + 36), end = cab + u32(cab + 8);  // first folder's data, cabinet's size
+  ASSERT_LT(data + 8, end);
+  for (std::size_t k = (data + end) / 2; k < (data + end) / 2 + 64 && k < end; ++k) bytes[k] ^= 0x5A;
+  msi_test::writeFile(unixPackage("many.msi"), bytes);
+
+  EXPECT_EQ(MsiInstallProductW(windowsPackage("many.msi").c_str(), u""), static_cast<UINT>(ERROR_INSTALL_FAILURE));
+  EXPECT_FALSE(exists("Program Files/Many"));
+  EXPECT_FALSE(exists("Program Files"));
+  EXPECT_EQ(MsiQueryProductStateW(kProduct), INSTALLSTATE_UNKNOWN);
+  EXPECT_NE(get("install.log").find("Error 1334"), std::string::npos);
+}
+
 }  // namespace
