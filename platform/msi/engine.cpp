@@ -507,7 +507,8 @@ struct CabinetWrite {
   static gboolean next(GCabFile* file, gpointer data) {
     auto* self = static_cast<CabinetWrite*>(data);
     self->settle();
-    auto it = self->byKey->find(gcab_file_get_name(file));
+    const char* name = gcab_file_get_name(file);
+    auto it = name ? self->byKey->find(name) : self->byKey->end();
     if (it == self->byKey->end()) return FALSE;  // not selected
     Target& t = *it->second;
     std::string full = t.folder + "/" + t.name;
