@@ -634,8 +634,12 @@ bool installFiles(MSIHANDLE db, const std::u16string& packagePath, const Propert
     if (r.size() != 3 || !components.count(r[1])) continue;
     std::u16string folder = folders.path(componentFolder[r[1]]);
     std::u16string name = longName(r[2]);
-    if (folder.empty() || !plainName(name)) {
-      log.line("Error 1325: " + narrow(name) + " is not a valid short file name.");
+    if (folder.empty()) {
+      log.line("Error 1324: the folder of " + narrow(r[1]) + " contains an invalid name.");
+      return false;
+    }
+    if (!plainName(name)) {
+      log.line("Error 1325: " + narrow(name) + " is not a valid file name.");
       return false;
     }
     auto known = folderPaths.find(folder);
