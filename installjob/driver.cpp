@@ -173,10 +173,10 @@ const char16_t* FeaturesFetch::whereClause() const { return u"`Level`<>0"; }
 
 // ---- package identity ------------------------------------------------------
 
-UINT readPackageCode(const std::u16string& path, std::u16string& code) {
+UINT readPackageCode(const std::u16string& path, std::u16string& code, MSIHANDLE database) {
   code.clear();
   MSIHANDLE summary = 0;
-  UINT r = MsiGetSummaryInformationW(0, path.c_str(), 0, &summary);
+  UINT r = MsiGetSummaryInformationW(database, database ? nullptr : path.c_str(), 0, &summary);
   if (r != ERROR_SUCCESS) return r;
   WCHAR buf[64];
   DWORD n = 64;
@@ -268,14 +268,23 @@ UINT InstallDriver::readProperties(msidb& database) {
 
 UINT InstallDriver::readPackageInfo(const std::u16string** productCode) {
   INSTALLUILEVEL previous = silent ? MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr) : INSTALLUILEVEL_NOCHANGE;
-  UINT r = readPackageCode(packagePath, product.package.packageCode);
-  if (r == ERROR_SUCCESS) {
+  // The package is read once: the summary comes from the open database.
+  UINT r = ERROR_SUCCESS;
+  {
     msiquery database;
     try {
       database.open(packagePath, true);
-      r = readProperties(database);
     } catch (const msier::system& e) {
       r = e.code;
+    }
+    // A package that does not open answers as its summary would.
+    r = readPackageCode(packagePath, product.package.packageCode, r == ERROR_SUCCESS ? database.handle : 0);
+    if (r == ERROR_SUCCESS) {
+      try {
+        r = readProperties(database);
+      } catch (const msier::system& e) {
+        r = e.code;
+      }
     }
   }
   if (r == ERROR_SUCCESS) {

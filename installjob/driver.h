@@ -60,7 +60,8 @@ class FeaturesFetch : public Fetch {
 
 // The revision number of a package's summary (its package code, or a patch's
 // code), read into 64 characters: empty when it does not fit.
-UINT readPackageCode(const std::u16string& path, std::u16string& code);
+// With `database` open, the summary is read from it rather than from the file again.
+UINT readPackageCode(const std::u16string& path, std::u16string& code, MSIHANDLE database = 0);
 // "MsigenProductEdition" of a package as a number, -1 when it has none.
 std::int64_t packageEdition(const std::u16string& path);
 

@@ -15,6 +15,7 @@
 #include "platform/win32/fileops.h"
 #include "platform/win32/files.h"
 #include "platform/win32/handles.h"
+#include "platform/win32/message.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/process.h"
 #include "platform/win32/registry.h"
@@ -128,7 +129,25 @@ Processor::String win32Text(std::uint32_t code, std::uint32_t low) {
   return Processor::formatWin32Error(code, jobSite(low));
 }
 
+bool fileExists(const std::u16string& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 }  // namespace
+
+bool isBracedGuid(const std::u16string& text) {
+  if (text.size() != 38 || text.front() != u'{' || text.back() != u'}') return false;
+  for (std::size_t i = 1; i < 37; ++i) {
+    const char16_t c = text[i];
+    if (i == 9 || i == 14 || i == 19 || i == 24) {
+      if (c != u'-') return false;
+    } else if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'))) {
+      return false;
+    }
+  }
+  return true;
+}
 
 std::u16string FileTarget::path() const {
   if (folder.empty()) return name;
@@ -292,6 +311,15 @@ std::uint32_t PackageInstaller::run(bool wait, const char16_t* extraProperties) 
     case Patch: {
       std::u16string patchCode;
       readPackageCode(packagePath_, patchCode);
+      // The code becomes a registry key's name: a '\\' in it would name the
+      // Uninstall key itself or keys below another's.
+      if (!isBracedGuid(patchCode)) {
+        Common::Error e(jobSite(0x28), 0x620026);
+        e.setWin32Cause(ERROR_PATCH_PACKAGE_INVALID);
+        reportInstallError(messenger_, win32Text(ERROR_PATCH_PACKAGE_INVALID, 7), e);
+        removeTemporaryCopy();
+        return ERROR_PATCH_PACKAGE_INVALID;
+      }
       if (!patchCode.empty() && MsiGetPatchInfoW(patchCode.c_str(), u"LocalPackage", nullptr, nullptr) == 0) {
         reportInstallError(messenger_,
                            Common::catalogueText(1886, u"Vazedi for Dovecrest 2013 is already installed."),
@@ -428,8 +456,8 @@ Common::Error PackageInstaller::writeUninstallEntry(const std::u16string& displa
     if (cause) e.setCause(cause);
     return e;
   };
-  // An empty code would make the Uninstall key itself the entry.
-  if (patchCode.empty()) {
+  // Anything but a GUID could name the Uninstall key itself or nest keys.
+  if (!isBracedGuid(patchCode)) {
     Common::Error e = failure(Common::Error());
     Common::traceError(3, e);
     return e;
@@ -486,6 +514,17 @@ bool PackageInstaller::extract(const FileTarget& target) {
   if (!packageFile_.empty()) {
     std::unique_ptr<Common::ResourceAccessor> accessor(Common::ResourceAccessor::create(packageFile_.c_str()));
     ri_file* member = accessor ? accessor->open(packageName_.c_str()) : nullptr;
+    if (!member && !fileExists(packageFile_) && !fileExists(Common::archiveDatPath(packageFile_.c_str()))) {
+      // Neither the package nor a bundle holding it is there: say that, not
+      // that the bundle is for another language.
+      WCHAR why[256];
+      DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                               ERROR_FILE_NOT_FOUND, 0, why, 256, nullptr);
+      while (n && (why[n - 1] == u'\n' || why[n - 1] == u'\r' || why[n - 1] == u' ')) --n;
+      std::u16string text = packageFile_ + u": " + std::u16string(why, n);
+      reportInstallError(messenger_, Processor::String(text.c_str()), Common::Error());
+      return false;
+    }
     if (!member) {
       reportInstallError(messenger_,
                          Common::catalogueText(1895,

@@ -105,6 +105,8 @@ std::uint32_t queryProductLanguage(msidb& database, std::u16string& value);
 const char16_t* languageName(std::uint64_t number);
 
 bool isNt4WithoutServicePack6();
+// A GUID in braces, 38 characters: the only patch code the job accepts.
+bool isBracedGuid(const std::u16string& text);
 
 // The job's raise sites: 0xAD997C19 in the high half.
 constexpr std::uint64_t jobSite(std::uint32_t low) { return 0xAD997C1900000000ull | low; }

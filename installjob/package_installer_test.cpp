@@ -14,6 +14,7 @@
 #include "platform/win32/registry.h"
 #include "platform/win32/shell.h"
 #include "platform/win32/shutdown.h"
+#include "system/security.h"
 
 namespace {
 
@@ -224,19 +225,55 @@ TEST_F(JobTest, RestartAnswerRequestsTheRestartAndEndsTheMenu) {
   EXPECT_EQ(win32::shutdown_requests(), std::vector<std::string>{"restart"});
 }
 
-TEST_F(JobTest, PatchCodeTooLongForItsBufferAppliesButWritesNoEntry) {
+// The patch code names the uninstall entry's key: a '\\' in it would write
+// into the Uninstall key itself or below another key, so only a braced GUID
+// is taken; anything else is refused before the patch is applied.
+TEST_F(JobTest, PatchCodeThatIsNoBracedGuidIsRefusedAndWritesNoEntry) {
   installProduct();
   configureUninstall();
   setRegText(kUninstall, u"Other", u"kept");
-  std::string longCode = "{" + std::string(70, 'C') + "}";
-  ASSERT_TRUE(job_test::buildPatch(unixPackage("fix.msp"), std::string("{") + job_test::kProductCode + "}", longCode));
-  PackageInstaller job(u"fix.msp", installjob::MenuJob);
-  EXPECT_EQ(prepareAndRun(job), 0u);
-  ASSERT_EQ(messenger->shown.size(), 1u);
-  EXPECT_EQ(messenger->shown[0].caption, "Installation complete");
+  const std::string codes[] = {"\\", "a\\b", "{" + std::string(70, 'C') + "}",  // too long for its buffer
+                               "{C0FFEE00-1234-4ABC-9DEF-00112233AAB}", "C0FFEE00-1234-4ABC-9DEF-00112233AABB",
+                               "{C0FFEE00-1234-4ABC-9DEF-00112233AAB\\}", "{C0FFEE00x1234-4ABC-9DEF-00112233AABB}"};
+  for (const std::string& code : codes) {
+    SCOPED_TRACE(code);
+    messenger->shown.clear();
+    msi_engine::clear_recorded_installs();
+    std::filesystem::remove_all(c("pkg/idt"));
+    ASSERT_TRUE(job_test::buildPatch(unixPackage("fix.msp"), std::string("{") + job_test::kProductCode + "}", code));
+    PackageInstaller job(u"fix.msp", installjob::MenuJob);
+    EXPECT_EQ(prepareAndRun(job), 1636u);
+    EXPECT_TRUE(msi_engine::recorded_installs().empty());  // never applied
+    ASSERT_EQ(messenger->shown.size(), 1u);
+    EXPECT_EQ(messenger->shown[0].errorCode, 0x620026u);
+    EXPECT_EQ(messenger->shown[0].text, "Installation failed");
+    EXPECT_NE(messenger->shown[0].details.find("This update package could not be opened"), std::string::npos)
+        << messenger->shown[0].details;
+    EXPECT_EQ(regText(kUninstall, u"DisplayName"), "<absent>");
+    EXPECT_EQ(regText(kUninstall, u"UninstallString"), "<absent>");
+    EXPECT_EQ(regText(kUninstall + std::u16string(u"a"), u"DisplayName"), "<no key>");
+    EXPECT_EQ(regText(kUninstall, u"Other"), "kept");
+  }
+  // The entry itself refuses such codes too, whoever asks.
+  PackageInstaller entry(u"fix.msp", installjob::MenuJob);
+  for (const char16_t* code : {u"\\", u"a\\b", u"", u"{AAAA}"})
+    EXPECT_EQ(entry.writeUninstallEntry(u"Vazedi", code, u"{P}").code(), 0x620027u);
   EXPECT_EQ(regText(kUninstall, u"DisplayName"), "<absent>");
-  EXPECT_EQ(regText(kUninstall, u"UninstallString"), "<absent>");
-  EXPECT_EQ(regText(kUninstall, u"Other"), "kept");
+  EXPECT_EQ(regText(kUninstall + std::u16string(u"a"), u"DisplayName"), "<no key>");
+  EXPECT_TRUE(installjob::isBracedGuid(u"{c0ffee00-1234-4abc-9def-00112233aabb}"));
+}
+
+// A package that is neither on disk nor in a bundle beside it: the user is
+// told it is missing, not that it is for another language.
+TEST_F(JobTest, MissingPackageSaysSo) {
+  std::filesystem::create_directories(c("pkg"));
+  PackageInstaller job(u"gone.msi", installjob::MenuJob);
+  job.setMessenger(messenger.get());
+  job.setPackageFile(u"C:\\pkg\\gone.msi");
+  EXPECT_EQ(job.prepare(), 1603u);
+  ASSERT_EQ(messenger->shown.size(), 1u);
+  EXPECT_EQ(messenger->shown[0].details, "C:\\pkg\\gone.msi: The system cannot find the file specified.");
+  EXPECT_TRUE(msi_engine::recorded_installs().empty());
 }
 
 TEST_F(JobTest, PatchForAProductThatIsNotThereGives1642WithTheVersionMessage) {
@@ -306,7 +343,9 @@ TEST_F(JobTest, MissingEngineAndNoEndsPreparationWith1602) {
   product("vazedi.msi");
   messenger->answers = {no};
   PackageInstaller job(u"vazedi.msi", installjob::MenuJob);
-  EXPECT_EQ(prepareAndRun(job, 1602), 1602u);
+  // Someone who is no administrator is refused before any redistributable.
+  const UINT expected = Windows::isAdministrator(0) ? 1602u : 1314u;
+  EXPECT_EQ(prepareAndRun(job, expected), expected);
   ASSERT_EQ(messenger->shown.size(), 1u);
   EXPECT_EQ(messenger->shown[0].errorCode, 0x620018u);
   EXPECT_EQ(messenger->shown[0].flags, 0xD3u);

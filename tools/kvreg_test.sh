@@ -99,6 +99,19 @@ rc=$?
 [ "$(sqlite3 "$store" "SELECT count(*) FROM keys WHERE name IN ('Kv','Sub')")" = 0 ] || fail "keys stayed"
 [ "$(sqlite3 "$store" "PRAGMA journal_mode")" = wal ] || fail "the store is not in WAL mode"
 
+# As a new user tries it: alone it prints its usage and succeeds; a bad
+# command line exits 2; what is missing is said in words, the code after.
+out=$("$kvreg") && grep -q '^usage: kvreg query' <<< "$out" || fail "kvreg alone: $out"
+"$kvreg" query > /dev/null 2>&1; [ $? -eq 2 ] || fail "query without a key is no usage error"
+"$kvreg" frobnicate 'HKLM\Software' > /dev/null 2>&1; [ $? -eq 2 ] || fail "unknown command is no usage error"
+"$kvreg" query 'HKLM\Software\Nowhere' 2> log; rc=$?
+[ $rc -eq 1 ] && grep -qxF 'kvreg: the key HKEY_LOCAL_MACHINE\Software\Nowhere does not exist (Win32 error 2)' log ||
+  fail "missing key: rc $rc $(cat log)"
+"$kvreg" add 'HKLM\Software\Here' || fail "add Here"
+"$kvreg" query 'HKLM\Software\Here' /v gone 2> log
+grep -qxF 'kvreg: the value gone of HKEY_LOCAL_MACHINE\Software\Here does not exist (Win32 error 2)' log ||
+  fail "missing value: $(cat log)"
+
 if [ $failures -ne 0 ]; then
   echo "$failures failure(s)"
   exit 1

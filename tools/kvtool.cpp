@@ -35,7 +35,7 @@ void print_usage(std::ostream& out) {
       help = nl == std::string_view::npos ? std::string_view() : help.substr(nl + 1);
     }
   }
-  out << "\nkvtool help prints this text.\n";
+  out << "\nkvtool alone or kvtool help prints this text. Exit status: 0 done, 1 failed, 2 usage error.\n";
 }
 }  // namespace
 
@@ -131,11 +131,7 @@ int store(const std::string& target, std::initializer_list<std::string_view> pie
 }  // namespace kvtool
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    kvtool::print_usage(std::cerr);
-    return 2;
-  }
-  const std::string_view name = argv[1];
+  const std::string_view name = argc < 2 ? "help" : argv[1];
   if (name == "help" || name == "--help" || name == "-h") {
     kvtool::print_usage(std::cout);
     return 0;

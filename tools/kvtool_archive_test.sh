@@ -110,6 +110,11 @@ if command -v script > /dev/null; then
   grep -qF '[3/3]' tty.txt || fail "no progress on a terminal: $(cat -v tty.txt)"
 fi
 
+# Alone it prints its usage and succeeds; a bad command line exits 2.
+out=$("$kvtool") && grep -q '^usage: kvtool COMMAND' <<< "$out" || fail "kvtool alone: $out"
+"$kvtool" list > /dev/null 2>&1; [ $? -eq 2 ] || fail "list without an archive is no usage error"
+"$kvtool" frobnicate > /dev/null 2>&1; [ $? -eq 2 ] || fail "unknown command is no usage error"
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures failure(s)"
   exit 1

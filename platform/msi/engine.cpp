@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/fileops.h"
+#include "platform/win32/files.h"
+#include "platform/win32/folders.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/registry.h"
 
@@ -158,9 +161,22 @@ class Key {
       if (entry.compare(0, prefix.size(), prefix) == 0) return entry.substr(prefix.size());
     return std::nullopt;
   }
-  bool setAttrs(const std::vector<std::pair<const char16_t*, std::u16string>>& values) {
+  // The product's files and folders stand in the same list ("File=...",
+  // "Folder=..."), so that registering commits (and syncs) the store once;
+  // `oldValue` is the separate list older installations wrote.
+  std::vector<std::u16string> listed(const char16_t* name, const char16_t* oldValue) const {
+    std::u16string prefix = std::u16string(name) + u"=";
+    std::vector<std::u16string> out;
+    for (const auto& entry : getList(u"Properties"))
+      if (entry.compare(0, prefix.size(), prefix) == 0) out.push_back(entry.substr(prefix.size()));
+    return out.empty() ? getList(oldValue) : out;
+  }
+  bool setAttrs(const std::vector<std::pair<const char16_t*, std::u16string>>& values,
+                const std::vector<std::pair<const char16_t*, std::vector<std::u16string>>>& lists = {}) {
     std::vector<std::u16string> list;
     for (const auto& [name, value] : values) list.push_back(std::u16string(name) + u"=" + value);
+    for (const auto& [name, entries] : lists)
+      for (const auto& value : entries) list.push_back(std::u16string(name) + u"=" + value);
     return setList(u"Properties", list);
   }
   std::vector<std::u16string> subkeys() const {
@@ -248,9 +264,11 @@ std::u16string property(MSIHANDLE db, const std::u16string& name) {
   return r.size() == 1 && !r[0].empty() ? r[0][0] : std::u16string();
 }
 
-std::u16string summaryText(const std::u16string& path, UINT pid) {
+// From the open database when there is one: opening the file again costs a
+// second read of its whole structure.
+std::u16string summaryText(const std::u16string& path, UINT pid, MSIHANDLE db = 0) {
   Rec si;
-  if (MsiGetSummaryInformationW(0, path.c_str(), 0, &si.h) != ERROR_SUCCESS) return {};
+  if (MsiGetSummaryInformationW(db, db ? nullptr : path.c_str(), 0, &si.h) != ERROR_SUCCESS) return {};
   UINT type = 0;
   INT value = 0;
   WCHAR empty[1] = {0};
@@ -385,6 +403,16 @@ std::u16string longName(std::u16string s) {
   return s;
 }
 
+// A file or folder name Windows would take: no separators, wildcards or
+// other reserved characters, and not "." or "..", so no name of the package
+// leads out of its folder.
+bool plainName(const std::u16string& name) {
+  if (name.empty() || name == u"." || name == u"..") return false;
+  for (char16_t c : name)
+    if (c < 0x20 || std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos) return false;
+  return true;
+}
+
 class Folders {
  public:
   Folders(MSIHANDLE db, const Properties& props) : props_(props) {
@@ -407,7 +435,10 @@ class Folders {
     } else {
       out = path(row->second.first, depth + 1);
       std::u16string name = longName(row->second.second);
-      if (!name.empty() && name != u".") out = withSlash(out + name);
+      if (out.empty() || (!name.empty() && name != u"." && !plainName(name)))
+        out.clear();  // no folder: the name would lead elsewhere
+      else if (!name.empty() && name != u".")
+        out = withSlash(out + name);
     }
     return resolved_[id] = out;
   }
@@ -418,66 +449,99 @@ class Folders {
   std::map<std::u16string, std::u16string> resolved_;
 };
 
-// A scratch folder removed on every road.
-struct Scratch {
-  std::string dir;
-  Scratch() {
-    std::string base = unixOf(u"C:\\Windows\\Temp");
-    std::error_code ec;
-    fs::create_directories(base, ec);
-    std::string templ = base + "/msi-XXXXXX";
-    if (::mkdtemp(templ.data())) dir = templ;
+// The whole of a stream of the package, held for the cabinet reader.
+GInputStream* streamOf(MSIHANDLE db, const std::u16string& name) {
+  Rec view;
+  std::u16string sql = u"SELECT `Data` FROM `_Streams` WHERE `Name`='" + name + u"'";
+  if (MsiDatabaseOpenViewW(db, sql.c_str(), &view.h) != ERROR_SUCCESS) return nullptr;
+  if (MsiViewExecute(view.h, 0) != ERROR_SUCCESS) return nullptr;
+  Rec rec;
+  if (MsiViewFetch(view.h, &rec.h) != ERROR_SUCCESS) return nullptr;
+  DWORD size = 0;
+  if (MsiRecordReadStream(rec.h, 1, nullptr, &size) != ERROR_SUCCESS) return nullptr;
+  char* data = static_cast<char*>(g_malloc(size ? size : 1));
+  DWORD got = size;
+  if (MsiRecordReadStream(rec.h, 1, data, &got) != ERROR_SUCCESS || got != size) {
+    g_free(data);
+    return nullptr;
   }
-  ~Scratch() {
-    std::error_code ec;
-    if (!dir.empty()) fs::remove_all(dir, ec);
+  MsiViewClose(view.h);
+  return g_memory_input_stream_new_from_data(data, size, g_free);
+}
+
+GInputStream* fileStream(const std::string& path) {
+  GFile* file = g_file_new_for_path(path.c_str());
+  GFileInputStream* in = g_file_read(file, nullptr, nullptr);
+  g_object_unref(file);
+  return in ? G_INPUT_STREAM(in) : nullptr;
+}
+
+// Where one file of the package goes.
+struct Target {
+  std::u16string windowsPath;
+  std::string folder;  // Unix
+  std::string name;    // as on disk when it exists already (any case), else as the package says
+  bool written = false;
+};
+
+// Writes the members of one cabinet straight to their targets. gcab creates
+// each file itself, so the layer's listing of each folder is told of them,
+// once per folder and cabinet.
+struct CabinetWrite {
+  std::map<std::string, Target*>* byKey;
+  std::size_t rootLength;
+  std::vector<std::u16string>* files;
+  Log* log;
+  std::map<std::string, std::pair<std::optional<win32::FolderChange>, std::vector<std::string>>> changes;
+  Target* pending = nullptr;
+
+  void settle() {
+    if (pending) log->line("Installing file: " + narrow(pending->windowsPath));
+    pending = nullptr;
+  }
+  void finish() {
+    settle();
+    for (auto& [folder, change] : changes) change.first->done(change.second);
+    changes.clear();
+  }
+  static gboolean next(GCabFile* file, gpointer data) {
+    auto* self = static_cast<CabinetWrite*>(data);
+    self->settle();
+    const char* name = gcab_file_get_name(file);
+    auto it = name ? self->byKey->find(name) : self->byKey->end();
+    if (it == self->byKey->end()) return FALSE;  // not selected
+    Target& t = *it->second;
+    std::string full = t.folder + "/" + t.name;
+    gcab_file_set_extract_name(file, full.c_str() + self->rootLength);
+    auto& change = self->changes[t.folder];
+    if (!change.first) change.first.emplace(t.folder);
+    change.second.push_back(t.name);
+    if (!t.written) self->files->push_back(t.windowsPath);
+    t.written = true;
+    self->pending = &t;
+    return TRUE;
   }
 };
 
-bool writeStream(MSIHANDLE db, const std::u16string& name, const std::string& file) {
-  Rec view;
-  std::u16string sql = u"SELECT `Data` FROM `_Streams` WHERE `Name`='" + name + u"'";
-  if (MsiDatabaseOpenViewW(db, sql.c_str(), &view.h) != ERROR_SUCCESS) return false;
-  if (MsiViewExecute(view.h, 0) != ERROR_SUCCESS) return false;
-  Rec rec;
-  if (MsiViewFetch(view.h, &rec.h) != ERROR_SUCCESS) return false;
-  std::FILE* out = std::fopen(file.c_str(), "wb");
-  if (!out) return false;
-  bool ok = true;
-  char buf[65536];
-  for (;;) {
-    DWORD n = sizeof buf;
-    if (MsiRecordReadStream(rec.h, 1, buf, &n) != ERROR_SUCCESS) {
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    if (std::fwrite(buf, 1, n, out) != n) {
-      ok = false;
-      break;
-    }
-  }
-  if (std::fclose(out) != 0) ok = false;
-  MsiViewClose(view.h);
-  return ok;
-}
-
-bool extractCabinet(const std::string& cabinet, const std::string& into) {
+bool extractCabinet(GInputStream* in, const std::string& root, std::map<std::string, Target*>& byKey,
+                    std::vector<std::u16string>& files, Log& log) {
+  if (!in) return false;
   GError* error = nullptr;
-  GFile* file = g_file_new_for_path(cabinet.c_str());
-  GFileInputStream* in = g_file_read(file, nullptr, &error);
-  bool ok = in != nullptr;
   GCabCabinet* cab = gcab_cabinet_new();
-  if (ok) ok = gcab_cabinet_load(cab, G_INPUT_STREAM(in), nullptr, &error);
+  bool ok = gcab_cabinet_load(cab, in, nullptr, &error);
   if (ok) {
-    GFile* out = g_file_new_for_path(into.c_str());
-    ok = gcab_cabinet_extract(cab, out, nullptr, nullptr, nullptr, nullptr, &error);
+    CabinetWrite w{&byKey, root == "/" ? 1 : root.size() + 1, &files, &log, {}, nullptr};
+    GFile* out = g_file_new_for_path(root.c_str());
+    ok = gcab_cabinet_extract(cab, out, &CabinetWrite::next, nullptr, &w, nullptr, &error);
     g_object_unref(out);
+    w.finish();
   }
   g_object_unref(cab);
-  if (in) g_object_unref(in);
-  g_object_unref(file);
-  if (error) g_error_free(error);
+  g_object_unref(in);
+  if (error) {
+    log.line(std::string("Error 1335: ") + error->message);
+    g_error_free(error);
+  }
   return ok;
 }
 
@@ -493,7 +557,7 @@ Product readProduct(MSIHANDLE db, const std::u16string& path) {
   p.name = property(db, u"ProductName");
   p.upgradeCode = upper(property(db, u"UpgradeCode"));
   p.edition = property(db, u"MsigenProductEdition");
-  p.packageCode = upper(summaryText(path, PID_REVNUMBER));
+  p.packageCode = upper(summaryText(path, PID_REVNUMBER, db));
   return p;
 }
 
@@ -510,23 +574,44 @@ bool copyFile(const std::string& from, const std::string& to) {
   return fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
 }
 
-// Folders that did not exist, from `path` up, deepest first.
-void noteNewFolders(const std::u16string& folder, std::vector<std::u16string>& created) {
-  std::u16string f = folder;
+// Makes the folder and those above it that are missing, through the layer so
+// that its listings stay current; the ones made are added to `created`,
+// deepest first. The folder's Unix path, empty on failure.
+std::string makeFolder(const std::u16string& folder, std::vector<std::u16string>& created, bool& made) {
   std::vector<std::u16string> chain;
+  std::u16string f = folder;
   while (f.size() > 3) {
-    std::error_code ec;
-    if (fs::exists(unixOf(f), ec)) break;
+    DWORD attributes = GetFileAttributesW(f.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+      break;
+    }
     chain.push_back(f);
     f = f.substr(0, f.find_last_of(u'\\', f.size() - 2) + 1);
   }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it)
+    if (!CreateDirectoryW(it->c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return {};
   created.insert(created.end(), chain.begin(), chain.end());
+  made = !chain.empty();
+  std::string path = unixOf(folder);
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
 }
 
-// Copies the selected components' files to their folders; false on any failure.
-bool installFiles(MSIHANDLE db, const std::u16string& packagePath, const Properties& props, Log& log,
-                  std::vector<std::u16string>& files, std::vector<std::u16string>& created) {
-  Folders folders(db, props);
+std::string commonFolder(const std::string& a, const std::string& b) {
+  std::size_t n = 0, lastSlash = 0;
+  while (n < a.size() && n < b.size() && a[n] == b[n]) {
+    if (a[n] == '/') lastSlash = n;
+    ++n;
+  }
+  if ((n == a.size() && (n == b.size() || b[n] == '/')) || (n == b.size() && a[n] == '/')) return a.substr(0, n);
+  return lastSlash == 0 ? std::string("/") : a.substr(0, lastSlash);
+}
+
+// Writes the selected components' files to their folders, straight out of
+// the package's cabinets; false on any failure.
+bool installFiles(MSIHANDLE db, const std::u16string& packagePath, const Properties& props, Folders& folders,
+                  Log& log, std::vector<std::u16string>& files, std::vector<std::u16string>& created) {
   std::set<std::u16string> components;
   auto addlocal = props.find(u"ADDLOCAL");
   bool all = addlocal == props.end() || upper(addlocal->second) == u"ALL";
@@ -539,32 +624,80 @@ bool installFiles(MSIHANDLE db, const std::u16string& packagePath, const Propert
   for (auto& r : rows(db, u"SELECT `Component`, `Directory_` FROM `Component`"))
     if (r.size() == 2) componentFolder[r[0]] = r[1];
 
-  Scratch scratch;
-  if (scratch.dir.empty()) return false;
+  // Every target is found before anything is written: each folder is then
+  // listed once, and a name already there in another case is the one written.
+  std::map<std::u16string, std::string> folderPaths;
+  std::set<std::u16string> newFolders;  // made here, so empty: nothing to look up in them
+  std::map<std::u16string, std::string> claimed;  // upper-case Windows path -> name on disk
+  std::vector<std::pair<std::string, Target>> targets;  // by File key
+  for (auto& r : rows(db, u"SELECT `File`, `Component_`, `FileName` FROM `File`")) {
+    if (r.size() != 3 || !components.count(r[1])) continue;
+    std::u16string folder = folders.path(componentFolder[r[1]]);
+    std::u16string name = longName(r[2]);
+    if (folder.empty()) {
+      log.line("Error 1324: the folder of " + narrow(r[1]) + " contains an invalid name.");
+      return false;
+    }
+    if (!plainName(name)) {
+      log.line("Error 1325: " + narrow(name) + " is not a valid file name.");
+      return false;
+    }
+    auto known = folderPaths.find(folder);
+    if (known == folderPaths.end()) {
+      bool made = false;
+      known = folderPaths.emplace(folder, makeFolder(folder, created, made)).first;
+      if (made) newFolders.insert(folder);
+    }
+    if (known->second.empty()) {
+      log.line("Error 1303: cannot create the folder " + narrow(folder));
+      return false;
+    }
+    Target t{folder + name, known->second, {}};
+    auto [at, fresh] = claimed.try_emplace(upper(t.windowsPath));
+    if (fresh) {
+      win32::MappedPath m;
+      if (!newFolders.count(folder) && win32::map_path(t.windowsPath.c_str(), m) &&
+          m.state != win32::PathState::ParentMissing)
+        at->second = win32::last_name(m.unix_path);
+      else
+        at->second = narrow(name);
+    }
+    t.name = at->second;
+    targets.emplace_back(narrow(r[0]), std::move(t));
+  }
+  std::map<std::string, Target*> byKey;
+  std::string root;
+  for (auto& [key, t] : targets) {
+    byKey[key] = &t;
+    root = root.empty() ? t.folder : commonFolder(root, t.folder);
+  }
+  if (targets.empty()) return true;
+
   std::string packageFolder = fs::path(unixOf(packagePath)).parent_path().string();
   for (auto& m : rows(db, u"SELECT `DiskId`, `Cabinet` FROM `Media`")) {
     if (m.size() != 2 || m[1].empty()) continue;
-    std::string cab = scratch.dir + "/" + narrow(m[0]) + ".cab";
-    bool ok = m[1][0] == u'#' ? writeStream(db, m[1].substr(1), cab) : copyFile(packageFolder + "/" + narrow(m[1]), cab);
-    if (!ok || !extractCabinet(cab, scratch.dir + "/files")) {
+    GInputStream* in =
+        m[1][0] == u'#' ? streamOf(db, m[1].substr(1)) : fileStream(packageFolder + "/" + narrow(m[1]));
+    if (!extractCabinet(in, root, byKey, files, log)) {
       log.line("Error 1334: cannot read the cabinet " + narrow(m[1]));
       return false;
     }
   }
-  for (auto& r : rows(db, u"SELECT `File`, `Component_`, `FileName` FROM `File`")) {
-    if (r.size() != 3 || !components.count(r[1])) continue;
-    std::u16string folder = folders.path(componentFolder[r[1]]);
-    std::u16string target = folder + longName(r[2]);
-    std::string source = scratch.dir + "/files/" + narrow(r[0]);
+  // Files in no cabinet lie uncompressed beside the package.
+  for (auto& [key, t] : targets) {
+    if (t.written) continue;
+    std::string source = packageFolder + "/" + narrow(t.windowsPath.substr(t.windowsPath.find_last_of(u'\\') + 1));
+    files.push_back(t.windowsPath);
+    t.written = true;
+    win32::FolderChange change(t.folder);
     std::error_code ec;
-    if (!fs::exists(source, ec)) source = packageFolder + "/" + narrow(longName(r[2]));
-    noteNewFolders(folder, created);
-    if (!copyFile(source, unixOf(target))) {
-      log.line("Error 1308: source file not found: " + narrow(r[0]));
+    if (!fs::copy_file(source, t.folder + "/" + t.name, fs::copy_options::overwrite_existing, ec)) {
+      change.done(std::string());
+      log.line("Error 1308: source file not found: " + key);
       return false;
     }
-    log.line("Installing file: " + narrow(target));
-    files.push_back(target);
+    change.done(t.name);
+    log.line("Installing file: " + narrow(t.windowsPath));
   }
   return true;
 }
@@ -585,8 +718,8 @@ void unregister(const std::u16string& code, Log& log) {
   std::u16string local;
   {
     Key key(productKey(code), false);
-    files = key.getList(u"Files");
-    folders = key.getList(u"Folders");
+    files = key.listed(u"File", u"Files");
+    folders = key.listed(u"Folder", u"Folders");
     local = key.attr(u"LocalPackage").value_or(u"");
     for (const auto& patch : key.getList(u"Patches")) {
       Key pk(patchKey(patch), false);
@@ -603,11 +736,11 @@ void unregister(const std::u16string& code, Log& log) {
 
 bool registerProduct(const Product& p, const std::u16string& packagePath, const std::vector<std::u16string>& files,
                      const std::vector<std::u16string>& folders, const std::u16string& installLocation) {
-  std::u16string local = cacheName(p.packageCode.empty() ? p.code : p.packageCode, u".msi");
+  std::u16string local = cacheName(isGuid(p.packageCode) ? p.packageCode : p.code, u".msi");
   if (!copyFile(unixOf(packagePath), unixOf(local))) return false;
   Key key(productKey(p.code), true);
   if (!key) return false;
-  std::vector<std::u16string> oldFiles = key.getList(u"Files"), oldFolders = key.getList(u"Folders");
+  std::vector<std::u16string> oldFiles = key.listed(u"File", u"Files"), oldFolders = key.listed(u"Folder", u"Folders");
   std::u16string oldLocal = key.attr(u"LocalPackage").value_or(u"");
   std::set<std::u16string> keepFiles(files.begin(), files.end());
   for (auto& f : oldFiles)
@@ -629,9 +762,8 @@ bool registerProduct(const Product& p, const std::u16string& packagePath, const 
                        {u"UpgradeCode", p.upgradeCode},
                        {u"Edition", p.edition},
                        {u"LocalPackage", local},
-                       {u"InstallLocation", installLocation}}) &&
-         key.setList(u"Files", files) &&
-         key.setList(u"Folders", std::vector<std::u16string>(allFolders.begin(), allFolders.end()));
+                       {u"InstallLocation", installLocation}},
+                      {{u"File", files}, {u"Folder", std::vector<std::u16string>(allFolders.begin(), allFolders.end())}});
 }
 
 void recordCall(const std::u16string& package, const std::u16string& line, bool patch, UINT result) {
@@ -676,12 +808,12 @@ UINT install(const std::u16string& packagePath, const std::u16string& commandLin
     return finish(success);
   }
   std::vector<std::u16string> files, folders;
-  if (!installFiles(db.h, packagePath, props, log, files, folders)) {
+  Folders names(db.h, props);
+  if (!installFiles(db.h, packagePath, props, names, log, files, folders)) {
     removeFiles(files, folders, log);
     log.line("Product: " + narrow(p.name) + " -- Installation failed.");
     return finish(ERROR_INSTALL_FAILURE);
   }
-  Folders names(db.h, props);
   if (!registerProduct(p, packagePath, files, folders, names.path(u"INSTALLDIR"))) {
     removeFiles(files, folders, log);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, productKey(p.code).c_str());
@@ -703,7 +835,8 @@ UINT applyPatch(const std::u16string& patchPath, const std::u16string& commandLi
   };
   std::u16string patchCode = upper(summaryText(patchPath, PID_REVNUMBER));
   std::u16string targets = upper(summaryText(patchPath, PID_TEMPLATE));
-  if (patchCode.empty()) return finish(ERROR_INSTALL_PACKAGE_INVALID);
+  // The code names the patch's registry key: nothing but a GUID may.
+  if (!isGuid(patchCode)) return finish(ERROR_PATCH_PACKAGE_INVALID);
   Db db;
   MsiOpenDatabaseW(patchPath.c_str(), MSIDBOPEN_READONLY, &db.h);
   std::u16string target;

@@ -37,6 +37,7 @@ enum INSTALLTYPE { INSTALLTYPE_DEFAULT = 0, INSTALLTYPE_NETWORK_IMAGE = 1, INSTA
 #define ERROR_INSTALL_FAILURE 1603L
 #define ERROR_UNKNOWN_PRODUCT 1605L
 #define ERROR_INSTALL_ALREADY_RUNNING 1618L
+#define ERROR_PATCH_PACKAGE_INVALID 1636L
 #define ERROR_PRODUCT_VERSION 1638L
 #define ERROR_INVALID_COMMAND_LINE 1639L
 #define ERROR_SUCCESS_REBOOT_INITIATED 1641L
@@ -54,8 +55,8 @@ UINT MsiEnableLogW(DWORD dwLogMode, LPCWSTR szLogFile, DWORD dwLogAttributes);
 // installed product; ADDLOCAL selects features ("ALL" or a comma list).
 UINT MsiInstallProductW(LPCWSTR szPackagePath, LPCWSTR szCommandLine);
 // The patch's summary template names its targets (product or upgrade codes,
-// ';'-separated); its revision number is the patch code. 1642 without an
-// installed target.
+// ';'-separated); its revision number is the patch code, a GUID in braces
+// (else 1636). 1642 without an installed target.
 UINT MsiApplyPatchW(LPCWSTR szPatchPackage, LPCWSTR szInstallPackage, INSTALLTYPE eInstallType,
                     LPCWSTR szCommandLine);
 // "LocalPackage" or "ProductCode" of an applied patch; 1605 for an unknown one.

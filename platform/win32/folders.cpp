@@ -219,6 +219,12 @@ FolderChange::FolderChange(std::string dir, const struct stat* dir_st) : dir_(st
 }
 
 void FolderChange::done(const std::string& added, const std::string& removed) {
+  done_names(added.empty() ? nullptr : &added, added.empty() ? 0 : 1, removed);
+}
+
+void FolderChange::done(const std::vector<std::string>& added) { done_names(added.data(), added.size(), {}); }
+
+void FolderChange::done_names(const std::string* added, std::size_t count, const std::string& removed) {
   if (!tracked_) return;
   struct stat st;
   const bool ok = ::stat(dir_.empty() ? "/" : dir_.c_str(), &st) == 0;
@@ -235,7 +241,7 @@ void FolderChange::done(const std::string& added, const std::string& removed) {
     return drop(c, dir_);
   }
   if (!removed.empty()) remove_name(c, l, removed);
-  if (!added.empty()) add_name(c, l, added);
+  for (std::size_t i = 0; i < count; ++i) add_name(c, l, added[i]);
   l.mtime = st.st_mtim;
   l.ctime = st.st_ctim;
   // Only the changes of other processes in the instant of this one could

@@ -13,6 +13,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace win32 {
 
@@ -29,8 +30,11 @@ class FolderChange {
  public:
   explicit FolderChange(std::string dir, const struct stat* dir_st = nullptr);
   void done(const std::string& added, const std::string& removed = {});
+  // Many names added by one writer (an extractor) between the two.
+  void done(const std::vector<std::string>& added);
 
  private:
+  void done_names(const std::string* added, std::size_t count, const std::string& removed);
   std::string dir_;
   bool tracked_ = false;
   struct stat before_ {};

@@ -146,6 +146,25 @@ TEST_P(Stamps, TheLayersOwnChangesKeepTheListingCurrent) {
   EXPECT_EQ(read(u"C:\\dir\\name.TXT"), "1");
 }
 
+// An extractor writing many files by itself tells the listing of them all at once.
+TEST_P(Stamps, ManyNamesToldAtOnceAreFound) {
+  put("Box/first.txt", "f");
+  ASSERT_TRUE(found(u"C:\\BOX\\FIRST.TXT"));
+  win32::FolderChange change(c("Box"));
+  std::vector<std::string> names;
+  for (int i = 0; i < 20; ++i) {
+    names.push_back("Written" + std::to_string(i) + ".dat");
+    put("Box/" + names.back(), "w");
+  }
+  change.done(names);
+  for (int i = 0; i < 20; ++i) {
+    std::string upper = "C:\\BOX\\WRITTEN" + std::to_string(i) + ".DAT";
+    EXPECT_TRUE(found(std::u16string(upper.begin(), upper.end()).c_str())) << i;
+  }
+  EXPECT_TRUE(found(u"C:\\BOX\\FIRST.TXT"));
+  EXPECT_EQ(missing_error(u"C:\\BOX\\WRITTEN20.DAT"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 // Processes that end without closing their handles leave their slots in the
 // world's lock tables counted; the next process sweeps them at start-up, and
 // their share modes and locks never outlive them.

@@ -49,13 +49,15 @@ Store g_store;
 const char* kSchema =
     "PRAGMA journal_mode=WAL;"
     "PRAGMA synchronous=FULL;"
+    "BEGIN IMMEDIATE;"  // a new store is made in one commit (one sync), not one per statement
     "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL, lname TEXT NOT NULL,"
     " name TEXT NOT NULL, protected INTEGER NOT NULL DEFAULT 0, UNIQUE(parent, lname));"
     "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, lname TEXT NOT NULL, name TEXT NOT NULL,"
     " type INTEGER NOT NULL, data BLOB, PRIMARY KEY(key, lname)) WITHOUT ROWID;"
     "INSERT OR IGNORE INTO keys(id, parent, lname, name) VALUES"
     " (1,0,'hklm64','HKEY_LOCAL_MACHINE'),(2,0,'hklm32','HKEY_LOCAL_MACHINE'),"
-    " (3,0,'hkcu','HKEY_CURRENT_USER'),(4,0,'hkcr64','HKEY_CLASSES_ROOT'),(5,0,'hkcr32','HKEY_CLASSES_ROOT');";
+    " (3,0,'hkcu','HKEY_CURRENT_USER'),(4,0,'hkcr64','HKEY_CLASSES_ROOT'),(5,0,'hkcr32','HKEY_CLASSES_ROOT');"
+    "COMMIT;";
 
 // The variables that name the world: while they read as when the store was
 // opened, its path is the same, and no path need be built.

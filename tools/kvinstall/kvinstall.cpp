@@ -11,6 +11,7 @@
 #include "core/messenger.h"
 #include "core/text_convert.h"
 #include "installjob/package_installer.h"
+#include "platform/win32/message.h"
 #include "platform/win32/paths.h"
 
 namespace {
@@ -63,19 +64,41 @@ const char16_t* config(const char* key) {
   return it == configValues.end() ? nullptr : it->second.c_str();
 }
 
+const char kUsage[] =
+    "usage: kvinstall [--answer HEX]... [--config KEY=VALUE]... [--package-file PATH]\n"
+    "                 [--extra PROPERTIES] [--extract FOLDER NAME] PACKAGE\n"
+    "PACKAGE is a Windows path (C:\\...) or a Unix path; the job looks for it in the folder of\n"
+    "the package file, which is PACKAGE itself unless --package-file names another.\n"
+    "Answers are button flags: 0x20 OK, 0x40 Yes, 0x80 No, 0x100 Restart, 0x1000 View log.\n"
+    "Exit status: 0 when the job succeeded, 1 when it failed (its result is the last line),\n"
+    "2 for a usage error.\n";
+
 int usage() {
-  std::fprintf(stderr,
-               "usage: kvinstall [--answer HEX]... [--config KEY=VALUE]... [--package-file PATH]\n"
-               "                 [--extra PROPERTIES] [--extract FOLDER NAME] PACKAGE\n"
-               "PACKAGE is a Windows path (C:\\...) or a Unix path; the job looks for it in the folder of\n"
-               "the package file, which is PACKAGE itself unless --package-file names another.\n"
-               "Answers are button flags: 0x20 OK, 0x40 Yes, 0x80 No, 0x100 Restart, 0x1000 View log.\n");
+  std::fputs(kUsage, stderr);
   return 2;
+}
+
+// The result as a number and in words, as Windows words it.
+std::string describe(std::uint32_t result) {
+  std::string line = std::to_string(result);
+  if (result == 0) return line;
+  WCHAR text[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, result, 0, text,
+                           512, nullptr);
+  std::u16string words(text, n);
+  while (!words.empty() && (words.back() == u'\n' || words.back() == u'\r' || words.back() == u' '))
+    words.pop_back();
+  if (!words.empty()) line += " (" + utf8(words) + ")";
+  return line;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 1 || (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0))) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   auto messenger = Processor::makeRef<PrintingMessenger>();
   std::u16string packageFile, extra, extractFolder, extractName, package;
   bool haveExtra = false;
@@ -138,6 +161,6 @@ int main(int argc, char** argv) {
     std::printf("run: %u\n", result);
   }
   std::printf("restart chosen: %s\n", job.restartChosen() ? "yes" : "no");
-  std::printf("result: %u\n", result);
-  return 0;
+  std::printf("result: %s\n", describe(result).c_str());
+  return result == 0 ? 0 : 1;
 }

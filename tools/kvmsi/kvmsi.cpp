@@ -11,6 +11,7 @@
 #include "msi/entities/property.h"
 #include "msi/model/error.h"
 #include "msi/model/package.h"
+#include "platform/win32/fileops.h"
 #include "platform/win32/paths.h"
 
 namespace {
@@ -102,7 +103,11 @@ int main(int argc, char** argv) {
     }
     return 0;
   } catch (const Common::Error& e) {
-    std::fprintf(stderr, "kvmsi: %s\n", describe(e).c_str());
+    // The plain reason first when there is one, the codes after.
+    if (GetFileAttributesW(packagePath(argv[1]).c_str()) == INVALID_FILE_ATTRIBUTES)
+      std::fprintf(stderr, "kvmsi: %s: no such file\n  %s\n", argv[1], describe(e).c_str());
+    else
+      std::fprintf(stderr, "kvmsi: %s\n", describe(e).c_str());
     return 1;
   }
 }

@@ -49,18 +49,38 @@ std::string typeName(DWORD type) {
   return "REG_" + std::to_string(type);
 }
 
+const char kUsage[] =
+    "usage: kvreg query KEY [/v NAME | /ve] [/s] [/reg:32 | /reg:64]\n"
+    "       kvreg add KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/reg:32 | /reg:64]\n"
+    "       kvreg delete KEY [/v NAME | /ve] [/f] [/reg:32 | /reg:64]\n"
+    "       kvreg protect KEY open|readonly|sealed [/reg:32 | /reg:64]\n"
+    "       kvreg where\n"
+    "Exit status: 0 done, 1 failed, 2 usage error.\n";
+
 int usage() {
-  std::fprintf(stderr,
-               "usage: kvreg query KEY [/v NAME | /ve] [/s] [/reg:32 | /reg:64]\n"
-               "       kvreg add KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/reg:32 | /reg:64]\n"
-               "       kvreg delete KEY [/v NAME | /ve] [/f] [/reg:32 | /reg:64]\n"
-               "       kvreg protect KEY open|readonly|sealed [/reg:32 | /reg:64]\n"
-               "       kvreg where\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
-int failed(const char* what, LONG rc) {
-  std::fprintf(stderr, "kvreg: %s: Win32 error %ld\n", what, static_cast<long>(rc));
+// What went wrong in words, then the code: "the key K does not exist (Win32
+// error 2)", "cannot write the value V of K: Access is denied. (Win32 error 5)".
+int failed(const char* what, const std::string& key, LONG rc, const std::u16string* value = nullptr) {
+  std::string subject = value ? "the value " + (value->empty() ? std::string("(Default)") : utf8(*value)) + " of "
+                              : std::string();
+  std::string line;
+  if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) {
+    line = value ? subject + key + " does not exist" : "the key " + key + " does not exist";
+  } else {
+    WCHAR text[512];
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             static_cast<DWORD>(rc), 0, text, 512, nullptr);
+    std::u16string words(text, n);
+    while (!words.empty() && (words.back() == u'\n' || words.back() == u'\r' || words.back() == u' '))
+      words.pop_back();
+    line = std::string(what) + " " + (value ? subject : std::string("the key ")) + key;
+    if (!words.empty()) line += ": " + utf8(words);
+  }
+  std::fprintf(stderr, "kvreg: %s (Win32 error %ld)\n", line.c_str(), static_cast<long>(rc));
   return 1;
 }
 
@@ -283,6 +303,11 @@ bool encode(DWORD type, const std::string& text, std::vector<BYTE>& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 1 || (argc == 2 && (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0 ||
+                                  std::strcmp(argv[1], "/?") == 0))) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   Args a;
   if (!parse(argc, argv, a)) return usage();
 
@@ -295,16 +320,16 @@ int main(int argc, char** argv) {
   if (a.command == "query") {
     if (!a.hasName) {
       LONG rc = query(root, a.path, a.shown, a.view, a.recurse);
-      return rc == ERROR_SUCCESS ? 0 : failed("cannot open the key", rc);
+      return rc == ERROR_SUCCESS ? 0 : failed("cannot open", a.shown, rc);
     }
     HKEY k = nullptr;
     LONG rc = RegOpenKeyExW(root, a.path.c_str(), 0, KEY_READ | a.view, &k);
-    if (rc != ERROR_SUCCESS) return failed("cannot open the key", rc);
+    if (rc != ERROR_SUCCESS) return failed("cannot open", a.shown, rc);
     DWORD type = 0;
     std::vector<BYTE> data;
     rc = readValue(k, a.name, type, data);
     RegCloseKey(k);
-    if (rc != ERROR_SUCCESS) return failed("cannot read the value", rc);
+    if (rc != ERROR_SUCCESS) return failed("cannot read", a.shown, rc, &a.name);
     std::printf("%s\n", a.shown.c_str());
     printValue(a.name, type, data);
     return 0;
@@ -318,31 +343,31 @@ int main(int argc, char** argv) {
     }
     HKEY k = nullptr;
     LONG rc = RegCreateKeyExW(root, a.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | a.view, nullptr, &k, nullptr);
-    if (rc != ERROR_SUCCESS) return failed("cannot create the key", rc);
+    if (rc != ERROR_SUCCESS) return failed("cannot create", a.shown, rc);
     if (a.hasName)
       rc = RegSetValueExW(k, a.name.c_str(), 0, a.type, bytes.empty() ? nullptr : bytes.data(),
                           static_cast<DWORD>(bytes.size()));
     RegCloseKey(k);
-    return rc == ERROR_SUCCESS ? 0 : failed("cannot write the value", rc);
+    return rc == ERROR_SUCCESS ? 0 : failed("cannot write", a.shown, rc, &a.name);
   }
 
   if (a.command == "delete") {
     if (a.hasName) {
       HKEY k = nullptr;
       LONG rc = RegOpenKeyExW(root, a.path.c_str(), 0, KEY_WRITE | a.view, &k);
-      if (rc != ERROR_SUCCESS) return failed("cannot open the key", rc);
+      if (rc != ERROR_SUCCESS) return failed("cannot open", a.shown, rc);
       rc = RegDeleteValueW(k, a.name.c_str());
       RegCloseKey(k);
-      return rc == ERROR_SUCCESS ? 0 : failed("cannot delete the value", rc);
+      return rc == ERROR_SUCCESS ? 0 : failed("cannot delete", a.shown, rc, &a.name);
     }
     if (a.path.empty()) return usage();
     if (a.force) {
       LONG rc = Windows::forceDeleteRegKey(root, a.path.c_str(), a.view);
-      return rc == ERROR_SUCCESS ? 0 : failed("cannot delete the key", rc);
+      return rc == ERROR_SUCCESS ? 0 : failed("cannot delete", a.shown, rc);
     }
     bool notFound = false;
     if (Windows::Registry(root, a.view).deleteTree(a.path, &notFound)) return 0;
-    return failed("cannot delete the key", notFound ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
+    return failed("cannot delete", a.shown, notFound ? ERROR_FILE_NOT_FOUND : ERROR_ACCESS_DENIED);
   }
 
   if (a.command == "protect") {
@@ -352,7 +377,7 @@ int main(int argc, char** argv) {
                 : -1;
     if (guard < 0) return usage();
     LONG rc = win32::registry_protect(root, a.path.c_str(), a.view, guard);
-    return rc == ERROR_SUCCESS ? 0 : failed("cannot protect the key", rc);
+    return rc == ERROR_SUCCESS ? 0 : failed("cannot protect", a.shown, rc);
   }
   return usage();
 }
