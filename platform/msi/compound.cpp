@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <vector>
 
@@ -301,6 +302,7 @@ class Checker {
         continue;
       }
       present_[id] = refs != 0;
+      spans_.resize(count);
       if (len == 0) {
         if (i + 1 >= count) return bad("string pool ends inside a long string");
         len = static_cast<std::uint32_t>(u16(p, 4 * i + 6)) << 16 | u16(p, 4 * i + 4);
@@ -309,10 +311,12 @@ class Checker {
         i += 1;
       }
       if (offset + len > dataSize) return bad("string pool reaches past its data");
+      spans_[id] = {offset, len};
       offset += len;
     }
     if (offset != dataSize) return bad("string data longer than its pool");
-    return catalogue();
+    stringData_ = content(data);
+    return catalogue() && summary();
   }
 
   std::uint32_t stringRef(const std::string& b, std::size_t at) const {
@@ -320,7 +324,56 @@ class Checker {
     if (strRefBytes_ == 3) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(b[at + 2])) << 16;
     return v;
   }
-  bool validString(std::uint32_t id) const { return id > 0 && id < present_.size() && present_[id]; }
+  // A name of the catalogue: a string that exists, in plain ASCII (the engine
+  // drops strings it cannot convert and then meets a null name).
+  bool validString(std::uint32_t id) const {
+    if (id == 0 || id >= present_.size() || !present_[id] || spans_[id].second == 0) return false;
+    for (std::size_t i = 0; i < spans_[id].second; ++i) {
+      unsigned char ch = static_cast<unsigned char>(stringData_[spans_[id].first + i]);
+      if (ch < 0x21 || ch > 0x7E) return false;
+    }
+    return true;
+  }
+
+  // The summary information stream, read by the engine without bounds.
+  bool summary() {
+    std::uint32_t id = kNoStream;
+    const std::u16string name = u"\x05SummaryInformation";
+    for (std::uint32_t r : rootStreams_)
+      if (entries_[r].name == name) id = r;
+    if (id == kNoStream || entries_[id].size == 0) return true;
+    const std::string b = content(id);
+    if (b.size() < 48 || u16(b, 0) != 0xFFFE) return bad("summary information without its header");
+    static const unsigned char kFormat[16] = {0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
+                                              0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
+    if (std::memcmp(b.data() + 28, kFormat, 16) != 0) return true;  // the engine skips it
+    const std::size_t at = u32(b, 44);
+    if (at > b.size() || b.size() - at < 8) return bad("summary section outside the stream");
+    const std::uint32_t sectionSize = u32(b, at);
+    const std::uint32_t count = u32(b, at + 4);
+    if (sectionSize > b.size() - at) return bad("summary section longer than the stream");
+    if (count > 20) return bad("too many summary properties");
+    if (8 + 8 * static_cast<std::size_t>(count) > sectionSize) return bad("summary property list outside its section");
+    const std::string_view section(b.data() + at, sectionSize);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint32_t pid = u32(section, 8 + 8 * i);
+      std::uint32_t offset = u32(section, 12 + 8 * i);
+      if (pid >= 20) return pid & 0x80000000u ? bad("bad summary property id") : true;  // the engine stops here
+      if (offset > sectionSize - 4 || offset + 4 > sectionSize - 4) return bad("summary property outside its section");
+      const std::uint32_t type = u32(section, offset);
+      offset += 4;
+      if (type == 30) {  // a counted text
+        const std::uint32_t len = u32(section, offset);
+        offset += 4;
+        if (len == 0 || len > sectionSize - offset) return bad("summary text outside its section");
+      } else if (type == 64) {
+        if (offset > sectionSize - 8) return bad("summary time outside its section");
+      } else if (type != 2 && type != 3) {
+        return true;  // the engine stops at a type it does not know
+      }
+    }
+    return true;
+  }
 
   const Entry* rootStream(const char* table, std::uint32_t& id) const {
     const std::u16string name = tableStreamName(table);
@@ -377,6 +430,8 @@ class Checker {
   std::uint32_t codePage_ = 0;
   unsigned strRefBytes_ = 2;
   std::vector<bool> present_;
+  std::vector<std::pair<std::size_t, std::size_t>> spans_;
+  std::string stringData_;
 };
 
 }  // namespace
