@@ -430,6 +430,26 @@ TEST_F(PackageTest, ChangesThatCannotBeStoredAreRefusedAndTheNextCommitStillWork
   EXPECT_EQ(changed, expected);
 }
 
+TEST_F(PackageTest, SetLanguageWritesTheLanguagesCodePageAndItsTextsThenFit) {
+  std::u16string path = buildSample();
+  {
+    auto package = MsiPackage::open(path, false);
+    // 1252 has no Cyrillic; the package refuses the text and stays as it was.
+    package->addProperty(u"Greeting", u"\u041f\u0440\u0438\u0432\u0435\u0442");
+    EXPECT_FALSE(failure([&] { package->commit(); }).empty());
+    package->setLanguage(1049);
+    try {
+      package->commit();
+    } catch (const Common::Error& e) {
+      FAIL() << describe(e);
+    }
+  }
+  EXPECT_NE(exportTable("sample.msi", "_ForceCodepage").find("1251"), std::string::npos);
+  EXPECT_EQ(field(suminfo("sample.msi"), "Template"), "Intel;1049");
+  auto reopened = MsiPackage::open(path, true);
+  EXPECT_EQ(reopened->property(u"Greeting", false)->value(), u"\u041f\u0440\u0438\u0432\u0435\u0442");
+}
+
 TEST(PackageExitTest, DescriptionsUsedAfterExitRaiseError2) {
   EXPECT_EXIT(
       {
