@@ -26,6 +26,22 @@ std::string upper(const std::string& s) {
 // Characters the engine's tokenizer takes into an identifier.
 bool idChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '-' || c == 0x05 || c >= 0x80; }
 
+bool engineKeyword(const std::string& word) {
+  static const char* const kWords[] = {"ADD",       "ALTER",  "AND",    "BY",       "CHAR",        "CHARACTER",
+                                       "CREATE",    "DELETE", "DISTINCT", "DROP",   "FREE",        "FROM",
+                                       "HOLD",      "INSERT", "INT",    "INTEGER",  "INTO",        "IS",
+                                       "KEY",       "LIKE",   "LOCALIZABLE", "LONG", "LONGCHAR",   "NOT",
+                                       "NULL",      "OBJECT", "OR",     "ORDER",    "PRIMARY",     "SELECT",
+                                       "SET",       "SHORT",  "TABLE",  "TEMPORARY", "UPDATE",     "VALUES",
+                                       "WHERE"};
+  for (const char* k : kWords)
+    if (word.size() == std::strlen(k) && std::equal(word.begin(), word.end(), k, [](char a, char b) {
+          return std::toupper(static_cast<unsigned char>(a)) == b;
+        }))
+      return true;
+  return false;
+}
+
 // Splits the text as the engine's tokenizer does; `error` names the first
 // thing it would reject or mishandle (an open quote makes it copy gigabytes, a
 // final '-' makes it loop, a final '!' makes it read past the text).
@@ -68,6 +84,9 @@ std::vector<Token> lex(const std::string& s, std::string& error) {
     } else if (idChar(c)) {
       while (i < n && idChar(static_cast<unsigned char>(s[i]))) ++i;
       out.push_back({Tok::Ident, s.substr(b, i - b), b, i});
+      // The engine swallows a backquote right after a name that is not one of
+      // its keywords.
+      if (i < n && s[i] == '`' && !engineKeyword(out.back().text)) ++i;
     } else if (c == '?') {
       out.push_back({Tok::Marker, "?", b, ++i});
     } else if ((c == '<' || c == '>' || c == '!') && i + 1 < n && (s[i + 1] == '=' || (c == '<' && s[i + 1] == '>'))) {
