@@ -37,8 +37,48 @@ std::size_t entryOf(const std::string& file, const std::u16string& name) {
   std::size_t at = file.find(bytes);
   return at == std::string::npos || at % 128 != 0 ? std::string::npos : at;
 }
+// File offsets of every byte of a root-level stream (version 3 files, as wixl
+// and msibuild write them), to damage a stream's content exactly.
+std::vector<std::size_t> streamOffsets(const std::string& f, const std::u16string& name) {
+  std::vector<std::uint32_t> fat;
+  for (std::uint32_t i = 0; i < le32(f, 44); ++i)
+    for (std::size_t k = 0; k < 128; ++k) fat.push_back(le32(f, (le32(f, 76 + 4 * i) + 1) * 512 + 4 * k));
+  auto chain = [&](std::uint32_t s) {
+    std::vector<std::uint32_t> out;
+    for (; s < fat.size() && out.size() < fat.size(); s = fat[s]) out.push_back(s);
+    return out;
+  };
+  std::vector<std::uint32_t> miniFat;
+  for (std::uint32_t s : chain(le32(f, 60)))
+    for (std::size_t k = 0; k < 128; ++k) miniFat.push_back(le32(f, (s + 1) * 512 + 4 * k));
+  std::vector<std::size_t> offsets;
+  const std::vector<std::uint32_t> dir = chain(le32(f, 48));
+  const std::vector<std::uint32_t> mini = chain(le32(f, (dir[0] + 1) * 512 + 116));
+  std::string bytes;
+  for (char16_t c : name) bytes += static_cast<char>(c & 0xFF), bytes += static_cast<char>(c >> 8);
+  for (std::uint32_t d : dir)
+    for (std::size_t e = 0; e < 4; ++e) {
+      const std::size_t at = (d + 1) * 512 + 128 * e;
+      if (f.compare(at, bytes.size(), bytes) != 0 || f[at + bytes.size()] != 0) continue;
+      std::uint32_t size = le32(f, at + 120), s = le32(f, at + 116);
+      if (size >= 4096) {
+        for (std::uint32_t sec : chain(s))
+          for (std::size_t k = 0; k < 512 && offsets.size() < size; ++k) offsets.push_back((sec + 1) * 512 + k);
+      } else {
+        for (; s < miniFat.size() && offsets.size() < size; s = miniFat[s])
+          for (std::size_t k = 0; k < 64 && offsets.size() < size; ++k) {
+            std::size_t m = s * 64 + k;
+            offsets.push_back((mini[m / 512] + 1) * 512 + m % 512);
+          }
+      }
+    }
+  return offsets;
+}
+
 const std::u16string kStringData = {0x4840, 0x3F3F, 0x4577, 0x446C, 0x3B6A, 0x45E4, 0x4824};
 const std::u16string kStringPool = {0x4840, 0x3F3F, 0x4577, 0x446C, 0x3E6A, 0x44B2, 0x482F};
+const std::u16string kColumns = {0x4840, 0x3B3F, 0x43F2, 0x4438, 0x45B1};
+const std::u16string kTables = {0x4840, 0x3F7F, 0x4164, 0x422F, 0x4836};
 
 // Open descriptors, but for the lock files of the layer's share table (one per
 // bucket, kept open once used).
@@ -114,6 +154,13 @@ TEST_F(PackageGuard, DamagedPackagesAreRefusedBeforeTheEngineSeesThem) {
   ASSERT_GT(original.size(), 0x1A00u);
   const std::size_t dir = (static_cast<std::size_t>(le32(original, 48)) + 1) * 512;
   const std::size_t fat = (static_cast<std::size_t>(le32(original, 76)) + 1) * 512;
+  const std::vector<std::size_t> summary = streamOffsets(original, u"\x05SummaryInformation");
+  const std::vector<std::size_t> columns = streamOffsets(original, kColumns);
+  const std::vector<std::size_t> tables = streamOffsets(original, kTables);
+  ASSERT_GT(summary.size(), 48u);
+  ASSERT_GT(columns.size(), 16u);
+  ASSERT_GT(tables.size(), 4u);
+  const std::size_t columnRows = columns.size() / 8;  // two-byte string references
   const std::size_t data = entryOf(original, kStringData);
   const std::size_t pool = entryOf(original, kStringPool);
   ASSERT_NE(data, std::string::npos);
@@ -136,6 +183,29 @@ TEST_F(PackageGuard, DamagedPackagesAreRefusedBeforeTheEngineSeesThem) {
        ERROR_INSTALL_PACKAGE_INVALID},
       {"directory link out of bounds", [&](std::string& b) { put32(b, dir + 76, 0x7FFF); },
        ERROR_INSTALL_PACKAGE_INVALID},
+      // What fuzzing found: the engine reads these without looking.
+      {"summary section offset past the stream", [&](std::string& b) { b[summary[46]] = 0x1d; },
+       ERROR_INSTALL_PACKAGE_INVALID},
+      {"summary text of length 0",
+       [&](std::string& b) {
+         std::string s;
+         for (std::size_t o : summary) s += b[o];
+         std::size_t at = le32(s, 44);
+         for (std::uint32_t i = 0; i < le32(s, at + 4); ++i) {
+           std::size_t prop = at + le32(s, at + 12 + 8 * i);
+           if (le32(s, prop) == 30)
+             for (int k = 0; k < 4; ++k) b[summary[prop + 4 + k]] = 0;
+         }
+       },
+       ERROR_INSTALL_PACKAGE_INVALID},
+      {"a table's column numbered twice",
+       [&](std::string& b) {
+         b[columns[columnRows * 2 + 2]] = b[columns[columnRows * 2]];
+         b[columns[columnRows * 2 + 3]] = b[columns[columnRows * 2 + 1]];
+       },
+       ERROR_INSTALL_PACKAGE_INVALID},
+      {"a table named by a string that does not exist",
+       [&](std::string& b) { b[tables[0]] = '\xff', b[tables[1]] = '\x7f'; }, ERROR_INSTALL_PACKAGE_INVALID},
       {"not a compound file", [](std::string& b) { b[0] = 'X'; }, static_cast<UINT>(ERROR_OPEN_FAILED)},
   };
   for (const Case& c : cases) {
@@ -146,7 +216,12 @@ TEST_F(PackageGuard, DamagedPackagesAreRefusedBeforeTheEngineSeesThem) {
       Handle db;
       EXPECT_EQ(openAs("damaged.msi", mode, db), c.result) << c.what;
       Handle err(MsiGetLastErrorRecord());
-      EXPECT_NE(narrow(recordString(err, 2)).find("damaged.msi"), std::string::npos) << c.what;
+      const std::string message = narrow(recordString(err, 2));
+      EXPECT_NE(message.find("damaged.msi"), std::string::npos) << c.what;
+      if (std::strstr(c.what, "summary") || std::strstr(c.what, "table"))
+        EXPECT_TRUE(message.find("summary") != std::string::npos || message.find("_Tables") != std::string::npos ||
+                    message.find("columns") != std::string::npos)
+            << c.what << ": " << message;
     }
     EXPECT_EQ(msi_test::readFile(unixPackage("damaged.msi")), damaged) << c.what;
   }
@@ -155,10 +230,12 @@ TEST_F(PackageGuard, DamagedPackagesAreRefusedBeforeTheEngineSeesThem) {
 }
 
 TEST_F(PackageGuard, RandomDamageNeverCrashesTheOpenOrTheReads) {
-  const std::string original = msi_test::readFile(buildWix());
+  const std::string wixl = msi_test::readFile(buildWix());
+  const std::string msibuild = msi_test::readFile(buildSmall());
   std::mt19937 random(20);
   int opened = 0;
-  for (int round = 0; round < 400; ++round) {
+  for (int round = 0; round < 600; ++round) {
+    const std::string& original = round % 3 ? wixl : msibuild;
     std::string damaged = original;
     const int bytes = 1 + static_cast<int>(random() % 8);
     for (int i = 0; i < bytes; ++i) damaged[random() % damaged.size()] = static_cast<char>(random());
@@ -208,6 +285,7 @@ TEST_F(PackageGuard, StatementsTheEngineCannotParseSafelyAreRefused) {
       u"SELECT * FROM `Property` WHERE `Value` !",
       u"SELECT * FROM `Property` WHERE `Value` = $1",
       u"SELECT * FROM [Property",
+      u"SELECT * FROM Property` WHERE `",  // the engine swallows the first backquote
       u"",
       u"   ",
   };
