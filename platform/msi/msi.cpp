@@ -497,14 +497,14 @@ std::string resolveTarget(const std::string& path) {
 
 // Prepares a writable database: checks that the target may be replaced, holds
 // it against other writers and makes the engine's unique output file beside it.
-UINT prepareWriting(Database& d, const std::string& target, LPCWSTR windowsPath) {
+UINT prepareWriting(Database& d, const std::string& target, LPCWSTR windowsPath, UINT failure) {
   d.target = resolveTarget(target);
   struct stat st;
   d.targetExisted = ::stat(d.target.c_str(), &st) == 0;
   if (d.targetExisted) {
-    if (!S_ISREG(st.st_mode)) return fail(ERROR_OPEN_FAILED, d.target + " is not a file");
+    if (!S_ISREG(st.st_mode)) return fail(failure, d.target + " is not a file");
     if ((st.st_mode & 0222) == 0 || ::access(d.target.c_str(), W_OK) != 0)
-      return fail(ERROR_OPEN_FAILED, d.target + ": the package is read-only");
+      return fail(failure, d.target + ": the package is read-only");
     d.mode = st.st_mode & 07777;
   } else {
     mode_t mask = ::umask(0);
@@ -513,7 +513,7 @@ UINT prepareWriting(Database& d, const std::string& target, LPCWSTR windowsPath)
   }
   const std::string folder = folderOf(d.target);
   if (::access(folder.c_str(), W_OK | X_OK) != 0)
-    return fail(ERROR_OPEN_FAILED, folder + ": the folder cannot be written");
+    return fail(failure, folder + ": the folder cannot be written");
   if (d.targetExisted) {
     std::u16string held = windowsPath ? std::u16string(windowsPath) : win32::to_windows_path(d.target);
     d.hold = CreateFileW(held.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -521,14 +521,14 @@ UINT prepareWriting(Database& d, const std::string& target, LPCWSTR windowsPath)
     if (d.hold == INVALID_HANDLE_VALUE) {
       DWORD e = GetLastError();
       if (e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION)
-        return fail(ERROR_OPEN_FAILED, d.target + ": the package is open for writing elsewhere");
-      return fail(ERROR_OPEN_FAILED, d.target + ": the package cannot be opened for writing");
+        return fail(failure, d.target + ": the package is open for writing elsewhere");
+      return fail(failure, d.target + ": the package cannot be opened for writing");
     }
   }
   std::string base = d.target.substr(d.target.rfind('/') + 1);
   std::string pattern = folder + "/." + base + ".commit-XXXXXX";
   int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd < 0) return fail(ERROR_OPEN_FAILED, folder + ": no temporary file can be made there");
+  if (fd < 0) return fail(failure, folder + ": no temporary file can be made there");
   ::close(fd);
   d.temp = pattern;
   return ERROR_SUCCESS;
@@ -588,6 +588,55 @@ std::uint32_t currentCodePage(LibmsiDatabase* db, std::uint32_t fallback) {
   return cp;
 }
 
+// Whether every text the tables hold fits the database's code page; the first
+// that does not in `offending`.
+bool allTextsFit(Database& d, std::string& offending) {
+  std::vector<std::string> tables;
+  GError* e = nullptr;
+  {
+    GObjectRef<LibmsiQuery> q(libmsi_query_new(d.db.get(), "SELECT `Name` FROM `_Tables`", &e));
+    g_clear_error(&e);
+    if (!q || !libmsi_query_execute(q.get(), nullptr, &e)) return g_clear_error(&e), true;
+    while (LibmsiRecord* raw = libmsi_query_fetch(q.get(), &e)) {
+      GObjectRef<LibmsiRecord> row(raw);
+      gchar* name = libmsi_record_get_string(raw, 1);
+      if (name) tables.emplace_back(name);
+      g_free(name);
+    }
+    g_clear_error(&e);
+    libmsi_query_close(q.get(), nullptr);
+  }
+  for (const std::string& t : tables) {
+    const auto* cols = d.shape(t);
+    if (!cols) continue;
+    std::string sql = "SELECT * FROM `" + t + "`";
+    GObjectRef<LibmsiQuery> q(libmsi_query_new(d.db.get(), sql.c_str(), &e));
+    g_clear_error(&e);
+    if (!q || !libmsi_query_execute(q.get(), nullptr, &e)) {
+      g_clear_error(&e);
+      continue;
+    }
+    while (LibmsiRecord* raw = libmsi_query_fetch(q.get(), &e)) {
+      GObjectRef<LibmsiRecord> row(raw);
+      for (guint i = 1; i <= cols->size(); ++i) {
+        const std::string& type = (*cols)[i - 1].second;
+        if (isIntegerType(type) || isStreamType(type) || libmsi_record_is_null(raw, i)) continue;
+        gchar* text = libmsi_record_get_string(raw, i);
+        bool fits = !text || fitsCodePage(text, d.codePage);
+        if (!fits) offending = text;
+        g_free(text);
+        if (!fits) {
+          libmsi_query_close(q.get(), nullptr);
+          return false;
+        }
+      }
+    }
+    g_clear_error(&e);
+    libmsi_query_close(q.get(), nullptr);
+  }
+  return true;
+}
+
 UINT commitDatabase(Database& d) {
   GError* e = nullptr;
   {
@@ -630,7 +679,8 @@ UINT MsiOpenDatabaseW(LPCWSTR szDatabasePath, LPCWSTR szPersist, MSIHANDLE* phDa
     d->codePage = check.codePage;
   }
   if (mode != 0) {
-    UINT rc = prepareWriting(*d, persist.empty() ? path : persist, persist.empty() ? szDatabasePath : szPersist);
+    UINT rc = prepareWriting(*d, persist.empty() ? path : persist, persist.empty() ? szDatabasePath : szPersist,
+                             create ? ERROR_CREATE_FAILED : ERROR_OPEN_FAILED);
     if (rc != ERROR_SUCCESS) return rc;
   }
   GError* e = nullptr;
@@ -725,10 +775,41 @@ UINT MsiDatabaseImportW(MSIHANDLE hDatabase, LPCWSTR szFolderPath, LPCWSTR szFil
   full += szFileName;
   std::string path = unixPath(full.c_str());
   if (path.empty() || ::access(path.c_str(), R_OK) != 0) return fail(ERROR_BAD_PATHNAME, "no file to import");
+  gchar* content = nullptr;
+  gsize length = 0;
+  if (!g_file_get_contents(path.c_str(), &content, &length, nullptr))
+    return fail(ERROR_BAD_PATHNAME, "the file to import cannot be read");
+  const std::string text(content, length);
+  g_free(content);
+  // The engine takes the file's texts as they are; all but the code page's
+  // own file must fit the database's code page.
+  const bool codePageFile = text.find("\t_ForceCodepage") != std::string::npos;
+  if (!codePageFile && !fitsCodePage(text, d->codePage))
+    return fail(ERROR_NO_UNICODE_TRANSLATION, path + " has texts outside the database's code page " +
+                                                  codePageName(d->codePage));
+  const std::uint32_t before = d->codePage;
   GError* e = nullptr;
   if (!libmsi_database_import(d->db.get(), path.c_str(), &e)) return failFrom(e, ERROR_FUNCTION_FAILED, "import");
   d->shapes.clear();
   d->codePage = currentCodePage(d->db.get(), d->codePage);
+  if (codePageFile && d->codePage != before) {
+    std::string offending;
+    if (!allTextsFit(*d, offending)) {
+      // Back to the code page the texts were stored in.
+      std::string back = "\r\n\r\n" + std::to_string(before) + "\t_ForceCodepage\r\n";
+      int fd = ::memfd_create("codepage", MFD_CLOEXEC);
+      if (fd >= 0 && ::write(fd, back.data(), back.size()) == static_cast<ssize_t>(back.size())) {
+        std::string self = "/proc/self/fd/" + std::to_string(fd);
+        libmsi_database_import(d->db.get(), self.c_str(), &e);
+        g_clear_error(&e);
+      }
+      if (fd >= 0) ::close(fd);
+      const std::uint32_t wanted = d->codePage;
+      d->codePage = currentCodePage(d->db.get(), before);
+      return fail(ERROR_NO_UNICODE_TRANSLATION, "the stored text \"" + offending + "\" has no place in code page " +
+                                                    codePageName(wanted));
+    }
+  }
   return ERROR_SUCCESS;
 }
 

@@ -333,6 +333,21 @@ TEST_F(PackageGuard, TextsOutsideTheCodePageAreRefusedAndTheFileStays) {
   EXPECT_NE(msi_test::exportTable(path, "Property").find("Greeting\tcaf\xc3\xa9"), std::string::npos);
   (void)before;
 
+  // Imports: a table's texts must fit, and a new code page must hold the texts
+  // already stored (CP932 has no é).
+  put("pkg/ru.idt", "Property\tValue\ns72\tl0\nProperty\tProperty\nRu\t\xd0\x9f\n");
+  put("pkg/cp932.idt", "\r\n\r\n932\t_ForceCodepage\r\n");
+  ASSERT_EQ(openAs("demo.msi", MSIDBOPEN_TRANSACT, db), 0u);
+  EXPECT_EQ(MsiDatabaseImportW(db, u"C:\\pkg", u"ru.idt"), static_cast<UINT>(ERROR_NO_UNICODE_TRANSLATION));
+  EXPECT_EQ(MsiDatabaseImportW(db, u"C:\\pkg", u"cp932.idt"), static_cast<UINT>(ERROR_NO_UNICODE_TRANSLATION));
+  Handle importErr(MsiGetLastErrorRecord());
+  EXPECT_NE(narrow(recordString(importErr, 2)).find("code page 932"), std::string::npos);
+  ASSERT_EQ(MsiDatabaseCommit(db), 0u);
+  db.reset();
+  EXPECT_NE(msi_test::exportTable(path, "Property").find("Greeting\tcaf\xc3\xa9"), std::string::npos);
+  EXPECT_EQ(msi_test::exportTable(path, "Property").find("Ru\t"), std::string::npos);
+  EXPECT_EQ(msi_test::exportTable(path, "_ForceCodepage").find("932"), std::string::npos);
+
   // A UTF-8 package takes any text.
   put("pkg/cp.idt", "\r\n\r\n65001\t_ForceCodepage\r\n");
   ASSERT_EQ(openAs("demo.msi", MSIDBOPEN_TRANSACT, db), 0u);
