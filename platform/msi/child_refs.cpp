@@ -5,6 +5,7 @@
 #include <glib-object.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -73,8 +74,11 @@ extern "C" __attribute__((visibility("default"))) GObject* gsf_infile_child_by_i
 namespace msi_layer {
 
 ForgottenChildren::ForgottenChildren() : outer_(nullptr) {
+  // Only the release known to forget them: another might keep these references
+  // for itself.
+  static const bool known = std::strcmp(KV_LIBMSI_VERSION, "0.101") == 0;
   // Guards do not nest: the outermost one collects.
-  if (!tNoted) {
+  if (known && !tNoted) {
     tNoted = new Noted;
     outer_ = this;
   }
