@@ -552,11 +552,8 @@ UINT replaceTarget(Database& d) {
   if (!ok) return fail(ERROR_FUNCTION_FAILED, "commit: the written database cannot be made durable");
   // The new file takes over the hold before the old one goes, leaving no gap
   // for another writer.
-  HANDLE next = INVALID_HANDLE_VALUE;
-  if (d.hold != INVALID_HANDLE_VALUE) {
-    next = CreateFileW(win32::to_windows_path(d.temp).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  }
+  HANDLE next = CreateFileW(win32::to_windows_path(d.temp).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (::rename(d.temp.c_str(), d.target.c_str()) != 0) {
     if (next != INVALID_HANDLE_VALUE) CloseHandle(next);
     return fail(ERROR_FUNCTION_FAILED, "commit: " + d.target + " cannot be replaced");

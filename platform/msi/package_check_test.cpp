@@ -428,6 +428,15 @@ TEST_F(PackageGuard, ReadOnlyPackagesAndSecondWritersAreRefused) {
   MsiCloseHandle(MsiGetLastErrorRecord());
   first.reset();
   EXPECT_EQ(openAs("small.msi", MSIDBOPEN_TRANSACT, second), 0u);
+
+  // A new package is held from its first commit on.
+  Handle created, other;
+  ASSERT_EQ(openAs("new.msi", MSIDBOPEN_CREATE, created), 0u);
+  ASSERT_EQ(run(created, u"CREATE TABLE `T` (`A` SHORT NOT NULL PRIMARY KEY `A`)"), 0u);
+  ASSERT_EQ(MsiDatabaseCommit(created), 0u);
+  EXPECT_NE(msi_test::run("msiinfo tables " + msi_test::quote(unixPackage("new.msi"))).find("T"), std::string::npos);
+  EXPECT_EQ(openAs("new.msi", MSIDBOPEN_TRANSACT, other), static_cast<UINT>(ERROR_OPEN_FAILED));
+  MsiCloseHandle(MsiGetLastErrorRecord());
 }
 
 }  // namespace
