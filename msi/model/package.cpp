@@ -181,10 +181,13 @@ IMsiProperty* MsiPackage::property(const std::u16string& name, bool create) {
     return found;
   }
   if (!create) return nullptr;
+  if (name.empty()) throw Error(MSI_LOCATION, kModule, 17);
   return registerNewProperty(new MsiProperty(this, name, u""));
 }
 
 IMsiProperty* MsiPackage::addProperty(const std::u16string& name, const std::u16string& value) {
+  // The name is the row's key: an empty one would be dropped at commit.
+  if (name.empty()) throw Error(MSI_LOCATION, kModule, 17);
   if (IMsiProperty* existing = property(name, false)) {
     existing->setValue(value);
     return existing;

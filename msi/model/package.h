@@ -106,6 +106,7 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   void setSourceFolder(const std::u16string& folder) override { sourceFolder_ = folder; }
   std::uint16_t language() const override { return language_; }
   void setLanguage(std::uint16_t language) override;
+  // Both raise number 17 when asked to make a property without a name.
   IMsiProperty* property(const std::u16string& name, bool create) override;
   IMsiProperty* addProperty(const std::u16string& name, const std::u16string& value) override;
   std::u16string propertyValue(const std::u16string& name) override;

@@ -386,6 +386,70 @@ struct EarlyExitHook {
   }
 } earlyExitHook;
 
+TEST_F(PackageTest, ChangesThatCannotBeStoredAreRefusedAndTheNextCommitStillWorks) {
+  std::u16string path = buildSample();
+  copy("sample.msi", "before.msi");
+  {
+    // A read-only package takes no change: the commit refuses instead of
+    // reporting a write that never happens.
+    auto package = MsiPackage::open(path, true);
+    package->addProperty(u"Added", u"v");
+    std::vector<std::uint32_t> codes = failure([&] { package->commit(); });
+    ASSERT_EQ(codes.size(), 2u);
+    EXPECT_EQ(codes[0], 14u);
+    EXPECT_EQ(codes[1], 1146u);
+    EXPECT_NE(package->state(), MsiPackage::Committed);
+    EXPECT_EQ(failure([&] { package->addProperty(u"", u"value"); }), (std::vector<std::uint32_t>{17}));
+  }
+  EXPECT_TRUE(diff("before.msi", "sample.msi").empty());
+  {
+    auto package = MsiPackage::open(path, false);
+    EXPECT_EQ(failure([&] { package->addProperty(u"", u"value"); }), (std::vector<std::uint32_t>{17}));
+    EXPECT_EQ(failure([&] { package->property(u"", true); }), (std::vector<std::uint32_t>{17}));
+    // A new property without a value, and an existing one emptied: the Value
+    // column takes no null.
+    package->property(u"Created", true);
+    std::vector<std::uint32_t> codes = failure([&] { package->commit(); });
+    ASSERT_EQ(codes.size(), 2u);
+    EXPECT_EQ(codes[1], 1147u);
+    package->property(u"Created", false)->setValue(u"c");
+    package->property(u"ProductName", false)->setValue(u"");
+    codes = failure([&] { package->commit(); });
+    ASSERT_EQ(codes.size(), 2u);
+    EXPECT_EQ(codes[1], 1147u);
+    package->property(u"ProductName", false)->setValue(u"Widget Max");
+    try {
+      package->commit();
+    } catch (const Common::Error& e) {
+      FAIL() << describe(e);
+    }
+  }
+  std::vector<std::string> expected = {"+Created\tc", "+ProductName\tWidget Max", "-ProductName\tWidget Pro"};
+  std::vector<std::string> changed = diff("before.msi", "sample.msi");
+  std::sort(changed.begin(), changed.end());
+  EXPECT_EQ(changed, expected);
+}
+
+TEST_F(PackageTest, SetLanguageWritesTheLanguagesCodePageAndItsTextsThenFit) {
+  std::u16string path = buildSample();
+  {
+    auto package = MsiPackage::open(path, false);
+    // 1252 has no Cyrillic; the package refuses the text and stays as it was.
+    package->addProperty(u"Greeting", u"\u041f\u0440\u0438\u0432\u0435\u0442");
+    EXPECT_FALSE(failure([&] { package->commit(); }).empty());
+    package->setLanguage(1049);
+    try {
+      package->commit();
+    } catch (const Common::Error& e) {
+      FAIL() << describe(e);
+    }
+  }
+  EXPECT_NE(exportTable("sample.msi", "_ForceCodepage").find("1251"), std::string::npos);
+  EXPECT_EQ(field(suminfo("sample.msi"), "Template"), "Intel;1049");
+  auto reopened = MsiPackage::open(path, true);
+  EXPECT_EQ(reopened->property(u"Greeting", false)->value(), u"\u041f\u0440\u0438\u0432\u0435\u0442");
+}
+
 TEST(PackageExitTest, DescriptionsUsedAfterExitRaiseError2) {
   EXPECT_EXIT(
       {

@@ -1,6 +1,8 @@
 #include "msi/model/table.h"
 
 #include "msi/model/error.h"
+#include "msi/model/database.h"
+#include "platform/msi/msi.h"
 
 namespace Msi {
 
@@ -181,7 +183,26 @@ void MsiTable::store(MsiRow*& row, bool writeNow) {
   if (writeNow) commitRow(r);
 }
 
+void MsiTable::checkWritable(const MsiRow& row) const {
+  // A read-only database takes the change in memory and its commit reports
+  // success while nothing reaches the file.
+  if (MsiGetDatabaseState(database_->handle()) == MSIDBSTATE_READ)
+    throw DbError(MSI_LOCATION, kModule, 1146, u"the table " + name_ + u" is open read-only");
+  if (row.state() == MsiRow::Delete) return;
+  // The installer stores an empty text as a null, which a column without nulls
+  // must never hold.
+  std::size_t i = 0;
+  for (const MsiColumn* c : columns_) {
+    bool written = row.state() == MsiRow::Insert || !c->isKey();
+    if (written && !c->isNullable() && row.values()[i].empty())
+      throw DbError(MSI_LOCATION, kModule, 1147, u"the column " + name_ + u"." + c->name() + u" takes no empty value");
+    ++i;
+  }
+}
+
 void MsiTable::commitRow(MsiRow* row) {
+  if (row->state() != MsiRow::Clean && !(row->state() == MsiRow::Update && valuePositions_.empty()))
+    checkWritable(*row);
   MsiCommand* command = nullptr;
   switch (row->state()) {
     case MsiRow::Delete:

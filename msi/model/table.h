@@ -49,6 +49,8 @@ class MsiTable {
   // Merges `row` into the cached row of the same key values or appends it;
   // `row` then designates the cached row. Writes it at once when `writeNow`.
   void store(MsiRow*& row, bool writeNow);
+  // DbError 1146 on a read-only database, 1147 for an empty value in a column
+  // without nulls; the row keeps its state, so a corrected row commits later.
   void commitRow(MsiRow* row);
   // The cached or database row of a key; keyed tables only, else null.
   MsiRow* findRow(const std::u16string& key);
@@ -70,6 +72,7 @@ class MsiTable {
   std::size_t pendingCount() const { return pending_.size(); }
 
  private:
+  void checkWritable(const MsiRow& row) const;
   void prepareKeys();
   std::u16string indexKey(const MsiRow& row) const;
   void indexRow(MsiRow* row);

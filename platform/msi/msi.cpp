@@ -5,6 +5,10 @@
 #include "platform/msi/msi.h"
 
 #include <fcntl.h>
+#include <iconv.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <libmsi.h>
@@ -19,8 +23,12 @@
 #include <variant>
 #include <vector>
 
+#include "platform/msi/child_refs.h"
+#include "platform/msi/compound.h"
 #include "platform/msi/sql_bridge.h"
 #include "platform/win32/codepage.h"
+#include "platform/win32/files.h"
+#include "platform/win32/handles.h"
 #include "platform/win32/paths.h"
 
 namespace {
@@ -140,9 +148,54 @@ struct Object {
   virtual ~Object() = default;
 };
 
+// Whether every character of a UTF-8 text has a place in a code page (0 is
+// taken as 1252, as the engine takes it here).
+bool fitsCodePage(const std::string& text, std::uint32_t codePage) {
+  if (codePage == CP_UTF8) return true;
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) return true;
+  if (codePage == 0) codePage = 1252;
+  std::string name = "CP" + std::to_string(codePage);
+  iconv_t cd = iconv_open(name.c_str(), "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string in = text;
+  char* inp = in.data();
+  std::size_t inLeft = in.size();
+  std::string out(in.size() * 4 + 16, '\0');
+  char* outp = out.data();
+  std::size_t outLeft = out.size();
+  bool ok = iconv(cd, &inp, &inLeft, &outp, &outLeft) != static_cast<std::size_t>(-1) && inLeft == 0;
+  iconv_close(cd);
+  return ok;
+}
+
+std::string codePageName(std::uint32_t codePage) {
+  return codePage == 0 ? "0 (1252)" : std::to_string(codePage);
+}
+
 struct Database : Object {
   GObjectRef<LibmsiDatabase> db;
   bool readOnly = false;
+  std::uint32_t codePage = 0;
+  // Writable databases: the engine writes into `temp`, a file of our own beside
+  // `target`, and a commit renames it over `target` (the package itself, links
+  // followed, or the output path).
+  std::string target;
+  std::string temp;
+  bool targetExisted = false;
+  mode_t mode = 0;
+  HANDLE hold = INVALID_HANDLE_VALUE;  // keeps other writers out
+
+  ~Database() override {
+    {
+      msi_layer::ForgottenChildren guard;
+      db.reset();
+    }
+    if (!temp.empty()) {
+      ::unlink(temp.c_str());
+      ::unlink((temp + ".tmp").c_str());
+    }
+    if (hold != INVALID_HANDLE_VALUE) CloseHandle(hold);
+  }
   // Column types of tables ("s72", "i2", ...), read on demand; dropped whenever a
   // statement may have changed a table's shape.
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> shapes;
@@ -419,6 +472,180 @@ bool isSchemaChange(msi_layer::StatementKind k) {
 // ---------------------------------------------------------------------------
 // Databases
 
+namespace {
+
+std::string folderOf(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a commit replaces: a link's target, so that the link stays a link.
+std::string resolveTarget(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (real) {
+    std::string r = real;
+    ::free(real);
+    return r;
+  }
+  char* folder = ::realpath(folderOf(path).c_str(), nullptr);
+  if (!folder) return path;
+  std::string r = std::string(folder) + "/" + path.substr(path.rfind('/') + 1);
+  ::free(folder);
+  return r;
+}
+
+// Prepares a writable database: checks that the target may be replaced, holds
+// it against other writers and makes the engine's unique output file beside it.
+UINT prepareWriting(Database& d, const std::string& target, LPCWSTR windowsPath, UINT failure) {
+  d.target = resolveTarget(target);
+  struct stat st;
+  d.targetExisted = ::stat(d.target.c_str(), &st) == 0;
+  if (d.targetExisted) {
+    if (!S_ISREG(st.st_mode)) return fail(failure, d.target + " is not a file");
+    if ((st.st_mode & 0222) == 0 || ::access(d.target.c_str(), W_OK) != 0)
+      return fail(failure, d.target + ": the package is read-only");
+    d.mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    d.mode = 0666 & ~mask;
+  }
+  const std::string folder = folderOf(d.target);
+  if (::access(folder.c_str(), W_OK | X_OK) != 0)
+    return fail(failure, folder + ": the folder cannot be written");
+  if (d.targetExisted) {
+    std::u16string held = windowsPath ? std::u16string(windowsPath) : win32::to_windows_path(d.target);
+    d.hold = CreateFileW(held.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (d.hold == INVALID_HANDLE_VALUE) {
+      DWORD e = GetLastError();
+      if (e == ERROR_SHARING_VIOLATION || e == ERROR_LOCK_VIOLATION)
+        return fail(failure, d.target + ": the package is open for writing elsewhere");
+      return fail(failure, d.target + ": the package cannot be opened for writing");
+    }
+  }
+  std::string base = d.target.substr(d.target.rfind('/') + 1);
+  std::string pattern = folder + "/." + base + ".commit-XXXXXX";
+  int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) return fail(failure, folder + ": no temporary file can be made there");
+  ::close(fd);
+  d.temp = pattern;
+  return ERROR_SUCCESS;
+}
+
+bool syncFolder(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// The engine has written the whole database into the temporary file: make it
+// durable, give it the original's mode, and put it in the original's place.
+UINT replaceTarget(Database& d) {
+  int fd = ::open(d.temp.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail(ERROR_FUNCTION_FAILED, "commit: the written database is missing");
+  bool ok = ::fchmod(fd, d.mode) == 0 && ::fsync(fd) == 0;
+  ::close(fd);
+  if (!ok) return fail(ERROR_FUNCTION_FAILED, "commit: the written database cannot be made durable");
+  // The new file takes over the hold before the old one goes, leaving no gap
+  // for another writer.
+  HANDLE next = CreateFileW(win32::to_windows_path(d.temp).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (::rename(d.temp.c_str(), d.target.c_str()) != 0) {
+    if (next != INVALID_HANDLE_VALUE) CloseHandle(next);
+    return fail(ERROR_FUNCTION_FAILED, "commit: " + d.target + " cannot be replaced");
+  }
+  syncFolder(folderOf(d.target));
+  if (d.hold != INVALID_HANDLE_VALUE) CloseHandle(d.hold);
+  d.hold = next;
+  d.targetExisted = true;
+  return ERROR_SUCCESS;
+}
+
+// The code page of the database as the engine holds it now.
+std::uint32_t currentCodePage(LibmsiDatabase* db, std::uint32_t fallback) {
+  int fd = ::memfd_create("codepage", MFD_CLOEXEC);
+  if (fd < 0) return fallback;
+  GError* e = nullptr;
+  std::uint32_t cp = fallback;
+  if (libmsi_database_export(db, "_ForceCodepage", fd, &e)) {
+    char buf[64] = {0};
+    ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
+    if (n > 0) {
+      const char* p = buf;
+      while (*p == '\r' || *p == '\n') ++p;
+      cp = static_cast<std::uint32_t>(std::strtoul(p, nullptr, 10));
+    }
+  }
+  g_clear_error(&e);
+  ::close(fd);
+  return cp;
+}
+
+// Whether every text the tables hold fits the database's code page; the first
+// that does not in `offending`.
+bool allTextsFit(Database& d, std::string& offending) {
+  std::vector<std::string> tables;
+  GError* e = nullptr;
+  {
+    GObjectRef<LibmsiQuery> q(libmsi_query_new(d.db.get(), "SELECT `Name` FROM `_Tables`", &e));
+    g_clear_error(&e);
+    if (!q || !libmsi_query_execute(q.get(), nullptr, &e)) return g_clear_error(&e), true;
+    while (LibmsiRecord* raw = libmsi_query_fetch(q.get(), &e)) {
+      GObjectRef<LibmsiRecord> row(raw);
+      gchar* name = libmsi_record_get_string(raw, 1);
+      if (name) tables.emplace_back(name);
+      g_free(name);
+    }
+    g_clear_error(&e);
+    libmsi_query_close(q.get(), nullptr);
+  }
+  for (const std::string& t : tables) {
+    const auto* cols = d.shape(t);
+    if (!cols) continue;
+    std::string sql = "SELECT * FROM `" + t + "`";
+    GObjectRef<LibmsiQuery> q(libmsi_query_new(d.db.get(), sql.c_str(), &e));
+    g_clear_error(&e);
+    if (!q || !libmsi_query_execute(q.get(), nullptr, &e)) {
+      g_clear_error(&e);
+      continue;
+    }
+    while (LibmsiRecord* raw = libmsi_query_fetch(q.get(), &e)) {
+      GObjectRef<LibmsiRecord> row(raw);
+      for (guint i = 1; i <= cols->size(); ++i) {
+        const std::string& type = (*cols)[i - 1].second;
+        if (isIntegerType(type) || isStreamType(type) || libmsi_record_is_null(raw, i)) continue;
+        gchar* text = libmsi_record_get_string(raw, i);
+        bool fits = !text || fitsCodePage(text, d.codePage);
+        if (!fits) offending = text;
+        g_free(text);
+        if (!fits) {
+          libmsi_query_close(q.get(), nullptr);
+          return false;
+        }
+      }
+    }
+    g_clear_error(&e);
+    libmsi_query_close(q.get(), nullptr);
+  }
+  return true;
+}
+
+UINT commitDatabase(Database& d) {
+  GError* e = nullptr;
+  {
+    msi_layer::ForgottenChildren guard;
+    if (!libmsi_database_commit(d.db.get(), &e)) return failFrom(e, ERROR_FUNCTION_FAILED, "commit");
+  }
+  if (d.temp.empty()) return ERROR_SUCCESS;
+  return replaceTarget(d);
+}
+
+}  // namespace
+
 UINT MsiOpenDatabaseW(LPCWSTR szDatabasePath, LPCWSTR szPersist, MSIHANDLE* phDatabase) {
   if (!szDatabasePath || !phDatabase) return ERROR_INVALID_PARAMETER;
   auto mode = reinterpret_cast<ULONG_PTR>(szPersist);
@@ -439,12 +666,28 @@ UINT MsiOpenDatabaseW(LPCWSTR szDatabasePath, LPCWSTR szPersist, MSIHANDLE* phDa
       flags = LIBMSI_DB_FLAGS_TRANSACT;
       break;
   }
-  if (!create && ::access(path.c_str(), F_OK) != 0) return fail(ERROR_OPEN_FAILED, "no database at " + path);
+  auto d = std::make_shared<Database>();
+  if (!create) {
+    if (::access(path.c_str(), F_OK) != 0) return fail(ERROR_OPEN_FAILED, path + ": no such file");
+    // The engine trusts every sector number and length it reads.
+    msi_layer::PackageCheck check = msi_layer::checkPackageFile(path);
+    if (!check.ok && !check.compound) return fail(ERROR_OPEN_FAILED, path + ": not a package: " + check.problem);
+    if (!check.ok) return fail(ERROR_INSTALL_PACKAGE_INVALID, path + ": damaged package: " + check.problem);
+    d->codePage = check.codePage;
+  }
+  if (mode != 0) {
+    UINT rc = prepareWriting(*d, persist.empty() ? path : persist, persist.empty() ? szDatabasePath : szPersist,
+                             create ? ERROR_CREATE_FAILED : ERROR_OPEN_FAILED);
+    if (rc != ERROR_SUCCESS) return rc;
+  }
   GError* e = nullptr;
-  LibmsiDatabase* db = libmsi_database_new(path.c_str(), flags, persist.empty() ? nullptr : persist.c_str(), &e);
+  LibmsiDatabase* db;
+  {
+    msi_layer::ForgottenChildren guard;
+    db = libmsi_database_new(path.c_str(), flags, d->temp.empty() ? nullptr : d->temp.c_str(), &e);
+  }
   if (!db) return failFrom(e, create ? ERROR_CREATE_FAILED : ERROR_OPEN_FAILED, "open database");
   g_clear_error(&e);
-  auto d = std::make_shared<Database>();
   d->db.reset(db);
   d->readOnly = mode == 0;
   *phDatabase = handles().add(std::move(d));
@@ -455,9 +698,7 @@ UINT MsiDatabaseCommit(MSIHANDLE hDatabase) {
   auto d = database(hDatabase);
   if (!d) return ERROR_INVALID_HANDLE;
   if (d->readOnly) return ERROR_SUCCESS;  // nothing can be pending
-  GError* e = nullptr;
-  if (!libmsi_database_commit(d->db.get(), &e)) return failFrom(e, ERROR_FUNCTION_FAILED, "commit");
-  return ERROR_SUCCESS;
+  return commitDatabase(*d);
 }
 
 MSIDBSTATE MsiGetDatabaseState(MSIHANDLE hDatabase) {
@@ -478,6 +719,9 @@ UINT MsiDatabaseOpenViewW(MSIHANDLE hDatabase, LPCWSTR szQuery, MSIHANDLE* phVie
   v->text = utf16_to_utf8(szQuery);
   const std::string what = "open view \"" + v->text + "\"";
   if (!v->statement.error.empty()) return fail(ERROR_BAD_QUERY_SYNTAX, what + ": " + v->statement.error);
+  if (!fitsCodePage(v->text, d->codePage))
+    return fail(ERROR_NO_UNICODE_TRANSLATION,
+                what + ": the text has characters outside the database's code page " + codePageName(d->codePage));
   GError* e = nullptr;
   v->query.reset(libmsi_query_new(d->db.get(), v->statement.sql.c_str(), &e));
   if (!v->query) return failFrom(e, ERROR_BAD_QUERY_SYNTAX, what.c_str());
@@ -528,9 +772,41 @@ UINT MsiDatabaseImportW(MSIHANDLE hDatabase, LPCWSTR szFolderPath, LPCWSTR szFil
   full += szFileName;
   std::string path = unixPath(full.c_str());
   if (path.empty() || ::access(path.c_str(), R_OK) != 0) return fail(ERROR_BAD_PATHNAME, "no file to import");
+  gchar* content = nullptr;
+  gsize length = 0;
+  if (!g_file_get_contents(path.c_str(), &content, &length, nullptr))
+    return fail(ERROR_BAD_PATHNAME, "the file to import cannot be read");
+  const std::string text(content, length);
+  g_free(content);
+  // The engine takes the file's texts as they are; all but the code page's
+  // own file must fit the database's code page.
+  const bool codePageFile = text.find("\t_ForceCodepage") != std::string::npos;
+  if (!codePageFile && !fitsCodePage(text, d->codePage))
+    return fail(ERROR_NO_UNICODE_TRANSLATION, path + " has texts outside the database's code page " +
+                                                  codePageName(d->codePage));
+  const std::uint32_t before = d->codePage;
   GError* e = nullptr;
   if (!libmsi_database_import(d->db.get(), path.c_str(), &e)) return failFrom(e, ERROR_FUNCTION_FAILED, "import");
   d->shapes.clear();
+  d->codePage = currentCodePage(d->db.get(), d->codePage);
+  if (codePageFile && d->codePage != before) {
+    std::string offending;
+    if (!allTextsFit(*d, offending)) {
+      // Back to the code page the texts were stored in.
+      std::string back = "\r\n\r\n" + std::to_string(before) + "\t_ForceCodepage\r\n";
+      int fd = ::memfd_create("codepage", MFD_CLOEXEC);
+      if (fd >= 0 && ::write(fd, back.data(), back.size()) == static_cast<ssize_t>(back.size())) {
+        std::string self = "/proc/self/fd/" + std::to_string(fd);
+        libmsi_database_import(d->db.get(), self.c_str(), &e);
+        g_clear_error(&e);
+      }
+      if (fd >= 0) ::close(fd);
+      const std::uint32_t wanted = d->codePage;
+      d->codePage = currentCodePage(d->db.get(), before);
+      return fail(ERROR_NO_UNICODE_TRANSLATION, "the stored text \"" + offending + "\" has no place in code page " +
+                                                    codePageName(wanted));
+    }
+  }
   return ERROR_SUCCESS;
 }
 
@@ -585,6 +861,13 @@ UINT MsiViewExecute(MSIHANDLE hView, MSIHANDLE hRecord) {
         f = &params->fields[slot.userField];
       } else {
         continue;  // a marker without value is null
+      }
+      if (f->kind == Field::Text) {
+        std::string text = utf16_to_utf8(f->text);
+        if (!fitsCodePage(text, v->database->codePage))
+          return fail(ERROR_NO_UNICODE_TRANSLATION, "the value \"" + text +
+                                                        "\" has characters outside the database's code page " +
+                                                        codePageName(v->database->codePage));
       }
       if (!putField(rec.get(), static_cast<guint>(m + 1), *f, type, &e))
         return failFrom(e, ERROR_INVALID_PARAMETER, "parameter");
@@ -882,10 +1165,21 @@ UINT MsiSummaryInfoSetPropertyW(MSIHANDLE hSummaryInfo, UINT uiProperty, UINT ui
   switch (uiDataType) {
     case VT_I2:
     case VT_I4: ok = libmsi_summary_info_set_int(s->si.get(), prop, iValue, &e); break;
-    case VT_LPSTR:
+    case VT_LPSTR: {
       if (!szValue) return ERROR_INVALID_PARAMETER;
-      ok = libmsi_summary_info_set_string(s->si.get(), prop, utf16_to_utf8(szValue).c_str(), &e);
+      // The summary keeps its texts in its own code page.
+      GError* ce = nullptr;
+      gint cp = libmsi_summary_info_get_int(s->si.get(), LIBMSI_PROPERTY_CODEPAGE, &ce);
+      if (ce) cp = 0;
+      g_clear_error(&ce);
+      std::string text = utf16_to_utf8(szValue);
+      if (!fitsCodePage(text, static_cast<std::uint32_t>(cp)))
+        return fail(ERROR_NO_UNICODE_TRANSLATION, "the value \"" + text +
+                                                      "\" has characters outside the summary's code page " +
+                                                      codePageName(static_cast<std::uint32_t>(cp)));
+      ok = libmsi_summary_info_set_string(s->si.get(), prop, text.c_str(), &e);
       break;
+    }
     case VT_FILETIME:
       if (!pftValue) return ERROR_INVALID_PARAMETER;
       ok = libmsi_summary_info_set_filetime(
@@ -903,8 +1197,7 @@ UINT MsiSummaryInfoPersist(MSIHANDLE hSummaryInfo) {
   if (s->database->readOnly) return fail(ERROR_FUNCTION_FAILED, "the database is open read-only");
   GError* e = nullptr;
   if (!libmsi_summary_info_persist(s->si.get(), &e)) return failFrom(e, ERROR_FUNCTION_FAILED, "persist");
-  if (s->ownDatabase && !libmsi_database_commit(s->database->db.get(), &e))
-    return failFrom(e, ERROR_FUNCTION_FAILED, "commit");
+  if (s->ownDatabase) return commitDatabase(*s->database);
   return ERROR_SUCCESS;
 }
 

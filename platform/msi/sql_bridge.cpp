@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 
 namespace msi_layer {
@@ -22,44 +23,84 @@ std::string upper(const std::string& s) {
   return r;
 }
 
-std::vector<Token> lex(const std::string& s, bool& ok) {
+// Characters the engine's tokenizer takes into an identifier.
+bool idChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '-' || c == 0x05 || c >= 0x80; }
+
+bool engineKeyword(const std::string& word) {
+  static const char* const kWords[] = {"ADD",       "ALTER",  "AND",    "BY",       "CHAR",        "CHARACTER",
+                                       "CREATE",    "DELETE", "DISTINCT", "DROP",   "FREE",        "FROM",
+                                       "HOLD",      "INSERT", "INT",    "INTEGER",  "INTO",        "IS",
+                                       "KEY",       "LIKE",   "LOCALIZABLE", "LONG", "LONGCHAR",   "NOT",
+                                       "NULL",      "OBJECT", "OR",     "ORDER",    "PRIMARY",     "SELECT",
+                                       "SET",       "SHORT",  "TABLE",  "TEMPORARY", "UPDATE",     "VALUES",
+                                       "WHERE"};
+  for (const char* k : kWords)
+    if (word.size() == std::strlen(k) && std::equal(word.begin(), word.end(), k, [](char a, char b) {
+          return std::toupper(static_cast<unsigned char>(a)) == b;
+        }))
+      return true;
+  return false;
+}
+
+// Splits the text as the engine's tokenizer does; `error` names the first
+// thing it would reject or mishandle (an open quote makes it copy gigabytes, a
+// final '-' makes it loop, a final '!' makes it read past the text).
+std::vector<Token> lex(const std::string& s, std::string& error) {
   std::vector<Token> out;
-  ok = true;
   std::size_t i = 0, n = s.size();
   while (i < n) {
     unsigned char c = static_cast<unsigned char>(s[i]);
-    if (std::isspace(c)) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\f') {
       ++i;
       continue;
     }
     std::size_t b = i;
-    if (c == '`') {
-      std::size_t e = s.find('`', i + 1);
-      if (e == std::string::npos) return ok = false, out;
-      out.push_back({Tok::Quoted, s.substr(i + 1, e - i - 1), b, e + 1});
+    if (c == '`' || c == '\'') {
+      std::size_t e = s.find(static_cast<char>(c), i + 1);
+      if (e == std::string::npos) {
+        error = c == '`' ? "a name without its closing backquote" : "a text without its closing quote";
+        return out;
+      }
+      out.push_back({c == '`' ? Tok::Quoted : Tok::String, s.substr(i + 1, e - i - 1), b, e + 1});
       i = e + 1;
-    } else if (c == '\'') {
-      std::size_t e = s.find('\'', i + 1);
-      if (e == std::string::npos) return ok = false, out;
-      out.push_back({Tok::String, s.substr(i + 1, e - i - 1), b, e + 1});
+    } else if (c == '[') {
+      std::size_t e = s.find(']', i + 1);
+      if (e == std::string::npos) {
+        error = "a name without its closing bracket";
+        return out;
+      }
+      out.push_back({Tok::Quoted, s.substr(i + 1, e - i - 1), b, e + 1});
       i = e + 1;
     } else if (std::isdigit(c) || (c == '-' && i + 1 < n && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
       ++i;
       while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
       out.push_back({Tok::Number, s.substr(b, i - b), b, i});
-    } else if (std::isalpha(c) || c == '_') {
-      while (i < n && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '_')) ++i;
+    } else if (c == '-') {
+      if (i + 1 == n) {
+        error = "a text ending in '-'";
+        return out;
+      }
+      out.push_back({Tok::Punct, "-", b, ++i});
+    } else if (idChar(c)) {
+      while (i < n && idChar(static_cast<unsigned char>(s[i]))) ++i;
       out.push_back({Tok::Ident, s.substr(b, i - b), b, i});
+      // The engine swallows a backquote right after a name that is not one of
+      // its keywords.
+      if (i < n && s[i] == '`' && !engineKeyword(out.back().text)) ++i;
     } else if (c == '?') {
       out.push_back({Tok::Marker, "?", b, ++i});
-    } else if ((c == '<' || c == '>') && i + 1 < n && (s[i + 1] == '=' || s[i + 1] == '>')) {
-      out.push_back({Tok::Punct, s.substr(i, 2), b, i + 2});
+    } else if ((c == '<' || c == '>' || c == '!') && i + 1 < n && (s[i + 1] == '=' || (c == '<' && s[i + 1] == '>'))) {
+      out.push_back({Tok::Punct, c == '!' ? std::string("<>") : s.substr(i, 2), b, i + 2});
       i += 2;
-    } else {
+    } else if (std::strchr("()*=<>,.", c) != nullptr) {
       out.push_back({Tok::Punct, std::string(1, static_cast<char>(c)), b, ++i});
+    } else {
+      error = "the character '" + std::string(1, static_cast<char>(c)) + "' has no place in a statement";
+      return out;
     }
   }
-  out.push_back({Tok::End, "", n, n});
+  // Spare end tokens: every look-ahead of the analyser stays inside the list.
+  for (int k = 0; k < 4; ++k) out.push_back({Tok::End, "", n, n});
   return out;
 }
 
@@ -95,10 +136,17 @@ class Analyser {
   Analyser(const std::string& sql, const ColumnTypeLookup& typeOf) : sql_(sql), typeOf_(typeOf) {}
 
   Statement run() {
-    bool ok;
-    toks_ = lex(sql_, ok);
+    std::string error;
+    toks_ = lex(sql_, error);
     st_.sql = sql_;
-    if (!ok || toks_.size() < 2) return st_;  // the engine reports the syntax error
+    if (!error.empty()) {
+      st_.error = error;
+      return st_;
+    }
+    if (toks_.front().type == Tok::End) {
+      st_.error = "an empty statement";
+      return st_;
+    }
     for (const Token& t : toks_)
       if (t.type == Tok::Marker) ++st_.userMarkers;
     replacement_.assign(toks_.size(), nullptr);
@@ -204,7 +252,12 @@ class Analyser {
     }
     while (toks_[i].type != Tok::End && !isWord(toks_[i], "VALUES")) ++i;
     if (toks_[i].type == Tok::End) return;
-    i += 2;  // VALUES (
+    ++i;
+    if (!(toks_[i].type == Tok::Punct && toks_[i].text == "(")) {
+      st_.error = "VALUES without a list of values";
+      return;
+    }
+    ++i;
     std::size_t position = 0;
     for (; toks_[i].type != Tok::End && !(toks_[i].type == Tok::Punct && toks_[i].text == ")"); ++i) {
       if (toks_[i].type == Tok::Punct && toks_[i].text == ",") {

@@ -234,6 +234,34 @@ struct LocaleData {
 
 // Builds the data of one locale from ICU and the fixed table; null when ICU
 // does not know the locale.
+// Windows' default ANSI code page of a language ("ja", script "Hant" …); 0
+// for the languages Windows keeps in Unicode only.
+const char16_t* ansi_code_page(const std::string& lang, const std::string& script) {
+  struct Entry {
+    const char* lang;
+    const char* script;  // empty: any script
+    const char16_t* page;
+  };
+  static const Entry kPages[] = {
+      {"ja", "", u"932"},   {"zh", "Hant", u"950"}, {"zh", "", u"936"},   {"ko", "", u"949"},
+      {"th", "", u"874"},   {"vi", "", u"1258"},    {"el", "", u"1253"},  {"he", "", u"1255"},
+      {"ar", "", u"1256"},  {"fa", "", u"1256"},    {"ur", "", u"1256"},  {"tr", "", u"1254"},
+      {"az", "Cyrl", u"1251"}, {"az", "", u"1254"}, {"uz", "Cyrl", u"1251"}, {"uz", "", u"1254"},
+      {"et", "", u"1257"},  {"lv", "", u"1257"},    {"lt", "", u"1257"},  {"ru", "", u"1251"},
+      {"uk", "", u"1251"},  {"be", "", u"1251"},    {"bg", "", u"1251"},  {"mk", "", u"1251"},
+      {"kk", "", u"1251"},  {"ky", "", u"1251"},    {"tt", "", u"1251"},  {"mn", "", u"1251"},
+      {"sr", "Latn", u"1250"}, {"sr", "", u"1251"}, {"bs", "Cyrl", u"1251"}, {"bs", "", u"1250"},
+      {"cs", "", u"1250"},  {"pl", "", u"1250"},    {"hu", "", u"1250"},  {"sk", "", u"1250"},
+      {"sl", "", u"1250"},  {"hr", "", u"1250"},    {"ro", "", u"1250"},  {"sq", "", u"1250"},
+      {"hi", "", u"0"},     {"bn", "", u"0"},       {"ta", "", u"0"},     {"te", "", u"0"},
+      {"mr", "", u"0"},     {"gu", "", u"0"},       {"kn", "", u"0"},     {"ml", "", u"0"},
+      {"pa", "", u"0"},     {"ka", "", u"0"},       {"hy", "", u"0"},
+  };
+  for (const Entry& e : kPages)
+    if (lang == e.lang && (!*e.script || script == e.script)) return e.page;
+  return u"1252";
+}
+
 std::unique_ptr<LocaleData> build(LCID lcid) {
   auto data = std::make_unique<LocaleData>();
   data->lcid = lcid;
@@ -322,6 +350,17 @@ std::unique_ptr<LocaleData> build(LCID lcid) {
   v[LOCALE_SNATIVELANGNAME] = from_icu(locale.getDisplayLanguage(locale, text));
   v[LOCALE_SCOUNTRY] = v[LOCALE_SENGCOUNTRY];
   v[LOCALE_SNATIVECTRYNAME] = from_icu(locale.getDisplayCountry(locale, text));
+  {
+    // "sr_Latn_RS": the script, when the tag names one.
+    std::string script;
+    const std::size_t first = tag.find('_');
+    if (first != std::string::npos) {
+      const std::size_t second = tag.find('_', first + 1);
+      const std::string part = tag.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+      if (part.size() == 4) script = part;
+    }
+    v[LOCALE_IDEFAULTANSICODEPAGE] = ansi_code_page(lang, script);
+  }
   v[LOCALE_SDATE] = u"/";
   v[LOCALE_STIME] = u":";
   for (const Fixed& f : kFixed)
