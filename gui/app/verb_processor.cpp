@@ -78,8 +78,10 @@ void FXKVerbHandlerDelegator::update(Processor::VerbControl* control) {
 }
 
 long FXKVerbHandlerDelegator::foxExecute(void* data) {
+  // Suspends every level and gives back exactly as many: ending one level
+  // and beginning the count held would grow the count with each verb.
   auto* ext = dynamic_cast<FXExtApp*>(app_);
-  const FXint held = ext ? ext->endWaitCursor(0) : 0;
+  const FXint held = ext ? ext->endWaitCursor(2) : 0;
   long result = 0;
   try {
     result = target_->handle(nullptr, FXSEL(SEL_COMMAND, id_), data);
@@ -98,12 +100,12 @@ long FXKVerbHandlerDelegator::foxUpdate(void* data) {
 // ---------------------------------------------------------------- control
 
 void FXKVerbControl::send(FXuint id) { window_->handle(nullptr, FXSEL(SEL_COMMAND, id), nullptr); }
-// The toolkit build's ids: hide 1, show 2, disable 7, enable 8, uncheck 9,
-// check 10, and 11/12 for the third state off/on.
-void FXKVerbControl::enable(bool on) { send(on ? 8 : 7); }
-void FXKVerbControl::check(bool on) { send(on ? 10 : 9); }
-void FXKVerbControl::setThirdState(bool on) { send(on ? 12 : 11); }
-void FXKVerbControl::show(bool on) { send(on ? 2 : 1); }
+// FOX 1.6's own state ids, so that every widget reacts as to its toolkit's
+// messages (this toolkit has ID_TOGGLEENABLED before the check ids).
+void FXKVerbControl::enable(bool on) { send(on ? FXWindow::ID_ENABLE : FXWindow::ID_DISABLE); }
+void FXKVerbControl::check(bool on) { send(on ? FXWindow::ID_CHECK : FXWindow::ID_UNCHECK); }
+void FXKVerbControl::setThirdState(bool on) { send(on ? FXWindow::ID_UNKNOWN : FXWindow::ID_UNCHECK); }
+void FXKVerbControl::show(bool on) { send(on ? FXWindow::ID_SHOW : FXWindow::ID_HIDE); }
 void FXKVerbControl::setText(const char16_t* text) {
   if (window_ && window_->isMemberOf(FXMETACLASS(FXLabel))) {
     static_cast<FXLabel*>(window_)->setText(FXWString(text).toUtf8().c_str());
