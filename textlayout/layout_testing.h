@@ -51,7 +51,7 @@ inline TestApp* app(bool display) {
     static int argc = 1;
     static char name[] = "kvlayouttest";
     static char* argv[] = {name, nullptr};
-    instance->init(argc, argv, false);
+    instance->init(argc, argv);
     instance->create();
     opened = true;
   }
