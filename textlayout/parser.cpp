@@ -120,6 +120,7 @@ FXKTextFormat* FXKTextLayout::findFormatByName(const std::string& name) {
 // ---------------------------------------------------------------- reset
 
 void FXKTextLayout::resetText() {
+  passValid_ = false;
   viewLeft_ = viewTop_ = viewWidth_ = viewHeight_ = 0;
   text_.clear();
   segments_.clear();
