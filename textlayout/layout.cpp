@@ -216,6 +216,9 @@ FXKTextLayout::block* FXKTextLayout::openBlock(block* parent, std::int32_t posit
 
 FXKTextLayout::block* FXKTextLayout::closeBlock(block* b, std::int32_t position) {
   if (!b) return nullptr;
+  // An end tag without its start tag would close the root, and the next block
+  // tag would then open over it: the root stays open until the parse ends.
+  if (b == &root_ && !finishing_) return b;
   b->textEnd = position;
   const textstyle* s = nearestStyle(b);
   style_ = s ? *s : *root_.style;

@@ -543,6 +543,7 @@ class FXKTextLayout : public FXKVerbProcessor {
   std::map<FX::FXWString, textcontext*> contextIds_;
   std::int32_t measureCount_ = 0;
   bool measuring_ = false;
+  bool finishing_ = false;  // finishText closes the root too
   // The last pass still stands (same width, height, view and scroll): a pass
   // with the same inputs has nothing to do.
   bool passValid_ = false;

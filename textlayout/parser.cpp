@@ -364,7 +364,9 @@ FXKTextLayout::tooltip* FXKTextLayout::newTooltip(const FXWString& text) {
 
 void FXKTextLayout::finishText() {
   const std::int32_t len = text_.length();
+  finishing_ = true;
   while (current_) current_ = closeBlock(current_, len);
+  finishing_ = false;
   for (anchorentry& a : anchors_)
     if (a.end == -1) a.end = len;
   anchorCursor_ = 0;
