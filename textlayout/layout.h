@@ -476,6 +476,16 @@ class FXKTextLayout : public FXKVerbProcessor {
   std::int32_t marginLeft_ = 0, marginRight_ = 0, marginTop_ = 0, marginBottom_ = 0;
   std::int32_t originX_ = 0, originY_ = 0;
   std::int32_t wmX_ = 0, wmY_ = 0, wmW_ = 0, wmH_ = 0;  // watermark rectangle
+  // Painting: device = layout coordinates + this offset (the owner sets it for
+  // its origin, margins and scrolling; blocks fixed on an axis add the scroll
+  // offset back on it).
+  std::int32_t paintX_ = 0, paintY_ = 0;
+  void setPaintOffset(std::int32_t x, std::int32_t y) { paintX_ = x, paintY_ = y; }
+  // The page while printing (paint flag 0x10): lines cut by its bottom are held
+  // back; carry is minus the part of the last such line that lay on the page.
+  struct pagerecord {
+    std::int32_t top = 0, bottom = 0x7FFFFFFF, carry = 0;
+  } page_;
 
  protected:
   // Painting (paint.cpp).
