@@ -506,8 +506,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
   auto* out = static_cast<char*>(lpBuffer);
   DWORD done = 0;
   while (done < nNumberOfBytesToRead) {
-    ssize_t r = f->seekable ? ::pread(f->fd, out + done, nNumberOfBytesToRead - done, static_cast<off_t>(offset + done))
-                            : ::read(f->fd, out + done, nNumberOfBytesToRead - done);
+    const DWORD asked = nNumberOfBytesToRead - done;
+    ssize_t r = f->seekable ? ::pread(f->fd, out + done, asked, static_cast<off_t>(offset + done))
+                            : ::read(f->fd, out + done, asked);
     if (r < 0) {
       if (errno == EINTR) continue;
       win32::set_last_error_from_errno(errno);
@@ -516,7 +517,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     }
     if (r == 0) break;
     done += static_cast<DWORD>(r);
-    if (!f->seekable) break;  // a pipe or terminal gives what it has
+    // A pipe or terminal gives what it has; a short read of a file ends at
+    // its end, and asking again would only read nothing.
+    if (!f->seekable || static_cast<DWORD>(r) < asked) break;
   }
   if (f->seekable) f->pos = offset + done;
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
@@ -593,6 +596,48 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     lpOverlapped->InternalHigh = done;
   }
   if (ok && (f->flags & FILE_FLAG_WRITE_THROUGH)) ::fdatasync(f->fd);
+  return ok;
+}
+
+BOOL win32::copy_file_data(HANDLE in, HANDLE out, DWORD length, LPDWORD copied) {
+  *copied = 0;
+  auto src = win32::file_of(in);
+  auto dst = win32::file_of(out);
+  if (!src || !dst) return FALSE;
+  auto unsupported = [] {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  };
+  constexpr DWORD kUnbuffered = FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH;
+  if (src == dst || src->is_dir || dst->is_dir || src->o_path || dst->o_path || !src->seekable || !dst->seekable ||
+      !(src->access & FILE_READ_DATA) || !(dst->access & FILE_WRITE_DATA) || ((src->flags | dst->flags) & kUnbuffered) ||
+      write_file_hook.load())
+    return unsupported();
+  std::scoped_lock g(src->m, dst->m);
+  if (src->io_blocked(src->pos, length, false) || dst->io_blocked(dst->pos, length, true)) {
+    SetLastError(ERROR_LOCK_VIOLATION);
+    return FALSE;
+  }
+  loff_t from = static_cast<loff_t>(src->pos), to = static_cast<loff_t>(dst->pos);
+  DWORD done = 0;
+  BOOL ok = TRUE;
+  while (done < length) {
+    const ssize_t n = ::copy_file_range(src->fd, &from, dst->fd, &to, length - done, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (done == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                        errno == EBADF || errno == ETXTBSY || errno == EPERM))
+        return unsupported();
+      win32::set_last_error_from_errno(errno);
+      ok = FALSE;
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<DWORD>(n);
+  }
+  src->pos += done;
+  dst->pos += done;
+  *copied = done;
   return ok;
 }
 
