@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/codepage.h"
@@ -376,10 +377,11 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   } else {
     oflags = data_flags;
   }
-  const std::string folder = win32::parent_folder(m.unix_path);
-  const std::string name = win32::last_name(m.unix_path);
   bool created = false;
   const bool probed = fd >= 0;
+  // Only a file that may be made here needs its folder and name.
+  const std::string folder = probed ? std::string() : win32::parent_folder(m.unix_path);
+  const std::string name = probed ? std::string() : win32::last_name(m.unix_path);
   if (probed) {
     // Opened above.
   } else if (exists) {
@@ -417,12 +419,12 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   obj->flags = flags;
   obj->dev = fst.st_dev;
   obj->ino = fst.st_ino;
-  obj->unix_path = m.unix_path;
+  obj->unix_path = std::move(m.unix_path);
 
   if (DWORD e = win32::share_open(fst.st_dev, fst.st_ino, access, dwShareMode, obj.get(), obj->record)) {
     if (created) {
       win32::FolderChange change(folder);
-      if (::unlink(m.unix_path.c_str()) == 0) change.done({}, name);
+      if (::unlink(obj->unix_path.c_str()) == 0) change.done({}, name);
     }
     return fail(e);
   }
@@ -440,7 +442,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       ::fsetxattr(fd, win32::kCreationName, &ft, sizeof ft, 0);
     }
   } else if (exists && disp == CREATE_ALWAYS) {
-    win32::store_attributes(m.unix_path, attrs, false);
+    win32::store_attributes(obj->unix_path, attrs, false);
     if (flags & FILE_ATTRIBUTE_READONLY) ::fchmod(fd, fst.st_mode & ~0222);
   }
   obj->delete_on_close = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
