@@ -7,8 +7,9 @@
 // Builds an archive of mixed members (text-like deflated, low-entropy deflated,
 // random stored) in a private temp folder, reads every member, and prints
 // times, throughput and the ratios. The reference reads the compressed bytes
-// from the same file in 32 KiB pieces, inflates them and checks the CRC, as
-// our reader must. Goal: within 1.1x of it.
+// from the same file in 32 KiB pieces, inflates them into pieces of the size
+// our reader is asked for (1 MiB, then 4 KiB) and checks the CRC, as our
+// reader must; the two sides take turns. Goal: within 1.1x of it.
 //
 // Then 10,000 small members are opened and read by name and by iterator.
 // Goal: by name within 1.2x of by iterator (the names are indexed once).
@@ -173,8 +174,6 @@ int main(int argc, char** argv) {
     }
   };
   read_ours(1 << 20);  // warm the page cache
-  const timing ours = best_cpu(3, [&] { read_ours(1 << 20); });
-  const timing ours_small = best_cpu(3, [&] { read_ours(4096); });
   if (!ok) {
     std::fprintf(stderr, "our reader failed on the archive\n");
     return 1;
@@ -205,7 +204,9 @@ int main(int argc, char** argv) {
 
   // Raw zlib from the archive file: the same reads, inflation and CRC as any
   // reader of this archive has to do.
-  const timing raw_file = best_cpu(3, [&] {
+  // The output goes out in pieces of the size our reader is asked for, so both
+  // sides hand over the same amount at a time.
+  auto zlib_from_file = [&](std::size_t out_size) {
     std::ifstream in(archive, std::ios::binary);
     std::vector<char> input(32768);
     z_stream z{};
@@ -232,15 +233,34 @@ int main(int argc, char** argv) {
           continue;
         }
         z.next_out = reinterpret_cast<Bytef*>(buffer.data());
-        z.avail_out = static_cast<uInt>(buffer.size());
+        z.avail_out = static_cast<uInt>(out_size);
         r = inflate(&z, Z_SYNC_FLUSH);
         crc = static_cast<std::uint32_t>(
-            crc32_z(crc, reinterpret_cast<const Bytef*>(buffer.data()), buffer.size() - z.avail_out));
+            crc32_z(crc, reinterpret_cast<const Bytef*>(buffer.data()), out_size - z.avail_out));
       }
       if (crc != m.crc) ok = false;
     }
     inflateEnd(&z);
-  });
+  };
+  // Each pair runs in turns, the side that goes first alternating.
+  auto pair = [&](auto a, auto b, timing& ta, timing& tb) {
+    for (int round = 0; round < 4; ++round) {
+      if (round % 2 == 0) {
+        ta = std::min(ta, best_cpu(1, a), [](timing x, timing y) { return x.cpu < y.cpu; });
+        tb = std::min(tb, best_cpu(1, b), [](timing x, timing y) { return x.cpu < y.cpu; });
+      } else {
+        tb = std::min(tb, best_cpu(1, b), [](timing x, timing y) { return x.cpu < y.cpu; });
+        ta = std::min(ta, best_cpu(1, a), [](timing x, timing y) { return x.cpu < y.cpu; });
+      }
+    }
+  };
+  timing ours, raw_file, ours_small, raw_file_small;
+  pair([&] { read_ours(1 << 20); }, [&] { zlib_from_file(1 << 20); }, ours, raw_file);
+  pair([&] { read_ours(4096); }, [&] { zlib_from_file(4096); }, ours_small, raw_file_small);
+  if (!ok) {
+    std::fprintf(stderr, "our reader failed on the archive\n");
+    return 1;
+  }
 
   // Raw zlib: inflate + CRC of the deflated members from memory; stored members
   // CRC only. The floor for any reader using zlib.
@@ -270,21 +290,22 @@ int main(int argc, char** argv) {
     inflateEnd(&z);
   });
 
-  std::printf("\n%-36s %9s %9s %10s %8s\n", "reader (least CPU of 3)", "wall s", "cpu s", "MB/s cpu", "ratio");
-  auto row = [&](const char* what, timing s) {
-    std::printf("%-36s %9.3f %9.3f %10.1f %8.2f\n", what, s.wall, s.cpu, mb / s.cpu, s.cpu / raw_file.cpu);
+  std::printf("\n%-36s %9s %9s %10s %8s\n", "reader (least CPU of 3-4)", "wall s", "cpu s", "MB/s cpu", "ratio");
+  auto row = [&](const char* what, timing s, const timing& reference) {
+    std::printf("%-36s %9.3f %9.3f %10.1f %8.2f\n", what, s.wall, s.cpu, mb / s.cpu, s.cpu / reference.cpu);
   };
-  row("zlib inflate+crc from the file", raw_file);
-  row("zlib inflate+crc from memory", raw);
-  row("our reader, 1 MiB reads", ours);
-  row("our reader, 4 KiB reads", ours_small);
+  row("zlib inflate+crc from the file", raw_file, raw_file);
+  row("zlib from the file, 4 KiB out", raw_file_small, raw_file_small);
+  row("zlib inflate+crc from memory", raw, raw_file);
+  row("our reader, 1 MiB reads", ours, raw_file);
+  row("our reader, 4 KiB reads", ours_small, raw_file_small);
   if (unzip > 0) {
     std::printf("%-36s %9.3f %9s %10.1f %8s\n", "unzip -p > /dev/null (own inflater)", unzip, "-", mb / unzip,
                 "-");
   }
   std::printf("\nratios are of CPU time against zlib reading the same file (lower is faster)\n");
-  std::printf("ours / zlib from the file: %.2f (1 MiB reads), %.2f (4 KiB reads)  (goal <= 1.1)\n",
-              ours.cpu / raw_file.cpu, ours_small.cpu / raw_file.cpu);
+  std::printf("ours / zlib from the file, same output size: %.2f (1 MiB reads), %.2f (4 KiB reads)  (goal <= 1.1)\n",
+              ours.cpu / raw_file.cpu, ours_small.cpu / raw_file_small.cpu);
   std::printf("compressed data: %.1f MB\n", compressed_total / 1048576.0);
 
   // Many small members: by name against by iterator, both opening and

@@ -238,14 +238,15 @@ TEST_F(Copies, ADestinationThatCannotBeCreatedAsksAgain) {
 }
 
 TEST_F(Copies, CancellingMidwayRemovesThePartialFile) {
-  put("src/big.bin", std::string(1000000, 'x'));
+  // Large enough for three steps of the copy inside the kernel.
+  put("src/big.bin", std::string(20u << 20, 'x'));
   put("src/after.txt", "later");
   add(u"big.bin");
   add(u"after.txt");
   Cancelable flag;
   Recorder sink;
   sink.flag = &flag;
-  sink.cancelAfter = 3;  // the item's progress, then two chunks
+  sink.cancelAfter = 3;  // the item's progress, then two steps
   ScriptedMessenger m;
   EXPECT_FALSE(copyFiles(list_, 0, &m, &sink, &flag));
   EXPECT_TRUE(m.shown.empty());

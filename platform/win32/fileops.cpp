@@ -224,18 +224,26 @@ BOOL copy_file(LPCWSTR from, LPCWSTR to, bool fail_if_exists) {
     CloseHandle(in);
     return fail(e);
   }
-  std::vector<char> buffer(1 << 20);
   BOOL ok = TRUE;
   DWORD error = 0;
+  // Inside the kernel where the two files allow it; else, or after a failed
+  // step, through a buffer, which also names what failed.
+  for (;;) {
+    DWORD got = 0;
+    if (!win32::copy_file_data(in, out, 8u << 20, &got)) break;
+    if (got == 0) break;
+  }
+  constexpr DWORD kBuffer = 1 << 20;
+  std::unique_ptr<char[]> buffer(new char[kBuffer]);
   for (;;) {
     DWORD got = 0, put = 0;
-    if (!ReadFile(in, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+    if (!ReadFile(in, buffer.get(), kBuffer, &got, nullptr)) {
       ok = FALSE;
       error = GetLastError();
       break;
     }
     if (got == 0) break;
-    if (!WriteFile(out, buffer.data(), got, &put, nullptr) || put != got) {
+    if (!WriteFile(out, buffer.get(), got, &put, nullptr) || put != got) {
       ok = FALSE;
       error = put != got && GetLastError() == 0 ? ERROR_DISK_FULL : GetLastError();
       break;

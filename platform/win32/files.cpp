@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/codepage.h"
@@ -376,10 +377,11 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   } else {
     oflags = data_flags;
   }
-  const std::string folder = win32::parent_folder(m.unix_path);
-  const std::string name = win32::last_name(m.unix_path);
   bool created = false;
   const bool probed = fd >= 0;
+  // Only a file that may be made here needs its folder and name.
+  const std::string folder = probed ? std::string() : win32::parent_folder(m.unix_path);
+  const std::string name = probed ? std::string() : win32::last_name(m.unix_path);
   if (probed) {
     // Opened above.
   } else if (exists) {
@@ -417,12 +419,12 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   obj->flags = flags;
   obj->dev = fst.st_dev;
   obj->ino = fst.st_ino;
-  obj->unix_path = m.unix_path;
+  obj->unix_path = std::move(m.unix_path);
 
   if (DWORD e = win32::share_open(fst.st_dev, fst.st_ino, access, dwShareMode, obj.get(), obj->record)) {
     if (created) {
       win32::FolderChange change(folder);
-      if (::unlink(m.unix_path.c_str()) == 0) change.done({}, name);
+      if (::unlink(obj->unix_path.c_str()) == 0) change.done({}, name);
     }
     return fail(e);
   }
@@ -440,7 +442,7 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
       ::fsetxattr(fd, win32::kCreationName, &ft, sizeof ft, 0);
     }
   } else if (exists && disp == CREATE_ALWAYS) {
-    win32::store_attributes(m.unix_path, attrs, false);
+    win32::store_attributes(obj->unix_path, attrs, false);
     if (flags & FILE_ATTRIBUTE_READONLY) ::fchmod(fd, fst.st_mode & ~0222);
   }
   obj->delete_on_close = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
@@ -506,8 +508,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
   auto* out = static_cast<char*>(lpBuffer);
   DWORD done = 0;
   while (done < nNumberOfBytesToRead) {
-    ssize_t r = f->seekable ? ::pread(f->fd, out + done, nNumberOfBytesToRead - done, static_cast<off_t>(offset + done))
-                            : ::read(f->fd, out + done, nNumberOfBytesToRead - done);
+    const DWORD asked = nNumberOfBytesToRead - done;
+    ssize_t r = f->seekable ? ::pread(f->fd, out + done, asked, static_cast<off_t>(offset + done))
+                            : ::read(f->fd, out + done, asked);
     if (r < 0) {
       if (errno == EINTR) continue;
       win32::set_last_error_from_errno(errno);
@@ -516,7 +519,9 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
     }
     if (r == 0) break;
     done += static_cast<DWORD>(r);
-    if (!f->seekable) break;  // a pipe or terminal gives what it has
+    // A pipe or terminal gives what it has; a short read of a file ends at
+    // its end, and asking again would only read nothing.
+    if (!f->seekable || static_cast<DWORD>(r) < asked) break;
   }
   if (f->seekable) f->pos = offset + done;
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
@@ -593,6 +598,48 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
     lpOverlapped->InternalHigh = done;
   }
   if (ok && (f->flags & FILE_FLAG_WRITE_THROUGH)) ::fdatasync(f->fd);
+  return ok;
+}
+
+BOOL win32::copy_file_data(HANDLE in, HANDLE out, DWORD length, LPDWORD copied) {
+  *copied = 0;
+  auto src = win32::file_of(in);
+  auto dst = win32::file_of(out);
+  if (!src || !dst) return FALSE;
+  auto unsupported = [] {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+  };
+  constexpr DWORD kUnbuffered = FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH;
+  if (src == dst || src->is_dir || dst->is_dir || src->o_path || dst->o_path || !src->seekable || !dst->seekable ||
+      !(src->access & FILE_READ_DATA) || !(dst->access & FILE_WRITE_DATA) || ((src->flags | dst->flags) & kUnbuffered) ||
+      write_file_hook.load())
+    return unsupported();
+  std::scoped_lock g(src->m, dst->m);
+  if (src->io_blocked(src->pos, length, false) || dst->io_blocked(dst->pos, length, true)) {
+    SetLastError(ERROR_LOCK_VIOLATION);
+    return FALSE;
+  }
+  loff_t from = static_cast<loff_t>(src->pos), to = static_cast<loff_t>(dst->pos);
+  DWORD done = 0;
+  BOOL ok = TRUE;
+  while (done < length) {
+    const ssize_t n = ::copy_file_range(src->fd, &from, dst->fd, &to, length - done, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (done == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+                        errno == EBADF || errno == ETXTBSY || errno == EPERM))
+        return unsupported();
+      win32::set_last_error_from_errno(errno);
+      ok = FALSE;
+      break;
+    }
+    if (n == 0) break;
+    done += static_cast<DWORD>(n);
+  }
+  src->pos += done;
+  dst->pos += done;
+  *copied = done;
   return ok;
 }
 

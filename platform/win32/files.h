@@ -228,4 +228,11 @@ void set_write_file_hook(WriteFileHook* hook);
 // not a file of the layer.
 std::string file_handle_path(HANDLE h);
 
+// Copies up to `length` bytes from `in`'s file pointer to `out`'s inside the
+// kernel, moving both pointers as ReadFile and WriteFile would; `*copied` is
+// 0 at the end of `in`. Fails with ERROR_NOT_SUPPORTED, having copied
+// nothing, where a read and a write must do it (other kinds of files or file
+// systems, unbuffered or append-only handles, a write hook in place).
+BOOL copy_file_data(HANDLE in, HANDLE out, DWORD length, LPDWORD copied);
+
 }  // namespace win32

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -522,4 +524,75 @@ TEST_F(Files, DeviceControlsAreMissing) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
   EXPECT_FALSE(DeviceIoControl(nullptr, 0x900A4, nullptr, 0, nullptr, 0, &n, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// Copies inside the kernel go from one file pointer to the other and move
+// both; a lock of another handle stops them as it stops a read or a write;
+// handles that must write their own way are left to ReadFile and WriteFile.
+TEST_F(Files, CopyingFileDataBetweenHandles) {
+  std::string data(3 * 1000003, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 4096);
+  {
+    Handle src(open_file(u"C:\\from.bin", GR | GW, 0, CREATE_NEW));
+    ASSERT_TRUE(src.ok());
+    DWORD n = 0;
+    ASSERT_TRUE(WriteFile(src, data.data(), static_cast<DWORD>(data.size()), &n, nullptr));
+  }
+  {
+    Handle in(open_file(u"C:\\from.bin", GR, R));
+    Handle out(open_file(u"C:\\to.bin", GW, 0, CREATE_NEW));
+    ASSERT_TRUE(in.ok() && out.ok());
+    ASSERT_EQ(SetFilePointer(in, 10, nullptr, FILE_BEGIN), 10u);
+    DWORD got = 0;
+    ASSERT_TRUE(win32::copy_file_data(in, out, 1000000, &got));
+    EXPECT_EQ(got, 1000000u);
+    std::uint64_t total = got;
+    while (win32::copy_file_data(in, out, 1u << 20, &got) && got != 0) total += got;
+    EXPECT_EQ(got, 0u);  // the end of the source
+    EXPECT_EQ(total, data.size() - 10);
+    EXPECT_EQ(SetFilePointer(in, 0, nullptr, FILE_CURRENT), data.size());
+    EXPECT_EQ(SetFilePointer(out, 0, nullptr, FILE_CURRENT), data.size() - 10);
+
+    // Another handle's lock on the source.
+    Handle locker(open_file(u"C:\\from.bin", GR, R));
+    ASSERT_TRUE(locker.ok());
+    ASSERT_TRUE(lock(locker, 0, 100, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY));
+    ASSERT_EQ(SetFilePointer(in, 50, nullptr, FILE_BEGIN), 50u);
+    SetLastError(0);
+    EXPECT_FALSE(win32::copy_file_data(in, out, 10, &got));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(SetFilePointer(in, 0, nullptr, FILE_CURRENT), 50u);
+    ASSERT_TRUE(unlock(locker, 0, 100));
+
+    // An append-only handle.
+    Handle append(open_file(u"C:\\append.bin", FILE_APPEND_DATA, 0, CREATE_NEW));
+    ASSERT_TRUE(append.ok());
+    SetLastError(0);
+    EXPECT_FALSE(win32::copy_file_data(in, append, 10, &got));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(SetFilePointer(in, 0, nullptr, FILE_CURRENT), 50u);
+  }
+  std::ifstream copy(c("to.bin"), std::ios::binary);
+  std::string back((std::istreambuf_iterator<char>(copy)), std::istreambuf_iterator<char>());
+  EXPECT_TRUE(back == data.substr(10));
+}
+
+// A file opened again and again keeps its share record between handles; one
+// opened once gives it up with its last handle. Either way another process
+// meets the share mode while a handle is open, and nothing once it is closed.
+TEST_F(Files, ShareModesAfterRepeatedAndSingleOpens) {
+  ASSERT_TRUE(Handle(open_file(u"C:\\again.bin", GW, 0, CREATE_NEW)).ok());
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(Handle(open_file(u"C:\\again.bin", GR, R)).ok());
+  for (const char16_t* name : {u"C:\\again.bin", u"C:\\once.bin"}) {
+    {
+      Handle h(open_file(name, GR | GW, 0, OPEN_ALWAYS));
+      ASSERT_TRUE(h.ok());
+      Child other([&] { return open_file(name, GR, R | W) == INVALID_HANDLE_VALUE &&
+                               GetLastError() == ERROR_SHARING_VIOLATION; });
+      EXPECT_TRUE(other.ok());
+    }
+    Child other([&] { return open_file(name, GR | GW, 0) != INVALID_HANDLE_VALUE; });
+    EXPECT_TRUE(other.ok());
+  }
 }

@@ -190,8 +190,8 @@ off_t slot_base(std::uint32_t slot) { return static_cast<off_t>(slot) * kSpan; }
 
 struct Key {
   std::string folder;
-  dev_t dev;
-  ino_t ino;
+  dev_t dev = 0;
+  ino_t ino = 0;
   bool operator<(const Key& o) const { return std::tie(dev, ino, folder) < std::tie(o.dev, o.ino, o.folder); }
 };
 
@@ -242,6 +242,8 @@ class ShareRecord {
   std::condition_variable cv;
   bool idle = false;
   std::list<ShareRecord*>::iterator idle_pos;
+  // Opened again soon after its last close: kept idle between handles.
+  bool hot = false;
 
   Slot& shared_slot() const { return table->slots[slot]; }
   int fd() const { return table->fd; }
@@ -254,6 +256,10 @@ struct State {
   std::map<std::string, WorldTables> worlds;
   std::map<Key, std::shared_ptr<ShareRecord>> records;
   std::list<ShareRecord*> idle;  // oldest first
+  // Identities whose records went with their last handle lately: one that
+  // comes back is kept idle from then on.
+  Key recent[kIdleRecords];
+  std::size_t recent_next = 0;
 };
 
 std::atomic<State*> g_state{nullptr};
@@ -372,6 +378,25 @@ void release(State& st, ShareRecord& rec) {
   st.records.erase(rec.key);  // may destroy rec
 }
 
+// Gives up a record whose last handle closes, clearing its share bytes and
+// its presence in one call.
+void release_at_close(State& st, ShareRecord& rec) {
+  std::atomic_ref<std::uint32_t> users = shared(rec.shared_slot().users);
+  std::uint32_t n = users.load();
+  while (n > 0 && !users.compare_exchange_weak(n, n - 1)) {
+  }
+  set_lock(rec.fd(), rec.base + kShareBase, kShareSpan, F_UNLCK);
+  st.recent[st.recent_next] = rec.key;
+  st.recent_next = (st.recent_next + 1) % kIdleRecords;
+  st.records.erase(rec.key);  // may destroy rec
+}
+
+bool recently_released(const State& st, const Key& key) {
+  for (const Key& k : st.recent)
+    if (k.ino == key.ino && k.dev == key.dev && k.folder == key.folder) return true;
+  return false;
+}
+
 void make_idle(State& st, ShareRecord& rec) {
   if (rec.idle) return;
   rec.idle = true;
@@ -411,7 +436,10 @@ std::shared_ptr<ShareRecord> record_of(State& st, const std::string& folder, dev
   error = ERROR_SUCCESS;
   Key key{folder, dev, ino};
   auto it = st.records.find(key);
-  if (it != st.records.end()) return it->second;
+  if (it != st.records.end()) {
+    it->second->hot = true;
+    return it->second;
+  }
   if (!ensure_folder(folder)) return nullptr;
   enter_world(st, folder);
   const int index = static_cast<int>(identity_hash(dev, ino) >> 60) % kTables;
@@ -433,6 +461,7 @@ std::shared_ptr<ShareRecord> record_of(State& st, const std::string& folder, dev
   rec->table = t;
   rec->slot = static_cast<std::uint32_t>(slot);
   rec->base = slot_base(rec->slot);
+  rec->hot = recently_released(st, key);
   const bool alone = shared(t->slots[slot].users).fetch_add(1) == 0;
   bool none[kShareBytes] = {};
   set_share_bytes(t->fd, rec->base, alone ? bytes : none, F_RDLCK, true);
@@ -577,6 +606,14 @@ void share_close(const std::shared_ptr<ShareRecord>& rec, DWORD access, DWORD sh
   for (int i = 0; i < kShareBytes; ++i) {
     rec->holders[i] -= bytes[i];
     any |= dropped[i] = bytes[i] && rec->holders[i] == 0;
+  }
+  // A file opened once (a new one, most often) is given up with its last
+  // handle: one call clears its share bytes and its presence.
+  if (rec->handles == 1 && rec->locks.empty() && !rec->hot) {
+    rec->handles = 0;
+    rec->cv.notify_all();
+    release_at_close(st, *rec);
+    return;
   }
   // Clearing a byte this process does not hold changes nothing: bridge gaps
   // (but not the presence byte) so that one call clears them all.
