@@ -74,11 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 0:  // the locale's digits, either sign
       numberRoundTrip(*formats[0], value % kExact);
       break;
-    case 1:  // hexadecimal, not negative
-      numberRoundTrip(*formats[1], static_cast<std::int64_t>(bits % static_cast<std::uint64_t>(kExact)));
-      break;
+    case 1:  // plain digits write a negative value's two's complement: not negative here
     case 2:
-      numberRoundTrip(*formats[2], value % kExact);
+      numberRoundTrip(*formats[data[0] % 4], static_cast<std::int64_t>(bits % static_cast<std::uint64_t>(kExact)));
       break;
     default: {
       const std::int64_t span = kLastMs - kFirstMs;
