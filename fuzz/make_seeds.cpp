@@ -230,9 +230,9 @@ int main(int argc, char** argv) {
 
   // ---- registry value names, separated by a zero unit
   seed("registry", "names",
-       utf16le(std::u16string(u"x\0\xFEFFx\0\xFFFF\0\xFFFE\0Name\0NAME\0", 23) + std::u16string(1, u'\xD800') +
+       utf16le(std::u16string(u"x\0\xFEFFx\0\xFFFF\0\xFFFE\0Name\0NAME\0", 19) + std::u16string(1, u'\xD800') +
                std::u16string(1, u'\0') + u"\U0001F600"));
-  seed("registry", "empty_and_plain", utf16le(std::u16string(u"\0DisplayName\0InstallPath", 25)));
+  seed("registry", "empty_and_plain", utf16le(std::u16string(u"\0DisplayName\0InstallPath", 24)));
 
   // ---- the XML writer's trees: operations and their bytes
   seed("xml_writer", "small", std::string("\x03\x61\x62\x63\x00\x02\x01\x61\x04\x41\x20\x20\x42\x03\x02\x0A\x0D", 17));
