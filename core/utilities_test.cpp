@@ -304,14 +304,14 @@ TEST_F(Copies, TheOverwriteQuestionShowsTheFilesDatesAndSizes) {
 TEST_F(Copies, KeptAttributesGoToTheCopyUnderItsOwnName) {
   put("src/a.txt", "a");
   put("dst/a.txt", "bystander");
-  ASSERT_TRUE(SetFileAttributesW(u"C:\\src\\a.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(SetFileAttributesW(u"C:\\src\\a.txt", FILE_ATTRIBUTE_HIDDEN));
   list_.push_back(new CopyItem{new FileIdentifier(dst_.get(), String(u"b.txt")),
                                new FileIdentifier(static_cast<i_dir*>(src_.get()), String(u"a.txt"))});
   EXPECT_TRUE(copyFiles(list_, CopyFlag::keepAttributes, nullptr, nullptr, nullptr));
   EXPECT_EQ(get("dst/b.txt"), "a");
-  EXPECT_EQ(GetFileAttributesW(u"C:\\dst\\b.txt") & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
-            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-  EXPECT_EQ(GetFileAttributesW(u"C:\\dst\\a.txt") & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), 0u);
+  EXPECT_EQ(GetFileAttributesW(u"C:\\dst\\b.txt") & FILE_ATTRIBUTE_HIDDEN,
+            static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(GetFileAttributesW(u"C:\\dst\\a.txt") & FILE_ATTRIBUTE_HIDDEN, 0u);
   SetFileAttributesW(u"C:\\dst\\b.txt", FILE_ATTRIBUTE_NORMAL);
   SetFileAttributesW(u"C:\\src\\a.txt", FILE_ATTRIBUTE_NORMAL);
 }
