@@ -1,6 +1,7 @@
 #include "core/date_format.h"
 
 #include <cmath>
+#include <cstdint>
 #include <new>
 #include <vector>
 
@@ -26,12 +27,18 @@ FILETIME fileTimeOf(std::int64_t ticks) {
   return ft;
 }
 
+// Whole milliseconds in integers: a double product loses ticks past about
+// the year 5254, which shows as the second before.
 bool ticksFromMilliseconds(double ms, std::int64_t& ticks) {
   if (std::isnan(ms)) return false;
-  const double t = ms * 10000.0 + static_cast<double>(kEpochTicks);
-  if (t < 0 || t >= 9.2e18) return false;
-  ticks = static_cast<std::int64_t>(t);
-  return true;
+  constexpr std::int64_t kLowest = -(kEpochTicks / 10000);
+  constexpr std::int64_t kHighest = (INT64_MAX - kEpochTicks) / 10000 - 1;
+  const double whole = std::floor(ms);
+  if (whole < static_cast<double>(kLowest) || whole > static_cast<double>(kHighest)) return false;
+  const auto wholeMs = static_cast<std::int64_t>(whole);
+  const auto part = static_cast<std::int64_t>((ms - whole) * 10000.0);
+  ticks = wholeMs * 10000 + kEpochTicks + part;
+  return ticks >= 0;
 }
 
 std::uint32_t pack(WORD month, WORD day, WORD hour) {

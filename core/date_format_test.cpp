@@ -96,6 +96,29 @@ TEST_F(Dates, RoundTripsForEveryStyle) {
   }
 }
 
+// Far dates keep their last second (a double product of milliseconds and
+// ticks once came out one second early after about the year 5254).
+TEST_F(Dates, FarDatesKeepTheirSeconds) {
+  const struct {
+    double ms;
+    const char* text;
+  } cases[] = {
+      {105100329599000.0, "5300-06-30 23:59:59"},
+      {158731488001000.0, "7000-01-01 00:00:01"},
+      {253402300799000.0, "9999-12-31 23:59:59"},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<DateFormatWin> f(DateFormat::createDateTime(4));
+    String written;
+    ASSERT_GT(f->format(written, c.ms), 0) << c.text;
+    EXPECT_EQ(utf8(written).substr(0, 19), c.text);
+    double back = 0;
+    ASSERT_EQ(f->parse(written, &back), 0) << c.text;
+    EXPECT_GE(back, c.ms) << c.text;
+    EXPECT_LT(back, c.ms + 1000) << c.text;
+  }
+}
+
 TEST_F(Dates, StyleFourReadsUtcAndTheOldLabel) {
   const double expected = utcMs(2024, 5, 1, 10, 20, 30);
   for (const char16_t* text : {u"2024-05-01 10:20:30 UTC", u"2024-05-01 10:20:30 UNC", u"2024-05-01T10:20:30",

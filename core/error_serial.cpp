@@ -154,9 +154,11 @@ const char* readNames(const ErrorRecord* r) {
 
 // The value of the named field with the given tag, or null.
 const unsigned char* readField(const ErrorRecord* r, const char* name, char tag) {
-  if (!name) return nullptr;
+  if (!name || !*name) return nullptr;
   const std::string_view wanted(name);
   const std::string_view names(readNames(r));
+  // An empty list names no field: "" must not match its one empty entry.
+  if (names.empty()) return nullptr;
   std::size_t start = 0, index = 0;
   while (start <= names.size()) {
     std::size_t end = names.find(',', start);

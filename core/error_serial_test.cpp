@@ -255,6 +255,27 @@ TEST_F(ErrorBytes, MalformedDataStopsReading) {
   EXPECT_EQ(chainLength(Common::Error::deserialize(nullptr, 5)), 0);
 }
 
+// "" and names the record lacks answer nothing, with and without fields (the
+// empty lookup once matched the empty name list and read past the record).
+TEST_F(ErrorBytes, AbsentAndEmptyFieldNamesAnswerNothing) {
+  Bytes bare{0x01};
+  putU32(bare, 0x30001);
+  putU32(bare, 7);
+  putU32(bare, 0);
+  put(bare, std::string_view("t\0\0", 3));
+  const Common::Error noFields = read(bare);
+  const Common::Error withFields = read(serialized(sampleChain()));
+  ASSERT_EQ(chainLength(noFields), 1);
+  ASSERT_EQ(chainLength(withFields), 2);
+  for (const Common::Error& e : {noFields, withFields, withFields.cause()}) {
+    for (const char* name : {"", ",", "absent"}) {
+      EXPECT_EQ(e.narrowField(name), nullptr) << '"' << name << '"';
+      EXPECT_EQ(e.wideField(name), nullptr) << '"' << name << '"';
+      EXPECT_EQ(e.numberField(name), 0u) << '"' << name << '"';
+    }
+  }
+}
+
 // A rebuilt head shared by two holders is cloned by setCause; the clone's
 // texts and fields are read from its own block.
 TEST_F(ErrorBytes, RebuiltRecordsCloneWithTheirFields) {

@@ -154,23 +154,32 @@ void MessageFormatImpl::registerKind(const String& name, SubformatBase* format) 
   }
 }
 
-std::int32_t MessageFormatImpl::format(String& out, const String& pattern, const Variant* args, std::int32_t count) {
+bool MessageFormatImpl::formatAll(String& out, const char16_t* p, std::int32_t length, const Variant* args,
+                                  std::int32_t count) {
+  const std::int32_t kept = out.length();
   std::int32_t pos = 0;
-  parse(out, pattern.getBuffer(), pattern.length(), pos, true, args, count);
+  if (parse(out, p, length, pos, true, args, count)) return true;
+  out.truncate(kept);
+  return false;
+}
+
+std::int32_t MessageFormatImpl::format(String& out, const String& pattern, const Variant* args, std::int32_t count) {
+  formatAll(out, pattern.getBuffer(), pattern.length(), args, count);
   return out.length();
 }
 
 std::int32_t MessageFormatImpl::formatBuffer(char16_t* buffer, std::int32_t capacity, const char16_t* pattern,
                                              std::int32_t patternLength, const Variant* args, std::int32_t count) {
   String out;
-  std::int32_t pos = 0;
-  parse(out, pattern, patternLength, pos, true, args, count);
+  formatAll(out, pattern, patternLength, args, count);
   copyToBuffer(out, buffer, capacity);
   return out.length();
 }
 
-void MessageFormatImpl::parse(String& out, const char16_t* p, std::int32_t length, std::int32_t& pos, bool top,
-                              const Variant* args, std::int32_t count) {
+bool MessageFormatImpl::parse(String& out, const char16_t* p, std::int32_t length, std::int32_t& pos, bool top,
+                              const Variant* args, std::int32_t count, std::int32_t depth) {
+  // Patterns come from files; each level of nesting takes a stack frame.
+  if (depth > kMaxNesting) return false;
   String parts[5];
   std::int32_t part = 0;
   bool inField = false;
@@ -208,14 +217,14 @@ void MessageFormatImpl::parse(String& out, const char16_t* p, std::int32_t lengt
       } else {
         --pos;
         String nested;
-        parse(nested, p, length, pos, false, args, count);
+        if (!parse(nested, p, length, pos, false, args, count, depth + 1)) return false;
         parts[part].append(nested);
       }
       continue;
     }
     if (c == u'}' && inField) {
       formatField(out, parts, part, args, count);
-      if (!top) return;
+      if (!top) return true;
       for (String& s : parts) s.truncate(0);
       inField = false;
       part = 0;
@@ -226,6 +235,7 @@ void MessageFormatImpl::parse(String& out, const char16_t* p, std::int32_t lengt
   // An unclosed field is not a field: its text stays as written.
   out.append(parts[0]);
   if (inField) out.append(p + fieldStart, length - fieldStart);
+  return true;
 }
 
 std::int64_t readFieldNumber(const String& text) {

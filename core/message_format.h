@@ -35,7 +35,9 @@ class MessageFormat {
   static class MessageFormatImpl* create();
 
   virtual ~MessageFormat() = default;
-  // Appends to `out` (not cleared); the length of `out` afterwards.
+  // Appends to `out` (not cleared); the length of `out` afterwards. A pattern
+  // whose fields nest deeper than kMaxNesting is refused: nothing is appended.
+  static constexpr std::int32_t kMaxNesting = 64;
   virtual std::int32_t format(String& out, const String& pattern, const Variant* args, std::int32_t count) = 0;
   // Writes at most `capacity` units and a zero when there is room; the full length.
   virtual std::int32_t formatBuffer(char16_t* buffer, std::int32_t capacity, const char16_t* pattern,
@@ -59,8 +61,11 @@ class MessageFormatImpl final : public MessageFormat {
  private:
   struct Scan;
   // Scans from `pos`; a nested call starts at its '{' and returns after its '}'.
-  void parse(String& out, const char16_t* p, std::int32_t length, std::int32_t& pos, bool top, const Variant* args,
-             std::int32_t count);
+  // False when the fields nest too deep.
+  bool parse(String& out, const char16_t* p, std::int32_t length, std::int32_t& pos, bool top, const Variant* args,
+             std::int32_t count, std::int32_t depth = 0);
+  // The whole pattern into `out`; false (and `out` as it was) when refused.
+  bool formatAll(String& out, const char16_t* p, std::int32_t length, const Variant* args, std::int32_t count);
   void formatField(String& out, String parts[5], std::int32_t partCount, const Variant* args, std::int32_t count);
 
   struct Less {

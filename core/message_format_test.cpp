@@ -69,6 +69,31 @@ TEST_F(Patterns, FormatAppendsAndReturnsTheLength) {
   EXPECT_EQ(utf8(out), "> x!");
 }
 
+// Each nesting level takes a stack frame: patterns (from files) nesting deeper
+// than the bound are refused whole instead of overflowing the stack.
+TEST_F(Patterns, NestingDeeperThanTheBoundIsRefused) {
+  auto nested = [](int levels) {
+    std::u16string p;
+    for (int i = 0; i < levels; ++i) p += u"{0,choice,0<";
+    p += u"x";
+    for (int i = 0; i < levels; ++i) p += u"}";
+    return p;
+  };
+  const Variant args[] = {Variant(1)};
+  const int bound = Processor::MessageFormat::kMaxNesting + 1;  // fields, the outermost included
+  for (const auto& [levels, expected] : {std::pair{3, "> x"}, std::pair{bound, "> x"}, std::pair{bound + 1, "> "},
+                                        std::pair{30000, "> "}}) {
+    const std::u16string pattern = nested(levels);
+    String out(u"> ");
+    formatter_.format(out, String(pattern.data(), static_cast<int32_t>(pattern.size())), args, 1);
+    EXPECT_EQ(utf8(out), expected) << levels;
+    char16_t buf[4] = {u'#', u'#', u'#', u'#'};
+    EXPECT_EQ(formatter_.formatBuffer(buf, 4, pattern.data(), static_cast<int32_t>(pattern.size()), args, 1),
+              levels <= bound ? 1 : 0)
+        << levels;
+  }
+}
+
 TEST_F(Patterns, FormatBufferCutsButReportsTheFullLength) {
   const Variant args[] = {Variant(u"world")};
   const std::u16string pattern = u"hello {0}, and more";  // the length limits the pattern

@@ -266,16 +266,21 @@ bool copyFiles(CopyList& list, std::uint32_t flags, Messenger* messenger, Progre
           }
           std::unique_ptr<i_dir::iterator> sourceEntry{item->source->entry()};
           Variant question[4] = {
-              Variant(static_cast<long long>(existing->write_time() / 1000)),
+              // The date kind reads milliseconds since 1970, as the entries give them.
+              Variant(static_cast<long long>(existing->write_time())),
               Variant(static_cast<long long>(existing->size())),
-              Variant(static_cast<long long>(sourceEntry ? sourceEntry->write_time() / 1000 : 0)),
+              Variant(static_cast<long long>(sourceEntry ? sourceEntry->write_time() : 0)),
               Variant(static_cast<long long>(sourceEntry ? sourceEntry->size() : 0)),
           };
           String folder = item->destinationFolder();
           std::uint32_t answer = show(
               messenger, 0x1006E, kYesNoCancel,
-              formatMessage1(text(2205, u"File '{0}' already exists."), String(folder + name)),
-              formatToString(text(2214, u"File already exists.\nDo you want to overwrite it?"), question, 4));
+              formatMessage1(text(2205, u"File '{0}' already exists."), String(folder + item->destination->name())),
+              formatToString(text(2214, u"File already exists.\nDo you want to overwrite it?\n\n<table><row><col>Old file:</col>"
+                                             u"<col>{0, date_time, short}</col><col>{1} bytes</col></row><row>"
+                                             u"<col>New file:</col><col>{2, choice, 0#N/A|0<{2, date_time, short}}"
+                                             u"</col><col>{3, choice, 0#N/A|0<{3} bytes}</col></row></table>"),
+                             question, 4));
           if (answer == MessageFlag::cancel) return false;
           // Only Yes overwrites; a message closed without a button keeps the file.
           if (answer != MessageFlag::yes) {
@@ -330,8 +335,9 @@ bool copyFiles(CopyList& list, std::uint32_t flags, Messenger* messenger, Progre
     }
     if (flags & CopyFlag::keepAttributes) {
       if (std::unique_ptr<i_dir::iterator> entry{item->source->entry()}) {
+        // The copy's own entry: it may bear another name than the source.
         if (entry->attributes() != -1)
-          item->destination->writableDirectory()->set_attributes(wide(name).c_str(),
+          item->destination->writableDirectory()->set_attributes(wide(item->destination->name()).c_str(),
                                                                  static_cast<std::uint32_t>(entry->attributes()));
         if (entry->creation_time() != 0) {
           file_times_request times{control_code("SFTM"), entry->write_time(), entry->creation_time(),

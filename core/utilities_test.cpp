@@ -32,7 +32,7 @@ class ScriptedMessenger final : public Messenger {
  public:
   explicit ScriptedMessenger(std::deque<std::uint32_t> answers = {}) : answers_(std::move(answers)) {}
   std::uint32_t show(const MessengerMessage& m) override {
-    shown.push_back({m.errorCode, m.flags, narrow(m.text)});
+    shown.push_back({m.errorCode, m.flags, narrow(m.text), narrow(m.details)});
     if (answers_.empty()) {
       ADD_FAILURE() << "unexpected message " << narrow(m.text);
       return MessageFlag::cancel;
@@ -45,7 +45,7 @@ class ScriptedMessenger final : public Messenger {
   void closeAll() override {}
   struct Shown {
     std::uint32_t code, flags;
-    std::string text;
+    std::string text, details;
   };
   std::vector<Shown> shown;
   bool scriptUsedUp() const { return answers_.empty(); }
@@ -268,6 +268,53 @@ TEST_F(Copies, AFolderThatCannotBeMadeEndsTheList) {
   EXPECT_EQ(m.shown[0].code, 0x10067u);
   EXPECT_EQ(m.shown[0].flags, 0x80000031u);
   EXPECT_FALSE(std::filesystem::exists(c("dst/a.txt")));
+}
+
+void setWriteTime(const char16_t* path, std::uint64_t filetime) {
+  FILETIME ft{static_cast<DWORD>(filetime), static_cast<DWORD>(filetime >> 32)};
+  HANDLE h = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));
+  CloseHandle(h);
+}
+
+// The question shows both files' write times as dates (in UTC here) and sizes;
+// a missing source shows "N/A".
+TEST_F(Copies, TheOverwriteQuestionShowsTheFilesDatesAndSizes) {
+  TIME_ZONE_INFORMATION utc{};
+  win32::set_time_zone_for_tests(&utc, TIME_ZONE_ID_UNKNOWN);
+  SetThreadLocale(0x0409);
+  put("src/a.txt", "newer");
+  put("dst/a.txt", "old");
+  // 2021-03-04 05:06:07 UTC and 2024-11-30 23:59:00 UTC as FILETIMEs.
+  setWriteTime(u"C:\\dst\\a.txt", 132593079670000000ull);
+  setWriteTime(u"C:\\src\\a.txt", 133774847400000000ull);
+  add(u"a.txt");
+  ScriptedMessenger m({MessageFlag::no});
+  EXPECT_TRUE(copyFiles(list_, CopyFlag::ask, &m, nullptr, nullptr));
+  win32::set_time_zone_for_tests(nullptr);
+  ASSERT_EQ(m.shown.size(), 1u);
+  EXPECT_EQ(m.shown[0].details,
+            "File already exists.\nDo you want to overwrite it?\n\n<table>"
+            "<row><col>Old file:</col><col>3/4/2021 5:06:07 AM</col><col>3 bytes</col></row>"
+            "<row><col>New file:</col><col>11/30/2024 11:59:00 PM</col><col>5 bytes</col></row></table>");
+}
+
+// Kept attributes go to the copy, also under another name, and never to an
+// unrelated file that bears the source's name in the destination folder.
+TEST_F(Copies, KeptAttributesGoToTheCopyUnderItsOwnName) {
+  put("src/a.txt", "a");
+  put("dst/a.txt", "bystander");
+  ASSERT_TRUE(SetFileAttributesW(u"C:\\src\\a.txt", FILE_ATTRIBUTE_HIDDEN));
+  list_.push_back(new CopyItem{new FileIdentifier(dst_.get(), String(u"b.txt")),
+                               new FileIdentifier(static_cast<i_dir*>(src_.get()), String(u"a.txt"))});
+  EXPECT_TRUE(copyFiles(list_, CopyFlag::keepAttributes, nullptr, nullptr, nullptr));
+  EXPECT_EQ(get("dst/b.txt"), "a");
+  EXPECT_EQ(GetFileAttributesW(u"C:\\dst\\b.txt") & FILE_ATTRIBUTE_HIDDEN,
+            static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(GetFileAttributesW(u"C:\\dst\\a.txt") & FILE_ATTRIBUTE_HIDDEN, 0u);
+  SetFileAttributesW(u"C:\\dst\\b.txt", FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesW(u"C:\\src\\a.txt", FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(Copies, KeepingAttributesCarriesTimesAndReadOnly) {

@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
   for (int k = 0; k < 40; ++k) deep += "</e>";
   documents.emplace_back("deep.xml", deep);
   documents.emplace_back("blanks.xml", "<r>  a  <s> b </s>\t\n<t a=' x  y '/> </r>");
-  documents.emplace_back("references.xml", "<r a='1&#0;2&#9;&#10;'>x&#0;y&#13;&#x10FFFF;</r>");
+  documents.emplace_back("references.xml", "<r a='1&#1;2&#9;&#10;'>x&#1;y&#13;&#x10FFFF;</r>");
   for (const auto& [name, text] : documents) {
     seed("xml_text", name, text);
     xml_document doc;
@@ -213,6 +213,71 @@ int main(int argc, char** argv) {
     int k = 0;
     for (const char* m : markups) seed("markup", "markup" + std::to_string(k++), m);
   }
+
+  // ---- message patterns: an argument count, per argument a kind byte and
+  // eight payload bytes, then the pattern in UTF-16LE
+  {
+    auto arg = [](unsigned char kind, unsigned long long v) {
+      std::string a(1, static_cast<char>(kind));
+      for (int k = 0; k < 8; ++k) a += static_cast<char>(v >> (8 * k));
+      return a;
+    };
+    const std::pair<std::string, std::u16string> patterns[] = {
+        {std::string(1, '\2') + arg(0, 3) + arg(6, 0x0041), u"{0, choice, 0#|1#1 day|1<{0} days} {1}"},
+        {std::string(1, '\4') + arg(5, 1700000000000ull << 16) + arg(1, 12345) + arg(5, 0) + arg(1, 0),
+         u"Old file: {0, date_time, short} {1} bytes; new: {2, choice, 0#N/A|0<{2, date_time, short}} "
+         u"{3, choice, 0#N/A|0<{3} bytes}"},
+        {std::string(1, '\1') + arg(1, 255), u"{0,number,hex} {0,size} {0,time_span} {0,concord,one|few|many}"},
+        {std::string(1, '\1') + arg(6, 0x00630062), u"a\xF800{b}\xF800{0,ellipsis,3} {0,path_ellipsis,4} {5}"},
+    };
+    i = 0;
+    for (const auto& [args, pattern] : patterns) seed("message", "pattern" + std::to_string(i++), args + utf16le(pattern));
+  }
+
+  // ---- numbers and dates: a selector byte, eight value bytes, then a text
+  {
+    auto value = [](unsigned char selector, long long v, std::u16string_view text) {
+      std::string s(1, static_cast<char>(selector));
+      for (int k = 0; k < 8; ++k) s += static_cast<char>(static_cast<unsigned long long>(v) >> (8 * k));
+      return s + utf16le(text);
+    };
+    seed("numbers", "locale", value(0, -1234567, u"-1,234.50"));
+    seed("numbers", "hex", value(1, 0xBEEF, u"0x1F"));
+    seed("numbers", "decimal", value(2, 42, u"  +17"));
+    seed("numbers", "date_short", value(3, 1700000000000LL, u"12/31/1999 11:59:59 PM"));
+    seed("numbers", "date_iso", value(19, 253402300799000LL, u"2024-05-01 10:20:30 UTC"));
+  }
+
+  // ---- shell links: a header, a local target and a description
+  {
+    auto u16 = [](unsigned v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; };
+    auto u32 = [&](unsigned v) { return u16(v & 0xFFFF) + u16(v >> 16); };
+    const std::string base = "C:\\target\\app.exe";
+    std::string volume = u32(0x11) + u32(3) + u32(0x1234ABCD) + u32(0x10) + std::string(1, '\0');
+    const unsigned base_off = 0x1C + static_cast<unsigned>(volume.size());
+    const unsigned suffix_off = base_off + static_cast<unsigned>(base.size()) + 1;
+    std::string info = u32(suffix_off + 1) + u32(0x1C) + u32(1) + u32(0x1C) + u32(base_off) + u32(0) +
+                       u32(suffix_off) + volume + base + std::string(1, '\0') + std::string(1, '\0');
+    auto header = [&](unsigned flags) {
+      return u32(0x4C) + u32(0x00021401) + u16(0) + u16(0) + std::string("\xC0\0\0\0\0\0\0\x46", 8) + u32(flags) +
+             u32(0x20) + std::string(24, '\1') + u32(5) + u32(2) + u32(7) + u16(0x0641) + u16(0) + u32(0) + u32(0);
+    };
+    const std::string name = "a link";
+    std::string counted = u16(static_cast<unsigned>(name.size()));
+    for (char ch : name) counted += u16(static_cast<unsigned char>(ch));
+    seed("shell_link", "local.lnk", header(0x2 | 0x4 | 0x80) + info + counted + u32(0));
+    seed("shell_link", "header_only.lnk", header(0x80) + u32(0));
+  }
+
+  // ---- registry value names, separated by a zero unit
+  seed("registry", "names",
+       utf16le(std::u16string(u"x\0\xFEFFx\0\xFFFF\0\xFFFE\0Name\0NAME\0", 19) + std::u16string(1, u'\xD800') +
+               std::u16string(1, u'\0') + u"\U0001F600"));
+  seed("registry", "empty_and_plain", utf16le(std::u16string(u"\0DisplayName\0InstallPath", 24)));
+
+  // ---- the XML writer's trees: operations and their bytes
+  seed("xml_writer", "small", std::string("\x03\x61\x62\x63\x00\x02\x01\x61\x04\x41\x20\x20\x42\x03\x02\x0A\x0D", 17));
+  seed("xml_writer", "nested", std::string("\x01\x61\x00\x01\x62\x03\x03\x20\x7F\x3C\x01\x02\x01\x26\x02\x80\xFF\xFF", 18));
 
   if (failures) std::fprintf(stderr, "kv_fuzz_seeds: %d failures\n", failures);
   return failures ? 1 : 0;

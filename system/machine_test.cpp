@@ -110,6 +110,25 @@ TEST_F(FileVersion, FromTheVersionResource) {
   EXPECT_FALSE(VerQueryValueW(block.data(), u"\\StringFileInfo\\040904b0\\ProductName", &value, &length));
 }
 
+// A block shorter than the size asked for has no room for the narrow texts:
+// the text query fails instead of writing past the block, binary values stay.
+TEST_F(FileVersion, NarrowTextsStayInsideAShortBlock) {
+  put("tool.exe", peFile(true));
+  const DWORD size = GetFileVersionInfoSizeW(u"C:\\tool.exe", nullptr);
+  ASSERT_GT(size, 0u);
+  for (DWORD given : {size / 2, size / 2 + 8}) {
+    std::vector<unsigned char> block(given);
+    ASSERT_TRUE(GetFileVersionInfoW(u"C:\\tool.exe", 0, given, block.data()));
+    void* value = nullptr;
+    UINT length = 0;
+    SetLastError(0);
+    EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\040904b0\\FileVersion", &value, &length)) << given;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) << given;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", &value, &length)) << given;
+    EXPECT_EQ(static_cast<VS_FIXEDFILEINFO*>(value)->dwFileVersionMS, 0x00020005u);
+  }
+}
+
 TEST_F(FileVersion, WithoutVersionInformation) {
   put("icons.dll", peFile(false));
   put("notes.txt", "MZ but nothing more");

@@ -113,8 +113,15 @@ DWORD Registry::getBinary(const std::u16string& key, const std::u16string& name,
                           DWORD capacity) const {
   DWORD size = 0, type = 0;
   if (!queryValue(key, name, &size, &type, nullptr)) return 0;
-  if (size <= capacity) getValue(key, name, buffer, capacity, REG_BINARY);
-  return size;
+  if (size > capacity) return size;
+  // A read that fails hands back nothing: zeroed bytes are no value.
+  DWORD got = capacity;
+  HKEY h = nullptr;
+  if (open(key, KEY_READ, &h) != ERROR_SUCCESS) return 0;
+  DWORD readType = REG_BINARY;
+  LONG rc = layer->RegQueryValueExW(h, name.c_str(), nullptr, &readType, static_cast<BYTE*>(buffer), &got);
+  RegCloseKey(h);
+  return rc == ERROR_SUCCESS ? got : 0;
 }
 
 bool Registry::setString(const std::u16string& key, const std::u16string& name, const std::u16string& text,

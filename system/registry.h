@@ -38,7 +38,8 @@ class Registry {
 
   // The 4 stored bytes whatever the type, else the default.
   DWORD getDword(const std::u16string& key, const std::u16string& name, DWORD defaultValue) const;
-  // The stored size; the data is read only when it fits the capacity.
+  // The stored size; the data is read only when it fits the capacity. 0 when
+  // the value is missing or reading it fails.
   DWORD getBinary(const std::u16string& key, const std::u16string& name, void* buffer, DWORD capacity) const;
   bool setString(const std::u16string& key, const std::u16string& name, const std::u16string& text,
                  DWORD type) const;

@@ -97,6 +97,28 @@ TEST_F(Accessor, BinaryAndQueries) {
   EXPECT_TRUE(notFound);
 }
 
+// Answers every value's size but fails to read its data.
+class UnreadableLayer final : public Windows::LayerNT {
+ public:
+  LONG RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                        LPDWORD dataSize) override {
+    if (data) return ERROR_ACCESS_DENIED;
+    return LayerNT::RegQueryValueExW(key, name, reserved, type, data, dataSize);
+  }
+};
+
+TEST_F(Accessor, AFailedBinaryReadIsNoValue) {
+  const BYTE bytes[] = {9, 8, 7, 6, 5};
+  raw(u"Bin", u"b", REG_BINARY, bytes, 5);
+  UnreadableLayer unreadable;
+  Windows::LayerNT* saved = Windows::layer;
+  Windows::layer = &unreadable;
+  BYTE buffer[8] = {};
+  const DWORD got = reg.getBinary(u"Bin", u"b", buffer, 8);
+  Windows::layer = saved;
+  EXPECT_EQ(got, 0u);
+}
+
 TEST_F(Accessor, ExpandedStrings) {
   SetEnvironmentVariableW(u"KV_REG_TEST", u"expanded");
   const char16_t expand[] = u"<%KV_REG_TEST%>";

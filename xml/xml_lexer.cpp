@@ -130,8 +130,8 @@ int xml_lexer::lex_reference() {
     }
     if (digits == 0 || peek(k) != ';') return xml_token_error;
     // Characters outside the BMP become surrogate pairs, as in UTF-8 text;
-    // U+FFFE, U+FFFF and surrogate values are no characters.
-    if (value == 0xFFFE || value == 0xFFFF || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+    // U+0000, U+FFFE, U+FFFF and surrogate values are no characters.
+    if (value == 0 || value == 0xFFFE || value == 0xFFFF || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
       return xml_token_error;
     cur_ += k + 1;
     std::u16string t;

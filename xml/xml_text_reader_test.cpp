@@ -62,7 +62,9 @@ TEST(XmlTextReader, WhitespaceNormalisation) {
 TEST(XmlTextReader, ReferencesAndCharacters) {
   run({
       {"entities", "<a>&amp;&apos;&gt;&lt;&quot;</a>", R"(a["&'><""])"},
-      {"decimal and hex", "<a>&#65;&#x42;&#x6a;&#0;</a>", "a[\"ABj\\x00\"]"},
+      {"decimal and hex", "<a>&#65;&#x42;&#x6a;&#1;</a>", "a[\"ABj\\x01\"]"},
+      {"U+0000 reference", "<a>&#0;</a>", "FAIL"},
+      {"U+0000 hex reference", "<a k=\"&#x00;\"/>", "FAIL"},
       {"entities in attributes", "<a k=\"&lt;&#9;&quot;\"/>", "a{k=\"<\\x09\"\"}[\"\"]"},
       {"highest BMP reference", "<a>&#xFFFD;</a>", "a[\"\xEF\xBF\xBD\"]"},
       {"reference outside the BMP", "<a>&#x1F600;</a>", "a[\"\xF0\x9F\x98\x80\"]"},

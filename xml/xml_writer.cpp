@@ -29,10 +29,12 @@ bool is_xml_name(std::string_view name) {
   return true;
 }
 
-// Whether every surrogate stands in a pair: the text reader refuses a lone one.
-bool well_paired(std::u16string_view text) {
+// Whether the text reader takes every unit back: surrogates only in pairs, no
+// U+FFFE or U+FFFF, no U+0000 (which would go out as "&#0;").
+bool readable_text(std::u16string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
+    if (c == 0 || c == 0xFFFE || c == 0xFFFF) return false;
     if (c < 0xD800 || c > 0xDFFF) continue;
     if (c > 0xDBFF || i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return false;
     ++i;
@@ -42,7 +44,7 @@ bool well_paired(std::u16string_view text) {
 
 // Whether the tree can be stored: no deeper than the readers accept; in
 // binary form no element with more attributes than its one count byte holds;
-// in text only names that read back as names, and texts without lone surrogates.
+// in text only names that read back as names, and texts the reader takes back.
 bool storable(const xml_node* root, bool binary) {
   std::vector<std::pair<const xml_node*, std::size_t>> work{{root, 1}};
   while (!work.empty()) {
@@ -53,9 +55,9 @@ bool storable(const xml_node* root, bool binary) {
     if (!binary) {
       if (!is_xml_name(n->name())) return false;
       for (const auto& a : n->attributes())
-        if (!is_xml_name(a.first) || !well_paired(a.second)) return false;
+        if (!is_xml_name(a.first) || !readable_text(a.second)) return false;
       for (const auto& piece : n->pieces())
-        if (!well_paired(piece)) return false;
+        if (!readable_text(piece)) return false;
     }
     for (const xml_node* c : n->children()) work.emplace_back(c, depth + 1);
   }

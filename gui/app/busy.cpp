@@ -80,8 +80,9 @@ int FXKorvaneApp::beginBusy(int n, FXTopWindow*& window) {
         window = nullptr;
       }
     } else {
-      if (window && window != busyWindow_) closeWindow(this, window);
-      window = nullptr;
+      // The busy window handed in is closed too: forgotten while open it
+      // would stay modal and swallow every click.
+      closeWindow(this, window);
       busyWindow_ = nullptr;
       busyCount_ = 0;
       n = 0;

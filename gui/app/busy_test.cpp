@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <string>
 #include <memory>
 #include <thread>
 
@@ -196,6 +197,93 @@ TEST_F(BusyTest, AModalDialogPutsTheBusyWindowAsideAndBringsItBack) {
   delete dialog;
   EXPECT_EQ(onWorker([&] { return app->endProgressSync(0); }), 1);
   EXPECT_EQ(app->busyWindow(), nullptr);
+}
+
+// The first button below `w`, depth first.
+FXButton* firstButton(FXWindow* w) {
+  for (FXWindow* c = w->getFirst(); c; c = c->getNext()) {
+    if (auto* b = dynamic_cast<FXButton*>(c)) return b;
+    if (FXButton* b = firstButton(c)) return b;
+  }
+  return nullptr;
+}
+
+// FOX's own modal loop (FXDialogBox::execute, under FXMessageBox) never
+// reaches the application's stubs: the busy window must still step aside, or
+// every click meant for the box is dropped. A real click through the X
+// server answers the box; the busy window comes back afterwards.
+TEST_F(BusyTest, FoxsOwnMessageBoxTakesClicksWhileBusy) {
+  EXPECT_EQ(onWorker([&] { return app->beginProgressSync(); }), 1);
+  EXPECT_TRUE(report(0x143, 5, u"", u"Working"));
+  FXTopWindow* busy = app->busyWindow();
+  ASSERT_TRUE(busy && busy->shown());
+  ASSERT_EQ(app->modalWindow(), busy);
+
+  FXMessageBox box(app.get(), "Question kvtest", "Answer me", nullptr, MBOX_OK);
+  box.create();
+  FXButton* ok = firstButton(&box);
+  ASSERT_NE(ok, nullptr);
+  const unsigned long okId = ok->id();
+  struct Seen {
+    FXKorvaneApp* app;
+    bool busyShown = true;
+    FXWindow* modal = nullptr;
+  } seen{app.get()};
+  // Looks at the busy state from inside the box's loop.
+  app->executeAsync(
+      [](void* p) -> int {
+        auto* s = static_cast<Seen*>(p);
+        s->busyShown = s->app->busyWindow() && s->app->busyWindow()->shown();
+        s->modal = s->app->modalWindow();
+        return 0;
+      },
+      &seen);
+  std::atomic<bool> answered{false};
+  std::thread clicker([&] {
+    for (int i = 0; i < 30 && !answered; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      if (answered) break;
+      const std::string command =
+          "xdotool mousemove --window " + std::to_string(okId) + " 6 6 click 1 >/dev/null 2>&1";
+      if (std::system(command.c_str()) != 0) break;
+    }
+    // Never hang the run: a box that took no click is stopped with 77.
+    if (!answered)
+      app->executeAsync(
+          [](void* p) -> int {
+            static_cast<FXApp*>(p)->stopModal(77);
+            return 0;
+          },
+          app.get());
+  });
+  const FXuint answer = box.execute(PLACEMENT_SCREEN);
+  answered = true;
+  clicker.join();
+  EXPECT_EQ(answer, static_cast<FXuint>(MBOX_CLICKED_OK));
+  EXPECT_FALSE(seen.busyShown);
+  EXPECT_EQ(seen.modal, nullptr);
+  // Back as it was.
+  EXPECT_EQ(app->busyWindow(), busy);
+  EXPECT_TRUE(busy->shown());
+  EXPECT_EQ(app->busyCount(), 1);
+  EXPECT_EQ(app->modalWindow(), busy);
+  EXPECT_EQ(onWorker([&] { return app->endProgressSync(0); }), 1);
+  EXPECT_EQ(app->busyWindow(), nullptr);
+  EXPECT_EQ(app->modalWindow(), nullptr);
+}
+
+// Handing the busy window itself to beginBusy while busy closes it: it is no
+// longer left open and modal with nobody to close it.
+TEST_F(BusyTest, BeginBusyWithTheBusyWindowItselfClosesIt) {
+  EXPECT_EQ(onWorker([&] { return app->beginProgressSync(); }), 1);
+  FXTopWindow* window = app->busyWindow();
+  ASSERT_NE(window, nullptr);
+  ASSERT_EQ(app->modalWindow(), window);
+  EXPECT_EQ(app->beginBusy(1, window), 0);
+  EXPECT_EQ(window, nullptr);
+  EXPECT_EQ(app->busyWindow(), nullptr);
+  EXPECT_EQ(app->busyCount(), 0);
+  EXPECT_EQ(app->modalWindow(), nullptr);  // input reaches other windows again
 }
 
 TEST(BusySink, AReportAfterTheApplicationIsGoneReachesNobody) {

@@ -304,27 +304,35 @@ bool FXKorvaneApp::showEventError(const Common::Error& error) {
   return box.execute(PLACEMENT_SCREEN) == MBOX_CLICKED_QUIT;
 }
 
-FXint FXKorvaneApp::runModalForStub(FXWindow* window) {
-  if (window == getMainWindow(false)) return FXExtApp::runModalForStub(window);
-  // The busy window steps aside for the dialog and comes back after it.
-  FXTopWindow* busy = nullptr;
-  const int savedCount = endBusy(1, busy);
-  const bool wasShown = busy && busy->shown();
-  const std::uint32_t savedFlags = progressFlags_;
-  progressFlags_ = 0;
-  if (wasShown) busy->hide();
-  const FXint cursors = endWaitCursor(2);
-  setProgressMode(true);
-  if (window) {
-    if (FXWindow* shell = window->getShell()) shell->raise();
-    window->setFocus();
+void FXKorvaneApp::modalLoopBegins(FXWindow* window) {
+  AsideState state{window, false, nullptr, 0, false, 0, 0};
+  if (window == getMainWindow(false) || window == busyWindow_) {
+    aside_.push_back(state);
+    return;
   }
-  const FXint code = FXExtApp::runModalForStub(window);
-  progressFlags_ = savedFlags;
-  beginBusy(busyCount_ + savedCount, busy);
-  beginWaitCursor(cursors);
-  if (wasShown && busyWindow_) busyWindow_->show();
-  return code;
+  // The busy window steps aside for the dialog and comes back after it.
+  state.tookAside = true;
+  state.savedCount = endBusy(1, state.busy);
+  state.wasShown = state.busy && state.busy->shown();
+  state.savedFlags = progressFlags_;
+  progressFlags_ = 0;
+  if (state.wasShown) state.busy->hide();
+  state.cursors = endWaitCursor(2);
+  setProgressMode(true);
+  if (FXWindow* shell = window->getShell()) shell->raise();
+  window->setFocus();
+  aside_.push_back(state);
+}
+
+void FXKorvaneApp::modalLoopEnds(FXWindow*) {
+  if (aside_.empty()) return;
+  AsideState state = aside_.back();
+  aside_.pop_back();
+  if (!state.tookAside) return;
+  progressFlags_ = state.savedFlags;
+  beginBusy(busyCount_ + state.savedCount, state.busy);
+  beginWaitCursor(state.cursors);
+  if (state.wasShown && busyWindow_) busyWindow_->show();
 }
 
 // ---- waiting for a handle ----

@@ -132,7 +132,10 @@ class FXKorvaneApp : public FX::FXExtApp {
   FX::FXTopWindow* busyWindow() const { return busyWindow_; }
   int busyCount() const { return busyCount_; }
   std::uint32_t progressFlags() const { return progressFlags_; }
-  FX::FXint runModalForStub(FX::FXWindow* window) override;
+  // A modal loop for any window but the main window and the busy window takes
+  // the busy state out of its way for its time (FOX's own dialogs included).
+  void modalLoopBegins(FX::FXWindow* window) override;
+  void modalLoopEnds(FX::FXWindow* window) override;
 
   // Shows an error that escaped an event handler; true when the user chose
   // to quit.
@@ -151,6 +154,17 @@ class FXKorvaneApp : public FX::FXExtApp {
   FX::FXTopWindow* busyWindow_ = nullptr;
   int busyCount_ = 0;
   std::uint32_t progressFlags_ = 0;
+  // What each running modal loop took aside; null windows for loops that took nothing.
+  struct AsideState {
+    FX::FXWindow* loop;
+    bool tookAside;
+    FX::FXTopWindow* busy;
+    int savedCount;
+    bool wasShown;
+    std::uint32_t savedFlags;
+    FX::FXint cursors;
+  };
+  std::vector<AsideState> aside_;
   std::map<const void*, FX::FXImage*> toolkitImages_;
   std::map<std::string, FX::FXImage*> archiveImages_;
   std::map<const void*, FX::FXIcon*> toolkitIcons_;

@@ -1,5 +1,6 @@
 #include "gui/app/settings.h"
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -8,7 +9,9 @@
 #include "core/text_convert.h"
 #include "files/windows_dir.h"
 #include "gui/app/korvane_app.h"
+#include "platform/win32/fileops.h"
 #include "platform/win32/registry.h"
+#include "platform/win32/process.h"
 
 using namespace FX;
 
@@ -20,11 +23,15 @@ std::u16string wide(const FXString& s) {
   return out;
 }
 
-// The files the hooks hand to the store.
+// The files the hooks hand to the store. A write goes to a new file beside
+// the settings file, which takes its place only once everything is written.
 struct SettingsFile {
   std::unique_ptr<i_file> in;
   std::unique_ptr<o_file> out;
+  std::u16string path, temporary;
 };
+
+std::atomic<unsigned> writeSerial{0};
 
 }  // namespace
 
@@ -50,12 +57,32 @@ void* FXKRegistry::openWrite(const FXString& path) {
     dir->create_dir(p.substr(0, at).c_str(), nullptr);
     dir->clear_error();
   }
-  ro_file* f = dir->create_file(p.c_str(), false, nullptr);
+  const std::string tag = "." + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++writeSerial) + ".new";
+  const std::u16string temporary = p + std::u16string(tag.begin(), tag.end());
+  ro_file* f = dir->create_file(temporary.c_str(), false, nullptr);
   dir->clear_error();
   if (!f) return nullptr;
   auto* file = new SettingsFile;
   file->out.reset(f);
+  file->path = p;
+  file->temporary = temporary;
   return file;
+}
+
+bool FXKRegistry::finishWrite(void* handle) {
+  auto* file = static_cast<SettingsFile*>(handle);
+  if (!file) return false;
+  bool ok = file->out != nullptr;
+  if (ok) {
+    file->out->flush();
+    ok = file->out->Good();
+    file->out.reset();
+  }
+  // The old file stays until the new one is whole.
+  if (ok) ok = MoveFileExW(file->temporary.c_str(), file->path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+  if (!ok && !file->temporary.empty()) DeleteFileW(file->temporary.c_str());
+  delete file;
+  return ok;
 }
 
 bool FXKRegistry::readLine(char* buffer, int size, void* handle) {

@@ -14,5 +14,6 @@ class FXKRegistry : public FX::FXHookedRegistry {
   void closeFile(void* file) override;
   void writeText(const char* text, void* file) override;
   void writeLineEnd(void* file) override;
+  bool finishWrite(void* file) override;
   bool write(void* = nullptr) override;
 };

@@ -9,9 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "gui/app/korvane_app.h"
+#include "platform/win32/files.h"
+#include "platform/win32/process.h"
 #include "platform/win32/test_world.h"
 
 extern char** environ;
@@ -106,6 +109,104 @@ TEST_F(SettingsTest, WrittenSettingsLandInTheFileAndAnotherProcessReadsThem) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Whatever a value holds comes back exactly from the file: line ends and
+// brackets make no sections, blanks at either end stay, quotes and
+// backslashes stay; names that the line format would cut are kept too.
+TEST_F(SettingsTest, EntriesRoundTripExactly) {
+  const std::string longValue(5000, 'v');
+  const struct {
+    const char* section;
+    std::string key, value;
+  } cases[] = {
+      {"S", "evil", "a\r\n[EVIL]\r\nx=1"},
+      {"S", "blanks", "  both ends \t "},
+      {"S", "quoted", "\"quoted\" \\n not an escape \\"},
+      {"S", "controls", std::string("\x01\x7F\t\xC3\xA9 end", 8)},
+      {"S", "long", longValue},
+      {"S", "plain", "C:\\Help\\menu.chm"},
+      {"S", "key=with=equals", "v"},
+      {"S", "#hash", "v"},
+      {"S", " spaced key ", "v"},
+      {"S", "[bracket", "v"},
+      {"odd]section", "k", "v"},
+      {"[line\nsection", "k", "v"},
+  };
+  {
+    FXKRegistry store("Menu", "Korvane");
+    for (const auto& c : cases) store.writeStringEntry(c.section, c.key.c_str(), c.value.c_str());
+    ASSERT_TRUE(store.write());
+  }
+  std::ifstream in(settingsFile(), std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(bytes.find("\n[EVIL]"), std::string::npos);
+  EXPECT_NE(bytes.find("\r\nplain=C:\\Help\\menu.chm\r\n"), std::string::npos);  // plain values stay plain
+  FXKRegistry back("Menu", "Korvane");
+  ASSERT_TRUE(back.read());
+  for (const auto& c : cases)
+    EXPECT_EQ(std::string(back.readStringEntry(c.section, c.key.c_str(), "<missing>")), c.value) << c.key;
+  EXPECT_STREQ(back.readStringEntry("EVIL", "x", "<missing>"), "<missing>");
+}
+
+// A write that fails leaves the old file as it was, answers false and keeps
+// the modified flag, so that a later write can still save the change.
+TEST_F(SettingsTest, AFailedWriteKeepsTheOldFile) {
+  {
+    FXKRegistry store("Menu", "Korvane");
+    store.writeStringEntry("S", "k", "old");
+    ASSERT_TRUE(store.write());
+  }
+  const std::string path = settingsFile();
+  ASSERT_FALSE(path.empty());
+  auto contents = [&] {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  const std::string before = contents();
+  FXKRegistry store("Menu", "Korvane");
+  ASSERT_TRUE(store.read());
+  store.writeStringEntry("S", "k", "new value that does not fit");
+  win32::set_write_file_hook([](HANDLE, DWORD, LPDWORD written, DWORD* error) {
+    *written = 0;
+    *error = ERROR_DISK_FULL;
+    return true;
+  });
+  const bool written = store.write();
+  win32::set_write_file_hook(nullptr);
+  EXPECT_FALSE(written);
+  EXPECT_TRUE(store.isModified());
+  EXPECT_EQ(contents(), before);
+  // Nothing is left beside it.
+  std::size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(path).parent_path())) {
+    (void)e;
+    ++files;
+  }
+  EXPECT_EQ(files, 1u);
+  ASSERT_TRUE(store.write());
+  EXPECT_FALSE(store.isModified());
+  FXKRegistry back("Menu", "Korvane");
+  ASSERT_TRUE(back.read());
+  EXPECT_STREQ(back.readStringEntry("S", "k", ""), "new value that does not fit");
+}
+
+// A folder name outside ASCII in the settings path is kept (as UTF-8).
+TEST_F(SettingsTest, NonAsciiFolderNamesAreKept) {
+  char16_t saved[512] = {};
+  const DWORD n = GetEnvironmentVariableW(u"APPDATA", saved, 512);
+  ASSERT_TRUE(SetEnvironmentVariableW(u"APPDATA", u"C:\\Zo\u00EB\\\u6F22\U0001F600"));
+  {
+    FXKRegistry store("Menu", "Korvane");
+    EXPECT_STREQ(store.settingsPath().text(), "C:\\Zo\xC3\xAB\\\xE6\xBC\xA2\xF0\x9F\x98\x80\\Korvane\\Menu.ini");
+    store.writeStringEntry("S", "k", "v");
+    EXPECT_TRUE(store.write());
+    FXKRegistry back("Menu", "Korvane");
+    EXPECT_TRUE(back.read());
+    EXPECT_STREQ(back.readStringEntry("S", "k", ""), "v");
+  }
+  SetEnvironmentVariableW(u"APPDATA", n ? saved : nullptr);
+  EXPECT_TRUE(std::filesystem::exists(c("Zo\xC3\xAB/\xE6\xBC\xA2\xF0\x9F\x98\x80/Korvane/Menu.ini")));
 }
 
 TEST_F(SettingsTest, HelpViewerChoiceTable) {

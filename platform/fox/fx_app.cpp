@@ -9,6 +9,41 @@
 
 namespace FX {
 
+namespace {
+
+// FOX keeps its modal loops in a private chain of records on the loops'
+// stacks; FXApp::runModalFor is not virtual, so this chain is the only way to
+// see FOX's own dialogs run. The record as FOX 1.6 lays it out; every use is
+// checked against what getModalWindow and getModality answer.
+struct Invocation {
+  Invocation** invocation;
+  Invocation* upper;
+  FXWindow* window;
+  FXModality modality;
+  FXint code;
+  FXbool done;
+};
+
+// The address of the private member, named where access is not checked (an
+// explicit instantiation) and handed out by a friend.
+using InvocationMember = FXInvocation* FXApp::*;
+InvocationMember invocationMember();
+template <InvocationMember P>
+struct Reveal {
+  friend InvocationMember invocationMember() { return P; }
+};
+template struct Reveal<&FXApp::invocation>;
+
+const Invocation* innermostLoop(const FXApp* app) {
+  const auto* inv = reinterpret_cast<const Invocation*>(app->*invocationMember());
+  if (!inv) return nullptr;
+  // A record that does not match FOX's own answers is not read further.
+  if (inv->window != app->getModalWindow() || inv->modality != app->getModality()) return nullptr;
+  return inv;
+}
+
+}  // namespace
+
 FXDEFMAP(FXExtApp) FXExtAppMap[] = {
     FXMAPFUNC(SEL_IO_READ, FXExtApp::ID_WAKE, FXExtApp::onWake),
 };
@@ -170,13 +205,44 @@ void FXExtApp::pumpLayerMessages() {
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
+void FXExtApp::watchModalLoops() {
+  if (watching_) return;  // an announcement that runs events comes back here
+  watching_ = true;
+  const Invocation* top = innermostLoop(this);
+  // Loops that ended: no longer in the chain, told to stop, their window
+  // hidden (runModalWhileShown) or another window in the same record.
+  while (!loops_.empty()) {
+    const WatchedLoop& last = loops_.back();
+    bool running = false;
+    for (const Invocation* inv = top; inv; inv = inv->upper) {
+      if (inv != last.invocation) continue;
+      running = !inv->done && inv->window == last.window && (!last.shown || last.window->shown());
+      break;
+    }
+    if (running) break;
+    FXWindow* window = last.window;
+    loops_.pop_back();
+    modalLoopEnds(window);
+  }
+  if (top && !top->done && top->modality == MODAL_FOR_WINDOW && top->window &&
+      (loops_.empty() || loops_.back().invocation != top)) {
+    loops_.push_back({top, top->window, top->window->shown() != 0});
+    modalLoopBegins(top->window);
+  }
+  watching_ = false;
+}
+
 bool FXExtApp::getNextEvent(FXRawEvent& ev, bool blocking) {
+  watchModalLoops();
   pumpLayerMessages();
   if (pendingChores()) {
     dispatchChores();
+    watchModalLoops();
     return false;
   }
-  return FXApp::getNextEvent(ev, blocking);
+  const bool got = FXApp::getNextEvent(ev, blocking);
+  watchModalLoops();  // a timer or signal may have ended the loop
+  return got;
 }
 
 // Input for windows outside the innermost window made modal is dropped.
@@ -201,7 +267,9 @@ bool FXExtApp::inputAllowed(FXRawEvent& ev) {
 
 bool FXExtApp::dispatchEvent(FXRawEvent& ev) {
   if (!inputAllowed(ev)) return true;
-  return FXApp::dispatchEvent(ev);
+  const bool handled = FXApp::dispatchEvent(ev);
+  watchModalLoops();  // the event may have ended the loop: announce it before the loop returns
+  return handled;
 }
 
 void FXExtApp::create() {

@@ -85,6 +85,13 @@ class FXExtApp : public FXApp {
   }
   FXint superModeDepth() const { return superDepth_; }
 
+  // Every modal loop for a window, FOX's own (FXDialogBox::execute,
+  // FXMessageBox, runModalWhileShown) included, is announced on the GUI
+  // thread: begins once its loop first asks for an event, ends before the
+  // loop returns (or once the window was hidden, or the loop is gone).
+  virtual void modalLoopBegins(FXWindow* window) {}
+  virtual void modalLoopEnds(FXWindow* window) {}
+
   // FOX 1.6's run is not virtual; derived applications override this one.
   virtual FXint run() { return FXApp::run(); }
   FXint runModalFor(FXWindow* window) { return runModalForStub(window); }
@@ -134,6 +141,16 @@ class FXExtApp : public FXApp {
   };
   static void wakeFromLayer(void* app);
   bool inputAllowed(FXRawEvent& ev);
+  // Compares FOX's modal loops with those announced and announces the change.
+  void watchModalLoops();
+
+  struct WatchedLoop {
+    const void* invocation;
+    FXWindow* window;
+    bool shown;
+  };
+  std::vector<WatchedLoop> loops_;
+  bool watching_ = false;
 
   std::map<std::string, Atom> atoms_;
   std::map<FXint, FXFont*> fonts_;

@@ -1,5 +1,6 @@
 #include "platform/fox/fx_settings.h"
 
+#include <cstring>
 #include <string>
 
 #include "platform/win32/process.h"
@@ -9,14 +10,127 @@ namespace FX {
 FXHookedRegistry::FXHookedRegistry(const FXString& appKey, const FXString& vendorKey)
     : appKey_(appKey), vendorKey_(vendorKey) {}
 
+namespace {
+
+// FXString holds UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf8(const char16_t* s, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) {
+    char32_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+    else if (c >= 0xD800 && c <= 0xDFFF)
+      c = 0xFFFD;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool blank(char c) { return c == ' ' || c == '\t'; }
+
+// Whether the text needs quotes to come back as it is: control characters,
+// blanks that reading trims, a leading quote, and the characters that would
+// end a key (`=`) or a section name (`]`) or start a comment or section.
+bool needsQuotes(const char* text, bool key, bool section) {
+  const std::size_t n = std::strlen(text);
+  if (n == 0) return key || section;
+  if (blank(text[0]) || blank(text[n - 1]) || text[0] == '"') return true;
+  if (key && (text[0] == '[' || text[0] == '#' || text[0] == ';')) return true;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) return true;
+    if (key && c == '=') return true;
+    if (section && c == ']') return true;
+  }
+  return false;
+}
+
+std::string quoted(const char* text) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out = "\"";
+  for (const char* p = text; *p; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    switch (c) {
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          out += "\\x";
+          out += hex[c >> 4];
+          out += hex[c & 15];
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+// The quoted text starting at text[at] ('"'); `at` ends after the closing
+// quote (or at the end when there is none).
+FXString unquoted(const FXString& text, FXint& at) {
+  std::string out;
+  auto hexValue = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  ++at;
+  while (at < text.length() && text[at] != '"') {
+    char c = text[at++];
+    if (c == '\\' && at < text.length()) {
+      c = text[at++];
+      switch (c) {
+        case 'n': c = '\n'; break;
+        case 'r': c = '\r'; break;
+        case 't': c = '\t'; break;
+        case 'x':
+          if (at + 1 < text.length() && hexValue(text[at]) >= 0 && hexValue(text[at + 1]) >= 0) {
+            c = static_cast<char>(hexValue(text[at]) << 4 | hexValue(text[at + 1]));
+            at += 2;
+          }
+          break;
+        default: break;  // '\\', '"' and the rest stand for themselves
+      }
+    }
+    out += c;
+  }
+  if (at < text.length()) ++at;
+  return FXString(out.c_str(), static_cast<FXint>(out.size()));
+}
+
+FXString plainOrQuoted(const FXString& text) {
+  if (text.empty() || text[0] != '"') return text;
+  FXint at = 0;
+  return unquoted(text, at);
+}
+
+}  // namespace
+
 FXString FXHookedRegistry::settingsPath() const {
   char16_t buffer[512];
   const DWORD n = GetEnvironmentVariableW(u"APPDATA", buffer, 512);
   std::string base;
-  for (DWORD i = 0; i < n && n < 512; ++i) {
-    // The folder's name is ASCII here; other units would need UTF-8.
-    base.push_back(buffer[i] < 0x80 ? static_cast<char>(buffer[i]) : '_');
-  }
+  if (n > 0 && n < 512) base = utf8(buffer, n);
   if (base.empty()) base = "C:";
   FXString path = base.c_str();
   if (!vendorKey_.empty()) path += "\\" + vendorKey_;
@@ -30,27 +144,59 @@ bool FXHookedRegistry::readLine(char*, int, void*) { return false; }
 void FXHookedRegistry::closeFile(void*) {}
 void FXHookedRegistry::writeText(const char*, void*) {}
 void FXHookedRegistry::writeLineEnd(void*) {}
+bool FXHookedRegistry::finishWrite(void* file) {
+  closeFile(file);
+  return true;
+}
 
 bool FXHookedRegistry::read() {
   void* file = openRead(settingsPath());
   if (!file) return false;
   const bool wasModified = isModified();
-  char line[2048];
+  char chunk[2048];
   FXString section;
-  while (readLine(line, sizeof line, file)) {
-    FXString text(line);
+  bool inSection = false;
+  while (readLine(chunk, sizeof chunk, file)) {
+    // A line longer than the buffer comes in pieces; only a short piece ends it.
+    std::string whole(chunk);
+    for (std::size_t piece = whole.size(); piece == sizeof chunk - 1;) {
+      if (!readLine(chunk, sizeof chunk, file)) break;
+      piece = std::strlen(chunk);
+      whole += chunk;
+    }
+    FXString text(whole.c_str(), static_cast<FXint>(whole.size()));
     text.trim();
     if (text.empty() || text[0] == '#' || text[0] == ';') continue;
     if (text[0] == '[') {
-      const FXint end = text.find(']');
-      section = end > 0 ? text.mid(1, end - 1) : FXString();
+      if (text.length() > 1 && text[1] == '"') {
+        FXint at = 1;
+        section = unquoted(text, at);
+        inSection = true;
+      } else {
+        const FXint end = text.find(']');
+        section = end > 0 ? text.mid(1, end - 1) : FXString();
+        inSection = !section.empty();
+      }
       continue;
     }
-    const FXint eq = text.find('=');
-    if (eq <= 0 || section.empty()) continue;
-    FXString key = text.left(eq), value = text.mid(eq + 1, text.length());
-    key.trim();
-    writeStringEntry(section.text(), key.text(), value.text());
+    FXString key;
+    FXint eq;
+    if (text[0] == '"') {
+      FXint at = 0;
+      key = unquoted(text, at);
+      while (at < text.length() && blank(text[at])) ++at;
+      if (at >= text.length() || text[at] != '=') continue;
+      eq = at;
+    } else {
+      eq = text.find('=');
+      if (eq <= 0) continue;
+      key = text.left(eq);
+      key.trim();
+    }
+    if (!inSection) continue;
+    FXString value = text.mid(eq + 1, text.length());
+    value.trim();
+    writeStringEntry(section.text(), key.text(), plainOrQuoted(value).text());
   }
   closeFile(file);
   setModified(wasModified);
@@ -61,22 +207,28 @@ bool FXHookedRegistry::write(void*) {
   if (!isModified()) return true;
   void* file = openWrite(settingsPath());
   if (!file) return false;
+  auto put = [&](const char* text, bool key, bool section) {
+    if (needsQuotes(text, key, section))
+      writeText(quoted(text).c_str(), file);
+    else
+      writeText(text, file);
+  };
   for (FXint s = first(); s < size(); s = next(s)) {
     FXStringDict* entries = data(s);
     if (!entries || entries->no() == 0) continue;
     writeText("[", file);
-    writeText(key(s), file);
+    put(key(s), false, true);
     writeText("]", file);
     writeLineEnd(file);
     for (FXint e = entries->first(); e < entries->size(); e = entries->next(e)) {
-      writeText(entries->key(e), file);
+      put(entries->key(e), true, false);
       writeText("=", file);
-      writeText(entries->data(e), file);
+      put(entries->data(e), false, false);
       writeLineEnd(file);
     }
     writeLineEnd(file);
   }
-  closeFile(file);
+  if (!finishWrite(file)) return false;
   setModified(false);
   return true;
 }

@@ -25,10 +25,16 @@ class FXHookedRegistry : public FXSettings {
   virtual void closeFile(void* file);
   virtual void writeText(const char* text, void* file);
   virtual void writeLineEnd(void* file);
+  // Ends a write: true when everything went to the file and it took the old
+  // one's place. The base closes the file and answers true.
+  virtual bool finishWrite(void* file);
 
   // Reads the file over what is held; false when it does not open.
   bool read();
   // Writes everything when something changed since the last read or write.
+  // Names and values that the line format would not give back as they are go
+  // in double quotes with C escapes. A failed write answers false and keeps
+  // the modified flag.
   virtual bool write(void* = nullptr);
 
  private:

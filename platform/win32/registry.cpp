@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include <cstddef>
@@ -145,14 +146,85 @@ std::u16string fold(std::u16string_view s) {
   return out;
 }
 
+// Names go to the store as UTF-8 made here, not by the store's UTF-16
+// binding, which turns U+FFFE, U+FFFF and lone surrogates into U+FFFD and
+// takes a leading U+FEFF for a byte-order mark. A lone surrogate is written in
+// three bytes as if it were a character; everything else is plain UTF-8, the
+// bytes the binding wrote, so older stores read and match as before.
+std::string name_bytes(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char32_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// The reverse; bytes that are no such sequence (a damaged store) read as U+FFFD each.
+std::u16string name_text(const unsigned char* p, std::size_t n) {
+  std::u16string out;
+  out.reserve(n);
+  std::size_t i = 0;
+  auto cont = [&](std::size_t k) { return i + k < n && (p[i + k] & 0xC0) == 0x80; };
+  while (i < n) {
+    const unsigned char b = p[i];
+    if (b < 0x80) {
+      out += static_cast<char16_t>(b);
+      i += 1;
+    } else if (b >= 0xC2 && b < 0xE0 && cont(1)) {
+      out += static_cast<char16_t>((b & 0x1F) << 6 | (p[i + 1] & 0x3F));
+      i += 2;
+    } else if (b >= 0xE0 && b < 0xF0 && cont(1) && cont(2) && (b != 0xE0 || p[i + 1] >= 0xA0)) {
+      out += static_cast<char16_t>((b & 0x0F) << 12 | (p[i + 1] & 0x3F) << 6 | (p[i + 2] & 0x3F));
+      i += 3;
+    } else if (b >= 0xF0 && b < 0xF5 && cont(1) && cont(2) && cont(3) && (b != 0xF0 || p[i + 1] >= 0x90) &&
+               (b != 0xF4 || p[i + 1] < 0x90)) {
+      const char32_t c = static_cast<char32_t>(b & 0x07) << 18 | static_cast<char32_t>(p[i + 1] & 0x3F) << 12 |
+                         static_cast<char32_t>(p[i + 2] & 0x3F) << 6 | (p[i + 3] & 0x3F);
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+      i += 4;
+    } else {
+      out += u'\uFFFD';
+      i += 1;
+    }
+  }
+  return out;
+}
+
 void bind16(sqlite3_stmt* st, int i, const std::u16string& s) {
-  sqlite3_bind_text16(st, i, s.data(), static_cast<int>(s.size() * 2), SQLITE_TRANSIENT);
+  const std::string bytes = name_bytes(s);
+  sqlite3_bind_text(st, i, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
 }
 
 std::u16string col16(sqlite3_stmt* st, int i) {
-  auto p = static_cast<const char16_t*>(sqlite3_column_text16(st, i));
-  int n = sqlite3_column_bytes16(st, i);
-  return p ? std::u16string(p, n / 2) : std::u16string();
+  auto p = sqlite3_column_text(st, i);
+  int n = sqlite3_column_bytes(st, i);
+  return p ? name_text(p, static_cast<std::size_t>(n)) : std::u16string();
+}
+
+// The longest name among the rows of `st`, in UTF-16 units.
+DWORD longest_name(sqlite3_stmt* st) {
+  std::size_t longest = 0;
+  while (sqlite3_step(st) == SQLITE_ROW) longest = std::max(longest, col16(st, 0).size());
+  sqlite3_reset(st);
+  return static_cast<DWORD>(longest);
 }
 
 bool predefined(HKEY k) {
@@ -568,19 +640,29 @@ LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classSize, LPDWORD, LPD
   Store* s = nullptr;
   sqlite3_int64 id = 0;
   if (LONG rc = store_and_key(key, 0, s, id)) return rc;
-  sqlite3_stmt* st = stmt(s, "SELECT count(*), coalesce(max(length(name)),0) FROM keys WHERE parent=?1");
+  sqlite3_stmt* st = stmt(s, "SELECT count(*) FROM keys WHERE parent=?1");
   sqlite3_bind_int64(st, 1, id);
   sqlite3_step(st);
   if (subKeys) *subKeys = static_cast<DWORD>(sqlite3_column_int64(st, 0));
-  if (maxSubKeyLen) *maxSubKeyLen = static_cast<DWORD>(sqlite3_column_int64(st, 1));
   sqlite3_reset(st);
-  st = stmt(s, "SELECT count(*), coalesce(max(length(name)),0), coalesce(max(length(data)),0) FROM vals WHERE key=?1");
+  // Name lengths in UTF-16 units, as the callers size their buffers: the
+  // store's length() counts a character outside the BMP once.
+  if (maxSubKeyLen) {
+    st = stmt(s, "SELECT name FROM keys WHERE parent=?1");
+    sqlite3_bind_int64(st, 1, id);
+    *maxSubKeyLen = longest_name(st);
+  }
+  st = stmt(s, "SELECT count(*), coalesce(max(length(data)),0) FROM vals WHERE key=?1");
   sqlite3_bind_int64(st, 1, id);
   sqlite3_step(st);
   if (values) *values = static_cast<DWORD>(sqlite3_column_int64(st, 0));
-  if (maxValueNameLen) *maxValueNameLen = static_cast<DWORD>(sqlite3_column_int64(st, 1));
-  if (maxValueLen) *maxValueLen = static_cast<DWORD>(sqlite3_column_int64(st, 2));
+  if (maxValueLen) *maxValueLen = static_cast<DWORD>(sqlite3_column_int64(st, 1));
   sqlite3_reset(st);
+  if (maxValueNameLen) {
+    st = stmt(s, "SELECT name FROM vals WHERE key=?1");
+    sqlite3_bind_int64(st, 1, id);
+    *maxValueNameLen = longest_name(st);
+  }
   if (keyClass && classSize && *classSize) keyClass[0] = 0;
   if (classSize) *classSize = 0;
   if (maxClassLen) *maxClassLen = 0;

@@ -1,6 +1,7 @@
 #include "platform/win32/registry.h"
 
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -128,6 +129,76 @@ TEST_F(Registry, EnumerationAndInfo) {
   EXPECT_EQ(maxName, 9u);
   EXPECT_EQ(maxVal, 4u);
   EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"E"), ERROR_ACCESS_DENIED);  // has subkeys
+  RegCloseKey(k);
+}
+
+// Value names are kept unit for unit, whatever UTF-16 they hold: U+FFFF,
+// U+FFFE and lone surrogates once came back as U+FFFD, and a leading U+FEFF
+// was dropped, so that "\uFEFFx" and "x" were one value.
+TEST_F(Registry, ValueNamesRoundTripWhateverUnitsTheyHold) {
+  HKEY k = make(u"Names");
+  const std::u16string names[] = {
+      u"x", u"\uFEFFx", u"\uFEFF", u"\uFFFF", u"\uFFFE", u"a\uFFFFb", std::u16string(1, u'\xD800'),
+      std::u16string(u"a") + u'\xDC00', std::u16string(1, u'\xDBFF') + u'\xD800', u"\U0001F600xyz", u"\u00E9t\u00E9",
+      u"\uFFFD",
+  };
+  for (std::size_t i = 0; i < std::size(names); ++i) {
+    const DWORD v = static_cast<DWORD>(i);
+    ASSERT_EQ(RegSetValueExW(k, names[i].c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4), ERROR_SUCCESS)
+        << i;
+  }
+  std::set<std::u16string> seen;
+  char16_t name[64];
+  DWORD n = 64;
+  for (DWORD i = 0; RegEnumValueW(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i, n = 64) {
+    const std::u16string got(name, n);
+    seen.insert(got);
+    DWORD v = 99, size = 4;
+    EXPECT_EQ(RegQueryValueExW(k, got.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size), ERROR_SUCCESS);
+    ASSERT_LT(v, std::size(names));
+    EXPECT_EQ(names[v], got) << v;
+  }
+  EXPECT_EQ(seen, std::set<std::u16string>(std::begin(names), std::end(names)));
+  DWORD maxName = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName, nullptr,
+                             nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(maxName, 5u);  // the face and "xyz": five units
+  EXPECT_EQ(RegDeleteValueW(k, u"\uFEFFx"), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExW(k, u"x", nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  RegCloseKey(k);
+}
+
+// A store written before names were kept exactly (through the store's own
+// UTF-16 binding) still reads and matches.
+TEST_F(Registry, OlderStoresKeepTheirNames) {
+  HKEY k = make(u"Old");
+  ASSERT_EQ(RegSetValueExW(k, u"probe", 0, REG_SZ, reinterpret_cast<const BYTE*>(u""), 2), ERROR_SUCCESS);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(win32::registry_path().c_str(), &db), SQLITE_OK);
+  sqlite3_busy_timeout(db, 10000);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "INSERT INTO vals(key, lname, name, type, data) SELECT key, ?1, ?2, 4, x'07000000' "
+                               "FROM vals WHERE name='probe'",
+                               -1, &st, nullptr),
+            SQLITE_OK);
+  const std::u16string lower = u"caf\u00E9 \U0001F600", upper = u"CAF\u00C9 \U0001F600";
+  sqlite3_bind_text16(st, 1, lower.data(), static_cast<int>(lower.size() * 2), SQLITE_TRANSIENT);
+  sqlite3_bind_text16(st, 2, upper.data(), static_cast<int>(upper.size() * 2), SQLITE_TRANSIENT);
+  EXPECT_EQ(sqlite3_step(st), SQLITE_DONE);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  DWORD v = 0, size = 4;
+  EXPECT_EQ(RegQueryValueExW(k, u"Caf\u00E9 \U0001F600", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(v, 7u);
+  std::set<std::u16string> seen;
+  char16_t name[64];
+  DWORD n = 64;
+  for (DWORD i = 0; RegEnumValueW(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i, n = 64)
+    seen.insert(std::u16string(name, n));
+  EXPECT_EQ(seen, (std::set<std::u16string>{u"probe", upper}));
   RegCloseKey(k);
 }
 

@@ -1,8 +1,10 @@
 #include "platform/win32/verinfo.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,25 @@ namespace win32 {
 namespace {
 
 constexpr WORD kRtVersion = 16;
+
+// The sizes of the blocks GetFileVersionInfoW filled, newest first: the only
+// way VerQueryValueA can know how much room the caller gave it.
+std::mutex blocksLock;
+std::vector<std::pair<const void*, DWORD>> filledBlocks;
+
+void remember_block(const void* block, DWORD size) {
+  std::lock_guard<std::mutex> hold(blocksLock);
+  std::erase_if(filledBlocks, [&](const auto& e) { return e.first == block; });
+  filledBlocks.insert(filledBlocks.begin(), {block, size});
+  if (filledBlocks.size() > 64) filledBlocks.pop_back();
+}
+
+DWORD block_size(const void* block) {
+  std::lock_guard<std::mutex> hold(blocksLock);
+  for (const auto& e : filledBlocks)
+    if (e.first == block) return e.second;
+  return 0;
+}
 
 std::uint32_t u32(const std::vector<BYTE>& f, std::size_t at) {
   std::uint32_t v;
@@ -204,6 +225,7 @@ BOOL GetFileVersionInfoW(LPCWSTR name, DWORD, DWORD size, LPVOID data) {
     if (stored > len) std::memcpy(data, &len, 2);
   }
   if (size > n) std::memset(static_cast<BYTE*>(data) + n, 0, size - n);
+  win32::remember_block(data, size);
   return TRUE;
 }
 
@@ -241,11 +263,17 @@ BOOL VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, PUINT length
     if (length) *length = static_cast<UINT>(n.valueLength);
     return TRUE;
   }
-  // Texts go to the scratch half, at the same distance from its start.
+  // Texts go to the scratch half, at the same distance from its start, and
+  // never past its end; a block without the whole half has no room for them.
   WORD total;
   std::memcpy(&total, b, 2);
+  const std::size_t given = win32::block_size(block);
+  if (given <= static_cast<std::size_t>(total) + n.value) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
   BYTE* out = const_cast<BYTE*>(b) + total + n.value;
-  int room = static_cast<int>(n.valueLength);
+  int room = static_cast<int>(std::min<std::size_t>(n.valueLength, given - total - n.value));
   int made = WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWSTR>(b + n.value),
                                  static_cast<int>(n.valueLength / 2), reinterpret_cast<LPSTR>(out), room, nullptr,
                                  nullptr);
