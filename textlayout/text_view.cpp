@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/fox/fx_dc_origin.h"
 #include "platform/fox/fx_paint.h"
 #include "platform/fox/fx_print.h"
 #include "system/layer.h"
@@ -325,7 +326,9 @@ void FXKTextView::moveContents(FXint x, FXint y) {
 long FXKTextView::onPaint(FXObject*, FXSelector, void* ptr) {
   if (viewState_ & kSuppressed) return 1;
   auto* ev = static_cast<FXEvent*>(ptr);
-  FXDCWindow dc(this, ev);
+  FXDCWindow window(this, ev);
+  // Layout coordinates: the text's origin is the margins and the scroll position.
+  FXDCOrigin dc(window, marginLeft_ + pos_x, marginTop_ + pos_y);
   FXint x = ev->rect.x, y = ev->rect.y;
   windowToContent(x, y);
   layout_->setOrigin(marginLeft_ + pos_x, marginTop_ + pos_y);

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/fox/fx_dc_origin.h"
 #include "platform/fox/fx_paint.h"
 #include "platform/fox/fx_print.h"
 #include "platform/fox/fx_test_display.h"
@@ -144,6 +145,28 @@ TEST_F(ThemeTest, QueriesAndTheEnvironmentChoice) {
   EXPECT_EQ(theme.query(3), 1);
   EXPECT_EQ(theme.query(2), 0);
   EXPECT_EQ(fxGetTheme(app), fxGetTheme(app));
+}
+
+TEST_F(ThemeTest, OriginMovesDrawingClipsAndRegions) {
+  auto img = canvas(30, 30);
+  {
+    FXDCWindow win(img.get());
+    win.setForeground(FXRGB(255, 255, 255));
+    win.fillRectangle(0, 0, 30, 30);
+    FXDCOrigin dc(win, 5, 6);
+    dc.setForeground(FXRGB(255, 0, 0));
+    dc.fillRectangle(0, 0, 4, 4);
+    EXPECT_EQ(dc.getForeground(), FXRGB(255, 0, 0));
+    dc.moveOrigin(10, 10);
+    dc.setClipRegion(FXRegion(0, 0, 2, 2));  // lands at (15, 16)
+    dc.setForeground(FXRGB(0, 0, 255));
+    dc.fillRectangle(-5, -5, 20, 20);
+  }
+  img->restore();
+  EXPECT_EQ(rgb(img.get(), 5, 6), FXRGB(255, 0, 0) & 0xFFFFFF);
+  EXPECT_EQ(rgb(img.get(), 4, 5), 0xFFFFFFu);
+  EXPECT_EQ(rgb(img.get(), 15, 16), FXRGB(0, 0, 255) & 0xFFFFFF);
+  EXPECT_EQ(rgb(img.get(), 17, 18), 0xFFFFFFu);  // outside the moved clip
 }
 
 TEST(RegionRectangles, UnionOfTwoApartRectangles) {
