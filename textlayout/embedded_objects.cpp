@@ -301,7 +301,7 @@ std::int32_t FXKTextFormatAnimation::open(tagcontext& ctx) {
   const FXWString name = imageName(ctx);
   FXIcon* image = name.empty() ? nullptr : ctx.layout->getImage(name, false);
   std::int32_t fw = 0, fh = 0, speed = 0;
-  for (std::int32_t i = 0; i + 1 <= ctx.lastToken && i + 1 < FXKTextLayout::kMaxTokens; ++i) {
+  for (std::int32_t i = 1; i + 1 <= ctx.lastToken && i + 1 < FXKTextLayout::kMaxTokens; i += 2) {
     const FXWString& key = ctx.tokens[i];
     if (key == FXWString(u"width"))
       fw = static_cast<std::int32_t>(ctx.numberOf(ctx.tokens[i + 1]));

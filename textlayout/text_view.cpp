@@ -354,7 +354,9 @@ bool FXKTextView::openLink(const FXWString& given) {
     if (n > 0 && n <= 260) text = FXWString(buffer);
   }
   HWND owner = nullptr;
-  if (startsWith(text, u"http://") || startsWith(text, u"mailto:") || startsWith(text, u"file:")) {
+  // https as well: the configured addresses are secure ones.
+  if (startsWith(text, u"http://") || startsWith(text, u"https://") || startsWith(text, u"mailto:") ||
+      startsWith(text, u"file:")) {
     Windows::layer->ShellExecuteW(owner, u"open", text.text(), nullptr, nullptr, 5);
     return true;
   }
@@ -685,21 +687,20 @@ long FXKTextView::onKeyPress(FXObject* sender, FXSelector sel, void* ptr) {
       }
       if (layout_->hasLinks()) {
         FXKTextLayout::block* from = layout_->hotBlock();
-        FXKTextLayout::block* next = from ? layout_->nearestInDirection(from, direction, 2) : nullptr;
-        if (!from) {
-          // Nothing has the focus yet: the first link takes it.
-          layout_->focusNext(direction == 1 || direction == 2 ? 2 : 1);
-          FXRectangle r;
-          if (layout_->focusRect(r)) {
-            makeVisible(r.x, r.y, r.x + r.w, r.y + r.h, true);
+        const FXKTextLayout::linkentry* entry = layout_->focusedLink();
+        bool move = entry != nullptr;  // a link without blocks moves along the table
+        if (from && (from->flags & FXKTextLayout::kBlockHot)) {
+          FXKTextLayout::block* next = layout_->nearestInDirection(from, direction, 2);
+          move = next && visibleInView(FXRectangle(static_cast<FXshort>(next->x), static_cast<FXshort>(next->y),
+                                                    static_cast<FXshort>(next->w), static_cast<FXshort>(next->h)));
+        }
+        if (move) {
+          layout_->moveFocus(direction, 1);
+          if (layout_->focusedLink() != entry || layout_->hotBlock() != from) {
+            FXRectangle r;
+            if (layout_->focusRect(r)) makeVisible(r.x, r.y, r.x + r.w, r.y + r.h, true);
             return 1;
           }
-        } else if (next && visibleInView(FXRectangle(static_cast<FXshort>(next->x), static_cast<FXshort>(next->y),
-                                                        static_cast<FXshort>(next->w), static_cast<FXshort>(next->h)))) {
-          layout_->moveFocus(direction, 1);
-          FXRectangle r;
-          if (layout_->focusRect(r)) makeVisible(r.x, r.y, r.x + r.w, r.y + r.h, true);
-          return 1;
         }
       }
       if (bar->shown()) {
