@@ -274,7 +274,8 @@ FXRectangle FXKTextLayout::rangeRect(std::int32_t start, std::int32_t end) const
   for (const line& l : lines_)
     for (std::int32_t s = l.firstSegment; s <= l.lastSegment && s < static_cast<std::int32_t>(segments_.size()); ++s) {
       const segment& g = segments_[s];
-      if (g.end < start || g.start >= end || (g.end == g.start && g.start == end)) continue;
+      const bool empty = g.start == g.end;
+      if (empty ? (g.start < start || g.start >= end) : (g.end <= start || g.start >= end)) continue;
       r = unite(r, FXRectangle(static_cast<FXshort>(g.x), static_cast<FXshort>(l.bottom - l.height),
                                static_cast<FXshort>(std::max(1, g.width)), static_cast<FXshort>(l.height)));
     }
@@ -346,8 +347,8 @@ bool FXKTextLayout::hover(std::int32_t x, std::int32_t y) {
     }
     return true;
   }
-  hoveredLink_ = -1;
   endLinkHover();
+  hoveredLink_ = -1;
   return false;
 }
 
@@ -405,10 +406,9 @@ void FXKTextLayout::setHot(block* b) {
     }
     return;
   }
-  if (block* old = hotBlock_) {
-    markHot(old->parent ? old->parent : old, false);
-    invalidateBlock(old);
-  }
+  // Only blocks that lose the mark are repainted: a block remembered by the
+  // hover without the mark costs nothing to forget.
+  if (block* old = hotBlock_) markHot(old->parent ? old->parent : old, false);
   hotBlock_ = b;
   if (!b) return;
   previousHot_ = b;

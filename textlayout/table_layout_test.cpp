@@ -44,8 +44,8 @@ TEST_F(TableLayout, AmpleWidthIsTheSumOfMaximaPaddingsAndSpacing) {
 
 TEST_F(TableLayout, NarrowWidthSharesTheRoomByTheSpreadOfEachColumn) {
   const char16_t* markup =
-      u"<table cellspacing=0 cellpadding=0><tr><td>aa bb cc dd ee ff gg</td><td>hhhhhh ii</td></tr></table>";
-  const int min0 = textWidth("aa"), max0 = textWidth("aa ") * 6 + textWidth("gg");
+      u"<table cellspacing=0 cellpadding=0><tr><td>aa aa aa aa aa aa aa</td><td>hhhhhh ii</td></tr></table>";
+  const int min0 = textWidth("aa"), max0 = textWidth("aa ") * 6 + textWidth("aa");
   const int min1 = textWidth("hhhhhh"), max1 = textWidth("hhhhhh ") + textWidth("ii");
   const int M = max0 + max1, m = min0 + min1;
   const int room = (M + m) / 2;

@@ -245,6 +245,7 @@ TEST_F(TextViewLinks, ClicksOpenConfiguredAddressesAndProgramsThroughTheShell) {
     click(r.x + 2, r.y + r.h / 2);
   }
   const auto calls = win32::recorded_shell_calls();
+  for (const auto& c : calls) ADD_FAILURE() << FXWString(c.file).toUtf8() << " | " << FXWString(c.parameters).toUtf8();
   ASSERT_EQ(calls.size(), 4u);
   EXPECT_EQ(calls[0].file, u"http://www.example.test/");
   EXPECT_EQ(calls[0].verb, u"open");
