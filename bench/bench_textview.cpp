@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   std::u16string markup;
   for (char c : text) {
     if (c == '\n')
-      markup += u"<br>";
+      markup += u"<br/>";
     else
       markup += static_cast<char16_t>(c);
   }
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 200; ++i) {
     links += u"<a format=flatex href=link" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26)) + u">link " +
              std::u16string(1, static_cast<char16_t>(u'A' + i % 26)) + u"</a> plain ";
-    if (i % 8 == 7) links += u"<br>";
+    if (i % 8 == 7) links += u"<br/>";
   }
   ours->setText(FXWString(links));
   mainWindow->layout();

@@ -32,9 +32,9 @@ TEST_F(HitTest, PlainTextOfRowsCellsTabsAndBreaks) {
   } cases[] = {
       {u"<table><tr><td>one</td><td>two</td></tr></table>", "one two"},
       {u"<table><tr><td>a</td><td>b</td></tr><tr><td>c</td><td>d</td></tr></table>", "a b \r\nc d"},
-      {u"first<br>second", "first\r\nsecond"},
+      {u"first<br/>second", "first\r\nsecond"},
       {u"name\tvalue", "name\tvalue"},
-      {u"  padded  <br><br>", "padded"},
+      {u"  padded  <br/><br/>", "padded"},
   };
   for (const auto& c : cases) {
     auto l = layoutOf(c.markup, 400);

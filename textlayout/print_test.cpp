@@ -80,7 +80,7 @@ class Printing : public ViewApp {
 
 TEST_F(Printing, TwoHundredFiftyPixelsOnHundredPixelPagesAreThreePages) {
   const std::string ps = print(
-      u"<html><vpad height=100></vpad><vpad height=100></vpad><vpad height=50></vpad></html>", 300, 100);
+      u"<html><vpad height=100/><vpad height=100/><vpad height=50/></html>", 300, 100);
   EXPECT_EQ(pages, 3);
   EXPECT_EQ(count(ps, "%%Page: "), 3);
   if (std::system("gs --version >/dev/null 2>&1") == 0) {
@@ -91,7 +91,7 @@ TEST_F(Printing, TwoHundredFiftyPixelsOnHundredPixelPagesAreThreePages) {
 
 TEST_F(Printing, ALineCutByThePageBottomMovesWholeToTheNextPage) {
   // A pad of 95 pixels, then a 15-pixel line from 95 to 110.
-  const std::string ps = print(u"<html><vpad height=95></vpad>Moved</html>", 300, 100);
+  const std::string ps = print(u"<html><vpad height=95/>Moved</html>", 300, 100);
   EXPECT_EQ(pages, 2);
   if (std::system("gs --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no Ghostscript";
   run("gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=txtwrite -sOutputFile=" + dir + "/page%d.txt " + path);

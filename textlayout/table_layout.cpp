@@ -72,7 +72,11 @@ std::int32_t FXKTextLayout::layoutTable(std::int32_t& right, std::int32_t& right
     moveBlock(b, x - b.x, y - b.y);
     right = std::max(right, b.x + b.w);
     right2 = std::max(right2, b.minWidth);
-    if (b.endSegment > b.firstSegment) {
+    // Fixed blocks go to the update region on every pass, reused or not.
+    if (b.flags & (kBlockConstX | kBlockConstY)) *updateRegion_ += FXRegion(b.x, b.y, b.w, b.h);
+    for (const block& r : b.children)
+      if ((r.flags & kBlockRow) && (r.flags & (kBlockConstX | kBlockConstY))) *updateRegion_ += FXRegion(r.x, r.y, r.w, r.h);
+    if (b.endSegment > b.firstSegment && b.endSegment <= static_cast<std::int32_t>(segments_.size())) {
       const std::int32_t last = segments_[b.endSegment - 1].start;
       auto it = runs_.upper_bound(last);
       if (it != runs_.begin()) runCursor = std::prev(it)->first;
