@@ -93,6 +93,8 @@ int main(int argc, char** argv) {
     while (app.peekEvent()) app.runOneEvent(false);
   }
 
+  std::printf("text: %zu characters; FXKTextView %zu lines, %d px high; FXText %d rows\n", text.size(),
+              ours->getLayout()->lines().size(), ours->getLayout()->getContentHeight(), theirs->getNumRows());
   // 1. Full paints, sides taking turns.
   std::vector<double> ratios;
   double bestOurs = 1e30, bestTheirs = 1e30;
