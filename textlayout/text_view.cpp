@@ -327,15 +327,20 @@ long FXKTextView::onPaint(FXObject*, FXSelector, void* ptr) {
   if (viewState_ & kSuppressed) return 1;
   auto* ev = static_cast<FXEvent*>(ptr);
   FXDCWindow window(this, ev);
+  paintInto(window, ev->rect);
+  return 1;
+}
+
+void FXKTextView::paintInto(FXDC& target, const FXRectangle& area) {
+  if (viewState_ & kSuppressed) return;
   // Layout coordinates: the text's origin is the margins and the scroll position.
-  FXDCOrigin dc(window, marginLeft_ + pos_x, marginTop_ + pos_y);
-  FXint x = ev->rect.x, y = ev->rect.y;
+  FXDCOrigin dc(target, marginLeft_ + pos_x, marginTop_ + pos_y);
+  FXint x = area.x, y = area.y;
   windowToContent(x, y);
   layout_->setOrigin(marginLeft_ + pos_x, marginTop_ + pos_y);
   const std::uint32_t paintFlags = (options & TEXTVIEW_ELLIPSIS) ? std::uint32_t(FXKTextLayout::kPaintEllipsis) : 0u;
-  layout_->paint(dc, rect(x, y, ev->rect.w, ev->rect.h), false, paintFlags);
+  layout_->paint(dc, rect(x, y, area.w, area.h), false, paintFlags);
   viewState_ |= kPainted;
-  return 1;
 }
 
 void FXKTextView::doPrint(FXDCPrintExt& dc) { layout_->print(dc); }

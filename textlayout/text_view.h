@@ -80,6 +80,10 @@ class FXKTextView : public FX::FXScrollArea {
   bool horizontalShown() const { return horizontal->shown() != 0; }
   bool verticalShown() const { return vertical->shown() != 0; }
 
+  // Paints the part `rect` (window coordinates) of the view on a device
+  // context that draws as the window does (the window's own, or an image).
+  void paintInto(FX::FXDC& dc, const FX::FXRectangle& rect);
+
   // Prints the text on a printer device context (a page already begun).
   void doPrint(FX::FXDCPrintExt& dc);
 

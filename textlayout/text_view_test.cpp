@@ -83,13 +83,17 @@ class TextView : public ViewApp {
     const auto& e = view->getLayout()->links()[static_cast<std::size_t>(entry)];
     return view->getLayout()->rangeRect(e.start, e.end);
   }
-  // The view's pixels as shown in its window.
+  // The view's pixels as it paints them, on an image: other tests' windows
+  // on the same display cannot cover them.
   std::unique_ptr<FXImage> snapshot() {
     auto img = std::make_unique<FXImage>(app, nullptr, IMAGE_KEEP | IMAGE_OWNED, view->getWidth(), view->getHeight());
     img->create();
     {
       FXDCWindow dc(img.get());
-      dc.drawArea(view, 0, 0, view->getWidth(), view->getHeight(), 0, 0);
+      dc.setForeground(FXRGB(1, 2, 3));
+      dc.fillRectangle(0, 0, view->getWidth(), view->getHeight());
+      view->paintInto(dc, FXRectangle(0, 0, static_cast<FXshort>(view->getViewportWidth()),
+                                      static_cast<FXshort>(view->getViewportHeight())));
     }
     img->restore();
     return img;
@@ -212,15 +216,17 @@ TEST_F(TextView, SelectionCopyAndCopyAllFillTheClipboard) {
   EXPECT_EQ(l->selectedText().toUtf8(), "world");
   key(KEY_c, CONTROLMASK);
   EXPECT_EQ(view->getClipboardText().toUtf8(), "world");
-  EXPECT_EQ(std::string(clipboard().text()), "world");
+  if (view->hasClipboard()) EXPECT_EQ(std::string(clipboard().text()), "world");
 
   view->handle(view, FXSEL(SEL_COMMAND, FXKTextView::ID_COPY_ALL), nullptr);
   settle();
-  EXPECT_EQ(std::string(clipboard().text()), "Hello world\r\nsecond line");
+  EXPECT_EQ(view->getClipboardText().toUtf8(), "Hello world\r\nsecond line");
+  if (view->hasClipboard()) EXPECT_EQ(std::string(clipboard().text()), "Hello world\r\nsecond line");
 
   key(KEY_a, CONTROLMASK);
   key(KEY_c, CONTROLMASK);
-  EXPECT_EQ(std::string(clipboard().text()), "Hello world\r\nsecond line");
+  EXPECT_EQ(view->getClipboardText().toUtf8(), "Hello world\r\nsecond line");
+  if (view->hasClipboard()) EXPECT_EQ(std::string(clipboard().text()), "Hello world\r\nsecond line");
 }
 
 class TextViewLinks : public TextView {
