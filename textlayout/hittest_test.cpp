@@ -90,3 +90,27 @@ TEST_F(HitTest, HoverFindsActiveLinksButNotDisabledOnes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HitTest, ALinkOverTwoCellsLightsUpBothAndADisabledBlockNone) {
+  auto l = layoutOf(u"<a format=flat href=x><table><tr><td>Left</td><td>Right</td></tr></table></a>", 400);
+  FXKTextLayout::block* table = findBlock(l->root(), FXKTextLayout::kBlockTable);
+  ASSERT_NE(table, nullptr);
+  FXKTextLayout::block* row = &table->children.front();
+  FXKTextLayout::block& left = row->children.front();
+  FXKTextLayout::block& right = row->children.back();
+  EXPECT_TRUE(l->hover(left.x + 2, left.y + left.h / 2));
+  EXPECT_TRUE(left.flags & FXKTextLayout::kBlockHot);
+  EXPECT_TRUE(right.flags & FXKTextLayout::kBlockHot);
+  l->hover(-1, -1);
+  EXPECT_FALSE(right.flags & FXKTextLayout::kBlockHot);
+
+  auto off = layoutOf(u"<table disabled=true><tr><td><a format=flat href=x>Off</a></td></tr></table>", 400);
+  FXKTextLayout::block* cell = findBlock(off->root(), FXKTextLayout::kBlockCell);
+  ASSERT_NE(cell, nullptr);
+  EXPECT_FALSE(off->hover(cell->x + 2, cell->y + cell->h / 2));
+  EXPECT_EQ(off->hotBlock(), nullptr);
+}
+
+}  // namespace
