@@ -139,6 +139,7 @@ void FXKTextLayout::create() {
 }
 
 void FXKTextLayout::clear() {
+  passValid_ = false;
   text_.clear();
   segments_.clear();
   deleteObjects();
@@ -215,6 +216,9 @@ FXKTextLayout::block* FXKTextLayout::openBlock(block* parent, std::int32_t posit
 
 FXKTextLayout::block* FXKTextLayout::closeBlock(block* b, std::int32_t position) {
   if (!b) return nullptr;
+  // An end tag without its start tag would close the root, and the next block
+  // tag would then open over it: the root stays open until the parse ends.
+  if (b == &root_ && !finishing_) return b;
   b->textEnd = position;
   const textstyle* s = nearestStyle(b);
   style_ = s ? *s : *root_.style;
@@ -471,6 +475,7 @@ void FXKTextLayout::closeLink(std::int32_t* cursor, std::int32_t position) {
 
 std::int32_t FXKTextLayout::insertObject(std::int32_t position, primitive* object) {
   if (position < 0) position = text_.length();
+  passValid_ = false;
   if (current_) {
     object->layout = this;
     object->owner = current_;
@@ -606,9 +611,15 @@ std::pair<std::int32_t, std::int32_t> FXKTextLayout::measure(std::int32_t width)
   *updateRegion_ = FXRegion();
 
   const bool wasMeasuring = measuring_;
+  const bool wasValid = passValid_;
+  std::int32_t view[4];
+  std::copy(passView_, passView_ + 4, view);
   measuring_ = true;
+  passValid_ = false;
   layout(width, 0, false);
   measuring_ = wasMeasuring;
+  passValid_ = wasValid;
+  std::copy(view, view + 4, passView_);
   const std::int32_t height = contentHeight_;
   std::int32_t w = contentWidth_;
   if (w <= 0 || w == 0x7FFFFFFF) w = 0;

@@ -322,6 +322,8 @@ class FXKTextLayout : public FXKVerbProcessor {
   std::int32_t getContentWidth() const { return contentWidth_; }
   // How many layout passes ran on copies for measuring questions (caching test).
   std::int32_t measureCount() const { return measureCount_; }
+  // The next layout pass runs even with unchanged inputs.
+  void invalidateLayout() { passValid_ = false; }
 
   // ------------------------------------------------------------ parser (tag table, results)
   std::int32_t parseTag(const char16_t* text, std::int32_t length, tagcontext& ctx);
@@ -388,6 +390,8 @@ class FXKTextLayout : public FXKVerbProcessor {
   std::int32_t xWidth();  // width of "x" in the default font
   // Text width of a range, summing the pieces of the style runs crossed.
   std::int32_t textWidth(std::int32_t start, std::int32_t end);
+  // Drops the thread's cache of text widths (fonts changed; benchmarks).
+  static void forgetTextWidths();
 
   // ------------------------------------------------------------ layout pass
   std::int32_t layoutBlock(std::int32_t& right, std::int32_t& right2, std::int32_t x, std::int32_t y,
@@ -600,6 +604,11 @@ class FXKTextLayout : public FXKVerbProcessor {
   std::map<FX::FXWString, textcontext*> contextIds_;
   std::int32_t measureCount_ = 0;
   bool measuring_ = false;
+  bool finishing_ = false;  // finishText closes the root too
+  // The last pass still stands (same width, height, view and scroll): a pass
+  // with the same inputs has nothing to do.
+  bool passValid_ = false;
+  std::int32_t passView_[4] = {0, 0, 0, 0};
   // Text widths by font and text: one dialog measures each word once.
   std::map<std::pair<FX::FXFont*, std::u16string>, std::int32_t> textWidths_;
 };

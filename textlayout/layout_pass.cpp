@@ -32,6 +32,10 @@ void FXKTextLayout::ensureMeasured(bool force) {
 void FXKTextLayout::layout(std::int32_t width, std::int32_t height, bool force) {
   if (width < 0) width = 0;
   if (force) heightCache_.clear();
+  const std::int32_t view[4] = {viewLeft_, viewTop_, scrollX_, scrollY_};
+  if (!force && passValid_ && !(state_ & 2) && width == layoutWidth_ && height == layoutHeight_ &&
+      std::equal(view, view + 4, passView_))
+    return;
   layoutWidth_ = width;
   layoutHeight_ = height;
   *updateRegion_ = FXRegion();
@@ -63,6 +67,8 @@ void FXKTextLayout::layout(std::int32_t width, std::int32_t height, bool force) 
   contentWidth_ = std::max(contentWidth_, root_.w);
   contentHeight_ = std::max(contentHeight_, root_.y + root_.h);
   lineCount_ = static_cast<std::int32_t>(lines_.size());
+  passValid_ = true;
+  std::copy(view, view + 4, passView_);
 }
 
 // ---------------------------------------------------------------- block flow

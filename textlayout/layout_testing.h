@@ -26,7 +26,7 @@ class TestApp : public FX::FXExtApp {
     std::memset(&desc, 0, sizeof desc);
     std::strcpy(desc.face, "DejaVu Sans");
     desc.size = id == 20 ? 140 : 90;
-    desc.weight = id == 1 ? FX::FXFont::Bold : FX::FXFont::Normal;
+    desc.weight = id == 1 || id == 20 ? FX::FXFont::Bold : FX::FXFont::Normal;
     desc.slant = id == 2 ? FX::FXFont::Italic : FX::FXFont::Straight;
     desc.setwidth = FX::FXFont::NonExpanded;
     desc.encoding = FX::FONTENCODING_DEFAULT;

@@ -181,3 +181,46 @@ TEST_F(LineBreakTest, AMeasureLeavesTheVisibleLayoutAsItWas) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LineBreakTest, ALayerTakesNoRoomAndAHiddenBlockEndsEmpty) {
+  layout->setText(FXWString(u"a<layer>under</layer>b"));
+  layout->layout(400, 0, false);
+  const auto& layer = layout->root().children.front();
+  // "b" is laid out on the line below "a", at the layer's own y: the layer adds nothing.
+  const auto& lines = layout->lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2].bottom - lines[2].height, layer.y);
+
+  layout->setText(FXWString(u"<div>x<div hiddden=true>a much longer hidden text</div></div>"));
+  layout->layout(400, 0, false);
+  const auto& outer = layout->root().children.front();
+  const auto& hidden = outer.children.front();
+  EXPECT_EQ(hidden.w, 0);
+  EXPECT_EQ(hidden.h, 0);
+  EXPECT_FALSE(outer.widthsCached);  // the ancestors measure again
+}
+
+TEST_F(LineBreakTest, SpanExpansionMakesPlaceholdersWithTheCellsId) {
+  layout->setText(FXWString(u"<table><tr><td colspan=3 rowspan=2>a</td><td>b</td></tr>"
+                            u"<tr><td>c</td><td>d</td><td>e</td><td>f</td></tr><tr><td>g</td></tr></table>"));
+  const auto& table = layout->root().children.front();
+  auto row = table.children.begin();
+  std::vector<std::pair<int, std::uint32_t>> first, second, third;
+  for (const auto& c : row->children) first.emplace_back(c.id, c.flags & 0x2000);
+  ++row;
+  for (const auto& c : row->children) second.emplace_back(c.id, c.flags & 0x2000);
+  ++row;
+  for (const auto& c : row->children) third.emplace_back(c.id, c.flags & 0x2000);
+  const int a = first[0].first;
+  EXPECT_EQ(first, (std::vector<std::pair<int, std::uint32_t>>{{a, 0}, {a, 0x2000}, {a, 0x2000}, {a + 1, 0}}));
+  // The next row gets placeholders at the spanned positions (it has cells there).
+  ASSERT_EQ(second.size(), 7u);
+  EXPECT_EQ(second[0], std::make_pair(a, 0x2000u));
+  EXPECT_EQ(second[1], std::make_pair(a, 0x2000u));
+  EXPECT_EQ(second[2], std::make_pair(a, 0x2000u));
+  EXPECT_EQ(third.size(), 1u);  // beyond the span
+}
+
+}  // namespace

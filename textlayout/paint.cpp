@@ -214,7 +214,6 @@ void FXKTextLayout::paintLines(block& b, std::int32_t first, std::int32_t end, s
   const bool transparent = (flags & kPaintTransparent) != 0;
   const std::int32_t nLines = static_cast<std::int32_t>(lines_.size());
   bool ellipsisDone = false;
-  if (!region.empty()) dc.setClipRegion(region);
   for (std::int32_t li = first; li < end && li < nLines; ++li) {
     const line& l = lines_[static_cast<std::size_t>(li)];
     const std::int32_t top = l.bottom - l.height;
@@ -285,8 +284,12 @@ void FXKTextLayout::paintLines(block& b, std::int32_t first, std::int32_t end, s
         }
         if (underline) dc.fillRectangle(px, baseY + 1, w, 1);
         if (focusMark) {
+          // Every second pixel of the row three below the baseline, inverted.
+          const FXFunction saved = dc.getFunction();
+          dc.setFunction(BLT_NOT_DST);
           for (std::int32_t x = px; x < px + w; ++x)
             if ((x & 1) == 0) dc.fillRectangle(x, baseY + 3, 1, 1);
+          dc.setFunction(saved);
         }
         px += w;
         pos = stop;
@@ -294,5 +297,4 @@ void FXKTextLayout::paintLines(block& b, std::int32_t first, std::int32_t end, s
     }
     if (!(flags & kPaintPage)) paintSelection(l, dc);
   }
-  dc.clearClipRectangle();
 }

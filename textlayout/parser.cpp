@@ -120,6 +120,7 @@ FXKTextFormat* FXKTextLayout::findFormatByName(const std::string& name) {
 // ---------------------------------------------------------------- reset
 
 void FXKTextLayout::resetText() {
+  passValid_ = false;
   viewLeft_ = viewTop_ = viewWidth_ = viewHeight_ = 0;
   text_.clear();
   segments_.clear();
@@ -363,7 +364,9 @@ FXKTextLayout::tooltip* FXKTextLayout::newTooltip(const FXWString& text) {
 
 void FXKTextLayout::finishText() {
   const std::int32_t len = text_.length();
+  finishing_ = true;
   while (current_) current_ = closeBlock(current_, len);
+  finishing_ = false;
   for (anchorentry& a : anchors_)
     if (a.end == -1) a.end = len;
   anchorCursor_ = 0;

@@ -75,6 +75,10 @@ TEST(Parser, EdgeCaseTable) {
       // entry, so its end leaves the enclosing link open until its own end.
       // (One saved style, not a stack: the outer end restores what the inner
       // start saved, so "4" keeps the link's look.)
+      // More end tags than start tags: the root stays open, a later block
+      // tag opens below it.
+      {"surplus end tags leave the root open", u"<tr>a</tr></table></td>b<p>c</p>",
+       "\"abc|@|\" runs 0:0 1:0 2:0 6:0 7:0 blocks [1:0 0-6 [2:4 0-1] [3:81 2-3]] links anchors"},
       {"an end tag after a disabled nested link", u"<a href=o>1<a enabled=false>2</a>3</a>4",
        "\"1234\" runs 0:22800 1:20800 2:22800 3:22800 5:0 blocks [1:0 0-4] links 0-3 anchors"},
   };

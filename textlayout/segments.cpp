@@ -71,19 +71,30 @@ FXFont* FXKTextLayout::fontOf(const textstyle& style) {
   return fonts_[0];
 }
 
+namespace {
+
+// Widths by font and text, for the whole thread (the GUI thread): one dialog
+// measures each word once per font, however many layouts and passes ask.
+struct WidthHash {
+  using is_transparent = void;
+  std::size_t operator()(std::u16string_view s) const noexcept { return std::hash<std::u16string_view>()(s); }
+};
+using WidthCache = std::unordered_map<std::u16string, std::int32_t, WidthHash, std::equal_to<>>;
+thread_local std::unordered_map<FXFont*, WidthCache> widthCaches;
+thread_local std::unordered_map<FXFont*, FXID> widthCacheFonts;
+
+}  // namespace
+
+void FXKTextLayout::forgetTextWidths() {
+  widthCaches.clear();
+  widthCacheFonts.clear();
+}
+
 std::int32_t FXKTextLayout::measureText(FXFont* font, const char16_t* text, std::int32_t length) {
   if (length <= 0 || !font) return 0;
-  // Widths by font and text: a word is measured once per font.
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::u16string_view s) const noexcept { return std::hash<std::u16string_view>()(s); }
-  };
-  using Cache = std::unordered_map<std::u16string, std::int32_t, Hash, std::equal_to<>>;
-  thread_local std::unordered_map<FXFont*, Cache> caches;
-  thread_local std::unordered_map<FXFont*, FXID> fontIds;
-  Cache& cache = caches[font];
+  WidthCache& cache = widthCaches[font];
   // A font object at the same address may be a new font: its X id tells.
-  FXID& known = fontIds[font];
+  FXID& known = widthCacheFonts[font];
   if (known != font->id()) {
     cache.clear();
     known = font->id();
