@@ -135,7 +135,10 @@ TEST_F(PaintPixels, FocusedLinkTakesTheFocusColourAndADottedMark) {
     else
       ++marked;
     // Every second pixel only.
-    if (x > r.x + 1) EXPECT_NE(rgb(img.get(), x, markY) == (white & 0xFFFFFF), rgb(img.get(), x - 1, markY) == (white & 0xFFFFFF)) << x;
+    if (x > r.x + 1) {
+      EXPECT_NE(rgb(img.get(), x, markY) == (white & 0xFFFFFF), rgb(img.get(), x - 1, markY) == (white & 0xFFFFFF))
+          << x;
+    }
   }
   EXPECT_GT(marked, 3);
   EXPECT_GT(between, 3);

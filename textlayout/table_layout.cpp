@@ -33,7 +33,6 @@ struct rowrecord {
 };
 
 bool isRow(const block& b) { return (b.flags & FXKTextLayout::kBlockRow) != 0; }
-bool isCell(const block& b) { return (b.flags & FXKTextLayout::kBlockCell) != 0; }
 bool hidden(const block& b) { return (b.flags & FXKTextLayout::kBlockHidden) != 0; }
 bool placeholder(const block& b) { return (b.flags & FXKTextLayout::kBlockPlaceholder) != 0; }
 bool widthPercent(const block& b) { return (b.flags & FXKTextLayout::kBlockWidthPercent) != 0 && b.width > 0; }

@@ -216,17 +216,23 @@ TEST_F(TextView, SelectionCopyAndCopyAllFillTheClipboard) {
   EXPECT_EQ(l->selectedText().toUtf8(), "world");
   key(KEY_c, CONTROLMASK);
   EXPECT_EQ(view->getClipboardText().toUtf8(), "world");
-  if (view->hasClipboard()) EXPECT_EQ(std::string(clipboard().text()), "world");
+  if (view->hasClipboard()) {
+    EXPECT_EQ(std::string(clipboard().text()), "world");
+  }
 
   view->handle(view, FXSEL(SEL_COMMAND, FXKTextView::ID_COPY_ALL), nullptr);
   settle();
   EXPECT_EQ(view->getClipboardText().toUtf8(), "Hello world\r\nsecond line");
-  if (view->hasClipboard()) EXPECT_EQ(std::string(clipboard().text()), "Hello world\r\nsecond line");
+  if (view->hasClipboard()) {
+    EXPECT_EQ(std::string(clipboard().text()), "Hello world\r\nsecond line");
+  }
 
   key(KEY_a, CONTROLMASK);
   key(KEY_c, CONTROLMASK);
   EXPECT_EQ(view->getClipboardText().toUtf8(), "Hello world\r\nsecond line");
-  if (view->hasClipboard()) EXPECT_EQ(std::string(clipboard().text()), "Hello world\r\nsecond line");
+  if (view->hasClipboard()) {
+    EXPECT_EQ(std::string(clipboard().text()), "Hello world\r\nsecond line");
+  }
 }
 
 class TextViewLinks : public TextView {
