@@ -27,11 +27,17 @@ class ViewApp : public ::testing::Test {
     static char* argv[] = {name, nullptr};
     app->init(argc, argv);
     font = new FX::FXFont(app, "DejaVu Sans", 9);
+    original = app->getNormalFont();
     app->setNormalFont(font);
     main = new FX::FXMainWindow(app, "kvtextview", nullptr, nullptr, FX::DECOR_ALL, 0, 0, 400, 300);
     app->create();
   }
   static void TearDownTestSuite() {
+    if (!app) return;
+    // The application frees the normal font it made, not one given to it.
+    app->setNormalFont(original);
+    delete main;
+    delete font;
     delete app;
     app = nullptr;
     main = nullptr;
@@ -67,11 +73,13 @@ class ViewApp : public ::testing::Test {
 
   static FX::FXExtApp* app;
   static FX::FXFont* font;
+  static FX::FXFont* original;
   static FX::FXMainWindow* main;
 };
 
 inline FX::FXExtApp* ViewApp::app = nullptr;
 inline FX::FXFont* ViewApp::font = nullptr;
+inline FX::FXFont* ViewApp::original = nullptr;
 inline FX::FXMainWindow* ViewApp::main = nullptr;
 
 }  // namespace kvtest

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/fox/fx_app.h"
 #include "platform/fox/fx_dc_origin.h"
 #include "platform/fox/fx_paint.h"
 #include "platform/fox/fx_print.h"
@@ -24,7 +25,7 @@ class ThemeTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     if (!std::getenv("DISPLAY") || !holdTestDisplay()) return;
-    app = new FXApp("kvtheme", "kvtest");
+    app = new FXExtApp("kvtheme", "kvtest");
     static int argc = 1;
     static char name[] = "kvtheme";
     static char* argv[] = {name, nullptr};
