@@ -99,6 +99,12 @@ TEST_F(Printing, ALineCutByThePageBottomMovesWholeToTheNextPage) {
   EXPECT_NE(slurp(dir + "/page2.txt").find("Moved"), std::string::npos);
 }
 
+TEST_F(Printing, ALineTallerThanAPageStillEnds) {
+  // 150 pixels in one line on 100-pixel pages: the carry cannot hold the page back.
+  print(u"<html><vpad height=150/></html>", 300, 100);
+  EXPECT_EQ(pages, 2);
+}
+
 TEST_F(Printing, TheScreenLayoutComesBackAndAnEmptyPrintableAreaPrintsNothing) {
   auto l = layoutOf(u"one two three four five six seven", 120);
   const int height = l->getContentHeight(), lines = static_cast<int>(l->lines().size());

@@ -125,6 +125,14 @@ TEST_F(TableLayout, SecondPassAtTheSameWidthReusesTheTable) {
   l->layout(40, 0, false);
   table = findBlock(l->root(), FXKTextLayout::kBlockTable);
   EXPECT_NE(table->usedHeight, -777);
+  // A table squeezed at the narrow width grows back at a wide one, not reused.
+  const int squeezed = table->w;
+  table->usedHeight = -777;
+  l->layout(400, 0, false);
+  table = findBlock(l->root(), FXKTextLayout::kBlockTable);
+  EXPECT_NE(table->usedHeight, -777);
+  EXPECT_GT(table->w, squeezed);
+  EXPECT_EQ(table->w, w);
 }
 
 }  // namespace

@@ -199,6 +199,31 @@ TEST_F(TextView, TabAndArrowsWalkTheLinks) {
   EXPECT_EQ(l->focusedLink(), nullptr);
 }
 
+TEST_F(TextView, HoverRepaintsOnlyTheLinksItEntersAndLeaves) {
+  setText(u"<a format=flatex href=a>Alpha</a> <a format=flatex href=b>Beta</a> plain text");
+  auto move = [&](FXint x, FXint y) {
+    view->contentToWindow(x, y);
+    FXEvent ev;
+    ev.type = SEL_MOTION;
+    ev.win_x = x;
+    ev.win_y = y;
+    ev.state = 0;
+    view->handle(view, FXSEL(SEL_MOTION, 0), &ev);
+  };
+  const FXRectangle a = linkArea(1), b = linkArea(2);
+  const FXint y = a.y + a.h / 2;
+  const std::int64_t start = view->repaintRequests();
+  move(a.x + 2, y);
+  move(a.x + 4, y);  // still on the same link: nothing new
+  EXPECT_EQ(view->repaintRequests() - start, 1);
+  move(b.x + 2, y);  // straight onto the next link: the first is repainted too
+  EXPECT_EQ(view->repaintRequests() - start, 3);
+  EXPECT_EQ(view->getLayout()->hoveredLink_, view->getLayout()->styleAt(b.x + 2, y)->linkIndex);
+  move(b.x + b.w + 30, y);  // plain text
+  EXPECT_EQ(view->repaintRequests() - start, 4);
+  EXPECT_EQ(view->getLayout()->hoveredLink_, -1);
+}
+
 TEST_F(TextView, TabWithoutLinksLeavesTheView) {
   setText(u"No links here.");
   EXPECT_EQ(key(KEY_Tab), 0);
