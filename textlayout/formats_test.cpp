@@ -186,6 +186,11 @@ TEST(BlockFormats, AttributeTable) {
   }
 }
 
+TEST(BlockFormats, ANamedStyleBasedOnItselfIsAppliedOnce) {
+  Parsed p(u"<style name=k baseclass=k font-weight=bold/><table><tr><td class=k>x</td></tr></table>");
+  EXPECT_NE(p.at(0).flags & 0x200, 0u);
+}
+
 TEST(LinkFormats, LinkLookTable) {
   Parsed plain(u"<a href=x>t</a>");
   EXPECT_EQ(plain.at(0).flags & 0x22800, 0x22800u);

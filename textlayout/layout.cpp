@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "core/error.h"
 #include "platform/fox/fx_app.h"
 #include "system/number_text.h"
 #include "textlayout/formats.h"
@@ -538,14 +539,32 @@ FXIcon* FXKTextLayout::loadImage(const FXWString& name, const std::string& data,
   }
   if (!app_) return nullptr;
   const FXuint options = inactive ? 1048 : 24;
+  // PNG bytes go through a stream of their size: FOX's own constructor reads
+  // data without a length and would run past a truncated image.
+  auto fromBytes = [&](const void* bytes, std::size_t size) -> FXIcon* {
+    FXMemoryStream stream;
+    if (!stream.open(FXStreamLoad, size, static_cast<FXuchar*>(const_cast<void*>(bytes)))) return nullptr;
+    auto* png = new FXPNGIcon(app_, nullptr, 0xFF000000, options);
+    if (!png->loadPixels(stream)) {
+      delete png;
+      return nullptr;
+    }
+    return png;
+  };
   FXIcon* icon = nullptr;
   if (!data.empty()) {
-    icon = new FXPNGIcon(app_, data.data(), 0xFF000000, options);
+    icon = fromBytes(data.data(), data.size());
   } else {
     const std::string narrow = name.toUtf8();
     std::uint32_t size = 0;
-    if (std::uint8_t* bytes = Common::loadResource(narrow.c_str(), &size)) {
-      icon = new FXPNGIcon(app_, bytes, 0xFF000000, options);
+    std::uint8_t* bytes = nullptr;
+    try {
+      bytes = Common::loadResource(narrow.c_str(), &size);
+    } catch (const Common::Error&) {
+      bytes = nullptr;  // no image, and a later call looks again
+    }
+    if (bytes) {
+      icon = fromBytes(bytes, size);
       delete[] bytes;
     } else {
       FXFileStream stream;

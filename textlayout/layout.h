@@ -482,14 +482,9 @@ class FXKTextLayout : public FXKVerbProcessor {
 
  public:
   // ------------------------------------------------------------ printing (print.cpp)
-  // The page being printed: x, width and height of the printable area, y the
-  // content offset where it starts; carry (0 or negative) starts the next
-  // page earlier so that a line cut by this page's bottom prints whole.
-  struct pagerecord {
-    std::int32_t index = 0, x = 0, y = 0, w = 0, h = 0, carry = 0;
-  };
+  // Prints page by page on a printer device context (page_ below holds the
+  // page being printed); pagesPrinted_ counts the pages of the last print.
   void print(FX::FXDCPrintExt& dc);
-  pagerecord* page_ = nullptr;  // only while printing
   std::int32_t pagesPrinted_ = 0;
 
   // ------------------------------------------------------------ model access
@@ -537,6 +532,16 @@ class FXKTextLayout : public FXKVerbProcessor {
   std::int32_t marginLeft_ = 0, marginRight_ = 0, marginTop_ = 0, marginBottom_ = 0;
   std::int32_t originX_ = 0, originY_ = 0;
   std::int32_t wmX_ = 0, wmY_ = 0, wmW_ = 0, wmH_ = 0;  // watermark rectangle
+  // Painting: device = layout coordinates + this offset (the owner sets it for
+  // its origin, margins and scrolling; blocks fixed on an axis add the scroll
+  // offset back on it).
+  std::int32_t paintX_ = 0, paintY_ = 0;
+  void setPaintOffset(std::int32_t x, std::int32_t y) { paintX_ = x, paintY_ = y; }
+  // The page while printing (paint flag 0x10): lines cut by its bottom are held
+  // back; carry is minus the part of the last such line that lay on the page.
+  struct pagerecord {
+    std::int32_t top = 0, bottom = 0x7FFFFFFF, carry = 0;
+  } page_;
 
  protected:
   // Painting (paint.cpp).

@@ -139,6 +139,22 @@ TEST_F(LineBreakTest, TabStopsAndIndents) {
   EXPECT_EQ(layout->segments()[0].x, 12);
 }
 
+TEST_F(LineBreakTest, TallTextKeepsItsLinePositions) {
+  // Far beyond 16 bits of pixels: line bottoms and segment positions are 32-bit.
+  std::u16string text;
+  for (int i = 0; i < 3000; ++i) text += u"x\n";
+  layout->setText(FXWString(text));
+  layout->layout(200, 0, false);
+  ASSERT_GE(layout->lines().size(), 3000u);
+  EXPECT_EQ(layout->lines()[2999].bottom, 3000 * app->getStockFont(0)->getFontHeight());
+  EXPECT_GT(layout->getContentHeight(), 32767);
+}
+
+TEST_F(LineBreakTest, AlignedTextMeasuresItsOwnWidthWhenUnbounded) {
+  layout->setText(FXWString(u"<center>aa bb</center>\n<right>cc</right>"));
+  EXPECT_EQ(layout->getMaximumWidth(), w("aa bb"));
+}
+
 TEST_F(LineBreakTest, WidthPairsAndNegativeWidths) {
   layout->setText(FXWString(u"aa bbbb\ncc"));
   EXPECT_EQ(layout->getMinimumWidth(), w("bbbb"));

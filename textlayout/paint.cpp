@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "platform/fox/fx_app.h"
-#include "platform/fox/fx_dc_origin.h"
 #include "textlayout/layout.h"
 
 using namespace FX;
@@ -80,6 +79,7 @@ void FXKTextLayout::paint(FXDC& dc, const FXRectangle& rect, bool transparent, s
   if (!transparent) {
     FXRegion outside = whole - rootArea;
     if (!outside.empty()) {
+      outside.offset(paintX_, paintY_);
       dc.setClipRegion(outside);
       const FXColor bg = root_.backColor.isSet() ? FXColor(root_.backColor) : FXColor(backColor_);
       dc.setForeground(bg);
@@ -96,15 +96,14 @@ void FXKTextLayout::paintBackground(FXDC& dc, const FXRectangle& rect, std::uint
     const std::int32_t x = wmX_ - scrollX_, y = wmY_ - scrollY_;
     dc.drawImage(wm, x, y);
   }
-  dc.fillRectangle(rect.x, rect.y, rect.w, rect.h);
+  dc.fillRectangle(rect.x + paintX_, rect.y + paintY_, rect.w, rect.h);
 }
 
 // ---------------------------------------------------------------- blocks
 
 void FXKTextLayout::paintBlock(block& b, FXRegion& region, FXDC& dc, const FXRectangle& rect, std::uint32_t flags) {
   if (b.flags & (kBlockHidden | kBlockPlaceholder)) return;
-  std::vector<block*> layers;
-  std::vector<std::pair<block*, FXRegion>> fixedChildren;
+  std::vector<block*> layers, fixed;
   for (block& c : b.children) {
     if (region.empty()) break;
     if (c.flags & kBlockLayer) {
@@ -112,17 +111,15 @@ void FXKTextLayout::paintBlock(block& b, FXRegion& region, FXDC& dc, const FXRec
       continue;
     }
     if (c.flags & (kBlockHidden | kBlockPlaceholder)) continue;
-    // A fixed block is shown moved by the scroll offset, so it stays in place.
-    const std::int32_t sx = (c.flags & kBlockConstX) ? scrollX_ : 0, sy = (c.flags & kBlockConstY) ? scrollY_ : 0;
-    const FXRegion area = rectRegion(c.x + sx, c.y + sy, c.w, c.h);
-    FXRegion part = region * area;
-    if (part.empty()) continue;
-    region = region - area;
-    if (sx || sy) {
-      fixedChildren.push_back({&c, part});
+    if (c.flags & (kBlockConstX | kBlockConstY)) {
+      fixed.push_back(&c);
       continue;
     }
+    const FXRegion area = rectRegion(c.x, c.y, c.w, c.h);
+    FXRegion part = region * area;
+    if (part.empty()) continue;
     paintBlock(c, part, dc, rect, flags);
+    region = region - area;
   }
   if ((flags & kPaintBackgrounds) && !(flags & kPaintTransparent) && !region.empty()) {
     FXRegion clip = region;
@@ -138,16 +135,13 @@ void FXKTextLayout::paintBlock(block& b, FXRegion& region, FXDC& dc, const FXRec
     from = std::max(from, c.endLine);
   }
   if (b.endLine > from) paintLines(b, from, b.endLine, run, dc, rect, flags, lineRegion);
-  // Fixed children over the lines that scrolled beneath them.
-  for (auto& [c, part] : fixedChildren) {
-    const std::int32_t sx = (c->flags & kBlockConstX) ? scrollX_ : 0, sy = (c->flags & kBlockConstY) ? scrollY_ : 0;
-    auto* moved = dynamic_cast<FXDCOrigin*>(&dc);
-    if (!moved) continue;
-    moved->moveOrigin(sx, sy);
-    part.offset(-sx, -sy);
-    const FXRectangle shifted(static_cast<FXshort>(rect.x - sx), static_cast<FXshort>(rect.y - sy), rect.w, rect.h);
-    paintBlock(*c, part, dc, shifted, flags);
-    moved->moveOrigin(-sx, -sy);
+  // Fixed blocks keep their place while the rest scrolls.
+  for (block* f : fixed) {
+    const std::int32_t sx = (f->flags & kBlockConstX) ? scrollX_ : 0, sy = (f->flags & kBlockConstY) ? scrollY_ : 0;
+    paintX_ += sx, paintY_ += sy;
+    FXRegion part = rectRegion(f->x, f->y, f->w, f->h) * rectRegion(rect.x - sx, rect.y - sy, rect.w, rect.h);
+    paintBlock(*f, part, dc, rect, flags);
+    paintX_ -= sx, paintY_ -= sy;
   }
   for (block* l : layers) {
     FXRegion part = rectRegion(l->x, l->y, l->w, l->h) * rectRegion(rect.x, rect.y, rect.w, rect.h);
@@ -164,7 +158,9 @@ void FXKTextLayout::paintBlockBackground(block& b, FXDC& dc, FXRegion& region, F
     paintBlockBackground(*b.parent, dc, region, clip, flags, false, fixed | (b.flags & (kBlockConstX | kBlockConstY)));
     return;
   }
-  dc.setClipRegion(clip);
+  FXRegion device = clip;
+  device.offset(paintX_, paintY_);
+  dc.setClipRegion(device);
   const FXRectangle bounds = clip.bounds();
   block* gradientOwner = nullptr;
   if (b.gradientColor.isSet()) gradientOwner = &b;
@@ -178,7 +174,21 @@ void FXKTextLayout::paintBlockBackground(block& b, FXDC& dc, FXRegion& region, F
     gradientFill(*gradientOwner, dc, bounds, gradientOwner->gradientColor, backColorOf(*s, *gradientOwner));
   } else {
     dc.setForeground(bg);
-    dc.fillRectangle(bounds.x, bounds.y, bounds.w, bounds.h);
+    dc.fillRectangle(bounds.x + paintX_, bounds.y + paintY_, bounds.w, bounds.h);
+  }
+  // The background image, at the place the layout pass gave it.
+  if (b.background && !plainTheme()) {
+    const bgimage& g = *b.background;
+    FXImage* image = ((b.flags & kBlockHot) && g.hoverImage) ? g.hoverImage : g.image;
+    if (image && image->id() && g.w > 0 && g.h > 0) {
+      if (g.placement & 0x40) {
+        for (std::int32_t y = g.y; y < g.y + g.h; y += image->getHeight())
+          for (std::int32_t x = g.x; x < g.x + g.w; x += image->getWidth())
+            dc.drawImage(image, x + paintX_, y + paintY_);
+      } else {
+        dc.drawImage(image, g.x + paintX_, g.y + paintY_);
+      }
+    }
   }
   if (setColors) {
     dc.setForeground(bg);
@@ -195,12 +205,12 @@ void FXKTextLayout::gradientFill(block& b, FXDC& dc, const FXRectangle& rect, FX
     for (std::int32_t y = rect.y; y < rect.y + rect.h; ++y) {
       const std::int32_t off = y - b.y;
       dc.setForeground(off >= b.h ? end : mix(start, end, off, std::max(1, b.h)));
-      dc.fillRectangle(rect.x, y, rect.w, 1);
+      dc.fillRectangle(rect.x + paintX_, y + paintY_, rect.w, 1);
     }
   } else {
     for (std::int32_t x = rect.x; x < rect.x + rect.w; ++x) {
       dc.setForeground(mix(start, end, x - b.x, std::max(1, b.w)));
-      dc.fillRectangle(x, rect.y, 1, rect.h);
+      dc.fillRectangle(x + paintX_, rect.y + paintY_, 1, rect.h);
     }
   }
   dc.setForeground(savedFg);
@@ -217,12 +227,14 @@ void FXKTextLayout::paintLines(block& b, std::int32_t first, std::int32_t end, s
   for (std::int32_t li = first; li < end && li < nLines; ++li) {
     const line& l = lines_[static_cast<std::size_t>(li)];
     const std::int32_t top = l.bottom - l.height;
-    if (top >= rect.y + rect.h || l.bottom <= rect.y) continue;
-    // Page mode (printing): a line cut by the page's bottom waits for the next page.
-    if ((flags & kPaintPage) && page_ && l.bottom > page_->y + page_->h && top < page_->y + page_->h) {
-      page_->carry = top - (page_->y + page_->h);
-      continue;
+    if (flags & kPaintPage) {
+      // A line cut by the page's bottom waits for the next page.
+      if (l.bottom > page_.bottom && top <= page_.bottom) {
+        page_.carry = -(page_.bottom - top);
+        continue;
+      }
     }
+    if (top >= rect.y + rect.h || l.bottom <= rect.y) continue;
     if (flags & kPaintEllipsis) {
       if (ellipsisDone) continue;
       if (li + 1 < nLines && lines_[static_cast<std::size_t>(li + 1)].bottom > rect.y + rect.h) {
@@ -230,7 +242,7 @@ void FXKTextLayout::paintLines(block& b, std::int32_t first, std::int32_t end, s
         FXFont* f = s ? fontOf(*s) : fonts_[0];
         dc.setFont(f);
         dc.setForeground(s ? textColorOf(*s, b) : FXColor(textColor_));
-        dc.drawText(b.x, l.bottom - 1 - (f->getFontHeight() - f->getFontAscent()), "...", 3);
+        dc.drawText(b.x + paintX_, l.bottom - 1 - (f->getFontHeight() - f->getFontAscent()) + paintY_, "...", 3);
         ellipsisDone = true;
         continue;
       }
@@ -238,7 +250,8 @@ void FXKTextLayout::paintLines(block& b, std::int32_t first, std::int32_t end, s
     for (std::int32_t si = l.firstSegment; si <= l.lastSegment; ++si) {
       const segment& s = segments_[static_cast<std::size_t>(si)];
       if (s.flags & kSegObject) {
-        if (primitive* p = objectAt(s.start)) p->draw(dc, s.x, l.bottom - s.ascent, p->hasAlpha(), b.flags);
+        if (primitive* p = objectAt(s.start))
+          p->draw(dc, s.x + paintX_, l.bottom - s.ascent + paintY_, p->hasAlpha(), b.flags);
         continue;
       }
       std::int32_t pos = s.start, px = s.x;
@@ -250,7 +263,8 @@ void FXKTextLayout::paintLines(block& b, std::int32_t first, std::int32_t end, s
         FXFont* font = fontOf(*st);
         const std::int32_t w = measureText(font, text_.text() + pos, stop - pos);
         const std::string bytes = utf8Of(text_.text() + pos, stop - pos);
-        const std::int32_t baseY = top + l.baseline;
+        const std::int32_t baseY = top + l.baseline + paintY_;
+        const std::int32_t dx = px + paintX_, dtop = top + paintY_;
         dc.setFont(font);
         const FXColor fg = textColorOf(*st, b);
         const FXColor bg = backColorOf(*st, b);
@@ -267,27 +281,27 @@ void FXKTextLayout::paintLines(block& b, std::int32_t first, std::int32_t end, s
           if ((st->flags & kShadow) && !plainTheme()) {
             const FXColor shadow = FXRGBA(FXREDVAL(bg) / 4 * 3, FXGREENVAL(bg) / 4 * 3, FXBLUEVAL(bg) / 4 * 3, 255);
             dc.setForeground(shadow);
-            dc.drawText(px + 1, baseY + 1, bytes.data(), static_cast<FXuint>(bytes.size()));
+            dc.drawText(dx + 1, baseY + 1, bytes.data(), static_cast<FXuint>(bytes.size()));
           }
           dc.setForeground(focusMark ? FXColor(0xFF0000FFu) : fg);
-          dc.drawText(px, baseY, bytes.data(), static_cast<FXuint>(bytes.size()));
+          dc.drawText(dx, baseY, bytes.data(), static_cast<FXuint>(bytes.size()));
         } else {
           dc.setForeground(bg);
-          dc.fillRectangle(px, top, w, l.height);
+          dc.fillRectangle(dx, dtop, w, l.height);
           if ((st->flags & kShadow) && !plainTheme()) {
             const FXColor shadow = FXRGBA(FXREDVAL(bg) / 4 * 3, FXGREENVAL(bg) / 4 * 3, FXBLUEVAL(bg) / 4 * 3, 255);
             dc.setForeground(shadow);
-            dc.drawText(px + 1, baseY + 1, bytes.data(), static_cast<FXuint>(bytes.size()));
+            dc.drawText(dx + 1, baseY + 1, bytes.data(), static_cast<FXuint>(bytes.size()));
           }
           dc.setForeground(focusMark ? FXColor(0xFF0000FFu) : fg);
-          dc.drawText(px, baseY, bytes.data(), static_cast<FXuint>(bytes.size()));
+          dc.drawText(dx, baseY, bytes.data(), static_cast<FXuint>(bytes.size()));
         }
-        if (underline) dc.fillRectangle(px, baseY + 1, w, 1);
+        if (underline) dc.fillRectangle(dx, baseY + 1, w, 1);
         if (focusMark) {
           // Every second pixel of the row three below the baseline, inverted.
           const FXFunction saved = dc.getFunction();
           dc.setFunction(BLT_NOT_DST);
-          for (std::int32_t x = px; x < px + w; ++x)
+          for (std::int32_t x = dx; x < dx + w; ++x)
             if ((x & 1) == 0) dc.fillRectangle(x, baseY + 3, 1, 1);
           dc.setFunction(saved);
         }

@@ -105,3 +105,28 @@ TEST_F(PaintTest, AFlatLinkIsUnderlinedOnlyWhileHovered) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PaintTest, PageModeHoldsBackALineCutByThePageBottom) {
+  const int lh = app->getStockFont(0)->getFontHeight();
+  paint(u"MMMM\nMMMM\nMMMM", true, 0x10, kH, [](FXKTextLayout& l) {
+    const auto& second = l.lines()[1];
+    l.page_.bottom = second.bottom - 3;  // three pixels of the second line miss the page
+  });
+  const auto& second = layout->lines()[1];
+  EXPECT_EQ(layout->page_.carry, -(lh - 3));
+  EXPECT_EQ(ink(0, second.bottom - second.height, kW, second.bottom), 0);  // held back
+  EXPECT_GT(ink(0, 0, kW, layout->lines()[0].bottom), 0);
+  EXPECT_GT(ink(0, layout->lines()[2].bottom - layout->lines()[2].height, kW, layout->lines()[2].bottom), 0);
+}
+
+TEST_F(PaintTest, ThePaintOffsetMovesEverything) {
+  paint(u"MMMM", true, 0, kH, [](FXKTextLayout& l) { l.setPaintOffset(50, 30); });
+  const auto& first = layout->lines()[0];
+  EXPECT_EQ(ink(0, 0, kW, 30), 0);
+  EXPECT_EQ(ink(0, 0, 50, kH), 0);
+  EXPECT_GT(ink(50, 30, kW, 30 + first.bottom), 0);
+}
+
+}  // namespace

@@ -129,6 +129,15 @@ TEST(Parser, TheTagTableHas58NamesAndUnknownNamesGoIntoTheText) {
   EXPECT_EQ(layout.text().toUtf8(), "<nope>");
 }
 
+TEST(Layout, AnImageFoundNowhereIsNullAndNotCached) {
+  FXKTextLayout layout(layout_testing::app(false), false);
+  EXPECT_EQ(layout.getImage(W(u"no-such-image.png"), false), nullptr);
+  EXPECT_EQ(layout.getImage(W(u"no-such-image.png"), false), nullptr);
+  // PNG data cut short is refused, not read past its end.
+  const std::string truncated("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 20);
+  EXPECT_EQ(layout.loadImage(W(u"cut"), truncated, false), nullptr);
+}
+
 TEST(Parser, ObjectsGetSeparatorsOnlyAfterText) {
   FXKTextLayout layout(layout_testing::app(false), false);
   layout.setText(W(u"x<vpad/>\u2028<vpad/>"));

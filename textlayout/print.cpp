@@ -22,42 +22,40 @@ void FXKTextLayout::print(FXDCPrintExt& dc) {
   originX_ = originY_ = 0;
 
   const std::int32_t H = getContentHeight(), P = printable.h;
-  pagerecord record;
-  record.index = 0;
-  record.x = printable.x;
-  record.w = printable.w;
-  record.h = P;
-  record.y = 0;
-  record.carry = 0;
-  page_ = &record;
+  const std::int32_t savedPaintX = paintX_, savedPaintY = paintY_;
+  const pagerecord savedPage = page_;
+  // Pages in their own coordinates: the printable area from (x, 0); the
+  // layout paints from the content offset where the page starts.
+  std::int32_t index = 0, start = 0;
   pagesPrinted_ = 0;
-  while (record.y < H) {
-    dc.setOrigin(0, -record.y);
-    const FXRectangle pageRect(static_cast<FXshort>(record.x), static_cast<FXshort>(record.y),
-                               static_cast<FXshort>(record.w), static_cast<FXshort>(record.h));
-    dc.setClipRectangle(pageRect);
+  while (start < H) {
+    const FXRectangle pageArea(static_cast<FXshort>(printable.x), 0, printable.w, printable.h);
+    dc.setClipRectangle(pageArea);
     const FXColor fore = dc.getForeground();
     dc.setForeground(0xFFFFFFFF);
-    dc.fillRectangle(pageRect.x, pageRect.y, pageRect.w, pageRect.h);
+    dc.fillRectangle(pageArea.x, pageArea.y, pageArea.w, pageArea.h);
     dc.setForeground(fore);
-    paint(dc, pageRect, false, kPaintPage);
+    page_.top = start;
+    page_.bottom = start + P;
+    page_.carry = 0;
+    setPaintOffset(0, -start);
+    paint(dc, FXRectangle(static_cast<FXshort>(printable.x), static_cast<FXshort>(start), printable.w, printable.h),
+          false, kPaintPage);
     ++pagesPrinted_;
-    const std::int32_t next = record.y + record.carry + P;
-    const std::int32_t nextIndex = record.index + 1;
-    // A carry never lets a page start where this one did.
-    const std::int32_t start = next > record.y ? next : record.y + P;
-    if (start < H) {
-      dc.clearClipRectangle();
+    // The next page starts earlier by the carry, yet always further on, so a
+    // line taller than a page cannot hold the printing on one page.
+    const std::int32_t next = start + page_.carry + P;
+    const std::int32_t following = next > start ? next : start + P;
+    dc.clearClipRectangle();
+    if (following < H) {
       dc.endPage();
-      dc.beginPage(static_cast<FXuint>(nextIndex + 1));
+      dc.beginPage(static_cast<FXuint>(index + 2));
     }
-    record.y = start;
-    record.carry = 0;
-    record.index = nextIndex;
+    start = following;
+    ++index;
   }
-  dc.clearClipRectangle();
-  dc.setOrigin(0, 0);
-  page_ = nullptr;
+  page_ = savedPage;
+  setPaintOffset(savedPaintX, savedPaintY);
 
   layout(savedLayoutWidth, savedLayoutHeight, true);
   setViewRect(savedLeft, savedTop, savedWidth, savedHeight);

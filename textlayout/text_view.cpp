@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/fox/fx_dc_origin.h"
 #include "platform/fox/fx_paint.h"
 #include "platform/fox/fx_print.h"
 #include "system/layer.h"
@@ -334,10 +333,11 @@ long FXKTextView::onPaint(FXObject*, FXSelector, void* ptr) {
 void FXKTextView::paintInto(FXDC& target, const FXRectangle& area) {
   if (viewState_ & kSuppressed) return;
   // Layout coordinates: the text's origin is the margins and the scroll position.
-  FXDCOrigin dc(target, marginLeft_ + pos_x, marginTop_ + pos_y);
+  FXDC& dc = target;
   FXint x = area.x, y = area.y;
   windowToContent(x, y);
   layout_->setOrigin(marginLeft_ + pos_x, marginTop_ + pos_y);
+  layout_->setPaintOffset(marginLeft_ + pos_x, marginTop_ + pos_y);
   const std::uint32_t paintFlags = (options & TEXTVIEW_ELLIPSIS) ? std::uint32_t(FXKTextLayout::kPaintEllipsis) : 0u;
   layout_->paint(dc, rect(x, y, area.w, area.h), false, paintFlags);
   viewState_ |= kPainted;

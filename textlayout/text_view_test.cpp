@@ -10,9 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
 
+#include "core/resource_archive.h"
 #include "core/resource_testing.h"
+#include "files/zip_writer.h"
 #include "platform/win32/shell.h"
 #include "textlayout/view_test_fixture.h"
 #include "xml/product_configuration.h"
@@ -260,6 +263,8 @@ TEST_F(TextView, SelectionCopyAndCopyAllFillTheClipboard) {
   }
 }
 
+// The product configuration comes from a program archive made here, so no
+// earlier look-up in this process (current folder, archive) can hide it.
 class TextViewLinks : public TextView {
  protected:
   void SetUp() override {
@@ -268,23 +273,30 @@ class TextViewLinks : public TextView {
     const char* tmp = std::getenv("KV_TEST_TMP");
     dir = std::string(tmp ? tmp : "/tmp") + "/kv_links_" + std::to_string(::getpid());
     std::system(("mkdir -p " + dir).c_str());
-    std::ofstream(dir + "/DovecrestVazediInstallMenu.xml")
-        << "<resource><string name='main_url'>http://www.example.test/</string>"
-           "<string name='secure_url'>https://www.example.test/s</string></resource>";
-    char cwd[4096];
-    old = ::getcwd(cwd, sizeof cwd) ? cwd : "/";
-    ASSERT_EQ(::chdir(dir.c_str()), 0);
-    Common::testing::setResourceFileState(0);
+    std::ostringstream zip;
+    zip_writer w(zip);
+    ASSERT_TRUE(w.add(Common::configurationMemberName,
+                      "<resource><string name='main_url'>http://www.example.test/</string>"
+                      "<string name='secure_url'>https://www.example.test/s</string></resource>"));
+    ASSERT_TRUE(w.finish());
+    const std::string archive = dir + "/program.zip";
+    std::ofstream(archive, std::ios::binary) << zip.str();
+    archivePath = u"Z:";
+    for (char c : archive) archivePath.push_back(static_cast<unsigned char>(c));
+    Common::testing::setProgramArchivePath(archivePath.c_str());
+    Common::testing::setResourceFileState(2);
     Common::testing::reloadProductConfiguration();
     win32::record_shell_calls(true);
   }
   void TearDown() override {
     TextView::TearDown();
-    if (!old.empty() && ::chdir(old.c_str()) != 0) ADD_FAILURE() << "chdir back";
+    Common::testing::setProgramArchivePath(nullptr);
+    Common::testing::setResourceFileState(0);
     Common::testing::reloadProductConfiguration();
     if (!dir.empty()) std::system(("rm -rf " + dir).c_str());
   }
-  std::string dir, old;
+  std::string dir;
+  std::u16string archivePath;
 };
 
 TEST_F(TextViewLinks, ClicksOpenConfiguredAddressesAndProgramsThroughTheShell) {
