@@ -32,6 +32,7 @@ class FXImage;
 class FXRegion;
 class FXWindow;
 class FXRectangle;
+class FXDCPrintExt;
 typedef unsigned int FXColor;
 }  // namespace FX
 
@@ -430,6 +431,61 @@ class FXKTextLayout : public FXKVerbProcessor {
   FX::FXWString selectedText() { return plainText(selStart_, selEnd_); }
   FX::FXWString allText() { return plainText(root_.textStart, root_.textEnd); }
   void recalc();
+
+  // ------------------------------------------------------------ hit testing, links, focus (hittest.cpp)
+  std::int32_t segmentAt(std::int32_t x, std::int32_t y) const;
+  block* blockAt(std::int32_t x, std::int32_t y);
+  std::int32_t runKeyOfSegment(std::int32_t segment) const;
+  const textstyle* styleAt(std::int32_t x, std::int32_t y) const;
+  block* anchorBlockAt(std::int32_t x, std::int32_t y);
+  const textstyle* linkStyleAt(std::int32_t x, std::int32_t y);
+  const tooltip* tooltipAt(std::int32_t x, std::int32_t y);
+  std::int32_t positionAt(std::int32_t x, std::int32_t y);
+  std::int32_t positionInSegment(std::int32_t x, std::int32_t segment);
+  std::pair<std::int32_t, std::int32_t> caretPoint(std::int32_t position, std::uint32_t flags) const;
+  std::pair<std::int32_t, std::int32_t> segmentRangeAt(std::int32_t x, std::int32_t y);
+  void setCaret(std::int32_t x, std::int32_t y);
+  void selectWord(std::int32_t x, std::int32_t y);
+  void selectBlock(std::int32_t x, std::int32_t y);
+  void extendSelection(std::int32_t x, std::int32_t y);
+  void selectAll();
+  void clearSelection();
+  bool hasSelection() const { return selStart_ != selEnd_; }
+  bool hover(std::int32_t x, std::int32_t y);
+  void setHot(block* b);
+  void clearHot();
+  void markHot(block* b, bool on);
+  void invalidateBlock(block* b);
+  block* focusNext(std::int32_t direction);
+  bool focusEntry(std::int32_t direction, std::int32_t index);
+  block* moveFocus(std::int32_t direction, std::int32_t count);
+  block* nearestInDirection(block* b, std::int32_t direction, std::int32_t least);
+  bool focusRect(FX::FXRectangle& out);
+  bool linkRect(const linkentry& entry, FX::FXRectangle& out);
+  const linkentry* linkByBlockId(std::int32_t id) const;
+  const anchorentry* anchorByName(const FX::FXWString& name) const;
+  bool makeVisibleRect(FX::FXRectangle& out) const;
+  block* hotBlock() const { return hotBlock_; }
+  const linkentry* focusedLink() const { return focusedLink_; }
+  // The bounding rectangle of the laid-out text of a range.
+  FX::FXRectangle rangeRect(std::int32_t start, std::int32_t end) const;
+
+ private:
+  const textstyle* searchStyleAt(std::int32_t x, std::int32_t y, std::uint32_t first, std::uint32_t second);
+  void repaintOwner();
+  void invalidateLinkText(std::int32_t linkIndex);
+  void endLinkHover();
+  std::int32_t linkEntryOfBlock(std::int32_t id) const;
+  std::int32_t currentLinkEntry() const;
+  FX::FXRectangle referenceRect(block* b);
+  void gatherText(const block& b, std::int32_t start, std::int32_t end, FX::FXWString& out) const;
+
+ public:
+  // ------------------------------------------------------------ printing (print.cpp)
+  // Prints page by page on a printer device context (page_ below holds the
+  // page being printed); pagesPrinted_ counts the pages of the last print.
+  void print(FX::FXDCPrintExt& dc);
+  std::int32_t pagesPrinted_ = 0;
 
   // ------------------------------------------------------------ model access
   const FX::FXWString& text() const { return text_; }
