@@ -6,6 +6,7 @@
 #include "core/error.h"
 #include "liveupdate/repository.h"
 #include "liveupdate/test_update_service.h"
+#include "network/ssl/test_pki.h"
 #include "network/http_client.h"
 #include "system/trace.h"
 
@@ -244,6 +245,69 @@ TEST_F(Download, QueryChecks) {
   EXPECT_EQ(errorOf([&] { repository->publish(); }).code(), kInternalError);
   EXPECT_EQ(errorOf([&] { createRepositoryHTTP(nullptr, applicationConfigurationAccessor()); }).code(), kFailedCheck);
   EXPECT_EQ(repository->uri().toNarrow(), "http://127.0.0.1:9/");
+}
+
+}  // namespace
+
+namespace {
+
+// End to end over HTTPS: a CA made for the test is the only trusted root.
+class HttpsDownload : public Download {
+ protected:
+  void SetUp() override {
+    Download::SetUp();
+    const auto& pki = PkiTest::Pki::get();
+    roots = folder.path + "/roots";
+    std::filesystem::create_directories(roots);
+    std::filesystem::copy_file(pki.path("ca.pem"), roots + "/ca.pem");
+    ::setenv("KV_CERT_ROOT", roots.c_str(), 1);
+  }
+  void TearDown() override { ::unsetenv("KV_CERT_ROOT"); }
+  std::vector<std::string> tlsArguments(std::vector<std::string> more = {}) {
+    const auto& pki = PkiTest::Pki::get();
+    std::vector<std::string> a = {"--tls-port", "0", "--cert", pki.path("chain.pem"), "--key", pki.path("server.key")};
+    a.insert(a.end(), more.begin(), more.end());
+    return a;
+  }
+  // The application's road: the newest full package, downloaded, its hash compared.
+  std::string fetchNewest(const Service& service) {
+    auto repository =
+        createRepositoryHTTP(createUriResource(wide(service.httpsUrl())), applicationConfigurationAccessor());
+    auto product = createProduct(
+        createProductInformation(Processor::String("Vazedi"), "{PKG}", 2, 1033, createVersion("7.0.0.0")));
+    std::vector<Processor::RefPtr<Package>> packages;
+    repository->queryUpdates(product.get(), packages);
+    Processor::RefPtr<Package> newest;
+    for (auto& p : packages)
+      if (!p->isPatch() && (!newest || compareVersions(*p->productInformation()->version(),
+                                                      *newest->productInformation()->version()) > 0))
+        newest = p;
+    EXPECT_TRUE(newest);
+    const std::string got = readAll(*newest->input());
+    const std::string local = folder.file("downloaded.msi");
+    UpdateTest::writeFile(local, got);
+    EXPECT_TRUE(equalsIgnoreCase(newest->hash(), UpdateTest::md5sum(local)));
+    return got;
+  }
+  std::string roots;
+};
+
+TEST_F(HttpsDownload, NewestPackageOverTls) {
+  Service service(folder.path, tlsArguments());
+  EXPECT_EQ(fetchNewest(service), content);
+}
+
+TEST_F(HttpsDownload, NewestPackageOverTlsWithTwoDrops) {
+  Service service(folder.path, tlsArguments({"--drop-after", "70000", "--drop-times", "2"}));
+  Warnings warnings;
+  EXPECT_EQ(fetchNewest(service), content);
+  EXPECT_EQ(warnings.count(0x567533), 2);
+}
+
+TEST_F(HttpsDownload, AnUntrustedServerIsRefused) {
+  ::setenv("KV_CERT_ROOT", (folder.path + "/nothing").c_str(), 1);
+  Service service(folder.path, tlsArguments());
+  EXPECT_EQ(errorOf([&] { fetchNewest(service); }).code(), 0x30412u);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "liveupdate/repository.h"
 
+#include <mutex>
+
 #include "core/catalogue.h"
 #include "core/error.h"
 #include "core/trace.h"
+#include "network/ssl/https.h"
 #include "xml/xml_node.h"
 
 namespace LiveUpdate {
@@ -62,6 +65,9 @@ Processor::RefPtr<Repository> createRepositoryHTTP(Processor::RefPtr<UriResource
                                                    Processor::RefPtr<ProtocolConfigurationAccessor> accessor) {
   if (!uri) throw Common::Error(KV_SITE, kFailedCheck, "uri");
   if (!accessor) throw Common::Error(KV_SITE, kFailedCheck, "protocolConfigurationAccessor");
+  // The service and its files may be "https" addresses.
+  static std::once_flag tls;
+  std::call_once(tls, [] { Network::useTlsForHttps(); });
   return Processor::makeRef<RepositoryHTTP>(std::move(uri), std::move(accessor));
 }
 
