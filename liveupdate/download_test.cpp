@@ -6,6 +6,7 @@
 #include "core/error.h"
 #include "liveupdate/repository.h"
 #include "liveupdate/test_update_service.h"
+#include "network/ssl/ssl.h"
 #include "network/ssl/test_pki.h"
 #include "network/http_client.h"
 #include "system/trace.h"
@@ -308,6 +309,35 @@ TEST_F(HttpsDownload, AnUntrustedServerIsRefused) {
   ::setenv("KV_CERT_ROOT", (folder.path + "/nothing").c_str(), 1);
   Service service(folder.path, tlsArguments());
   EXPECT_EQ(errorOf([&] { fetchNewest(service); }).code(), 0x30412u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HttpsDownload, ATlsStreamCutWithoutCloseNotificationResumes) {
+  Service service(folder.path, tlsArguments({"--drop-after", "70000", "--drop-times", "2", "--abrupt"}));
+  Warnings warnings;
+  EXPECT_EQ(fetchNewest(service), content);
+  EXPECT_EQ(warnings.count(0x567533), 2);
+}
+
+TEST_F(HttpsDownload, ATlsReadThatBreaksOffKeepsWhatCame) {
+  Service service(folder.path, tlsArguments({"--drop-after", "1000", "--abrupt"}));
+  Network::SSLSettings settings;
+  settings.serverName = "localhost";
+  auto tls = Network::createSSLClient(settings, new Network::TCPSocket("127.0.0.1", service.httpsPort));
+  const std::string request = "GET /files/full-7.2.msi HTTP/1.0\r\n\r\n";
+  ASSERT_TRUE(tls->send(request.data(), request.size(), nullptr, 0, nullptr, 0));
+  std::string buf(kSize, '\0');
+  std::size_t n = 0;
+  EXPECT_EQ(errorOf([&] { n = tls->receive(buf.data(), buf.size(), nullptr, 0, false); }).code(), 0u);
+  const std::string got = buf.substr(0, n);
+  const std::size_t body = got.find("\r\n\r\n");
+  ASSERT_NE(body, std::string::npos);
+  EXPECT_EQ(got.substr(body + 4), content.substr(0, 1000));
+  // The break itself comes with the next call.
+  EXPECT_EQ(errorOf([&] { tls->receive(buf.data(), buf.size(), nullptr, 0, false); }).code(), 0x30412u);
 }
 
 }  // namespace

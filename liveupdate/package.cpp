@@ -19,6 +19,8 @@ void trace(const char* pattern, std::initializer_list<std::pair<std::string, Pro
   throw Common::Error(site, kInternalError, Common::catalogueText(1294, u"Internal error."));
 }
 
+constexpr std::uint32_t kTlsBroken = 0x30412;
+
 constexpr const char16_t* kDownloadWarning =
     u"Connection to the update server has failed while downloading. Retrying connection.";
 constexpr const char16_t* kHashWarning =
@@ -124,7 +126,10 @@ void HTTPInput::read(void* buffer, std::uint32_t length, std::uint32_t& count) {
       }
       return;
     } catch (const Common::Error& e) {
-      if (!isRetryableHttpError(e.code())) throw;
+      // A TLS stream that breaks off after the answer began is a dropped
+      // connection like any other; a refused handshake is not.
+      const bool broken = socket_ && e.code() == kTlsBroken;
+      if (!isRetryableHttpError(e.code()) && !broken) throw;
       // A connection that failed holds nothing more: the next try asks
       // again from where the bytes stopped.
       socket_.reset();

@@ -39,6 +39,7 @@ struct Options {
   bool wrongHash = false;
   bool errorRoot = false;
   bool stall = false;     // never answer a POST
+  bool abrupt = false;    // a drop sends no TLS close notification
 };
 
 Options options;
@@ -66,9 +67,10 @@ struct Conn {
     }
     return true;
   }
+  bool abrupt = false;
   void close() {
     if (ssl) {
-      SSL_shutdown(ssl);
+      if (!abrupt) SSL_shutdown(ssl);
       SSL_free(ssl);
     }
     ::close(fd);
@@ -189,6 +191,7 @@ void serveFile(Conn& c, const std::string& name, const std::string& range) {
   if (!c.sendAll(head)) return;
   if (options.dropAfter >= 0 && dropsLeft.fetch_sub(1) > 0) {
     c.sendAll(body.substr(0, std::min<std::size_t>(body.size(), static_cast<std::size_t>(options.dropAfter))));
+    c.abrupt = options.abrupt;
     return;
   }
   c.sendAll(body);
@@ -245,7 +248,7 @@ int usage() {
   std::fprintf(stderr,
                "usage: kvupdated --root DIR [--port N] [--tls-port N --cert PEM --key PEM] [--log FILE]\n"
                "  misbehaving: [--drop-after BYTES [--drop-times K]] [--drop-posts K] [--ignore-range]\n"
-               "               [--wrong-hash] [--error-root] [--stall]\n");
+               "               [--wrong-hash] [--error-root] [--stall] [--abrupt]\n");
   return 2;
 }
 
@@ -269,6 +272,7 @@ int main(int argc, char** argv) {
     else if (a == "--wrong-hash") options.wrongHash = true;
     else if (a == "--error-root") options.errorRoot = true;
     else if (a == "--stall") options.stall = true;
+    else if (a == "--abrupt") options.abrupt = true;
     else return usage();
   }
   if (options.root.empty()) return usage();
