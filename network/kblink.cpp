@@ -213,6 +213,4 @@ void collectReportFields(const Common::Error& error, ReportFields& fields, const
   walkChain(error, &fields, &fields.errorCodes, nullptr);
 }
 
-Common::Error postErrorReport(const Common::Error&, const ProductInfo&, bool) { return {}; }
-
 }  // namespace KbLink

@@ -36,9 +36,7 @@ void buildErrorLink(const Common::Error& error, std::string& link, const Product
 void collectReportFields(const Common::Error& error, ReportFields& fields, const ProductInfo& product);
 void buildReportPayload(std::string& out, const Common::Error& error, const ProductInfo& product, bool logFlag,
                         bool forceSerialisedError, bool automatic);
-// Queues the background report; nothing is posted by this build (the poster
-// lives with the network client), so it answers an empty error.
-Common::Error postErrorReport(const Common::Error& error, const ProductInfo& product, bool logFlag);
+// The background report: KbLink::postErrorReport in liveupdate/report_sender.h.
 
 void encodeReport(std::string& text);
 std::string linkBase64(const unsigned char* bytes, std::size_t length);
