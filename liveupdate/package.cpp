@@ -126,6 +126,11 @@ void HTTPInput::read(void* buffer, std::uint32_t length, std::uint32_t& count) {
       }
       return;
     } catch (const Common::Error& e) {
+      // An interrupted read gives what came; the caller looks at its cancel.
+      if (interrupt_.interrupted()) {
+        socket_.reset();
+        return;
+      }
       // A TLS stream that breaks off after the answer began is a dropped
       // connection like any other; a refused handshake is not.
       const bool broken = socket_ && e.code() == kTlsBroken;

@@ -40,6 +40,8 @@ struct Options {
   bool errorRoot = false;
   bool stall = false;     // never answer a POST
   bool abrupt = false;    // a drop sends no TLS close notification
+  long stallAfter = -1;   // file GETs: go silent after this many body bytes
+  bool lowerHash = false;
 };
 
 Options options;
@@ -153,7 +155,9 @@ void servePost(Conn& c, const std::string& body, const std::string& base) {
     const std::string name = unescape(body.substr(a + 6, b - a - 6));
     bool ok;
     const std::string data = readFile(options.root + "/" + name, ok);
-    const std::string hash = options.wrongHash ? std::string(32, '0') : md5Hex(data);
+    std::string hash = options.wrongHash ? std::string(32, '0') : md5Hex(data);
+    if (options.lowerHash)
+      for (char& ch : hash) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     xml = head + "getUpdates\"><product><update link=\"" + base + "/files/" + name + "\" hash=\"" + hash +
           "\"/></product></updates>";
   } else {
@@ -189,6 +193,10 @@ void serveFile(Conn& c, const std::string& name, const std::string& range) {
                              : std::string("HTTP/1.0 200 OK\r\n");
   head += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
   if (!c.sendAll(head)) return;
+  if (options.stallAfter >= 0) {
+    c.sendAll(body.substr(0, std::min<std::size_t>(body.size(), static_cast<std::size_t>(options.stallAfter))));
+    return stallUntilPeerGoes(c);
+  }
   if (options.dropAfter >= 0 && dropsLeft.fetch_sub(1) > 0) {
     c.sendAll(body.substr(0, std::min<std::size_t>(body.size(), static_cast<std::size_t>(options.dropAfter))));
     c.abrupt = options.abrupt;
@@ -248,7 +256,8 @@ int usage() {
   std::fprintf(stderr,
                "usage: kvupdated --root DIR [--port N] [--tls-port N --cert PEM --key PEM] [--log FILE]\n"
                "  misbehaving: [--drop-after BYTES [--drop-times K]] [--drop-posts K] [--ignore-range]\n"
-               "               [--wrong-hash] [--error-root] [--stall] [--abrupt]\n");
+               "               [--wrong-hash] [--error-root] [--stall] [--abrupt]\n"
+               "               [--stall-after BYTES] [--lower-hash]\n");
   return 2;
 }
 
@@ -273,6 +282,8 @@ int main(int argc, char** argv) {
     else if (a == "--error-root") options.errorRoot = true;
     else if (a == "--stall") options.stall = true;
     else if (a == "--abrupt") options.abrupt = true;
+    else if (a == "--stall-after") options.stallAfter = std::atol(next().c_str());
+    else if (a == "--lower-hash") options.lowerHash = true;
     else return usage();
   }
   if (options.root.empty()) return usage();
