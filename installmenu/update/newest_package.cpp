@@ -76,7 +76,7 @@ class NewestPackageImpl final : public NewestPackage {
         std::lock_guard<std::mutex> g(lock_);
         win32_dir* dir = current_dir();
         file.reset(dir->open_file_rw(destination_.c_str(), false));
-        if (!file || file->Bad()) file.reset(dir->create_file(destination_.c_str()));
+        if (!file || file->Bad()) file.reset(dir->create_file(destination_.c_str(), false, nullptr));
         package = findNewestPackage(*product_);
       }
       if (!file || !file->Good()) failedCheck(KV_SITE, "file.get() && file->Good()");
