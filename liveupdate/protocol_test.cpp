@@ -213,3 +213,25 @@ TEST(Versions, MadeFromTextAndCompared) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ProductIdentity, TranslationsAndTheTable) {
+  using LiveUpdate::lookupProductIdentity;
+  using LiveUpdate::translatePackageId;
+  // The package's own ID wins; a product code of the translation fills an
+  // empty one, in any letter case; the rename pair applies to either.
+  EXPECT_EQ(translatePackageId("{OWN}", "{5A1E7C20-1B2C-4D3E-9F40-7A8B9C0D1E01}"), "{OWN}");
+  EXPECT_EQ(translatePackageId("", "{5a1e7c20-1b2c-4d3e-9f40-7a8b9c0d1e01}"), "{C7D8E9F0-1A2B-4C3D-9E4F-5A6B7C8D9E01}");
+  EXPECT_EQ(translatePackageId("", "{5A1E7C20-1B2C-4D3E-9F40-7A8B9C0D1E03}"), "{C7D8E9F0-1A2B-4C3D-9E4F-5A6B7C8D9E03}");
+  EXPECT_EQ(translatePackageId("{c7d8e9f0-1a2b-4c3d-9e4f-5a6b7c8d9e00}", "{X}"),
+            "{C7D8E9F0-1A2B-4C3D-9E4F-5A6B7C8D9E03}");
+  EXPECT_EQ(translatePackageId("", "{UNKNOWN}"), "");
+  const std::string product = "{3C0F1A52-7D0E-4B8A-9B1E-0A6E2F1C4D01}", package = "{8E4B2C10-5A3D-4F7E-A1B2-6C9D0E1F2A01}";
+  EXPECT_EQ(lookupProductIdentity(product, package, ""), "{B1D2E3F4-0A1B-4C2D-8E3F-1A2B3C4D5E01}");
+  EXPECT_EQ(lookupProductIdentity(product, package, "Vazedi"), "{B1D2E3F4-0A1B-4C2D-8E3F-1A2B3C4D5E01}");
+  EXPECT_FALSE(lookupProductIdentity(product, package, "vazedi"));
+  EXPECT_FALSE(lookupProductIdentity(package, product, ""));
+}
+
+}  // namespace
