@@ -50,7 +50,6 @@ bool isReportingEnabled();
 
 // Empty on success; the queue-full error otherwise.
 Common::Error submitReport(const std::string& payload);
-Common::Error postErrorReport(const Common::Error& error, const ProductInfo& product, bool logFlag);
 
 class ReportSender {
  public:

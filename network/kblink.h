@@ -36,7 +36,9 @@ void buildErrorLink(const Common::Error& error, std::string& link, const Product
 void collectReportFields(const Common::Error& error, ReportFields& fields, const ProductInfo& product);
 void buildReportPayload(std::string& out, const Common::Error& error, const ProductInfo& product, bool logFlag,
                         bool forceSerialisedError, bool automatic);
-// The background report: KbLink::postErrorReport in liveupdate/report_sender.h.
+// Queues the background report when the registry switch is on; empty, or
+// the queue-full error. Defined with the poster in liveupdate/report_sender.cpp.
+Common::Error postErrorReport(const Common::Error& error, const ProductInfo& product, bool logFlag);
 
 void encodeReport(std::string& text);
 std::string linkBase64(const unsigned char* bytes, std::size_t length);
