@@ -279,6 +279,24 @@ int main(int argc, char** argv) {
   seed("xml_writer", "small", std::string("\x03\x61\x62\x63\x00\x02\x01\x61\x04\x41\x20\x20\x42\x03\x02\x0A\x0D", 17));
   seed("xml_writer", "nested", std::string("\x01\x61\x00\x01\x62\x03\x03\x20\x7F\x3C\x01\x02\x01\x26\x02\x80\xFF\xFF", 18));
 
+  // ---- Update service answers: a selector byte (bit 0: getUpdates), then the body
+  {
+    const std::pair<unsigned char, std::string> answers[] = {
+        {0, "<updates protocol-version=\"1\" status=\"0\" description=\"infoUpdates\"><product status=\"0\">"
+            "<update version=\"7.2\" description=\"d\"><type>Patch</type><file name=\"a.msp\" size=\"0x10\"/>"
+            "<importance>1</importance><patch-sequence><family name=\"F\" sequence=\"1.0\" supersede=\"1\"/>"
+            "</patch-sequence></update></product></updates>"},
+        {0, "<updates><protocol-version>1</protocol-version><status>0</status><description>infoUpdates"
+            "</description><product><status>3</status></product></updates>"},
+        {0, "<error id=\"7\" description=\"no\"/>"},
+        {1, "<updates protocol-version=\"1\" status=\"0\" description=\"getUpdates\"><product>"
+            "<update link=\"https://127.0.0.1:4443/files/a.msi\" hash=\"00FF\"/></product></updates>"},
+    };
+    i = 0;
+    for (const auto& [selector, bytes] : answers)
+      seed("update_answer", "answer" + std::to_string(i++), std::string(1, static_cast<char>(selector)) + bytes);
+  }
+
   if (failures) std::fprintf(stderr, "kv_fuzz_seeds: %d failures\n", failures);
   return failures ? 1 : 0;
 }

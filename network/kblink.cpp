@@ -40,6 +40,8 @@ using IsWow64 = BOOL (*)(HANDLE, BOOL*);
 std::string architecture() {
   static const FARPROC entry = GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process");
   BOOL wow = FALSE;
+  // A 64-bit build is on a 64-bit system whatever IsWow64Process says.
+  if (sizeof(void*) == 8) return "64";
   if (entry && reinterpret_cast<IsWow64>(reinterpret_cast<void (*)()>(entry))(GetCurrentProcess(), &wow) && wow) return "64";
   return "86";
 }
@@ -152,7 +154,15 @@ std::string serializedErrorText(const Common::Error& error) {
 
 void appendField(std::string& out, int number, const std::string& value) {
   if (value.empty()) return;
-  out += std::to_string(number) + "=\"" + value + "\";";
+  // A quote or ";" inside would end the field early: they and the escape
+  // character itself are escaped with a backslash.
+  std::string escaped;
+  escaped.reserve(value.size());
+  for (char c : value) {
+    if (c == '"' || c == ';' || c == '\\') escaped += '\\';
+    escaped += c;
+  }
+  out += std::to_string(number) + "=\"" + escaped + "\";";
 }
 
 void encodeReport(std::string& text) {
@@ -212,7 +222,5 @@ void collectReportFields(const Common::Error& error, ReportFields& fields, const
   fields.fields[10] = std::to_string(product.language);
   walkChain(error, &fields, &fields.errorCodes, nullptr);
 }
-
-Common::Error postErrorReport(const Common::Error&, const ProductInfo&, bool) { return {}; }
 
 }  // namespace KbLink

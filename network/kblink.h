@@ -36,8 +36,8 @@ void buildErrorLink(const Common::Error& error, std::string& link, const Product
 void collectReportFields(const Common::Error& error, ReportFields& fields, const ProductInfo& product);
 void buildReportPayload(std::string& out, const Common::Error& error, const ProductInfo& product, bool logFlag,
                         bool forceSerialisedError, bool automatic);
-// Queues the background report; nothing is posted by this build (the poster
-// lives with the network client), so it answers an empty error.
+// Queues the background report when the registry switch is on; empty, or
+// the queue-full error. Defined with the poster in liveupdate/report_sender.cpp.
 Common::Error postErrorReport(const Common::Error& error, const ProductInfo& product, bool logFlag);
 
 void encodeReport(std::string& text);

@@ -670,7 +670,8 @@ std::size_t SSLSocket::read(void* buffer, std::size_t length, bool partial) {
       if (n <= 0 && error != SSL_ERROR_NONE && error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE &&
           error != SSL_ERROR_ZERO_RETURN) {
         traceDebug(0, error == SSL_ERROR_SYSCALL ? "SSL Error: Premature close\n" : "SSL Error: SSL_read failed\n");
-        if (interrupted_) {
+        // What came before the failure is the caller's; the next call fails.
+        if (interrupted_ || done) {
           ERR_clear_error();
           return done;
         }
@@ -700,7 +701,7 @@ std::size_t SSLSocket::read(void* buffer, std::size_t length, bool partial) {
           if (reader_->wait(0) || lock_.closed) {
             if (++endSeen >= 2) {
               // The transport ended and no close notification came.
-              if (interrupted_) return done;
+              if (interrupted_ || done) return done;
               fail(KV_SITE, 0x30412, textConnectFailed);
             }
           } else {

@@ -729,7 +729,8 @@ class Https : public Tls {
     for (;;) {
       std::size_t n = connection->receive(piece.data(), piece.size(), nullptr, 0, false);
       got.append(piece, 0, n);
-      if (n < piece.size()) break;
+      // A short count may come before a break; only 0 is the end.
+      if (n == 0) break;
     }
     return got;
   }
