@@ -419,11 +419,13 @@ fault member_reader::read(source& src, void* buffer, std::uint32_t length, std::
   // Small reads of a longer member are served from a larger block made ahead:
   // one source read, inflate call and CRC step per block instead of per read.
   if (length < read_ahead_size && uncompressed_left_ > length) {
+    // What is left only shrinks: a short member gets a block of its size.
     if (!ahead_) {
-      ahead_.reset(new (std::nothrow) std::uint8_t[read_ahead_size]);
+      ahead_size_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(read_ahead_size, uncompressed_left_));
+      ahead_.reset(new (std::nothrow) std::uint8_t[ahead_size_]);
       if (!ahead_) return fault(err_memory, KV_SITE);
     }
-    const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(read_ahead_size, uncompressed_left_));
+    const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(ahead_size_, uncompressed_left_));
     std::uint32_t made = 0;
     if (fault f = produce(src, ahead_.get(), want, made)) return f;
     if (made == 0) return fault(err_corrupted, KV_SITE);

@@ -165,6 +165,7 @@ class member_reader {
   inflater* inflater_ = nullptr;
   // Made ahead of small reads; allocated on the first one.
   std::unique_ptr<std::uint8_t[]> ahead_;
+  std::uint32_t ahead_size_ = 0;
   std::uint32_t ahead_at_ = 0;
   std::uint32_t ahead_left_ = 0;
 };
