@@ -360,15 +360,10 @@ fault member_reader::open(source& src, std::uint64_t archive_offset, const entry
   return {};
 }
 
-fault member_reader::read(source& src, void* buffer, std::uint32_t length, std::uint32_t& count) {
+// Produces up to `length` bytes of the member into `out` (stored data read,
+// deflated data inflated), adding them to the running CRC.
+fault member_reader::produce(source& src, std::uint8_t* out, std::uint32_t length, std::uint32_t& count) {
   count = 0;
-  if (length == 0) return {};
-  if (uncompressed_left_ == 0) {
-    if (crc_ == expected_crc_) return {};
-    return fault(err_corrupted, KV_SITE);
-  }
-  length = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, uncompressed_left_));
-  auto* out = static_cast<std::uint8_t*>(buffer);
   if (method_ == method_stored) {
     const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, compressed_left_));
     if (n != 0) {
@@ -398,9 +393,52 @@ fault member_reader::read(source& src, void* buffer, std::uint32_t length, std::
     }
     count = length - z.avail_out;
   }
+  if (count != 0) crc_ = static_cast<std::uint32_t>(crc32(crc_, out, count));
+  return {};
+}
+
+fault member_reader::read(source& src, void* buffer, std::uint32_t length, std::uint32_t& count) {
+  count = 0;
+  if (length == 0) return {};
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  // Bytes read ahead for an earlier small read go first.
+  if (ahead_left_ != 0) {
+    const std::uint32_t n = std::min(length, ahead_left_);
+    std::memcpy(out, ahead_.get() + ahead_at_, n);
+    ahead_at_ += n;
+    ahead_left_ -= n;
+    uncompressed_left_ -= n;
+    count = n;
+    return {};
+  }
+  if (uncompressed_left_ == 0) {
+    if (crc_ == expected_crc_) return {};
+    return fault(err_corrupted, KV_SITE);
+  }
+  length = static_cast<std::uint32_t>(std::min<std::uint64_t>(length, uncompressed_left_));
+  // Small reads of a longer member are served from a larger block made ahead:
+  // one source read, inflate call and CRC step per block instead of per read.
+  if (length < read_ahead_size && uncompressed_left_ > length) {
+    // What is left only shrinks: a short member gets a block of its size.
+    if (!ahead_) {
+      ahead_size_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(read_ahead_size, uncompressed_left_));
+      ahead_.reset(new (std::nothrow) std::uint8_t[ahead_size_]);
+      if (!ahead_) return fault(err_memory, KV_SITE);
+    }
+    const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(ahead_size_, uncompressed_left_));
+    std::uint32_t made = 0;
+    if (fault f = produce(src, ahead_.get(), want, made)) return f;
+    if (made == 0) return fault(err_corrupted, KV_SITE);
+    count = std::min(length, made);
+    std::memcpy(out, ahead_.get(), count);
+    ahead_at_ = count;
+    ahead_left_ = made - count;
+    uncompressed_left_ -= count;
+    return {};
+  }
+  if (fault f = produce(src, out, length, count)) return f;
   uncompressed_left_ -= count;
   if (count == 0) return fault(err_corrupted, KV_SITE);
-  crc_ = static_cast<std::uint32_t>(crc32(crc_, out, count));
   return {};
 }
 

@@ -24,6 +24,8 @@ constexpr std::uint32_t zip64_locator_size = 20;
 constexpr std::uint32_t central_entry_size = 46;
 constexpr std::uint32_t local_header_size = 30;
 constexpr std::uint32_t inflate_buffer_size = 32768;
+// Reads shorter than this are served from a block of this size made ahead.
+constexpr std::uint32_t read_ahead_size = 65536;
 constexpr std::uint16_t zip64_extra_tag = 0x0001;
 
 constexpr std::uint16_t method_stored = 0;
@@ -152,6 +154,7 @@ class member_reader {
 
  private:
   struct inflater;
+  fault produce(source& src, std::uint8_t* out, std::uint32_t length, std::uint32_t& count);
   std::uint16_t method_ = 0;
   std::uint32_t expected_crc_ = 0;
   std::uint64_t size_ = 0;
@@ -160,6 +163,11 @@ class member_reader {
   std::uint64_t compressed_left_ = 0;
   std::uint64_t uncompressed_left_ = 0;
   inflater* inflater_ = nullptr;
+  // Made ahead of small reads; allocated on the first one.
+  std::unique_ptr<std::uint8_t[]> ahead_;
+  std::uint32_t ahead_size_ = 0;
+  std::uint32_t ahead_at_ = 0;
+  std::uint32_t ahead_left_ = 0;
 };
 
 }  // namespace zip_format
