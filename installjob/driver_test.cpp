@@ -141,11 +141,16 @@ TEST_F(DriverTest, EngineCheckFollowsThePresentEngineVersion) {
     bool quiet;
     UINT expected;
   } cases[] = {{"3.1", false, 0}, {"1.1", false, 1602}, {"1.1", true, 1613}, {"absent", false, 1602}};
+  actAsAdministrator(true);
   for (const Case& c : cases) {
     ::setenv("KV_MSI_ENGINE_VERSION", c.engine, 1);
     installjob::InstallerEngine engine(200, u"", c.quiet);
     EXPECT_EQ(engine.ensure(), c.expected) << c.engine;
   }
+  // Only an administrator may install the engine.
+  actAsAdministrator(false);
+  installjob::InstallerEngine engine(200, u"", false);
+  EXPECT_EQ(engine.ensure(), 1314u);
 }
 
 TEST_F(DriverTest, FetchTextsQuoteEveryNameAndListKeysLast) {
