@@ -80,10 +80,10 @@ void shut_down(block* b) {
   HANDLE thread = b->thread;
   b->thread = nullptr;
   b->stop = true;
-  if (!self) {
-    b->gate->release();
-    WaitForSingleObject(thread, INFINITE);
-  }
+  // The thread frees its block as it ends. Waiting for it here, under the
+  // registry lock, would deadlock with a thread that has just run a callback
+  // and needs that lock to finish.
+  if (!self) b->gate->release();
   CloseHandle(thread);
 }
 
