@@ -27,6 +27,6 @@ function(kv_module name)
     add_executable(${name}_tests ${_tests})
     target_link_libraries(${name}_tests PRIVATE ${name} ${KV_TEST_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
     gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES ENVIRONMENT "KV_TEST_TMP=${CMAKE_BINARY_DIR}/testworld")
+                         PROPERTIES LABELS ${name}_tests ENVIRONMENT "KV_TEST_TMP=${CMAKE_BINARY_DIR}/testworld")
   endif()
 endfunction()

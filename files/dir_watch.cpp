@@ -12,7 +12,10 @@ constexpr int kSlots = 63;
 struct slot {
   bool armed;
   HANDLE handle;  // null: free; INVALID_HANDLE_VALUE: closed, still held
-  win32_dir* dir;
+  std::uint32_t cookie;
+  // The registry's own object for the folder: the waiting thread opens each
+  // fresh directory from it, never from an object its caller may be using.
+  win32_dir* folder;
   change_callback* callback;
   std::int32_t uses;  // directory objects that carry the cookie
 };
@@ -29,7 +32,9 @@ struct block {
   bool stop;
 };
 
-// Lock order: the registry lock, then a block's gate.
+// Lock order: the registry lock, then a block's gate. The waiting thread
+// touches its slots only while it holds the gate; everyone else, only while
+// holding both.
 Common::RecursiveLock registry_lock;
 block* blocks = nullptr;
 std::uint32_t total = 0;
@@ -75,10 +80,10 @@ void shut_down(block* b) {
   HANDLE thread = b->thread;
   b->thread = nullptr;
   b->stop = true;
-  if (!self) {
-    b->gate->release();
-    WaitForSingleObject(thread, INFINITE);
-  }
+  // The thread frees its block as it ends. Waiting for it here, under the
+  // registry lock, would deadlock with a thread that has just run a callback
+  // and needs that lock to finish.
+  if (!self) b->gate->release();
   CloseHandle(thread);
 }
 
@@ -96,6 +101,11 @@ bool find(std::uint32_t cookie, block*& b, slot*& s) {
 }
 
 std::uint32_t register_handle(HANDLE handle, win32_dir* dir, change_callback* callback) {
+  auto* folder = dynamic_cast<win32_dir*>(dir->open_dir(u"."));
+  if (!folder) {
+    FindCloseChangeNotification(handle);
+    return 0;
+  }
   std::uint32_t base = 1;
   block** link = &blocks;
   while (*link && (*link)->used >= kSlots) {
@@ -108,42 +118,47 @@ std::uint32_t register_handle(HANDLE handle, win32_dir* dir, change_callback* ca
     if (b) b->gate = new (std::nothrow) Common::Semaphore(1);
     if (!b || !b->gate || !b->gate->handle()) {
       if (b) free_block(b);
+      delete folder;
       FindCloseChangeNotification(handle);
       return 0;
     }
     *link = b;
   }
+  pause(b);
   int index = 0;
   while (b->slots[index].handle) ++index;
-  pause(b);
   slot& s = b->slots[index];
   callback->add_ref();
-  s = slot{true, handle, dir, callback, 1};
+  const std::uint32_t cookie = base + static_cast<std::uint32_t>(index);
+  s = slot{true, handle, cookie, folder, callback, 1};
   ++b->used;
   ++b->armed;
   ++total;
   resume(b);
-  return base + static_cast<std::uint32_t>(index);
+  return cookie;
 }
 
+// Under the registry lock, holding the block's gate (paused), which it gives back.
 void unregister(block* b, slot* s) {
-  if (!s->handle) return;
-  const bool was_armed = s->armed;
-  if (was_armed) {
-    pause(b);
+  if (!s->handle) {
+    resume(b);
+    return;
+  }
+  if (s->armed) {
     --b->armed;
     s->armed = false;
   }
   if (s->handle != INVALID_HANDLE_VALUE) FindCloseChangeNotification(s->handle);
   if (s->uses-- == 1) {
     s->callback->release();
+    delete s->folder;
     *s = slot{};
     --b->used;
     --total;
   } else {
     s->handle = INVALID_HANDLE_VALUE;
   }
-  if (was_armed) resume(b);
+  resume(b);
   if (total == 0) {
     block* list = blocks;
     blocks = nullptr;
@@ -181,8 +196,8 @@ unsigned waiting_thread(void* arg) {
       --b->armed;
       callback = s->callback;
       callback->add_ref();
-      cookie = s->dir->watch_cookie();
-      fresh = s->dir->open_dir(u".");
+      cookie = s->cookie;
+      fresh = s->folder->open_dir(u".");
     }
     auto* fresh_dir = dynamic_cast<win32_dir*>(fresh);
     if (!fresh_dir) {
@@ -223,17 +238,29 @@ std::uint32_t watch_registry(std::uint32_t cookie, HANDLE handle, win32_dir* dir
   block* b = nullptr;
   slot* s = nullptr;
   if (!handle && dir && callback) {
-    if (!find(cookie, b, s) || !s->handle) return 0;
+    if (!find(cookie, b, s)) return 0;
     pause(b);
+    if (s->handle == INVALID_HANDLE_VALUE) {
+      // A callback ended the registration: the caller's cookie goes with its
+      // use, and the caller registers afresh.
+      unregister(b, s);
+      return 0;
+    }
+    if (!s->handle) {
+      resume(b);
+      return 0;
+    }
     callback->add_ref();
     change_callback* old = s->callback;
     s->callback = callback;
-    s->dir = dir;
     resume(b);
     old->release();
     return cookie;
   }
-  if (find(cookie, b, s)) unregister(b, s);
+  if (find(cookie, b, s)) {
+    pause(b);
+    unregister(b, s);
+  }
   if (handle) FindCloseChangeNotification(handle);
   return 0;
 }
@@ -243,11 +270,12 @@ void rearm_registration(std::uint32_t cookie) {
   block* b = nullptr;
   slot* s = nullptr;
   if (!find(cookie, b, s)) return;
-  if (!s->handle || s->handle == INVALID_HANDLE_VALUE || s->armed) return;
   pause(b);
-  s->armed = true;
-  ++b->armed;
-  FindNextChangeNotification(s->handle);
+  if (s->handle && s->handle != INVALID_HANDLE_VALUE && !s->armed) {
+    s->armed = true;
+    ++b->armed;
+    FindNextChangeNotification(s->handle);
+  }
   resume(b);
 }
 

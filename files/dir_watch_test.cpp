@@ -167,6 +167,25 @@ TEST_F(DirWatch, CallbackThatEndsItsOwnRegistration) {
   }
 }
 
+TEST_F(DirWatch, WatchingAgainAfterTheCallbackEndedTheRegistrationRegistersAfresh) {
+  auto dir = open("again");
+  callback_ptr cb(new counting_callback);
+  cb->on_change = [](ri_dir* fresh) { fresh->watch(nullptr); };
+  dir->watch(cb.get());
+  put("again/x", "");
+  ASSERT_TRUE(cb->wait());
+  cb->on_change = nullptr;
+
+  callback_ptr next(new counting_callback);
+  dir->watch(next.get());
+  ASSERT_TRUE(dir->Good()) << narrow(dir->error().text().c_str());
+  ASSERT_NE(dir->watch_cookie(), 0u);
+  put("again/y", "");
+  ASSERT_TRUE(next->wait());
+  EXPECT_EQ(next->last_path(), "C:\\again\\");
+  dir.reset();
+}
+
 TEST_F(DirWatch, RefusedWatches) {
   callback_ptr cb(new counting_callback);
   // The computer level has no folder to watch.

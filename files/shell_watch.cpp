@@ -289,9 +289,13 @@ LRESULT CALLBACK proxy_procedure(HWND window, UINT message, WPARAM wParam, LPARA
 
 }  // namespace
 
+// The directory's watch fields and its error state change only under the
+// watch lock: a callback on the proxy thread may end the watch of the very
+// directory whose watch() is still returning on its caller's thread.
 struct shell_watch_access {
   static void watch(win32_shell_dir& dir, change_callback* callback) {
     watch_state& s = state();
+    ULONG old = 0;
     {
       locked g;
       if (dir.node_ && dir.node_->callback == callback) {
@@ -302,21 +306,20 @@ struct shell_watch_access {
         leave_node(dir.node_);
         dir.node_ = nullptr;
       }
+      old = dir.registration_;
+      dir.registration_ = 0;
+      if (!callback) dir.clear_error();
     }
     const shell_dir::entry_points& e = shell_dir::shell_entry_points();
-    if (dir.registration_) {
-      if (e.deregister_notify) e.deregister_notify(dir.registration_);
-      dir.registration_ = 0;
-    }
-    if (!callback) {
-      dir.clear_error();
-      return;
-    }
+    if (old && e.deregister_notify) e.deregister_notify(old);
+    if (!callback) return;
     if (!e.register_notify) {
+      locked g;
       dir.raise(KV_SITE, fs_error::open);
       return;
     }
     shell_watch_node* node;
+    HWND proxy;
     {
       locked g;
       DWORD cause = 0;
@@ -333,27 +336,34 @@ struct shell_watch_access {
       }
       dir.node_ = node;
       ++node->count;
+      proxy = s.proxy;
     }
     SHChangeNotifyEntry entry{as_list(dir.list_), FALSE};
     const int sources = SHCNRF_InterruptLevel | SHCNRF_ShellLevel | (new_delivery() ? SHCNRF_NewDelivery : 0);
-    const ULONG registration =
-        e.register_notify(s.proxy, sources, SHCNE_ALLEVENTS, node->message, 1, &entry);
-    if (!registration) {
-      {
-        locked g;
-        leave_node(node);
-        dir.node_ = nullptr;
+    const ULONG registration = e.register_notify(proxy, sources, SHCNE_ALLEVENTS, node->message, 1, &entry);
+    bool kept = false;
+    {
+      locked g;
+      // A callback may have ended (or replaced) the watch meanwhile.
+      const bool current = dir.node_ == node;
+      if (!registration) {
+        if (current) {
+          leave_node(node);
+          dir.node_ = nullptr;
+        }
+        dir.raise(KV_SITE, fs_error::open);
+      } else if (current) {
+        dir.registration_ = registration;
+        dir.clear_error();
+        kept = true;
       }
-      dir.raise(KV_SITE, fs_error::open);
-      return;
     }
-    dir.registration_ = registration;
-    dir.clear_error();
+    if (registration && !kept && e.deregister_notify) e.deregister_notify(registration);
   }
 
   static void rearm(win32_shell_dir& dir) {
-    if (!dir.node_) return;
     locked g;
+    if (!dir.node_) return;
     for (shell_watch_pending** at = &dir.node_->pending; *at; at = &(*at)->next) {
       if (!lists_equal(as_list((*at)->list), as_list(dir.list_))) continue;
       if ((*at)->taken) {

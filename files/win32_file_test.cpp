@@ -695,7 +695,7 @@ TEST_F(Win32File, VolumeSectorAndPriorityHintThroughNativeCalls) {
     f->control(&gsec);
     if (f->Good()) {
       std::string text;
-      const std::string cmd = "filefrag -e -b4096 '" + c("work/native.bin") + "' 2>/dev/null";
+      const std::string cmd = "PATH=\"$PATH:/usr/sbin:/sbin\" filefrag -e -b4096 '" + c("work/native.bin") + "' 2>/dev/null";
       if (FILE* p = ::popen(cmd.c_str(), "r")) {
         char buf[512];
         while (std::fgets(buf, sizeof buf, p)) text += buf;

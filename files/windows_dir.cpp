@@ -446,16 +446,22 @@ void win32_dir::watch(change_callback* callback) {
     clear_error();
     return;
   }
-  HANDLE handle = nullptr;
-  if (!watch_cookie_) {
-    if (path_.empty()) {
-      raise(KV_SITE, fs_error::open);
+  if (watch_cookie_) {
+    // Another callback for the registration; when a callback has ended it,
+    // the cookie is gone and a new registration follows.
+    watch_cookie_ = watch_registry(watch_cookie_, nullptr, this, callback);
+    if (watch_cookie_) {
+      clear_error();
       return;
     }
-    handle = first_change_handle();
-    if (!handle) return;
   }
-  const std::uint32_t cookie = watch_registry(watch_cookie_, handle, this, callback);
+  if (path_.empty()) {
+    raise(KV_SITE, fs_error::open);
+    return;
+  }
+  HANDLE handle = first_change_handle();
+  if (!handle) return;
+  const std::uint32_t cookie = watch_registry(0, handle, this, callback);
   if (cookie == 0)
     raise(KV_SITE, fs_error::read);
   else

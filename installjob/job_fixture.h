@@ -15,6 +15,7 @@
 #include "installjob/package_installer.h"
 #include "platform/msi/engine.h"
 #include "platform/msi/msi_fixture.h"
+#include "platform/win32/token.h"
 
 namespace job_test {
 
@@ -147,7 +148,18 @@ class JobWorld : public msi_test::PackageWorld {
     ::unsetenv("KV_MSI_FORCED_RESULT");
     ::unsetenv("KV_MSI_ENGINE_VERSION");
     installjob::setMsiApiLogPath(u"C:/WORK/project/inst_supp/msigen/msiapi.log");
+    win32::set_process_token(nullptr);
     msi_test::PackageWorld::TearDown();
+  }
+  // The process acts as a member of the administrators (or not), whoever runs the test.
+  static void actAsAdministrator(bool admin) {
+    auto token = std::make_shared<win32::TokenData>(*win32::default_process_token());
+    const win32::SidBytes admins = win32::sid_from_text("S-1-5-32-544");
+    for (auto& group : token->groups)
+      if (group.first == admins)
+        group.second = admin ? SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED
+                             : SE_GROUP_USE_FOR_DENY_ONLY;
+    win32::set_process_token(token);
   }
   std::string product(const std::string& name, const ProductSpec& spec = ProductSpec()) {
     std::string path = unixPackage(name);

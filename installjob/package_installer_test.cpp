@@ -339,6 +339,7 @@ TEST_F(JobTest, ProgramExitCodesChooseTheirMessages) {
 }
 
 TEST_F(JobTest, MissingEngineAndNoEndsPreparationWith1602) {
+  actAsAdministrator(true);
   ::setenv("KV_MSI_ENGINE_VERSION", "absent", 1);
   product("vazedi.msi");
   messenger->answers = {no};

@@ -36,4 +36,5 @@ jobs=$(nproc)
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${KV_CMAKE_ARGS:-}
 fi
-cmake --build "$build" -j "$jobs"
+# KV_BUILD_TARGETS: only these targets (scripts/test.sh PROGRAM...).
+cmake --build "$build" -j "$jobs" ${KV_BUILD_TARGETS:+--target $KV_BUILD_TARGETS}

@@ -31,12 +31,16 @@ struct ListingFacts {
 void list_xattrs_by_path_for_tests(bool on);
 bool entry_facts(int at_fd, const char* at_name, const std::string& unix_path, struct stat& lst, DWORD& attributes,
                  FILETIME& creation, ListingFacts* listing);
-// Keeps the bits that Unix modes cannot hold (hidden, system, archive, ...).
-void store_attributes(const std::string& unix_path, DWORD attributes, bool symlink);
+// Sets a user extended attribute, also on a read-only file of the caller's;
+// false with errno set.
+bool set_user_xattr(const std::string& unix_path, const char* name, const void* value, std::size_t size, bool follow);
+// Keeps the bits that Unix modes cannot hold (hidden, system, archive, ...);
+// false with errno set.
+bool store_attributes(const std::string& unix_path, DWORD attributes, bool symlink);
 // The creation time kept for an entry (SetFileTime), else its birth time, else
 // its last write time.
 FILETIME creation_time_of(const std::string& unix_path, const struct stat& st);
-void store_creation_time(const std::string& unix_path, const FILETIME& ft, bool symlink);
+bool store_creation_time(const std::string& unix_path, const FILETIME& ft, bool symlink);
 
 // What a lookup learned on the way, so that callers need not ask again.
 struct PathFacts {

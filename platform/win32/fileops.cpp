@@ -129,7 +129,12 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
     }
     if (mode != (lst.st_mode & 07777) && ::chmod(m.unix_path.c_str(), mode) != 0) return fail_errno();
   }
-  win32::store_attributes(m.unix_path, dwFileAttributes, link);
+  if (!win32::store_attributes(m.unix_path, dwFileAttributes, link)) {
+    const int error = errno;
+    if (!link) ::chmod(m.unix_path.c_str(), lst.st_mode & 07777);
+    win32::set_last_error_from_errno(error);
+    return FALSE;
+  }
   return TRUE;
 }
 

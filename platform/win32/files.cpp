@@ -85,10 +85,33 @@ DWORD attributes_with(const std::string& unix_path, const struct stat& lst, bool
   return a ? a : FILE_ATTRIBUTE_NORMAL;
 }
 
-void store_attributes(const std::string& unix_path, DWORD attributes, bool symlink) {
-  if (symlink) return;  // Linux keeps no user attributes on links
+bool set_user_xattr(const std::string& unix_path, const char* name, const void* value, std::size_t size, bool follow) {
+  auto set = [&] {
+    return (follow ? ::setxattr(unix_path.c_str(), name, value, size, 0)
+                   : ::lsetxattr(unix_path.c_str(), name, value, size, 0)) == 0;
+  };
+  if (set()) return true;
+  // User attributes need write permission, which a read-only file's owner
+  // lacks (root never does): the owner's write bit is lent for the write.
+  struct stat st;
+  if (errno != EACCES || (follow ? ::stat(unix_path.c_str(), &st) : ::lstat(unix_path.c_str(), &st)) != 0 ||
+      S_ISLNK(st.st_mode) || (st.st_mode & S_IWUSR) || st.st_uid != ::geteuid() ||
+      ::chmod(unix_path.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
+    errno = EACCES;
+    return false;
+  }
+  const bool ok = set();
+  const int error = errno;
+  ::chmod(unix_path.c_str(), st.st_mode & 07777);
+  errno = error;
+  return ok;
+}
+
+bool store_attributes(const std::string& unix_path, DWORD attributes, bool symlink) {
+  if (symlink) return true;  // Linux keeps no user attributes on links
   DWORD stored = attributes & kStoredAttributes;
-  ::lsetxattr(unix_path.c_str(), kAttributeName, &stored, sizeof stored, 0);
+  // A file system without user attributes keeps none: as before.
+  return set_user_xattr(unix_path, kAttributeName, &stored, sizeof stored, false) || errno == ENOTSUP;
 }
 
 FILETIME creation_time_of(const std::string& unix_path, const struct stat& st) {
@@ -178,9 +201,9 @@ bool entry_facts(int at_fd, const char* at_name, const std::string& unix_path, s
   return true;
 }
 
-void store_creation_time(const std::string& unix_path, const FILETIME& ft, bool symlink) {
-  if (symlink) return;
-  ::lsetxattr(unix_path.c_str(), kCreationName, &ft, sizeof ft, 0);
+bool store_creation_time(const std::string& unix_path, const FILETIME& ft, bool symlink) {
+  if (symlink) return true;
+  return set_user_xattr(unix_path, kCreationName, &ft, sizeof ft, false) || errno == ENOTSUP;
 }
 
 // ---------------------------------------------------------------------------
@@ -902,7 +925,10 @@ BOOL SetFileTime(HANDLE hFile, const FILETIME* lpCreationTime, const FILETIME* l
   if (!leaves_unchanged(lpCreationTime)) {
     struct stat lst;
     bool link = ::lstat(f->unix_path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode);
-    win32::store_creation_time(f->unix_path, *lpCreationTime, link);
+    if (!win32::store_creation_time(f->unix_path, *lpCreationTime, link)) {
+      win32::set_last_error_from_errno(errno);
+      return FALSE;
+    }
   }
   return TRUE;
 }

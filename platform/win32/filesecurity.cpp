@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/file_internal.h"
 #include "platform/win32/files.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/message.h"
@@ -238,7 +239,7 @@ std::optional<Bytes> load_blob(const std::string& path, const struct stat& st) {
 }
 
 bool save_blob(const std::string& path, const struct stat& st, const Bytes& blob) {
-  if (::setxattr(path.c_str(), kSecurityName, blob.data(), blob.size(), 0) == 0) return true;
+  if (set_user_xattr(path, kSecurityName, blob.data(), blob.size(), true)) return true;
   if (errno != ENOTSUP) return false;
   std::error_code ec;
   std::filesystem::create_directories(world_root() + "/run/security", ec);
@@ -359,7 +360,7 @@ BOOL SetFileSecurityW(LPCWSTR lpFileName, SECURITY_INFORMATION what, PSECURITY_D
     // write bit; one that lets it write gives the owner's back.
     mode_t mode = st.st_mode & 07777;
     mode_t wanted = grants(parts, FILE_WRITE_DATA) ? ((mode & 0222) ? mode : mode | S_IWUSR) : mode & ~0222;
-    if (wanted != mode) ::chmod(path.c_str(), wanted);
+    if (wanted != mode && ::chmod(path.c_str(), wanted) != 0) return fail(ERROR_ACCESS_DENIED);
   }
   SetLastError(ERROR_SUCCESS);
   return TRUE;

@@ -179,7 +179,7 @@ TEST_F(FsControl, RetrievalPointersAgreeWithFilefrag) {
   DWORD spc = 0, bps = 0, fc = 0, tc = 0;
   ASSERT_TRUE(GetDiskFreeSpaceW(u"C:\\", &spc, &bps, &fc, &tc));
   const std::string text =
-      shell("filefrag -e -b" + std::to_string(spc * bps) + " '" + c("frag.bin") + "' 2>/dev/null");
+      shell("PATH=\"$PATH:/usr/sbin:/sbin\" filefrag -e -b" + std::to_string(spc * bps) + " '" + c("frag.bin") + "' 2>/dev/null");
   const std::size_t row = text.find("   0:");
   ASSERT_NE(row, std::string::npos) << text;
   long long l0, l1, p0;

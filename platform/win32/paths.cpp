@@ -390,6 +390,11 @@ bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards, PathFact
     }
   }
   if (!has_wild && ::lstat(exact.c_str(), &st) == 0) return exists(exact, st);
+  // A folder on the way that may not be searched: no walk can see past it.
+  if (!has_wild && errno == EACCES) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
   // Find the deepest folder on the way that exists as given (mostly the
   // last name alone is missing or differs in case), then walk down from it,
   // matching each name ignoring case in the folder's listing.
@@ -408,6 +413,10 @@ bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards, PathFact
       if (S_ISDIR(dst.st_mode)) break;
       k = n + 1;  // a file on the way
       break;
+    }
+    if (errno == EACCES) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
     }
     if (k == 0) {
       k = n + 1;
