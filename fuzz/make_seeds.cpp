@@ -197,6 +197,23 @@ int main(int argc, char** argv) {
       seed("http", "answer" + std::to_string(i++), std::string(1, static_cast<char>(selector)) + "\x09" + bytes);
   }
 
+  // ---- layout markup (UTF-8)
+  {
+    const char* const markups[] = {
+        "a<br>b<br/>c</br>d\n<center>\nx</center>&#65;&#6;&#99999;&#123456;&amp;",
+        "<B>bold</b>< b><font face='Arial Black' size=12 stock=headerfont>f</font>\xEF\xA0\x80<a href=x>y\xEF\xA0\x80>t</a><a<b>",
+        "x<tooltip name='t'>&#65;<b>y</b>\n</tooltip>z<a tooltip=#t>l</a><zz>",
+        "<table cellpadding=2 cellspacing=300 width=50%><tr><td colspan=2 rowspan=2>a</td><td>b</td></tr>"
+        "<tr><td width=30%>c</td></tr><tr><td>d</td><td>e</td><td>f</td></tr></table>",
+        "<p align=center bgcolor=#ff0000>p</p><div vertical=true><table><tr><td>1</td></tr></table></div>"
+        "<layer>l</layer><hr type=sunken/><vpad height=3/><context id=c>c</context><anchor id=a>x</anchor>",
+        "<style class=td name=k font-weight=bold bgcolor=0x00ff00 baseclass=k/><td class=k>x</td>"
+        "<a href=o>1<a enabled=false>2</a>3</a><indent value=12px>\t<tabpoint value=4pt>a\tb<nobr>c d</nobr>",
+    };
+    int k = 0;
+    for (const char* m : markups) seed("markup", "markup" + std::to_string(k++), m);
+  }
+
   if (failures) std::fprintf(stderr, "kv_fuzz_seeds: %d failures\n", failures);
   return failures ? 1 : 0;
 }

@@ -12,6 +12,7 @@ packages=(build-essential cmake ninja-build ccache pkg-config
           libglib2.0-dev msitools wixl libmsi-dev libgcab-dev
           clang libclang-rt-14-dev   # clang: the fuzz targets (scripts/fuzz.sh)
           libfox-1.6-dev fonts-dejavu-core xdotool imagemagick  # GUI and its tests
+          libpango1.0-dev            # the text layout's benchmark measures against Pango
           nginx-light curl           # the real web server the network tests talk to
           openssl                    # the TLS tests make their certificates with it
           liblnk-utils)              # lnkinfo: the shell-link tests read their links with it too

@@ -42,7 +42,7 @@ FXint FXExtApp::registerStockColor(const char* name, bool) {
 }
 
 bool FXExtApp::getSystemDefaultFont(FXint id, FXFontDesc& desc) {
-  if (id != 0 && id != 1) return false;
+  if (id < 0 || id > 2) return false;
   std::memset(&desc, 0, sizeof desc);
   if (getNormalFont()) {
     getNormalFont()->getFontDesc(desc);
@@ -53,10 +53,30 @@ bool FXExtApp::getSystemDefaultFont(FXint id, FXFontDesc& desc) {
     desc.setwidth = FXFont::NonExpanded;
   }
   if (id == 1) desc.weight = FXFont::Bold;
+  if (id == 2) desc.slant = FXFont::Italic;  // stock font 2: the italic form
   return true;
 }
 
-bool FXExtApp::getSystemDefaultColor(FXint, FXColor&) { return false; }
+bool FXExtApp::getSystemDefaultColor(FXint id, FXColor& color) {
+  // The system colours the text layout and dialogs name by number.
+  static const FXColor system[] = {
+      FXRGB(212, 208, 200),  // 0 face
+      FXRGB(0, 0, 0),        // 1 frame
+      FXRGB(128, 128, 128),  // 2 border
+      FXRGB(128, 128, 128),  // 3 shadow
+      FXRGB(255, 255, 255),  // 4 highlight
+      FXRGB(10, 36, 106),    // 5 selection
+      FXRGB(255, 255, 255),  // 6 window background
+      FXRGB(0, 0, 0),        // 7 window text
+      FXRGB(255, 255, 255),  // 8 selected text
+      FXRGB(0, 0, 0),        // 9 button text
+      FXRGB(255, 255, 225),  // 10 tooltip background
+      FXRGB(0, 0, 0),        // 11 tooltip text
+  };
+  if (id < 0 || id >= FXint(sizeof system / sizeof system[0])) return false;
+  color = system[id];
+  return true;
+}
 
 FXFontDesc FXExtApp::getStockFontDesc(FXint id) {
   FXFontDesc desc;
