@@ -314,32 +314,7 @@ TEST(BrowserTree, LocateAndPruneFollowTheTree) {
 
 // ---- the update chore (needs the GUI loop)
 
-class TestApp : public FXKorvaneApp {
- public:
-  TestApp() : FXKorvaneApp(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr) {}
-};
-
-class BrowserAppTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
-    app = std::make_unique<TestApp>();
-    int argc = 1;
-    static char name[] = "kvtest";
-    char* argv[] = {name, nullptr};
-    app->init(argc, argv);
-    app->create();
-  }
-  void TearDown() override {
-    if (!app) return;
-    app->destroy();
-    app.reset();
-  }
-  void drain() {
-    while (app->pendingChores()) app->dispatchChores();
-  }
-  std::unique_ptr<TestApp> app;
-};
+using BrowserAppTest = kvtest::GuiTest;
 
 TEST_F(BrowserAppTest, SeveralScheduledUpdatesArriveAsOneWithTheFlagsOred) {
   BrowserHolder b(new TreeBrowser(app.get(), {{"", 2}}));

@@ -96,3 +96,55 @@ class Recorder : public FX::FXObject {
 };
 
 }  // namespace kvtest
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "gui/app/korvane_app.h"
+#include "platform/fox/fx_test_display.h"
+
+namespace kvtest {
+
+class TestApp : public FXKorvaneApp {
+ public:
+  TestApp() : FXKorvaneApp(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr) {}
+};
+
+// An application with one main window under the test display; skipped
+// without a display.
+class GuiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("DISPLAY") || !FX::holdTestDisplay()) GTEST_SKIP() << "no X display";
+    app = std::make_unique<TestApp>();
+    int argc = 1;
+    static char name[] = "kvtest";
+    char* argv[] = {name, nullptr};
+    app->init(argc, argv);
+    main = new FX::FXMainWindow(app.get(), "test", nullptr, nullptr, FX::DECOR_NONE, 0, 0, 400, 300);
+    app->create();
+  }
+  void TearDown() override {
+    if (!app) return;
+    app->destroy();
+    app.reset();
+  }
+  void drain() {
+    while (app->pendingChores()) app->dispatchChores();
+  }
+  // Lays out and shows the main window, then runs what is pending.
+  void show() {
+    main->create();
+    main->show(FX::PLACEMENT_DEFAULT);
+    main->layout();
+    app->forceRefresh();
+    app->runWhileEvents(nullptr);
+  }
+  std::unique_ptr<TestApp> app;
+  FX::FXMainWindow* main = nullptr;
+};
+
+}  // namespace kvtest
