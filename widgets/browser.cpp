@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "gui/app/korvane_app.h"
+#include "widgets/preview.h"
 
 using namespace FX;
 
@@ -284,6 +285,11 @@ FXKBrowser::DelegateEntry* FXKBrowser::findDelegate(const FXKBrowserItem* item) 
   for (auto& [key, entry] : delegates_)
     if (entry.root && entry.root->compare(item) != 0) return &entry;
   return nullptr;
+}
+
+FXKPreviewFactory FXKBrowser::getPreviewFactory(const FXKBrowserItem* item) {
+  FXKBrowser* owner = item ? delegateBrowser(item) : nullptr;
+  return owner ? owner->getPreviewFactory(item) : &FXKSimplePreview::factory;
 }
 
 FXKBrowser* FXKBrowser::delegateBrowser(const FXKBrowserItem* item) {

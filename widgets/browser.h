@@ -23,6 +23,9 @@
 #include "system/locks.h"
 
 class FXKBrowser;
+class FXKPreview;
+// Makes the preview pane that shows an item.
+using FXKPreviewFactory = FXKPreview* (*)(FX::FXComposite* parent, FXKBrowser* browser);
 
 // Small value-like item; the browser keeps only its own clones.
 class FXKBrowserItem : public FX::FXObject {
@@ -268,6 +271,8 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
   virtual bool prepareItem(FXKBrowserItem* item);
   virtual int compareItemTexts(const FXKBrowserItem* firstItem, const FXWString& firstText,
                                const FXKBrowserItem* secondItem, const FXWString& secondText);
+  // The simple preview's factory for a null item or one without a delegate.
+  virtual FXKPreviewFactory getPreviewFactory(const FXKBrowserItem* item);
   virtual DelegateEntry* findDelegate(const FXKBrowserItem* item);
   virtual FXKBrowserItem* setCurrentItem(const FXKBrowserItem* item, bool notify, FX::FXuint flags);
   virtual void setLocation(const FXKBrowserItem* item, bool notify);
