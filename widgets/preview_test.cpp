@@ -43,7 +43,9 @@ class PreviewTest : public kvtest::GuiTest {
     kvtest::GuiTest::SetUp();
     paneLog = &log;
   }
+  // The panel holds no reference: it goes before the browser.
   void TearDown() override {
+    delete panel;
     if (browser) browser->release();
     kvtest::GuiTest::TearDown();
   }
@@ -111,6 +113,7 @@ TEST_F(PreviewTest, TheBrowsersDefaultIsTheSimplePreview) {
   EXPECT_EQ(simple->itemsShown(), 1);
   EXPECT_TRUE(simple->shown());
   delete panel;  // detaches before the browser goes
+  panel = nullptr;
   plain->release();
 }
 
