@@ -6,6 +6,7 @@
 #include "files/windows_dir.h"
 #include "files/zip_file.h"
 #include "gui/app/korvane_app.h"
+#include "gui/dialogs/help_popups.h"
 #include "gui/dialogs/small_dialogs.h"
 #include "platform/fox/fx_window_handle.h"
 #include "platform/win32/lasterror.h"
@@ -90,24 +91,9 @@ HWND openPage(HWND caller, const std::u16string& archive, const std::u16string& 
   return caller ? caller : reinterpret_cast<HWND>(static_cast<std::intptr_t>(1));
 }
 
-// The text of pop-up `id` from "popups.txt": lines "<id>=<text>" in UTF-8.
 bool popupText(const std::u16string& archive, UINT id, std::u16string& text) {
   std::string bytes;
-  if (!readMember(archive, u"popups.txt", bytes)) return false;
-  const std::string key = std::to_string(id) + "=";
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    std::size_t end = bytes.find('\n', at);
-    if (end == std::string::npos) end = bytes.size();
-    std::string line = bytes.substr(at, end - at);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.compare(0, key.size(), key) == 0) {
-      text = FXWString::fromUtf8(line.c_str() + key.size()).text();
-      return true;
-    }
-    at = end + 1;
-  }
-  return false;
+  return readMember(archive, u"popups.txt", bytes) && helpPopupText(bytes, id, text);
 }
 
 bool runPopup(FXWindow* owner, const std::u16string& text, FXint x, FXint y) {
