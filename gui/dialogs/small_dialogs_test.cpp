@@ -53,7 +53,6 @@ class SmallDialogsTest : public ::testing::Test {
     static char name[] = "kvtest";
     char* argv[] = {name, nullptr};
     app->init(argc, argv);
-    app->setNormalFont(new FXFont(app.get(), "DejaVu Sans", 9));
     main = new FXMainWindow(app.get(), "main", nullptr, nullptr, DECOR_ALL, 0, 0, 400, 300);
     app->create();
     main->show(PLACEMENT_SCREEN);
