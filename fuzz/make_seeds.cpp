@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
   const std::string full_catalogue = read_file(argv[4]);
   const std::string configuration = read_file(argv[5]);
   const std::string help = read_file(data / "help.html");
+  seed("help_popups", "popups.txt", read_file(data / "help_popups.txt"));
   const std::string image = read_file(data / "images" / "item_separator.png");
   using m = zip_writer::method;
 

@@ -10,7 +10,7 @@ build=${KV_FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(zip catalogue xml_text bxml path utf error http msi_package msi_sql markup message numbers shell_link registry xml_writer update_answer)
+[ ${#targets[@]} -eq 0 ] && targets=(zip catalogue xml_text bxml path utf error http msi_package msi_sql markup message numbers shell_link registry xml_writer update_answer help_popups)
 
 # ccache hits across clones: paths under the checkout are hashed relative to it,
 # and the build folder's own path is left out of debug-info hashes.

@@ -170,12 +170,12 @@ bool FXKorvaneApp::applyProgress(const Processor::ProgressInfo& report) {
   if ((flags & 0x4000) && (progressFlags_ & 0x2000)) show = false;
   if (auto* progress = dynamic_cast<FXKProgressBase*>(busyWindow_)) {
     // The report's first text is the title, its second the line under it.
-    if (flags & 0x4) progress->setProgressTitle(wide(report.text));
-    if (flags & 0x1) progress->setProgressText(wide(report.secondText));
-    if (!(flags & (0x2 | 0x40))) progress->showProgressBar(false);
-    else if (flags & 0x2) progress->setProgressValue(static_cast<int>(report.value));
+    if (flags & 0x4) progress->setTitle(wide(report.text));
+    if (flags & 0x1) progress->setText(wide(report.secondText));
+    if (!(flags & (0x2 | 0x40))) progress->hideProgress();
+    else if (flags & 0x2) progress->setProgress(static_cast<int>(report.value));
     if (flags & 0x10000) {
-      progress->setProgressIcon(static_cast<FXIcon*>(report.icon));
+      progress->setIcon(static_cast<FXIcon*>(report.icon));
     } else if (flags & 0x20000) {
       progress->setAnimation(static_cast<FXImage*>(report.animation), (flags & 0x40000) ? report.frameCount : 0,
                              (flags & 0x80000) ? report.frameDelay : 0);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gui/app/korvane_app.h"
+#include "gui/dialogs/credentials.h"
 #include "platform/win32/com.h"
 #include "platform/win32/windows.h"
 #include "system/machine.h"
@@ -157,6 +158,7 @@ void FXKorvaneApp::create() {
   comInitialized_ = SUCCEEDED(CoInitialize(nullptr));
   Common::createLocaleFormats();
   FXExtApp::create();
+  FXKInstallCredentialHandler(this);
   if (!applicationName_.empty()) {
     const std::string cls = className(applicationName_);
     WNDCLASSEXA wc{};
@@ -174,6 +176,7 @@ void FXKorvaneApp::create() {
 }
 
 void FXKorvaneApp::destroy() {
+  FXKRemoveCredentialHandler();
   if (hidden_) {
     DestroyWindow(hidden_);
     hidden_ = nullptr;

@@ -133,8 +133,6 @@ bool endsAbove0(const FXWString& file, const char16_t* ext) {
 }
 }  // namespace
 
-bool FXKorvaneApp::htmlHelpViewer(void*) { return false; }
-bool FXKorvaneApp::winHelpViewer(void*) { return false; }
 
 void FXKorvaneApp::setHelpFile(const FXWString& file, HelpViewer viewer) {
   helpFile_ = file;

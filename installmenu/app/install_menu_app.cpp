@@ -5,7 +5,9 @@
 
 #include "core/resource_archive.h"
 #include "core/text_convert.h"
+#include "core/catalogue.h"
 #include "files/windows_dir.h"
+#include "installmenu/app/install_progress.h"
 #include "platform/fox/fx_window_handle.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/version.h"
@@ -134,6 +136,21 @@ bool FXKInstallMenuApp::getSystemDefaultFont(FXint id, FXFontDesc& desc) {
 }
 
 HWND FXKInstallMenuApp::onNewInstance(WPARAM, LPARAM) { return fxWindowHandle(main_); }
+
+FXTopWindow* FXKInstallMenuApp::createProgressDialog() {
+  return createInstallProgressDialog(main_, FXWString(Common::catalogueText(1982, u"Vazedi for Dovecrest 2013")), cancel_,
+                                     downloading_);
+}
+
+void FXKInstallMenuApp::setCancelable(Processor::Cancelable* cancel) {
+  cancel_ = cancel;
+  if (busyWindow()) setInstallProgressCancelable(busyWindow(), cancel);
+}
+
+void FXKInstallMenuApp::setDownloading(bool downloading) {
+  downloading_ = downloading;
+  if (busyWindow()) setInstallProgressDownloading(busyWindow(), downloading);
+}
 
 // ---- the main window ----
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/messenger.h"
 #include "gui/app/korvane_app.h"
 
 class FXKInstallMenuShell;
@@ -21,6 +22,13 @@ class FXKInstallMenuApp : public FXKorvaneApp {
   bool getSystemDefaultColor(FX::FXint id, FX::FXColor& color) override;
   bool getSystemDefaultFont(FX::FXint id, FX::FXFontDesc& desc) override;
   HWND onNewInstance(WPARAM wparam, LPARAM lparam) override;
+  FX::FXTopWindow* createProgressDialog() override;
+  // The running job's cancel flag, handed to the busy window (also to one
+  // that is open now).
+  void setCancelable(Processor::Cancelable* cancel);
+  Processor::Cancelable* cancelable() const { return cancel_; }
+  // While an update downloads the busy window speaks of downloading.
+  void setDownloading(bool downloading);
 
   FXKInstallMenuShell* mainWindow() const { return main_; }
 
@@ -30,6 +38,8 @@ class FXKInstallMenuApp : public FXKorvaneApp {
   std::int32_t argumentCount_ = 0;
   FXKInstallMenuShell* main_ = nullptr;
   FXWString packageFile_;
+  Processor::Cancelable* cancel_ = nullptr;
+  bool downloading_ = false;
   std::u16string helpCopy_;  // the help file this process extracted; removed at the end
 };
 

@@ -1,0 +1,104 @@
+#include "gui/dialogs/credentials.h"
+
+#include <atomic>
+#include <string>
+
+#include "files/remove_tree.h"
+#include "gui/app/korvane_app.h"
+#include "gui/dialogs/small_dialogs.h"
+
+using namespace FX;
+
+namespace {
+
+FXKorvaneApp* g_app = nullptr;
+FXKorvaneApp* g_previousApp = nullptr;
+access_retry_fn g_previousHandler = nullptr;
+bool g_installed = false;
+// One prompt at a time: a second refused thread is not asked and does not retry.
+std::atomic<bool> g_asking{false};
+FXKPasswordDialog* g_dialog = nullptr;
+int g_depth = 0;
+
+int retryHandler(i_dir* dir, const char16_t* userName) {
+  if (g_asking.exchange(true)) return 0;
+  struct Reset {
+    ~Reset() { g_asking = false; }
+  } reset;
+  FXKorvaneApp* app = g_app;
+  if (!app) Processor::throwNullReference();
+  struct Call {
+    FXKorvaneApp* app;
+    file_object* object;
+    const char16_t* user;
+    bool result;
+  } call{app, dir, userName ? userName : u"", false};
+  app->executeSync(
+      [](void* p) -> int {
+        auto* c = static_cast<Call*>(p);
+        c->result = FXKAskCredentials(c->app, c->object, c->user);
+        return c->result ? 1 : 0;
+      },
+      &call);
+  return call.result ? 1 : 0;
+}
+
+// The object's path as it names itself, or empty.
+std::u16string objectName(file_object* object) {
+  dir_control_request request{control_code("GSYP"), {nullptr}, nullptr, nullptr};
+  object->control(&request);
+  const bool named = object->Good() && request.pointer3;
+  object->clear_error();
+  return named ? std::u16string(static_cast<const char16_t*>(request.pointer3)) : std::u16string();
+}
+
+}  // namespace
+
+void FXKInstallCredentialHandler(FXKorvaneApp* app) {
+  if (g_installed) return;
+  g_previousApp = g_app;
+  g_app = app;
+  g_previousHandler = set_access_retry_handler(&retryHandler, true);
+  g_installed = true;
+}
+
+void FXKRemoveCredentialHandler() {
+  if (!g_installed) return;
+  set_access_retry_handler(g_previousHandler, true);
+  g_app = g_previousApp;
+  g_previousApp = nullptr;
+  g_previousHandler = nullptr;
+  g_installed = false;
+}
+
+bool FXKAskCredentials(FXKorvaneApp* app, file_object* object, const char16_t* userName) {
+  if (!app || !object) return false;
+  if (g_depth == 0) app->beginSuperMode();
+  ++g_depth;
+  struct Leave {
+    FXKorvaneApp* app;
+    ~Leave() {
+      if (--g_depth > 0) return;
+      if (g_dialog) {
+        g_dialog->destroy();
+        delete g_dialog;
+        g_dialog = nullptr;
+      }
+      app->endSuperMode();
+    }
+  } leave{app};
+
+  if (!g_dialog) {
+    const std::u16string text = u"Connect to " + objectName(object);
+    g_dialog = new FXKPasswordDialog(app->getMainWindow(), FXWString(u"Connect"), FXWString(text.c_str()),
+                                     0x14320000, 1, false);
+  }
+  if (g_dialog->id()) return false;  // asked again from within the prompt
+  g_dialog->setUserName(FXWString(userName ? userName : u""));
+  if (!g_dialog->execute(PLACEMENT_SCREEN)) return false;
+  const std::u16string user = g_dialog->getUserName().text();
+  const std::u16string password = g_dialog->getPassword().text();
+  dir_control_request request{control_code("SPWD"), {user.c_str()}, password.c_str(), nullptr};
+  object->control(&request);
+  return true;
+}

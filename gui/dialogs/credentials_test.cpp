@@ -1,0 +1,150 @@
+// The credentials prompt: asked from a worker's refused enumeration through
+// the access-retry handler, answered by FOX events on the password dialog.
+#include "gui/dialogs/credentials.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "files/remove_tree.h"
+#include "gui/app/korvane_app.h"
+#include "gui/dialogs/small_dialogs.h"
+#include "platform/fox/fx_test_display.h"
+
+using namespace FX;
+
+namespace {
+
+// A refused network folder: names itself and keeps the credentials handed in.
+class RefusedFolder : public i_dir {
+ public:
+  ri_file* open_file(const file_identifier*, bool) override { return nullptr; }
+  ri_file* open_file(iterator*, bool) override { return nullptr; }
+  ri_file* open_file(const char16_t*, bool) override { return nullptr; }
+  ri_dir* open_dir(const file_identifier*) override { return nullptr; }
+  ri_dir* open_dir(iterator*) override { return nullptr; }
+  ri_dir* open_dir(const char16_t*) override { return nullptr; }
+  iterator* iterate(const file_identifier*) override { return nullptr; }
+  iterator* iterate(const char16_t*) override { return nullptr; }
+  iterator* iterate() override { return nullptr; }
+  iterator* iterate_self() override { return nullptr; }
+  int compare_names(const file_identifier*, const file_identifier*) override { return 0; }
+  void control(void* request) override {
+    auto* r = static_cast<dir_control_request*>(request);
+    if (r->code == control_code("GSYP")) {
+      r->pointer3 = const_cast<char16_t*>(u"\\\\server\\share");
+    } else if (r->code == control_code("SPWD")) {
+      user = r->text1;
+      password = r->text2;
+      ++handed;
+    } else {
+      file_object::control(request);
+    }
+  }
+  std::u16string user, password;
+  int handed = 0;
+};
+
+class PromptDriver : public FXObject {
+  FXDECLARE(PromptDriver)
+
+ public:
+  std::function<void(FXKPasswordDialog*)> step;
+  long onTimeout(FXObject*, FXSelector, void*) {
+    auto* dialog = dynamic_cast<FXKPasswordDialog*>(FXApp::instance()->getModalWindow());
+    if (!dialog) {
+      FXApp::instance()->addTimeout(this, 1, 10);
+      return 1;
+    }
+    step(dialog);
+    return 1;
+  }
+};
+FXDEFMAP(PromptDriver) PromptDriverMap[] = {FXMAPFUNC(SEL_TIMEOUT, 1, PromptDriver::onTimeout)};
+FXIMPLEMENT(PromptDriver, FXObject, PromptDriverMap, ARRAYNUMBER(PromptDriverMap))
+
+class CredentialsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
+    app = std::make_unique<FXKorvaneApp>(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr);
+    int argc = 1;
+    static char name[] = "kvtest";
+    char* argv[] = {name, nullptr};
+    app->init(argc, argv);
+    main = new FXMainWindow(app.get(), "main", nullptr, nullptr, DECOR_ALL, 0, 0, 300, 200);
+    app->setMainWindow(main);
+    app->create();
+    FXKInstallCredentialHandler(app.get());
+  }
+  void TearDown() override {
+    if (!app) return;
+    FXKRemoveCredentialHandler();
+    app->destroy();
+    app.reset();
+  }
+  // The refused enumeration happens on a worker; the GUI thread runs on.
+  int refusedOnWorker(RefusedFolder& folder) {
+    std::atomic<bool> done{false};
+    int result = -1;
+    std::thread worker([&] {
+      access_retry_fn handler = access_retry_handler();
+      result = handler ? handler(&folder, u"") : -2;
+      done = true;
+      app->wakeUp();
+    });
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done && std::chrono::steady_clock::now() < end) app->runOneEvent(false), std::this_thread::yield();
+    worker.join();
+    return result;
+  }
+  std::unique_ptr<FXKorvaneApp> app;
+  FXMainWindow* main = nullptr;
+  PromptDriver driver;
+};
+
+TEST_F(CredentialsTest, AnAcceptedPromptHandsTheCredentialsToTheFolder) {
+  RefusedFolder folder;
+  int nested = -1, second = -1;
+  FXString header;
+  int superDepth = 0;
+  driver.step = [&](FXKPasswordDialog* dialog) {
+    superDepth = app->superModeDepth();
+    // A nested request from within the prompt answers at once, and so does
+    // a second refusal while the prompt is up.
+    RefusedFolder other;
+    nested = FXKAskCredentials(app.get(), &other, u"x") ? 1 : 0;
+    second = access_retry_handler()(nullptr, u"");
+    ASSERT_NE(dialog->userField(), nullptr);
+    dialog->userField()->setText("bob");
+    dialog->passwordField()->setText("secret");
+    dialog->handle(dialog, FXSEL(SEL_COMMAND, FXDialogBox::ID_ACCEPT), nullptr);
+  };
+  app->addTimeout(&driver, 1, 10);
+  EXPECT_EQ(refusedOnWorker(folder), 1);
+  EXPECT_EQ(nested, 0);
+  EXPECT_EQ(second, 0);
+  EXPECT_GE(superDepth, 1);
+  EXPECT_EQ(app->superModeDepth(), 0);
+  EXPECT_EQ(folder.handed, 1);
+  EXPECT_EQ(folder.user, u"bob");
+  EXPECT_EQ(folder.password, u"secret");
+}
+
+TEST_F(CredentialsTest, ARefusedPromptStopsTheRetries) {
+  RefusedFolder folder;
+  driver.step = [](FXKPasswordDialog* dialog) {
+    dialog->handle(dialog, FXSEL(SEL_COMMAND, FXDialogBox::ID_CANCEL), nullptr);
+  };
+  app->addTimeout(&driver, 1, 10);
+  EXPECT_EQ(refusedOnWorker(folder), 0);
+  EXPECT_EQ(folder.handed, 0);
+}
+
+}  // namespace
