@@ -2,8 +2,10 @@
 
 #include <vector>
 
+#include "msi/entities/directory.h"
 #include "msi/entities/property.h"
 #include "msi/model/error.h"
+#include "msi/model/command.h"
 #include "msi/model/handle.h"
 #include "msi/model/text.h"
 #include "platform/win32/fileops.h"
@@ -46,6 +48,15 @@ template <>
 MsiProperty* createFromRow<MsiProperty>(const MsiRow& row, MsiPackage* package) {
   // The generated name would be replaced by the row's at once; skip making it.
   auto object = std::make_unique<MsiProperty>(package, std::u16string(), std::u16string());
+  object->loadFrom(row);
+  return object.release();
+}
+
+template <>
+MsiDirectory* createFromRow<MsiDirectory>(const MsiRow& row, MsiPackage* package) {
+  // A key that the row replaces at once needs no generated identifier.
+  std::u16string key = columnValue<DirectoryTableDescription>(const_cast<MsiRow&>(row), 0);
+  auto object = std::make_unique<MsiDirectory>(package, key.empty() ? std::u16string(u"_") : key);
   object->loadFrom(row);
   return object.release();
 }
@@ -93,6 +104,49 @@ void MsiPackage::loadAll() {
   // Directories, features, components, cabinets and the other row kinds load
   // here as their classes join the model.
   loadProperties();
+  loadDirectories();
+}
+
+bool MsiPackage::hasTable(const std::u16string& name) {
+  if (database_.hasTable(name)) return true;
+  MsiRecordset found;
+  MsiCommand query(&database_);
+  query.setText(u"Select `Name` From `_Tables` Where `Name` = ? ");
+  query.bind(name);
+  query.run(&found);
+  return found.rowCount() != 0;
+}
+
+void MsiPackage::loadDirectories() {
+  if (!hasTable(tableName<DirectoryTableDescription>())) return;
+  MsiTable& table = database_.table(tableName<DirectoryTableDescription>());
+  table.load();
+  std::map<std::u16string, std::u16string> parents;
+  for (MsiRow* row : table) {
+    std::unique_ptr<MsiDirectory> object(createFromRow<MsiDirectory>(*row, this));
+    object->loaded();
+    parents[object->key()] = object->parentKey();
+    if (add(object.get())) directories_.append(object.release()->key());
+  }
+  if (parents.count(MsiDirectory::kRootKey)) rootDirectoryKey_ = MsiDirectory::kRootKey;
+  // A loop in the parent chains would make every path walk endless: refuse the
+  // package. Each key is walked once; 1 marks the chain being walked, 2 a sound one.
+  std::map<std::u16string, int> state;
+  for (const auto& [start, parent] : parents) {
+    std::vector<std::u16string> walk;
+    std::u16string at = start;
+    for (;;) {
+      int& s = state[at];
+      if (s == 2) break;
+      if (s == 1) throw Error(MSI_LOCATION, 0x552ae5ca, 61, u"the parent chain of the directory " + at + u" loops");
+      s = 1;
+      walk.push_back(at);
+      auto up = parents.find(at);
+      if (up == parents.end() || up->second.empty() || at == MsiDirectory::kRootKey) break;
+      at = up->second;
+    }
+    for (const std::u16string& k : walk) state[k] = 2;
+  }
 }
 
 void MsiPackage::loadProperties() {
@@ -135,6 +189,8 @@ void MsiPackage::save(int flags) {
   try {
     for (const std::u16string& key : properties_.keys())
       if (MsiProperty* p = find<MsiProperty>(key)) p->save(flags);
+    for (const std::u16string& key : directories_.keys())
+      if (MsiDirectory* d = identityMap<MsiDirectory>().find(key)) d->save(flags);
   } catch (const Error& e) {
     throw wrap(MSI_LOCATION, 16, e);
   } catch (...) {
