@@ -4,6 +4,7 @@
 
 #include "msi/entities/directory.h"
 #include "msi/entities/property.h"
+#include "msi/entities/tree.h"
 #include "msi/model/error.h"
 #include "msi/model/package.h"
 #include "platform/win32/paths.h"
@@ -144,38 +145,17 @@ std::size_t matchingBrace(const std::u16string& text, std::size_t open, std::siz
 
 }  // namespace
 
-namespace {
-
-// False when the component, its directory or the Directory row is unknown.
-bool componentFolder(MsiPackage* package, const std::u16string& key, std::u16string& path) {
-  if (key.empty() || !package->hasTable(u"Component")) return false;
-  MsiRow* component = package->database()->table(u"Component").findRow(key);
-  if (!component || component->state() == MsiRow::Delete) return false;
-  MsiDirectory* d = package->find<MsiDirectory>(component->field(u"Directory_"));
-  if (!d) return false;
-  path = d->targetPath();
-  return true;
-}
-
-}  // namespace
-
 std::u16string fileTargetPath(MsiPackage* package, const std::u16string& key, bool shortPath) {
-  if (key.empty() || !package->hasTable(u"File")) return {};
-  MsiRow* file = package->database()->table(u"File").findRow(key);
-  if (!file || file->state() == MsiRow::Delete) return {};
-  std::u16string folder;
-  if (!componentFolder(package, file->field(u"Component_"), folder)) return {};
-  std::u16string path = folder + u"\\" + longName(file->field(u"FileName"));
-  if (!shortPath) return path;
-  WCHAR buffer[260] = {0};
-  DWORD length = GetShortPathNameW(path.c_str(), buffer, 260);
-  return length == 0 || length >= 260 ? std::u16string() : std::u16string(buffer, length);
+  MsiFile* file = package->find<MsiFile>(key);
+  if (!file) return {};
+  return shortPath ? file->shortTargetPath() : file->targetPath();
 }
 
 std::u16string componentTargetPath(MsiPackage* package, const std::u16string& key) {
-  std::u16string path;
-  componentFolder(package, key, path);
-  return path;
+  MsiComponent* component = package->find<MsiComponent>(key);
+  if (!component) return {};
+  MsiDirectory* d = component->directory();
+  return d ? d->targetPath() : std::u16string();
 }
 
 MsiFormattedString::MsiFormattedString(MsiPackage* package, const std::u16string& text)

@@ -4,6 +4,7 @@
 
 #include "msi/entities/directory.h"
 #include "msi/entities/property.h"
+#include "msi/entities/tree.h"
 #include "msi/model/error.h"
 #include "msi/model/command.h"
 #include "msi/model/handle.h"
@@ -61,6 +62,14 @@ MsiDirectory* createFromRow<MsiDirectory>(const MsiRow& row, MsiPackage* package
   return object.release();
 }
 
+template <>
+MsiComponent* createFromRow<MsiComponent>(const MsiRow& row, MsiPackage* package) {
+  auto object = std::make_unique<MsiComponent>(package);
+  object->loadFrom(row);
+  object->setKind(componentKind(object->attributesText(), object->keyPath(), package->hasAssembly(object->key())));
+  return object.release();
+}
+
 MsiPackage::MsiPackage() = default;
 
 MsiPackage::~MsiPackage() {
@@ -105,6 +114,52 @@ void MsiPackage::loadAll() {
   // here as their classes join the model.
   loadProperties();
   loadDirectories();
+  loadAssemblies();
+  loadTree();
+}
+
+void MsiPackage::loadAssemblies() {
+  // Before components: the assembly kind is told by these rows.
+  if (!hasTable(u"MsiAssembly")) return;
+  MsiTable& table = database_.table(u"MsiAssembly");
+  table.load();
+  for (MsiRow* row : table) assemblies_.insert(row->field(u"Component_"));
+}
+
+void MsiPackage::loadTree() {
+  auto each = [this](const std::u16string& name, auto&& take) {
+    if (!hasTable(name)) return;
+    MsiTable& table = database_.table(name);
+    table.load();
+    for (MsiRow* row : table) take(*row);
+  };
+  each(u"Component", [this](const MsiRow& row) {
+    std::unique_ptr<MsiComponent> object(createFromRow<MsiComponent>(row, this));
+    object->loaded();
+    if (add(object.get())) components_.append(object.release()->key());
+  });
+  each(u"File", [this](const MsiRow& row) {
+    std::unique_ptr<MsiFile> object(createFromRow<MsiFile>(row, this));
+    object->loaded();
+    MsiFile* file = object.get();
+    if (!add(file)) return;
+    object.release();
+    files_.append(file->key());
+    if (MsiComponent* c = identityMap<MsiComponent>().find(file->componentKey())) c->addFile(file->key());
+  });
+  each(u"Feature", [this](const MsiRow& row) {
+    std::unique_ptr<MsiFeature> object(createFromRow<MsiFeature>(row, this));
+    object->loaded();
+    if (add(object.get())) features_.append(object.release()->key());
+  });
+  // A component held by several features is linked to each of them.
+  each(u"FeatureComponents", [this](const MsiRow& row) {
+    MsiFeature* feature = identityMap<MsiFeature>().find(row.field(u"Feature_"));
+    MsiComponent* component = identityMap<MsiComponent>().find(row.field(u"Component_"));
+    if (!feature || !component) return;
+    feature->addComponent(component->key());
+    component->addFeature(feature->key());
+  });
 }
 
 bool MsiPackage::hasTable(const std::u16string& name) {
@@ -191,6 +246,12 @@ void MsiPackage::save(int flags) {
       if (MsiProperty* p = find<MsiProperty>(key)) p->save(flags);
     for (const std::u16string& key : directories_.keys())
       if (MsiDirectory* d = identityMap<MsiDirectory>().find(key)) d->save(flags);
+    for (const std::u16string& key : components_.keys())
+      if (MsiComponent* c = identityMap<MsiComponent>().find(key)) c->save(flags);
+    for (const std::u16string& key : files_.keys())
+      if (MsiFile* f = identityMap<MsiFile>().find(key)) f->save(flags);
+    for (const std::u16string& key : features_.keys())
+      if (MsiFeature* f = identityMap<MsiFeature>().find(key)) f->save(flags);
   } catch (const Error& e) {
     throw wrap(MSI_LOCATION, 16, e);
   } catch (...) {

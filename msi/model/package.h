@@ -25,6 +25,9 @@ namespace Msi {
 class MsiProperty;
 class IMsiProperty;
 class MsiDirectory;
+class MsiComponent;
+class MsiFeature;
+class MsiFile;
 
 // A list of row keys in insertion order, with a set for membership tests.
 class KeyList {
@@ -139,6 +142,9 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   const KeyList& propertyKeys() const { return properties_; }
   const KeyList& componentKeys() const { return components_; }
   const KeyList& directoryKeys() const { return directories_; }
+  const KeyList& featureKeys() const { return features_; }
+  const KeyList& fileKeys() const { return files_; }
+  bool hasAssembly(const std::u16string& componentKey) const { return assemblies_.count(componentKey) != 0; }
   const std::u16string& rootDirectoryKey() const { return rootDirectoryKey_; }
   std::size_t deleterCount() const { return deleters_.size(); }
 
@@ -158,6 +164,10 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   void loadProperties();
   // Msi::Error 61 (module 0x552ae5ca) when a parent chain loops.
   void loadDirectories();
+  void loadAssemblies();
+  // Components with their files, then features linked to every component
+  // their FeatureComponents rows name.
+  void loadTree();
   IMsiProperty* registerNewProperty(MsiProperty* object);
 
   KeyList features_, components_, customActions_, sequence_, binaries_, properties_, cabinets_,
@@ -173,6 +183,7 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   std::int32_t state_ = New;
   MsiDatabaseInterface database_;
   std::set<IdentityMapDeleterBase*> deleters_;
+  std::set<std::u16string> assemblies_;
 };
 
 // A new object of the class for the package, filled from the row; not registered.
@@ -186,6 +197,9 @@ template <>
 MsiProperty* createFromRow<MsiProperty>(const MsiRow& row, MsiPackage* package);
 template <>
 MsiDirectory* createFromRow<MsiDirectory>(const MsiRow& row, MsiPackage* package);
+// The component's kind is chosen from the row (and the package's assembly rows).
+template <>
+MsiComponent* createFromRow<MsiComponent>(const MsiRow& row, MsiPackage* package);
 
 // Fills an entity's list of child keys: the rows of T's table whose parent
 // column holds the parent key, each registered with the package (a key that is
