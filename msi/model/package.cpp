@@ -4,6 +4,7 @@
 
 #include "msi/entities/directory.h"
 #include "msi/entities/property.h"
+#include "msi/entities/registry.h"
 #include "msi/entities/tree.h"
 #include "msi/model/error.h"
 #include "msi/model/command.h"
@@ -58,6 +59,13 @@ MsiDirectory* createFromRow<MsiDirectory>(const MsiRow& row, MsiPackage* package
   // A key that the row replaces at once needs no generated identifier.
   std::u16string key = columnValue<DirectoryTableDescription>(const_cast<MsiRow&>(row), 0);
   auto object = std::make_unique<MsiDirectory>(package, key.empty() ? std::u16string(u"_") : key);
+  object->loadFrom(row);
+  return object.release();
+}
+
+template <>
+MsiRegistry* createFromRow<MsiRegistry>(const MsiRow& row, MsiPackage* package) {
+  auto object = std::make_unique<MsiRegistry>(package, std::u16string());
   object->loadFrom(row);
   return object.release();
 }

@@ -28,6 +28,7 @@ class MsiDirectory;
 class MsiComponent;
 class MsiFeature;
 class MsiFile;
+class MsiRegistry;
 
 // A list of row keys in insertion order, with a set for membership tests.
 class KeyList {
@@ -198,6 +199,8 @@ MsiProperty* createFromRow<MsiProperty>(const MsiRow& row, MsiPackage* package);
 template <>
 MsiDirectory* createFromRow<MsiDirectory>(const MsiRow& row, MsiPackage* package);
 // The component's kind is chosen from the row (and the package's assembly rows).
+template <>
+MsiRegistry* createFromRow<MsiRegistry>(const MsiRow& row, MsiPackage* package);
 template <>
 MsiComponent* createFromRow<MsiComponent>(const MsiRow& row, MsiPackage* package);
 
