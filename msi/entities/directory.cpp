@@ -1,5 +1,6 @@
 #include "msi/entities/directory.h"
 
+#include <set>
 #include <unordered_set>
 
 #include "msi/model/error.h"
@@ -176,8 +177,26 @@ void MsiDirectory::setDefaultDir(const std::u16string& text) {
 
 std::u16string MsiDirectory::defaultDir() const {
   if (!readDefaultDir_.empty() && targetName_ == readTarget_ && sourceName_ == readSource_) return readDefaultDir_;
-  std::u16string target = defaultDirPart(targetName_);
-  std::u16string source = defaultDirPart(sourceName_);
+  // Short names stay unique among the folders read beside this one.
+  std::set<std::u16string> taken;
+  auto& registry = MsiPackage::identityMapRegistry<MsiDirectory>();
+  auto found = registry.find(package_);
+  if (found != registry.end()) {
+    for (const auto& [key, sibling] : found->second->entries()) {
+      if (!sibling || sibling == this || sibling->parentKey_ != parentKey_) continue;
+      const std::u16string& text = sibling->readDefaultDir_;
+      std::size_t colon = text.find(u':');
+      for (const std::u16string& part :
+           {text.substr(0, colon), colon == std::u16string::npos ? std::u16string() : text.substr(colon + 1)})
+        if (!part.empty()) taken.insert(toUpper(part.substr(0, part.find(u'|'))));
+    }
+  }
+  auto encode = [&taken](const std::u16string& name) {
+    if (name == kRootName || name == u"." || name.empty()) return name;
+    return makeShortName(name, taken) + u"|" + name;
+  };
+  std::u16string target = encode(targetName_);
+  std::u16string source = encode(sourceName_);
   if (source == target) return target;
   if (!target.empty() && !source.empty()) return target + u":" + source;
   return target + source;

@@ -92,6 +92,17 @@ TEST_F(DirectoryTest, PathsFollowTheParentChain) {
   EXPECT_EQ(package->find<Msi::MsiDirectory>(u"TARGETDIR")->parent(), nullptr);
 }
 
+TEST_F(DirectoryTest, NewShortNamesDifferFromTheirSiblings) {
+  auto package = openSample(true);
+  Msi::IMsiDirectory* app = package->find<Msi::MsiDirectory>(u"APPDIR");
+  auto* made = static_cast<Msi::MsiDirectory*>(app->createSubdirectory(u"BIN2"));
+  made->setSourceName(u"Bin");
+  EXPECT_EQ(narrow(made->defaultDir()), "BIN~1|Bin");  // "bin" beside it holds BIN
+  auto* other = static_cast<Msi::MsiDirectory*>(app->createSubdirectory(u"DOC"));
+  other->setSourceName(u"Documentation Files");
+  EXPECT_EQ(narrow(other->defaultDir()), "DOCUME~1|Documentation Files");
+}
+
 TEST_F(DirectoryTest, LoopingParentChainsAreRefused) {
   const std::vector<std::vector<std::string>> tables = {
       {"TARGETDIR\t\tSourceDir", "SELF\tSELF\tself"},
