@@ -59,3 +59,15 @@ ALTER TABLE `Media` ADD `X` SHORT
 DROP TABLE `Media`
 SELECT * FROM [Property] WHERE `Value` != 'it''s'
 SQL
+
+mkdir -p "$out/msi_format"
+i=0
+while IFS= read -r line; do
+  printf '%s' "$line" >"$out/msi_format/f$i"
+  i=$((i + 1))
+done <<'FMT'
+x[A]y [[R]] [L] [~] [\[] [\]] [\x]
+{[A] and [R]} {[A]} x {[R]} {11111111-2222-3333-4444-555555555555}
+[#F] [!F] [$C] [D] [TARGETDIR] [%PATH] [%KV_NO_SUCH_VARIABLE]
+[[[[A]]]] {[A] [#F]} [#[A]] [ { ] } [\]
+FMT

@@ -1,5 +1,7 @@
 #include "msi/model/identifiers.h"
 
+#include <string_view>
+
 #include "msi/model/text.h"
 #include "platform/win32/rpc.h"
 
@@ -55,20 +57,44 @@ bool isValidGuid(const std::u16string& text) {
   return UuidFromStringA(reinterpret_cast<const unsigned char*>(ansi.c_str()), &uuid) == RPC_S_OK;
 }
 
-std::u16string makeShortName(const std::u16string& longName) {
-  std::u16string copy = longName;
-  for (char16_t& c : copy)
-    if (c == u' ') c = u'_';
-  for (char16_t& c : copy)
-    if (c == u'\t') c = u'_';
-  std::size_t start = copy.find_last_of(u"\\/:");
-  start = start == std::u16string::npos ? 0 : start + 1;
-  std::u16string last = copy.substr(start);
+namespace {
+
+// Characters a short name may hold besides letters and digits.
+bool legalShortChar(char16_t c) {
+  if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9')) return true;
+  return std::u16string_view(u"$%'-_@~`!(){}^#&").find(c) != std::u16string_view::npos;
+}
+
+std::u16string legalized(const std::u16string& text) {
+  std::u16string out = text;
+  for (char16_t& c : out)
+    if (!legalShortChar(c)) c = u'_';
+  return out;
+}
+
+}  // namespace
+
+std::u16string makeShortName(const std::u16string& longName) { return makeShortName(longName, {}); }
+
+std::u16string makeShortName(const std::u16string& longName, const std::set<std::u16string>& taken) {
+  std::size_t start = longName.find_last_of(u"\\/:");
+  std::u16string last = start == std::u16string::npos ? longName : longName.substr(start + 1);
   std::size_t dot = last.rfind(u'.');
-  std::u16string base = dot == std::u16string::npos ? last : last.substr(0, dot);
-  std::u16string ext = dot == std::u16string::npos ? std::u16string() : last.substr(dot);
-  if (base.size() <= 8 && ext.size() <= 4) return toUpper(copy);
-  return toUpper(base.substr(0, 6) + u"~1" + ext);
+  std::u16string base = legalized(dot == std::u16string::npos ? last : last.substr(0, dot));
+  std::u16string ext = dot == std::u16string::npos ? std::u16string() : legalized(last.substr(dot + 1));
+  std::u16string dottedExt = ext.empty() ? std::u16string() : u"." + toUpper(ext.substr(0, 3));
+  if (base.size() <= 8 && ext.size() <= 3 && !base.empty()) {
+    std::u16string whole = toUpper(base) + dottedExt;
+    if (!taken.count(whole)) return whole;
+  }
+  base = toUpper(base);
+  // ~1 to ~9 on six characters, then shorter bases for longer numbers.
+  for (int n = 1; n < 1000000; ++n) {
+    std::u16string tail = u"~" + toString(n);
+    std::u16string candidate = base.substr(0, 8 - tail.size()) + tail + dottedExt;
+    if (!taken.count(candidate)) return candidate;
+  }
+  return base.substr(0, 6) + u"~1" + dottedExt;
 }
 
 }  // namespace Msi

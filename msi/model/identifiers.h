@@ -1,6 +1,7 @@
 // GUID texts, new row keys and 8.3 short names.
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "platform/win32/types.h"
@@ -17,8 +18,12 @@ bool createGuid(std::u16string& out);
 bool newIdentifier(std::u16string& out);
 // The 36-character hyphenated form, braces optional.
 bool isValidGuid(const std::u16string& text);
-// Blanks and tabs become "_"; names that fit 8.3 are upper-cased, others become
-// the first six characters of the base, "~1" and the extension, upper-cased.
+// Characters a short name cannot hold (blanks and tabs among them) become "_";
+// names that fit 8.3 are upper-cased, others become the first six characters
+// of the base, "~1" and the extension cut to three characters, upper-cased.
 std::u16string makeShortName(const std::u16string& longName);
+// The same, unique against the upper-case short names already taken (~2, ~3
+// ... ~10 on five characters, and so on).
+std::u16string makeShortName(const std::u16string& longName, const std::set<std::u16string>& taken);
 
 }  // namespace Msi

@@ -40,9 +40,24 @@ TEST(MsiIdentifiers, ShortNames) {
   } cases[] = {{u"setup.exe", u"SETUP.EXE"},       {u"my file.txt", u"MY_FILE.TXT"},
                {u"LongFileName.txt", u"LONGFI~1.TXT"}, {u"verylongname.a", u"VERYLO~1.A"},
                {u"verylongnameb.a", u"VERYLO~1.A"},    {u"abcdefgh.txt", u"ABCDEFGH.TXT"},
-               {u"ab.html5x", u"AB~1.HTML5X"},         {u"tab\there", u"TAB_HERE"},
-               {u"noext", u"NOEXT"}};
-  for (const Case& c : cases) EXPECT_EQ(Msi::makeShortName(c.name), c.shortName);
+               {u"ab.html5x", u"AB~1.HTM"},         {u"tab\there", u"TAB_HERE"},
+               {u"noext", u"NOEXT"},                 {u"a+b=c.t;x", u"A_B_C.T_X"},
+               {u"caf\u00e9.txt", u"CAF_.TXT"},        {u"x.y.z", u"X_Y.Z"},
+               {u"report.docx", u"REPORT~1.DOC"}};
+  for (const Case& c : cases) EXPECT_EQ(Msi::makeShortName(c.name), c.shortName) << int(c.name[0]);
+}
+
+TEST(MsiIdentifiers, ShortNamesAreUniqueAmongTheTakenOnes) {
+  std::set<std::u16string> taken;
+  const char16_t* expected[] = {u"LONGFI~1.TXT", u"LONGFI~2.TXT", u"LONGFI~3.TXT", u"LONGFI~4.TXT",
+                                u"LONGFI~5.TXT", u"LONGFI~6.TXT", u"LONGFI~7.TXT", u"LONGFI~8.TXT",
+                                u"LONGFI~9.TXT", u"LONGF~10.TXT"};
+  for (const char16_t* e : expected) {
+    std::u16string name = Msi::makeShortName(u"LongFileName.txt", taken);
+    EXPECT_EQ(name, e);
+    taken.insert(name);
+  }
+  EXPECT_EQ(Msi::makeShortName(u"setup.exe", {u"SETUP.EXE"}), u"SETUP~1.EXE");
 }
 
 }  // namespace

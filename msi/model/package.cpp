@@ -2,8 +2,12 @@
 
 #include <vector>
 
+#include "msi/entities/directory.h"
 #include "msi/entities/property.h"
+#include "msi/entities/registry.h"
+#include "msi/entities/tree.h"
 #include "msi/model/error.h"
+#include "msi/model/command.h"
 #include "msi/model/handle.h"
 #include "msi/model/text.h"
 #include "platform/win32/fileops.h"
@@ -50,6 +54,30 @@ MsiProperty* createFromRow<MsiProperty>(const MsiRow& row, MsiPackage* package) 
   return object.release();
 }
 
+template <>
+MsiDirectory* createFromRow<MsiDirectory>(const MsiRow& row, MsiPackage* package) {
+  // A key that the row replaces at once needs no generated identifier.
+  std::u16string key = columnValue<DirectoryTableDescription>(const_cast<MsiRow&>(row), 0);
+  auto object = std::make_unique<MsiDirectory>(package, key.empty() ? std::u16string(u"_") : key);
+  object->loadFrom(row);
+  return object.release();
+}
+
+template <>
+MsiRegistry* createFromRow<MsiRegistry>(const MsiRow& row, MsiPackage* package) {
+  auto object = std::make_unique<MsiRegistry>(package, std::u16string());
+  object->loadFrom(row);
+  return object.release();
+}
+
+template <>
+MsiComponent* createFromRow<MsiComponent>(const MsiRow& row, MsiPackage* package) {
+  auto object = std::make_unique<MsiComponent>(package);
+  object->loadFrom(row);
+  object->setKind(componentKind(object->attributesText(), object->keyPath(), package->hasAssembly(object->key())));
+  return object.release();
+}
+
 MsiPackage::MsiPackage() = default;
 
 MsiPackage::~MsiPackage() {
@@ -93,6 +121,95 @@ void MsiPackage::loadAll() {
   // Directories, features, components, cabinets and the other row kinds load
   // here as their classes join the model.
   loadProperties();
+  loadDirectories();
+  loadAssemblies();
+  loadTree();
+}
+
+void MsiPackage::loadAssemblies() {
+  // Before components: the assembly kind is told by these rows.
+  if (!hasTable(u"MsiAssembly")) return;
+  MsiTable& table = database_.table(u"MsiAssembly");
+  table.load();
+  for (MsiRow* row : table) assemblies_.insert(row->field(u"Component_"));
+}
+
+void MsiPackage::loadTree() {
+  auto each = [this](const std::u16string& name, auto&& take) {
+    if (!hasTable(name)) return;
+    MsiTable& table = database_.table(name);
+    table.load();
+    for (MsiRow* row : table) take(*row);
+  };
+  each(u"Component", [this](const MsiRow& row) {
+    std::unique_ptr<MsiComponent> object(createFromRow<MsiComponent>(row, this));
+    object->loaded();
+    if (add(object.get())) components_.append(object.release()->key());
+  });
+  each(u"File", [this](const MsiRow& row) {
+    std::unique_ptr<MsiFile> object(createFromRow<MsiFile>(row, this));
+    object->loaded();
+    MsiFile* file = object.get();
+    if (!add(file)) return;
+    object.release();
+    files_.append(file->key());
+    if (MsiComponent* c = identityMap<MsiComponent>().find(file->componentKey())) c->addFile(file->key());
+  });
+  each(u"Feature", [this](const MsiRow& row) {
+    std::unique_ptr<MsiFeature> object(createFromRow<MsiFeature>(row, this));
+    object->loaded();
+    if (add(object.get())) features_.append(object.release()->key());
+  });
+  // A component held by several features is linked to each of them.
+  each(u"FeatureComponents", [this](const MsiRow& row) {
+    MsiFeature* feature = identityMap<MsiFeature>().find(row.field(u"Feature_"));
+    MsiComponent* component = identityMap<MsiComponent>().find(row.field(u"Component_"));
+    if (!feature || !component) return;
+    feature->addComponent(component->key());
+    component->addFeature(feature->key());
+  });
+}
+
+bool MsiPackage::hasTable(const std::u16string& name) {
+  if (database_.hasTable(name)) return true;
+  MsiRecordset found;
+  MsiCommand query(&database_);
+  query.setText(u"Select `Name` From `_Tables` Where `Name` = ? ");
+  query.bind(name);
+  query.run(&found);
+  return found.rowCount() != 0;
+}
+
+void MsiPackage::loadDirectories() {
+  if (!hasTable(tableName<DirectoryTableDescription>())) return;
+  MsiTable& table = database_.table(tableName<DirectoryTableDescription>());
+  table.load();
+  std::map<std::u16string, std::u16string> parents;
+  for (MsiRow* row : table) {
+    std::unique_ptr<MsiDirectory> object(createFromRow<MsiDirectory>(*row, this));
+    object->loaded();
+    parents[object->key()] = object->parentKey();
+    if (add(object.get())) directories_.append(object.release()->key());
+  }
+  if (parents.count(MsiDirectory::kRootKey)) rootDirectoryKey_ = MsiDirectory::kRootKey;
+  // A loop in the parent chains would make every path walk endless: refuse the
+  // package. Each key is walked once; 1 marks the chain being walked, 2 a sound one.
+  std::map<std::u16string, int> state;
+  for (const auto& [start, parent] : parents) {
+    std::vector<std::u16string> walk;
+    std::u16string at = start;
+    for (;;) {
+      int& s = state[at];
+      if (s == 2) break;
+      if (s == 1) throw Error(MSI_LOCATION, 0x552ae5ca, 61, u"the parent chain of the directory " + at + u" loops");
+      s = 1;
+      walk.push_back(at);
+      auto up = parents.find(at);
+      if (up == parents.end() || up->second.empty() || at == MsiDirectory::kRootKey) break;
+      at = up->second;
+    }
+    for (const std::u16string& k : walk) state[k] = 2;
+  }
 }
 
 void MsiPackage::loadProperties() {
@@ -135,6 +252,14 @@ void MsiPackage::save(int flags) {
   try {
     for (const std::u16string& key : properties_.keys())
       if (MsiProperty* p = find<MsiProperty>(key)) p->save(flags);
+    for (const std::u16string& key : directories_.keys())
+      if (MsiDirectory* d = identityMap<MsiDirectory>().find(key)) d->save(flags);
+    for (const std::u16string& key : components_.keys())
+      if (MsiComponent* c = identityMap<MsiComponent>().find(key)) c->save(flags);
+    for (const std::u16string& key : files_.keys())
+      if (MsiFile* f = identityMap<MsiFile>().find(key)) f->save(flags);
+    for (const std::u16string& key : features_.keys())
+      if (MsiFeature* f = identityMap<MsiFeature>().find(key)) f->save(flags);
   } catch (const Error& e) {
     throw wrap(MSI_LOCATION, 16, e);
   } catch (...) {

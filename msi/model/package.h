@@ -24,6 +24,11 @@ namespace Msi {
 
 class MsiProperty;
 class IMsiProperty;
+class MsiDirectory;
+class MsiComponent;
+class MsiFeature;
+class MsiFile;
+class MsiRegistry;
 
 // A list of row keys in insertion order, with a set for membership tests.
 class KeyList {
@@ -131,10 +136,17 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   MsiNotifierList<T>& notifierList();
 
   MsiDatabaseInterface* database() { return &database_; }
+  // Whether the file holds the table; asking never creates it.
+  bool hasTable(const std::u16string& name);
   std::int32_t state() const { return state_; }
   const std::u16string& path() const { return path_; }
   const KeyList& propertyKeys() const { return properties_; }
   const KeyList& componentKeys() const { return components_; }
+  const KeyList& directoryKeys() const { return directories_; }
+  const KeyList& featureKeys() const { return features_; }
+  const KeyList& fileKeys() const { return files_; }
+  bool hasAssembly(const std::u16string& componentKey) const { return assemblies_.count(componentKey) != 0; }
+  const std::u16string& rootDirectoryKey() const { return rootDirectoryKey_; }
   std::size_t deleterCount() const { return deleters_.size(); }
 
   template <class T>
@@ -151,10 +163,16 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
  private:
   void loadAll();
   void loadProperties();
+  // Msi::Error 61 (module 0x552ae5ca) when a parent chain loops.
+  void loadDirectories();
+  void loadAssemblies();
+  // Components with their files, then features linked to every component
+  // their FeatureComponents rows name.
+  void loadTree();
   IMsiProperty* registerNewProperty(MsiProperty* object);
 
   KeyList features_, components_, customActions_, sequence_, binaries_, properties_, cabinets_,
-      isolatedComponents_, files_, majorUpgrades_, restrictedProducts_, nonMsiUpgrades_, dialogs_;
+      isolatedComponents_, files_, majorUpgrades_, restrictedProducts_, nonMsiUpgrades_, dialogs_, directories_;
   MsiSummary summary_;
   std::u16string rootDirectoryKey_;
   std::u16string path_;
@@ -166,6 +184,7 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   std::int32_t state_ = New;
   MsiDatabaseInterface database_;
   std::set<IdentityMapDeleterBase*> deleters_;
+  std::set<std::u16string> assemblies_;
 };
 
 // A new object of the class for the package, filled from the row; not registered.
@@ -177,6 +196,13 @@ T* createFromRow(const MsiRow& row, MsiPackage* package) {
 }
 template <>
 MsiProperty* createFromRow<MsiProperty>(const MsiRow& row, MsiPackage* package);
+template <>
+MsiDirectory* createFromRow<MsiDirectory>(const MsiRow& row, MsiPackage* package);
+// The component's kind is chosen from the row (and the package's assembly rows).
+template <>
+MsiRegistry* createFromRow<MsiRegistry>(const MsiRow& row, MsiPackage* package);
+template <>
+MsiComponent* createFromRow<MsiComponent>(const MsiRow& row, MsiPackage* package);
 
 // Fills an entity's list of child keys: the rows of T's table whose parent
 // column holds the parent key, each registered with the package (a key that is
@@ -255,8 +281,11 @@ T* MsiPackage::find(const std::u16string& key, T** out) {
     if (out) *out = live;
     return live;
   }
+  // A table the file lacks is not made by looking into it.
+  if (!hasTable(tableName<typename T::Description>())) return nullptr;
   MsiRow* row = database_.table(tableName<typename T::Description>()).findRow(key);
-  if (!row) return nullptr;
+  // A row removed since is not brought back to life.
+  if (!row || row->state() == MsiRow::Delete) return nullptr;
   T* object = createFromRow<T>(*row, this);
   object->loaded();
   if (!add(object)) {

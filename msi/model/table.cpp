@@ -136,7 +136,19 @@ void MsiTable::dropCleanRows() {
 }
 
 void MsiTable::commit() {
-  for (MsiRow* r : rows_) commitRow(r);
+  std::vector<MsiRow*> deleted;
+  for (MsiRow* r : rows_) {
+    if (r->state() == MsiRow::Delete) deleted.push_back(r);
+    commitRow(r);
+  }
+  // A deleted row leaves the cache, so that no key look-up finds it again.
+  for (MsiRow* r : deleted) {
+    if (!keyPositions_.empty()) {
+      auto it = index_.find(indexKey(*r));
+      if (it != index_.end() && it->second == r) index_.erase(it);
+    }
+    if (rows_.detach(r)) delete r;
+  }
   for (MsiRow* r : pending_) delete r;
   pending_.clear();
 }
