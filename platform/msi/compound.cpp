@@ -335,6 +335,17 @@ class Checker {
     return true;
   }
 
+  // The type each summary property id is written with.
+  static std::uint32_t summaryType(std::uint32_t pid) {
+    switch (pid) {
+      case 1: return 2;                                  // code page
+      case 10: case 11: case 12: case 13: return 64;     // times
+      case 14: case 15: case 16: case 19: return 3;      // counts, security
+      case 17: return 71;                                // thumbnail
+      default: return 30;                                // texts
+    }
+  }
+
   // The summary information stream, read by the engine without bounds.
   bool summary() {
     std::uint32_t id = kNoStream;
@@ -362,6 +373,12 @@ class Checker {
       if (offset > sectionSize - 4 || offset + 4 > sectionSize - 4) return bad("summary property outside its section");
       const std::uint32_t type = u32(section, offset);
       offset += 4;
+      // The engine converts a value stored under another type than its id's own,
+      // and that conversion does not hold up: take only each id's own type.
+      const std::uint32_t own = summaryType(pid);
+      const bool numbers = (type == 2 || type == 3) && (own == 2 || own == 3);
+      if (pid != 0 && (type == 2 || type == 3 || type == 30 || type == 64) && type != own && !numbers)
+        return bad("summary property stored under a type not its own");
       if (type == 30) {  // a counted text
         const std::uint32_t len = u32(section, offset);
         offset += 4;
