@@ -1,75 +1,45 @@
 // Formatted texts expanded against a small package: every input either expands
 // or raises Msi::Error; nothing crashes, hangs or reads past the text.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "core/text_convert.h"
-#include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_msi.h"
 #include "msi/entities/formatted_string.h"
 #include "msi/model/error.h"
 #include "msi/model/package.h"
-#include "platform/msi/msi.h"
-#include "platform/win32/paths.h"
 
 namespace {
 
-struct Closer {
-  MSIHANDLE h = 0;
-  ~Closer() {
-    if (h) MsiCloseHandle(h);
-  }
-};
-
-bool run(MSIHANDLE db, const char16_t* sql) {
-  Closer view;
-  if (MsiDatabaseOpenViewW(db, sql, &view.h)) return false;
-  return MsiViewExecute(view.h, 0) == ERROR_SUCCESS;
-}
-
 // Properties, a directory chain, a component and a file, opened once.
 Msi::MsiPackage& package() {
-  static std::unique_ptr<Msi::MsiPackage> opened = [] {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string unix =
-        std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz_msi_format." + std::to_string(::getpid()) + ".msi";
-    ::unlink(unix.c_str());
-    std::u16string windows = win32::to_windows_path(unix);
-    {
-      Closer db;
-      FUZZ_CHECK(MsiOpenDatabaseW(windows.c_str(), MSIDBOPEN_CREATE, &db.h) == ERROR_SUCCESS);
-      FUZZ_CHECK(run(db.h, u"CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` LONGCHAR NOT NULL "
-                           u"LOCALIZABLE PRIMARY KEY `Property`)"));
-      FUZZ_CHECK(run(db.h, u"CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), "
-                           u"`DefaultDir` CHAR(255) NOT NULL LOCALIZABLE PRIMARY KEY `Directory`)"));
-      FUZZ_CHECK(run(db.h, u"CREATE TABLE `Component` (`Component` CHAR(72) NOT NULL, `ComponentId` CHAR(38), "
-                           u"`Directory_` CHAR(72) NOT NULL, `Attributes` SHORT NOT NULL, `Condition` CHAR(255), "
-                           u"`KeyPath` CHAR(72) PRIMARY KEY `Component`)"));
-      FUZZ_CHECK(run(db.h, u"CREATE TABLE `File` (`File` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, "
-                           u"`FileName` CHAR(255) NOT NULL LOCALIZABLE, `FileSize` LONG NOT NULL, `Version` CHAR(72), "
-                           u"`Language` CHAR(20), `Attributes` SHORT, `Sequence` SHORT NOT NULL PRIMARY KEY `File`)"));
-      const char16_t* rows[] = {
-          u"INSERT INTO `Property` (`Property`, `Value`) VALUES ('A', '1')",
-          u"INSERT INTO `Property` (`Property`, `Value`) VALUES ('R', 'A')",
-          u"INSERT INTO `Property` (`Property`, `Value`) VALUES ('L', '[A]{[R]}')",
-          u"INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('TARGETDIR', '', "
-          u"'SourceDir')",
-          u"INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('D', 'TARGETDIR', "
-          u"'APP|App:Src')",
-          u"INSERT INTO `Component` (`Component`, `ComponentId`, `Directory_`, `Attributes`, `KeyPath`) VALUES "
-          u"('C', '{11111111-2222-3333-4444-555555555555}', 'D', 0, 'F')",
-          u"INSERT INTO `File` (`File`, `Component_`, `FileName`, `FileSize`, `Sequence`) VALUES ('F', 'C', "
-          u"'A.TXT|a.txt', 1, 1)",
-      };
-      for (const char16_t* sql : rows) FUZZ_CHECK(run(db.h, sql));
-      FUZZ_CHECK(MsiDatabaseCommit(db.h) == ERROR_SUCCESS);
-    }
-    return Msi::MsiPackage::open(windows, true);
-  }();
+  static std::unique_ptr<Msi::MsiPackage> opened = Msi::MsiPackage::open(
+      fuzzmsi::makePackage(
+          "fuzz_msi_format",
+          {u"CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` LONGCHAR NOT NULL "
+           u"LOCALIZABLE PRIMARY KEY `Property`)",
+           u"CREATE TABLE `Directory` (`Directory` CHAR(72) NOT NULL, `Directory_Parent` CHAR(72), "
+           u"`DefaultDir` CHAR(255) NOT NULL LOCALIZABLE PRIMARY KEY `Directory`)",
+           u"CREATE TABLE `Component` (`Component` CHAR(72) NOT NULL, `ComponentId` CHAR(38), "
+           u"`Directory_` CHAR(72) NOT NULL, `Attributes` SHORT NOT NULL, `Condition` CHAR(255), "
+           u"`KeyPath` CHAR(72) PRIMARY KEY `Component`)",
+           u"CREATE TABLE `File` (`File` CHAR(72) NOT NULL, `Component_` CHAR(72) NOT NULL, "
+           u"`FileName` CHAR(255) NOT NULL LOCALIZABLE, `FileSize` LONG NOT NULL, `Version` CHAR(72), "
+           u"`Language` CHAR(20), `Attributes` SHORT, `Sequence` SHORT NOT NULL PRIMARY KEY `File`)",
+           u"INSERT INTO `Property` (`Property`, `Value`) VALUES ('A', '1')",
+           u"INSERT INTO `Property` (`Property`, `Value`) VALUES ('R', 'A')",
+           u"INSERT INTO `Property` (`Property`, `Value`) VALUES ('L', '[A]{[R]}')",
+           u"INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('TARGETDIR', '', "
+           u"'SourceDir')",
+           u"INSERT INTO `Directory` (`Directory`, `Directory_Parent`, `DefaultDir`) VALUES ('D', 'TARGETDIR', "
+           u"'APP|App:Src')",
+           u"INSERT INTO `Component` (`Component`, `ComponentId`, `Directory_`, `Attributes`, `KeyPath`) VALUES "
+           u"('C', '{11111111-2222-3333-4444-555555555555}', 'D', 0, 'F')",
+           u"INSERT INTO `File` (`File`, `Component_`, `FileName`, `FileSize`, `Sequence`) VALUES ('F', 'C', "
+           u"'A.TXT|a.txt', 1, 1)"}),
+      true);
   return *opened;
 }
 

@@ -1,52 +1,28 @@
 // Statement texts against a small database: the layer either refuses a text
 // (1615 and friends) or the engine runs it; it never crashes, hangs or reads
 // past the text.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "core/text_convert.h"
-#include "fuzz/fuzz_check.h"
-#include "platform/msi/msi.h"
-#include "platform/win32/paths.h"
+#include "fuzz/fuzz_msi.h"
 
 namespace {
 
-struct Closer {
-  MSIHANDLE h = 0;
-  ~Closer() {
-    if (h) MsiCloseHandle(h);
-  }
-};
-
-bool run(MSIHANDLE db, const char16_t* sql) {
-  Closer view;
-  if (MsiDatabaseOpenViewW(db, sql, &view.h)) return false;
-  return MsiViewExecute(view.h, 0) == ERROR_SUCCESS;
-}
+using fuzzmsi::Closer;
 
 // A package with a text-keyed and an integer-keyed table, made once.
 const std::u16string& package() {
-  static const std::u16string path = [] {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string unix = std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz_msi_sql." + std::to_string(::getpid()) + ".msi";
-    ::unlink(unix.c_str());
-    std::u16string windows = win32::to_windows_path(unix);
-    Closer db;
-    FUZZ_CHECK(MsiOpenDatabaseW(windows.c_str(), MSIDBOPEN_CREATE, &db.h) == ERROR_SUCCESS);
-    FUZZ_CHECK(run(db.h, u"CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` LONGCHAR NOT NULL "
-                         u"LOCALIZABLE PRIMARY KEY `Property`)"));
-    FUZZ_CHECK(run(db.h, u"CREATE TABLE `Media` (`DiskId` SHORT NOT NULL, `LastSequence` LONG, `Cabinet` CHAR(255) "
-                         u"PRIMARY KEY `DiskId`)"));
-    FUZZ_CHECK(run(db.h, u"INSERT INTO `Property` (`Property`, `Value`) VALUES ('ProductName', 'Demo')"));
-    FUZZ_CHECK(run(db.h, u"INSERT INTO `Property` (`Property`, `Value`) VALUES ('ProductVersion', '1.0')"));
-    FUZZ_CHECK(run(db.h, u"INSERT INTO `Media` (`DiskId`, `LastSequence`, `Cabinet`) VALUES (1, 5, 'a.cab')"));
-    FUZZ_CHECK(MsiDatabaseCommit(db.h) == ERROR_SUCCESS);
-    return windows;
-  }();
+  static const std::u16string path = fuzzmsi::makePackage(
+      "fuzz_msi_sql",
+      {u"CREATE TABLE `Property` (`Property` CHAR(72) NOT NULL, `Value` LONGCHAR NOT NULL "
+       u"LOCALIZABLE PRIMARY KEY `Property`)",
+       u"CREATE TABLE `Media` (`DiskId` SHORT NOT NULL, `LastSequence` LONG, `Cabinet` CHAR(255) "
+       u"PRIMARY KEY `DiskId`)",
+       u"INSERT INTO `Property` (`Property`, `Value`) VALUES ('ProductName', 'Demo')",
+       u"INSERT INTO `Property` (`Property`, `Value`) VALUES ('ProductVersion', '1.0')",
+       u"INSERT INTO `Media` (`DiskId`, `LastSequence`, `Cabinet`) VALUES (1, 5, 'a.cab')"});
   return path;
 }
 

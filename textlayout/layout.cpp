@@ -318,21 +318,32 @@ FXWString styleKey(const FXWString& tag, const FXWString& cls) {
   return key;
 }
 
-}  // namespace
-
-void FXKTextLayout::applyStyleToBlock(block* b, const FXWString& tag, const FXWString& cls) {
-  // Guards against a style whose base names itself (directly or in a ring).
-  std::vector<const styledef*> active;
-  auto applyOne = [&](auto& self, const FXWString& key) -> void {
-    auto it = styles_.find(key);
-    if (it == styles_.end()) return;
-    const styledef& d = it->second;
+// Hands each definition a tag and class select to `fn`, base styles first; a
+// style whose base names itself (directly or in a ring) is taken once.
+template <class Styles, class Fn>
+void forEachStyle(const Styles& styles, const FXWString& tag, const FXWString& cls, Fn&& fn) {
+  std::vector<const typename Styles::mapped_type*> active;
+  auto visit = [&](auto& self, const FXWString& key) -> void {
+    auto it = styles.find(key);
+    if (it == styles.end()) return;
+    const auto& d = it->second;
     if (std::find(active.begin(), active.end(), &d) != active.end()) return;
     active.push_back(&d);
     if (!d.base.empty()) {
       self(self, styleKey(FXWString(), d.base));
       self(self, styleKey(tag, d.base));
     }
+    fn(d);
+    active.pop_back();
+  };
+  if (!cls.empty()) visit(visit, styleKey(FXWString(), cls));
+  visit(visit, styleKey(tag, cls));
+}
+
+}  // namespace
+
+void FXKTextLayout::applyStyleToBlock(block* b, const FXWString& tag, const FXWString& cls) {
+  forEachStyle(styles_, tag, cls, [&](const styledef& d) {
     const std::uint32_t m = d.mask;
     if ((m & 0xC000) == 0xC000) style_.flags &= ~0xF00u;
     if (m & 0x8000) style_.flags |= kBold;
@@ -360,25 +371,12 @@ void FXKTextLayout::applyStyleToBlock(block* b, const FXWString& tag, const FXWS
     if (m & 0x1) style_.flags = (style_.flags & ~3u) | (d.style.flags & 3u);
     if (m & 0x2) style_.flags = (style_.flags & ~0x30u) | (d.style.flags & 0x30u);
     if (m & 0x20000) b->flags = (b->flags & ~std::uint32_t(kBlockOpaque)) | ((d.style.flags & kOpaqueStyle) ? std::uint32_t(kBlockOpaque) : 0u);
-    active.pop_back();
-  };
-  if (!cls.empty()) applyOne(applyOne, styleKey(FXWString(), cls));
-  applyOne(applyOne, styleKey(tag, cls));
+  });
   b->align |= style_.flags & 0x33u;
 }
 
 void FXKTextLayout::applyStyleToText(textstyle& style, const FXWString& tag, const FXWString& cls) {
-  std::vector<const styledef*> active;
-  auto applyOne = [&](auto& self, const FXWString& key) -> void {
-    auto it = styles_.find(key);
-    if (it == styles_.end()) return;
-    const styledef& d = it->second;
-    if (std::find(active.begin(), active.end(), &d) != active.end()) return;
-    active.push_back(&d);
-    if (!d.base.empty()) {
-      self(self, styleKey(FXWString(), d.base));
-      self(self, styleKey(tag, d.base));
-    }
+  forEachStyle(styles_, tag, cls, [&](const styledef& d) {
     const std::uint32_t m = d.mask;
     if ((m & 0xC000) == 0xC000) style.flags &= ~0xF00u;
     if (m & 0x8000) style.flags |= kBold;
@@ -398,10 +396,7 @@ void FXKTextLayout::applyStyleToText(textstyle& style, const FXWString& tag, con
     }
     if (m & 0x1) style.flags = (style.flags & ~3u) | (d.style.flags & 3u);
     if (m & 0x2) style.flags = (style.flags & ~0x30u) | (d.style.flags & 0x30u);
-    active.pop_back();
-  };
-  if (!cls.empty()) applyOne(applyOne, styleKey(FXWString(), cls));
-  applyOne(applyOne, styleKey(tag, cls));
+  });
 }
 
 // ---------------------------------------------------------------- contexts
