@@ -180,6 +180,9 @@ class Checker {
       }
     }
     if (entries_[0].type != 5 || bad_[0]) return bad("the first directory entry is not the root");
+    // The engine's storage reader gives the root's siblings no parent and
+    // drops them, with what hangs below them.
+    if (entries_[0].left != kNoStream || entries_[0].right != kNoStream) return bad("the root has siblings");
     return true;
   }
 
@@ -301,7 +304,10 @@ class Checker {
         ++i;
         continue;
       }
-      present_[id] = refs != 0;
+      // The engine takes a slot without references for free and writes over
+      // it, losing the text it read there.
+      if (refs == 0) return bad("the string pool holds a text without references");
+      present_[id] = true;
       spans_.resize(count);
       if (len == 0) {
         if (i + 1 >= count) return bad("string pool ends inside a long string");
@@ -316,6 +322,12 @@ class Checker {
     }
     if (offset != dataSize) return bad("string data longer than its pool");
     stringData_ = content(data);
+    // The engine finds a string's id by its text: a second copy is never found.
+    std::vector<std::string_view> texts;
+    for (std::size_t i = 1; i < present_.size(); ++i)
+      if (present_[i] && spans_[i].second) texts.emplace_back(stringData_.data() + spans_[i].first, spans_[i].second);
+    std::sort(texts.begin(), texts.end());
+    if (std::adjacent_find(texts.begin(), texts.end()) != texts.end()) return bad("the string pool holds a text twice");
     return catalogue() && summary();
   }
 
@@ -399,35 +411,84 @@ class Checker {
     return nullptr;
   }
 
-  // The engine trusts the table catalogue: every name a real string, and each
-  // table's columns numbered 1..n without gaps or repeats.
+  std::string text(std::uint32_t id) const { return stringData_.substr(spans_[id].first, spans_[id].second); }
+
+  // A table or column name as the engine's statements take it between
+  // backquotes: a letter or underscore, then letters, digits, underscores and
+  // periods. Anything else (a backquote, a quote, a blank) ends or breaks the
+  // quoted name in the engine's parser.
+  bool identifier(std::uint32_t id, std::size_t longest) const {
+    if (!validString(id) || spans_[id].second > longest) return false;
+    const std::string name = text(id);
+    auto letter = [](unsigned char ch) { return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || ch == '_'; };
+    if (!letter(name[0])) return false;
+    for (unsigned char ch : name)
+      if (!letter(ch) && !(ch >= '0' && ch <= '9') && ch != '.') return false;
+    return true;
+  }
+
+  // A stored column type: valid, neither temporary nor unknown, and an integer
+  // two or four bytes wide (the engine sizes rows by it).
+  static bool columnType(std::uint32_t type) {
+    constexpr std::uint32_t kValid = 0x0100, kString = 0x0800, kTemporary = 0x4000, kUnknown = 0x8000;
+    if (!(type & kValid) || (type & (kTemporary | kUnknown))) return false;
+    if (type & kString) return true;
+    const std::uint32_t size = type & 0xFF;
+    return size == 2 || size == 4;
+  }
+
+  // The engine trusts the table catalogue: every name a table or column name,
+  // each table listed once and with columns, its columns numbered 1..n without
+  // gaps or repeats, named once each and of a type it can size.
   bool catalogue() {
     std::uint32_t id = 0;
+    std::map<std::string, bool> tables;  // name -> has columns
     if (rootStream("_Tables", id)) {
       const std::string t = content(id);
       if (t.size() % strRefBytes_) return bad("_Tables is not a whole number of rows");
-      for (std::size_t at = 0; at < t.size(); at += strRefBytes_)
-        if (!validString(stringRef(t, at))) return bad("_Tables names a string that does not exist");
+      for (std::size_t at = 0; at < t.size(); at += strRefBytes_) {
+        const std::uint32_t name = stringRef(t, at);
+        if (!validString(name)) return bad("_Tables names a string that does not exist");
+        if (!identifier(name, 31)) return bad("_Tables holds a name that is not a table name");
+        const std::string n = text(name);
+        if (n == "_Tables" || n == "_Columns" || n == "_Streams" || n == "_Storages")
+          return bad("_Tables lists the catalogue itself");
+        if (!tables.emplace(n, false).second) return bad("_Tables lists a table twice");
+      }
     }
     if (rootStream("_Columns", id)) {
       const std::string c = content(id);
       const std::size_t rowSize = 2 * strRefBytes_ + 4;
       if (c.size() % rowSize) return bad("_Columns is not a whole number of rows");
       const std::size_t rows = c.size() / rowSize;
-      std::map<std::uint32_t, std::vector<unsigned>> numbers;
+      std::map<std::string, std::vector<unsigned>> numbers;
+      std::map<std::string, std::vector<std::string>> names;
       for (std::size_t r = 0; r < rows; ++r) {
         std::uint32_t table = stringRef(c, r * strRefBytes_);
         unsigned number = u16(c, rows * strRefBytes_ + 2 * r) ^ 0x8000u;
         std::uint32_t name = stringRef(c, rows * (strRefBytes_ + 2) + r * strRefBytes_);
+        std::uint32_t type = u16(c, rows * (2 * strRefBytes_ + 2) + 2 * r) ^ 0x8000u;
         if (!validString(table) || !validString(name)) return bad("_Columns names a string that does not exist");
-        numbers[table].push_back(number);
+        if (!identifier(table, 31) || !identifier(name, 64)) return bad("_Columns holds a name that is not a table or column name");
+        auto listed = tables.find(text(table));
+        if (listed == tables.end()) return bad("_Columns describes a table _Tables does not list");
+        listed->second = true;
+        if (!columnType(type)) return bad("_Columns gives a column an invalid type");
+        numbers[listed->first].push_back(number);
+        names[listed->first].push_back(text(name));
       }
       for (auto& [table, list] : numbers) {
         std::sort(list.begin(), list.end());
         for (std::size_t i = 0; i < list.size(); ++i)
           if (list[i] != i + 1) return bad("a table's columns are not numbered 1 to n");
       }
+      for (auto& [table, list] : names) {
+        std::sort(list.begin(), list.end());
+        if (std::adjacent_find(list.begin(), list.end()) != list.end()) return bad("a table has two columns of one name");
+      }
     }
+    for (const auto& [table, described] : tables)
+      if (!described) return bad("_Tables lists a table _Columns gives no columns");
     return true;
   }
 
