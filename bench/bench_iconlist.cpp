@@ -146,6 +146,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const int batches = argc > 1 ? std::atoi(argv[1]) : 3;
+  // Optional: only this many rows, only one style ("details" or "icons").
+  const int onlyRows = argc > 2 ? std::atoi(argv[2]) : 0;
+  const std::string onlyStyle = argc > 3 ? argv[3] : "";
   FXExtApp app("bench_iconlist", "kvbench");
   int fargc = 1;
   char name[] = "bench_iconlist";
@@ -163,6 +166,7 @@ int main(int argc, char** argv) {
   std::printf("%-7s %-7s %-15s %12s %12s %7s\n", "style", "rows", "action", "ours ms", "FXIconList ms", "ratio");
   for (bool icons : {false, true})
     for (int rows : {1000, 10000, 50000}) {
+      if ((onlyRows && rows != onlyRows) || (!onlyStyle.empty() && onlyStyle != (icons ? "icons" : "details"))) continue;
       std::vector<double> ours[5], theirs[5];
       for (int batch = 0; batch < batches; ++batch) {
         Sides s{&app, frame, rows, icons};

@@ -29,9 +29,19 @@ FXRectangle intersect(const FXRectangle& a, const FXRectangle& b) {
 void FXKIconItemTextSimple::setText(const FXWString& text) {
   text_ = text;
   utf8_.clear();
-  offsets_.assign(1, 0);
+  offsets_.clear();
   const char16_t* s = text_.text();
   const int n = text_.length();
+  bool ascii = true;
+  for (int i = 0; i < n && ascii; ++i) ascii = s[i] < 0x80;
+  lines_.clear();
+  lineFlags_ = 0;
+  width_ = -1;
+  if (ascii) {
+    utf8_.assign(s, s + n);
+    return;
+  }
+  offsets_.assign(1, 0);
   offsets_.reserve(n + 1);
   for (int i = 0; i < n; ++i) {
     char32_t c = s[i];
@@ -67,7 +77,7 @@ void FXKIconItemTextSimple::setText(const FXWString& text) {
 
 FXint FXKIconItemTextSimple::measure(FXFont* font, FXint from, FXint to) const {
   if (to <= from) return 0;
-  return font->getTextWidth(utf8_.data() + offsets_[from], static_cast<FXuint>(offsets_[to] - offsets_[from]));
+  return font->getTextWidth(utf8_.data() + at(from), static_cast<FXuint>(at(to) - at(from)));
 }
 
 FXint FXKIconItemTextSimple::getWidth(FXFont* font) {
@@ -194,8 +204,8 @@ void FXKIconItemTextSimple::draw(FXDC& dc, FXFont* font, const FXRectangle& rect
                           (style <= FXKIconList::STYLE_DETAILS || i == 1 || i + 1 == lines_.size());
     FXint x = rect.x;
     if (!ellipsis && style == FXKIconList::STYLE_ICONS) x += (rect.w - l.width) / 2;
-    const FXint bytes = offsets_[l.end] - offsets_[l.start];
-    if (bytes > 0) dc.drawText(x, y, utf8_.data() + offsets_[l.start], static_cast<FXuint>(bytes));
+    const FXint bytes = at(l.end) - at(l.start);
+    if (bytes > 0) dc.drawText(x, y, utf8_.data() + at(l.start), static_cast<FXuint>(bytes));
     FXint lineEnd = x + l.width;
     if (ellipsis) {
       dc.drawText(rect.x + l.width, y, "...", 3);
@@ -353,8 +363,9 @@ FXKIconItemText* FXKIconItem::makePart(FXint key) {
 }
 
 FXKIconItemCell* FXKIconItem::ensureCell(FXint key) {
-  auto& slot = cells_[key];
-  if (!slot) slot = std::make_unique<FXKIconItemCell>();
+  auto pos = std::lower_bound(cells_.begin(), cells_.end(), key, [](const auto& e, FXint k) { return e.first < k; });
+  if (pos == cells_.end() || pos->first != key) pos = cells_.emplace(pos, key, std::make_unique<FXKIconItemCell>());
+  auto& slot = pos->second;
   const bool wantFormatted = (columnFlags(key) & FXKColumnRecord::COLUMN_MARKUP) != 0;
   if (!slot->part || slot->part->isFormatted() != wantFormatted) {
     const FXWString text = slot->part ? slot->part->getText() : FXWString();
@@ -385,7 +396,8 @@ FXIcon* FXKIconItem::getColumnIcon(FXint key) const {
 
 void FXKIconItem::setColumnText(FXint key, const FXWString& text) {
   FXKIconItemCell* c = cell(key);
-  const bool differs = !c || !c->part || c->part->getText() != text;
+  const FXWString* plain = c ? plainText(key) : nullptr;
+  const bool differs = !c || !c->part || (plain ? *plain != text : c->part->getText() != text);
   FXKIconList* l = list();
   if (!differs && !(l && l->getBrowser() && l->getBrowser()->isVisible(item.get()))) return;
   c = ensureCell(key);

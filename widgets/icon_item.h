@@ -63,6 +63,7 @@ class FXKIconItemTextSimple : public FXKIconItemText {
   bool isEmpty() const override { return text_.empty(); }
   FX::FXint getLineCount() const override { return static_cast<FX::FXint>(lines_.size()); }
   const std::vector<Line>& lines() const { return lines_; }
+  const FXWString& text() const { return text_; }
   FX::FXuint lineFlags() const { return lineFlags_; }
 
   // Width of the characters [from, to) of the text.
@@ -76,7 +77,8 @@ class FXKIconItemTextSimple : public FXKIconItemText {
  protected:
   FXWString text_;
   std::string utf8_;
-  std::vector<FX::FXint> offsets_;  // utf8 offset of every utf16 position (and the end)
+  std::vector<FX::FXint> offsets_;  // utf8 offset of every utf16 position (and the end); empty for ASCII
+  FX::FXint at(FX::FXint i) const { return offsets_.empty() ? i : offsets_[i]; }
   std::vector<Line> lines_;
   FX::FXuint lineFlags_ = 0;
   FX::FXint width_ = -1;  // of the whole text, measured once
@@ -201,12 +203,21 @@ class FXKIconItem : public FXKBrowserViewItem {
   virtual bool usesMultiLineText(FXKIconList* list) const;
 
   FXWString getColumnText(FX::FXint key) const;
+  // The plain text of the cell without a copy; null for other parts.
+  const FXWString* plainText(FX::FXint key) const {
+    FXKIconItemCell* c = cell(key);
+    auto* simple = c ? dynamic_cast<FXKIconItemTextSimple*>(c->part.get()) : nullptr;
+    return simple ? &simple->text() : nullptr;
+  }
   FX::FXIcon* getColumnIcon(FX::FXint key) const;
   FXKIconItemCell* cell(FX::FXint key) const {
-    auto it = cells_.find(key);
-    return it == cells_.end() ? nullptr : it->second.get();
+    for (auto& [k, c] : cells_)
+      if (k == key) return c.get();
+    return nullptr;
   }
   FXKIconList* list() const;
+  // The text a sort compares, set by the list for the length of one sort.
+  const FXWString* sortText = nullptr;
   // The layout of the cells, when it is pending (the list defers it until
   // the item is measured or painted).
   void layoutIfNeeded() {
@@ -219,7 +230,8 @@ class FXKIconItem : public FXKBrowserViewItem {
   bool isCurrentAndSelected();
   void paintRow(FXKPaintDC& dc, const FX::FXRectangle& rect);
 
-  std::map<FX::FXint, std::unique_ptr<FXKIconItemCell>> cells_;
+  // Few per item: kept in key order in a vector, not a tree of nodes.
+  std::vector<std::pair<FX::FXint, std::unique_ptr<FXKIconItemCell>>> cells_;
   bool noHighlight_ = false;
   bool hoverFrame_ = true;
   bool mouse_ = false;

@@ -689,12 +689,28 @@ int FXKIconList::compare(FXKBrowserViewItem* a, FXKBrowserViewItem* b, FXint key
   }
   auto* ia = static_cast<FXKIconItem*>(a);
   auto* ib = static_cast<FXKIconItem*>(b);
+  const FXWString *pa = sortKeys_ == key ? ia->sortText : ia->plainText(key);
+  const FXWString *pb = sortKeys_ == key ? ib->sortText : ib->plainText(key);
+  if (pa && pb && !(f & FXKColumnRecord::COLUMN_NUMERIC)) return FXWString::caseCompare(*pa, *pb);
   const FXWString ta = ia->getColumnText(key), tb = ib->getColumnText(key);
   if (f & FXKColumnRecord::COLUMN_NUMERIC) {
     const double da = FXDoubleVal(ta), db = FXDoubleVal(tb);
     return da == db ? 0 : da < db ? -1 : 1;
   }
   return FXWString::caseCompare(ta, tb);
+}
+
+void FXKIconList::sortAll() {
+  // Each item's text in the sort column is looked up once, not per comparison.
+  const FXint i = header_->findColumn(sortColumn);
+  if (i >= 0 && sortColumn != kCheckColumn) {
+    for (FXKTerminal* g : root.children)
+      for (FXKTerminal* child : static_cast<FXKContainer*>(g)->children)
+        if (auto* item = dynamic_cast<FXKIconItem*>(child)) item->sortText = item->plainText(sortColumn);
+    sortKeys_ = sortColumn;
+  }
+  FXKBrowserView::sortAll();
+  sortKeys_ = -1;
 }
 
 int FXKIconList::compareGroups(FXKBrowserViewGroup* a, FXKBrowserViewGroup* b) {

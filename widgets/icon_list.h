@@ -217,6 +217,7 @@ class FXKIconList : public FXKBrowserView {
   int compareGroups(FXKBrowserViewGroup* a, FXKBrowserViewGroup* b) override;
   int compare(FXKBrowserViewItem* a, FXKBrowserViewItem* b, FX::FXint column) override;
   bool isSortable() override { return !(options & ICONLIST_NO_SORT); }
+  void sortAll() override;
   void setCurrent(const FXKBrowserItem* item) override;
   void writeSettings();
   bool readSettings();
@@ -328,6 +329,7 @@ class FXKIconList : public FXKBrowserView {
   bool refit_ = false;
   bool frozen_ = false;
   bool settingGroup_ = false;
+  FX::FXint sortKeys_ = -1;  // the column whose texts the items hold for this sort
   // While regrouping: each new group's first row.
   std::map<FX::FXint, FXKBrowserViewItem*> groupFirst_;
 };
