@@ -6,6 +6,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <string>
@@ -389,6 +390,118 @@ TEST_F(IconListTest, GroupChecksAggregateAndRollBackWhenRefused) {
   EXPECT_EQ(browser->stateSet(FXKBrowser::STATE_SELECTED).size(), 3u);
   list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_UNCHECK_ALL), nullptr);
   EXPECT_EQ(browser->stateSet(FXKBrowser::STATE_SELECTED).size(), 0u);
+}
+
+
+// ---- groups: captions, expanders, hover
+
+TEST_F(IconListTest, GroupCaptionHitTestAndExpander) {
+  make(3, FXKIconList::ICONLIST_GROUP_CHECKS | FXKIconList::ICONLIST_EXPANDERS);
+  auto* g = static_cast<FXKIconGroup*>(list->group(0));
+  g->setText(FXWString(u"Group"));
+  g->requestLayout();
+  settle();
+  ASSERT_GT(g->captionRect().h, 0);
+  const FXRectangle check = g->checkRect();
+  const FXRectangle caption = g->captionRect();
+  if (g->captionStyle() == 0) {
+    EXPECT_EQ(g->hitTestCaption(FXPoint(check.x + 1, check.y + 1)), 3);
+    EXPECT_EQ(g->hitTestCaption(FXPoint(caption.x + 200, caption.y + 1)), 5);
+  }
+  EXPECT_EQ(g->hitTestCaption(FXPoint(1, caption.y + caption.h + 40)), 0);
+  // Items start below the caption.
+  EXPECT_GE(g->children.front()->y, caption.y + caption.h);
+  // Collapsing leaves only the caption; expanding brings the items back.
+  const FXint full = g->height;
+  list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_TOGGLE_EXPAND), g);
+  settle();
+  EXPECT_EQ(g->getExpandState(), 1);
+  EXPECT_LT(g->height, full);
+  list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_TOGGLE_EXPAND), g);
+  settle();
+  EXPECT_EQ(g->getExpandState(), 0);
+  EXPECT_EQ(g->height, full);
+}
+
+TEST_F(IconListTest, AnimationWithNothingToAnimateEnds) {
+  make(0, FXKIconList::ICONLIST_EXPANDERS);
+  // A group without items or caption: its full height is its caption's.
+  auto* g = static_cast<FXKIconGroup*>(list->createGroup(5, nullptr));
+  settle();
+  const auto start = std::chrono::steady_clock::now();
+  g->setExpandState(1, true);
+  g->setExpandState(0, true);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(g->getExpandState(), 0);
+}
+
+TEST_F(IconListTest, CategoryHoverMakesCurrentAndOneClickActivates) {
+  make(3, 0, FXKIconList::STYLE_CATEGORY);
+  struct Types : FXObject {
+    std::vector<FXuint> types;
+    long handle(FXObject*, FXSelector sel, void*) override {
+      types.push_back(FXSELTYPE(sel));
+      return 1;
+    }
+  } target;
+  list->setTarget(&target);
+  FXKIconItem* second = item("2");
+  const FXPoint p = second->toWindow(FXPoint(second->width / 2, second->height / 2));
+  FXEvent ev{};
+  ev.type = SEL_MOTION;
+  ev.win_x = p.x, ev.win_y = p.y;
+  list->handle(list, FXSEL(SEL_MOTION, 0), &ev);
+  drain();
+  EXPECT_EQ(list->hotItem(), second);
+  EXPECT_EQ(pathOf(browser->getCurrentItem()), "2");
+  list->handle(list, FXSEL(SEL_CLICKED, 0), second->item.get());
+  ASSERT_FALSE(target.types.empty());
+  EXPECT_EQ(target.types.back(), FXuint(SEL_DOUBLECLICKED));
+  list->handle(list, FXSEL(SEL_LEAVE, 0), &ev);
+  EXPECT_EQ(list->hotItem(), nullptr);
+  EXPECT_EQ(list->getCurrentNode(), nullptr);
+  EXPECT_EQ(list->handle(list, FXSEL(SEL_QUERY_TIP, 0), nullptr), 0);  // no tooltips in this style
+  list->setTarget(nullptr);
+}
+
+TEST_F(IconListTest, CheckColumnClickTogglesWithoutSelecting) {
+  make(2);
+  browser->setMode(FXKBrowser::MODE_MULTIPLE | FXKBrowser::MODE_CLICK_CHECKS);
+  list->refresh(FXKBrowser::UPDATE_REBUILD);
+  settle();
+  FXKHeader* header = list->getHeader();
+  const FXint index = header->findColumn(FXKIconList::kCheckColumn);
+  ASSERT_EQ(index, 0);
+  EXPECT_TRUE(header->isColumnVisible(index));
+  FXKIconItem* row = item("2");
+  ASSERT_NE(row->cell(FXKIconList::kCheckColumn), nullptr);
+  const FXPoint p = row->toWindow(FXPoint(header->getItemOffset(index) + 3, row->height / 2));
+  FXEvent ev{};
+  ev.type = SEL_LEFTBUTTONPRESS;
+  ev.win_x = p.x, ev.win_y = p.y;
+  ev.click_count = 1;
+  list->handle(list, FXSEL(SEL_LEFTBUTTONPRESS, 0), &ev);
+  drain();
+  EXPECT_EQ(browser->getCheckState(row->item.get()), 1);
+  EXPECT_FALSE(browser->isSelected(row->item.get()));
+}
+
+TEST_F(IconListTest, SettingsRoundTrip) {
+  make(2);
+  for (int s = 1; s <= 6; ++s) list->addViewStyle(s);
+  list->setViewStyle(FXKIconList::STYLE_TILES, false);
+  list->sortByColumnKey(1);
+  list->sortByColumnKey(1);  // descending
+  list->getHeader()->hideColumn(1, true);
+  list->writeSettings();
+  list->setViewStyle(FXKIconList::STYLE_DETAILS, false);
+  list->getHeader()->showColumn(1, true);
+  list->setSortColumn(0, 1);
+  EXPECT_TRUE(list->readSettings());
+  EXPECT_EQ(list->getViewStyle(), FXKIconList::STYLE_TILES);
+  EXPECT_EQ(list->sortColumn, 1);
+  EXPECT_EQ(list->sortOrder, -1);
+  EXPECT_FALSE(list->getHeader()->isColumnVisible(1));
 }
 
 // ---- keyboard
