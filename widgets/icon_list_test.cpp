@@ -75,6 +75,7 @@ class IconListTest : public kvtest::GuiTest {
   void make(int rows, FXuint options = 0, int style = FXKIconList::STYLE_DETAILS, bool columns = true) {
     browser = new TitledBrowser(app.get(), {{"", rows}});
     list = new VetoList(main, browser, options | LAYOUT_FILL_X | LAYOUT_FILL_Y);
+    browser->release();  // the list holds it now
     list->addViewStyle(style);
     if (columns) {
       FXKColumnRecord name;
