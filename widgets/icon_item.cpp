@@ -142,6 +142,16 @@ FXint FXKIconItemTextSimple::breakLines(FXFont* font, FXint maxWidth, FXint maxL
   const FXint n = text_.length();
   if (!n) return 0;
   const char16_t* s = text_.text();
+  // A text that fits and has no line feed is one line: no break search.
+  if (!singleLine && maxLines > 1 && getWidth(font) <= maxWidth && std::char_traits<char16_t>::find(s, n, u'\n') == nullptr) {
+    FXint cut = n;
+    while (cut > 0 && isBlank(s[cut - 1])) --cut;
+    if (cut > 0) {
+      const FXint w = cut == n ? getWidth(font) : measure(font, 0, cut);
+      lines_.push_back({0, cut, w});
+      return w;
+    }
+  }
   FXint result = 0, start = 0, lineNo = 0;
   while (start < n) {
     const FXint end = maxLines > 1 ? start + findLineEnd(font, start, n - start, maxWidth) : n;
@@ -371,6 +381,7 @@ FXKIconItemCell* FXKIconItem::ensureCell(FXint key) {
     const FXWString text = slot->part ? slot->part->getText() : FXWString();
     slot->part.reset(makePart(key));
     if (!text.empty()) slot->part->setText(text);
+    heightFor_ = -1;
     if (flags & FLAG_CREATED) slot->part->create();
   }
   requestLayout();
@@ -402,6 +413,7 @@ void FXKIconItem::setColumnText(FXint key, const FXWString& text) {
   if (!differs && !(l && l->getBrowser() && l->getBrowser()->isVisible(item.get()))) return;
   c = ensureCell(key);
   c->part->setText(text);
+  heightFor_ = -1;
   requestLayout();
   if (width > 1 && height > 1) layout();
   invalidate();
@@ -413,6 +425,7 @@ void FXKIconItem::setColumnIcon(FXint key, FXint variant, FXIcon* icon, FXint si
     FXKIconItemCell* c = ensureCell(key);
     if (static_cast<FXint>(c->icons.size()) <= variant) c->icons.resize(variant + 1, {nullptr, nullptr, nullptr});
     c->icons[variant][sizeIndex] = icon;
+    heightFor_ = -1;
     if ((flags & FLAG_CREATED) && !icon->id()) icon->create();
   } else if (FXKIconItemCell* c = cell(key)) {
     if (variant < static_cast<FXint>(c->icons.size())) c->icons[variant][sizeIndex] = nullptr;
@@ -450,6 +463,15 @@ FXint FXKIconItem::getDefaultHeight(FXint w) {
   if (!c || !c->part || !l) return 0;
   FXFont* font = l->getFont();
   const int style = l->getViewStyle();
+  if (w == heightFor_ && style == heightStyle_ && font == heightFont_ && style != FXKIconList::STYLE_CATEGORY)
+    return height_;
+  heightFor_ = w, heightStyle_ = style, heightFont_ = font;
+  height_ = measureHeight(w, c, font, style);
+  return height_;
+}
+
+FXint FXKIconItem::measureHeight(FXint w, FXKIconItemCell* c, FXFont* font, int style) {
+  FXKIconList* l = list();
   if (style == FXKIconList::STYLE_ICONS) c->part->breakLines(font, w - 4, 2, false);
   FXint iconPart = 0;
   if (FXIcon* icon = c->iconAt(l->iconSizeIndex())) iconPart = icon->getHeight() + (noHighlight_ ? 10 : 4);

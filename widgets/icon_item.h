@@ -228,10 +228,15 @@ class FXKIconItem : public FXKBrowserViewItem {
   FXKIconItemText* makePart(FX::FXint key);
   FX::FXuint columnFlags(FX::FXint key) const;
   bool isCurrentAndSelected();
+  FX::FXint measureHeight(FX::FXint w, FXKIconItemCell* c, FX::FXFont* font, int style);
   void paintRow(FXKPaintDC& dc, const FX::FXRectangle& rect);
 
   // Few per item: kept in key order in a vector, not a tree of nodes.
   std::vector<std::pair<FX::FXint, std::unique_ptr<FXKIconItemCell>>> cells_;
+  // The last height asked for: a relayout of the group measures only the
+  // items whose content or width changed.
+  FX::FXint heightFor_ = -1, heightStyle_ = -1, height_ = 0;
+  FX::FXFont* heightFont_ = nullptr;
   bool noHighlight_ = false;
   bool hoverFrame_ = true;
   bool mouse_ = false;

@@ -1729,10 +1729,10 @@ void FXKIconList::paintBackground(FXKPaintDC& dc, const FXRectangle& r) {
       // Transparent pixels are composed over the list's background once.
       auto* image = new FXImage(getApp(), nullptr, 0, icon->getWidth(), icon->getHeight());
       image->create();
-      FXDCWindow idc(image);
-      idc.setForeground(getColor(0, nullptr, false));
-      idc.fillRectangle(0, 0, icon->getWidth(), icon->getHeight());
-      idc.drawIcon(icon, 0, 0);
+      FXKImageDC idc(image);
+      idc.dc().setForeground(getColor(0, nullptr, false));
+      idc.dc().fillRectangle(0, 0, icon->getWidth(), icon->getHeight());
+      idc.dc().drawIcon(icon, 0, 0);
       prepared_ = image;
       preparedOwned_ = true;
     } else {

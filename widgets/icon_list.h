@@ -28,6 +28,16 @@ struct FXKIconListAppearance {
   FXWString label;
 };
 
+// A device context opened on an image for as long as the holder lives.
+class FXKImageDC {
+ public:
+  explicit FXKImageDC(FX::FXImage* image) : dc_(image) {}
+  FX::FXDC& dc() { return dc_; }
+
+ private:
+  FX::FXDCWindow dc_;
+};
+
 class FXKIconListEditFiled : public FX::FXText {
   FXDECLARE(FXKIconListEditFiled)
 
