@@ -216,8 +216,6 @@ class FXKIconItem : public FXKBrowserViewItem {
     return nullptr;
   }
   FXKIconList* list() const;
-  // The text a sort compares, set by the list for the length of one sort.
-  const FXWString* sortText = nullptr;
   // The layout of the cells, when it is pending (the list defers it until
   // the item is measured or painted).
   void layoutIfNeeded() {

@@ -689,8 +689,7 @@ int FXKIconList::compare(FXKBrowserViewItem* a, FXKBrowserViewItem* b, FXint key
   }
   auto* ia = static_cast<FXKIconItem*>(a);
   auto* ib = static_cast<FXKIconItem*>(b);
-  const FXWString *pa = sortKeys_ == key ? ia->sortText : ia->plainText(key);
-  const FXWString *pb = sortKeys_ == key ? ib->sortText : ib->plainText(key);
+  const FXWString *pa = ia->plainText(key), *pb = ib->plainText(key);
   if (pa && pb && !(f & FXKColumnRecord::COLUMN_NUMERIC)) return FXWString::caseCompare(*pa, *pb);
   const FXWString ta = ia->getColumnText(key), tb = ib->getColumnText(key);
   if (f & FXKColumnRecord::COLUMN_NUMERIC) {
@@ -701,16 +700,46 @@ int FXKIconList::compare(FXKBrowserViewItem* a, FXKBrowserViewItem* b, FXint key
 }
 
 void FXKIconList::sortAll() {
-  // Each item's text in the sort column is looked up once, not per comparison.
+  // A plain text column sorts on the items' texts directly: no column
+  // look-up and no virtual call per comparison.
   const FXint i = header_->findColumn(sortColumn);
-  if (i >= 0 && sortColumn != kCheckColumn) {
-    for (FXKTerminal* g : root.children)
-      for (FXKTerminal* child : static_cast<FXKContainer*>(g)->children)
-        if (auto* item = dynamic_cast<FXKIconItem*>(child)) item->sortText = item->plainText(sortColumn);
-    sortKeys_ = sortColumn;
+  const FXuint f = i >= 0 ? header_->getColumn(i)->flags : 0;
+  if (i < 0 || sortColumn == kCheckColumn ||
+      (f & (FXKColumnRecord::COLUMN_NUMERIC | FXKColumnRecord::COLUMN_BY_ID))) {
+    FXKBrowserView::sortAll();
+    return;
   }
-  FXKBrowserView::sortAll();
-  sortKeys_ = -1;
+  static const FXWString none;
+  std::vector<std::vector<std::pair<const FXWString*, FXKTerminal*>>> keyed(root.children.size());
+  for (std::size_t g = 0; g < root.children.size(); ++g) {
+    auto& list = static_cast<FXKContainer*>(root.children[g])->children;
+    keyed[g].reserve(list.size());
+    for (FXKTerminal* child : list) {
+      auto* item = dynamic_cast<FXKIconItem*>(child);
+      const FXWString* text = item ? item->plainText(sortColumn) : nullptr;
+      if (!text && item && !item->cell(sortColumn)) text = &none;
+      if (!text) {
+        FXKBrowserView::sortAll();  // markup cells compare through the view
+        return;
+      }
+      keyed[g].emplace_back(text, child);
+    }
+  }
+  std::stable_sort(root.children.begin(), root.children.end(), [&](FXKTerminal* a, FXKTerminal* b) {
+    return compareGroups(static_cast<FXKBrowserViewGroup*>(a), static_cast<FXKBrowserViewGroup*>(b)) < 0;
+  });
+  const bool descending = sortOrder < 0;
+  for (auto& keys : keyed) {
+    if (keys.empty()) continue;
+    auto& list = keys.front().second->parent->children;
+    std::stable_sort(keys.begin(), keys.end(), [descending](const auto& a, const auto& b) {
+      const int c = FXWString::caseCompare(*a.first, *b.first);
+      return descending ? c > 0 : c < 0;
+    });
+    for (std::size_t k = 0; k < keys.size(); ++k) list[k] = keys[k].second;
+  }
+  sorted();
+  recalcItems(true);
 }
 
 int FXKIconList::compareGroups(FXKBrowserViewGroup* a, FXKBrowserViewGroup* b) {

@@ -339,7 +339,6 @@ class FXKIconList : public FXKBrowserView {
   bool refit_ = false;
   bool frozen_ = false;
   bool settingGroup_ = false;
-  FX::FXint sortKeys_ = -1;  // the column whose texts the items hold for this sort
   // While regrouping: each new group's first row.
   std::map<FX::FXint, FXKBrowserViewItem*> groupFirst_;
 };
