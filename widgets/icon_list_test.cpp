@@ -145,6 +145,9 @@ TEST_F(IconListTest, LineBreakingAndEllipsis) {
       {u"two words", two, 2, false, {"two", "words"}, false},
       {u"short", 200, 1, true, {"short"}, false},
       {u"text\n  \n", 200, 2, false, {"text"}, false},
+      // Nothing fits: one character per line, then an empty ellipsis line,
+      // and breaking ends.
+      {u"abc", 1, 2, false, {"a", ""}, true},
   };
   for (const Case& c : cases) {
     FXKIconItemTextSimple part;
