@@ -153,6 +153,12 @@ FXKIconList::FXKIconList(FXComposite* parent, FXKBrowser* browser, FXuint opts)
   const FXColor selText = stock(app, 8, FXRGB(255, 255, 255)), grey = stock(app, 2, FXRGB(128, 128, 128));
   const FXColor defaults[10] = {window, text, text, selection, face, selText, text, selection, selText, grey};
   std::copy(defaults, defaults + 10, default_.colors);
+  if (theme_) {
+    // The styled theme writes selected text in black (colour 5): its
+    // selection is a light wash, not the classic dark bar.
+    default_.colors[3] = FXRGB(204, 232, 255);
+    default_.colors[4] = FXRGB(217, 217, 217);
+  }
   setBackColor(window);
   current_ = default_;
   FXKIconListAppearance category = default_;

@@ -45,6 +45,11 @@ class VetoList : public FXKIconList {
  public:
   VetoList(FXComposite* p, FXKBrowser* b, FXuint o) : FXKIconList(p, b, o) {}
   bool refuse = false;
+  std::vector<FXint> links;
+  long onLink(FXObject*, FXSelector, void* ptr) {
+    links.push_back(static_cast<FXint>(reinterpret_cast<FXival>(ptr)));
+    return 1;
+  }
   long onCheckGroup(FXObject* s, FXSelector sel, void* ptr) {
     if (refuse) return 0;
     return FXSELID(sel) == ID_GROUP_CHECKED ? onCmdCheckGroup(s, sel, ptr) : onCmdUncheckGroup(s, sel, ptr);
@@ -55,6 +60,7 @@ class VetoList : public FXKIconList {
 };
 FXDEFMAP(VetoList) VetoListMap[] = {
     FXMAPFUNCS(SEL_COMMAND, FXKBrowserView::ID_GROUP_CHECKED, FXKBrowserView::ID_GROUP_UNCHECKED, VetoList::onCheckGroup),
+    FXMAPFUNC(SEL_COMMAND, FXKIconList::ID_LINK_CLICKED, VetoList::onLink),
 };
 FXIMPLEMENT(VetoList, FXKIconList, VetoListMap, ARRAYNUMBER(VetoListMap))
 
@@ -506,6 +512,48 @@ TEST_F(IconListTest, SettingsRoundTrip) {
   EXPECT_EQ(list->sortColumn, 1);
   EXPECT_EQ(list->sortOrder, -1);
   EXPECT_FALSE(list->getHeader()->isColumnVisible(1));
+}
+
+
+TEST_F(IconListTest, DetailsEditorWidensToTheViewportEdge) {
+  make(2);
+  list->setFocus();
+  settle();
+  list->startEdit(item("1"), 0);
+  list->getEditor()->setText(FXString('W', 200));
+  list->handle(list->getEditor(), FXSEL(SEL_CHANGED, FXKIconList::ID_EDITOR), nullptr);
+  settle();
+  FXKIconListEditFiled* editor = list->getEditor();
+  EXPECT_TRUE(editor->shown());
+  EXPECT_EQ(editor->getX() + editor->getWidth(), list->getViewportWidth() - 1);
+  key(KEY_Escape);
+}
+
+TEST_F(IconListTest, LinkTextClickSendsTheColumn) {
+  make(1);
+  FXKHeader* header = list->getHeader();
+  header->getColumn(header->findColumn(1))->flags |= FXKColumnRecord::COLUMN_LINK;
+  FXKIconItem* row = item("1");
+  row->setColumnText(1, FXWString(u"open"));
+  settle();
+  const FXint offset = header->getItemOffset(header->findColumn(1));
+  const FXint textWidth = list->getFont()->getTextWidth("open", 4);
+  const FXPoint on = row->toWindow(FXPoint(0, row->height / 2));
+  FXEvent ev{};
+  ev.type = SEL_LEFTBUTTONPRESS;
+  ev.click_count = 1;
+  ev.win_y = on.y;
+  // On the text: the link command with the column's index.
+  ev.win_x = offset + 3;
+  EXPECT_EQ(list->handle(list, FXSEL(SEL_LEFTBUTTONPRESS, 0), &ev), 1);
+  drain();
+  EXPECT_EQ(list->links, (std::vector<FXint>{header->findColumn(1)}));
+  // Beside it: an ordinary click.
+  ev.win_x = offset + textWidth + 10;
+  list->handle(list, FXSEL(SEL_LEFTBUTTONPRESS, 0), &ev);
+  drain();
+  EXPECT_EQ(list->links.size(), 1u);
+  EXPECT_EQ(pathOf(browser->getCurrentItem()), "1");
 }
 
 // ---- keyboard
