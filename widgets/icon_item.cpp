@@ -336,7 +336,9 @@ void FXKIconItemFormattedLink::setText(const FXWString& text) {
 
 // ---- item
 
-FXKIconItem::FXKIconItem(FXKBrowserViewGroup* group, FXKBrowserItem* it) : FXKBrowserViewItem(group, it) {}
+FXKIconItem::FXKIconItem(FXKBrowserViewGroup* group, FXKBrowserItem* it) : FXKBrowserViewItem(group, it) {
+  cells_.reserve(2);  // a name and one more column, as most lists have
+}
 
 FXKIconItem::~FXKIconItem() {
   if (FXKIconList* l = list()) l->forgetHotItem(this);
@@ -360,8 +362,7 @@ FXuint FXKIconItem::columnFlags(FXint key) const {
   return index >= 0 || l->hasFormattedItems() ? f : 0;
 }
 
-FXKIconItemText* FXKIconItem::makePart(FXint key) {
-  const FXuint f = columnFlags(key);
+FXKIconItemText* FXKIconItem::makePart(FXint key, FXuint f) {
   if (f & FXKColumnRecord::COLUMN_PROGRESS) return new FXKIconItemProgress;
   if (f & FXKColumnRecord::COLUMN_RATING) {
     mouse_ = true;
@@ -376,10 +377,11 @@ FXKIconItemCell* FXKIconItem::ensureCell(FXint key) {
   auto pos = std::lower_bound(cells_.begin(), cells_.end(), key, [](const auto& e, FXint k) { return e.first < k; });
   if (pos == cells_.end() || pos->first != key) pos = cells_.emplace(pos, key, std::make_unique<FXKIconItemCell>());
   auto& slot = pos->second;
-  const bool wantFormatted = (columnFlags(key) & FXKColumnRecord::COLUMN_MARKUP) != 0;
+  const FXuint f = columnFlags(key);
+  const bool wantFormatted = (f & FXKColumnRecord::COLUMN_MARKUP) != 0;
   if (!slot->part || slot->part->isFormatted() != wantFormatted) {
     const FXWString text = slot->part ? slot->part->getText() : FXWString();
-    slot->part.reset(makePart(key));
+    slot->part.reset(makePart(key, f));
     if (!text.empty()) slot->part->setText(text);
     heightFor_ = -1;
     if (flags & FLAG_CREATED) slot->part->create();

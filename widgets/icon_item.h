@@ -223,7 +223,7 @@ class FXKIconItem : public FXKBrowserViewItem {
   }
 
  private:
-  FXKIconItemText* makePart(FX::FXint key);
+  FXKIconItemText* makePart(FX::FXint key, FX::FXuint columnFlags);
   FX::FXuint columnFlags(FX::FXint key) const;
   bool isCurrentAndSelected();
   FX::FXint measureHeight(FX::FXint w, FXKIconItemCell* c, FX::FXFont* font, int style);
