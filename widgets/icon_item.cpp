@@ -4,6 +4,7 @@
 #include <climits>
 
 #include "core/object.h"
+#include "platform/fox/fx_theme.h"
 #include "platform/fox/line_break.h"
 #include "textlayout/layout.h"
 #include "widgets/icon_group.h"
@@ -465,9 +466,11 @@ FXint FXKIconItem::getDefaultHeight(FXint w) {
   if (!c || !c->part || !l) return 0;
   FXFont* font = l->getFont();
   const int style = l->getViewStyle();
-  if (w == heightFor_ && style == heightStyle_ && font == heightFont_ && style != FXKIconList::STYLE_CATEGORY)
+  const FXImage* frame = l->getSelectionImage();
+  if (w == heightFor_ && style == heightStyle_ && font == heightFont_ && frame == heightFrame_ &&
+      style != FXKIconList::STYLE_CATEGORY)
     return height_;
-  heightFor_ = w, heightStyle_ = style, heightFont_ = font;
+  heightFor_ = w, heightStyle_ = style, heightFont_ = font, heightFrame_ = frame;
   height_ = measureHeight(w, c, font, style);
   return height_;
 }
@@ -711,6 +714,25 @@ void FXKIconItem::paint(FXKPaintDC& dc, const FXRectangle& rect, FXRegion&) {
   layoutIfNeeded();
   if (l->getViewStyle() == FXKIconList::STYLE_DETAILS) {
     paintRow(dc, rect);
+    return;
+  }
+  const bool current = l->isItemFocused(item.get());
+  const bool frame = l->getViewStyle() == FXKIconList::STYLE_CATEGORY && hoverFrame_ && !noHighlight_ &&
+                     l->getSelectionImage() && l->getSelectionImage()->id() &&
+                     (current || (l->hotItem() == this && !l->hasFocus()));
+  if (frame) {
+    // The selection image stretched over the item, on the list's own
+    // background when it paints one.
+    if (l->hasBackground()) {
+      paintWindowBackground(dc, rect);
+    } else {
+      dc.dc->setForeground(l->getColor(0, this, false));
+      dc.fillRectangle(rect.x, rect.y, rect.w, rect.h);
+    }
+    FXImage* image = l->getSelectionImage();
+    fxGetTheme(l->getApp())->DrawBorder(*dc.dc, image, 0, 0, image->getWidth(), image->getHeight(), dc.ox, dc.oy, width,
+                                        height, 63);
+    drawCell(dc, kKeyName, rect, 2);
     return;
   }
   if (l->hasBackground()) {

@@ -235,6 +235,7 @@ class FXKIconItem : public FXKBrowserViewItem {
   // items whose content or width changed.
   FX::FXint heightFor_ = -1, heightStyle_ = -1, height_ = 0;
   FX::FXFont* heightFont_ = nullptr;
+  const FX::FXImage* heightFrame_ = nullptr;
   bool noHighlight_ = false;
   bool hoverFrame_ = true;
   bool mouse_ = false;

@@ -556,6 +556,40 @@ TEST_F(IconListTest, LinkTextClickSendsTheColumn) {
   EXPECT_EQ(pathOf(browser->getCurrentItem()), "1");
 }
 
+
+TEST_F(IconListTest, CategoryHotItemGetsTheSelectionFrame) {
+  make(3, 0, FXKIconList::STYLE_CATEGORY);
+  FXImage frame(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, 20, 20);
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 20; ++x) frame.setPixel(x, y, FXRGB(0, 200, 0));
+  frame.create();
+  list->setSelectionImage(&frame);
+  settle();
+  FXKIconItem* second = item("2");
+  const FXPoint p = second->toWindow(FXPoint(second->width / 2, second->height / 2));
+  FXEvent ev{};
+  ev.type = SEL_MOTION;
+  ev.win_x = p.x, ev.win_y = p.y;
+  list->handle(list, FXSEL(SEL_MOTION, 0), &ev);
+  drain();
+  ASSERT_EQ(list->hotItem(), second);
+  const auto paintedAt = [&](FXKIconItem* it) {
+    FXImage image(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, list->getWidth(), list->getHeight());
+    image.create();
+    {
+      FXDCWindow dc(&image);
+      list->paintList(dc, FXRectangle(0, 0, list->getWidth(), list->getHeight()));
+    }
+    image.restore();
+    const FXPoint corner = it->toWindow(FXPoint(1, 1));
+    return image.getPixel(corner.x, corner.y) & 0xFFFFFF;
+  };
+  EXPECT_EQ(paintedAt(second), FXColor(FXRGB(0, 200, 0)) & 0xFFFFFF);
+  EXPECT_NE(paintedAt(item("1")), FXColor(FXRGB(0, 200, 0)) & 0xFFFFFF);
+  list->handle(list, FXSEL(SEL_LEAVE, 0), &ev);
+  list->setSelectionImage(nullptr);
+}
+
 // ---- keyboard
 
 TEST_F(IconListTest, KeyboardTable) {
