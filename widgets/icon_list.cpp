@@ -1270,6 +1270,16 @@ long FXKIconList::onKeyPress(FXObject* sender, FXSelector sel, void* ptr) {
         return handle(this, FXSEL(SEL_DOUBLECLICKED, 0), copy.get());
       }
       return 0;
+    case KEY_Delete:
+    case KEY_KP_Delete:
+    case KEY_Insert:
+    case KEY_KP_Insert: {
+      const int command = ev->code == KEY_Delete || ev->code == KEY_KP_Delete ? 66 : 67;
+      auto* handler = dynamic_cast<FXKCommandHandler*>(b.getCommandHandler());
+      if (!handler || !handler->isCommandEnabled(command)) return 0;
+      handler->executeCommand(command, nullptr);
+      return 1;
+    }
     case KEY_Home:
     case KEY_KP_Home:
       if (!isEmpty()) {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 
 #include "widgets/widgets_testing.h"
@@ -29,6 +30,7 @@ std::string utf8(const FXWString& s) { return s.toUtf8(); }
 class TitledBrowser : public TreeBrowser {
  public:
   using TreeBrowser::TreeBrowser;
+  using TreeBrowser::setCommandHandler;
   std::map<std::string, std::string> titles;
   void getItemTitle(FXWString& out, const FXKBrowserItem* item) override {
     auto it = titles.find(pathOf(item));
@@ -630,6 +632,24 @@ TEST_F(IconListTest, KeyboardTable) {
   EXPECT_EQ(list->handle(list, FXSEL(SEL_KEYRELEASE, 0), &ev), 1);
   ev.code = KEY_Home;
   EXPECT_EQ(list->handle(list, FXSEL(SEL_KEYRELEASE, 0), &ev), 0);
+}
+
+TEST_F(IconListTest, DeleteAndInsertAskTheCommandHandler) {
+  make(2);
+  struct Handler : FXObject, FXKCommandHandler {
+    std::set<int> enabled;
+    std::vector<int> executed;
+    bool isCommandEnabled(int id) override { return enabled.count(id) > 0; }
+    void executeCommand(int id, void*) override { executed.push_back(id); }
+  };
+  EXPECT_EQ(key(KEY_Delete), 0);  // no handler
+  auto* handler = new Handler;
+  browser->setCommandHandler(handler);
+  EXPECT_EQ(key(KEY_Delete), 0);  // not enabled
+  handler->enabled = {66, 67};
+  EXPECT_EQ(key(KEY_Delete), 1);
+  EXPECT_EQ(key(KEY_KP_Insert), 1);
+  EXPECT_EQ(handler->executed, (std::vector<int>{66, 67}));
 }
 
 TEST_F(IconListTest, KeyboardAllDisabledAndBrowseOnly) {
