@@ -117,6 +117,14 @@ class FXKDocument : public FX::FXDocument {
 
 class FXKIterator {};
 
+// What a browser's command handler answers; its owner implements it.
+class FXKCommandHandler {
+ public:
+  virtual ~FXKCommandHandler() = default;
+  virtual bool isCommandEnabled(int id) = 0;
+  virtual void executeCommand(int id, void* data) = 0;
+};
+
 class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::RefObject {
   FXDECLARE_ABSTRACT(FXKBrowser)
 
@@ -217,6 +225,7 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
     message_ = message;
   }
   FX::FXObject* getTarget() const { return target_; }
+  FX::FXObject* getCommandHandler() const { return commandHandler_.get(); }
   FX::FXApp* getApp() const { return app_; }
   FXKBrowserItem* selectItem(const FXKBrowserItem* item, bool notify, bool onlyIfDifferent);
   void selectLocation(const FXKBrowserItem* item, bool notify, bool onlyIfDifferent);

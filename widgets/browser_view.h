@@ -148,7 +148,7 @@ class FXKBrowserView : public FXKContainerWindow {
   FXKBrowserViewItem* previousEnabledItem();
   FXKBrowserViewItem* neighbourItem(int direction);
   FXKBrowserViewItem* findNeighbour(FXKTerminal* node, int direction);
-  void sortAll();
+  virtual void sortAll();
 
   // The index of nodes by their items.
   void indexNode(FXKTerminal* node, const FXKBrowserItem* item);

@@ -2,8 +2,8 @@
 
 using namespace FX;
 
-FXIMPLEMENT(FXKSimpleRow, FXKBrowserViewItem, nullptr, 0)
-FXIMPLEMENT(FXKSimpleList, FXKBrowserView, nullptr, 0)
+FXIMPLEMENT(FXKSimpleRow, FXKIconItem, nullptr, 0)
+FXIMPLEMENT(FXKSimpleList, FXKIconList, nullptr, 0)
 
 namespace {
 // A browser of its own for each list.
@@ -14,10 +14,11 @@ class SimpleBrowser : public FXKBrowser {
 }  // namespace
 
 FXKSimpleList::FXKSimpleList(FXComposite* parent, FXuint options, FXObject* tgt, FXSelector sel)
-    : FXKBrowserView(parent, new SimpleBrowser(parent->getApp()), options) {
+    : FXKIconList(parent, new SimpleBrowser(parent->getApp()), options) {
   // The view took its own reference; the list's creation reference goes.
   getBrowser()->release();
-  header_ = new FXKHeader(this, this, 70, HEADER_NORMAL, 0, 0, 0, 0, 2, 2, 2, 2);
+  addViewStyle(STYLE_DETAILS);
+  setViewStyle(STYLE_DETAILS, true);
   getBrowser()->setTarget(tgt, sel);
 }
 
@@ -28,27 +29,36 @@ FXint FXKSimpleList::addColumn(const FXWString& caption, FXuint flags, FXint key
   record.caption = caption;
   record.flags = flags;
   record.key = key ? key : keyCounter_++;
-  header_->appendColumn(record, false);
+  appendColumn(record);
   // The column's own key: an explicit key used to answer "counter - 1".
   return record.key;
 }
 
-FXKBrowserViewGroup* FXKSimpleList::addGroup(FXint key, const FXWString& caption) {
-  if (FXKBrowserViewGroup* g = findGroupByKey(key)) return g;
-  FXKBrowserViewGroup* g = createGroup(key, nullptr);
-  captions_[key] = caption;
+FXKIconGroup* FXKSimpleList::addGroup(FXint key, const FXWString& caption) {
+  if (auto* g = static_cast<FXKIconGroup*>(findGroupByKey(key))) return g;
+  auto* g = static_cast<FXKIconGroup*>(createGroup(key, nullptr));
+  g->setText(caption);
   return g;
+}
+
+FXWString FXKSimpleList::groupCaption(FXint key) const {
+  auto* g = static_cast<FXKIconGroup*>(findGroupByKey(key));
+  return g ? g->getText() : FXWString();
+}
+
+FXKBrowserViewItem* FXKSimpleList::createItem(FXKBrowserViewGroup* group, FXKBrowserItem* item) {
+  return new FXKSimpleRow(group, item);
 }
 
 FXKSimpleRow* FXKSimpleList::addRowToGroup(FXint groupKey, const FXWString& text) {
   FXKBrowserViewGroup* g = findGroupByKey(groupKey);
   if (!g) return nullptr;
   const bool first = isEmpty();
-  auto* item = new FXKSimpleBrowserItem(static_cast<FXuint>(++rowCounter_));
-  auto* row = new FXKSimpleRow(g, item);
+  auto* row = static_cast<FXKSimpleRow*>(createItem(g, new FXKSimpleBrowserItem(static_cast<FXuint>(++rowCounter_))));
   updateItem(row);
   recalc();
   row->setColumnText(0, text);
+  if (id()) row->createResources();
   if (first) {
     FXKBrowser& b = *getBrowser();
     b.selectItem(row->item.get(), true, false);
@@ -84,9 +94,8 @@ void FXKSimpleList::setCurrentRow(FXKSimpleRow* row, bool notify) {
 
 void FXKSimpleList::setSelectionMode(FXuint mode) { getBrowser()->setMode(mode); }
 
-FXKSimpleRow* FXKSimpleList::getCurrentRow() const { return dynamic_cast<FXKSimpleRow*>(getCurrentNode()); }
-
 void FXKSimpleList::refresh(FXuint flags) {
-  FXKBrowserView::refresh(flags & ~(FXKBrowser::UPDATE_REBUILD | FXKBrowser::UPDATE_ENABLING |
-                                    FXKBrowser::UPDATE_CURRENT_ITEM));
+  const FXuint own = FXKBrowser::UPDATE_REBUILD | FXKBrowser::UPDATE_ENABLING;
+  FXKIconList::refresh(flags & ~(own | FXKBrowser::UPDATE_CURRENT_ITEM));
+  if ((flags & own) && isGrouped()) regroupRows();
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "widgets/widgets_testing.h"
@@ -81,6 +83,36 @@ TEST_F(SimpleListTest, RowStatesGoThroughTheBrowser) {
   // A rebuild asked by the browser keeps the list's own rows.
   list->refresh(FXKBrowser::UPDATE_REBUILD);
   EXPECT_EQ(list->itemCount(), 1u);
+}
+
+TEST_F(SimpleListTest, SingleModeFirstRowIsCurrentOnlyAndGroupsRegroupOnRebuild) {
+  make();
+  list->setSelectionMode(FXKBrowser::MODE_SINGLE);
+  list->addColumn(FXWString(u"Name"), FXKColumnRecord::COLUMN_SORTABLE, 0);
+  list->addColumn(FXWString(u"Kind"), FXKColumnRecord::COLUMN_SORTABLE | FXKColumnRecord::COLUMN_GROUPABLE, 0);
+  const char* kinds[] = {"b", "a", "b"};
+  std::vector<FXKSimpleRow*> rows;
+  for (int i = 0; i < 3; ++i) {
+    rows.push_back(list->addRow(FXWString(u"r")));
+    rows.back()->setColumnText(1, FXWString::fromUtf8(kinds[i]));
+  }
+  FXKBrowser& b = *list->getBrowser();
+  EXPECT_TRUE(b.getCurrentItem()->isEqual(rows[0]->item.get()));
+  EXPECT_FALSE(b.isSelected(rows[1]->item.get()));
+  EXPECT_EQ(list->getCurrentIconItem(), list->getCurrentRow());
+  // Grouped by the kind column, a rebuild sorts the rows into captioned
+  // groups instead of rebuilding them from the (empty) browser.
+  list->setGroupingAllowed(true);
+  list->setGroupColumnKey(1);
+  list->refresh(FXKBrowser::UPDATE_REBUILD);
+  ASSERT_EQ(list->groupCount(), 2u);
+  EXPECT_EQ(list->itemCount(), 3u);
+  std::vector<std::string> captions;
+  for (std::size_t i = 0; i < list->groupCount(); ++i)
+    captions.push_back(static_cast<FXKIconGroup*>(list->group(i))->getText().toUtf8() + ":" +
+                       std::to_string(list->group(i)->children.size()));
+  std::sort(captions.begin(), captions.end());
+  EXPECT_EQ(captions, (std::vector<std::string>{"a:1", "b:2"}));
 }
 
 }  // namespace
