@@ -497,3 +497,43 @@ TEST_F(TreeRowsTest, AHalfWrittenRowIsDroppedNotCommitted) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TreeRowsTest, ComponentsMapTheirRowsAndJoinFeatures) {
+  auto package = MsiPackage::open(buildPackage(), true);
+  Msi::MsiRow* stored = package->database()->table(u"Component").findRow(u"Main");
+  ASSERT_NE(stored, nullptr);
+  Msi::MsiRow bare(stored->valueCount(), stored->columns());
+  bare.values() = stored->values();
+  bare.field(u"Directory_") = u"";
+  bare.field(u"Component") = u"Loose";
+  Msi::MsiComponent loose(package.get());
+  loose.loadFrom(bare);
+  Msi::MsiRow written(stored->valueCount(), stored->columns());
+  loose.writeTo(written);
+  EXPECT_EQ(narrow(written.field(u"Directory_")), "TARGETDIR");
+  EXPECT_EQ(loose.directoryKey(), u"");
+
+  Msi::MsiFeature* feature = package->findFeature(u"Complete");
+  ASSERT_NE(feature, nullptr);
+  loose.joinFeature(feature);
+  EXPECT_EQ(loose.directoryKey(), feature->directoryKey());
+  try {
+    loose.joinFeature(feature);
+    ADD_FAILURE() << "a feature joined twice";
+  } catch (const Msi::Error& e) {
+    EXPECT_EQ(e.code(), 21u);
+  }
+  EXPECT_EQ(loose.featureKeys().size(), 1u);
+  loose.unmarkModified();
+
+  Msi::MsiComponent* lib = package->find<Msi::MsiComponent>(u"Lib");
+  Msi::MsiAssemblyName* name = lib->findAssemblyName(u"name");
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(narrow(name->assemblyValue()), "Library");
+  EXPECT_EQ(lib->findAssemblyName(u"Name"), nullptr);
+  EXPECT_EQ(lib->findAssemblyName(u"culture"), nullptr);
+}
+
+}  // namespace
