@@ -537,3 +537,26 @@ TEST_F(TreeRowsTest, ComponentsMapTheirRowsAndJoinFeatures) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TreeRowsTest, EveryFileAddedIsListedOnce) {
+  auto package = MsiPackage::open(buildPackage(), true);
+  EXPECT_EQ(package->fileKeys().size(), rowCount("File"));
+  Msi::MsiRow* stored = package->database()->table(u"File").findRow(u"LibDll");
+  ASSERT_NE(stored, nullptr);
+  Msi::MsiRow row(stored->valueCount(), stored->columns());
+  row.values() = stored->values();
+  row.field(u"File") = u"Added";
+  auto* added = new Msi::MsiFile(package.get());
+  added->loadFrom(row);
+  ASSERT_TRUE(package->add(added));
+  Msi::MsiFile again(package.get());
+  again.loadFrom(row);
+  EXPECT_FALSE(package->add(&again));  // refused: nobody hears of it
+  auto files = all(package->files());
+  EXPECT_EQ(files.size(), rowCount("File") + 1);
+  EXPECT_EQ(std::count(files.begin(), files.end(), added), 1);
+}
+
+}  // namespace
