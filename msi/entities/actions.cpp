@@ -60,12 +60,8 @@ void MsiCustomAction::setContinue(bool on) {
 
 void MsiCustomAction::loadFrom(const MsiRow& row) {
   MsiRowEntity::loadFrom(row);
-  type_ = toInt(values_[1]);
-}
-
-void MsiCustomAction::writeTo(MsiRow& row) const {
-  MsiRowEntity::writeTo(row);
-  row.field(name(1)) = toString(type_);
+  // A damaged package's null Type reads as a plain action and is written back null.
+  type_ = values_[1].empty() ? 0 : toInt(values_[1]);
 }
 
 MsiCustomActionDll::MsiCustomActionDll(MsiPackage* package, const std::u16string& name, MsiBinary* dll)
@@ -78,7 +74,7 @@ std::u16string MsiCustomActionDll::expandedTarget() { return MsiFormattedString(
 MsiCustomAction* createCustomActionForRow(const MsiRow& row, MsiPackage* package) {
   const std::u16string& type = row.field(Singleton<CustomActionTableDescription>::instance()->columnName(1));
   std::unique_ptr<MsiCustomAction> object;
-  if (toInt(type) & 0x01) {
+  if (!type.empty() && (toInt(type) & 0x01)) {
     // The generated key stands only until the row's name replaces it.
     object = std::make_unique<MsiCustomActionDll>(package, std::u16string(u"_"), nullptr);
   } else {

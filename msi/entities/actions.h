@@ -52,8 +52,8 @@ class MsiCustomAction : public MsiRowEntity<CustomActionTableDescription, MsiCus
   void setContinue(bool on);
   bool isContinue() const { return (type_ & 0x40) != 0; }
 
+  // The Type column stays the text of the number, kept in step by the setters.
   void loadFrom(const MsiRow& row) override;
-  void writeTo(MsiRow& row) const override;
 
  protected:
   std::int32_t type_ = 0;
