@@ -30,4 +30,8 @@ MsiAssemblyName* MsiComponent::findAssemblyName(const std::u16string& name) {
   return nullptr;
 }
 
+MsiAssembly* MsiComponent::assembly() const {
+  return kind_ == Kind::Assembly ? package_->assemblyForComponent(key()) : nullptr;
+}
+
 }  // namespace Msi

@@ -12,6 +12,7 @@ namespace Msi {
 class MsiDirectory;
 class MsiFeature;
 class MsiAssemblyName;
+class MsiAssembly;
 
 // Adds a key once, keeping the order of first addition.
 void appendOnce(std::list<std::u16string>& keys, const std::u16string& key);
@@ -49,6 +50,8 @@ class MsiComponent : public MsiRowEntity<ComponentTableDescription, MsiComponent
   void joinFeature(MsiFeature* feature);
   // The assembly name whose Name is the text (case-sensitive), or null.
   MsiAssemblyName* findAssemblyName(const std::u16string& name);
+  // The assembly row of a component of the assembly kind, or null.
+  MsiAssembly* assembly() const;
 
  private:
   Kind kind_ = Kind::File;

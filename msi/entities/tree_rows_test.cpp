@@ -189,6 +189,9 @@ TEST_F(TreeRowsTest, EveryKindLoadsAsMsiinfoExportsIt) {
   EXPECT_EQ(assembly->applicationFile(), nullptr);
   EXPECT_EQ(assembly->feature(), package->findFeature(u"Complete"));
   EXPECT_EQ(package->assemblyForComponent(u"Main"), nullptr);
+  EXPECT_EQ(package->find<Msi::MsiComponent>(u"Lib")->assembly(), assembly);
+  EXPECT_EQ(assembly->component(), package->find<Msi::MsiComponent>(u"Lib"));
+  EXPECT_EQ(package->find<Msi::MsiComponent>(u"Main")->assembly(), nullptr);
 
   auto isolated = all(package->isolatedComponents());
   ASSERT_EQ(isolated.size(), 2u);
