@@ -71,3 +71,7 @@ x[A]y [[R]] [L] [~] [\[] [\]] [\x]
 [#F] [!F] [$C] [D] [TARGETDIR] [%PATH] [%KV_NO_SUCH_VARIABLE]
 [[[[A]]]] {[A] [#F]} [#[A]] [ { ] } [\]
 FMT
+
+mkdir -p "$out/msi_rows"
+printf 'TARGETDIR\nSourceDir\nC\n{11111111-2222-3333-4444-555555555555}\nTARGETDIR\nF\nC\nA.TXT|a.txt\n[ProductName] x\n+Grp[~]Svc[~]Ext[~][~]' >"$out/msi_rows/r0"
+printf "x'y\n?\n[#F]\n\n[~]\n{[A]}\n[%%PATH]\n\\\\\n|\n1.0\n" >"$out/msi_rows/r1"

@@ -10,6 +10,9 @@
 namespace Msi {
 
 class MsiDirectory;
+class MsiFeature;
+class MsiAssemblyName;
+class MsiAssembly;
 
 // Adds a key once, keeping the order of first addition.
 void appendOnce(std::list<std::u16string>& keys, const std::u16string& key);
@@ -40,6 +43,15 @@ class MsiComponent : public MsiRowEntity<ComponentTableDescription, MsiComponent
   void addFile(const std::u16string& fileKey) { appendOnce(fileKeys_, fileKey); }
   // Deletes the component's row and its FeatureComponents rows, then the object.
   void remove();
+  // Directory_ "TARGETDIR" when the component has none.
+  void writeTo(MsiRow& row) const override;
+  // Records a feature holding the component; one without a directory takes the
+  // feature's. Msi::Error 21 (module 0x69b0d5c4) for a feature held already.
+  void joinFeature(MsiFeature* feature);
+  // The assembly name whose Name is the text (case-sensitive), or null.
+  MsiAssemblyName* findAssemblyName(const std::u16string& name);
+  // The assembly row of a component of the assembly kind, or null.
+  MsiAssembly* assembly() const;
 
  private:
   Kind kind_ = Kind::File;

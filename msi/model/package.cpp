@@ -1,11 +1,15 @@
 #include "msi/model/package.h"
 
+#include <algorithm>
+#include <type_traits>
 #include <vector>
 
+#include "msi/entities/actions.h"
 #include "msi/entities/directory.h"
 #include "msi/entities/property.h"
 #include "msi/entities/registry.h"
 #include "msi/entities/tree.h"
+#include "msi/entities/upgrade.h"
 #include "msi/model/error.h"
 #include "msi/model/command.h"
 #include "msi/model/handle.h"
@@ -78,7 +82,13 @@ MsiComponent* createFromRow<MsiComponent>(const MsiRow& row, MsiPackage* package
   return object.release();
 }
 
-MsiPackage::MsiPackage() = default;
+MsiPackage::MsiPackage() {
+  notifierList<MsiFile>().subscribe(new MsiNotify<MsiFile, MsiPackage>(this, &MsiPackage::onFileAdded));
+}
+
+void MsiPackage::onFileAdded(MsiFile* file) {
+  if (file) files_.append(file->key());
+}
 
 MsiPackage::~MsiPackage() {
   if (state_ != Closed) {
@@ -108,6 +118,7 @@ void MsiPackage::openDatabase(const std::u16string& path, bool readOnly) {
     path_ = path;
     database_.open(path, readOnly);
     summary_.read(database_);
+    loadCustomActions();
     loadAll();
     state_ = Open;
   } catch (const Error& e) {
@@ -118,20 +129,199 @@ void MsiPackage::openDatabase(const std::u16string& path, bool readOnly) {
 }
 
 void MsiPackage::loadAll() {
-  // Directories, features, components, cabinets and the other row kinds load
-  // here as their classes join the model.
-  loadProperties();
-  loadDirectories();
+  // Assemblies before components: they tell the assembly kind.
   loadAssemblies();
+  loadDirectories();
   loadTree();
+  loadIsolatedComponents();
+  loadProperties();
+}
+
+template <class T>
+void MsiPackage::loadRows(KeyList& keys) {
+  const std::u16string& name = tableName<typename T::Description>();
+  if (!hasTable(name)) return;
+  MsiTable& table = database_.table(name);
+  table.load();
+  for (MsiRow* row : table) {
+    std::unique_ptr<T> object(createFromRow<T>(*row, this));
+    object->loaded();
+    if (!add(object.get())) continue;
+    object->unmarkModified();
+    keys.append(object.release()->key());
+  }
+}
+
+void MsiPackage::loadCustomActions() {
+  if (!hasTable(tableName<CustomActionTableDescription>())) return;
+  MsiTable& table = database_.table(tableName<CustomActionTableDescription>());
+  table.load();
+  for (MsiRow* row : table) {
+    std::unique_ptr<MsiCustomAction> object(createCustomActionForRow(*row, this));
+    object->loaded();
+    customActions_.append(object->key());
+    if (add(object.get())) object.release()->unmarkModified();
+  }
+}
+
+void MsiPackage::loadIsolatedComponents() { loadRows<MsiIsolatedComponent>(isolatedComponents_); }
+
+MsiAssembly* MsiPackage::assemblyForComponent(const std::u16string& componentKey) const {
+  auto it = assemblies_.find(componentKey);
+  return it == assemblies_.end() ? nullptr : it->second;
+}
+
+MsiDirectory* MsiPackage::findRootDirectory() { return find<MsiDirectory>(rootDirectoryKey_); }
+
+MsiDirectory* MsiPackage::rootDirectory() {
+  MsiDirectory* root = find<MsiDirectory>(MsiDirectory::kRootKey);
+  if (!root) {
+    auto made = std::make_unique<MsiDirectory>(this, MsiDirectory::kRootKey, MsiDirectory::kRootName);
+    if (add(made.get())) {
+      root = made.release();
+      directories_.append(root->key());
+    } else {
+      root = identityMap<MsiDirectory>().find(MsiDirectory::kRootKey);
+    }
+  }
+  rootDirectoryKey_ = MsiDirectory::kRootKey;
+  root->markModified();
+  return root;
+}
+
+void MsiPackage::ensureSystemFolders() {
+  MsiDirectory* root = rootDirectory();
+  for (const std::u16string& name : systemFolderNames()) {
+    // A folder the package has already keeps its own name and parent.
+    if (find<MsiDirectory>(name)) continue;
+    IMsiDirectory* folder = root->createSubdirectory(name);
+    folder->setSourceName(u".");
+    directories_.append(name);
+  }
+}
+
+std::u16string MsiPackage::directoryPath(const std::u16string&) {
+  // Target paths come from an installer session, which this model never opens.
+  return {};
+}
+
+std::int32_t MsiPackage::maxFileSequence() {
+  if (!hasTable(tableName<FileTableDescription>())) return 0;
+  MsiTable& table = database_.table(tableName<FileTableDescription>());
+  table.load();
+  std::int32_t highest = 0;
+  for (MsiRow* row : table) {
+    const std::u16string& sequence = columnValue<FileTableDescription>(*row, 7);
+    if (isNumber(sequence)) highest = std::max(highest, toInt(sequence));
+  }
+  return highest;
+}
+
+MsiFeature* MsiPackage::findFeature(const std::u16string& name) {
+  return features_.contains(name) ? find<MsiFeature>(name) : nullptr;
+}
+
+MsiComponent* MsiPackage::findComponentById(const std::u16string& code) {
+  if (!hasTable(tableName<ComponentTableDescription>())) return nullptr;
+  MsiTable copy = openTable<ComponentTableDescription>(database_);
+  copy.setWhere(u"`ComponentId` = ?");
+  copy.bindWhereValue(code);
+  copy.load();
+  if (copy.begin() == copy.end()) return nullptr;
+  return find<MsiComponent>(columnValue<ComponentTableDescription>(**copy.begin(), 0));
+}
+
+std::unique_ptr<MsiIterator<MsiFeature>> MsiPackage::features() {
+  return std::make_unique<MsiIterator<MsiFeature>>(this, &features_.keys());
+}
+
+std::unique_ptr<MsiIterator<MsiFile>> MsiPackage::files() {
+  if (files_.empty()) {
+    KeyList ignored;  // the file notifier lists them
+    loadRows<MsiFile>(ignored);
+  }
+  return std::make_unique<MsiIterator<MsiFile>>(this, &files_.keys());
+}
+
+std::unique_ptr<MsiIterator<MsiCustomAction>> MsiPackage::customActions() {
+  return std::make_unique<MsiIterator<MsiCustomAction>>(this, &customActions_.keys());
+}
+
+std::unique_ptr<MsiIterator<MsiIsolatedComponent>> MsiPackage::isolatedComponents() {
+  return std::make_unique<MsiIterator<MsiIsolatedComponent>>(this, &isolatedComponents_.keys());
+}
+
+std::unique_ptr<MsiIterator<MsiInstallExecuteSequence>> MsiPackage::installExecuteSequence() {
+  if (sequence_.empty()) loadRows<MsiInstallExecuteSequence>(sequence_);
+  return std::make_unique<MsiIterator<MsiInstallExecuteSequence>>(this, &sequence_.keys());
+}
+
+std::unique_ptr<MsiIterator<MsiMajorUpgrade>> MsiPackage::majorUpgrades() {
+  if (majorUpgrades_.empty()) loadRows<MsiMajorUpgrade>(majorUpgrades_);
+  return std::make_unique<MsiIterator<MsiMajorUpgrade>>(this, &majorUpgrades_.keys());
+}
+
+std::unique_ptr<MsiIterator<MsiRestrictedProduct>> MsiPackage::restrictedProducts() {
+  if (restrictedProducts_.empty()) loadRows<MsiRestrictedProduct>(restrictedProducts_);
+  return std::make_unique<MsiIterator<MsiRestrictedProduct>>(this, &restrictedProducts_.keys());
+}
+
+MsiBinary* MsiPackage::addDll(const std::u16string& path) {
+  for (const std::u16string& key : binaries_.keys())
+    if (MsiBinary* b = find<MsiBinary>(key); b && b->data() == path) throw Error(MSI_LOCATION, kModule, 51);
+  auto dll = std::make_unique<MsiDll>(this, path);
+  if (!add<MsiBinary>(dll.get())) throw Error(MSI_LOCATION, kModule, 51);
+  MsiBinary* held = dll.release();
+  binaries_.append(held->key());
+  held->markModified();
+  return held;
+}
+
+MsiCustomAction* MsiPackage::addCustomActionDll(const std::u16string& action, MsiBinary* dll) {
+  MsiBinary* binary = dll ? find<MsiBinary>(dll->name()) : nullptr;
+  if (!binary) throw Error(MSI_LOCATION, kModule, 50);
+  auto made = std::make_unique<MsiCustomActionDll>(this, action, binary);
+  // An action of that name exists already: it is the one to change.
+  if (!add<MsiCustomAction>(made.get())) throw Error(MSI_LOCATION, kModule, 52, u"custom action " + action);
+  MsiCustomAction* held = made.release();
+  customActions_.append(held->key());
+  held->markModified();
+  return held;
+}
+
+MsiMajorUpgrade* MsiPackage::addMajorUpgrade(const std::u16string& upgradeCode) {
+  auto made = std::make_unique<MsiMajorUpgrade>(this);
+  made->setUpgradeCode(upgradeCode);
+  if (!add(made.get())) throw Error(MSI_LOCATION, kModule, 53, u"upgrade " + upgradeCode);
+  MsiMajorUpgrade* held = made.release();
+  majorUpgrades_.append(held->key());
+  held->markModified();
+  return held;
+}
+
+MsiNonmsiUpgrade* MsiPackage::addNonMsiUpgrade(const std::u16string& product) {
+  auto made = std::make_unique<MsiNonmsiUpgrade>(this);
+  made->setProduct(product);
+  if (!add(made.get())) throw Error(MSI_LOCATION, kModule, 53, u"upgrade " + product);
+  MsiNonmsiUpgrade* held = made.release();
+  nonMsiUpgrades_.append(held->key());
+  held->markModified();
+  return held;
 }
 
 void MsiPackage::loadAssemblies() {
   // Before components: the assembly kind is told by these rows.
-  if (!hasTable(u"MsiAssembly")) return;
-  MsiTable& table = database_.table(u"MsiAssembly");
+  if (!hasTable(tableName<MsiAssemblyTableDescription>())) return;
+  MsiTable& table = database_.table(tableName<MsiAssemblyTableDescription>());
   table.load();
-  for (MsiRow* row : table) assemblies_.insert(row->field(u"Component_"));
+  for (MsiRow* row : table) {
+    std::unique_ptr<MsiAssembly> object(createFromRow<MsiAssembly>(*row, this));
+    object->loaded();
+    if (!add(object.get())) continue;
+    object->unmarkModified();
+    MsiAssembly* held = object.release();
+    assemblies_[held->componentKey()] = held;
+  }
 }
 
 void MsiPackage::loadTree() {
@@ -150,9 +340,9 @@ void MsiPackage::loadTree() {
     std::unique_ptr<MsiFile> object(createFromRow<MsiFile>(row, this));
     object->loaded();
     MsiFile* file = object.get();
+    // The package's file notifier lists it.
     if (!add(file)) return;
     object.release();
-    files_.append(file->key());
     if (MsiComponent* c = identityMap<MsiComponent>().find(file->componentKey())) c->addFile(file->key());
   });
   each(u"Feature", [this](const MsiRow& row) {
@@ -260,6 +450,17 @@ void MsiPackage::save(int flags) {
       if (MsiFile* f = identityMap<MsiFile>().find(key)) f->save(flags);
     for (const std::u16string& key : features_.keys())
       if (MsiFeature* f = identityMap<MsiFeature>().find(key)) f->save(flags);
+    auto saveAll = [this, flags](auto* kind, const KeyList& keys) {
+      using T = std::remove_pointer_t<decltype(kind)>;
+      for (const std::u16string& key : keys.keys())
+        if (T* object = identityMap<T>().find(key)) object->save(flags);
+    };
+    saveAll(static_cast<MsiBinary*>(nullptr), binaries_);
+    saveAll(static_cast<MsiCustomAction*>(nullptr), customActions_);
+    saveAll(static_cast<MsiMajorUpgrade*>(nullptr), majorUpgrades_);
+    saveAll(static_cast<MsiNonmsiUpgrade*>(nullptr), nonMsiUpgrades_);
+    saveAll(static_cast<MsiRestrictedProduct*>(nullptr), restrictedProducts_);
+    saveAll(static_cast<MsiIsolatedComponent*>(nullptr), isolatedComponents_);
   } catch (const Error& e) {
     throw wrap(MSI_LOCATION, 16, e);
   } catch (...) {

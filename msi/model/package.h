@@ -29,6 +29,14 @@ class MsiComponent;
 class MsiFeature;
 class MsiFile;
 class MsiRegistry;
+class MsiBinary;
+class MsiCustomAction;
+class MsiInstallExecuteSequence;
+class MsiMajorUpgrade;
+class MsiRestrictedProduct;
+class MsiNonmsiUpgrade;
+class MsiIsolatedComponent;
+class MsiAssembly;
 
 // A list of row keys in insertion order, with a set for membership tests.
 class KeyList {
@@ -146,6 +154,47 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   const KeyList& featureKeys() const { return features_; }
   const KeyList& fileKeys() const { return files_; }
   bool hasAssembly(const std::u16string& componentKey) const { return assemblies_.count(componentKey) != 0; }
+  // The assembly row read at open for the component, or null.
+  MsiAssembly* assemblyForComponent(const std::u16string& componentKey) const;
+  const KeyList& customActionKeys() const { return customActions_; }
+  const KeyList& binaryKeys() const { return binaries_; }
+  const KeyList& isolatedComponentKeys() const { return isolatedComponents_; }
+
+  // The root directory ("TARGETDIR"), made when the package has none; marked.
+  MsiDirectory* rootDirectory();
+  MsiDirectory* findRootDirectory();
+  // The predefined folders below the root; those the package has already stay
+  // as they are.
+  void ensureSystemFolders();
+  // The installer's target path of a directory during an installation; the
+  // empty text without an installer session.
+  std::u16string directoryPath(const std::u16string& directoryKey);
+  // The highest File.Sequence, 0 without File rows.
+  std::int32_t maxFileSequence();
+  // A feature of the package by key, or null.
+  MsiFeature* findFeature(const std::u16string& name);
+  // The component whose ComponentId is the code (bound as a parameter), or null.
+  MsiComponent* findComponentById(const std::u16string& code);
+
+  // Iterators over the package's lists, owned by the caller. Those of files,
+  // upgrades, restricted products and the execute sequence read their table
+  // first while their list is empty.
+  std::unique_ptr<MsiIterator<MsiFeature>> features();
+  std::unique_ptr<MsiIterator<MsiFile>> files();
+  std::unique_ptr<MsiIterator<MsiCustomAction>> customActions();
+  std::unique_ptr<MsiIterator<MsiIsolatedComponent>> isolatedComponents();
+  std::unique_ptr<MsiIterator<MsiInstallExecuteSequence>> installExecuteSequence();
+  std::unique_ptr<MsiIterator<MsiMajorUpgrade>> majorUpgrades();
+  std::unique_ptr<MsiIterator<MsiRestrictedProduct>> restrictedProducts();
+
+  // Authoring. addDll: Msi::Error 51 when a DLL of the path exists already.
+  MsiBinary* addDll(const std::u16string& path);
+  // Msi::Error 50 when the DLL is not a Binary row of this package.
+  MsiCustomAction* addCustomActionDll(const std::u16string& action, MsiBinary* dll);
+  MsiMajorUpgrade* addMajorUpgrade(const std::u16string& upgradeCode);
+  MsiNonmsiUpgrade* addNonMsiUpgrade(const std::u16string& product);
+  // The package's own file notifier: every file added is listed once.
+  void onFileAdded(MsiFile* file);
   const std::u16string& rootDirectoryKey() const { return rootDirectoryKey_; }
   std::size_t deleterCount() const { return deleters_.size(); }
 
@@ -166,6 +215,12 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   // Msi::Error 61 (module 0x552ae5ca) when a parent chain loops.
   void loadDirectories();
   void loadAssemblies();
+  void loadCustomActions();
+  void loadIsolatedComponents();
+  // Reads every row of T's table into registered, unmarked objects whose keys
+  // go into the list; an object whose key is taken is dropped.
+  template <class T>
+  void loadRows(KeyList& keys);
   // Components with their files, then features linked to every component
   // their FeatureComponents rows name.
   void loadTree();
@@ -184,7 +239,7 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   std::int32_t state_ = New;
   MsiDatabaseInterface database_;
   std::set<IdentityMapDeleterBase*> deleters_;
-  std::set<std::u16string> assemblies_;
+  std::map<std::u16string, MsiAssembly*> assemblies_;
 };
 
 // A new object of the class for the package, filled from the row; not registered.
