@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <list>
@@ -222,7 +223,21 @@ struct Key {
   std::string folder;
   dev_t dev = 0;
   ino_t ino = 0;
-  bool operator<(const Key& o) const { return std::tie(dev, ino, folder) < std::tie(o.dev, o.ino, o.folder); }
+};
+// A key to look up without copying its folder.
+struct KeyRef {
+  const std::string& folder;
+  dev_t dev;
+  ino_t ino;
+};
+struct KeyLess {
+  using is_transparent = void;
+  template <class A, class B>
+  bool operator()(const A& a, const B& b) const {
+    if (a.dev != b.dev) return a.dev < b.dev;
+    if (a.ino != b.ino) return a.ino < b.ino;
+    return a.folder < b.folder;
+  }
 };
 
 struct OwnedLock {
@@ -285,7 +300,9 @@ namespace {
 struct State {
   std::mutex m;
   std::map<std::string, WorldTables> worlds;
-  std::map<Key, std::shared_ptr<ShareRecord>> records;
+  std::map<Key, std::shared_ptr<ShareRecord>, KeyLess> records;
+  // The lock folder of the world last named by KV_WORLD_ROOT.
+  std::string root_env, root_folder;
   std::list<ShareRecord*> idle;  // oldest first
   // Identities whose records went with their last handle lately: one that
   // comes back is kept idle from then on.
@@ -465,12 +482,12 @@ std::shared_ptr<ShareRecord> record_of(State& st, const std::string& folder, dev
                                        const bool (&bytes)[kShareBytes], bool& bytes_set) {
   bytes_set = false;
   error = ERROR_SUCCESS;
-  Key key{folder, dev, ino};
-  auto it = st.records.find(key);
+  auto it = st.records.find(KeyRef{folder, dev, ino});
   if (it != st.records.end()) {
     it->second->hot = true;
     return it->second;
   }
+  Key key{folder, dev, ino};
   if (!ensure_folder(folder)) return nullptr;
   enter_world(st, folder);
   const int index = static_cast<int>(identity_hash(dev, ino) >> 60) % kTables;
@@ -503,6 +520,18 @@ std::shared_ptr<ShareRecord> record_of(State& st, const std::string& folder, dev
 }
 
 std::string locks_folder() { return world_root() + "/run/locks"; }
+
+// The same, remembered while the world's variable stays as it is. The state
+// must be locked.
+const std::string& locks_folder(State& st) {
+  const char* env = std::getenv("KV_WORLD_ROOT");
+  if (!env || !*env) return st.root_folder = locks_folder();
+  if (st.root_env != env || st.root_folder.empty()) {
+    st.root_folder = locks_folder();
+    st.root_env = env;
+  }
+  return st.root_folder;
+}
 
 void wanted_bytes(DWORD access, DWORD share, bool (&bytes)[kShareBytes]) {
   bytes[HoldRead] = (access & kReadRights) != 0;
@@ -557,9 +586,9 @@ DWORD share_open(dev_t dev, ino_t ino, DWORD access, DWORD share, const ShareFd&
   // A handle without read, write or delete rights takes no part in sharing:
   // it is neither refused nor does its share mode refuse others.
   if (!bytes[HoldRead] && !bytes[HoldWrite] && !bytes[HoldDelete]) return ERROR_SUCCESS;
-  const std::string folder = locks_folder();
   State& st = state();
   std::lock_guard<std::mutex> g(st.m);
+  const std::string& folder = locks_folder(st);
   DWORD error;
   bool set_already;
   std::shared_ptr<ShareRecord> rec = record_of(st, folder, dev, ino, error, bytes, set_already);
@@ -783,7 +812,7 @@ DWORD delete_sharing_error(const struct stat& st_entry, const std::string& unix_
   const std::string folder = locks_folder();
   State& st = state();
   std::lock_guard<std::mutex> g(st.m);
-  auto it = st.records.find(Key{folder, st_entry.st_dev, st_entry.st_ino});
+  auto it = st.records.find(KeyRef{folder, st_entry.st_dev, st_entry.st_ino});
   const bool ours = it != st.records.end();
   if (ours && it->second->holders[DenyDelete]) return ERROR_SHARING_VIOLATION;
   enter_world(st, folder);
