@@ -111,6 +111,7 @@ int trace(const std::string& dir, const std::string& what, int n) {
       DWORD put;
       WriteFile(h, payload, sizeof payload, &put, nullptr);
       CloseHandle(h);
+      if (what == "create-delete") DeleteFileW(file.c_str());
     }
     if (i == -1) std::fprintf(stderr, "-- traced part --\n");
   }
