@@ -853,4 +853,14 @@ std::size_t sharing_slots_in_use() {
   return n;
 }
 
+void sharing_hold_guards_for_tests() {
+  State& st = state();
+  std::lock_guard<std::mutex> g(st.m);
+  const std::string& folder = locks_folder(st);
+  ensure_folder(folder);
+  enter_world(st, folder);
+  for (int i = 0; i < kTables; ++i)
+    if (std::shared_ptr<Table> t = table_of(st, folder, i, true)) guard(*t);
+}
+
 }  // namespace win32

@@ -66,4 +66,7 @@ DWORD delete_sharing_error(const struct stat& st, const std::string& unix_path);
 namespace win32 {
 // How many slots of the current world's lock tables count a user: for tests.
 std::size_t sharing_slots_in_use();
+// Takes the guard of every lock table of the current world and keeps it: for
+// tests of a process that dies holding them.
+void sharing_hold_guards_for_tests();
 }  // namespace win32
