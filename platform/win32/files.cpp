@@ -417,7 +417,11 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   } else {
     win32::FolderChange change(folder, facts.have_parent ? &facts.parent : nullptr);
     mode_t mode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-    fd = ::open(m.unix_path.c_str(), oflags | O_CREAT | O_EXCL, mode);
+    // A file made here may always be read by its maker: readable, its handle
+    // can keep its share mode on its own description.
+    const int made_flags = (oflags & O_ACCMODE) == O_WRONLY ? (oflags & ~O_ACCMODE) | O_RDWR : oflags;
+    fd = ::open(m.unix_path.c_str(), made_flags | O_CREAT | O_EXCL, mode);
+    if (fd >= 0) oflags = made_flags;
     if (fd < 0 && errno == EEXIST && disp != CREATE_NEW) {
       fd = ::open(m.unix_path.c_str(), oflags);  // made by someone else meanwhile
       exists = fd >= 0;
