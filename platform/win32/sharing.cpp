@@ -641,7 +641,7 @@ DWORD share_open(dev_t dev, ino_t ino, DWORD access, DWORD share, const ShareFd&
       // be on the table or on their descriptions of the file.
       Table& t = *rec->table;
       if (!guard(t)) {
-        if (on_fd) set(F_UNLCK);
+        set(F_UNLCK);
         return refuse();
       }
       const off_t b = rec->base + kShareBase;
