@@ -53,9 +53,9 @@ double cpu_now() {
 
 // Runs both sides `kRounds` times, the first side alternating; round(i) tells
 // each side which round it is in, for fresh names.
-Pair measure(const std::function<void(int)>& layer, const std::function<void(int)>& posix) {
+Pair measure(const std::function<void(int)>& layer, const std::function<void(int)>& posix, int rounds = kRounds) {
   std::vector<double> l, p, lw, pw;
-  for (int r = 0; r < kRounds; ++r) {
+  for (int r = 0; r < rounds; ++r) {
     auto time = [&](const std::function<void(int)>& f, std::vector<double>& cpu, std::vector<double>& wall) {
       const auto t = Clock::now();
       const double c = cpu_now();
@@ -89,13 +89,43 @@ void fill(const std::string& folder, int n) {
 
 }  // namespace
 
-int main() {
+// `bench_win32_files trace open|create N`: only N of those operations through
+// the layer (after one of each, so that the folder is read), for counting
+// system calls with `strace -c -f`.
+int trace(const std::string& dir, const std::string& what, int n) {
+  const char payload[100] = {};
+  char buf[4096];
+  fill(dir + "/c/t", 1000);
+  FILE* f = std::fopen((dir + "/c/small.bin").c_str(), "wb");
+  std::fwrite(buf, 1, sizeof buf, f);
+  std::fclose(f);
+  for (int i = -1; i < n; ++i) {
+    if (what == "open") {
+      HANDLE h = CreateFileW(u"C:\\small.bin", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+      DWORD got;
+      ReadFile(h, buf, sizeof buf, &got, nullptr);
+      CloseHandle(h);
+    } else {
+      const std::u16string file = u"C:\\t\\new" + wide(std::to_string(i + 1)) + u".txt";
+      HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+      DWORD put;
+      WriteFile(h, payload, sizeof payload, &put, nullptr);
+      CloseHandle(h);
+      if (what == "create-delete") DeleteFileW(file.c_str());
+    }
+    if (i == -1) std::fprintf(stderr, "-- traced part --\n");
+  }
+  return 0;
+}
+
+int main(int argc, char** argv) {
   const bench::temp_folder folder("kv-bench-files-");
   if (folder.path.empty()) return 1;
   const std::string dir = folder.path.string();
   ::setenv("KV_WORLD_ROOT", (dir + "/world").c_str(), 1);
   ::setenv("KV_DRIVE_C", (dir + "/c").c_str(), 1);
   std::filesystem::create_directories(dir + "/c");
+  if (argc == 4 && std::string(argv[1]) == "trace") return trace(dir, argv[2], std::atoi(argv[3]));
 
   // Small files: open, read 4 KiB, close.
   {
@@ -177,18 +207,23 @@ int main() {
                 m.layer / m.posix, m.layer_wall / m.posix_wall);
   }
 
-  // New files in folders that already hold 1,000, 3,000 and 10,000 entries.
+  // New files in folders that already hold 1,000, 3,000 and 10,000 entries:
+  // each made new, given 100 bytes and closed, then (timed apart) removed
+  // again by the same side, the layer with DeleteFileW, POSIX with unlink.
   // Two folders are made and filled alike; each side makes its files in one
   // of them, then they swap, so that where a folder lies on disk (the file
   // system's own cost of a new inode depends on it and swings widely on a
   // busy disk) weighs the same on both sides. The layer reads a folder's
   // listing once when it first looks a name up in it; that one-time cost is
-  // shown apart. A folder grows by 1,000 during the measurement.
+  // shown apart.
   for (int entries : {1000, 3000, 10000}) {
     const std::string name[2] = {"a" + std::to_string(entries), "b" + std::to_string(entries)};
     for (const std::string& f : name) fill(dir + "/c/" + f, entries);
-    const int n = 100;
-    std::vector<double> l, p, lw, pw;
+    // Small batches, many rounds: the disk's cost of a new inode swings from
+    // one moment to the next, and both sides must meet the same swings.
+    const int n = 20, rounds = 25;
+    const char payload[100] = {};
+    std::vector<double> l, p, lw, pw, ld, pd;
     double first_read = 0;
     for (int half = 0; half < 2; ++half) {
       const std::string& mine = name[half];
@@ -197,32 +232,55 @@ int main() {
       const double c = cpu_now();
       GetFileAttributesW(probe.c_str());
       first_read += (cpu_now() - c) / 2;
+      std::vector<double> l_del, p_del;
       Pair m = measure(
           [&](int round) {
             const std::u16string base =
-                u"C:\\" + wide(mine) + u"\\layer" + wide(std::to_string(half * kRounds + round)) + u"-";
-            for (int i = 0; i < n; ++i) {
-              std::u16string file = base + wide(std::to_string(i)) + u".txt";
-              CloseHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+                u"C:\\" + wide(mine) + u"\\layer" + wide(std::to_string(half * rounds + round)) + u"-";
+            std::vector<std::u16string> files;
+            for (int i = 0; i < n; ++i) files.push_back(base + wide(std::to_string(i)) + u".txt");
+            for (const auto& file : files) {
+              HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+              DWORD put = 0;
+              if (h == INVALID_HANDLE_VALUE || !WriteFile(h, payload, sizeof payload, &put, nullptr)) std::abort();
+              CloseHandle(h);
             }
+            const double c1 = cpu_now();
+            for (const auto& file : files)
+              if (!DeleteFileW(file.c_str())) std::abort();
+            l_del.push_back(cpu_now() - c1);
           },
           [&](int round) {
-            const std::string base = dir + "/c/" + theirs + "/posix" + std::to_string(half * kRounds + round) + "-";
-            for (int i = 0; i < n; ++i) {
-              std::string file = base + std::to_string(i) + ".txt";
-              ::close(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+            const std::string base = dir + "/c/" + theirs + "/posix" + std::to_string(half * rounds + round) + "-";
+            std::vector<std::string> files;
+            for (int i = 0; i < n; ++i) files.push_back(base + std::to_string(i) + ".txt");
+            for (const auto& file : files) {
+              int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+              if (fd < 0 || ::write(fd, payload, sizeof payload) != static_cast<ssize_t>(sizeof payload)) std::abort();
+              ::close(fd);
             }
-          });
+            const double c1 = cpu_now();
+            for (const auto& file : files)
+              if (::unlink(file.c_str()) != 0) std::abort();
+            p_del.push_back(cpu_now() - c1);
+          },
+          rounds);
       l.push_back(m.layer);
       p.push_back(m.posix);
       lw.push_back(m.layer_wall);
       pw.push_back(m.posix_wall);
+      ld.push_back(median(l_del));
+      pd.push_back(median(p_del));
     }
     // The mean of the two halves' medians.
     auto mean = [](const std::vector<double>& v) { return (v[0] + v[1]) / 2; };
-    char what[64];
-    std::snprintf(what, sizeof what, "create in a folder of %d entries", entries);
+    char what[80];
+    std::snprintf(what, sizeof what, "create+write+close+delete, %d entries", entries);
     report(what, Pair{mean(l), mean(p), mean(lw), mean(pw)}, n);
+    const Pair del{mean(ld), mean(pd), mean(ld), mean(pd)};
+    report("  of which the delete", del, n);
+    report("  the create + write + close alone",
+           Pair{mean(l) - mean(ld), mean(p) - mean(pd), mean(lw) - mean(ld), mean(pw) - mean(pd)}, n);
     std::printf("%-44s %8.2f ms CPU, once\n", "  (first look-up there: reads the folder)", first_read * 1e3);
   }
 

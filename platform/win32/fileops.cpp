@@ -145,7 +145,7 @@ BOOL DeleteFileW(LPCWSTR lpFileName) {
   if (m.trailing_separator) return fail(ERROR_INVALID_NAME);
   if (is_dir_or_link_to_dir(m.unix_path, lst)) return fail(ERROR_ACCESS_DENIED);
   if (read_only(lst)) return fail(ERROR_ACCESS_DENIED);
-  if (DWORD e = win32::delete_sharing_error(lst)) return fail(e);
+  if (DWORD e = win32::delete_sharing_error(lst, m.unix_path)) return fail(e);
   if (!remove_entry(m.unix_path, false)) return fail_errno();
   return TRUE;
 }
@@ -164,7 +164,7 @@ BOOL RemoveDirectoryW(LPCWSTR lpPathName) {
   struct stat cwd;
   if (::stat(".", &cwd) == 0 && cwd.st_dev == lst.st_dev && cwd.st_ino == lst.st_ino)
     return fail(ERROR_SHARING_VIOLATION);
-  if (DWORD e = win32::delete_sharing_error(lst)) return fail(e);
+  if (DWORD e = win32::delete_sharing_error(lst, m.unix_path)) return fail(e);
   if (!remove_entry(m.unix_path, true)) {
     if (errno == ENOTEMPTY || errno == EEXIST) return fail(ERROR_DIR_NOT_EMPTY);
     return fail_errno();
@@ -313,10 +313,10 @@ BOOL MoveFileExW(LPCWSTR lpExistingFileName, LPCWSTR lpNewFileName, DWORD dwFlag
     } else {
       if (!(dwFlags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
       if (S_ISDIR(dst.st_mode) || S_ISDIR(src.st_mode) || read_only(dst)) return fail(ERROR_ACCESS_DENIED);
-      if (win32::delete_sharing_error(dst)) return fail(ERROR_ACCESS_DENIED);
+      if (win32::delete_sharing_error(dst, to.unix_path)) return fail(ERROR_ACCESS_DENIED);
     }
   }
-  if (DWORD e = win32::delete_sharing_error(src)) return fail(e);
+  if (DWORD e = win32::delete_sharing_error(src, from.unix_path)) return fail(e);
   {
     const std::string from_dir = parent_of(from.unix_path), to_dir = parent_of(target);
     win32::FolderChange leaving(from_dir);

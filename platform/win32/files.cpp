@@ -248,12 +248,13 @@ struct FileObject : KernelObject {
   ino_t ino = 0;
   std::string unix_path;
   std::shared_ptr<ShareRecord> record;  // null when the handle takes no part in sharing
+  bool share_on_fd = false;             // its share mode is kept on fd
 
   std::mutex m;
   ULONGLONG pos = 0;
 
   ~FileObject() override {
-    share_close(record, access, share, this);  // drops share modes and locks first
+    share_close(record, access, share, this, share_on_fd);  // drops share modes and locks first
     record.reset();
     if (delete_on_close) {
       struct stat st;
@@ -416,7 +417,11 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   } else {
     win32::FolderChange change(folder, facts.have_parent ? &facts.parent : nullptr);
     mode_t mode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-    fd = ::open(m.unix_path.c_str(), oflags | O_CREAT | O_EXCL, mode);
+    // A file made here may always be read by its maker: readable, its handle
+    // can keep its share mode on its own description.
+    const int made_flags = (oflags & O_ACCMODE) == O_WRONLY ? (oflags & ~O_ACCMODE) | O_RDWR : oflags;
+    fd = ::open(m.unix_path.c_str(), made_flags | O_CREAT | O_EXCL, mode);
+    if (fd >= 0) oflags = made_flags;
     if (fd < 0 && errno == EEXIST && disp != CREATE_NEW) {
       fd = ::open(m.unix_path.c_str(), oflags);  // made by someone else meanwhile
       exists = fd >= 0;
@@ -444,7 +449,13 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   obj->ino = fst.st_ino;
   obj->unix_path = std::move(m.unix_path);
 
-  if (DWORD e = win32::share_open(fst.st_dev, fst.st_ino, access, dwShareMode, obj.get(), obj->record)) {
+  win32::ShareFd share_fd;
+  if (!o_path) {
+    share_fd.probe = fd;
+    if ((oflags & O_ACCMODE) != O_WRONLY) share_fd.lock = fd;
+  }
+  if (DWORD e = win32::share_open(fst.st_dev, fst.st_ino, access, dwShareMode, share_fd, obj->record,
+                                  obj->share_on_fd)) {
     if (created) {
       win32::FolderChange change(folder);
       if (::unlink(obj->unix_path.c_str()) == 0) change.done({}, name);

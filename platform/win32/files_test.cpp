@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win32/sharing.h"
 #include "platform/win32/test_world.h"
 
 namespace fs = std::filesystem;
@@ -595,4 +596,80 @@ TEST_F(Files, ShareModesAfterRepeatedAndSingleOpens) {
     Child other([&] { return open_file(name, GR | GW, 0) != INVALID_HANDLE_VALUE; });
     EXPECT_TRUE(other.ok());
   }
+}
+
+TEST_F(Files, LaterHandlesOfAProcessHoldTheFileForOthers) {
+  // A process that has had the file open before keeps a later handle's share
+  // mode on the handle's own description (a write-only one: on the lock
+  // table); another process and this one both see it, and its close frees it.
+  struct Case {
+    DWORD access, share, other_access, other_share;
+    bool other_opens, deletable;
+  } cases[] = {
+      {GR, 0, GR, R | W | D, false, false},
+      {GR, R | D, GR, R | W | D, true, true},
+      {GR, R | D, GW, R | W | D, false, true},
+      {GW, 0, GR, R | W | D, false, false},
+      {GW, R | W, GR | GW, R | W, true, false},
+      {GR | GW, R | W, GR | GW, R | W, true, false},
+      {DELETE, R | W, GR, R | W | D, true, false},
+      {DELETE, R | W | D, DELETE, R | W, false, true},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::to_string(c.access) + "/" + std::to_string(c.share);
+    put("h.txt", "data");
+    for (int i = 0; i < 2; ++i) ASSERT_TRUE(Handle(open_file(u"C:\\h.txt", GR, R | W | D)).ok()) << what;
+    Handle held(open_file(u"C:\\h.txt", c.access, c.share));
+    ASSERT_TRUE(held.ok()) << what;
+    {
+      SetLastError(0);
+      Handle mine(open_file(u"C:\\h.txt", c.other_access, c.other_share));
+      EXPECT_EQ(mine.ok(), c.other_opens) << what;
+      if (!c.other_opens) {
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << what;
+      }
+    }
+    Child other([&] {
+      SetLastError(0);
+      HANDLE h = open_file(u"C:\\h.txt", c.other_access, c.other_share);
+      const bool opened = h != INVALID_HANDLE_VALUE;
+      const bool refused_right = opened || GetLastError() == ERROR_SHARING_VIOLATION;
+      if (opened) CloseHandle(h);
+      const bool moved = MoveFileW(u"C:\\h.txt", u"C:\\h2.txt") != FALSE;
+      const bool deleted = DeleteFileW(moved ? u"C:\\h2.txt" : u"C:\\h.txt") != FALSE;
+      return opened == c.other_opens && refused_right && moved == c.deletable && deleted == c.deletable;
+    });
+    EXPECT_TRUE(other.ok()) << what;
+  }
+  // Closed, the handle holds nothing: another process opens without sharing.
+  put("h.txt", "data");
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(Handle(open_file(u"C:\\h.txt", GR, R)).ok());
+  ASSERT_TRUE(Handle(open_file(u"C:\\h.txt", GR, 0)).ok());
+  Child other([] {
+    HANDLE h = open_file(u"C:\\h.txt", GR | GW, 0);
+    const bool opened = h != INVALID_HANDLE_VALUE;
+    if (opened) CloseHandle(h);
+    return opened && DeleteFileW(u"C:\\h.txt");
+  });
+  EXPECT_TRUE(other.ok());
+}
+
+TEST_F(Files, AProcessThatDiesHoldingTheLockTablesLeavesThemUsable) {
+  put("g.txt", "data");
+  ASSERT_TRUE(Handle(open_file(u"C:\\g.txt", GR, R)).ok());  // the tables exist
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    win32::sharing_hold_guards_for_tests();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  // Opening new files claims slots under the tables' guards.
+  for (int i = 0; i < 40; ++i) {
+    const std::u16string name = u"C:\\g" + win32::utf8_to_utf16(std::to_string(i)) + u".txt";
+    Handle h(open_file(name.c_str(), GR | GW, 0, CREATE_NEW));
+    EXPECT_TRUE(h.ok()) << i;
+  }
+  Child other([] { return open_file(u"C:\\g0.txt", GR, R) != INVALID_HANDLE_VALUE; });
+  EXPECT_TRUE(other.ok());
 }

@@ -13,7 +13,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <list>
 #include <map>
 #include <mutex>
@@ -38,7 +40,15 @@ constexpr off_t kShareBase = kRangeTop + 16;
 constexpr std::size_t kHeader = 4096;
 constexpr std::size_t kTableBytes = kHeader + kSlots * 32;
 constexpr std::size_t kIdleRecords = 64;
-constexpr char kMagic[8] = {'K', 'V', 'S', 'H', 'A', 'R', 'E', '1'};
+constexpr char kMagic[8] = {'K', 'V', 'S', 'H', 'A', 'R', 'E', '2'};
+// The table's guard: a process-shared robust mutex in the header, so that
+// taking it costs no system call unless another process holds it, and a
+// holder that dies leaves it to the next taker.
+constexpr std::size_t kGuardAt = 64;
+static_assert(kGuardAt + sizeof(pthread_mutex_t) <= kHeader);
+// Share bytes a handle keeps on its own file description, far above any
+// range a program locks, so that closing the file drops them.
+constexpr off_t kFileShareBase = std::numeric_limits<off_t>::max() - 64;
 
 // The order puts the bytes of the common opens (reading, writing or both,
 // sharing reading or nothing) side by side, so that one call sets them; the
@@ -100,6 +110,7 @@ void forget_fd(int fd) {
 struct Table {
   int fd = -1;
   Slot* slots = nullptr;
+  pthread_mutex_t* mutex = nullptr;
   std::uint64_t generation = g_generation.load();
   ~Table() {
     if (generation != g_generation.load()) return;
@@ -111,12 +122,22 @@ struct Table {
   }
 };
 
-bool guard(int fd) {
+// The maker's lock, held while a table is made.
+bool make_guard(int fd) {
   while (::flock(fd, LOCK_EX) != 0)
     if (errno != EINTR) return false;
   return true;
 }
-void unguard(int fd) { ::flock(fd, LOCK_UN); }
+void make_unguard(int fd) { ::flock(fd, LOCK_UN); }
+
+bool guard(Table& t) {
+  int e = ::pthread_mutex_lock(t.mutex);
+  // Its holder died: what it changed under the guard is slot counts, which
+  // sweeps put right.
+  if (e == EOWNERDEAD) e = ::pthread_mutex_consistent(t.mutex);
+  return e == 0;
+}
+void unguard(Table& t) { ::pthread_mutex_unlock(t.mutex); }
 
 // Sets (or with F_UNLCK clears) a lock of this process's description; false
 // when another description holds a conflicting one. A file system without
@@ -148,7 +169,7 @@ bool others_hold(int fd, off_t start, off_t len, short type) {
 
 std::shared_ptr<Table> open_table(const std::string& folder, int index, bool create) {
   char name[16];
-  std::snprintf(name, sizeof name, "/table-%02x", index);
+  std::snprintf(name, sizeof name, "/share-%02x", index);
   const std::string path = folder + name;
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
   if (fd < 0) return nullptr;
@@ -160,12 +181,21 @@ std::shared_ptr<Table> open_table(const std::string& folder, int index, bool cre
   if (static_cast<std::size_t>(st.st_size) < kTableBytes) {
     // The maker writes the mark before the size, so a full-sized table is
     // always a made one.
-    if (!guard(fd)) return nullptr;
+    if (!make_guard(fd)) return nullptr;
     bool ok = ::fstat(fd, &st) == 0;
-    if (ok && static_cast<std::size_t>(st.st_size) < kTableBytes)
-      ok = ::pwrite(fd, kMagic, sizeof kMagic, 0) == static_cast<ssize_t>(sizeof kMagic) &&
+    if (ok && static_cast<std::size_t>(st.st_size) < kTableBytes) {
+      pthread_mutex_t m;
+      pthread_mutexattr_t a;
+      ::pthread_mutexattr_init(&a);
+      ::pthread_mutexattr_setpshared(&a, PTHREAD_PROCESS_SHARED);
+      ::pthread_mutexattr_setrobust(&a, PTHREAD_MUTEX_ROBUST);
+      ok = ::pthread_mutex_init(&m, &a) == 0;
+      ::pthread_mutexattr_destroy(&a);
+      ok = ok && ::pwrite(fd, &m, sizeof m, kGuardAt) == static_cast<ssize_t>(sizeof m) &&
+           ::pwrite(fd, kMagic, sizeof kMagic, 0) == static_cast<ssize_t>(sizeof kMagic) &&
            ::ftruncate(fd, static_cast<off_t>(kTableBytes)) == 0;
-    unguard(fd);
+    }
+    make_unguard(fd);
     if (!ok) return nullptr;
   }
   void* p = ::mmap(nullptr, kTableBytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -175,6 +205,7 @@ std::shared_ptr<Table> open_table(const std::string& folder, int index, bool cre
     return nullptr;
   }
   t->slots = reinterpret_cast<Slot*>(static_cast<char*>(p) + kHeader);
+  t->mutex = reinterpret_cast<pthread_mutex_t*>(static_cast<char*>(p) + kGuardAt);
   return t;
 }
 
@@ -192,7 +223,21 @@ struct Key {
   std::string folder;
   dev_t dev = 0;
   ino_t ino = 0;
-  bool operator<(const Key& o) const { return std::tie(dev, ino, folder) < std::tie(o.dev, o.ino, o.folder); }
+};
+// A key to look up without copying its folder.
+struct KeyRef {
+  const std::string& folder;
+  dev_t dev;
+  ino_t ino;
+};
+struct KeyLess {
+  using is_transparent = void;
+  template <class A, class B>
+  bool operator()(const A& a, const B& b) const {
+    if (a.dev != b.dev) return a.dev < b.dev;
+    if (a.ino != b.ino) return a.ino < b.ino;
+    return a.folder < b.folder;
+  }
 };
 
 struct OwnedLock {
@@ -235,7 +280,8 @@ class ShareRecord {
   std::shared_ptr<Table> table;
   std::uint32_t slot = 0;
   off_t base = 0;
-  int holders[kShareBytes] = {};
+  int holders[kShareBytes] = {};        // every handle of this process
+  int table_holders[kShareBytes] = {};  // those whose bytes are on the table
   int handles = 0;
   std::vector<OwnedLock> locks;
   std::atomic<std::size_t> lock_count{0};
@@ -254,7 +300,9 @@ namespace {
 struct State {
   std::mutex m;
   std::map<std::string, WorldTables> worlds;
-  std::map<Key, std::shared_ptr<ShareRecord>> records;
+  std::map<Key, std::shared_ptr<ShareRecord>, KeyLess> records;
+  // The lock folder of the world last named by KV_WORLD_ROOT.
+  std::string root_env, root_folder;
   std::list<ShareRecord*> idle;  // oldest first
   // Identities whose records went with their last handle lately: one that
   // comes back is kept idle from then on.
@@ -357,9 +405,9 @@ void enter_world(State& st, const std::string& folder) {
   WorldTables& w = st.worlds[folder];
   for (int i = 0; i < kTables; ++i) {
     w.tables[i] = open_table(folder, i, false);
-    if (!w.tables[i] || !guard(w.tables[i]->fd)) continue;
+    if (!w.tables[i] || !guard(*w.tables[i])) continue;
     sweep(st, *w.tables[i], 0, kSlots);
-    unguard(w.tables[i]->fd);
+    unguard(*w.tables[i]);
   }
 }
 
@@ -434,17 +482,17 @@ std::shared_ptr<ShareRecord> record_of(State& st, const std::string& folder, dev
                                        const bool (&bytes)[kShareBytes], bool& bytes_set) {
   bytes_set = false;
   error = ERROR_SUCCESS;
-  Key key{folder, dev, ino};
-  auto it = st.records.find(key);
+  auto it = st.records.find(KeyRef{folder, dev, ino});
   if (it != st.records.end()) {
     it->second->hot = true;
     return it->second;
   }
+  Key key{folder, dev, ino};
   if (!ensure_folder(folder)) return nullptr;
   enter_world(st, folder);
   const int index = static_cast<int>(identity_hash(dev, ino) >> 60) % kTables;
   std::shared_ptr<Table> t = table_of(st, folder, index, true);
-  if (!t || !guard(t->fd)) return nullptr;
+  if (!t || !guard(*t)) return nullptr;
   long slot = find_slot(*t, dev, ino, true);
   if (slot < 0) {
     const auto h = static_cast<std::uint32_t>(identity_hash(dev, ino) % kSlots);
@@ -452,7 +500,7 @@ std::shared_ptr<ShareRecord> record_of(State& st, const std::string& folder, dev
     slot = find_slot(*t, dev, ino, true);
   }
   if (slot < 0) {
-    unguard(t->fd);
+    unguard(*t);
     error = ERROR_SHARING_BUFFER_EXCEEDED;
     return nullptr;
   }
@@ -466,12 +514,24 @@ std::shared_ptr<ShareRecord> record_of(State& st, const std::string& folder, dev
   bool none[kShareBytes] = {};
   set_share_bytes(t->fd, rec->base, alone ? bytes : none, F_RDLCK, true);
   bytes_set = alone;
-  unguard(t->fd);
+  unguard(*t);
   st.records.emplace(key, rec);
   return rec;
 }
 
 std::string locks_folder() { return world_root() + "/run/locks"; }
+
+// The same, remembered while the world's variable stays as it is. The state
+// must be locked.
+const std::string& locks_folder(State& st) {
+  const char* env = std::getenv("KV_WORLD_ROOT");
+  if (!env || !*env) return st.root_folder = locks_folder();
+  if (st.root_env != env || st.root_folder.empty()) {
+    st.root_folder = locks_folder();
+    st.root_env = env;
+  }
+  return st.root_folder;
+}
 
 void wanted_bytes(DWORD access, DWORD share, bool (&bytes)[kShareBytes]) {
   bytes[HoldRead] = (access & kReadRights) != 0;
@@ -517,16 +577,18 @@ bool apply(const ShareRecord& rec, off_t start, off_t len, const std::vector<Own
 
 }  // namespace
 
-DWORD share_open(dev_t dev, ino_t ino, DWORD access, DWORD share, const void*, std::shared_ptr<ShareRecord>& out) {
+DWORD share_open(dev_t dev, ino_t ino, DWORD access, DWORD share, const ShareFd& fd,
+                 std::shared_ptr<ShareRecord>& out, bool& on_fd) {
   out.reset();
+  on_fd = false;
   bool bytes[kShareBytes];
   wanted_bytes(access, share, bytes);
   // A handle without read, write or delete rights takes no part in sharing:
   // it is neither refused nor does its share mode refuse others.
   if (!bytes[HoldRead] && !bytes[HoldWrite] && !bytes[HoldDelete]) return ERROR_SUCCESS;
-  const std::string folder = locks_folder();
   State& st = state();
   std::lock_guard<std::mutex> g(st.m);
+  const std::string& folder = locks_folder(st);
   DWORD error;
   bool set_already;
   std::shared_ptr<ShareRecord> rec = record_of(st, folder, dev, ino, error, bytes, set_already);
@@ -545,35 +607,64 @@ DWORD share_open(dev_t dev, ino_t ino, DWORD access, DWORD share, const void*, s
   bool fresh[kShareBytes];
   bool any = false;
   for (int i = 0; i < kShareBytes; ++i) any |= fresh[i] = bytes[i] && rec->holders[i] == 0;
-  if (any && !set_already) {
-    const int fd = rec->fd();
+  // A new claim sets its bytes on the table along with its presence; later
+  // handles of a process that holds the file already keep theirs on their
+  // own description, which their close drops, where it takes read locks.
+  on_fd = !set_already && fd.lock >= 0;
+  bool place[kShareBytes];
+  for (int i = 0; i < kShareBytes; ++i) place[i] = on_fd ? bytes[i] : bytes[i] && rec->table_holders[i] == 0;
+  auto set = [&](short type) {
+    if (on_fd)
+      set_share_bytes(fd.lock, kFileShareBase - kShareBase, place, type);
+    else
+      set_share_bytes(*rec, place, type);
+  };
+  bool anything = false;
+  for (bool b : place) anything |= b;
+  if (set_already) {
+    // Set by the claim.
+  } else if (!any) {
+    // Nothing new for others to see: no conflict can arise.
+    if (anything) set(F_RDLCK);
+  } else {
     std::atomic_ref<std::uint32_t> users = shared(rec->shared_slot().users);
     // Alone with the file: a process that joins later counts itself in
     // before it looks, so it sees these bytes once they are set while the
     // count still says one.
     bool done = false;
     if (users.load() == 1) {
-      set_share_bytes(*rec, fresh, F_RDLCK);
+      set(F_RDLCK);
       done = users.load() == 1;
     }
     if (!done) {
-      // Check and set under the table's guard.
-      if (!guard(fd)) return refuse();
-      const off_t b = rec->base + kShareBase;
-      if (others_hold(fd, b, kShareSpan, F_WRLCK)) {
-        for (int i = 0; i < 3; ++i)
-          if ((fresh[kHold[i]] && others_hold(fd, b + position(kDeny[i]), 1, F_WRLCK)) ||
-              (fresh[kDeny[i]] && others_hold(fd, b + position(kHold[i]), 1, F_WRLCK))) {
-            set_share_bytes(*rec, fresh, F_UNLCK);
-            unguard(fd);
-            return refuse();
-          }
+      // Check and set under the table's guard. Other processes' bytes may
+      // be on the table or on their descriptions of the file.
+      Table& t = *rec->table;
+      if (!guard(t)) {
+        set(F_UNLCK);
+        return refuse();
       }
-      set_share_bytes(*rec, fresh, F_RDLCK);
-      unguard(fd);
+      const off_t b = rec->base + kShareBase;
+      const bool on_table = others_hold(t.fd, b, kShareSpan, F_WRLCK);
+      const bool on_file = fd.probe >= 0 && others_hold(fd.probe, kFileShareBase, kShareSpan, F_WRLCK);
+      auto held = [&](int byte) {
+        return (on_table && others_hold(t.fd, b + position(byte), 1, F_WRLCK)) ||
+               (on_file && others_hold(fd.probe, kFileShareBase + position(byte), 1, F_WRLCK));
+      };
+      for (int i = 0; i < 3; ++i)
+        if ((fresh[kHold[i]] && held(kDeny[i])) || (fresh[kDeny[i]] && held(kHold[i]))) {
+          set(F_UNLCK);
+          unguard(t);
+          return refuse();
+        }
+      set(F_RDLCK);
+      unguard(t);
     }
   }
-  for (int i = 0; i < kShareBytes; ++i) rec->holders[i] += bytes[i];
+  for (int i = 0; i < kShareBytes; ++i) {
+    rec->holders[i] += bytes[i];
+    if (!on_fd) rec->table_holders[i] += bytes[i];
+  }
   ++rec->handles;
   if (rec->idle) {
     st.idle.erase(rec->idle_pos);
@@ -583,7 +674,7 @@ DWORD share_open(dev_t dev, ino_t ino, DWORD access, DWORD share, const void*, s
   return ERROR_SUCCESS;
 }
 
-void share_close(const std::shared_ptr<ShareRecord>& rec, DWORD access, DWORD share, const void* owner) {
+void share_close(const std::shared_ptr<ShareRecord>& rec, DWORD access, DWORD share, const void* owner, bool on_fd) {
   if (!rec || !current(*rec)) return;
   State& st = state();
   std::lock_guard<std::mutex> g(st.m);
@@ -605,7 +696,9 @@ void share_close(const std::shared_ptr<ShareRecord>& rec, DWORD access, DWORD sh
   bool any = false;
   for (int i = 0; i < kShareBytes; ++i) {
     rec->holders[i] -= bytes[i];
-    any |= dropped[i] = bytes[i] && rec->holders[i] == 0;
+    // Bytes on the handle's own description go with its close.
+    if (!on_fd) rec->table_holders[i] -= bytes[i];
+    any |= dropped[i] = !on_fd && bytes[i] && rec->table_holders[i] == 0;
   }
   // A file opened once (a new one, most often) is given up with its last
   // handle: one call clears its share bytes and its presence.
@@ -621,7 +714,7 @@ void share_close(const std::shared_ptr<ShareRecord>& rec, DWORD access, DWORD sh
   for (int i = 0; i < kShareBytes; ++i)
     if (dropped[i]) first = std::min(first, i), last = i;
   for (int i = first; i < last; ++i)
-    if ((i < kPresenceAt) == (last < kPresenceAt)) dropped[i] = dropped[i] || rec->holders[i] == 0;
+    if ((i < kPresenceAt) == (last < kPresenceAt)) dropped[i] = dropped[i] || rec->table_holders[i] == 0;
   if (any) set_share_bytes(*rec, dropped, F_UNLCK);
   if (--rec->handles == 0) make_idle(st, *rec);
   rec->cv.notify_all();
@@ -715,22 +808,33 @@ DWORD share_unlock(ShareRecord& rec, const void* owner, ULONGLONG offset, ULONGL
   return ERROR_SUCCESS;
 }
 
-DWORD delete_sharing_error(const struct stat& st_entry) {
+DWORD delete_sharing_error(const struct stat& st_entry, const std::string& unix_path) {
   const std::string folder = locks_folder();
   State& st = state();
   std::lock_guard<std::mutex> g(st.m);
-  auto it = st.records.find(Key{folder, st_entry.st_dev, st_entry.st_ino});
-  if (it != st.records.end() && it->second->holders[DenyDelete]) return ERROR_SHARING_VIOLATION;
+  auto it = st.records.find(KeyRef{folder, st_entry.st_dev, st_entry.st_ino});
+  const bool ours = it != st.records.end();
+  if (ours && it->second->holders[DenyDelete]) return ERROR_SHARING_VIOLATION;
   enter_world(st, folder);
   const int index = static_cast<int>(identity_hash(st_entry.st_dev, st_entry.st_ino) >> 60) % kTables;
   std::shared_ptr<Table> t = table_of(st, folder, index, false);
   if (!t) return ERROR_SUCCESS;
   const long slot = find_slot(*t, st_entry.st_dev, st_entry.st_ino, false);
   if (slot < 0) return ERROR_SUCCESS;
-  return others_hold(t->fd, slot_base(static_cast<std::uint32_t>(slot)) + kShareBase + position(DenyDelete), 1,
-                     F_WRLCK)
-             ? ERROR_SHARING_VIOLATION
-             : ERROR_SUCCESS;
+  // Every process with a handle on the file counts itself in its slot.
+  if (shared(t->slots[slot].users).load() <= (ours ? 1u : 0u)) return ERROR_SUCCESS;
+  if (others_hold(t->fd, slot_base(static_cast<std::uint32_t>(slot)) + kShareBase + position(DenyDelete), 1, F_WRLCK))
+    return ERROR_SHARING_VIOLATION;
+  // Their other handles keep their share modes on the file itself.
+  constexpr int kProbe = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+  int fd = ::open(unix_path.c_str(), O_RDONLY | kProbe);
+  if (fd < 0 && errno == EACCES) fd = ::open(unix_path.c_str(), O_WRONLY | kProbe);
+  if (fd < 0) return ERROR_SUCCESS;
+  struct stat now;
+  const bool held = ::fstat(fd, &now) == 0 && now.st_dev == st_entry.st_dev && now.st_ino == st_entry.st_ino &&
+                    others_hold(fd, kFileShareBase + position(DenyDelete), 1, F_WRLCK);
+  ::close(fd);
+  return held ? ERROR_SHARING_VIOLATION : ERROR_SUCCESS;
 }
 
 }  // namespace win32
@@ -747,6 +851,16 @@ std::size_t sharing_slots_in_use() {
     if (std::shared_ptr<Table> t = table_of(st, folder, i, false))
       for (std::uint32_t k = 0; k < kSlots; ++k) n += shared(t->slots[k].users).load() > 0;
   return n;
+}
+
+void sharing_hold_guards_for_tests() {
+  State& st = state();
+  std::lock_guard<std::mutex> g(st.m);
+  const std::string& folder = locks_folder(st);
+  ensure_folder(folder);
+  enter_world(st, folder);
+  for (int i = 0; i < kTables; ++i)
+    if (std::shared_ptr<Table> t = table_of(st, folder, i, true)) guard(*t);
 }
 
 }  // namespace win32
