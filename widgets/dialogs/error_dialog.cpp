@@ -89,7 +89,7 @@ void FXKErrorDialog::build() {
 
   auto* body = new FXVerticalFrame(this, LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
   auto* top = new FXHorizontalFrame(body, LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0, 0, 0, 0, 0, 0, 4, 4);
-  stopLabel_ = new FXLabel(top, FXString::null, fxLoadIcon(getApp(), stopicon_res, 24, 0xff000000),
+  stopLabel_ = new FXLabel(top, FXString::null, fxLoadIcon(getApp(), stopicon_res, IMAGE_KEEP, 0),
                            FXuint(LABEL_NORMAL) | LAYOUT_CENTER_Y, 0, 0, 0, 0, 2, 2, 15, 15);
   mainView_ = new FXKTextView(top, nullptr, 0,
                               FXKTextView::TEXTVIEW_PARENT_BACKCOLOR | FXKTextView::TEXTVIEW_SELECTABLE |
@@ -110,7 +110,7 @@ void FXKErrorDialog::build() {
   panel->setViewMode(FXKExplorerToolbarPanel::MODE_SMALL);
   auto* toolbar = new FXKExplorerToolbar(panel, nullptr);
   if (const FXResourcePicture* strip = fxFindResourcePicture(copydetails_res)) {
-    copyIcon_ = new FXPNGIcon(getApp(), strip->data, 0xff000000, IMAGE_ALPHACOLOR | IMAGE_KEEP);
+    copyIcon_ = new FXPNGIcon(getApp(), strip->data, 0, IMAGE_KEEP);
     copyIcon_->crop(0, 0, 16, 16);  // the normal state of the three
   }
   copyButton_ = new FXKExplorerButton(toolbar, "Copy\tClick this button to copy details to the Clipboard.", copyIcon_,

@@ -215,6 +215,10 @@ TEST_F(ErrorDialogTest, TheStopSignIsPaintedBesideTheText) {
     seen = pixelAt(stop, x, y);
   }
   EXPECT_EQ(seen, FXRGB(0xE0, 0x20, 0x20));
+  // The picture's clear corner shows the label behind it.
+  const FXColor back = stop->getBackColor();
+  EXPECT_EQ(pixelAt(stop, stop->getWidth() / 2 - 15, stop->getHeight() / 2 - 15),
+            FXRGB(FXREDVAL(back), FXGREENVAL(back), FXBLUEVAL(back)));
   delete d;
 }
 
