@@ -90,6 +90,10 @@ TEST_F(ToolbarTest, GroupsThatFitShowNoArrowsAndScrollingStaysInBounds) {
   EXPECT_FALSE(panel->rightArrow()->shown());
   EXPECT_EQ(panel->getDefaultWidth(), total);
 
+  // Forward while everything fits would push the groups right: it stays put.
+  panel->handle(panel->rightArrow(), FXSEL(SEL_COMMAND, Panel::ID_SCROLL_FORWARD), nullptr);
+  EXPECT_EQ(panel->getScrollOffset(), 0);
+
   // Narrower than the groups: the right arrow offers the rest.
   resizePanel(120);
   EXPECT_EQ(panel->getScrollOffset(), 0);
@@ -170,6 +174,23 @@ TEST_F(ToolbarTest, ViewModeCommandsSettingsAndButtonLooks) {
   EXPECT_EQ(free->getPadLeft(), 48 / 4);
   EXPECT_EQ(free->getPadBottom(), 48 / 4);
   EXPECT_EQ(free->getTipText(), "Free");
+
+  // A combo button keeps room for its arrow on the right.
+  auto* combo = new FXKExplorerComboButton(groups[2], "Combo", nullptr, &target, 2);
+  combo->setIcons(icons[0], icons[1], icons[2]);
+  combo->setFullText(FXWString::fromUtf8("Views\tChanges the view"));
+  combo->create();
+  panel->handle(nullptr, FXSEL(SEL_COMMAND, Panel::ID_SMALL_ICONS), nullptr);
+  EXPECT_EQ(combo->getIcon(), icons[0]);
+  EXPECT_EQ(combo->getText(), "");
+  EXPECT_EQ(combo->getPadLeft(), 16 / 4 + 1);
+  EXPECT_EQ(combo->getPadRight(), 16 / 4 + 15);
+  EXPECT_EQ(combo->getTipText(), "Changes the view");
+  panel->handle(nullptr, FXSEL(SEL_COMMAND, Panel::ID_TEXT_LABELS), nullptr);
+  EXPECT_EQ(combo->getText(), "Views");
+  EXPECT_EQ(combo->getPadRight(), 2 + 15);
+  panel->handle(nullptr, FXSEL(SEL_COMMAND, Panel::ID_TEXT_LABELS), nullptr);
+  panel->handle(nullptr, FXSEL(SEL_COMMAND, Panel::ID_LARGE_ICONS), nullptr);
 
   // The update handlers check the entry of the current size only.
   FXMenuPane pane(main);
