@@ -76,11 +76,7 @@ class ErrorDialogTest : public kvtest::GuiTest {
  protected:
   void SetUp() override {
     kvtest::GuiTest::SetUp();
-    // The fixture's show() would create the main window again, which tells X
-    // the command line of a SetUp that has returned.
-    if (!app) return;
-    main->show(PLACEMENT_DEFAULT);
-    app->runWhileEvents(nullptr);
+    if (app) show();
   }
   // Runs the dialog for `error`; `answer` ends it from inside its loop.
   bool runWith(const Common::Error& error, std::function<void(FXKErrorDialog*)> answer) {
