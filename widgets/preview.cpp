@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/fox/fx_app.h"
+#include "textlayout/text_view.h"
 
 using namespace FX;
 
@@ -16,6 +17,12 @@ FXKPreview::FXKPreview(FXComposite* parent, FXKBrowser* browser, FXuint options)
     : FXPacker(parent, options, 0, 0, 0, 0, 4, 4, 4, 4, 4, 4), browser_(browser) {
   flags &= ~FLAG_SHOWN;
   setBackColor(parent->getBackColor());
+  if (auto* app = dynamic_cast<FXExtApp*>(getApp())) {
+    setHiliteColor(app->getStockColor(0));
+    setShadowColor(app->getStockColor(3));
+    setBorderColor(app->getStockColor(4));
+    setBaseColor(app->getStockColor(2));
+  }
 }
 
 FXDEFMAP(FXKSimplePreview) FXKSimplePreviewMap[] = {
@@ -34,10 +41,14 @@ FXKPreview* FXKSimplePreview::factory(FXComposite* parent, FXKBrowser* browser) 
 
 void FXKSimplePreview::createContents() {
   auto* row = new FXHorizontalFrame(this, LAYOUT_FILL_X, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-  icon_ = new FXLabel(row, FXString::null, nullptr, LABEL_NORMAL | JUSTIFY_CENTER_X, 0, 0, 0, 0, 2, 2, 2, 2);
-  title_ = new FXLabel(row, FXString::null, nullptr, LABEL_NORMAL | JUSTIFY_LEFT | LAYOUT_FILL_X, 0, 0, 0, 0, 2, 2, 2,
-                       2);
-  description_ = new FXLabel(this, FXString::null, nullptr, LABEL_NORMAL | JUSTIFY_LEFT | LAYOUT_FILL_X);
+  icon_ = new FXLabel(row, FXString::null, nullptr, JUSTIFY_LEFT | JUSTIFY_TOP | ICON_BEFORE_TEXT, 0, 0, 0, 0, 2, 2,
+                      2, 2);
+  title_ = new FXLabel(row, FXString::null, nullptr, JUSTIFY_LEFT | LAYOUT_FILL_X | LAYOUT_CENTER_Y, 0, 0, 0, 0, 2, 2,
+                       2, 2);
+  if (auto* app = dynamic_cast<FXExtApp*>(getApp()))
+    if (FXFont* bold = app->getStockFont(1)) title_->setFont(bold);
+  description_ = new FXKTextView(this, this, ID_DESCRIPTION,
+                                 FXKTextView::TEXTVIEW_PARENT_BACKCOLOR | LAYOUT_FILL_X | LAYOUT_FILL_Y);
 }
 
 void FXKSimplePreview::setItem(const FXKBrowserItem* item) {
@@ -52,7 +63,7 @@ void FXKSimplePreview::setItem(const FXKBrowserItem* item) {
   if (title_) title_->setText(narrow(text));
   if (icon_) icon_->setIcon(browser_->getItemIcon(item, 1));
   browser_->getItemDescription(text, item);
-  if (description_) description_->setText(narrow(text));
+  if (description_) description_->setText(text);
 }
 
 long FXKSimplePreview::onCmdDescription(FXObject*, FXSelector, void* ptr) {

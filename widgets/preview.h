@@ -7,6 +7,8 @@
 
 #include "widgets/browser.h"
 
+class FXKTextView;
+
 class FXKPreview : public FX::FXPacker {
   FXDECLARE_ABSTRACT(FXKPreview)
 
@@ -33,8 +35,8 @@ class FXKSimplePreview : public FXKPreview {
   virtual void createContents();
   FX::FXLabel* titleLabel() const { return title_; }
   FX::FXLabel* iconLabel() const { return icon_; }
-  // The description, shown as plain text until the markup text view exists.
-  FX::FXLabel* descriptionView() const { return description_; }
+  // The description, shown as formatted text.
+  FXKTextView* descriptionView() const { return description_; }
   int itemsShown() const { return shown_; }
 
   long onCmdDescription(FX::FXObject*, FX::FXSelector, void*);
@@ -45,7 +47,7 @@ class FXKSimplePreview : public FXKPreview {
  private:
   FX::FXLabel* icon_ = nullptr;
   FX::FXLabel* title_ = nullptr;
-  FX::FXLabel* description_ = nullptr;
+  FXKTextView* description_ = nullptr;
   int shown_ = 0;
 };
 

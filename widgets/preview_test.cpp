@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "textlayout/text_view.h"
 #include "widgets/widgets_testing.h"
 
 using namespace FX;
@@ -115,6 +116,59 @@ TEST_F(PreviewTest, TheBrowsersDefaultIsTheSimplePreview) {
   delete panel;  // detaches before the browser goes
   panel = nullptr;
   plain->release();
+}
+
+// Titles and markup descriptions by path.
+class DescribedBrowser : public kvtest::TreeBrowser {
+ public:
+  explicit DescribedBrowser(FXApp* app) : TreeBrowser(app, {{"", 2}}) {}
+  void getItemTitle(FXWString& out, const FXKBrowserItem* item) override {
+    out = FXWString::fromUtf8(("Item " + static_cast<const PathItem*>(item)->path).c_str());
+  }
+  void getItemDescription(FXWString& out, const FXKBrowserItem* item) override {
+    out = FXWString::fromUtf8(("<bold>Item</bold> number " + static_cast<const PathItem*>(item)->path).c_str());
+  }
+};
+
+TEST_F(PreviewTest, TheSimplePreviewShowsTheDescriptionAsFormattedText) {
+  auto* described = new DescribedBrowser(app.get());
+  holder = new FXVerticalFrame(main, LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  // Takes every message the shell would (the panel tells its target of mapping too).
+  struct Shell : FXObject {
+    std::vector<FXSelector> log;
+    long handle(FXObject*, FXSelector sel, void*) override {
+      log.push_back(sel);
+      return 1;
+    }
+  } shell;
+  panel = new FXKPreviewPanel(holder, described, LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  panel->setTarget(&shell);
+  panel->setSelector(20080);
+  show();
+  PathItem two("2");
+  described->selectItem(&two, false, false);
+  panel->refresh(FXKBrowser::UPDATE_CURRENT);
+  auto* simple = dynamic_cast<FXKSimplePreview*>(panel->getPane());
+  ASSERT_NE(simple, nullptr);
+  FXKTextView* view = simple->descriptionView();
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->getLayout()->allText().toUtf8(), "Item number 2");  // the tags are markup, not text
+  EXPECT_EQ(simple->titleLabel()->getText(), "Item 2");
+
+  // The same pane shows the next item.
+  PathItem one("1");
+  described->selectItem(&one, false, false);
+  panel->refresh(FXKBrowser::UPDATE_CURRENT);
+  EXPECT_EQ(panel->getPane(), simple);
+  EXPECT_EQ(view->getLayout()->allText().toUtf8(), "Item number 1");
+
+  // Commands of the description reach the panel's target as the pane's.
+  simple->handle(view, FXSEL(SEL_COMMAND, FXKSimplePreview::ID_DESCRIPTION), nullptr);
+  ASSERT_FALSE(shell.log.empty());
+  EXPECT_EQ(shell.log.back(), FXSEL(SEL_COMMAND, 20080));
+  delete panel;
+  panel = nullptr;
+  described->release();
 }
 
 }  // namespace

@@ -122,7 +122,7 @@ class GuiTest : public ::testing::Test {
     app = std::make_unique<TestApp>();
     int argc = 1;
     static char name[] = "kvtest";
-    char* argv[] = {name, nullptr};
+    static char* argv[] = {name, nullptr};  // FOX keeps it for every main window it creates
     app->init(argc, argv);
     main = new FX::FXMainWindow(app.get(), "test", nullptr, nullptr, FX::DECOR_NONE, 0, 0, 400, 300);
     app->create();

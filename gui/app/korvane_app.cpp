@@ -296,7 +296,16 @@ void FXKorvaneApp::eventError(const Common::Error& error) {
   if (showEventError(error)) exit(kQuitAfterErrorCode);
 }
 
+namespace {
+std::atomic<FXKorvaneApp::ErrorPresenter> errorPresenter_{nullptr};
+}  // namespace
+
+void FXKorvaneApp::setErrorPresenter(ErrorPresenter presenter) { errorPresenter_.store(presenter); }
+
+FXKorvaneApp::ErrorPresenter FXKorvaneApp::errorPresenter() { return errorPresenter_.load(); }
+
 bool FXKorvaneApp::showEventError(const Common::Error& error) {
+  if (ErrorPresenter presenter = errorPresenter_.load()) return presenter(*this, error);
   std::string text;
   Common::toUtf8(text, error.text().c_str());
   FXMessageBox box(this, "Error", text.c_str(), nullptr, MBOX_QUIT_CANCEL);

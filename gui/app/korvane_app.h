@@ -140,6 +140,11 @@ class FXKorvaneApp : public FX::FXExtApp {
   // Shows an error that escaped an event handler; true when the user chose
   // to quit.
   virtual bool showEventError(const Common::Error& error);
+  // The dialog for escaped errors lives in a library above this one, which
+  // installs it here; without one a plain message box stands in.
+  using ErrorPresenter = bool (*)(FXKorvaneApp& app, const Common::Error& error);
+  static void setErrorPresenter(ErrorPresenter presenter);
+  static ErrorPresenter errorPresenter();
 
  protected:
   FXKorvaneApp() = default;
