@@ -2,6 +2,7 @@
 // make, and files measured from their sources when their rows are written.
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <vector>
 
 #include "msi/entities/directory.h"
@@ -77,7 +78,17 @@ void MsiFile::setFileName(const std::u16string& name) {
     set(2, name);
     return;
   }
-  std::u16string shortName = makeShortName(name);
+  // Unique among the files of the same folder: two long names of one start
+  // must not install over each other's short name.
+  std::set<std::u16string> taken;
+  MsiComponent* own = package_->find<MsiComponent>(componentKey());
+  std::u16string folder = own ? own->directoryKey() : std::u16string();
+  for (const auto& [k, f] : package_->identityMap<MsiFile>().entries()) {
+    if (!f || f == this || f->fileName().empty()) continue;
+    MsiComponent* c = package_->find<MsiComponent>(f->componentKey());
+    if ((c ? c->directoryKey() : std::u16string()) == folder) taken.insert(toUpper(f->shortName()));
+  }
+  std::u16string shortName = makeShortName(name, taken);
   if (!shortName.empty())
     set(2, shortName + u"|" + name);
   else

@@ -300,6 +300,35 @@ TEST_F(FileAuthoring, FilesReadFromRowsKeepTheirMeasuresAtCommit) {
   EXPECT_EQ(files[0][6], "513");
 }
 
+// 8.3 names of new files are unique among the files of their folder.
+TEST_F(FileAuthoring, ShortNamesOfNewFilesDifferInTheirFolder) {
+  auto package = Msi::MsiPackage::open(buildSources(), false);
+  auto* app = static_cast<Msi::MsiDirectory*>(package->rootDirectory()->createSubdirectory(u"APPDIR"));
+  auto* other = static_cast<Msi::MsiDirectory*>(package->rootDirectory()->createSubdirectory(u"OTHER"));
+  Msi::MsiFeature* here = package->addFeature(u"Here", u"Here", app);
+  Msi::MsiFeature* there = package->addFeature(u"There", u"There", other);
+  struct Case {
+    Msi::MsiFeature* feature;
+    const char16_t* name;
+    const char* stored;
+  } cases[] = {
+      {here, u"Long File Name A.txt", "LONG_F~1.TXT|Long File Name A.txt"},
+      {here, u"Long File Name B.txt", "LONG_F~2.TXT|Long File Name B.txt"},
+      {there, u"Long File Name C.txt", "LONG_F~1.TXT|Long File Name C.txt"},
+      {here, u"X|given.txt", "X|given.txt"},
+      {here, u"archive.tar.gz", "ARCHIV~1.GZ|archive.tar.gz"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    char guid[64];
+    std::snprintf(guid, sizeof guid, "{21111111-2222-3333-4444-%012d}", ++n);
+    Msi::MsiComponent* component = c.feature->createFileComponent(std::u16string(guid, guid + 38));
+    Msi::MsiFile* file = package->find<Msi::MsiFile>(component->keyPath());
+    file->setFileName(c.name);
+    EXPECT_EQ(model_test::narrow(file->fileName()), c.stored);
+  }
+}
+
 TEST(FileFlags, MapOneToOneAndDropOtherBits) {
   struct Case {
     std::int32_t flags, attributes;
