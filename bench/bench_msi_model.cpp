@@ -5,6 +5,11 @@
 //   change: open transacted, 10,000 property values changed, commit
 //   linear: change + commit of N rows for growing N, and the model's own save of
 //           N changed objects into the table cache (time per row should stay flat)
+//   import: on packages of 5,000 Property rows and 10,000 / 50,000 File rows,
+//           1,000 property look-ups + 1,000 changed rows committed through the
+//           model, against `msibuild -i` importing the same 1,000 changed rows;
+//           the sides alternate, each run on a fresh copy (copy not timed).
+//           Goal: the model within 1.5x of msibuild.
 //
 // Every measured run is a whole child process (this program re-run in a worker
 // mode), so the figures include start-up and clean-up on both sides, and the
@@ -106,6 +111,20 @@ int modelChange(const char* path, int count) {
   return 0;
 }
 
+// 1,000 look-ups spread over the table, then the first `count` rows changed.
+int modelLookupChange(const char* path, int count) {
+  auto package = Msi::MsiPackage::open(u"Z:" + wide(path), false);
+  std::size_t total = 0;
+  for (int k = 0; k < kLookups; ++k) {
+    Msi::IMsiProperty* p = package->property(wide(propertyName(static_cast<int>((k * 7919L) % 5000))), false);
+    total += p ? p->value().size() : 0;
+  }
+  for (int i = 0; i < count; ++i)
+    package->property(wide(propertyName(i)), false)->setValue(wide("Changed " + std::to_string(i)));
+  package->commit();
+  return total > 0 ? 0 : 1;
+}
+
 int rawChange(const char* path, int count) {
   GError* err = nullptr;
   LibmsiDatabase* db = libmsi_database_new(path, LIBMSI_DB_FLAGS_TRANSACT, nullptr, &err);
@@ -189,10 +208,10 @@ Figure median(const std::vector<std::vector<std::string>>& commands) {
   return median(commands, [] {});
 }
 
-void buildPackage(const std::string& path, const std::string& folder, int rows) {
+void buildPackage(const std::string& path, const std::string& folder, int rows, int propertyRows = 0) {
   std::ofstream prop(folder + "/Property.idt");
   prop << "Property\tValue\ns72\tl0\nProperty\tProperty\n";
-  for (int i = 0; i < rows; ++i) prop << propertyName(i) << "\tValue number " << i << "\n";
+  for (int i = 0; i < (propertyRows ? propertyRows : rows); ++i) prop << propertyName(i) << "\tValue number " << i << "\n";
   prop.close();
   std::ofstream file(folder + "/File.idt");
   file << "File\tComponent_\tFileName\tFileSize\tVersion\tLanguage\tAttributes\tSequence\n"
@@ -217,6 +236,46 @@ void copyFile(const std::string& from, const std::string& to) {
   std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
 }
 
+// The change side against msibuild importing the same changed rows, the two
+// sides alternating run by run, each on a fresh copy of the package.
+int importSide(const std::string& self, const std::string& dir) {
+  const std::string msibuild = which("msibuild");
+  const int changed = 1000;
+  std::filesystem::create_directories(dir + "/changed");
+  std::ofstream idt(dir + "/changed/Property.idt");
+  idt << "Property\tValue\ns72\tl0\nProperty\tProperty\n";
+  for (int i = 0; i < changed; ++i) idt << propertyName(i) << "\tChanged " << i << "\n";
+  idt.close();
+  std::printf("import: %d look-ups + %d changed rows committed, model vs msibuild -i (median of %d, alternating)\n",
+              kLookups, changed, 2 * kRuns);
+  std::printf("%-8s %12s %12s %8s %10s %10s\n", "files", "model ms", "msibuild ms", "ratio", "model MB", "msibuild MB");
+  for (int files : {10000, 50000}) {
+    std::string pkg = dir + "/a" + std::to_string(files) + ".msi";
+    buildPackage(pkg, dir, files, 5000);
+    std::string work = dir + "/work.msi";
+    std::vector<double> model, raw;
+    long modelPeak = 0, rawPeak = 0;
+    for (int r = 0; r < 2 * kRuns; ++r) {
+      bool modelFirst = r % 2 == 0;
+      for (int side = 0; side < 2; ++side) {
+        copyFile(pkg, work);
+        bool isModel = (side == 0) == modelFirst;
+        Figure f = isModel ? runChild({self, "model-lookup-change", work, std::to_string(changed)}, true)
+                           : runChild({msibuild, work, "-i", dir + "/changed/Property.idt"}, true);
+        (isModel ? model : raw).push_back(f.seconds);
+        long& peak = isModel ? modelPeak : rawPeak;
+        peak = std::max(peak, f.peakKb);
+      }
+    }
+    std::sort(model.begin(), model.end());
+    std::sort(raw.begin(), raw.end());
+    double m = model[model.size() / 2], w = raw[raw.size() / 2];
+    std::printf("%-8d %12.1f %12.1f %8.2f %10.1f %10.1f\n", files, m * 1e3, w * 1e3, m / w, modelPeak / 1024.0,
+                rawPeak / 1024.0);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -227,6 +286,7 @@ int main(int argc, char** argv) {
     if (mode == "raw-read") return rawRead(argv[2], n);
     if (mode == "model-change") return modelChange(argv[2], n);
     if (mode == "raw-change") return rawChange(argv[2], n);
+    if (mode == "model-lookup-change") return modelLookupChange(argv[2], n);
     return 2;
   }
   bench::temp_folder tmp("bench-msi-");
@@ -235,6 +295,7 @@ int main(int argc, char** argv) {
   const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
   const std::string msiinfo = which("msiinfo");
 
+  if (argc == 2 && std::string(argv[1]) == "import") return importSide(self, dir);
   std::printf("read: open read-only, load Property and File, %d look-ups (median of %d processes)\n", kLookups, kRuns);
   std::printf("%-8s %12s %12s %12s %8s %8s %10s %10s %10s\n", "rows", "model ms", "raw ms", "msiinfo ms",
               "/raw", "/msiinfo", "model MB", "raw MB", "msiinfo MB");

@@ -13,6 +13,8 @@ class MsiDirectory;
 class MsiFeature;
 class MsiAssemblyName;
 class MsiAssembly;
+class MsiFile;
+class MsiRegistry;
 
 // Adds a key once, keeping the order of first addition.
 void appendOnce(std::list<std::u16string>& keys, const std::u16string& key);
@@ -53,6 +55,18 @@ class MsiComponent : public MsiRowEntity<ComponentTableDescription, MsiComponent
   // The assembly row of a component of the assembly kind, or null.
   MsiAssembly* assembly() const;
 
+  // A new component for authoring: Msi::Error 111 (module 0x69b0d5c4) for a
+  // component identifier that is no GUID; registered in the package's component
+  // list, with the key-path row (a file or registry row, or null) given to it.
+  static MsiComponent* createFile(MsiPackage* package, const std::u16string& componentId, MsiFile* keyPathFile,
+                                  const std::u16string& directoryKey);
+  static MsiComponent* createRegistry(MsiPackage* package, const std::u16string& componentId,
+                                      MsiRegistry* keyPathRegistry, const std::u16string& directoryKey);
+  // Directory_ is never empty in the table: the root stands for none.
+  void writeTo(MsiRow& row) const override;
+  // FeatureComponents rows of a changed component, then its key-path row.
+  void afterSave(int flags) override;
+
  private:
   Kind kind_ = Kind::File;
   std::list<std::u16string> featureKeys_;
@@ -81,14 +95,32 @@ class MsiFeature : public MsiRowEntity<FeatureTableDescription, MsiFeature> {
   // Deletes the feature's row and its FeatureComponents rows, then the object.
   void remove();
 
+  // A new feature: Level "100", Attributes "8", the next expanded Display;
+  // unmarked until its maker marks it.
+  MsiFeature(MsiPackage* package, const std::u16string& key, const std::u16string& title,
+             const std::u16string& directoryKey);
+  // New components held by this feature, with a new key-path row each, in the
+  // feature's directory; marked for the next commit.
+  MsiComponent* createFileComponent(const std::u16string& componentId);
+  MsiComponent* createRegistryComponent(const std::u16string& componentId);
+
  private:
   std::list<std::u16string> componentKeys_;
 };
 
+// File flags of the model and the Attributes bits they stand for; other bits drop.
+std::int32_t fileAttributesFromFlags(std::int32_t flags);
+std::int32_t fileFlagsFromAttributes(std::int32_t attributes);
+
 class MsiFile : public MsiRowEntity<FileTableDescription, MsiFile> {
  public:
   using Interface = MsiFile;
+  static constexpr std::uint32_t kModule = 0x5925c101;
+  // For rows about to be read: nothing set, nothing marked.
   explicit MsiFile(MsiPackage* package);
+  // A new file with a generated key (Msi::Error 110 when none can be made) and
+  // the vital flag, marked for the next commit.
+  static MsiFile* create(MsiPackage* package);
 
   const std::u16string& componentKey() const { return value(1); }
   const std::u16string& fileName() const { return value(2); }
@@ -103,6 +135,42 @@ class MsiFile : public MsiRowEntity<FileTableDescription, MsiFile> {
   // The component's directory path and the long name; empty without a component.
   std::u16string targetPath();
   std::u16string shortTargetPath();
+
+  // Authoring (file_authoring.cpp). A name without "|" gets its 8.3 name first.
+  void setFileName(const std::u16string& name);
+  void setAttributes(std::int32_t flags);
+  std::int32_t attributes() const;
+  // Where the file is read from when measured; empty: the package layout says.
+  void setSourceFile(const std::u16string& path);
+  const std::u16string& sourceFile() const { return sourceFile_; }
+  void setSequence(const std::u16string& sequence) { set(7, sequence); }
+  // Msi::Error 62 when the file has a component already.
+  void setComponent(const std::u16string& componentKey);
+  void setLanguage(const std::u16string& language) { set(5, language); }
+  // Below the package's source folder: the component directory's source path and the long name.
+  std::u16string relativeSourcePath();
+  std::u16string sourcePath();
+  std::u16string shortSourcePath();
+  // The MsiFileHash words as the table keeps them (signed decimal); false
+  // (nothing written) when unknown.
+  bool hash(std::u16string* part1, std::u16string* part2, std::u16string* part3, std::u16string* part4);
+
+  // A changed file is measured again before its row is written: size (Msi::Error
+  // 120 when the source is missing), version, and for a file without one its hash
+  // (Msi::Error 65 when refused).
+  void save(int flags) override;
+  // The MsiFileHash row of a changed file without a version.
+  void afterSave(int flags) override;
+
+ private:
+  void updateSize();
+  bool updateVersion();
+  void updateHash();
+  void loadHash();
+
+  std::u16string sourceFile_;
+  std::u16string hash_[4];
+  bool hashLoaded_ = false;
 };
 
 }  // namespace Msi

@@ -131,6 +131,16 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   std::int32_t nextFeatureDisplay() { return 2 * ++featureDisplay_; }
   void registerComponent(const std::u16string& componentKey);
 
+  // Authoring (msi/entities/file_authoring.cpp). The root directory, made when
+  // the package has none, marked for the next commit.
+  MsiDirectory* rootDirectory();
+  // The five predefined folders below the root, each named ".".
+  void ensureSystemFolders();
+  // A new top-level feature in the directory, or the root's when none is given.
+  MsiFeature* addFeature(const std::u16string& key, const std::u16string& title, MsiDirectory* directory);
+  // The highest Sequence of the package's files, in the table or made since.
+  std::int32_t maxFileSequence();
+
   // Registration of row objects.
   template <class T>
   T* find(const std::u16string& key, T** out = nullptr);

@@ -122,10 +122,12 @@ void MsiTable::load() {
   select_->run(&rows_);
   index_.reserve(rows_.rowCount());
   for (MsiRow* r : rows_) indexRow(r);
+  complete_ = where_.empty();
   whereValues_.clear();
 }
 
 void MsiTable::dropCleanRows() {
+  complete_ = false;
   for (auto it = index_.begin(); it != index_.end();) {
     if (it->second->state() == MsiRow::Clean)
       it = index_.erase(it);
@@ -176,6 +178,9 @@ void MsiTable::store(MsiRow*& row, bool writeNow) {
       key = indexKey(*r);
       auto it = index_.find(key);
       if (it != index_.end()) match = it->second;
+      // A row the cache has not read may still be in the file: inserting its
+      // key again would fail the commit.
+      else if (!complete_) match = fetchByKey(*r, key);
     }
     if (match) {
       if (r->state() == MsiRow::Insert)
@@ -239,6 +244,22 @@ void MsiTable::commitRow(MsiRow* row) {
   }
   if (command) command->run(nullptr);
   row->markClean();
+}
+
+MsiRow* MsiTable::fetchByKey(const MsiRow& row, const std::u16string& indexText) {
+  MsiTable copy(*this);
+  copy.setKeyWhere();
+  for (std::size_t p : keyPositions_) copy.bindWhereValue(row.values()[p]);
+  copy.load();
+  if (copy.rowCount() == 0) return nullptr;
+  MsiRow* found = *copy.begin();
+  auto* r = new MsiRow(columns_.count(), &columns_);
+  r->values() = std::move(found->values());
+  r->values().resize(columns_.count());
+  r->markClean();
+  rows_.append(r);
+  index_.emplace(indexText, r);
+  return r;
 }
 
 MsiRow* MsiTable::findRow(const std::u16string& key) {

@@ -76,11 +76,15 @@ class MsiTable {
   void prepareKeys();
   std::u16string indexKey(const MsiRow& row) const;
   void indexRow(MsiRow* row);
+  // The file's row with the key values of `row`, read into the cache; null when none.
+  MsiRow* fetchByKey(const MsiRow& row, const std::u16string& indexText);
 
   std::u16string name_;
   std::u16string where_;
   bool keyed_ = false;
   bool queryCopy_ = false;
+  // The cache holds every row of the table (read without a where clause).
+  bool complete_ = false;
   MsiColumnList columns_;
   MsiDatabaseInterface* database_;
   std::unique_ptr<MsiCommand> insert_, select_, update_, delete_;

@@ -128,3 +128,13 @@ UINT MsiFormatRecordW(MSIHANDLE hInstall, MSIHANDLE hRecord, LPWSTR szResultBuf,
 // On a database handle: the Value of the Property table's row of that name
 // (the empty text when there is none).
 UINT MsiGetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPWSTR szValueBuf, DWORD* pcchValueBuf);
+
+// A file's MD5 as the MsiFileHash table keeps it: four 32-bit words, each
+// little-endian from the digest's bytes. dwOptions must be 0 and the size
+// member 20; a file that cannot be opened gives the file layer's error.
+struct MSIFILEHASHINFO {
+  ULONG dwFileHashInfoSize;
+  ULONG dwData[4];
+};
+using PMSIFILEHASHINFO = MSIFILEHASHINFO*;
+UINT MsiGetFileHashW(LPCWSTR szFilePath, DWORD dwOptions, PMSIFILEHASHINFO pHash);

@@ -26,6 +26,7 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"kernel32", "CreateHardLinkW", entry(&CreateHardLinkW)},
       {"kernel32", "GetFileAttributesExW", entry(&GetFileAttributesExW)},
       {"kernel32", "GetLongPathNameW", entry(&GetLongPathNameW)},
+      {"kernel32", "GetShortPathNameW", entry(&GetShortPathNameW)},
       {"kernel32", "MoveFileExW", entry(&MoveFileExW)},
       {"kernel32", "SetFilePointerEx", entry(&SetFilePointerEx)},
       {"kernel32", "GetFileSizeEx", entry(&GetFileSizeEx)},

@@ -590,10 +590,6 @@ DWORD same_path_if_exists(LPCWSTR in, LPWSTR out, DWORD size) {
 }
 }  // namespace
 
-DWORD GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuffer) {
-  return same_path_if_exists(lpszLongPath, lpszShortPath, cchBuffer);
-}
-
 DWORD GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongPath, DWORD cchBuffer) {
   return same_path_if_exists(lpszShortPath, lpszLongPath, cchBuffer);
 }

@@ -23,8 +23,10 @@
 DWORD GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart);
 DWORD GetCurrentDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer);
 BOOL SetCurrentDirectoryW(LPCWSTR lpPathName);
-// No 8.3 names are kept: the short and long forms of an existing path are the path.
+// 8.3 names: a name that fits 8.3 stays as it is; any other gets "BASE~N.EXT",
+// unique in its folder and kept for the process's life (short_names.cpp).
 DWORD GetShortPathNameW(LPCWSTR lpszLongPath, LPWSTR lpszShortPath, DWORD cchBuffer);
+// Long names of existing paths are the paths.
 DWORD GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongPath, DWORD cchBuffer);
 // C:\Windows\Temp\ unless TMP or TEMP holds a Windows path.
 DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);

@@ -5,15 +5,24 @@
 //   kvmsi PACKAGE summary         the summary fields alone
 //   kvmsi PACKAGE tree            features, their components and files, with target folders
 //   kvmsi PACKAGE files           every file's key and target path
+//   kvmsi PACKAGE tables          the package's tables, as msiinfo tables lists them
+//   kvmsi PACKAGE export TABLE    one table as msiinfo export writes it
+//   kvmsi PACKAGE registry        every registry value: root, expanded key, name, type, value
 // PACKAGE is a Windows path or a Unix path (seen through drive Z:).
 #include <cstdio>
+#include <ctime>
 #include <string>
+#include <vector>
 
 #include "core/text_convert.h"
 #include "msi/entities/directory.h"
 #include "msi/entities/property.h"
+#include "msi/entities/registry.h"
 #include "msi/entities/tree.h"
+#include "msi/model/command.h"
 #include "msi/model/error.h"
+#include "msi/model/handle.h"
+#include "msi/model/text.h"
 #include "msi/model/package.h"
 #include "platform/win32/fileops.h"
 #include "platform/win32/paths.h"
@@ -41,15 +50,76 @@ std::u16string packagePath(const char* arg) {
   return n && n < 4096 ? std::u16string(full, n) : path;
 }
 
+// A summary field of the package's stream that the model does not keep.
+struct SummaryField {
+  UINT type = 0;
+  INT number = 0;
+  FILETIME time{};
+  std::u16string text;
+};
+
+SummaryField summaryField(Msi::MsiPackage& package, UINT id) {
+  SummaryField f;
+  Msi::HandleGuard info;
+  if (MsiGetSummaryInformationW(package.database()->handle(), nullptr, 0, info.out()) != ERROR_SUCCESS) return f;
+  DWORD size = 0;
+  WCHAR none[1] = {0};
+  UINT r = MsiSummaryInfoGetPropertyW(info.get(), id, &f.type, &f.number, &f.time, none, &size);
+  if (r == ERROR_MORE_DATA) {
+    std::vector<WCHAR> text(size + 1);
+    DWORD room = size + 1;
+    if (MsiSummaryInfoGetPropertyW(info.get(), id, &f.type, &f.number, &f.time, text.data(), &room) == ERROR_SUCCESS)
+      f.text.assign(text.data(), room);
+  } else if (r != ERROR_SUCCESS) {
+    f.type = VT_EMPTY;
+  }
+  return f;
+}
+
+// As msiinfo writes a time: local time, asctime's form.
+std::string timeText(const FILETIME& t) {
+  std::uint64_t ticks = (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  std::time_t seconds = static_cast<std::time_t>(ticks / 10000000 - 11644473600ull);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[64];
+  std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y", &local);
+  return text;
+}
+
+// Every field msiinfo suminfo shows, in its order and words, then the code page.
 void printSummary(Msi::MsiPackage& package) {
   Msi::IMsiSummary* s = package.summary();
   Msi::IMsiSummaryEx* x = package.summaryEx();
+  auto text = [&](const char* label, UINT id) {
+    SummaryField f = summaryField(package, id);
+    if (f.type == VT_LPSTR) std::printf("%s: %s\n", label, utf8(f.text).c_str());
+  };
+  auto number = [&](const char* label, UINT id) {
+    SummaryField f = summaryField(package, id);
+    if (f.type == VT_I2 || f.type == VT_I4) std::printf("%s: %d (%x)\n", label, f.number, f.number);
+  };
+  auto time = [&](const char* label, UINT id) {
+    SummaryField f = summaryField(package, id);
+    if (f.type == VT_FILETIME) std::printf("%s: %s\n", label, timeText(f.time).c_str());
+  };
+  text("Title", PID_TITLE);
   std::printf("Subject: %s\n", utf8(s->subject()).c_str());
   std::printf("Author: %s\n", utf8(s->author()).c_str());
+  text("Keywords", PID_KEYWORDS);
+  text("Comments", PID_COMMENTS);
   std::printf("Template: %s\n", utf8(x->templateText()).c_str());
-  std::printf("Revision number: %s\n", utf8(s->revisionNumber()).c_str());
-  std::printf("Page count: %d\n", x->pageCount());
-  std::printf("Word count: %d\n", x->wordCount());
+  text("Last author", PID_LASTAUTHOR);
+  std::printf("Revision number (UUID): %s\n", utf8(s->revisionNumber()).c_str());
+  time("Last printed", PID_LASTPRINTED);
+  time("Created", PID_CREATE_DTM);
+  time("Last saved", PID_LASTSAVE_DTM);
+  std::printf("Version: %d (%x)\n", x->pageCount(), x->pageCount());
+  std::printf("Source: %d (%x)\n", x->wordCount(), x->wordCount());
+  number("Restrict", PID_CHARCOUNT);
+  text("Application", PID_APPNAME);
+  number("Security", PID_SECURITY);
+  number("Code page", PID_CODEPAGE);
 }
 
 void printProperties(Msi::MsiPackage& package) {
@@ -104,6 +174,106 @@ void printFiles(Msi::MsiPackage& package) {
       std::printf("%s\t%s\n", utf8(k).c_str(), utf8(f->targetPath()).c_str());
 }
 
+// The tables in the order msiinfo tables gives: the two stream-backed ones, then _Tables.
+void printTables(Msi::MsiPackage& package) {
+  std::printf("_SummaryInformation\n_ForceCodepage\n");
+  Msi::MsiRecordset names;
+  Msi::MsiCommand query(package.database());
+  query.setText(u"SELECT `Name` FROM `_Tables`");
+  query.run(&names);
+  for (Msi::MsiRow* row : names) std::printf("%s\n", utf8(row->fieldAt(0)).c_str());
+}
+
+std::u16string typeText(const Msi::MsiColumn& c) {
+  std::u16string t;
+  switch (c.type()) {
+    case Msi::MsiColumn::Short: t = u"i2"; break;
+    case Msi::MsiColumn::Long: t = u"i4"; break;
+    case Msi::MsiColumn::Object: t = u"v0"; break;
+    default: t = (c.isLocalizable() ? u"l" : u"s") + Msi::toString(c.size()); break;
+  }
+  if (c.isNullable()) t[0] = static_cast<char16_t>(t[0] - u'a' + u'A');
+  return t;
+}
+
+// msiinfo export's text: names, types, the table with its keys, then the rows,
+// each line ending in CR LF; a stream field is named "Table.key".
+bool exportTable(Msi::MsiPackage& package, const std::u16string& table) {
+  if (!package.hasTable(table)) return false;
+  Msi::MsiRecordset rows;
+  Msi::MsiCommand query(package.database());
+  query.setText(u"SELECT * FROM `" + table + u"`");
+  query.run(&rows);
+  Msi::HandleGuard keys;
+  if (MsiDatabaseGetPrimaryKeysW(package.database()->handle(), table.c_str(), keys.out()) != ERROR_SUCCESS)
+    return false;
+  std::u16string names, types, keyLine = table;
+  for (const Msi::MsiColumn* c : query.columns()) {
+    names += (names.empty() ? u"" : u"\t") + c->name();
+    types += (types.empty() ? u"" : u"\t") + typeText(*c);
+  }
+  std::vector<std::size_t> keyPositions;
+  UINT keyCount = MsiRecordGetFieldCount(keys.get());
+  for (UINT k = 1; k <= keyCount && keyCount != static_cast<UINT>(-1); ++k) {
+    WCHAR name[256] = {0};
+    DWORD room = 256;
+    if (MsiRecordGetStringW(keys.get(), k, name, &room) != ERROR_SUCCESS) return false;
+    keyLine += u"\t" + std::u16string(name, room);
+    std::size_t i = 0;
+    for (const Msi::MsiColumn* c : query.columns()) {
+      if (c->name() == std::u16string(name, room)) keyPositions.push_back(i);
+      ++i;
+    }
+  }
+  std::string out = utf8(names) + "\r\n" + utf8(types) + "\r\n" + utf8(keyLine) + "\r\n";
+  for (Msi::MsiRow* row : rows) {
+    std::u16string line;
+    std::size_t i = 0;
+    for (const Msi::MsiColumn* c : query.columns()) {
+      if (i) line += u"\t";
+      if (c->type() == Msi::MsiColumn::Object) {
+        line += table;
+        for (std::size_t p : keyPositions) line += u"." + row->fieldAt(p);
+      } else {
+        line += row->fieldAt(i);
+      }
+      ++i;
+    }
+    out += utf8(line) + "\r\n";
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  return true;
+}
+
+const char* rootName(std::int32_t root) {
+  static const char* const names[] = {"HKCR", "HKCU", "HKLM", "HKU", "HKMU"};
+  return root >= 0 && root <= 4 ? names[root] : "HKMU";
+}
+
+const char* valueTypeName(std::int32_t type) {
+  switch (type) {
+    case 1: return "integer";
+    case 3: return "multi-string";
+    case 4: return "binary";
+    default: return "string";
+  }
+}
+
+// Every Registry row, expanded against the package's properties.
+void printRegistry(Msi::MsiPackage& package) {
+  if (!package.hasTable(u"Registry")) return;
+  Msi::MsiRecordset keys;
+  Msi::MsiCommand query(package.database());
+  query.setText(u"SELECT `Registry` FROM `Registry`");
+  query.run(&keys);
+  for (Msi::MsiRow* row : keys) {
+    Msi::MsiRegistry* r = package.find<Msi::MsiRegistry>(row->fieldAt(0));
+    if (!r) continue;
+    std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", utf8(r->key()).c_str(), rootName(r->root()), utf8(r->keyPath()).c_str(),
+                utf8(r->name()).c_str(), valueTypeName(r->valueType()), utf8(r->value()).c_str());
+  }
+}
+
 std::string describe(const Common::Error& e) {
   std::string text;
   for (Common::Error c = e; c; c = c.cause()) {
@@ -122,7 +292,10 @@ int usage() {
       "       kvmsi PACKAGE set NAME VALUE  set or add a property, then commit\n"
       "       kvmsi PACKAGE summary         the summary alone\n"
       "       kvmsi PACKAGE tree            features, components and files\n"
-      "       kvmsi PACKAGE files           every file's target path\n",
+      "       kvmsi PACKAGE files           every file's target path\n"
+      "       kvmsi PACKAGE tables          the package's tables\n"
+      "       kvmsi PACKAGE export TABLE    one table as msiinfo export writes it\n"
+      "       kvmsi PACKAGE registry        every registry value, expanded\n",
       stderr);
   return 2;
 }
@@ -132,8 +305,9 @@ int usage() {
 int main(int argc, char** argv) {
   if (argc < 2) return usage();
   std::string command = argc > 2 ? argv[2] : "";
-  bool view = command == "summary" || command == "tree" || command == "files";
-  if (!(argc == 2 || (view && argc == 3) || (command == "get" && argc == 4) ||
+  bool view = command == "summary" || command == "tree" || command == "files" || command == "tables" ||
+              command == "registry";
+  if (!(argc == 2 || (view && argc == 3) || ((command == "get" || command == "export") && argc == 4) ||
         (command == "set" && argc == 5)))
     return usage();
   try {
@@ -149,6 +323,15 @@ int main(int argc, char** argv) {
       printTree(*package);
     } else if (command == "files") {
       printFiles(*package);
+    } else if (command == "tables") {
+      printTables(*package);
+    } else if (command == "registry") {
+      printRegistry(*package);
+    } else if (command == "export") {
+      if (!exportTable(*package, wide(argv[3]))) {
+        std::fprintf(stderr, "kvmsi: %s: no such table\n", argv[3]);
+        return 1;
+      }
     } else if (command == "get") {
       Msi::IMsiProperty* p = package->property(wide(argv[3]), false);
       if (!p) return 1;
