@@ -5,6 +5,12 @@ function(kv_module name)
   cmake_parse_arguments(KV "" "" "DEPS;TEST_DEPS" ${ARGN})
   file(GLOB_RECURSE _all CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  # A subfolder with its own CMakeLists.txt is a library of its own.
+  file(GLOB_RECURSE _nested LIST_DIRECTORIES false ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  foreach(n IN LISTS _nested)
+    get_filename_component(_dir ${n} DIRECTORY)
+    list(FILTER _all EXCLUDE REGEX "^${_dir}/")
+  endforeach()
   set(_src "")
   set(_tests "")
   foreach(f IN LISTS _all)
