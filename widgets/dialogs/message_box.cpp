@@ -443,7 +443,9 @@ long FXKMessageBoxImpl::onCmdDetails(FXObject*, FXSelector, void*) {
   if (!linkView_ || !detailsButton_) return 1;
   detailsShown_ = !detailsShown_;
   detailsButton_->setText(detailsShown_ ? "Less details" : "More details");
-  detailsButton_->setIcon(detailsShown_ ? collapseIcon_ : expandIcon_);
+  FXIcon* icon = detailsShown_ ? collapseIcon_ : expandIcon_;
+  if (id() && !icon->id()) icon->create();
+  detailsButton_->setIcon(icon);
   if (detailsShown_) linkView_->show();
   else linkView_->hide();
   recalc();
