@@ -7,6 +7,7 @@
 #include "gui/app/app_progress.h"
 #include "gui/app/korvane_app.h"
 #include "gui/app/progress_dialog.h"
+#include "gui/dialogs/small_dialogs.h"
 #include "system/number_text.h"
 
 using namespace FX;
@@ -36,9 +37,11 @@ FXTopWindow* FXKorvaneApp::createProgressDialog() {
 }
 
 FXTopWindow* FXKorvaneApp::showSplash() {
-  // The splash dialog is not built yet; with or without "splash.png" the
-  // progress dialog serves.
-  return createProgressDialog();
+  // Without "splash.png" in the archive the progress dialog serves.
+  if (!FXKHasSplashImage()) return createProgressDialog();
+  FXWindow* owner = getMainWindow(false);
+  if (!owner) owner = getRootWindow();
+  return new FXKSplashDialog(owner, FXWString(busyTitle()), nullptr, DECOR_NONE, 0);
 }
 
 void FXKorvaneApp::createBusyWindow() { busyWindow_ = progressMode_ ? createProgressDialog() : showSplash(); }

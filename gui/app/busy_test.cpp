@@ -18,21 +18,10 @@ using namespace FX;
 
 namespace {
 
-class BusyTest : public ::testing::Test {
+class BusyTest : public FXAppTest<FXKorvaneApp> {
  protected:
-  void SetUp() override {
-    if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
-    app = std::make_unique<FXKorvaneApp>(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr);
-    int argc = 1;
-    static char name[] = "kvtest";
-    char* argv[] = {name, nullptr};
-    app->init(argc, argv);
-    app->create();
-  }
-  void TearDown() override {
-    if (!app) return;
-    app->destroy();
-    app.reset();
+  std::unique_ptr<FXKorvaneApp> makeApp() override {
+    return std::make_unique<FXKorvaneApp>(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr);
   }
   // Runs `work` on a worker thread while the GUI thread keeps its loop going.
   int onWorker(const std::function<int()>& work) {
@@ -56,7 +45,6 @@ class BusyTest : public ::testing::Test {
     info.secondText = Processor::String(text);
     return onWorker([&] { return app->getProgress()->report(info) ? 1 : 0; }) != 0;
   }
-  std::unique_ptr<FXKorvaneApp> app;
 };
 
 // Each row: what a worker does, then the busy count, whether a busy window

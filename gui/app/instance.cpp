@@ -176,6 +176,7 @@ void FXKorvaneApp::create() {
 }
 
 void FXKorvaneApp::destroy() {
+  removeCredentialCallback();
   FXKRemoveCredentialHandler();
   if (hidden_) {
     DestroyWindow(hidden_);

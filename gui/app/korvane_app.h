@@ -21,6 +21,8 @@
 #include "platform/win32/types.h"
 
 class FXKorvaneAppProgress;
+struct FXKHelpRequest;
+class file_object;
 
 class FXKorvaneApp : public FX::FXExtApp {
   FXDECLARE(FXKorvaneApp)
@@ -112,6 +114,28 @@ class FXKorvaneApp : public FX::FXExtApp {
   static bool winHelpViewer(void* request);
   FX::FXHookedRegistry* createRegistry() override;
   virtual FXWString getWorkingDir();
+
+  // Help topics and pop-ups (the request's road is in gui/dialogs/help.h).
+  virtual bool showHelpTopic(FXKHelpRequest& request);
+  // The prompt for a refused network folder: asks, and hands the answer to
+  // the object; false when refused or already asking.
+  virtual bool askCredentials(file_object* object, const char16_t* userName);
+  virtual bool onAccessDenied(file_object* object, const char16_t* userName);
+  // A second access-retry handler that asks without onAccessDenied.
+  virtual void installCredentialCallback();
+  virtual void removeCredentialCallback();
+
+  // Dialogs that live in libraries above this one, installed by them; null
+  // hooks leave FOX's plain stand-ins.
+  // A message box: kind in flags bits 0-2; answers the pressed button's bit.
+  using MessageHook = std::uint32_t (*)(FX::FXWindow* owner, std::uint32_t flags, const FXWString& text,
+                                        const FXWString& caption);
+  // The help pop-up near (x, y); true when it closed normally.
+  using HelpPopupHook = bool (*)(FX::FXWindow* owner, const FXWString& markup, FX::FXint x, FX::FXint y);
+  static void setMessageHook(MessageHook hook);
+  static MessageHook messageHook();
+  static void setHelpPopupHook(HelpPopupHook hook);
+  static HelpPopupHook helpPopupHook();
 
   bool isProgressMode() const { return progressMode_; }
   virtual void setProgressMode(bool on) { progressMode_ = on; }

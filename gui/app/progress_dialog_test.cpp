@@ -18,60 +18,14 @@ using namespace FX;
 
 namespace {
 
-class ProgressDialogTest : public ::testing::Test {
+class ProgressDialogTest : public FXAppTest<FXKorvaneApp> {
  protected:
-  void SetUp() override {
-    if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
-    app = std::make_unique<FXKorvaneApp>(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr);
-    int argc = 1;
-    static char name[] = "kvtest";
-    char* argv[] = {name, nullptr};
-    app->init(argc, argv);
-    main = new FXMainWindow(app.get(), "main", nullptr, nullptr, DECOR_ALL, 0, 0, 200, 100);
-    app->setMainWindow(main);
-    app->create();
+  ProgressDialogTest() : FXAppTest(200, 100) {}
+  std::unique_ptr<FXKorvaneApp> makeApp() override {
+    return std::make_unique<FXKorvaneApp>(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr);
   }
-  void TearDown() override {
-    unsetenv("KV_WINDOWS_VERSION");
-    if (!app) return;
-    app->destroy();
-    app.reset();
-  }
-  void settle() {
-    app->flush(true);
-    for (int i = 0; i < 20; ++i) {
-      app->runWhileEvents(nullptr);
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    app->flush(true);
-  }
-  // The pixel at (x, y) of a shown window, read back from the display.
-  FXColor pixel(FXWindow* window, int x, int y) {
-    FXImage image(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, 1, 1);
-    image.create();
-    {
-      FXDCWindow dc(&image);
-      dc.drawArea(window, x, y, 1, 1, 0, 0);
-    }
-    image.restore();
-    return image.getPixel(0, 0) | 0xFF000000u;
-  }
-  // A busy X server may map and paint a new window late: read again, repainting,
-  // until the expected colour shows or two seconds have passed.
-  FXColor pixelOnceShown(FXWindow* window, int x, int y, FXColor expected) {
-    FXColor seen = pixel(window, x, y);
-    for (int i = 0; i < 200 && seen != expected; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      window->update();
-      app->runWhileEvents(nullptr);
-      window->repaint();
-      app->flush(true);
-      seen = pixel(window, x, y);
-    }
-    return seen;
-  }
-  std::unique_ptr<FXKorvaneApp> app;
-  FXMainWindow* main = nullptr;
+  void beforeDestroy() override { unsetenv("KV_WINDOWS_VERSION"); }
+  FXColor pixel(FXWindow* window, int x, int y) { return readPixel(window, x, y); }
 };
 
 TEST_F(ProgressDialogTest, StripsAreCutIntoFramesAndTheDelayDefaults) {

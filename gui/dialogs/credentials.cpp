@@ -20,27 +20,45 @@ std::atomic<bool> g_asking{false};
 FXKPasswordDialog* g_dialog = nullptr;
 int g_depth = 0;
 
-int retryHandler(i_dir* dir, const char16_t* userName) {
-  if (g_asking.exchange(true)) return 0;
-  struct Reset {
-    ~Reset() { g_asking = false; }
-  } reset;
-  FXKorvaneApp* app = g_app;
+FXKorvaneApp* g_directApp = nullptr;
+access_retry_fn g_directPrevious = nullptr;
+bool g_directInstalled = false;
+std::atomic<bool> g_directAsking{false};
+
+// Asks on the GUI thread; the calling thread waits for the answer.
+int askOnGuiThread(FXKorvaneApp* app, i_dir* dir, const char16_t* userName, bool direct) {
   if (!app) Processor::throwNullReference();
   struct Call {
     FXKorvaneApp* app;
     file_object* object;
     const char16_t* user;
+    bool direct;
     bool result;
-  } call{app, dir, userName ? userName : u"", false};
+  } call{app, dir, userName ? userName : u"", direct, false};
   app->executeSync(
       [](void* p) -> int {
         auto* c = static_cast<Call*>(p);
-        c->result = FXKAskCredentials(c->app, c->object, c->user);
+        c->result = c->direct ? c->app->askCredentials(c->object, c->user) : c->app->onAccessDenied(c->object, c->user);
         return c->result ? 1 : 0;
       },
       &call);
   return call.result ? 1 : 0;
+}
+
+int directHandler(i_dir* dir, const char16_t* userName) {
+  if (g_directAsking.exchange(true)) return 0;
+  struct Reset {
+    ~Reset() { g_directAsking = false; }
+  } reset;
+  return askOnGuiThread(g_directApp, dir, userName, true);
+}
+
+int retryHandler(i_dir* dir, const char16_t* userName) {
+  if (g_asking.exchange(true)) return 0;
+  struct Reset {
+    ~Reset() { g_asking = false; }
+  } reset;
+  return askOnGuiThread(g_app, dir, userName, false);
 }
 
 // The object's path as it names itself, or empty.
@@ -70,6 +88,32 @@ void FXKRemoveCredentialHandler() {
   g_previousHandler = nullptr;
   g_installed = false;
 }
+
+void FXKInstallDirectCredentialHandler(FXKorvaneApp* app) {
+  if (g_directInstalled) return;
+  g_directApp = app;
+  g_directPrevious = set_access_retry_handler(&directHandler, true);
+  g_directInstalled = true;
+}
+
+void FXKRemoveDirectCredentialHandler() {
+  if (!g_directInstalled) return;
+  set_access_retry_handler(g_directPrevious, true);
+  g_directApp = nullptr;
+  g_directPrevious = nullptr;
+  g_directInstalled = false;
+}
+
+bool FXKorvaneApp::askCredentials(file_object* object, const char16_t* userName) {
+  return FXKAskCredentials(this, object, userName);
+}
+
+bool FXKorvaneApp::onAccessDenied(file_object* object, const char16_t* userName) {
+  return askCredentials(object, userName);
+}
+
+void FXKorvaneApp::installCredentialCallback() { FXKInstallDirectCredentialHandler(this); }
+void FXKorvaneApp::removeCredentialCallback() { FXKRemoveDirectCredentialHandler(); }
 
 bool FXKAskCredentials(FXKorvaneApp* app, file_object* object, const char16_t* userName) {
   if (!app || !object) return false;

@@ -16,3 +16,8 @@ void FXKRemoveCredentialHandler();
 // answer to `object` as an "SPWD" request; false when refused, or when a
 // prompt is already up (a nested request answers at once).
 bool FXKAskCredentials(FXKorvaneApp* app, file_object* object, const char16_t* userName);
+
+// The second handler (FXKorvaneApp::installCredentialCallback): asks through
+// FXKorvaneApp::askCredentials directly, with its own re-entrancy flag.
+void FXKInstallDirectCredentialHandler(FXKorvaneApp* app);
+void FXKRemoveDirectCredentialHandler();

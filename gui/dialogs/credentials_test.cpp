@@ -69,26 +69,14 @@ class PromptDriver : public FXObject {
 FXDEFMAP(PromptDriver) PromptDriverMap[] = {FXMAPFUNC(SEL_TIMEOUT, 1, PromptDriver::onTimeout)};
 FXIMPLEMENT(PromptDriver, FXObject, PromptDriverMap, ARRAYNUMBER(PromptDriverMap))
 
-class CredentialsTest : public ::testing::Test {
+class CredentialsTest : public FXAppTest<FXKorvaneApp> {
  protected:
-  void SetUp() override {
-    if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
-    app = std::make_unique<FXKorvaneApp>(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr);
-    int argc = 1;
-    static char name[] = "kvtest";
-    char* argv[] = {name, nullptr};
-    app->init(argc, argv);
-    main = new FXMainWindow(app.get(), "main", nullptr, nullptr, DECOR_ALL, 0, 0, 300, 200);
-    app->setMainWindow(main);
-    app->create();
-    FXKInstallCredentialHandler(app.get());
+  CredentialsTest() : FXAppTest(300, 200) {}
+  std::unique_ptr<FXKorvaneApp> makeApp() override {
+    return std::make_unique<FXKorvaneApp>(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr);
   }
-  void TearDown() override {
-    if (!app) return;
-    FXKRemoveCredentialHandler();
-    app->destroy();
-    app.reset();
-  }
+  void afterCreate() override { FXKInstallCredentialHandler(app.get()); }
+  void beforeDestroy() override { FXKRemoveCredentialHandler(); }
   // The refused enumeration happens on a worker; the GUI thread runs on.
   int refusedOnWorker(RefusedFolder& folder) {
     std::atomic<bool> done{false};
@@ -104,8 +92,6 @@ class CredentialsTest : public ::testing::Test {
     worker.join();
     return result;
   }
-  std::unique_ptr<FXKorvaneApp> app;
-  FXMainWindow* main = nullptr;
   PromptDriver driver;
 };
 

@@ -1,5 +1,6 @@
 #include "gui/dialogs/help.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -99,6 +100,7 @@ bool popupText(const std::u16string& archive, UINT id, std::u16string& text) {
 bool runPopup(FXWindow* owner, const std::u16string& text, FXint x, FXint y) {
   FXApp* app = FXApp::instance();
   if (!app) return false;
+  if (FXKorvaneApp::HelpPopupHook hook = FXKorvaneApp::helpPopupHook()) return hook(owner, FXWString(text.c_str()), x, y);
   auto* popup = new FXKHelpPopup(owner ? owner : static_cast<FXWindow*>(app->getRootWindow()));
   popup->setText(FXWString(text.c_str()));
   popup->create();
@@ -193,3 +195,15 @@ bool FXKShowHelpTopic(FXKorvaneApp* app, FXKHelpRequest& request) {
   }
   return app->helpViewer()(&request);
 }
+
+bool FXKorvaneApp::showHelpTopic(FXKHelpRequest& request) { return FXKShowHelpTopic(this, request); }
+
+namespace {
+std::atomic<FXKorvaneApp::MessageHook> g_messageHook{nullptr};
+std::atomic<FXKorvaneApp::HelpPopupHook> g_helpPopupHook{nullptr};
+}  // namespace
+
+void FXKorvaneApp::setMessageHook(MessageHook hook) { g_messageHook = hook; }
+FXKorvaneApp::MessageHook FXKorvaneApp::messageHook() { return g_messageHook; }
+void FXKorvaneApp::setHelpPopupHook(HelpPopupHook hook) { g_helpPopupHook = hook; }
+FXKorvaneApp::HelpPopupHook FXKorvaneApp::helpPopupHook() { return g_helpPopupHook; }

@@ -6,6 +6,7 @@
 
 #include "core/resource_archive.h"
 #include "files/file_object.h"
+#include "gui/app/korvane_app.h"
 
 using namespace FX;
 
@@ -51,6 +52,8 @@ bool plausiblePng(const std::string& b) {
   return w > 0 && h > 0 && w <= 4096 && h <= 4096;
 }
 }  // namespace
+
+bool FXKHasSplashImage() { return plausiblePng(splashBytes()); }
 
 FXDEFMAP(FXKSplashDialog) FXKSplashDialogMap[] = {FXMAPFUNC(SEL_PAINT, 0, FXKSplashDialog::onPaint)};
 FXIMPLEMENT(FXKSplashDialog, FXKProgressDialog, FXKSplashDialogMap, ARRAYNUMBER(FXKSplashDialogMap))
@@ -350,7 +353,10 @@ FXWString FXKPasswordDialog::getNewPassword() const {
 bool FXKPasswordDialog::canAccept() {
   if (!(mode_ & PASSWORD_CHANGE)) return true;
   if (newPasswordField_->getText() == confirmField_->getText()) return true;
-  FXMessageBox::error(this, MBOX_OK, getApp()->getAppName().text(), "Passwords do not match.");
+  if (FXKorvaneApp::MessageHook hook = FXKorvaneApp::messageHook())
+    hook(this, 1, FXWString(u"Passwords do not match."), FXWString());
+  else
+    FXMessageBox::error(this, MBOX_OK, getApp()->getAppName().text(), "Passwords do not match.");
   return false;
 }
 

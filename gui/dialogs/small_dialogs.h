@@ -37,6 +37,9 @@ class FXKSplashDialog : public FXKProgressDialog {
   FX::FXuint splashFlags_ = 0;
 };
 
+// True when the program archive holds a "splash.png" FOX can read.
+bool FXKHasSplashImage();
+
 // Plain text wrapped at the width it is given (the help pop-up's view; markup
 // tags are left out).
 class FXKHelpTextView : public FX::FXWindow {

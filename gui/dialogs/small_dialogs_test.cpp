@@ -44,50 +44,12 @@ FXString labelTexts(FXWindow* parent) {
   return all;
 }
 
-class SmallDialogsTest : public ::testing::Test {
+class SmallDialogsTest : public FXAppTest<FXApp> {
  protected:
-  void SetUp() override {
-    if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
-    app = std::make_unique<FXApp>("kvtest", "kvtest");
-    int argc = 1;
-    static char name[] = "kvtest";
-    char* argv[] = {name, nullptr};
-    app->init(argc, argv);
-    main = new FXMainWindow(app.get(), "main", nullptr, nullptr, DECOR_ALL, 0, 0, 400, 300);
-    app->create();
-    main->show(PLACEMENT_SCREEN);
-  }
-  void TearDown() override { app.reset(); }
-  void settle() {
-    for (int i = 0; i < 10; ++i) {
-      app->runWhileEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-  }
-  FXColor pixel(FXWindow* window, int x, int y) {
-    FXImage image(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, 1, 1);
-    image.create();
-    {
-      FXDCWindow dc(&image);
-      dc.drawArea(window, x, y, 1, 1, 0, 0);
-    }
-    image.restore();
-    return image.getPixel(0, 0) | 0xFF000000u;
-  }
-  // A busy X server may paint a new window late: read again, repainting, until
-  // the expected colour shows or two seconds have passed.
-  FXColor pixelOnceShown(FXWindow* window, int x, int y, FXColor expected) {
-    FXColor seen = pixel(window, x, y);
-    for (int i = 0; i < 200 && seen != expected; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      window->update();
-      app->runWhileEvents();
-      window->repaint();
-      app->flush(true);
-      seen = pixel(window, x, y);
-    }
-    return seen;
-  }
+  SmallDialogsTest() : FXAppTest(400, 300) {}
+  std::unique_ptr<FXApp> makeApp() override { return std::make_unique<FXApp>("kvtest", "kvtest"); }
+  void afterCreate() override { main->show(PLACEMENT_SCREEN); }
+  void settle() { settleEvents(app.get(), 10); }
   static FXEvent press(FXint rootX, FXint rootY, FXSelector type) {
     FXEvent ev;
     ev.type = type;
@@ -96,8 +58,6 @@ class SmallDialogsTest : public ::testing::Test {
     ev.code = LEFTBUTTON;
     return ev;
   }
-  std::unique_ptr<FXApp> app;
-  FXMainWindow* main = nullptr;
 };
 
 TEST_F(SmallDialogsTest, HelpPopupWrapsAt300AndSitsAboveThePoint) {
