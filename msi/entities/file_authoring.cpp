@@ -273,11 +273,6 @@ MsiComponent* MsiComponent::createRegistry(MsiPackage* package, const std::u16st
   return c.release();
 }
 
-void MsiComponent::writeTo(MsiRow& row) const {
-  MsiRowEntity::writeTo(row);
-  if (directoryKey().empty()) row.field(name(2)) = MsiDirectory::kRootKey;
-}
-
 void MsiComponent::afterSave(int flags) {
   if (this->isModified() && !featureKeys_.empty()) {
     MsiTable& table = this->database()->table(tableName<FeatureComponentsTableDescription>());
@@ -342,25 +337,6 @@ MsiComponent* MsiFeature::createRegistryComponent(const std::u16string& componen
 }
 
 // --- the package's authoring side ----------------------------------------------------
-
-MsiDirectory* MsiPackage::rootDirectory() {
-  MsiDirectory* root = find<MsiDirectory>(MsiDirectory::kRootKey);
-  if (!root) {
-    auto made = std::make_unique<MsiDirectory>(this, MsiDirectory::kRootKey, MsiDirectory::kRootName);
-    root = made.get();
-    if (add(root)) made.release();
-    else root = identityMap<MsiDirectory>().find(MsiDirectory::kRootKey);
-    if (!directories_.contains(MsiDirectory::kRootKey)) directories_.append(MsiDirectory::kRootKey);
-    rootDirectoryKey_ = MsiDirectory::kRootKey;
-  }
-  root->markModified();
-  return root;
-}
-
-void MsiPackage::ensureSystemFolders() {
-  MsiDirectory* root = rootDirectory();
-  for (const std::u16string& name : systemFolderNames()) root->createSubdirectory(name)->setSourceName(u".");
-}
 
 MsiFeature* MsiPackage::addFeature(const std::u16string& key, const std::u16string& title, MsiDirectory* directory) {
   std::u16string directoryKey = directory ? directory->key() : std::u16string();

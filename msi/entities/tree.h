@@ -62,8 +62,6 @@ class MsiComponent : public MsiRowEntity<ComponentTableDescription, MsiComponent
                                   const std::u16string& directoryKey);
   static MsiComponent* createRegistry(MsiPackage* package, const std::u16string& componentId,
                                       MsiRegistry* keyPathRegistry, const std::u16string& directoryKey);
-  // Directory_ is never empty in the table: the root stands for none.
-  void writeTo(MsiRow& row) const override;
   // FeatureComponents rows of a changed component, then its key-path row.
   void afterSave(int flags) override;
 

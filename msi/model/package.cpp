@@ -205,18 +205,6 @@ std::u16string MsiPackage::directoryPath(const std::u16string&) {
   return {};
 }
 
-std::int32_t MsiPackage::maxFileSequence() {
-  if (!hasTable(tableName<FileTableDescription>())) return 0;
-  MsiTable& table = database_.table(tableName<FileTableDescription>());
-  table.load();
-  std::int32_t highest = 0;
-  for (MsiRow* row : table) {
-    const std::u16string& sequence = columnValue<FileTableDescription>(*row, 7);
-    if (isNumber(sequence)) highest = std::max(highest, toInt(sequence));
-  }
-  return highest;
-}
-
 MsiFeature* MsiPackage::findFeature(const std::u16string& name) {
   return features_.contains(name) ? find<MsiFeature>(name) : nullptr;
 }

@@ -131,12 +131,7 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   std::int32_t nextFeatureDisplay() { return 2 * ++featureDisplay_; }
   void registerComponent(const std::u16string& componentKey);
 
-  // Authoring (msi/entities/file_authoring.cpp). The root directory, made when
-  // the package has none, marked for the next commit.
-  MsiDirectory* rootDirectory();
-  // The five predefined folders below the root, each named ".".
-  void ensureSystemFolders();
-  // A new top-level feature in the directory, or the root's when none is given.
+  // Authoring (msi/entities/file_authoring.cpp). A new top-level feature in the directory, or the root's when none is given.
   MsiFeature* addFeature(const std::u16string& key, const std::u16string& title, MsiDirectory* directory);
   // The highest Sequence of the package's files, in the table or made since.
   std::int32_t maxFileSequence();
@@ -179,8 +174,6 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   // The installer's target path of a directory during an installation; the
   // empty text without an installer session.
   std::u16string directoryPath(const std::u16string& directoryKey);
-  // The highest File.Sequence, 0 without File rows.
-  std::int32_t maxFileSequence();
   // A feature of the package by key, or null.
   MsiFeature* findFeature(const std::u16string& name);
   // The component whose ComponentId is the code (bound as a parameter), or null.
