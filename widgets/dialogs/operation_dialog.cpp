@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "gui/app/korvane_app.h"
 #include "platform/fox/fx_app.h"
 #include "platform/fox/fx_theme.h"
 #include "textlayout/text_view.h"
@@ -237,7 +238,9 @@ void FXKOperationDialog::setDescription(const FXWString& markup) {
 
 void FXKOperationDialog::createButtons(FXuint buttonMask, FXuint defaultMask) {
   FXApp* app = getApp();
-  const bool help = (buttonMask & BUTTON_HELP) && dynamic_cast<FXExtApp*>(app) != nullptr && helpId_ >= 0;
+  // Help only where the application can show it.
+  auto* korvane = dynamic_cast<FXKorvaneApp*>(app);
+  const bool help = (buttonMask & BUTTON_HELP) && korvane && korvane->hasHelpViewer();
   if (style_ <= 2) {
     if (auto* parent = dynamic_cast<FXPacker*>(body_->getParent())) parent->setPadBottom(0);
     if (auto* body = dynamic_cast<FXPacker*>(body_)) body->setPadBottom(0);
