@@ -145,6 +145,9 @@ class FXKorvaneApp : public FX::FXExtApp {
   static void setPasswordDialogHook(PasswordDialogHook hook);
   static PasswordDialogHook passwordDialogHook();
 
+  // Whether windows such as the splash may show now; always so here.
+  virtual bool mayShowWindows() { return true; }
+
   bool isProgressMode() const { return progressMode_; }
   virtual void setProgressMode(bool on) { progressMode_ = on; }
 

@@ -7,6 +7,7 @@
 
 #include "core/resource_archive.h"
 #include "files/file_object.h"
+#include "gui/app/korvane_app.h"
 
 using namespace FX;
 
@@ -92,6 +93,21 @@ void FXKSplashDialog::create() {
 void FXKSplashDialog::destroy() {
   dropImage();
   FXKProgressDialog::destroy();
+}
+
+namespace {
+bool windowsMayShow(FXApp* app) {
+  auto* korvane = dynamic_cast<FXKorvaneApp*>(app);
+  return !korvane || korvane->mayShowWindows();
+}
+}  // namespace
+
+void FXKSplashDialog::show() {
+  if (windowsMayShow(getApp())) FXKProgressDialog::show();
+}
+
+void FXKSplashDialog::show(FXuint placement) {
+  if (windowsMayShow(getApp())) FXKProgressDialog::show(placement);
 }
 
 FXint FXKSplashDialog::getDefaultWidth() { return image_ ? image_->getWidth() : FXKProgressDialog::getDefaultWidth(); }

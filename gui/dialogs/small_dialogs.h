@@ -19,6 +19,9 @@ class FXKSplashDialog : public FXKProgressDialog {
   void create() override;
   void destroy() override;
   void layout() override;
+  // Nothing shows while the application says windows may not.
+  void show() override;
+  void show(FX::FXuint placement) override;
   FX::FXint getDefaultWidth() override;
   FX::FXint getDefaultHeight() override;
   long onPaint(FX::FXObject*, FX::FXSelector, void*);

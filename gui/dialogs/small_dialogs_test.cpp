@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "gui/app/korvane_app.h"
 #include "platform/fox/fx_test_display.h"
 
 using namespace FX;
@@ -37,6 +38,35 @@ TEST_F(SmallDialogsTest, SplashIsAsLargeAsItsImageWithThePanelAtTheBottom) {
   app->flush(true);
   settle();
   EXPECT_EQ(pixelOnceShown(splash, 20, 10, FXRGB(200, 30, 30) | 0xFF000000u), FXRGB(200, 30, 30) | 0xFF000000u);
+  delete splash;
+}
+
+// An application that keeps its windows back (start-up not yet done).
+class QuietApp : public FXKorvaneApp {
+ public:
+  QuietApp() : FXKorvaneApp(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr) {}
+  bool mayShowWindows() override { return allowed; }
+  bool allowed = false;
+};
+
+class QuietSplashTest : public FXAppTest<QuietApp> {
+ protected:
+  QuietSplashTest() : FXAppTest(200, 100) {}
+  std::unique_ptr<QuietApp> makeApp() override { return std::make_unique<QuietApp>(); }
+};
+
+TEST_F(QuietSplashTest, TheSplashShowsOnlyWhenTheApplicationLetsIt) {
+  auto* image = new FXImage(app.get(), nullptr, IMAGE_OWNED | IMAGE_KEEP, 120, 80);
+  auto* splash = new FXKSplashDialog(main, FXWString(u"Starting"), image, DECOR_NONE,
+                                     FXKSplashDialog::SPLASH_OWNS_IMAGE);
+  splash->create();
+  splash->show(PLACEMENT_SCREEN);
+  EXPECT_FALSE(splash->shown());
+  splash->show();
+  EXPECT_FALSE(splash->shown());
+  app->allowed = true;
+  splash->show(PLACEMENT_SCREEN);
+  EXPECT_TRUE(splash->shown());
   delete splash;
 }
 
