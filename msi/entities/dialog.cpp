@@ -240,7 +240,6 @@ MsiItemGroup<Item>::MsiItemGroup(MsiPackage* package, MsiDialog* dialog, const s
     : MsiControl(package, dialog, name, kind) {
   values_[8] = property ? property->name() : std::u16string();
   loaded();
-  reset();
 }
 
 template <class Item>
@@ -269,6 +268,13 @@ void MsiItemGroup<Item>::select(Item* item) {
 
 template <class Item>
 void MsiItemGroup<Item>::loaded() {
+  loadItems();
+  // Loaded with its dialog or made for a property, the cursor starts on the first row.
+  reset();
+}
+
+template <class Item>
+void MsiItemGroup<Item>::loadItems() {
   using TD = typename Item::Description;
   // The rows are keyed by the property's name: a property without a Property
   // row of its own still has its buttons.

@@ -238,10 +238,13 @@ class MsiItemGroup : public MsiControl, public IMsiIterator<Item> {
   void select(Item* item);
   const std::list<std::u16string>& itemKeys() const { return keys_; }
 
-  // The rows keyed by the Property text, whether or not a Property row exists.
+  // The rows keyed by the Property text, whether or not a Property row
+  // exists; the cursor then on the first.
   void loaded() override;
 
  private:
+  void loadItems();
+
   std::list<std::u16string> keys_;
   std::list<std::u16string>::const_iterator position_;
   bool valid_ = false;

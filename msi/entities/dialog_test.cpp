@@ -46,14 +46,16 @@ std::map<std::string, std::string> uiTables(const std::string& extraControls = "
                       "Second\tBack\tPushButton\t10\t60\t56\t17\t3\t\t&Back\tGhost\t\n"
                       "P\tQR\tPushButton\t1\t1\t5\t5\t0\t\tp\t\t\n"
                       "PQ\tR\tPushButton\t2\t2\t5\t5\t0\t\tpq\t\t\n"
-                      "It's\tOk\tPushButton\t3\t3\t5\t5\t0\t\tok\t\t\n" +
+                      "It's\tOk\tPushButton\t3\t3\t5\t5\t0\t\tok\tPick\t\n"
+                      "It's\tPick\tRadioButtonGroup\t3\t9\t5\t5\t0\tQ'P\t\t\t\n" +
                       extraControls},
       {"RadioButton",
        "Property\tOrder\tValue\tX\tY\tWidth\tHeight\tText\tHelp\ns72\ti2\ts64\ti2\ti2\ti2\ti2\tL64\tL50\n"
        "RadioButton\tProperty\tOrder\n"
        "MODE\t3\tCustom\t0\t40\t100\t15\t&Custom\t\nMODE\t1\tTypical\t0\t0\t100\t15\t&Typical\t\n"
        "MODE\t2\tComplete\t0\t20\t100\t15\tC&omplete\tAll of it\n"
-       "SETUPTYPE\t1\ta\t0\t0\t10\t10\tA\t\nSETUPTYPE\t2\tb\t0\t12\t10\t10\tB\t\n"},
+       "SETUPTYPE\t1\ta\t0\t0\t10\t10\tA\t\nSETUPTYPE\t2\tb\t0\t12\t10\t10\tB\t\n"
+       "Q'P\t1\tquoted\t0\t0\t1\t1\t\t\nQ\t1\tbare\t0\t0\t1\t1\t\t\n"},
       {"ComboBox",
        "Property\tOrder\tValue\tText\ns72\ti2\ts64\tL64\nComboBox\tProperty\tOrder\n"
        "LANGS\t1\ten\tEnglish\nLANGS\t2\tde\tGerman\n"},
@@ -160,6 +162,10 @@ TEST_F(DialogTest, DialogsLoadWithTheirControls) {
   ASSERT_NE(quoted, nullptr);
   ASSERT_NE(quoted->firstControl(), nullptr);
   EXPECT_EQ(quoted->firstControl()->name(), u"Ok");
+  auto* pick = dynamic_cast<Msi::MsiRadioGroup*>(quoted->radioGroups()->current());
+  ASSERT_NE(pick, nullptr);
+  ASSERT_EQ(pick->itemKeys().size(), 1u);
+  EXPECT_EQ(pick->current()->value(), u"quoted");
 }
 
 TEST_F(DialogTest, KindsConvertBothWays) {
@@ -388,7 +394,10 @@ TEST_F(DialogTest, EveryRowWritesBackUnchanged) {
     }
     EXPECT_EQ(controls, rows(exportTable("ui.msi", "Control")).size());
     for (const auto& [key, button] : package->identityMap<Msi::MsiRadioButton>().entries()) check(button);
-    EXPECT_EQ(package->identityMap<Msi::MsiRadioButton>().size(), rows(exportTable("ui.msi", "RadioButton")).size());
+    // Every button of a group's property; "Q" has no group.
+    auto buttons = rows(exportTable("ui.msi", "RadioButton"));
+    EXPECT_EQ(package->identityMap<Msi::MsiRadioButton>().size(),
+              std::count_if(buttons.begin(), buttons.end(), [](const auto& r) { return r[0] != "Q"; }));
     for (const auto& [key, value] : package->identityMap<Msi::MsiComboBoxValue>().entries()) check(value);
     EXPECT_EQ(package->identityMap<Msi::MsiComboBoxValue>().size(), rows(exportTable("ui.msi", "ComboBox")).size());
     for (auto& save : saves) save();
