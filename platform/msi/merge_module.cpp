@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/msi/cabinet_check.h"
 #include "platform/msi/msi.h"
 #include "platform/win32/codepage.h"
 #include "platform/win32/paths.h"
@@ -1042,6 +1043,8 @@ class Merger final : public DispatchBase {
     Value cabinet;
     if (module_.run(u"SELECT `Data` FROM `_Streams` WHERE `Name` = ?", rec.h, &rows) == 0 && !rows.empty())
       cabinet = Db::value(rows[0].h, 1, Kind::Stream);
+    // The cabinet library trusts every offset and size it reads.
+    if (cabinet.kind == Value::Stream && !msi_layer::checkCabinetBytes(cabinet.bytes).ok) cabinet = Value{};
     if (cabinet.kind == Value::Stream && !cabinet.bytes.empty()) {
       if (!work.make()) return fail(u"no temporary folder");
       GRef<GInputStream> in(g_memory_input_stream_new_from_data(cabinet.bytes.data(),

@@ -110,6 +110,7 @@ struct ModuleSpec {
   std::string extraTables;  // "Property" rows, when not empty
   bool withCabinet = true;
   std::string language = "1033";
+  std::size_t cabinetBytes = std::string::npos;  // cut the cabinet to this size
 };
 
 class MergeModule : public msi_test::PackageWorld {
@@ -157,6 +158,8 @@ class MergeModule : public msi_test::PackageWorld {
       int st = -1;
       run("cd " + quote(folder) + " && gcab -c -z -n ../mod.cab " + quote(kModFileKey), &st);
       EXPECT_EQ(st, 0) << "gcab";
+      if (spec.cabinetBytes != std::string::npos)
+        msi_test::writeFile(c("mod.cab"), msi_test::readFile(c("mod.cab")).substr(0, spec.cabinetBytes));
       run("msibuild " + quote(path) + " -a MergeModule.CABinet " + quote(c("mod.cab")), &st);
       EXPECT_EQ(st, 0) << "msibuild -a";
     }
@@ -320,6 +323,7 @@ TEST_F(MergeModule, AModuleThatCannotMergeWholeChangesNothing) {
       {"no such feature", {}, u"Missing", u"INSTALLDIR", msmErrorFeatureRequired, "Feature"},
       {"no such directory", {}, u"Complete", u"NOWHERE", msmErrorTableMerge, "Directory"},
       {"file missing from the cabinet", {"", false}, u"Complete", u"INSTALLDIR", msmErrorFileCreate, "File"},
+      {"damaged cabinet", {"", true, "1033", 60}, u"Complete", u"INSTALLDIR", msmErrorFileCreate, "File"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
