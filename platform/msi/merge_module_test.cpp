@@ -105,6 +105,7 @@ VARIANT i4(LONG n) {
 }
 
 const char kModFileKey[] = "ModFile.6A0F2C1E";
+const std::string kBinary("\x00\x01" "binary\xff", 9);
 
 struct ModuleSpec {
   std::string extraTables;  // "Property" rows, when not empty
@@ -152,6 +153,13 @@ class MergeModule : public msi_test::PackageWorld {
     if (!spec.extraTables.empty())
       tables.push_back({"Property.idt", "Property\tValue\ns72\tl0\nProperty\tProperty\n" + spec.extraTables});
     EXPECT_TRUE(msi_test::buildIdtPackage(path, tables)) << "msibuild";
+    // A table with a stream column: msibuild reads the stream from Binary/ beside the table.
+    const std::string idt = c("binidt");
+    msi_test::writeFile(idt + "/Binary/ModBin.ibd", kBinary);
+    msi_test::writeFile(idt + "/Binary.idt", "Name\tData\ns72\tv0\nBinary\tName\nModBin.6A0F2C1E\tModBin.ibd\n");
+    int built = -1;
+    run("cd " + quote(idt) + " && msibuild " + quote(path) + " -i Binary.idt", &built);
+    EXPECT_EQ(built, 0) << "msibuild Binary";
     if (spec.withCabinet) {
       const std::string folder = c("modsrc");
       msi_test::writeFile(folder + "/" + kModFileKey, "module file\n");
@@ -237,6 +245,7 @@ TEST_F(MergeModule, MergesTablesFilesAndSequencesUnderTheFeature) {
   EXPECT_TRUE(has(msi_test::exportTable(pkg, "Property"), "ModProp\t1"));
   // The package's table has a later column than the module's: it stays empty.
   EXPECT_TRUE(has(msi_test::exportTable(pkg, "CustomAction"), "ModAction.6A0F2C1E\t51\tModProp\t1\t"));
+  EXPECT_EQ(run("msiinfo extract " + quote(pkg) + " Binary.ModBin.6A0F2C1E"), kBinary);
   // The wixl package holds two files in cabinet 1: the module's file comes third,
   // in a new cabinet stream of the package.
   const std::string file = msi_test::exportTable(pkg, "File");
