@@ -5,6 +5,8 @@
 // page and back, sort by a text column, select all, check all (FXIconList has
 // no check marks: its reference is marking every row selected again).
 // Goal: each at most 1.5x FXIconList, growing at most as n log n.
+// Usage: bench_iconlist [batches] [rows] [details|icons] [ours|theirs]; the
+// last one runs a single side, for profiling.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -149,6 +151,8 @@ int main(int argc, char** argv) {
   // Optional: only this many rows, only one style ("details" or "icons").
   const int onlyRows = argc > 2 ? std::atoi(argv[2]) : 0;
   const std::string onlyStyle = argc > 3 ? argv[3] : "";
+  // Optional, for profiling: "ours" or "theirs" runs that side alone.
+  const std::string onlySide = argc > 4 ? argv[4] : "";
   FXExtApp app("bench_iconlist", "kvbench");
   int fargc = 1;
   char name[] = "bench_iconlist";
@@ -212,7 +216,11 @@ int main(int argc, char** argv) {
           theirs[4].push_back(timed(all));
           theirs[0].back() += timed([&] { s.dropTheirs(); });
         };
-        if (batch % 2 == 0)
+        if (onlySide == "ours")
+          runOurs();
+        else if (onlySide == "theirs")
+          runTheirs();
+        else if (batch % 2 == 0)
           runOurs(), runTheirs();
         else
           runTheirs(), runOurs();

@@ -90,8 +90,9 @@ FXKBrowserView::~FXKBrowserView() {
   delete menu_;
   menu_ = nullptr;
   current_ = nullptr;
-  root.clearChildren();
+  // The index goes first: the nodes then leave it without a look-up each.
   nodes_.clear();
+  root.clearChildren();
   displayRoot_.reset();
   anchor_.reset();
   if (browser_) {
@@ -198,8 +199,9 @@ std::vector<FXKBrowserViewItem*> FXKBrowserView::items() const {
 void FXKBrowserView::clearItems() {
   current_ = nullptr;
   tracked = nullptr;
-  root.clearChildren();
+  // The index goes first: the nodes then leave it without a look-up each.
   nodes_.clear();
+  root.clearChildren();
   itemCount_ = 0;
 }
 
@@ -649,7 +651,13 @@ long FXKBrowserView::onCmdContextMenu(FXObject*, FXSelector, void* ptr) {
   return browser().popupItemMenu(copy.get(), this, sx, sy) ? 1 : 0;
 }
 
+void FXKBrowserView::statesChanged(int, bool) { update(); }
+
 long FXKBrowserView::onDocSelected(FXObject*, FXSelector, void* ptr) {
+  if (!ptr) {
+    statesChanged(browser().lastChange().set, true);
+    return 0;
+  }
   FXKTerminal* node = findNode(static_cast<FXKBrowserItem*>(ptr));
   if (!node) return 0;
   if (browser().lastChange().set == FXKBrowser::STATE_CHECKED)
@@ -659,6 +667,10 @@ long FXKBrowserView::onDocSelected(FXObject*, FXSelector, void* ptr) {
 }
 
 long FXKBrowserView::onDocDeselected(FXObject*, FXSelector, void* ptr) {
+  if (!ptr) {
+    statesChanged(browser().lastChange().set, false);
+    return 0;
+  }
   FXKTerminal* node = findNode(static_cast<FXKBrowserItem*>(ptr));
   if (!node) return 0;
   if (browser().lastChange().set == FXKBrowser::STATE_CHECKED)

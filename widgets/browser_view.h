@@ -118,6 +118,9 @@ class FXKBrowserView : public FXKContainerWindow {
   virtual bool isSortable() { return false; }
   virtual void sorted() {}
   virtual void setCurrent(const FXKBrowserItem* item);
+  // Many items joined (on) or left a state set at once: the browser's bulk
+  // notification. The base repaints the window.
+  virtual void statesChanged(int set, bool on);
   virtual const FXKBrowserItem* getDisplayRoot();
   const FXKBrowserItem* itemOf(FXKTerminal* node) const;
   // The toolkit build's refresh: applies the browser's update flags.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include <fxkeys.h>
 
@@ -705,6 +706,36 @@ int FXKIconList::compare(FXKBrowserViewItem* a, FXKBrowserViewItem* b, FXint key
   return FXWString::caseCompare(ta, tb);
 }
 
+namespace {
+// A text's sort key: an ASCII text folded once into bytes, whose byte order
+// is the case-insensitive order of the text; other texts compare as they are.
+struct SortKey {
+  SortKey(const FXWString* t, FXKTerminal* n) : text(t), node(n) {
+    const char16_t* s = t->text();
+    const int length = t->length();
+    folded.resize(static_cast<std::size_t>(length));
+    for (int i = 0; i < length; ++i) {
+      const char16_t c = s[i];
+      if (c >= 0x80) {
+        ascii = false;
+        folded.clear();
+        return;
+      }
+      folded[static_cast<std::size_t>(i)] = static_cast<char>(c >= u'A' && c <= u'Z' ? c + 32 : c);
+    }
+  }
+  int compare(const SortKey& other) const {
+    if (!ascii || !other.ascii) return FXWString::caseCompare(*text, *other.text);
+    const int c = folded.compare(other.folded);
+    return (c > 0) - (c < 0);
+  }
+  const FXWString* text;
+  FXKTerminal* node;
+  std::string folded;
+  bool ascii = true;
+};
+}  // namespace
+
 void FXKIconList::sortAll() {
   // A plain text column sorts on the items' texts directly: no column
   // look-up and no virtual call per comparison.
@@ -716,7 +747,7 @@ void FXKIconList::sortAll() {
     return;
   }
   static const FXWString none;
-  std::vector<std::vector<std::pair<const FXWString*, FXKTerminal*>>> keyed(root.children.size());
+  std::vector<std::vector<SortKey>> keyed(root.children.size());
   for (std::size_t g = 0; g < root.children.size(); ++g) {
     auto& list = static_cast<FXKContainer*>(root.children[g])->children;
     keyed[g].reserve(list.size());
@@ -737,12 +768,12 @@ void FXKIconList::sortAll() {
   const bool descending = sortOrder < 0;
   for (auto& keys : keyed) {
     if (keys.empty()) continue;
-    auto& list = keys.front().second->parent->children;
-    std::stable_sort(keys.begin(), keys.end(), [descending](const auto& a, const auto& b) {
-      const int c = FXWString::caseCompare(*a.first, *b.first);
+    auto& list = keys.front().node->parent->children;
+    std::stable_sort(keys.begin(), keys.end(), [descending](const SortKey& a, const SortKey& b) {
+      const int c = a.compare(b);
       return descending ? c > 0 : c < 0;
     });
-    for (std::size_t k = 0; k < keys.size(); ++k) list[k] = keys[k].second;
+    for (std::size_t k = 0; k < keys.size(); ++k) list[k] = keys[k].node;
   }
   sorted();
   recalcItems(true);
@@ -841,10 +872,10 @@ void FXKIconList::setGroupItemsChecked(FXKIconGroup* g, bool checked) {
   if (options & ICONLIST_GROUP_CHECKS_ITEMS) {
     // The items' own notifications must not re-aggregate the group midway.
     settingGroup_ = true;
-    const std::vector<FXKTerminal*> rows = g->children;
-    for (FXKTerminal* child : rows)
-      getBrowser()->setItemState(FXKBrowser::STATE_CHECKED, static_cast<FXKBrowserViewItem*>(child)->item.get(),
-                                 checked, true);
+    std::vector<const FXKBrowserItem*> rows;
+    rows.reserve(g->children.size());
+    for (FXKTerminal* child : g->children) rows.push_back(static_cast<FXKBrowserViewItem*>(child)->item.get());
+    getBrowser()->setItemStates(FXKBrowser::STATE_CHECKED, rows, checked, true);
     settingGroup_ = false;
   }
   g->setCheckState(checked ? 1 : 0);
@@ -980,18 +1011,25 @@ long FXKIconList::onCmdToggleExpand(FXObject*, FXSelector, void* ptr) {
   return 1;
 }
 
+// Every item in one change of the browser's set, told to the views once.
 long FXKIconList::onCmdCheckAll(FXObject*, FXSelector, void*) {
   FXKBrowser& b = *getBrowser();
   const int set = (b.getMode() & FXKBrowser::MODE_CLICK_CHECKS) ? FXKBrowser::STATE_CHECKED : FXKBrowser::STATE_SELECTED;
+  std::vector<const FXKBrowserItem*> all;
+  all.reserve(itemCount());
   for (FXKBrowserViewItem* node : items())
-    if (isItemEnabled(node->item.get())) b.setItemState(set, node->item.get(), true, true);
+    if (isItemEnabled(node->item.get())) all.push_back(node->item.get());
+  b.setItemStates(set, all, true, true);
   return 1;
 }
 
 long FXKIconList::onCmdUncheckAll(FXObject*, FXSelector, void*) {
   FXKBrowser& b = *getBrowser();
   const int set = (b.getMode() & FXKBrowser::MODE_CLICK_CHECKS) ? FXKBrowser::STATE_CHECKED : FXKBrowser::STATE_SELECTED;
-  for (FXKBrowserViewItem* node : items()) b.setItemState(set, node->item.get(), false, true);
+  std::vector<const FXKBrowserItem*> all;
+  all.reserve(itemCount());
+  for (FXKBrowserViewItem* node : items()) all.push_back(node->item.get());
+  b.setItemStates(set, all, false, true);
   return 1;
 }
 
@@ -1516,6 +1554,28 @@ long FXKIconList::onFocusOut(FXObject* sender, FXSelector sel, void* ptr) {
   if (const FXKBrowserItem* own = itemOf(getCurrentNode()))
     if (getBrowser()->isSelected(own)) resizeCurrentLabel(getCurrentNode(), nullptr);
   return FXKBrowserView::onFocusOut(sender, sel, ptr);
+}
+
+void FXKIconList::statesChanged(int set, bool on) {
+  FXKBrowserView::statesChanged(set, on);
+  if (set == FXKBrowser::STATE_SELECTED) {
+    // The current item's full label follows its selection.
+    FXKTerminal* node = getCurrentNode();
+    const FXKBrowserItem* own = itemOf(node);
+    if (own && getBrowser()->isSelected(own) == on) resizeCurrentLabel(on ? nullptr : node, on ? node : nullptr);
+  } else if (set == FXKBrowser::STATE_CHECKED && (options & ICONLIST_GROUP_CHECKS_ITEMS)) {
+    if (!settingGroup_)
+      for (FXKTerminal* g : std::vector<FXKTerminal*>(root.children)) updateGroupCheck(static_cast<FXKIconGroup*>(g));
+  } else if (set == FXKBrowser::STATE_CHECKED && (options & ICONLIST_GROUP_CHECKS)) {
+    // Groups whose key items were among them, as one notification each would.
+    for (FXKTerminal* t : std::vector<FXKTerminal*>(root.children)) {
+      auto* g = static_cast<FXKIconGroup*>(t);
+      if (!g->item) continue;
+      const bool checked = getBrowser()->getCheckState(g->item.get()) != 0;
+      if (checked != (g->getCheckState() != 0))
+        handle(this, FXSEL(SEL_COMMAND, checked ? ID_GROUP_CHECKED : ID_GROUP_UNCHECKED), g);
+    }
+  }
 }
 
 long FXKIconList::onItemSelected(FXObject* sender, FXSelector sel, void* ptr) {

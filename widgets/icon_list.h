@@ -229,6 +229,7 @@ class FXKIconList : public FXKBrowserView {
   bool isSortable() override { return !(options & ICONLIST_NO_SORT); }
   void sortAll() override;
   void setCurrent(const FXKBrowserItem* item) override;
+  void statesChanged(int set, bool on) override;
   void writeSettings();
   bool readSettings();
 
