@@ -21,6 +21,7 @@
 #include "platform/fox/fx_messages.h"
 #include "platform/fox/fxwstring.h"
 #include "system/locks.h"
+#include "widgets/small_pool.h"
 
 class FXKBrowser;
 class FXKPreview;
@@ -32,6 +33,7 @@ class FXKBrowserItem : public FX::FXObject {
   FXDECLARE_ABSTRACT(FXKBrowserItem)
 
  public:
+  KV_SMALL_POOL_OPERATORS
   FXKBrowserItem() = default;
   ~FXKBrowserItem() override = default;
 

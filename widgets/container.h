@@ -15,6 +15,7 @@
 #include <fx.h>
 
 #include "platform/fox/fx_messages.h"
+#include "widgets/small_pool.h"
 
 class FXKContainer;
 class FXKContainerWindow;
@@ -47,6 +48,7 @@ class FXKTerminal : public FX::FXObject {
   FXDECLARE(FXKTerminal)
 
  public:
+  KV_SMALL_POOL_OPERATORS
   enum : FX::FXuint {
     FLAG_MARKED = 0x1,
     FLAG_LAYOUT = 0x2,

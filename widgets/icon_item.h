@@ -20,6 +20,7 @@ class FXKTextLayout;
 
 class FXKIconItemText {
  public:
+  KV_SMALL_POOL_OPERATORS
   enum : FX::FXuint { FLAG_HOVER = 0x1 };
   virtual ~FXKIconItemText() = default;
   virtual void setText(const FXWString& text) = 0;
@@ -161,6 +162,7 @@ class FXKIconItemFormattedLink : public FXKIconItemFormatted {
 };
 
 struct FXKIconItemCell {
+  KV_SMALL_POOL_OPERATORS
   FX::FXRectangle icon{0, 0, 0, 0};
   FX::FXRectangle text{0, 0, 0, 0};
   std::unique_ptr<FXKIconItemText> part;
