@@ -56,6 +56,7 @@ class FXKTerminal : public FX::FXObject {
     FLAG_OWN = 0x80,
     FLAG_HOVER = 0x100,
     FLAG_PRESSED = 0x200,
+    FLAG_ICON_ITEM = 0x400,  // an FXKIconItem: found without a dynamic_cast
   };
 
   FXKTerminal() = default;

@@ -197,12 +197,12 @@ FXint FXKIconGroup::getColumnWidth(FXint key) {
 
 void FXKIconGroup::ensureCellInItems(FXint key) {
   for (FXKTerminal* child : children)
-    if (auto* item = dynamic_cast<FXKIconItem*>(child)) item->ensureCell(key);
+    if (auto* item = asIconItem(child)) item->ensureCell(key);
 }
 
 void FXKIconGroup::invalidateCellInItems(FXint key) {
   for (FXKTerminal* child : children)
-    if (auto* item = dynamic_cast<FXKIconItem*>(child)) item->invalidateCell(key);
+    if (auto* item = asIconItem(child)) item->invalidateCell(key);
 }
 
 FXint FXKIconGroup::getCellWidth(FXint) const {
@@ -283,7 +283,7 @@ FXint FXKIconGroup::getDefaultHeight(FXint w) {
         FXint x = 5, rowH = 0, sum = 0;
         for (FXKTerminal* child : children) {
           FXint ch = child->getDefaultHeight(cell);
-          auto* item = dynamic_cast<FXKIconItem*>(child);
+          auto* item = asIconItem(child);
           if (l->getUniformItemHeight() && !(item && item->hasNoHighlight())) ch = std::max(ch, rh);
           rowH = std::max(rowH, ch);
           x += cell + 16;
@@ -377,7 +377,7 @@ void FXKIconGroup::layout() {
         FXint cx = 5, cy = iy, rowH = 0;
         FXKBrowser* browser = l->getBrowser();
         for (FXKTerminal* child : children) {
-          auto* item = dynamic_cast<FXKIconItem*>(child);
+          auto* item = asIconItem(child);
           if (item && browser && !browser->isVisible(item->item.get())) {
             place(child, cx, cy, 0, 0);
             child->flags &= ~FLAG_MARKED;

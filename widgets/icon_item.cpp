@@ -352,6 +352,7 @@ void FXKIconItemFormattedLink::setText(const FXWString& text) {
 // ---- item
 
 FXKIconItem::FXKIconItem(FXKBrowserViewGroup* group, FXKBrowserItem* it) : FXKBrowserViewItem(group, it) {
+  flags |= FLAG_ICON_ITEM;
   cells_.reserve(2);  // a name and one more column, as most lists have
 }
 

@@ -255,3 +255,8 @@ class FXKIconItem : public FXKBrowserViewItem {
   bool hoverFrame_ = true;
   bool mouse_ = false;
 };
+
+// The icon item behind a node, or null.
+inline FXKIconItem* asIconItem(FXKTerminal* node) {
+  return node && (node->flags & FXKTerminal::FLAG_ICON_ITEM) ? static_cast<FXKIconItem*>(node) : nullptr;
+}

@@ -417,7 +417,7 @@ void FXKIconList::measureColumns() {
     std::vector<FXint> widest(keys.size(), 0);
     for (FXKTerminal* g : root.children)
       for (FXKTerminal* child : static_cast<FXKContainer*>(g)->children)
-        if (auto* item = dynamic_cast<FXKIconItem*>(child))
+        if (auto* item = asIconItem(child))
           for (std::size_t k = 0; k < keys.size(); ++k)
             if (item->cell(keys[k]) || keys[k] == kCheckColumn)
               widest[k] = std::max(widest[k], item->getCellWidth(keys[k]));
@@ -596,7 +596,7 @@ FXKBrowserViewItem* FXKIconList::createItem(FXKBrowserViewGroup* group, FXKBrows
 
 void FXKIconList::updateItem(FXKBrowserViewItem* node) {
   FXKBrowserView::updateItem(node);
-  auto* item = dynamic_cast<FXKIconItem*>(node);
+  auto* item = asIconItem(node);
   if (!item) return;
   FXKBrowser& b = *getBrowser();
   FXWString title;
@@ -661,7 +661,7 @@ void FXKIconList::regroupRows() {
   const std::vector<FXKTerminal*> rows = defaultGroup->children;
   // Groups by caption, so that each row finds its group without a scan.
   for (FXKTerminal* child : rows) {
-    auto* item = dynamic_cast<FXKIconItem*>(child);
+    auto* item = asIconItem(child);
     if (!item) continue;
     const FXint k = groupKeyOf(item->item.get());
     if (k == kNoGroup) continue;
@@ -752,7 +752,7 @@ void FXKIconList::sortAll() {
     auto& list = static_cast<FXKContainer*>(root.children[g])->children;
     keyed[g].reserve(list.size());
     for (FXKTerminal* child : list) {
-      auto* item = dynamic_cast<FXKIconItem*>(child);
+      auto* item = asIconItem(child);
       const FXWString* text = item ? item->plainText(sortColumn) : nullptr;
       if (!text && item && !item->cell(sortColumn)) text = &none;
       if (!text) {
