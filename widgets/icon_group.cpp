@@ -376,7 +376,9 @@ void FXKIconGroup::layout() {
         const FXint cell = getCellWidth(width);
         FXint cx = 5, cy = iy, rowH = 0;
         FXKBrowser* browser = l->getBrowser();
-        for (FXKTerminal* child : children) {
+        for (std::size_t i = 0; i < children.size(); ++i) {
+          if (i + 4 < children.size()) __builtin_prefetch(children[i + 4]);
+          FXKTerminal* child = children[i];
           auto* item = asIconItem(child);
           if (item && browser && !browser->isVisible(item->item.get())) {
             place(child, cx, cy, 0, 0);
