@@ -212,6 +212,41 @@ FXIcon* FXKIconList::starIcon() {
   return starIcon_;
 }
 
+FXIcon* FXKIconList::menuIcon(MenuIcon which) {
+  if (menuIcons_.empty()) {
+    constexpr int S = 16;
+    constexpr FXColor clear = FXRGB(255, 0, 255), ink = FXRGB(40, 70, 120), light = FXRGB(120, 160, 210);
+    for (int kind = 0; kind < 3; ++kind) {
+      auto* icon = new FXIcon(getApp(), nullptr, clear, IMAGE_KEEP | IMAGE_OWNED, S, S);
+      for (int y = 0; y < S; ++y)
+        for (int x = 0; x < S; ++x) {
+          FXColor c = clear;
+          if (kind == MENU_ICON_ARRANGE) {
+            // Three bars growing downwards.
+            const int bar = (y - 2) / 4;
+            if (y >= 2 && y < 14 && (y - 2) % 4 < 3 && x >= 2 && x < 6 + 3 * bar) c = ink;
+          } else if (kind == MENU_ICON_COLUMNS) {
+            // A table of three columns under a header row.
+            if (x >= 1 && x <= 14 && y >= 2 && y <= 13) {
+              const bool edge = x == 1 || x == 14 || y == 2 || y == 13 || x == 6 || x == 10;
+              c = edge ? ink : y <= 4 ? light : FXRGB(255, 255, 255);
+            }
+          } else {
+            // A ring with a gap and an arrow head.
+            const int dx = 2 * x - 15, dy = 2 * y - 15, r2 = dx * dx + dy * dy;
+            if (r2 >= 64 && r2 <= 144 && !(x >= 9 && y <= 7 && y >= 2)) c = ink;
+            if (y >= 1 && y <= 6 && x >= 9 && x <= 14 && x - 9 >= y - 1) c = ink;
+          }
+          icon->setPixel(x, y, c);
+        }
+      menuIcons_.push_back(icon);
+    }
+  }
+  FXIcon* icon = menuIcons_[static_cast<std::size_t>(which)];
+  if (id() && !icon->id()) icon->create();
+  return icon;
+}
+
 // ---- styles and appearances
 
 void FXKIconList::addViewStyle(int style) {
@@ -1119,7 +1154,8 @@ bool FXKIconList::fillContextMenu(FXMenuPane* pane, const FXKBrowserItem* item, 
   }
   if (sortPane->numChildren()) {
     menuPanes_.push_back(sortPane);
-    new FXMenuCascade(pane, menuLabel(u"\u2382Arrange Items By\t\tArrange Items By"), nullptr, sortPane);
+    new FXMenuCascade(pane, menuLabel(u"\u2382Arrange Items By\t\tArrange Items By"), menuIcon(MENU_ICON_ARRANGE),
+                      sortPane);
   } else {
     delete sortPane;
   }
@@ -1132,8 +1168,9 @@ bool FXKIconList::fillContextMenu(FXMenuPane* pane, const FXKBrowserItem* item, 
   }
   const bool details = std::find(styles_.begin(), styles_.end(), int(STYLE_DETAILS)) != styles_.end();
   if (header_ && details && choosable)
-    new FXMenuCommand(pane, menuLabel(u"Choose Columns...\t\tChoose Columns"), nullptr, this, ID_CHOOSE_COLUMNS);
-  new FXMenuCommand(pane, menuLabel(u"\u2382Refresh"), nullptr, this, ID_REFRESH);
+    new FXMenuCommand(pane, menuLabel(u"Choose Columns...\t\tChoose Columns"), menuIcon(MENU_ICON_COLUMNS), this,
+                      ID_CHOOSE_COLUMNS);
+  new FXMenuCommand(pane, menuLabel(u"\u2382Refresh"), menuIcon(MENU_ICON_REFRESH), this, ID_REFRESH);
   return true;
 }
 

@@ -180,6 +180,9 @@ class FXKIconList : public FXKBrowserView {
   FX::FXint editedKey() const { return editKey_; }
   // Five rating stars in one strip, made once for the list's parts.
   FX::FXIcon* starIcon();
+  enum MenuIcon { MENU_ICON_ARRANGE, MENU_ICON_COLUMNS, MENU_ICON_REFRESH };
+  // The 16-pixel pictures of the context menu's own entries, made once.
+  FX::FXIcon* menuIcon(MenuIcon which);
 
   // Painting and backgrounds.
   virtual bool hasSelectionImage() const { return selectionImage_ != nullptr; }

@@ -402,6 +402,20 @@ TEST_F(IconListTest, GroupChecksAggregateAndRollBackWhenRefused) {
   EXPECT_EQ(browser->stateSet(FXKBrowser::STATE_SELECTED).size(), 3u);
   list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_UNCHECK_ALL), nullptr);
   EXPECT_EQ(browser->stateSet(FXKBrowser::STATE_SELECTED).size(), 0u);
+  // With check marks they use the checked set, told in one notification:
+  // the group's box follows all its items at once.
+  browser->setMode(FXKBrowser::MODE_MULTIPLE | FXKBrowser::MODE_CLICK_CHECKS);
+  browser->setItemEnabled(item("3")->item.get(), false, false);
+  list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_CHECK_ALL), nullptr);
+  EXPECT_EQ(checked.size(), 2u);  // the disabled item stays out
+  EXPECT_EQ(g->getCheckState(), 2);
+  browser->setItemEnabled(item("3")->item.get(), true, false);
+  list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_CHECK_ALL), nullptr);
+  EXPECT_EQ(checked.size(), 3u);
+  EXPECT_EQ(g->getCheckState(), 1);
+  list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_UNCHECK_ALL), nullptr);
+  EXPECT_EQ(checked.size(), 0u);
+  EXPECT_EQ(g->getCheckState(), 0);
 }
 
 
@@ -796,6 +810,25 @@ TEST_F(IconListTest, ContextMenuPerConfiguration) {
   EXPECT_EQ(got.front(), "Arrange Items By");
   EXPECT_EQ(got.back(), "Refresh");
   EXPECT_NE(std::find(got.begin(), got.end(), "Choose Columns..."), got.end());
+  // Arrange, Choose Columns and Refresh carry 16-pixel pictures, made once.
+  std::map<std::string, FXIcon*> icons;
+  for (FXWindow* w = one.getFirst(); w; w = w->getNext())
+    if (auto* c = dynamic_cast<FXMenuCaption*>(w)) icons[c->getText().text()] = c->getIcon();
+  const struct {
+    const char* entry;
+    int inkX, inkY;  // a point of the drawing; the corner is clear
+  } pictures[] = {{"Arrange Items By", 3, 3}, {"Choose Columns...", 1, 8}, {"Refresh", 3, 8}};
+  for (const auto& p : pictures) {
+    FXIcon* icon = icons[p.entry];
+    ASSERT_NE(icon, nullptr) << p.entry;
+    EXPECT_EQ(icon->getWidth(), 16);
+    EXPECT_EQ(icon->getHeight(), 16);
+    EXPECT_EQ(icon->getPixel(15, 15), FXRGB(255, 0, 255)) << p.entry;
+    EXPECT_NE(icon->getPixel(p.inkX, p.inkY), FXRGB(255, 0, 255)) << p.entry;
+  }
+  FXMenuPane again(list);
+  list->fillContextMenu(&again, nullptr, 3);
+  EXPECT_EQ(static_cast<FXMenuCaption*>(again.getLast())->getIcon(), icons["Refresh"]);
   // Every style, entries in the pane: distinct labels, then a separator.
   for (int s = 1; s <= 6; ++s) list->addViewStyle(s);
   FXMenuPane all(list);
