@@ -186,6 +186,7 @@ FXKIconList::~FXKIconList() {
   delete checkImage_;
   delete expanderImage_;
   delete starIcon_;
+  for (FXImage*& p : headerPictures_) delete p, p = nullptr;
   checkImage_ = expanderImage_ = nullptr;
   starIcon_ = nullptr;
   if (preparedOwned_) delete prepared_;
@@ -210,6 +211,35 @@ FXIcon* FXKIconList::starIcon() {
     if (id()) starIcon_->create();
   }
   return starIcon_;
+}
+
+FXImage* FXKIconList::headerPicture(HeaderPicture which) {
+  FXImage*& picture = headerPictures_[which];
+  if (!picture) {
+    constexpr int S = 15;
+    const int frames = which == HEADER_HOVER ? 1 : 3;
+    picture = new FXImage(getApp(), nullptr, IMAGE_KEEP | IMAGE_OWNED, S, S * frames);
+    const FXColor white = FXRGB(255, 255, 255), line = FXRGB(0x99, 0x33, 0x00);
+    for (int f = 0; f < frames; ++f)
+      for (int y = 0; y < S; ++y)
+        for (int x = 0; x < S; ++x) {
+          FXColor c = white;
+          if (which == HEADER_HOVER) {
+            c = (x == 0 || y == 0 || x == S - 1 || y == S - 1) ? FXRGB(0x7d, 0xa2, 0xce) : FXRGB(0xdc, 0xeb, 0xfc);
+          } else {
+            // A chevron: pointing up (expanded) or down (collapsed); darker
+            // in the hot frame, grey in the third.
+            const FXColor ink = f == 1 ? FXRGB(0x66, 0x11, 0x00) : f == 2 ? FXRGB(0xa0, 0xa0, 0xa0) : line;
+            const int dx = x - 7;
+            const int ry = which == HEADER_EXPANDED ? y - 5 : 9 - y;
+            if (ry >= 0 && ry <= 4 && (std::abs(dx) == ry || std::abs(dx) == ry - 1)) c = ink;
+            if (f == 1 && (x == 0 || y == 0 || x == S - 1 || y == S - 1)) c = FXRGB(0x7d, 0xa2, 0xce);
+          }
+          picture->setPixel(x, f * S + y, c);
+        }
+  }
+  if (id() && !picture->id()) picture->create();
+  return picture;
 }
 
 FXIcon* FXKIconList::menuIcon(MenuIcon which) {

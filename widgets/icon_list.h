@@ -133,6 +133,10 @@ class FXKIconList : public FXKBrowserView {
   FX::FXFont* getGroupFont() const { return groupFont_; }
   FX::FXImage* getCheckImage() const { return checkImage_; }
   FX::FXImage* getExpanderImage() const { return expanderImage_; }
+  enum HeaderPicture { HEADER_HOVER, HEADER_EXPANDED, HEADER_COLLAPSED };
+  // The pictures of header-style group captions, made once for all groups:
+  // a 15 x 15 hover backdrop and two 15 x 45 strips of three frames.
+  FX::FXImage* headerPicture(HeaderPicture which);
   bool themeFlag() const { return theme_; }
   const FXWString& emptyText() const { return emptyText_; }
   void forgetHotItem(FXKIconItem* item) {
@@ -319,6 +323,7 @@ class FXKIconList : public FXKBrowserView {
   FXKIconGroup* hotGroup_ = nullptr;
   FX::FXImage* checkImage_ = nullptr;
   FX::FXImage* expanderImage_ = nullptr;
+  FX::FXImage* headerPictures_[3] = {};
   FX::FXIcon* starIcon_ = nullptr;
   FX::FXMenuPane* headerMenu_ = nullptr;
   FX::FXMenuPane* viewPane_ = nullptr;

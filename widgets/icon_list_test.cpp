@@ -698,6 +698,50 @@ FXColor pixelOfWindow(FXWindow* w, int x, int y) {
   return FXRGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
 }
 
+// Header-style captions (the styled theme): a white band, the caption in the
+// group font, a thin rule after it and the expander strip at the right edge.
+TEST_F(IconListTest, HeaderStyleCaptionBandRuleAndExpander) {
+  make(3, FXKIconList::ICONLIST_EXPANDERS);
+  auto* g = static_cast<FXKIconGroup*>(list->group(0));
+  ASSERT_NE(g, nullptr);
+  if (g->captionStyle() != 1) GTEST_SKIP() << "the theme is not the styled one";
+  g->setText(FXWString(u"Group"));
+  g->requestLayout();
+  settle();
+  const auto paint = [&] {
+    list->update();
+    app->repaint();
+    app->flush(true);
+  };
+  paint();
+  FXFont* font = list->getGroupFont();
+  ASSERT_NE(font, nullptr);
+  const FXint t = font->getFontHeight() + 4;
+  const FXint textW = font->getTextWidth("Group", 5);
+  const FXPoint o = g->toWindow(FXPoint(0, 0));
+  const FXint sb = list->verticalScrollBar()->shown() ? list->verticalScrollBar()->getWidth() : 0;
+  const FXint W = list->getWidth() - sb;
+  const FXColor white = FXRGB(255, 255, 255), rule = FXRGB(0xa7, 0xbc, 0xdf), ink = FXRGB(0x99, 0x33, 0x00);
+  struct Point {
+    const char* what;
+    FXint x, y;
+    FXColor colour;
+  };
+  const Point expanded[] = {
+      {"band before the rule", textW + 9, 1, white},
+      {"rule", textW + 12 + 4, t / 2 + 1, rule},
+      {"under the rule", textW + 12 + 4, t / 2 + 2, white},
+      {"expander chevron tip (up)", W - 21 + 7, 2 + 5, ink},
+      {"expander beside the tip", W - 21 + 3, 2 + 5, white},
+  };
+  for (const Point& p : expanded) EXPECT_EQ(pixelOfWindow(list, o.x + p.x, o.y + p.y), p.colour) << p.what;
+  list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_TOGGLE_EXPAND), g);
+  settle();
+  paint();
+  EXPECT_EQ(pixelOfWindow(list, o.x + W - 21 + 7, o.y + 2 + 9), ink) << "chevron tip (down)";
+  EXPECT_EQ(pixelOfWindow(list, o.x + W - 21 + 7, o.y + 2 + 5), white) << "no tip up when collapsed";
+}
+
 TEST_F(IconListTest, EmptyListSaysSo) {
   make(0);
   FXImage image(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, list->getWidth(), list->getHeight());
