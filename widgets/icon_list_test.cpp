@@ -449,6 +449,46 @@ TEST_F(IconListTest, GroupCaptionHitTestAndExpander) {
   EXPECT_EQ(g->height, full);
 }
 
+// Sub-groups are further groups right after their parent (after its last
+// sub-group), indented by 5 per level, never header style, and take no room
+// while the parent is collapsed.
+TEST_F(IconListTest, SubgroupsFollowTheirParentIndentedAndFoldWithIt) {
+  make(2, FXKIconList::ICONLIST_EXPANDERS);
+  auto* g = static_cast<FXKIconGroup*>(list->group(0));
+  ASSERT_NE(g, nullptr);
+  FXKIconGroup* a = list->createSubgroup(g, 5, nullptr);
+  FXKIconGroup* b = list->createSubgroup(g, 6, nullptr);
+  FXKIconGroup* inner = list->createSubgroup(a, 7, nullptr);
+  a->setText(FXWString(u"A"));
+  b->setText(FXWString(u"B"));
+  inner->setText(FXWString(u"inner"));
+  std::vector<FXint> keys;
+  for (std::size_t i = 0; i < list->groupCount(); ++i) keys.push_back(list->group(i)->key);
+  EXPECT_EQ(keys, (std::vector<FXint>{FXKIconList::kNoGroup, 5, 7, 6}));
+  EXPECT_EQ(g->subgroups(), (std::vector<FXKIconGroup*>{a, b}));
+  EXPECT_EQ(a->subgroups(), (std::vector<FXKIconGroup*>{inner}));
+  EXPECT_EQ(a->parentGroup(), g);
+  EXPECT_EQ(a->indent(), 5);
+  EXPECT_EQ(inner->indent(), 10);
+  EXPECT_EQ(a->captionStyle(), 0);
+  list->recalc();
+  settle();
+  EXPECT_GT(a->getDefaultHeight(list->getWidth()), 0);
+  // The caption text moves right by the indent.
+  EXPECT_EQ(inner->textRect().x - a->textRect().x, 5);
+  // Collapsed parent: its sub-groups take no room; the parent keeps its caption.
+  g->setExpandState(1, false);
+  EXPECT_EQ(a->getDefaultHeight(list->getWidth()), 0);
+  EXPECT_EQ(b->getDefaultHeight(list->getWidth()), 0);
+  g->setExpandState(0, false);
+  EXPECT_GT(b->getDefaultHeight(list->getWidth()), 0);
+  // A sub-group that goes leaves its parent's list; its own sub-groups stay.
+  delete a;
+  EXPECT_EQ(g->subgroups(), (std::vector<FXKIconGroup*>{b}));
+  EXPECT_EQ(inner->parentGroup(), nullptr);
+  settle();
+}
+
 TEST_F(IconListTest, AnimationWithNothingToAnimateEnds) {
   make(0, FXKIconList::ICONLIST_EXPANDERS);
   // A group without items or caption: its full height is its caption's.
