@@ -1991,7 +1991,9 @@ void FXKIconList::moveContents(FXint x, FXint y) {
     }
   } else {
     scroll(0, hh, vw, vh - hh, dx, dy);
-    update();
+    // Up and down the content moves as it is: only the band scrolled into
+    // view is painted. Sideways, header-style captions reach to the edge.
+    if (dx) update();
   }
   if (editor_ && editor_->shown()) editor_->move(editor_->getX() + dx, editor_->getY() + dy);
 }
