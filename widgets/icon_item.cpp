@@ -420,7 +420,8 @@ FXKIconItemCell* FXKIconItem::ensureCell(FXint key) {
 
 FXint FXKIconItem::plainWidth(FXKIconItemCell* c, FXFont* font) {
   if (c->plainWidth < 0 || c->plainFont != font) {
-    c->plainWidth = font ? FXKIconItemTextSimple::textWidth(font, c->plain) : 0;
+    FXKIconList* l = list();
+    c->plainWidth = !font ? 0 : l ? l->plainTextWidth(font, c->plain) : FXKIconItemTextSimple::textWidth(font, c->plain);
     c->plainFont = font;
   }
   return c->plainWidth;

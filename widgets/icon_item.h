@@ -229,7 +229,7 @@ class FXKIconItem : public FXKBrowserViewItem {
   // The cell's part, made now for a plain cell that has none yet.
   FXKIconItemText* partOf(FXKIconItemCell* c);
   // The width of a plain cell's text, measured once per font.
-  static FX::FXint plainWidth(FXKIconItemCell* c, FX::FXFont* font);
+  FX::FXint plainWidth(FXKIconItemCell* c, FX::FXFont* font);
   FXKIconList* list() const;
   // The layout of the cells, when it is pending (the list defers it until
   // the item is measured or painted).

@@ -213,6 +213,26 @@ FXIcon* FXKIconList::starIcon() {
   return starIcon_;
 }
 
+FXint FXKIconList::plainTextWidth(FXFont* font, const FXWString& text) {
+  if (!font || !font->id()) return FXKIconItemTextSimple::textWidth(font, text);
+  const char16_t* s = text.text();
+  const int n = text.length();
+  FXint sum = 0;
+  for (int i = 0; i < n; ++i) {
+    const char16_t c = s[i];
+    if (c >= 0x80 || c < 0x20) return FXKIconItemTextSimple::textWidth(font, text);
+    if (advanceFont_ != font) {
+      for (int k = 0; k < 128; ++k) {
+        const char one = static_cast<char>(k);
+        advances_[k] = k < 0x20 ? 0 : font->getTextWidth(&one, 1);
+      }
+      advanceFont_ = font;
+    }
+    sum += advances_[c];
+  }
+  return sum;
+}
+
 FXImage* FXKIconList::headerPicture(HeaderPicture which) {
   FXImage*& picture = headerPictures_[which];
   if (!picture) {
@@ -286,6 +306,7 @@ void FXKIconList::addViewStyle(int style) {
 }
 
 void FXKIconList::applyAppearance() {
+  advanceFont_ = nullptr;  // the fonts may be others now
   auto it = appearances_.find(viewStyle_);
   current_ = it == appearances_.end() ? default_ : it->second;
   if (id()) {
@@ -2013,6 +2034,7 @@ void FXKIconList::reloadImages() {
 }
 
 long FXKIconList::onSettingsChanged(FXObject* sender, FXSelector sel, void* ptr) {
+  advanceFont_ = nullptr;
   reloadImages();
   return FXKContainerWindow::onSettingsChanged(sender, sel, ptr);
 }

@@ -184,6 +184,10 @@ class FXKIconList : public FXKBrowserView {
   FX::FXint editedKey() const { return editKey_; }
   // Five rating stars in one strip, made once for the list's parts.
   FX::FXIcon* starIcon();
+  // A plain text's width in the font: an ASCII text as the sum of its
+  // characters' widths, which the list keeps per font (the font's own
+  // measure adds them up the same way); other texts are measured.
+  FX::FXint plainTextWidth(FX::FXFont* font, const FXWString& text);
   enum MenuIcon { MENU_ICON_ARRANGE, MENU_ICON_COLUMNS, MENU_ICON_REFRESH };
   // The 16-pixel pictures of the context menu's own entries, made once.
   FX::FXIcon* menuIcon(MenuIcon which);
@@ -324,6 +328,8 @@ class FXKIconList : public FXKBrowserView {
   FX::FXImage* checkImage_ = nullptr;
   FX::FXImage* expanderImage_ = nullptr;
   FX::FXImage* headerPictures_[3] = {};
+  FX::FXFont* advanceFont_ = nullptr;
+  FX::FXint advances_[128] = {};
   FX::FXIcon* starIcon_ = nullptr;
   FX::FXMenuPane* headerMenu_ = nullptr;
   FX::FXMenuPane* viewPane_ = nullptr;

@@ -187,6 +187,19 @@ TEST_F(IconListTest, LineBreakingAndEllipsis) {
   EXPECT_EQ(word.getWidth(font), w("abcdefghijklmnop"));
 }
 
+// Column measuring sums kept character widths for ASCII texts: the sums must
+// be what the font itself measures.
+TEST_F(IconListTest, PlainTextWidthsAreTheFontsOwn) {
+  make(1);
+  FXFont* font = list->getFont();
+  ASSERT_TRUE(font && font->id());
+  for (const char16_t* text : {u"", u"Item 12345", u"kind 9972", u"WAVE fi fl ff", u"{[(|)]}~!", u"Gr\u00fc\u00dfe \u20ac"}) {
+    const FXWString w(text);
+    const std::string narrow = w.toUtf8();
+    EXPECT_EQ(list->plainTextWidth(font, w), font->getTextWidth(narrow.c_str(), narrow.size())) << narrow;
+  }
+}
+
 TEST_F(IconListTest, RatingValueAndStars) {
   make(0);
   FXKIconItemRating rating(list, nullptr, 5);
