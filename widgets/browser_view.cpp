@@ -14,7 +14,7 @@ FXIMPLEMENT(FXKBrowserViewGroup, FXKContainer, nullptr, 0)
 
 FXKBrowserViewItem::FXKBrowserViewItem(FXKBrowserViewGroup* group, FXKBrowserItem* it)
     : FXKTerminal(static_cast<FXKContainer*>(group)), item(it) {
-  view = group ? dynamic_cast<FXKBrowserView*>(group->window) : nullptr;
+  view = group ? (group->view ? group->view : dynamic_cast<FXKBrowserView*>(group->window)) : nullptr;
   if (view) {
     ++view->itemCount_;
     view->indexNode(this, item.get());
@@ -29,16 +29,16 @@ FXKBrowserViewItem::~FXKBrowserViewItem() {
 }
 
 FXKBrowserViewGroup::FXKBrowserViewGroup(FXKBrowserView* view, FXint k, FXKBrowserItem* keyItem, FXKTerminal* after)
-    : FXKContainer(view, after), key(k), item(keyItem) {
+    : FXKContainer(view, after), key(k), item(keyItem), view(view) {
   if (view) view->indexNode(this, item.get());
 }
 
 FXKBrowserViewGroup::~FXKBrowserViewGroup() {
   // The items go first, while the view still knows this group.
   clearChildren();
-  if (auto* view = dynamic_cast<FXKBrowserView*>(window)) {
-    view->unindexNode(this, item.get());
-    view->forgetNode(this);
+  if (auto* owner = dynamic_cast<FXKBrowserView*>(window)) {
+    owner->unindexNode(this, item.get());
+    owner->forgetNode(this);
   }
 }
 

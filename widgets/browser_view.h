@@ -44,6 +44,7 @@ class FXKBrowserViewGroup : public FXKContainer {
 
   FX::FXint key = INT_MAX;
   std::unique_ptr<FXKBrowserItem> item;
+  FXKBrowserView* view = nullptr;  // its items find it here
 
   virtual void setup() {}
   FXKBrowserViewItem* findItem(const FXKBrowserItem* item) const;

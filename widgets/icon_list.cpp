@@ -842,7 +842,9 @@ void FXKIconList::sortAll() {
   for (std::size_t g = 0; g < root.children.size(); ++g) {
     auto& list = static_cast<FXKContainer*>(root.children[g])->children;
     keyed[g].reserve(list.size());
-    for (FXKTerminal* child : list) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (i + 4 < list.size()) __builtin_prefetch(list[i + 4]);
+      FXKTerminal* child = list[i];
       auto* item = asIconItem(child);
       const FXWString* text = item ? item->plainText(sortColumn) : nullptr;
       if (!text && item && !item->cell(sortColumn)) text = &none;
