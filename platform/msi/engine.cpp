@@ -808,7 +808,9 @@ std::u16string today() {
 bool registerProduct(const Product& p, const std::u16string& packagePath, const std::vector<std::u16string>& files,
                      const std::vector<std::u16string>& folders, const std::u16string& installLocation,
                      const msi_engine::Registration& tree) {
-  std::u16string local = cacheName(isGuid(p.packageCode) ? p.packageCode : p.code, u".msi");
+  // Named by the product too: two products whose packages share a package
+  // code must not share (and overwrite) one cached copy.
+  std::u16string local = cacheName(p.code + (isGuid(p.packageCode) ? p.packageCode : u""), u".msi");
   if (!copyFile(unixOf(packagePath), unixOf(local))) return false;
   Key key(productKey(p.code), true);
   if (!key) return false;

@@ -230,6 +230,25 @@ TEST_F(EngineProducts, PatchesAreEnumeratedAndDescribeTheVersionTheyBring) {
             static_cast<UINT>(ERROR_PATCH_PACKAGE_INVALID));
 }
 
+// Package codes are meant to be unique, but nothing makes them so.
+TEST_F(EngineProducts, ProductsWhosePackagesShareAPackageCodeKeepTheirOwnLocalPackages) {
+  std::string demo = buildWix(), small = buildSmall();
+  msi_test::Handle si;
+  ASSERT_EQ(MsiGetSummaryInformationW(0, windowsPackage("small.msi").c_str(), 1, si.out()), 0u);
+  std::u16string code = info(kDemo, u"PackageCode");  // not installed yet: the failure text
+  ASSERT_EQ(MsiInstallProductW(windowsPackage("demo.msi").c_str(), u""), 0u);
+  code = info(kDemo, u"PackageCode");
+  ASSERT_EQ(MsiSummaryInfoSetPropertyW(si, PID_REVNUMBER, VT_LPSTR, 0, nullptr, code.c_str()), 0u);
+  ASSERT_EQ(MsiSummaryInfoPersist(si), 0u);
+  si.reset();
+  ASSERT_NE(msi_test::suminfo(small).find(narrow(code)), std::string::npos);
+  ASSERT_EQ(MsiInstallProductW(windowsPackage("small.msi").c_str(), u""), 0u);
+  std::u16string demoLocal = info(kDemo, u"LocalPackage"), smallLocal = info(kSmall, u"LocalPackage");
+  EXPECT_NE(demoLocal, smallLocal);
+  EXPECT_EQ(msi_test::readFile(win32::to_unix_path(demoLocal.c_str())), msi_test::readFile(demo));
+  EXPECT_EQ(msi_test::readFile(win32::to_unix_path(smallLocal.c_str())), msi_test::readFile(small));
+}
+
 // A registration an older engine wrote: the attributes it had, no features.
 TEST_F(EngineProducts, OlderRegistrationsStayReadable) {
   const std::u16string key = u"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\Products\\" + std::u16string(kDemo);
