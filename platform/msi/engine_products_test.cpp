@@ -16,6 +16,12 @@
 
 namespace {
 
+// A literal with its inner NULs, as long as it is written.
+template <std::size_t N>
+std::u16string text(const char16_t (&s)[N]) {
+  return std::u16string(s, N - 1);
+}
+
 using msi_test::narrow;
 
 const char16_t kDemo[] = u"{12345678-1234-1234-1234-123456789ABC}";
@@ -255,7 +261,7 @@ TEST_F(EngineProducts, OlderRegistrationsStayReadable) {
   HKEY h = nullptr;
   ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
             ERROR_SUCCESS);
-  std::u16string block(u"VersionString=2.5.1\0Version=33882113\0ProductName=Old\0LocalPackage=C:\\old.msi\0\0", 83);
+  std::u16string block = text(u"VersionString=2.5.1\0Version=33882113\0ProductName=Old\0LocalPackage=C:\\old.msi\0\0");
   ASSERT_EQ(RegSetValueExW(h, u"Properties", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(block.data()),
                            static_cast<DWORD>(block.size() * 2)),
             ERROR_SUCCESS);

@@ -6,6 +6,12 @@
 
 namespace {
 
+// A literal with its inner NULs, as long as it is written.
+template <std::size_t N>
+std::u16string text(const char16_t (&s)[N]) {
+  return std::u16string(s, N - 1);
+}
+
 using msi_engine::parse_registration;
 
 std::string bytes(const std::u16string& s) {
@@ -23,11 +29,11 @@ TEST(Registration, StoredBlocksOfAnyShapeAreRead) {
     std::vector<std::pair<std::u16string, std::u16string>> entries;
   } cases[] = {
       {"", {}},
-      {bytes(std::u16string(u"A=1\0B=\0\0", 8)), {{u"A", u"1"}, {u"B", u""}}},
+      {bytes(text(u"A=1\0B=\0\0")), {{u"A", u"1"}, {u"B", u""}}},
       // No terminating NULs at all, and an odd last byte.
       {bytes(u"A=x=y") + "\x41", {{u"A", u"x=y"}}},
       // Texts without '=' or without a name are no entries; empty texts between are skipped.
-      {bytes(std::u16string(u"plain\0=v\0\0\0File=C:\\a\0File=C:\\b", 32)),
+      {bytes(text(u"plain\0=v\0\0\0File=C:\\a\0File=C:\\b")),
        {{u"File", u"C:\\a"}, {u"File", u"C:\\b"}}},
   };
   for (const Case& c : cases) {
@@ -44,9 +50,9 @@ TEST(Registration, TheBlockReadsBackAndLeavesOutWhatCannotBeStored) {
   r.add(u"File", u"C:\\y");
   r.add(u"Bad=Name", u"v");
   r.add(u"", u"v");
-  r.add(u"Nul", std::u16string(u"a\0b", 3));
+  r.add(u"Nul", text(u"a\0b"));
   std::u16string block = msi_engine::registration_block(r);
-  EXPECT_EQ(block, std::u16string(u"Publisher=Acme; \"Corp\"\0File=C:\\x\0File=C:\\y\0\0", 44));
+  EXPECT_EQ(block, text(u"Publisher=Acme; \"Corp\"\0File=C:\\x\0File=C:\\y\0\0"));
   auto back = parse_registration(block.data(), block.size() * 2);
   ASSERT_EQ(back.entries.size(), 3u);
   EXPECT_EQ(back.attr(u"Publisher"), u"Acme; \"Corp\"");
