@@ -108,7 +108,10 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
 
   // A new package, opened; deleted again when opening fails.
   static std::unique_ptr<MsiPackage> open(const std::u16string& path, bool readOnly);
-  void openDatabase(const std::u16string& path, bool readOnly);
+  // Read-only, with the summary and the Property rows only: for a reader that
+  // wants a few properties of many packages.
+  static std::unique_ptr<MsiPackage> openProperties(const std::u16string& path);
+  void openDatabase(const std::u16string& path, bool readOnly, bool propertiesOnly = false);
   void close();
 
   // IMsiPackage
