@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "platform/fox/fxwstring.h"
+
 class FXKVerbProcessor;
 class FXKShellWindow;
 class xml_node;

@@ -12,6 +12,7 @@
 #include "widgets/shell/category_view.h"
 #include "widgets/shell/menu_creator.h"
 #include "widgets/shell/shell_items.h"
+#include "widgets/shell/shell_items_font.h"
 #include "xml/product_configuration.h"
 #include "xml/xml_node.h"
 
@@ -179,7 +180,7 @@ bool FXKXMLShellWindow::buildToolbarSet(FXComposite* parent, const xml_node* ele
 void FXKXMLShellWindow::addToolbarButton(FXComposite* toolbar, const FXKShellItemDescription& d) {
   if (!toolbar) return;
   if (d.verb.empty()) {
-    new FXVerticalSeparator(toolbar, SEPARATOR_LINE | LAYOUT_FILL_Y, 0, 0, 0, 0, 2, 2, 1, 1);
+    new FXVerticalSeparator(toolbar, FXuint(SEPARATOR_LINE) | LAYOUT_FILL_Y, 0, 0, 0, 0, 2, 2, 1, 1);
     return;
   }
   FXKVerbProcessor* verbs = getVerbProcessor();
@@ -279,5 +280,5 @@ void FXKXMLShellWindow::refresh(FXuint flags) {
     // so there is nothing to rebuild; the items are refreshed from their infos.
     if (FXKBrowser* b = getBrowser()) b->scheduleUpdate(17);
   }
-  FXComposite::refresh();
+  forceRefresh();
 }

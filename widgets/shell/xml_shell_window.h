@@ -36,7 +36,8 @@ class FXKXMLShellWindow : public FXKShellWindow {
   bool createGroups(FXKShellDocument* document, const FXWString& name);
 
   virtual FXKShellDocument* getDocument() { return nullptr; }
-  void refresh(FX::FXuint flags) override;
+  // 0x20000 refreshes the items from their descriptions.
+  virtual void refresh(FX::FXuint flags);
 
   bool buildMenu(FX::FXWindow* parent, const xml_node* element, bool root);
   bool buildToolbarSet(FX::FXComposite* parent, const xml_node* element, bool root);

@@ -1,0 +1,331 @@
+#include "widgets/shell/xml_shell_window.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "gui/app/verb_processor.h"
+#include "platform/fox/fx_window_ext.h"
+#include "widgets/explorer_toolbar.h"
+#include "widgets/shell/category_view.h"
+#include "widgets/shell/shell_browser.h"
+#include "widgets/shell/shell_items.h"
+#include "widgets/widgets_testing.h"
+
+using namespace FX;
+
+namespace {
+
+// A window whose missing icons are a solid colour, so painted entries show.
+class TestShell : public FXKXMLShellWindow {
+ public:
+  explicit TestShell(FXApp* app) : FXKXMLShellWindow(app, "shell", DECOR_NONE, 0, 0, 420, 360) {}
+  void useDefaultIcon(FXIcon* icon) { defaultIcon = icon; }
+  std::size_t infoCount() const { return getItemInfos().size(); }
+};
+
+class ShellWindowTest : public kvtest::GuiTest {
+ protected:
+  void TearDown() override {
+    FXKXMLShellWindow::freeDocument(doc);
+    doc = nullptr;
+    kvtest::GuiTest::TearDown();
+  }
+  // A document of `body` under a `resource` root and a fresh window.
+  void make(const std::string& body) {
+    FXKXMLShellWindow::freeDocument(doc);
+    const std::string text = "<resource>" + body + "</resource>";
+    xml_document parsed;
+    ASSERT_TRUE(parsed.load_memory(text.data(), text.size())) << text;
+    doc = new FXKShellDocument{parsed.release_root()};
+    window = new TestShell(app.get());
+  }
+  FXKShellDocument* doc = nullptr;
+  TestShell* window = nullptr;
+};
+
+// A pane's entries: command texts, "-" for a separator, "[text]" for a cascade.
+std::string entries(FXComposite* pane) {
+  std::string out;
+  if (!pane) return "<none>";
+  for (FXWindow* w = pane->getFirst(); w; w = w->getNext()) {
+    if (!out.empty()) out += "|";
+    if (dynamic_cast<FXMenuSeparator*>(w))
+      out += "-";
+    else if (auto* c = dynamic_cast<FXMenuCascade*>(w))
+      out += "[" + std::string(c->getText().text()) + "]";
+    else if (auto* m = dynamic_cast<FXMenuCommand*>(w))
+      out += m->getText().text();
+  }
+  return out;
+}
+
+// FOX 1.6 keeps a window's options protected.
+struct OptionsOf : FXMenuCommand {
+  static FXuint of(FXMenuCommand* m) { return static_cast<OptionsOf*>(m)->options; }
+};
+
+FXMenuCommand* command(FXComposite* pane, const char* text) {
+  for (FXWindow* w = pane ? pane->getFirst() : nullptr; w; w = w->getNext())
+    if (auto* m = dynamic_cast<FXMenuCommand*>(w); m && m->getText() == text) return m;
+  return nullptr;
+}
+
+TEST_F(ShellWindowTest, MenuSeparatorsNeverFirstNeverDoubled) {
+  struct Case {
+    const char* children;
+    const char* common;  // the window's popup menu (menu creator)
+    const char* item;    // an item's own menu (markup builder)
+  } cases[] = {
+      {"<separator/><kml:item verb='a' title='A'/><separator/><separator/><kml:item verb='b' title='B'/>", "A|-|B",
+       "A|-|B"},
+      {"<kml:item verb='a' title='A'/><separator/>", "A|-", "A|-"},
+      {"<kml:item verb='a' title='A'/><kml:menu title='Sub'><kml:item verb='c' title='C'/></kml:menu>"
+       "<separator/><kml:item verb='b' title='B'/>",
+       "A|[Sub]|-|B", "A|[Sub]|-|B"},
+      // An item without verb is a separator to the markup builder, never
+      // the first entry; the menu creator makes every item a command.
+      {"<kml:item title='X'/><kml:item verb='a' title='A'/><kml:item title='Y'/><kml:item verb='b' title='B'/>",
+       "X|A|Y|B", "A|-|B"},
+      {"<kml:item verb='a'><title type='small'>Child</title></kml:item>", "Child", "Child"},
+  };
+  for (const Case& c : cases) {
+    make(std::string("<kml:menu name='m'>") + c.children + "</kml:menu><group><kml:item verb='it'><kml:menu>" +
+         c.children + "</kml:menu></kml:item></group>");
+    SCOPED_TRACE(c.children);
+    ASSERT_TRUE(window->createMenu(doc, FXWString(u"m")));
+    EXPECT_EQ(entries(window->getPopupMenu()), c.common);
+    ASSERT_TRUE(window->createGroups(doc, FXWString()));
+    EXPECT_EQ(entries(window->findItemMenu("it")), c.item);
+  }
+}
+
+TEST_F(ShellWindowTest, MissingMenuLeavesThePopupMenu) {
+  make("<kml:menu name='m'><kml:item verb='a' title='A'/></kml:menu>");
+  ASSERT_TRUE(window->createMenu(doc, FXWString(u"m")));
+  FXMenuPane* before = window->getPopupMenu();
+  EXPECT_FALSE(window->createMenu(doc, FXWString(u"other")));
+  EXPECT_EQ(window->getPopupMenu(), before);
+  EXPECT_EQ(entries(before), "A");
+}
+
+TEST_F(ShellWindowTest, CommandFlagsBecomeToolkitOptions) {
+  const char* items =
+      "<kml:item verb='d' title='D' flags='default'/><kml:item verb='h' title='H' flags='autohide'/>"
+      "<kml:item verb='n' title='N' flags='no_browser'/><kml:item verb='about' title='About'/>"
+      "<kml:item verb='p' title='P' help='Plain help'/>";
+  make(std::string("<kml:menu name='m'>") + items + "</kml:menu><group><kml:item verb='it'><kml:menu>" + items +
+       "</kml:menu></kml:item></group>");
+  ASSERT_TRUE(window->createMenu(doc, FXWString(u"m")));
+  ASSERT_TRUE(window->createGroups(doc, FXWString()));
+  struct Case {
+    const char* title;
+    const char* verb;
+    bool isDefault, autohide, viewControl;
+  } cases[] = {
+      {"D", "d", true, false, true},
+      {"H", "h", false, true, true},
+      {"N", "n", false, false, false},          // no_browser
+      {"About", "about", false, false, false},  // the window binds "about" itself
+      {"P", "p", false, false, true},
+  };
+  for (FXComposite* pane : {static_cast<FXComposite*>(window->getPopupMenu()),
+                            static_cast<FXComposite*>(window->findItemMenu("it"))}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.title);
+      FXMenuCommand* m = command(pane, c.title);
+      ASSERT_NE(m, nullptr);
+      EXPECT_EQ(m->isDefault() != 0, c.isDefault);
+      EXPECT_EQ((OptionsOf::of(m) & MENU_AUTOHIDE) != 0, c.autohide);
+      EXPECT_NE(OptionsOf::of(m) & MENU_AUTOGRAY, 0u);
+      EXPECT_EQ(fxIsViewControl(m), c.viewControl);
+      EXPECT_EQ(m->getTarget(), window->getVerbProcessor()->target());
+      EXPECT_EQ(FXint(m->getSelector()), window->getVerbProcessor()->getVerbId(c.verb));
+    }
+    EXPECT_EQ(std::string(command(pane, "P")->getHelpText().text()), "Plain help");
+  }
+}
+
+TEST_F(ShellWindowTest, ToolbarButtonsAndSeparators) {
+  make(
+      "<kml:toolbar name='tb'><kml:item verb='lost' title='Lost'/>"
+      "<kml:toolbar title='Main' name='Main'><separator/>"
+      "<kml:item verb='a' title='A' flags='autohide,text_always' desc='Tip A' help='Help A'/>"
+      "<separator/><separator/><kml:item verb='b' title='B' flags='no_browser'/>"
+      "<kml:toolbar title='Nested'><kml:item verb='c' title='C'/></kml:toolbar></kml:toolbar>"
+      "<kml:toolbar standard='x'><kml:item verb='s' title='S'/></kml:toolbar></kml:toolbar>"
+      "<kml:toolbar name='empty'/>");
+  EXPECT_TRUE(window->createToolbar(doc, FXWString(u"empty")));
+  EXPECT_EQ(window->getToolbarPanel(), nullptr);  // nothing built
+  EXPECT_FALSE(window->createToolbar(doc, FXWString(u"none")));
+  ASSERT_TRUE(window->createToolbar(doc, FXWString(u"tb")));
+  ASSERT_NE(window->getToolbarPanel(), nullptr);
+  std::vector<FXComposite*> toolbars;
+  for (FXWindow* w = window->getToolbarPanel()->getFirst(); w; w = w->getNext())
+    if (auto* c = dynamic_cast<FXComposite*>(w)) toolbars.push_back(c);
+  ASSERT_EQ(toolbars.size(), 1u);  // nested and standard toolbars make none
+  std::string layout;
+  for (FXWindow* w = toolbars[0]->getFirst(); w; w = w->getNext()) {
+    if (!layout.empty()) layout += "|";
+    if (dynamic_cast<FXVerticalSeparator*>(w))
+      layout += "-";
+    else if (auto* b = dynamic_cast<FXKExplorerButton*>(w))
+      layout += FXWString(b->getFullText()).toUtf8();
+  }
+  EXPECT_EQ(layout, "A|-|B");
+  auto* a = dynamic_cast<FXKExplorerButton*>(toolbars[0]->getFirst());
+  ASSERT_NE(a, nullptr);
+  EXPECT_NE(a->getButtonStyle() & BUTTON_AUTOHIDE, 0u);
+  EXPECT_NE(a->getButtonStyle() & BUTTON_TOOLBAR, 0u);
+  EXPECT_EQ(a->getOptionsEx() & 0x60, 0x40u);
+  EXPECT_EQ(std::string(a->getTipText().text()), "Tip A");
+  EXPECT_EQ(std::string(a->getHelpText().text()), "Help A");
+  auto* b = dynamic_cast<FXKExplorerButton*>(toolbars[0]->getLast());
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->getButtonStyle() & BUTTON_AUTOHIDE, 0u);
+  EXPECT_EQ(b->getOptionsEx() & 0x60, 0x20u);
+}
+
+TEST_F(ShellWindowTest, GroupsItemsAndNestedGroups) {
+  make(
+      "<group verb='g1' title='First' flags='collapsed'>"
+      "<kml:item verb='a' title='A'/><separator/><separator/><kml:item verb='b' id='7'/>"
+      "<group verb='inner' title='Inner'><kml:item verb='n' title='Nested'/></group>"
+      "<kml:item verb='skip' standard='yes'/></group>"
+      "<group verb='g2' title='Second'><kml:item verb='c' title='C'/></group>"
+      "<group verb='g3' standard='x'><kml:item verb='hidden' title='H'/></group>");
+  ASSERT_TRUE(window->createGroups(doc, FXWString()));
+  auto* view = dynamic_cast<FXKShellCategoryView*>(window->getItemList());
+  ASSERT_NE(view, nullptr);
+  ASSERT_EQ(view->groupCount(), 2u);  // a nested group and a standard group make no list group
+  auto* first = view->findGroup("g1");
+  auto* second = view->findGroup("g2");
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(view->findGroup("G1"), nullptr);
+  EXPECT_EQ(first->getText().toUtf8(), "First");
+  EXPECT_EQ(first->getExpandState(), 1);
+  EXPECT_EQ(second->getExpandState(), 0);
+  EXPECT_EQ(view->findEntryInGroup(first, "a", 0), window->findListItem("a", 0));
+  EXPECT_NE(view->findEntryInGroup(first, "b", 7), nullptr);
+  EXPECT_NE(view->findEntryInGroup(second, "c", 0), nullptr);
+  EXPECT_EQ(first->children.size(), 2u);  // separators register nothing
+  // The nested group's item is known by its verb but shown nowhere.
+  ASSERT_NE(window->findItemInfo("n", 0), nullptr);
+  EXPECT_EQ(window->findListItem("n", 0), nullptr);
+  EXPECT_EQ(window->findItemInfo("skip", 0), nullptr);
+  EXPECT_NE(window->findItemInfo("hidden", 0), nullptr);
+  EXPECT_EQ(window->findListItem("hidden", 0), nullptr);
+  EXPECT_EQ(window->getItemTitle("b", 7).toUtf8(), "Untitled");
+  EXPECT_EQ(window->nextItemId(), 8);  // the highest id registered was 7
+  // The first item became the current, selected item.
+  FXKShellItemInfo* current = window->getCurrentItemInfo();
+  ASSERT_NE(current, nullptr);
+  EXPECT_EQ(current->verb, "a");
+  const FXKShellBrowserItem a("a", 0, false, true);
+  EXPECT_TRUE(window->getBrowser()->stateSet(FXKBrowser::STATE_SELECTED).contains(&a));
+  EXPECT_EQ(window->itemInfoOf(window->findListItem("c", 0)), window->findItemInfo("c", 0));
+  EXPECT_EQ(window->itemInfoOf(view), nullptr);
+}
+
+TEST_F(ShellWindowTest, SameVerbAndIdReplacesTheEarlierItem) {
+  make(
+      "<group verb='g'><kml:item verb='dup' id='3' title='one' x='1'/><kml:item verb='other'/>"
+      "<kml:item verb='dup' id='3' title='two'/><kml:item verb='dup' id='4' title='three'/></group>");
+  ASSERT_TRUE(window->createGroups(doc, FXWString()));
+  EXPECT_EQ(window->getItemTitle("dup", 3).toUtf8(), "two");
+  EXPECT_FALSE(window->findItemInfo("dup", 3)->hasAttribute("x"));
+  EXPECT_EQ(window->getItemTitle("dup", 4).toUtf8(), "three");
+  EXPECT_EQ(window->infoCount(), 3u);
+  auto* view = dynamic_cast<FXKShellCategoryView*>(window->getItemList());
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->findGroup("g")->children.size(), 3u);  // the entry of (dup, 3) is kept
+}
+
+TEST_F(ShellWindowTest, NamedGroupsAndMissingOnes) {
+  make("<group name='x' verb='gx'><kml:item verb='a'/></group><group name='y' verb='gy'><kml:item verb='b'/></group>");
+  EXPECT_FALSE(window->createGroups(doc, FXWString(u"z")));
+  EXPECT_EQ(window->getItemList(), nullptr);
+  ASSERT_TRUE(window->createGroups(doc, FXWString(u"y")));
+  auto* view = dynamic_cast<FXKShellCategoryView*>(window->getItemList());
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->groupCount(), 1u);
+  EXPECT_NE(view->findGroup("gy"), nullptr);
+  make("<string name='s'>text</string>");
+  EXPECT_FALSE(window->createGroups(doc, FXWString()));
+}
+
+TEST_F(ShellWindowTest, GroupCaptionFonts) {
+  auto* ext = static_cast<FXExtApp*>(app.get());
+  const FXFontDesc stock = ext->getStockFontDesc(0);
+  make(
+      "<group verb='plus'><font size='+2' weight='bold'/></group>"
+      "<group verb='minus'><font size='-2' slant='italic'/></group>"
+      "<group verb='fixed'><font size='120' weight='nonsense'/></group>"
+      "<group verb='again'><font size='+2' weight='bold'/></group>");
+  ASSERT_TRUE(window->createGroups(doc, FXWString()));
+  auto* view = dynamic_cast<FXKShellCategoryView*>(window->getItemList());
+  ASSERT_NE(view, nullptr);
+  struct Case {
+    const char* group;
+    FXuint size, weight, slant;
+  } cases[] = {
+      {"plus", FXuint(stock.size + 2), FXFont::Bold, stock.slant},
+      {"minus", FXuint(stock.size - 2), stock.weight, FXFont::Italic},
+      {"fixed", 120, 0, stock.slant},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.group);
+    FXFont* font = view->findGroup(c.group)->captionFont();
+    ASSERT_NE(font, nullptr);
+    FXFontDesc d;
+    font->getFontDesc(d);
+    EXPECT_EQ(d.size, c.size);
+    EXPECT_EQ(d.weight, c.weight);
+    EXPECT_EQ(d.slant, c.slant);
+    EXPECT_STREQ(d.face, stock.face);
+  }
+  // Equal descriptions share one font.
+  EXPECT_EQ(view->findGroup("plus")->captionFont(), view->findGroup("again")->captionFont());
+}
+
+TEST_F(ShellWindowTest, CategoryViewShowsItemsGrouped) {
+  make(
+      "<group verb='g1' title='First'><kml:item verb='a' title='Alpha'/><kml:item verb='b' title='Beta'/></group>"
+      "<group verb='g2' title='Second'><kml:item verb='c' title='Gamma'/></group>");
+  auto* red = new FXIcon(app.get(), nullptr, 0, IMAGE_OWNED, 16, 16);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) red->setPixel(x, y, FXRGB(255, 0, 0));
+  window->useDefaultIcon(red);
+  ASSERT_TRUE(window->createGroups(doc, FXWString()));
+  window->create();
+  window->show(PLACEMENT_DEFAULT);
+  window->layout();
+  settleEvents(app.get());
+  auto* view = dynamic_cast<FXKShellCategoryView*>(window->getItemList());
+  ASSERT_NE(view, nullptr);
+  ASSERT_TRUE(view->shown());
+  view->layout();
+  settleEvents(app.get());
+  FXKShellCategoryGroup* groups[] = {view->findGroup("g1"), view->findGroup("g2")};
+  ASSERT_TRUE(groups[0] && groups[1]);
+  EXPECT_LT(groups[0]->y + groups[0]->height, groups[1]->y + 1);  // the first group above the second
+  const std::pair<const char*, int> shown[] = {{"a", 0}, {"b", 0}, {"c", 1}};
+  for (const auto& [verb, g] : shown) {
+    SCOPED_TRACE(verb);
+    FXKIconItem* entry = view->findEntryInGroup(groups[g], verb, 0);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->parent, groups[g]);
+    // Inside its group, below the caption.
+    EXPECT_GE(entry->y, groups[g]->captionRect().y + groups[g]->captionRect().h);
+    entry->layoutIfNeeded();
+    const FXRectangle icon = entry->cell(0)->icon;
+    ASSERT_GT(icon.w, 0);
+    const FXPoint p = entry->toWindow(FXPoint(icon.x + icon.w / 2, icon.y + icon.h / 2));
+    EXPECT_EQ(pixelOnceShown(view, p.x, p.y, FXRGBA(255, 0, 0, 255)), FXRGBA(255, 0, 0, 255));
+  }
+  EXPECT_EQ(groups[0]->getText().toUtf8(), "First");
+}
+
+}  // namespace
