@@ -215,11 +215,12 @@ void FXKGroupBox::destroy() {
   SharedImages& images = shared();
   if (existed && images.users > 0 && --images.users == 0) {
     FXExtApp* app = extApp(this);
-    for (FXImage*& image : {std::ref(images.header), std::ref(images.expand), std::ref(images.collapse),
-                            std::ref(images.body)}) {
-      if (image && app) app->freeImage(image);
-      delete image;
-      image = nullptr;
+    for (FXImage** image : {&images.header, &images.expand, &images.collapse, &images.body}) {
+      if (*image && app)
+        app->freeImage(*image);
+      else
+        delete *image;
+      *image = nullptr;
     }
   }
   dropCaches();
