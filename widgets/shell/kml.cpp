@@ -108,7 +108,9 @@ std::uint32_t signedSize(const FXWString& text, std::uint32_t current) {
   const char16_t sign = text[0];
   if (sign == u'+' || sign == u'-') {
     const std::uint32_t n = FX::FXUIntVal(text.mid(1, text.length() - 1), 10);
-    return sign == u'+' ? current + n : current - n;
+    // A size never goes below zero (nor wraps round to a huge one).
+    if (sign == u'-') return n > current ? 0 : current - n;
+    return current + n > current ? current + n : current;
   }
   return FX::FXUIntVal(text, 10);
 }

@@ -64,6 +64,8 @@ TEST(KmlFontMarkup, SizeWeightSlantAndFlags) {
       {"size='-2'", 88, 400, 1, 0},
       {"size='12'", 12, 400, 1, 0},
       {"size=''", 90, 400, 1, 0},
+      {"size='-200'", 0, 400, 1, 0},
+      {"size='+4294967295'", 90, 400, 1, 0},
       {"weight='bold'", 90, 700, 1, 0},
       {"weight='thin'", 90, 100, 1, 0},
       {"weight='black'", 90, 900, 1, 0},

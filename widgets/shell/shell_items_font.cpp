@@ -1,5 +1,7 @@
 #include "widgets/shell/shell_items_font.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -42,10 +44,11 @@ FXFontDesc fxkFoxFontDesc(const FXKFontDescription& d) {
   std::memset(&fox, 0, sizeof fox);
   const std::string face = FXWString(std::u16string(d.faceText())).toUtf8();
   std::strncpy(fox.face, face.c_str(), sizeof fox.face - 1);
-  fox.size = static_cast<FXushort>(d.size);
+  // Markup sizes are outside input: the font matcher gets at most 200 points.
+  fox.size = static_cast<FXushort>(std::min<std::uint32_t>(d.size, 2000));
   // Weights below 10 (an unknown name gives 0) leave the choice to the font
   // matcher, as FOX's 0 does.
-  fox.weight = static_cast<FXushort>(d.weight / 10u);
+  fox.weight = static_cast<FXushort>(std::min<std::uint32_t>(d.weight / 10u, FXFont::Black));
   fox.slant = static_cast<FXushort>(slantToFox(d.slant));
   fox.setwidth = static_cast<FXushort>(d.setwidth);
   fox.encoding = static_cast<FXushort>(d.encoding);
