@@ -175,4 +175,81 @@ TEST_F(GroupBoxTest, AutoHideFollowsTheChildren) {
   EXPECT_TRUE(hiding->shown());
 }
 
+
+// ---- explorer bar command
+
+// Reaches the command's flags, which FOX keeps protected.
+struct CommandFlags : FXKExplorerBarCommand {
+  static void setActive(FXKExplorerBarCommand* c, bool on) {
+    auto* f = static_cast<CommandFlags*>(c);
+    if (on)
+      f->flags |= FLAG_ACTIVE;
+    else
+      f->flags &= ~FLAG_ACTIVE;
+  }
+};
+
+class ExplorerBarCommandTest : public FXAppTest<FXExtApp> {
+ protected:
+  ExplorerBarCommandTest() : FXAppTest(300, 120) {}
+  std::unique_ptr<FXExtApp> makeApp() override { return std::make_unique<FXExtApp>("kvshelltest", "kvtest"); }
+  void beforeCreate() override {
+    holder = new FXVerticalFrame(main, LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    holder->setBackColor(kParent);
+    command = new FXKExplorerBarCommand(holder, "Repair the disk", nullptr, nullptr, 0, LAYOUT_FILL_X | LAYOUT_FIX_HEIGHT);
+    command->setHeight(30);
+    command->setBackColor(kBack);
+    command->setSelBackColor(kSelBack);
+  }
+  void afterCreate() override {
+    main->show(PLACEMENT_SCREEN);
+    settle();
+  }
+  // How many pixels of the label's band carry the colour.
+  int inkOf(FXColor color) {
+    int n = 0;
+    for (FXint y = 4; y < 26; ++y)
+      for (FXint x = 22; x < 120; ++x)
+        if (readPixel(command, x, y) == (color | 0xFF000000u)) ++n;
+    return n;
+  }
+  void repaint() {
+    command->update();
+    settle();
+  }
+  static constexpr FXColor kBack = FXRGB(255, 255, 255);
+  static constexpr FXColor kSelBack = FXRGB(40, 40, 40);
+  static constexpr FXColor kParent = FXRGB(200, 0, 0);
+  FXVerticalFrame* holder = nullptr;
+  FXKExplorerBarCommand* command = nullptr;
+};
+
+TEST_F(ExplorerBarCommandTest, ExplorerColoursAndActiveBackground) {
+  // Resting: the back colour around the label, the label in the explorer's dark blue.
+  EXPECT_EQ(pixelOnceShown(command, command->getWidth() - 4, 3, kBack | 0xFF000000u), kBack | 0xFF000000u);
+  EXPECT_EQ(command->getTextColor(), FXColor(0xFFC65D21));
+  EXPECT_GT(inkOf(0xFFC65D21), 2);
+  EXPECT_EQ(inkOf(0xFFFF8E42), 0);
+  // Active: the selection colour behind, the label in the light blue.
+  CommandFlags::setActive(command, true);
+  repaint();
+  EXPECT_EQ(pixelOnceShown(command, command->getWidth() - 4, 3, kSelBack | 0xFF000000u), kSelBack | 0xFF000000u);
+  EXPECT_EQ(command->getSelTextColor(), FXColor(0xFFFF8E42));
+  EXPECT_GT(inkOf(0xFFFF8E42), 2);
+  EXPECT_EQ(inkOf(0xFFC65D21), 0);
+  EXPECT_EQ(command->currentBackColor(), kSelBack);
+  CommandFlags::setActive(command, false);
+  repaint();
+  EXPECT_EQ(pixelOnceShown(command, command->getWidth() - 4, 3, kBack | 0xFF000000u), kBack | 0xFF000000u);
+}
+
+TEST_F(ExplorerBarCommandTest, OptionKeepsTheBackWhileActive) {
+  auto* keeping = new FXKExplorerBarCommand(holder, "Keep", nullptr, nullptr, 0, 0x8000000);
+  keeping->setBackColor(kBack);
+  keeping->setSelBackColor(kSelBack);
+  keeping->create();
+  CommandFlags::setActive(keeping, true);
+  EXPECT_EQ(keeping->currentBackColor(), kBack);
+}
+
 }  // namespace
