@@ -178,14 +178,15 @@ TEST_F(GroupBoxTest, AutoHideFollowsTheChildren) {
 
 // ---- explorer bar command
 
-// Reaches the command's flags, which FOX keeps protected.
-struct CommandFlags : FXKExplorerBarCommand {
-  static void setActive(FXKExplorerBarCommand* c, bool on) {
-    auto* f = static_cast<CommandFlags*>(c);
+// A command whose active look the test switches (FOX keeps the flag protected).
+class SwitchedCommand : public FXKExplorerBarCommand {
+ public:
+  using FXKExplorerBarCommand::FXKExplorerBarCommand;
+  void setActive(bool on) {
     if (on)
-      f->flags |= FLAG_ACTIVE;
+      flags |= FLAG_ACTIVE;
     else
-      f->flags &= ~FLAG_ACTIVE;
+      flags &= ~FLAG_ACTIVE;
   }
 };
 
@@ -196,7 +197,7 @@ class ExplorerBarCommandTest : public FXAppTest<FXExtApp> {
   void beforeCreate() override {
     holder = new FXVerticalFrame(main, LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
     holder->setBackColor(kParent);
-    command = new FXKExplorerBarCommand(holder, "Repair the disk", nullptr, nullptr, 0, LAYOUT_FILL_X | LAYOUT_FIX_HEIGHT);
+    command = new SwitchedCommand(holder, "Repair the disk", nullptr, nullptr, 0, LAYOUT_FILL_X | LAYOUT_FIX_HEIGHT);
     command->setHeight(30);
     command->setBackColor(kBack);
     command->setSelBackColor(kSelBack);
@@ -221,7 +222,7 @@ class ExplorerBarCommandTest : public FXAppTest<FXExtApp> {
   static constexpr FXColor kSelBack = FXRGB(40, 40, 40);
   static constexpr FXColor kParent = FXRGB(200, 0, 0);
   FXVerticalFrame* holder = nullptr;
-  FXKExplorerBarCommand* command = nullptr;
+  SwitchedCommand* command = nullptr;
 };
 
 TEST_F(ExplorerBarCommandTest, ExplorerColoursAndActiveBackground) {
@@ -231,24 +232,24 @@ TEST_F(ExplorerBarCommandTest, ExplorerColoursAndActiveBackground) {
   EXPECT_GT(inkOf(0xFFC65D21), 2);
   EXPECT_EQ(inkOf(0xFFFF8E42), 0);
   // Active: the selection colour behind, the label in the light blue.
-  CommandFlags::setActive(command, true);
+  command->setActive(true);
   repaint();
   EXPECT_EQ(pixelOnceShown(command, command->getWidth() - 4, 3, kSelBack | 0xFF000000u), kSelBack | 0xFF000000u);
   EXPECT_EQ(command->getSelTextColor(), FXColor(0xFFFF8E42));
   EXPECT_GT(inkOf(0xFFFF8E42), 2);
   EXPECT_EQ(inkOf(0xFFC65D21), 0);
   EXPECT_EQ(command->currentBackColor(), kSelBack);
-  CommandFlags::setActive(command, false);
+  command->setActive(false);
   repaint();
   EXPECT_EQ(pixelOnceShown(command, command->getWidth() - 4, 3, kBack | 0xFF000000u), kBack | 0xFF000000u);
 }
 
 TEST_F(ExplorerBarCommandTest, OptionKeepsTheBackWhileActive) {
-  auto* keeping = new FXKExplorerBarCommand(holder, "Keep", nullptr, nullptr, 0, 0x8000000);
+  auto* keeping = new SwitchedCommand(holder, "Keep", nullptr, nullptr, 0, 0x8000000);
   keeping->setBackColor(kBack);
   keeping->setSelBackColor(kSelBack);
   keeping->create();
-  CommandFlags::setActive(keeping, true);
+  keeping->setActive(true);
   EXPECT_EQ(keeping->currentBackColor(), kBack);
 }
 

@@ -38,15 +38,18 @@ FXString caption(std::uint32_t slot, const char16_t* builtIn) {
 // FOX 1.6 gives the bit no meaning.
 constexpr FXuint kTopFrameFlag = 0x2000000;
 
-class FlaggedWindow : public FXWindow {
- public:
-  static void set(FXWindow* window, FXuint bits) { static_cast<FlaggedWindow*>(window)->flags |= bits; }
-};
-
 }  // namespace
 
 FXIMPLEMENT(FXKTopMenuFrame, FXHorizontalFrame, nullptr, 0)
 FXIMPLEMENT(FXKBottomMenuFrame, FXHorizontalFrame, nullptr, 0)
+
+FXKBottomMenuFrame::~FXKBottomMenuFrame() {
+  if (!ownedIcon) return;
+  if (FXExtApp* app = extApp(this))
+    app->freeImage(ownedIcon);
+  else
+    delete ownedIcon;
+}
 
 FXint FXKTopMenuFrame::getDefaultHeight() { return std::max<FXint>(40, FXHorizontalFrame::getDefaultHeight()); }
 
@@ -147,7 +150,7 @@ void FXKShellLayoutMenu::deactivate() {
 
 FXWindow* FXKShellLayoutMenu::createTopArea(FXComposite* window) {
   auto* frame = new FXKTopMenuFrame(window, LAYOUT_RIGHT, 0, 0, 0, 0, 0, 0);
-  FlaggedWindow::set(frame, kTopFrameFlag);
+  frame->addWindowFlags(kTopFrameFlag);
   frame->setBackColor(stockColor(window, kBannerGradient2));
   return frame;
 }
@@ -160,6 +163,7 @@ FXWindow* FXKShellLayoutMenu::createBottomArea(FXComposite* window) {
   holder->setBackColor(stockColor(window, kBannerGradient2));
   FXIcon* icon = nullptr;
   if (FXExtApp* app = extApp(window)) icon = app->loadIcon(shellExitIconPng(), 0, 0xff000000);
+  frame->adoptIcon(icon);
   auto* button = new FXButton(holder, caption(349, u"\u2382Exit"), icon, this->window, FXKShellWindow::ID_EXIT,
                               0x10110020, 0, 0, 0, 0, 2, 2, 2, 2);
   button->setBackColor(stockColor(window, kBannerGradient2));

@@ -105,6 +105,7 @@ class FXKTopMenuFrame : public FX::FXHorizontalFrame {
                   FX::FXint pb, FX::FXint hs, FX::FXint vs)
       : FX::FXHorizontalFrame(parent, options, 0, 0, 0, 0, pl, pr, pt, pb, hs, vs) {}
   FX::FXint getDefaultHeight() override;
+  void addWindowFlags(FX::FXuint bits) { flags |= bits; }
 
  protected:
   FXKTopMenuFrame() = default;
@@ -118,8 +119,14 @@ class FXKBottomMenuFrame : public FX::FXHorizontalFrame {
   FXKBottomMenuFrame(FX::FXComposite* parent, FX::FXuint options, FX::FXint pl, FX::FXint pr, FX::FXint pt,
                      FX::FXint pb, FX::FXint hs, FX::FXint vs)
       : FX::FXHorizontalFrame(parent, options, 0, 0, 0, 0, pl, pr, pt, pb, hs, vs) {}
+  ~FXKBottomMenuFrame() override;
   FX::FXint getDefaultHeight() override { return 60; }
+  // The frame frees the exit button's picture when it goes.
+  void adoptIcon(FX::FXIcon* icon) { ownedIcon = icon; }
 
  protected:
   FXKBottomMenuFrame() = default;
+
+ private:
+  FX::FXIcon* ownedIcon = nullptr;
 };

@@ -56,7 +56,11 @@ class LayoutApp : public FXExtApp {
     if (!fromArchive) return FXExtApp::loadIconStub(name, options, transparent, fromArchive, extra);
     return static_cast<FXIcon*>(picture(static_cast<const char*>(name), true));
   }
-  void freeImageStub(FXImage*) override {}
+  void freeImageStub(FXImage* image) override {
+    for (auto& [name, made] : made_)
+      if (made == image) return;  // the archive's pictures stay until the application goes
+    FXExtApp::freeImageStub(image);
+  }
 
  private:
   FXImage* picture(const std::string& name, bool icon) {
@@ -88,11 +92,6 @@ class CloseCatcher : public FXObject {
 };
 FXDEFMAP(CloseCatcher) CloseCatcherMap[] = {FXMAPFUNC(SEL_CLOSE, 0, CloseCatcher::onClose)};
 FXIMPLEMENT(CloseCatcher, FXObject, CloseCatcherMap, ARRAYNUMBER(CloseCatcherMap))
-
-// FOX 1.6 keeps the options word protected.
-struct Options : FXWindow {
-  static FXuint of(const FXWindow* w) { return static_cast<const Options*>(w)->options; }
-};
 
 template <class T>
 T* childOf(FXWindow* parent, int index = 0) {
@@ -155,7 +154,7 @@ TEST_F(ShellLayoutTest, ExplorerMenubarTabLogoLinkAndToolbars) {
   ASSERT_NE(toolbar, nullptr);
   auto* panel = dynamic_cast<FXKExplorerToolbarPanel*>(window->getToolbarPanel());
   ASSERT_NE(panel, nullptr);
-  EXPECT_EQ(Options::of(panel) & 0xffff, 0x8c00u);
+  EXPECT_EQ(panel->getLayoutHints() & 0xc00u, 0xc00u);
   EXPECT_EQ(fxGetWindowName(panel), FXWString(u"ToolbarPanel"));
   EXPECT_NE(dynamic_cast<FXToolBarTab*>(panel->getPrev()), nullptr);
   auto* explorer = dynamic_cast<FXKExplorerToolbar*>(toolbar);
@@ -203,7 +202,7 @@ TEST_F(ShellLayoutTest, ExplorerStatusBarItemListExplorerBarAndPreview) {
   EXPECT_EQ(view->getParent(), window->getMainFrame());
   EXPECT_EQ(view->getTarget(), window);
   EXPECT_EQ(view->getSelector(), FXSelector(FXKShellWindow::ID_ITEM_LIST));
-  EXPECT_EQ(Options::of(view) & 0x10000c00u, 0x10000c00u);
+  EXPECT_EQ(view->getLayoutHints() & 0xc00u, 0xc00u);
   EXPECT_EQ(fxGetWindowName(view), FXWString(u"IconlistList"));
   EXPECT_TRUE(view->hasBackground());
   ASSERT_EQ(view->viewStyles().size(), 1u);
@@ -293,7 +292,7 @@ TEST_F(ShellLayoutTest, MenuLayoutColoursPanesAndRestore) {
   // The menu layout's item list: one style, banner colours, centred groups.
   auto* view = dynamic_cast<FXKShellCategoryView*>(window->getItemList());
   ASSERT_NE(view, nullptr);
-  EXPECT_EQ(Options::of(view) & 0x10000c00u, 0xc00u);
+  EXPECT_EQ(view->getLayoutHints() & 0xc00u, 0xc00u);
   ASSERT_EQ(view->viewStyles().size(), 1u);
   EXPECT_EQ(view->viewStyles()[0], 6);
   const FXKIconListAppearance look = view->getAppearance(6);
