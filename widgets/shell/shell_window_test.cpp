@@ -9,7 +9,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "gui/app/korvane_app.h"
 #include "gui/app/verb_processor.h"
+#include "gui/dialogs/help.h"
 #include "platform/fox/fx_app.h"
 #include "platform/fox/fx_test_display.h"
 #include "platform/fox/fx_theme.h"
@@ -374,6 +376,41 @@ TEST_F(ShellWindowBaseTest, ToolbarPanelGetsTheToolbarsMenu) {
   ASSERT_NE(window->getToolbarsMenu(), nullptr);
   EXPECT_EQ(panel->getToolbarsMenu(), window->getToolbarsMenu());
   window->destroy();
+  delete window;
+}
+
+
+// ---- help
+
+// Writes down the help requests instead of opening help.
+class HelpApp : public FXKorvaneApp {
+ public:
+  HelpApp() : FXKorvaneApp(FXWString(u"kvtest"), FXWString(u"kvtest"), nullptr) {}
+  bool showHelpTopic(FXKHelpRequest& request) override {
+    requests.push_back(request);
+    return true;
+  }
+  std::vector<FXKHelpRequest> requests;
+};
+
+class ShellHelpTest : public FXAppTest<HelpApp> {
+ protected:
+  std::unique_ptr<HelpApp> makeApp() override { return std::make_unique<HelpApp>(); }
+};
+
+TEST_F(ShellHelpTest, HelpAsksForNoTopic) {
+  auto* window = new FXKShellWindow(app.get(), "shell");
+  FXKVerbProcessor* verbs = window->getVerbProcessor();
+  verbs->executeVerb(verbs->getVerbId("help_context"));
+  window->handle(window, FXSEL(SEL_COMMAND, FXKShellWindow::ID_HELP), nullptr);
+  ASSERT_EQ(app->requests.size(), 2u);
+  for (const FXKHelpRequest& r : app->requests) {
+    EXPECT_TRUE(r.helpFile.empty());
+    EXPECT_EQ(r.flags, 0);
+    EXPECT_EQ(r.window, nullptr);
+    EXPECT_EQ(r.topic, 0);
+    EXPECT_EQ(r.text, nullptr);
+  }
   delete window;
 }
 
