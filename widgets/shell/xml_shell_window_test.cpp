@@ -335,3 +335,81 @@ TEST_F(ShellWindowTest, CategoryViewShowsItemsGrouped) {
 }
 
 }  // namespace
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "files/memory_file.h"
+
+namespace {
+
+std::unique_ptr<Common::MemoryFile> memoryFile(const std::string& bytes) {
+  std::unique_ptr<Common::MemoryFile> file(Common::CreateMemoryFile());
+  std::uint32_t written = 0;
+  file->write(bytes.data(), static_cast<std::uint32_t>(bytes.size()), written);
+  file->rewind();
+  return file;
+}
+
+TEST(ShellDocument, DamagedMarkupIsReportedAndBuildsNothing) {
+  struct Case {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"<resource><kml:menu name='m'></resource>", "Filed to read resource from line 1 column"},
+      {"<resource>\n<group>\n<kml:item verb='a' title='x></group>", "Filed to read resource from line 3 column"},
+      {"", "Filed to read resource from line"},
+  };
+  for (const Case& c : cases) {
+    auto file = memoryFile(c.text);
+    testing::internal::CaptureStderr();
+    FXKShellDocument* doc = FXKXMLShellWindow::loadDocument(file.get());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(doc, nullptr) << c.text;
+    EXPECT_EQ(said.rfind(c.message, 0), 0u) << said;
+    EXPECT_EQ(said.find('\n'), std::string::npos);
+    FXKXMLShellWindow::freeDocument(doc);
+  }
+  auto good = memoryFile("<resource><kml:menu name='m'/></resource>");
+  FXKShellDocument* doc = FXKXMLShellWindow::loadDocument(good.get());
+  ASSERT_NE(doc, nullptr);
+  ASSERT_NE(doc->root, nullptr);
+  EXPECT_EQ(std::string(doc->root->name()), "resource");
+  FXKXMLShellWindow::freeDocument(doc);
+}
+
+// The configuration the program ships, read from its source.
+std::string shippedConfiguration() {
+  std::string here = __FILE__;
+  const std::string path = here.substr(0, here.rfind("widgets/shell/")) + "data/configuration.xml";
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+TEST_F(ShellWindowTest, TheShippedConfigurationBuilds) {
+  const std::string text = shippedConfiguration();
+  if (text.empty()) GTEST_SKIP() << "no source tree beside the test";
+  auto file = memoryFile(text);
+  doc = FXKXMLShellWindow::loadDocument(file.get());
+  ASSERT_NE(doc, nullptr);
+  window = new TestShell(app.get());
+  // The main window's order: menu, toolbar, every group.
+  ASSERT_TRUE(window->createMenu(doc, FXWString(u"menu_default")));
+  EXPECT_EQ(entries(window->getPopupMenu()), "Install");
+  EXPECT_TRUE(window->getPopupMenu()->getFirst()->isDefault());
+  EXPECT_TRUE(window->createToolbar(doc, FXWString(u"menu_toolbar")));
+  EXPECT_EQ(window->getToolbarPanel(), nullptr);  // the shipped toolbar is empty
+  ASSERT_TRUE(window->createGroups(doc, FXWString()));
+  FXKShellItemInfo* locale = window->findItemInfo("locale", 0);
+  ASSERT_NE(locale, nullptr);
+  EXPECT_EQ(locale->getAttribute("file:dynamic_href").toUtf8(), "VDHM_Vazedi_{0}.msp");
+  EXPECT_EQ(locale->getAttribute("icon_extra").toUtf8(), "item_hotfix_48.png");
+  EXPECT_EQ(locale->getAttribute("title").toUtf8().rfind("<font stock=bootmenu_title>", 0), 0u);
+  EXPECT_NE(window->findListItem("locale", 0), nullptr);
+  EXPECT_EQ(window->getCurrentItemInfo(), locale);  // the first item is current
+}
+
+}  // namespace
