@@ -413,3 +413,61 @@ TEST_F(ShellWindowTest, TheShippedConfigurationBuilds) {
 }
 
 }  // namespace
+
+namespace {
+
+class CountingHandler : public Processor::VerbHandler {
+ public:
+  explicit CountingHandler(int* runs) : runs_(runs) {}
+  std::int32_t execute(const char*) override { return ++*runs_; }
+  void update(Processor::VerbControl*) override {}
+
+ private:
+  int* runs_;
+};
+
+TEST_F(ShellWindowTest, DoubleClickRunsTheItemMenusDefaultCommand) {
+  make(
+      "<kml:menu name='common'><kml:item verb='install' title='Install' flags='default'/></kml:menu>"
+      "<group verb='g'><kml:item verb='support'><kml:menu><kml:item verb='other' title='Other'/>"
+      "<kml:item verb='show' title='Show' flags='default'/></kml:menu></kml:item>"
+      "<kml:item verb='plain'/><kml:item verb='nodefault'><kml:menu><kml:item verb='other' title='O'/>"
+      "</kml:menu></kml:item></group>");
+  ASSERT_TRUE(window->createMenu(doc, FXWString(u"common")));
+  ASSERT_TRUE(window->createGroups(doc, FXWString()));
+  int shows = 0, installs = 0, others = 0;
+  window->setVerbHandler("show", new CountingHandler(&shows));
+  window->setVerbHandler("install", new CountingHandler(&installs));
+  window->setVerbHandler("other", new CountingHandler(&others));
+  const auto doubleClick = [&](const char* verb) {
+    FXKShellBrowserItem item(verb, 0, false, true);
+    return window->handle(window->getItemList(), FXSEL(SEL_DOUBLECLICKED, FXKShellWindow::ID_ITEM_LIST), &item);
+  };
+  doubleClick("support");  // its own menu's default command
+  EXPECT_EQ(shows, 1);
+  doubleClick("plain");  // no menu of its own: the common menu's default
+  EXPECT_EQ(installs, 1);
+  EXPECT_EQ(doubleClick("nodefault"), 1);  // no default command: nothing runs
+  EXPECT_EQ(others, 0);
+  EXPECT_EQ(shows + installs, 2);
+}
+
+TEST_F(ShellWindowTest, ItemsFromTemplatesGetFreshIds) {
+  make(
+      "<group verb='g'><kml:item verb='a' id='4'/></group>"
+      "<template><kml:item name='made' verb='made' title='Made'><link url='u'/></kml:item></template>");
+  ASSERT_TRUE(window->createGroups(doc, FXWString()));
+  FXObject* group = window->findGroup("g");
+  ASSERT_NE(group, nullptr);
+  FXObject* entry = window->createItemFromTemplate(group, doc, "made");
+  ASSERT_NE(entry, nullptr);
+  FXKShellItemInfo* info = window->itemInfoOf(entry);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->verb, "made");
+  EXPECT_EQ(info->id, 5);  // the next after the highest id
+  EXPECT_EQ(info->getAttribute("link:url").toUtf8(), "u");
+  EXPECT_EQ(info->getAttribute("id").toUtf8(), "5");
+  EXPECT_EQ(window->createItemFromTemplate(group, doc, "unknown"), nullptr);
+}
+
+}  // namespace
