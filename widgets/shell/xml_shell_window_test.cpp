@@ -61,9 +61,9 @@ std::string entries(FXComposite* pane) {
   return out;
 }
 
-// FOX 1.6 keeps a window's options protected.
+// FOX 1.6 keeps a window's options protected: read through a member pointer.
 struct OptionsOf : FXMenuCommand {
-  static FXuint of(FXMenuCommand* m) { return static_cast<OptionsOf*>(m)->options; }
+  static FXuint of(FXMenuCommand* m) { return m->*(&OptionsOf::options); }
 };
 
 FXMenuCommand* command(FXComposite* pane, const char* text) {
