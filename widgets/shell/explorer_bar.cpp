@@ -6,6 +6,7 @@
 #include "platform/fox/fx_app.h"
 #include "platform/fox/fx_messages.h"
 #include "platform/fox/fx_theme.h"
+#include "platform/fox/fx_window_ext.h"
 #include "widgets/shell/shell_resources.h"
 
 using namespace FX;
@@ -564,13 +565,89 @@ long FXKGroupBox::onPaint(FXObject*, FXSelector, void* ptr) {
 
 // ---- explorer bar command
 
-FXIMPLEMENT(FXKExplorerBarCommand, FXMenuCommand, nullptr, 0)
+FXDEFMAP(FXKExplorerBarCommand) FXKExplorerBarCommandMap[] = {
+    FXMAPFUNC(SEL_PAINT, 0, FXKExplorerBarCommand::onPaint),
+};
+FXIMPLEMENT(FXKExplorerBarCommand, FXMenuCommand, FXKExplorerBarCommandMap, ARRAYNUMBER(FXKExplorerBarCommandMap))
+
+namespace {
+// Where FOX's menu command puts its label and accelerator text.
+constexpr FXint kLeadSpace = 22;
+constexpr FXint kTrailSpace = 16;
+// A command whose options carry this keeps its back colour while active.
+constexpr FXuint kNoActiveBack = 0x8000000;
+// Set on a command that the update pass leaves alone.
+constexpr FXuint kNoRefresh = 0x10000000;
+}  // namespace
 
 void FXKExplorerBarCommand::refresh() {
-  if (flags & 0x10000000) return;
+  if (flags & kNoRefresh) return;
   if (target) target->handle(this, FXSEL(SEL_UPDATE, message), nullptr);
 }
 
-long FXKExplorerBarCommand::onPaint(FXObject* sender, FXSelector sel, void* ptr) {
-  return FXMenuCommand::onPaint(sender, sel, ptr);
+FXColor FXKExplorerBarCommand::currentBackColor() const {
+  return (isActive() && !(options & kNoActiveBack)) ? selbackColor : backColor;
+}
+
+long FXKExplorerBarCommand::onPaint(FXObject*, FXSelector, void* ptr) {
+  auto* event = static_cast<FXEvent*>(ptr);
+  FXDCWindow dc(this, event);
+  const bool themed = themeActive(this) && extApp(this);
+  textColor = themed ? extApp(this)->getStockColor(7) : FXColor(0xFFC65D21);
+  seltextColor = themed ? extApp(this)->getStockColor(7) : FXColor(0xFFFF8E42);
+  const FXColor back = currentBackColor();
+  // With a parent that paints behind it, only the label, accelerator and
+  // icon are drawn.
+  const bool transparent = fxIsTransparent(this);
+  FXRegion drawn;
+  if (!label.empty() && font) {
+    dc.setFont(font);
+    const FXint th = font->getFontHeight();
+    const FXint ty = (height - th) / 2;
+    const FXint yy = font->getFontAscent() + ty;
+    FXColor ink = textColor;
+    if (!isEnabled())
+      ink = shadowColor;
+    else if (isActive())
+      ink = seltextColor;
+    dc.setForeground(ink);
+    dc.setBackground(back);
+    const FXint lw = font->getTextWidth(label);
+    if (transparent)
+      dc.drawText(kLeadSpace, yy, label);
+    else
+      dc.drawImageText(kLeadSpace, yy, label);
+    drawn = drawn + FXRegion(kLeadSpace, ty, lw, th);
+    if (0 <= hotoff) {
+      const FXint ux = kLeadSpace + font->getTextWidth(&label[0], hotoff);
+      const FXint uw = font->getTextWidth(&label[hotoff], wclen(&label[hotoff]));
+      dc.fillRectangle(ux, yy + 1, uw, 1);
+      drawn = drawn + FXRegion(ux, yy + 1, uw, 1);
+    }
+    if (!accel.empty()) {
+      const FXint aw = font->getTextWidth(accel);
+      const FXint ax = width - kTrailSpace - aw;
+      if (transparent)
+        dc.drawText(ax, yy, accel);
+      else
+        dc.drawImageText(ax, yy, accel);
+      drawn = drawn + FXRegion(ax, ty, aw, th);
+    }
+  }
+  if (icon) {
+    const FXint iy = (height - icon->getHeight()) / 2;
+    if (isEnabled())
+      dc.drawIcon(icon, 3, iy);
+    else
+      dc.drawIconSunken(icon, 3, iy);
+    drawn = drawn + FXRegion(3, iy, icon->getWidth(), icon->getHeight());
+  }
+  if (!transparent) {
+    const FXRegion rest = FXRegion(0, 0, width, height) - drawn;
+    dc.setClipRegion(rest);
+    dc.setForeground(back);
+    dc.fillRectangle(0, 0, width, height);
+    dc.clearClipRectangle();
+  }
+  return 1;
 }

@@ -127,6 +127,9 @@ class FXKExplorerBarCommand : public FX::FXMenuCommand {
   bool canFocus() const override { return true; }
   void refresh();
 
+  // The back colour it paints with now: the selection colour while active.
+  FX::FXColor currentBackColor() const;
+
   long onPaint(FX::FXObject*, FX::FXSelector, void*);
 
  protected:
