@@ -53,6 +53,18 @@ TEST_F(ExplorerPackerTest, TabsStartRowsAndFillersTakeTheRest) {
   EXPECT_EQ(packer->handle(tab1, FXSEL(SEL_COMMAND, FXKExplorerPacker::ID_TOOLBAR_TAB), nullptr), 0);
 }
 
+TEST_F(ExplorerPackerTest, ANewRowStartsBelowTheTallestChildOfThePreviousOne) {
+  auto* packer = new FXKExplorerPacker(main);
+  box(packer, LAYOUT_SIDE_LEFT, 10, 20);
+  box(packer, 0, 40, 30);
+  box(packer, 0, 20, 10);  // the last of its row, and shorter than the one before
+  FXFrame* tab = box(packer, LAYOUT_SIDE_LEFT, 10, 20);
+  packer->position(0, 0, 200, 100);
+  packer->layout();
+  EXPECT_EQ(tab->getY(), 30);  // not 10: the rows do not overlap
+  EXPECT_EQ(packer->getHeightForWidth(200), 50);
+}
+
 TEST_F(ExplorerPackerTest, WithoutTabsTheFirstChildStartsTheOnlyRow) {
   auto* packer = new FXKExplorerPacker(main, 0, 0, 0, 0, 0, 3, 4, 5, 6);
   FXFrame* a = box(packer, 0, 20, 10);

@@ -61,9 +61,9 @@ std::string entries(FXComposite* pane) {
   return out;
 }
 
-// FOX 1.6 keeps a window's options protected.
+// FOX 1.6 keeps a window's options protected: read through a member pointer.
 struct OptionsOf : FXMenuCommand {
-  static FXuint of(FXMenuCommand* m) { return static_cast<OptionsOf*>(m)->options; }
+  static FXuint of(FXMenuCommand* m) { return m->*(&OptionsOf::options); }
 };
 
 FXMenuCommand* command(FXComposite* pane, const char* text) {
@@ -332,6 +332,142 @@ TEST_F(ShellWindowTest, CategoryViewShowsItemsGrouped) {
   }
   EXPECT_EQ(groups[0]->getText().toUtf8(), "First");
   EXPECT_EQ(groups[1]->getText().toUtf8(), "Second");
+}
+
+}  // namespace
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "files/memory_file.h"
+
+namespace {
+
+std::unique_ptr<Common::MemoryFile> memoryFile(const std::string& bytes) {
+  std::unique_ptr<Common::MemoryFile> file(Common::CreateMemoryFile());
+  std::uint32_t written = 0;
+  file->write(bytes.data(), static_cast<std::uint32_t>(bytes.size()), written);
+  file->rewind();
+  return file;
+}
+
+TEST(ShellDocument, DamagedMarkupIsReportedAndBuildsNothing) {
+  struct Case {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"<resource><kml:menu name='m'></resource>", "Filed to read resource from line 1 column"},
+      {"<resource>\n<group>\n<kml:item verb='a' title='x></group>", "Filed to read resource from line 3 column"},
+      {"", "Filed to read resource from line"},
+  };
+  for (const Case& c : cases) {
+    auto file = memoryFile(c.text);
+    testing::internal::CaptureStderr();
+    FXKShellDocument* doc = FXKXMLShellWindow::loadDocument(file.get());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(doc, nullptr) << c.text;
+    EXPECT_EQ(said.rfind(c.message, 0), 0u) << said;
+    EXPECT_EQ(said.find('\n'), std::string::npos);
+    FXKXMLShellWindow::freeDocument(doc);
+  }
+  auto good = memoryFile("<resource><kml:menu name='m'/></resource>");
+  FXKShellDocument* doc = FXKXMLShellWindow::loadDocument(good.get());
+  ASSERT_NE(doc, nullptr);
+  ASSERT_NE(doc->root, nullptr);
+  EXPECT_EQ(std::string(doc->root->name()), "resource");
+  FXKXMLShellWindow::freeDocument(doc);
+}
+
+// The configuration the program ships, read from its source.
+std::string shippedConfiguration() {
+  std::string here = __FILE__;
+  const std::string path = here.substr(0, here.rfind("widgets/shell/")) + "data/configuration.xml";
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+TEST_F(ShellWindowTest, TheShippedConfigurationBuilds) {
+  const std::string text = shippedConfiguration();
+  if (text.empty()) GTEST_SKIP() << "no source tree beside the test";
+  auto file = memoryFile(text);
+  doc = FXKXMLShellWindow::loadDocument(file.get());
+  ASSERT_NE(doc, nullptr);
+  window = new TestShell(app.get());
+  // The main window's order: menu, toolbar, every group.
+  ASSERT_TRUE(window->createMenu(doc, FXWString(u"menu_default")));
+  EXPECT_EQ(entries(window->getPopupMenu()), "Install");
+  EXPECT_TRUE(window->getPopupMenu()->getFirst()->isDefault());
+  EXPECT_TRUE(window->createToolbar(doc, FXWString(u"menu_toolbar")));
+  EXPECT_EQ(window->getToolbarPanel(), nullptr);  // the shipped toolbar is empty
+  ASSERT_TRUE(window->createGroups(doc, FXWString()));
+  FXKShellItemInfo* locale = window->findItemInfo("locale", 0);
+  ASSERT_NE(locale, nullptr);
+  EXPECT_EQ(locale->getAttribute("file:dynamic_href").toUtf8(), "VDHM_Vazedi_{0}.msp");
+  EXPECT_EQ(locale->getAttribute("icon_extra").toUtf8(), "item_hotfix_48.png");
+  EXPECT_EQ(locale->getAttribute("title").toUtf8().rfind("<font stock=bootmenu_title>", 0), 0u);
+  EXPECT_NE(window->findListItem("locale", 0), nullptr);
+  EXPECT_EQ(window->getCurrentItemInfo(), locale);  // the first item is current
+}
+
+}  // namespace
+
+namespace {
+
+class CountingHandler : public Processor::VerbHandler {
+ public:
+  explicit CountingHandler(int* runs) : runs_(runs) {}
+  std::int32_t execute(const char*) override { return ++*runs_; }
+  void update(Processor::VerbControl*) override {}
+
+ private:
+  int* runs_;
+};
+
+TEST_F(ShellWindowTest, DoubleClickRunsTheItemMenusDefaultCommand) {
+  make(
+      "<kml:menu name='common'><kml:item verb='install' title='Install' flags='default'/></kml:menu>"
+      "<group verb='g'><kml:item verb='support'><kml:menu><kml:item verb='other' title='Other'/>"
+      "<kml:item verb='show' title='Show' flags='default'/></kml:menu></kml:item>"
+      "<kml:item verb='plain'/><kml:item verb='nodefault'><kml:menu><kml:item verb='other' title='O'/>"
+      "</kml:menu></kml:item></group>");
+  ASSERT_TRUE(window->createMenu(doc, FXWString(u"common")));
+  ASSERT_TRUE(window->createGroups(doc, FXWString()));
+  int shows = 0, installs = 0, others = 0;
+  window->setVerbHandler("show", new CountingHandler(&shows));
+  window->setVerbHandler("install", new CountingHandler(&installs));
+  window->setVerbHandler("other", new CountingHandler(&others));
+  const auto doubleClick = [&](const char* verb) {
+    FXKShellBrowserItem item(verb, 0, false, true);
+    return window->handle(window->getItemList(), FXSEL(SEL_DOUBLECLICKED, FXKShellWindow::ID_ITEM_LIST), &item);
+  };
+  doubleClick("support");  // its own menu's default command
+  EXPECT_EQ(shows, 1);
+  doubleClick("plain");  // no menu of its own: the common menu's default
+  EXPECT_EQ(installs, 1);
+  EXPECT_EQ(doubleClick("nodefault"), 1);  // no default command: nothing runs
+  EXPECT_EQ(others, 0);
+  EXPECT_EQ(shows + installs, 2);
+}
+
+TEST_F(ShellWindowTest, ItemsFromTemplatesGetFreshIds) {
+  make(
+      "<group verb='g'><kml:item verb='a' id='4'/></group>"
+      "<template><kml:item name='made' verb='made' title='Made'><link url='u'/></kml:item></template>");
+  ASSERT_TRUE(window->createGroups(doc, FXWString()));
+  FXObject* group = window->findGroup("g");
+  ASSERT_NE(group, nullptr);
+  FXObject* entry = window->createItemFromTemplate(group, doc, "made");
+  ASSERT_NE(entry, nullptr);
+  FXKShellItemInfo* info = window->itemInfoOf(entry);
+  ASSERT_NE(info, nullptr);
+  EXPECT_EQ(info->verb, "made");
+  EXPECT_EQ(info->id, 5);  // the next after the highest id
+  EXPECT_EQ(info->getAttribute("link:url").toUtf8(), "u");
+  EXPECT_EQ(info->getAttribute("id").toUtf8(), "5");
+  EXPECT_EQ(window->createItemFromTemplate(group, doc, "unknown"), nullptr);
 }
 
 }  // namespace
