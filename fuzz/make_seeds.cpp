@@ -203,6 +203,20 @@ int main(int argc, char** argv) {
       seed("http", "answer" + std::to_string(i++), std::string(1, static_cast<char>(selector)) + "\x09" + bytes);
   }
 
+  // ---- kml shell markup: the configuration as shipped (binary XML) and text
+  seed("kml", "configuration.bxml", configuration);
+  seed("kml", "configuration.xml", read_file(data / "configuration.xml"));
+  seed("kml", "menus.xml",
+       "<resource><kml:menu name='m' xmlns:kml='x'><separator/><kml:item verb='a' title='A' flags='default,autohide'>"
+       "<kml:icon type='small' href='s.png'/></kml:item><kml:menu title='Sub' standard='toolbar'><kml:item verb='b'/>"
+       "</kml:menu></kml:menu><kml:toolbar name='t'><kml:toolbar title='T'><kml:item verb='c' flags='text_always, "
+       "no_browser'/><separator/></kml:toolbar></kml:toolbar></resource>");
+  seed("kml", "groups.xml",
+       "<resource><group verb='g' title='G' flags='collapsed'><font face='Sans' size='+2' weight='bold,light' "
+       "slant='italic' flags='antialiased'/><kml:item verb='i' id='3'><title>T</title><file href='f.msi'/>"
+       "<icon type='extra' href='e.png'/><using_selection/><separator/></kml:item><group><kml:item verb='n'/>"
+       "</group></group><template><kml:item name='t' verb='t'/></template></resource>");
+
   // ---- layout markup (UTF-8)
   {
     const char* const markups[] = {

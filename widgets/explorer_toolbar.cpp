@@ -234,6 +234,14 @@ bool FXKExplorerToolbarPanel::fillContextMenu(FXMenuPane* pane) {
   return true;
 }
 
+void FXKExplorerToolbarPanel::setToolbarsMenu(FXMenuPane* pane) {
+  toolbarsMenu_ = pane;
+  if (!pane) return;
+  while (FXWindow* child = pane->getFirst()) delete child;
+  fillContextMenu(pane);
+  if (pane->id()) pane->create();
+}
+
 long FXKExplorerToolbarPanel::onRightBtnPress(FXObject*, FXSelector, void* ptr) {
   dropMenu();
   menu_ = new FXMenuPane(this);

@@ -40,6 +40,10 @@ class FXKExplorerToolbarPanel : public FX::FXHorizontalFrame {
   virtual void writeSettings(FX::FXWindowSettings& settings);
   virtual bool readSettings(const FX::FXWindowSettings& settings);
   virtual bool fillContextMenu(FX::FXMenuPane* pane);
+  // A menu pane (a window's "Toolbars" cascade) that offers what the panel's
+  // own context menu offers, filled when it is handed over.
+  void setToolbarsMenu(FX::FXMenuPane* pane);
+  FX::FXMenuPane* getToolbarsMenu() const { return toolbarsMenu_; }
   virtual void setScrollOffset(FX::FXint offset);
 
   void setViewMode(FX::FXuint mode);
@@ -73,6 +77,7 @@ class FXKExplorerToolbarPanel : public FX::FXHorizontalFrame {
   FX::FXint total_ = 0;
   FX::FXMenuPane* menu_ = nullptr;
   FX::FXuint viewMode_ = MODE_LARGE;
+  FX::FXMenuPane* toolbarsMenu_ = nullptr;
 };
 
 class FXKExplorerToolbar : public FX::FXToolBar {

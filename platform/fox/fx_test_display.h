@@ -48,9 +48,10 @@ class FXAppTest : public ::testing::Test {
   void SetUp() override {
     if (!std::getenv("DISPLAY") || !holdTestDisplay()) GTEST_SKIP() << "no X display";
     app = makeApp();
-    int argc = 1;
+    // FOX keeps argv (a main window hands it to the window manager on create).
+    static int argc = 1;
     static char name[] = "kvtest";
-    char* argv[] = {name, nullptr};
+    static char* argv[] = {name, nullptr};
     app->init(argc, argv);
     if (mainWidth_ > 0) {
       main = new FXMainWindow(app.get(), "main", nullptr, nullptr, DECOR_ALL, 0, 0, mainWidth_, mainHeight_);

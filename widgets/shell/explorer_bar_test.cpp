@@ -1,0 +1,256 @@
+#include "widgets/shell/explorer_bar.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "platform/fox/fx_app.h"
+#include "platform/fox/fx_test_display.h"
+
+using namespace FX;
+
+namespace {
+
+// A child that writes down the expand/collapse notices it gets, with the
+// box's height at that moment (collapsing animates before the notice,
+// expanding after it).
+class Recorder : public FXFrame {
+  FXDECLARE(Recorder)
+
+ public:
+  Recorder() = default;
+  Recorder(FXComposite* parent, std::vector<std::string>* log, FXint h)
+      : FXFrame(parent, LAYOUT_FILL_X | LAYOUT_FIX_HEIGHT, 0, 0, 0, h), log_(log) {}
+  long onNotice(FXObject* sender, FXSelector, void* ptr) {
+    auto* box = static_cast<FXWindow*>(sender);
+    log_->push_back((ptr ? "expanded at " : "collapsed at ") + std::to_string(box->getHeight()));
+    return 1;
+  }
+
+ private:
+  std::vector<std::string>* log_ = nullptr;
+};
+
+FXDEFMAP(Recorder) RecorderMap[] = {
+    FXMAPFUNC(SEL_COMMAND, FXKGroupBox::ID_EXPANDED_CHANGED, Recorder::onNotice),
+};
+FXIMPLEMENT(Recorder, FXFrame, RecorderMap, ARRAYNUMBER(RecorderMap))
+
+// A parent that counts the animation's start and end messages.
+class CountingBar : public FXKExplorerBar {
+ public:
+  CountingBar(FXComposite* parent) : FXKExplorerBar(parent, LAYOUT_FILL_X | LAYOUT_FILL_Y) {}
+  long handle(FXObject* sender, FXSelector sel, void* ptr) override {
+    if (FXSELTYPE(sel) == SEL_COLLAPSED) ++starts;
+    if (FXSELTYPE(sel) == SEL_EXPANDED) ++ends;
+    return FXKExplorerBar::handle(sender, sel, ptr);
+  }
+  int starts = 0, ends = 0;
+};
+
+class GroupBoxTest : public FXAppTest<FXExtApp> {
+ protected:
+  GroupBoxTest() : FXAppTest(400, 500) {}
+  std::unique_ptr<FXExtApp> makeApp() override { return std::make_unique<FXExtApp>("kvshelltest", "kvtest"); }
+  void beforeCreate() override {
+    bar = new CountingBar(main);
+    box = new FXKGroupBox(bar, FXWString(u"Tasks"), LAYOUT_FILL_X);
+    new Recorder(box, &log, 60);
+    new Recorder(box, &log, 40);
+    box->setSettingsSection("GroupBoxTest");
+  }
+  void afterCreate() override {
+    main->show(PLACEMENT_SCREEN);
+    settle();
+  }
+  // Clicks the header as the pointer would: press and release inside it.
+  void clickHeader() {
+    FXEvent event{};
+    event.win_x = 30;
+    event.win_y = 10;
+    box->handle(box, FXSEL(SEL_LEFTBUTTONPRESS, 0), &event);
+    box->handle(box, FXSEL(SEL_LEFTBUTTONRELEASE, 0), &event);
+  }
+
+  CountingBar* bar = nullptr;
+  FXKGroupBox* box = nullptr;
+  std::vector<std::string> log;
+};
+
+TEST_F(GroupBoxTest, CollapsesAfterItsAnimationAndExpandsBeforeIt) {
+  const FXint full = box->getHeight();
+  ASSERT_GT(full, FXKGroupBox::kHeaderHeight + 100);
+
+  auto t0 = std::chrono::steady_clock::now();
+  clickHeader();
+  auto took = std::chrono::steady_clock::now() - t0;
+  EXPECT_TRUE(box->getState() & FXKGroupBox::STATE_COLLAPSED);
+  // The body slid away before the children heard of it.
+  EXPECT_EQ(log, (std::vector<std::string>{"collapsed at 21", "collapsed at 21"}));
+  EXPECT_GE(took, std::chrono::milliseconds(450));
+  EXPECT_LT(took, std::chrono::milliseconds(3000));
+  EXPECT_EQ(bar->starts, 1);
+  EXPECT_EQ(bar->ends, 1);
+  EXPECT_FALSE(bar->isChildAnimating());
+  settle();
+  EXPECT_EQ(box->getHeight(), FXKGroupBox::kHeaderHeight);
+  EXPECT_FALSE(box->isComposite());
+
+  log.clear();
+  t0 = std::chrono::steady_clock::now();
+  clickHeader();
+  took = std::chrono::steady_clock::now() - t0;
+  EXPECT_FALSE(box->getState() & FXKGroupBox::STATE_COLLAPSED);
+  // Told while still at header height, then the body slid in.
+  EXPECT_EQ(log, (std::vector<std::string>{"expanded at 21", "expanded at 21"}));
+  EXPECT_GE(took, std::chrono::milliseconds(450));
+  settle();
+  EXPECT_EQ(box->getHeight(), full);
+  EXPECT_EQ(bar->starts, 2);
+  EXPECT_EQ(bar->ends, 2);
+}
+
+TEST_F(GroupBoxTest, ReleaseWithoutPressAndHoverDoNotToggle) {
+  FXEvent event{};
+  event.win_x = 30;
+  event.win_y = 10;
+  box->handle(box, FXSEL(SEL_LEFTBUTTONRELEASE, 0), &event);
+  EXPECT_EQ(box->getState() & FXKGroupBox::STATE_COLLAPSED, 0u);
+  box->handle(box, FXSEL(SEL_MOTION, 0), &event);
+  EXPECT_EQ(box->getState(), FXKGroupBox::STATE_HOT);
+  EXPECT_TRUE(log.empty());
+  // Pressing in the body does nothing; the pointer leaving drops hot.
+  event.win_y = 40;
+  box->handle(box, FXSEL(SEL_LEFTBUTTONPRESS, 0), &event);
+  EXPECT_EQ(box->getState(), FXKGroupBox::STATE_HOT);
+  box->handle(box, FXSEL(SEL_LEAVE, 0), &event);
+  EXPECT_EQ(box->getState(), 0u);
+}
+
+TEST_F(GroupBoxTest, KeepsGroupStateInTheSettings) {
+  clickHeader();
+  box->writeSettings();
+  // The whole state word: the click left the pointer hot over the header.
+  EXPECT_EQ(app->reg().readIntEntry("GroupBoxTest", "GroupState", -1), 0x8 | 0x2);
+
+  app->reg().writeIntEntry("GroupBoxTest", "GroupState", 0);
+  log.clear();
+  EXPECT_TRUE(box->readSettings());
+  EXPECT_EQ(box->getState(), 0u);
+  EXPECT_EQ(log.size(), 2u);
+
+}
+
+TEST_F(GroupBoxTest, HoldsItsMinimumWidthAndBarSizes) {
+  // A short title still asks for 200 pixels.
+  EXPECT_EQ(box->getDefaultWidth(), FXKGroupBox::kMinimumWidth);
+  box->setTitle(FXWString(std::u16string(200, u'W')));
+  EXPECT_GT(box->getDefaultWidth(), FXKGroupBox::kMinimumWidth);
+
+  auto* empty = new FXKExplorerBar(main, LAYOUT_FILL_Y);
+  empty->create();
+  EXPECT_EQ(empty->getDefaultWidth(), 0);
+  EXPECT_EQ(empty->getDefaultHeight(), 0);
+
+  // The bar stacks its boxes with its 10 pixel margins.
+  settle();
+  EXPECT_EQ(box->getX(), 10);
+  EXPECT_EQ(box->getY(), 10);
+  EXPECT_EQ(bar->getBackColor(), FXKExplorerBar::kBackColor);
+  // Between the margin and the box, the bar's blue shows on screen.
+  EXPECT_EQ(pixelOnceShown(bar, 4, 4, FXKExplorerBar::kBackColor), FXKExplorerBar::kBackColor);
+}
+
+TEST_F(GroupBoxTest, AutoHideFollowsTheChildren) {
+  auto* hiding = new FXKGroupBox(bar, FXWString(u"Auto"), FXuint(LAYOUT_FILL_X) | FXKGroupBox::GROUPBOX_AUTOHIDE);
+  auto* child = new FXFrame(hiding, 0, 0, 0, 10, 10);
+  hiding->create();
+  child->hide();
+  hiding->handle(hiding, FXSEL(SEL_UPDATE, 0), nullptr);
+  EXPECT_FALSE(hiding->shown());
+  child->show();
+  hiding->handle(hiding, FXSEL(SEL_UPDATE, 0), nullptr);
+  EXPECT_TRUE(hiding->shown());
+}
+
+
+// ---- explorer bar command
+
+// A command whose active look the test switches (FOX keeps the flag protected).
+class SwitchedCommand : public FXKExplorerBarCommand {
+ public:
+  using FXKExplorerBarCommand::FXKExplorerBarCommand;
+  void setActive(bool on) {
+    if (on)
+      flags |= FLAG_ACTIVE;
+    else
+      flags &= ~FLAG_ACTIVE;
+  }
+};
+
+class ExplorerBarCommandTest : public FXAppTest<FXExtApp> {
+ protected:
+  ExplorerBarCommandTest() : FXAppTest(300, 120) {}
+  std::unique_ptr<FXExtApp> makeApp() override { return std::make_unique<FXExtApp>("kvshelltest", "kvtest"); }
+  void beforeCreate() override {
+    holder = new FXVerticalFrame(main, LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    holder->setBackColor(kParent);
+    command = new SwitchedCommand(holder, "Repair the disk", nullptr, nullptr, 0, LAYOUT_FILL_X | LAYOUT_FIX_HEIGHT);
+    command->setHeight(30);
+    command->setBackColor(kBack);
+    command->setSelBackColor(kSelBack);
+  }
+  void afterCreate() override {
+    main->show(PLACEMENT_SCREEN);
+    settle();
+  }
+  // How many pixels of the label's band carry the colour.
+  int inkOf(FXColor color) {
+    int n = 0;
+    for (FXint y = 4; y < 26; ++y)
+      for (FXint x = 22; x < 120; ++x)
+        if (readPixel(command, x, y) == (color | 0xFF000000u)) ++n;
+    return n;
+  }
+  void repaint() {
+    command->update();
+    settle();
+  }
+  static constexpr FXColor kBack = FXRGB(255, 255, 255);
+  static constexpr FXColor kSelBack = FXRGB(40, 40, 40);
+  static constexpr FXColor kParent = FXRGB(200, 0, 0);
+  FXVerticalFrame* holder = nullptr;
+  SwitchedCommand* command = nullptr;
+};
+
+TEST_F(ExplorerBarCommandTest, ExplorerColoursAndActiveBackground) {
+  // Resting: the back colour around the label, the label in the explorer's dark blue.
+  EXPECT_EQ(pixelOnceShown(command, command->getWidth() - 4, 3, kBack | 0xFF000000u), kBack | 0xFF000000u);
+  EXPECT_EQ(command->getTextColor(), FXColor(0xFFC65D21));
+  EXPECT_GT(inkOf(0xFFC65D21), 2);
+  EXPECT_EQ(inkOf(0xFFFF8E42), 0);
+  // Active: the selection colour behind, the label in the light blue.
+  command->setActive(true);
+  repaint();
+  EXPECT_EQ(pixelOnceShown(command, command->getWidth() - 4, 3, kSelBack | 0xFF000000u), kSelBack | 0xFF000000u);
+  EXPECT_EQ(command->getSelTextColor(), FXColor(0xFFFF8E42));
+  EXPECT_GT(inkOf(0xFFFF8E42), 2);
+  EXPECT_EQ(inkOf(0xFFC65D21), 0);
+  EXPECT_EQ(command->currentBackColor(), kSelBack);
+  command->setActive(false);
+  repaint();
+  EXPECT_EQ(pixelOnceShown(command, command->getWidth() - 4, 3, kBack | 0xFF000000u), kBack | 0xFF000000u);
+}
+
+TEST_F(ExplorerBarCommandTest, OptionKeepsTheBackWhileActive) {
+  auto* keeping = new SwitchedCommand(holder, "Keep", nullptr, nullptr, 0, 0x8000000);
+  keeping->setBackColor(kBack);
+  keeping->setSelBackColor(kSelBack);
+  keeping->create();
+  keeping->setActive(true);
+  EXPECT_EQ(keeping->currentBackColor(), kBack);
+}
+
+}  // namespace
