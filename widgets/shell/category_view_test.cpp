@@ -29,7 +29,9 @@ TEST(ShellBrowserItem, EqualByVerbAndIdAlone) {
     SCOPED_TRACE(c.other.verb + "/" + std::to_string(c.other.id));
     EXPECT_EQ(a.isEqual(&c.other), c.equal);
     EXPECT_EQ(c.other.isEqual(&a), c.equal);
-    if (c.equal) EXPECT_EQ(a.hashValue(), c.other.hashValue());
+    if (c.equal) {
+      EXPECT_EQ(a.hashValue(), c.other.hashValue());
+    }
   }
   FXKSimpleBrowserItem simple(1);
   EXPECT_FALSE(a.isEqual(&simple));
