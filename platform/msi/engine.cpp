@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/msi/cabinet_check.h"
 #include "platform/msi/registration.h"
 #include "platform/win32/fileops.h"
 #include "platform/win32/files.h"
@@ -453,12 +455,27 @@ class Folders {
   std::map<std::u16string, std::u16string> resolved_;
 };
 
+// A cabinet the cabinet library may read: its structure is checked first, as a
+// damaged one can make the library fail unsafely. Takes `data` (g_malloc'd).
+GInputStream* checkedCabinet(char* data, std::size_t size, const std::string& what, Log& log) {
+  const msi_layer::CabinetCheck check = msi_layer::checkCabinetBytes(std::string_view(data, size));
+  if (!check.ok) {
+    log.line("Error 1335: the cabinet " + what + " is damaged: " + check.problem);
+    g_free(data);
+    return nullptr;
+  }
+  return g_memory_input_stream_new_from_data(data, static_cast<gssize>(size), g_free);
+}
+
 // The whole of a stream of the package, held for the cabinet reader.
-GInputStream* streamOf(MSIHANDLE db, const std::u16string& name) {
+GInputStream* streamOf(MSIHANDLE db, const std::u16string& name, Log& log) {
   Rec view;
-  std::u16string sql = u"SELECT `Data` FROM `_Streams` WHERE `Name`='" + name + u"'";
-  if (MsiDatabaseOpenViewW(db, sql.c_str(), &view.h) != ERROR_SUCCESS) return nullptr;
-  if (MsiViewExecute(view.h, 0) != ERROR_SUCCESS) return nullptr;
+  if (MsiDatabaseOpenViewW(db, u"SELECT `Data` FROM `_Streams` WHERE `Name`=?", &view.h) != ERROR_SUCCESS)
+    return nullptr;
+  Rec key;
+  key.h = MsiCreateRecord(1);
+  if (!key.h || MsiRecordSetStringW(key.h, 1, name.c_str()) != ERROR_SUCCESS) return nullptr;
+  if (MsiViewExecute(view.h, key.h) != ERROR_SUCCESS) return nullptr;
   Rec rec;
   if (MsiViewFetch(view.h, &rec.h) != ERROR_SUCCESS) return nullptr;
   DWORD size = 0;
@@ -470,14 +487,21 @@ GInputStream* streamOf(MSIHANDLE db, const std::u16string& name) {
     return nullptr;
   }
   MsiViewClose(view.h);
-  return g_memory_input_stream_new_from_data(data, size, g_free);
+  return checkedCabinet(data, size, narrow(name), log);
 }
 
-GInputStream* fileStream(const std::string& path) {
-  GFile* file = g_file_new_for_path(path.c_str());
-  GFileInputStream* in = g_file_read(file, nullptr, nullptr);
-  g_object_unref(file);
-  return in ? G_INPUT_STREAM(in) : nullptr;
+GInputStream* fileStream(const std::string& path, Log& log) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return nullptr;
+  const std::streamoff size = in.tellg();
+  if (size < 0 || static_cast<unsigned long long>(size) > 0x7fffffffULL) return nullptr;
+  char* data = static_cast<char*>(g_malloc(size ? static_cast<std::size_t>(size) : 1));
+  in.seekg(0);
+  if (!in.read(data, size)) {
+    g_free(data);
+    return nullptr;
+  }
+  return checkedCabinet(data, static_cast<std::size_t>(size), path, log);
 }
 
 // Where one file of the package goes.
@@ -693,7 +717,7 @@ bool installFiles(MSIHANDLE db, const std::u16string& packagePath, const Propert
   for (auto& m : rows(db, u"SELECT `DiskId`, `Cabinet` FROM `Media`")) {
     if (m.size() != 2 || m[1].empty()) continue;
     GInputStream* in =
-        m[1][0] == u'#' ? streamOf(db, m[1].substr(1)) : fileStream(packageFolder + "/" + narrow(m[1]));
+        m[1][0] == u'#' ? streamOf(db, m[1].substr(1), log) : fileStream(packageFolder + "/" + narrow(m[1]), log);
     if (!extractCabinet(in, root, byKey, files, log)) {
       log.line("Error 1334: cannot read the cabinet " + narrow(m[1]));
       return false;

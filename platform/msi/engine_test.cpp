@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -40,6 +41,7 @@ class EngineTest : public msi_test::PackageWorld {
     return r == ERROR_SUCCESS ? std::u16string(buf, n) : std::u16string();
   }
   bool exists(const std::string& rel) const { return std::filesystem::exists(c(rel)); }
+  void installDamagedCabinet(const std::function<void(std::string&, std::size_t)>& damage, const char* logged);
 };
 
 TEST_F(EngineTest, DatabaseInstallPutsFilesInPlaceRegistersTheProductAndRemovalTakesThemAway) {
@@ -304,9 +306,18 @@ TEST_F(EngineTest, APatchWhoseCodeIsNoGuidIsRefusedAndWritesNoKey) {
   }
 }
 
-// Damage in the embedded cabinet's compressed data: the install fails with
-// 1603 partway through, and what it wrote before goes again.
-TEST_F(EngineTest, ADamagedCabinetFailsAndLeavesNothingBehind) {
+std::uint32_t le32(const std::string& bytes, std::size_t at) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+}
+
+// A wixl package of 30 files whose embedded cabinet `damage` changes in place
+// (given the bytes and where the cabinet starts); then the install must fail
+// with 1603, leave nothing behind and log `logged`.
+void EngineTest::installDamagedCabinet(const std::function<void(std::string&, std::size_t)>& damage,
+                                       const char* logged) {
   std::string dir = c("wixmany");
   msi_test::writeFile(dir + "/many.wxs", manyFilesWxs(dir, 30));
   std::filesystem::create_directories(c("pkg"));
@@ -318,22 +329,33 @@ TEST_F(EngineTest, ADamagedCabinetFailsAndLeavesNothingBehind) {
   std::string bytes = readFile(unixPackage("many.msi"));
   std::size_t cab = bytes.find("MSCF");
   ASSERT_NE(cab, std::string::npos);
-  auto u32 = [&](std::size_t at) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
-  };
-  std::size_t data = cab + u32(cab + 36), end = cab + u32(cab + 8);  // first folder's data, cabinet's size
-  ASSERT_LT(data + 8, end);
-  for (std::size_t k = (data + end) / 2; k < (data + end) / 2 + 64 && k < end; ++k) bytes[k] ^= 0x5A;
+  damage(bytes, cab);
   msi_test::writeFile(unixPackage("many.msi"), bytes);
 
   EXPECT_EQ(MsiInstallProductW(windowsPackage("many.msi").c_str(), u""), static_cast<UINT>(ERROR_INSTALL_FAILURE));
   EXPECT_FALSE(exists("Program Files/Many"));
   EXPECT_FALSE(exists("Program Files"));
   EXPECT_EQ(MsiQueryProductStateW(kProduct), INSTALLSTATE_UNKNOWN);
-  EXPECT_NE(get("install.log").find("Error 1334"), std::string::npos);
+  EXPECT_NE(get("install.log").find(logged), std::string::npos) << get("install.log");
+}
+
+// Damage in the embedded cabinet's compressed data: the install fails with
+// 1603 partway through, and what it wrote before goes again.
+TEST_F(EngineTest, ADamagedCabinetFailsAndLeavesNothingBehind) {
+  installDamagedCabinet([](std::string& bytes, std::size_t cab) {
+    std::size_t data = cab + le32(bytes, cab + 36), end = cab + le32(bytes, cab + 8);  // first folder's data, size
+    ASSERT_LT(data + 8, end);
+    for (std::size_t k = (data + end) / 2; k < (data + end) / 2 + 64 && k < end; ++k) bytes[k] ^= 0x5A;
+  }, "Error 1334");
+}
+
+// A cabinet whose file entries lie beyond its end never reaches the cabinet
+// library: the structure check refuses it first.
+TEST_F(EngineTest, ACabinetWithEntriesOutsideItIsRefusedBeforeItIsRead) {
+  installDamagedCabinet([](std::string& bytes, std::size_t cab) {
+    const std::uint32_t past = le32(bytes, cab + 8) + 4096;  // coffFiles beyond cbCabinet
+    for (int i = 0; i < 4; ++i) bytes[cab + 16 + i] = static_cast<char>((past >> (8 * i)) & 0xFF);
+  }, "is damaged");
 }
 
 }  // namespace
