@@ -349,17 +349,19 @@ MsiFeature* MsiPackage::addFeature(const std::u16string& key, const std::u16stri
   return feature.release();
 }
 
-std::int32_t MsiPackage::maxFileSequence() {
+std::int32_t MsiPackage::maxFileSequence(const std::set<std::u16string>* except) {
   std::int32_t highest = 0;
+  auto counts = [except](const std::u16string& key) { return !except || except->count(key) == 0; };
   if (hasTable(u"File")) {
     MsiRecordset rows;
     MsiCommand select(&database_);
-    select.setText(u"Select `Sequence` From `File`");
+    select.setText(u"Select `File`, `Sequence` From `File`");
     select.run(&rows);
-    for (MsiRow* row : rows) highest = std::max(highest, leadingNumber(row->fieldAt(0)));
+    for (MsiRow* row : rows)
+      if (counts(row->fieldAt(0))) highest = std::max(highest, leadingNumber(row->fieldAt(1)));
   }
   for (const auto& [key, file] : identityMap<MsiFile>().entries())
-    if (file) highest = std::max(highest, leadingNumber(file->sequence()));
+    if (file && counts(key)) highest = std::max(highest, leadingNumber(file->sequence()));
   return highest;
 }
 

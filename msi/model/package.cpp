@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "msi/entities/actions.h"
+#include "msi/entities/cabinet.h"
 #include "msi/entities/directory.h"
 #include "msi/entities/property.h"
 #include "msi/entities/registry.h"
@@ -135,6 +136,7 @@ void MsiPackage::loadAll() {
   loadTree();
   loadIsolatedComponents();
   loadProperties();
+  loadCabinets();
 }
 
 template <class T>
@@ -165,6 +167,11 @@ void MsiPackage::loadCustomActions() {
 }
 
 void MsiPackage::loadIsolatedComponents() { loadRows<MsiIsolatedComponent>(isolatedComponents_); }
+
+void MsiPackage::loadCabinets() {
+  loadRows<MsiCab>(cabinets_);
+  cabinetCounter_ = static_cast<std::uint16_t>(cabinets_.size());
+}
 
 MsiAssembly* MsiPackage::assemblyForComponent(const std::u16string& componentKey) const {
   auto it = assemblies_.find(componentKey);
@@ -414,8 +421,7 @@ void MsiPackage::close() {
 
 void MsiPackage::commit() {
   try {
-    // Cabinets renumber their files here once they join the model.
-    fileSequence_ = 0;
+    renumberCabinets();
     save(0);
     database_.commit();
     state_ = Committed;
@@ -449,6 +455,8 @@ void MsiPackage::save(int flags) {
     saveAll(static_cast<MsiNonmsiUpgrade*>(nullptr), nonMsiUpgrades_);
     saveAll(static_cast<MsiRestrictedProduct*>(nullptr), restrictedProducts_);
     saveAll(static_cast<MsiIsolatedComponent*>(nullptr), isolatedComponents_);
+    // Last: a cabinet is built from the files written before it.
+    saveAll(static_cast<MsiCab*>(nullptr), cabinets_);
   } catch (const Error& e) {
     throw wrap(MSI_LOCATION, 16, e);
   } catch (...) {
