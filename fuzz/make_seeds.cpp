@@ -77,6 +77,11 @@ int main(int argc, char** argv) {
   const std::string configuration = read_file(argv[5]);
   const std::string help = read_file(data / "help.html");
   seed("help_popups", "popups.txt", read_file(data / "help_popups.txt"));
+  seed("ddf", "package.ddf",
+       ".OPTION EXPLICIT\r\n.Set UniqueFiles=\"ON\"\r\n.Set MaxDiskSize=0\r\n.Set MaxCabinetSize=0\r\n"
+       ";.Set GenerateInf=OFF\r\n;.Set CompressionType=LZX\r\n.Set Compress=ON\r\n"
+       ".Set CabinetNameTemplate=data1.cab\r\n.Set DiskDirectory1=C:\\Pkg\r\n"
+       "C:\\Src\\a.txt F1\r\n\"C:\\Src dir\\b \"\"c\"\".txt\" \"F 2\"\r\n");
   const std::string image = read_file(data / "images" / "item_separator.png");
   using m = zip_writer::method;
 

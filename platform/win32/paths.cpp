@@ -18,6 +18,7 @@
 #include "platform/win32/file_internal.h"
 #include "platform/win32/folders.h"
 #include "platform/win32/lasterror.h"
+#include "platform/win32/layer_programs.h"
 #include "platform/win32/message.h"
 
 namespace win32 {
@@ -631,6 +632,7 @@ UINT GetWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize) {
 
 UINT GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
   ensure_world_folder("Windows/System32");
+  if (std::string root = win32::drive_root(u'C'); !root.empty()) win32::place_layer_programs(root + "/Windows/System32");
   return copy_out(u"C:\\Windows\\System32", lpBuffer, uSize);
 }
 
