@@ -374,11 +374,11 @@ TEST_F(FailingMakecab, FailureOrNoCabinetFailsTheCommitAndLeavesNoFileBehind) {
     }
     EXPECT_FALSE(std::filesystem::exists(c(model_test::narrow(Msi::MsiCab::kDdfFileName))));
     EXPECT_EQ(get("setup.inf"), "the user's own");
+    package.reset();
     std::vector<std::string> left;
     for (auto& e : std::filesystem::directory_iterator(c("pkg"))) left.push_back(e.path().filename().string());
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"cab.msi", "side.cab"})) << script;
-    package.reset();
     std::filesystem::remove(c("pkg/cab.msi"));
   }
 }
