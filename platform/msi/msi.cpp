@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <variant>
@@ -172,6 +173,8 @@ std::string codePageName(std::uint32_t codePage) {
   return codePage == 0 ? "0 (1252)" : std::to_string(codePage);
 }
 
+struct Record;
+
 struct Database : Object {
   GObjectRef<LibmsiDatabase> db;
   bool readOnly = false;
@@ -199,6 +202,9 @@ struct Database : Object {
   // Column types of tables ("s72", "i2", ...), read on demand; dropped whenever a
   // statement may have changed a table's shape.
   std::map<std::string, std::vector<std::pair<std::string, std::string>>> shapes;
+  // Records fetched with stream fields not read yet: the engine's streams do
+  // not survive a commit, so a commit reads them first.
+  std::vector<std::weak_ptr<Record>> unreadStreams;
 
   const std::vector<std::pair<std::string, std::string>>* shape(const std::string& table) {
     auto it = shapes.find(table);
@@ -634,8 +640,37 @@ bool allTextsFit(Database& d, std::string& offending) {
   return true;
 }
 
+// Reads every stream field still waiting in a record of this database.
+void readUnreadStreams(Database& d) {
+  for (auto& weak : d.unreadStreams)
+    if (auto r = weak.lock())
+      for (Field& f : r->fields)
+        if (f.kind == Field::Stream && f.origin && !loadStream(f)) f.bytes.clear();
+  d.unreadStreams.clear();
+}
+
+// Whether the package has a stream of that name: Windows refuses an INSERT of
+// a name in use, where the engine would replace the stream silently.
+bool streamExists(Database& d, const std::string& name) {
+  GError* e = nullptr;
+  GObjectRef<LibmsiQuery> q(libmsi_query_new(d.db.get(), "SELECT `Name` FROM `_Streams` WHERE `Name` = ?", &e));
+  g_clear_error(&e);
+  if (!q) return false;
+  GObjectRef<LibmsiRecord> param(libmsi_record_new(1));
+  libmsi_record_set_string(param.get(), 1, name.c_str());
+  bool found = false;
+  if (libmsi_query_execute(q.get(), param.get(), &e)) {
+    GObjectRef<LibmsiRecord> row(libmsi_query_fetch(q.get(), &e));
+    found = static_cast<bool>(row);
+  }
+  g_clear_error(&e);
+  libmsi_query_close(q.get(), nullptr);
+  return found;
+}
+
 UINT commitDatabase(Database& d) {
   GError* e = nullptr;
+  readUnreadStreams(d);
   {
     msi_layer::ForgottenChildren guard;
     if (!libmsi_database_commit(d.db.get(), &e)) return failFrom(e, ERROR_FUNCTION_FAILED, "commit");
@@ -873,6 +908,19 @@ UINT MsiViewExecute(MSIHANDLE hView, MSIHANDLE hRecord) {
         return failFrom(e, ERROR_INVALID_PARAMETER, "parameter");
     }
   }
+  if (st.kind == msi_layer::StatementKind::Insert && !st.tables.empty() && st.tables[0] == "_Streams") {
+    std::optional<std::string> name;
+    for (std::size_t m = 0; m < st.markers.size(); ++m)
+      if (st.markers[m].column == "Name" && rec && !libmsi_record_is_null(rec.get(), static_cast<guint>(m + 1))) {
+        gchar* text = libmsi_record_get_string(rec.get(), static_cast<guint>(m + 1));
+        name = text ? text : "";
+        g_free(text);
+      }
+    for (const auto& [column, literal] : st.insertLiterals)
+      if (column == "Name") name = literal;
+    if (name && streamExists(*v->database, *name))
+      return fail(ERROR_FUNCTION_FAILED, "execute \"" + v->text + "\": a stream named \"" + *name + "\" exists");
+  }
   if (!libmsi_query_execute(v->query.get(), rec.get(), &e))
     return failFrom(e, ERROR_FUNCTION_FAILED, ("execute \"" + v->text + "\"").c_str());
   g_clear_error(&e);
@@ -920,6 +968,13 @@ UINT MsiViewFetch(MSIHANDLE hView, MSIHANDLE* phRecord) {
       if (s && *s) f.kind = Field::Text, f.text = utf8_to_utf16(s);
       g_free(s);
     }
+  }
+  if (std::any_of(r->fields.begin(), r->fields.end(), [](const Field& f) { return static_cast<bool>(f.origin); })) {
+    auto& unread = v->database->unreadStreams;
+    if (unread.size() >= 64 && unread.size() % 64 == 0)
+      unread.erase(std::remove_if(unread.begin(), unread.end(), [](const auto& w) { return w.expired(); }),
+                   unread.end());
+    unread.push_back(r);
   }
   *phRecord = handles().add(std::move(r));
   return ERROR_SUCCESS;

@@ -267,6 +267,9 @@ class Analyser {
       if (toks_[i].type == Tok::Marker && position < st_.insertColumns.size()) {
         slotOf_[i].table = st_.tables[0];
         slotOf_[i].column = st_.insertColumns[position];
+      } else if ((toks_[i].type == Tok::String || toks_[i].type == Tok::Number) &&
+                 position < st_.insertColumns.size()) {
+        st_.insertLiterals.emplace_back(st_.insertColumns[position], toks_[i].text);
       }
     }
   }

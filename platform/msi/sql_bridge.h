@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace msi_layer {
@@ -33,6 +34,7 @@ struct Statement {
   std::vector<MarkerSlot> markers; // one per "?" of `sql`, in order
   std::vector<SelectItem> selectItems;
   std::vector<std::string> insertColumns;
+  std::vector<std::pair<std::string, std::string>> insertLiterals;  // INSERT's literal values by column
   std::vector<std::string> setColumns;  // UPDATE's SET list, in order
   int userMarkers = 0;             // "?" markers of the caller's text
   std::string error;               // non-empty: refuse the statement with this reason
