@@ -38,6 +38,8 @@ class MsiCab : public MsiStorable<MediaTableDescription, MsiCab> {
   // Embedding a cabinet changes its row (the "#"): it is marked.
   void setExternal(bool external);
   bool isRead() const { return read_; }
+  // Files added since the last build: only such a cabinet is numbered and built.
+  bool hasNewFiles() const { return fileKeys_.size() != builtCount_; }
   std::int32_t lastSequence() const { return lastSequence_; }
   const std::list<std::u16string>& fileKeys() const { return fileKeys_; }
   // Numbers the listed files after `start`; the last number given. A cabinet

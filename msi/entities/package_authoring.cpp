@@ -67,17 +67,19 @@ void MsiPackage::renumberCabinets() {
   std::set<std::u16string> listed;
   std::int32_t highest = 0;
   for (const std::u16string& key : cabinets_.keys()) {
-    if (MsiCab* cab = find<MsiCab>(key)) {
+    MsiCab* cab = find<MsiCab>(key);
+    if (!cab) continue;
+    if (cab->hasNewFiles())
       listed.insert(cab->fileKeys().begin(), cab->fileKeys().end());
-      if (cab->isRead()) highest = std::max(highest, cab->lastSequence());
-    }
+    else
+      highest = std::max(highest, cab->lastSequence());
   }
   if (listed.empty()) return;
-  // After every file the cabinets do not number: those of the package and
-  // those installed uncompressed.
+  // After every file the cabinets do not number now: those of the package,
+  // those of cabinets built before and those installed uncompressed.
   std::int32_t running = std::max(highest, maxFileSequence(&listed));
   for (const std::u16string& key : cabinets_.keys())
-    if (MsiCab* cab = find<MsiCab>(key)) running = cab->renumberFiles(running);
+    if (MsiCab* cab = find<MsiCab>(key); cab && cab->hasNewFiles()) running = cab->renumberFiles(running);
 }
 
 void MsiPackage::removeFeature(MsiFeature* feature) {

@@ -168,6 +168,23 @@ void MsiPackage::loadCustomActions() {
 
 void MsiPackage::loadIsolatedComponents() { loadRows<MsiIsolatedComponent>(isolatedComponents_); }
 
+void MsiPackage::reload() {
+  database_.forgetTables();
+  // Custom actions list their keys even for objects they drop: only new ones here.
+  if (hasTable(tableName<CustomActionTableDescription>())) {
+    MsiTable& table = database_.table(tableName<CustomActionTableDescription>());
+    table.load();
+    for (MsiRow* row : table) {
+      std::unique_ptr<MsiCustomAction> object(createCustomActionForRow(*row, this));
+      object->loaded();
+      if (!add(object.get())) continue;
+      customActions_.append(object->key());
+      object.release()->unmarkModified();
+    }
+  }
+  loadAll();
+}
+
 void MsiPackage::loadCabinets() {
   loadRows<MsiCab>(cabinets_);
   cabinetCounter_ = static_cast<std::uint16_t>(cabinets_.size());

@@ -155,6 +155,12 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   // Numbers the files of the cabinets after every file numbered already.
   void renumberCabinets();
 
+  // Merges a merge module under the feature (msi/model/package_merge.cpp):
+  // the package is committed and closed while the merge object works on the
+  // file, then opened again with what the merge added. False when the module
+  // was not merged; the reasons go to standard output.
+  bool mergeModule(MsiFeature* feature, const std::u16string& modulePath);
+
   // Registration of row objects.
   template <class T>
   T* find(const std::u16string& key, T** out = nullptr);
@@ -240,6 +246,8 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   void loadCustomActions();
   void loadIsolatedComponents();
   void loadCabinets();
+  // Reads the rows another writer added, keeping every object cached.
+  void reload();
   // Reads every row of T's table into registered, unmarked objects whose keys
   // go into the list; an object whose key is taken is dropped.
   template <class T>
