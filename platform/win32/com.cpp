@@ -114,7 +114,8 @@ UINT bstr_bytes(BSTR text) {
 // VARIANT conversions.
 
 bool is_integer_kind(VARTYPE vt) {
-  return vt == VT_I4 || vt == VT_UI4 || vt == VT_I8 || vt == VT_UI8 || vt == VT_UI1 || vt == VT_BOOL;
+  return vt == VT_I4 || vt == VT_UI4 || vt == VT_I8 || vt == VT_UI8 || vt == VT_UI1 || vt == VT_BOOL || vt == VT_I2 ||
+         vt == VT_UI2;
 }
 
 // An integer kind's value as sign and magnitude, so that every kind fits.
@@ -133,6 +134,8 @@ Wide widen(const VARIANT& v) {
     case VT_I4: from_signed(v.lVal); break;
     case VT_I8: from_signed(v.llVal); break;
     case VT_BOOL: from_signed(v.boolVal); break;
+    case VT_I2: from_signed(v.iVal); break;
+    case VT_UI2: w.magnitude = v.uiVal; break;
     case VT_UI1: w.magnitude = v.bVal; break;
     case VT_UI4: w.magnitude = v.ulVal; break;
     case VT_UI8: w.magnitude = v.ullVal; break;
@@ -159,6 +162,14 @@ HRESULT narrow(const Wide& w, VARTYPE vt, VARIANT& out) {
     case VT_I8:
       if (!fits_signed(0x7FFFFFFFFFFFFFFFull)) return DISP_E_OVERFLOW;
       out.llVal = as_signed();
+      return S_OK;
+    case VT_I2:
+      if (!fits_signed(0x7FFF)) return DISP_E_OVERFLOW;
+      out.iVal = static_cast<SHORT>(as_signed());
+      return S_OK;
+    case VT_UI2:
+      if ((w.negative && w.magnitude) || w.magnitude > 0xFFFF) return DISP_E_OVERFLOW;
+      out.uiVal = static_cast<USHORT>(w.magnitude);
       return S_OK;
     case VT_UI1:
       if ((w.negative && w.magnitude) || w.magnitude > 0xFF) return DISP_E_OVERFLOW;
@@ -226,6 +237,12 @@ HRESULT convert(const VARIANT& source, VARTYPE vt, VARIANT& out) {
   VariantInit(&out);
   const VARTYPE from = source.vt;
   if (vt == VT_EMPTY) return S_OK;
+  if ((from == VT_DISPATCH || from == VT_UNKNOWN) && vt == from) {
+    out = source;
+    if (out.punkVal) out.punkVal->AddRef();
+    return S_OK;
+  }
+  if (from == VT_DISPATCH || from == VT_UNKNOWN || vt == VT_DISPATCH || vt == VT_UNKNOWN) return DISP_E_TYPEMISMATCH;
   if (from == vt && vt != VT_BSTR && vt != (VT_ARRAY | VT_UI1)) {
     out = source;
     return S_OK;
@@ -457,6 +474,8 @@ HRESULT VariantClear(VARIANT* value) {
   if (!value) return E_INVALIDARG;
   if (value->vt == VT_BSTR) {
     SysFreeString(value->bstrVal);
+  } else if (value->vt == VT_DISPATCH || value->vt == VT_UNKNOWN) {
+    if (value->punkVal) value->punkVal->Release();
   } else if (value->vt & VT_ARRAY) {
     HRESULT hr = SafeArrayDestroy(value->parray);
     if (FAILED(hr)) return hr;

@@ -102,14 +102,20 @@ struct SAFEARRAY {
 
 #define VT_EMPTY 0
 #define VT_NULL 1
+#define VT_I2 2
 #define VT_I4 3
 #define VT_BSTR 8
+#define VT_DISPATCH 9
 #define VT_BOOL 11
+#define VT_UNKNOWN 13
+#define VT_UI2 18
 #define VT_UI1 17
 #define VT_UI4 19
 #define VT_I8 20
 #define VT_UI8 21
 #define VT_ARRAY 0x2000
+
+struct IDispatch;  // oleauto.h
 
 struct VARIANT {
   VARTYPE vt;
@@ -123,6 +129,10 @@ struct VARIANT {
     ULONG ulVal;
     BYTE bVal;
     VARIANT_BOOL boolVal;
+    SHORT iVal;
+    USHORT uiVal;
+    IUnknown* punkVal;
+    IDispatch* pdispVal;  // the same object as punkVal: IDispatch derives from IUnknown first
     BSTR bstrVal;
     SAFEARRAY* parray;
   };
@@ -137,7 +147,9 @@ HRESULT SafeArrayUnaccessData(SAFEARRAY* array);
 void VariantInit(VARIANT* value);
 HRESULT VariantClear(VARIANT* value);
 // The conversions between the integer kinds, VT_BSTR (decimal text) and
-// VT_ARRAY | VT_UI1; others give DISP_E_TYPEMISMATCH. `dest` may be `source`.
+// VT_ARRAY | VT_UI1, and an object kind to itself (a new reference); others
+// give DISP_E_TYPEMISMATCH. `dest` may be `source`. VariantClear releases an
+// object's reference.
 HRESULT VariantChangeType(VARIANT* dest, const VARIANT* source, USHORT flags, VARTYPE vt);
 
 // Structured exceptions. RaiseException throws win32::structured_exception,

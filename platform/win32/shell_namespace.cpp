@@ -238,6 +238,14 @@ HRESULT SHGetFolderPathW(HWND, int csidl, HANDLE, DWORD, LPWSTR path) {
     case CSIDL_LOCAL_APPDATA: folder = env(u"LOCALAPPDATA"); break;
     case CSIDL_DESKTOPDIRECTORY: folder = user_folder("XDG_DESKTOP_DIR", u"\\Desktop"); break;
     case CSIDL_PERSONAL: folder = documents_path(); break;
+    case CSIDL_WINDOWS:
+    case CSIDL_SYSTEM: {
+      WCHAR buffer[MAX_PATH];
+      const UINT n = (csidl & 0xff) == CSIDL_SYSTEM ? GetSystemDirectoryW(buffer, MAX_PATH)
+                                                    : GetWindowsDirectoryW(buffer, MAX_PATH);
+      if (n > 0 && n < MAX_PATH) folder.assign(buffer, n);
+      break;
+    }
     default: return E_INVALIDARG;
   }
   if (folder.size() < 3 || folder.size() >= MAX_PATH) return E_FAIL;
@@ -254,6 +262,16 @@ HRESULT SHGetFolderPathW(HWND, int csidl, HANDLE, DWORD, LPWSTR path) {
   }
   std::memcpy(path, folder.c_str(), (folder.size() + 1) * 2);
   return S_OK;
+}
+
+BOOL SHGetSpecialFolderPathW(HWND owner, LPWSTR path, int csidl, BOOL create) {
+  if (!path) return FALSE;
+  const HRESULT hr = SHGetFolderPathW(owner, (csidl & 0xff) | (create ? CSIDL_FLAG_CREATE : 0), nullptr, 0, path);
+  if (FAILED(hr)) {
+    path[0] = 0;
+    return FALSE;
+  }
+  return TRUE;
 }
 
 namespace win32 {

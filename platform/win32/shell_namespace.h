@@ -26,6 +26,8 @@ using LPITEMIDLIST = ITEMIDLIST*;
 #define CSIDL_APPDATA 0x001a
 #define CSIDL_LOCAL_APPDATA 0x001c
 #define CSIDL_COMMON_APPDATA 0x0023
+#define CSIDL_WINDOWS 0x0024
+#define CSIDL_SYSTEM 0x0025
 #define CSIDL_FLAG_CREATE 0x8000
 
 void* CoTaskMemAlloc(SIZE_T size);
@@ -35,6 +37,9 @@ void CoTaskMemFree(void* block);
 // missing folder is made; a folder that is missing (or cannot be made) fails
 // with the Win32 error as HRESULT.
 HRESULT SHGetFolderPathW(HWND owner, int csidl, HANDLE token, DWORD flags, LPWSTR path);
+// The same folders; FALSE when the folder is not there (or cannot be made
+// with `create`).
+BOOL SHGetSpecialFolderPathW(HWND owner, LPWSTR path, int csidl, BOOL create);
 
 // "X:\dir\...", "\\server\share\dir\..." and the class-id names of the
 // computer, network and documents folders. Items on disk must exist.
