@@ -142,7 +142,8 @@ int main(int argc, char** argv) {
     total += static_cast<long>(text.size());
   }
   const std::string empty = root + "/empty.msi";
-  if (shell("msibuild " + quote(empty) + " -s Bench Korvane 'Intel;1033' '{12345678-1234-1234-1234-123456789ABC}'") != 0)
+  if (shell("msibuild " + quote(empty) +
+            " -s Bench Korvane 'Intel;1033' '{12345678-1234-1234-1234-123456789ABC}'") != 0)
     return 1;
   const std::string pkg = c + "/pkg/p.msi";
   auto fresh = [&] {

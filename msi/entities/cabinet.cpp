@@ -168,7 +168,8 @@ std::u16string MsiCab::build(const std::u16string& folder) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     if (exitCode != 0)
-      throw Error(MSI_LOCATION, kModule, 94, u"makecab.exe failed with " + toString(static_cast<std::int32_t>(exitCode)));
+      throw Error(MSI_LOCATION, kModule, 94,
+                  u"makecab.exe failed with " + toString(static_cast<std::int32_t>(exitCode)));
   }
   WIN32_FILE_ATTRIBUTE_DATA facts{};
   if (!GetFileAttributesExW(output.path.c_str(), GetFileExInfoStandard, &facts) ||

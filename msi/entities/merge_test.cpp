@@ -167,7 +167,8 @@ TEST_F(MergeModules, ConflictFailsWithDescribedErrors) {
   package.reset();
   run("msibuild " + shellQuote(c("pkg/p.msi")) + " -q " +
       shellQuote("INSERT INTO `Component` (`Component`, `ComponentId`, `Directory_`, `Attributes`, `KeyPath`) "
-                 "VALUES ('" + std::string(kComponent) + "', '{CCCCCCCC-2222-3333-4444-555555555555}', 'APPDIR', 0, '')"));
+                 "VALUES ('" + std::string(kComponent) +
+                 "', '{CCCCCCCC-2222-3333-4444-555555555555}', 'APPDIR', 0, '')"));
   package = Msi::MsiPackage::open(u"C:\\pkg\\p.msi", false);
   testing::internal::CaptureStdout();
   bool merged = true;

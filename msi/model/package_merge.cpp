@@ -97,7 +97,8 @@ bool MsiPackage::mergeModule(MsiFeature* feature, const std::u16string& modulePa
         say("MSI Merge Module error: ModuleSignature table is empty in %s\n", utf8(modulePath).c_str());
         merged = false;
       } else {
-        if (!signature) say("MSI Merge Module error: ModuleSignature table not found in %s\n", utf8(modulePath).c_str());
+        if (!signature)
+          say("MSI Merge Module error: ModuleSignature table not found in %s\n", utf8(modulePath).c_str());
         if (!hasRows(module, u"Select * From `_Tables` Where `Name` = 'Component'")) {
           say("MSI Merge Module warning: Component table not found - force create.\n");
           MsiCommand create(&module);
@@ -131,7 +132,8 @@ bool MsiPackage::mergeModule(MsiFeature* feature, const std::u16string& modulePa
     std::u16string directory = feature->directoryKey();
     if (directory.empty()) directory = MsiDirectory::kRootKey;
     MergeManager manager;
-    merged = manager.openDatabase(path_) && manager.openModule(copy.path, languageOf(language_, summary_.templateText())) &&
+    std::uint16_t language = languageOf(language_, summary_.templateText());
+    merged = manager.openDatabase(path_) && manager.openModule(copy.path, language) &&
              manager.merge(featureKey, directory);
     if (!merged) {
       MergeErrorList errors = manager.errors();
