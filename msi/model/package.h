@@ -159,7 +159,9 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   // the package is committed and closed while the merge object works on the
   // file, then opened again with what the merge added. False when the module
   // was not merged; the reasons go to standard output.
-  bool mergeModule(MsiFeature* feature, const std::u16string& modulePath);
+  // The module's TARGETDIR goes below `directory`, else the feature's directory.
+  bool mergeModule(MsiFeature* feature, const std::u16string& modulePath,
+                   const std::u16string* directory = nullptr);
 
   // Registration of row objects.
   template <class T>

@@ -67,7 +67,7 @@ std::uint16_t languageOf(std::uint16_t set, const std::u16string& templateText) 
 
 }  // namespace
 
-bool MsiPackage::mergeModule(MsiFeature* feature, const std::u16string& modulePath) {
+bool MsiPackage::mergeModule(MsiFeature* feature, const std::u16string& modulePath, const std::u16string* into) {
   if (!feature) return false;
   WCHAR folder[260] = {0};
   if (GetTempPathW(260, folder) == 0) {
@@ -129,7 +129,7 @@ bool MsiPackage::mergeModule(MsiFeature* feature, const std::u16string& modulePa
 
   std::u16string featureKey = feature->key();
   if (merged) {
-    std::u16string directory = feature->directoryKey();
+    std::u16string directory = into ? *into : feature->directoryKey();
     if (directory.empty()) directory = MsiDirectory::kRootKey;
     MergeManager manager;
     std::uint16_t language = languageOf(language_, summary_.templateText());

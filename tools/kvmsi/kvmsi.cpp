@@ -380,6 +380,28 @@ int addFolder(Msi::MsiPackage& package, const std::u16string& featureKey, const 
   return 0;
 }
 
+int mergeModule(Msi::MsiPackage& package, const std::u16string& module, const std::u16string& featureKey,
+                const std::u16string& directoryKey) {
+  if (GetFileAttributesW(module.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    std::fprintf(stderr, "kvmsi: %s: no such module\n", utf8(module).c_str());
+    return 1;
+  }
+  auto* directory = package.find<Msi::MsiDirectory>(directoryKey);
+  if (!directory) {
+    std::fprintf(stderr, "kvmsi: %s: no such directory in the package\n", utf8(directoryKey).c_str());
+    return 1;
+  }
+  Msi::MsiFeature* feature = package.findFeature(featureKey);
+  if (!feature) feature = package.addFeature(featureKey, featureKey, directory);
+  if (!package.mergeModule(feature, module, &directoryKey)) {
+    std::fprintf(stderr, "kvmsi: %s was not merged\n", utf8(module).c_str());
+    return 1;
+  }
+  std::printf("merged %s under %s in %s\n", utf8(module).c_str(), utf8(featureKey).c_str(),
+              utf8(directoryKey).c_str());
+  return 0;
+}
+
 int usage() {
   std::fputs(
       "usage: kvmsi PACKAGE                 summary and every property\n"
@@ -401,6 +423,16 @@ int usage() {
 
 int main(int argc, char** argv) {
   if (argc < 2) return usage();
+  if (std::string(argv[1]) == "merge") {
+    if (argc != 6) return usage();
+    try {
+      auto package = Msi::MsiPackage::open(packagePath(argv[2]), false);
+      return mergeModule(*package, packagePath(argv[3]), wide(argv[4]), wide(argv[5]));
+    } catch (const Common::Error& e) {
+      std::fprintf(stderr, "kvmsi: %s\n", describe(e).c_str());
+      return 1;
+    }
+  }
   if (std::string(argv[1]) == "add") {
     if (argc != 5) return usage();
     try {
