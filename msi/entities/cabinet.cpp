@@ -254,7 +254,7 @@ void MsiCab::writeTo(MsiRow& row) const {
   row.field(d->columnName(0)) = diskId_;
   row.field(d->columnName(1)) = toString(lastSequence_);
   row.field(d->columnName(2)) = diskPrompt_;
-  row.field(d->columnName(3)) = cabinetName_.empty() || external_ ? cabinetName_ : u"#" + cabinetName_;
+  row.field(d->columnName(3)) = external_ ? cabinetName_ : u"#" + cabinetName_;
   row.field(d->columnName(4)) = volumeLabel_;
   row.field(d->columnName(5)) = source_;
 }

@@ -381,6 +381,32 @@ TEST_F(FailingMakecab, FailureOrNoCabinetFailsTheCommitAndLeavesNoFileBehind) {
     EXPECT_EQ(left, (std::vector<std::string>{"cab.msi", "side.cab"})) << script;
     std::filesystem::remove(c("pkg/cab.msi"));
   }
+  // With the layer's makecab back, the same package object builds the cabinet
+  // from a directive file of its own, nothing left over from the failure.
+  auto pkg = makePackage();
+  auto package = Msi::MsiPackage::open(pkg, false);
+  std::vector<Msi::MsiFile*> files = author(*package, 2);
+  Msi::MsiCab* cab = package->addCabinet(u"again.cab");
+  for (Msi::MsiFile* f : files) cab->addFile(f);
+  package->embedCabinet(cab);
+  EXPECT_THROW(package->commit(), Common::Error);
+  std::filesystem::remove(c("makecab.exe"));
+  commit(*package);
+  std::vector<std::string> keys = keysOf(files);
+  package.reset();
+  run("msiinfo extract " + shellQuote(c("pkg/cab.msi")) + " again.cab > " + shellQuote(c("again.cab")));
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(gcabNames("again.cab"), keys);
+}
+
+TEST_F(Cabinets, MediaRowThatDoesNotReadLeavesThePackageOpen) {
+  std::string idt = mediaIdt({"1			x.cab		", "2	3		y.cab		"});
+  idt.replace(idt.find("\ti4\t"), 4, "\tI4\t");
+  auto pkg = makePackage({{"Media", idt}});
+  auto package = Msi::MsiPackage::open(pkg, true);
+  EXPECT_EQ(package->cabinetKeys().size(), 1u);
+  EXPECT_NE(package->find<Msi::MsiCab>(u"2"), nullptr);
+  EXPECT_EQ(package->addCabinet(u"z.cab")->diskId(), u"3");
 }
 
 TEST_F(Cabinets, ExternalCabinetNeverReplacesAFileItDidNotWrite) {

@@ -186,7 +186,24 @@ void MsiPackage::reload() {
 }
 
 void MsiPackage::loadCabinets() {
-  loadRows<MsiCab>(cabinets_);
+  if (!hasTable(tableName<MediaTableDescription>())) return;
+  MsiTable& table = database_.table(tableName<MediaTableDescription>());
+  table.load();
+  for (MsiRow* row : table) {
+    std::unique_ptr<MsiCab> object;
+    // A Media row that does not read (a LastSequence that is no number) is
+    // left out rather than refusing the whole package to a reader that never
+    // asks for cabinets; its row stays as it is.
+    try {
+      object.reset(createFromRow<MsiCab>(*row, this));
+    } catch (const Error&) {
+      continue;
+    }
+    object->loaded();
+    if (!add(object.get())) continue;
+    object->unmarkModified();
+    cabinets_.append(object.release()->key());
+  }
   cabinetCounter_ = static_cast<std::uint16_t>(cabinets_.size());
 }
 
