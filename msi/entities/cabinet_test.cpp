@@ -399,6 +399,25 @@ TEST_F(FailingMakecab, FailureOrNoCabinetFailsTheCommitAndLeavesNoFileBehind) {
   EXPECT_EQ(gcabNames("again.cab"), keys);
 }
 
+TEST_F(Cabinets, EmbeddingOverAStreamOfTheSameNameReplacesIt) {
+  auto pkg = makePackage();
+  put("stale.bin", "stale stream bytes");
+  run("msibuild " + shellQuote(c("pkg/cab.msi")) + " -a fresh.cab " + shellQuote(c("stale.bin")));
+  std::vector<std::string> keys;
+  {
+    auto package = Msi::MsiPackage::open(pkg, false);
+    std::vector<Msi::MsiFile*> files = author(*package, 2);
+    keys = keysOf(files);
+    Msi::MsiCab* cab = package->addCabinet(u"fresh.cab");
+    for (Msi::MsiFile* f : files) cab->addFile(f);
+    package->embedCabinet(cab);
+    commit(*package);
+  }
+  run("msiinfo extract " + shellQuote(c("pkg/cab.msi")) + " fresh.cab > " + shellQuote(c("fresh.cab")));
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(gcabNames("fresh.cab"), keys);
+}
+
 TEST_F(Cabinets, MediaRowThatDoesNotReadLeavesThePackageOpen) {
   std::string idt = mediaIdt({"1			x.cab		", "2	3		y.cab		"});
   idt.replace(idt.find("\ti4\t"), 4, "\tI4\t");
