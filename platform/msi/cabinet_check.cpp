@@ -73,6 +73,9 @@ CabinetCheck checkCabinetBytes(std::string_view cabinet) {
     }
   }
 
+  // Files of a folder follow one another: the cabinet library loses memory on
+  // files that step back or overlap, and no writer makes them.
+  std::vector<std::uint64_t> folderEnd(folders, 0);
   at = filesAt;
   for (std::uint32_t i = 0; i < files; ++i) {
     if (!in.has(at, 16)) return bad("a file entry lies outside the cabinet");
@@ -80,6 +83,8 @@ CabinetCheck checkCabinetBytes(std::string_view cabinet) {
     const std::uint32_t folder = in.u16(at + 8);
     if (folder >= folders) return bad("a file of a folder that is not there");
     if (offset + size > folderSize[folder]) return bad("a file reaches past its folder's data");
+    if (offset < folderEnd[folder]) return bad("a file overlaps the one before it");
+    folderEnd[folder] = offset + size;
     const long name = in.text(at + 16, kMaxName);
     if (name <= 0) return bad("a file entry without a proper name");
     at += 16 + static_cast<std::size_t>(name) + 1;

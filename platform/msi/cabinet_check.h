@@ -1,6 +1,7 @@
 // A check of a cabinet's structure before the cabinet library reads it: the
 // header, every folder's chain of data blocks and every file entry must lie
-// inside the bytes given and agree with each other. Only single cabinets are
+// inside the bytes given and agree with each other, files of a folder one after
+// another. Only single cabinets are
 // taken (no sets spanning several cabinets), compressed as stored data, MSZIP
 // or LZX.
 #pragma once

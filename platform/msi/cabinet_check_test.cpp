@@ -43,6 +43,13 @@ TEST_F(CabinetCheckTest, TakesWhatGcabWritesAndRefusesDamage) {
       {"next cabinet of a set", [&] { std::string b = cab; put16(b, 30, 2); return b; }()},
       {"file of a missing folder", [&] { std::string b = cab; put16(b, files + 8, 1); return b; }()},
       {"file past its folder", [&] { std::string b = cab; put16(b, files + 2, 0x7FFF); return b; }()},
+      {"second file overlapping the first", [&] {
+         std::string b = cab;
+         const std::size_t second = files + 16 + 6;  // after "a.txt"
+         put16(b, second + 4, 0x0033);
+         put16(b, second + 6, 0);
+         return b;
+       }()},
       {"name without its end", cab.substr(0, files + 16) + std::string(300, 'n')},
       {"block too large", [&] { std::string b = cab; put16(b, data + 6, 0x8001); return b; }()},
       {"block past the end", [&] { std::string b = cab; put16(b, data + 4, 0xFFFF); return b; }()},

@@ -209,7 +209,7 @@ bool parse_ddf(std::string_view bytes, Ddf& out, DdfError& error) {
     error.message = "the directive file is not text";
     return false;
   }
-  Parser p{out, error};
+  Parser p{out, error, false, {}};
   std::size_t start = 0;
   int number = 0;
   // Large counts of lines are fine; a line number past INT_MAX is not reachable
