@@ -91,6 +91,16 @@ bool MsiPackage::mergeModule(MsiFeature* feature, const std::u16string& modulePa
   {
     MsiDatabaseInterface module;
     module.open(copy.path, false);
+    // Closed on every road: the merge object opens the copy next.
+    struct Closer {
+      MsiDatabaseInterface& database;
+      ~Closer() {
+        try {
+          database.close();
+        } catch (const Error&) {
+        }
+      }
+    } closer{module};
     try {
       bool signature = hasRows(module, u"Select * From `_Tables` Where `Name` = 'ModuleSignature'");
       if (signature && !hasRows(module, u"Select * From `ModuleSignature`")) {
@@ -119,7 +129,6 @@ bool MsiPackage::mergeModule(MsiFeature* feature, const std::u16string& modulePa
     } catch (const Error&) {
       merged = false;
     }
-    module.close();
   }
 
   // The merge object opens the package's file itself.
