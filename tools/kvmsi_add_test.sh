@@ -44,6 +44,8 @@ msiinfo export c/pkg/s.msi Media | tail -n +4 | tr -d '\r' >media.txt
 [ "$(cat media.txt)" = "$(printf '1\t3\t\t#kvmsi1.cab\t\t')" ] || fail "Media: $(cat media.txt)"
 msiinfo export c/pkg/s.msi File | tail -n +4 | tr -d '\r' | cut -f1,8 | sort -t$'\t' -k2n >files.txt
 [ "$(cut -f2 files.txt | tr '\n' ' ')" = "1 2 3 " ] || fail "sequences: $(cat files.txt)"
+msiinfo export c/pkg/s.msi File | tail -n +4 | tr -d '\r' | cut -f6 | sort -u >languages.txt
+[ "$(cat languages.txt)" = "1033" ] || fail "file languages: $(cat languages.txt)"
 msiinfo extract c/pkg/s.msi kvmsi1.cab >one.cab
 cabextract -l one.cab >listing.txt || fail "cabextract: $(cat listing.txt)"
 while read -r key _; do

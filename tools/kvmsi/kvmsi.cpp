@@ -323,6 +323,18 @@ std::vector<FolderEntry> entries(const std::u16string& folder) {
   return out;
 }
 
+// The first language the summary's template names ("Intel;1033"), or empty.
+std::u16string templateLanguage(Msi::MsiPackage& package) {
+  const std::u16string& text = package.summaryEx()->templateText();
+  std::size_t semicolon = text.find(u';');
+  std::u16string digits;
+  for (std::size_t i = semicolon == std::u16string::npos ? text.size() : semicolon + 1; i < text.size(); ++i) {
+    if (text[i] < u'0' || text[i] > u'9') break;
+    digits.push_back(text[i]);
+  }
+  return digits;
+}
+
 // One file component per file, in a directory per folder below `directory`.
 void authorFolder(Msi::MsiPackage& package, Msi::MsiFeature& feature, Msi::MsiDirectory& directory,
                   const std::u16string& folder, Msi::MsiCab& cab, int& count) {
@@ -344,6 +356,8 @@ void authorFolder(Msi::MsiPackage& package, Msi::MsiFeature& feature, Msi::MsiDi
     component->markModified();
     file->setFileName(e.name);
     file->setSourceFile(path);
+    // The package's language, not the model's "none set" (65535).
+    if (package.language() == 0xFFFF) file->setLanguage(templateLanguage(package));
     cab.addFile(file);
     ++count;
   }
