@@ -307,9 +307,12 @@ TEST_F(Cabinets, AuthoringErrors) {
   // Removed, the cabinet is forgotten; its id is not handed out again while its row stays.
   other->remove();
   EXPECT_EQ(package->find<Msi::MsiCab>(u"4"), nullptr);
+  package->removeCabinet(cab);
+  // The removed object is gone: one of the same disk stands in for it.
+  Msi::MsiCab again(package.get(), u"new.cab", Msi::MsiCab::kDdfFileName);
+  again.setDiskId(u"3");
   try {
-    package->removeCabinet(cab);
-    package->removeCabinet(cab);
+    package->removeCabinet(&again);
     ADD_FAILURE() << "a removed cabinet";
   } catch (const Msi::Error& e) {
     EXPECT_EQ(e.code(), 91u);
