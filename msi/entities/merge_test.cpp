@@ -268,6 +268,21 @@ TEST_F(MergeModules, ModuleWithoutSignatureOrComponentTableStillMerges) {
   EXPECT_NE(package->findFeature(u"Main"), nullptr);
 }
 
+TEST_F(MergeModules, FailedOpenAndCloseLeaveNoHandle) {
+  // A reopen that fails must not leave a handle number behind for a later
+  // close to free: it may name another object by then.
+  Msi::MsiDatabaseInterface database;
+  EXPECT_THROW(database.open(u"C:\\pkg\\missing.msi", false), Msi::Error);
+  EXPECT_EQ(database.handle(), 0u);
+  std::filesystem::create_directories(c("pkg"));
+  build("pkg/p.msi", {{"Property", propertyIdt({{"ProductName", "Handles"}})}});
+  database.open(u"C:\\pkg\\p.msi", true);
+  EXPECT_NE(database.handle(), 0u);
+  database.close();
+  EXPECT_EQ(database.handle(), 0u);
+  EXPECT_NO_THROW(database.close());
+}
+
 TEST(MergeErrors, DescriptionsAndBounds) {
   struct Case {
     std::int32_t type;
