@@ -23,6 +23,13 @@ class Folder : public win32_test::World {
   // The layer's own state (drive C, registry) stays in the folder too.
   Folder() : win32_test::World("res-") {}
 
+  // Whatever an earlier test of the process left of the resource look-up goes.
+  void SetUp() override {
+    World::SetUp();
+    Common::testing::setProgramArchivePath(nullptr);
+    Common::testing::setResourceFileState(0);
+  }
+
   void TearDown() override {
     Common::testing::setProgramArchivePath(nullptr);
     Common::testing::setResourceFileState(0);

@@ -75,3 +75,6 @@ FMT
 mkdir -p "$out/msi_rows"
 printf 'TARGETDIR\nSourceDir\nC\n{11111111-2222-3333-4444-555555555555}\nTARGETDIR\nF\nC\nA.TXT|a.txt\n[ProductName] x\n+Grp[~]Svc[~]Ext[~][~]' >"$out/msi_rows/r0"
 printf "x'y\n?\n[#F]\n\n[~]\n{[A]}\n[%%PATH]\n\\\\\n|\n1.0\n" >"$out/msi_rows/r1"
+mkdir -p "$out/msi_periphery"
+printf 'MODE\nTypical\nMain\nNext\nPushButton\nMODE\nRadioButtonGroup\nNext\n{CCCCCCCC-0000-0000-0000-000000000001}\nLocalServer32\nC1\nDemo.Doc.1\ndmo\nopen\n[MODE] x\nDemoDSN\nServer\n1\n' >"$out/msi_periphery/p0"
+printf "Main\nMain\nP\nQR\nPQ\nR\nx'y\n?\n\n[~]\nComboBox\nText\n0\n-1\n" >"$out/msi_periphery/p1"

@@ -106,14 +106,19 @@ bool registrySwitchOn(const std::u16string& keyPath, const std::u16string& value
   return false;
 }
 
-bool probeReportingSwitch() {
-  const auto keys = splitConfigList(Common::getConfigString("auto_registry_keys_string"));
-  const auto values = splitConfigList(Common::getConfigString("auto_registry_values_string"));
+bool probeReportingSwitch(const std::vector<std::u16string>& keys, const std::vector<std::u16string>& values,
+                          const std::function<bool(const std::u16string&, const std::u16string&)>& on) {
   if (keys.empty() || values.empty()) return false;
   for (const auto& key : keys)
     for (const auto& value : values)
-      if (registrySwitchOn(key, value)) return true;
+      if (on(key, value)) return true;
   return false;
+}
+
+bool probeReportingSwitch() {
+  return probeReportingSwitch(splitConfigList(Common::getConfigString("auto_registry_keys_string")),
+                              splitConfigList(Common::getConfigString("auto_registry_values_string")),
+                              registrySwitchOn);
 }
 
 bool isReportingEnabled() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,10 @@ const char* knowledgeBaseHost();
 std::vector<std::u16string> splitConfigList(const char16_t* text);
 bool registrySwitchOn(const std::u16string& keyPath, const std::u16string& valueName);
 bool probeReportingSwitch();
+// The pairs in order, key outer and value inner, until `on` answers true; false
+// when either list is empty.
+bool probeReportingSwitch(const std::vector<std::u16string>& keys, const std::vector<std::u16string>& values,
+                          const std::function<bool(const std::u16string&, const std::u16string&)>& on);
 // probeReportingSwitch once per process.
 bool isReportingEnabled();
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -81,6 +82,36 @@ TEST(ReportSwitchList, KeepsEmptyPieces) {
   EXPECT_EQ(KbLink::splitConfigList(u"a"), V{u"a"});
   EXPECT_EQ(KbLink::splitConfigList(u"a;;b"), (V{u"a", u"", u"b"}));
   EXPECT_EQ(KbLink::splitConfigList(u"a;"), (V{u"a", u""}));
+}
+
+// Key outer, value inner, up to the first pair that is on; empty pieces are
+// tried like any other.
+TEST(ReportSwitchList, PairsAreTriedKeyByKeyUpToTheFirstOne) {
+  struct Case {
+    const char16_t *keys, *values;
+    std::vector<std::u16string> on;     // "key/value" pairs that are on
+    std::vector<std::u16string> tried;  // in order
+    bool enabled;
+  } cases[] = {
+      {u"K1;K2", u"A;B", {}, {u"K1/A", u"K1/B", u"K2/A", u"K2/B"}, false},
+      {u"K1;K2", u"A;B", {u"K2/A"}, {u"K1/A", u"K1/B", u"K2/A"}, true},
+      {u"K1;K2", u"A;B", {u"K1/B", u"K2/A"}, {u"K1/A", u"K1/B"}, true},
+      {u"K1;;K2", u"A", {u"K2/A"}, {u"K1/A", u"/A", u"K2/A"}, true},
+      {u"K1", u"A;", {}, {u"K1/A", u"K1/"}, false},
+      {u"", u"A;B", {u"/A"}, {}, false},
+      {u"K1;K2", u"", {}, {}, false},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::u16string> tried;
+    bool enabled = KbLink::probeReportingSwitch(
+        KbLink::splitConfigList(c.keys), KbLink::splitConfigList(c.values),
+        [&](const std::u16string& key, const std::u16string& value) {
+          tried.push_back(key + u"/" + value);
+          return std::find(c.on.begin(), c.on.end(), tried.back()) != c.on.end();
+        });
+    EXPECT_EQ(tried, c.tried);
+    EXPECT_EQ(enabled, c.enabled);
+  }
 }
 
 class ReportSwitch : public win32_test::World {};

@@ -85,7 +85,7 @@ void makeSystemFields(ReportFields& fields) {
     kernel = std::to_string(version.dwMajorVersion) + "." + std::to_string(version.dwMinorVersion) + "." +
              std::to_string(version.dwBuildNumber);
   char language[8];
-  std::snprintf(language, sizeof language, "0x%04X", static_cast<unsigned>(GetSystemDefaultLangID()));
+  std::snprintf(language, sizeof language, "0x%04X", static_cast<unsigned>(GetSystemDefaultUILanguage()));
   storeIfSet(fields, 1, platformType);
   storeIfSet(fields, 3, kernel);
   storeIfSet(fields, 4, language);

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win32/locale_testing.h"
+
 #include "platform/win32/test_world.h"
 
 namespace {
@@ -180,6 +182,25 @@ TEST_F(KbLinkTest, DisplayFieldsAndRunIdentifier) {
   EXPECT_EQ(again.fields.at(14), id);
   unsigned char u[16];
   EXPECT_FALSE(KbLink::generateUuid(u, 1));
+}
+
+// Field 4 names the language of the system's user interface, not that of its
+// locale: a German-formatted system with a French interface reports French.
+TEST_F(KbLinkTest, PlatformLanguageIsTheSystemInterfaceLanguage) {
+  struct Case {
+    LCID locale;
+    LANGID ui;
+    const char* field;
+  } cases[] = {{0x0407, 0x040C, "0x040C"}, {0x0407, 0, "0x0409"}, {0, 0x0804, "0x0804"}};
+  for (const Case& c : cases) {
+    win32::set_system_locale_for_tests(c.locale);
+    win32::set_system_ui_language_for_tests(c.ui);
+    KbLink::ReportFields fields;
+    KbLink::makeSystemFields(fields);
+    EXPECT_EQ(fields.fields.at(4), c.field);
+  }
+  win32::set_system_locale_for_tests(0);
+  win32::set_system_ui_language_for_tests(0);
 }
 
 TEST(KbLinkText, ReplaceAllContinuesAfterEachReplacement) {

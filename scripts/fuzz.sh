@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, AddressSanitizer + UBSan) into build-fuzz/
 # and runs each for SECONDS (default 60), one after the other.
-# Usage: scripts/fuzz.sh [SECONDS] [TARGET...]   targets: zip catalogue xml_text bxml path utf error http msi_package msi_sql markup update_answer msi_format msi_rows ddf cabinet
+# Usage: scripts/fuzz.sh [SECONDS] [TARGET...]   targets: zip catalogue xml_text bxml path utf error http msi_package msi_sql markup update_answer msi_format msi_rows msi_periphery ddf cabinet msi_registration
 # New inputs go to build-fuzz/corpus/<target>/, crashes to build-fuzz/crashes/.
 # Replay one: build-fuzz/fuzz/fuzz_<target> FILE
 set -euo pipefail
@@ -10,7 +10,7 @@ build=${KV_FUZZ_BUILD_DIR:-$root/build-fuzz}
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(zip catalogue xml_text bxml path utf error http msi_package msi_sql markup message numbers shell_link registry xml_writer update_answer help_popups msi_format msi_rows ddf cabinet)
+[ ${#targets[@]} -eq 0 ] && targets=(zip catalogue xml_text bxml path utf error http msi_package msi_sql markup message numbers shell_link registry xml_writer update_answer help_popups msi_format msi_rows msi_periphery ddf cabinet msi_registration)
 
 # ccache hits across clones: paths under the checkout are hashed relative to it,
 # and the build folder's own path is left out of debug-info hashes.

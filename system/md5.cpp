@@ -28,8 +28,6 @@ constexpr std::uint32_t kSine[64] = {
     0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
 
-constexpr int kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
-
 }  // namespace
 
 void Md5::init() {
@@ -41,31 +39,96 @@ void Md5::init() {
   std::memset(buffer_, 0, sizeof buffer_);
 }
 
+// The 64 steps written out: with the round functions, message indices and
+// shifts as constants, each step is a handful of instructions.
+#define KV_MD5_STEP(F, a, b, c, d, k, s, i) a = b + rotl(a + F(b, c, d) + x[k] + kSine[i], s)
+#define KV_MD5_F(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
+#define KV_MD5_G(b, c, d) ((c) ^ ((d) & ((b) ^ (c))))
+#define KV_MD5_H(b, c, d) ((b) ^ (c) ^ (d))
+#define KV_MD5_I(b, c, d) ((c) ^ ((b) | ~(d)))
+
 void Md5::transform(const std::uint8_t block[64]) {
   std::uint32_t x[16];
   for (int i = 0; i < 16; ++i) x[i] = readLe32(block + 4 * i);
   std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-  for (int i = 0; i < 64; ++i) {
-    std::uint32_t f;
-    int g;
-    int round = i / 16;
-    switch (round) {
-      case 0: f = (b & c) | (~b & d); g = i; break;
-      case 1: f = (d & b) | (~d & c); g = (5 * i + 1) & 15; break;
-      case 2: f = b ^ c ^ d; g = (3 * i + 5) & 15; break;
-      default: f = c ^ (b | ~d); g = (7 * i) & 15; break;
-    }
-    std::uint32_t t = d;
-    d = c;
-    c = b;
-    b = b + rotl(a + f + kSine[i] + x[g], kShift[round][i & 3]);
-    a = t;
-  }
+  KV_MD5_STEP(KV_MD5_F, a, b, c, d, 0, 7, 0);
+  KV_MD5_STEP(KV_MD5_F, d, a, b, c, 1, 12, 1);
+  KV_MD5_STEP(KV_MD5_F, c, d, a, b, 2, 17, 2);
+  KV_MD5_STEP(KV_MD5_F, b, c, d, a, 3, 22, 3);
+  KV_MD5_STEP(KV_MD5_F, a, b, c, d, 4, 7, 4);
+  KV_MD5_STEP(KV_MD5_F, d, a, b, c, 5, 12, 5);
+  KV_MD5_STEP(KV_MD5_F, c, d, a, b, 6, 17, 6);
+  KV_MD5_STEP(KV_MD5_F, b, c, d, a, 7, 22, 7);
+  KV_MD5_STEP(KV_MD5_F, a, b, c, d, 8, 7, 8);
+  KV_MD5_STEP(KV_MD5_F, d, a, b, c, 9, 12, 9);
+  KV_MD5_STEP(KV_MD5_F, c, d, a, b, 10, 17, 10);
+  KV_MD5_STEP(KV_MD5_F, b, c, d, a, 11, 22, 11);
+  KV_MD5_STEP(KV_MD5_F, a, b, c, d, 12, 7, 12);
+  KV_MD5_STEP(KV_MD5_F, d, a, b, c, 13, 12, 13);
+  KV_MD5_STEP(KV_MD5_F, c, d, a, b, 14, 17, 14);
+  KV_MD5_STEP(KV_MD5_F, b, c, d, a, 15, 22, 15);
+
+  KV_MD5_STEP(KV_MD5_G, a, b, c, d, 1, 5, 16);
+  KV_MD5_STEP(KV_MD5_G, d, a, b, c, 6, 9, 17);
+  KV_MD5_STEP(KV_MD5_G, c, d, a, b, 11, 14, 18);
+  KV_MD5_STEP(KV_MD5_G, b, c, d, a, 0, 20, 19);
+  KV_MD5_STEP(KV_MD5_G, a, b, c, d, 5, 5, 20);
+  KV_MD5_STEP(KV_MD5_G, d, a, b, c, 10, 9, 21);
+  KV_MD5_STEP(KV_MD5_G, c, d, a, b, 15, 14, 22);
+  KV_MD5_STEP(KV_MD5_G, b, c, d, a, 4, 20, 23);
+  KV_MD5_STEP(KV_MD5_G, a, b, c, d, 9, 5, 24);
+  KV_MD5_STEP(KV_MD5_G, d, a, b, c, 14, 9, 25);
+  KV_MD5_STEP(KV_MD5_G, c, d, a, b, 3, 14, 26);
+  KV_MD5_STEP(KV_MD5_G, b, c, d, a, 8, 20, 27);
+  KV_MD5_STEP(KV_MD5_G, a, b, c, d, 13, 5, 28);
+  KV_MD5_STEP(KV_MD5_G, d, a, b, c, 2, 9, 29);
+  KV_MD5_STEP(KV_MD5_G, c, d, a, b, 7, 14, 30);
+  KV_MD5_STEP(KV_MD5_G, b, c, d, a, 12, 20, 31);
+
+  KV_MD5_STEP(KV_MD5_H, a, b, c, d, 5, 4, 32);
+  KV_MD5_STEP(KV_MD5_H, d, a, b, c, 8, 11, 33);
+  KV_MD5_STEP(KV_MD5_H, c, d, a, b, 11, 16, 34);
+  KV_MD5_STEP(KV_MD5_H, b, c, d, a, 14, 23, 35);
+  KV_MD5_STEP(KV_MD5_H, a, b, c, d, 1, 4, 36);
+  KV_MD5_STEP(KV_MD5_H, d, a, b, c, 4, 11, 37);
+  KV_MD5_STEP(KV_MD5_H, c, d, a, b, 7, 16, 38);
+  KV_MD5_STEP(KV_MD5_H, b, c, d, a, 10, 23, 39);
+  KV_MD5_STEP(KV_MD5_H, a, b, c, d, 13, 4, 40);
+  KV_MD5_STEP(KV_MD5_H, d, a, b, c, 0, 11, 41);
+  KV_MD5_STEP(KV_MD5_H, c, d, a, b, 3, 16, 42);
+  KV_MD5_STEP(KV_MD5_H, b, c, d, a, 6, 23, 43);
+  KV_MD5_STEP(KV_MD5_H, a, b, c, d, 9, 4, 44);
+  KV_MD5_STEP(KV_MD5_H, d, a, b, c, 12, 11, 45);
+  KV_MD5_STEP(KV_MD5_H, c, d, a, b, 15, 16, 46);
+  KV_MD5_STEP(KV_MD5_H, b, c, d, a, 2, 23, 47);
+
+  KV_MD5_STEP(KV_MD5_I, a, b, c, d, 0, 6, 48);
+  KV_MD5_STEP(KV_MD5_I, d, a, b, c, 7, 10, 49);
+  KV_MD5_STEP(KV_MD5_I, c, d, a, b, 14, 15, 50);
+  KV_MD5_STEP(KV_MD5_I, b, c, d, a, 5, 21, 51);
+  KV_MD5_STEP(KV_MD5_I, a, b, c, d, 12, 6, 52);
+  KV_MD5_STEP(KV_MD5_I, d, a, b, c, 3, 10, 53);
+  KV_MD5_STEP(KV_MD5_I, c, d, a, b, 10, 15, 54);
+  KV_MD5_STEP(KV_MD5_I, b, c, d, a, 1, 21, 55);
+  KV_MD5_STEP(KV_MD5_I, a, b, c, d, 8, 6, 56);
+  KV_MD5_STEP(KV_MD5_I, d, a, b, c, 15, 10, 57);
+  KV_MD5_STEP(KV_MD5_I, c, d, a, b, 6, 15, 58);
+  KV_MD5_STEP(KV_MD5_I, b, c, d, a, 13, 21, 59);
+  KV_MD5_STEP(KV_MD5_I, a, b, c, d, 4, 6, 60);
+  KV_MD5_STEP(KV_MD5_I, d, a, b, c, 11, 10, 61);
+  KV_MD5_STEP(KV_MD5_I, c, d, a, b, 2, 15, 62);
+  KV_MD5_STEP(KV_MD5_I, b, c, d, a, 9, 21, 63);
   state_[0] += a;
   state_[1] += b;
   state_[2] += c;
   state_[3] += d;
 }
+
+#undef KV_MD5_STEP
+#undef KV_MD5_F
+#undef KV_MD5_G
+#undef KV_MD5_H
+#undef KV_MD5_I
 
 void Md5::update(const void* data, std::size_t length) {
   const std::uint8_t* p = static_cast<const std::uint8_t*>(data);

@@ -61,7 +61,8 @@ FXKBrowser::StateSet::~StateSet() {
 }
 
 FXKBrowser::StateSet::List::iterator FXKBrowser::StateSet::findLocked(const FXKBrowserItem* item) {
-  if (!item) return entries_.end();
+  // An empty set answers without touching the item.
+  if (!item || entries_.empty()) return entries_.end();
   auto [from, to] = byHash_.equal_range(item->hashValue());
   List::iterator found = entries_.end();
   for (auto it = from; it != to; ++it)
@@ -136,6 +137,37 @@ bool FXKBrowser::StateSet::remove(const FXKBrowserItem* item, bool notify) {
   }
   notifyRemoved(gone, notify);
   return true;
+}
+
+void FXKBrowser::StateSet::addAll(const std::vector<const FXKBrowserItem*>& items,
+                                  std::vector<const FXKBrowserItem*>& changed) {
+  Common::CriticalSectionLock hold(lock_);
+  byHash_.reserve(byHash_.size() + items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    // The items lie apart in memory: ask for the next ones early.
+    if (i + 8 < items.size()) __builtin_prefetch(items[i + 8]);
+    const FXKBrowserItem* item = items[i];
+    if (!item || findLocked(item) != entries_.end()) continue;
+    entries_.emplace_back(item->clone());
+    auto it = std::prev(entries_.end());
+    byHash_.emplace((*it)->hashValue(), it);
+    changed.push_back(item);
+  }
+}
+
+void FXKBrowser::StateSet::removeAll(const std::vector<const FXKBrowserItem*>& items,
+                                     std::vector<const FXKBrowserItem*>& changed) {
+  Common::CriticalSectionLock hold(lock_);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (entries_.empty()) break;
+    if (i + 8 < items.size()) __builtin_prefetch(items[i + 8]);
+    const FXKBrowserItem* item = items[i];
+    auto it = findLocked(item);
+    if (it == entries_.end()) continue;
+    unlinkLocked(it);
+    entries_.erase(it);
+    changed.push_back(item);
+  }
 }
 
 void FXKBrowser::StateSet::keepOnly(const FXKBrowserItem* item, bool notify) {
@@ -536,6 +568,23 @@ void FXKBrowser::setItemStateIn(StateSet& set, const FXKBrowserItem* item, bool 
 
 void FXKBrowser::setItemState(int index, const FXKBrowserItem* item, bool on, bool notify) {
   if (index >= 0 && index < STATE_COUNT) setItemStateIn(*states_[index], item, on, notify);
+}
+
+void FXKBrowser::setItemStates(int index, const std::vector<const FXKBrowserItem*>& items, bool on, bool notify) {
+  if (index < 0 || index >= STATE_COUNT) return;
+  StateSet& set = *states_[index];
+  std::vector<const FXKBrowserItem*> changed;
+  if (on)
+    set.addAll(items, changed);
+  else
+    set.removeAll(items, changed);
+  if (notify && !changed.empty()) {
+    const FXKBrowserItem* one = changed.size() == 1 ? changed.front() : nullptr;
+    setLastChange(one, index, on ? 1 : 2);
+    notifyTarget(one);
+    broadcast(on ? SEL_SELECTED : SEL_DESELECTED, const_cast<FXKBrowserItem*>(one));
+  }
+  scheduleUpdate(UPDATE_STATE);
 }
 
 FXKBrowserItem* FXKBrowser::getContainer(const FXKBrowserItem*) { return root_.get(); }

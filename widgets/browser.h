@@ -21,6 +21,7 @@
 #include "platform/fox/fx_messages.h"
 #include "platform/fox/fxwstring.h"
 #include "system/locks.h"
+#include "widgets/small_pool.h"
 
 class FXKBrowser;
 class FXKPreview;
@@ -32,6 +33,7 @@ class FXKBrowserItem : public FX::FXObject {
   FXDECLARE_ABSTRACT(FXKBrowserItem)
 
  public:
+  KV_SMALL_POOL_OPERATORS
   FXKBrowserItem() = default;
   ~FXKBrowserItem() override = default;
 
@@ -175,6 +177,10 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
     // False when an equal item was there already.
     bool add(const FXKBrowserItem* item, bool notify);
     bool remove(const FXKBrowserItem* item, bool notify);
+    // Many items at once under one hold of the lock, without notification;
+    // `changed` receives the items that were added (or removed).
+    void addAll(const std::vector<const FXKBrowserItem*>& items, std::vector<const FXKBrowserItem*>& changed);
+    void removeAll(const std::vector<const FXKBrowserItem*>& items, std::vector<const FXKBrowserItem*>& changed);
     void keepOnly(const FXKBrowserItem* item, bool notify);
     void clear(bool notify);
     void removeDescendants(const FXKBrowserItem* item, bool notify);
@@ -287,6 +293,13 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
   virtual void setLocation(const FXKBrowserItem* item, bool notify);
   virtual void setItemStateIn(StateSet& set, const FXKBrowserItem* item, bool on, bool notify);
   virtual void setItemState(int index, const FXKBrowserItem* item, bool on, bool notify);
+  // Many items into or out of one set with one notification: when exactly
+  // one item changed it is told as by setItemState; when more did, the
+  // target hears once with a null item (lastChange: null, the set, 1 or 2)
+  // and the views receive SEL_SELECTED or SEL_DESELECTED with null data,
+  // meaning "any item of that set may have changed". A derived browser that
+  // intercepts setItemState intercepts this too.
+  virtual void setItemStates(int index, const std::vector<const FXKBrowserItem*>& items, bool on, bool notify);
   virtual FXKBrowserItem* getContainer(const FXKBrowserItem* item);
   virtual FXKItemIterator* enumerateChildren(const FXKBrowserItem* item, const FXKBrowser* delegates,
                                              FX::FXuint flags) {

@@ -137,6 +137,59 @@ TEST(BrowserStates, AnEqualItemIsFiledOnceAndKeepOnlyNeverAdds) {
   EXPECT_EQ(target.log[1].item, "2");
 }
 
+// Check all and a group's check box change many items in one step: the
+// target and every view hear once, with a null item meaning "any item of
+// this set", or with the item itself when only one changed.
+TEST(BrowserStates, SeveralItemsAtOnceAreToldOnce) {
+  BrowserHolder b(new TreeBrowser(nullptr, {{"", 5}}));
+  Recorder target, view;
+  b->setTarget(&target, 7);
+  b->handle(&view, FXSEL(SEL_ATTACH, 0), nullptr);
+  PathItem one("1"), two("2"), three("3"), four("4");
+  struct Step {
+    std::vector<const FXKBrowserItem*> items;
+    bool on;
+    std::size_t size;   // of the checked set afterwards
+    FXuint viewType;    // 0: nobody is told
+    std::string item;   // what the target and the view receive
+    int kind;
+  };
+  const Step steps[] = {
+      {{&one, &two, &three}, true, 3, SEL_SELECTED, "-", 1},
+      {{&one, &two, &four}, true, 4, SEL_SELECTED, "4", 1},  // only one new
+      {{&one, &four}, true, 4, 0, "", 0},                   // nothing new
+      {{&two, &three, &four}, false, 1, SEL_DESELECTED, "-", 2},
+      {{&two, &one}, false, 0, SEL_DESELECTED, "1", 2},
+  };
+  for (const Step& step : steps) {
+    target.log.clear(), view.log.clear();
+    b->setItemStates(FXKBrowser::STATE_CHECKED, step.items, step.on, true);
+    EXPECT_EQ(b->stateSet(FXKBrowser::STATE_CHECKED).size(), step.size);
+    EXPECT_TRUE(b->pendingUpdate() & FXKBrowser::UPDATE_STATE);
+    if (!step.viewType) {
+      EXPECT_TRUE(target.log.empty());
+      EXPECT_TRUE(view.log.empty());
+      continue;
+    }
+    ASSERT_EQ(target.log.size(), 1u);
+    EXPECT_EQ(target.log[0].type, SEL_CHANGED);
+    EXPECT_EQ(target.log[0].id, 7u);
+    EXPECT_EQ(target.log[0].item, step.item);
+    ASSERT_EQ(view.log.size(), 1u);
+    EXPECT_EQ(view.log[0].type, step.viewType);
+    EXPECT_EQ(view.log[0].item, step.item);
+    EXPECT_EQ(b->lastChange().set, FXKBrowser::STATE_CHECKED);
+    EXPECT_EQ(b->lastChange().kind, step.kind);
+    if (step.item == "-") EXPECT_EQ(b->lastChange().item, nullptr);
+  }
+  // Without notification nobody hears, the set still changes.
+  target.log.clear(), view.log.clear();
+  b->setItemStates(FXKBrowser::STATE_CHECKED, {&one, &two}, true, false);
+  EXPECT_EQ(b->stateSet(FXKBrowser::STATE_CHECKED).size(), 2u);
+  EXPECT_TRUE(target.log.empty() && view.log.empty());
+  b->handle(&view, FXSEL(SEL_DETACH, 0), nullptr);
+}
+
 TEST(BrowserStates, ManyItemsStayLookUpsByHash) {
   BrowserHolder b(new TreeBrowser(nullptr, {{"", 1}}));
   auto& set = b->stateSet(FXKBrowser::STATE_SELECTED);

@@ -14,7 +14,7 @@ FXIMPLEMENT(FXKBrowserViewGroup, FXKContainer, nullptr, 0)
 
 FXKBrowserViewItem::FXKBrowserViewItem(FXKBrowserViewGroup* group, FXKBrowserItem* it)
     : FXKTerminal(static_cast<FXKContainer*>(group)), item(it) {
-  view = group ? dynamic_cast<FXKBrowserView*>(group->window) : nullptr;
+  view = group ? (group->view ? group->view : dynamic_cast<FXKBrowserView*>(group->window)) : nullptr;
   if (view) {
     ++view->itemCount_;
     view->indexNode(this, item.get());
@@ -29,16 +29,16 @@ FXKBrowserViewItem::~FXKBrowserViewItem() {
 }
 
 FXKBrowserViewGroup::FXKBrowserViewGroup(FXKBrowserView* view, FXint k, FXKBrowserItem* keyItem, FXKTerminal* after)
-    : FXKContainer(view, after), key(k), item(keyItem) {
+    : FXKContainer(view, after), key(k), item(keyItem), view(view) {
   if (view) view->indexNode(this, item.get());
 }
 
 FXKBrowserViewGroup::~FXKBrowserViewGroup() {
   // The items go first, while the view still knows this group.
   clearChildren();
-  if (auto* view = dynamic_cast<FXKBrowserView*>(window)) {
-    view->unindexNode(this, item.get());
-    view->forgetNode(this);
+  if (auto* owner = dynamic_cast<FXKBrowserView*>(window)) {
+    owner->unindexNode(this, item.get());
+    owner->forgetNode(this);
   }
 }
 
@@ -90,8 +90,9 @@ FXKBrowserView::~FXKBrowserView() {
   delete menu_;
   menu_ = nullptr;
   current_ = nullptr;
-  root.clearChildren();
+  // The index goes first: the nodes then leave it without a look-up each.
   nodes_.clear();
+  root.clearChildren();
   displayRoot_.reset();
   anchor_.reset();
   if (browser_) {
@@ -198,8 +199,9 @@ std::vector<FXKBrowserViewItem*> FXKBrowserView::items() const {
 void FXKBrowserView::clearItems() {
   current_ = nullptr;
   tracked = nullptr;
-  root.clearChildren();
+  // The index goes first: the nodes then leave it without a look-up each.
   nodes_.clear();
+  root.clearChildren();
   itemCount_ = 0;
 }
 
@@ -649,7 +651,13 @@ long FXKBrowserView::onCmdContextMenu(FXObject*, FXSelector, void* ptr) {
   return browser().popupItemMenu(copy.get(), this, sx, sy) ? 1 : 0;
 }
 
+void FXKBrowserView::statesChanged(int, bool) { update(); }
+
 long FXKBrowserView::onDocSelected(FXObject*, FXSelector, void* ptr) {
+  if (!ptr) {
+    statesChanged(browser().lastChange().set, true);
+    return 0;
+  }
   FXKTerminal* node = findNode(static_cast<FXKBrowserItem*>(ptr));
   if (!node) return 0;
   if (browser().lastChange().set == FXKBrowser::STATE_CHECKED)
@@ -659,6 +667,10 @@ long FXKBrowserView::onDocSelected(FXObject*, FXSelector, void* ptr) {
 }
 
 long FXKBrowserView::onDocDeselected(FXObject*, FXSelector, void* ptr) {
+  if (!ptr) {
+    statesChanged(browser().lastChange().set, false);
+    return 0;
+  }
   FXKTerminal* node = findNode(static_cast<FXKBrowserItem*>(ptr));
   if (!node) return 0;
   if (browser().lastChange().set == FXKBrowser::STATE_CHECKED)

@@ -44,6 +44,7 @@ class FXKBrowserViewGroup : public FXKContainer {
 
   FX::FXint key = INT_MAX;
   std::unique_ptr<FXKBrowserItem> item;
+  FXKBrowserView* view = nullptr;  // its items find it here
 
   virtual void setup() {}
   FXKBrowserViewItem* findItem(const FXKBrowserItem* item) const;
@@ -118,6 +119,9 @@ class FXKBrowserView : public FXKContainerWindow {
   virtual bool isSortable() { return false; }
   virtual void sorted() {}
   virtual void setCurrent(const FXKBrowserItem* item);
+  // Many items joined (on) or left a state set at once: the browser's bulk
+  // notification. The base repaints the window.
+  virtual void statesChanged(int set, bool on);
   virtual const FXKBrowserItem* getDisplayRoot();
   const FXKBrowserItem* itemOf(FXKTerminal* node) const;
   // The toolkit build's refresh: applies the browser's update flags.

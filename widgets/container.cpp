@@ -273,7 +273,10 @@ void FXKContainer::clearChildren() {
   std::vector<FXKTerminal*> gone;
   gone.swap(children);
   FXKContainerWindow* w = getWindow();
-  for (FXKTerminal* child : gone) {
+  for (std::size_t i = 0; i < gone.size(); ++i) {
+    // The nodes lie apart in memory: ask for the next ones early.
+    if (i + 4 < gone.size()) __builtin_prefetch(gone[i + 4]);
+    FXKTerminal* child = gone[i];
     if (w) w->forget(child);
     child->parent = nullptr;
     delete child;

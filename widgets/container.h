@@ -15,6 +15,7 @@
 #include <fx.h>
 
 #include "platform/fox/fx_messages.h"
+#include "widgets/small_pool.h"
 
 class FXKContainer;
 class FXKContainerWindow;
@@ -47,6 +48,7 @@ class FXKTerminal : public FX::FXObject {
   FXDECLARE(FXKTerminal)
 
  public:
+  KV_SMALL_POOL_OPERATORS
   enum : FX::FXuint {
     FLAG_MARKED = 0x1,
     FLAG_LAYOUT = 0x2,
@@ -54,6 +56,7 @@ class FXKTerminal : public FX::FXObject {
     FLAG_OWN = 0x80,
     FLAG_HOVER = 0x100,
     FLAG_PRESSED = 0x200,
+    FLAG_ICON_ITEM = 0x400,  // an FXKIconItem: found without a dynamic_cast
   };
 
   FXKTerminal() = default;

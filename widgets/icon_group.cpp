@@ -197,12 +197,12 @@ FXint FXKIconGroup::getColumnWidth(FXint key) {
 
 void FXKIconGroup::ensureCellInItems(FXint key) {
   for (FXKTerminal* child : children)
-    if (auto* item = dynamic_cast<FXKIconItem*>(child)) item->ensureCell(key);
+    if (auto* item = asIconItem(child)) item->ensureCell(key);
 }
 
 void FXKIconGroup::invalidateCellInItems(FXint key) {
   for (FXKTerminal* child : children)
-    if (auto* item = dynamic_cast<FXKIconItem*>(child)) item->invalidateCell(key);
+    if (auto* item = asIconItem(child)) item->invalidateCell(key);
 }
 
 FXint FXKIconGroup::getCellWidth(FXint) const {
@@ -283,7 +283,7 @@ FXint FXKIconGroup::getDefaultHeight(FXint w) {
         FXint x = 5, rowH = 0, sum = 0;
         for (FXKTerminal* child : children) {
           FXint ch = child->getDefaultHeight(cell);
-          auto* item = dynamic_cast<FXKIconItem*>(child);
+          auto* item = asIconItem(child);
           if (l->getUniformItemHeight() && !(item && item->hasNoHighlight())) ch = std::max(ch, rh);
           rowH = std::max(rowH, ch);
           x += cell + 16;
@@ -376,8 +376,10 @@ void FXKIconGroup::layout() {
         const FXint cell = getCellWidth(width);
         FXint cx = 5, cy = iy, rowH = 0;
         FXKBrowser* browser = l->getBrowser();
-        for (FXKTerminal* child : children) {
-          auto* item = dynamic_cast<FXKIconItem*>(child);
+        for (std::size_t i = 0; i < children.size(); ++i) {
+          if (i + 4 < children.size()) __builtin_prefetch(children[i + 4]);
+          FXKTerminal* child = children[i];
+          auto* item = asIconItem(child);
           if (item && browser && !browser->isVisible(item->item.get())) {
             place(child, cx, cy, 0, 0);
             child->flags &= ~FLAG_MARKED;
@@ -474,8 +476,73 @@ void FXKIconGroup::paintContainerBackground(FXKPaintDC& dc, const FXRectangle& r
   if (!text_.empty() || captionStyle_) paintCaption(dc, rect, 1);
 }
 
+// The header style: a white band with the caption in the group font, a thin
+// rule after it and the expander at the list's right edge.
+void FXKIconGroup::paintHeaderCaption(FXKPaintDC& dc, const FXRectangle& rect) {
+  FXKIconList* l = list();
+  FXDC& d = *dc.dc;
+  FXFont* f = l->getGroupFont() ? l->getGroupFont() : captionFont();
+  const FXint sb = l->verticalScrollBar()->shown() ? l->verticalScrollBar()->getWidth() : 0;
+  const FXint W = l->getWidth() - sb - l->getXPosition();
+  const FXint t = f ? f->getFontHeight() + 4 : 0;
+  const bool checkbox = (groupFlags_ & (GROUP_CHECKED | GROUP_UNCHECKED | GROUP_MIXED)) != 0 && l->getCheckImage();
+  const bool expander = (groupFlags_ & (GROUP_COLLAPSED | GROUP_EXPANDED)) != 0;
+  const FXint checkW = checkbox ? l->getCheckImage()->getWidth() : 0;
+  const FXRectangle band = intersect(rect, FXRectangle(0, 0, std::max(W, rect.x + rect.w), caption_.y + caption_.h));
+  if (band.w <= 0 || band.h <= 0) return;
+  d.setForeground(FXRGBA(0xff, 0xff, 0xff, 0xff));
+  dc.fillRectangle(band.x, band.y, band.w, band.h);
+  const bool hot = (groupFlags_ & (GROUP_HOT | GROUP_PRESSED)) != 0;
+  if (hot) {
+    d.setForeground(l->getColor(4, this, false));
+    dc.fillRectangle(0, band.y, W, std::min<FXint>(t, band.h));
+  }
+  FXint textW = 0;
+  if (f && !text_.empty()) {
+    const FXString s = text_.toUtf8().c_str();
+    textW = f->getTextWidth(s);
+    d.setFont(f);
+    d.setForeground(FXRGBA(0x00, 0x33, 0x99, 0xff));
+    d.drawText(dc.ox + checkW + 6, dc.oy + (t - f->getFontAscent()) / 2 + f->getFontAscent(), s);
+  }
+  const FXint lineX = checkW + textW + 12;
+  const FXint lineW = W + (expander ? 0 : 16) - checkW - textW - 39;
+  if (lineW > 0) {
+    d.setForeground(FXRGBA(0xa7, 0xbc, 0xdf, 0xff));
+    dc.fillRectangle(lineX, t / 2 + 1, lineW, 1);
+  }
+  if (expander) {
+    if (hot) {
+      FXImage* back = l->headerPicture(FXKIconList::HEADER_HOVER);
+      if (back->id()) d.drawImage(back, dc.ox + W - 21, dc.oy + 2);
+    }
+    FXImage* strip =
+        l->headerPicture(getExpandState() == 1 ? FXKIconList::HEADER_COLLAPSED : FXKIconList::HEADER_EXPANDED);
+    if (strip->id()) d.drawArea(strip, 0, hot ? 15 : 0, 15, 15, dc.ox + W - 21, dc.oy + 2);
+  }
+  const bool enabled = !item || l->isItemEnabled(item.get());
+  if (checkbox && enabled && l->getCheckImage()->id()) {
+    FXImage* img = l->getCheckImage();
+    const int state = getCheckState();
+    const bool selected = item && l->isItemSelected(item.get());
+    const FXint frame = 4 * (state == 1 ? 1 : state == 2 ? 2 : 0) + (selected ? 1 : 0);
+    const FXint fh = img->getHeight() / 12;
+    d.drawArea(img, 0, frame * fh, img->getWidth(), fh, dc.ox + check_.x, dc.oy + check_.y);
+  }
+  if (!comment_.empty()) {
+    d.setFont(l->getFont());
+    d.setForeground(l->getColor(2, this, true));
+    const FXString s = comment_.toUtf8().c_str();
+    d.drawText(dc.ox + comment_r_.x, dc.oy + comment_r_.y + l->getFont()->getFontAscent(), s);
+  }
+}
+
 void FXKIconGroup::paintCaption(FXKPaintDC& dc, const FXRectangle& rect, FXuint mode) {
   FXKIconList* l = list();
+  if (captionStyle_) {
+    paintHeaderCaption(dc, rect);
+    return;
+  }
   FXDC& d = *dc.dc;
   const bool selected = item && l->isItemSelected(item.get());
   const bool focused = item ? l->isItemFocused(item.get()) : l->getCurrentNode() == this;

@@ -80,6 +80,7 @@ class FXKIconGroup : public FXKBrowserViewGroup {
 
  private:
   void paintCaption(FXKPaintDC& dc, const FX::FXRectangle& rect, FX::FXuint mode);
+  void paintHeaderCaption(FXKPaintDC& dc, const FX::FXRectangle& rect);
   bool rowOrdered() const;
 
   FXWString text_, comment_;

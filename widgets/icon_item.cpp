@@ -81,6 +81,20 @@ FXint FXKIconItemTextSimple::measure(FXFont* font, FXint from, FXint to) const {
   return font->getTextWidth(utf8_.data() + at(from), static_cast<FXuint>(at(to) - at(from)));
 }
 
+FXint FXKIconItemTextSimple::textWidth(FXFont* font, const FXWString& text) {
+  const char16_t* s = text.text();
+  const int n = text.length();
+  char narrow[128];
+  if (n <= static_cast<int>(sizeof narrow)) {
+    int i = 0;
+    while (i < n && s[i] < 0x80) narrow[i] = static_cast<char>(s[i]), ++i;
+    if (i == n) return n ? font->getTextWidth(narrow, static_cast<FXuint>(n)) : 0;
+  }
+  FXKIconItemTextSimple part;
+  part.setText(text);
+  return part.getWidth(font);
+}
+
 FXint FXKIconItemTextSimple::getWidth(FXFont* font) {
   if (width_ < 0) width_ = measure(font, 0, text_.length());
   return width_;
@@ -338,6 +352,7 @@ void FXKIconItemFormattedLink::setText(const FXWString& text) {
 // ---- item
 
 FXKIconItem::FXKIconItem(FXKBrowserViewGroup* group, FXKBrowserItem* it) : FXKBrowserViewItem(group, it) {
+  flags |= FLAG_ICON_ITEM;
   cells_.reserve(2);  // a name and one more column, as most lists have
 }
 
@@ -376,19 +391,51 @@ FXKIconItemText* FXKIconItem::makePart(FXint key, FXuint f) {
 
 FXKIconItemCell* FXKIconItem::ensureCell(FXint key) {
   auto pos = std::lower_bound(cells_.begin(), cells_.end(), key, [](const auto& e, FXint k) { return e.first < k; });
-  if (pos == cells_.end() || pos->first != key) pos = cells_.emplace(pos, key, std::make_unique<FXKIconItemCell>());
-  auto& slot = pos->second;
+  if (pos == cells_.end() || pos->first != key) pos = cells_.emplace(pos, key, FXKIconItemCell());
+  FXKIconItemCell& slot = pos->second;
   const FXuint f = columnFlags(key);
   const bool wantFormatted = (f & FXKColumnRecord::COLUMN_MARKUP) != 0;
-  if (!slot->part || slot->part->isFormatted() != wantFormatted) {
-    const FXWString text = slot->part ? slot->part->getText() : FXWString();
-    slot->part.reset(makePart(key, f));
-    if (!text.empty()) slot->part->setText(text);
+  const bool wantPlain = !(f & (FXKColumnRecord::COLUMN_MARKUP | FXKColumnRecord::COLUMN_LINK |
+                                FXKColumnRecord::COLUMN_PROGRESS | FXKColumnRecord::COLUMN_RATING));
+  // A part is replaced only when the column turns to or from markup.
+  const bool replace = slot.plainKind ? wantFormatted : !slot.part || slot.part->isFormatted() != wantFormatted;
+  if (replace && wantPlain) {
+    if (slot.part) slot.plain = slot.part->getText();
+    slot.part.reset();
+    slot.plainKind = true;
+    slot.plainWidth = -1;
     heightFor_ = -1;
-    if (flags & FLAG_CREATED) slot->part->create();
+  } else if (replace) {
+    const FXWString text = slot.plainKind ? slot.plain : slot.part ? slot.part->getText() : FXWString();
+    slot.plainKind = false;
+    slot.plain = FXWString();
+    slot.part.reset(makePart(key, f));
+    if (!text.empty()) slot.part->setText(text);
+    heightFor_ = -1;
+    if (flags & FLAG_CREATED) slot.part->create();
   }
   requestLayout();
-  return slot.get();
+  return &slot;
+}
+
+FXint FXKIconItem::plainWidth(FXKIconItemCell* c, FXFont* font) {
+  if (c->plainWidth < 0 || c->plainFont != font) {
+    FXKIconList* l = list();
+    c->plainWidth = !font ? 0 : l ? l->plainTextWidth(font, c->plain) : FXKIconItemTextSimple::textWidth(font, c->plain);
+    c->plainFont = font;
+  }
+  return c->plainWidth;
+}
+
+FXKIconItemText* FXKIconItem::partOf(FXKIconItemCell* c) {
+  if (!c) return nullptr;
+  if (!c->part && c->plainKind) {
+    auto* simple = new FXKIconItemTextSimple;
+    simple->setText(c->plain);
+    c->part.reset(simple);
+    if (flags & FLAG_CREATED) simple->create();
+  }
+  return c->part.get();
 }
 
 void FXKIconItem::invalidateCell(FXint key) {
@@ -400,6 +447,7 @@ void FXKIconItem::invalidateCell(FXint key) {
 
 FXWString FXKIconItem::getColumnText(FXint key) const {
   FXKIconItemCell* c = cell(key);
+  if (c && c->plainKind) return c->plain;
   return c && c->part ? c->part->getText() : FXWString();
 }
 
@@ -410,12 +458,17 @@ FXIcon* FXKIconItem::getColumnIcon(FXint key) const {
 
 void FXKIconItem::setColumnText(FXint key, const FXWString& text) {
   FXKIconItemCell* c = cell(key);
-  const FXWString* plain = c ? plainText(key) : nullptr;
-  const bool differs = !c || !c->part || (plain ? *plain != text : c->part->getText() != text);
+  const bool differs = !c || (c->plainKind ? c->plain != text : !c->part || c->part->getText() != text);
   FXKIconList* l = list();
   if (!differs && !(l && l->getBrowser() && l->getBrowser()->isVisible(item.get()))) return;
   c = ensureCell(key);
-  c->part->setText(text);
+  if (c->plainKind) {
+    c->plain = text;
+    c->plainWidth = -1;
+    if (c->part) c->part->setText(text);
+  } else {
+    c->part->setText(text);
+  }
   heightFor_ = -1;
   requestLayout();
   if (width > 1 && height > 1) layout();
@@ -440,10 +493,10 @@ void FXKIconItem::setColumnIcon(FXint key, FXint variant, FXIcon* icon, FXint si
 void FXKIconItem::createResources() {
   if (flags & FLAG_CREATED) return;
   for (auto& [key, c] : cells_) {
-    for (auto& triple : c->icons)
+    for (auto& triple : c.icons)
       for (FXIcon* icon : triple)
         if (icon && !icon->id()) icon->create();
-    if (c->part) c->part->create();
+    if (c.part) c.part->create();
   }
   flags |= FLAG_CREATED;
 }
@@ -452,8 +505,13 @@ FXint FXKIconItem::getCellWidth(FXint key) {
   FXKIconList* l = list();
   if (key == FXKIconList::kCheckColumn && l && l->getCheckImage()) return l->getCheckImage()->getWidth() + 4;
   FXKIconItemCell* c = cell(key);
-  if (!c || !c->part || !l) return 9;
-  FXint w = c->part->getWidth(l->getFont()) + 9;
+  if (!c || (!c->plainKind && !c->part) || !l) return 9;
+  FXint w = 9;
+  if (c->plainKind) {
+    w += plainWidth(c, l->getFont());
+  } else {
+    w += c->part->getWidth(l->getFont());
+  }
   if (FXIcon* icon = c->iconAt(l->iconSizeIndex())) w += icon->getHeight() + 2;
   return w;
 }
@@ -463,7 +521,7 @@ FXint FXKIconItem::getDefaultWidth() { return getCellWidth(kKeyName); }
 FXint FXKIconItem::getDefaultHeight(FXint w) {
   FXKIconList* l = list();
   FXKIconItemCell* c = cell(kKeyName);
-  if (!c || !c->part || !l) return 0;
+  if (!c || (!c->plainKind && !c->part) || !l) return 0;
   FXFont* font = l->getFont();
   const int style = l->getViewStyle();
   const FXImage* frame = l->getSelectionImage();
@@ -477,7 +535,21 @@ FXint FXKIconItem::getDefaultHeight(FXint w) {
 
 FXint FXKIconItem::measureHeight(FXint w, FXKIconItemCell* c, FXFont* font, int style) {
   FXKIconList* l = list();
-  if (style == FXKIconList::STYLE_ICONS) c->part->breakLines(font, w - 4, 2, false);
+  // A plain text without a part yet is one line, or none when empty, unless
+  // the icons style has to break it: then only a text that fits its width
+  // and holds no line feed is known to be one line without the part.
+  bool oneLine = !c->part && c->plainKind;
+  if (oneLine && style == FXKIconList::STYLE_ICONS && !c->plain.empty()) {
+    const char16_t* s = c->plain.text();
+    const FXint n = c->plain.length();
+    bool text = false;
+    for (FXint i = 0; i < n && oneLine; ++i) {
+      if (s[i] == u'\n') oneLine = false;
+      if (!isBlank(s[i])) text = true;
+    }
+    if (oneLine && (!text || plainWidth(c, font) > w - 4)) oneLine = false;
+  }
+  if (!oneLine && style == FXKIconList::STYLE_ICONS) partOf(c)->breakLines(font, w - 4, 2, false);
   FXint iconPart = 0;
   if (FXIcon* icon = c->iconAt(l->iconSizeIndex())) iconPart = icon->getHeight() + (noHighlight_ ? 10 : 4);
   FXint iw = c->icon.w, ix = c->icon.x, sb = 0;
@@ -486,7 +558,8 @@ FXint FXKIconItem::measureHeight(FXint w, FXKIconItemCell* c, FXFont* font, int 
     if (!ix) ix = 4;
     sb = l->verticalScrollBar()->getDefaultWidth();
   }
-  const FXint text = c->part->getHeightForWidth(font, w - sb - ix - iw - 8);
+  const FXint text = oneLine ? (c->plain.empty() ? 0 : font->getFontHeight())
+                              : partOf(c)->getHeightForWidth(font, w - sb - ix - iw - 8);
   if (style == FXKIconList::STYLE_ICONS) return text + iconPart + 6;
   FXint h = std::max(text + 4, iconPart);
   if (l->hasSelectionImage() && hoverFrame_ && !noHighlight_) h = std::max(h, l->getSelectionImage()->getHeight() + 6);
@@ -521,6 +594,7 @@ void FXKIconItem::layoutCell(FXint key, const FXRectangle& r) {
   FXKIconList* l = list();
   FXKIconItemCell* c = cell(key);
   if (!l || !c) return;
+  partOf(c);
   FXFont* font = l->getFont();
   const FXint fh = font->getFontHeight();
   const int style = l->getViewStyle();
@@ -586,6 +660,8 @@ FXRectangle FXKIconItem::getCellTextRect(FXint key) {
   FXKIconItemCell* c = cell(key);
   if (!l || !c) return FXRectangle(0, 0, 0, 0);
   layoutIfNeeded();
+  c = cell(key);
+  partOf(c);
   const FXint fh = l->getFont()->getFontHeight();
   switch (l->getViewStyle()) {
     case FXKIconList::STYLE_LIST:
@@ -644,7 +720,8 @@ void FXKIconItem::drawCell(FXKPaintDC& dc, FXint key, const FXRectangle& clip, i
   }
   const bool editing = l->isEditing() && l->editedItem() && l->editedItem()->isEqual(item.get()) &&
                        l->editedKey() == key;
-  if (editing || !c->part || c->part->isEmpty()) return;
+  if (editing || !c->hasText()) return;
+  partOf(c);
   const FXRectangle grown(c->text.x - 2, c->text.y - 2, c->text.w + 4, c->text.h + 4);
   const FXRectangle shown = intersect(grown, clip);
   if (shown.w <= 0 || shown.h <= 0) return;
@@ -753,7 +830,8 @@ void FXKIconItem::onMotion(FXint px, FXint py) {
   if (!mouse_) return;
   FXKIconList* l = list();
   const FXPoint p = fromWindow(FXPoint(px, py));
-  for (auto& [key, c] : cells_)
+  for (auto& entry : cells_) {
+    FXKIconItemCell* c = &entry.second;
     if (c->part && c->part->handlesMouse()) {
       const bool inside =
           p.x >= c->text.x && p.y >= c->text.y && p.x < c->text.x + c->text.w && p.y < c->text.y + c->text.h;
@@ -762,6 +840,7 @@ void FXKIconItem::onMotion(FXint px, FXint py) {
       else if (c->part->flags & FXKIconItemText::FLAG_HOVER)
         c->part->onLeave(p.x - c->text.x, p.y - c->text.y);
     }
+  }
   (void)l;
 }
 
@@ -769,24 +848,30 @@ void FXKIconItem::onPress(FXint px, FXint py) {
   FXKTerminal::onPress(px, py);
   if (!mouse_) return;
   const FXPoint p = fromWindow(FXPoint(px, py));
-  for (auto& [key, c] : cells_)
+  for (auto& entry : cells_) {
+    FXKIconItemCell* c = &entry.second;
     if (c->part && c->part->handlesMouse() && p.x >= c->text.x && p.y >= c->text.y && p.x < c->text.x + c->text.w &&
         p.y < c->text.y + c->text.h) {
       c->part->onPress(p.x - c->text.x, p.y - c->text.y);
       return;  // the part may have replaced the cell's text
     }
+  }
 }
 
 void FXKIconItem::onLeave(FXint px, FXint py) {
   FXKTerminal::onLeave(px, py);
   if (!mouse_) return;
-  for (auto& [key, c] : cells_)
+  for (auto& entry : cells_) {
+    FXKIconItemCell* c = &entry.second;
     if (c->part && c->part->handlesMouse()) c->part->onLeave(px, py);
+  }
 }
 
 void FXKIconItem::onRelease(FXint px, FXint py) {
   FXKTerminal::onRelease(px, py);
   if (!mouse_) return;
-  for (auto& [key, c] : cells_)
+  for (auto& entry : cells_) {
+    FXKIconItemCell* c = &entry.second;
     if (c->part && c->part->handlesMouse()) c->part->onRelease(px, py);
+  }
 }

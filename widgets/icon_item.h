@@ -20,6 +20,7 @@ class FXKTextLayout;
 
 class FXKIconItemText {
  public:
+  KV_SMALL_POOL_OPERATORS
   enum : FX::FXuint { FLAG_HOVER = 0x1 };
   virtual ~FXKIconItemText() = default;
   virtual void setText(const FXWString& text) = 0;
@@ -63,6 +64,8 @@ class FXKIconItemTextSimple : public FXKIconItemText {
   bool isEmpty() const override { return text_.empty(); }
   FX::FXint getLineCount() const override { return static_cast<FX::FXint>(lines_.size()); }
   const std::vector<Line>& lines() const { return lines_; }
+  // The width getWidth would give, without a part.
+  static FX::FXint textWidth(FX::FXFont* font, const FXWString& text);
   const FXWString& text() const { return text_; }
   FX::FXuint lineFlags() const { return lineFlags_; }
 
@@ -160,12 +163,20 @@ class FXKIconItemFormattedLink : public FXKIconItemFormatted {
   FXWString plain_;
 };
 
+// A cell lives inside its item. A plain text cell keeps its text and width
+// here and makes its part (lines, ellipsis) only when it is laid out or
+// drawn, so rows that are never shown cost one string each.
 struct FXKIconItemCell {
   FX::FXRectangle icon{0, 0, 0, 0};
   FX::FXRectangle text{0, 0, 0, 0};
+  bool plainKind = false;
+  FXWString plain;        // the text of a plain cell
+  FX::FXint plainWidth = -1;  // its width in plainFont, measured once
+  FX::FXFont* plainFont = nullptr;
   std::unique_ptr<FXKIconItemText> part;
   std::vector<std::array<FX::FXIcon*, 3>> icons;
   FX::FXIcon* iconAt(int size) const { return icons.empty() ? nullptr : icons[0][size]; }
+  bool hasText() const { return plainKind ? !plain.empty() : part && !part->isEmpty(); }
 };
 
 class FXKIconItem : public FXKBrowserViewItem {
@@ -205,16 +216,20 @@ class FXKIconItem : public FXKBrowserViewItem {
   FXWString getColumnText(FX::FXint key) const;
   // The plain text of the cell without a copy; null for other parts.
   const FXWString* plainText(FX::FXint key) const {
-    FXKIconItemCell* c = cell(key);
-    auto* simple = c ? dynamic_cast<FXKIconItemTextSimple*>(c->part.get()) : nullptr;
-    return simple ? &simple->text() : nullptr;
+    const FXKIconItemCell* c = cell(key);
+    return c && c->plainKind ? &c->plain : nullptr;
   }
   FX::FXIcon* getColumnIcon(FX::FXint key) const;
+  // Valid until the item gets another cell.
   FXKIconItemCell* cell(FX::FXint key) const {
     for (auto& [k, c] : cells_)
-      if (k == key) return c.get();
+      if (k == key) return const_cast<FXKIconItemCell*>(&c);
     return nullptr;
   }
+  // The cell's part, made now for a plain cell that has none yet.
+  FXKIconItemText* partOf(FXKIconItemCell* c);
+  // The width of a plain cell's text, measured once per font.
+  FX::FXint plainWidth(FXKIconItemCell* c, FX::FXFont* font);
   FXKIconList* list() const;
   // The layout of the cells, when it is pending (the list defers it until
   // the item is measured or painted).
@@ -230,7 +245,7 @@ class FXKIconItem : public FXKBrowserViewItem {
   void paintRow(FXKPaintDC& dc, const FX::FXRectangle& rect);
 
   // Few per item: kept in key order in a vector, not a tree of nodes.
-  std::vector<std::pair<FX::FXint, std::unique_ptr<FXKIconItemCell>>> cells_;
+  std::vector<std::pair<FX::FXint, FXKIconItemCell>> cells_;
   // The last height asked for: a relayout of the group measures only the
   // items whose content or width changed.
   FX::FXint heightFor_ = -1, heightStyle_ = -1, height_ = 0;
@@ -240,3 +255,8 @@ class FXKIconItem : public FXKBrowserViewItem {
   bool hoverFrame_ = true;
   bool mouse_ = false;
 };
+
+// The icon item behind a node, or null.
+inline FXKIconItem* asIconItem(FXKTerminal* node) {
+  return node && (node->flags & FXKTerminal::FLAG_ICON_ITEM) ? static_cast<FXKIconItem*>(node) : nullptr;
+}

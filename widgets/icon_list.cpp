@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include <fxkeys.h>
 
@@ -185,6 +186,7 @@ FXKIconList::~FXKIconList() {
   delete checkImage_;
   delete expanderImage_;
   delete starIcon_;
+  for (FXImage*& p : headerPictures_) delete p, p = nullptr;
   checkImage_ = expanderImage_ = nullptr;
   starIcon_ = nullptr;
   if (preparedOwned_) delete prepared_;
@@ -211,6 +213,90 @@ FXIcon* FXKIconList::starIcon() {
   return starIcon_;
 }
 
+FXint FXKIconList::plainTextWidth(FXFont* font, const FXWString& text) {
+  if (!font || !font->id()) return FXKIconItemTextSimple::textWidth(font, text);
+  const char16_t* s = text.text();
+  const int n = text.length();
+  FXint sum = 0;
+  for (int i = 0; i < n; ++i) {
+    const char16_t c = s[i];
+    if (c >= 0x80 || c < 0x20) return FXKIconItemTextSimple::textWidth(font, text);
+    if (advanceFont_ != font) {
+      for (int k = 0; k < 128; ++k) {
+        const char one = static_cast<char>(k);
+        advances_[k] = k < 0x20 ? 0 : font->getTextWidth(&one, 1);
+      }
+      advanceFont_ = font;
+    }
+    sum += advances_[c];
+  }
+  return sum;
+}
+
+FXImage* FXKIconList::headerPicture(HeaderPicture which) {
+  FXImage*& picture = headerPictures_[which];
+  if (!picture) {
+    constexpr int S = 15;
+    const int frames = which == HEADER_HOVER ? 1 : 3;
+    picture = new FXImage(getApp(), nullptr, IMAGE_KEEP | IMAGE_OWNED, S, S * frames);
+    const FXColor white = FXRGB(255, 255, 255), line = FXRGB(0x99, 0x33, 0x00);
+    for (int f = 0; f < frames; ++f)
+      for (int y = 0; y < S; ++y)
+        for (int x = 0; x < S; ++x) {
+          FXColor c = white;
+          if (which == HEADER_HOVER) {
+            c = (x == 0 || y == 0 || x == S - 1 || y == S - 1) ? FXRGB(0x7d, 0xa2, 0xce) : FXRGB(0xdc, 0xeb, 0xfc);
+          } else {
+            // A chevron: pointing up (expanded) or down (collapsed); darker
+            // in the hot frame, grey in the third.
+            const FXColor ink = f == 1 ? FXRGB(0x66, 0x11, 0x00) : f == 2 ? FXRGB(0xa0, 0xa0, 0xa0) : line;
+            const int dx = x - 7;
+            const int ry = which == HEADER_EXPANDED ? y - 5 : 9 - y;
+            if (ry >= 0 && ry <= 4 && (std::abs(dx) == ry || std::abs(dx) == ry - 1)) c = ink;
+            if (f == 1 && (x == 0 || y == 0 || x == S - 1 || y == S - 1)) c = FXRGB(0x7d, 0xa2, 0xce);
+          }
+          picture->setPixel(x, f * S + y, c);
+        }
+  }
+  if (id() && !picture->id()) picture->create();
+  return picture;
+}
+
+FXIcon* FXKIconList::menuIcon(MenuIcon which) {
+  if (menuIcons_.empty()) {
+    constexpr int S = 16;
+    constexpr FXColor clear = FXRGB(255, 0, 255), ink = FXRGB(40, 70, 120), light = FXRGB(120, 160, 210);
+    for (int kind = 0; kind < 3; ++kind) {
+      auto* icon = new FXIcon(getApp(), nullptr, clear, IMAGE_KEEP | IMAGE_OWNED, S, S);
+      for (int y = 0; y < S; ++y)
+        for (int x = 0; x < S; ++x) {
+          FXColor c = clear;
+          if (kind == MENU_ICON_ARRANGE) {
+            // Three bars growing downwards.
+            const int bar = (y - 2) / 4;
+            if (y >= 2 && y < 14 && (y - 2) % 4 < 3 && x >= 2 && x < 6 + 3 * bar) c = ink;
+          } else if (kind == MENU_ICON_COLUMNS) {
+            // A table of three columns under a header row.
+            if (x >= 1 && x <= 14 && y >= 2 && y <= 13) {
+              const bool edge = x == 1 || x == 14 || y == 2 || y == 13 || x == 6 || x == 10;
+              c = edge ? ink : y <= 4 ? light : FXRGB(255, 255, 255);
+            }
+          } else {
+            // A ring with a gap and an arrow head.
+            const int dx = 2 * x - 15, dy = 2 * y - 15, r2 = dx * dx + dy * dy;
+            if (r2 >= 64 && r2 <= 144 && !(x >= 9 && y <= 7 && y >= 2)) c = ink;
+            if (y >= 1 && y <= 6 && x >= 9 && x <= 14 && x - 9 >= y - 1) c = ink;
+          }
+          icon->setPixel(x, y, c);
+        }
+      menuIcons_.push_back(icon);
+    }
+  }
+  FXIcon* icon = menuIcons_[static_cast<std::size_t>(which)];
+  if (id() && !icon->id()) icon->create();
+  return icon;
+}
+
 // ---- styles and appearances
 
 void FXKIconList::addViewStyle(int style) {
@@ -220,6 +306,7 @@ void FXKIconList::addViewStyle(int style) {
 }
 
 void FXKIconList::applyAppearance() {
+  advanceFont_ = nullptr;  // the fonts may be others now
   auto it = appearances_.find(viewStyle_);
   current_ = it == appearances_.end() ? default_ : it->second;
   if (id()) {
@@ -414,12 +501,17 @@ void FXKIconList::measureColumns() {
   }
   if (!keys.empty()) {
     std::vector<FXint> widest(keys.size(), 0);
-    for (FXKTerminal* g : root.children)
-      for (FXKTerminal* child : static_cast<FXKContainer*>(g)->children)
-        if (auto* item = dynamic_cast<FXKIconItem*>(child))
+    for (FXKTerminal* g : root.children) {
+      const auto& rows = static_cast<FXKContainer*>(g)->children;
+      for (std::size_t i = 0; i < rows.size(); ++i) {
+        // Rows lie apart in memory: ask for the next ones early.
+        if (i + 4 < rows.size()) __builtin_prefetch(rows[i + 4]);
+        if (auto* item = asIconItem(rows[i]))
           for (std::size_t k = 0; k < keys.size(); ++k)
             if (item->cell(keys[k]) || keys[k] == kCheckColumn)
               widest[k] = std::max(widest[k], item->getCellWidth(keys[k]));
+      }
+    }
     for (std::size_t k = 0; k < keys.size(); ++k) {
       const FXint i = header_->findColumn(keys[k]);
       FXKColumnRecord* r = header_->getColumn(i);
@@ -595,7 +687,7 @@ FXKBrowserViewItem* FXKIconList::createItem(FXKBrowserViewGroup* group, FXKBrows
 
 void FXKIconList::updateItem(FXKBrowserViewItem* node) {
   FXKBrowserView::updateItem(node);
-  auto* item = dynamic_cast<FXKIconItem*>(node);
+  auto* item = asIconItem(node);
   if (!item) return;
   FXKBrowser& b = *getBrowser();
   FXWString title;
@@ -660,7 +752,7 @@ void FXKIconList::regroupRows() {
   const std::vector<FXKTerminal*> rows = defaultGroup->children;
   // Groups by caption, so that each row finds its group without a scan.
   for (FXKTerminal* child : rows) {
-    auto* item = dynamic_cast<FXKIconItem*>(child);
+    auto* item = asIconItem(child);
     if (!item) continue;
     const FXint k = groupKeyOf(item->item.get());
     if (k == kNoGroup) continue;
@@ -705,6 +797,36 @@ int FXKIconList::compare(FXKBrowserViewItem* a, FXKBrowserViewItem* b, FXint key
   return FXWString::caseCompare(ta, tb);
 }
 
+namespace {
+// A text's sort key: an ASCII text folded once into bytes, whose byte order
+// is the case-insensitive order of the text; other texts compare as they are.
+struct SortKey {
+  SortKey(const FXWString* t, FXKTerminal* n) : text(t), node(n) {
+    const char16_t* s = t->text();
+    const int length = t->length();
+    folded.resize(static_cast<std::size_t>(length));
+    for (int i = 0; i < length; ++i) {
+      const char16_t c = s[i];
+      if (c >= 0x80) {
+        ascii = false;
+        folded.clear();
+        return;
+      }
+      folded[static_cast<std::size_t>(i)] = static_cast<char>(c >= u'A' && c <= u'Z' ? c + 32 : c);
+    }
+  }
+  int compare(const SortKey& other) const {
+    if (!ascii || !other.ascii) return FXWString::caseCompare(*text, *other.text);
+    const int c = folded.compare(other.folded);
+    return (c > 0) - (c < 0);
+  }
+  const FXWString* text;
+  FXKTerminal* node;
+  std::string folded;
+  bool ascii = true;
+};
+}  // namespace
+
 void FXKIconList::sortAll() {
   // A plain text column sorts on the items' texts directly: no column
   // look-up and no virtual call per comparison.
@@ -716,12 +838,14 @@ void FXKIconList::sortAll() {
     return;
   }
   static const FXWString none;
-  std::vector<std::vector<std::pair<const FXWString*, FXKTerminal*>>> keyed(root.children.size());
+  std::vector<std::vector<SortKey>> keyed(root.children.size());
   for (std::size_t g = 0; g < root.children.size(); ++g) {
     auto& list = static_cast<FXKContainer*>(root.children[g])->children;
     keyed[g].reserve(list.size());
-    for (FXKTerminal* child : list) {
-      auto* item = dynamic_cast<FXKIconItem*>(child);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (i + 4 < list.size()) __builtin_prefetch(list[i + 4]);
+      FXKTerminal* child = list[i];
+      auto* item = asIconItem(child);
       const FXWString* text = item ? item->plainText(sortColumn) : nullptr;
       if (!text && item && !item->cell(sortColumn)) text = &none;
       if (!text) {
@@ -737,12 +861,12 @@ void FXKIconList::sortAll() {
   const bool descending = sortOrder < 0;
   for (auto& keys : keyed) {
     if (keys.empty()) continue;
-    auto& list = keys.front().second->parent->children;
-    std::stable_sort(keys.begin(), keys.end(), [descending](const auto& a, const auto& b) {
-      const int c = FXWString::caseCompare(*a.first, *b.first);
+    auto& list = keys.front().node->parent->children;
+    std::stable_sort(keys.begin(), keys.end(), [descending](const SortKey& a, const SortKey& b) {
+      const int c = a.compare(b);
       return descending ? c > 0 : c < 0;
     });
-    for (std::size_t k = 0; k < keys.size(); ++k) list[k] = keys[k].second;
+    for (std::size_t k = 0; k < keys.size(); ++k) list[k] = keys[k].node;
   }
   sorted();
   recalcItems(true);
@@ -841,10 +965,10 @@ void FXKIconList::setGroupItemsChecked(FXKIconGroup* g, bool checked) {
   if (options & ICONLIST_GROUP_CHECKS_ITEMS) {
     // The items' own notifications must not re-aggregate the group midway.
     settingGroup_ = true;
-    const std::vector<FXKTerminal*> rows = g->children;
-    for (FXKTerminal* child : rows)
-      getBrowser()->setItemState(FXKBrowser::STATE_CHECKED, static_cast<FXKBrowserViewItem*>(child)->item.get(),
-                                 checked, true);
+    std::vector<const FXKBrowserItem*> rows;
+    rows.reserve(g->children.size());
+    for (FXKTerminal* child : g->children) rows.push_back(static_cast<FXKBrowserViewItem*>(child)->item.get());
+    getBrowser()->setItemStates(FXKBrowser::STATE_CHECKED, rows, checked, true);
     settingGroup_ = false;
   }
   g->setCheckState(checked ? 1 : 0);
@@ -980,18 +1104,25 @@ long FXKIconList::onCmdToggleExpand(FXObject*, FXSelector, void* ptr) {
   return 1;
 }
 
+// Every item in one change of the browser's set, told to the views once.
 long FXKIconList::onCmdCheckAll(FXObject*, FXSelector, void*) {
   FXKBrowser& b = *getBrowser();
   const int set = (b.getMode() & FXKBrowser::MODE_CLICK_CHECKS) ? FXKBrowser::STATE_CHECKED : FXKBrowser::STATE_SELECTED;
+  std::vector<const FXKBrowserItem*> all;
+  all.reserve(itemCount());
   for (FXKBrowserViewItem* node : items())
-    if (isItemEnabled(node->item.get())) b.setItemState(set, node->item.get(), true, true);
+    if (isItemEnabled(node->item.get())) all.push_back(node->item.get());
+  b.setItemStates(set, all, true, true);
   return 1;
 }
 
 long FXKIconList::onCmdUncheckAll(FXObject*, FXSelector, void*) {
   FXKBrowser& b = *getBrowser();
   const int set = (b.getMode() & FXKBrowser::MODE_CLICK_CHECKS) ? FXKBrowser::STATE_CHECKED : FXKBrowser::STATE_SELECTED;
-  for (FXKBrowserViewItem* node : items()) b.setItemState(set, node->item.get(), false, true);
+  std::vector<const FXKBrowserItem*> all;
+  all.reserve(itemCount());
+  for (FXKBrowserViewItem* node : items()) all.push_back(node->item.get());
+  b.setItemStates(set, all, false, true);
   return 1;
 }
 
@@ -1076,7 +1207,8 @@ bool FXKIconList::fillContextMenu(FXMenuPane* pane, const FXKBrowserItem* item, 
   }
   if (sortPane->numChildren()) {
     menuPanes_.push_back(sortPane);
-    new FXMenuCascade(pane, menuLabel(u"\u2382Arrange Items By\t\tArrange Items By"), nullptr, sortPane);
+    new FXMenuCascade(pane, menuLabel(u"\u2382Arrange Items By\t\tArrange Items By"), menuIcon(MENU_ICON_ARRANGE),
+                      sortPane);
   } else {
     delete sortPane;
   }
@@ -1089,8 +1221,9 @@ bool FXKIconList::fillContextMenu(FXMenuPane* pane, const FXKBrowserItem* item, 
   }
   const bool details = std::find(styles_.begin(), styles_.end(), int(STYLE_DETAILS)) != styles_.end();
   if (header_ && details && choosable)
-    new FXMenuCommand(pane, menuLabel(u"Choose Columns...\t\tChoose Columns"), nullptr, this, ID_CHOOSE_COLUMNS);
-  new FXMenuCommand(pane, menuLabel(u"\u2382Refresh"), nullptr, this, ID_REFRESH);
+    new FXMenuCommand(pane, menuLabel(u"Choose Columns...\t\tChoose Columns"), menuIcon(MENU_ICON_COLUMNS), this,
+                      ID_CHOOSE_COLUMNS);
+  new FXMenuCommand(pane, menuLabel(u"\u2382Refresh"), menuIcon(MENU_ICON_REFRESH), this, ID_REFRESH);
   return true;
 }
 
@@ -1518,6 +1651,28 @@ long FXKIconList::onFocusOut(FXObject* sender, FXSelector sel, void* ptr) {
   return FXKBrowserView::onFocusOut(sender, sel, ptr);
 }
 
+void FXKIconList::statesChanged(int set, bool on) {
+  FXKBrowserView::statesChanged(set, on);
+  if (set == FXKBrowser::STATE_SELECTED) {
+    // The current item's full label follows its selection.
+    FXKTerminal* node = getCurrentNode();
+    const FXKBrowserItem* own = itemOf(node);
+    if (own && getBrowser()->isSelected(own) == on) resizeCurrentLabel(on ? nullptr : node, on ? node : nullptr);
+  } else if (set == FXKBrowser::STATE_CHECKED && (options & ICONLIST_GROUP_CHECKS_ITEMS)) {
+    if (!settingGroup_)
+      for (FXKTerminal* g : std::vector<FXKTerminal*>(root.children)) updateGroupCheck(static_cast<FXKIconGroup*>(g));
+  } else if (set == FXKBrowser::STATE_CHECKED && (options & ICONLIST_GROUP_CHECKS)) {
+    // Groups whose key items were among them, as one notification each would.
+    for (FXKTerminal* t : std::vector<FXKTerminal*>(root.children)) {
+      auto* g = static_cast<FXKIconGroup*>(t);
+      if (!g->item) continue;
+      const bool checked = getBrowser()->getCheckState(g->item.get()) != 0;
+      if (checked != (g->getCheckState() != 0))
+        handle(this, FXSEL(SEL_COMMAND, checked ? ID_GROUP_CHECKED : ID_GROUP_UNCHECKED), g);
+    }
+  }
+}
+
 long FXKIconList::onItemSelected(FXObject* sender, FXSelector sel, void* ptr) {
   const FXKBrowserItem* own = itemOf(getCurrentNode());
   if (own && ptr && own->isEqual(static_cast<FXKBrowserItem*>(ptr))) resizeCurrentLabel(nullptr, getCurrentNode());
@@ -1859,7 +2014,9 @@ void FXKIconList::moveContents(FXint x, FXint y) {
     }
   } else {
     scroll(0, hh, vw, vh - hh, dx, dy);
-    update();
+    // Up and down the content moves as it is: only the band scrolled into
+    // view is painted. Sideways, header-style captions reach to the edge.
+    if (dx) update();
   }
   if (editor_ && editor_->shown()) editor_->move(editor_->getX() + dx, editor_->getY() + dy);
 }
@@ -1879,6 +2036,7 @@ void FXKIconList::reloadImages() {
 }
 
 long FXKIconList::onSettingsChanged(FXObject* sender, FXSelector sel, void* ptr) {
+  advanceFont_ = nullptr;
   reloadImages();
   return FXKContainerWindow::onSettingsChanged(sender, sel, ptr);
 }

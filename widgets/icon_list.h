@@ -133,6 +133,10 @@ class FXKIconList : public FXKBrowserView {
   FX::FXFont* getGroupFont() const { return groupFont_; }
   FX::FXImage* getCheckImage() const { return checkImage_; }
   FX::FXImage* getExpanderImage() const { return expanderImage_; }
+  enum HeaderPicture { HEADER_HOVER, HEADER_EXPANDED, HEADER_COLLAPSED };
+  // The pictures of header-style group captions, made once for all groups:
+  // a 15 x 15 hover backdrop and two 15 x 45 strips of three frames.
+  FX::FXImage* headerPicture(HeaderPicture which);
   bool themeFlag() const { return theme_; }
   const FXWString& emptyText() const { return emptyText_; }
   void forgetHotItem(FXKIconItem* item) {
@@ -180,6 +184,13 @@ class FXKIconList : public FXKBrowserView {
   FX::FXint editedKey() const { return editKey_; }
   // Five rating stars in one strip, made once for the list's parts.
   FX::FXIcon* starIcon();
+  // A plain text's width in the font: an ASCII text as the sum of its
+  // characters' widths, which the list keeps per font (the font's own
+  // measure adds them up the same way); other texts are measured.
+  FX::FXint plainTextWidth(FX::FXFont* font, const FXWString& text);
+  enum MenuIcon { MENU_ICON_ARRANGE, MENU_ICON_COLUMNS, MENU_ICON_REFRESH };
+  // The 16-pixel pictures of the context menu's own entries, made once.
+  FX::FXIcon* menuIcon(MenuIcon which);
 
   // Painting and backgrounds.
   virtual bool hasSelectionImage() const { return selectionImage_ != nullptr; }
@@ -229,6 +240,7 @@ class FXKIconList : public FXKBrowserView {
   bool isSortable() override { return !(options & ICONLIST_NO_SORT); }
   void sortAll() override;
   void setCurrent(const FXKBrowserItem* item) override;
+  void statesChanged(int set, bool on) override;
   void writeSettings();
   bool readSettings();
 
@@ -315,6 +327,9 @@ class FXKIconList : public FXKBrowserView {
   FXKIconGroup* hotGroup_ = nullptr;
   FX::FXImage* checkImage_ = nullptr;
   FX::FXImage* expanderImage_ = nullptr;
+  FX::FXImage* headerPictures_[3] = {};
+  FX::FXFont* advanceFont_ = nullptr;
+  FX::FXint advances_[128] = {};
   FX::FXIcon* starIcon_ = nullptr;
   FX::FXMenuPane* headerMenu_ = nullptr;
   FX::FXMenuPane* viewPane_ = nullptr;

@@ -187,6 +187,19 @@ TEST_F(IconListTest, LineBreakingAndEllipsis) {
   EXPECT_EQ(word.getWidth(font), w("abcdefghijklmnop"));
 }
 
+// Column measuring sums kept character widths for ASCII texts: the sums must
+// be what the font itself measures.
+TEST_F(IconListTest, PlainTextWidthsAreTheFontsOwn) {
+  make(1);
+  FXFont* font = list->getFont();
+  ASSERT_TRUE(font && font->id());
+  for (const char16_t* text : {u"", u"Item 12345", u"kind 9972", u"WAVE fi fl ff", u"{[(|)]}~!", u"Gr\u00fc\u00dfe \u20ac"}) {
+    const FXWString w(text);
+    const std::string narrow = w.toUtf8();
+    EXPECT_EQ(list->plainTextWidth(font, w), font->getTextWidth(narrow.c_str(), narrow.size())) << narrow;
+  }
+}
+
 TEST_F(IconListTest, RatingValueAndStars) {
   make(0);
   FXKIconItemRating rating(list, nullptr, 5);
@@ -402,6 +415,20 @@ TEST_F(IconListTest, GroupChecksAggregateAndRollBackWhenRefused) {
   EXPECT_EQ(browser->stateSet(FXKBrowser::STATE_SELECTED).size(), 3u);
   list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_UNCHECK_ALL), nullptr);
   EXPECT_EQ(browser->stateSet(FXKBrowser::STATE_SELECTED).size(), 0u);
+  // With check marks they use the checked set, told in one notification:
+  // the group's box follows all its items at once.
+  browser->setMode(FXKBrowser::MODE_MULTIPLE | FXKBrowser::MODE_CLICK_CHECKS);
+  browser->setItemEnabled(item("3")->item.get(), false, false);
+  list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_CHECK_ALL), nullptr);
+  EXPECT_EQ(checked.size(), 2u);  // the disabled item stays out
+  EXPECT_EQ(g->getCheckState(), 2);
+  browser->setItemEnabled(item("3")->item.get(), true, false);
+  list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_CHECK_ALL), nullptr);
+  EXPECT_EQ(checked.size(), 3u);
+  EXPECT_EQ(g->getCheckState(), 1);
+  list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_UNCHECK_ALL), nullptr);
+  EXPECT_EQ(checked.size(), 0u);
+  EXPECT_EQ(g->getCheckState(), 0);
 }
 
 
@@ -433,6 +460,46 @@ TEST_F(IconListTest, GroupCaptionHitTestAndExpander) {
   settle();
   EXPECT_EQ(g->getExpandState(), 0);
   EXPECT_EQ(g->height, full);
+}
+
+// Sub-groups are further groups right after their parent (after its last
+// sub-group), indented by 5 per level, never header style, and take no room
+// while the parent is collapsed.
+TEST_F(IconListTest, SubgroupsFollowTheirParentIndentedAndFoldWithIt) {
+  make(2, FXKIconList::ICONLIST_EXPANDERS);
+  auto* g = static_cast<FXKIconGroup*>(list->group(0));
+  ASSERT_NE(g, nullptr);
+  FXKIconGroup* a = list->createSubgroup(g, 5, nullptr);
+  FXKIconGroup* b = list->createSubgroup(g, 6, nullptr);
+  FXKIconGroup* inner = list->createSubgroup(a, 7, nullptr);
+  a->setText(FXWString(u"A"));
+  b->setText(FXWString(u"B"));
+  inner->setText(FXWString(u"inner"));
+  std::vector<FXint> keys;
+  for (std::size_t i = 0; i < list->groupCount(); ++i) keys.push_back(list->group(i)->key);
+  EXPECT_EQ(keys, (std::vector<FXint>{FXKIconList::kNoGroup, 5, 7, 6}));
+  EXPECT_EQ(g->subgroups(), (std::vector<FXKIconGroup*>{a, b}));
+  EXPECT_EQ(a->subgroups(), (std::vector<FXKIconGroup*>{inner}));
+  EXPECT_EQ(a->parentGroup(), g);
+  EXPECT_EQ(a->indent(), 5);
+  EXPECT_EQ(inner->indent(), 10);
+  EXPECT_EQ(a->captionStyle(), 0);
+  list->recalc();
+  settle();
+  EXPECT_GT(a->getDefaultHeight(list->getWidth()), 0);
+  // The caption text moves right by the indent.
+  EXPECT_EQ(inner->textRect().x - a->textRect().x, 5);
+  // Collapsed parent: its sub-groups take no room; the parent keeps its caption.
+  g->setExpandState(1, false);
+  EXPECT_EQ(a->getDefaultHeight(list->getWidth()), 0);
+  EXPECT_EQ(b->getDefaultHeight(list->getWidth()), 0);
+  g->setExpandState(0, false);
+  EXPECT_GT(b->getDefaultHeight(list->getWidth()), 0);
+  // A sub-group that goes leaves its parent's list; its own sub-groups stay.
+  delete a;
+  EXPECT_EQ(g->subgroups(), (std::vector<FXKIconGroup*>{b}));
+  EXPECT_EQ(inner->parentGroup(), nullptr);
+  settle();
 }
 
 TEST_F(IconListTest, AnimationWithNothingToAnimateEnds) {
@@ -684,6 +751,50 @@ FXColor pixelOfWindow(FXWindow* w, int x, int y) {
   return FXRGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
 }
 
+// Header-style captions (the styled theme): a white band, the caption in the
+// group font, a thin rule after it and the expander strip at the right edge.
+TEST_F(IconListTest, HeaderStyleCaptionBandRuleAndExpander) {
+  make(3, FXKIconList::ICONLIST_EXPANDERS);
+  auto* g = static_cast<FXKIconGroup*>(list->group(0));
+  ASSERT_NE(g, nullptr);
+  if (g->captionStyle() != 1) GTEST_SKIP() << "the theme is not the styled one";
+  g->setText(FXWString(u"Group"));
+  g->requestLayout();
+  settle();
+  const auto paint = [&] {
+    list->update();
+    app->repaint();
+    app->flush(true);
+  };
+  paint();
+  FXFont* font = list->getGroupFont();
+  ASSERT_NE(font, nullptr);
+  const FXint t = font->getFontHeight() + 4;
+  const FXint textW = font->getTextWidth("Group", 5);
+  const FXPoint o = g->toWindow(FXPoint(0, 0));
+  const FXint sb = list->verticalScrollBar()->shown() ? list->verticalScrollBar()->getWidth() : 0;
+  const FXint W = list->getWidth() - sb;
+  const FXColor white = FXRGB(255, 255, 255), rule = FXRGB(0xa7, 0xbc, 0xdf), ink = FXRGB(0x99, 0x33, 0x00);
+  struct Point {
+    const char* what;
+    FXint x, y;
+    FXColor colour;
+  };
+  const Point expanded[] = {
+      {"band before the rule", textW + 9, 1, white},
+      {"rule", textW + 12 + 4, t / 2 + 1, rule},
+      {"under the rule", textW + 12 + 4, t / 2 + 2, white},
+      {"expander chevron tip (up)", W - 21 + 7, 2 + 5, ink},
+      {"expander beside the tip", W - 21 + 3, 2 + 5, white},
+  };
+  for (const Point& p : expanded) EXPECT_EQ(pixelOfWindow(list, o.x + p.x, o.y + p.y), p.colour) << p.what;
+  list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_TOGGLE_EXPAND), g);
+  settle();
+  paint();
+  EXPECT_EQ(pixelOfWindow(list, o.x + W - 21 + 7, o.y + 2 + 9), ink) << "chevron tip (down)";
+  EXPECT_EQ(pixelOfWindow(list, o.x + W - 21 + 7, o.y + 2 + 5), white) << "no tip up when collapsed";
+}
+
 TEST_F(IconListTest, EmptyListSaysSo) {
   make(0);
   FXImage image(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, list->getWidth(), list->getHeight());
@@ -796,6 +907,25 @@ TEST_F(IconListTest, ContextMenuPerConfiguration) {
   EXPECT_EQ(got.front(), "Arrange Items By");
   EXPECT_EQ(got.back(), "Refresh");
   EXPECT_NE(std::find(got.begin(), got.end(), "Choose Columns..."), got.end());
+  // Arrange, Choose Columns and Refresh carry 16-pixel pictures, made once.
+  std::map<std::string, FXIcon*> icons;
+  for (FXWindow* w = one.getFirst(); w; w = w->getNext())
+    if (auto* c = dynamic_cast<FXMenuCaption*>(w)) icons[c->getText().text()] = c->getIcon();
+  const struct {
+    const char* entry;
+    int inkX, inkY;  // a point of the drawing; the corner is clear
+  } pictures[] = {{"Arrange Items By", 3, 3}, {"Choose Columns...", 1, 8}, {"Refresh", 3, 8}};
+  for (const auto& p : pictures) {
+    FXIcon* icon = icons[p.entry];
+    ASSERT_NE(icon, nullptr) << p.entry;
+    EXPECT_EQ(icon->getWidth(), 16);
+    EXPECT_EQ(icon->getHeight(), 16);
+    EXPECT_EQ(icon->getPixel(15, 15), FXRGB(255, 0, 255)) << p.entry;
+    EXPECT_NE(icon->getPixel(p.inkX, p.inkY), FXRGB(255, 0, 255)) << p.entry;
+  }
+  FXMenuPane again(list);
+  list->fillContextMenu(&again, nullptr, 3);
+  EXPECT_EQ(static_cast<FXMenuCaption*>(again.getLast())->getIcon(), icons["Refresh"]);
   // Every style, entries in the pane: distinct labels, then a separator.
   for (int s = 1; s <= 6; ++s) list->addViewStyle(s);
   FXMenuPane all(list);

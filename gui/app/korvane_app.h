@@ -22,6 +22,7 @@
 
 class FXKorvaneAppProgress;
 struct FXKHelpRequest;
+class FXKCredentialsForm;
 class file_object;
 
 class FXKorvaneApp : public FX::FXExtApp {
@@ -126,16 +127,26 @@ class FXKorvaneApp : public FX::FXExtApp {
   virtual void removeCredentialCallback();
 
   // Dialogs that live in libraries above this one, installed by them; null
-  // hooks leave FOX's plain stand-ins.
+  // until then.
   // A message box: kind in flags bits 0-2; answers the pressed button's bit.
   using MessageHook = std::uint32_t (*)(FX::FXWindow* owner, std::uint32_t flags, const FXWString& text,
                                         const FXWString& caption);
   // The help pop-up near (x, y); true when it closed normally.
   using HelpPopupHook = bool (*)(FX::FXWindow* owner, const FXWString& markup, FX::FXint x, FX::FXint y);
+  // The password dialog of the credentials prompt (gui/dialogs/credentials.h);
+  // without one the prompt answers as refused.
+  using PasswordDialogHook = FXKCredentialsForm* (*)(FX::FXWindow* owner, const FXWString& title,
+                                                      const FXWString& header, FX::FXuint options, int headerKind,
+                                                      bool help);
   static void setMessageHook(MessageHook hook);
   static MessageHook messageHook();
   static void setHelpPopupHook(HelpPopupHook hook);
   static HelpPopupHook helpPopupHook();
+  static void setPasswordDialogHook(PasswordDialogHook hook);
+  static PasswordDialogHook passwordDialogHook();
+
+  // Whether windows such as the splash may show now; always so here.
+  virtual bool mayShowWindows() { return true; }
 
   bool isProgressMode() const { return progressMode_; }
   virtual void setProgressMode(bool on) { progressMode_ = on; }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/resource_fixture.h"
+#include "core/resource_testing.h"
 #include "gui/app/korvane_app.h"
 
 using namespace FX;
@@ -113,8 +114,13 @@ std::string onePixelPng(unsigned char r, unsigned char g, unsigned char b) {
 
 class ImageCacheTest : public resource_test::Folder {};
 
+// Through the program archive: the current folder is fixed by the first test
+// of the process that looks for a resource.
 TEST_F(ImageCacheTest, ArchiveNamesAreCachedAndMissingOnesAreTriedAgain) {
-  put("tile.png", onePixelPng(10, 20, 30));
+  write("one.exe", zip({{"tile.png", onePixelPng(10, 20, 30)}}));
+  const std::u16string one = path("one.exe");
+  Common::testing::setProgramArchivePath(one.c_str());
+  Common::testing::setResourceFileState(2);
   ThemeApp app;
   FXImage* first = app.loadImageByName("tile.png");
   ASSERT_NE(first, nullptr);
@@ -127,13 +133,15 @@ TEST_F(ImageCacheTest, ArchiveNamesAreCachedAndMissingOnesAreTriedAgain) {
   EXPECT_NE(static_cast<FXImage*>(icon), first);  // icons have a cache of their own
 
   EXPECT_EQ(app.loadImageByName("missing.png"), nullptr);
-  put("missing.png", onePixelPng(1, 2, 3));
+  write("two.exe", zip({{"missing.png", onePixelPng(1, 2, 3)}}));
+  const std::u16string two = path("two.exe");
+  Common::testing::setProgramArchivePath(two.c_str());
   FXImage* late = app.loadImageByName("missing.png");  // a miss was not remembered
   ASSERT_NE(late, nullptr);
   EXPECT_EQ(late->getPixel(0, 0), FXRGB(1, 2, 3));
 
   app.freeImage(first);  // windows freeing a shared image leave it alone
-  EXPECT_EQ(app.loadImageByName("tile.png"), first);
+  EXPECT_EQ(app.loadImageByName("tile.png"), first);  // cached: the archive no longer holds it
   EXPECT_EQ(first->getPixel(0, 0), FXRGB(10, 20, 30));
 }
 

@@ -5,7 +5,6 @@
 
 #include "files/remove_tree.h"
 #include "gui/app/korvane_app.h"
-#include "gui/dialogs/small_dialogs.h"
 
 using namespace FX;
 
@@ -17,7 +16,7 @@ access_retry_fn g_previousHandler = nullptr;
 bool g_installed = false;
 // One prompt at a time: a second refused thread is not asked and does not retry.
 std::atomic<bool> g_asking{false};
-FXKPasswordDialog* g_dialog = nullptr;
+FXKCredentialsForm* g_dialog = nullptr;
 int g_depth = 0;
 
 FXKorvaneApp* g_directApp = nullptr;
@@ -124,7 +123,7 @@ bool FXKAskCredentials(FXKorvaneApp* app, file_object* object, const char16_t* u
     ~Leave() {
       if (--g_depth > 0) return;
       if (g_dialog) {
-        g_dialog->destroy();
+        g_dialog->dialogBox()->destroy();
         delete g_dialog;
         g_dialog = nullptr;
       }
@@ -133,13 +132,17 @@ bool FXKAskCredentials(FXKorvaneApp* app, file_object* object, const char16_t* u
   } leave{app};
 
   if (!g_dialog) {
+    FXKorvaneApp::PasswordDialogHook make = FXKorvaneApp::passwordDialogHook();
+    if (!make) return false;
     const std::u16string text = u"Connect to " + objectName(object);
-    g_dialog = new FXKPasswordDialog(app->getMainWindow(), FXWString(u"Connect"), FXWString(text.c_str()),
-                                     0x14320000, 1, false);
+    FXWindow* owner = app->getMainWindow() ? static_cast<FXWindow*>(app->getMainWindow()) : app->getRootWindow();
+    g_dialog = make(owner, FXWString(u"Connect"), FXWString(text.c_str()), 0x14320000, 1, false);
+    if (!g_dialog) return false;
   }
-  if (g_dialog->id()) return false;  // asked again from within the prompt
+  FXDialogBox* box = g_dialog->dialogBox();
+  if (box->id()) return false;  // asked again from within the prompt
   g_dialog->setUserName(FXWString(userName ? userName : u""));
-  if (!g_dialog->execute(PLACEMENT_SCREEN)) return false;
+  if (!box->execute(PLACEMENT_SCREEN)) return false;
   const std::u16string user = g_dialog->getUserName().text();
   const std::u16string password = g_dialog->getPassword().text();
   dir_control_request request{control_code("SPWD"), {user.c_str()}, password.c_str(), nullptr};

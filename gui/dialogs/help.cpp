@@ -8,7 +8,6 @@
 #include "files/zip_file.h"
 #include "gui/app/korvane_app.h"
 #include "gui/dialogs/help_popups.h"
-#include "gui/dialogs/small_dialogs.h"
 #include "platform/fox/fx_window_handle.h"
 #include "platform/win32/lasterror.h"
 #include "platform/win32/paths.h"
@@ -97,18 +96,10 @@ bool popupText(const std::u16string& archive, UINT id, std::u16string& text) {
   return readMember(archive, u"popups.txt", bytes) && helpPopupText(bytes, id, text);
 }
 
+// The pop-up lives in a library above this one; without it nothing shows.
 bool runPopup(FXWindow* owner, const std::u16string& text, FXint x, FXint y) {
-  FXApp* app = FXApp::instance();
-  if (!app) return false;
-  if (FXKorvaneApp::HelpPopupHook hook = FXKorvaneApp::helpPopupHook()) return hook(owner, FXWString(text.c_str()), x, y);
-  auto* popup = new FXKHelpPopup(owner ? owner : static_cast<FXWindow*>(app->getRootWindow()));
-  popup->setText(FXWString(text.c_str()));
-  popup->create();
-  popup->popupNear(owner, x, y);
-  const FXint result = app->runModalWhileShown(popup);
-  popup->destroy();
-  delete popup;
-  return result == 0;
+  FXKorvaneApp::HelpPopupHook hook = FXKorvaneApp::helpPopupHook();
+  return hook && hook(owner, FXWString(text.c_str()), x, y);
 }
 
 }  // namespace
@@ -127,7 +118,7 @@ HWND HtmlHelpW(HWND caller, const WCHAR* file, UINT command, DWORD_PTR data) {
       if (popup->pszText) text = popup->pszText;
       else if (!popupText(archive, popup->idString, text)) return nullptr;
       FXWindow* owner = caller ? reinterpret_cast<FXTopWindow*>(GetWindowLongPtrA(caller, GWLP_USERDATA)) : nullptr;
-      runPopup(owner, text, popup->pt.x, popup->pt.y);
+      if (!runPopup(owner, text, popup->pt.x, popup->pt.y)) return nullptr;
       return caller ? caller : reinterpret_cast<HWND>(static_cast<std::intptr_t>(1));
     }
     default: return nullptr;
@@ -201,9 +192,12 @@ bool FXKorvaneApp::showHelpTopic(FXKHelpRequest& request) { return FXKShowHelpTo
 namespace {
 std::atomic<FXKorvaneApp::MessageHook> g_messageHook{nullptr};
 std::atomic<FXKorvaneApp::HelpPopupHook> g_helpPopupHook{nullptr};
+std::atomic<FXKorvaneApp::PasswordDialogHook> g_passwordDialogHook{nullptr};
 }  // namespace
 
 void FXKorvaneApp::setMessageHook(MessageHook hook) { g_messageHook = hook; }
 FXKorvaneApp::MessageHook FXKorvaneApp::messageHook() { return g_messageHook; }
 void FXKorvaneApp::setHelpPopupHook(HelpPopupHook hook) { g_helpPopupHook = hook; }
 FXKorvaneApp::HelpPopupHook FXKorvaneApp::helpPopupHook() { return g_helpPopupHook; }
+void FXKorvaneApp::setPasswordDialogHook(PasswordDialogHook hook) { g_passwordDialogHook = hook; }
+FXKorvaneApp::PasswordDialogHook FXKorvaneApp::passwordDialogHook() { return g_passwordDialogHook; }

@@ -1,5 +1,5 @@
 // Help topics and pop-ups over a help archive of HTML pages; the desktop's
-// opener is recorded, pop-ups are driven by FOX events.
+// opener and the pop-ups asked for are recorded.
 #include "gui/dialogs/help.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,6 @@
 
 #include "core/resource_fixture.h"
 #include "gui/app/korvane_app.h"
-#include "gui/dialogs/small_dialogs.h"
 #include "platform/fox/fx_test_display.h"
 #include "platform/win32/shell.h"
 
@@ -20,28 +19,18 @@ using namespace FX;
 
 namespace {
 
-class PopupCloser : public FXObject {
-  FXDECLARE(PopupCloser)
-
- public:
-  FXString seen;
-  long onTimeout(FXObject*, FXSelector, void*) {
-    auto* popup = dynamic_cast<FXKHelpPopup*>(FXApp::instance()->getModalWindow());
-    if (!popup) {
-      FXApp::instance()->addTimeout(this, 1, 10);
-      return 1;
-    }
-    seen = "shown";
-    FXEvent ev;
-    ev.root_x = popup->getX() + 2;
-    ev.root_y = popup->getY() + 2;
-    popup->handle(popup, FXSEL(SEL_LEFTBUTTONPRESS, 0), &ev);
-    popup->handle(popup, FXSEL(SEL_LEFTBUTTONRELEASE, 0), &ev);
-    return 1;
-  }
+// Stands in for the pop-up of the dialogs library: records what it was asked
+// to show.
+struct ShownPopup {
+  bool shown = false;
+  std::string text;
+  FXint x = 0, y = 0;
 };
-FXDEFMAP(PopupCloser) PopupCloserMap[] = {FXMAPFUNC(SEL_TIMEOUT, 1, PopupCloser::onTimeout)};
-FXIMPLEMENT(PopupCloser, FXObject, PopupCloserMap, ARRAYNUMBER(PopupCloserMap))
+ShownPopup g_popup;
+bool recordPopup(FXWindow*, const FXWString& markup, FXint x, FXint y) {
+  g_popup = {true, markup.toUtf8(), x, y};
+  return true;
+}
 
 class HelpTest : public resource_test::Folder {
  protected:
@@ -64,6 +53,7 @@ class HelpTest : public resource_test::Folder {
     win32::record_shell_calls(true);
   }
   void TearDown() override {
+    FXKorvaneApp::setHelpPopupHook(nullptr);
     win32::record_shell_calls(false);
     if (app) {
       app->destroy();
@@ -116,22 +106,23 @@ TEST_F(HelpTest, ContentsAndTopicsOpenTheirPagesWithTheDesktopsOpener) {
 
 TEST_F(HelpTest, TextPopUpsComeFromTheArchiveOrTheRequest) {
   app->setHelpFile(FXWString(path("help.chm").c_str()), nullptr);
-  PopupCloser closer;
+  FXKorvaneApp::setHelpPopupHook(&recordPopup);
   struct Row {
     const char* what;
     std::uint8_t flags;
     int topic;
     const char16_t* text;
     bool answer;
+    const char* shown;
   } rows[] = {
-      {"context pop-up from popups.txt", 0x1, 42, nullptr, true},
-      {"an id that popups.txt lacks", 0x1, 9, nullptr, false},
-      {"the request's own text", 0x2, 0, u"Own text", true},
+      {"context pop-up from popups.txt", 0x1, 42, nullptr, true, "The answer <b>pop-up</b>"},
+      {"a CR LF line of popups.txt", 0x1, 7, nullptr, true, "First pop-up"},
+      {"an id that popups.txt lacks", 0x1, 9, nullptr, false, nullptr},
+      {"the request's own text", 0x2, 0, u"Own text", true, "Own text"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
-    closer.seen = "";
-    app->addTimeout(&closer, 1, 10);
+    g_popup = {};
     FXKHelpRequest request;
     request.window = main;
     request.flags = r.flags;
@@ -140,10 +131,21 @@ TEST_F(HelpTest, TextPopUpsComeFromTheArchiveOrTheRequest) {
     request.x = 100;
     request.y = 150;
     EXPECT_EQ(FXKShowHelpTopic(app.get(), request), r.answer);
-    EXPECT_EQ(closer.seen, FXString(r.answer ? "shown" : ""));
-    app->removeTimeout(&closer, 1);
+    EXPECT_EQ(g_popup.shown, r.shown != nullptr);
+    if (r.shown) {
+      EXPECT_EQ(g_popup.text, r.shown);
+      EXPECT_EQ(g_popup.x, 100);
+      EXPECT_EQ(g_popup.y, 150);
+    }
     EXPECT_TRUE(win32::recorded_shell_calls().empty());
   }
+  // Without a pop-up installed nothing can show it.
+  FXKorvaneApp::setHelpPopupHook(nullptr);
+  FXKHelpRequest own;
+  own.window = main;
+  own.flags = 0x2;
+  own.text = u"Own text";
+  EXPECT_FALSE(FXKShowHelpTopic(app.get(), own));
 }
 
 TEST_F(HelpTest, WinHelpAndMissingViewersFailCleanly) {

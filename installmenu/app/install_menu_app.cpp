@@ -11,6 +11,8 @@
 #include "platform/fox/fx_window_handle.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/version.h"
+#include "widgets/dialogs/dialog_hooks.h"
+#include "widgets/dialogs/error_dialog.h"
 #include "xml/product_configuration.h"
 
 using namespace FX;
@@ -81,6 +83,10 @@ std::u16string extractHelpFile() {
 std::string applicationSign() { return narrowSign(Common::getConfigString("application_sign")); }
 
 FXKInstallMenuApp::FXKInstallMenuApp() : FXKorvaneApp(FXWString(), FXWString(), applicationSign().c_str(), 2) {
+  // What the user sees of messages, help pop-ups, password prompts and
+  // escaped errors are the framework's own dialogs, not FOX's stand-ins.
+  FXKInstallDialogHooks();
+  FXKErrorDialog::installAsPresenter();
   helpCopy_ = extractHelpFile();
   if (!helpCopy_.empty()) setHelpFile(FXWString(helpCopy_.c_str()), nullptr);
   registerSystemAtom(AtomFont, 26, "bootmenu_title");
@@ -93,6 +99,8 @@ FXKInstallMenuApp::FXKInstallMenuApp() : FXKorvaneApp(FXWString(), FXWString(), 
 }
 
 FXKInstallMenuApp::~FXKInstallMenuApp() {
+  FXKRemoveDialogHooks();
+  FXKorvaneApp::setErrorPresenter(nullptr);
   // The temporary copy of the help file goes with the program.
   if (helpCopy_.empty()) return;
   if (win32_dir* dir = current_dir()) {

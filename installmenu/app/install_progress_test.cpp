@@ -147,4 +147,44 @@ TEST_F(InstallProgressTest, TheBusyScopeEndsOnEveryRoad) {
   EXPECT_EQ(app->busyWindow(), nullptr);
 }
 
+// The download window as the display shows it: the bar filled to 37 per
+// cent, the text and the Cancel button painted, the animation's first frame.
+TEST_F(InstallProgressTest, ScreenshotOfTheDownloadWindow) {
+  app->setDownloading(true);
+  app->beginProgressSync();
+  ASSERT_NE(dialog(), nullptr);
+  dialog()->create();
+  dialog()->setProgress(37);
+  dialog()->show(PLACEMENT_SCREEN);
+  FXKIconAnimation* animation = dialog()->animationWindow();
+  app->removeTimeout(animation, FXKIconAnimation::ID_NEXT_FRAME);
+  settleEvents(app.get(), 10);
+
+  FXProgressBar* bar = dialog()->progressBar();
+  ASSERT_GT(bar->getWidth(), 100);
+  const int inner = bar->getWidth() - 2 * bar->getBorderWidth();
+  const int mid = bar->getHeight() / 2;
+  const FXColor filled = bar->getBarColor() | 0xFF000000u;
+  const FXColor empty = bar->getBarBGColor() | 0xFF000000u;
+  EXPECT_EQ(pixelOnceShown(bar, bar->getBorderWidth() + inner * 20 / 100, mid, filled), filled);
+  EXPECT_EQ(pixelOnceShown(bar, bar->getBorderWidth() + inner * 60 / 100, mid, empty), empty);
+  // The frame's own colour at its top left corner, inside its padding.
+  const FXColor back = dialog()->contentFrame()->getBackColor() | 0xFF000000u;
+  EXPECT_EQ(pixelOnceShown(dialog()->contentFrame(), 2, 2, back), back);
+  // Frame 0 of the built-in strip: the top dot of the ring.
+  EXPECT_EQ(pixelOnceShown(animation, 15, 4, FXRGB(40, 90, 200) | 0xFF000000u), FXRGB(40, 90, 200) | 0xFF000000u);
+  auto ink = [](FXWindow* w) {
+    for (FXint y = 1; y < w->getHeight() - 1; y += 2)
+      for (FXint x = 1; x < w->getWidth() - 1; x += 2)
+        if (FXREDVAL(readPixel(w, x, y)) < 100) return true;
+    return false;
+  };
+  EXPECT_TRUE(ink(dialog()->textLabel()));
+  FXButton* cancel = findButton(dialog());
+  ASSERT_NE(cancel, nullptr);
+  EXPECT_TRUE(ink(cancel));
+  app->endProgressSync(0);
+  app->setDownloading(false);
+}
+
 }  // namespace

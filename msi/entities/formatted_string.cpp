@@ -19,11 +19,6 @@ constexpr std::uint32_t kModule = 0x7024dedb;
 // only serve to exhaust the stack.
 constexpr int kMaxDepth = 200;
 
-std::u16string longName(const std::u16string& fileName) {
-  std::size_t bar = fileName.find(u'|');
-  return bar == std::u16string::npos ? fileName : fileName.substr(bar + 1);
-}
-
 class PropertyToken : public Token {
  public:
   using Token::Token;

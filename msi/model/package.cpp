@@ -109,7 +109,13 @@ std::unique_ptr<MsiPackage> MsiPackage::open(const std::u16string& path, bool re
   return package;
 }
 
-void MsiPackage::openDatabase(const std::u16string& path, bool readOnly) {
+std::unique_ptr<MsiPackage> MsiPackage::openProperties(const std::u16string& path) {
+  auto package = std::make_unique<MsiPackage>();
+  package->openDatabase(path, true, true);
+  return package;
+}
+
+void MsiPackage::openDatabase(const std::u16string& path, bool readOnly, bool propertiesOnly) {
   try {
     if (state_ == Open) throw Error(MSI_LOCATION, kModule, 10);
     std::size_t separator = path.rfind(u'\\');
@@ -119,8 +125,12 @@ void MsiPackage::openDatabase(const std::u16string& path, bool readOnly) {
     path_ = path;
     database_.open(path, readOnly);
     summary_.read(database_);
-    loadCustomActions();
-    loadAll();
+    if (propertiesOnly) {
+      if (hasTable(tableName<PropertyTableDescription>())) loadProperties();
+    } else {
+      loadCustomActions();
+      loadAll();
+    }
     state_ = Open;
   } catch (const Error& e) {
     throw wrap(MSI_LOCATION, 13, e);

@@ -38,6 +38,7 @@ class MsiNonmsiUpgrade;
 class MsiIsolatedComponent;
 class MsiAssembly;
 class MsiCab;
+class MsiDialog;
 
 // A list of row keys in insertion order, with a set for membership tests.
 class KeyList {
@@ -108,7 +109,10 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
 
   // A new package, opened; deleted again when opening fails.
   static std::unique_ptr<MsiPackage> open(const std::u16string& path, bool readOnly);
-  void openDatabase(const std::u16string& path, bool readOnly);
+  // Read-only, with the summary and the Property rows only: for a reader that
+  // wants a few properties of many packages.
+  static std::unique_ptr<MsiPackage> openProperties(const std::u16string& path);
+  void openDatabase(const std::u16string& path, bool readOnly, bool propertiesOnly = false);
   void close();
 
   // IMsiPackage
@@ -216,6 +220,10 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   std::unique_ptr<MsiIterator<MsiInstallExecuteSequence>> installExecuteSequence();
   std::unique_ptr<MsiIterator<MsiMajorUpgrade>> majorUpgrades();
   std::unique_ptr<MsiIterator<MsiRestrictedProduct>> restrictedProducts();
+  // The Dialog rows, each with its controls (msi/entities/dialog.cpp).
+  std::unique_ptr<MsiIterator<MsiDialog>> dialogs();
+  // Msi::Error 130 for a name the package has already, 131 when refused.
+  MsiDialog* addDialog(const std::u16string& name);
 
   // Authoring. addDll: Msi::Error 51 when a DLL of the path exists already.
   MsiBinary* addDll(const std::u16string& path);
@@ -374,13 +382,11 @@ T* MsiPackage::find(const std::u16string& key, T** out) {
   MsiRow* row = database_.table(tableName<typename T::Description>()).findRow(key);
   // A row removed since is not brought back to life.
   if (!row || row->state() == MsiRow::Delete) return nullptr;
-  T* object = createFromRow<T>(*row, this);
-  object->loaded();
-  if (!add(object)) {
-    // Cannot happen while the map had no live object; never leak it regardless.
-    delete object;
-    object = map.find(key);
-  }
+  // A loaded hook that fails must not leak the object.
+  std::unique_ptr<T> made(createFromRow<T>(*row, this));
+  made->loaded();
+  // Refusal cannot happen while the map had no live object; never leak regardless.
+  T* object = add(made.get()) ? made.release() : map.find(key);
   if (out) *out = object;
   return object;
 }

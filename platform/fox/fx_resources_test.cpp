@@ -51,12 +51,10 @@ TEST(ResourcePictures, DecodeToTheirSizesAndDrawnColours) {
 
 // The embedded bytes are those of the drawings committed in data/.
 TEST(ResourcePictures, MatchTheCommittedFiles) {
-  std::string root = __FILE__;  // <root>/platform/fox/fx_resources_test.cpp
-  root.resize(root.rfind("/platform/fox/"));
   for (const FXResourcePicture* p = fxResourcePictures; p->name; ++p) {
     std::string base(p->name);
     base.resize(base.size() - 4);  // "_res"
-    std::ifstream in(root + "/data/images/toolkit/" + base + ".png", std::ios::binary);
+    std::ifstream in(std::string(KV_TEST_TOOLKIT_PICTURES) + "/" + base + ".png", std::ios::binary);
     ASSERT_TRUE(in) << base;
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(bytes, std::string(reinterpret_cast<const char*>(p->data), p->size)) << base;

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/msi/registration.h"
 #include "platform/win32/fileops.h"
 #include "platform/win32/files.h"
 #include "platform/win32/folders.h"
@@ -153,31 +155,33 @@ class Key {
     if (!cur.empty()) out.push_back(cur);
     return out;
   }
-  // The product's and patch's attributes live in one list of "Name=value"
-  // texts, so that registering writes (and syncs) the store only once.
-  std::optional<std::u16string> attr(const char16_t* name) const {
-    std::u16string prefix = std::u16string(name) + u"=";
-    for (const auto& entry : getList(u"Properties"))
-      if (entry.compare(0, prefix.size(), prefix) == 0) return entry.substr(prefix.size());
-    return std::nullopt;
+  // The product's and patch's registration: one value, so that registering
+  // writes (and syncs) the store only once.
+  msi_engine::Registration registration() const {
+    DWORD type = 0, size = 0;
+    if (!h_ || RegQueryValueExW(h_, u"Properties", nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return {};
+    std::string data(size, '\0');
+    if (RegQueryValueExW(h_, u"Properties", nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+        ERROR_SUCCESS)
+      return {};
+    return msi_engine::parse_registration(data.data(), std::min<std::size_t>(size, data.size()));
   }
-  // The product's files and folders stand in the same list ("File=...",
-  // "Folder=..."), so that registering commits (and syncs) the store once;
-  // `oldValue` is the separate list older installations wrote.
+  std::optional<std::u16string> attr(const char16_t* name) const { return registration().attr(name); }
+  // The product's files and folders stand in the same value ("File=...",
+  // "Folder=..."); `oldValue` is the separate list older installations wrote.
   std::vector<std::u16string> listed(const char16_t* name, const char16_t* oldValue) const {
-    std::u16string prefix = std::u16string(name) + u"=";
-    std::vector<std::u16string> out;
-    for (const auto& entry : getList(u"Properties"))
-      if (entry.compare(0, prefix.size(), prefix) == 0) out.push_back(entry.substr(prefix.size()));
+    std::vector<std::u16string> out = registration().all(name);
     return out.empty() ? getList(oldValue) : out;
   }
-  bool setAttrs(const std::vector<std::pair<const char16_t*, std::u16string>>& values,
-                const std::vector<std::pair<const char16_t*, std::vector<std::u16string>>>& lists = {}) {
-    std::vector<std::u16string> list;
-    for (const auto& [name, value] : values) list.push_back(std::u16string(name) + u"=" + value);
-    for (const auto& [name, entries] : lists)
-      for (const auto& value : entries) list.push_back(std::u16string(name) + u"=" + value);
-    return setList(u"Properties", list);
+  bool setRegistration(const msi_engine::Registration& r) {
+    std::u16string block = msi_engine::registration_block(r);
+    return RegSetValueExW(h_, u"Properties", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(block.data()),
+                          static_cast<DWORD>(block.size() * 2)) == ERROR_SUCCESS;
+  }
+  bool setAttrs(const std::vector<std::pair<const char16_t*, std::u16string>>& values) {
+    msi_engine::Registration r;
+    for (const auto& [name, value] : values) r.add(name, value);
+    return setRegistration(r);
   }
   std::vector<std::u16string> subkeys() const {
     std::vector<std::u16string> out;
@@ -547,16 +551,28 @@ bool extractCabinet(GInputStream* in, const std::string& root, std::map<std::str
 
 struct Product {
   std::u16string code, packageCode, version, language, name, upgradeCode, edition;
+  Properties all;  // the package's Property table, then the command line's (upper-case names)
+  std::u16string get(const char16_t* name) const {
+    auto it = all.find(upper(name));
+    return it == all.end() ? std::u16string() : it->second;
+  }
 };
 
-Product readProduct(MSIHANDLE db, const std::u16string& path) {
+Product readProduct(MSIHANDLE db, const std::u16string& path, const Properties& commandLine) {
   Product p;
-  p.code = upper(property(db, u"ProductCode"));
-  p.version = property(db, u"ProductVersion");
-  p.language = property(db, u"ProductLanguage");
-  p.name = property(db, u"ProductName");
-  p.upgradeCode = upper(property(db, u"UpgradeCode"));
-  p.edition = property(db, u"MsigenProductEdition");
+  for (auto& r : rows(db, u"SELECT `Property`, `Value` FROM `Property`"))
+    if (r.size() == 2) p.all[upper(r[0])] = r[1];
+  for (auto& [name, value] : commandLine) p.all[name] = value;
+  auto own = [&](const char16_t* name) {  // as the package says it
+    auto r = rows(db, u"SELECT `Value` FROM `Property` WHERE `Property`='" + std::u16string(name) + u"'");
+    return r.size() == 1 && !r[0].empty() ? r[0][0] : std::u16string();
+  };
+  p.code = upper(own(u"ProductCode"));
+  p.version = own(u"ProductVersion");
+  p.language = own(u"ProductLanguage");
+  p.name = own(u"ProductName");
+  p.upgradeCode = upper(own(u"UpgradeCode"));
+  p.edition = own(u"MsigenProductEdition");
   p.packageCode = upper(summaryText(path, PID_REVNUMBER, db));
   return p;
 }
@@ -734,9 +750,67 @@ void unregister(const std::u16string& code, Log& log) {
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, productKey(code).c_str());
 }
 
+// What the state and path queries answer: every feature of the package with
+// its state, and each installed component with its key path (the key file,
+// the registry value as "NN:\key\name", or the component's folder).
+void describeTree(MSIHANDLE db, const Properties& props, Folders& folders, msi_engine::Registration& r) {
+  auto addlocal = props.find(u"ADDLOCAL");
+  bool all = addlocal == props.end() || upper(addlocal->second) == u"ALL";
+  std::set<std::u16string> chosen;
+  if (!all)
+    for (auto& f : splitList(addlocal->second, u',')) chosen.insert(f);
+  std::set<std::u16string> selected;
+  for (auto& f : rows(db, u"SELECT `Feature` FROM `Feature`")) {
+    if (f.size() != 1 || f[0].empty()) continue;
+    bool local = all || chosen.count(f[0]);
+    if (local) selected.insert(f[0]);
+    r.add(u"Feature", msi_engine::feature_entry({local ? INSTALLSTATE_LOCAL : INSTALLSTATE_ABSENT, f[0]}));
+  }
+  std::set<std::u16string> components;
+  for (auto& fc : rows(db, u"SELECT `Feature_`, `Component_` FROM `FeatureComponents`"))
+    if (fc.size() == 2 && selected.count(fc[0])) components.insert(fc[1]);
+  std::map<std::u16string, std::u16string> fileNames;
+  for (auto& f : rows(db, u"SELECT `File`, `FileName` FROM `File`"))
+    if (f.size() == 2) fileNames[f[0]] = longName(f[1]);
+  std::map<std::u16string, std::u16string> registry;
+  for (auto& g : rows(db, u"SELECT `Registry`, `Root`, `Key`, `Name` FROM `Registry`")) {
+    if (g.size() != 4) continue;
+    int root = static_cast<int>(std::strtol(narrow(g[1]).c_str(), nullptr, 10));
+    if (root < 0 || root > 3) root = 2;  // -1: the machine's for a per-machine install
+    registry[g[0]] = u"0" + std::u16string(1, static_cast<char16_t>(u'0' + root)) + u":\\" + g[2] + u"\\" + g[3];
+  }
+  for (auto& c : rows(db, u"SELECT `Component`, `ComponentId`, `Directory_`, `Attributes`, `KeyPath` FROM `Component`")) {
+    if (c.size() != 5 || !components.count(c[0]) || c[1].empty()) continue;
+    long attributes = std::strtol(narrow(c[3]).c_str(), nullptr, 10);
+    std::u16string folder = folders.path(c[2]), path;
+    if (c[4].empty()) {
+      path = folder;
+    } else if (attributes & 4) {
+      auto it = registry.find(c[4]);
+      if (it != registry.end()) path = it->second;
+    } else if (!(attributes & 0x20)) {
+      auto it = fileNames.find(c[4]);
+      if (it != fileNames.end() && !folder.empty()) path = folder + it->second;
+    }
+    r.add(u"Component", msi_engine::component_entry({INSTALLSTATE_LOCAL, upper(c[1]), path}));
+  }
+}
+
+std::u16string today() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  return widen(text);
+}
+
 bool registerProduct(const Product& p, const std::u16string& packagePath, const std::vector<std::u16string>& files,
-                     const std::vector<std::u16string>& folders, const std::u16string& installLocation) {
-  std::u16string local = cacheName(isGuid(p.packageCode) ? p.packageCode : p.code, u".msi");
+                     const std::vector<std::u16string>& folders, const std::u16string& installLocation,
+                     const msi_engine::Registration& tree) {
+  // Named by the product too: two products whose packages share a package
+  // code must not share (and overwrite) one cached copy.
+  std::u16string local = cacheName(p.code + (isGuid(p.packageCode) ? p.packageCode : u""), u".msi");
   if (!copyFile(unixOf(packagePath), unixOf(local))) return false;
   Key key(productKey(p.code), true);
   if (!key) return false;
@@ -754,16 +828,36 @@ bool registerProduct(const Product& p, const std::u16string& packagePath, const 
     std::error_code ec;
     fs::remove(unixOf(oldLocal), ec);
   }
-  return key.setAttrs({{u"PackageCode", p.packageCode},
-                       {u"VersionString", p.version},
-                       {u"Version", widen(std::to_string(packVersion(p.version)))},
-                       {u"Language", p.language},
-                       {u"ProductName", p.name},
-                       {u"UpgradeCode", p.upgradeCode},
-                       {u"Edition", p.edition},
-                       {u"LocalPackage", local},
-                       {u"InstallLocation", installLocation}},
-                      {{u"File", files}, {u"Folder", std::vector<std::u16string>(allFolders.begin(), allFolders.end())}});
+  std::u16string fullPackage = win32::full_path_name(packagePath);
+  if (fullPackage.empty()) fullPackage = packagePath;
+  std::u16string allUsers = p.get(u"ALLUSERS");
+  msi_engine::Registration r;
+  for (auto& [name, value] : std::vector<std::pair<const char16_t*, std::u16string>>{
+           {u"PackageCode", p.packageCode},
+           {u"VersionString", p.version},
+           {u"Version", widen(std::to_string(packVersion(p.version)))},
+           {u"Language", p.language},
+           {u"ProductName", p.name},
+           {u"UpgradeCode", p.upgradeCode},
+           {u"Edition", p.edition},
+           {u"LocalPackage", local},
+           {u"InstallLocation", installLocation},
+           {u"Publisher", p.get(u"Manufacturer")},
+           {u"InstallDate", today()},
+           {u"InstallSource", fullPackage.substr(0, fullPackage.find_last_of(u"\\/") + 1)},
+           {u"HelpLink", p.get(u"ARPHELPLINK")},
+           {u"HelpTelephone", p.get(u"ARPHELPTELEPHONE")},
+           {u"URLInfoAbout", p.get(u"ARPURLINFOABOUT")},
+           {u"URLUpdateInfo", p.get(u"ARPURLUPDATEINFO")},
+           {u"ProductID", p.get(u"ProductID")},
+           {u"RegCompany", p.get(u"COMPANYNAME")},
+           {u"RegOwner", p.get(u"USERNAME")},
+           {u"AssignmentType", allUsers.empty() || allUsers == u"0" ? u"0" : u"1"}})
+    r.add(name, value);
+  for (auto& f : files) r.add(u"File", f);
+  for (auto& f : allFolders) r.add(u"Folder", f);
+  r.entries.insert(r.entries.end(), tree.entries.begin(), tree.entries.end());
+  return key.setRegistration(r);
 }
 
 void recordCall(const std::u16string& package, const std::u16string& line, bool patch, UINT result) {
@@ -787,7 +881,7 @@ UINT install(const std::u16string& packagePath, const std::u16string& commandLin
   Db db;
   if (MsiOpenDatabaseW(packagePath.c_str(), MSIDBOPEN_READONLY, &db.h) != ERROR_SUCCESS)
     return finish(ERROR_INSTALL_PACKAGE_OPEN_FAILED);
-  Product p = readProduct(db.h, packagePath);
+  Product p = readProduct(db.h, packagePath, props);
   if (!isGuid(p.code)) return finish(ERROR_INSTALL_PACKAGE_INVALID);
   std::optional<UINT> forced = forcedResult(packagePath, db.h);
   if (forced && isFailure(*forced)) {
@@ -814,7 +908,9 @@ UINT install(const std::u16string& packagePath, const std::u16string& commandLin
     log.line("Product: " + narrow(p.name) + " -- Installation failed.");
     return finish(ERROR_INSTALL_FAILURE);
   }
-  if (!registerProduct(p, packagePath, files, folders, names.path(u"INSTALLDIR"))) {
+  msi_engine::Registration tree;
+  describeTree(db.h, props, names, tree);
+  if (!registerProduct(p, packagePath, files, folders, names.path(u"INSTALLDIR"), tree)) {
     removeFiles(files, folders, log);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, productKey(p.code).c_str());
     return finish(ERROR_INSTALL_FAILURE);
@@ -858,7 +954,10 @@ UINT applyPatch(const std::u16string& patchPath, const std::u16string& commandLi
   Key product(productKey(target), true);
   std::vector<std::u16string> patches = product.getList(u"Patches");
   if (std::find(patches.begin(), patches.end(), patchCode) == patches.end()) patches.push_back(patchCode);
-  if (!pk || !pk.setAttrs({{u"LocalPackage", local}, {u"ProductCode", target}}) ||
+  if (!pk ||
+      !pk.setAttrs({{u"LocalPackage", local},
+                    {u"ProductCode", target},
+                    {u"Transforms", summaryText(patchPath, PID_LASTAUTHOR, db.h)}}) ||
       !product.setList(u"Patches", patches))
     return finish(ERROR_INSTALL_FAILURE);
   log.line("Patch " + narrow(patchCode) + " applied to " + narrow(target));
@@ -933,11 +1032,134 @@ UINT MsiGetProductInfoW(LPCWSTR szProduct, LPCWSTR szAttribute, LPWSTR lpValueBu
   std::lock_guard<std::recursive_mutex> g(engineLock);
   Key key(productKey(code), false);
   if (!key) return ERROR_UNKNOWN_PRODUCT;
-  static const char16_t* known[] = {u"PackageCode", u"Version", u"VersionString", u"Language",
-                                    u"LocalPackage", u"ProductName", u"InstallLocation"};
+  static const char16_t* known[] = {
+      u"PackageCode",    u"Version",       u"VersionString", u"Language",     u"LocalPackage",
+      u"ProductName",    u"InstallLocation", u"HelpLink",    u"HelpTelephone", u"InstallDate",
+      u"InstallSource",  u"Publisher",     u"URLInfoAbout",  u"URLUpdateInfo", u"ProductID",
+      u"RegCompany",     u"RegOwner",      u"AssignmentType"};
   std::u16string attribute = wide(szAttribute);
-  if (std::find(std::begin(known), std::end(known), attribute) == std::end(known)) return ERROR_UNKNOWN_PROPERTY;
-  return copyOut(key.attr(attribute.c_str()).value_or(u""), lpValueBuf, pcchValueBuf);
+  msi_engine::Registration r = key.registration();
+  std::u16string value;
+  if (attribute == u"InstalledProductName") {
+    value = r.attr(u"ProductName").value_or(u"");
+  } else if (attribute == u"VersionMajor" || attribute == u"VersionMinor") {
+    // From the packed number, so that older registrations answer too.
+    DWORD packed = static_cast<DWORD>(std::strtoul(narrow(r.attr(u"Version").value_or(u"0")).c_str(), nullptr, 10));
+    value = widen(std::to_string(attribute == u"VersionMajor" ? packed >> 24 : (packed >> 16) & 0xFF));
+  } else if (std::find(std::begin(known), std::end(known), attribute) != std::end(known)) {
+    value = r.attr(attribute).value_or(u"");
+  } else {
+    return ERROR_UNKNOWN_PROPERTY;
+  }
+  return copyOut(value, lpValueBuf, pcchValueBuf);
+}
+
+UINT MsiEnumProductsW(DWORD iProductIndex, LPWSTR lpProductBuf) {
+  if (!lpProductBuf) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  DWORD index = 0;
+  for (const auto& code : installedProducts()) {
+    if (!isGuid(code)) continue;  // no key of ours
+    if (index++ == iProductIndex) {
+      std::copy(code.begin(), code.end(), lpProductBuf);
+      lpProductBuf[code.size()] = 0;
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_NO_MORE_ITEMS;
+}
+
+UINT MsiEnumPatchesW(LPCWSTR szProduct, DWORD iPatchIndex, LPWSTR lpPatchBuf, LPWSTR lpTransformsBuf,
+                     DWORD* pcchTransformsBuf) {
+  std::u16string code = wide(szProduct);
+  if (!isGuid(code) || !lpPatchBuf || !lpTransformsBuf || !pcchTransformsBuf) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  Key key(productKey(code), false);
+  if (!key) return ERROR_UNKNOWN_PRODUCT;
+  std::vector<std::u16string> patches;
+  for (const auto& patch : key.getList(u"Patches"))
+    if (isGuid(patch)) patches.push_back(patch);
+  if (iPatchIndex >= patches.size()) return ERROR_NO_MORE_ITEMS;
+  const std::u16string& patch = patches[iPatchIndex];
+  std::copy(patch.begin(), patch.end(), lpPatchBuf);
+  lpPatchBuf[patch.size()] = 0;
+  return copyOut(Key(patchKey(patch), false).attr(u"Transforms").value_or(u""), lpTransformsBuf, pcchTransformsBuf);
+}
+
+namespace {
+
+std::u16string xmlText(const std::u16string& s) {
+  std::u16string out;
+  for (char16_t c : s) {
+    if (c == u'&')
+      out += u"&amp;";
+    else if (c == u'<')
+      out += u"&lt;";
+    else if (c == u'>')
+      out += u"&gt;";
+    else if (c == u'"')
+      out += u"&quot;";
+    else
+      out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+UINT MsiExtractPatchXMLDataW(LPCWSTR szPatchPath, DWORD dwReserved, LPWSTR szXMLData, DWORD* pcchXMLData) {
+  if (!szPatchPath || !*szPatchPath || dwReserved || (szXMLData && !pcchXMLData)) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  Db db;
+  if (MsiOpenDatabaseW(szPatchPath, MSIDBOPEN_READONLY, &db.h) != ERROR_SUCCESS) return ERROR_PATCH_PACKAGE_INVALID;
+  std::u16string path = wide(szPatchPath);
+  std::u16string patchCode = upper(summaryText(path, PID_REVNUMBER, db.h));
+  if (!isGuid(patchCode)) return ERROR_PATCH_PACKAGE_INVALID;
+  std::u16string version = property(db.h, u"ProductVersion");
+  std::u16string xml = u"<?xml version=\"1.0\" encoding=\"utf-16\"?>"
+                       u"<MsiPatch xmlns=\"http://www.microsoft.com/msi/patch_applicability.xsd\" "
+                       u"SchemaVersion=\"1.0.0.0\" PatchGUID=\"" +
+                       patchCode + u"\">";
+  for (const auto& target : splitList(upper(summaryText(path, PID_TEMPLATE, db.h)), u';')) {
+    xml += u"<TargetProduct><TargetProductCode Validate=\"true\">" + xmlText(target) + u"</TargetProductCode>";
+    if (!version.empty()) xml += u"<UpdatedVersion>" + xmlText(version) + u"</UpdatedVersion>";
+    xml += u"</TargetProduct>";
+  }
+  xml += u"</MsiPatch>";
+  return copyOut(xml, szXMLData, pcchXMLData);
+}
+
+INSTALLSTATE MsiQueryFeatureStateW(LPCWSTR szProduct, LPCWSTR szFeature) {
+  std::u16string code = wide(szProduct), feature = wide(szFeature);
+  if (!isGuid(code) || feature.empty()) return INSTALLSTATE_INVALIDARG;
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  Key key(productKey(code), false);
+  if (!key) return INSTALLSTATE_UNKNOWN;
+  for (const auto& entry : key.registration().all(u"Feature"))
+    if (auto f = msi_engine::parse_feature(entry); f && f->name == feature) return static_cast<INSTALLSTATE>(f->state);
+  return INSTALLSTATE_UNKNOWN;
+}
+
+INSTALLSTATE MsiGetComponentPathW(LPCWSTR szProduct, LPCWSTR szComponent, LPWSTR lpPathBuf, DWORD* pcchBuf) {
+  std::u16string code = wide(szProduct), component = upper(wide(szComponent));
+  if (!isGuid(code) || !isGuid(component) || (lpPathBuf && !pcchBuf)) return INSTALLSTATE_INVALIDARG;
+  std::lock_guard<std::recursive_mutex> g(engineLock);
+  Key key(productKey(code), false);
+  if (!key) return INSTALLSTATE_UNKNOWN;
+  for (const auto& entry : key.registration().all(u"Component")) {
+    auto c = msi_engine::parse_component(entry);
+    if (!c || c->id != component) continue;
+    INSTALLSTATE state = static_cast<INSTALLSTATE>(c->state);
+    // A registry key path ("NN:\...") is not looked at; a file or folder must be there.
+    bool registryValue = c->keyPath.size() > 3 && c->keyPath[2] == u':' && c->keyPath[3] == u'\\' &&
+                         c->keyPath[0] == u'0';
+    if (state == INSTALLSTATE_LOCAL && !registryValue &&
+        (c->keyPath.empty() || GetFileAttributesW(c->keyPath.c_str()) == INVALID_FILE_ATTRIBUTES))
+      state = INSTALLSTATE_ABSENT;
+    if (copyOut(c->keyPath, lpPathBuf, pcchBuf) == ERROR_MORE_DATA) return INSTALLSTATE_MOREDATA;
+    return state;
+  }
+  return INSTALLSTATE_UNKNOWN;
 }
 
 namespace msi_engine {

@@ -21,10 +21,13 @@ enum INSTALLUILEVEL {
 };
 
 enum INSTALLSTATE {
+  INSTALLSTATE_MOREDATA = -3,
   INSTALLSTATE_INVALIDARG = -2,
   INSTALLSTATE_UNKNOWN = -1,
   INSTALLSTATE_ADVERTISED = 1,
   INSTALLSTATE_ABSENT = 2,
+  INSTALLSTATE_LOCAL = 3,
+  INSTALLSTATE_SOURCE = 4,
   INSTALLSTATE_DEFAULT = 5,
 };
 
@@ -61,11 +64,37 @@ UINT MsiApplyPatchW(LPCWSTR szPatchPackage, LPCWSTR szInstallPackage, INSTALLTYP
                     LPCWSTR szCommandLine);
 // "LocalPackage" or "ProductCode" of an applied patch; 1605 for an unknown one.
 UINT MsiGetPatchInfoW(LPCWSTR szPatch, LPCWSTR szAttribute, LPWSTR lpValueBuf, DWORD* pcchValueBuf);
+// The iPatchIndex-th patch applied to the product (lpPatchBuf holds 39
+// characters) and its transforms (the patch's summary "last saved by" list);
+// 234 with the size when the transforms do not fit, 259 past the last one.
+UINT MsiEnumPatchesW(LPCWSTR szProduct, DWORD iPatchIndex, LPWSTR lpPatchBuf, LPWSTR lpTransformsBuf,
+                     DWORD* pcchTransformsBuf);
+// The patch file's description as XML: root "MsiPatch" (its code), one
+// "TargetProduct" per target named by the patch's template, each with the
+// "UpdatedVersion" the patch's ProductVersion property gives (none without
+// one). A null buffer with a size asks for the length.
+UINT MsiExtractPatchXMLDataW(LPCWSTR szPatchPath, DWORD dwReserved, LPWSTR szXMLData, DWORD* pcchXMLData);
+// The iProductIndex-th registered product's code (lpProductBuf holds 39
+// characters); 259 past the last one.
+UINT MsiEnumProductsW(DWORD iProductIndex, LPWSTR lpProductBuf);
+// Local or absent as the install chose; unknown for an unknown product or
+// feature, invalid argument for a code that is no GUID.
+INSTALLSTATE MsiQueryFeatureStateW(LPCWSTR szProduct, LPCWSTR szFeature);
+// The component's key path (a file, a folder, or "NN:\key\name" for a
+// registry value): local when the key file or folder is there, absent when it
+// has gone, unknown when the product does not hold the component, more data
+// (with the size) when the path does not fit.
+INSTALLSTATE MsiGetComponentPathW(LPCWSTR szProduct, LPCWSTR szComponent, LPWSTR lpPathBuf, DWORD* pcchBuf);
 // lpProductBuf holds 39 characters. 259 past the last related product.
 UINT MsiEnumRelatedProductsW(LPCWSTR lpUpgradeCode, DWORD dwReserved, DWORD iProductIndex, LPWSTR lpProductBuf);
 INSTALLSTATE MsiQueryProductStateW(LPCWSTR szProduct);
 // Attributes: "PackageCode", "Version" (the packed number in decimal),
-// "VersionString", "Language", "LocalPackage", "ProductName", "InstallLocation".
+// "VersionString", "VersionMajor", "VersionMinor", "Language", "LocalPackage",
+// "ProductName", "InstalledProductName", "InstallLocation", "InstallSource",
+// "InstallDate" (yyyymmdd), "Publisher" (Manufacturer), "HelpLink",
+// "HelpTelephone", "URLInfoAbout", "URLUpdateInfo" (the ARP* properties),
+// "ProductID", "RegCompany" (COMPANYNAME), "RegOwner" (USERNAME),
+// "AssignmentType" (1 with ALLUSERS, else 0); one not recorded is empty.
 // A null buffer with a size asks for the length. 1605 for an unknown product,
 // 1608 for an unknown attribute.
 UINT MsiGetProductInfoW(LPCWSTR szProduct, LPCWSTR szAttribute, LPWSTR lpValueBuf, DWORD* pcchValueBuf);

@@ -186,6 +186,9 @@ LANGID GetUserDefaultLangID();
 LCID GetUserDefaultLCID();
 LANGID GetSystemDefaultLangID();
 LCID GetSystemDefaultLCID();
+// The language the system's own texts are in, which need not be the language
+// of its locale; en-US here.
+LANGID GetSystemDefaultUILanguage();
 BOOL IsValidLocale(LCID Locale, DWORD dwFlags);
 #define LCID_INSTALLED 0x00000001
 #define LCID_SUPPORTED 0x00000002

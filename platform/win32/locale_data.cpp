@@ -375,6 +375,7 @@ std::map<LCID, std::unique_ptr<LocaleData>> g_locales;  // entries live as long 
 std::map<LCID, bool> g_unknown;
 std::atomic<LCID> g_user_lcid{kEnUs};
 std::atomic<LCID> g_system_lcid{kEnUs};
+std::atomic<LANGID> g_system_ui_language{static_cast<LANGID>(kEnUs)};
 std::unordered_map<LCTYPE, std::u16string> g_user_overrides;  // guarded by g_mutex
 thread_local LCID t_thread_lcid = 0;                           // 0: the user's locale
 
@@ -693,6 +694,10 @@ void set_system_locale_for_tests(LCID lcid) {
   g_system_lcid.store(lcid ? normalise(lcid) : kEnUs);
 }
 
+void set_system_ui_language_for_tests(LANGID langid) {
+  g_system_ui_language.store(langid ? langid : static_cast<LANGID>(kEnUs));
+}
+
 void set_user_locale_info_for_tests(LCTYPE type, const char16_t* value) {
   std::lock_guard lock(g_mutex);
   if (value)
@@ -750,6 +755,7 @@ LCID GetUserDefaultLCID() { return g_user_lcid.load(); }
 LANGID GetUserDefaultLangID() { return LANGIDFROMLCID(g_user_lcid.load()); }
 LCID GetSystemDefaultLCID() { return g_system_lcid.load(); }
 LANGID GetSystemDefaultLangID() { return LANGIDFROMLCID(g_system_lcid.load()); }
+LANGID GetSystemDefaultUILanguage() { return g_system_ui_language.load(); }
 
 BOOL IsValidLocale(LCID Locale, DWORD) {
   std::lock_guard lock(g_mutex);

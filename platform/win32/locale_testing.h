@@ -12,6 +12,9 @@ void set_time_zone_for_tests(const TIME_ZONE_INFORMATION* info, DWORD id = TIME_
 void set_user_locale_for_tests(LCID lcid);
 // Makes `lcid` the system's default locale (0: back to en-US).
 void set_system_locale_for_tests(LCID lcid);
+// Makes `langid` the language of the system's user interface (0: back to
+// en-US); the system's locale stays as it is.
+void set_system_ui_language_for_tests(LANGID langid);
 // Overrides one setting of the user's locale, as the regional settings do;
 // null removes the override.
 void set_user_locale_info_for_tests(LCTYPE type, const char16_t* value);

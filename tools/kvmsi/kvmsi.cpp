@@ -8,6 +8,9 @@
 //   kvmsi PACKAGE tables          the package's tables, as msiinfo tables lists them
 //   kvmsi PACKAGE export TABLE    one table as msiinfo export writes it
 //   kvmsi PACKAGE registry        every registry value: root, expanded key, name, type, value
+//   kvmsi PACKAGE com             COM classes with their ProgIds, extensions, verbs and MIME types,
+//                                 then type libraries and AppIds; each row as msiinfo export writes it
+//   kvmsi PACKAGE dialog NAME     a dialog and its controls in tab order, with radio buttons and combo values
 //   kvmsi add PACKAGE FEATURE FOLDER   authors a folder's files under a feature
 //                                      into one embedded cabinet, then commits
 //   kvmsi merge PACKAGE MODULE FEATURE DIRECTORY   merges a merge module
@@ -15,11 +18,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "core/text_convert.h"
 #include "msi/entities/cabinet.h"
+#include "msi/entities/com.h"
+#include "msi/entities/dialog.h"
 #include "msi/entities/directory.h"
 #include "msi/entities/property.h"
 #include "msi/entities/registry.h"
@@ -280,6 +286,82 @@ void printRegistry(Msi::MsiPackage& package) {
   }
 }
 
+// A row as the object writes it, tab-separated, after its kind and indentation.
+template <class T>
+void printRow(Msi::MsiPackage& package, int depth, const char* kind, T& object) {
+  Msi::MsiTable& table = package.database()->table(Msi::tableName<typename T::Description>());
+  Msi::MsiRow row(table.columns().count(), &table.columns());
+  object.writeTo(row);
+  std::u16string line;
+  for (const std::u16string& v : row.values()) line += u"\t" + v;
+  std::printf("%s%s%s\n", std::string(2 * depth, ' ').c_str(), kind, utf8(line).c_str());
+}
+
+template <class T>
+std::vector<T*> collect(std::unique_ptr<Msi::MsiIterator<T>> it) {
+  std::vector<T*> out;
+  for (it->reset(); it->valid(); it->next())
+    if (T* object = it->current()) out.push_back(object);
+  return out;
+}
+
+struct ComPrinter {
+  Msi::MsiPackage& package;
+  std::set<const void*> printed;
+
+  void extension(Msi::MsiExtension& e, int depth) {
+    printed.insert(&e);
+    printRow(package, depth, "extension", e);
+    for (Msi::MsiVerb* v : collect(e.verbs())) printRow(package, depth + 1, "verb", *v);
+    for (Msi::MsiMIME* m : collect(e.mimeTypes())) printRow(package, depth + 1, "mime", *m);
+  }
+  // A ProgId, its extensions, then its children; one whose parents loop is shown once.
+  void progId(Msi::MsiProgId& p, int depth) {
+    if (!printed.insert(&p).second) return;
+    printRow(package, depth, "progid", p);
+    for (Msi::MsiExtension* e : collect(p.extensions())) extension(*e, depth + 1);
+    for (Msi::MsiProgId* child : collect(p.children())) progId(*child, depth + 1);
+  }
+  template <class T>
+  std::vector<T*> rows() {
+    std::list<std::u16string> keys;
+    Msi::loadTableKeys<T>(&package, keys);
+    std::vector<T*> out;
+    for (const std::u16string& k : keys)
+      if (T* object = package.identityMap<T>().find(k)) out.push_back(object);
+    return out;
+  }
+  void print() {
+    for (Msi::MsiClass* c : rows<Msi::MsiClass>()) {
+      printRow(package, 0, "class", *c);
+      for (Msi::MsiProgId* p : collect(c->progIds())) progId(*p, 1);
+    }
+    // What no class reaches.
+    for (Msi::MsiProgId* p : rows<Msi::MsiProgId>()) progId(*p, 0);
+    for (Msi::MsiExtension* e : rows<Msi::MsiExtension>())
+      if (!printed.count(e)) extension(*e, 0);
+    for (Msi::MsiTypeLib* t : rows<Msi::MsiTypeLib>()) printRow(package, 0, "typelib", *t);
+    for (Msi::MsiAppId* a : rows<Msi::MsiAppId>()) printRow(package, 0, "appid", *a);
+  }
+};
+
+// False when the package has no such dialog.
+bool printDialog(Msi::MsiPackage& package, const std::u16string& name) {
+  Msi::MsiDialog* dialog = package.find<Msi::MsiDialog>(name);
+  if (!dialog) return false;
+  printRow(package, 0, "dialog", *dialog);
+  for (Msi::MsiControl* c : collect(dialog->controls(Msi::MsiControl::kAllKinds))) {
+    printRow(package, 1, "control", *c);
+    if (auto* group = dynamic_cast<Msi::MsiRadioGroup*>(c))
+      for (group->reset(); group->valid(); group->next())
+        if (Msi::MsiRadioButton* b = group->current()) printRow(package, 2, "button", *b);
+    if (auto* combo = dynamic_cast<Msi::MsiComboBox*>(c))
+      for (combo->reset(); combo->valid(); combo->next())
+        if (Msi::MsiComboBoxValue* v = combo->current()) printRow(package, 2, "value", *v);
+  }
+  return true;
+}
+
 std::string describe(const Common::Error& e) {
   std::string text;
   for (Common::Error c = e; c; c = c.cause()) {
@@ -427,6 +509,8 @@ int usage() {
       "       kvmsi PACKAGE tables          the package's tables\n"
       "       kvmsi PACKAGE export TABLE    one table as msiinfo export writes it\n"
       "       kvmsi PACKAGE registry        every registry value, expanded\n"
+      "       kvmsi PACKAGE com             COM classes, ProgIds, extensions, type libraries, AppIds\n"
+      "       kvmsi PACKAGE dialog NAME     a dialog's controls in tab order\n"
       "       kvmsi add PACKAGE FEATURE FOLDER  author a folder into one embedded cabinet\n"
       "       kvmsi merge PACKAGE MODULE FEATURE DIRECTORY  merge a merge module\n",
       stderr);
@@ -459,8 +543,8 @@ int main(int argc, char** argv) {
   }
   std::string command = argc > 2 ? argv[2] : "";
   bool view = command == "summary" || command == "tree" || command == "files" || command == "tables" ||
-              command == "registry";
-  if (!(argc == 2 || (view && argc == 3) || ((command == "get" || command == "export") && argc == 4) ||
+              command == "registry" || command == "com";
+  if (!(argc == 2 || (view && argc == 3) || ((command == "get" || command == "export" || command == "dialog") && argc == 4) ||
         (command == "set" && argc == 5)))
     return usage();
   try {
@@ -480,6 +564,13 @@ int main(int argc, char** argv) {
       printTables(*package);
     } else if (command == "registry") {
       printRegistry(*package);
+    } else if (command == "com") {
+      ComPrinter{*package, {}}.print();
+    } else if (command == "dialog") {
+      if (!printDialog(*package, wide(argv[3]))) {
+        std::fprintf(stderr, "kvmsi: %s: no such dialog\n", argv[3]);
+        return 1;
+      }
     } else if (command == "export") {
       if (!exportTable(*package, wide(argv[3]))) {
         std::fprintf(stderr, "kvmsi: %s: no such table\n", argv[3]);

@@ -5,6 +5,7 @@
 // ranges, over HTTP and, with a certificate, HTTPS. It can be told to
 // misbehave. Prints "http <port>" and "https <port>" once it listens.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -12,16 +13,20 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -60,7 +65,7 @@ struct Conn {
     if (ssl) return SSL_read(ssl, p, static_cast<int>(n));
     return ::recv(fd, p, n, 0);
   }
-  bool sendAll(const std::string& s) {
+  bool sendAll(std::string_view s) {
     std::size_t at = 0;
     while (at < s.size()) {
       long n = send(s.data() + at, s.size() - at);
@@ -95,6 +100,43 @@ std::string md5Hex(const std::string& data) {
     out.push_back(hex[digest[i] >> 4]);
     out.push_back(hex[digest[i] & 15]);
   }
+  return out;
+}
+
+// A file's MD5, remembered by path, size and change time: a large package is
+// hashed once, not for every getUpdates.
+std::string fileMd5Hex(const std::string& path) {
+  static std::mutex lock;
+  static std::map<std::string, std::pair<std::string, std::string>> known;  // path -> (stamp, hash)
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return md5Hex(std::string());
+  const std::string stamp = std::to_string(st.st_size) + "/" + std::to_string(st.st_mtim.tv_sec) + "." +
+                            std::to_string(st.st_mtim.tv_nsec) + "/" + std::to_string(st.st_ino);
+  {
+    std::lock_guard<std::mutex> g(lock);
+    auto it = known.find(path);
+    if (it != known.end() && it->second.first == stamp) return it->second.second;
+  }
+  EVP_MD_CTX* md = EVP_MD_CTX_new();
+  EVP_DigestInit_ex(md, EVP_md5(), nullptr);
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> piece(1 << 20);
+  while (in) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    if (in.gcount() > 0) EVP_DigestUpdate(md, piece.data(), static_cast<std::size_t>(in.gcount()));
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  EVP_DigestFinal_ex(md, digest, &n);
+  EVP_MD_CTX_free(md);
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned i = 0; i < n; ++i) {
+    out.push_back(hex[digest[i] >> 4]);
+    out.push_back(hex[digest[i] & 15]);
+  }
+  std::lock_guard<std::mutex> g(lock);
+  known[path] = {stamp, out};
   return out;
 }
 
@@ -153,9 +195,7 @@ void servePost(Conn& c, const std::string& body, const std::string& base) {
       return;
     }
     const std::string name = unescape(body.substr(a + 6, b - a - 6));
-    bool ok;
-    const std::string data = readFile(options.root + "/" + name, ok);
-    std::string hash = options.wrongHash ? std::string(32, '0') : md5Hex(data);
+    std::string hash = options.wrongHash ? std::string(32, '0') : fileMd5Hex(options.root + "/" + name);
     if (options.lowerHash)
       for (char& ch : hash) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     xml = head + "getUpdates\"><product><update link=\"" + base + "/files/" + name + "\" hash=\"" + hash +
@@ -167,42 +207,63 @@ void servePost(Conn& c, const std::string& body, const std::string& base) {
   c.sendAll(answer(200, "OK", "Content-Type: text/xml\r\n", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + xml));
 }
 
+// Sends `count` bytes of the open file from `offset`, a piece at a time, so
+// that a large package is never held whole in memory.
+bool sendFileRange(Conn& c, int fd, std::uint64_t offset, std::uint64_t count) {
+  std::vector<char> piece(1 << 20);
+  while (count > 0) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count, piece.size()));
+    const ssize_t n = ::pread(fd, piece.data(), want, static_cast<off_t>(offset));
+    if (n <= 0) return false;
+    if (!c.sendAll(std::string_view(piece.data(), static_cast<std::size_t>(n)))) return false;
+    offset += static_cast<std::uint64_t>(n);
+    count -= static_cast<std::uint64_t>(n);
+  }
+  return true;
+}
+
 void serveFile(Conn& c, const std::string& name, const std::string& range) {
-  bool ok;
-  const std::string data = readFile(options.root + "/" + name, ok);
-  if (!ok || name.find("..") != std::string::npos) {
+  const int fd = name.find("..") != std::string::npos ? -1 : ::open((options.root + "/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
     c.sendAll(answer(404, "Not Found", "", ""));
     return;
   }
-  std::size_t begin = 0, end = data.empty() ? 0 : data.size() - 1;
+  const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+  std::uint64_t begin = 0, end = size == 0 ? 0 : size - 1;
   bool partial = false;
   if (!range.empty() && !options.ignoreRange && range.rfind("bytes=", 0) == 0) {
     begin = std::strtoull(range.c_str() + 6, nullptr, 10);
     std::size_t dash = range.find('-');
     if (dash != std::string::npos && dash + 1 < range.size()) end = std::strtoull(range.c_str() + dash + 1, nullptr, 10);
-    if (begin >= data.size() || end < begin) {
+    if (begin >= size || end < begin) {
+      ::close(fd);
       c.sendAll(answer(416, "Range Not Satisfiable", "", ""));
       return;
     }
-    end = std::min(end, data.size() - 1);
+    end = std::min(end, size - 1);
     partial = true;
   }
-  const std::string body = data.substr(begin, end - begin + 1);
+  const std::uint64_t length = size == 0 ? 0 : end - begin + 1;
   std::string head = partial ? "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " + std::to_string(begin) + "-" +
-                                   std::to_string(end) + "/" + std::to_string(data.size()) + "\r\n"
+                                   std::to_string(end) + "/" + std::to_string(size) + "\r\n"
                              : std::string("HTTP/1.0 200 OK\r\n");
-  head += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
-  if (!c.sendAll(head)) return;
+  head += "Content-Length: " + std::to_string(length) + "\r\n\r\n";
+  if (!c.sendAll(head)) return (void)::close(fd);
   if (options.stallAfter >= 0) {
-    c.sendAll(body.substr(0, std::min<std::size_t>(body.size(), static_cast<std::size_t>(options.stallAfter))));
+    sendFileRange(c, fd, begin, std::min<std::uint64_t>(length, static_cast<std::uint64_t>(options.stallAfter)));
+    ::close(fd);
     return stallUntilPeerGoes(c);
   }
   if (options.dropAfter >= 0 && dropsLeft.fetch_sub(1) > 0) {
-    c.sendAll(body.substr(0, std::min<std::size_t>(body.size(), static_cast<std::size_t>(options.dropAfter))));
+    sendFileRange(c, fd, begin, std::min<std::uint64_t>(length, static_cast<std::uint64_t>(options.dropAfter)));
+    ::close(fd);
     c.abrupt = options.abrupt;
     return;
   }
-  c.sendAll(body);
+  sendFileRange(c, fd, begin, length);
+  ::close(fd);
 }
 
 void serve(Conn c, bool tls, int port) {

@@ -1,5 +1,6 @@
 // Puts this library's dialogs behind the application's hooks, so code below
-// (the password dialog, the help road) shows them. Called once by the program.
+// it (the help road, the credentials prompt, anyone asking for a message box)
+// shows them. Called once by the program.
 #pragma once
 
 void FXKInstallDialogHooks();

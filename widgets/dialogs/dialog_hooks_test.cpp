@@ -1,17 +1,50 @@
-// The password dialog below this library shows its refusal in the program's
-// message box once the hooks are in.
+// Once the hooks are in, code below this library shows its dialogs: the
+// message box for a message, the password dialog for a refused network folder.
 #include "widgets/dialogs/dialog_hooks.h"
 
 #include <gtest/gtest.h>
 
-#include "gui/dialogs/small_dialogs.h"
+#include <string>
+
+#include "gui/dialogs/credentials.h"
 #include "textlayout/text_view.h"
 #include "widgets/dialogs/dialogs_testing.h"
 #include "widgets/dialogs/message_box.h"
+#include "widgets/dialogs/password_dialog.h"
 
 using namespace FX;
 
 namespace {
+
+// A refused network folder: names itself and keeps the credentials handed in.
+class RefusedFolder : public i_dir {
+ public:
+  ri_file* open_file(const file_identifier*, bool) override { return nullptr; }
+  ri_file* open_file(iterator*, bool) override { return nullptr; }
+  ri_file* open_file(const char16_t*, bool) override { return nullptr; }
+  ri_dir* open_dir(const file_identifier*) override { return nullptr; }
+  ri_dir* open_dir(iterator*) override { return nullptr; }
+  ri_dir* open_dir(const char16_t*) override { return nullptr; }
+  iterator* iterate(const file_identifier*) override { return nullptr; }
+  iterator* iterate(const char16_t*) override { return nullptr; }
+  iterator* iterate() override { return nullptr; }
+  iterator* iterate_self() override { return nullptr; }
+  int compare_names(const file_identifier*, const file_identifier*) override { return 0; }
+  void control(void* request) override {
+    auto* r = static_cast<dir_control_request*>(request);
+    if (r->code == control_code("GSYP")) {
+      r->pointer3 = const_cast<char16_t*>(u"\\\\server\\share");
+    } else if (r->code == control_code("SPWD")) {
+      user = r->text1;
+      password = r->text2;
+      ++handed;
+    } else {
+      file_object::control(request);
+    }
+  }
+  std::u16string user, password;
+  int handed = 0;
+};
 
 class DialogHooksTest : public dialogs_test::DialogTest {
  protected:
@@ -22,27 +55,60 @@ class DialogHooksTest : public dialogs_test::DialogTest {
   void beforeDestroy() override { FXKRemoveDialogHooks(); }
 };
 
-TEST_F(DialogHooksTest, MismatchingPasswordsAreRefusedInTheMessageBox) {
-  FXKPasswordDialog dialog(main, FXWString(u"Change"), FXWString(u"New password"),
-                           FXKPasswordDialog::PASSWORD_CHANGE | FXKPasswordDialog::PASSWORD_NO_OLD, 0, false);
-  dialog.create();
-  dialog.newPasswordField()->setText("one");
-  dialog.confirmField()->setText("two");
-  std::string caption;
-  bool errorKind = false;
+TEST_F(DialogHooksTest, AMessageIsTheProgramsMessageBox) {
+  FXKorvaneApp::MessageHook hook = FXKorvaneApp::messageHook();
+  ASSERT_NE(hook, nullptr);
+  std::string text;
   driver.start([&](FXWindow* w) {
     auto* box = dynamic_cast<FXKMessageBoxImpl*>(w);
     if (!box) return false;
-    caption = box->getTitle().text();
-    errorKind = box->button(FXKMessageBox::BUTTON_OK) != nullptr;
-    dialogs_test::click(box->button(FXKMessageBox::BUTTON_OK));
+    text = box->textView()->getLayout()->allText().toUtf8();
+    dialogs_test::click(box->button(FXKMessageBox::BUTTON_NO));
     return true;
   });
-  EXPECT_FALSE(dialog.canAccept());
-  EXPECT_EQ(caption, "Vazedi for Dovecrest 2013");
-  EXPECT_TRUE(errorKind);
-  dialog.confirmField()->setText("one");
-  EXPECT_TRUE(dialog.canAccept());
+  EXPECT_EQ(hook(main, FXKMessageBox::KIND_CONFIRMATION, FXWString(u"Go on?"), FXWString()),
+            std::uint32_t(FXKMessageBox::BUTTON_NO));
+  EXPECT_EQ(text, "Go on?");
+}
+
+// The prompt for a refused folder is the password dialog with its banner,
+// the user-name row filled in and the folder named; OK hands both over.
+TEST_F(DialogHooksTest, TheCredentialsPromptIsThePasswordDialog) {
+  RefusedFolder folder;
+  std::string title, header, user;
+  int style = 0;
+  bool focusOnPassword = false;
+  driver.start([&](FXWindow* w) {
+    auto* dialog = dynamic_cast<FXKPasswordDialog*>(w);
+    if (!dialog) return false;
+    title = dialog->getTitle().text();
+    header = dialog->titleLabel()->getText().text();
+    style = dialog->getStyle();
+    user = dialog->getUserName().toUtf8();
+    focusOnPassword = dialog->initialField() == dialog->passwordField();
+    dialog->passwordField()->setText("s3cret");
+    dialogs_test::click(dialog->okButton());
+    return true;
+  });
+  EXPECT_TRUE(FXKAskCredentials(app.get(), &folder, u"bob"));
+  EXPECT_EQ(title, "Connect");
+  EXPECT_EQ(header, "Connect to \\\\server\\share");
+  EXPECT_EQ(style, 2);
+  EXPECT_EQ(user, "bob");
+  EXPECT_TRUE(focusOnPassword);
+  EXPECT_EQ(folder.handed, 1);
+  EXPECT_EQ(folder.user, u"bob");
+  EXPECT_EQ(folder.password, u"s3cret");
+
+  // Cancel hands nothing over.
+  driver.start([&](FXWindow* w) {
+    auto* dialog = dynamic_cast<FXKPasswordDialog*>(w);
+    if (!dialog) return false;
+    dialogs_test::click(dialog->cancelButton());
+    return true;
+  });
+  EXPECT_FALSE(FXKAskCredentials(app.get(), &folder, u""));
+  EXPECT_EQ(folder.handed, 1);
 }
 
 }  // namespace

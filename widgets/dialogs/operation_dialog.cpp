@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "gui/app/korvane_app.h"
 #include "platform/fox/fx_app.h"
 #include "platform/fox/fx_theme.h"
 #include "textlayout/text_view.h"
@@ -143,6 +144,7 @@ FXKOperationDialog::FXKOperationDialog(FXWindow* owner, const FXWString& windowT
 FXKOperationDialog::~FXKOperationDialog() {
   if (chore_) getApp()->removeChore(this, FXSEL(SEL_CHORE, ID_READY));
   delete grip_;
+  delete helpIcon_;
 }
 
 void FXKOperationDialog::buildHeader(const FXWString& headerTitle, FXIcon* icon) {
@@ -237,7 +239,10 @@ void FXKOperationDialog::setDescription(const FXWString& markup) {
 
 void FXKOperationDialog::createButtons(FXuint buttonMask, FXuint defaultMask) {
   FXApp* app = getApp();
-  const bool help = (buttonMask & BUTTON_HELP) && dynamic_cast<FXExtApp*>(app) != nullptr && helpId_ >= 0;
+  // Help only where the application can show it.
+  auto* korvane = dynamic_cast<FXKorvaneApp*>(app);
+  const bool help = (buttonMask & BUTTON_HELP) && korvane && korvane->hasHelpViewer();
+  if (help && !helpIcon_) helpIcon_ = helpIcon(app);
   if (style_ <= 2) {
     if (auto* parent = dynamic_cast<FXPacker*>(body_->getParent())) parent->setPadBottom(0);
     if (auto* body = dynamic_cast<FXPacker*>(body_)) body->setPadBottom(0);
@@ -266,7 +271,7 @@ void FXKOperationDialog::createButtons(FXuint buttonMask, FXuint defaultMask) {
       apply_->disable();
     }
     if (help) {
-      help_ = new FXButton(footer, fxHotkeyText(u"\u2382Help"), helpIcon(app), this, ID_HELP, 0x108020, 0, 0, 0, 0,
+      help_ = new FXButton(footer, fxHotkeyText(u"\u2382Help"), helpIcon_, this, ID_HELP, 0x108020, 0, 0, 0, 0,
                            10, 20, 2, 2);
     }
   } else {
@@ -274,7 +279,7 @@ void FXKOperationDialog::createButtons(FXuint buttonMask, FXuint defaultMask) {
     auto* footer = new FXHorizontalFrame(content_, LAYOUT_FILL_X | LAYOUT_BOTTOM, 0, 0, 0, 0, 0, 0, 0, 0, 4, 4);
     footer->setBackColor(kFooter);
     if (help) {
-      help_ = new FXButton(footer, FXString::null, helpIcon(app), this, ID_HELP,
+      help_ = new FXButton(footer, FXString::null, helpIcon_, this, ID_HELP,
                            0x108020 | ((defaultMask & BUTTON_HELP) ? FXuint(BUTTON_DEFAULT) : 0u), 0, 0, 0, 0, 10, 0, 0, 0);
     }
     footerRow_ = new FXHorizontalFrame(footer, 0x10024, 0, 0, 0, 0, 0, 10, 8, 8, 5, 0);

@@ -129,6 +129,7 @@ class FXKOperationDialog : public FX::FXDialogBox {
   void* chore_ = nullptr;
   bool decision_ = false;
   FX::FXImage* grip_ = nullptr;
+  FX::FXIcon* helpIcon_ = nullptr;  // owned
   FX::FXRectangle gripRect_{0, 0, 0, 0};
   FXKTextView* description_ = nullptr;
   FX::FXHorizontalFrame* footerRow_ = nullptr;
