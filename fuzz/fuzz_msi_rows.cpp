@@ -16,6 +16,7 @@
 #include "core/text_convert.h"
 #include "fuzz/fuzz_check.h"
 #include "msi/entities/actions.h"
+#include "msi/entities/cabinet.h"
 #include "msi/entities/directory.h"
 #include "msi/entities/resources.h"
 #include "msi/entities/shortcut.h"
@@ -116,6 +117,9 @@ const std::vector<Table>& tables() {
       {u"CREATE TABLE `MsiAssemblyName` (`Component_` CHAR(72) NOT NULL, `Name` CHAR(255) NOT NULL, `Value` "
        u"CHAR(255) NOT NULL PRIMARY KEY `Component_`, `Name`)",
        u"MsiAssemblyName", {u"Component_", u"Name", u"Value"}, "sss"},
+      {u"CREATE TABLE `Media` (`DiskId` SHORT NOT NULL, `LastSequence` LONG NOT NULL, `DiskPrompt` CHAR(64), "
+       u"`Cabinet` CHAR(255), `VolumeLabel` CHAR(32), `Source` CHAR(72) PRIMARY KEY `DiskId`)",
+       u"Media", {u"DiskId", u"LastSequence", u"DiskPrompt", u"Cabinet", u"VolumeLabel"}, "iisss"},
   };
   return all;
 }
@@ -192,6 +196,8 @@ void exercise(Msi::MsiPackage& package) {
       checkRow(package, r);
     });
   });
+  for (const std::u16string& key : package.cabinetKeys().keys())
+    guarded([&] { checkRow(package, package.find<Msi::MsiCab>(key)); });
   walk<Msi::MsiIsolatedComponent>(package.isolatedComponents(), [&](Msi::MsiIsolatedComponent* i) {
     checkRow(package, i);
     i->sharedComponent();

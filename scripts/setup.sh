@@ -10,6 +10,7 @@ packages=(build-essential cmake ninja-build ccache pkg-config
           libicu-dev zlib1g-dev libboost-dev libssl-dev libsqlite3-dev sqlite3
           xvfb xauth unzip zip libxml2-utils
           libglib2.0-dev msitools wixl libmsi-dev libgcab-dev
+          gcab cabextract            # independent cabinet readers for the cabinet tests
           clang libclang-rt-14-dev   # clang: the fuzz targets (scripts/fuzz.sh)
           libfox-1.6-dev fonts-dejavu-core xdotool imagemagick ghostscript  # GUI and its tests
           libpango1.0-dev            # the text layout's benchmark measures against Pango

@@ -2,6 +2,7 @@
 // make, and files measured from their sources when their rows are written.
 #include <algorithm>
 #include <cstdio>
+#include <cwctype>
 #include <set>
 #include <vector>
 
@@ -46,6 +47,22 @@ std::int32_t leadingNumber(const std::u16string& text) {
   return static_cast<std::int32_t>(n);
 }
 
+// Whether the short part of a FileName text is `upper` (upper-case), case aside.
+bool sameShortName(const std::u16string& fileName, const std::u16string& upper) {
+  std::size_t bar = fileName.find(u'|');
+  std::size_t length = bar == std::u16string::npos ? fileName.size() : bar;
+  if (length != upper.size()) return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    char16_t c = fileName[i];
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      if (c != upper[i]) return false;
+    } else if (static_cast<char16_t>(std::towupper(static_cast<std::wint_t>(c))) != upper[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::int32_t fileAttributesFromFlags(std::int32_t flags) {
@@ -80,15 +97,29 @@ void MsiFile::setFileName(const std::u16string& name) {
   }
   // Unique among the files of the same folder: two long names of one start
   // must not install over each other's short name.
-  std::set<std::u16string> taken;
   MsiComponent* own = package_->find<MsiComponent>(componentKey());
   std::u16string folder = own ? own->directoryKey() : std::u16string();
+  auto sameFolder = [&](MsiFile* f) {
+    MsiComponent* c = package_->find<MsiComponent>(f->componentKey());
+    return (c ? c->directoryKey() : std::u16string()) == folder;
+  };
+  // Most names are free: one pass of comparisons finds out, and only a name
+  // in use pays for the set of every name taken in the folder.
+  std::u16string shortName = makeShortName(name, std::set<std::u16string>());
+  bool clash = false;
   for (const auto& [k, f] : package_->identityMap<MsiFile>().entries()) {
     if (!f || f == this || f->fileName().empty()) continue;
-    MsiComponent* c = package_->find<MsiComponent>(f->componentKey());
-    if ((c ? c->directoryKey() : std::u16string()) == folder) taken.insert(toUpper(f->shortName()));
+    if (sameShortName(f->fileName(), shortName) && sameFolder(f)) {
+      clash = true;
+      break;
+    }
   }
-  std::u16string shortName = makeShortName(name, taken);
+  if (clash) {
+    std::set<std::u16string> taken;
+    for (const auto& [k, f] : package_->identityMap<MsiFile>().entries())
+      if (f && f != this && !f->fileName().empty() && sameFolder(f)) taken.insert(toUpper(f->shortName()));
+    shortName = makeShortName(name, taken);
+  }
   if (!shortName.empty())
     set(2, shortName + u"|" + name);
   else
@@ -349,17 +380,19 @@ MsiFeature* MsiPackage::addFeature(const std::u16string& key, const std::u16stri
   return feature.release();
 }
 
-std::int32_t MsiPackage::maxFileSequence() {
+std::int32_t MsiPackage::maxFileSequence(const std::set<std::u16string>* except) {
   std::int32_t highest = 0;
+  auto counts = [except](const std::u16string& key) { return !except || except->count(key) == 0; };
   if (hasTable(u"File")) {
     MsiRecordset rows;
     MsiCommand select(&database_);
-    select.setText(u"Select `Sequence` From `File`");
+    select.setText(u"Select `File`, `Sequence` From `File`");
     select.run(&rows);
-    for (MsiRow* row : rows) highest = std::max(highest, leadingNumber(row->fieldAt(0)));
+    for (MsiRow* row : rows)
+      if (counts(row->fieldAt(0))) highest = std::max(highest, leadingNumber(row->fieldAt(1)));
   }
   for (const auto& [key, file] : identityMap<MsiFile>().entries())
-    if (file) highest = std::max(highest, leadingNumber(file->sequence()));
+    if (file && counts(key)) highest = std::max(highest, leadingNumber(file->sequence()));
   return highest;
 }
 

@@ -47,6 +47,11 @@ MsiDatabaseInterface::~MsiDatabaseInterface() {
   modified_.clear();
 }
 
+void MsiDatabaseInterface::forgetTables() {
+  for (auto& [name, table] : tables_) delete table;
+  tables_.clear();
+}
+
 void MsiDatabaseInterface::open(const std::u16string& path, bool readOnly) {
   lastResult_ = MsiOpenDatabaseW(path.c_str(), readOnly ? MSIDBOPEN_READONLY : MSIDBOPEN_TRANSACT, &handle_);
   if (!succeeded(lastResult_)) {

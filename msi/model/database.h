@@ -31,6 +31,10 @@ class MsiDatabaseInterface {
   void markModified(const IMsiStorable* object) { modified_.insert(object); }
   std::size_t unmarkModified(const IMsiStorable* object) { return modified_.erase(object); }
 
+  // After another writer changed the file: no object counts as changed, and
+  // every table is read again on its next use.
+  void clearModified() { modified_.clear(); }
+  void forgetTables();
   MsiTable& table(const std::u16string& name);
   void ensureTable(const MsiTableDescription& description);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "msi/entities/actions.h"
+#include "msi/entities/cabinet.h"
 #include "msi/entities/directory.h"
 #include "msi/entities/property.h"
 #include "msi/entities/registry.h"
@@ -145,6 +146,7 @@ void MsiPackage::loadAll() {
   loadTree();
   loadIsolatedComponents();
   loadProperties();
+  loadCabinets();
 }
 
 template <class T>
@@ -175,6 +177,45 @@ void MsiPackage::loadCustomActions() {
 }
 
 void MsiPackage::loadIsolatedComponents() { loadRows<MsiIsolatedComponent>(isolatedComponents_); }
+
+void MsiPackage::reload() {
+  database_.forgetTables();
+  // Custom actions list their keys even for objects they drop: only new ones here.
+  if (hasTable(tableName<CustomActionTableDescription>())) {
+    MsiTable& table = database_.table(tableName<CustomActionTableDescription>());
+    table.load();
+    for (MsiRow* row : table) {
+      std::unique_ptr<MsiCustomAction> object(createCustomActionForRow(*row, this));
+      object->loaded();
+      if (!add(object.get())) continue;
+      customActions_.append(object->key());
+      object.release()->unmarkModified();
+    }
+  }
+  loadAll();
+}
+
+void MsiPackage::loadCabinets() {
+  if (!hasTable(tableName<MediaTableDescription>())) return;
+  MsiTable& table = database_.table(tableName<MediaTableDescription>());
+  table.load();
+  for (MsiRow* row : table) {
+    std::unique_ptr<MsiCab> object;
+    // A Media row that does not read (a LastSequence that is no number) is
+    // left out rather than refusing the whole package to a reader that never
+    // asks for cabinets; its row stays as it is.
+    try {
+      object.reset(createFromRow<MsiCab>(*row, this));
+    } catch (const Error&) {
+      continue;
+    }
+    object->loaded();
+    if (!add(object.get())) continue;
+    object->unmarkModified();
+    cabinets_.append(object.release()->key());
+  }
+  cabinetCounter_ = static_cast<std::uint16_t>(cabinets_.size());
+}
 
 MsiAssembly* MsiPackage::assemblyForComponent(const std::u16string& componentKey) const {
   auto it = assemblies_.find(componentKey);
@@ -424,8 +465,7 @@ void MsiPackage::close() {
 
 void MsiPackage::commit() {
   try {
-    // Cabinets renumber their files here once they join the model.
-    fileSequence_ = 0;
+    renumberCabinets();
     save(0);
     database_.commit();
     state_ = Committed;
@@ -459,6 +499,8 @@ void MsiPackage::save(int flags) {
     saveAll(static_cast<MsiNonmsiUpgrade*>(nullptr), nonMsiUpgrades_);
     saveAll(static_cast<MsiRestrictedProduct*>(nullptr), restrictedProducts_);
     saveAll(static_cast<MsiIsolatedComponent*>(nullptr), isolatedComponents_);
+    // Last: a cabinet is built from the files written before it.
+    saveAll(static_cast<MsiCab*>(nullptr), cabinets_);
   } catch (const Error& e) {
     throw wrap(MSI_LOCATION, 16, e);
   } catch (...) {

@@ -37,6 +37,7 @@ class MsiRestrictedProduct;
 class MsiNonmsiUpgrade;
 class MsiIsolatedComponent;
 class MsiAssembly;
+class MsiCab;
 class MsiDialog;
 
 // A list of row keys in insertion order, with a set for membership tests.
@@ -137,8 +138,34 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
 
   // Authoring (msi/entities/file_authoring.cpp). A new top-level feature in the directory, or the root's when none is given.
   MsiFeature* addFeature(const std::u16string& key, const std::u16string& title, MsiDirectory* directory);
-  // The highest Sequence of the package's files, in the table or made since.
-  std::int32_t maxFileSequence();
+  // The highest Sequence of the package's files, in the table or made since,
+  // leaving out the keys given.
+  std::int32_t maxFileSequence(const std::set<std::u16string>* except = nullptr);
+
+  // Cabinets and removals (msi/entities/package_authoring.cpp). A new cabinet
+  // takes the DiskId after the highest in the package; Msi::Error 92 for a
+  // name in use, with or without "#"; 91 for a cabinet not in the package.
+  MsiCab* addCabinet(const std::u16string& name);
+  void embedCabinet(MsiCab* cabinet);
+  void removeCabinet(MsiCab* cabinet);
+  // Forget the object and its key (rows stay): 20 for a feature not in the
+  // top-level list, 30 for a component not in the component list.
+  void removeFeature(MsiFeature* feature);
+  void removeComponent(MsiComponent* component);
+  // The binary of the package's list whose Name is the text, or null.
+  MsiBinary* findDll(const std::u16string& name);
+  bool dropComponent(const std::u16string& key);
+  const KeyList& cabinetKeys() const { return cabinets_; }
+  // Numbers the files of the cabinets after every file numbered already.
+  void renumberCabinets();
+
+  // Merges a merge module under the feature (msi/model/package_merge.cpp):
+  // the package is committed and closed while the merge object works on the
+  // file, then opened again with what the merge added. False when the module
+  // was not merged; the reasons go to standard output.
+  // The module's TARGETDIR goes below `directory`, else the feature's directory.
+  bool mergeModule(MsiFeature* feature, const std::u16string& modulePath,
+                   const std::u16string* directory = nullptr);
 
   // Registration of row objects.
   template <class T>
@@ -228,6 +255,9 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   void loadAssemblies();
   void loadCustomActions();
   void loadIsolatedComponents();
+  void loadCabinets();
+  // Reads the rows another writer added, keeping every object cached.
+  void reload();
   // Reads every row of T's table into registered, unmarked objects whose keys
   // go into the list; an object whose key is taken is dropped.
   template <class T>

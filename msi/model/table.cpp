@@ -124,10 +124,13 @@ void MsiTable::load() {
   for (MsiRow* r : rows_) indexRow(r);
   complete_ = where_.empty();
   whereValues_.clear();
+  fileKeysRead_ = false;
 }
 
 void MsiTable::dropCleanRows() {
   complete_ = false;
+  // Rows written since the keys were read leave the cache: read them again.
+  fileKeysRead_ = false;
   for (auto it = index_.begin(); it != index_.end();) {
     if (it->second->state() == MsiRow::Clean)
       it = index_.erase(it);
@@ -180,7 +183,10 @@ void MsiTable::store(MsiRow*& row, bool writeNow) {
       if (it != index_.end()) match = it->second;
       // A row the cache has not read may still be in the file: inserting its
       // key again would fail the commit.
-      else if (!complete_) match = fetchByKey(*r, key);
+      else if (!complete_) {
+        if (!fileKeysRead_ && where_.empty()) readFileKeys();
+        if (!fileKeysRead_ || fileKeys_.count(key)) match = fetchByKey(*r, key);
+      }
     }
     if (match) {
       if (r->state() == MsiRow::Insert)
@@ -244,6 +250,15 @@ void MsiTable::commitRow(MsiRow* row) {
   }
   if (command) command->run(nullptr);
   row->markClean();
+}
+
+void MsiTable::readFileKeys() {
+  MsiTable copy(*this);
+  copy.load();
+  fileKeys_.clear();
+  fileKeys_.reserve(copy.rowCount());
+  for (MsiRow* r : copy) fileKeys_.insert(copy.indexKey(*r));
+  fileKeysRead_ = true;
 }
 
 MsiRow* MsiTable::fetchByKey(const MsiRow& row, const std::u16string& indexText) {

@@ -78,6 +78,9 @@ class MsiTable {
   void indexRow(MsiRow* row);
   // The file's row with the key values of `row`, read into the cache; null when none.
   MsiRow* fetchByKey(const MsiRow& row, const std::u16string& indexText);
+  // The key texts of every row the file holds, read once, so that storing many
+  // new rows in a table never read costs one read rather than one per row.
+  void readFileKeys();
 
   std::u16string name_;
   std::u16string where_;
@@ -95,6 +98,8 @@ class MsiTable {
   // saving N rows costs N look-ups rather than N passes over the cache.
   std::unordered_map<std::u16string, MsiRow*> index_;
   std::vector<std::u16string> whereValues_;
+  std::unordered_set<std::u16string> fileKeys_;
+  bool fileKeysRead_ = false;
   std::vector<std::size_t> keyPositions_;
   std::vector<std::size_t> valuePositions_;  // the non-key columns, set by Update
 };

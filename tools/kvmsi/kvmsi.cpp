@@ -11,7 +11,11 @@
 //   kvmsi PACKAGE com             COM classes with their ProgIds, extensions, verbs and MIME types,
 //                                 then type libraries and AppIds; each row as msiinfo export writes it
 //   kvmsi PACKAGE dialog NAME     a dialog and its controls in tab order, with radio buttons and combo values
+//   kvmsi add PACKAGE FEATURE FOLDER   authors a folder's files under a feature
+//                                      into one embedded cabinet, then commits
+//   kvmsi merge PACKAGE MODULE FEATURE DIRECTORY   merges a merge module
 // PACKAGE is a Windows path or a Unix path (seen through drive Z:).
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <set>
@@ -19,6 +23,7 @@
 #include <vector>
 
 #include "core/text_convert.h"
+#include "msi/entities/cabinet.h"
 #include "msi/entities/com.h"
 #include "msi/entities/dialog.h"
 #include "msi/entities/directory.h"
@@ -32,6 +37,7 @@
 #include "msi/model/package.h"
 #include "platform/win32/fileops.h"
 #include "platform/win32/paths.h"
+#include "platform/win32/rpc.h"
 
 namespace {
 
@@ -367,6 +373,131 @@ std::string describe(const Common::Error& e) {
   return text;
 }
 
+// A new braced component code.
+std::u16string newComponentId() {
+  UUID g{};
+  if (UuidCreate(&g) != 0) throw Msi::Error(MSI_LOCATION, 0x6b766d73, 110);
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned>(g.Data1),
+                g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
+                g.Data4[7]);
+  return std::u16string(text, text + 38);
+}
+
+struct FolderEntry {
+  std::u16string name;
+  bool folder;
+};
+
+// The folder's entries by name, so that a package comes out the same each time.
+std::vector<FolderEntry> entries(const std::u16string& folder) {
+  std::vector<FolderEntry> out;
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW((folder + u"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return out;
+  do {
+    std::u16string name(found.cFileName);
+    if (name == u"." || name == u"..") continue;
+    out.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::sort(out.begin(), out.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  return out;
+}
+
+// The first language the summary's template names ("Intel;1033"), or empty.
+std::u16string templateLanguage(Msi::MsiPackage& package) {
+  const std::u16string& text = package.summaryEx()->templateText();
+  std::size_t semicolon = text.find(u';');
+  std::u16string digits;
+  for (std::size_t i = semicolon == std::u16string::npos ? text.size() : semicolon + 1; i < text.size(); ++i) {
+    if (text[i] < u'0' || text[i] > u'9') break;
+    digits.push_back(text[i]);
+  }
+  return digits;
+}
+
+// One file component per file, in a directory per folder below `directory`.
+void authorFolder(Msi::MsiPackage& package, Msi::MsiFeature& feature, Msi::MsiDirectory& directory,
+                  const std::u16string& folder, Msi::MsiCab& cab, int& count) {
+  for (const FolderEntry& e : entries(folder)) {
+    std::u16string path = folder + u"\\" + e.name;
+    if (e.folder) {
+      auto* sub = static_cast<Msi::MsiDirectory*>(directory.createSubdirectory());
+      sub->setDefaultDir(e.name);
+      authorFolder(package, feature, *sub, path, cab, count);
+      continue;
+    }
+    std::unique_ptr<Msi::MsiFile> made(Msi::MsiFile::create(&package));
+    Msi::MsiFile* file = made.get();
+    if (!package.add(file)) throw Msi::Error(MSI_LOCATION, Msi::MsiFile::kModule, 110);
+    made.release();
+    Msi::MsiComponent* component = Msi::MsiComponent::createFile(&package, newComponentId(), file, directory.key());
+    component->addFeature(feature.key());
+    feature.addComponent(component->key());
+    component->markModified();
+    file->setFileName(e.name);
+    file->setSourceFile(path);
+    // The package's language, not the model's "none set" (65535).
+    if (package.language() == 0xFFFF) file->setLanguage(templateLanguage(package));
+    cab.addFile(file);
+    ++count;
+  }
+}
+
+int addFolder(Msi::MsiPackage& package, const std::u16string& featureKey, const std::u16string& folder) {
+  DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    std::fprintf(stderr, "kvmsi: %s: no such folder\n", utf8(folder).c_str());
+    return 1;
+  }
+  package.ensureSystemFolders();
+  auto* programs = package.find<Msi::MsiDirectory>(u"ProgramFilesFolder");
+  std::u16string base = folder.substr(folder.find_last_of(u"\\/") + 1);
+  auto* top = static_cast<Msi::MsiDirectory*>(programs->createSubdirectory());
+  top->setDefaultDir(base.empty() ? featureKey : base);
+  Msi::MsiFeature* feature = package.findFeature(featureKey);
+  if (!feature) feature = package.addFeature(featureKey, featureKey, top);
+  // A cabinet name the package does not use yet.
+  std::u16string name;
+  for (int n = 1;; ++n) {
+    name = u"kvmsi" + Msi::toString(n) + u".cab";
+    bool used = false;
+    for (const std::u16string& key : package.cabinetKeys().keys())
+      if (Msi::MsiCab* c = package.find<Msi::MsiCab>(key); c && c->cabinetName() == name) used = true;
+    if (!used) break;
+  }
+  Msi::MsiCab* cab = package.addCabinet(name);
+  int count = 0;
+  authorFolder(package, *feature, *top, folder, *cab, count);
+  package.embedCabinet(cab);
+  package.commit();
+  std::printf("%d files into %s (disk %s)\n", count, utf8(name).c_str(), utf8(cab->diskId()).c_str());
+  return 0;
+}
+
+int mergeModule(Msi::MsiPackage& package, const std::u16string& module, const std::u16string& featureKey,
+                const std::u16string& directoryKey) {
+  if (GetFileAttributesW(module.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    std::fprintf(stderr, "kvmsi: %s: no such module\n", utf8(module).c_str());
+    return 1;
+  }
+  auto* directory = package.find<Msi::MsiDirectory>(directoryKey);
+  if (!directory) {
+    std::fprintf(stderr, "kvmsi: %s: no such directory in the package\n", utf8(directoryKey).c_str());
+    return 1;
+  }
+  Msi::MsiFeature* feature = package.findFeature(featureKey);
+  if (!feature) feature = package.addFeature(featureKey, featureKey, directory);
+  if (!package.mergeModule(feature, module, &directoryKey)) {
+    std::fprintf(stderr, "kvmsi: %s was not merged\n", utf8(module).c_str());
+    return 1;
+  }
+  std::printf("merged %s under %s in %s\n", utf8(module).c_str(), utf8(featureKey).c_str(),
+              utf8(directoryKey).c_str());
+  return 0;
+}
+
 int usage() {
   std::fputs(
       "usage: kvmsi PACKAGE                 summary and every property\n"
@@ -379,7 +510,9 @@ int usage() {
       "       kvmsi PACKAGE export TABLE    one table as msiinfo export writes it\n"
       "       kvmsi PACKAGE registry        every registry value, expanded\n"
       "       kvmsi PACKAGE com             COM classes, ProgIds, extensions, type libraries, AppIds\n"
-      "       kvmsi PACKAGE dialog NAME     a dialog's controls in tab order\n",
+      "       kvmsi PACKAGE dialog NAME     a dialog's controls in tab order\n"
+      "       kvmsi add PACKAGE FEATURE FOLDER  author a folder into one embedded cabinet\n"
+      "       kvmsi merge PACKAGE MODULE FEATURE DIRECTORY  merge a merge module\n",
       stderr);
   return 2;
 }
@@ -388,6 +521,26 @@ int usage() {
 
 int main(int argc, char** argv) {
   if (argc < 2) return usage();
+  if (std::string(argv[1]) == "merge") {
+    if (argc != 6) return usage();
+    try {
+      auto package = Msi::MsiPackage::open(packagePath(argv[2]), false);
+      return mergeModule(*package, packagePath(argv[3]), wide(argv[4]), wide(argv[5]));
+    } catch (const Common::Error& e) {
+      std::fprintf(stderr, "kvmsi: %s\n", describe(e).c_str());
+      return 1;
+    }
+  }
+  if (std::string(argv[1]) == "add") {
+    if (argc != 5) return usage();
+    try {
+      auto package = Msi::MsiPackage::open(packagePath(argv[2]), false);
+      return addFolder(*package, wide(argv[3]), packagePath(argv[4]));
+    } catch (const Common::Error& e) {
+      std::fprintf(stderr, "kvmsi: %s\n", describe(e).c_str());
+      return 1;
+    }
+  }
   std::string command = argc > 2 ? argv[2] : "";
   bool view = command == "summary" || command == "tree" || command == "files" || command == "tables" ||
               command == "registry" || command == "com";
