@@ -1,8 +1,10 @@
 # One static library per folder: every *.cpp but *_test.cpp goes into it; every
 # *_test.cpp goes into the folder's one GoogleTest executable. Adding a file
-# needs no edit here.
+# needs no edit here. DISPLAY marks tests that read pixels back from the one X
+# server they share: they run one at a time, as windows of parallel tests
+# overlap and hide each other's pixels.
 function(kv_module name)
-  cmake_parse_arguments(KV "" "" "DEPS;TEST_DEPS" ${ARGN})
+  cmake_parse_arguments(KV "DISPLAY" "" "DEPS;TEST_DEPS" ${ARGN})
   file(GLOB_RECURSE _all CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   # A subfolder with a CMakeLists.txt of its own is a module of its own.
@@ -32,7 +34,10 @@ function(kv_module name)
   if(_tests)
     add_executable(${name}_tests ${_tests})
     target_link_libraries(${name}_tests PRIVATE ${name} ${KV_TEST_DEPS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
-    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES LABELS ${name}_tests ENVIRONMENT "KV_TEST_TMP=${CMAKE_BINARY_DIR}/testworld")
+    set(_props LABELS ${name}_tests ENVIRONMENT "KV_TEST_TMP=${CMAKE_BINARY_DIR}/testworld")
+    if(KV_DISPLAY)
+      list(APPEND _props RESOURCE_LOCK kv_x_display)
+    endif()
+    gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${_props})
   endif()
 endfunction()

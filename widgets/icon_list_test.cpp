@@ -787,10 +787,19 @@ TEST_F(IconListTest, HeaderStyleCaptionBandRuleAndExpander) {
       {"expander chevron tip (up)", W - 21 + 7, 2 + 5, ink},
       {"expander beside the tip", W - 21 + 3, 2 + 5, white},
   };
+  shownWithin(list, [&] {
+    for (const Point& p : expanded)
+      if (pixelOfWindow(list, o.x + p.x, o.y + p.y) != p.colour) return false;
+    return true;
+  });
   for (const Point& p : expanded) EXPECT_EQ(pixelOfWindow(list, o.x + p.x, o.y + p.y), p.colour) << p.what;
   list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_TOGGLE_EXPAND), g);
   settle();
   paint();
+  shownWithin(list, [&] {
+    return pixelOfWindow(list, o.x + W - 21 + 7, o.y + 2 + 9) == ink &&
+           pixelOfWindow(list, o.x + W - 21 + 7, o.y + 2 + 5) == white;
+  });
   EXPECT_EQ(pixelOfWindow(list, o.x + W - 21 + 7, o.y + 2 + 9), ink) << "chevron tip (down)";
   EXPECT_EQ(pixelOfWindow(list, o.x + W - 21 + 7, o.y + 2 + 5), white) << "no tip up when collapsed";
 }
@@ -830,11 +839,12 @@ TEST_F(IconListTest, FixedBackgroundStaysWhileScrolling) {
   app->flush(true);
   const FXRectangle r = list->backgroundRect();
   const FXint px = r.x + r.w / 2, py = r.y + r.h / 2;
-  EXPECT_EQ(pixelOfWindow(list, px, py), FXRGB(200, 0, 0));
+  const FXColor red = FXRGB(200, 0, 0);
+  EXPECT_TRUE(shownWithin(list, [&] { return pixelOfWindow(list, px, py) == red; }));
   list->setPosition(0, -3 * list->getRowHeight());
   app->repaint();
   app->flush(true);
-  EXPECT_EQ(pixelOfWindow(list, px, py), FXRGB(200, 0, 0));
+  EXPECT_TRUE(shownWithin(list, [&] { return pixelOfWindow(list, px, py) == red; }));
   EXPECT_EQ(list->backgroundRect().x, r.x);
   list->setBackgroundImage(nullptr);
 }

@@ -55,4 +55,19 @@ FXColor pixelOnceShown(FXWindow* window, FXint x, FXint y, FXColor expected, std
   }
   return seen;
 }
+
+bool shownWithin(FXWindow* window, const std::function<bool()>& shows, std::chrono::milliseconds patience) {
+  FXApp* app = window->getApp();
+  bool seen = shows();
+  const auto end = std::chrono::steady_clock::now() + patience;
+  while (!seen && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    window->update();
+    runEvents(app);
+    window->repaint();
+    app->flush(true);
+    seen = shows();
+  }
+  return seen;
+}
 }  // namespace FX

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 namespace FX {
@@ -25,6 +26,12 @@ FXColor readPixel(FXWindow* window, FXint x, FXint y);
 // repainting, until the expected colour shows or `patience` has passed.
 FXColor pixelOnceShown(FXWindow* window, FXint x, FXint y, FXColor expected,
                        std::chrono::milliseconds patience = std::chrono::milliseconds(2000));
+
+// The same for any check of what the display shows (ink counts, several
+// pixels): repaints `window` and asks again until `shows` holds or `patience`
+// has passed; answers the last result.
+bool shownWithin(FXWindow* window, const std::function<bool()>& shows,
+                 std::chrono::milliseconds patience = std::chrono::milliseconds(2000));
 }  // namespace FX
 
 #ifndef KV_FX_TEST_DISPLAY_NO_FIXTURE

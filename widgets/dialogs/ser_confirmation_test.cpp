@@ -91,8 +91,8 @@ TEST_F(SerConfirmationTest, ScreenshotOfTheConfirmation) {
   // Header white at the top left, footer grey at the bottom left.
   EXPECT_EQ(pixelAt(&dialog, 3, 3, white), white);
   EXPECT_EQ(pixelAt(&dialog, 3, dialog.getHeight() - 4, footer), footer);
-  EXPECT_TRUE(hasInk(&dialog, dialog.fieldList()));
-  EXPECT_TRUE(hasInk(&dialog, dialog.okButton()));
+  EXPECT_TRUE(shownWithin(&dialog, [&] { return hasInk(&dialog, dialog.fieldList()); }));
+  EXPECT_TRUE(shownWithin(&dialog, [&] { return hasInk(&dialog, dialog.okButton()); }));
   dialog.hide();
 }
 
