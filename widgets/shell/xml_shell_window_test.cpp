@@ -335,14 +335,14 @@ TEST_F(ShellWindowTest, CategoryViewShowsItemsGrouped) {
     EXPECT_LE(entry->y + entry->height, groups[g]->y + groups[g]->height);
     EXPECT_GT(inked(entry), 20);
     // Its icon at the icon's centre; the selected first entry's icon is
-    // shaded with a checker, so one of two neighbours keeps the colour.
+    // shaded in the selection colour, so there only something is painted.
     entry->layoutIfNeeded();
     const FXRectangle r = entry->cell(0)->icon;
     ASSERT_GT(r.w, 0);
     const FXPoint p = entry->toWindow(FXPoint(r.x + r.w / 2, r.y + r.h / 2));
     const FXColor seen = pixelOnceShown(view, p.x, p.y, red | 0xFF000000u);
     if (std::string(verb) == "a") {
-      EXPECT_TRUE(seen == (red | 0xFF000000u) || readPixel(view, p.x + 1, p.y) == (red | 0xFF000000u));
+      EXPECT_NE(seen, background);
     } else {
       EXPECT_EQ(seen, red | 0xFF000000u);
     }
