@@ -696,6 +696,10 @@ void FXKIconItem::drawCell(FXKPaintDC& dc, FXint key, const FXRectangle& clip, i
     d.setForeground(style == FXKIconList::STYLE_DETAILS ? back : l->getColor(0, this, false));
     dc.fillRectangle(clip.x, clip.y, clip.w, clip.h);
   }
+  // Icons and images are clipped by the dc's clip rectangle, not by the
+  // region the container set: left as it is, that rectangle is the last one
+  // an earlier entry set for its text, and this entry's icon falls outside.
+  d.setClipRectangle(dc.ox + clip.x, dc.oy + clip.y, clip.w, clip.h);
   if (key == FXKIconList::kCheckColumn) {
     FXImage* image = l->getCheckImage();
     if (image && image->id()) {

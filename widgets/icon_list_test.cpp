@@ -9,8 +9,10 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "widgets/widgets_testing.h"
 
@@ -255,7 +257,9 @@ TEST_F(IconListTest, CellSizePerViewStyle) {
   for (const Case& c : cases) {
     list->setViewStyle(c.style, false);
     settle();
-    if (c.width >= 0) EXPECT_EQ(list->getCellWidth(), c.width) << c.style;
+    if (c.width >= 0) {
+      EXPECT_EQ(list->getCellWidth(), c.width) << c.style;
+    }
     EXPECT_EQ(list->getRowHeight(), c.height) << c.style;
   }
   list->setViewStyle(FXKIconList::STYLE_LIST, false);
@@ -657,6 +661,72 @@ TEST_F(IconListTest, CategoryHotItemGetsTheSelectionFrame) {
   EXPECT_NE(paintedAt(item("1")), FXColor(FXRGB(0, 200, 0)) & 0xFFFFFF);
   list->handle(list, FXSEL(SEL_LEAVE, 0), &ev);
   list->setSelectionImage(nullptr);
+}
+
+// A browser whose items all show one solid icon per size.
+class IconBrowser : public TitledBrowser {
+ public:
+  using TitledBrowser::TitledBrowser;
+  FXIcon* icons[3] = {};
+  FXIcon* getItemIcon(const FXKBrowserItem*, int size) override { return size >= 0 && size < 3 ? icons[size] : nullptr; }
+};
+
+// An entry that is neither selected nor current paints its icon, in every
+// style that shows icons (thumbnails lay out nothing), with and without a
+// frame image in the category style.
+TEST_F(IconListTest, UnselectedEntriesShowTheirIcons) {
+  const FXColor red = FXRGB(255, 0, 0);
+  std::vector<std::unique_ptr<FXIcon>> icons;
+  for (FXint side : {16, 32, 48}) {
+    icons.push_back(std::make_unique<FXIcon>(app.get(), nullptr, 0, IMAGE_OWNED, side, side));
+    for (FXint y = 0; y < side; ++y)
+      for (FXint x = 0; x < side; ++x) icons.back()->setPixel(x, y, red);
+  }
+  FXImage frame(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, 20, 20);
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 20; ++x) frame.setPixel(x, y, FXRGB(0, 200, 0));
+  frame.create();
+  const struct {
+    int style;
+    bool frame;
+  } cases[] = {
+      {FXKIconList::STYLE_LIST, false},  {FXKIconList::STYLE_DETAILS, false},  {FXKIconList::STYLE_ICONS, false},
+      {FXKIconList::STYLE_TILES, false}, {FXKIconList::STYLE_CATEGORY, false}, {FXKIconList::STYLE_CATEGORY, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "style " << c.style << (c.frame ? " with a frame" : ""));
+    auto* b = new IconBrowser(app.get(), {{"", 3}});
+    for (int k = 0; k < 3; ++k) b->icons[k] = icons[k].get();
+    list = new VetoList(main, b, LAYOUT_FILL_X | LAYOUT_FILL_Y);
+    b->release();
+    list->addViewStyle(c.style);
+    FXKColumnRecord name;
+    name.key = 0;
+    name.caption = FXWString(u"Name");
+    name.flags = FXKColumnRecord::COLUMN_STRETCH;
+    list->appendColumn(name);
+    if (c.frame) list->setSelectionImage(&frame);
+    show();
+    list->refresh(FXKBrowser::UPDATE_REBUILD);
+    settle();
+    b->clearState(FXKBrowser::STATE_SELECTED, true);
+    settle();
+    for (const char* path : {"1", "2", "3"}) {
+      SCOPED_TRACE(path);
+      FXKIconItem* entry = item(path);
+      ASSERT_NE(entry, nullptr);
+      entry->layoutIfNeeded();
+      ASSERT_FALSE(list->isItemSelected(entry->item.get()));
+      if (list->isItemFocused(entry->item.get())) continue;  // the current entry is drawn its own way
+      const FXRectangle icon = entry->cell(0)->icon;
+      ASSERT_GT(icon.w, 0);
+      const FXPoint p = entry->toWindow(FXPoint(icon.x + icon.w / 2, icon.y + icon.h / 2));
+      EXPECT_EQ(pixelOnceShown(list, p.x, p.y, red | 0xFF000000u), red | 0xFF000000u);
+    }
+    list->setSelectionImage(nullptr);
+    delete list;
+    list = nullptr;
+  }
 }
 
 // ---- keyboard

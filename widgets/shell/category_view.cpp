@@ -29,7 +29,9 @@ FXKShellCategoryGroup* FXKShellCategoryView::findGroup(const std::string& key) c
 FXKBrowserViewGroup* FXKShellCategoryView::createGroup(FXint, const FXKBrowserItem*) {
   // Groups are told apart by their category keys; the list's integer keys
   // only need to differ.
-  return new FXKShellCategoryGroup(this, nextKey_++);
+  auto* g = new FXKShellCategoryGroup(this, nextKey_++);
+  if (options & ICONLIST_EXPANDERS) g->setExpandState((getListFlags() & LIST_COLLAPSED_GROUPS) ? 1 : 0, false);
+  return g;
 }
 
 FXKShellCategoryGroup* FXKShellCategoryView::groupFor(const std::string& key) {
