@@ -39,7 +39,9 @@ replay_only=" "
 for t in "${targets[@]}"; do
   corpus=$build/corpus/$t
   mkdir -p "$corpus"
-  inputs=("$corpus" "$build/fuzz/seeds/$t")
+  inputs=("$corpus")
+  # Some targets' seeds live only among their kept inputs.
+  [ -d "$build/fuzz/seeds/$t" ] && inputs+=("$build/fuzz/seeds/$t")
   [ -d "$root/fuzz/regressions/$t" ] && inputs+=("$root/fuzz/regressions/$t")
   mode=(-max_total_time="$seconds")
   if [[ "$replay_only" == *" $t "* && -z "${KV_FUZZ_MUTATE_ALL:-}" && $# -eq 0 ]]; then

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,12 @@ namespace {
 class TestShell : public FXKXMLShellWindow {
  public:
   explicit TestShell(FXApp* app) : FXKXMLShellWindow(app, "shell", DECOR_NONE, 0, 0, 420, 360) {}
-  void useDefaultIcon(FXIcon* icon) { defaultIcon = icon; }
+  // The application frees only the pictures it made, so the test's own is kept here.
+  void useDefaultIcon(FXIcon* icon) {
+    ownIcon.reset(icon);
+    defaultIcon = icon;
+  }
+  std::unique_ptr<FXIcon> ownIcon;
   std::size_t infoCount() const { return getItemInfos().size(); }
 };
 
@@ -299,7 +305,7 @@ TEST_F(ShellWindowTest, CategoryViewShowsItemsGrouped) {
   auto* icon = new FXIcon(app.get(), nullptr, 0, IMAGE_OWNED, 16, 16);
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x) icon->setPixel(x, y, red);
-  window->useDefaultIcon(icon);  // the window frees it
+  window->useDefaultIcon(icon);
   ASSERT_TRUE(window->createGroups(doc, FXWString()));
   window->create();
   window->show(PLACEMENT_DEFAULT);
