@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(f.line >= 1);
     std::u16string key;
     for (char16_t c : f.name) key += win32::upcase(c);
-    if (ddf.unique_files) FUZZ_CHECK(names.insert(key).second);
+    const bool fresh = names.insert(key).second;
+    if (f.unique) FUZZ_CHECK(fresh);
   }
   return 0;
 }

@@ -173,11 +173,11 @@ struct Parser {
       return fail(line, "a name holds a null character");
     if (narrow(name).size() > kMaxNameBytes) return fail(line, "the name in the cabinet is longer than 255 bytes");
     if (ddf.files.size() >= kMaxFiles) return fail(line, "more than 65535 files in one cabinet");
-    if (ddf.unique_files) {
-      if (!seen.insert(upper(name)).second)
-        return fail(line, "the name " + narrow(name) + " is used twice and UniqueFiles is ON");
-    }
-    ddf.files.push_back({std::move(source), std::move(name), line});
+    // Names given while UniqueFiles was OFF count too once it is ON again.
+    const bool fresh = seen.insert(upper(name)).second;
+    if (ddf.unique_files && !fresh)
+      return fail(line, "the name " + narrow(name) + " is used twice and UniqueFiles is ON");
+    ddf.files.push_back({std::move(source), std::move(name), line, ddf.unique_files});
     return true;
   }
 

@@ -13,6 +13,7 @@ struct DdfFile {
   std::u16string source;  // a Windows path, relative to the current folder unless full
   std::u16string name;    // the name inside the cabinet
   int line = 0;
+  bool unique = false;    // UniqueFiles was ON at its line: no file before it has its name
 };
 
 struct Ddf {

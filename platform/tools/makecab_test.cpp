@@ -163,6 +163,8 @@ TEST(Ddf, ReadsTheSubsetAndRefusesTheRest) {
       {"three fields", "a F1 /inf=no\n", 1},
       {"a name past 255 bytes", "a " + std::string(256, 'n') + "\n", 1},
       {"a source that names no file", "C:\\Src\\\n", 1},
+      {"one name twice while UniqueFiles is OFF", ".Set UniqueFiles=OFF\na F1\nb F1\n", 0},
+      {"a name from the OFF stretch again once ON", ".Set UniqueFiles=OFF\na F1\n.Set UniqueFiles=ON\nb f1\n", 4},
   };
   for (const ParseCase& k : cases) {
     SCOPED_TRACE(k.what);
