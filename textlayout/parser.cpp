@@ -166,6 +166,17 @@ bool FXKTextLayout::setText(const FXWString& markup) {
   enum { AfterText = 0, LineStart = 1, AfterBlock = 4 } lf = LineStart;
   const std::int32_t n = markup.length();
   const char16_t* m = markup.text();
+  // The markers are private to the layout text: one written in the markup
+  // would pose as an object or a block end that has nothing behind it.
+  const auto appendPlain = [this](char16_t c) {
+    if (c == TextMarker::kObject) {
+      text_.append(u'\uFFFD');
+    } else if (c == TextMarker::kBlock) {
+      appendLineBreak(-1);
+    } else {
+      text_.append(c);
+    }
+  };
 
   for (std::int32_t i = 0; i < n; ++i) {
     const char16_t ch = m[i];
@@ -184,7 +195,7 @@ bool FXKTextLayout::setText(const FXWString& markup) {
       if (ch == u';' && len > 2) {
         std::uint32_t code = 0;
         for (std::int32_t k = 1; k < len; ++k) code = code * 10 + (entity[k] - u'0');
-        if (!inTooltip) text_.append(static_cast<char16_t>(code & 0xFFFF));
+        if (!inTooltip) appendPlain(static_cast<char16_t>(code & 0xFFFF));
         continue;
       }
       if (!inTooltip) {
@@ -218,7 +229,7 @@ bool FXKTextLayout::setText(const FXWString& markup) {
       default:
       ordinary:
         lf = AfterText;
-        if (!inTag && !inTooltip) text_.append(ch);
+        if (!inTag && !inTooltip) appendPlain(ch);
         break;
       endTag: {
         const char16_t* tag = m + tagStart;

@@ -79,6 +79,10 @@ TEST(Parser, EdgeCaseTable) {
       // tag opens below it.
       {"surplus end tags leave the root open", u"<tr>a</tr></table></td>b<p>c</p>",
        "\"abc|@|\" runs 0:0 1:0 2:0 6:0 7:0 blocks [1:0 0-6 [2:4 0-1] [3:81 2-3]] links anchors"},
+      {"an object marker in the markup is no object", u"x\uF805y&#63493;",
+       "\"x{fffd}y{fffd}\" runs 0:0 5:0 blocks [1:0 0-4] links anchors"},
+      {"a block marker in the markup breaks the line", u"x\u2028y",
+       "\"x\\ny\" runs 0:0 4:0 blocks [1:0 0-3] links anchors"},
       {"an end tag after a disabled nested link", u"<a href=o>1<a enabled=false>2</a>3</a>4",
        "\"1234\" runs 0:22800 1:20800 2:22800 3:22800 5:0 blocks [1:0 0-4] links 0-3 anchors"},
   };
@@ -140,8 +144,8 @@ TEST(Layout, AnImageFoundNowhereIsNullAndNotCached) {
 
 TEST(Parser, ObjectsGetSeparatorsOnlyAfterText) {
   FXKTextLayout layout(layout_testing::app(false), false);
-  layout.setText(W(u"x<vpad/>\u2028<vpad/>"));
-  EXPECT_EQ(layout_testing::visible(layout.text()), "x|@||@|");
+  layout.setText(W(u"x<vpad/>\n<vpad/>"));
+  EXPECT_EQ(layout_testing::visible(layout.text()), "x|@\\n@|");
   EXPECT_EQ(layout.objects().size(), 2u);
 }
 
