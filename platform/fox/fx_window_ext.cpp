@@ -1,5 +1,8 @@
 #include "platform/fox/fx_window_ext.h"
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
 #include <algorithm>
 #include <mutex>
 #include <unordered_map>
@@ -12,6 +15,9 @@ struct Marks {
   FXWString name;
   bool viewControl = false;
   bool transparent = false;
+  // Where a window maximised without a window manager goes back to.
+  bool maximized = false;
+  FXint normal[4] = {0, 0, 0, 0};
 };
 
 // GUI thread only, like the windows themselves; the mutex keeps a stray
@@ -126,6 +132,16 @@ FXWindowPlacement fxGetWindowPlacement(const FXTopWindow* window) {
   p.w = window->getWidth();
   p.h = window->getHeight();
   p.showState = window->isMaximized() ? 3 : window->isMinimized() ? 2 : 1;
+  // Maximised without a manager: the rectangle it goes back to is the normal one.
+  look(window, 0, [&](const Marks& m) {
+    if (m.maximized) {
+      p.x = m.normal[0];
+      p.y = m.normal[1];
+      p.w = m.normal[2];
+      p.h = m.normal[3];
+    }
+    return 0;
+  });
   return p;
 }
 
@@ -149,6 +165,79 @@ bool fxWriteWindowPlacement(FXWindowSettings& settings, const FXWindowPlacement&
   return settings.writeIntEntry("X", placement.x) && settings.writeIntEntry("Y", placement.y) &&
          settings.writeIntEntry("Width", placement.w) && settings.writeIntEntry("Height", placement.h) &&
          settings.writeIntEntry("ShowState", placement.showState);
+}
+
+}  // namespace FX
+
+namespace FX {
+
+namespace {
+
+Display* displayOf(FXApp* app) { return app ? static_cast<Display*>(app->getDisplay()) : nullptr; }
+
+// The two states a manager sets on a maximised window, or none.
+void setMaximizedState(FXTopWindow* window, bool on) {
+  Display* display = displayOf(window->getApp());
+  const Window xid = static_cast<Window>(window->id());
+  const Atom state = XInternAtom(display, "_NET_WM_STATE", False);
+  if (on) {
+    Atom values[2] = {XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_VERT", False),
+                      XInternAtom(display, "_NET_WM_STATE_MAXIMIZED_HORZ", False)};
+    XChangeProperty(display, xid, state, XA_ATOM, 32, PropModeReplace, reinterpret_cast<unsigned char*>(values), 2);
+  } else {
+    XDeleteProperty(display, xid, state);
+  }
+  XFlush(display);
+}
+
+}  // namespace
+
+bool fxHasWindowManager(FXApp* app) {
+  Display* display = displayOf(app);
+  if (!display) return false;
+  // A manager that follows the extended hints names its check window on the root.
+  const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  const bool found = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
+                                        &format, &count, &after, &data) == Success &&
+                     count == 1;
+  if (data) XFree(data);
+  return found;
+}
+
+bool fxMaximizeUnmanaged(FXTopWindow* window) {
+  if (!window || !window->id() || fxHasWindowManager(window->getApp())) return false;
+  const FXWindow* root = window->getRoot();
+  const bool already = look(window, false, [](const Marks& m) { return m.maximized; });
+  if (!already) {
+    change(window, [&](Marks& m) {
+      m.maximized = true;
+      m.normal[0] = window->getX();
+      m.normal[1] = window->getY();
+      m.normal[2] = window->getWidth();
+      m.normal[3] = window->getHeight();
+    });
+  }
+  window->position(0, 0, root->getWidth(), root->getHeight());
+  setMaximizedState(window, true);
+  return true;
+}
+
+bool fxRestoreUnmanaged(FXTopWindow* window) {
+  if (!window || !window->id() || fxHasWindowManager(window->getApp())) return false;
+  FXint normal[4] = {0, 0, 0, 0};
+  bool was = false;
+  change(window, [&](Marks& m) {
+    was = m.maximized;
+    std::copy(m.normal, m.normal + 4, normal);
+    m.maximized = false;
+  });
+  if (was) window->position(normal[0], normal[1], normal[2], normal[3]);
+  setMaximizedState(window, false);
+  return true;
 }
 
 }  // namespace FX

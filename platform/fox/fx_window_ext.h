@@ -66,4 +66,14 @@ FXWindowPlacement fxGetWindowPlacement(const FXTopWindow* window);
 bool fxReadWindowPlacement(const FXWindowSettings& settings, FXWindowPlacement& placement);
 bool fxWriteWindowPlacement(FXWindowSettings& settings, const FXWindowPlacement& placement);
 
+// FOX 1.6 leaves maximising and restoring to the window manager; on a display
+// without one (a bare X server) they do nothing. These do it there: the
+// window covers the screen, carries the _NET_WM_STATE a manager would give it
+// (so FXTopWindow::isMaximized answers), and keeps the rectangle it had for
+// restoring. Each answers false, doing nothing, when a manager runs or the
+// window is not created; the caller then asks FOX.
+bool fxHasWindowManager(FXApp* app);
+bool fxMaximizeUnmanaged(FXTopWindow* window);
+bool fxRestoreUnmanaged(FXTopWindow* window);
+
 }  // namespace FX

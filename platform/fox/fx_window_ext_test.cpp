@@ -141,4 +141,56 @@ TEST_F(WindowExtTest, PlacementAppliedToAWindow) {
   EXPECT_EQ(w, 260);
 }
 
+TEST_F(WindowExtTest, MaximisedWithoutAWindowManager) {
+  if (fxHasWindowManager(app.get())) GTEST_SKIP() << "a window manager maximises here";
+  // Not created yet: nothing to place.
+  auto* later = new FXMainWindow(app.get(), "later", nullptr, nullptr, DECOR_ALL, 0, 0, 50, 50);
+  EXPECT_FALSE(fxMaximizeUnmanaged(later));
+  delete later;
+
+  main->show(PLACEMENT_SCREEN);
+  main->position(30, 40, 260, 170);
+  settle();
+  const FXint sw = main->getRoot()->getWidth(), sh = main->getRoot()->getHeight();
+  ASSERT_GT(sw, 260);
+  // FOX alone asks a manager that is not there: nothing happens.
+  main->maximize();
+  settle();
+  EXPECT_FALSE(main->isMaximized());
+  EXPECT_EQ(main->getWidth(), 260);
+
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_TRUE(fxMaximizeUnmanaged(main));
+    settle();
+    EXPECT_TRUE(main->isMaximized());
+    EXPECT_EQ(main->getX(), 0);
+    EXPECT_EQ(main->getY(), 0);
+    EXPECT_EQ(main->getWidth(), sw);
+    EXPECT_EQ(main->getHeight(), sh);
+    // The placement keeps the rectangle it goes back to; maximising again keeps it too.
+    ASSERT_TRUE(fxMaximizeUnmanaged(main));
+    const FXWindowPlacement p = fxGetWindowPlacement(main);
+    EXPECT_EQ(p.showState, 3);
+    EXPECT_EQ(p.x, 30);
+    EXPECT_EQ(p.w, 260);
+    EXPECT_EQ(p.h, 170);
+    // The screen's far corner is the window's now.
+    main->setBackColor(FXRGB(0, 160, 80));
+    EXPECT_EQ(pixelOnceShown(main, sw - 2, sh - 2, FXRGB(0, 160, 80) | 0xFF000000u), FXRGB(0, 160, 80) | 0xFF000000u);
+
+    ASSERT_TRUE(fxRestoreUnmanaged(main));
+    settle();
+    EXPECT_FALSE(main->isMaximized());
+    EXPECT_EQ(main->getX(), 30);
+    EXPECT_EQ(main->getY(), 40);
+    EXPECT_EQ(main->getWidth(), 260);
+    EXPECT_EQ(main->getHeight(), 170);
+    EXPECT_EQ(fxGetWindowPlacement(main).showState, 1);
+  }
+  // Restoring a window that is not maximised leaves it where it is.
+  ASSERT_TRUE(fxRestoreUnmanaged(main));
+  EXPECT_EQ(main->getWidth(), 260);
+}
+
 }  // namespace

@@ -489,7 +489,30 @@ void FXKShellWindow::show(FXuint how) {
     fxSetWindowPlacement(this, moved, false);
   }
   FXMainWindow::show(how);
-  if (placement.valid() && placement.showState == 3) maximize();
+  if ((placement.valid() && placement.showState == 3) || maximizeWhenShown) maximize();
+}
+
+void FXKShellWindow::show() {
+  FXMainWindow::show();
+  if (maximizeWhenShown) maximize();
+}
+
+FXbool FXKShellWindow::maximize(FXbool notify) {
+  if (!id()) {
+    maximizeWhenShown = true;
+    return true;
+  }
+  maximizeWhenShown = false;
+  if (!fxMaximizeUnmanaged(this)) return FXMainWindow::maximize(notify);
+  if (notify && target) target->tryHandle(this, FXSEL(SEL_MAXIMIZE, message), nullptr);
+  return true;
+}
+
+FXbool FXKShellWindow::restore(FXbool notify) {
+  maximizeWhenShown = false;
+  if (!fxRestoreUnmanaged(this)) return FXMainWindow::restore(notify);
+  if (notify && target) target->tryHandle(this, FXSEL(SEL_RESTORE, message), nullptr);
+  return true;
 }
 
 // ---- verbs

@@ -83,7 +83,11 @@ class FXKShellWindow : public FX::FXMainWindow {
   virtual void writeSettings();
   virtual bool readSettings();
   void show(FX::FXuint placement) override;
-  void show() override { FX::FXMainWindow::show(); }
+  void show() override;
+  // Asked before the window exists, maximising waits for show(); on a
+  // display without a window manager the window covers the screen itself.
+  FX::FXbool maximize(FX::FXbool notify = false) override;
+  FX::FXbool restore(FX::FXbool notify = false) override;
 
   // Operations of the shell window, in their order.
   virtual void showCurrentItem();
@@ -232,4 +236,5 @@ class FXKShellWindow : public FX::FXMainWindow {
   std::int32_t layoutIdCounter = 0;
   Processor::RefPtr<FXKVerbProcessor> verbProcessor;
   FX::FXWindowPlacement placement;
+  bool maximizeWhenShown = false;
 };
