@@ -118,6 +118,12 @@ class ShellLayoutTest : public FXAppTest<LayoutApp> {
     window = new FXKShellWindow(app.get(), "shell", nullptr, nullptr, DECOR_ALL | options, 0, 0, w, h);
     return window;
   }
+  // A window that has just grown to the screen keeps the server busy a
+  // while: events until its pending layout has run.
+  void settleLayout() {
+    settleEvents(app.get());
+    for (int i = 0; i < 200 && app->hasChore(window, FXShell::ID_LAYOUT); ++i) settleEvents(app.get(), 2);
+  }
   bool withPictures = true;
   FXKShellWindow* window = nullptr;
 };
@@ -240,11 +246,15 @@ TEST_F(ShellLayoutTest, MenuLayoutColoursPanesAndRestore) {
   window->addLayout("menu", menu);
   window->buildItemList();
   window->recalc();
-  settleEvents(app.get());
+  settleLayout();
   EXPECT_EQ(window->getBackColor(), kGradient2);
   EXPECT_EQ(window->getDecorations(), FXuint(DECOR_NONE));
-  // Maximising needs a window manager, which the test display lacks: the
-  // window's maximised state is not checked here.
+  // Maximised: over the whole screen, the banner colour in its far corner.
+  const FXint sw = window->getRoot()->getWidth(), sh = window->getRoot()->getHeight();
+  EXPECT_TRUE(window->isMaximized());
+  EXPECT_EQ(window->getWidth(), sw);
+  EXPECT_EQ(window->getHeight(), sh);
+  EXPECT_EQ(pixelOnceShown(window, sw - 3, sh - 3, kGradient2 | 0xFF000000u), kGradient2 | 0xFF000000u);
 
   FXWindow* top = window->getTopArea();
   ASSERT_NE(dynamic_cast<FXKTopMenuFrame*>(top), nullptr);
@@ -317,6 +327,9 @@ TEST_F(ShellLayoutTest, MenuLayoutColoursPanesAndRestore) {
   settleEvents(app.get());
   EXPECT_EQ(window->getBackColor(), before);
   EXPECT_EQ(window->getDecorations(), FXuint(DECOR_ALL));
+  EXPECT_FALSE(window->isMaximized());
+  EXPECT_EQ(window->getWidth(), 500);
+  EXPECT_EQ(window->getHeight(), 360);
   window->setTarget(nullptr);
   delete catcher;
 }
@@ -340,6 +353,28 @@ TEST_F(ShellLayoutTest, MenuLayoutWithoutMaximiseKeepsTheSizeAndHasNoExit) {
   ASSERT_NE(verbs, nullptr);
   verbs->executeVerb(verbs->getVerbId("toggle_statusbar"));
   EXPECT_FALSE(bottom->shown());
+}
+
+// A menu layout made current before the window exists maximises it when
+// it is shown, as the install menu's window is built.
+TEST_F(ShellLayoutTest, MenuLayoutMaximisesAWindowShownLater) {
+  makeWindow(kAllPanes, 300, 200);
+  window->addLayout("menu", new FXKShellLayoutMenu(window, DECOR_NONE, FXKShellLayoutMenu::MENU_MAXIMIZE));
+  EXPECT_FALSE(window->isMaximized());
+  window->create();
+  window->show(PLACEMENT_DEFAULT);
+  settleLayout();
+  EXPECT_TRUE(window->isMaximized());
+  EXPECT_EQ(window->getWidth(), window->getRoot()->getWidth());
+  EXPECT_EQ(window->getHeight(), window->getRoot()->getHeight());
+  // The bottom frame sits at the bottom of the screen, inside the frame margins.
+  FXint ml = 0, mt = 0, mr = 0, mb = 0;
+  fxGetTheme(app.get())->getFrameMargins(ml, mt, mr, mb);
+  FXWindow* bottom = window->getBottomArea();
+  ASSERT_NE(bottom, nullptr);
+  EXPECT_EQ(bottom->getY() + bottom->getHeight(), window->getHeight() - mb);
+  EXPECT_EQ(pixelOnceShown(bottom, bottom->getWidth() - 3, bottom->getHeight() - 2, kGradient2 | 0xFF000000u),
+            kGradient2 | 0xFF000000u);
 }
 
 }  // namespace
