@@ -115,12 +115,30 @@ def copy_button():
     return p
 
 
+def toolbar_background():
+    # 8 x 24, opaque: a light top edge, a vertical gradient, a darker bottom
+    # line; stretched over a toolbar area with fixed 3-pixel borders.
+    p = Picture(8, 24)
+    top, bottom = (0xF4, 0xF7, 0xFC), (0xC8, 0xD6, 0xEA)
+    for y in range(24):
+        if y == 0:
+            c = (0xFF, 0xFF, 0xFF)
+        elif y == 23:
+            c = (0x9A, 0xAE, 0xCB)
+        else:
+            t = (y - 1) / 21
+            c = tuple(int(a + (b - a) * t) for a, b in zip(top, bottom))
+        p.rect(0, y, 8, 1, c)
+    return p
+
+
 PICTURES = [
     ("checkbox_res", checkboxes(False)),
     ("checkbox_v_res", checkboxes(True)),
     ("treeexpandcollapse_res", expander()),
     ("stopicon_res", stop_sign()),
     ("copydetails_res", copy_button()),
+    ("toolbarbackground_res", toolbar_background()),
 ]
 
 

@@ -26,6 +26,9 @@ extern const unsigned char treeexpandcollapse_res[];
 extern const unsigned char stopicon_res[];
 // 16 x 48: three 16-pixel states (normal, hot, disabled) of the copy button.
 extern const unsigned char copydetails_res[];
+// 8 x 24 opaque toolbar background: white top row, a gradient from
+// (F4, F7, FC) in row 1 to (C8, D6, EA) in row 22, a (9A, AE, CB) bottom row.
+extern const unsigned char toolbarbackground_res[];
 
 struct FXResourcePicture {
   const char* name;

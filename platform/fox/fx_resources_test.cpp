@@ -40,6 +40,10 @@ TEST(ResourcePictures, DecodeToTheirSizesAndDrawnColours) {
       {"stopicon_res", 5, 16, FXRGBA(0xE0, 0x20, 0x20, 255)},
       {"stopicon_res", 0, 0, FXRGBA(0, 0, 0, 0)},
       {"copydetails_res", 1, 32 + 1, FXRGBA(0x90, 0x90, 0x90, 255)},  // disabled state: grey
+      {"toolbarbackground_res", 3, 0, FXRGBA(0xFF, 0xFF, 0xFF, 255)},
+      {"toolbarbackground_res", 0, 1, FXRGBA(0xF4, 0xF7, 0xFC, 255)},
+      {"toolbarbackground_res", 7, 22, FXRGBA(0xC8, 0xD6, 0xEA, 255)},
+      {"toolbarbackground_res", 5, 23, FXRGBA(0x9A, 0xAE, 0xCB, 255)},
   };
   for (const Probe& probe : probes) {
     const FXResourcePicture* p = fxFindResourcePicture(probe.name);

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 
+#include "platform/fox/fx_app.h"
 #include "platform/fox/fx_messages.h"
+#include "platform/fox/fx_resources.h"
+#include "platform/fox/fx_theme.h"
 
 using namespace FX;
 
 FXDEFMAP(FXKExplorerPacker) FXKExplorerPackerMap[] = {
+    FXMAPFUNC(SEL_PAINT, 0, FXKExplorerPacker::onPaint),
     FXMAPFUNC(SEL_COMMAND, FXKExplorerPacker::ID_TOOLBAR_TAB, FXKExplorerPacker::onCmdToolbarTab),
     FXMAPFUNC(SEL_SETTINGS_CHANGED, 0, FXKExplorerPacker::onSettingsChanged),
 };
@@ -110,6 +114,50 @@ FXint FXKExplorerPacker::getHeightForWidth(FXint width) {
 }
 
 FXint FXKExplorerPacker::getDefaultHeight() { return getHeightForWidth(getDefaultWidth()); }
+
+bool FXKExplorerPacker::paints24() const {
+  FXVisual* visual = getApp()->getDefaultVisual();
+  return visual && visual->id() && visual->getDepth() >= 24;
+}
+
+void FXKExplorerPacker::makeBackground() {
+  auto* app = dynamic_cast<FXExtApp*>(getApp());
+  if (!app || width <= 0 || height <= 0) return;
+  FXImage* picture = app->loadImage(toolbarbackground_res, 28);
+  if (!picture) return;
+  picture->create();
+  backgroundCache_ = new FXImage(getApp(), nullptr, IMAGE_KEEP, width, height);
+  backgroundCache_->create();
+  {
+    FXDCWindow dc(backgroundCache_);
+    dc.setForeground(backColor);
+    dc.setBackground(backColor);
+    fxGetTheme(getApp())->DrawBorder(dc, picture, 0, 0, picture->getWidth(), picture->getHeight(), 0, 0, width, height,
+                                     FXTheme::BORDER_LEFT | FXTheme::BORDER_TOP | FXTheme::BORDER_RIGHT |
+                                         FXTheme::BORDER_BOTTOM | FXTheme::BORDER_CENTER | FXTheme::BORDER_FILL);
+  }
+  app->freeImage(picture);
+}
+
+long FXKExplorerPacker::onPaint(FXObject* sender, FXSelector sel, void* ptr) {
+  if (!paints24()) return FXPacker::onPaint(sender, sel, ptr);
+  auto* event = static_cast<FXEvent*>(ptr);
+  if (backgroundCache_ && (backgroundCache_->getWidth() != width || backgroundCache_->getHeight() != height)) {
+    delete backgroundCache_;
+    backgroundCache_ = nullptr;
+  }
+  if (!backgroundCache_) makeBackground();
+  FXDCWindow dc(this, event);
+  const FXRectangle area = event ? event->rect : FXRectangle(0, 0, width, height);
+  if (backgroundCache_) {
+    dc.drawArea(backgroundCache_, area.x, area.y, area.w, area.h, area.x, area.y);
+  } else {
+    dc.setForeground(backColor);
+    dc.fillRectangle(area.x, area.y, area.w, area.h);
+  }
+  drawFrame(dc, 0, 0, width, height);
+  return 1;
+}
 
 long FXKExplorerPacker::onCmdToolbarTab(FXObject*, FXSelector, void*) {
   recalc();

@@ -28,6 +28,9 @@ class FXKExplorerPacker : public FX::FXPacker {
   // The children that begin a row, in child order.
   const std::vector<FX::FXWindow*>& rowStarts();
 
+  // Paints the toolbar background picture behind the children on a display
+  // of 24 bits or more; the plain packer's painting elsewhere.
+  long onPaint(FX::FXObject*, FX::FXSelector, void*);
   long onCmdToolbarTab(FX::FXObject*, FX::FXSelector, void*);
   long onSettingsChanged(FX::FXObject*, FX::FXSelector, void*);
 
@@ -36,6 +39,9 @@ class FXKExplorerPacker : public FX::FXPacker {
 
  private:
   void computeRowStarts();
+  bool paints24() const;
+  // The background picture stretched over the packer's size, made once.
+  void makeBackground();
   bool isRowStart(FX::FXWindow* child) const;
 
   std::vector<FX::FXWindow*> rowStarts_;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/fox/fx_test_display.h"
 #include "widgets/widgets_testing.h"
 
 using namespace FX;
@@ -76,6 +77,41 @@ TEST_F(ExplorerPackerTest, WithoutTabsTheFirstChildStartsTheOnlyRow) {
   packer->layout();
   EXPECT_EQ(b->getX(), 3 + 20);
   EXPECT_EQ(b->getY(), 5);
+}
+
+// On a 24-bit display the toolbar background shows where no child covers
+// the packer: its white top row, its darker bottom row, the gradient between.
+TEST_F(ExplorerPackerTest, ToolbarBackgroundOnA24BitDisplay) {
+  auto* packer = new FXKExplorerPacker(main, LAYOUT_FIX_WIDTH | LAYOUT_FIX_HEIGHT, 0, 0, 240, 60);
+  packer->setBackColor(FXRGB(255, 0, 0));
+  FXFrame* tab = box(packer, LAYOUT_SIDE_LEFT, 40, 20);
+  tab->setBackColor(FXRGB(0, 0, 0));
+  packer->create();
+  show();
+  if (app->getDefaultVisual()->getDepth() < 24) GTEST_SKIP() << "the display has fewer than 24 bits";
+  ASSERT_EQ(packer->getWidth(), 240);
+  ASSERT_EQ(packer->getHeight(), 60);
+  const FXColor white = FXRGB(0xFF, 0xFF, 0xFF), line = FXRGB(0x9A, 0xAE, 0xCB);
+  EXPECT_EQ(pixelOnceShown(packer, 120, 0, white), white);
+  EXPECT_EQ(pixelOnceShown(packer, 239, 0, white), white);
+  EXPECT_EQ(pixelOnceShown(packer, 120, 59, line), line);
+  EXPECT_EQ(pixelOnceShown(packer, 0, 59, line), line);
+  // The middle: a colour of the gradient, from (F4, F7, FC) down to (C8, D6, EA).
+  auto inGradient = [](FXColor c) {
+    return 0xC8 <= FXREDVAL(c) && FXREDVAL(c) <= 0xF4 && 0xD6 <= FXGREENVAL(c) && FXGREENVAL(c) <= 0xF7 &&
+           0xEA <= FXBLUEVAL(c) && FXBLUEVAL(c) <= 0xFC;
+  };
+  EXPECT_TRUE(shownWithin(packer, [&] { return inGradient(readPixel(packer, 200, 30)); }))
+      << std::hex << readPixel(packer, 200, 30);
+  // Higher rows are lighter.
+  EXPECT_GT(FXREDVAL(readPixel(packer, 200, 10)), FXREDVAL(readPixel(packer, 200, 50)));
+  // The child paints itself over it.
+  EXPECT_EQ(pixelOnceShown(tab, 5, 5, FXRGB(0, 0, 0)), FXRGB(0, 0, 0));
+  // A new size makes a new background: the bottom row follows the edge.
+  packer->setHeight(80);
+  main->layout();
+  packer->update();
+  EXPECT_EQ(pixelOnceShown(packer, 120, 79, line), line);
 }
 
 }  // namespace
