@@ -567,6 +567,7 @@ long FXKGroupBox::onPaint(FXObject*, FXSelector, void* ptr) {
 
 FXDEFMAP(FXKExplorerBarCommand) FXKExplorerBarCommandMap[] = {
     FXMAPFUNC(SEL_PAINT, 0, FXKExplorerBarCommand::onPaint),
+    FXMAPFUNC(SEL_UPDATE, 0, FXKExplorerBarCommand::onUpdate),
 };
 FXIMPLEMENT(FXKExplorerBarCommand, FXMenuCommand, FXKExplorerBarCommandMap, ARRAYNUMBER(FXKExplorerBarCommandMap))
 
@@ -574,19 +575,21 @@ namespace {
 // Where FOX's menu command puts its label and accelerator text.
 constexpr FXint kLeadSpace = 22;
 constexpr FXint kTrailSpace = 16;
-// A command whose options carry this keeps its back colour while active.
-constexpr FXuint kNoActiveBack = 0x8000000;
-// Set on a command that the update pass leaves alone.
-constexpr FXuint kNoRefresh = 0x10000000;
 }  // namespace
 
 void FXKExplorerBarCommand::refresh() {
-  if (flags & kNoRefresh) return;
+  if (flags & FLAG_NO_REFRESH) return;
   if (target) target->handle(this, FXSEL(SEL_UPDATE, message), nullptr);
 }
 
+long FXKExplorerBarCommand::onUpdate(FXObject* sender, FXSelector sel, void* ptr) {
+  // Left alone: neither the target is asked nor does the command grey itself.
+  if (flags & FLAG_NO_REFRESH) return 0;
+  return FXMenuCommand::onUpdate(sender, sel, ptr);
+}
+
 FXColor FXKExplorerBarCommand::currentBackColor() const {
-  return (isActive() && !(options & kNoActiveBack)) ? selbackColor : backColor;
+  return (isActive() && !(options & OPTION_NO_ACTIVE_BACK)) ? selbackColor : backColor;
 }
 
 long FXKExplorerBarCommand::onPaint(FXObject*, FXSelector, void* ptr) {

@@ -120,17 +120,26 @@ class FXKExplorerBarCommand : public FX::FXMenuCommand {
   FXDECLARE(FXKExplorerBarCommand)
 
  public:
+  // Window flag of a command that the update pass leaves alone (FOX 1.6
+  // leaves the bit free).
+  static constexpr FX::FXuint FLAG_NO_REFRESH = 0x10000000;
+  // Option that keeps the back colour while the command is active.
+  static constexpr FX::FXuint OPTION_NO_ACTIVE_BACK = 0x8000000;
+
   FXKExplorerBarCommand(FX::FXComposite* parent, const FX::FXString& text, FX::FXIcon* icon = nullptr,
                         FX::FXObject* target = nullptr, FX::FXSelector message = 0, FX::FXuint options = 0)
       : FX::FXMenuCommand(parent, text, icon, target, message, options) {}
 
   bool canFocus() const override { return true; }
+  // Asks the target for the command's state, unless FLAG_NO_REFRESH is set;
+  // the GUI update pass goes the same way.
   void refresh();
 
   // The back colour it paints with now: the selection colour while active.
   FX::FXColor currentBackColor() const;
 
   long onPaint(FX::FXObject*, FX::FXSelector, void*);
+  long onUpdate(FX::FXObject*, FX::FXSelector, void*);
 
  protected:
   FXKExplorerBarCommand() = default;

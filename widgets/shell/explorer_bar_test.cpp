@@ -8,6 +8,7 @@
 
 #include "platform/fox/fx_app.h"
 #include "platform/fox/fx_test_display.h"
+#include "platform/fox/fx_window_ext.h"
 
 using namespace FX;
 
@@ -178,7 +179,8 @@ TEST_F(GroupBoxTest, AutoHideFollowsTheChildren) {
 
 // ---- explorer bar command
 
-// A command whose active look the test switches (FOX keeps the flag protected).
+// A command whose active look and update mark the test switches (FOX keeps
+// the flags protected).
 class SwitchedCommand : public FXKExplorerBarCommand {
  public:
   using FXKExplorerBarCommand::FXKExplorerBarCommand;
@@ -188,7 +190,27 @@ class SwitchedCommand : public FXKExplorerBarCommand {
     else
       flags &= ~FLAG_ACTIVE;
   }
+  void leaveAlone() { flags |= FLAG_NO_REFRESH; }
 };
+
+// A target that answers the update pass by disabling the command it asks for.
+class StateTarget : public FXObject {
+  FXDECLARE(StateTarget)
+
+ public:
+  enum { ID_STATE = 7 };
+  long onUpdState(FXObject* sender, FXSelector, void*) {
+    ++updates;
+    sender->handle(this, FXSEL(SEL_COMMAND, FXWindow::ID_DISABLE), nullptr);
+    return 1;
+  }
+  int updates = 0;
+};
+
+FXDEFMAP(StateTarget) StateTargetMap[] = {
+    FXMAPFUNC(SEL_UPDATE, StateTarget::ID_STATE, StateTarget::onUpdState),
+};
+FXIMPLEMENT(StateTarget, FXObject, StateTargetMap, ARRAYNUMBER(StateTargetMap))
 
 class ExplorerBarCommandTest : public FXAppTest<FXExtApp> {
  protected:
@@ -250,6 +272,84 @@ TEST_F(ExplorerBarCommandTest, OptionKeepsTheBackWhileActive) {
   keeping->create();
   keeping->setActive(true);
   EXPECT_EQ(keeping->currentBackColor(), kBack);
+}
+
+TEST_F(ExplorerBarCommandTest, UpdatePassAsksTheTargetUnlessLeftAlone) {
+  StateTarget asked, ignored;
+  command->setTarget(&asked);
+  command->setSelector(StateTarget::ID_STATE);
+  auto* alone = new SwitchedCommand(holder, "Alone", nullptr, &ignored, StateTarget::ID_STATE, MENU_AUTOGRAY);
+  alone->leaveAlone();
+  alone->create();
+  // The application's update pass walks every window while idle.
+  app->refresh();
+  for (int i = 0; i < 100 && asked.updates == 0; ++i) settle(2);
+  EXPECT_GT(asked.updates, 0);
+  EXPECT_FALSE(command->isEnabled());
+  // The command left alone was never asked, nor greyed for want of an answer.
+  EXPECT_EQ(ignored.updates, 0);
+  EXPECT_TRUE(alone->isEnabled());
+  alone->refresh();
+  EXPECT_EQ(ignored.updates, 0);
+  // Asked directly, the same way.
+  command->enable();
+  const int before = asked.updates;
+  command->refresh();
+  EXPECT_EQ(asked.updates, before + 1);
+  EXPECT_FALSE(command->isEnabled());
+  command->setTarget(nullptr);
+  alone->setTarget(nullptr);
+}
+
+// Painted by hand over a colour already on screen: a command whose parent
+// paints behind it draws only its label; any other fills around it.
+TEST_F(ExplorerBarCommandTest, TransparentCommandDrawsOnlyItsInk) {
+  const FXColor under = FXRGB(0, 200, 0);
+  auto paintOver = [&] {
+    {
+      FXDCWindow dc(command);
+      dc.setForeground(under);
+      dc.fillRectangle(0, 0, command->getWidth(), command->getHeight());
+    }
+    FXEvent event{};
+    event.rect = FXRectangle(0, 0, command->getWidth(), command->getHeight());
+    command->handle(command, FXSEL(SEL_PAINT, 0), &event);
+    app->flush(true);
+  };
+  fxSetTransparent(command);
+  paintOver();
+  EXPECT_EQ(readPixel(command, command->getWidth() - 4, 3), under);
+  EXPECT_GT(inkOf(0xFFC65D21), 2);
+  fxSetTransparent(command, false);
+  paintOver();
+  EXPECT_EQ(readPixel(command, command->getWidth() - 4, 3), kBack | 0xFF000000u);
+  EXPECT_GT(inkOf(0xFFC65D21), 2);
+}
+
+TEST_F(ExplorerBarCommandTest, AcceleratorAtTheRightAndIconAtTheLeft) {
+  std::vector<FXColor> green(16 * 16, FXRGB(0, 200, 0));
+  FXIcon icon(app.get(), green.data(), 0, 0, 16, 16);
+  icon.create();
+  auto* open = new SwitchedCommand(holder, "Open\tCtrl+O", &icon, nullptr, 0, LAYOUT_FILL_X | LAYOUT_FIX_HEIGHT);
+  open->setHeight(30);
+  open->setBackColor(kBack);
+  open->create();
+  holder->recalc();
+  settle();
+  ASSERT_EQ(open->getAccelText(), FXString("Ctrl+O"));
+  auto inkIn = [&](FXint x0, FXint x1) {
+    int n = 0;
+    for (FXint y = 4; y < 26; ++y)
+      for (FXint x = x0; x < x1; ++x)
+        if (readPixel(open, x, y) == 0xFFC65D21u) ++n;
+    return n;
+  };
+  const FXint w = open->getWidth();
+  // FOX's places: the accelerator ends 16 pixels before the right edge.
+  EXPECT_TRUE(shownWithin(open, [&] { return inkIn(w - 16 - 60, w - 16) > 2; }));
+  EXPECT_EQ(inkIn(w - 15, w), 0);
+  EXPECT_EQ(pixelOnceShown(open, 3 + 8, 15, FXRGB(0, 200, 0)), FXRGB(0, 200, 0));
+  open->setIcon(nullptr);
 }
 
 }  // namespace
