@@ -15,6 +15,7 @@
 #include "widgets/preview.h"
 #include "widgets/shell/category_view.h"
 #include "widgets/shell/explorer_bar.h"
+#include "widgets/shell/shell_items.h"
 #include "widgets/shell/shell_window.h"
 
 using namespace FX;
@@ -375,6 +376,54 @@ TEST_F(ShellLayoutTest, MenuLayoutMaximisesAWindowShownLater) {
   EXPECT_EQ(bottom->getY() + bottom->getHeight(), window->getHeight() - mb);
   EXPECT_EQ(pixelOnceShown(bottom, bottom->getWidth() - 3, bottom->getHeight() - 2, kGradient2 | 0xFF000000u),
             kGradient2 | 0xFF000000u);
+}
+
+// Item icons by size and overlay, loaded once per name; a name that does not
+// load gives the default icon (none in this window).
+TEST_F(ShellLayoutTest, ItemIconsBySizeAndItemMenusReplaced) {
+  makeWindow(0, 200, 100);
+  FXKShellItemInfo* info = window->createItemInfo("it", 0);
+  info->attributes["icon_small"] = FXWString(u"korvane_link_16.png");
+  info->attributes["icon_large"] = FXWString(u"bootmenu_logo_win.png");
+  info->attributes["icon_extra"] = FXWString(u"nosuch.png");
+  info->attributes["overlay_small"] = FXWString(u"background.png");
+  window->addItem(nullptr, info);
+  const struct {
+    int size;
+    bool overlay;
+    FXColor color;  // 0: no icon
+  } cases[] = {
+      {0, false, FXRGB(200, 0, 0)},
+      {1, false, 0},  // no medium icon named
+      {2, false, FXRGB(255, 128, 0)},
+      {3, false, 0},  // named, but does not load
+      {4, false, 0},  // no such size
+      {0, true, FXRGB(10, 10, 10)},
+      {2, true, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + (c.overlay ? " overlay" : ""));
+    FXIcon* icon = c.overlay ? window->getItemOverlay("it", 0, c.size) : window->getItemIcon("it", 0, c.size);
+    if (!c.color) {
+      EXPECT_EQ(icon, nullptr);
+      continue;
+    }
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(icon->getPixel(3, 3), c.color);
+    EXPECT_EQ(window->getItemIconAlternate("it", 0, c.size) == icon, !c.overlay);
+  }
+  EXPECT_EQ(window->getItemIcon("it", 0, 0), window->getItemIcon("it", 0, 0));
+  EXPECT_EQ(window->getItemIcon("unknown", 0, 0), nullptr);
+
+  // A second menu for a verb replaces the first; other verbs use the common menu.
+  FXMenuPane* common = window->newPopupMenu();
+  FXMenuPane* first = window->newItemMenu("it");
+  new FXMenuCommand(first, "First");
+  FXMenuPane* second = window->newItemMenu("it");
+  EXPECT_NE(second, first);
+  EXPECT_EQ(window->findItemMenu("it"), second);
+  EXPECT_EQ(second->getFirst(), nullptr);
+  EXPECT_EQ(window->findItemMenu("other"), common);
 }
 
 }  // namespace
