@@ -47,6 +47,12 @@ FXString cutToWidth(FXFont* font, const FXString& text, FXint width) {
   return cut + dots;
 }
 
+// The drawn pictures need a true-colour display; others get the plain look.
+bool paints24(FXWindow* window) {
+  FXVisual* visual = window->getApp()->getDefaultVisual();
+  return visual && visual->id() && visual->getDepth() >= 24;
+}
+
 bool intersects(const FXRectangle& a, const FXRectangle& b) {
   return a.x < b.x + b.w && b.x < a.x + a.w && a.y < b.y + b.h && b.y < a.y + a.h;
 }
@@ -559,7 +565,10 @@ long FXKGroupBox::onPaint(FXObject*, FXSelector, void* ptr) {
   FXRectangle dirty = event ? event->rect : FXRectangle(0, 0, width, height);
   if (getParent() && getParent()->handle(this, FXSEL(SEL_COMMAND, FXKExplorerBar::ID_ANIMATING), nullptr))
     dirty = FXRectangle(0, 0, width, height);
-  paint24(dc, dirty);
+  if (paints24(this))
+    paint24(dc, dirty);
+  else
+    paintPlain(dc, dirty);
   return 1;
 }
 

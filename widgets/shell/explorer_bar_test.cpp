@@ -164,6 +164,42 @@ TEST_F(GroupBoxTest, HoldsItsMinimumWidthAndBarSizes) {
   EXPECT_EQ(pixelOnceShown(bar, 4, 4, FXKExplorerBar::kBackColor), FXKExplorerBar::kBackColor);
 }
 
+// The look of a display below 24 bits, drawn here by hand: a white header
+// framed in the border colour with a black chevron, the body in the back colour.
+class PlainBox : public FXKGroupBox {
+ public:
+  using FXKGroupBox::FXKGroupBox;
+  void paintPlainNow() {
+    FXDCWindow dc(this);
+    paintPlain(dc, FXRectangle(0, 0, width, height));
+  }
+};
+
+TEST_F(GroupBoxTest, PlainLookBelow24Bits) {
+  auto* plain = new PlainBox(bar, FXWString(u"Plain"), LAYOUT_FILL_X);
+  new FXFrame(plain, LAYOUT_FIX_HEIGHT, 0, 0, 0, 30);
+  plain->setBackColor(FXRGB(0, 90, 0));
+  plain->setBorderColor(FXRGB(90, 0, 0));
+  plain->create();
+  bar->recalc();
+  settle();
+  ASSERT_GT(plain->getHeight(), 40);
+  plain->paintPlainNow();
+  app->flush(true);
+  const FXint w = plain->getWidth();
+  EXPECT_EQ(readPixel(plain, w / 2, 3), FXRGB(255, 255, 255));
+  EXPECT_EQ(readPixel(plain, w / 2, 0), FXRGB(90, 0, 0));
+  EXPECT_EQ(readPixel(plain, 0, 30), FXRGB(90, 0, 0));
+  EXPECT_EQ(readPixel(plain, 3, plain->getHeight() - 3), FXRGB(0, 90, 0));
+  // The chevron's lines in the 16-pixel square at the right of the header.
+  int black = 0;
+  const FXint sx = w - 8 - 16, sy = (FXKGroupBox::kHeaderHeight - 16) / 2;
+  for (FXint y = sy; y < sy + 16; ++y)
+    for (FXint x = sx; x < sx + 16; ++x)
+      if (readPixel(plain, x, y) == FXRGB(0, 0, 0)) ++black;
+  EXPECT_GT(black, 8);
+}
+
 TEST_F(GroupBoxTest, AutoHideFollowsTheChildren) {
   auto* hiding = new FXKGroupBox(bar, FXWString(u"Auto"), FXuint(LAYOUT_FILL_X) | FXKGroupBox::GROUPBOX_AUTOHIDE);
   auto* child = new FXFrame(hiding, 0, 0, 0, 10, 10);
