@@ -201,6 +201,9 @@ void FXKGroupBox::dropCaches() {
 }
 
 void FXKGroupBox::create() {
+  // The state the box had when it last went, applied before it exists so
+  // that a box kept collapsed starts so without animating.
+  if (!id()) readSettings();
   SharedImages& images = shared();
   if (images.users++ == 0) {
     if (FXExtApp* app = extApp(this)) {
@@ -218,6 +221,7 @@ void FXKGroupBox::create() {
 
 void FXKGroupBox::destroy() {
   const bool existed = id() != 0;
+  if (existed) writeSettings();
   FXPacker::destroy();
   SharedImages& images = shared();
   if (existed && images.users > 0 && --images.users == 0) {

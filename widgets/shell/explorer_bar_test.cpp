@@ -14,31 +14,6 @@ using namespace FX;
 
 namespace {
 
-// A child that writes down the expand/collapse notices it gets, with the
-// box's height at that moment (collapsing animates before the notice,
-// expanding after it).
-class Recorder : public FXFrame {
-  FXDECLARE(Recorder)
-
- public:
-  Recorder() = default;
-  Recorder(FXComposite* parent, std::vector<std::string>* log, FXint h)
-      : FXFrame(parent, LAYOUT_FILL_X | LAYOUT_FIX_HEIGHT, 0, 0, 0, h), log_(log) {}
-  long onNotice(FXObject* sender, FXSelector, void* ptr) {
-    auto* box = static_cast<FXWindow*>(sender);
-    log_->push_back((ptr ? "expanded at " : "collapsed at ") + std::to_string(box->getHeight()));
-    return 1;
-  }
-
- private:
-  std::vector<std::string>* log_ = nullptr;
-};
-
-FXDEFMAP(Recorder) RecorderMap[] = {
-    FXMAPFUNC(SEL_COMMAND, FXKGroupBox::ID_EXPANDED_CHANGED, Recorder::onNotice),
-};
-FXIMPLEMENT(Recorder, FXFrame, RecorderMap, ARRAYNUMBER(RecorderMap))
-
 // A parent that counts the animation's start and end messages.
 class CountingBar : public FXKExplorerBar {
  public:
@@ -51,6 +26,36 @@ class CountingBar : public FXKExplorerBar {
   int starts = 0, ends = 0;
 };
 
+// A child that writes down the expand/collapse notices it gets, with how many
+// animations its bar had seen begin and end by then (collapsing animates
+// before the notice, expanding after it), and the box's height.
+class Recorder : public FXFrame {
+  FXDECLARE(Recorder)
+
+ public:
+  Recorder() = default;
+  Recorder(FXComposite* parent, std::vector<std::string>* log, FXint h)
+      : FXFrame(parent, LAYOUT_FILL_X | LAYOUT_FIX_HEIGHT, 0, 0, 0, h), log_(log) {}
+  long onNotice(FXObject* sender, FXSelector, void* ptr) {
+    auto* box = static_cast<FXWindow*>(sender);
+    std::string line = ptr ? "expanded" : "collapsed";
+    if (auto* bar = dynamic_cast<CountingBar*>(box->getParent()))
+      line += " " + std::to_string(bar->starts) + "/" + std::to_string(bar->ends);
+    log_->push_back(line);
+    heights.push_back(box->getHeight());
+    return 1;
+  }
+  std::vector<FXint> heights;
+
+ private:
+  std::vector<std::string>* log_ = nullptr;
+};
+
+FXDEFMAP(Recorder) RecorderMap[] = {
+    FXMAPFUNC(SEL_COMMAND, FXKGroupBox::ID_EXPANDED_CHANGED, Recorder::onNotice),
+};
+FXIMPLEMENT(Recorder, FXFrame, RecorderMap, ARRAYNUMBER(RecorderMap))
+
 class GroupBoxTest : public FXAppTest<FXExtApp> {
  protected:
   GroupBoxTest() : FXAppTest(400, 500) {}
@@ -58,9 +63,12 @@ class GroupBoxTest : public FXAppTest<FXExtApp> {
   void beforeCreate() override {
     bar = new CountingBar(main);
     box = new FXKGroupBox(bar, FXWString(u"Tasks"), LAYOUT_FILL_X);
-    new Recorder(box, &log, 60);
+    first = new Recorder(box, &log, 60);
     new Recorder(box, &log, 40);
     box->setSettingsSection("GroupBoxTest");
+    // The store outlives the application: start each test from no saved state.
+    app->reg().deleteSection("GroupBoxTest");
+    app->reg().deleteSection("GroupBoxTestKept");
   }
   void afterCreate() override {
     main->show(PLACEMENT_SCREEN);
@@ -78,6 +86,7 @@ class GroupBoxTest : public FXAppTest<FXExtApp> {
   CountingBar* bar = nullptr;
   FXKGroupBox* box = nullptr;
   std::vector<std::string> log;
+  Recorder* first = nullptr;
 };
 
 TEST_F(GroupBoxTest, CollapsesAfterItsAnimationAndExpandsBeforeIt) {
@@ -89,7 +98,7 @@ TEST_F(GroupBoxTest, CollapsesAfterItsAnimationAndExpandsBeforeIt) {
   auto took = std::chrono::steady_clock::now() - t0;
   EXPECT_TRUE(box->getState() & FXKGroupBox::STATE_COLLAPSED);
   // The body slid away before the children heard of it.
-  EXPECT_EQ(log, (std::vector<std::string>{"collapsed at 21", "collapsed at 21"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"collapsed 1/1", "collapsed 1/1"}));
   EXPECT_GE(took, std::chrono::milliseconds(450));
   EXPECT_LT(took, std::chrono::milliseconds(3000));
   EXPECT_EQ(bar->starts, 1);
@@ -100,12 +109,14 @@ TEST_F(GroupBoxTest, CollapsesAfterItsAnimationAndExpandsBeforeIt) {
   EXPECT_FALSE(box->isComposite());
 
   log.clear();
+  first->heights.clear();
   t0 = std::chrono::steady_clock::now();
   clickHeader();
   took = std::chrono::steady_clock::now() - t0;
   EXPECT_FALSE(box->getState() & FXKGroupBox::STATE_COLLAPSED);
   // Told while still at header height, then the body slid in.
-  EXPECT_EQ(log, (std::vector<std::string>{"expanded at 21", "expanded at 21"}));
+  EXPECT_EQ(log, (std::vector<std::string>{"expanded 1/1", "expanded 1/1"}));
+  EXPECT_EQ(first->heights, (std::vector<FXint>{FXKGroupBox::kHeaderHeight}));
   EXPECT_GE(took, std::chrono::milliseconds(450));
   settle();
   EXPECT_EQ(box->getHeight(), full);
@@ -142,6 +153,35 @@ TEST_F(GroupBoxTest, KeepsGroupStateInTheSettings) {
   EXPECT_EQ(box->getState(), 0u);
   EXPECT_EQ(log.size(), 2u);
 
+}
+
+// A box goes with its state and the next box in its place starts with it:
+// collapsed at once, its children told, no animation.
+TEST_F(GroupBoxTest, StateKeptFromOneBoxToTheNext) {
+  auto* kept = new FXKGroupBox(bar, FXWString(u"Kept"), LAYOUT_FILL_X);
+  new Recorder(kept, &log, 50);
+  kept->setSettingsSection("GroupBoxTestKept");
+  kept->create();
+  bar->recalc();
+  settle();
+  kept->setState(FXKGroupBox::STATE_COLLAPSED);
+  log.clear();
+  kept->destroy();
+  EXPECT_EQ(app->reg().readIntEntry("GroupBoxTestKept", "GroupState", -1), FXint(FXKGroupBox::STATE_COLLAPSED));
+  delete kept;
+
+  auto* next = new FXKGroupBox(bar, FXWString(u"Kept"), LAYOUT_FILL_X);
+  new Recorder(next, &log, 50);
+  next->setSettingsSection("GroupBoxTestKept");
+  const auto t0 = std::chrono::steady_clock::now();
+  next->create();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
+  EXPECT_EQ(next->getState(), FXKGroupBox::STATE_COLLAPSED);
+  // Told at once, no animation begun.
+  EXPECT_EQ(log, (std::vector<std::string>{"collapsed 1/1"}));
+  bar->recalc();
+  settle();
+  EXPECT_EQ(next->getHeight(), FXKGroupBox::kHeaderHeight);
 }
 
 TEST_F(GroupBoxTest, HoldsItsMinimumWidthAndBarSizes) {
