@@ -325,6 +325,50 @@ TEST_F(ShellWindowBaseTest, StoredPlacementRoundTripAndRefusal) {
   reg.deleteSection(section);
 }
 
+// A window maximised on a display without a window manager keeps the
+// rectangle it goes back to: written with the maximised state, and the next
+// window opens maximised and restores to it.
+TEST_F(ShellWindowBaseTest, MaximisedPlacementRoundTrip) {
+  if (fxHasWindowManager(app.get())) GTEST_SKIP() << "a window manager maximises here";
+  FXSettings& reg = app->reg();
+  const char* section = "FXKShellWindow";
+  reg.deleteSection(section);
+  auto* window = new FXKShellWindow(app.get(), "shell", nullptr, nullptr, DECOR_ALL, 0, 0, 100, 100);
+  window->create();
+  window->show(PLACEMENT_DEFAULT);
+  window->position(50, 60, 310, 205);
+  settleEvents(app.get());
+  EXPECT_TRUE(window->maximize());
+  settleEvents(app.get());
+  const FXint sw = window->getRoot()->getWidth(), sh = window->getRoot()->getHeight();
+  EXPECT_TRUE(window->isMaximized());
+  EXPECT_EQ(window->getWidth(), sw);
+  window->destroy();
+  EXPECT_EQ(reg.readIntEntry(section, "ShowState", -1), 3);
+  EXPECT_EQ(reg.readIntEntry(section, "X", -1), 50);
+  EXPECT_EQ(reg.readIntEntry(section, "Width", -1), 310);
+  EXPECT_EQ(reg.readIntEntry(section, "Height", -1), 205);
+  delete window;
+
+  window = new FXKShellWindow(app.get(), "shell", nullptr, nullptr, DECOR_ALL, 0, 0, 100, 100);
+  window->create();
+  window->show(PLACEMENT_DEFAULT);
+  settleEvents(app.get());
+  EXPECT_TRUE(window->isMaximized());
+  EXPECT_EQ(window->getWidth(), sw);
+  EXPECT_EQ(window->getHeight(), sh);
+  EXPECT_TRUE(window->restore());
+  settleEvents(app.get());
+  EXPECT_FALSE(window->isMaximized());
+  EXPECT_EQ(window->getX(), 50);
+  EXPECT_EQ(window->getY(), 60);
+  EXPECT_EQ(window->getWidth(), 310);
+  EXPECT_EQ(window->getHeight(), 205);
+  window->destroy();
+  delete window;
+  reg.deleteSection(section);
+}
+
 // ---- the window's own document
 
 // An item list over the window's own document.
