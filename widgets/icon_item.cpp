@@ -17,6 +17,8 @@ FXIMPLEMENT(FXKIconItem, FXKBrowserViewItem, nullptr, 0)
 namespace {
 constexpr FXint kKeyName = 0;
 bool isBlank(char16_t c) { return c == u' ' || c == u'\n' || c == u'\r' || c == u'\t'; }
+// Styles that put the label under the icon, centred.
+bool stacked(int style) { return style == FXKIconList::STYLE_ICONS || style == FXKIconList::STYLE_THUMBNAILS; }
 FXint dotsWidth(FXFont* font) { return font->getTextWidth("...", 3); }
 FXRectangle intersect(const FXRectangle& a, const FXRectangle& b) {
   const FXint x = std::max(a.x, b.x), y = std::max(a.y, b.y);
@@ -228,7 +230,7 @@ void FXKIconItemTextSimple::draw(FXDC& dc, FXFont* font, const FXRectangle& rect
     const bool ellipsis = (lineFlags_ & FLAG_ELLIPSIS) && !showAll &&
                           (style <= FXKIconList::STYLE_DETAILS || i == 1 || i + 1 == lines_.size());
     FXint x = rect.x;
-    if (!ellipsis && style == FXKIconList::STYLE_ICONS) x += (rect.w - l.width) / 2;
+    if (!ellipsis && stacked(style)) x += (rect.w - l.width) / 2;
     const FXint bytes = at(l.end) - at(l.start);
     if (bytes > 0) dc.drawText(x, y, utf8_.data() + at(l.start), static_cast<FXuint>(bytes));
     FXint lineEnd = x + l.width;
@@ -539,7 +541,7 @@ FXint FXKIconItem::measureHeight(FXint w, FXKIconItemCell* c, FXFont* font, int 
   // the icons style has to break it: then only a text that fits its width
   // and holds no line feed is known to be one line without the part.
   bool oneLine = !c->part && c->plainKind;
-  if (oneLine && style == FXKIconList::STYLE_ICONS && !c->plain.empty()) {
+  if (oneLine && stacked(style) && !c->plain.empty()) {
     const char16_t* s = c->plain.text();
     const FXint n = c->plain.length();
     bool text = false;
@@ -549,7 +551,7 @@ FXint FXKIconItem::measureHeight(FXint w, FXKIconItemCell* c, FXFont* font, int 
     }
     if (oneLine && (!text || plainWidth(c, font) > w - 4)) oneLine = false;
   }
-  if (!oneLine && style == FXKIconList::STYLE_ICONS) partOf(c)->breakLines(font, w - 4, 2, false);
+  if (!oneLine && stacked(style)) partOf(c)->breakLines(font, w - 4, 2, false);
   FXint iconPart = 0;
   if (FXIcon* icon = c->iconAt(l->iconSizeIndex())) iconPart = icon->getHeight() + (noHighlight_ ? 10 : 4);
   FXint iw = c->icon.w, ix = c->icon.x, sb = 0;
@@ -560,7 +562,7 @@ FXint FXKIconItem::measureHeight(FXint w, FXKIconItemCell* c, FXFont* font, int 
   }
   const FXint text = oneLine ? (c->plain.empty() ? 0 : font->getFontHeight())
                               : partOf(c)->getHeightForWidth(font, w - sb - ix - iw - 8);
-  if (style == FXKIconList::STYLE_ICONS) return text + iconPart + 6;
+  if (stacked(style)) return text + iconPart + 6;
   FXint h = std::max(text + 4, iconPart);
   if (l->hasSelectionImage() && hoverFrame_ && !noHighlight_) h = std::max(h, l->getSelectionImage()->getHeight() + 6);
   return h;
@@ -630,7 +632,8 @@ void FXKIconItem::layoutCell(FXint key, const FXRectangle& r) {
       }
       break;
     }
-    case FXKIconList::STYLE_ICONS: {
+    case FXKIconList::STYLE_ICONS:
+    case FXKIconList::STYLE_THUMBNAILS: {
       c->icon = FXRectangle(r.x + std::max(0, (r.w - iw) / 2), 2, iw, ih);
       if (!c->part) break;
       const FXint widest = c->part->breakLines(font, r.w - 4, 2, false);
@@ -668,6 +671,7 @@ FXRectangle FXKIconItem::getCellTextRect(FXint key) {
     case FXKIconList::STYLE_DETAILS:
       return FXRectangle(c->icon.x + c->icon.w + 2, (height - fh) / 2, width - c->icon.x - c->icon.w - 4, fh);
     case FXKIconList::STYLE_ICONS:
+    case FXKIconList::STYLE_THUMBNAILS:
       return FXRectangle(2, c->icon.y + c->icon.h + 2, width - 4, c->part ? c->part->getHeight(l->getFont()) : fh);
     case FXKIconList::STYLE_TILES:
     case FXKIconList::STYLE_CATEGORY:

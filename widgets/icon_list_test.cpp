@@ -250,7 +250,7 @@ TEST_F(IconListTest, CellSizePerViewStyle) {
   const Case cases[] = {
       {FXKIconList::STYLE_DETAILS, -1, std::max(fh, 20)},
       {FXKIconList::STYLE_ICONS, std::max(72, 7 * m), 72},
-      {FXKIconList::STYLE_THUMBNAILS, 0, 0},
+      {FXKIconList::STYLE_THUMBNAILS, std::max(72, 7 * m) + 16, 88},
       {FXKIconList::STYLE_TILES, 196, 52},
       {FXKIconList::STYLE_LIST, -1, std::max(fh, 20)},
   };
@@ -672,8 +672,7 @@ class IconBrowser : public TitledBrowser {
 };
 
 // An entry that is neither selected nor current paints its icon, in every
-// style that shows icons (thumbnails lay out nothing), with and without a
-// frame image in the category style.
+// style, with and without a frame image in the category style.
 TEST_F(IconListTest, UnselectedEntriesShowTheirIcons) {
   const FXColor red = FXRGB(255, 0, 0);
   std::vector<std::unique_ptr<FXIcon>> icons;
@@ -690,8 +689,10 @@ TEST_F(IconListTest, UnselectedEntriesShowTheirIcons) {
     int style;
     bool frame;
   } cases[] = {
-      {FXKIconList::STYLE_LIST, false},  {FXKIconList::STYLE_DETAILS, false},  {FXKIconList::STYLE_ICONS, false},
-      {FXKIconList::STYLE_TILES, false}, {FXKIconList::STYLE_CATEGORY, false}, {FXKIconList::STYLE_CATEGORY, true},
+      {FXKIconList::STYLE_LIST, false},       {FXKIconList::STYLE_DETAILS, false},
+      {FXKIconList::STYLE_ICONS, false},      {FXKIconList::STYLE_THUMBNAILS, false},
+      {FXKIconList::STYLE_TILES, false},      {FXKIconList::STYLE_CATEGORY, false},
+      {FXKIconList::STYLE_CATEGORY, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "style " << c.style << (c.frame ? " with a frame" : ""));
@@ -727,6 +728,103 @@ TEST_F(IconListTest, UnselectedEntriesShowTheirIcons) {
     delete list;
     list = nullptr;
   }
+}
+
+// Thumbnails lay their entries out in a grid of cells as the icons style
+// does, each the large icon centred over its label: the whole 48-pixel icon
+// shows (a 32-pixel one would leave its lower right corner bare), the label
+// is written below it, and a click on an entry makes it current.
+TEST_F(IconListTest, ThumbnailsShowTheLargeIconOverTheLabel) {
+  const FXColor red = FXRGB(255, 0, 0) | 0xFF000000u;
+  std::vector<std::unique_ptr<FXIcon>> icons;
+  for (FXint side : {16, 32, 48}) {
+    icons.push_back(std::make_unique<FXIcon>(app.get(), nullptr, 0, IMAGE_OWNED, side, side));
+    for (FXint y = 0; y < side; ++y)
+      for (FXint x = 0; x < side; ++x) icons.back()->setPixel(x, y, red);
+  }
+  auto* b = new IconBrowser(app.get(), {{"", 5}});
+  for (int k = 0; k < 3; ++k) b->icons[k] = icons[k].get();
+  browser = b;
+  list = new VetoList(main, b, LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  b->release();
+  list->addViewStyle(FXKIconList::STYLE_THUMBNAILS);
+  FXKColumnRecord name;
+  name.key = 0;
+  name.caption = FXWString(u"Name");
+  name.flags = FXKColumnRecord::COLUMN_STRETCH;
+  list->appendColumn(name);
+  show();
+  list->refresh(FXKBrowser::UPDATE_REBUILD);
+  settle();
+  b->clearState(FXKBrowser::STATE_SELECTED, true);
+  settle();
+  const FXint m = list->getFont()->getTextWidth("M", 1);
+  const FXint cell = std::max(72, 7 * m) + 16;
+  ASSERT_EQ(list->getCellWidth(), cell);
+  FXKIconItem* previous = nullptr;
+  for (int i = 1; i <= 5; ++i) {
+    SCOPED_TRACE(i);
+    FXKIconItem* entry = item(std::to_string(i));
+    ASSERT_NE(entry, nullptr);
+    // Cells 16 apart from x = 5; a row ends where the next cell would
+    // pass the group's right edge.
+    if (!previous) {
+      EXPECT_EQ(entry->x, 5);
+    } else if (previous->x + 2 * (cell + 16) - 16 > entry->parent->width) {
+      EXPECT_EQ(entry->x, 5);
+      EXPECT_GE(entry->y, previous->y + 88 + 16);
+    } else {
+      EXPECT_EQ(entry->x, previous->x + cell + 16);
+      EXPECT_EQ(entry->y, previous->y);
+    }
+    previous = entry;
+    EXPECT_EQ(entry->width, cell);
+    EXPECT_GE(entry->height, 88);
+    entry->layoutIfNeeded();
+    const FXRectangle icon = entry->cell(0)->icon;
+    EXPECT_EQ(icon.w, 48);
+    EXPECT_EQ(icon.x, (cell - 48) / 2);
+    const FXRectangle text = entry->cell(0)->text;
+    EXPECT_EQ(text.y, icon.y + 48 + 2);
+    EXPECT_GT(text.w, 0);
+    EXPECT_EQ(text.x, 2 + (cell - 4 - text.w) / 2);  // centred
+    if (list->isItemFocused(entry->item.get())) continue;
+    for (const FXPoint& corner : {FXPoint(icon.x + 1, icon.y + 1), FXPoint(icon.x + 46, icon.y + 46)}) {
+      const FXPoint p = entry->toWindow(corner);
+      EXPECT_EQ(pixelOnceShown(list, p.x, p.y, red), red) << corner.x << "," << corner.y;
+    }
+  }
+  FXKIconItem* first = item("1");
+  FXKIconItem* last = item("5");
+  EXPECT_GT(last->y, first->y + first->height);
+  // The label is painted: ink of the text colour inside its rectangle.
+  const FXRectangle text = last->cell(0)->text;
+  const FXPoint origin = last->toWindow(FXPoint(text.x, text.y));
+  const FXColor ink = list->getColor(1, nullptr, true) | 0xFF000000u;
+  EXPECT_TRUE(shownWithin(list, [&] {
+    FXImage shot(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, list->getWidth(), list->getHeight());
+    shot.create();
+    {
+      FXDCWindow dc(&shot);
+      dc.drawArea(list, 0, 0, list->getWidth(), list->getHeight(), 0, 0);
+    }
+    shot.restore();
+    for (FXint y = origin.y; y < origin.y + text.h; ++y)
+      for (FXint x = origin.x; x < origin.x + text.w; ++x)
+        if ((shot.getPixel(x, y) | 0xFF000000u) == ink) return true;
+    return false;
+  }));
+  // A click on the last entry's icon makes it current.
+  const FXPoint at = last->toWindow(FXPoint(last->cell(0)->icon.x + 24, last->cell(0)->icon.y + 24));
+  FXEvent ev{};
+  ev.type = SEL_LEFTBUTTONPRESS;
+  ev.click_count = 1;
+  ev.win_x = at.x, ev.win_y = at.y;
+  list->handle(list, FXSEL(SEL_LEFTBUTTONPRESS, 0), &ev);
+  ev.type = SEL_LEFTBUTTONRELEASE;
+  list->handle(list, FXSEL(SEL_LEFTBUTTONRELEASE, 0), &ev);
+  drain();
+  EXPECT_EQ(pathOf(browser->getCurrentItem()), "5");
 }
 
 // ---- keyboard
