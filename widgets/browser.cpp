@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "core/catalogue.h"
 #include "gui/app/korvane_app.h"
+#include "platform/fox/fx_app.h"
+#include "platform/fox/fx_resources.h"
 #include "widgets/preview.h"
 
 using namespace FX;
@@ -282,6 +285,9 @@ FXKBrowser::~FXKBrowser() {
   current_.reset();
   root_.reset();
   commandHandler_.reset();
+  if (propertiesIcon_)
+    if (auto* ext = dynamic_cast<FXExtApp*>(app_)) ext->freeImage(propertiesIcon_);
+  propertiesIcon_ = nullptr;
   for (auto& set : states_) {
     set->clear(false);
     set.reset();
@@ -522,6 +528,24 @@ void FXKBrowser::getItemDetails(FXWString& out, const FXKBrowserItem* item) {
 void FXKBrowser::getItemTip(FXWString& out, const FXKBrowserItem* item) {
   if (FXKBrowser* owner = delegateBrowser(item)) return owner->getItemTip(out, item);
   getItemHelp(out, item);
+}
+
+bool FXKBrowser::addItemCommands(FXMenuPane* pane, const FXKBrowserItem* item) {
+  auto* handler = dynamic_cast<FXKCommandHandler*>(commandHandler_.get());
+  if (!pane || !handler || !handler->isCommandEnabled(ID_PROPERTIES)) return false;
+  if (!propertiesIcon_) {
+    // The picture holds three states; a menu shows the first.
+    propertiesIcon_ = fxLoadIcon(app_, propertiesIconPng, IMAGE_KEEP, 0);
+    if (propertiesIcon_ && propertiesIcon_->getHeight() > 16) propertiesIcon_->crop(0, 0, propertiesIcon_->getWidth(), 16);
+  }
+  // FOX marks the hot key with "&" where the catalogue carries U+2382.
+  std::u16string text(Common::catalogueText(475, u"Propert\u2382ies\t\tDisplay the properties of the selected item."));
+  for (char16_t& c : text)
+    if (c == u'\u2382') c = u'&';
+  auto* command = new FXMenuCommand(pane, FXString(FXWString(text).toUtf8().c_str()), propertiesIcon_,
+                                    commandHandler_.get(), ID_PROPERTIES, 0x4000000);
+  command->setUserData(const_cast<FXKBrowserItem*>(item));
+  return true;
 }
 
 bool FXKBrowser::prepareItem(FXKBrowserItem* item) {

@@ -162,6 +162,9 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
   };
   enum { ID_SELECT = 10062, ID_DESELECT, ID_UPDATE_HELP, ID_UPDATE_TIP, ID_UPDATE_CHORE };
   enum { ID_DOCUMENT = 60 };  // the id of every message a document sends its views
+  enum { ID_PROPERTIES = 62 };  // the item command that shows an item's properties
+  // 16 x 48: three 16-pixel states (normal, hot, disabled) of the Properties command.
+  static const unsigned char propertiesIconPng[];
 
   // One item-state set: owned clones in insertion order, filed by hash so a
   // look-up is not a scan. Its lock is recursive; notifications go out after
@@ -282,6 +285,9 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
   virtual void getItemDescription(FXWString& out, const FXKBrowserItem* item);
   virtual void getItemDetails(FXWString& out, const FXKBrowserItem* item);
   virtual void getItemTip(FXWString& out, const FXKBrowserItem* item);
+  // The Properties command, when the command handler enables it; its user
+  // data is `item`, which the caller keeps for as long as the pane lives.
+  virtual bool addItemCommands(FX::FXMenuPane* pane, const FXKBrowserItem* item);
   virtual bool popupItemMenu(const FXKBrowserItem* item, FX::FXWindow* window, int x, int y) { return false; }
   virtual bool prepareItem(FXKBrowserItem* item);
   virtual int compareItemTexts(const FXKBrowserItem* firstItem, const FXWString& firstText,
@@ -344,6 +350,7 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
   FX::FXObject* target_ = nullptr;
   FX::FXuint message_ = 0;
   std::unique_ptr<FX::FXObject> commandHandler_;
+  FX::FXIcon* propertiesIcon_ = nullptr;  // the application's, freed through it
   FX::FXuint pending_ = 0;
   FX::FXuint mode_ = MODE_MULTIPLE;
   std::unique_ptr<StateSet> states_[STATE_COUNT];

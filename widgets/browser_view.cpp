@@ -89,6 +89,7 @@ FXKBrowserView::~FXKBrowserView() {
   getApp()->removeChore(this, FXSEL(SEL_CHORE, ID_REFRESH_CHORE));
   delete menu_;
   menu_ = nullptr;
+  menuItem_.reset();
   current_ = nullptr;
   // The index goes first: the nodes then leave it without a look-up each.
   nodes_.clear();
@@ -210,10 +211,8 @@ bool FXKBrowserView::isItemEnabled(const FXKBrowserItem* item) {
   return browser().isEnabled(item);
 }
 
-bool FXKBrowserView::fillContextMenu(FXMenuPane*, const FXKBrowserItem* item, int) {
-  // The browser's item commands come with the command handler of a derived
-  // browser; the base browser has none.
-  return false;
+bool FXKBrowserView::fillContextMenu(FXMenuPane* pane, const FXKBrowserItem* item, int) {
+  return item && browser().addItemCommands(pane, item);
 }
 
 bool FXKBrowserView::isItemSelected(const FXKBrowserItem* item) { return browser().isSelected(item); }
@@ -450,10 +449,13 @@ void FXKBrowserView::createContextMenu(const FXKBrowserItem* item) {
     delete menu_;
     menu_ = nullptr;
   }
+  // The menu's commands carry the item as their data: it lives as long as the menu.
+  menuItem_.reset(item ? item->clone() : nullptr);
   menu_ = new FXMenuPane(this);
-  if (!fillContextMenu(menu_, item, 3)) {
+  if (!fillContextMenu(menu_, menuItem_.get(), 3)) {
     delete menu_;
     menu_ = nullptr;
+    menuItem_.reset();
   }
 }
 

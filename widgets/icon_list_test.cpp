@@ -887,6 +887,71 @@ TEST_F(IconListTest, DeleteAndInsertAskTheCommandHandler) {
   EXPECT_EQ(handler->executed, (std::vector<int>{66, 67}));
 }
 
+// The item menu's Properties entry comes from the browser when its command
+// handler enables command 62; the entry carries the item, which outlives the
+// call that made the menu, so choosing it later hands the handler that item.
+TEST_F(IconListTest, ItemMenuOffersProperties) {
+  make(3);
+  struct Handler : FXObject, FXKCommandHandler {
+    bool enabled = false;
+    std::vector<std::string> chosen;
+    bool isCommandEnabled(int id) override { return id == 62 && enabled; }
+    void executeCommand(int, void*) override {}
+    long handle(FXObject* sender, FXSelector sel, void*) override {
+      if (FXSELTYPE(sel) != SEL_COMMAND || FXSELID(sel) != 62) return 0;
+      chosen.push_back(pathOf(static_cast<FXKBrowserItem*>(static_cast<FXWindow*>(sender)->getUserData())));
+      return 1;
+    }
+  };
+  const PathItem second("2");
+  const struct {
+    const char* what;
+    bool handler, enabled, added;
+  } cases[] = {
+      {"no command handler", false, false, false},
+      {"command 62 not enabled", true, false, false},
+      {"command 62 enabled", true, true, true},
+  };
+  Handler* handler = nullptr;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.handler && !handler) browser->setCommandHandler(handler = new Handler);
+    if (handler) handler->enabled = c.enabled;
+    FXMenuPane pane(main);
+    EXPECT_EQ(browser->addItemCommands(&pane, &second), c.added);
+    EXPECT_EQ(list->fillContextMenu(&pane, &second, 3), c.added);
+    ASSERT_EQ(pane.numChildren(), c.added ? 2 : 0);
+    if (!c.added) continue;
+    auto* command = dynamic_cast<FXMenuCommand*>(pane.getFirst());
+    ASSERT_NE(command, nullptr);
+    EXPECT_EQ(std::string(command->getText().text()), "Properties");
+    EXPECT_EQ(std::string(command->getHelpText().text()), "Display the properties of the selected item.");
+    EXPECT_EQ(command->getTarget(), handler);
+    EXPECT_EQ(command->getSelector(), 62u);
+    EXPECT_EQ(command->getUserData(), &second);
+    ASSERT_NE(command->getIcon(), nullptr);
+    EXPECT_EQ(command->getIcon()->getWidth(), 16);
+    EXPECT_EQ(command->getIcon()->getHeight(), 16);  // the first of the picture's three states
+  }
+  // Through the view: a right click on an entry, then the entry chosen once
+  // the call that opened the menu has returned.
+  FXKIconItem* entry = item("2");
+  const FXPoint p = entry->toWindow(FXPoint(entry->width / 4, entry->height / 2));
+  FXEvent ev{};
+  ev.type = SEL_RIGHTBUTTONRELEASE;
+  ev.win_x = p.x, ev.win_y = p.y;
+  ev.root_x = p.x, ev.root_y = p.y;
+  ASSERT_EQ(list->handle(list, FXSEL(SEL_COMMAND, FXKBrowserView::ID_CONTEXT_MENU), &ev), 1);
+  FXMenuCommand* properties = nullptr;
+  for (FXWindow* w = main->getApp()->getRootWindow()->getFirst(); w && !properties; w = w->getNext())
+    if (auto* pane = dynamic_cast<FXMenuPane*>(w); pane && pane->getOwner() == list)
+      properties = dynamic_cast<FXMenuCommand*>(pane->getFirst());
+  ASSERT_NE(properties, nullptr);
+  properties->handle(properties, FXSEL(SEL_COMMAND, FXWindow::ID_ACCEL), nullptr);
+  drain();
+  EXPECT_EQ(handler->chosen, (std::vector<std::string>{"2"}));
+}
+
 TEST_F(IconListTest, KeyboardAllDisabledAndBrowseOnly) {
   make(3);
   for (int i = 1; i <= 3; ++i) browser->setItemEnabled(item(std::to_string(i))->item.get(), false, false);
