@@ -63,36 +63,45 @@ FXKBrowser::StateSet::~StateSet() {
   entries_.clear();
 }
 
-FXKBrowser::StateSet::List::iterator FXKBrowser::StateSet::findLocked(const FXKBrowserItem* item) {
+std::size_t FXKBrowser::StateSet::findLocked(const FXKBrowserItem* item) const {
   // An empty set answers without touching the item.
-  if (!item || entries_.empty()) return entries_.end();
-  auto [from, to] = byHash_.equal_range(item->hashValue());
-  List::iterator found = entries_.end();
-  for (auto it = from; it != to; ++it)
-    if ((*it->second)->isEqual(item)) {
-      // The first clone filed wins, as a scan in insertion order would find it.
-      if (found == entries_.end()) {
-        found = it->second;
-      } else {
-        for (auto e = entries_.begin(); e != entries_.end(); ++e) {
-          if (e == found) break;
-          if (e == it->second) {
-            found = e;
-            break;
-          }
-        }
-      }
-    }
+  if (!item || !live_) return kNone;
+  // The first clone filed wins, as a scan in insertion order would find it.
+  std::size_t found = kNone;
+  byHash_.find(item->hashValue(), [&](std::uint32_t at) {
+    if (at < found && entries_[at]->isEqual(item)) found = at;
+    return true;
+  });
   return found;
 }
 
-void FXKBrowser::StateSet::unlinkLocked(List::iterator it) {
-  auto [from, to] = byHash_.equal_range((*it)->hashValue());
-  for (auto h = from; h != to; ++h)
-    if (h->second == it) {
-      byHash_.erase(h);
-      break;
-    }
+void FXKBrowser::StateSet::appendLocked(const FXKBrowserItem* item) {
+  entries_.emplace_back(item->clone());
+  byHash_.insert(entries_.back()->hashValue(), static_cast<std::uint32_t>(entries_.size() - 1));
+  ++live_;
+}
+
+std::unique_ptr<FXKBrowserItem> FXKBrowser::StateSet::takeLocked(std::size_t at) {
+  std::unique_ptr<FXKBrowserItem> entry = std::move(entries_[at]);
+  byHash_.erase(entry->hashValue(), static_cast<std::uint32_t>(at));
+  --live_;
+  return entry;
+}
+
+void FXKBrowser::StateSet::compactLocked() {
+  if (!live_) {
+    entries_.clear();
+    byHash_.clear();
+    return;
+  }
+  if (entries_.size() < 64 || live_ * 2 > entries_.size()) return;
+  std::size_t to = 0;
+  for (auto& entry : entries_)
+    if (entry) entries_[to++] = std::move(entry);
+  entries_.resize(to);
+  byHash_.clear();
+  byHash_.reserve(to);
+  for (std::size_t i = 0; i < to; ++i) byHash_.insert(entries_[i]->hashValue(), static_cast<std::uint32_t>(i));
 }
 
 void FXKBrowser::StateSet::notifyRemoved(std::vector<std::unique_ptr<FXKBrowserItem>>& gone, bool notify) {
@@ -108,17 +117,15 @@ void FXKBrowser::StateSet::notifyRemoved(std::vector<std::unique_ptr<FXKBrowserI
 
 bool FXKBrowser::StateSet::contains(const FXKBrowserItem* item) {
   Common::CriticalSectionLock hold(lock_);
-  return findLocked(item) != entries_.end();
+  return findLocked(item) != kNone;
 }
 
 bool FXKBrowser::StateSet::add(const FXKBrowserItem* item, bool notify) {
   if (!item) return false;
   {
     Common::CriticalSectionLock hold(lock_);
-    if (findLocked(item) != entries_.end()) return false;
-    entries_.emplace_back(item->clone());
-    auto it = std::prev(entries_.end());
-    byHash_.emplace((*it)->hashValue(), it);
+    if (findLocked(item) != kNone) return false;
+    appendLocked(item);
   }
   if (notify) {
     owner_->setLastChange(item, index_, 1);
@@ -132,11 +139,10 @@ bool FXKBrowser::StateSet::remove(const FXKBrowserItem* item, bool notify) {
   std::vector<std::unique_ptr<FXKBrowserItem>> gone;
   {
     Common::CriticalSectionLock hold(lock_);
-    auto it = findLocked(item);
-    if (it == entries_.end()) return false;
-    unlinkLocked(it);
-    gone.push_back(std::move(*it));
-    entries_.erase(it);
+    const std::size_t at = findLocked(item);
+    if (at == kNone) return false;
+    gone.push_back(takeLocked(at));
+    compactLocked();
   }
   notifyRemoved(gone, notify);
   return true;
@@ -145,15 +151,14 @@ bool FXKBrowser::StateSet::remove(const FXKBrowserItem* item, bool notify) {
 void FXKBrowser::StateSet::addAll(const std::vector<const FXKBrowserItem*>& items,
                                   std::vector<const FXKBrowserItem*>& changed) {
   Common::CriticalSectionLock hold(lock_);
-  byHash_.reserve(byHash_.size() + items.size());
+  byHash_.reserve(live_ + items.size());
+  entries_.reserve(entries_.size() + items.size());
   for (std::size_t i = 0; i < items.size(); ++i) {
     // The items lie apart in memory: ask for the next ones early.
     if (i + 8 < items.size()) __builtin_prefetch(items[i + 8]);
     const FXKBrowserItem* item = items[i];
-    if (!item || findLocked(item) != entries_.end()) continue;
-    entries_.emplace_back(item->clone());
-    auto it = std::prev(entries_.end());
-    byHash_.emplace((*it)->hashValue(), it);
+    if (!item || findLocked(item) != kNone) continue;
+    appendLocked(item);
     changed.push_back(item);
   }
 }
@@ -162,30 +167,26 @@ void FXKBrowser::StateSet::removeAll(const std::vector<const FXKBrowserItem*>& i
                                      std::vector<const FXKBrowserItem*>& changed) {
   Common::CriticalSectionLock hold(lock_);
   for (std::size_t i = 0; i < items.size(); ++i) {
-    if (entries_.empty()) break;
+    if (!live_) break;
     if (i + 8 < items.size()) __builtin_prefetch(items[i + 8]);
     const FXKBrowserItem* item = items[i];
-    auto it = findLocked(item);
-    if (it == entries_.end()) continue;
-    unlinkLocked(it);
-    entries_.erase(it);
+    const std::size_t at = findLocked(item);
+    if (at == kNone) continue;
+    takeLocked(at);
     changed.push_back(item);
   }
+  compactLocked();
 }
 
 void FXKBrowser::StateSet::keepOnly(const FXKBrowserItem* item, bool notify) {
   std::vector<std::unique_ptr<FXKBrowserItem>> gone;
   {
     Common::CriticalSectionLock hold(lock_);
-    for (auto it = entries_.begin(); it != entries_.end();) {
-      if (item && (*it)->isEqual(item)) {
-        ++it;
-        continue;
-      }
-      unlinkLocked(it);
-      gone.push_back(std::move(*it));
-      it = entries_.erase(it);
+    for (std::size_t at = 0; at < entries_.size(); ++at) {
+      if (!entries_[at] || (item && entries_[at]->isEqual(item))) continue;
+      gone.push_back(takeLocked(at));
     }
+    compactLocked();
   }
   notifyRemoved(gone, notify);
 }
@@ -194,10 +195,12 @@ void FXKBrowser::StateSet::clear(bool notify) {
   std::vector<std::unique_ptr<FXKBrowserItem>> gone;
   {
     Common::CriticalSectionLock hold(lock_);
-    gone.reserve(entries_.size());
-    for (auto& entry : entries_) gone.push_back(std::move(entry));
+    gone.reserve(live_);
+    for (auto& entry : entries_)
+      if (entry) gone.push_back(std::move(entry));
     entries_.clear();
     byHash_.clear();
+    live_ = 0;
   }
   notifyRemoved(gone, notify);
 }
@@ -207,15 +210,9 @@ void FXKBrowser::StateSet::removeDescendants(const FXKBrowserItem* item, bool no
   std::vector<std::unique_ptr<FXKBrowserItem>> gone;
   {
     Common::CriticalSectionLock hold(lock_);
-    for (auto it = entries_.begin(); it != entries_.end();) {
-      if (item->compare(it->get()) != 2) {
-        ++it;
-        continue;
-      }
-      unlinkLocked(it);
-      gone.push_back(std::move(*it));
-      it = entries_.erase(it);
-    }
+    for (std::size_t at = 0; at < entries_.size(); ++at)
+      if (entries_[at] && item->compare(entries_[at].get()) == 2) gone.push_back(takeLocked(at));
+    compactLocked();
   }
   notifyRemoved(gone, notify);
 }
@@ -225,7 +222,7 @@ const FXKBrowserItem* FXKBrowser::StateSet::nearestAncestor(const FXKBrowserItem
   Common::CriticalSectionLock hold(lock_);
   const FXKBrowserItem* kept = nullptr;
   for (auto& entry : entries_)
-    if (entry->compare(item) == 2 && (!kept || kept->compare(entry.get()) == 2)) kept = entry.get();
+    if (entry && entry->compare(item) == 2 && (!kept || kept->compare(entry.get()) == 2)) kept = entry.get();
   return kept;
 }
 
@@ -233,20 +230,21 @@ bool FXKBrowser::StateSet::anyBelow(const FXKBrowserItem* item) {
   if (!item) return false;
   Common::CriticalSectionLock hold(lock_);
   for (auto& entry : entries_)
-    if (item->compare(entry.get()) == 2) return true;
+    if (entry && item->compare(entry.get()) == 2) return true;
   return false;
 }
 
 std::size_t FXKBrowser::StateSet::size() {
   Common::CriticalSectionLock hold(lock_);
-  return entries_.size();
+  return live_;
 }
 
 std::vector<std::unique_ptr<FXKBrowserItem>> FXKBrowser::StateSet::snapshot() {
   Common::CriticalSectionLock hold(lock_);
   std::vector<std::unique_ptr<FXKBrowserItem>> copy;
-  copy.reserve(entries_.size());
-  for (auto& entry : entries_) copy.emplace_back(entry->clone());
+  copy.reserve(live_);
+  for (auto& entry : entries_)
+    if (entry) copy.emplace_back(entry->clone());
   return copy;
 }
 

@@ -21,6 +21,7 @@
 #include "platform/fox/fx_messages.h"
 #include "platform/fox/fxwstring.h"
 #include "system/locks.h"
+#include "widgets/hash_index.h"
 #include "widgets/small_pool.h"
 
 class FXKBrowser;
@@ -198,15 +199,22 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
     Common::CriticalSection& lock() { return lock_; }
 
    private:
-    using List = std::list<std::unique_ptr<FXKBrowserItem>>;
-    List::iterator findLocked(const FXKBrowserItem* item);
-    void unlinkLocked(List::iterator it);
+    static constexpr std::size_t kNone = ~std::size_t(0);
+    // The position of the first entry equal to the item, or kNone.
+    std::size_t findLocked(const FXKBrowserItem* item) const;
+    void appendLocked(const FXKBrowserItem* item);
+    // Takes the entry out; its place stays empty until the next compaction.
+    std::unique_ptr<FXKBrowserItem> takeLocked(std::size_t at);
+    // Closes the empty places once they are many.
+    void compactLocked();
     void notifyRemoved(std::vector<std::unique_ptr<FXKBrowserItem>>& gone, bool notify);
 
     FXKBrowser* owner_;
     int index_;
-    List entries_;
-    std::unordered_multimap<std::size_t, List::iterator> byHash_;
+    // Clones in insertion order; removed ones leave a null place behind.
+    std::vector<std::unique_ptr<FXKBrowserItem>> entries_;
+    std::size_t live_ = 0;
+    widgets::HashIndex<std::uint32_t> byHash_;  // item hash -> position
     Common::CriticalSection lock_;
   };
 

@@ -134,17 +134,12 @@ void FXKBrowserView::layout() {
 }
 
 void FXKBrowserView::indexNode(FXKTerminal* node, const FXKBrowserItem* item) {
-  if (item) nodes_.emplace(item->hashValue(), node);
+  if (item) nodes_.insert(item->hashValue(), node);
 }
 
 void FXKBrowserView::unindexNode(FXKTerminal* node, const FXKBrowserItem* item) {
   if (!item || nodes_.empty()) return;
-  auto [from, to] = nodes_.equal_range(item->hashValue());
-  for (auto it = from; it != to; ++it)
-    if (it->second == node) {
-      nodes_.erase(it);
-      return;
-    }
+  nodes_.erase(item->hashValue(), node);
 }
 
 void FXKBrowserView::forgetNode(FXKTerminal* node) {
@@ -161,15 +156,18 @@ const FXKBrowserItem* FXKBrowserView::itemOf(FXKTerminal* node) const {
 
 FXKTerminal* FXKBrowserView::findNode(const FXKBrowserItem* item) const {
   if (!item) return nullptr;
-  auto [from, to] = nodes_.equal_range(item->hashValue());
-  FXKTerminal* groupFound = nullptr;
-  for (auto it = from; it != to; ++it) {
-    const FXKBrowserItem* own = itemOf(it->second);
-    if (!own || !own->isEqual(item)) continue;
-    if (it->second->isItem()) return it->second;
-    if (!groupFound) groupFound = it->second;
-  }
-  return groupFound;
+  FXKTerminal *itemFound = nullptr, *groupFound = nullptr;
+  nodes_.find(item->hashValue(), [&](FXKTerminal* node) {
+    const FXKBrowserItem* own = itemOf(node);
+    if (!own || !own->isEqual(item)) return true;
+    if (node->isItem()) {
+      itemFound = node;
+      return false;
+    }
+    if (!groupFound) groupFound = node;
+    return true;
+  });
+  return itemFound ? itemFound : groupFound;
 }
 
 FXKBrowserViewGroup* FXKBrowserView::findGroupByKey(FXint key) const {

@@ -204,5 +204,5 @@ class FXKBrowserView : public FXKContainerWindow {
   FX::FXuint pendingRefresh_ = 0;
   FX::FXEvent lastEvent_{};
   std::size_t itemCount_ = 0;
-  std::unordered_multimap<std::size_t, FXKTerminal*> nodes_;
+  widgets::HashIndex<FXKTerminal*> nodes_;
 };
