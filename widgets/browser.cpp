@@ -75,10 +75,19 @@ std::size_t FXKBrowser::StateSet::findLocked(const FXKBrowserItem* item) const {
   return found;
 }
 
-void FXKBrowser::StateSet::appendLocked(const FXKBrowserItem* item) {
-  entries_.emplace_back(item->clone());
-  byHash_.insert(entries_.back()->hashValue(), static_cast<std::uint32_t>(entries_.size() - 1));
+bool FXKBrowser::StateSet::addLocked(const FXKBrowserItem* item) {
+  const std::size_t hash = item->hashValue();
+  const auto at = static_cast<std::uint32_t>(entries_.size());
+  if (!byHash_.insertUnless(hash, at, [&](std::uint32_t e) { return entries_[e] && entries_[e]->isEqual(item); }))
+    return false;
+  try {
+    entries_.emplace_back(item->clone());
+  } catch (...) {
+    byHash_.erase(hash, at);
+    throw;
+  }
   ++live_;
+  return true;
 }
 
 std::unique_ptr<FXKBrowserItem> FXKBrowser::StateSet::takeLocked(std::size_t at) {
@@ -124,8 +133,7 @@ bool FXKBrowser::StateSet::add(const FXKBrowserItem* item, bool notify) {
   if (!item) return false;
   {
     Common::CriticalSectionLock hold(lock_);
-    if (findLocked(item) != kNone) return false;
-    appendLocked(item);
+    if (!addLocked(item)) return false;
   }
   if (notify) {
     owner_->setLastChange(item, index_, 1);
@@ -153,13 +161,14 @@ void FXKBrowser::StateSet::addAll(const std::vector<const FXKBrowserItem*>& item
   Common::CriticalSectionLock hold(lock_);
   byHash_.reserve(live_ + items.size());
   entries_.reserve(entries_.size() + items.size());
+  changed.reserve(changed.size() + items.size());
   for (std::size_t i = 0; i < items.size(); ++i) {
-    // The items lie apart in memory: ask for the next ones early.
+    // The items and their slots lie apart in memory: ask for the next ones
+    // early.
     if (i + 8 < items.size()) __builtin_prefetch(items[i + 8]);
+    if (i + 4 < items.size() && items[i + 4]) byHash_.prefetch(items[i + 4]->hashValue());
     const FXKBrowserItem* item = items[i];
-    if (!item || findLocked(item) != kNone) continue;
-    appendLocked(item);
-    changed.push_back(item);
+    if (item && addLocked(item)) changed.push_back(item);
   }
 }
 

@@ -202,7 +202,8 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
     static constexpr std::size_t kNone = ~std::size_t(0);
     // The position of the first entry equal to the item, or kNone.
     std::size_t findLocked(const FXKBrowserItem* item) const;
-    void appendLocked(const FXKBrowserItem* item);
+    // False when an equal item is there already.
+    bool addLocked(const FXKBrowserItem* item);
     // Takes the entry out; its place stays empty until the next compaction.
     std::unique_ptr<FXKBrowserItem> takeLocked(std::size_t at);
     // Closes the empty places once they are many.

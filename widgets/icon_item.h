@@ -245,7 +245,8 @@ class FXKIconItem : public FXKBrowserViewItem {
   void paintRow(FXKPaintDC& dc, const FX::FXRectangle& rect);
 
   // Few per item: kept in key order in a vector, not a tree of nodes.
-  std::vector<std::pair<FX::FXint, FXKIconItemCell>> cells_;
+  std::vector<std::pair<FX::FXint, FXKIconItemCell>, widgets::PoolAllocator<std::pair<FX::FXint, FXKIconItemCell>>>
+      cells_;
   // The last height asked for: a relayout of the group measures only the
   // items whose content or width changed.
   FX::FXint heightFor_ = -1, heightStyle_ = -1, height_ = 0;

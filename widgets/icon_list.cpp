@@ -1612,18 +1612,15 @@ FXKTerminal* FXKIconList::terminalAt(FXint px, FXint py) {
 void FXKIconList::resizeCurrentLabel(FXKTerminal* oldNode, FXKTerminal* newNode) {
   if (viewStyle_ < STYLE_ICONS) return;
   if (cellsDirty_) layoutItems();
-  const FXint cw = cellWidth_;
-  if (oldNode && oldNode->isItem()) {
-    oldNode->invalidate();
-    const FXint h = std::max(rowHeight_, oldNode->height == rowHeight_ ? rowHeight_ : oldNode->getDefaultHeight(cw));
-    oldNode->position(oldNode->x, oldNode->y, cw, uniformHeight_ ? rowHeight_ : h);
-    oldNode->requestLayout();
-  }
-  if (newNode && newNode->isItem()) {
-    newNode->position(newNode->x, newNode->y, cw, std::max(newNode->height, newNode->getDefaultHeight(cw)));
-    newNode->requestLayout();
-    newNode->invalidate();
-  }
+  // The group's grid gives the item the same place and size whether it is
+  // selected or not (its measured height does not depend on that), so only
+  // its own cells are laid out again, for the label's full or cut height:
+  // selecting every item of a large list does not relayout them all.
+  for (FXKTerminal* node : {oldNode, newNode})
+    if (node && node->isItem()) {
+      node->flags |= FXKTerminal::FLAG_LAYOUT;
+      node->invalidate();
+    }
 }
 
 void FXKIconList::setCurrent(const FXKBrowserItem* item) {

@@ -827,6 +827,65 @@ TEST_F(IconListTest, ThumbnailsShowTheLargeIconOverTheLabel) {
   EXPECT_EQ(pathOf(browser->getCurrentItem()), "5");
 }
 
+// The current item shows its whole label while it is selected and the list
+// has the focus, two lines otherwise; the other items keep their places
+// throughout, also when every item is selected at once.
+TEST_F(IconListTest, CurrentItemShowsItsFullLabelWhileSelected) {
+  browser = new TitledBrowser(app.get(), {{"", 12}});
+  browser->titles["2"] = "a label long enough to need more than two lines in an icon cell";
+  list = new VetoList(main, browser, LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  browser->release();
+  list->addViewStyle(FXKIconList::STYLE_ICONS);
+  FXKColumnRecord name;
+  name.key = 0;
+  name.caption = FXWString(u"Name");
+  name.flags = FXKColumnRecord::COLUMN_STRETCH;
+  list->appendColumn(name);
+  show();
+  list->refresh(FXKBrowser::UPDATE_REBUILD);
+  settle();
+  // The display has no window manager to give the window the focus.
+  list->handle(list, FXSEL(SEL_FOCUSIN, 0), nullptr);
+  settle();
+  const FXint fh = list->getFont()->getFontHeight();
+  const auto places = [&] {
+    std::vector<FXRectangle> out;
+    for (FXKBrowserViewItem* node : list->items()) out.emplace_back(node->x, node->y, node->width, node->height);
+    return out;
+  };
+  const auto textHeight = [&] {
+    FXKIconItem* entry = item("2");
+    entry->layoutIfNeeded();
+    return entry->cell(0)->text.h;
+  };
+  const std::vector<FXRectangle> before = places();
+  PathItem second("2");
+  browser->clearState(FXKBrowser::STATE_SELECTED, true);
+  browser->selectItem(&second, true, false);
+  settle();
+  ASSERT_TRUE(list->isItemFocused(item("2")->item.get()));
+  ASSERT_FALSE(list->isItemSelected(item("2")->item.get()));
+  EXPECT_EQ(textHeight(), 2 * fh);
+  browser->stateSet(FXKBrowser::STATE_SELECTED).add(&second, true);
+  settle();
+  ASSERT_GT(static_cast<FXKIconItemTextSimple*>(item("2")->cell(0)->part.get())->getLineCount(), 2);
+  EXPECT_GT(textHeight(), 2 * fh);
+  browser->stateSet(FXKBrowser::STATE_SELECTED).remove(&second, true);
+  settle();
+  EXPECT_EQ(textHeight(), 2 * fh);
+  list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_CHECK_ALL), nullptr);
+  settle();
+  EXPECT_GT(textHeight(), 2 * fh);
+  const std::vector<FXRectangle> after = places();
+  ASSERT_EQ(after.size(), before.size());
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    EXPECT_EQ(after[i].x, before[i].x) << i;
+    EXPECT_EQ(after[i].y, before[i].y) << i;
+    EXPECT_EQ(after[i].w, before[i].w) << i;
+    EXPECT_EQ(after[i].h, before[i].h) << i;
+  }
+}
+
 // ---- keyboard
 
 TEST_F(IconListTest, KeyboardTable) {

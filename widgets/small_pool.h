@@ -22,4 +22,19 @@ void poolFree(void* block, std::size_t size) noexcept;
   static void* operator new(std::size_t size) { return ::widgets::poolAllocate(size); }             \
   static void operator delete(void* block, std::size_t size) noexcept { ::widgets::poolFree(block, size); }
 
+// For containers whose storage is small and made per row (an item's cells).
+template <class T>
+struct PoolAllocator {
+  using value_type = T;
+  PoolAllocator() = default;
+  template <class U>
+  PoolAllocator(const PoolAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) { return static_cast<T*>(poolAllocate(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t n) noexcept { poolFree(p, n * sizeof(T)); }
+  template <class U>
+  bool operator==(const PoolAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
 }  // namespace widgets
