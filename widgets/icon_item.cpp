@@ -402,15 +402,20 @@ FXKIconItemCell* FXKIconItem::ensureCell(FXint key) {
   // A part is replaced only when the column turns to or from markup.
   const bool replace = slot.plainKind ? wantFormatted : !slot.part || slot.part->isFormatted() != wantFormatted;
   if (replace && wantPlain) {
-    if (slot.part) slot.plain = slot.part->getText();
+    if (slot.part) {
+      const FXWString text = slot.part->getText();
+      slot.plain.assign(text.text(), static_cast<std::size_t>(text.length()));
+    }
     slot.part.reset();
     slot.plainKind = true;
     slot.plainWidth = -1;
     heightFor_ = -1;
   } else if (replace) {
-    const FXWString text = slot.plainKind ? slot.plain : slot.part ? slot.part->getText() : FXWString();
+    const FXWString text = slot.plainKind ? FXWString(slot.plain.text(), slot.plain.length())
+                           : slot.part      ? slot.part->getText()
+                                            : FXWString();
     slot.plainKind = false;
-    slot.plain = FXWString();
+    slot.plain.clear();
     slot.part.reset(makePart(key, f));
     if (!text.empty()) slot.part->setText(text);
     heightFor_ = -1;
@@ -423,7 +428,9 @@ FXKIconItemCell* FXKIconItem::ensureCell(FXint key) {
 FXint FXKIconItem::plainWidth(FXKIconItemCell* c, FXFont* font) {
   if (c->plainWidth < 0 || c->plainFont != font) {
     FXKIconList* l = list();
-    c->plainWidth = !font ? 0 : l ? l->plainTextWidth(font, c->plain) : FXKIconItemTextSimple::textWidth(font, c->plain);
+    c->plainWidth = !font ? 0
+                    : l   ? l->plainTextWidth(font, c->plain.text(), c->plain.length())
+                          : FXKIconItemTextSimple::textWidth(font, FXWString(c->plain.text(), c->plain.length()));
     c->plainFont = font;
   }
   return c->plainWidth;
@@ -433,7 +440,7 @@ FXKIconItemText* FXKIconItem::partOf(FXKIconItemCell* c) {
   if (!c) return nullptr;
   if (!c->part && c->plainKind) {
     auto* simple = new FXKIconItemTextSimple;
-    simple->setText(c->plain);
+    simple->setText(FXWString(c->plain.text(), c->plain.length()));
     c->part.reset(simple);
     if (flags & FLAG_CREATED) simple->create();
   }
@@ -449,7 +456,7 @@ void FXKIconItem::invalidateCell(FXint key) {
 
 FXWString FXKIconItem::getColumnText(FXint key) const {
   FXKIconItemCell* c = cell(key);
-  if (c && c->plainKind) return c->plain;
+  if (c && c->plainKind) return FXWString(c->plain.text(), c->plain.length());
   return c && c->part ? c->part->getText() : FXWString();
 }
 
@@ -460,12 +467,13 @@ FXIcon* FXKIconItem::getColumnIcon(FXint key) const {
 
 void FXKIconItem::setColumnText(FXint key, const FXWString& text) {
   FXKIconItemCell* c = cell(key);
-  const bool differs = !c || (c->plainKind ? c->plain != text : !c->part || c->part->getText() != text);
+  const bool differs = !c || (c->plainKind ? !c->plain.equals(text.text(), static_cast<std::size_t>(text.length()))
+                                           : !c->part || c->part->getText() != text);
   FXKIconList* l = list();
   if (!differs && !(l && l->getBrowser() && l->getBrowser()->isVisible(item.get()))) return;
   c = ensureCell(key);
   if (c->plainKind) {
-    c->plain = text;
+    c->plain.assign(text.text(), static_cast<std::size_t>(text.length()));
     c->plainWidth = -1;
     if (c->part) c->part->setText(text);
   } else {

@@ -170,7 +170,7 @@ struct FXKIconItemCell {
   FX::FXRectangle icon{0, 0, 0, 0};
   FX::FXRectangle text{0, 0, 0, 0};
   bool plainKind = false;
-  FXWString plain;        // the text of a plain cell
+  widgets::PoolText plain;  // the text of a plain cell
   FX::FXint plainWidth = -1;  // its width in plainFont, measured once
   FX::FXFont* plainFont = nullptr;
   std::unique_ptr<FXKIconItemText> part;
@@ -215,7 +215,7 @@ class FXKIconItem : public FXKBrowserViewItem {
 
   FXWString getColumnText(FX::FXint key) const;
   // The plain text of the cell without a copy; null for other parts.
-  const FXWString* plainText(FX::FXint key) const {
+  const widgets::PoolText* plainText(FX::FXint key) const {
     const FXKIconItemCell* c = cell(key);
     return c && c->plainKind ? &c->plain : nullptr;
   }
