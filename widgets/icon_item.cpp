@@ -475,6 +475,9 @@ void FXKIconItem::setColumnText(FXint key, const FXWString& text) {
   if (c->plainKind) {
     c->plain.assign(text.text(), static_cast<std::size_t>(text.length()));
     c->plainWidth = -1;
+    // Measured now, while the text is at hand: the columns are fitted to
+    // every row's widths, and a later pass would fetch each text again.
+    if (FXFont* font = l ? l->getFont() : nullptr; font && font->id()) plainWidth(c, font);
     if (c->part) c->part->setText(text);
   } else {
     c->part->setText(text);

@@ -1,6 +1,7 @@
 #include "widgets/icon_list.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -813,32 +814,46 @@ int FXKIconList::compare(FXKBrowserViewItem* a, FXKBrowserViewItem* b, FXint key
 }
 
 namespace {
-// A text's sort key: an ASCII text folded once into bytes, whose byte order
-// is the case-insensitive order of the text; other texts compare as they are.
+// A text's sort key: the first 16 units of an ASCII text folded into two
+// numbers whose order is the case-insensitive order of those units; texts
+// that tie there, and texts that are not ASCII, compare unit by unit. The
+// row's position breaks ties, so an unstable sort keeps equal rows in order.
 struct SortKey {
-  SortKey(const widgets::PoolText* t, FXKTerminal* n) : text(t), node(n) {
+  SortKey(const widgets::PoolText* t, FXKTerminal* n, std::uint32_t at) : text(t), node(n), position(at) {
     const char16_t* s = t->text();
-    const int length = t->length();
-    folded.resize(static_cast<std::size_t>(length));
+    length = t->length();
     for (int i = 0; i < length; ++i) {
       const char16_t c = s[i];
+      if (c == 0) zero = true;
       if (c >= 0x80) {
         ascii = false;
-        folded.clear();
+        prefix[0] = prefix[1] = 0;
         return;
       }
-      folded[static_cast<std::size_t>(i)] = static_cast<char>(c >= u'A' && c <= u'Z' ? c + 32 : c);
+      if (i < 16) {
+        const auto folded = static_cast<std::uint64_t>(c >= u'A' && c <= u'Z' ? c + 32 : c);
+        prefix[i / 8] |= folded << (8 * (7 - i % 8));
+      }
     }
   }
   int compare(const SortKey& other) const {
-    if (!ascii || !other.ascii) return caseCompareUnits(text->text(), text->length(), other.text->text(), other.text->length());
-    const int c = folded.compare(other.folded);
-    return (c > 0) - (c < 0);
+    if (ascii && other.ascii) {
+      if (prefix[0] != other.prefix[0]) return prefix[0] < other.prefix[0] ? -1 : 1;
+      if (prefix[1] != other.prefix[1]) return prefix[1] < other.prefix[1] ? -1 : 1;
+      // Both held whole in their prefixes (a unit 0 is not told from the
+      // padding: such texts compare in full below).
+      if (length <= 16 && other.length <= 16 && !zero && !other.zero)
+        return length == other.length ? 0 : length < other.length ? -1 : 1;
+    }
+    return caseCompareUnits(text->text(), text->length(), other.text->text(), other.text->length());
   }
+  std::uint64_t prefix[2] = {0, 0};
   const widgets::PoolText* text;
   FXKTerminal* node;
-  std::string folded;
+  std::uint32_t position;
+  int length = 0;
   bool ascii = true;
+  bool zero = false;  // holds a unit 0
 };
 }  // namespace
 
@@ -867,7 +882,7 @@ void FXKIconList::sortAll() {
         FXKBrowserView::sortAll();  // markup cells compare through the view
         return;
       }
-      keyed[g].emplace_back(text, child);
+      keyed[g].emplace_back(text, child, static_cast<std::uint32_t>(i));
     }
   }
   std::stable_sort(root.children.begin(), root.children.end(), [&](FXKTerminal* a, FXKTerminal* b) {
@@ -877,9 +892,10 @@ void FXKIconList::sortAll() {
   for (auto& keys : keyed) {
     if (keys.empty()) continue;
     auto& list = keys.front().node->parent->children;
-    std::stable_sort(keys.begin(), keys.end(), [descending](const SortKey& a, const SortKey& b) {
+    std::sort(keys.begin(), keys.end(), [descending](const SortKey& a, const SortKey& b) {
       const int c = a.compare(b);
-      return descending ? c > 0 : c < 0;
+      if (c) return descending ? c > 0 : c < 0;
+      return a.position < b.position;
     });
     for (std::size_t k = 0; k < keys.size(); ++k) list[k] = keys[k].node;
   }

@@ -315,6 +315,28 @@ TEST_F(IconListTest, TilesGridWrapsTheThirdItem) {
   EXPECT_GE(a->height, 52);
 }
 
+// Text columns sort case-insensitively unit by unit: texts that agree in
+// their first sixteen letters, a text that is the start of another, equal
+// texts in other cases (kept in their order, also when descending), digits
+// as text, and a letter beyond ASCII after every ASCII one.
+TEST_F(IconListTest, TextSortOrderTable) {
+  make(8);
+  browser->titles = {{"1", "Item 10"}, {"2", "item 9"}, {"3", "ABCDEFGHIJKLMNOPz"}, {"4", "abcdefghijklmnopA"},
+                     {"5", "abc"},     {"6", "ABC"},    {"7", "\xC3\x84pfel"},    {"8", "zebra"}};
+  list->refresh(FXKBrowser::UPDATE_REBUILD);
+  settle();
+  FXKHeader* header = list->getHeader();
+  const auto click = [&] {
+    list->handle(header, FXSEL(SEL_COMMAND, FXKIconList::ID_HEADER),
+                 reinterpret_cast<void*>(static_cast<FXival>(header->findColumn(0))));
+    return order();
+  };
+  list->setSortColumn(1, 1);
+  EXPECT_EQ(click(), "5,6,4,3,1,2,8,7");
+  EXPECT_EQ(click(), "7,8,2,1,3,4,5,6");
+  EXPECT_EQ(click(), "5,6,4,3,1,2,8,7");
+}
+
 TEST_F(IconListTest, SortTogglesPerColumn) {
   make(3);
   browser->titles = {{"1", "b"}, {"2", "C"}, {"3", "a"}};
