@@ -714,10 +714,17 @@ void FXKIconItem::drawCell(FXKPaintDC& dc, FXint key, const FXRectangle& clip, i
   // Icons and images are clipped by the dc's clip rectangle, not by the
   // region the container set: left as it is, that rectangle is the last one
   // an earlier entry set for its text, and this entry's icon falls outside.
-  d.setClipRectangle(dc.ox + clip.x, dc.oy + clip.y, clip.w, clip.h);
+  // Set only when something is drawn under it (each is a request to the
+  // display, and most cells are only text, which sets its own).
+  bool clipped = false;
+  const auto clipToCell = [&] {
+    if (!clipped) d.setClipRectangle(dc.ox + clip.x, dc.oy + clip.y, clip.w, clip.h);
+    clipped = true;
+  };
   if (key == FXKIconList::kCheckColumn) {
     FXImage* image = l->getCheckImage();
     if (image && image->id()) {
+      clipToCell();
       const int state = l->getItemCheckState(item.get());
       const FXint frame = 4 * (state == 0 ? 0 : state == 1 ? 1 : 2) +
                           (!enabled || !l->isItemCheckable(item.get()) ? 3 : current ? 1 : 0);
@@ -729,6 +736,7 @@ void FXKIconItem::drawCell(FXKPaintDC& dc, FXint key, const FXRectangle& clip, i
     for (auto& triple : c->icons) {
       FXIcon* icon = triple[size];
       if (!icon || !icon->id()) continue;
+      clipToCell();
       if (!enabled)
         d.drawIconSunken(icon, dc.ox + c->icon.x, dc.oy + c->icon.y);
       else if (selected || l->hotItem() == this)
@@ -760,7 +768,6 @@ void FXKIconItem::drawCell(FXKPaintDC& dc, FXint key, const FXRectangle& clip, i
     d.setForeground(text);
     d.drawFocusRectangle(dc.ox + grown.x, dc.oy + grown.y, grown.w, grown.h);
   }
-  d.setClipRectangle(dc.ox + clip.x, dc.oy + clip.y, clip.w, clip.h);
 }
 
 void FXKIconItem::paintRow(FXKPaintDC& dc, const FXRectangle& rect) {
@@ -789,8 +796,7 @@ void FXKIconItem::paintRow(FXKPaintDC& dc, const FXRectangle& rect) {
     if (key == FXKIconList::kCheckColumn) continue;
     const FXRectangle r = columnRect(key);
     if (r.w <= 0 || r.h <= 0) continue;
-    d.setClipRectangle(dc.ox + r.x, dc.oy + r.y, r.w, r.h);
-    drawCell(dc, key, r, 1);
+    drawCell(dc, key, r, 1);  // which clips to r first
   }
   d.setClipRectangle(dc.ox + rect.x, dc.oy + rect.y, rect.w, rect.h);
   if (l->isItemFocused(item.get())) {
