@@ -125,6 +125,9 @@ void FXKBrowser::StateSet::notifyRemoved(std::vector<std::unique_ptr<FXKBrowserI
 }
 
 bool FXKBrowser::StateSet::contains(const FXKBrowserItem* item) {
+  // Most sets are empty most of the time (hidden, disabled, locked): asked
+  // per row and per paint, they answer without taking the lock.
+  if (!item || live_.load(std::memory_order_acquire) == 0) return false;
   Common::CriticalSectionLock hold(lock_);
   return findLocked(item) != kNone;
 }

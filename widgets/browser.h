@@ -5,6 +5,7 @@
 // Includes FOX: only GUI code includes this header.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -214,7 +215,8 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
     int index_;
     // Clones in insertion order; removed ones leave a null place behind.
     std::vector<std::unique_ptr<FXKBrowserItem>> entries_;
-    std::size_t live_ = 0;
+    // Read without the lock by look-ups that find the set empty.
+    std::atomic<std::size_t> live_{0};
     widgets::HashIndex<std::uint32_t> byHash_;  // item hash -> position
     Common::CriticalSection lock_;
   };

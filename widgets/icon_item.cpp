@@ -477,7 +477,10 @@ void FXKIconItem::setColumnText(FXint key, const FXWString& text) {
     c->plainWidth = -1;
     // Measured now, while the text is at hand: the columns are fitted to
     // every row's widths, and a later pass would fetch each text again.
-    if (FXFont* font = l ? l->getFont() : nullptr; font && font->id()) plainWidth(c, font);
+    if (FXFont* font = l ? l->getFont() : nullptr; font && font->id()) {
+      c->plainWidth = l->plainTextWidth(font, text.text(), text.length());
+      c->plainFont = font;
+    }
     if (c->part) c->part->setText(text);
   } else {
     c->part->setText(text);
