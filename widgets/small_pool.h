@@ -45,13 +45,13 @@ class PoolText {
   }
   ~PoolText() { release(); }
 
+  // `s` may lie inside this text.
   void assign(const char16_t* s, std::size_t n) {
-    if (n != size_) {
-      release();
-      if (n) data_ = static_cast<char16_t*>(poolAllocate(n * sizeof(char16_t)));
-      size_ = n;
-    }
-    for (std::size_t i = 0; i < n; ++i) data_[i] = s[i];
+    char16_t* to = data_;
+    if (n != size_) to = n ? static_cast<char16_t*>(poolAllocate(n * sizeof(char16_t))) : nullptr;
+    for (std::size_t i = 0; i < n; ++i) to[i] = s[i];
+    if (to != data_) release();
+    data_ = to, size_ = n;
   }
   void clear() { release(); }
   bool equals(const char16_t* s, std::size_t n) const {
