@@ -175,7 +175,7 @@ FXint FXKIconItemTextSimple::breakLines(FXFont* font, FXint maxWidth, FXint maxL
     FXint cut = end;
     while (cut > start && isBlank(s[cut - 1])) --cut;
     ++lineNo;
-    const FXint w = measure(font, start, cut);
+    const FXint w = start == 0 && cut == n ? getWidth(font) : measure(font, start, cut);
     FXint next;
     if (singleLine || lineNo == maxLines) {
       if (w > maxWidth || (cut < n && cut != 0)) {
@@ -441,6 +441,9 @@ FXKIconItemText* FXKIconItem::partOf(FXKIconItemCell* c) {
   if (!c->part && c->plainKind) {
     auto* simple = new FXKIconItemTextSimple;
     simple->setText(FXWString(c->plain.text(), c->plain.length()));
+    // The cell knows the text's width in the list's font already.
+    if (FXKIconList* l = list(); l && c->plainWidth >= 0 && c->plainFont == l->getFont())
+      simple->setMeasuredWidth(c->plainWidth);
     c->part.reset(simple);
     if (flags & FLAG_CREATED) simple->create();
   }

@@ -67,6 +67,8 @@ class FXKIconItemTextSimple : public FXKIconItemText {
   // The width getWidth would give, without a part.
   static FX::FXint textWidth(FX::FXFont* font, const FXWString& text);
   const FXWString& text() const { return text_; }
+  // The width of the whole text, measured elsewhere in the font it is drawn in.
+  void setMeasuredWidth(FX::FXint width) { width_ = width; }
   FX::FXuint lineFlags() const { return lineFlags_; }
 
   // Width of the characters [from, to) of the text.
