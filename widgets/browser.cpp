@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "core/catalogue.h"
 #include "gui/app/korvane_app.h"
+#include "platform/fox/fx_app.h"
+#include "platform/fox/fx_resources.h"
 #include "widgets/preview.h"
 
 using namespace FX;
@@ -60,36 +63,54 @@ FXKBrowser::StateSet::~StateSet() {
   entries_.clear();
 }
 
-FXKBrowser::StateSet::List::iterator FXKBrowser::StateSet::findLocked(const FXKBrowserItem* item) {
+std::size_t FXKBrowser::StateSet::findLocked(const FXKBrowserItem* item) const {
   // An empty set answers without touching the item.
-  if (!item || entries_.empty()) return entries_.end();
-  auto [from, to] = byHash_.equal_range(item->hashValue());
-  List::iterator found = entries_.end();
-  for (auto it = from; it != to; ++it)
-    if ((*it->second)->isEqual(item)) {
-      // The first clone filed wins, as a scan in insertion order would find it.
-      if (found == entries_.end()) {
-        found = it->second;
-      } else {
-        for (auto e = entries_.begin(); e != entries_.end(); ++e) {
-          if (e == found) break;
-          if (e == it->second) {
-            found = e;
-            break;
-          }
-        }
-      }
-    }
+  if (!item || !live_) return kNone;
+  // The first clone filed wins, as a scan in insertion order would find it.
+  std::size_t found = kNone;
+  byHash_.find(item->hashValue(), [&](std::uint32_t at) {
+    if (at < found && entries_[at]->isEqual(item)) found = at;
+    return true;
+  });
   return found;
 }
 
-void FXKBrowser::StateSet::unlinkLocked(List::iterator it) {
-  auto [from, to] = byHash_.equal_range((*it)->hashValue());
-  for (auto h = from; h != to; ++h)
-    if (h->second == it) {
-      byHash_.erase(h);
-      break;
-    }
+bool FXKBrowser::StateSet::addLocked(const FXKBrowserItem* item) {
+  const std::size_t hash = item->hashValue();
+  const auto at = static_cast<std::uint32_t>(entries_.size());
+  if (!byHash_.insertUnless(hash, at, [&](std::uint32_t e) { return entries_[e] && entries_[e]->isEqual(item); }))
+    return false;
+  try {
+    entries_.emplace_back(item->clone());
+  } catch (...) {
+    byHash_.erase(hash, at);
+    throw;
+  }
+  ++live_;
+  return true;
+}
+
+std::unique_ptr<FXKBrowserItem> FXKBrowser::StateSet::takeLocked(std::size_t at) {
+  std::unique_ptr<FXKBrowserItem> entry = std::move(entries_[at]);
+  byHash_.erase(entry->hashValue(), static_cast<std::uint32_t>(at));
+  --live_;
+  return entry;
+}
+
+void FXKBrowser::StateSet::compactLocked() {
+  if (!live_) {
+    entries_.clear();
+    byHash_.clear();
+    return;
+  }
+  if (entries_.size() < 64 || live_ * 2 > entries_.size()) return;
+  std::size_t to = 0;
+  for (auto& entry : entries_)
+    if (entry) entries_[to++] = std::move(entry);
+  entries_.resize(to);
+  byHash_.clear();
+  byHash_.reserve(to);
+  for (std::size_t i = 0; i < to; ++i) byHash_.insert(entries_[i]->hashValue(), static_cast<std::uint32_t>(i));
 }
 
 void FXKBrowser::StateSet::notifyRemoved(std::vector<std::unique_ptr<FXKBrowserItem>>& gone, bool notify) {
@@ -104,18 +125,18 @@ void FXKBrowser::StateSet::notifyRemoved(std::vector<std::unique_ptr<FXKBrowserI
 }
 
 bool FXKBrowser::StateSet::contains(const FXKBrowserItem* item) {
+  // Most sets are empty most of the time (hidden, disabled, locked): asked
+  // per row and per paint, they answer without taking the lock.
+  if (!item || live_.load(std::memory_order_acquire) == 0) return false;
   Common::CriticalSectionLock hold(lock_);
-  return findLocked(item) != entries_.end();
+  return findLocked(item) != kNone;
 }
 
 bool FXKBrowser::StateSet::add(const FXKBrowserItem* item, bool notify) {
   if (!item) return false;
   {
     Common::CriticalSectionLock hold(lock_);
-    if (findLocked(item) != entries_.end()) return false;
-    entries_.emplace_back(item->clone());
-    auto it = std::prev(entries_.end());
-    byHash_.emplace((*it)->hashValue(), it);
+    if (!addLocked(item)) return false;
   }
   if (notify) {
     owner_->setLastChange(item, index_, 1);
@@ -129,11 +150,10 @@ bool FXKBrowser::StateSet::remove(const FXKBrowserItem* item, bool notify) {
   std::vector<std::unique_ptr<FXKBrowserItem>> gone;
   {
     Common::CriticalSectionLock hold(lock_);
-    auto it = findLocked(item);
-    if (it == entries_.end()) return false;
-    unlinkLocked(it);
-    gone.push_back(std::move(*it));
-    entries_.erase(it);
+    const std::size_t at = findLocked(item);
+    if (at == kNone) return false;
+    gone.push_back(takeLocked(at));
+    compactLocked();
   }
   notifyRemoved(gone, notify);
   return true;
@@ -142,16 +162,16 @@ bool FXKBrowser::StateSet::remove(const FXKBrowserItem* item, bool notify) {
 void FXKBrowser::StateSet::addAll(const std::vector<const FXKBrowserItem*>& items,
                                   std::vector<const FXKBrowserItem*>& changed) {
   Common::CriticalSectionLock hold(lock_);
-  byHash_.reserve(byHash_.size() + items.size());
+  byHash_.reserve(live_ + items.size());
+  entries_.reserve(entries_.size() + items.size());
+  changed.reserve(changed.size() + items.size());
   for (std::size_t i = 0; i < items.size(); ++i) {
-    // The items lie apart in memory: ask for the next ones early.
+    // The items and their slots lie apart in memory: ask for the next ones
+    // early.
     if (i + 8 < items.size()) __builtin_prefetch(items[i + 8]);
+    if (i + 4 < items.size() && items[i + 4]) byHash_.prefetch(items[i + 4]->hashValue());
     const FXKBrowserItem* item = items[i];
-    if (!item || findLocked(item) != entries_.end()) continue;
-    entries_.emplace_back(item->clone());
-    auto it = std::prev(entries_.end());
-    byHash_.emplace((*it)->hashValue(), it);
-    changed.push_back(item);
+    if (item && addLocked(item)) changed.push_back(item);
   }
 }
 
@@ -159,30 +179,26 @@ void FXKBrowser::StateSet::removeAll(const std::vector<const FXKBrowserItem*>& i
                                      std::vector<const FXKBrowserItem*>& changed) {
   Common::CriticalSectionLock hold(lock_);
   for (std::size_t i = 0; i < items.size(); ++i) {
-    if (entries_.empty()) break;
+    if (!live_) break;
     if (i + 8 < items.size()) __builtin_prefetch(items[i + 8]);
     const FXKBrowserItem* item = items[i];
-    auto it = findLocked(item);
-    if (it == entries_.end()) continue;
-    unlinkLocked(it);
-    entries_.erase(it);
+    const std::size_t at = findLocked(item);
+    if (at == kNone) continue;
+    takeLocked(at);
     changed.push_back(item);
   }
+  compactLocked();
 }
 
 void FXKBrowser::StateSet::keepOnly(const FXKBrowserItem* item, bool notify) {
   std::vector<std::unique_ptr<FXKBrowserItem>> gone;
   {
     Common::CriticalSectionLock hold(lock_);
-    for (auto it = entries_.begin(); it != entries_.end();) {
-      if (item && (*it)->isEqual(item)) {
-        ++it;
-        continue;
-      }
-      unlinkLocked(it);
-      gone.push_back(std::move(*it));
-      it = entries_.erase(it);
+    for (std::size_t at = 0; at < entries_.size(); ++at) {
+      if (!entries_[at] || (item && entries_[at]->isEqual(item))) continue;
+      gone.push_back(takeLocked(at));
     }
+    compactLocked();
   }
   notifyRemoved(gone, notify);
 }
@@ -191,10 +207,12 @@ void FXKBrowser::StateSet::clear(bool notify) {
   std::vector<std::unique_ptr<FXKBrowserItem>> gone;
   {
     Common::CriticalSectionLock hold(lock_);
-    gone.reserve(entries_.size());
-    for (auto& entry : entries_) gone.push_back(std::move(entry));
+    gone.reserve(live_);
+    for (auto& entry : entries_)
+      if (entry) gone.push_back(std::move(entry));
     entries_.clear();
     byHash_.clear();
+    live_ = 0;
   }
   notifyRemoved(gone, notify);
 }
@@ -204,15 +222,9 @@ void FXKBrowser::StateSet::removeDescendants(const FXKBrowserItem* item, bool no
   std::vector<std::unique_ptr<FXKBrowserItem>> gone;
   {
     Common::CriticalSectionLock hold(lock_);
-    for (auto it = entries_.begin(); it != entries_.end();) {
-      if (item->compare(it->get()) != 2) {
-        ++it;
-        continue;
-      }
-      unlinkLocked(it);
-      gone.push_back(std::move(*it));
-      it = entries_.erase(it);
-    }
+    for (std::size_t at = 0; at < entries_.size(); ++at)
+      if (entries_[at] && item->compare(entries_[at].get()) == 2) gone.push_back(takeLocked(at));
+    compactLocked();
   }
   notifyRemoved(gone, notify);
 }
@@ -222,7 +234,7 @@ const FXKBrowserItem* FXKBrowser::StateSet::nearestAncestor(const FXKBrowserItem
   Common::CriticalSectionLock hold(lock_);
   const FXKBrowserItem* kept = nullptr;
   for (auto& entry : entries_)
-    if (entry->compare(item) == 2 && (!kept || kept->compare(entry.get()) == 2)) kept = entry.get();
+    if (entry && entry->compare(item) == 2 && (!kept || kept->compare(entry.get()) == 2)) kept = entry.get();
   return kept;
 }
 
@@ -230,20 +242,21 @@ bool FXKBrowser::StateSet::anyBelow(const FXKBrowserItem* item) {
   if (!item) return false;
   Common::CriticalSectionLock hold(lock_);
   for (auto& entry : entries_)
-    if (item->compare(entry.get()) == 2) return true;
+    if (entry && item->compare(entry.get()) == 2) return true;
   return false;
 }
 
 std::size_t FXKBrowser::StateSet::size() {
   Common::CriticalSectionLock hold(lock_);
-  return entries_.size();
+  return live_;
 }
 
 std::vector<std::unique_ptr<FXKBrowserItem>> FXKBrowser::StateSet::snapshot() {
   Common::CriticalSectionLock hold(lock_);
   std::vector<std::unique_ptr<FXKBrowserItem>> copy;
-  copy.reserve(entries_.size());
-  for (auto& entry : entries_) copy.emplace_back(entry->clone());
+  copy.reserve(live_);
+  for (auto& entry : entries_)
+    if (entry) copy.emplace_back(entry->clone());
   return copy;
 }
 
@@ -282,6 +295,9 @@ FXKBrowser::~FXKBrowser() {
   current_.reset();
   root_.reset();
   commandHandler_.reset();
+  if (propertiesIcon_)
+    if (auto* ext = dynamic_cast<FXExtApp*>(app_)) ext->freeImage(propertiesIcon_);
+  propertiesIcon_ = nullptr;
   for (auto& set : states_) {
     set->clear(false);
     set.reset();
@@ -522,6 +538,24 @@ void FXKBrowser::getItemDetails(FXWString& out, const FXKBrowserItem* item) {
 void FXKBrowser::getItemTip(FXWString& out, const FXKBrowserItem* item) {
   if (FXKBrowser* owner = delegateBrowser(item)) return owner->getItemTip(out, item);
   getItemHelp(out, item);
+}
+
+bool FXKBrowser::addItemCommands(FXMenuPane* pane, const FXKBrowserItem* item) {
+  auto* handler = dynamic_cast<FXKCommandHandler*>(commandHandler_.get());
+  if (!pane || !handler || !handler->isCommandEnabled(ID_PROPERTIES)) return false;
+  if (!propertiesIcon_) {
+    // The picture holds three states; a menu shows the first.
+    propertiesIcon_ = fxLoadIcon(app_, propertiesIconPng, IMAGE_KEEP, 0);
+    if (propertiesIcon_ && propertiesIcon_->getHeight() > 16) propertiesIcon_->crop(0, 0, propertiesIcon_->getWidth(), 16);
+  }
+  // FOX marks the hot key with "&" where the catalogue carries U+2382.
+  std::u16string text(Common::catalogueText(475, u"Propert\u2382ies\t\tDisplay the properties of the selected item."));
+  for (char16_t& c : text)
+    if (c == u'\u2382') c = u'&';
+  auto* command = new FXMenuCommand(pane, FXString(FXWString(text).toUtf8().c_str()), propertiesIcon_,
+                                    commandHandler_.get(), ID_PROPERTIES, 0x4000000);
+  command->setUserData(const_cast<FXKBrowserItem*>(item));
+  return true;
 }
 
 bool FXKBrowser::prepareItem(FXKBrowserItem* item) {

@@ -5,6 +5,7 @@
 // Includes FOX: only GUI code includes this header.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,7 @@
 #include "platform/fox/fx_messages.h"
 #include "platform/fox/fxwstring.h"
 #include "system/locks.h"
+#include "widgets/hash_index.h"
 #include "widgets/small_pool.h"
 
 class FXKBrowser;
@@ -162,6 +164,9 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
   };
   enum { ID_SELECT = 10062, ID_DESELECT, ID_UPDATE_HELP, ID_UPDATE_TIP, ID_UPDATE_CHORE };
   enum { ID_DOCUMENT = 60 };  // the id of every message a document sends its views
+  enum { ID_PROPERTIES = 62 };  // the item command that shows an item's properties
+  // 16 x 48: three 16-pixel states (normal, hot, disabled) of the Properties command.
+  static const unsigned char propertiesIconPng[];
 
   // One item-state set: owned clones in insertion order, filed by hash so a
   // look-up is not a scan. Its lock is recursive; notifications go out after
@@ -195,15 +200,24 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
     Common::CriticalSection& lock() { return lock_; }
 
    private:
-    using List = std::list<std::unique_ptr<FXKBrowserItem>>;
-    List::iterator findLocked(const FXKBrowserItem* item);
-    void unlinkLocked(List::iterator it);
+    static constexpr std::size_t kNone = ~std::size_t(0);
+    // The position of the first entry equal to the item, or kNone.
+    std::size_t findLocked(const FXKBrowserItem* item) const;
+    // False when an equal item is there already.
+    bool addLocked(const FXKBrowserItem* item);
+    // Takes the entry out; its place stays empty until the next compaction.
+    std::unique_ptr<FXKBrowserItem> takeLocked(std::size_t at);
+    // Closes the empty places once they are many.
+    void compactLocked();
     void notifyRemoved(std::vector<std::unique_ptr<FXKBrowserItem>>& gone, bool notify);
 
     FXKBrowser* owner_;
     int index_;
-    List entries_;
-    std::unordered_multimap<std::size_t, List::iterator> byHash_;
+    // Clones in insertion order; removed ones leave a null place behind.
+    std::vector<std::unique_ptr<FXKBrowserItem>> entries_;
+    // Read without the lock by look-ups that find the set empty.
+    std::atomic<std::size_t> live_{0};
+    widgets::HashIndex<std::uint32_t> byHash_;  // item hash -> position
     Common::CriticalSection lock_;
   };
 
@@ -282,6 +296,9 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
   virtual void getItemDescription(FXWString& out, const FXKBrowserItem* item);
   virtual void getItemDetails(FXWString& out, const FXKBrowserItem* item);
   virtual void getItemTip(FXWString& out, const FXKBrowserItem* item);
+  // The Properties command, when the command handler enables it; its user
+  // data is `item`, which the caller keeps for as long as the pane lives.
+  virtual bool addItemCommands(FX::FXMenuPane* pane, const FXKBrowserItem* item);
   virtual bool popupItemMenu(const FXKBrowserItem* item, FX::FXWindow* window, int x, int y) { return false; }
   virtual bool prepareItem(FXKBrowserItem* item);
   virtual int compareItemTexts(const FXKBrowserItem* firstItem, const FXWString& firstText,
@@ -344,6 +361,7 @@ class FXKBrowser : public FXKDocument, public FXKIterator, public Processor::Ref
   FX::FXObject* target_ = nullptr;
   FX::FXuint message_ = 0;
   std::unique_ptr<FX::FXObject> commandHandler_;
+  FX::FXIcon* propertiesIcon_ = nullptr;  // the application's, freed through it
   FX::FXuint pending_ = 0;
   FX::FXuint mode_ = MODE_MULTIPLE;
   std::unique_ptr<StateSet> states_[STATE_COUNT];

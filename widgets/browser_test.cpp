@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -213,6 +214,57 @@ TEST(BrowserStates, ManyItemsStayLookUpsByHash) {
   auto snap = set.snapshot();
   EXPECT_EQ(static_cast<FXKSimpleBrowserItem*>(snap.front().get())->id, 1u);
   EXPECT_EQ(static_cast<FXKSimpleBrowserItem*>(snap.back().get())->id, static_cast<FXuint>(n - 1));
+}
+
+// Items whose hashes collide (seven values for 400 items) against a plain
+// list of clones scanned in insertion order, the set's meaning without an
+// index: after every step the same members in the same order, found the
+// same way, through removals, re-adds and the closing of removed places.
+TEST(BrowserStates, CollidingHashesKeepTheOrderOfAPlainList) {
+  struct Clashing : FXKSimpleBrowserItem {
+    using FXKSimpleBrowserItem::FXKSimpleBrowserItem;
+    std::size_t hashValue() const override { return id % 7; }
+    FXKBrowserItem* clone() const override { return new Clashing(id); }
+  };
+  BrowserHolder b(new TreeBrowser(nullptr, {{"", 1}}));
+  auto& set = b->stateSet(FXKBrowser::STATE_DISABLED);
+  std::vector<FXuint> model;  // ids in insertion order
+  const auto has = [&](FXuint id) { return std::find(model.begin(), model.end(), id) != model.end(); };
+  unsigned seed = 12345;
+  const auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 8) % 400; };
+  for (int step = 0; step < 6000; ++step) {
+    const FXuint id = next();
+    Clashing item(id);
+    const int op = step % 11;
+    if (op < 6) {
+      EXPECT_EQ(set.add(&item, false), !has(id));
+      if (!has(id)) model.push_back(id);
+    } else if (op < 10) {
+      EXPECT_EQ(set.remove(&item, false), has(id));
+      model.erase(std::remove(model.begin(), model.end(), id), model.end());
+    } else if (step % 3 == 0) {
+      std::vector<const FXKBrowserItem*> many;
+      std::vector<std::unique_ptr<Clashing>> keep;
+      for (int k = 0; k < 40; ++k) many.push_back((keep.emplace_back(new Clashing(next()))).get());
+      b->setItemStates(FXKBrowser::STATE_DISABLED, many, false, false);
+      for (auto& k : keep) model.erase(std::remove(model.begin(), model.end(), k->id), model.end());
+    } else {
+      set.keepOnly(&item, false);
+      const bool kept = has(id);
+      model.clear();
+      if (kept) model.push_back(id);
+    }
+    ASSERT_EQ(set.size(), model.size()) << "step " << step;
+    for (FXuint probe = 0; probe < 400; probe += 37) {
+      Clashing p(probe);
+      ASSERT_EQ(set.contains(&p), has(probe)) << "step " << step << " id " << probe;
+    }
+    if (step % 50 == 0) {
+      std::vector<FXuint> order;
+      for (auto& e : set.snapshot()) order.push_back(static_cast<FXKSimpleBrowserItem*>(e.get())->id);
+      ASSERT_EQ(order, model) << "step " << step;
+    }
+  }
 }
 
 // clear() used to notify while it held its set's lock: a view that, while

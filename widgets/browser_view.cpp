@@ -89,6 +89,7 @@ FXKBrowserView::~FXKBrowserView() {
   getApp()->removeChore(this, FXSEL(SEL_CHORE, ID_REFRESH_CHORE));
   delete menu_;
   menu_ = nullptr;
+  menuItem_.reset();
   current_ = nullptr;
   // The index goes first: the nodes then leave it without a look-up each.
   nodes_.clear();
@@ -133,17 +134,12 @@ void FXKBrowserView::layout() {
 }
 
 void FXKBrowserView::indexNode(FXKTerminal* node, const FXKBrowserItem* item) {
-  if (item) nodes_.emplace(item->hashValue(), node);
+  if (item) nodes_.insert(item->hashValue(), node);
 }
 
 void FXKBrowserView::unindexNode(FXKTerminal* node, const FXKBrowserItem* item) {
   if (!item || nodes_.empty()) return;
-  auto [from, to] = nodes_.equal_range(item->hashValue());
-  for (auto it = from; it != to; ++it)
-    if (it->second == node) {
-      nodes_.erase(it);
-      return;
-    }
+  nodes_.erase(item->hashValue(), node);
 }
 
 void FXKBrowserView::forgetNode(FXKTerminal* node) {
@@ -160,15 +156,18 @@ const FXKBrowserItem* FXKBrowserView::itemOf(FXKTerminal* node) const {
 
 FXKTerminal* FXKBrowserView::findNode(const FXKBrowserItem* item) const {
   if (!item) return nullptr;
-  auto [from, to] = nodes_.equal_range(item->hashValue());
-  FXKTerminal* groupFound = nullptr;
-  for (auto it = from; it != to; ++it) {
-    const FXKBrowserItem* own = itemOf(it->second);
-    if (!own || !own->isEqual(item)) continue;
-    if (it->second->isItem()) return it->second;
-    if (!groupFound) groupFound = it->second;
-  }
-  return groupFound;
+  FXKTerminal *itemFound = nullptr, *groupFound = nullptr;
+  nodes_.find(item->hashValue(), [&](FXKTerminal* node) {
+    const FXKBrowserItem* own = itemOf(node);
+    if (!own || !own->isEqual(item)) return true;
+    if (node->isItem()) {
+      itemFound = node;
+      return false;
+    }
+    if (!groupFound) groupFound = node;
+    return true;
+  });
+  return itemFound ? itemFound : groupFound;
 }
 
 FXKBrowserViewGroup* FXKBrowserView::findGroupByKey(FXint key) const {
@@ -210,10 +209,8 @@ bool FXKBrowserView::isItemEnabled(const FXKBrowserItem* item) {
   return browser().isEnabled(item);
 }
 
-bool FXKBrowserView::fillContextMenu(FXMenuPane*, const FXKBrowserItem* item, int) {
-  // The browser's item commands come with the command handler of a derived
-  // browser; the base browser has none.
-  return false;
+bool FXKBrowserView::fillContextMenu(FXMenuPane* pane, const FXKBrowserItem* item, int) {
+  return item && browser().addItemCommands(pane, item);
 }
 
 bool FXKBrowserView::isItemSelected(const FXKBrowserItem* item) { return browser().isSelected(item); }
@@ -450,10 +447,13 @@ void FXKBrowserView::createContextMenu(const FXKBrowserItem* item) {
     delete menu_;
     menu_ = nullptr;
   }
+  // The menu's commands carry the item as their data: it lives as long as the menu.
+  menuItem_.reset(item ? item->clone() : nullptr);
   menu_ = new FXMenuPane(this);
-  if (!fillContextMenu(menu_, item, 3)) {
+  if (!fillContextMenu(menu_, menuItem_.get(), 3)) {
     delete menu_;
     menu_ = nullptr;
+    menuItem_.reset();
   }
 }
 

@@ -199,9 +199,10 @@ class FXKBrowserView : public FXKContainerWindow {
   std::unique_ptr<FXKBrowserItem> displayRoot_;
   std::unique_ptr<FXKBrowserItem> anchor_;
   FX::FXMenuPane* menu_ = nullptr;
+  std::unique_ptr<FXKBrowserItem> menuItem_;  // what the menu was made for
   bool attached_ = false;
   FX::FXuint pendingRefresh_ = 0;
   FX::FXEvent lastEvent_{};
   std::size_t itemCount_ = 0;
-  std::unordered_multimap<std::size_t, FXKTerminal*> nodes_;
+  widgets::HashIndex<FXKTerminal*> nodes_;
 };

@@ -98,7 +98,8 @@ FXPoint FXKTerminal::fromWindow(FXPoint p) const {
 }
 
 void FXKTerminal::invalidate(const FXRectangle& r) {
-  if (!parent) return;
+  // An empty area (a row not yet placed) has nothing to repaint.
+  if (!parent || r.w <= 0 || r.h <= 0) return;
   FXKContainerWindow* w = getWindow();
   if (!w) return;
   const FXRectangle wr = toWindow(r);

@@ -62,8 +62,11 @@ FXKHeaderItem* FXKHeader::createItemFromRecord(const FXKColumnRecord& record) { 
 
 FXKColumnRecord* FXKHeader::getColumn(FXint index) const {
   if (index < 0 || index >= getNumItems()) return nullptr;
-  auto* item = dynamic_cast<FXKHeaderItem*>(getItem(index));
-  return item ? item->record() : nullptr;
+  // Asked per row and cell: the meta class answers before a dynamic_cast.
+  FXHeaderItem* item = getItem(index);
+  if (item && item->getMetaClass() == FXMETACLASS(FXKHeaderItem)) return static_cast<FXKHeaderItem*>(item)->record();
+  auto* own = dynamic_cast<FXKHeaderItem*>(item);
+  return own ? own->record() : nullptr;
 }
 
 bool FXKHeader::isColumnVisible(FXint index) const {

@@ -140,7 +140,7 @@ int FXKIconGroup::getExpandState() const {
 }
 
 void FXKIconGroup::setExpandState(int state, bool animate) {
-  const FXuint bit = state == 0 ? GROUP_EXPANDED : state == 1 ? GROUP_COLLAPSED : 0;
+  const FXuint bit = state == 0 ? GROUP_EXPANDED : state == 1 ? GROUP_COLLAPSED : FXuint(0);
   const FXuint now = (groupFlags_ & ~(GROUP_EXPANDED | GROUP_COLLAPSED)) | bit;
   if (now == groupFlags_) return;
   groupFlags_ = now;
@@ -243,8 +243,7 @@ FXint FXKIconGroup::getMaxItemWidth() {
 bool FXKIconGroup::rowOrdered() const {
   FXKIconList* l = list();
   const int style = l ? l->getViewStyle() : 0;
-  return style == FXKIconList::STYLE_DETAILS || style == FXKIconList::STYLE_ICONS ||
-         style == FXKIconList::STYLE_TILES || style == FXKIconList::STYLE_CATEGORY;
+  return style == FXKIconList::STYLE_DETAILS || style >= FXKIconList::STYLE_ICONS;
 }
 
 std::size_t FXKIconGroup::firstChildBelow(FXint y) const {
@@ -371,6 +370,7 @@ void FXKIconGroup::layout() {
         break;
       }
       case FXKIconList::STYLE_ICONS:
+      case FXKIconList::STYLE_THUMBNAILS:
       case FXKIconList::STYLE_TILES:
       case FXKIconList::STYLE_CATEGORY: {
         const FXint cell = getCellWidth(width);

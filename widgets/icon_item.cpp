@@ -17,6 +17,8 @@ FXIMPLEMENT(FXKIconItem, FXKBrowserViewItem, nullptr, 0)
 namespace {
 constexpr FXint kKeyName = 0;
 bool isBlank(char16_t c) { return c == u' ' || c == u'\n' || c == u'\r' || c == u'\t'; }
+// Styles that put the label under the icon, centred.
+bool stacked(int style) { return style == FXKIconList::STYLE_ICONS || style == FXKIconList::STYLE_THUMBNAILS; }
 FXint dotsWidth(FXFont* font) { return font->getTextWidth("...", 3); }
 FXRectangle intersect(const FXRectangle& a, const FXRectangle& b) {
   const FXint x = std::max(a.x, b.x), y = std::max(a.y, b.y);
@@ -173,7 +175,7 @@ FXint FXKIconItemTextSimple::breakLines(FXFont* font, FXint maxWidth, FXint maxL
     FXint cut = end;
     while (cut > start && isBlank(s[cut - 1])) --cut;
     ++lineNo;
-    const FXint w = measure(font, start, cut);
+    const FXint w = start == 0 && cut == n ? getWidth(font) : measure(font, start, cut);
     FXint next;
     if (singleLine || lineNo == maxLines) {
       if (w > maxWidth || (cut < n && cut != 0)) {
@@ -228,7 +230,7 @@ void FXKIconItemTextSimple::draw(FXDC& dc, FXFont* font, const FXRectangle& rect
     const bool ellipsis = (lineFlags_ & FLAG_ELLIPSIS) && !showAll &&
                           (style <= FXKIconList::STYLE_DETAILS || i == 1 || i + 1 == lines_.size());
     FXint x = rect.x;
-    if (!ellipsis && style == FXKIconList::STYLE_ICONS) x += (rect.w - l.width) / 2;
+    if (!ellipsis && stacked(style)) x += (rect.w - l.width) / 2;
     const FXint bytes = at(l.end) - at(l.start);
     if (bytes > 0) dc.drawText(x, y, utf8_.data() + at(l.start), static_cast<FXuint>(bytes));
     FXint lineEnd = x + l.width;
@@ -400,15 +402,20 @@ FXKIconItemCell* FXKIconItem::ensureCell(FXint key) {
   // A part is replaced only when the column turns to or from markup.
   const bool replace = slot.plainKind ? wantFormatted : !slot.part || slot.part->isFormatted() != wantFormatted;
   if (replace && wantPlain) {
-    if (slot.part) slot.plain = slot.part->getText();
+    if (slot.part) {
+      const FXWString text = slot.part->getText();
+      slot.plain.assign(text.text(), static_cast<std::size_t>(text.length()));
+    }
     slot.part.reset();
     slot.plainKind = true;
     slot.plainWidth = -1;
     heightFor_ = -1;
   } else if (replace) {
-    const FXWString text = slot.plainKind ? slot.plain : slot.part ? slot.part->getText() : FXWString();
+    const FXWString text = slot.plainKind ? FXWString(slot.plain.text(), slot.plain.length())
+                           : slot.part      ? slot.part->getText()
+                                            : FXWString();
     slot.plainKind = false;
-    slot.plain = FXWString();
+    slot.plain.clear();
     slot.part.reset(makePart(key, f));
     if (!text.empty()) slot.part->setText(text);
     heightFor_ = -1;
@@ -421,7 +428,9 @@ FXKIconItemCell* FXKIconItem::ensureCell(FXint key) {
 FXint FXKIconItem::plainWidth(FXKIconItemCell* c, FXFont* font) {
   if (c->plainWidth < 0 || c->plainFont != font) {
     FXKIconList* l = list();
-    c->plainWidth = !font ? 0 : l ? l->plainTextWidth(font, c->plain) : FXKIconItemTextSimple::textWidth(font, c->plain);
+    c->plainWidth = !font ? 0
+                    : l   ? l->plainTextWidth(font, c->plain.text(), c->plain.length())
+                          : FXKIconItemTextSimple::textWidth(font, FXWString(c->plain.text(), c->plain.length()));
     c->plainFont = font;
   }
   return c->plainWidth;
@@ -431,7 +440,10 @@ FXKIconItemText* FXKIconItem::partOf(FXKIconItemCell* c) {
   if (!c) return nullptr;
   if (!c->part && c->plainKind) {
     auto* simple = new FXKIconItemTextSimple;
-    simple->setText(c->plain);
+    simple->setText(FXWString(c->plain.text(), c->plain.length()));
+    // The cell knows the text's width in the list's font already.
+    if (FXKIconList* l = list(); l && c->plainWidth >= 0 && c->plainFont == l->getFont())
+      simple->setMeasuredWidth(c->plainWidth);
     c->part.reset(simple);
     if (flags & FLAG_CREATED) simple->create();
   }
@@ -447,7 +459,7 @@ void FXKIconItem::invalidateCell(FXint key) {
 
 FXWString FXKIconItem::getColumnText(FXint key) const {
   FXKIconItemCell* c = cell(key);
-  if (c && c->plainKind) return c->plain;
+  if (c && c->plainKind) return FXWString(c->plain.text(), c->plain.length());
   return c && c->part ? c->part->getText() : FXWString();
 }
 
@@ -458,13 +470,20 @@ FXIcon* FXKIconItem::getColumnIcon(FXint key) const {
 
 void FXKIconItem::setColumnText(FXint key, const FXWString& text) {
   FXKIconItemCell* c = cell(key);
-  const bool differs = !c || (c->plainKind ? c->plain != text : !c->part || c->part->getText() != text);
+  const bool differs = !c || (c->plainKind ? !c->plain.equals(text.text(), static_cast<std::size_t>(text.length()))
+                                           : !c->part || c->part->getText() != text);
   FXKIconList* l = list();
   if (!differs && !(l && l->getBrowser() && l->getBrowser()->isVisible(item.get()))) return;
   c = ensureCell(key);
   if (c->plainKind) {
-    c->plain = text;
+    c->plain.assign(text.text(), static_cast<std::size_t>(text.length()));
     c->plainWidth = -1;
+    // Measured now, while the text is at hand: the columns are fitted to
+    // every row's widths, and a later pass would fetch each text again.
+    if (FXFont* font = l ? l->getFont() : nullptr; font && font->id()) {
+      c->plainWidth = l->plainTextWidth(font, text.text(), text.length());
+      c->plainFont = font;
+    }
     if (c->part) c->part->setText(text);
   } else {
     c->part->setText(text);
@@ -539,7 +558,7 @@ FXint FXKIconItem::measureHeight(FXint w, FXKIconItemCell* c, FXFont* font, int 
   // the icons style has to break it: then only a text that fits its width
   // and holds no line feed is known to be one line without the part.
   bool oneLine = !c->part && c->plainKind;
-  if (oneLine && style == FXKIconList::STYLE_ICONS && !c->plain.empty()) {
+  if (oneLine && stacked(style) && !c->plain.empty()) {
     const char16_t* s = c->plain.text();
     const FXint n = c->plain.length();
     bool text = false;
@@ -549,7 +568,7 @@ FXint FXKIconItem::measureHeight(FXint w, FXKIconItemCell* c, FXFont* font, int 
     }
     if (oneLine && (!text || plainWidth(c, font) > w - 4)) oneLine = false;
   }
-  if (!oneLine && style == FXKIconList::STYLE_ICONS) partOf(c)->breakLines(font, w - 4, 2, false);
+  if (!oneLine && stacked(style)) partOf(c)->breakLines(font, w - 4, 2, false);
   FXint iconPart = 0;
   if (FXIcon* icon = c->iconAt(l->iconSizeIndex())) iconPart = icon->getHeight() + (noHighlight_ ? 10 : 4);
   FXint iw = c->icon.w, ix = c->icon.x, sb = 0;
@@ -560,7 +579,7 @@ FXint FXKIconItem::measureHeight(FXint w, FXKIconItemCell* c, FXFont* font, int 
   }
   const FXint text = oneLine ? (c->plain.empty() ? 0 : font->getFontHeight())
                               : partOf(c)->getHeightForWidth(font, w - sb - ix - iw - 8);
-  if (style == FXKIconList::STYLE_ICONS) return text + iconPart + 6;
+  if (stacked(style)) return text + iconPart + 6;
   FXint h = std::max(text + 4, iconPart);
   if (l->hasSelectionImage() && hoverFrame_ && !noHighlight_) h = std::max(h, l->getSelectionImage()->getHeight() + 6);
   return h;
@@ -630,7 +649,8 @@ void FXKIconItem::layoutCell(FXint key, const FXRectangle& r) {
       }
       break;
     }
-    case FXKIconList::STYLE_ICONS: {
+    case FXKIconList::STYLE_ICONS:
+    case FXKIconList::STYLE_THUMBNAILS: {
       c->icon = FXRectangle(r.x + std::max(0, (r.w - iw) / 2), 2, iw, ih);
       if (!c->part) break;
       const FXint widest = c->part->breakLines(font, r.w - 4, 2, false);
@@ -668,6 +688,7 @@ FXRectangle FXKIconItem::getCellTextRect(FXint key) {
     case FXKIconList::STYLE_DETAILS:
       return FXRectangle(c->icon.x + c->icon.w + 2, (height - fh) / 2, width - c->icon.x - c->icon.w - 4, fh);
     case FXKIconList::STYLE_ICONS:
+    case FXKIconList::STYLE_THUMBNAILS:
       return FXRectangle(2, c->icon.y + c->icon.h + 2, width - 4, c->part ? c->part->getHeight(l->getFont()) : fh);
     case FXKIconList::STYLE_TILES:
     case FXKIconList::STYLE_CATEGORY:
@@ -699,10 +720,17 @@ void FXKIconItem::drawCell(FXKPaintDC& dc, FXint key, const FXRectangle& clip, i
   // Icons and images are clipped by the dc's clip rectangle, not by the
   // region the container set: left as it is, that rectangle is the last one
   // an earlier entry set for its text, and this entry's icon falls outside.
-  d.setClipRectangle(dc.ox + clip.x, dc.oy + clip.y, clip.w, clip.h);
+  // Set only when something is drawn under it (each is a request to the
+  // display, and most cells are only text, which sets its own).
+  bool clipped = false;
+  const auto clipToCell = [&] {
+    if (!clipped) d.setClipRectangle(dc.ox + clip.x, dc.oy + clip.y, clip.w, clip.h);
+    clipped = true;
+  };
   if (key == FXKIconList::kCheckColumn) {
     FXImage* image = l->getCheckImage();
     if (image && image->id()) {
+      clipToCell();
       const int state = l->getItemCheckState(item.get());
       const FXint frame = 4 * (state == 0 ? 0 : state == 1 ? 1 : 2) +
                           (!enabled || !l->isItemCheckable(item.get()) ? 3 : current ? 1 : 0);
@@ -714,6 +742,7 @@ void FXKIconItem::drawCell(FXKPaintDC& dc, FXint key, const FXRectangle& clip, i
     for (auto& triple : c->icons) {
       FXIcon* icon = triple[size];
       if (!icon || !icon->id()) continue;
+      clipToCell();
       if (!enabled)
         d.drawIconSunken(icon, dc.ox + c->icon.x, dc.oy + c->icon.y);
       else if (selected || l->hotItem() == this)
@@ -745,7 +774,6 @@ void FXKIconItem::drawCell(FXKPaintDC& dc, FXint key, const FXRectangle& clip, i
     d.setForeground(text);
     d.drawFocusRectangle(dc.ox + grown.x, dc.oy + grown.y, grown.w, grown.h);
   }
-  d.setClipRectangle(dc.ox + clip.x, dc.oy + clip.y, clip.w, clip.h);
 }
 
 void FXKIconItem::paintRow(FXKPaintDC& dc, const FXRectangle& rect) {
@@ -774,8 +802,7 @@ void FXKIconItem::paintRow(FXKPaintDC& dc, const FXRectangle& rect) {
     if (key == FXKIconList::kCheckColumn) continue;
     const FXRectangle r = columnRect(key);
     if (r.w <= 0 || r.h <= 0) continue;
-    d.setClipRectangle(dc.ox + r.x, dc.oy + r.y, r.w, r.h);
-    drawCell(dc, key, r, 1);
+    drawCell(dc, key, r, 1);  // which clips to r first
   }
   d.setClipRectangle(dc.ox + rect.x, dc.oy + rect.y, rect.w, rect.h);
   if (l->isItemFocused(item.get())) {

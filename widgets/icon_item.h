@@ -67,6 +67,8 @@ class FXKIconItemTextSimple : public FXKIconItemText {
   // The width getWidth would give, without a part.
   static FX::FXint textWidth(FX::FXFont* font, const FXWString& text);
   const FXWString& text() const { return text_; }
+  // The width of the whole text, measured elsewhere in the font it is drawn in.
+  void setMeasuredWidth(FX::FXint width) { width_ = width; }
   FX::FXuint lineFlags() const { return lineFlags_; }
 
   // Width of the characters [from, to) of the text.
@@ -170,7 +172,7 @@ struct FXKIconItemCell {
   FX::FXRectangle icon{0, 0, 0, 0};
   FX::FXRectangle text{0, 0, 0, 0};
   bool plainKind = false;
-  FXWString plain;        // the text of a plain cell
+  widgets::PoolText plain;  // the text of a plain cell
   FX::FXint plainWidth = -1;  // its width in plainFont, measured once
   FX::FXFont* plainFont = nullptr;
   std::unique_ptr<FXKIconItemText> part;
@@ -215,7 +217,7 @@ class FXKIconItem : public FXKBrowserViewItem {
 
   FXWString getColumnText(FX::FXint key) const;
   // The plain text of the cell without a copy; null for other parts.
-  const FXWString* plainText(FX::FXint key) const {
+  const widgets::PoolText* plainText(FX::FXint key) const {
     const FXKIconItemCell* c = cell(key);
     return c && c->plainKind ? &c->plain : nullptr;
   }
@@ -245,7 +247,8 @@ class FXKIconItem : public FXKBrowserViewItem {
   void paintRow(FXKPaintDC& dc, const FX::FXRectangle& rect);
 
   // Few per item: kept in key order in a vector, not a tree of nodes.
-  std::vector<std::pair<FX::FXint, FXKIconItemCell>> cells_;
+  std::vector<std::pair<FX::FXint, FXKIconItemCell>, widgets::PoolAllocator<std::pair<FX::FXint, FXKIconItemCell>>>
+      cells_;
   // The last height asked for: a relayout of the group measures only the
   // items whose content or width changed.
   FX::FXint heightFor_ = -1, heightStyle_ = -1, height_ = 0;

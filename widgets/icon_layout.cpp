@@ -21,7 +21,9 @@ CellSize cellSize(int style, const CellMetrics& m) {
     case STYLE_LIST: return {m.widestItem, lineHeight};
     case STYLE_DETAILS: return {std::max(m.availableWidth, m.headerWidth), lineHeight};
     case STYLE_ICONS: return {std::max(72, 7 * m.widthOfM), 72};
-    case STYLE_THUMBNAILS: return {0, 0};
+    // The icons style's cell, grown by what the large icon (48) adds over
+    // the icons style's (32).
+    case STYLE_THUMBNAILS: return {std::max(72, 7 * m.widthOfM) + 16, 72 + 16};
     case STYLE_TILES: return {tile, 52};
     case STYLE_CATEGORY: {
       CellSize c{m.categorySizing ? 196 : tile, 52};

@@ -19,7 +19,8 @@ TEST(IconLayout, CellSizePerViewStyle) {
   } cases[] = {
       {"tiles, built-in width", STYLE_TILES, {}, {196, 52}},
       {"tiles in letters", STYLE_TILES, {.widthOfX = 7, .tileWidth = 20}, {140, 52}},
-      {"thumbnails", STYLE_THUMBNAILS, {.availableWidth = 500}, {0, 0}},
+      {"thumbnails, narrow font", STYLE_THUMBNAILS, {.availableWidth = 500, .widthOfM = 8}, {88, 88}},
+      {"thumbnails, wide font", STYLE_THUMBNAILS, {.availableWidth = 500, .widthOfM = 12}, {100, 88}},
       {"icons, narrow font", STYLE_ICONS, {.widthOfM = 8}, {72, 72}},
       {"icons, wide font", STYLE_ICONS, {.widthOfM = 12}, {84, 72}},
       {"list", STYLE_LIST, {.fontHeight = 14, .widestItem = 130}, {130, 20}},

@@ -1,10 +1,12 @@
 #include "widgets/icon_list.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
 #include <fxkeys.h>
+#include <unicode/uchar.h>
 
 #include "platform/fox/fx_app.h"
 #include "platform/fox/line_break.h"
@@ -70,6 +72,21 @@ FXDEFMAP(FXKIconList) FXKIconListMap[] = {
 FXIMPLEMENT(FXKIconList, FXKBrowserView, FXKIconListMap, ARRAYNUMBER(FXKIconListMap))
 
 namespace {
+// Case-insensitive order of two texts, unit by unit as FXWString::caseCompare
+// folds them, without making strings of them.
+char16_t foldUnit(char16_t c) {
+  if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+  if (c >= 0xD800 && c <= 0xDFFF) return c;
+  const UChar32 f = u_foldCase(c, U_FOLD_CASE_DEFAULT);
+  return f <= 0xFFFF ? static_cast<char16_t>(f) : c;
+}
+int caseCompareUnits(const char16_t* a, int na, const char16_t* b, int nb) {
+  for (int i = 0; i < na && i < nb; ++i) {
+    const char16_t x = foldUnit(a[i]), y = foldUnit(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return na == nb ? 0 : (na < nb ? -1 : 1);
+}
 FXColor stock(FXApp* app, int id, FXColor fallback) {
   if (auto* ext = dynamic_cast<FXExtApp*>(app)) return ext->getStockColor(id);
   return fallback;
@@ -213,14 +230,12 @@ FXIcon* FXKIconList::starIcon() {
   return starIcon_;
 }
 
-FXint FXKIconList::plainTextWidth(FXFont* font, const FXWString& text) {
-  if (!font || !font->id()) return FXKIconItemTextSimple::textWidth(font, text);
-  const char16_t* s = text.text();
-  const int n = text.length();
+FXint FXKIconList::plainTextWidth(FXFont* font, const char16_t* s, FXint n) {
+  if (!font || !font->id()) return FXKIconItemTextSimple::textWidth(font, FXWString(s, n));
   FXint sum = 0;
   for (int i = 0; i < n; ++i) {
     const char16_t c = s[i];
-    if (c >= 0x80 || c < 0x20) return FXKIconItemTextSimple::textWidth(font, text);
+    if (c >= 0x80 || c < 0x20) return FXKIconItemTextSimple::textWidth(font, FXWString(s, n));
     if (advanceFont_ != font) {
       for (int k = 0; k < 128; ++k) {
         const char one = static_cast<char>(k);
@@ -787,8 +802,9 @@ int FXKIconList::compare(FXKBrowserViewItem* a, FXKBrowserViewItem* b, FXint key
   }
   auto* ia = static_cast<FXKIconItem*>(a);
   auto* ib = static_cast<FXKIconItem*>(b);
-  const FXWString *pa = ia->plainText(key), *pb = ib->plainText(key);
-  if (pa && pb && !(f & FXKColumnRecord::COLUMN_NUMERIC)) return FXWString::caseCompare(*pa, *pb);
+  const widgets::PoolText *pa = ia->plainText(key), *pb = ib->plainText(key);
+  if (pa && pb && !(f & FXKColumnRecord::COLUMN_NUMERIC))
+    return caseCompareUnits(pa->text(), pa->length(), pb->text(), pb->length());
   const FXWString ta = ia->getColumnText(key), tb = ib->getColumnText(key);
   if (f & FXKColumnRecord::COLUMN_NUMERIC) {
     const double da = FXDoubleVal(ta), db = FXDoubleVal(tb);
@@ -798,32 +814,46 @@ int FXKIconList::compare(FXKBrowserViewItem* a, FXKBrowserViewItem* b, FXint key
 }
 
 namespace {
-// A text's sort key: an ASCII text folded once into bytes, whose byte order
-// is the case-insensitive order of the text; other texts compare as they are.
+// A text's sort key: the first 16 units of an ASCII text folded into two
+// numbers whose order is the case-insensitive order of those units; texts
+// that tie there, and texts that are not ASCII, compare unit by unit. The
+// row's position breaks ties, so an unstable sort keeps equal rows in order.
 struct SortKey {
-  SortKey(const FXWString* t, FXKTerminal* n) : text(t), node(n) {
+  SortKey(const widgets::PoolText* t, FXKTerminal* n, std::uint32_t at) : text(t), node(n), position(at) {
     const char16_t* s = t->text();
-    const int length = t->length();
-    folded.resize(static_cast<std::size_t>(length));
+    length = t->length();
     for (int i = 0; i < length; ++i) {
       const char16_t c = s[i];
+      if (c == 0) zero = true;
       if (c >= 0x80) {
         ascii = false;
-        folded.clear();
+        prefix[0] = prefix[1] = 0;
         return;
       }
-      folded[static_cast<std::size_t>(i)] = static_cast<char>(c >= u'A' && c <= u'Z' ? c + 32 : c);
+      if (i < 16) {
+        const auto folded = static_cast<std::uint64_t>(c >= u'A' && c <= u'Z' ? c + 32 : c);
+        prefix[i / 8] |= folded << (8 * (7 - i % 8));
+      }
     }
   }
   int compare(const SortKey& other) const {
-    if (!ascii || !other.ascii) return FXWString::caseCompare(*text, *other.text);
-    const int c = folded.compare(other.folded);
-    return (c > 0) - (c < 0);
+    if (ascii && other.ascii) {
+      if (prefix[0] != other.prefix[0]) return prefix[0] < other.prefix[0] ? -1 : 1;
+      if (prefix[1] != other.prefix[1]) return prefix[1] < other.prefix[1] ? -1 : 1;
+      // Both held whole in their prefixes (a unit 0 is not told from the
+      // padding: such texts compare in full below).
+      if (length <= 16 && other.length <= 16 && !zero && !other.zero)
+        return length == other.length ? 0 : length < other.length ? -1 : 1;
+    }
+    return caseCompareUnits(text->text(), text->length(), other.text->text(), other.text->length());
   }
-  const FXWString* text;
+  std::uint64_t prefix[2] = {0, 0};
+  const widgets::PoolText* text;
   FXKTerminal* node;
-  std::string folded;
+  std::uint32_t position;
+  int length = 0;
   bool ascii = true;
+  bool zero = false;  // holds a unit 0
 };
 }  // namespace
 
@@ -837,7 +867,7 @@ void FXKIconList::sortAll() {
     FXKBrowserView::sortAll();
     return;
   }
-  static const FXWString none;
+  static const widgets::PoolText none;
   std::vector<std::vector<SortKey>> keyed(root.children.size());
   for (std::size_t g = 0; g < root.children.size(); ++g) {
     auto& list = static_cast<FXKContainer*>(root.children[g])->children;
@@ -846,13 +876,13 @@ void FXKIconList::sortAll() {
       if (i + 4 < list.size()) __builtin_prefetch(list[i + 4]);
       FXKTerminal* child = list[i];
       auto* item = asIconItem(child);
-      const FXWString* text = item ? item->plainText(sortColumn) : nullptr;
+      const widgets::PoolText* text = item ? item->plainText(sortColumn) : nullptr;
       if (!text && item && !item->cell(sortColumn)) text = &none;
       if (!text) {
         FXKBrowserView::sortAll();  // markup cells compare through the view
         return;
       }
-      keyed[g].emplace_back(text, child);
+      keyed[g].emplace_back(text, child, static_cast<std::uint32_t>(i));
     }
   }
   std::stable_sort(root.children.begin(), root.children.end(), [&](FXKTerminal* a, FXKTerminal* b) {
@@ -862,9 +892,10 @@ void FXKIconList::sortAll() {
   for (auto& keys : keyed) {
     if (keys.empty()) continue;
     auto& list = keys.front().node->parent->children;
-    std::stable_sort(keys.begin(), keys.end(), [descending](const SortKey& a, const SortKey& b) {
+    std::sort(keys.begin(), keys.end(), [descending](const SortKey& a, const SortKey& b) {
       const int c = a.compare(b);
-      return descending ? c > 0 : c < 0;
+      if (c) return descending ? c > 0 : c < 0;
+      return a.position < b.position;
     });
     for (std::size_t k = 0; k < keys.size(); ++k) list[k] = keys[k].node;
   }
@@ -1105,24 +1136,33 @@ long FXKIconList::onCmdToggleExpand(FXObject*, FXSelector, void* ptr) {
 }
 
 // Every item in one change of the browser's set, told to the views once.
+std::vector<const FXKBrowserItem*> FXKIconList::itemsOf(bool enabledOnly) {
+  const std::vector<FXKBrowserViewItem*> nodes = items();
+  std::vector<const FXKBrowserItem*> all;
+  all.reserve(nodes.size());
+  // Sorted rows lie apart in memory: ask for the nodes, then their items,
+  // ahead of their turn.
+  const std::size_t n = nodes.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i + 16 < n) __builtin_prefetch(&nodes[i + 16]->item);
+    if (i + 8 < n) __builtin_prefetch(nodes[i + 8]->item.get());
+    const FXKBrowserItem* item = nodes[i]->item.get();
+    if (!enabledOnly || isItemEnabled(item)) all.push_back(item);
+  }
+  return all;
+}
+
 long FXKIconList::onCmdCheckAll(FXObject*, FXSelector, void*) {
   FXKBrowser& b = *getBrowser();
   const int set = (b.getMode() & FXKBrowser::MODE_CLICK_CHECKS) ? FXKBrowser::STATE_CHECKED : FXKBrowser::STATE_SELECTED;
-  std::vector<const FXKBrowserItem*> all;
-  all.reserve(itemCount());
-  for (FXKBrowserViewItem* node : items())
-    if (isItemEnabled(node->item.get())) all.push_back(node->item.get());
-  b.setItemStates(set, all, true, true);
+  b.setItemStates(set, itemsOf(true), true, true);
   return 1;
 }
 
 long FXKIconList::onCmdUncheckAll(FXObject*, FXSelector, void*) {
   FXKBrowser& b = *getBrowser();
   const int set = (b.getMode() & FXKBrowser::MODE_CLICK_CHECKS) ? FXKBrowser::STATE_CHECKED : FXKBrowser::STATE_SELECTED;
-  std::vector<const FXKBrowserItem*> all;
-  all.reserve(itemCount());
-  for (FXKBrowserViewItem* node : items()) all.push_back(node->item.get());
-  b.setItemStates(set, all, false, true);
+  b.setItemStates(set, itemsOf(false), false, true);
   return 1;
 }
 
@@ -1612,18 +1652,15 @@ FXKTerminal* FXKIconList::terminalAt(FXint px, FXint py) {
 void FXKIconList::resizeCurrentLabel(FXKTerminal* oldNode, FXKTerminal* newNode) {
   if (viewStyle_ < STYLE_ICONS) return;
   if (cellsDirty_) layoutItems();
-  const FXint cw = cellWidth_;
-  if (oldNode && oldNode->isItem()) {
-    oldNode->invalidate();
-    const FXint h = std::max(rowHeight_, oldNode->height == rowHeight_ ? rowHeight_ : oldNode->getDefaultHeight(cw));
-    oldNode->position(oldNode->x, oldNode->y, cw, uniformHeight_ ? rowHeight_ : h);
-    oldNode->requestLayout();
-  }
-  if (newNode && newNode->isItem()) {
-    newNode->position(newNode->x, newNode->y, cw, std::max(newNode->height, newNode->getDefaultHeight(cw)));
-    newNode->requestLayout();
-    newNode->invalidate();
-  }
+  // The group's grid gives the item the same place and size whether it is
+  // selected or not (its measured height does not depend on that), so only
+  // its own cells are laid out again, for the label's full or cut height:
+  // selecting every item of a large list does not relayout them all.
+  for (FXKTerminal* node : {oldNode, newNode})
+    if (node && node->isItem()) {
+      node->flags |= FXKTerminal::FLAG_LAYOUT;
+      node->invalidate();
+    }
 }
 
 void FXKIconList::setCurrent(const FXKBrowserItem* item) {

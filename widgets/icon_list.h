@@ -187,7 +187,10 @@ class FXKIconList : public FXKBrowserView {
   // A plain text's width in the font: an ASCII text as the sum of its
   // characters' widths, which the list keeps per font (the font's own
   // measure adds them up the same way); other texts are measured.
-  FX::FXint plainTextWidth(FX::FXFont* font, const FXWString& text);
+  FX::FXint plainTextWidth(FX::FXFont* font, const FXWString& text) {
+    return plainTextWidth(font, text.text(), text.length());
+  }
+  FX::FXint plainTextWidth(FX::FXFont* font, const char16_t* s, FX::FXint n);
   enum MenuIcon { MENU_ICON_ARRANGE, MENU_ICON_COLUMNS, MENU_ICON_REFRESH };
   // The 16-pixel pictures of the context menu's own entries, made once.
   FX::FXIcon* menuIcon(MenuIcon which);
@@ -274,6 +277,8 @@ class FXKIconList : public FXKBrowserView {
   long onClicked(FX::FXObject*, FX::FXSelector, void*);
   long onCollapsed(FX::FXObject*, FX::FXSelector, void*);
   long onExpanded(FX::FXObject*, FX::FXSelector, void*);
+  // The browser items of every row in view order (the enabled ones only).
+  std::vector<const FXKBrowserItem*> itemsOf(bool enabledOnly);
   long onCmdCheckAll(FX::FXObject*, FX::FXSelector, void*);
   long onCmdUncheckAll(FX::FXObject*, FX::FXSelector, void*);
   long onUpdAlways(FX::FXObject*, FX::FXSelector, void*);

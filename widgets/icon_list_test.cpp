@@ -250,7 +250,7 @@ TEST_F(IconListTest, CellSizePerViewStyle) {
   const Case cases[] = {
       {FXKIconList::STYLE_DETAILS, -1, std::max(fh, 20)},
       {FXKIconList::STYLE_ICONS, std::max(72, 7 * m), 72},
-      {FXKIconList::STYLE_THUMBNAILS, 0, 0},
+      {FXKIconList::STYLE_THUMBNAILS, std::max(72, 7 * m) + 16, 88},
       {FXKIconList::STYLE_TILES, 196, 52},
       {FXKIconList::STYLE_LIST, -1, std::max(fh, 20)},
   };
@@ -313,6 +313,28 @@ TEST_F(IconListTest, TilesGridWrapsTheThirdItem) {
   EXPECT_EQ(c->y, a->y + b->height + 16);
   EXPECT_EQ(a->width, 196);
   EXPECT_GE(a->height, 52);
+}
+
+// Text columns sort case-insensitively unit by unit: texts that agree in
+// their first sixteen letters, a text that is the start of another, equal
+// texts in other cases (kept in their order, also when descending), digits
+// as text, and a letter beyond ASCII after every ASCII one.
+TEST_F(IconListTest, TextSortOrderTable) {
+  make(8);
+  browser->titles = {{"1", "Item 10"}, {"2", "item 9"}, {"3", "ABCDEFGHIJKLMNOPz"}, {"4", "abcdefghijklmnopA"},
+                     {"5", "abc"},     {"6", "ABC"},    {"7", "\xC3\x84pfel"},    {"8", "zebra"}};
+  list->refresh(FXKBrowser::UPDATE_REBUILD);
+  settle();
+  FXKHeader* header = list->getHeader();
+  const auto click = [&] {
+    list->handle(header, FXSEL(SEL_COMMAND, FXKIconList::ID_HEADER),
+                 reinterpret_cast<void*>(static_cast<FXival>(header->findColumn(0))));
+    return order();
+  };
+  list->setSortColumn(1, 1);
+  EXPECT_EQ(click(), "5,6,4,3,1,2,8,7");
+  EXPECT_EQ(click(), "7,8,2,1,3,4,5,6");
+  EXPECT_EQ(click(), "5,6,4,3,1,2,8,7");
 }
 
 TEST_F(IconListTest, SortTogglesPerColumn) {
@@ -672,8 +694,7 @@ class IconBrowser : public TitledBrowser {
 };
 
 // An entry that is neither selected nor current paints its icon, in every
-// style that shows icons (thumbnails lay out nothing), with and without a
-// frame image in the category style.
+// style, with and without a frame image in the category style.
 TEST_F(IconListTest, UnselectedEntriesShowTheirIcons) {
   const FXColor red = FXRGB(255, 0, 0);
   std::vector<std::unique_ptr<FXIcon>> icons;
@@ -690,8 +711,10 @@ TEST_F(IconListTest, UnselectedEntriesShowTheirIcons) {
     int style;
     bool frame;
   } cases[] = {
-      {FXKIconList::STYLE_LIST, false},  {FXKIconList::STYLE_DETAILS, false},  {FXKIconList::STYLE_ICONS, false},
-      {FXKIconList::STYLE_TILES, false}, {FXKIconList::STYLE_CATEGORY, false}, {FXKIconList::STYLE_CATEGORY, true},
+      {FXKIconList::STYLE_LIST, false},       {FXKIconList::STYLE_DETAILS, false},
+      {FXKIconList::STYLE_ICONS, false},      {FXKIconList::STYLE_THUMBNAILS, false},
+      {FXKIconList::STYLE_TILES, false},      {FXKIconList::STYLE_CATEGORY, false},
+      {FXKIconList::STYLE_CATEGORY, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "style " << c.style << (c.frame ? " with a frame" : ""));
@@ -726,6 +749,162 @@ TEST_F(IconListTest, UnselectedEntriesShowTheirIcons) {
     list->setSelectionImage(nullptr);
     delete list;
     list = nullptr;
+  }
+}
+
+// Thumbnails lay their entries out in a grid of cells as the icons style
+// does, each the large icon centred over its label: the whole 48-pixel icon
+// shows (a 32-pixel one would leave its lower right corner bare), the label
+// is written below it, and a click on an entry makes it current.
+TEST_F(IconListTest, ThumbnailsShowTheLargeIconOverTheLabel) {
+  const FXColor red = FXRGB(255, 0, 0) | 0xFF000000u;
+  std::vector<std::unique_ptr<FXIcon>> icons;
+  for (FXint side : {16, 32, 48}) {
+    icons.push_back(std::make_unique<FXIcon>(app.get(), nullptr, 0, IMAGE_OWNED, side, side));
+    for (FXint y = 0; y < side; ++y)
+      for (FXint x = 0; x < side; ++x) icons.back()->setPixel(x, y, red);
+  }
+  auto* b = new IconBrowser(app.get(), {{"", 5}});
+  for (int k = 0; k < 3; ++k) b->icons[k] = icons[k].get();
+  browser = b;
+  list = new VetoList(main, b, LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  b->release();
+  list->addViewStyle(FXKIconList::STYLE_THUMBNAILS);
+  FXKColumnRecord name;
+  name.key = 0;
+  name.caption = FXWString(u"Name");
+  name.flags = FXKColumnRecord::COLUMN_STRETCH;
+  list->appendColumn(name);
+  show();
+  list->refresh(FXKBrowser::UPDATE_REBUILD);
+  settle();
+  b->clearState(FXKBrowser::STATE_SELECTED, true);
+  settle();
+  const FXint m = list->getFont()->getTextWidth("M", 1);
+  const FXint cell = std::max(72, 7 * m) + 16;
+  ASSERT_EQ(list->getCellWidth(), cell);
+  FXKIconItem* previous = nullptr;
+  for (int i = 1; i <= 5; ++i) {
+    SCOPED_TRACE(i);
+    FXKIconItem* entry = item(std::to_string(i));
+    ASSERT_NE(entry, nullptr);
+    // Cells 16 apart from x = 5; a row ends where the next cell would
+    // pass the group's right edge.
+    if (!previous) {
+      EXPECT_EQ(entry->x, 5);
+    } else if (previous->x + 2 * (cell + 16) - 16 > entry->parent->width) {
+      EXPECT_EQ(entry->x, 5);
+      EXPECT_GE(entry->y, previous->y + 88 + 16);
+    } else {
+      EXPECT_EQ(entry->x, previous->x + cell + 16);
+      EXPECT_EQ(entry->y, previous->y);
+    }
+    previous = entry;
+    EXPECT_EQ(entry->width, cell);
+    EXPECT_GE(entry->height, 88);
+    entry->layoutIfNeeded();
+    const FXRectangle icon = entry->cell(0)->icon;
+    EXPECT_EQ(icon.w, 48);
+    EXPECT_EQ(icon.x, (cell - 48) / 2);
+    const FXRectangle text = entry->cell(0)->text;
+    EXPECT_EQ(text.y, icon.y + 48 + 2);
+    EXPECT_GT(text.w, 0);
+    EXPECT_EQ(text.x, 2 + (cell - 4 - text.w) / 2);  // centred
+    if (list->isItemFocused(entry->item.get())) continue;
+    for (const FXPoint& corner : {FXPoint(icon.x + 1, icon.y + 1), FXPoint(icon.x + 46, icon.y + 46)}) {
+      const FXPoint p = entry->toWindow(corner);
+      EXPECT_EQ(pixelOnceShown(list, p.x, p.y, red), red) << corner.x << "," << corner.y;
+    }
+  }
+  FXKIconItem* first = item("1");
+  FXKIconItem* last = item("5");
+  EXPECT_GT(last->y, first->y + first->height);
+  // The label is painted: ink of the text colour inside its rectangle.
+  const FXRectangle text = last->cell(0)->text;
+  const FXPoint origin = last->toWindow(FXPoint(text.x, text.y));
+  const FXColor ink = list->getColor(1, nullptr, true) | 0xFF000000u;
+  EXPECT_TRUE(shownWithin(list, [&] {
+    FXImage shot(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, list->getWidth(), list->getHeight());
+    shot.create();
+    {
+      FXDCWindow dc(&shot);
+      dc.drawArea(list, 0, 0, list->getWidth(), list->getHeight(), 0, 0);
+    }
+    shot.restore();
+    for (FXint y = origin.y; y < origin.y + text.h; ++y)
+      for (FXint x = origin.x; x < origin.x + text.w; ++x)
+        if ((shot.getPixel(x, y) | 0xFF000000u) == ink) return true;
+    return false;
+  }));
+  // A click on the last entry's icon makes it current.
+  const FXPoint at = last->toWindow(FXPoint(last->cell(0)->icon.x + 24, last->cell(0)->icon.y + 24));
+  FXEvent ev{};
+  ev.type = SEL_LEFTBUTTONPRESS;
+  ev.click_count = 1;
+  ev.win_x = at.x, ev.win_y = at.y;
+  list->handle(list, FXSEL(SEL_LEFTBUTTONPRESS, 0), &ev);
+  ev.type = SEL_LEFTBUTTONRELEASE;
+  list->handle(list, FXSEL(SEL_LEFTBUTTONRELEASE, 0), &ev);
+  drain();
+  EXPECT_EQ(pathOf(browser->getCurrentItem()), "5");
+}
+
+// The current item shows its whole label while it is selected and the list
+// has the focus, two lines otherwise; the other items keep their places
+// throughout, also when every item is selected at once.
+TEST_F(IconListTest, CurrentItemShowsItsFullLabelWhileSelected) {
+  browser = new TitledBrowser(app.get(), {{"", 12}});
+  browser->titles["2"] = "a label long enough to need more than two lines in an icon cell";
+  list = new VetoList(main, browser, LAYOUT_FILL_X | LAYOUT_FILL_Y);
+  browser->release();
+  list->addViewStyle(FXKIconList::STYLE_ICONS);
+  FXKColumnRecord name;
+  name.key = 0;
+  name.caption = FXWString(u"Name");
+  name.flags = FXKColumnRecord::COLUMN_STRETCH;
+  list->appendColumn(name);
+  show();
+  list->refresh(FXKBrowser::UPDATE_REBUILD);
+  settle();
+  // The display has no window manager to give the window the focus.
+  list->handle(list, FXSEL(SEL_FOCUSIN, 0), nullptr);
+  settle();
+  const FXint fh = list->getFont()->getFontHeight();
+  const auto places = [&] {
+    std::vector<FXRectangle> out;
+    for (FXKBrowserViewItem* node : list->items()) out.emplace_back(node->x, node->y, node->width, node->height);
+    return out;
+  };
+  const auto textHeight = [&] {
+    FXKIconItem* entry = item("2");
+    entry->layoutIfNeeded();
+    return entry->cell(0)->text.h;
+  };
+  const std::vector<FXRectangle> before = places();
+  PathItem second("2");
+  browser->clearState(FXKBrowser::STATE_SELECTED, true);
+  browser->selectItem(&second, true, false);
+  settle();
+  ASSERT_TRUE(list->isItemFocused(item("2")->item.get()));
+  ASSERT_FALSE(list->isItemSelected(item("2")->item.get()));
+  EXPECT_EQ(textHeight(), 2 * fh);
+  browser->stateSet(FXKBrowser::STATE_SELECTED).add(&second, true);
+  settle();
+  ASSERT_GT(static_cast<FXKIconItemTextSimple*>(item("2")->cell(0)->part.get())->getLineCount(), 2);
+  EXPECT_GT(textHeight(), 2 * fh);
+  browser->stateSet(FXKBrowser::STATE_SELECTED).remove(&second, true);
+  settle();
+  EXPECT_EQ(textHeight(), 2 * fh);
+  list->handle(list, FXSEL(SEL_COMMAND, FXKIconList::ID_CHECK_ALL), nullptr);
+  settle();
+  EXPECT_GT(textHeight(), 2 * fh);
+  const std::vector<FXRectangle> after = places();
+  ASSERT_EQ(after.size(), before.size());
+  for (std::size_t i = 0; i < after.size(); ++i) {
+    EXPECT_EQ(after[i].x, before[i].x) << i;
+    EXPECT_EQ(after[i].y, before[i].y) << i;
+    EXPECT_EQ(after[i].w, before[i].w) << i;
+    EXPECT_EQ(after[i].h, before[i].h) << i;
   }
 }
 
@@ -787,6 +966,71 @@ TEST_F(IconListTest, DeleteAndInsertAskTheCommandHandler) {
   EXPECT_EQ(key(KEY_Delete), 1);
   EXPECT_EQ(key(KEY_KP_Insert), 1);
   EXPECT_EQ(handler->executed, (std::vector<int>{66, 67}));
+}
+
+// The item menu's Properties entry comes from the browser when its command
+// handler enables command 62; the entry carries the item, which outlives the
+// call that made the menu, so choosing it later hands the handler that item.
+TEST_F(IconListTest, ItemMenuOffersProperties) {
+  make(3);
+  struct Handler : FXObject, FXKCommandHandler {
+    bool enabled = false;
+    std::vector<std::string> chosen;
+    bool isCommandEnabled(int id) override { return id == 62 && enabled; }
+    void executeCommand(int, void*) override {}
+    long handle(FXObject* sender, FXSelector sel, void*) override {
+      if (FXSELTYPE(sel) != SEL_COMMAND || FXSELID(sel) != 62) return 0;
+      chosen.push_back(pathOf(static_cast<FXKBrowserItem*>(static_cast<FXWindow*>(sender)->getUserData())));
+      return 1;
+    }
+  };
+  const PathItem second("2");
+  const struct {
+    const char* what;
+    bool handler, enabled, added;
+  } cases[] = {
+      {"no command handler", false, false, false},
+      {"command 62 not enabled", true, false, false},
+      {"command 62 enabled", true, true, true},
+  };
+  Handler* handler = nullptr;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.handler && !handler) browser->setCommandHandler(handler = new Handler);
+    if (handler) handler->enabled = c.enabled;
+    FXMenuPane pane(main);
+    EXPECT_EQ(browser->addItemCommands(&pane, &second), c.added);
+    EXPECT_EQ(list->fillContextMenu(&pane, &second, 3), c.added);
+    ASSERT_EQ(pane.numChildren(), c.added ? 2 : 0);
+    if (!c.added) continue;
+    auto* command = dynamic_cast<FXMenuCommand*>(pane.getFirst());
+    ASSERT_NE(command, nullptr);
+    EXPECT_EQ(std::string(command->getText().text()), "Properties");
+    EXPECT_EQ(std::string(command->getHelpText().text()), "Display the properties of the selected item.");
+    EXPECT_EQ(command->getTarget(), handler);
+    EXPECT_EQ(command->getSelector(), 62u);
+    EXPECT_EQ(command->getUserData(), &second);
+    ASSERT_NE(command->getIcon(), nullptr);
+    EXPECT_EQ(command->getIcon()->getWidth(), 16);
+    EXPECT_EQ(command->getIcon()->getHeight(), 16);  // the first of the picture's three states
+  }
+  // Through the view: a right click on an entry, then the entry chosen once
+  // the call that opened the menu has returned.
+  FXKIconItem* entry = item("2");
+  const FXPoint p = entry->toWindow(FXPoint(entry->width / 4, entry->height / 2));
+  FXEvent ev{};
+  ev.type = SEL_RIGHTBUTTONRELEASE;
+  ev.win_x = p.x, ev.win_y = p.y;
+  ev.root_x = p.x, ev.root_y = p.y;
+  ASSERT_EQ(list->handle(list, FXSEL(SEL_COMMAND, FXKBrowserView::ID_CONTEXT_MENU), &ev), 1);
+  FXMenuCommand* properties = nullptr;
+  for (FXWindow* w = main->getApp()->getRootWindow()->getFirst(); w && !properties; w = w->getNext())
+    if (auto* pane = dynamic_cast<FXMenuPane*>(w); pane && pane->getOwner() == list)
+      properties = dynamic_cast<FXMenuCommand*>(pane->getFirst());
+  ASSERT_NE(properties, nullptr);
+  properties->handle(properties, FXSEL(SEL_COMMAND, FXWindow::ID_ACCEL), nullptr);
+  drain();
+  EXPECT_EQ(handler->chosen, (std::vector<std::string>{"2"}));
 }
 
 TEST_F(IconListTest, KeyboardAllDisabledAndBrowseOnly) {
