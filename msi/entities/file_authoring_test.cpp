@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "msi/entities/directory.h"
+#include "msi/entities/entity_fixture.h"
 #include "msi/entities/registry.h"
 #include "msi/entities/tree.h"
 #include "msi/model/error.h"
@@ -13,6 +14,7 @@
 
 namespace {
 
+using entity_test::rows;
 using model_test::run;
 using model_test::shellQuote;
 
@@ -76,22 +78,6 @@ std::string utf8(const std::u16string& s) {
       out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
       out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
-  }
-  return out;
-}
-
-std::vector<std::vector<std::string>> rows(const std::string& exported) {
-  std::vector<std::vector<std::string>> out;
-  std::istringstream in(exported);
-  int n = 0;
-  for (std::string line; std::getline(in, line);) {
-    if (n++ < 3 || line.empty()) continue;
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-      fields.push_back(line.substr(start, tab - start));
-    fields.push_back(line.substr(start));
-    out.push_back(fields);
   }
   return out;
 }
