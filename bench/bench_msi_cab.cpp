@@ -110,10 +110,7 @@ long sizeOf(const std::string& path) {
   return in ? static_cast<long>(in.tellg()) : -1;
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 }  // namespace
 

@@ -126,10 +126,7 @@ process_time run_process(const std::vector<std::string>& argv) {
   return r;
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
+using bench::median;
 
 // The driver: what a program of ours does with a document file. Reads it
 // through the file library, builds the tree and frees it.
