@@ -73,6 +73,17 @@ grep -q '^Keywords: alpha;beta$' <<<"$("$kvmsi" "$root/w.msi" summary)" || fail 
 
 "$kvmsi" "$root/w.msi" export NoSuchTable >/dev/null 2>&1 && fail "a missing table exported"
 
+# Packages without a Property table, one without any table: the views show
+# what the file holds, not the Property table the package object adds while
+# it has the file open.
+msibuild n.msi -i idt/FeatureComponents.idt || exit 1
+for pkg in n.msi e.msi; do
+  msibuild "$pkg" -s 'No Properties' 'Korvane' 'Intel;1033' '{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}' || exit 1
+  [ "$("$kvmsi" "$root/$pkg" tables)" = "$(msiinfo tables "$pkg")" ] || fail "$pkg tables: $("$kvmsi" "$root/$pkg" tables)"
+  msiinfo export "$pkg" Property >/dev/null 2>&1 && fail "msiinfo exports a Property table of $pkg"
+  "$kvmsi" "$root/$pkg" export Property >/dev/null 2>&1 && fail "$pkg: a Property table exported"
+done
+
 expected=$(printf '%s\n' \
   'R1	HKLM	Software\Idt Demo	Bin	binary	0A0B' \
   'R2	HKCU	Software\Korvane	Multi	multi-string	a[~]b' \
