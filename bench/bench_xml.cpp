@@ -45,7 +45,7 @@ namespace {
 std::string make_document(std::size_t target, std::size_t& elements) {
   std::mt19937 rng(2013);
   static const char* words[] = {"install", "hotfix",  "Dovecrest", "package",  "update",  "support",
-                                "r\xC3\xA9sum\xC3\xA9", "menu", "Korvane", "\xE2\x82\xAC" "5", "archive", "language"};
+                                "r\xC3\xA9sum\xC3\xA9", "menu", "Korvane", "\xE2\x82\xAC\x35", "archive", "language"};
   auto phrase = [&](int n) {
     std::string s;
     for (int i = 0; i < n; ++i) {
