@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_tls.h"
 #include "bench_util.h"
 #include "network/http_client.h"
 #include "network/ssl/https.h"
@@ -106,23 +107,7 @@ int main(int argc, char** argv) {
 
   const PkiTest::Pki& pki = PkiTest::Pki::get();
   bench::temp_folder world("https-world-");
-  const std::string roots = world.path.string() + "/roots";
-  std::filesystem::create_directories(roots);
-  std::filesystem::copy_file(pki.path("ca.pem"), roots + "/ca.pem");
-  int linked = 0;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/etc/ssl/certs", ec)) {
-    if (!entry.is_regular_file(ec)) continue;
-    std::filesystem::create_symlink(std::filesystem::canonical(entry.path()),
-                                    std::filesystem::path(roots) / entry.path().filename(), ec);
-    linked += !ec;
-  }
-  const std::string bundle = world.path.string() + "/bundle.pem";
-  std::ofstream(bundle, std::ios::binary) << PkiTest::readFile("/etc/ssl/certs/ca-certificates.crt")
-                                           << PkiTest::readFile(pki.path("ca.pem"));
-  std::printf("trusted roots: %d entries of /etc/ssl/certs and the test CA\n", linked);
-  if (linked < 100) std::printf("  (few roots: is ca-certificates installed?)\n");
-  ::setenv("KV_CERT_ROOT", roots.c_str(), 1);
+  const std::string bundle = bench::trust_system_and_test_roots(world.path);
   ::setenv("KV_WORLD_ROOT", (world.path.string() + "/world").c_str(), 1);
   ::setenv("KV_DRIVE_C", (world.path.string() + "/c").c_str(), 1);
 
