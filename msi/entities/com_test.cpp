@@ -287,20 +287,14 @@ TEST_F(ComTest, EveryRowWritesBackUnchanged) {
   {
     auto package = MsiPackage::open(path, false);
     entity_test::WriteBackCheck check(*package);
-    auto each = [&](auto* kind) {
-      using T = std::remove_pointer_t<decltype(kind)>;
-      std::list<std::u16string> keys;
-      Msi::loadTableKeys<T>(package.get(), keys);
-      for (const std::u16string& k : keys) check(package->identityMap<T>().find(k));
-    };
-    each(static_cast<Msi::MsiTypeLib*>(nullptr));
-    each(static_cast<Msi::MsiAppId*>(nullptr));
-    each(static_cast<Msi::MsiClass*>(nullptr));
-    each(static_cast<Msi::MsiProgId*>(nullptr));
-    each(static_cast<Msi::MsiIcon*>(nullptr));
-    each(static_cast<Msi::MsiExtension*>(nullptr));
-    each(static_cast<Msi::MsiVerb*>(nullptr));
-    each(static_cast<Msi::MsiMIME*>(nullptr));
+    check.everyRow<Msi::MsiTypeLib>();
+    check.everyRow<Msi::MsiAppId>();
+    check.everyRow<Msi::MsiClass>();
+    check.everyRow<Msi::MsiProgId>();
+    check.everyRow<Msi::MsiIcon>();
+    check.everyRow<Msi::MsiExtension>();
+    check.everyRow<Msi::MsiVerb>();
+    check.everyRow<Msi::MsiMIME>();
     EXPECT_EQ(check.checked(), 4u + 2 + 2 + 3 + 1 + 3 + 2 + 1);
     check.saveAll();
     package->commit();

@@ -5,12 +5,15 @@
 
 #include <algorithm>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "msi/entities/com.h"
 #include "msi/model/model_fixture.h"
 #include "msi/model/package.h"
 
@@ -74,6 +77,15 @@ class WriteBackCheck {
       object->markModified();
       object->save(0);
     });
+  }
+
+  // Every object of T's table, by the keys the package lists for it, each key once.
+  template <class T>
+  void everyRow() {
+    std::list<std::u16string> keys;
+    Msi::loadTableKeys<T>(&package_, keys);
+    EXPECT_EQ(std::set<std::u16string>(keys.begin(), keys.end()).size(), keys.size());
+    for (const std::u16string& k : keys) (*this)(package_.identityMap<T>().find(k));
   }
 
   void saveAll() {

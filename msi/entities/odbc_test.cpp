@@ -183,18 +183,11 @@ TEST_F(OdbcTest, EveryRowWritesBackUnchanged) {
   {
     auto package = MsiPackage::open(path, false);
     entity_test::WriteBackCheck check(*package);
-    auto each = [&](auto* kind) {
-      using T = std::remove_pointer_t<decltype(kind)>;
-      std::list<std::u16string> keys;
-      Msi::loadTableKeys<T>(package.get(), keys);
-      EXPECT_EQ(std::set<std::u16string>(keys.begin(), keys.end()).size(), keys.size());
-      for (const std::u16string& k : keys) check(package->identityMap<T>().find(k));
-    };
-    each(static_cast<Msi::MsiODBCDataSource*>(nullptr));
-    each(static_cast<Msi::MsiODBCSourceAttribute*>(nullptr));
-    each(static_cast<Msi::MsiODBCDriver*>(nullptr));
-    each(static_cast<Msi::MsiODBCAttribute*>(nullptr));
-    each(static_cast<Msi::MsiODBCTranslator*>(nullptr));
+    check.everyRow<Msi::MsiODBCDataSource>();
+    check.everyRow<Msi::MsiODBCSourceAttribute>();
+    check.everyRow<Msi::MsiODBCDriver>();
+    check.everyRow<Msi::MsiODBCAttribute>();
+    check.everyRow<Msi::MsiODBCTranslator>();
     check.saveAll();
     package->commit();
   }
