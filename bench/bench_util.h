@@ -64,6 +64,39 @@ inline process_cost run_process(const std::vector<std::string>& args) {
   return {wall, secs(usage.ru_utime) + secs(usage.ru_stime)};
 }
 
+// Wall-clock seconds and peak resident set (KiB) of one whole process.
+struct child_figure {
+  double seconds = 0;
+  long peakKb = 0;
+};
+
+// Forks and runs the program at the path argv[0] with `argv`, its standard
+// output thrown away, and waits for it; a child that fails ends the benchmark.
+inline child_figure run_forked(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::fflush(stdout);  // or the child's stdio would print the parent's pending lines again
+  auto start = clock_type::now();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (!std::freopen("/dev/null", "w", stdout)) _exit(126);
+    ::execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
+  child_figure f{seconds_since(start), usage.ru_maxrss};
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::string command;
+    for (const auto& a : argv) command += (command.empty() ? "" : " ") + a;
+    std::fprintf(stderr, "child failed (%d): %s\n", status, command.c_str());
+    std::exit(1);
+  }
+  return f;
+}
+
 // The shortest of `runs` timed calls of f.
 template <class F>
 double best_of(int runs, F f) {
