@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "core/collector.h"
 
 namespace {
@@ -105,10 +106,7 @@ Timing sharedRound(const Shape& shape) {
   return {ms(t1 - t0), ms(t2 - t1)};
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 void run(const Shape& shape) {
   collectorRound(shape);  // warm-up: records on the free stacks, worker running

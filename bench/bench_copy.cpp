@@ -115,10 +115,7 @@ int main(int argc, char** argv) {
     ours_cpu.push_back(ac);
     theirs_cpu.push_back(bc);
   }
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  };
+  using bench::median;
   const double o = median(ours), t = median(theirs), oc = median(ours_cpu), tc = median(theirs_cpu);
   std::printf("copy of %ld MB, whole processes with removing the copy, median of %zu\n", mb, ours.size());
   std::printf("  utilities (copyFiles) %.3f s   cp %.3f s   ratio %.2f (goal <= 1.2)\n", o, t, o / t);

@@ -21,6 +21,8 @@
 
 #include <fx.h>
 
+#include "bench/bench_util.h"
+
 extern char** environ;
 
 namespace {
@@ -67,10 +69,7 @@ double once(Display* display, const std::string& program, bool isHello, const st
   return ms;
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 }  // namespace
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "network/http_client.h"
 #include "network/test_nginx.h"
 
@@ -43,36 +44,7 @@ int download(const char* url, unsigned long long expected) {
   return 0;
 }
 
-struct Run {
-  double wall, cpu;
-};
-
-Run runProcess(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-    std::perror("spawn");
-    std::exit(1);
-  }
-  int status;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s failed\n", argv[0]);
-    std::exit(1);
-  }
-  auto secs = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-  return {wall, secs(usage.ru_utime) + secs(usage.ru_stime)};
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 }  // namespace
 
@@ -96,10 +68,10 @@ int main(int argc, char** argv) {
 
   const int runs = 7;
   std::vector<double> oursWall, oursCpu, curlWall, curlCpu;
-  runProcess({"/usr/bin/curl", "-s", "-o", "/dev/null", url});  // warms the page cache
+  bench::run_process({"/usr/bin/curl", "-s", "-o", "/dev/null", url});  // warms the page cache
   for (int i = 0; i < runs; ++i) {
-    Run c = runProcess({"/usr/bin/curl", "-s", "-o", "/dev/null", url});
-    Run o = runProcess({self, "--get", url, size});
+    bench::process_cost c = bench::run_process({"/usr/bin/curl", "-s", "-o", "/dev/null", url});
+    bench::process_cost o = bench::run_process({self, "--get", url, size});
     oursWall.push_back(o.wall);
     oursCpu.push_back(o.cpu);
     curlWall.push_back(c.wall);

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_tls.h"
 #include "bench_util.h"
 #include "network/http_client.h"
 #include "network/ssl/https.h"
@@ -89,34 +90,7 @@ int handshakes(std::uint16_t port, double seconds, bool noDelay) {
   return 0;
 }
 
-struct Run {
-  double wall, cpu;
-};
-
-// One whole process, its output to /dev/null: wall time and its CPU time.
-Run timedRun(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  const auto t = bench::clock_type::now();
-  pid_t pid;
-  int status = -1;
-  rusage usage{};
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) wait4(pid, &status, 0, &usage);
-  const double wall = bench::seconds_since(t);
-  posix_spawn_file_actions_destroy(&actions);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::fprintf(stderr, "failed: %s\n", args[0].c_str());
-  auto secs = [](const timeval& v) { return static_cast<double>(v.tv_sec) + static_cast<double>(v.tv_usec) / 1e6; };
-  return {wall, secs(usage.ru_utime) + secs(usage.ru_stime)};
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 }  // namespace
 
@@ -133,23 +107,7 @@ int main(int argc, char** argv) {
 
   const PkiTest::Pki& pki = PkiTest::Pki::get();
   bench::temp_folder world("https-world-");
-  const std::string roots = world.path.string() + "/roots";
-  std::filesystem::create_directories(roots);
-  std::filesystem::copy_file(pki.path("ca.pem"), roots + "/ca.pem");
-  int linked = 0;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/etc/ssl/certs", ec)) {
-    if (!entry.is_regular_file(ec)) continue;
-    std::filesystem::create_symlink(std::filesystem::canonical(entry.path()),
-                                    std::filesystem::path(roots) / entry.path().filename(), ec);
-    linked += !ec;
-  }
-  const std::string bundle = world.path.string() + "/bundle.pem";
-  std::ofstream(bundle, std::ios::binary) << PkiTest::readFile("/etc/ssl/certs/ca-certificates.crt")
-                                           << PkiTest::readFile(pki.path("ca.pem"));
-  std::printf("trusted roots: %d entries of /etc/ssl/certs and the test CA\n", linked);
-  if (linked < 100) std::printf("  (few roots: is ca-certificates installed?)\n");
-  ::setenv("KV_CERT_ROOT", roots.c_str(), 1);
+  const std::string bundle = bench::trust_system_and_test_roots(world.path);
   ::setenv("KV_WORLD_ROOT", (world.path.string() + "/world").c_str(), 1);
   ::setenv("KV_DRIVE_C", (world.path.string() + "/c").c_str(), 1);
 
@@ -173,9 +131,9 @@ int main(int argc, char** argv) {
   const int runs = mb <= 20 ? 15 : 5;
   std::printf("download of %d MB over HTTPS, whole processes (%d runs each, alternating)\n", mb, runs);
   std::vector<double> oursWall, oursCpu, curlWall, curlCpu;
-  timedRun(curl);  // warms the page cache
+  bench::run_process(curl);  // warms the page cache
   for (int i = 0; i < runs; ++i) {
-    Run o = timedRun(ours), c = timedRun(curl);
+    bench::process_cost o = bench::run_process(ours), c = bench::run_process(curl);
     oursWall.push_back(o.wall);
     oursCpu.push_back(o.cpu);
     curlWall.push_back(c.wall);

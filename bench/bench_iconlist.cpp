@@ -136,10 +136,7 @@ double timed(const std::function<void()>& f) {
   return bench::seconds_since(t);
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
+using bench::median;
 
 }  // namespace
 

@@ -108,10 +108,7 @@ std::size_t filesUnder(const std::string& dir) {
   return n;
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 }  // namespace
 

@@ -67,10 +67,7 @@ double foxOnce(FXApp* app, FXWindow* owner) {
   return bench::seconds_since(t);
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -69,33 +69,7 @@ int author(int files) {
 
 // --- driver ------------------------------------------------------------------------
 
-struct Figure {
-  double seconds = 0;
-  long peakKb = 0;
-};
-
-Figure runChild(const std::vector<std::string>& argv) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::fflush(stdout);
-  auto start = bench::clock_type::now();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (!std::freopen("/dev/null", "w", stdout)) _exit(126);
-    ::execv(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  ::wait4(pid, &status, 0, &usage);
-  Figure f{bench::seconds_since(start), usage.ru_maxrss};
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "child failed (%d): %s\n", status, argv.back().c_str());
-    std::exit(1);
-  }
-  return f;
-}
+using Figure = bench::child_figure;
 
 int shell(const std::string& command) { return std::system(command.c_str()); }
 
@@ -110,10 +84,7 @@ long sizeOf(const std::string& path) {
   return in ? static_cast<long>(in.tellg()) : -1;
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 }  // namespace
 
@@ -153,7 +124,7 @@ int main(int argc, char** argv) {
   // One untimed model run gives the rows and the cabinet to compare with.
   std::string self = std::filesystem::canonical("/proc/self/exe").string();
   fresh();
-  runChild({self, "--author", std::to_string(files)});
+  bench::run_forked({self, "--author", std::to_string(files)});
   const std::string idt = root + "/idt";
   std::filesystem::create_directories(idt);
   const char* tables[] = {"Directory", "Feature", "Component", "File", "FeatureComponents", "Media", "MsiFileHash"};
@@ -193,8 +164,8 @@ int main(int argc, char** argv) {
       bool isModel = (side == 0) == modelFirst;
       fresh();
       std::filesystem::remove(root + "/gcab.cab");
-      Figure f = isModel ? runChild({self, "--author", std::to_string(files)})
-                         : runChild({"/bin/sh", "-c", reference});
+      Figure f = isModel ? bench::run_forked({self, "--author", std::to_string(files)})
+                         : bench::run_forked({"/bin/sh", "-c", reference});
       (isModel ? model : ref).push_back(f.seconds * 1000);
       long& peak = isModel ? modelPeak : refPeak;
       peak = std::max(peak, f.peakKb);

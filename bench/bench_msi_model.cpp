@@ -149,34 +149,7 @@ int rawChange(const char* path, int count) {
 
 // --- driver ------------------------------------------------------------------
 
-struct Figure {
-  double seconds = 0;
-  long peakKb = 0;
-};
-
-// Runs argv as a child; wall time and peak resident set. Exits on failure.
-Figure runChild(const std::vector<std::string>& argv, bool quiet = false) {
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::fflush(stdout);  // or the child's stdio would print the parent's pending lines again
-  auto start = bench::clock_type::now();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (quiet && !std::freopen("/dev/null", "w", stdout)) _exit(126);
-    ::execv(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  ::wait4(pid, &status, 0, &usage);
-  Figure f{bench::seconds_since(start), usage.ru_maxrss};
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "child failed (%d): %s %s\n", status, argv[0].c_str(), argv.size() > 1 ? argv[1].c_str() : "");
-    std::exit(1);
-  }
-  return f;
-}
+using Figure = bench::child_figure;
 
 std::string which(const char* program) {
   for (const char* dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
@@ -195,7 +168,7 @@ Figure median(const std::vector<std::vector<std::string>>& commands, Before befo
     before();
     double t = 0;
     for (const auto& c : commands) {
-      Figure f = runChild(c, true);
+      Figure f = bench::run_forked(c);
       t += f.seconds;
       peak = std::max(peak, f.peakKb);
     }
@@ -260,8 +233,8 @@ int importSide(const std::string& self, const std::string& dir) {
       for (int side = 0; side < 2; ++side) {
         copyFile(pkg, work);
         bool isModel = (side == 0) == modelFirst;
-        Figure f = isModel ? runChild({self, "model-lookup-change", work, std::to_string(changed)}, true)
-                           : runChild({msibuild, work, "-i", dir + "/changed/Property.idt"}, true);
+        Figure f = isModel ? bench::run_forked({self, "model-lookup-change", work, std::to_string(changed)})
+                           : bench::run_forked({msibuild, work, "-i", dir + "/changed/Property.idt"});
         (isModel ? model : raw).push_back(f.seconds);
         long& peak = isModel ? modelPeak : rawPeak;
         peak = std::max(peak, f.peakKb);

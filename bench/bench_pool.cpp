@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "system/thread.h"
 
 using clock_type = std::chrono::steady_clock;
@@ -60,10 +61,7 @@ int main(int argc, char** argv) {
     s.push_back(us_per_round(rounds / kBatches, stdThread));
     l.push_back(us_per_round(rounds / kBatches / 4 + 1, layerThread));
   }
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  };
+  using bench::median;
   double pm = median(p), sm = median(s), lm = median(l);
   std::printf("%-36s %9.2f us\n", "pooled work, start+join", pm);
   std::printf("%-36s %9.2f us\n", "new std::thread, start+join", sm);

@@ -30,10 +30,7 @@ std::string lower(const std::u16string& s) {
   return out;
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 struct Raw {
   sqlite3* db = nullptr;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_util.h"
 #include "platform/fox/fx_app.h"
 #include "textlayout/layout.h"
 
@@ -114,10 +115,7 @@ Doc hundredKilobytes() {
 
 double ms(clk::time_point t) { return std::chrono::duration<double, std::milli>(clk::now() - t).count(); }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 struct Side {
   std::vector<double> first, relayout, again;

@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_tls.h"
 #include "bench_util.h"
 #include "files/windows_dir.h"
 #include "installmenu/update/newest_package.h"
@@ -91,36 +92,7 @@ int md5(const std::string& path) {
   return 0;
 }
 
-struct Run {
-  double wall, cpu;
-};
-
-Run timedRun(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  const auto t = bench::clock_type::now();
-  pid_t pid;
-  int status = -1;
-  rusage usage{};
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) wait4(pid, &status, 0, &usage);
-  const double wall = bench::seconds_since(t);
-  posix_spawn_file_actions_destroy(&actions);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "failed: %s\n", args[0].c_str());
-    std::exit(1);
-  }
-  auto secs = [](const timeval& v) { return static_cast<double>(v.tv_sec) + static_cast<double>(v.tv_usec) / 1e6; };
-  return {wall, secs(usage.ru_utime) + secs(usage.ru_stime)};
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 void pointAt(const std::string& url) {
   HKEY key = nullptr;
@@ -147,22 +119,7 @@ int main(int argc, char** argv) {
 
   const PkiTest::Pki& pki = PkiTest::Pki::get();
   bench::temp_folder world("update-download-");
-  const std::string roots = world.path.string() + "/roots";
-  std::filesystem::create_directories(roots);
-  std::filesystem::copy_file(pki.path("ca.pem"), roots + "/ca.pem");
-  int linked = 0;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/etc/ssl/certs", ec)) {
-    if (!entry.is_regular_file(ec)) continue;
-    std::filesystem::create_symlink(std::filesystem::canonical(entry.path()),
-                                    std::filesystem::path(roots) / entry.path().filename(), ec);
-    linked += !ec;
-  }
-  const std::string bundle = world.path.string() + "/bundle.pem";
-  std::ofstream(bundle, std::ios::binary) << PkiTest::readFile("/etc/ssl/certs/ca-certificates.crt")
-                                           << PkiTest::readFile(pki.path("ca.pem"));
-  std::printf("trusted roots: %d entries of /etc/ssl/certs and the test CA\n", linked);
-  ::setenv("KV_CERT_ROOT", roots.c_str(), 1);
+  const std::string bundle = bench::trust_system_and_test_roots(world.path);
   ::setenv("KV_WORLD_ROOT", (world.path.string() + "/world").c_str(), 1);
   ::setenv("KV_DRIVE_C", (world.path.string() + "/c").c_str(), 1);
 
@@ -195,9 +152,9 @@ int main(int argc, char** argv) {
 
   // Warm up both roads (and the service's hash of the package) once.
   std::filesystem::remove(ourFile);
-  timedRun(ours);
-  timedRun(curl);
-  timedRun(md5sum);
+  bench::run_process(ours);
+  bench::run_process(curl);
+  bench::run_process(md5sum);
   const std::string expected = UpdateTest::md5sum(curlFile);
   if (!LiveUpdate::equalsIgnoreCase(UpdateTest::md5sum(ourFile), expected)) {
     std::fprintf(stderr, "the downloaded files differ\n");
@@ -210,18 +167,18 @@ int main(int argc, char** argv) {
   for (int b = 0; b < batches; ++b) {
     for (int i = 0; i < 3; ++i) {
       std::filesystem::remove(ourFile);
-      Run o = timedRun(ours);
+      bench::process_cost o = bench::run_process(ours);
       oursWall.push_back(o.wall);
       oursCpu.push_back(o.cpu);
     }
     for (int i = 0; i < 3; ++i) {
       std::filesystem::remove(curlFile);
-      Run c = timedRun(curl), m = timedRun(md5sum);
+      bench::process_cost c = bench::run_process(curl), m = bench::run_process(md5sum);
       curlWall.push_back(c.wall + m.wall);
       curlCpu.push_back(c.cpu + m.cpu);
     }
-    for (int i = 0; i < 3; ++i) oursMd5.push_back(timedRun(ourMd5).wall);
-    for (int i = 0; i < 3; ++i) md5sumWall.push_back(timedRun(md5sum).wall);
+    for (int i = 0; i < 3; ++i) oursMd5.push_back(bench::run_process(ourMd5).wall);
+    for (int i = 0; i < 3; ++i) md5sumWall.push_back(bench::run_process(md5sum).wall);
   }
   const double ow = median(oursWall), oc = median(oursCpu), cw = median(curlWall), cc = median(curlCpu);
   std::printf("  ours           median wall %.3f s (%.0f MB/s), cpu %.3f s\n", ow, mb / ow, oc);
@@ -249,7 +206,7 @@ int main(int argc, char** argv) {
   {
     const std::size_t before = kvupdated.requests().size();
     std::filesystem::remove(ourFile);
-    timedRun(ours);
+    bench::run_process(ours);
     int posts, gets;
     std::string ranges;
     exchanges(kvupdated, before, posts, gets, ranges);
@@ -262,7 +219,7 @@ int main(int argc, char** argv) {
                                            "--drop-times", "1"});
     pointAt(dropping.httpsUrl());
     std::filesystem::remove(ourFile);
-    Run r = timedRun(ours);
+    bench::process_cost r = bench::run_process(ours);
     int posts, gets;
     std::string ranges;
     exchanges(dropping, 0, posts, gets, ranges);

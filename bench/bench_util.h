@@ -1,7 +1,13 @@
-// What the benchmarks share: timing and a private folder for their files.
+// What the benchmarks share: timing, medians, timed child processes and a
+// private folder for their files.
 #pragma once
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
@@ -20,6 +26,75 @@ using clock_type = std::chrono::steady_clock;
 
 inline double seconds_since(clock_type::time_point t) {
   return std::chrono::duration<double>(clock_type::now() - t).count();
+}
+
+// The middle value (the upper one of an even count); 0 for none.
+inline double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Wall-clock and CPU time (user and system) of one whole process.
+struct process_cost {
+  double wall, cpu;
+};
+
+// Runs the program at the path args[0] with `args`, its standard output thrown
+// away, and waits for it. A run that cannot start or fails ends the benchmark:
+// its times would be those of some other work.
+inline process_cost run_process(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  const auto t = clock_type::now();
+  pid_t pid;
+  int status = -1;
+  rusage usage{};
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) wait4(pid, &status, 0, &usage);
+  const double wall = seconds_since(t);
+  posix_spawn_file_actions_destroy(&actions);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "failed: %s\n", args[0].c_str());
+    std::exit(1);
+  }
+  auto secs = [](const timeval& v) { return static_cast<double>(v.tv_sec) + static_cast<double>(v.tv_usec) / 1e6; };
+  return {wall, secs(usage.ru_utime) + secs(usage.ru_stime)};
+}
+
+// Wall-clock seconds and peak resident set (KiB) of one whole process.
+struct child_figure {
+  double seconds = 0;
+  long peakKb = 0;
+};
+
+// Forks and runs the program at the path argv[0] with `argv`, its standard
+// output thrown away, and waits for it; a child that fails ends the benchmark.
+inline child_figure run_forked(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::fflush(stdout);  // or the child's stdio would print the parent's pending lines again
+  auto start = clock_type::now();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (!std::freopen("/dev/null", "w", stdout)) _exit(126);
+    ::execv(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
+  child_figure f{seconds_since(start), usage.ru_maxrss};
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::string command;
+    for (const auto& a : argv) command += (command.empty() ? "" : " ") + a;
+    std::fprintf(stderr, "child failed (%d): %s\n", status, command.c_str());
+    std::exit(1);
+  }
+  return f;
 }
 
 // The shortest of `runs` timed calls of f.
@@ -171,10 +246,6 @@ void compare_with_recursive_mutex(const char* ours_name, const char* op, long n,
   cost_row(label, flat(lock, unlock), flat(rmLock, rmUnlock));
   std::snprintf(label, sizeof label, "%s, one level deeper", op);
   cost_row(label, deeper(lock, unlock), deeper(rmLock, rmUnlock));
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  };
   for (int threads : {2, 4, 8}) {
     std::snprintf(label, sizeof label, "contended, %d threads", threads);
     const long per = n / threads / 4 / 5;

@@ -25,10 +25,7 @@
 
 namespace {
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 // Median over five batches of ns per call.
 template <class F>

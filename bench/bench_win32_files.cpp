@@ -35,10 +35,7 @@ using bench::seconds_since;
 
 constexpr int kRounds = 5;
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::median;
 
 struct Pair {
   double layer, posix;            // CPU seconds per batch, medians

@@ -88,10 +88,7 @@ int main(int argc, char** argv) {
     tw.push_back(t.wall);
     tc.push_back(t.cpu);
   }
-  auto median = [](std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-  };
+  using bench::median;
   const bench::cost ours{median(ow), median(oc)}, theirs{median(tw), median(tc)};
   std::printf("\n%-30s %8s %8s %6s   %8s %8s %6s\n", "", "events", "condvar", "ratio", "events", "condvar", "ratio");
   bench::cost_row("ping-pong round trip", ours, theirs);

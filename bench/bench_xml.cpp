@@ -45,7 +45,7 @@ namespace {
 std::string make_document(std::size_t target, std::size_t& elements) {
   std::mt19937 rng(2013);
   static const char* words[] = {"install", "hotfix",  "Dovecrest", "package",  "update",  "support",
-                                "r\xC3\xA9sum\xC3\xA9", "menu", "Korvane", "\xE2\x82\xAC" "5", "archive", "language"};
+                                "r\xC3\xA9sum\xC3\xA9", "menu", "Korvane", "\xE2\x82\xAC\x35", "archive", "language"};
   auto phrase = [&](int n) {
     std::string s;
     for (int i = 0; i < n; ++i) {
@@ -126,10 +126,7 @@ process_time run_process(const std::vector<std::string>& argv) {
   return r;
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
+using bench::median;
 
 // The driver: what a program of ours does with a document file. Reads it
 // through the file library, builds the tree and frees it.

@@ -194,7 +194,8 @@ TEST(ErrorHolder, CopyAssignAndRelease) {
     EXPECT_EQ(countOf(a), 1u);
     Error b = a;
     EXPECT_EQ(countOf(a), 2u);
-    b = b;  // self-assignment keeps the record alive
+    const Error& same = b;
+    b = same;  // self-assignment keeps the record alive
     EXPECT_EQ(countOf(a), 2u);
     Error c(countingRecord(2));
     c = a;  // releases the old head of c

@@ -86,7 +86,7 @@ TEST_F(NumberSettings, NegativeModeAndGroupingTextsMap) {
     change(c.type, c.value);
     const Processor::NumberSettings s = NumberFormatWinOptions::instance()->snapshot();
     EXPECT_EQ(s.valid, c.valid) << c.type << " " << std::string(c.value, c.value + 1);
-    if (c.valid) EXPECT_EQ(s.negativeForm, c.form) << c.type;
+    if (c.valid) { EXPECT_EQ(s.negativeForm, c.form) << c.type; }
     EXPECT_EQ(s.grouping, c.grouping) << c.type;
   }
 }

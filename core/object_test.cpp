@@ -315,7 +315,8 @@ TEST(IfacePtr, CopyCountsMoveTransfersAssignmentReleases) {
   EXPECT_EQ(countOf(a), 3);
   c = IfacePtr();
   EXPECT_EQ(countOf(a), 2);
-  a = a;
+  const auto& same = a;
+  a = same;  // self-assignment
   EXPECT_EQ(countOf(a), 2);
   void* raw = a.detach();
   EXPECT_EQ(m->refCount(), 2);

@@ -58,7 +58,6 @@ class SingletonLink {
  private:
   RefObject* owner_;
   SingletonLinkPtr newer_;
-  std::uint32_t state_ = 0;
   SingletonLinkPtr older_;
 };
 

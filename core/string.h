@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "core/text_convert.h"
 
@@ -27,6 +28,12 @@ class String : public icu::UnicodeString {
   ~String() override;
 
   using icu::UnicodeString::operator==;
+  // String against String, the same both ways round: C++20 also tries the
+  // base's comparison reversed, which would weigh the two sides differently.
+  template <class T, std::enable_if_t<std::is_same_v<T, String>, int> = 0>
+  bool operator==(const T& other) const {
+    return icu::UnicodeString::operator==(other);
+  }
   // Equal to the narrow text read in the process's ANSI code page.
   bool operator==(const char* text) const;
   // Code-unit order; nothing is below a bogus string.

@@ -741,7 +741,7 @@ TEST_F(ShellDirFake, AThreadOwnerWindowReachesTheShellAndSkipsTheRetryHandler) {
     EXPECT_EQ(seen, shared) << owned;
     EXPECT_EQ(prompt_owner_window(), owned ? window : shared);
     set_prompt_owner_window(nullptr, true);
-    if (owned) EXPECT_EQ(set_prompt_owner_window(previous, false), window);
+    if (owned) { EXPECT_EQ(set_prompt_owner_window(previous, false), window); }
     EXPECT_EQ(prompt_owner_window(), nullptr);
   }
   set_access_retry_handler(old, false);

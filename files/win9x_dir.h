@@ -25,6 +25,8 @@ class win9x_dir : public winnt_dir {
   bool drive_root(std::string& out) const;
 
   virtual void connect_ansi(const char* user, const char* password, HWND owner);
+  // The wide form stays callable beside the ANSI one.
+  using winnt_dir::prepare_path;
   virtual bool prepare_path(const std::string& ansi_path);
 
   // -- i_dir

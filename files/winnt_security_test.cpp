@@ -380,6 +380,12 @@ struct native_calls {
 };
 native_calls g_native;
 
+// A function as an export: through void (*)(), which stands for any function type.
+template <class F>
+FARPROC asExport(F* f) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(f));
+}
+
 struct io_status_block {
   NTSTATUS status;
   ULONG_PTR information;
@@ -432,9 +438,9 @@ class NtNativeLink : public NtSecurity {
     NtSecurity::TearDown();
   }
   void provide_native_calls() {
-    win32::register_export("ntdll", "NtCreateFile", reinterpret_cast<FARPROC>(&fake_create_file));
-    win32::register_export("ntdll", "NtSetInformationFile", reinterpret_cast<FARPROC>(&fake_set_information));
-    win32::register_export("ntdll", "NtClose", reinterpret_cast<FARPROC>(&fake_close));
+    win32::register_export("ntdll", "NtCreateFile", asExport(&fake_create_file));
+    win32::register_export("ntdll", "NtSetInformationFile", asExport(&fake_set_information));
+    win32::register_export("ntdll", "NtClose", asExport(&fake_close));
     winnt_dir::look_up_entry_points();
   }
 };

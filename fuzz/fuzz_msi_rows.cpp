@@ -3,8 +3,6 @@
 // holding them opens through the installer model, or refuses with Msi::Error;
 // every object read resolves or raises Msi::Error and writes its row back as
 // it was read.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "core/text_convert.h"
 #include "fuzz/fuzz_check.h"
+#include "fuzz/fuzz_msi.h"
 #include "msi/entities/actions.h"
 #include "msi/entities/cabinet.h"
 #include "msi/entities/directory.h"
@@ -24,26 +22,10 @@
 #include "msi/entities/upgrade.h"
 #include "msi/model/error.h"
 #include "msi/model/package.h"
-#include "platform/msi/msi.h"
-#include "platform/win32/paths.h"
 
 namespace {
 
-struct Closer {
-  MSIHANDLE h = 0;
-  ~Closer() {
-    if (h) MsiCloseHandle(h);
-  }
-};
-
-// A table, and its columns as 's' (the next input text) or 'i' (a small number
-// taken from the next input text).
-struct Table {
-  const char16_t* create;
-  const char16_t* name;
-  std::vector<const char16_t*> columns;
-  const char* kinds;
-};
+using fuzzmsi::Table;
 
 const std::vector<Table>& tables() {
   static const std::vector<Table> all = {
@@ -124,54 +106,12 @@ const std::vector<Table>& tables() {
   return all;
 }
 
-bool run(MSIHANDLE db, const std::u16string& sql, MSIHANDLE params = 0) {
-  Closer view;
-  if (MsiDatabaseOpenViewW(db, sql.c_str(), &view.h)) return false;
-  return MsiViewExecute(view.h, params) == ERROR_SUCCESS;
-}
+using fuzzmsi::guarded;
+using fuzzmsi::walk;
 
-// Texts taken in turn from the input's lines, then over again.
-struct Texts {
-  std::vector<std::u16string> lines;
-  std::size_t next = 0;
-  const std::u16string& take() {
-    const std::u16string& t = lines[next % lines.size()];
-    ++next;
-    return t;
-  }
-};
-
-std::string path() {
-  const char* tmp = std::getenv("TMPDIR");
-  return std::string(tmp && *tmp ? tmp : "/tmp") + "/fuzz_msi_rows." + std::to_string(::getpid()) + ".msi";
-}
-
-// What an object writes equals what it read, given the rows it keeps as stored.
 template <class T>
 void checkRow(Msi::MsiPackage& package, T* object) {
-  if (!object) return;
-  Msi::MsiTable& table = package.database()->table(Msi::tableName<typename T::Description>());
-  for (Msi::MsiRow* row : table) {
-    if (!object->matches(*row)) continue;
-    Msi::MsiRow written(row->valueCount(), row->columns());
-    written.values() = row->values();
-    object->writeTo(written);
-    FUZZ_CHECK(written.values() == row->values());
-    return;
-  }
-}
-
-void guarded(const std::function<void()>& step) {
-  try {
-    step();
-  } catch (const Msi::Error&) {
-  }
-}
-
-template <class I>
-void walk(std::unique_ptr<Msi::MsiIterator<I>> it, const std::function<void(I*)>& visit) {
-  for (it->reset(); it->valid(); it->next())
-    if (I* object = it->current()) guarded([&] { visit(object); });
+  fuzzmsi::checkRow(package, object, false);
 }
 
 void exercise(Msi::MsiPackage& package) {
@@ -264,50 +204,5 @@ void exercise(Msi::MsiPackage& package) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > 4096) return 0;
-  Texts texts;
-  std::string bytes(reinterpret_cast<const char*>(data), size);
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = bytes.find('\n', start);
-    std::u16string line;
-    Common::fromUtf8(line, bytes.substr(start, end == std::string::npos ? std::string::npos : end - start).c_str());
-    texts.lines.push_back(line);
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  std::string unix = path();
-  ::unlink(unix.c_str());
-  std::u16string windows = win32::to_windows_path(unix);
-  {
-    Closer db;
-    FUZZ_CHECK(MsiOpenDatabaseW(windows.c_str(), MSIDBOPEN_CREATE, &db.h) == ERROR_SUCCESS);
-    for (const Table& t : tables()) {
-      FUZZ_CHECK(run(db.h, t.create));
-      std::u16string names, marks;
-      for (std::size_t i = 0; i < t.columns.size(); ++i) {
-        names += (i ? u", `" : u"`") + std::u16string(t.columns[i]) + u"`";
-        marks += i ? u", ?" : u"?";
-      }
-      Closer params;
-      params.h = MsiCreateRecord(static_cast<UINT>(t.columns.size()));
-      for (std::size_t i = 0; i < t.columns.size(); ++i) {
-        const std::u16string& text = texts.take();
-        if (t.kinds[i] == 'i')
-          MsiRecordSetInteger(params.h, static_cast<UINT>(i + 1), static_cast<int>(text.size() * 37 % 4099) - 7);
-        else
-          MsiRecordSetStringW(params.h, static_cast<UINT>(i + 1), text.c_str());
-      }
-      // A value the engine refuses (a null key, say) leaves the table without the row.
-      run(db.h, u"INSERT INTO `" + std::u16string(t.name) + u"` (" + names + u") VALUES (" + marks + u")", params.h);
-    }
-    FUZZ_CHECK(MsiDatabaseCommit(db.h) == ERROR_SUCCESS);
-  }
-  try {
-    auto package = Msi::MsiPackage::open(windows, true);
-    exercise(*package);
-  } catch (const Msi::Error&) {
-  }
-  ::unlink(unix.c_str());
-  return 0;
+  return fuzzmsi::fillAndExercise(data, size, "fuzz_msi_rows", tables(), exercise);
 }

@@ -48,18 +48,6 @@ std::int32_t wideToInt(const std::u16string& s) {
   return static_cast<std::int32_t>(std::max<std::int64_t>(std::min<std::int64_t>(n, 0x7FFFFFFF), -0x7FFFFFFFLL - 1));
 }
 
-class ProductImpl final : public Product {
- public:
-  ProductImpl(Processor::RefPtr<ProductInformation> information, std::vector<Processor::RefPtr<Version>> patches)
-      : information_(std::move(information)), patches_(std::move(patches)) {}
-  Processor::RefPtr<ProductInformation> productInformation() const override { return information_; }
-  void patchVersions(std::vector<Processor::RefPtr<Version>>& list) const override { list = patches_; }
-
- private:
-  Processor::RefPtr<ProductInformation> information_;
-  std::vector<Processor::RefPtr<Version>> patches_;
-};
-
 // The applied patches' versions, in the installer's order; best effort.
 std::vector<Processor::RefPtr<Version>> patchVersionsOf(const std::u16string& productCode) {
   std::vector<Processor::RefPtr<Version>> out;
@@ -104,7 +92,7 @@ Processor::RefPtr<Product> makeInstalledProduct(const Msi::IMsiProduct* product)
                                               wideToInt(language->value()), version);
   std::vector<Processor::RefPtr<Version>> patches = patchVersionsOf(productCode);
   package.reset();
-  return Processor::makeRef<ProductImpl>(std::move(information), std::move(patches));
+  return createProduct(std::move(information), std::move(patches));
 }
 
 void enumerateInstalledProducts(std::vector<Processor::RefPtr<Product>>& list) {

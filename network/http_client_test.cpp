@@ -59,7 +59,7 @@ TEST(HttpRequest, HeadsAsTheServerReceivesThem) {
        "GET /file.bin HTTP/1.0\r\nRange: bytes=100-199\r\nHost: 127.0.0.1:" + port + "\r\n\r\n"},
       {"a range that ends before it begins asks none", {}, url(server.port(), "/f"), LiveUpdate::HttpGet, 200, 100,
        "GET /f HTTP/1.0\r\nHost: 127.0.0.1:" + port + "\r\n\r\n"},
-      {"through a proxy", {true, "127.0.0.1", server.port()}, "http://updates.example/pkg/file.bin?v=2",
+      {"through a proxy", {true, "127.0.0.1", server.port(), false, ""}, "http://updates.example/pkg/file.bin?v=2",
        LiveUpdate::HttpGet, 0, 0,
        "GET http://updates.example/pkg/file.bin?v=2 HTTP/1.0\r\nHost: updates.example\r\n\r\n"},
       {"through a proxy with credentials", {true, "127.0.0.1", server.port(), true, "Aladdin:open sesame"},
@@ -160,7 +160,7 @@ TEST(HttpResponse, StatusLineAndHeaderFaults) {
     auto a = accessor();
     auto e = errorOf([&] { LiveUpdate::httpGetRange(*a, *uri(url(server.port(), "/x")), 0, 0); });
     EXPECT_EQ(e.code(), f.code);
-    if (!f.text.empty()) EXPECT_EQ(NetTest::narrowText(e), f.text);
+    if (!f.text.empty()) { EXPECT_EQ(NetTest::narrowText(e), f.text); }
   }
 }
 
@@ -291,7 +291,7 @@ TEST(HttpRange, AcceptsOnlyTheRangeAskedFor) {
     });
     EXPECT_EQ(e.code(), c.code);
     EXPECT_EQ(rest, c.rest);
-    if (c.code) EXPECT_TRUE(LiveUpdate::isRetryableHttpError(e.code()));
+    if (c.code) { EXPECT_TRUE(LiveUpdate::isRetryableHttpError(e.code())); }
   }
 }
 
@@ -569,7 +569,7 @@ TEST(HttpTls, SecureAddressesThroughAProxyGoThroughATunnel) {
 
 TEST(HttpTls, RefusedTunnelAndMissingTlsAndDowngradeFail) {
   HttpServer proxy([](const std::string&, int) { return answer("HTTP/1.0 407 Proxy Authentication Required\r\n\r\n"); });
-  auto viaProxy = accessor({true, "127.0.0.1", proxy.port()});
+  auto viaProxy = accessor({true, "127.0.0.1", proxy.port(), false, ""});
   {
     ConnectorScope scope(&plainConnector);
     auto e = errorOf([&] { LiveUpdate::httpGetRange(*viaProxy, *uri("https://updates.example/p"), 0, 0); });

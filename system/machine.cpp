@@ -33,7 +33,8 @@ DWORD shutdownSystem(bool force, bool restart) {
     RegCloseKey(miniNT);
     // A preinstallation environment: only the native call stops it.
     if (HMODULE ntdll = LoadLibraryA("ntdll.dll")) {
-      auto shutdown = reinterpret_cast<NTSTATUS (*)(int)>(GetProcAddress(ntdll, "NtShutdownSystem"));
+      auto shutdown =
+          reinterpret_cast<NTSTATUS (*)(int)>(reinterpret_cast<void (*)()>(GetProcAddress(ntdll, "NtShutdownSystem")));
       NTSTATUS status = shutdown ? shutdown(restart ? 1 : 2) : 0;
       FreeLibrary(ntdll);
       if (shutdown && status == 0) return 0;

@@ -7,82 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32/test_pe.h"
 #include "platform/win32/test_world.h"
 #include "system/layer.h"
 
 namespace {
 
-// Little-endian writer for hand-made files.
-struct Bytes {
-  std::vector<unsigned char> b;
-  void at(std::size_t off) {
-    if (b.size() < off) b.resize(off);
-  }
-  void u8(unsigned v) { b.push_back(static_cast<unsigned char>(v)); }
-  void u16(unsigned v) { u8(v & 0xFF), u8((v >> 8) & 0xFF); }
-  void u32(unsigned long v) { u16(v & 0xFFFF), u16((v >> 16) & 0xFFFF); }
-  void wide(const char* s) {
-    do u16(static_cast<unsigned char>(*s)); while (*s++);
-  }
-  void pad4() {
-    while (b.size() % 4) u8(0);
-  }
-  void put16(std::size_t off, unsigned v) { b[off] = v & 0xFF, b[off + 1] = (v >> 8) & 0xFF; }
-};
-
-// VS_VERSIONINFO for file version 2.5.7.3, with a FileVersion text.
-std::vector<unsigned char> versionInfo() {
-  Bytes v;
-  v.u16(0), v.u16(52), v.u16(0), v.wide("VS_VERSION_INFO"), v.pad4();
-  v.u32(0xFEEF04BD), v.u32(0x10000);
-  v.u32(0x00020005), v.u32(0x00070003);  // file version
-  v.u32(0x00020005), v.u32(0x00070003);  // product version
-  for (int i = 0; i < 7; ++i) v.u32(i == 2 ? 4 : i == 3 ? 1 : 0);
-  std::size_t sfi = v.b.size();
-  v.u16(0), v.u16(0), v.u16(1), v.wide("StringFileInfo"), v.pad4();
-  std::size_t table = v.b.size();
-  v.u16(0), v.u16(0), v.u16(1), v.wide("040904b0"), v.pad4();
-  std::size_t str = v.b.size();
-  v.u16(0), v.u16(8), v.u16(1), v.wide("FileVersion"), v.pad4(), v.wide("2.5.7.3");
-  v.put16(str, static_cast<unsigned>(v.b.size() - str));
-  v.pad4();
-  v.put16(table, static_cast<unsigned>(v.b.size() - table));
-  v.put16(sfi, static_cast<unsigned>(v.b.size() - sfi));
-  v.put16(0, static_cast<unsigned>(v.b.size()));
-  return v.b;
-}
-
-// A PE32 image with one .rsrc section holding `resource` as RT_VERSION 1,
-// language 0x409; without it, an image whose resources hold only an icon.
+// The image's one resource: file version 2.5.7.3, with a FileVersion text; as
+// RT_VERSION, or as an icon (an image without a version).
 std::string peFile(bool withVersion) {
-  std::vector<unsigned char> info = versionInfo();
-  Bytes f;
-  f.u8('M'), f.u8('Z');
-  f.at(0x3C), f.u32(0x40);
-  f.u8('P'), f.u8('E'), f.u16(0);
-  f.u16(0x14C), f.u16(1), f.u32(0), f.u32(0), f.u32(0), f.u16(0xE0), f.u16(0x102);
-  std::size_t opt = f.b.size();
-  f.u16(0x10B);
-  f.at(opt + 92), f.u32(16);
-  std::size_t rsrcSize = 0x58 + info.size();
-  for (int i = 0; i < 16; ++i) f.u32(i == 2 ? 0x1000 : 0), f.u32(i == 2 ? rsrcSize : 0);
-  const char name[8] = {'.', 'r', 's', 'r', 'c'};
-  for (char c : name) f.u8(static_cast<unsigned char>(c));
-  f.u32(rsrcSize), f.u32(0x1000), f.u32((rsrcSize + 0x1FF) & ~0x1FFu), f.u32(0x200);
-  f.u32(0), f.u32(0), f.u16(0), f.u16(0), f.u32(0x40000040);
-  f.at(0x200);
-  // type directory, name directory, language directory, data entry
-  auto dir = [&](unsigned id, unsigned long offset) {
-    f.u32(0), f.u32(0), f.u16(0), f.u16(0), f.u16(0), f.u16(1);
-    f.u32(id), f.u32(offset);
-  };
-  dir(withVersion ? 16 : 3, 0x80000018);
-  dir(1, 0x80000030);
-  dir(0x409, 0x48);
-  f.u32(0x1000 + 0x58), f.u32(info.size()), f.u32(0), f.u32(0);
-  f.b.insert(f.b.end(), info.begin(), info.end());
-  f.at(0x200 + ((rsrcSize + 0x1FF) & ~0x1FFu));
-  return std::string(f.b.begin(), f.b.end());
+  return win32_test::peImage(win32_test::versionResource(0x00020005, 0x00070003, "2.5.7.3"), withVersion ? 16 : 3);
 }
 
 class FileVersion : public win32_test::World {};

@@ -37,7 +37,7 @@ TEST(NumberText, DecimalWritersHonourBlanksFieldAndTerminator) {
     std::memset(buf, 'x', sizeof buf);
     char* end = formatDecimal32(buf, c.value, c.flags);
     EXPECT_EQ(narrow_out(buf, end), c.expected) << c.value << " flags " << c.flags;
-    if (c.flags & kBlankField) EXPECT_EQ(std::string(buf, 10), "7         ");
+    if (c.flags & kBlankField) { EXPECT_EQ(std::string(buf, 10), "7         "); }
   }
   char buf[16];
   char* end = formatDecimal32(buf, 42, kTerminate);

@@ -194,7 +194,8 @@ bool isTokenMember(PSID sid, int mode) {
   }
   HMODULE advapi = LoadLibraryA("advapi32.dll");
   if (!advapi) return false;
-  auto check = reinterpret_cast<BOOL (*)(HANDLE, PSID, PBOOL)>(GetProcAddress(advapi, "CheckTokenMembership"));
+  auto check = reinterpret_cast<BOOL (*)(HANDLE, PSID, PBOOL)>(
+      reinterpret_cast<void (*)()>(GetProcAddress(advapi, "CheckTokenMembership")));
   BOOL member = FALSE;
   if (check) {
     HANDLE token = nullptr;
@@ -223,7 +224,8 @@ using SetEntriesFn = DWORD (*)(ULONG, PEXPLICIT_ACCESS_W, PACL, PACL*);
 SetEntriesFn setEntriesInAclFunction() {
   static SetEntriesFn fn = [] {
     HMODULE advapi = LoadLibraryA("advapi32.dll");
-    return advapi ? reinterpret_cast<SetEntriesFn>(GetProcAddress(advapi, "SetEntriesInAclW")) : nullptr;
+    if (!advapi) return SetEntriesFn{};
+    return reinterpret_cast<SetEntriesFn>(reinterpret_cast<void (*)()>(GetProcAddress(advapi, "SetEntriesInAclW")));
   }();
   return fn;
 }

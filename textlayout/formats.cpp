@@ -60,9 +60,6 @@ namespace {
 
 FXKStdMessageTranslator stdTranslator = nullptr;
 
-// "true" or a number other than 0.
-bool isTrue(const FXWString& v) { return v == u"true" || (v != u"false" && v.getUnsignedValue() != 0); }
-
 }  // namespace
 
 void setStdMessageTranslator(FXKStdMessageTranslator translator) { stdTranslator = translator; }

@@ -7,18 +7,10 @@ set -uo pipefail
 kvinstall=$(realpath "$1")
 kvmsi=$(realpath "$2")
 
-base=${KV_TEST_TMP:-${TMPDIR:-/tmp}}
-mkdir -p "$base"
-root=$(mktemp -d "$base/kvinstall-XXXXXX")
-trap 'rm -rf "$root"' EXIT
-export KV_WORLD_ROOT=$root/world
-export KV_DRIVE_C=$root/c
+. "$(dirname "$0")/test_setup.sh" kvinstall
 unset KV_MSI_FORCED_RESULT KV_MSI_ENGINE_VERSION
 mkdir -p "$root/c/pkg" "$root/src"
 cd "$root/c" || exit 1
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 cat > "$root/src/demo.wxs" <<'WXS'
 <?xml version="1.0" encoding="utf-8"?>

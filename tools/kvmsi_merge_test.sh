@@ -8,18 +8,9 @@ set -uo pipefail
 kvmsi=$(realpath "$1")
 kvinstall=$(realpath "$2")
 
-base=${KV_TEST_TMP:-${TMPDIR:-/tmp}}
-mkdir -p "$base"
-root=$(mktemp -d "$base/kvmsi-merge-XXXXXX")
-trap 'rm -rf "$root"' EXIT
-export KV_WORLD_ROOT=$root/world
-export KV_DRIVE_C=$root/c
+. "$(dirname "$0")/test_setup.sh" kvmsi-merge
 unset KV_MSI_FORCED_RESULT KV_MSI_ENGINE_VERSION
 mkdir -p "$root/c/pkg" "$root/c/mod/stage" "$root/src"
-cd "$root" || exit 1
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 cat >src/demo.wxs <<'WXS'
 <?xml version="1.0" encoding="utf-8"?>

@@ -5,16 +5,7 @@
 set -uo pipefail
 kvmsi=$(realpath "$1")
 
-base=${KV_TEST_TMP:-${TMPDIR:-/tmp}}
-mkdir -p "$base"
-root=$(mktemp -d "$base/kvmsi-periphery-XXXXXX")
-trap '[ -n "${KEEP:-}" ] || rm -rf "$root"' EXIT
-export KV_WORLD_ROOT=$root/world
-export KV_DRIVE_C=$root/c
-cd "$root" || exit 1
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+. "$(dirname "$0")/test_setup.sh" kvmsi-periphery
 # table NAME HEADER TYPES KEYS ROW...: one IDT file (rows given with | for tabs).
 table() {
   local name=$1 header=$2 types=$3 keys=$4

@@ -5,16 +5,7 @@
 set -uo pipefail
 kvmsi=$(realpath "$1")
 
-base=${KV_TEST_TMP:-${TMPDIR:-/tmp}}
-mkdir -p "$base"
-root=$(mktemp -d "$base/kvmsi-XXXXXX")
-trap 'chmod -R u+w "$root"; rm -rf "$root"' EXIT
-export KV_WORLD_ROOT=$root/world
-export KV_DRIVE_C=$root/c
-cd "$root" || exit 1
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+. "$(dirname "$0")/test_setup.sh" kvmsi
 printf 'Property\tValue\ns72\tl0\nProperty\tProperty\nProductName\tDemo\n' >Property.idt
 msibuild pkg.msi -i Property.idt -s "Demo" "Acme" "Intel;1033" "{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}" || exit 1
 cp pkg.msi before.msi

@@ -5,16 +5,7 @@
 set -uo pipefail
 kvmsi=$(realpath "$1")
 
-base=${KV_TEST_TMP:-${TMPDIR:-/tmp}}
-mkdir -p "$base"
-root=$(mktemp -d "$base/kvmsi-tree-XXXXXX")
-trap 'rm -rf "$root"' EXIT
-export KV_WORLD_ROOT=$root/world
-export KV_DRIVE_C=$root/c
-cd "$root" || exit 1
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+. "$(dirname "$0")/test_setup.sh" kvmsi-tree
 cat >t.wxs <<'WXS'
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">

@@ -5,16 +5,7 @@
 set -uo pipefail
 kvmsi=$(realpath "$1")
 
-base=${KV_TEST_TMP:-${TMPDIR:-/tmp}}
-mkdir -p "$base"
-root=$(mktemp -d "$base/kvmsi-views-XXXXXX")
-trap 'rm -rf "$root"' EXIT
-export KV_WORLD_ROOT=$root/world
-export KV_DRIVE_C=$root/c
-cd "$root" || exit 1
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+. "$(dirname "$0")/test_setup.sh" kvmsi-views
 cat >w.wxs <<'WXS'
 <?xml version="1.0" encoding="utf-8"?>
 <Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
@@ -81,6 +72,17 @@ grep -q '^Code page' <<<"$("$kvmsi" "$root/i.msi" summary)" && fail "i.msi code 
 grep -q '^Keywords: alpha;beta$' <<<"$("$kvmsi" "$root/w.msi" summary)" || fail "keywords"
 
 "$kvmsi" "$root/w.msi" export NoSuchTable >/dev/null 2>&1 && fail "a missing table exported"
+
+# Packages without a Property table, one without any table: the views show
+# what the file holds, not the Property table the package object adds while
+# it has the file open.
+msibuild n.msi -i idt/FeatureComponents.idt || exit 1
+for pkg in n.msi e.msi; do
+  msibuild "$pkg" -s 'No Properties' 'Korvane' 'Intel;1033' '{AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE}' || exit 1
+  [ "$("$kvmsi" "$root/$pkg" tables)" = "$(msiinfo tables "$pkg")" ] || fail "$pkg tables: $("$kvmsi" "$root/$pkg" tables)"
+  msiinfo export "$pkg" Property >/dev/null 2>&1 && fail "msiinfo exports a Property table of $pkg"
+  "$kvmsi" "$root/$pkg" export Property >/dev/null 2>&1 && fail "$pkg: a Property table exported"
+done
 
 expected=$(printf '%s\n' \
   'R1	HKLM	Software\Idt Demo	Bin	binary	0A0B' \

@@ -5,16 +5,7 @@
 set -uo pipefail
 kvreg=$(realpath "$1")
 
-base=${KV_TEST_TMP:-${TMPDIR:-/tmp}}
-mkdir -p "$base"
-root=$(mktemp -d "$base/kvreg-XXXXXX")
-trap 'rm -rf "$root"' EXIT
-export KV_WORLD_ROOT=$root/world
-export KV_DRIVE_C=$root/c
-cd "$root" || exit 1
-
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+. "$(dirname "$0")/test_setup.sh" kvreg
 store=$KV_WORLD_ROOT/registry.db
 # TYPE|HEX of a value, by the names of its key's path below the 64-bit HKLM.
 stored() {

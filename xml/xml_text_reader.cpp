@@ -12,7 +12,7 @@ namespace {
 
 class binary_reader final : public xml_reader_interface {
  public:
-  explicit binary_reader(xml_document& doc) : doc_(doc), tree_(&doc) {}
+  explicit binary_reader(xml_document& doc) : tree_(&doc) {}
 
   void start_document() override { tree_.finish(); }
   void start_element(const std::string& name) override { tree_.open(name); }
@@ -35,7 +35,6 @@ class binary_reader final : public xml_reader_interface {
   void end_document() override { tree_.finish(); }
 
  private:
-  xml_document& doc_;
   xml_tree_builder tree_;
 };
 

@@ -122,7 +122,7 @@ class FXKIconAnimation : public FX::FXWindow {
   void hide() override;
   FX::FXint getDefaultWidth() override;
   FX::FXint getDefaultHeight() override;
-  void setBackColor(FX::FXColor color) { background_ = color; }
+  void setBackColor(FX::FXColor color) override { background_ = color; }
 
   long onPaint(FX::FXObject*, FX::FXSelector, void*);
   long onNextFrame(FX::FXObject*, FX::FXSelector, void*);

@@ -106,9 +106,9 @@ FXKUpdateMessageBox::FXKUpdateMessageBox(FXWindow* owner, const FXWString& title
                                          const FXWString& check, const FXWString& first, const FXWString& second)
     : FXDialogBox(owner, title.toUtf8().c_str(), DECOR_TITLE | DECOR_BORDER) {
   auto* content = new FXVerticalFrame(this, LAYOUT_FILL_X | LAYOUT_FILL_Y);
-  new FXLabel(content, text.toUtf8().c_str(), nullptr, JUSTIFY_LEFT | LAYOUT_FILL_X);
+  new FXLabel(content, text.toUtf8().c_str(), nullptr, FXuint(JUSTIFY_LEFT) | LAYOUT_FILL_X);
   new FXCheckButton(content, check.toUtf8().c_str(), this, ID_CHECK);
-  buttons_ = new FXHorizontalFrame(content, LAYOUT_RIGHT | PACK_UNIFORM_HEIGHT);
+  buttons_ = new FXHorizontalFrame(content, FXuint(LAYOUT_RIGHT) | PACK_UNIFORM_HEIGHT);
   new FXButton(buttons_, first.toUtf8().c_str(), nullptr, this, ID_BUTTON_FIRST, BUTTON_NORMAL | BUTTON_DEFAULT);
   new FXButton(buttons_, second.toUtf8().c_str(), nullptr, this, ID_BUTTON_SECOND, BUTTON_NORMAL);
 }

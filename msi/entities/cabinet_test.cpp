@@ -9,6 +9,7 @@
 
 #include "msi/entities/cabinet.h"
 #include "msi/entities/directory.h"
+#include "msi/entities/entity_fixture.h"
 #include "msi/entities/tree.h"
 #include "msi/model/error.h"
 #include "msi/model/model_fixture.h"
@@ -16,24 +17,10 @@
 
 namespace {
 
+using entity_test::lines;
+using entity_test::rows;
 using model_test::run;
 using model_test::shellQuote;
-
-std::vector<std::vector<std::string>> rows(const std::string& exported) {
-  std::vector<std::vector<std::string>> out;
-  std::istringstream in(exported);
-  int n = 0;
-  for (std::string line; std::getline(in, line);) {
-    if (n++ < 3 || line.empty()) continue;
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-      fields.push_back(line.substr(start, tab - start));
-    fields.push_back(line.substr(start));
-    out.push_back(fields);
-  }
-  return out;
-}
 
 std::string chain(const Common::Error& e) {
   std::string out;
@@ -48,14 +35,6 @@ bool hasNumber(const Common::Error& e, std::uint32_t number) {
   for (int depth = 0; depth < 10 && at.code(); ++depth, at = at.cause())
     if (at.code() == number) return true;
   return false;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) out.push_back(line);
-  return out;
 }
 
 std::string mediaIdt(const std::vector<std::string>& rowsText) {

@@ -6,6 +6,7 @@
 
 #include "msi/entities/com.h"
 #include "msi/entities/directory.h"
+#include "msi/entities/entity_fixture.h"
 #include "msi/entities/resources.h"
 #include "msi/entities/tree.h"
 #include "msi/model/error.h"
@@ -15,6 +16,7 @@
 
 namespace {
 
+using entity_test::all;
 using model_test::narrow;
 using model_test::run;
 using model_test::shellQuote;
@@ -71,13 +73,6 @@ const std::map<std::string, std::string>& comTables() {
        "application/x-demo\tdmo\t{CCCCCCCC-0000-0000-0000-000000000001}\n"},
   };
   return tables;
-}
-
-template <class I>
-std::vector<I*> all(std::unique_ptr<Msi::MsiIterator<I>> it) {
-  std::vector<I*> out;
-  for (it->reset(); it->valid(); it->next()) out.push_back(it->current());
-  return out;
 }
 
 std::string le32(std::uint32_t v) {
@@ -291,42 +286,17 @@ TEST_F(ComTest, EveryRowWritesBackUnchanged) {
   copy("com.msi", "before.msi");
   {
     auto package = MsiPackage::open(path, false);
-    std::vector<std::function<void()>> saves;
-    std::size_t checked = 0;
-    auto check = [&](auto* object) {
-      ASSERT_NE(object, nullptr);
-      EXPECT_FALSE(object->isModified()) << narrow(object->key());
-      using T = std::remove_pointer_t<decltype(object)>;
-      Msi::MsiTable& table = package->database()->table(Msi::tableName<typename T::Description>());
-      table.load();
-      auto stored = std::find_if(table.begin(), table.end(), [&](Msi::MsiRow* r) { return object->matches(*r); });
-      ASSERT_NE(stored, table.end()) << narrow(object->key());
-      Msi::MsiRow written((*stored)->valueCount(), (*stored)->columns());
-      written.values() = (*stored)->values();
-      object->writeTo(written);
-      EXPECT_EQ(written.values(), (*stored)->values()) << narrow(object->key());
-      ++checked;
-      saves.push_back([object] {
-        object->markModified();
-        object->save(0);
-      });
-    };
-    auto each = [&](auto* kind) {
-      using T = std::remove_pointer_t<decltype(kind)>;
-      std::list<std::u16string> keys;
-      Msi::loadTableKeys<T>(package.get(), keys);
-      for (const std::u16string& k : keys) check(package->identityMap<T>().find(k));
-    };
-    each(static_cast<Msi::MsiTypeLib*>(nullptr));
-    each(static_cast<Msi::MsiAppId*>(nullptr));
-    each(static_cast<Msi::MsiClass*>(nullptr));
-    each(static_cast<Msi::MsiProgId*>(nullptr));
-    each(static_cast<Msi::MsiIcon*>(nullptr));
-    each(static_cast<Msi::MsiExtension*>(nullptr));
-    each(static_cast<Msi::MsiVerb*>(nullptr));
-    each(static_cast<Msi::MsiMIME*>(nullptr));
-    EXPECT_EQ(checked, 4u + 2 + 2 + 3 + 1 + 3 + 2 + 1);
-    for (auto& save : saves) save();
+    entity_test::WriteBackCheck check(*package);
+    check.everyRow<Msi::MsiTypeLib>();
+    check.everyRow<Msi::MsiAppId>();
+    check.everyRow<Msi::MsiClass>();
+    check.everyRow<Msi::MsiProgId>();
+    check.everyRow<Msi::MsiIcon>();
+    check.everyRow<Msi::MsiExtension>();
+    check.everyRow<Msi::MsiVerb>();
+    check.everyRow<Msi::MsiMIME>();
+    EXPECT_EQ(check.checked(), 4u + 2 + 2 + 3 + 1 + 3 + 2 + 1);
+    check.saveAll();
     package->commit();
   }
   EXPECT_EQ(diff("before.msi", "com.msi"), std::vector<std::string>{});

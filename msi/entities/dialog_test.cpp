@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "msi/entities/dialog.h"
+#include "msi/entities/entity_fixture.h"
 #include "msi/entities/property.h"
 #include "msi/model/error.h"
 #include "msi/model/model_fixture.h"
@@ -14,6 +15,8 @@
 
 namespace {
 
+using entity_test::all;
+using entity_test::rows;
 using model_test::narrow;
 using model_test::run;
 using Msi::MsiControl;
@@ -66,33 +69,9 @@ std::map<std::string, std::string> uiTables(const std::string& extraControls = "
   };
 }
 
-template <class I>
-std::vector<I*> all(std::unique_ptr<Msi::MsiIterator<I>> it) {
-  std::vector<I*> out;
-  for (it->reset(); it->valid(); it->next()) out.push_back(it->current());
-  return out;
-}
-
 std::vector<std::string> names(const std::vector<MsiControl*>& controls) {
   std::vector<std::string> out;
   for (MsiControl* c : controls) out.push_back(c ? narrow(c->name()) : "<null>");
-  return out;
-}
-
-std::vector<std::vector<std::string>> rows(const std::string& exported) {
-  std::vector<std::vector<std::string>> out;
-  std::istringstream in(exported);
-  std::string line;
-  for (int skip = 0; skip < 3 && std::getline(in, line); ++skip) {
-  }
-  while (std::getline(in, line)) {
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-      fields.push_back(line.substr(start, tab - start));
-    fields.push_back(line.substr(start));
-    out.push_back(fields);
-  }
   return out;
 }
 
@@ -368,24 +347,7 @@ TEST_F(DialogTest, EveryRowWritesBackUnchanged) {
   copy("ui.msi", "before.msi");
   {
     auto package = MsiPackage::open(path, false);
-    std::vector<std::function<void()>> saves;
-    auto check = [&](auto* object) {
-      ASSERT_NE(object, nullptr);
-      EXPECT_FALSE(object->isModified()) << narrow(object->key());
-      using T = std::remove_pointer_t<decltype(object)>;
-      Msi::MsiTable& table = package->database()->table(Msi::tableName<typename T::Description>());
-      table.load();
-      auto stored = std::find_if(table.begin(), table.end(), [&](Msi::MsiRow* r) { return object->matches(*r); });
-      ASSERT_NE(stored, table.end()) << narrow(object->key());
-      Msi::MsiRow written((*stored)->valueCount(), (*stored)->columns());
-      written.values() = (*stored)->values();
-      object->writeTo(written);
-      EXPECT_EQ(written.values(), (*stored)->values()) << narrow(object->key());
-      saves.push_back([object] {
-        object->markModified();
-        object->save(0);
-      });
-    };
+    entity_test::WriteBackCheck check(*package);
     std::size_t controls = 0;
     for (Msi::MsiDialog* d : all(package->dialogs())) check(d);
     for (const auto& [id, control] : package->identityMap<MsiControl>().entries()) {
@@ -400,7 +362,7 @@ TEST_F(DialogTest, EveryRowWritesBackUnchanged) {
               std::count_if(buttons.begin(), buttons.end(), [](const auto& r) { return r[0] != "Q"; }));
     for (const auto& [key, value] : package->identityMap<Msi::MsiComboBoxValue>().entries()) check(value);
     EXPECT_EQ(package->identityMap<Msi::MsiComboBoxValue>().size(), rows(exportTable("ui.msi", "ComboBox")).size());
-    for (auto& save : saves) save();
+    check.saveAll();
     package->commit();
   }
   EXPECT_EQ(diff("before.msi", "ui.msi"), std::vector<std::string>{});

@@ -140,7 +140,7 @@ std::u16string MsiDirectory::path(bool target) {
     if (at->key_ == kRootKey) break;
     chain.push_front(at);
     MsiDirectory* up = at->parentKey_.empty() ? nullptr : package_->find<MsiDirectory>(at->parentKey_);
-    if (!up) text = u"\\";
+    if (!up) text.assign(1, u'\\');
     at = up;
   }
   for (MsiDirectory* d : chain) {

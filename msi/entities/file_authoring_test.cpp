@@ -5,63 +5,23 @@
 #include <sstream>
 
 #include "msi/entities/directory.h"
+#include "msi/entities/entity_fixture.h"
 #include "msi/entities/registry.h"
 #include "msi/entities/tree.h"
 #include "msi/model/error.h"
 #include "msi/model/model_fixture.h"
 #include "msi/model/package.h"
+#include "platform/win32/test_pe.h"
 
 namespace {
 
+using entity_test::rows;
 using model_test::run;
 using model_test::shellQuote;
 
-// Little-endian writer for the hand-made image.
-struct Bytes {
-  std::string b;
-  void at(std::size_t off) {
-    if (b.size() < off) b.resize(off, '\0');
-  }
-  void u8(unsigned v) { b.push_back(static_cast<char>(v)); }
-  void u16(unsigned v) { u8(v & 0xFF), u8((v >> 8) & 0xFF); }
-  void u32(unsigned long v) { u16(v & 0xFFFF), u16((v >> 16) & 0xFFFF); }
-  void wide(const char* s) {
-    do u16(static_cast<unsigned char>(*s)); while (*s++);
-  }
-  void pad4() {
-    while (b.size() % 4) u8(0);
-  }
-};
-
 // A PE32 image whose one resource is a VS_VERSIONINFO of file version ms.ls.
 std::string peWithVersion(unsigned long ms, unsigned long ls) {
-  Bytes v;
-  v.u16(0), v.u16(52), v.u16(0), v.wide("VS_VERSION_INFO"), v.pad4();
-  v.u32(0xFEEF04BD), v.u32(0x10000), v.u32(ms), v.u32(ls), v.u32(ms), v.u32(ls);
-  for (int i = 0; i < 7; ++i) v.u32(i == 2 ? 4 : i == 3 ? 1 : 0);
-  v.b[0] = static_cast<char>(v.b.size() & 0xFF), v.b[1] = static_cast<char>(v.b.size() >> 8);
-  Bytes f;
-  f.u8('M'), f.u8('Z');
-  f.at(0x3C), f.u32(0x40);
-  f.u8('P'), f.u8('E'), f.u16(0);
-  f.u16(0x14C), f.u16(1), f.u32(0), f.u32(0), f.u32(0), f.u16(0xE0), f.u16(0x102);
-  std::size_t opt = f.b.size();
-  f.u16(0x10B);
-  f.at(opt + 92), f.u32(16);
-  std::size_t rsrcSize = 0x58 + v.b.size();
-  for (int i = 0; i < 16; ++i) f.u32(i == 2 ? 0x1000 : 0), f.u32(i == 2 ? rsrcSize : 0);
-  for (char c : std::string(".rsrc\0\0\0", 8)) f.u8(static_cast<unsigned char>(c));
-  f.u32(rsrcSize), f.u32(0x1000), f.u32((rsrcSize + 0x1FF) & ~0x1FFu), f.u32(0x200);
-  f.u32(0), f.u32(0), f.u16(0), f.u16(0), f.u32(0x40000040);
-  f.at(0x200);
-  auto dir = [&](unsigned id, unsigned long offset) {
-    f.u32(0), f.u32(0), f.u16(0), f.u16(0), f.u16(0), f.u16(1), f.u32(id), f.u32(offset);
-  };
-  dir(16, 0x80000018), dir(1, 0x80000030), dir(0x409, 0x48);
-  f.u32(0x1000 + 0x58), f.u32(v.b.size()), f.u32(0), f.u32(0);
-  f.b += v.b;
-  f.at(0x200 + ((rsrcSize + 0x1FF) & ~0x1FFu));
-  return f.b;
+  return win32_test::peImage(win32_test::versionResource(ms, ls));
 }
 
 std::string utf8(const std::u16string& s) {
@@ -76,22 +36,6 @@ std::string utf8(const std::u16string& s) {
       out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
       out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
-  }
-  return out;
-}
-
-std::vector<std::vector<std::string>> rows(const std::string& exported) {
-  std::vector<std::vector<std::string>> out;
-  std::istringstream in(exported);
-  int n = 0;
-  for (std::string line; std::getline(in, line);) {
-    if (n++ < 3 || line.empty()) continue;
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-      fields.push_back(line.substr(start, tab - start));
-    fields.push_back(line.substr(start));
-    out.push_back(fields);
   }
   return out;
 }

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "msi/entities/com.h"
+#include "msi/entities/entity_fixture.h"
 #include "msi/entities/odbc.h"
 #include "msi/entities/tree.h"
 #include "msi/model/error.h"
@@ -13,6 +14,7 @@
 
 namespace {
 
+using entity_test::all;
 using model_test::narrow;
 using model_test::run;
 using model_test::shellQuote;
@@ -51,13 +53,6 @@ std::map<std::string, std::string> odbcTables() {
        "Translator\tComponent_\tDescription\tFile_\tFile_Setup\ns72\ts72\ts255\ts72\tS72\nODBCTranslator\tTranslator\n"
        "DemoTr\tC2\tDemo translator\tDrv\t\n"},
   };
-}
-
-template <class I>
-std::vector<I*> all(std::unique_ptr<Msi::MsiIterator<I>> it) {
-  std::vector<I*> out;
-  for (it->reset(); it->valid(); it->next()) out.push_back(it->current());
-  return out;
 }
 
 class OdbcTest : public model_test::PackageWorld {
@@ -187,37 +182,13 @@ TEST_F(OdbcTest, EveryRowWritesBackUnchanged) {
   copy("odbc.msi", "before.msi");
   {
     auto package = MsiPackage::open(path, false);
-    std::vector<std::function<void()>> saves;
-    auto check = [&](auto* object) {
-      ASSERT_NE(object, nullptr);
-      EXPECT_FALSE(object->isModified()) << narrow(object->key());
-      using T = std::remove_pointer_t<decltype(object)>;
-      Msi::MsiTable& table = package->database()->table(Msi::tableName<typename T::Description>());
-      table.load();
-      auto stored = std::find_if(table.begin(), table.end(), [&](Msi::MsiRow* r) { return object->matches(*r); });
-      ASSERT_NE(stored, table.end()) << narrow(object->key());
-      Msi::MsiRow written((*stored)->valueCount(), (*stored)->columns());
-      written.values() = (*stored)->values();
-      object->writeTo(written);
-      EXPECT_EQ(written.values(), (*stored)->values()) << narrow(object->key());
-      saves.push_back([object] {
-        object->markModified();
-        object->save(0);
-      });
-    };
-    auto each = [&](auto* kind) {
-      using T = std::remove_pointer_t<decltype(kind)>;
-      std::list<std::u16string> keys;
-      Msi::loadTableKeys<T>(package.get(), keys);
-      EXPECT_EQ(std::set<std::u16string>(keys.begin(), keys.end()).size(), keys.size());
-      for (const std::u16string& k : keys) check(package->identityMap<T>().find(k));
-    };
-    each(static_cast<Msi::MsiODBCDataSource*>(nullptr));
-    each(static_cast<Msi::MsiODBCSourceAttribute*>(nullptr));
-    each(static_cast<Msi::MsiODBCDriver*>(nullptr));
-    each(static_cast<Msi::MsiODBCAttribute*>(nullptr));
-    each(static_cast<Msi::MsiODBCTranslator*>(nullptr));
-    for (auto& save : saves) save();
+    entity_test::WriteBackCheck check(*package);
+    check.everyRow<Msi::MsiODBCDataSource>();
+    check.everyRow<Msi::MsiODBCSourceAttribute>();
+    check.everyRow<Msi::MsiODBCDriver>();
+    check.everyRow<Msi::MsiODBCAttribute>();
+    check.everyRow<Msi::MsiODBCTranslator>();
+    check.saveAll();
     package->commit();
   }
   EXPECT_EQ(diff("before.msi", "odbc.msi"), std::vector<std::string>{});

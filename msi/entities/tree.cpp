@@ -1,6 +1,7 @@
 #include "msi/entities/tree.h"
 
 #include "msi/entities/directory.h"
+#include "msi/entities/row_entity_impl.h"
 #include "msi/model/command.h"
 #include "msi/model/error.h"
 #include "msi/model/package.h"
@@ -8,12 +9,6 @@
 #include "platform/win32/paths.h"
 
 namespace Msi {
-
-template <class TD, class T>
-MsiRowEntity<TD, T>::MsiRowEntity(MsiPackage* package)
-    : MsiStorable<TD, T>(package->database()),
-      package_(package),
-      values_(Singleton<TD>::instance()->columns().size()) {}
 
 template class MsiRowEntity<ComponentTableDescription, MsiComponent>;
 template class MsiRowEntity<FeatureTableDescription, MsiFeature>;

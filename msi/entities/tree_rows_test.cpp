@@ -8,6 +8,7 @@
 
 #include "msi/entities/actions.h"
 #include "msi/entities/directory.h"
+#include "msi/entities/entity_fixture.h"
 #include "msi/entities/resources.h"
 #include "msi/entities/shortcut.h"
 #include "msi/entities/tree.h"
@@ -18,6 +19,8 @@
 
 namespace {
 
+using entity_test::all;
+using entity_test::lines;
 using model_test::narrow;
 using model_test::run;
 using model_test::shellQuote;
@@ -115,21 +118,6 @@ const std::vector<std::pair<std::string, std::string>> kIdt = {
      "Other\tOther\tOther\t16\t3\t1\t\t\t\t\t\tMain\t\n"},
 };
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) out.push_back(line);
-  return out;
-}
-
-template <class I>
-std::vector<I*> all(std::unique_ptr<Msi::MsiIterator<I>> it) {
-  std::vector<I*> out;
-  for (it->reset(); it->valid(); it->next()) out.push_back(it->current());
-  return out;
-}
-
 class TreeRowsTest : public model_test::PackageWorld {
  protected:
   std::u16string buildPackage() {
@@ -212,24 +200,7 @@ TEST_F(TreeRowsTest, EveryRowWritesBackUnchanged) {
   copy("rows.msi", "before.msi");
   {
     auto package = MsiPackage::open(path, false);
-    std::vector<std::function<void()>> saves;
-    auto check = [&](auto* object) {
-      ASSERT_NE(object, nullptr);
-      EXPECT_FALSE(object->isModified()) << narrow(object->key());
-      using T = std::remove_pointer_t<decltype(object)>;
-      Msi::MsiTable& table = package->database()->table(Msi::tableName<typename T::Description>());
-      table.load();
-      auto stored = std::find_if(table.begin(), table.end(), [&](Msi::MsiRow* r) { return object->matches(*r); });
-      ASSERT_NE(stored, table.end()) << narrow(object->key());
-      Msi::MsiRow written((*stored)->valueCount(), (*stored)->columns());
-      written.values() = (*stored)->values();
-      object->writeTo(written);
-      EXPECT_EQ(written.values(), (*stored)->values()) << narrow(object->key());
-      saves.push_back([object] {
-        object->markModified();
-        object->save(0);
-      });
-    };
+    entity_test::WriteBackCheck check(*package);
     for (auto* o : all(package->customActions())) check(o);
     for (auto* o : all(package->installExecuteSequence())) check(o);
     for (auto* o : all(package->majorUpgrades())) check(o);
@@ -247,7 +218,7 @@ TEST_F(TreeRowsTest, EveryRowWritesBackUnchanged) {
     for (auto* o : resources<Msi::MsiCreateFolder>(package.get())) check(o);
     for (auto* o : resources<Msi::MsiAssemblyName>(package.get())) check(o);
     // Written for real: every row saved again, the Binary stream kept.
-    for (auto& save : saves) save();
+    check.saveAll();
     package->commit();
   }
   EXPECT_EQ(diff("before.msi", "rows.msi"), std::vector<std::string>{});

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "msi/entities/directory.h"
+#include "msi/entities/entity_fixture.h"
 #include "msi/entities/formatted_string.h"
 #include "msi/model/error.h"
 #include "msi/model/model_fixture.h"
@@ -13,6 +14,7 @@
 
 namespace {
 
+using entity_test::lines;
 using model_test::narrow;
 using model_test::run;
 using model_test::shellQuote;
@@ -53,14 +55,6 @@ const char kWxs[] = R"(<?xml version="1.0" encoding="utf-8"?>
   </Product>
 </Wix>
 )";
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);)
-    if (!line.empty()) out.push_back(line);
-  return out;
-}
 
 class TreeTest : public model_test::PackageWorld {
  protected:

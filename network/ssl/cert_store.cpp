@@ -284,14 +284,12 @@ CertIterator<CertificateObject>* CertificateImpl::chainOfTrust() {
 
 class WinCertFolders : public CertIterator<CertificateFolder> {
  public:
-  explicit WinCertFolders(std::uint32_t location) : location_(location) {}
+  // Lists no folders, for any location.
+  explicit WinCertFolders(std::uint32_t) {}
   void next() override {}
   bool isValid() override { return false; }
   CertificateFolder* current() override { return nullptr; }
   const CertificateFolder* current() const override { return nullptr; }
-
- private:
-  std::uint32_t location_;
 };
 
 class CertificateStore : public CertificateFolder, public CertIterator<CertificateObject> {

@@ -826,8 +826,8 @@ TEST_F(Https, ABodyCutOffWithoutCloseNotificationIsATransferError) {
     std::string got;
     Common::Error e = refusal([&] { got = fetch("https://localhost:" + std::to_string(server.port()) + "/f"); });
     EXPECT_EQ(e.code(), c.code) << narrow(e.text());
-    if (!c.code) EXPECT_EQ(got, "hello");
-    if (c.code) EXPECT_TRUE(LiveUpdate::isRetryableHttpError(e.code()));
+    if (!c.code) { EXPECT_EQ(got, "hello"); }
+    if (c.code) { EXPECT_TRUE(LiveUpdate::isRetryableHttpError(e.code())); }
   }
 }
 

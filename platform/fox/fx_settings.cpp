@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/fox/fxwstring.h"
 #include "platform/win32/process.h"
 
 namespace FX {
@@ -11,34 +12,6 @@ FXHookedRegistry::FXHookedRegistry(const FXString& appKey, const FXString& vendo
     : appKey_(appKey), vendorKey_(vendorKey) {}
 
 namespace {
-
-// FXString holds UTF-8; a lone surrogate becomes U+FFFD.
-std::string utf8(const char16_t* s, std::size_t n) {
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) {
-    char32_t c = s[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-    else if (c >= 0xD800 && c <= 0xDFFF)
-      c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 bool blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -130,7 +103,8 @@ FXString FXHookedRegistry::settingsPath() const {
   char16_t buffer[512];
   const DWORD n = GetEnvironmentVariableW(u"APPDATA", buffer, 512);
   std::string base;
-  if (n > 0 && n < 512) base = utf8(buffer, n);
+  // FXString holds UTF-8; a lone surrogate becomes U+FFFD.
+  if (n > 0 && n < 512) base = FXWString(buffer, static_cast<int>(n)).toUtf8();
   if (base.empty()) base = "C:";
   FXString path = base.c_str();
   if (!vendorKey_.empty()) path += "\\" + vendorKey_;

@@ -14,7 +14,6 @@ namespace msi_layer {
 namespace {
 
 constexpr std::uint32_t kEnd = 0xFFFFFFFEu;
-constexpr std::uint32_t kFree = 0xFFFFFFFFu;
 constexpr std::uint32_t kNoStream = 0xFFFFFFFFu;
 constexpr std::size_t kMiniSector = 64;
 constexpr std::uint32_t kMiniCutoff = 4096;

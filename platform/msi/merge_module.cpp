@@ -416,11 +416,14 @@ enum : DISPID {
   kErrors,
 };
 
-class StringList final : public DispatchBase {
- public:
-  explicit StringList(std::vector<std::u16string> items) : items_(std::move(items)) {}
-
+// A late-bound collection: Count, and Item(index) with indexes counted from
+// `first`; an index outside gives DISP_E_BADINDEX.
+class DispatchList : public DispatchBase {
  protected:
+  explicit DispatchList(LONG first) : first_(first) {}
+  virtual std::size_t count() const = 0;
+  virtual HRESULT giveItem(std::size_t i, VARIANT& out) = 0;
+
   const Member* members() const override {
     static const Member m[] = {{u"Count", kCount}, {u"Item", kItem}, {nullptr, 0}};
     return m;
@@ -430,17 +433,29 @@ class StringList final : public DispatchBase {
     if (id == kCount) {
       if (!args.empty()) return DISP_E_BADPARAMCOUNT;
       out.vt = VT_I4;
-      out.lVal = static_cast<LONG>(items_.size());
+      out.lVal = static_cast<LONG>(count());
       return S_OK;
     }
     if (id != kItem) return DISP_E_MEMBERNOTFOUND;
     if (args.size() != 1) return DISP_E_BADPARAMCOUNT;
     LONG index = 0;
     if (!integerArgument(*args[0], index)) return bad = 0, DISP_E_TYPEMISMATCH;
-    // Keys count from 0.
-    if (index < 0 || static_cast<std::size_t>(index) >= items_.size()) return DISP_E_BADINDEX;
-    return giveText(items_[static_cast<std::size_t>(index)], out);
+    if (index < first_ || static_cast<std::size_t>(index - first_) >= count()) return DISP_E_BADINDEX;
+    return giveItem(static_cast<std::size_t>(index - first_), out);
   }
+
+ private:
+  LONG first_;
+};
+
+// Keys count from 0.
+class StringList final : public DispatchList {
+ public:
+  explicit StringList(std::vector<std::u16string> items) : DispatchList(0), items_(std::move(items)) {}
+
+ protected:
+  std::size_t count() const override { return items_.size(); }
+  HRESULT giveItem(std::size_t i, VARIANT& out) override { return giveText(items_[i], out); }
 
  private:
   std::vector<std::u16string> items_;
@@ -482,31 +497,14 @@ class ErrorObject final : public DispatchBase {
   MergeErrorRecord r_;
 };
 
-class ErrorList final : public DispatchBase {
+// Errors count from 1.
+class ErrorList final : public DispatchList {
  public:
-  explicit ErrorList(std::vector<MergeErrorRecord> errors) : errors_(std::move(errors)) {}
+  explicit ErrorList(std::vector<MergeErrorRecord> errors) : DispatchList(1), errors_(std::move(errors)) {}
 
  protected:
-  const Member* members() const override {
-    static const Member m[] = {{u"Count", kCount}, {u"Item", kItem}, {nullptr, 0}};
-    return m;
-  }
-  HRESULT call(DISPID id, const std::vector<const VARIANT*>& args, VARIANT& out, UINT& bad,
-               std::u16string&) override {
-    if (id == kCount) {
-      if (!args.empty()) return DISP_E_BADPARAMCOUNT;
-      out.vt = VT_I4;
-      out.lVal = static_cast<LONG>(errors_.size());
-      return S_OK;
-    }
-    if (id != kItem) return DISP_E_MEMBERNOTFOUND;
-    if (args.size() != 1) return DISP_E_BADPARAMCOUNT;
-    LONG index = 0;
-    if (!integerArgument(*args[0], index)) return bad = 0, DISP_E_TYPEMISMATCH;
-    // Errors count from 1.
-    if (index < 1 || static_cast<std::size_t>(index) > errors_.size()) return DISP_E_BADINDEX;
-    return give(new ErrorObject(errors_[static_cast<std::size_t>(index) - 1]), out);
-  }
+  std::size_t count() const override { return errors_.size(); }
+  HRESULT giveItem(std::size_t i, VARIANT& out) override { return give(new ErrorObject(errors_[i]), out); }
 
  private:
   std::vector<MergeErrorRecord> errors_;

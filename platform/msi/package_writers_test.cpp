@@ -16,6 +16,7 @@
 
 #include "platform/msi/msi.h"
 #include "platform/msi/msi_fixture.h"
+#include "platform/win32/test_child.h"
 
 extern char** environ;
 
@@ -25,18 +26,14 @@ using msi_test::recordString;
 
 namespace {
 
+using win32_test::hear;
+
 constexpr uid_t kNobody = 65534;
 const char16_t* const kPackage = u"C:\\pkg\\small.msi";
 
 void say(int fd, const std::string& line) {
   const std::string l = line + "\n";
   if (::write(fd, l.data(), l.size()) != static_cast<ssize_t>(l.size())) std::_Exit(5);
-}
-std::string hear(int fd) {
-  std::string line;
-  char c;
-  while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
-  return line;
 }
 
 UINT insertProperty(MSIHANDLE db, const char16_t* name, const char16_t* value) {
@@ -90,36 +87,12 @@ TEST(PackageWriterChild, Run) {
 
 class PackageWriters : public msi_test::PackageWorld {
  protected:
-  struct Child {
-    pid_t pid = 0;
-    int to = -1, from = -1;
-  };
+  using Child = win32_test::Child;
   Child start(const char* mode) {
-    int down[2], up[2];
-    EXPECT_EQ(::pipe(down), 0);
-    EXPECT_EQ(::pipe(up), 0);
-    ::setenv("KV_MSI_CHILD", mode, 1);
-    ::setenv("KV_MSI_CHILD_IN", std::to_string(down[0]).c_str(), 1);
-    ::setenv("KV_MSI_CHILD_OUT", std::to_string(up[1]).c_str(), 1);
-    char self[] = "/proc/self/exe";
-    char filter[] = "--gtest_filter=PackageWriterChild.Run";
-    char* argv[] = {self, filter, nullptr};
-    Child c;
-    EXPECT_EQ(::posix_spawn(&c.pid, self, nullptr, nullptr, argv, environ), 0);
-    for (const char* v : {"KV_MSI_CHILD", "KV_MSI_CHILD_IN", "KV_MSI_CHILD_OUT"}) ::unsetenv(v);
-    ::close(down[0]);
-    ::close(up[1]);
-    c.to = down[1];
-    c.from = up[0];
-    return c;
+    return win32_test::startChild("PackageWriterChild.Run", "KV_MSI_CHILD_IN", "KV_MSI_CHILD_OUT",
+                                  {{"KV_MSI_CHILD", mode}});
   }
-  static int finish(Child& c) {
-    ::close(c.to);
-    ::close(c.from);
-    int status = 0;
-    ::waitpid(c.pid, &status, 0);
-    return status;
-  }
+  static int finish(Child& c) { return win32_test::finishChild(c); }
   static std::string result(UINT rc) { return std::to_string(rc); }
 };
 

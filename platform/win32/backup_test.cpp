@@ -3,6 +3,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,16 +20,15 @@ using Bytes = std::vector<BYTE>;
 
 // A stream header written out field by field, as the documented layout has it.
 Bytes stream(DWORD id, DWORD attributes, const std::u16string& name, const Bytes& body) {
-  Bytes b(20);
   const ULONGLONG size = body.size();
   const DWORD name_size = static_cast<DWORD>(name.size() * 2);
+  Bytes b(20 + name_size + body.size());
   std::memcpy(&b[0], &id, 4);
   std::memcpy(&b[4], &attributes, 4);
   std::memcpy(&b[8], &size, 8);
   std::memcpy(&b[16], &name_size, 4);
-  const auto* n = reinterpret_cast<const BYTE*>(name.data());
-  b.insert(b.end(), n, n + name_size);
-  b.insert(b.end(), body.begin(), body.end());
+  if (name_size) std::memcpy(&b[20], name.data(), name_size);
+  std::copy(body.begin(), body.end(), b.begin() + 20 + name_size);
   return b;
 }
 

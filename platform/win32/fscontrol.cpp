@@ -37,7 +37,6 @@ constexpr DWORD kSetSparse = 0x000900C4;
 constexpr DWORD kSetZeroData = 0x000980C8;
 constexpr DWORD kQueryAllocatedRanges = 0x000940CF;
 constexpr DWORD kGetRetrievalPointers = 0x00090073;
-constexpr std::size_t kReparseMax = 16384;
 
 BOOL fail(DWORD code) {
   SetLastError(code);

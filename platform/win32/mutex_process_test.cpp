@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/win32/test_child.h"
 #include "platform/win32/test_world.h"
 #include "platform/win32/windows.h"
 
@@ -17,18 +18,14 @@ extern char** environ;
 
 namespace {
 
+using win32_test::hear;
+
 std::u16string wide(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
 // Lines between the two processes over a pipe each way.
 void say(int fd, const std::string& line) {
   const std::string l = line + "\n";
   ASSERT_EQ(::write(fd, l.data(), l.size()), static_cast<ssize_t>(l.size()));
-}
-std::string hear(int fd) {
-  std::string line;
-  char c;
-  while (::read(fd, &c, 1) == 1 && c != '\n') line += c;
-  return line;
 }
 
 // The other process. Modes: "hold" takes the mutex, says "owned", then on
@@ -61,37 +58,12 @@ class NamedMutexAcrossProcesses : public win32_test::World {
     wname = wide(name);
   }
 
-  struct Child {
-    pid_t pid = 0;
-    int to = -1, from = -1;
-  };
+  using Child = win32_test::Child;
   Child start(const char* mode) {
-    int down[2], up[2];
-    EXPECT_EQ(::pipe(down), 0);
-    EXPECT_EQ(::pipe(up), 0);
-    ::setenv("KV_MUTEX_CHILD", mode, 1);
-    ::setenv("KV_MUTEX_NAME", name.c_str(), 1);
-    ::setenv("KV_MUTEX_IN", std::to_string(down[0]).c_str(), 1);
-    ::setenv("KV_MUTEX_OUT", std::to_string(up[1]).c_str(), 1);
-    char self[] = "/proc/self/exe";
-    char filter[] = "--gtest_filter=MutexChild.Run";
-    char* argv[] = {self, filter, nullptr};
-    Child c;
-    EXPECT_EQ(::posix_spawn(&c.pid, self, nullptr, nullptr, argv, environ), 0);
-    for (const char* v : {"KV_MUTEX_CHILD", "KV_MUTEX_NAME", "KV_MUTEX_IN", "KV_MUTEX_OUT"}) ::unsetenv(v);
-    ::close(down[0]);
-    ::close(up[1]);
-    c.to = down[1];
-    c.from = up[0];
-    return c;
+    return win32_test::startChild("MutexChild.Run", "KV_MUTEX_IN", "KV_MUTEX_OUT",
+                                  {{"KV_MUTEX_CHILD", mode}, {"KV_MUTEX_NAME", name}});
   }
-  static int finish(Child& c) {
-    ::close(c.to);
-    ::close(c.from);
-    int status = 0;
-    ::waitpid(c.pid, &status, 0);
-    return status;
-  }
+  static int finish(Child& c) { return win32_test::finishChild(c); }
   LPCWSTR wn() const { return reinterpret_cast<LPCWSTR>(wname.c_str()); }
 
   std::string name;

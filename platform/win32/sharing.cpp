@@ -311,7 +311,6 @@ struct State {
 };
 
 std::atomic<State*> g_state{nullptr};
-std::mutex g_abandoned_lock;
 std::vector<State*>* g_abandoned = new std::vector<State*>;  // what forked children keep, unused
 
 void after_fork_in_child() {

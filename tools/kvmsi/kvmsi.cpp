@@ -31,6 +31,7 @@
 #include "msi/entities/registry.h"
 #include "msi/entities/tree.h"
 #include "msi/model/command.h"
+#include "msi/model/database.h"
 #include "msi/model/error.h"
 #include "msi/model/handle.h"
 #include "msi/model/text.h"
@@ -186,14 +187,26 @@ void printFiles(Msi::MsiPackage& package) {
       std::printf("%s\t%s\n", utf8(k).c_str(), utf8(f->targetPath()).c_str());
 }
 
-// The tables in the order msiinfo tables gives: the two stream-backed ones, then _Tables.
-void printTables(Msi::MsiPackage& package) {
-  std::printf("_SummaryInformation\n_ForceCodepage\n");
+// The tables the file holds, in the order of its _Tables. Read before the
+// package object opens the file: the package adds the tables it works with
+// (Property) to its open database when they are missing, and those are no
+// part of the file.
+std::vector<std::u16string> storedTables(const std::u16string& path) {
+  Msi::MsiDatabaseInterface database;
+  database.open(path, true);
   Msi::MsiRecordset names;
-  Msi::MsiCommand query(package.database());
+  Msi::MsiCommand query(&database);
   query.setText(u"SELECT `Name` FROM `_Tables`");
   query.run(&names);
-  for (Msi::MsiRow* row : names) std::printf("%s\n", utf8(row->fieldAt(0)).c_str());
+  std::vector<std::u16string> out;
+  for (Msi::MsiRow* row : names) out.push_back(row->fieldAt(0));
+  return out;
+}
+
+// The tables in the order msiinfo tables gives: the two stream-backed ones, then the stored ones.
+void printTables(const std::vector<std::u16string>& stored) {
+  std::printf("_SummaryInformation\n_ForceCodepage\n");
+  for (const std::u16string& name : stored) std::printf("%s\n", utf8(name).c_str());
 }
 
 std::u16string typeText(const Msi::MsiColumn& c) {
@@ -210,8 +223,8 @@ std::u16string typeText(const Msi::MsiColumn& c) {
 
 // msiinfo export's text: names, types, the table with its keys, then the rows,
 // each line ending in CR LF; a stream field is named "Table.key".
-bool exportTable(Msi::MsiPackage& package, const std::u16string& table) {
-  if (!package.hasTable(table)) return false;
+bool exportTable(Msi::MsiPackage& package, const std::vector<std::u16string>& stored, const std::u16string& table) {
+  if (std::find(stored.begin(), stored.end(), table) == stored.end()) return false;
   Msi::MsiRecordset rows;
   Msi::MsiCommand query(package.database());
   query.setText(u"SELECT * FROM `" + table + u"`");
@@ -549,6 +562,8 @@ int main(int argc, char** argv) {
     return usage();
   try {
     bool readOnly = command != "set";
+    std::vector<std::u16string> stored;
+    if (command == "tables" || command == "export") stored = storedTables(packagePath(argv[1]));
     auto package = Msi::MsiPackage::open(packagePath(argv[1]), readOnly);
     if (command.empty()) {
       printSummary(*package);
@@ -561,7 +576,7 @@ int main(int argc, char** argv) {
     } else if (command == "files") {
       printFiles(*package);
     } else if (command == "tables") {
-      printTables(*package);
+      printTables(stored);
     } else if (command == "registry") {
       printRegistry(*package);
     } else if (command == "com") {
@@ -572,7 +587,7 @@ int main(int argc, char** argv) {
         return 1;
       }
     } else if (command == "export") {
-      if (!exportTable(*package, wide(argv[3]))) {
+      if (!exportTable(*package, stored, wide(argv[3]))) {
         std::fprintf(stderr, "kvmsi: %s: no such table\n", argv[3]);
         return 1;
       }
