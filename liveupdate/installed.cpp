@@ -8,6 +8,7 @@
 #include "core/error.h"
 #include "msi/entities/property.h"
 #include "msi/model/package.h"
+#include "platform/win32/codepage.h"
 #include "msi/model/products.h"
 #include "network/uri_resource.h"
 #include "platform/msi/engine.h"
@@ -16,22 +17,7 @@
 namespace LiveUpdate {
 namespace {
 
-std::string narrowOf(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string narrowOf(const std::u16string& s) { return win32::utf16_to_utf8(s); }
 
 // As _wtoi: blanks, a sign, decimal digits; 0 without digits.
 std::int32_t wideToInt(const std::u16string& s) {

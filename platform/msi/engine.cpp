@@ -18,6 +18,7 @@
 
 #include "platform/msi/cabinet_check.h"
 #include "platform/msi/registration.h"
+#include "platform/win32/codepage.h"
 #include "platform/win32/fileops.h"
 #include "platform/win32/files.h"
 #include "platform/win32/folders.h"
@@ -39,23 +40,9 @@ bool logAppend = false;
 std::vector<msi_engine::InstallCall> calls;
 
 std::u16string wide(LPCWSTR s) { return s ? std::u16string(s) : std::u16string(); }
-std::u16string widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-std::string narrow(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+// UTF-8 both ways: file names may hold characters outside the BMP.
+std::u16string widen(const std::string& s) { return win32::utf8_to_utf16(s); }
+std::string narrow(const std::u16string& s) { return win32::utf16_to_utf8(s); }
 std::u16string upper(std::u16string s) {
   for (char16_t& c : s) c = win32::upcase(c);
   return s;
