@@ -46,6 +46,10 @@ std::uint32_t tagcontext::numberOf(const FXWString& text) const {
   return text.getUnsignedValue();
 }
 
+std::int32_t tagcontext::sizeOf(const FXWString& text) const {
+  return static_cast<std::int32_t>(std::min<std::uint32_t>(numberOf(text), FXKTextLayout::kMaxRequestedSize));
+}
+
 std::uint32_t tagcontext::number(const char16_t* name, std::uint32_t fallback) const {
   for (std::int32_t i = 0; i < lastToken; ++i)
     if (tokens[i] == name) return numberOf(tokens[i + 1]);

@@ -11,6 +11,7 @@
 // images are only named).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -214,6 +215,14 @@ class FXKTextLayout : public FXKVerbProcessor {
   };
 
   static constexpr int kMaxTokens = 23;
+  // Sizes asked for in markup (units, pixels or percent) stop here, and sizes the
+  // layout derives from them at kMaxExtent, so scaled and summed coordinates stay
+  // inside 32 bits.
+  static constexpr std::int32_t kMaxRequestedSize = 0x7FFF;
+  static constexpr std::int32_t kMaxExtent = 0x3FFFFFFF;
+  static std::int32_t clampExtent(std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, -kMaxExtent, kMaxExtent));
+  }
   struct tagcontext {
     FXKTextLayout* layout = nullptr;
     textstyle* style = nullptr;
@@ -235,6 +244,8 @@ class FXKTextLayout : public FXKVerbProcessor {
     // Numeric value; "…pt"/"…px" set the current block's unit flags.
     std::uint32_t number(const char16_t* name, std::uint32_t fallback) const;
     std::uint32_t numberOf(const FX::FXWString& text) const;
+    // A requested width or height: the numeric value, at most kMaxRequestedSize.
+    std::int32_t sizeOf(const FX::FXWString& text) const;
   };
 
   // ------------------------------------------------------------ embedded objects

@@ -272,8 +272,8 @@ void FXKTextLayout::extraHeight(block& cell, std::int32_t amount, bool given) {
   for (block& c : cell.children) {
     if (below) moveBlock(c, 0, below);
     if (!(c.flags & kBlockHeightPercent)) continue;
-    const std::int32_t share = amount * c.height / p;
-    const std::int32_t cap = std::max(0, cell.h * c.height / 100 - c.h);
+    const std::int32_t share = clampExtent(std::int64_t{amount} * c.height / p);
+    const std::int32_t cap = clampExtent(std::max<std::int64_t>(0, std::int64_t{cell.h} * c.height / 100 - c.h));
     const std::int32_t grow = std::min(share, cap);
     if (grow <= 0 || c.children.empty()) continue;
     c.h += grow;

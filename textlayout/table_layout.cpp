@@ -98,14 +98,14 @@ std::int32_t FXKTextLayout::layoutTable(std::int32_t& right, std::int32_t& right
   }
   // 3. Width.
   if (widthPercent(b) && bounded)
-    width = static_cast<std::int32_t>(static_cast<long long>(width) * b.width / 100);
+    width = clampExtent(static_cast<std::int64_t>(width) * b.width / 100);
   else if (b.width < 0)
-    width = -b.width * uw;
+    width = clampExtent(-static_cast<std::int64_t>(b.width) * uw);
   if (width < 0) width = 0;
   // 4. Height target.
   std::int32_t target = available;
   if (heightPercent(b))
-    target = static_cast<std::int32_t>(static_cast<double>(available) * b.height / 100.0);
+    target = clampExtent(static_cast<std::int64_t>(available) * b.height / 100);
   else if (b.height > 0)
     target = uh * b.height;
 
