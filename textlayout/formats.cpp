@@ -115,7 +115,7 @@ std::int32_t FXKTextFormatIndent::open(tagcontext& ctx) {
   for (std::int32_t i = 0; i < ctx.lastToken; ++i) {
     if (ctx.tokens[i] != u"value") continue;
     const FXWString& v = ctx.tokens[i + 1];
-    const auto n = static_cast<std::int32_t>(v.getUnsignedValue());
+    const auto n = static_cast<std::int32_t>(std::min<std::uint32_t>(v.getUnsignedValue(), FXKTextLayout::kMaxRequestedSize));
     ctx.style->indent = n;
     if (n != 0) ctx.style->flags |= FXKTextLayout::kIndent;
     if (v.tail() == u'x') ctx.style->indent = -n;
@@ -139,7 +139,7 @@ std::int32_t FXKTextFormatHotkey::close(tagcontext& ctx) {
 }
 
 std::int32_t FXKTextFormatTabpoint::open(tagcontext& ctx) {
-  ctx.style->tabWidth = static_cast<std::int32_t>(ctx.number(u"value", 8));
+  ctx.style->tabWidth = static_cast<std::int32_t>(std::min<std::uint32_t>(ctx.number(u"value", 8), FXKTextLayout::kMaxRequestedSize));
   return 0;
 }
 std::int32_t FXKTextFormatTabpoint::close(tagcontext& ctx) {

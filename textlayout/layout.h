@@ -399,6 +399,7 @@ class FXKTextLayout : public FXKVerbProcessor {
   std::int32_t unitWidth(const block* b);
   std::int32_t unitHeight(const block* b);
   std::int32_t xWidth();  // width of "x" in the default font
+  std::int32_t indentWidth(const textstyle& s);  // a style's indent in pixels
   // Text width of a range, summing the pieces of the style runs crossed.
   std::int32_t textWidth(std::int32_t start, std::int32_t end);
   // Drops the thread's cache of text widths (fonts changed; benchmarks).

@@ -96,7 +96,7 @@ std::int32_t FXKTextLayout::layoutBlock(std::int32_t& right, std::int32_t& right
     if (c.flags & kBlockPlaceholder) continue;
     text(c.firstSegment);
     const textstyle* cs = nearestStyle(&c);
-    const std::int32_t ind = cs->indent < 0 ? -cs->indent : cs->indent * xWidth();
+    const std::int32_t ind = indentWidth(*cs);
     const std::int32_t cx = x + hpad + ind;
     const std::int32_t less = inner == kUnbounded ? kUnbounded : std::max(0, inner - ind);
     if (c.flags & kBlockDivision) {

@@ -122,6 +122,8 @@ std::int32_t FXKTextLayout::xWidth() {
   return unitWidth_;
 }
 
+std::int32_t FXKTextLayout::indentWidth(const textstyle& s) { return s.indent < 0 ? -s.indent : s.indent * xWidth(); }
+
 std::int32_t FXKTextLayout::unitWidth(const block* b) {
   if (b && (b->flags & (kBlockUnitPixels | kBlockHtml)) && !(b->flags & kBlockUnitPoints)) return 1;
   return xWidth();
@@ -342,7 +344,7 @@ std::int32_t FXKTextLayout::breakLines(std::int32_t& rightEdge, std::int32_t& ma
       x = x0;
       gaps = 0;
       if (style && (style->flags & kIndent))
-        x = x0 + (style->indent < 0 ? -style->indent : style->indent * xWidth());
+        x = x0 + indentWidth(*style);
     }
     if ((s.flags & kSegAfterTab) && style && style->tabWidth > 0) {
       const std::int32_t tw = xWidth() * style->tabWidth;
