@@ -197,7 +197,8 @@ std::int32_t FXKTextFormatVPad::open(tagcontext& ctx) {
   return 0;
 }
 std::int32_t FXKTextFormatVPad::close(tagcontext& ctx) {
-  const auto height = static_cast<std::int32_t>(ctx.number(u"height", 1));
+  const auto height =
+      static_cast<std::int32_t>(std::min<std::uint32_t>(ctx.number(u"height", 1), FXKTextLayout::kMaxRequestedSize));
   ctx.position = ctx.layout->insertObject(ctx.position, FXKTextLayout::makeVerticalPad(height));
   *ctx.current = ctx.layout->closeBlock(*ctx.current, ctx.position);
   return 0;
