@@ -152,7 +152,7 @@ void Line::draw(FXDC& dc, std::int32_t px, std::int32_t py, bool, std::uint32_t)
   std::int32_t x0 = px, w = width_ > 0 ? width_ : 0;
   if (owner) {
     w = owner->w;
-    if (width_ != 0) w = (widthFlags_ & FXKTextLayout::kBlockWidthPercent) ? owner->w * width_ / 100 : width_;
+    if (width_ != 0) w = (widthFlags_ & FXKTextLayout::kBlockWidthPercent) ? FXKTextLayout::clampExtent(std::int64_t{owner->w} * width_ / 100) : width_;
     x0 = owner->x;
     const std::int32_t free = owner->w - w;
     if (owner->align & 0x2)
@@ -304,9 +304,9 @@ std::int32_t FXKTextFormatAnimation::open(tagcontext& ctx) {
   for (std::int32_t i = 1; i + 1 <= ctx.lastToken && i + 1 < FXKTextLayout::kMaxTokens; i += 2) {
     const FXWString& key = ctx.tokens[i];
     if (key == FXWString(u"width"))
-      fw = static_cast<std::int32_t>(ctx.numberOf(ctx.tokens[i + 1]));
+      fw = ctx.sizeOf(ctx.tokens[i + 1]);
     else if (key == FXWString(u"height"))
-      fh = static_cast<std::int32_t>(ctx.numberOf(ctx.tokens[i + 1]));
+      fh = ctx.sizeOf(ctx.tokens[i + 1]);
     else if (key == FXWString(u"speed"))
       speed = static_cast<std::int32_t>(ctx.numberOf(ctx.tokens[i + 1]));
   }

@@ -74,6 +74,14 @@ TEST_F(EmbeddedObjects, TagsInsertWhatTheyCanFind) {
   }
 }
 
+TEST_F(EmbeddedObjects, AVerticalPadStopsAtTheLargestSizeMarkupMayAsk) {
+  auto l = layoutOf(u"a<vpad height=4000000000/>b", 400);
+  ASSERT_EQ(l->objects().size(), 1u);
+  auto* pad = dynamic_cast<textobjects::VerticalPad*>(l->objects().begin()->second.get());
+  ASSERT_NE(pad, nullptr);
+  EXPECT_EQ(pad->getHeight(), 32767 * (font->getFontHeight() / 3));
+}
+
 TEST_F(EmbeddedObjects, AnimationStripCountsFramesAndRepaintsOnlyWhenDrawn) {
   textobjects::Animation anim(strip, 16, 16, 1000, nullptr);
   EXPECT_EQ(anim.frameCount(), 4);

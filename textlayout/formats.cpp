@@ -46,6 +46,10 @@ std::uint32_t tagcontext::numberOf(const FXWString& text) const {
   return text.getUnsignedValue();
 }
 
+std::int32_t tagcontext::sizeOf(const FXWString& text) const {
+  return static_cast<std::int32_t>(std::min<std::uint32_t>(numberOf(text), FXKTextLayout::kMaxRequestedSize));
+}
+
 std::uint32_t tagcontext::number(const char16_t* name, std::uint32_t fallback) const {
   for (std::int32_t i = 0; i < lastToken; ++i)
     if (tokens[i] == name) return numberOf(tokens[i + 1]);
@@ -108,7 +112,7 @@ std::int32_t FXKTextFormatIndent::open(tagcontext& ctx) {
   for (std::int32_t i = 0; i < ctx.lastToken; ++i) {
     if (ctx.tokens[i] != u"value") continue;
     const FXWString& v = ctx.tokens[i + 1];
-    const auto n = static_cast<std::int32_t>(v.getUnsignedValue());
+    const auto n = static_cast<std::int32_t>(std::min<std::uint32_t>(v.getUnsignedValue(), FXKTextLayout::kMaxRequestedSize));
     ctx.style->indent = n;
     if (n != 0) ctx.style->flags |= FXKTextLayout::kIndent;
     if (v.tail() == u'x') ctx.style->indent = -n;
@@ -132,7 +136,7 @@ std::int32_t FXKTextFormatHotkey::close(tagcontext& ctx) {
 }
 
 std::int32_t FXKTextFormatTabpoint::open(tagcontext& ctx) {
-  ctx.style->tabWidth = static_cast<std::int32_t>(ctx.number(u"value", 8));
+  ctx.style->tabWidth = static_cast<std::int32_t>(std::min<std::uint32_t>(ctx.number(u"value", 8), FXKTextLayout::kMaxRequestedSize));
   return 0;
 }
 std::int32_t FXKTextFormatTabpoint::close(tagcontext& ctx) {
@@ -190,7 +194,8 @@ std::int32_t FXKTextFormatVPad::open(tagcontext& ctx) {
   return 0;
 }
 std::int32_t FXKTextFormatVPad::close(tagcontext& ctx) {
-  const auto height = static_cast<std::int32_t>(ctx.number(u"height", 1));
+  const auto height =
+      static_cast<std::int32_t>(std::min<std::uint32_t>(ctx.number(u"height", 1), FXKTextLayout::kMaxRequestedSize));
   ctx.position = ctx.layout->insertObject(ctx.position, FXKTextLayout::makeVerticalPad(height));
   *ctx.current = ctx.layout->closeBlock(*ctx.current, ctx.position);
   return 0;

@@ -11,6 +11,7 @@
 // images are only named).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -214,6 +215,14 @@ class FXKTextLayout : public FXKVerbProcessor {
   };
 
   static constexpr int kMaxTokens = 23;
+  // Sizes asked for in markup (units, pixels or percent) stop here, and sizes the
+  // layout derives from them at kMaxExtent, so scaled and summed coordinates stay
+  // inside 32 bits.
+  static constexpr std::int32_t kMaxRequestedSize = 0x7FFF;
+  static constexpr std::int32_t kMaxExtent = 0x3FFFFFFF;
+  static std::int32_t clampExtent(std::int64_t v) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, -kMaxExtent, kMaxExtent));
+  }
   struct tagcontext {
     FXKTextLayout* layout = nullptr;
     textstyle* style = nullptr;
@@ -235,6 +244,8 @@ class FXKTextLayout : public FXKVerbProcessor {
     // Numeric value; "…pt"/"…px" set the current block's unit flags.
     std::uint32_t number(const char16_t* name, std::uint32_t fallback) const;
     std::uint32_t numberOf(const FX::FXWString& text) const;
+    // A requested width or height: the numeric value, at most kMaxRequestedSize.
+    std::int32_t sizeOf(const FX::FXWString& text) const;
   };
 
   // ------------------------------------------------------------ embedded objects
@@ -388,6 +399,7 @@ class FXKTextLayout : public FXKVerbProcessor {
   std::int32_t unitWidth(const block* b);
   std::int32_t unitHeight(const block* b);
   std::int32_t xWidth();  // width of "x" in the default font
+  std::int32_t indentWidth(const textstyle& s);  // a style's indent in pixels
   // Text width of a range, summing the pieces of the style runs crossed.
   std::int32_t textWidth(std::int32_t start, std::int32_t end);
   // Drops the thread's cache of text widths (fonts changed; benchmarks).

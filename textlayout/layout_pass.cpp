@@ -96,7 +96,7 @@ std::int32_t FXKTextLayout::layoutBlock(std::int32_t& right, std::int32_t& right
     if (c.flags & kBlockPlaceholder) continue;
     text(c.firstSegment);
     const textstyle* cs = nearestStyle(&c);
-    const std::int32_t ind = cs->indent < 0 ? -cs->indent : cs->indent * xWidth();
+    const std::int32_t ind = indentWidth(*cs);
     const std::int32_t cx = x + hpad + ind;
     const std::int32_t less = inner == kUnbounded ? kUnbounded : std::max(0, inner - ind);
     if (c.flags & kBlockDivision) {
@@ -272,8 +272,8 @@ void FXKTextLayout::extraHeight(block& cell, std::int32_t amount, bool given) {
   for (block& c : cell.children) {
     if (below) moveBlock(c, 0, below);
     if (!(c.flags & kBlockHeightPercent)) continue;
-    const std::int32_t share = amount * c.height / p;
-    const std::int32_t cap = std::max(0, cell.h * c.height / 100 - c.h);
+    const std::int32_t share = clampExtent(std::int64_t{amount} * c.height / p);
+    const std::int32_t cap = clampExtent(std::max<std::int64_t>(0, std::int64_t{cell.h} * c.height / 100 - c.h));
     const std::int32_t grow = std::min(share, cap);
     if (grow <= 0 || c.children.empty()) continue;
     c.h += grow;

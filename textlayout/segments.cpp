@@ -122,6 +122,8 @@ std::int32_t FXKTextLayout::xWidth() {
   return unitWidth_;
 }
 
+std::int32_t FXKTextLayout::indentWidth(const textstyle& s) { return s.indent < 0 ? -s.indent : s.indent * xWidth(); }
+
 std::int32_t FXKTextLayout::unitWidth(const block* b) {
   if (b && (b->flags & (kBlockUnitPixels | kBlockHtml)) && !(b->flags & kBlockUnitPoints)) return 1;
   return xWidth();
@@ -230,9 +232,9 @@ void FXKTextLayout::measureSegments(std::int32_t first, std::int32_t last) {
         h = p->cachedHeight(w > 0 ? w : 0);
         const block* owner = p->owner;
         if (w == std::int32_t(0x80000000u)) w = -1;
-        else if (w < 1) w = -w * unitWidth(owner);
+        else if (w < 1) w = clampExtent(-std::int64_t{w} * unitWidth(owner));
         if (h == std::int32_t(0x80000000u)) h = -1;
-        else if (h < 1) h = -h * unitHeight(owner);
+        else if (h < 1) h = clampExtent(-std::int64_t{h} * unitHeight(owner));
       }
       s.width = s.trimmedWidth = w;
       s.height = h;
@@ -342,7 +344,7 @@ std::int32_t FXKTextLayout::breakLines(std::int32_t& rightEdge, std::int32_t& ma
       x = x0;
       gaps = 0;
       if (style && (style->flags & kIndent))
-        x = x0 + (style->indent < 0 ? -style->indent : style->indent * xWidth());
+        x = x0 + indentWidth(*style);
     }
     if ((s.flags & kSegAfterTab) && style && style->tabWidth > 0) {
       const std::int32_t tw = xWidth() * style->tabWidth;
@@ -436,16 +438,19 @@ std::int32_t FXKTextLayout::segmentWidths(std::int32_t& minWidth, std::int32_t& 
     }
     if (w > 0) minWidth = maxWidth = std::max(w, minWidth);
   } else if (whole && (b.flags & kBlockRow)) {
-    const std::int32_t sp = uw * b.spacing;
+    const std::int64_t sp = uw * b.spacing;
+    std::int64_t sumMin = 0, sumMax = 0;
     bool any = false;
     for (block& c : b.children) {
       std::int32_t cmin = 0, cmax = 0;
       blockWidths(cmin, cmax, c);
-      minWidth += cmin + sp + 2 * uw * c.padding;
-      maxWidth += cmax + sp + 2 * uw * c.padding;
+      sumMin += cmin + sp + 2 * uw * c.padding;
+      sumMax += cmax + sp + 2 * uw * c.padding;
       any = true;
     }
-    if (any) minWidth -= sp, maxWidth -= sp;
+    if (any) sumMin -= sp, sumMax -= sp;
+    minWidth = clampExtent(sumMin);
+    maxWidth = clampExtent(sumMax);
   } else if (whole && !b.children.empty()) {
     // A cell or plain block: the largest over its text pieces and children.
     std::int32_t pos = first;

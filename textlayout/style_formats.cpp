@@ -352,13 +352,13 @@ block* FXKTextFormatTableBase::parseTable(tagcontext& ctx, std::uint32_t kind) {
     const FXWString& n = ctx.tokens[i];
     const FXWString& v = ctx.tokens[i + 1];
     if (n == u"width" || n == u"column_width") {
-      b->width = static_cast<std::int32_t>(ctx.numberOf(v));
+      b->width = ctx.sizeOf(v);
       if (v.tail() == u'%') b->flags |= FXKTextLayout::kBlockWidthPercent;
       else b->flags &= ~std::uint32_t(FXKTextLayout::kBlockWidthPercent);
     } else if (n == u"make-visible") {
       if (isTrue(v)) ctx.layout->setMakeVisible(b);
     } else if (n == u"height") {
-      b->height = static_cast<std::int32_t>(ctx.numberOf(v));
+      b->height = ctx.sizeOf(v);
       if (v.tail() == u'%') b->flags |= FXKTextLayout::kBlockHeightPercent;
     } else if (n == u"column_pad" || n == u"cellspacing") {
       if (kind & FXKTextLayout::kBlockTable) b->spacing = static_cast<std::uint8_t>(ctx.numberOf(v));
@@ -480,9 +480,9 @@ std::int32_t FXKTextFormatSeparator::open(tagcontext& ctx) {
       else if (v == u"cyclegradient") kind = 2;
       else if (v == u"sunken") kind = 3;
     } else if (n == u"height") {
-      height = static_cast<std::int32_t>(ctx.numberOf(v));
+      height = ctx.sizeOf(v);
     } else if (n == u"width") {
-      width = static_cast<std::int32_t>(ctx.numberOf(v));
+      width = ctx.sizeOf(v);
       if (v.tail() == u'%') widthFlags |= FXKTextLayout::kBlockWidthPercent;
     }
   }

@@ -98,14 +98,14 @@ std::int32_t FXKTextLayout::layoutTable(std::int32_t& right, std::int32_t& right
   }
   // 3. Width.
   if (widthPercent(b) && bounded)
-    width = static_cast<std::int32_t>(static_cast<long long>(width) * b.width / 100);
+    width = clampExtent(static_cast<std::int64_t>(width) * b.width / 100);
   else if (b.width < 0)
-    width = -b.width * uw;
+    width = clampExtent(-static_cast<std::int64_t>(b.width) * uw);
   if (width < 0) width = 0;
   // 4. Height target.
   std::int32_t target = available;
   if (heightPercent(b))
-    target = static_cast<std::int32_t>(static_cast<double>(available) * b.height / 100.0);
+    target = clampExtent(static_cast<std::int64_t>(available) * b.height / 100);
   else if (b.height > 0)
     target = uh * b.height;
 
@@ -387,16 +387,18 @@ std::int32_t FXKTextLayout::layoutTable(std::int32_t& right, std::int32_t& right
     if (child.firstSegment >= 0) flowText(child.firstSegment);
     if (child.endSegment > textPos) textPos = child.endSegment;
     if (!isRow(child)) {
-      const std::int32_t indent = nearestStyle(&child)->indent * xWidth();
+      const std::int32_t indent = indentWidth(*nearestStyle(&child));
+      const std::int32_t room = isTable ? tableWidth : width;
+      const std::int32_t less = room == kUnbounded ? kUnbounded : room - indent;
       std::int32_t r1 = 0, r2 = 0;
       if (child.flags & kBlockLayer)
-        layoutLayer(r1, r2, x + indent, cy, (isTable ? tableWidth : width) - indent, child, runCursor);
+        layoutLayer(r1, r2, x + indent, cy, less, child, runCursor);
       else if (child.flags & kBlockDivision)
-        cy = layoutDivision(r1, r2, x + indent, cy, (isTable ? tableWidth : width) - indent, child, runCursor);
+        cy = layoutDivision(r1, r2, x + indent, cy, less, child, runCursor);
       else if (child.flags & (kBlockTable | kBlockParagraphKind))
-        cy = layoutTable(r1, r2, x + indent, cy, isTable ? tableWidth : width, child, runCursor);
+        cy = layoutTable(r1, r2, x + indent, cy, room, child, runCursor);
       else
-        cy = layoutBlock(r1, r2, x + indent, cy, (isTable ? tableWidth : width) - indent, 0, child, runCursor);
+        cy = layoutBlock(r1, r2, x + indent, cy, less, 0, child, runCursor);
       contentRight = std::max(contentRight, r1);
       right2 = std::max(right2, r2);
       continue;
@@ -430,7 +432,7 @@ std::int32_t FXKTextLayout::layoutTable(std::int32_t& right, std::int32_t& right
       for (auto jt = std::next(it); jt != row.children.end(); ++jt)
         if (!hidden(*jt) && !placeholder(*jt)) last = false;
       if (last && widthPercent(b)) cw = std::max(cw, x + tableWidth - cx - 2 * hp);
-      const std::int32_t indent = c.style ? c.style->indent * xWidth() : 0;
+      const std::int32_t indent = c.style ? indentWidth(*c.style) : 0;
       std::int32_t r1 = 0, r2 = 0;
       layoutBlock(r1, r2, cx + indent, cy, cw, 0, c, runCursor);
       c.w = cw + 2 * hp;

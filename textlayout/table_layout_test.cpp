@@ -105,6 +105,29 @@ TEST_F(TableLayout, HalfOfFourHundredIsTwoHundred) {
   EXPECT_EQ(table->w, 200);
 }
 
+TEST_F(TableLayout, RequestedSizesStopAtTheLargestSizeMarkupMayAsk) {
+  // Scaled by the unit width, 503333333 no longer fits 32 bits.
+  auto l = layoutOf(u"<table width=503333333 height=4000000000 cellspacing=0 cellpadding=0><tr><td>x</td></tr></table>",
+                    0x7FFFFFFF);
+  block* table = findBlock(l->root(), FXKTextLayout::kBlockTable);
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->width, 32767);
+  EXPECT_EQ(table->height, 32767);
+  EXPECT_EQ(table->minWidth, 32767 * textWidth("x"));
+  EXPECT_EQ(table->maxWidth, 32767 * textWidth("x"));
+}
+
+TEST_F(TableLayout, AnIndentInPixelsMovesAParagraphsChildRight) {
+  // Negative indents count pixels; unbounded, the room stays unbounded.
+  for (int width : {400, 0x7FFFFFFF}) {
+    auto l = layoutOf(u"<p>a<indent value=12px><hr width=5></p>", width);
+    block* paragraph = findBlock(l->root(), FXKTextLayout::kBlockParagraphKind);
+    ASSERT_NE(paragraph, nullptr);
+    ASSERT_FALSE(paragraph->children.empty());
+    EXPECT_EQ(paragraph->children.back().x, paragraph->x + 12) << width;
+  }
+}
+
 TEST_F(TableLayout, SecondPassAtTheSameWidthReusesTheTable) {
   auto l = layoutOf(u"first<table cellspacing=1 cellpadding=1><tr><td>one two</td><td>three</td></tr></table>", 400);
   block* table = findBlock(l->root(), FXKTextLayout::kBlockTable);

@@ -137,6 +137,16 @@ class Checker {
       std::string_view b = sector(s);
       for (std::size_t i = 0; i < sectorSize_ / 4; ++i) fat_.push_back(u32(b, 4 * i));
     }
+    if (!allInBounds(fat_, sectors_)) return bad("a FAT entry points outside the file");
+    return true;
+  }
+
+  // The engine's storage reader checks every entry of a sector table, also of
+  // chains no stream uses, and reads the streams differently once one points
+  // nowhere: each must be a sector or one of the four marks.
+  static bool allInBounds(const std::vector<std::uint32_t>& table, std::size_t limit) {
+    for (std::uint32_t s : table)
+      if (s >= limit && s < 0xFFFFFFFCu) return false;
     return true;
   }
 
@@ -199,6 +209,7 @@ class Checker {
     if (miniStream_.size() * sectorSize_ < root.size) return bad("mini stream shorter than its size");
     miniSectors_ = static_cast<std::size_t>(root.size / kMiniSector);
     miniUsed_.assign(miniSectors_, false);
+    if (!allInBounds(miniFat_, miniSectors_)) return bad("a mini FAT entry points outside the mini stream");
     return true;
   }
 

@@ -149,6 +149,14 @@ class PackageGuard : public msi_test::PackageWorld {
   }
 };
 
+// The offset of the last free entry (0xFFFFFFFF) of the sector table sector at `at`.
+std::size_t lastFree(const std::string& b, std::size_t at) {
+  for (std::size_t i = 512; i >= 4; i -= 4)
+    if (le32(b, at + i - 4) == 0xFFFFFFFFu) return at + i - 4;
+  ADD_FAILURE() << "no free entry";
+  return at;
+}
+
 TEST_F(PackageGuard, DamagedPackagesAreRefusedBeforeTheEngineSeesThem) {
   const std::string original = msi_test::readFile(buildWix());
   ASSERT_GT(original.size(), 0x1A00u);
@@ -243,6 +251,12 @@ TEST_F(PackageGuard, DamagedPackagesAreRefusedBeforeTheEngineSeesThem) {
        ERROR_INSTALL_PACKAGE_INVALID},
       {"the root with a sibling", [&](std::string& b) { put32(b, dir + 72, 1); }, ERROR_INSTALL_PACKAGE_INVALID},
       {"a string stored twice", [&](std::string& b) { rewrite(b, "HashPart2", "HashPart1"); },
+       ERROR_INSTALL_PACKAGE_INVALID},
+      // The storage reader checks free entries too and then reads the streams
+      // differently: table columns out of range, a crash in the statement parser.
+      {"a free mini FAT entry pointing past the mini stream",
+       [&](std::string& b) { put32(b, lastFree(b, (le32(b, 60) + 1) * 512), 0xDA); }, ERROR_INSTALL_PACKAGE_INVALID},
+      {"a free FAT entry pointing past the file", [&](std::string& b) { put32(b, lastFree(b, fat), 0x00FFFFFF); },
        ERROR_INSTALL_PACKAGE_INVALID},
       {"not a compound file", [](std::string& b) { b[0] = 'X'; }, static_cast<UINT>(ERROR_OPEN_FAILED)},
   };
