@@ -181,7 +181,9 @@ TEST(BrowserStates, SeveralItemsAtOnceAreToldOnce) {
     EXPECT_EQ(view.log[0].item, step.item);
     EXPECT_EQ(b->lastChange().set, FXKBrowser::STATE_CHECKED);
     EXPECT_EQ(b->lastChange().kind, step.kind);
-    if (step.item == "-") EXPECT_EQ(b->lastChange().item, nullptr);
+    if (step.item == "-") {
+      EXPECT_EQ(b->lastChange().item, nullptr);
+    }
   }
   // Without notification nobody hears, the set still changes.
   target.log.clear(), view.log.clear();

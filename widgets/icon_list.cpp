@@ -157,7 +157,7 @@ FXKIconList::FXKIconList(FXComposite* parent, FXKBrowser* browser, FXuint opts)
     : FXKBrowserView(parent, browser, opts) {
   groupColumn = kNoGroup;
   emptyText_ = FXWString(u"No items to display");
-  FXuint headerOptions = HEADER_TRACKING | FRAME_RAISED | FRAME_THICK;
+  FXuint headerOptions = FXuint(HEADER_TRACKING) | FRAME_RAISED | FRAME_THICK;
   if (!(opts & ICONLIST_NO_SORT)) headerOptions |= HEADER_BUTTON;
   header_ = new FXKHeader(this, this, ID_HEADER, headerOptions, 0, 0, 0, 0, 2, 2, 2, 2);
   FXApp* app = getApp();
@@ -185,7 +185,7 @@ FXKIconList::FXKIconList(FXComposite* parent, FXKBrowser* browser, FXuint opts)
                            0xFFFFFFFF, 0xFFFFFFFF, 0xFF606060, 0xFFFFFFFF, 0xFFC8C8C8};
   std::copy(cat, cat + 10, category.colors);
   appearances_[STYLE_CATEGORY] = category;
-  editor_ = new FXKIconListEditFiled(this, this, ID_EDITOR, TEXT_WORDWRAP | HSCROLLER_NEVER | VSCROLLER_NEVER);
+  editor_ = new FXKIconListEditFiled(this, this, ID_EDITOR, FXuint(TEXT_WORDWRAP) | HSCROLLER_NEVER | VSCROLLER_NEVER);
   editor_->hide();
   groupFont_ = stockFont(app, 0);
   makeImages();

@@ -41,14 +41,14 @@ FXKPreview* FXKSimplePreview::factory(FXComposite* parent, FXKBrowser* browser) 
 
 void FXKSimplePreview::createContents() {
   auto* row = new FXHorizontalFrame(this, LAYOUT_FILL_X, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-  icon_ = new FXLabel(row, FXString::null, nullptr, JUSTIFY_LEFT | JUSTIFY_TOP | ICON_BEFORE_TEXT, 0, 0, 0, 0, 2, 2,
+  icon_ = new FXLabel(row, FXString::null, nullptr, FXuint(JUSTIFY_LEFT) | JUSTIFY_TOP | ICON_BEFORE_TEXT, 0, 0, 0, 0, 2, 2,
                       2, 2);
-  title_ = new FXLabel(row, FXString::null, nullptr, JUSTIFY_LEFT | LAYOUT_FILL_X | LAYOUT_CENTER_Y, 0, 0, 0, 0, 2, 2,
+  title_ = new FXLabel(row, FXString::null, nullptr, FXuint(JUSTIFY_LEFT) | LAYOUT_FILL_X | LAYOUT_CENTER_Y, 0, 0, 0, 0, 2, 2,
                        2, 2);
   if (auto* app = dynamic_cast<FXExtApp*>(getApp()))
     if (FXFont* bold = app->getStockFont(1)) title_->setFont(bold);
   description_ = new FXKTextView(this, this, ID_DESCRIPTION,
-                                 FXKTextView::TEXTVIEW_PARENT_BACKCOLOR | LAYOUT_FILL_X | LAYOUT_FILL_Y);
+                                 FXuint(FXKTextView::TEXTVIEW_PARENT_BACKCOLOR) | LAYOUT_FILL_X | LAYOUT_FILL_Y);
 }
 
 void FXKSimplePreview::setItem(const FXKBrowserItem* item) {
