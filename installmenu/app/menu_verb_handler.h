@@ -21,6 +21,9 @@
 #include "core/messenger.h"
 #include "core/verb.h"
 
+namespace FX {
+class FXWindow;
+}
 class FXKShellWindow;
 class FXKShellItemInfo;
 class FXKorvaneApp;
@@ -71,6 +74,21 @@ class FXKInstallExecute : public FXKVerbHandler {
   FXKShellWindow* shell_;
   FXKInstallVerbHost* host_;
   Kind kind_;
+};
+
+// Shows the main window again however an install ends, an escaping error
+// included, unless dismissed (the user chose to restart the computer).
+class FXKMainWindowReturn {
+ public:
+  explicit FXKMainWindowReturn(FX::FXWindow* window);
+  ~FXKMainWindowReturn();
+  FXKMainWindowReturn(const FXKMainWindowReturn&) = delete;
+  FXKMainWindowReturn& operator=(const FXKMainWindowReturn&) = delete;
+  void dismiss() { dismissed_ = true; }
+
+ private:
+  FX::FXWindow* window_;
+  bool dismissed_ = false;
 };
 
 // The item's target and whether it came from "file:dynamic_href".
