@@ -60,36 +60,38 @@ bool folderExists(const std::u16string& folder) {
 }
 
 // One folder per process for the customization files, removed with its
-// content when the process ends.
+// content when the process ends; made again should it have gone.
 class CustomizationFolder {
  public:
-  ~CustomizationFolder() {
+  ~CustomizationFolder() { remove(); }
+  // Empty when it cannot be made.
+  std::u16string path() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!path_.empty() && folderExists(path_)) return path_;
+    path_.clear();
+    WCHAR temp[MAX_PATH];
+    const DWORD n = GetTempPathW(MAX_PATH, temp);
+    if (n == 0 || n >= MAX_PATH) return path_;
+    std::u16string folder(reinterpret_cast<const char16_t*>(temp), n);
+    if (folder.back() != u'\\') folder += u'\\';
+    Processor::String guid;
+    Processor::newGuidText(guid);
+    for (char16_t c : text(guid))
+      if (c != u'-' && c != u'{' && c != u'}') folder += c;
+    folder += u'\\';
+    if (CreateDirectoryW(folder.c_str(), nullptr)) path_ = folder;
+    return path_;
+  }
+
+ private:
+  void remove() {
     if (path_.empty()) return;
     if (win32_dir* cwd = current_dir()) {
       std::unique_ptr<win32_dir> dir(cwd->open_dir_path(path_.c_str()));
       if (dir) remove_tree(dir.get(), false);
     }
   }
-  // Empty when it cannot be made.
-  const std::u16string& path() {
-    std::call_once(made_, [this] {
-      WCHAR temp[MAX_PATH];
-      const DWORD n = GetTempPathW(MAX_PATH, temp);
-      if (n == 0 || n >= MAX_PATH) return;
-      std::u16string folder(reinterpret_cast<const char16_t*>(temp), n);
-      if (folder.back() != u'\\') folder += u'\\';
-      Processor::String guid;
-      Processor::newGuidText(guid);
-      for (char16_t c : text(guid))
-        if (c != u'-' && c != u'{' && c != u'}') folder += c;
-      folder += u'\\';
-      if (CreateDirectoryW(folder.c_str(), nullptr) || folderExists(folder)) path_ = folder;
-    });
-    return path_;
-  }
-
- private:
-  std::once_flag made_;
+  std::mutex lock_;
   std::u16string path_;
 };
 
@@ -139,7 +141,7 @@ std::u16string customizationProperties() {
   const xml_node* customization = root ? root->find_child("customization") : nullptr;
   const xml_node* list = customization ? customization->find_child("file_list") : nullptr;
   if (!list) return {};
-  const std::u16string& folder = customizationFolder().path();
+  const std::u16string folder = customizationFolder().path();
   std::u16string properties = u"CUSTOM_XML=\"" + folder + u"customization_res.xml\"";
   if (folder.empty()) return properties;
   for (const xml_node* child : list->children()) {
