@@ -8,11 +8,13 @@
 #include "core/catalogue.h"
 #include "files/windows_dir.h"
 #include "installmenu/app/install_progress.h"
+#include "installmenu/app/menu_verb_handler.h"
 #include "platform/fox/fx_window_handle.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/version.h"
 #include "widgets/dialogs/dialog_hooks.h"
 #include "widgets/dialogs/error_dialog.h"
+#include "widgets/shell/shell_window.h"
 #include "xml/product_configuration.h"
 
 using namespace FX;
@@ -116,6 +118,7 @@ void FXKInstallMenuApp::initWithPackage(int& argc, char** argv, const char16_t* 
 
 FXint FXKInstallMenuApp::run() {
   main_->show(PLACEMENT_SCREEN);
+  if (auto* shell = dynamic_cast<FXKShellWindow*>(static_cast<FXMainWindow*>(main_))) scheduleTestVerb(shell);
   return runModalWhileShown(main_);
 }
 
