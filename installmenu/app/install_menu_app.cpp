@@ -1,9 +1,22 @@
 #include "installmenu/app/install_menu_app.h"
 
+#include <openssl/x509.h>
+
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "core/resource_archive.h"
+#include "gui/app/verb_processor.h"
+#include "installmenu/app/menu_pictures.h"
+#include "network/http_client.h"
+#include "widgets/browser.h"
+#include "widgets/dialogs/operation_dialog.h"
+#include "widgets/icon_list.h"
+#include "widgets/shell/shell_browser.h"
+#include "widgets/shell/shell_items.h"
+#include "widgets/shell/shell_layout.h"
 #include "core/text_convert.h"
 #include "core/catalogue.h"
 #include "files/windows_dir.h"
@@ -96,6 +109,7 @@ FXKInstallMenuApp::FXKInstallMenuApp() : FXKorvaneApp(FXWString(), FXWString(), 
   registerSystemAtom(AtomColor, 26, "shellbackground");
   registerSystemAtom(AtomColor, 29, "shellforeground");
   registerSystemAtom(AtomColor, 27, "shellborderbackground");
+  FXKInstallMenuShell::setVerbHandlerFactory(&makeInstallVerbHandler);
   main_ = new FXKInstallMenuShell(this);
   setMainWindow(main_);
 }
@@ -113,12 +127,37 @@ FXKInstallMenuApp::~FXKInstallMenuApp() {
 
 void FXKInstallMenuApp::initWithPackage(int& argc, char** argv, const char16_t* packageFile) {
   packageFile_ = FXWString(packageFile);
-  FXKorvaneApp::init(argc, argv);
+  // The display is opened here rather than by FOX, which would end the
+  // process with a one-line message that does not say what to do.
+  displayName_ = displayNameOf(argc, argv);
+  FXKorvaneApp::init(argc, argv, false);
+  openDisplay(displayName_.c_str());
+}
+
+std::string FXKInstallMenuApp::displayNameOf(int argc, char** argv) {
+  for (int i = 1; i + 1 < argc; ++i)
+    if (argv[i] && std::string(argv[i]) == "-display" && argv[i + 1]) return argv[i + 1];
+  const char* name = std::getenv("DISPLAY");
+  return name && *name ? name : ":0.0";
+}
+
+std::string noDisplayMessage(const std::string& program, const std::string& display, bool displaySet) {
+  std::string text = "The install menu cannot start: there is no display to show its window on.\n";
+  if (displaySet)
+    text += "The X display \"" + display + "\" (from DISPLAY) could not be opened.\n";
+  else
+    text += "DISPLAY is not set, and there is no X display at \"" + display + "\".\n";
+  text += "To run it anyway:\n";
+  text += "  on a virtual display:   xvfb-run -a " + program + "\n";
+  text += "                          (from the source tree: xvfb-run -a scripts/run.sh)\n";
+  text += "  without a window, the console report of what it would start from:\n";
+  text += "                          KV_INSTALLMENU_CONSOLE_REPORT=1 " + program + "\n";
+  return text;
 }
 
 FXint FXKInstallMenuApp::run() {
-  main_->show(PLACEMENT_SCREEN);
-  if (auto* shell = dynamic_cast<FXKShellWindow*>(static_cast<FXMainWindow*>(main_))) scheduleTestVerb(shell);
+  main_->show();
+  scheduleTestVerb(main_);
   return runModalWhileShown(main_);
 }
 
@@ -165,17 +204,329 @@ void FXKInstallMenuApp::setDownloading(bool downloading) {
 
 // ---- the main window ----
 
-FXIMPLEMENT(FXKInstallMenuShell, FXMainWindow, nullptr, 0)
+namespace {
 
-FXKInstallMenuShell::FXKInstallMenuShell(FXKInstallMenuApp* app)
-    : FXMainWindow(app, configUtf8("main_title").c_str(), nullptr, nullptr, DECOR_ALL, 0, 0, 640, 420) {
-  const FXColor background = app->getStockColor(app->registerStockColor("shellbackground"));
-  setBackColor(background);
-  auto* title = new FXLabel(this, configUtf8("main_title").c_str(), nullptr,
-                            LAYOUT_CENTER_X | LAYOUT_CENTER_Y | JUSTIFY_CENTER_X);
-  title->setBackColor(background);
-  title->setTextColor(app->getStockColor(app->registerStockColor("shellforeground")));
-  title->setFont(app->getStockFont(app->registerStockFont("bootmenu_title")));
+enum { kShellBackground = 26, kShellBorderBackground = 27, kShellForeground = 29 };
+
+FXColor atomColor(FXWindow* window, FXint id) {
+  auto* app = dynamic_cast<FXExtApp*>(window->getApp());
+  return app ? app->getStockColor(id) : window->getBackColor();
 }
 
-void FXKInstallMenuShell::create() { FXMainWindow::create(); }
+// The install menu's layout: the menu style, maximised, with a close button
+// in the top right corner and a help button at the bottom in place of the
+// menu style's exit button.
+class DeployMenuLayout : public FXKShellLayoutMenu {
+ public:
+  DeployMenuLayout(FXKInstallMenuShell* shell, FXuint decorations, FXuint flags)
+      : FXKShellLayoutMenu(shell, decorations, flags), shell_(shell) {}
+
+  FXWindow* createTopArea(FXComposite* parent) override {
+    auto* frame = new FXHorizontalFrame(parent, LAYOUT_FILL_X, 0, 0, 0, 0, 4, 4, 4, 4, 0, 0);
+    frame->setBackColor(atomColor(parent, kShellBorderBackground));
+    // The close glyph keeps to the right; the frame's left is the gradient's. Its
+    // picture is masked by black, as every picture of this FOX build.
+    auto* button = new FXButton(frame, FXString::null, shell_->storedIcon(menuClosePng(), 0x410, 15), shell_,
+                                FXKShellWindow::ID_EXIT, 0x10110004 | LAYOUT_RIGHT, 0, 0, 0, 0, 2, 2, 2, 2);
+    button->setBackColor(atomColor(parent, kShellBorderBackground));
+    button->setTextColor(atomColor(parent, kShellForeground));
+    return frame;
+  }
+
+  // The menu style keeps the category view's white text, which does not show
+  // on the menu's light background: the items are written in the menu's
+  // foreground colour.
+  FXKIconList* createCategoryView(FXComposite* mainFrame) override {
+    FXKIconList* view = FXKShellLayoutMenu::createCategoryView(mainFrame);
+    if (!view) return nullptr;
+    FXKIconListAppearance look = view->getAppearance(6);
+    const FXColor text = atomColor(mainFrame, kShellForeground);
+    for (int i : {1, 2, 5, 6, 8}) look.colors[i] = text;
+    view->setAppearance(6, look);
+    return view;
+  }
+
+  FXWindow* createBottomArea(FXComposite* parent) override {
+    auto* outer = new FXHorizontalFrame(parent, 0x10400, 0, 0, 0, 0, 4, 4, 4, 4, 0, 0);
+    outer->setBackColor(atomColor(parent, kShellBorderBackground));
+    auto* inner = new FXHorizontalFrame(outer, LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0, 0, 4, 4, 4, 4, 4, 4);
+    inner->setBackColor(atomColor(parent, kShellBorderBackground));
+    auto* button = new FXButton(inner, FXString::null, shell_->storedIcon(menuHelpPng(), 0, 24), shell_,
+                                FXKShellWindow::ID_HELP, 0x10110000, 0, 0, 0, 0, 2, 2, 2, 2);
+    button->setBackColor(atomColor(parent, kShellBorderBackground));
+    button->setTextColor(atomColor(parent, kShellForeground));
+    if ((GetVersion() & 0xFF) > 5) {
+      outer->setPadLeft(0);
+      outer->setPadRight(0);
+      outer->setHSpacing(0);
+    }
+    fxSetTransparent(outer);
+    return outer;
+  }
+
+ private:
+  FXKInstallMenuShell* shell_;
+};
+
+FXKInstallMenuShell::VerbHandlerFactory verbHandlerFactory = nullptr;
+FXKInstallMenuShell::UpdateCheckFactory updateCheckFactory = nullptr;
+
+const char* const kUpdateItems[7] = {"update_proposal",  "update_checking",   "update_available",
+                                     "update_unavailable", "update_downloading", "update_download_error",
+                                     "update_error"};
+
+// Markup has no escapes: angle brackets of a certificate's names are shown as
+// their look-alikes so that they cannot open a tag.
+std::u16string plainForMarkup(std::u16string text) {
+  for (char16_t& c : text) {
+    if (c == u'<') c = u'\u2039';
+    if (c == u'>') c = u'\u203A';
+  }
+  return text;
+}
+
+std::u16string widenAscii(const char* text) {
+  std::u16string out;
+  for (; text && *text; ++text) out.push_back(static_cast<unsigned char>(*text));
+  return out;
+}
+
+}  // namespace
+
+FXDEFMAP(FXKInstallMenuShell) FXKInstallMenuShellMap[] = {
+    FXMAPFUNC(SEL_KEYPRESS, 0, FXMainWindow::onKeyPress),
+    FXMAPFUNC(SEL_KEYRELEASE, 0, FXShell::onKeyRelease),
+    FXMAPFUNC(SEL_PAINT, 0, FXKInstallMenuShell::onPaint),
+    FXMAPFUNC(SEL_CHORE, FXKInstallMenuShell::ID_CERTIFICATE_QUESTION, FXKInstallMenuShell::onCertificateQuestion),
+};
+
+FXIMPLEMENT(FXKInstallMenuShell, FXKXMLShellWindow, FXKInstallMenuShellMap, ARRAYNUMBER(FXKInstallMenuShellMap))
+
+void FXKInstallMenuShell::setVerbHandlerFactory(VerbHandlerFactory factory) { verbHandlerFactory = factory; }
+void FXKInstallMenuShell::setUpdateCheckFactory(UpdateCheckFactory factory) { updateCheckFactory = factory; }
+
+FXKInstallMenuShell::FXKInstallMenuShell(FXKInstallMenuApp* app)
+    : FXKXMLShellWindow(app, configUtf8("main_title").c_str(),
+                        SHELL_TOP_AREA | SHELL_LEFT_PANE | SHELL_MAIN_FRAME | SHELL_BOTTOM_AREA, 0, 0, 0, 0, 0, 0, 0,
+                        0, 0, 0) {
+  gradient_ = app->loadImageByName("top_gradient.png", 0);
+  const char16_t* onStartup = Common::getConfigString("check_for_updates_on_startup");
+  if (onStartup && std::u16string(onStartup) == u"true") {
+    checkOnStartup_ = true;
+    updateState_ = 1;
+  }
+  LiveUpdate::setCheckCertificateCallback(this);
+  clearLayouts();
+  addLayout("", new DeployMenuLayout(this, 0, FXKShellLayoutMenu::MENU_MAXIMIZE));
+  if (FXKShellDocument* document = loadDocument(nullptr)) {
+    createMenu(document, FXWString(u"menu_default"));
+    createToolbar(document, FXWString(u"menu_toolbar"));
+    createGroups(document, FXWString());
+    freeDocument(document);
+  }
+  if (verbHandlerFactory) {
+    const struct {
+      const char* verb;
+      int kind;
+    } verbs[] = {{"install", 0}, {"execute", 2}, {"extract", 1}, {"show", 3}};
+    for (const auto& v : verbs)
+      if (Processor::VerbHandler* handler = verbHandlerFactory(this, v.kind)) setVerbHandler(v.verb, handler);
+  }
+  if (updateCheckFactory) updateCheck_.reset(updateCheckFactory(this));
+  setUpdateState(updateState_);
+}
+
+FXKInstallMenuShell::~FXKInstallMenuShell() {
+  if (LiveUpdate::checkCertificateCallback() == this) LiveUpdate::setCheckCertificateCallback(nullptr);
+  {
+    // A thread still waiting for an answer gets a refusal and leaves.
+    std::unique_lock<std::mutex> lock(answerLock_);
+    closing_ = true;
+    answered_.notify_all();
+    answered_.wait(lock, [this] { return asking_ == 0; });
+  }
+  if (auto* app = dynamic_cast<FXKorvaneApp*>(getApp())) app->cancelChores(this, ID_CERTIFICATE_QUESTION);
+  updateCheck_.reset();
+  cancel_.reset();
+  // The layout is registered under the empty name, which the shell's own
+  // destructor also takes for an unregistered one and would delete twice.
+  clearLayouts();
+}
+
+FXIcon* FXKInstallMenuShell::storedIcon(const void* png, FXuint options, FXint lookHeight) {
+  // The window's own copy: the application's icon cache owns what it loads
+  // and shares it, and the crop below must not change a shared picture.
+  if (!png) return nullptr;
+  FXIcon* icon = new FXPNGIcon(getApp(), png, 0xFF000000, options ? options : 0x410);
+  // The picture stacks the glyph's looks; a FOX button shows one: the first.
+  if (lookHeight > 0 && icon->getHeight() > lookHeight) icon->crop(0, 0, icon->getWidth(), lookHeight);
+  storedIcons_.emplace_back(icon);
+  return icon;
+}
+
+void FXKInstallMenuShell::create() {
+  if (gradient_) gradient_->create();
+  FXKShellWindow::create();
+  if (checkOnStartup_) startUpdateCheck();
+}
+
+void FXKInstallMenuShell::show() {
+  // The layout asks for a maximised window; where no window manager is there
+  // to do it (a bare X server), the window takes the screen itself.
+  if (auto* menu = dynamic_cast<FXKShellLayoutMenu*>(getLayout());
+      menu && (menu->getFlags() & FXKShellLayoutMenu::MENU_MAXIMIZE) && getRoot()) {
+    position(0, 0, getRoot()->getWidth(), getRoot()->getHeight());
+    FXTopWindow::show();
+    maximize();
+    return;
+  }
+  FXTopWindow::show();
+}
+
+void FXKInstallMenuShell::destroy() {
+  FXKShellWindow::destroy();
+  // Their server-side pictures go while the display is still open; deleting
+  // them later frees nothing on a closed display.
+  for (auto& icon : storedIcons_) icon->destroy();
+}
+
+void FXKInstallMenuShell::layout() { FXKShellWindow::layout(); }
+
+void FXKInstallMenuShell::refresh(FXuint flags) {
+  recalc();
+  FXKXMLShellWindow::refresh(flags);
+}
+
+void FXKInstallMenuShell::createPanes() {
+  FXKShellWindow::createPanes();
+  if (!gradient_) return;
+  if (topArea) fxSetTransparent(topArea);
+  if (leftPane) fxSetTransparent(leftPane);
+  if (FXKIconList* list = getItemList()) list->setParentBackground(gradient_, this);
+}
+
+long FXKInstallMenuShell::onPaint(FXObject* sender, FXSelector sel, void* ptr) {
+  FXMainWindow::onPaint(sender, sel, ptr);
+  if (gradient_ && gradient_->id()) {
+    FXDCWindow dc(this, static_cast<FXEvent*>(ptr));
+    dc.drawArea(gradient_, 0, 0, gradient_->getWidth(), gradient_->getHeight(), 0, 0);
+  }
+  return 1;
+}
+
+void FXKInstallMenuShell::setJobCancelable(Processor::Cancelable* cancel) { cancel_.reset(cancel); }
+
+// ---- the update state
+
+void FXKInstallMenuShell::setUpdateState(int state) {
+  updateState_ = state;
+  FXKIconList* list = getItemList();
+  FXKBrowser* browser = list ? list->getBrowser() : nullptr;
+  if (!browser) return;
+  // Items are named by their "name" (the verb when they carry none); the first
+  // of a name counts, and a name the configuration lacks is skipped.
+  auto keyOf = [this](const char* name) -> std::unique_ptr<FXKShellBrowserItem> {
+    for (FXKShellItemInfo* info : getItemInfos())
+      if (info->getAttributeNarrow("name", info->verb) == name)
+        return std::make_unique<FXKShellBrowserItem>(info->verb, info->id, info->separator, info->usesSelection);
+    return nullptr;
+  };
+  auto show = [browser](const FXKShellBrowserItem* key, bool on) {
+    if (key) browser->setItemState(FXKBrowser::STATE_HIDDEN, key, !on, false);
+  };
+  auto showAndSelect = [&](const FXKShellBrowserItem* key) {
+    if (!key) return;
+    show(key, true);
+    browser->selectItem(key, false, true);
+  };
+  std::unique_ptr<FXKShellBrowserItem> items[7];
+  for (int i = 0; i < 7; ++i) items[i] = keyOf(kUpdateItems[i]);
+  const auto locale = keyOf("locale"), downloaded = keyOf("locale_imager_this");
+  for (const auto& item : items) show(item.get(), false);
+  if (locale) browser->setItemEnabled(locale.get(), true, false);
+  show(downloaded.get(), false);
+  if (state == 2) {
+    showAndSelect(items[2].get());
+    show(locale.get(), false);
+    showAndSelect(downloaded.get());
+    showAndSelect(items[0].get());
+  } else if (state >= 0 && state <= 6) {
+    showAndSelect(items[state].get());
+  }
+  list->recalc();
+  refresh(0xFFFFFFFF);
+}
+
+void FXKInstallMenuShell::startUpdateCheck() {
+  if (updateCheck_) {
+    updateCheck_->start();
+    return;
+  }
+  // Nobody to ask: the check failed.
+  setUpdateState(6);
+}
+
+void FXKInstallMenuShell::startDownload() {
+  setUpdateState(4);
+  if (updateCheck_) updateCheck_->download();
+}
+
+// ---- the certificate question
+
+bool FXKInstallMenuShell::check(Network::CertificateObject* certificate, const Network::CertificateCheckInfo& info) {
+  if (!certificate) return false;
+  std::u16string subject = certificate->subject(), issuer = certificate->issuer();
+  std::u16string why = info.error >= 0 ? widenAscii(X509_verify_cert_error_string(info.error)) : std::u16string();
+  auto* app = dynamic_cast<FXKorvaneApp*>(getApp());
+  if (!app) return false;
+  if (std::this_thread::get_id() == guiThread_) return askAboutCertificate(subject, issuer, why);
+  // One question at a time; the GUI thread asks and this thread waits.
+  std::lock_guard<std::mutex> one(question_);
+  {
+    std::lock_guard<std::mutex> lock(answerLock_);
+    if (closing_) return false;
+    answerReady_ = false;
+    askSubject_ = std::move(subject);
+    askIssuer_ = std::move(issuer);
+    askReason_ = std::move(why);
+    ++asking_;
+  }
+  app->postChore(this, ID_CERTIFICATE_QUESTION, nullptr, nullptr, false);
+  std::unique_lock<std::mutex> lock(answerLock_);
+  answered_.wait(lock, [this] { return answerReady_ || closing_; });
+  const bool accepted = answerReady_ && certificateAnswer_;
+  --asking_;
+  answered_.notify_all();
+  return accepted;
+}
+
+long FXKInstallMenuShell::onCertificateQuestion(FXObject*, FXSelector, void*) {
+  std::u16string subject, issuer, why;
+  {
+    std::lock_guard<std::mutex> lock(answerLock_);
+    if (asking_ == 0 || answerReady_) return 1;
+    subject = askSubject_;
+    issuer = askIssuer_;
+    why = askReason_;
+  }
+  const bool accepted = askAboutCertificate(subject, issuer, why);
+  std::lock_guard<std::mutex> lock(answerLock_);
+  certificateAnswer_ = accepted;
+  answerReady_ = true;
+  answered_.notify_all();
+  return 1;
+}
+
+bool FXKInstallMenuShell::askAboutCertificate(const std::u16string& subject, const std::u16string& issuer,
+                                              const std::u16string& why) {
+  std::u16string body = Common::catalogueText(2313, u"Certificate Status");
+  // The user decides on this certificate: say which it is and what failed.
+  if (!why.empty()) body += u"<br/>" + plainForMarkup(why);
+  if (!subject.empty()) body += u"<br/>" + plainForMarkup(subject);
+  if (!issuer.empty() && issuer != subject) body += u"<br/>" + plainForMarkup(issuer);
+  FXKSimpleOperationDialog dialog(this, FXWString(Common::catalogueText(2311, u"Do you want to continue?")),
+                                  FXWString(Common::catalogueText(2312, u"The certificate is not trusted.")),
+                                  menuCertificatePng(), FXWString(body.c_str()), 0, 0x14320000,
+                                  FXKOperationDialog::BUTTON_YES | FXKOperationDialog::BUTTON_NO);
+  return dialog.execute(PLACEMENT_OWNER) != 0;
+}

@@ -278,6 +278,35 @@ std::int32_t FXKInstallExecute::extract(const std::u16string& target, bool dynam
   return 1;
 }
 
+namespace {
+
+// The main window as the handlers' host.
+class MenuShellHost : public FXKInstallVerbHost {
+ public:
+  explicit MenuShellHost(FXKInstallMenuShell* shell) : shell_(shell) {}
+  void startUpdateCheck() override { shell_->startUpdateCheck(); }
+  void startDownload() override { shell_->startDownload(); }
+  Processor::Cancelable* adoptCancelable(std::unique_ptr<Processor::Cancelable> flag) override {
+    Processor::Cancelable* kept = flag.release();
+    shell_->setJobCancelable(kept);
+    return kept;
+  }
+  std::u16string packageFile() override {
+    auto* app = dynamic_cast<FXKInstallMenuApp*>(shell_->getApp());
+    return app ? app->getPackageFile().str() : std::u16string();
+  }
+
+ private:
+  FXKInstallMenuShell* shell_;
+};
+
+}  // namespace
+
+Processor::VerbHandler* makeInstallVerbHandler(FXKInstallMenuShell* shell, int kind) {
+  if (kind < FXKInstallExecute::Install || kind > FXKInstallExecute::Show) return nullptr;
+  return new FXKInstallExecute(shell, std::make_unique<MenuShellHost>(shell), static_cast<FXKInstallExecute::Kind>(kind));
+}
+
 void registerInstallVerbs(FXKShellWindow* shell, FXKInstallVerbHost* host) {
   shell->setVerbHandler("install", new FXKInstallExecute(shell, host, FXKInstallExecute::Install));
   shell->setVerbHandler("execute", new FXKInstallExecute(shell, host, FXKInstallExecute::Execute));

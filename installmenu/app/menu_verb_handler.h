@@ -2,14 +2,13 @@
 // "extract" and "show" act on the main window's current item (its target is
 // the first non-empty of "file:href", "file:dynamic_href" and "link:url").
 //
-// How the main window wires it in (the whole seam):
-//   1. The window derives from FXKInstallVerbHost as well and implements its
-//      four operations (the update road, the job's cancel flag it owns, the
-//      package file of the command line).
-//   2. Its constructor, after the kml items exist, calls
-//      registerInstallVerbs(this, this); the shell window owns the handlers.
-//   3. After the window is shown (the application's run), call
-//      scheduleTestVerb(window): a no-op unless a test asks for a verb.
+// How the program wires it in (the whole seam): the application, before it
+// builds its main window, sets
+//   FXKInstallMenuShell::setVerbHandlerFactory(&makeInstallVerbHandler);
+// the window then asks it for the four handlers (and owns them); after the
+// window is shown, the application calls scheduleTestVerb(window), a no-op
+// unless a test asks for a verb. Other windows (tests) implement
+// FXKInstallVerbHost themselves and call registerInstallVerbs.
 //
 // Pulls in no toolkit header.
 #pragma once
@@ -26,6 +25,7 @@ class FXWindow;
 }
 class FXKShellWindow;
 class FXKShellItemInfo;
+class FXKInstallMenuShell;
 class FXKorvaneApp;
 
 class FXKInstallVerbHost {
@@ -56,6 +56,9 @@ class FXKInstallExecute : public FXKVerbHandler {
 
   FXKInstallExecute(FXKShellWindow* shell, FXKInstallVerbHost* host, Kind kind)
       : shell_(shell), host_(host), kind_(kind) {}
+  // Owns its host.
+  FXKInstallExecute(FXKShellWindow* shell, std::unique_ptr<FXKInstallVerbHost> host, Kind kind)
+      : shell_(shell), host_(host.get()), ownedHost_(std::move(host)), kind_(kind) {}
 
   // 1 when a file action was carried out to its end (a cancelled file choice
   // included), else 0.
@@ -73,6 +76,7 @@ class FXKInstallExecute : public FXKVerbHandler {
 
   FXKShellWindow* shell_;
   FXKInstallVerbHost* host_;
+  std::unique_ptr<FXKInstallVerbHost> ownedHost_;
   Kind kind_;
 };
 
@@ -93,6 +97,10 @@ class FXKMainWindowReturn {
 
 // The item's target and whether it came from "file:dynamic_href".
 std::u16string installTarget(const FXKShellItemInfo& item, bool& dynamic);
+
+// The handler of one kind (0 install, 1 extract, 2 execute, 3 show) for the
+// install menu's main window.
+Processor::VerbHandler* makeInstallVerbHandler(FXKInstallMenuShell* shell, int kind);
 
 // Registers "install", "execute", "extract" and "show", in that order.
 void registerInstallVerbs(FXKShellWindow* shell, FXKInstallVerbHost* host);
