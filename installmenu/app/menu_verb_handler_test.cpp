@@ -371,8 +371,19 @@ TEST_F(VerbHandlerTest, TheTestVerbRunsOnceTheLoopTurnsAndOnlyWhenAsked) {
   scheduleTestVerb(shell);
   EXPECT_EQ(host.checks, 0);  // queued, not run at once
   settleEvents(app.get(), 5);
-  ::unsetenv("KV_INSTALLMENU_TEST_VERB");
   EXPECT_EQ(host.checks, 1);
+  // A named item becomes the current one first.
+  current("update_available", {});
+  ::setenv("KV_INSTALLMENU_TEST_ITEM", "update_error", 1);
+  current("update_error", {});
+  current("update_available", {});
+  scheduleTestVerb(shell);
+  settleEvents(app.get(), 5);
+  ::unsetenv("KV_INSTALLMENU_TEST_VERB");
+  ::unsetenv("KV_INSTALLMENU_TEST_ITEM");
+  EXPECT_EQ(host.checks, 2);
+  EXPECT_EQ(host.downloads, 0);
+  EXPECT_EQ(shell->getCurrentItemInfo()->verb, "update_error");
 }
 
 }  // namespace
