@@ -11,9 +11,9 @@
 # The verb runs through the test seam (KV_INSTALLMENU_TEST_VERB and _ITEM);
 # windows are found with xdotool and checked at known pixels of screenshots;
 # map_watch.py records every window mapped, brief ones included.
-#   menu_e2e_test.sh PROGRAM KVINSTALL KVTOOL
+#   menu_e2e_test.sh PROGRAM KVINSTALL KVTOOL KVREG
 set -uo pipefail
-program=$(realpath "$1") kvinstall=$(realpath "$2") kvtool=$(realpath "$3")
+program=$(realpath "$1") kvinstall=$(realpath "$2") kvtool=$(realpath "$3") kvreg=$(realpath "$4")
 here=$(cd "$(dirname "$0")" && pwd)
 [ -n "${DISPLAY:-}" ] || { echo "no X display: skipped"; exit 0; }
 for tool in xdotool import convert wixl msibuild zip python3; do
@@ -174,6 +174,10 @@ menu_pixel() {  # WHAT MENU_ID
 
 # ---- the main road
 fresh_world installed
+# Where the hotfix's uninstall entry finds the update installer (the 32-bit
+# view, as the program is 32-bit on Windows).
+"$kvreg" add 'HKLM\SOFTWARE\Korvane\Dovecrest\Settings' /v KorvaneUpdateInstaller /d 'C:\Korvane\update.exe' /reg:32 \
+  > /dev/null || fail "install: kvreg add"
 start "$program" KV_INSTALLMENU_TEST_VERB=install KV_INSTALLMENU_TEST_ITEM=locale
 menu=$(wait_menu) || { fail "install: the menu never showed"; cat "$root/out"; exit 1; }
 box=$(wait_window "Installation complete") || { fail "install: no \"Installation complete\""; since_start; }
@@ -194,6 +198,15 @@ if [ -n "${box:-}" ]; then
   xdotool key --window "$((box))" Return
   menu_back "$menu" || fail "install: the menu did not come back"
   menu_pixel install "$menu"
+  # The engine holds the patch against the product, and the hotfix's entry
+  # in the list of programs names both.
+  "$kvreg" query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\Patches\{C0FFEE00-1234-4ABC-9DEF-00112233AABB}' \
+    2> /dev/null | grep -q 'ProductCode={5A1F0C3B-7E24-4D9A-8B61-2C9E4F7A0D13}' ||
+    fail "install: the engine has no record of the patch"
+  "$kvreg" query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\{C0FFEE00-1234-4ABC-9DEF-00112233AABB}' \
+    /v UninstallString /reg:32 2> /dev/null |
+    grep -qF 'C:\Korvane\update.exe {C0FFEE00-1234-4ABC-9DEF-00112233AABB} {5A1F0C3B-7E24-4D9A-8B61-2C9E4F7A0D13}' ||
+    fail "install: no uninstall entry for the hotfix"
 fi
 close_and_expect_zero install "$menu"
 
