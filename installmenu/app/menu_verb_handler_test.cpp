@@ -285,9 +285,14 @@ TEST_F(VerbHandlerTest, ExtractWritesTheMemberToTheChosenFile) {
   EXPECT_EQ(app->cancelable(), host.flag.get());
 
   // A cancelled choice writes nothing and still counts as carried out.
+  std::filesystem::remove(c("out/saved.msi"));
   answer("");
   EXPECT_EQ(handler("extract")->execute(nullptr), 1);
-  EXPECT_FALSE(std::filesystem::exists(c("Hotfix.msi")));
+  EXPECT_TRUE(std::filesystem::is_empty(c("out")));
+  // A folder that is not there: nothing written, no question.
+  answer(c("gone/saved.msi"));
+  EXPECT_EQ(handler("extract")->execute(nullptr), 1);
+  EXPECT_FALSE(std::filesystem::exists(c("gone")));
 }
 
 // A pattern is no member name: extract resolves it for the installed
