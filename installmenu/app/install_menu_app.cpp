@@ -355,7 +355,6 @@ FXIcon* FXKInstallMenuShell::storedIcon(const void* png, FXuint options, FXint l
   if (!icon) return nullptr;
   // The picture stacks the glyph's looks; a FOX button shows one: the first.
   if (lookHeight > 0 && icon->getHeight() > lookHeight) icon->crop(0, 0, icon->getWidth(), lookHeight);
-  storedIcons_.emplace_back(icon);
   return icon;
 }
 
