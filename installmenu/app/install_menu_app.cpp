@@ -2,6 +2,7 @@
 
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -209,6 +210,49 @@ FXColor atomColor(FXWindow* window, FXint id) {
   return app ? app->getStockColor(id) : window->getBackColor();
 }
 
+}  // namespace
+
+// A band of the window that, once marked transparent, shows the part of the
+// window's picture that lies behind it (FOX frames always fill their
+// background, so the mark alone would hide the picture).
+class FXKMenuBand : public FXHorizontalFrame {
+  FXDECLARE(FXKMenuBand)
+
+ public:
+  FXKMenuBand(FXComposite* parent, FXImage* picture, FXWindow* pictureWindow, FXuint options, FXint pl, FXint pr,
+              FXint pt, FXint pb, FXint hs, FXint vs)
+      : FXHorizontalFrame(parent, options, 0, 0, 0, 0, pl, pr, pt, pb, hs, vs),
+        picture_(picture),
+        pictureWindow_(pictureWindow) {}
+  FXint getDefaultHeight() override { return std::max<FXint>(FXHorizontalFrame::getDefaultHeight(), 44); }
+
+  long onPaint(FXObject*, FXSelector, void* ptr) {
+    auto* event = static_cast<FXEvent*>(ptr);
+    FXDCWindow dc(this, event);
+    dc.setForeground(backColor);
+    dc.fillRectangle(event->rect.x, event->rect.y, event->rect.w, event->rect.h);
+    if (picture_ && picture_->id() && pictureWindow_ && fxIsTransparent(this)) {
+      FXint x = 0, y = 0;
+      translateCoordinatesTo(x, y, pictureWindow_, 0, 0);
+      dc.drawImage(picture_, -x, -y);
+    }
+    drawFrame(dc, 0, 0, width, height);
+    return 1;
+  }
+
+ protected:
+  FXKMenuBand() = default;
+
+ private:
+  FXImage* picture_ = nullptr;
+  FXWindow* pictureWindow_ = nullptr;
+};
+
+FXDEFMAP(FXKMenuBand) FXKMenuBandMap[] = {FXMAPFUNC(SEL_PAINT, 0, FXKMenuBand::onPaint)};
+FXIMPLEMENT(FXKMenuBand, FXHorizontalFrame, FXKMenuBandMap, ARRAYNUMBER(FXKMenuBandMap))
+
+namespace {
+
 // The install menu's layout: the menu style, maximised, with a close button
 // in the top right corner and a help button at the bottom in place of the
 // menu style's exit button.
@@ -218,7 +262,7 @@ class DeployMenuLayout : public FXKShellLayoutMenu {
       : FXKShellLayoutMenu(shell, decorations, flags), shell_(shell) {}
 
   FXWindow* createTopArea(FXComposite* parent) override {
-    auto* frame = new FXHorizontalFrame(parent, LAYOUT_FILL_X, 0, 0, 0, 0, 4, 4, 4, 4, 0, 0);
+    auto* frame = new FXKMenuBand(parent, shell_->gradientImage(), shell_, LAYOUT_FILL_X, 4, 4, 4, 4, 0, 0);
     frame->setBackColor(atomColor(parent, kShellBorderBackground));
     // The close glyph keeps to the right; the frame's left is the gradient's. Its
     // picture is masked by black, as every picture of this FOX build.
