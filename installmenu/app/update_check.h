@@ -36,10 +36,10 @@
 class FXKShellWindow;
 namespace Network {
 class CertificateObject;
-}
+struct CertificateCheckInfo;
+}  // namespace Network
 
-// The product whose update is asked for: the descriptor name (the locale
-// pattern) and the edition and language sent to the service.
+// The edition and language sent to the service for the installed product.
 struct UpdateProductIdentity {
   std::int32_t edition = 0;
   std::int32_t language = 0;
@@ -60,8 +60,11 @@ class CheckUpdateThread : public FX::FXObject, public InstallMenuHelper::Downloa
 
  public:
   // GUI thread: asks the user whether to trust a certificate that failed
-  // verification; true goes on. `description` names the failure.
-  using CertificateQuestion = std::function<bool(Network::CertificateObject* certificate, const FXWString& description)>;
+  // verification (`info` says why); true goes on. The certificate is the
+  // question's own copy. The connection waits meanwhile; it is answered
+  // "no" when the road ends first.
+  using CertificateQuestion = std::function<bool(std::shared_ptr<Network::CertificateObject> certificate,
+                                                 const Network::CertificateCheckInfo& info)>;
 
   explicit CheckUpdateThread(FXKShellWindow* shell);
   ~CheckUpdateThread() override;
@@ -111,7 +114,11 @@ class CheckUpdateThread : public FX::FXObject, public InstallMenuHelper::Downloa
  private:
   void removePreviousDownload();
   bool readLocalePattern(std::u16string& pattern) const;
+  void checkFailed(const Common::Error& error);
+  void checkEnded(std::unique_ptr<InstallMenuHelper::NewestPackage> found, const Common::Error& error);
+  void downloadFailed(const Common::Error& error);
   void endDownload();
+  void closeBusyWindow();
 
   FXKShellWindow* shell_ = nullptr;
   std::int32_t state_ = kUpdateProposal;
@@ -122,5 +129,6 @@ class CheckUpdateThread : public FX::FXObject, public InstallMenuHelper::Downloa
   Common::Error lastError_;
   IdentityProvider identity_;
   Installer installer_;
+  CertificateQuestion question_;
   std::shared_ptr<Impl> impl_;
 };
