@@ -22,11 +22,13 @@
 #include "core/catalogue.h"
 #include "files/windows_dir.h"
 #include "installmenu/app/install_progress.h"
+#include "installmenu/app/menu_verb_handler.h"
 #include "platform/fox/fx_window_handle.h"
 #include "platform/win32/paths.h"
 #include "platform/win32/version.h"
 #include "widgets/dialogs/dialog_hooks.h"
 #include "widgets/dialogs/error_dialog.h"
+#include "widgets/shell/shell_window.h"
 #include "xml/product_configuration.h"
 
 using namespace FX;
@@ -108,6 +110,7 @@ FXKInstallMenuApp::FXKInstallMenuApp() : FXKorvaneApp(FXWString(), FXWString(), 
   registerSystemAtom(AtomColor, 26, "shellbackground");
   registerSystemAtom(AtomColor, 29, "shellforeground");
   registerSystemAtom(AtomColor, 27, "shellborderbackground");
+  FXKInstallMenuShell::setVerbHandlerFactory(&makeInstallVerbHandler);
   main_ = new FXKInstallMenuShell(this);
   setMainWindow(main_);
 }
@@ -155,6 +158,7 @@ std::string noDisplayMessage(const std::string& program, const std::string& disp
 
 FXint FXKInstallMenuApp::run() {
   main_->show();
+  scheduleTestVerb(main_);
   return runModalWhileShown(main_);
 }
 
@@ -394,11 +398,13 @@ FXKInstallMenuShell::~FXKInstallMenuShell() {
 }
 
 FXIcon* FXKInstallMenuShell::storedIcon(const void* png, FXuint options, FXint lookHeight) {
-  auto* app = dynamic_cast<FXExtApp*>(getApp());
-  FXIcon* icon = app ? app->loadIcon(png, options, 0xFF000000) : nullptr;
-  if (!icon) return nullptr;
+  // The window's own copy: the application's icon cache owns what it loads
+  // and shares it, and the crop below must not change a shared picture.
+  if (!png) return nullptr;
+  FXIcon* icon = new FXPNGIcon(getApp(), png, 0xFF000000, options ? options : 0x410);
   // The picture stacks the glyph's looks; a FOX button shows one: the first.
   if (lookHeight > 0 && icon->getHeight() > lookHeight) icon->crop(0, 0, icon->getWidth(), lookHeight);
+  storedIcons_.emplace_back(icon);
   return icon;
 }
 
@@ -421,7 +427,12 @@ void FXKInstallMenuShell::show() {
   FXTopWindow::show();
 }
 
-void FXKInstallMenuShell::destroy() { FXKShellWindow::destroy(); }
+void FXKInstallMenuShell::destroy() {
+  FXKShellWindow::destroy();
+  // Their server-side pictures go while the display is still open; deleting
+  // them later frees nothing on a closed display.
+  for (auto& icon : storedIcons_) icon->destroy();
+}
 
 void FXKInstallMenuShell::layout() { FXKShellWindow::layout(); }
 

@@ -110,8 +110,8 @@ class FXKInstallMenuShell : public FXKXMLShellWindow, public Network::CheckCerti
   void startDownload();
   bool checksOnStartup() const { return checkOnStartup_; }
   FX::FXImage* gradientImage() const { return gradient_; }
-  // The picture of a stored PNG (the application's); with a look height,
-  // only the first of its stacked looks.
+  // The window's own picture of a stored PNG; with a look height, only the
+  // first of its stacked looks.
   FX::FXIcon* storedIcon(const void* png, FX::FXuint options, FX::FXint lookHeight = 0);
 
   // The cancel flag of the job started last; replacing it deletes the old one.
@@ -137,6 +137,7 @@ class FXKInstallMenuShell : public FXKXMLShellWindow, public Network::CheckCerti
   std::unique_ptr<FXKInstallMenuUpdateCheck> updateCheck_;
   bool checkOnStartup_ = false;
   FX::FXImage* gradient_ = nullptr;  // the application's
+  std::vector<std::unique_ptr<FX::FXIcon>> storedIcons_;
 
   // The certificate question: one at a time; the asking thread waits on
   // `answered_` until the GUI thread has the user's answer or the window goes.
