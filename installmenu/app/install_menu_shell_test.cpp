@@ -4,16 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <cstdlib>
 #include <memory>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "core/error.h"
 #include "core/resource_archive.h"
 #include "core/resource_fixture.h"
 #include "installmenu/app/install_menu_app.h"
+#include "liveupdate/test_update_service.h"
 #include "network/http_client.h"
+#include "network/ssl/https.h"
+#include "network/ssl/test_pki.h"
+#include "network/uri_resource.h"
 #include "platform/fox/fx_test_display.h"
 #include "widgets/browser.h"
 #include "widgets/dialogs/operation_dialog.h"
@@ -141,10 +147,11 @@ TEST_F(MenuShellTest, OnlyTrueAsksForAStartupCheck) {
     EXPECT_EQ(shell()->checksOnStartup(), c.checks);
     // A start-up check has started (1), or already failed on the archive's
     // missing package descriptor (6).
-    if (c.checks)
+    if (c.checks) {
       EXPECT_TRUE(shell()->updateState() == 1 || shell()->updateState() == 6) << shell()->updateState();
-    else
+    } else {
       EXPECT_EQ(shell()->updateState(), 0);
+    }
     app->destroy();
     app.reset();
   }
@@ -235,6 +242,61 @@ TEST_F(MenuShellTest, AnUntrustedCertificateIsPutToTheUser) {
     EXPECT_EQ(accepted, c.accepted);
     EXPECT_EQ(answerer.header, "The certificate is not trusted.|Do you want to continue?");
   }
+}
+
+// A real server over TLS: the client verifies as usual, and only a chain that
+// fails (no trusted root) is put to the user, whose answer decides.
+TEST_F(MenuShellTest, TheUpdateClientAsksOnlyAboutAServerItCannotVerify) {
+  start();
+  Network::useTlsForHttps();
+  const auto& pki = PkiTest::Pki::get();
+  UpdateTest::Folder service;
+  UpdateTest::writeFile(service.file("hello.bin"), "hello over TLS");
+  std::filesystem::create_directories(service.file("roots"));
+  std::filesystem::create_directories(service.file("no-roots"));
+  std::filesystem::copy_file(pki.path("ca.pem"), service.file("roots/ca.pem"));
+  UpdateTest::Service server(service.path, {"--tls-port", "0", "--cert", pki.path("chain.pem"), "--key",
+                                            pki.path("server.key")});
+  const std::string url = "https://localhost:" + std::to_string(server.httpsPort) + "/files/hello.bin";
+  struct Case {
+    const char* name;
+    const char* roots;
+    int button;  // 0: no question expected
+    std::uint32_t code;
+  } cases[] = {
+      {"trusted root: no question", "roots", 0, 0},
+      {"untrusted, the user refuses", "no-roots", FXKOperationDialog::ID_CANCEL_OP, 0x30412},
+      {"untrusted, the user goes on", "no-roots", FXKOperationDialog::ID_OK, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::setenv("KV_CERT_ROOT", service.file(c.roots).c_str(), 1);
+    std::atomic<bool> done{false};
+    std::uint32_t code = 1;
+    std::string body;
+    std::thread worker([&] {
+      try {
+        auto uri = LiveUpdate::createUriResource(std::u16string(url.begin(), url.end()));
+        auto stream = LiveUpdate::httpGetRange(*LiveUpdate::applicationConfigurationAccessor(), *uri, 0, 0);
+        char buffer[64];
+        const std::size_t n = stream->receive(buffer, sizeof buffer, nullptr, 0, false);
+        body.assign(buffer, n);
+        code = 0;
+      } catch (const Common::Error& e) {
+        code = e.code();
+      }
+      done = true;
+    });
+    Answerer answerer{app.get(), c.button ? c.button : FXKOperationDialog::ID_CANCEL_OP, {}, {false}};
+    answerQuestion(*app, done, answerer);
+    worker.join();
+    EXPECT_EQ(answerer.answered, c.button != 0);
+    EXPECT_EQ(code, c.code);
+    if (c.code == 0) {
+      EXPECT_EQ(body, "hello over TLS");
+    }
+  }
+  ::unsetenv("KV_CERT_ROOT");
 }
 
 TEST_F(MenuShellTest, AQuestionLeftOpenWhenTheWindowGoesIsARefusal) {
