@@ -2,10 +2,10 @@
 
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "core/resource_archive.h"
 #include "gui/app/verb_processor.h"
@@ -213,6 +213,49 @@ FXColor atomColor(FXWindow* window, FXint id) {
   return app ? app->getStockColor(id) : window->getBackColor();
 }
 
+}  // namespace
+
+// A band of the window that, once marked transparent, shows the part of the
+// window's picture that lies behind it (FOX frames always fill their
+// background, so the mark alone would hide the picture).
+class FXKMenuBand : public FXHorizontalFrame {
+  FXDECLARE(FXKMenuBand)
+
+ public:
+  FXKMenuBand(FXComposite* parent, FXImage* picture, FXWindow* pictureWindow, FXuint options, FXint pl, FXint pr,
+              FXint pt, FXint pb, FXint hs, FXint vs)
+      : FXHorizontalFrame(parent, options, 0, 0, 0, 0, pl, pr, pt, pb, hs, vs),
+        picture_(picture),
+        pictureWindow_(pictureWindow) {}
+  FXint getDefaultHeight() override { return std::max<FXint>(FXHorizontalFrame::getDefaultHeight(), 44); }
+
+  long onPaint(FXObject*, FXSelector, void* ptr) {
+    auto* event = static_cast<FXEvent*>(ptr);
+    FXDCWindow dc(this, event);
+    dc.setForeground(backColor);
+    dc.fillRectangle(event->rect.x, event->rect.y, event->rect.w, event->rect.h);
+    if (picture_ && picture_->id() && pictureWindow_ && fxIsTransparent(this)) {
+      FXint x = 0, y = 0;
+      translateCoordinatesTo(x, y, pictureWindow_, 0, 0);
+      dc.drawImage(picture_, -x, -y);
+    }
+    drawFrame(dc, 0, 0, width, height);
+    return 1;
+  }
+
+ protected:
+  FXKMenuBand() = default;
+
+ private:
+  FXImage* picture_ = nullptr;
+  FXWindow* pictureWindow_ = nullptr;
+};
+
+FXDEFMAP(FXKMenuBand) FXKMenuBandMap[] = {FXMAPFUNC(SEL_PAINT, 0, FXKMenuBand::onPaint)};
+FXIMPLEMENT(FXKMenuBand, FXHorizontalFrame, FXKMenuBandMap, ARRAYNUMBER(FXKMenuBandMap))
+
+namespace {
+
 // The install menu's layout: the menu style, maximised, with a close button
 // in the top right corner and a help button at the bottom in place of the
 // menu style's exit button.
@@ -222,7 +265,7 @@ class DeployMenuLayout : public FXKShellLayoutMenu {
       : FXKShellLayoutMenu(shell, decorations, flags), shell_(shell) {}
 
   FXWindow* createTopArea(FXComposite* parent) override {
-    auto* frame = new FXHorizontalFrame(parent, LAYOUT_FILL_X, 0, 0, 0, 0, 4, 4, 4, 4, 0, 0);
+    auto* frame = new FXKMenuBand(parent, shell_->gradientImage(), shell_, LAYOUT_FILL_X, 4, 4, 4, 4, 0, 0);
     frame->setBackColor(atomColor(parent, kShellBorderBackground));
     // The close glyph keeps to the right; the frame's left is the gradient's. Its
     // picture is masked by black, as every picture of this FOX build.
@@ -269,11 +312,6 @@ class DeployMenuLayout : public FXKShellLayoutMenu {
 };
 
 FXKInstallMenuShell::VerbHandlerFactory verbHandlerFactory = nullptr;
-FXKInstallMenuShell::UpdateCheckFactory updateCheckFactory = nullptr;
-
-const char* const kUpdateItems[7] = {"update_proposal",  "update_checking",   "update_available",
-                                     "update_unavailable", "update_downloading", "update_download_error",
-                                     "update_error"};
 
 // Markup has no escapes: angle brackets of a certificate's names are shown as
 // their look-alikes so that they cannot open a tag.
@@ -297,13 +335,11 @@ FXDEFMAP(FXKInstallMenuShell) FXKInstallMenuShellMap[] = {
     FXMAPFUNC(SEL_KEYPRESS, 0, FXMainWindow::onKeyPress),
     FXMAPFUNC(SEL_KEYRELEASE, 0, FXShell::onKeyRelease),
     FXMAPFUNC(SEL_PAINT, 0, FXKInstallMenuShell::onPaint),
-    FXMAPFUNC(SEL_CHORE, FXKInstallMenuShell::ID_CERTIFICATE_QUESTION, FXKInstallMenuShell::onCertificateQuestion),
 };
 
 FXIMPLEMENT(FXKInstallMenuShell, FXKXMLShellWindow, FXKInstallMenuShellMap, ARRAYNUMBER(FXKInstallMenuShellMap))
 
 void FXKInstallMenuShell::setVerbHandlerFactory(VerbHandlerFactory factory) { verbHandlerFactory = factory; }
-void FXKInstallMenuShell::setUpdateCheckFactory(UpdateCheckFactory factory) { updateCheckFactory = factory; }
 
 FXKInstallMenuShell::FXKInstallMenuShell(FXKInstallMenuApp* app)
     : FXKXMLShellWindow(app, configUtf8("main_title").c_str(),
@@ -315,7 +351,6 @@ FXKInstallMenuShell::FXKInstallMenuShell(FXKInstallMenuApp* app)
     checkOnStartup_ = true;
     updateState_ = 1;
   }
-  LiveUpdate::setCheckCertificateCallback(this);
   clearLayouts();
   addLayout("", new DeployMenuLayout(this, 0, FXKShellLayoutMenu::MENU_MAXIMIZE));
   if (FXKShellDocument* document = loadDocument(nullptr)) {
@@ -332,20 +367,19 @@ FXKInstallMenuShell::FXKInstallMenuShell(FXKInstallMenuApp* app)
     for (const auto& v : verbs)
       if (Processor::VerbHandler* handler = verbHandlerFactory(this, v.kind)) setVerbHandler(v.verb, handler);
   }
-  if (updateCheckFactory) updateCheck_.reset(updateCheckFactory(this));
+  // While it lives the update check is the update client's certificate
+  // callback: a certificate that fails the client's own verification is put
+  // to the user here, never accepted unasked.
+  updateCheck_ = std::make_unique<CheckUpdateThread>(this);
+  updateCheck_->setCertificateQuestion(
+      [this](std::shared_ptr<Network::CertificateObject> certificate, const Network::CertificateCheckInfo& info) {
+        return certificate && askAboutCertificate(*certificate, info);
+      });
   setUpdateState(updateState_);
 }
 
 FXKInstallMenuShell::~FXKInstallMenuShell() {
-  if (LiveUpdate::checkCertificateCallback() == this) LiveUpdate::setCheckCertificateCallback(nullptr);
-  {
-    // A thread still waiting for an answer gets a refusal and leaves.
-    std::unique_lock<std::mutex> lock(answerLock_);
-    closing_ = true;
-    answered_.notify_all();
-    answered_.wait(lock, [this] { return asking_ == 0; });
-  }
-  if (auto* app = dynamic_cast<FXKorvaneApp*>(getApp())) app->cancelChores(this, ID_CERTIFICATE_QUESTION);
+  // Stops the road's workers and refuses a certificate question left open.
   updateCheck_.reset();
   cancel_.reset();
   // The layout is registered under the empty name, which the shell's own
@@ -394,6 +428,8 @@ void FXKInstallMenuShell::layout() { FXKShellWindow::layout(); }
 
 void FXKInstallMenuShell::refresh(FXuint flags) {
   recalc();
+  // Items hidden or shown again take their places anew.
+  if (FXKIconList* list = getItemList()) list->recalc();
   FXKXMLShellWindow::refresh(flags);
 }
 
@@ -416,109 +452,34 @@ long FXKInstallMenuShell::onPaint(FXObject* sender, FXSelector sel, void* ptr) {
 
 void FXKInstallMenuShell::setJobCancelable(Processor::Cancelable* cancel) { cancel_.reset(cancel); }
 
-// ---- the update state
+// ---- the update road
 
 void FXKInstallMenuShell::setUpdateState(int state) {
   updateState_ = state;
-  FXKIconList* list = getItemList();
-  FXKBrowser* browser = list ? list->getBrowser() : nullptr;
-  if (!browser) return;
-  // Items are named by their "name" (the verb when they carry none); the first
-  // of a name counts, and a name the configuration lacks is skipped.
-  auto keyOf = [this](const char* name) -> std::unique_ptr<FXKShellBrowserItem> {
-    for (FXKShellItemInfo* info : getItemInfos())
-      if (info->getAttributeNarrow("name", info->verb) == name)
-        return std::make_unique<FXKShellBrowserItem>(info->verb, info->id, info->separator, info->usesSelection);
-    return nullptr;
-  };
-  auto show = [browser](const FXKShellBrowserItem* key, bool on) {
-    if (key) browser->setItemState(FXKBrowser::STATE_HIDDEN, key, !on, false);
-  };
-  auto showAndSelect = [&](const FXKShellBrowserItem* key) {
-    if (!key) return;
-    show(key, true);
-    browser->selectItem(key, false, true);
-  };
-  std::unique_ptr<FXKShellBrowserItem> items[7];
-  for (int i = 0; i < 7; ++i) items[i] = keyOf(kUpdateItems[i]);
-  const auto locale = keyOf("locale"), downloaded = keyOf("locale_imager_this");
-  for (const auto& item : items) show(item.get(), false);
-  if (locale) browser->setItemEnabled(locale.get(), true, false);
-  show(downloaded.get(), false);
-  if (state == 2) {
-    showAndSelect(items[2].get());
-    show(locale.get(), false);
-    showAndSelect(downloaded.get());
-    showAndSelect(items[0].get());
-  } else if (state >= 0 && state <= 6) {
-    showAndSelect(items[state].get());
-  }
-  list->recalc();
-  refresh(0xFFFFFFFF);
+  if (updateCheck_) updateCheck_->setUpdateState(state);
 }
 
+int FXKInstallMenuShell::updateState() const { return updateCheck_ ? updateCheck_->updateState() : updateState_; }
+
 void FXKInstallMenuShell::startUpdateCheck() {
-  if (updateCheck_) {
-    updateCheck_->start();
-    return;
-  }
-  // Nobody to ask: the check failed.
-  setUpdateState(6);
+  if (updateCheck_) updateCheck_->startUpdateCheck();
 }
 
 void FXKInstallMenuShell::startDownload() {
-  setUpdateState(4);
-  if (updateCheck_) updateCheck_->download();
+  if (updateCheck_) updateCheck_->startDownload();
+}
+
+void FXKInstallMenuShell::installDownloadedPackage() {
+  if (updateCheck_) updateCheck_->installDownloadedPackage();
 }
 
 // ---- the certificate question
 
-bool FXKInstallMenuShell::check(Network::CertificateObject* certificate, const Network::CertificateCheckInfo& info) {
-  if (!certificate) return false;
-  std::u16string subject = certificate->subject(), issuer = certificate->issuer();
-  std::u16string why = info.error >= 0 ? widenAscii(X509_verify_cert_error_string(info.error)) : std::u16string();
-  auto* app = dynamic_cast<FXKorvaneApp*>(getApp());
-  if (!app) return false;
-  if (std::this_thread::get_id() == guiThread_) return askAboutCertificate(subject, issuer, why);
-  // One question at a time; the GUI thread asks and this thread waits.
-  std::lock_guard<std::mutex> one(question_);
-  {
-    std::lock_guard<std::mutex> lock(answerLock_);
-    if (closing_) return false;
-    answerReady_ = false;
-    askSubject_ = std::move(subject);
-    askIssuer_ = std::move(issuer);
-    askReason_ = std::move(why);
-    ++asking_;
-  }
-  app->postChore(this, ID_CERTIFICATE_QUESTION, nullptr, nullptr, false);
-  std::unique_lock<std::mutex> lock(answerLock_);
-  answered_.wait(lock, [this] { return answerReady_ || closing_; });
-  const bool accepted = answerReady_ && certificateAnswer_;
-  --asking_;
-  answered_.notify_all();
-  return accepted;
-}
-
-long FXKInstallMenuShell::onCertificateQuestion(FXObject*, FXSelector, void*) {
-  std::u16string subject, issuer, why;
-  {
-    std::lock_guard<std::mutex> lock(answerLock_);
-    if (asking_ == 0 || answerReady_) return 1;
-    subject = askSubject_;
-    issuer = askIssuer_;
-    why = askReason_;
-  }
-  const bool accepted = askAboutCertificate(subject, issuer, why);
-  std::lock_guard<std::mutex> lock(answerLock_);
-  certificateAnswer_ = accepted;
-  answerReady_ = true;
-  answered_.notify_all();
-  return 1;
-}
-
-bool FXKInstallMenuShell::askAboutCertificate(const std::u16string& subject, const std::u16string& issuer,
-                                              const std::u16string& why) {
+bool FXKInstallMenuShell::askAboutCertificate(Network::CertificateObject& certificate,
+                                              const Network::CertificateCheckInfo& info) {
+  const std::u16string subject = certificate.subject(), issuer = certificate.issuer();
+  const std::u16string why =
+      info.error >= 0 ? widenAscii(X509_verify_cert_error_string(info.error)) : std::u16string();
   std::u16string body = Common::catalogueText(2313, u"Certificate Status");
   // The user decides on this certificate: say which it is and what failed.
   if (!why.empty()) body += u"<br/>" + plainForMarkup(why);

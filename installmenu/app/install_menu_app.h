@@ -1,16 +1,14 @@
 // The install menu's application object and its main window. Includes FOX.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/messenger.h"
 #include "gui/app/korvane_app.h"
+#include "installmenu/app/update_check.h"
 #include "network/ssl/ssl.h"
 #include "widgets/shell/xml_shell_window.h"
 
@@ -60,33 +58,19 @@ class FXKInstallMenuApp : public FXKorvaneApp {
   std::string displayName_;  // the help file this process extracted; removed at the end
 };
 
-// What the window takes from the update check: the worker side of the update
-// road, owned by the window. Starting and downloading return at once; the
-// states come back through FXKInstallMenuShell::setUpdateState on the GUI
-// thread.
-class FXKInstallMenuUpdateCheck {
- public:
-  virtual ~FXKInstallMenuUpdateCheck() = default;
-  virtual void start() = 0;
-  virtual void download() = 0;
-};
-
 // The main window: the kml menu of the product configuration in the install
 // menu's own layout (borderless, maximised, a close button at the top and a
 // help button at the bottom), the gradient picture behind transparent panes,
 // the update state shown by the update items, and the question put to the
 // user about a server certificate that fails verification.
-class FXKInstallMenuShell : public FXKXMLShellWindow, public Network::CheckCertificateCallback {
+class FXKInstallMenuShell : public FXKXMLShellWindow {
   FXDECLARE(FXKInstallMenuShell)
 
  public:
-  enum { ID_CERTIFICATE_QUESTION = 20083 };
-  // The seams through which the verb handler and the update check join the
-  // window; without them the verbs and the update road do nothing.
+  // The seam through which the verb handler joins the window; without it the
+  // verbs do nothing.
   using VerbHandlerFactory = Processor::VerbHandler* (*)(FXKInstallMenuShell* shell, int kind);
-  using UpdateCheckFactory = FXKInstallMenuUpdateCheck* (*)(FXKInstallMenuShell* shell);
   static void setVerbHandlerFactory(VerbHandlerFactory factory);
-  static void setUpdateCheckFactory(UpdateCheckFactory factory);
 
   explicit FXKInstallMenuShell(FXKInstallMenuApp* app);
   ~FXKInstallMenuShell() override;
@@ -103,53 +87,41 @@ class FXKInstallMenuShell : public FXKXMLShellWindow, public Network::CheckCerti
   void show(FX::FXuint placement) override { FXKShellWindow::show(placement); }
   void createPanes() override;
 
-  // The update road's states 0 to 6, each shown by its item.
+  // The update road (its states 0 to 6 shown by their items), kept by the
+  // window's update check.
   void setUpdateState(int state);
-  int updateState() const { return updateState_; }
+  int updateState() const;
   void startUpdateCheck();
   void startDownload();
+  void installDownloadedPackage();
+  CheckUpdateThread* updateCheck() const { return updateCheck_.get(); }
   bool checksOnStartup() const { return checkOnStartup_; }
   FX::FXImage* gradientImage() const { return gradient_; }
-  // The picture of a stored PNG, kept for the life of the window; with a look
-  // height, only the first of its stacked looks.
+  // The window's own picture of a stored PNG; with a look height, only the
+  // first of its stacked looks.
   FX::FXIcon* storedIcon(const void* png, FX::FXuint options, FX::FXint lookHeight = 0);
 
   // The cancel flag of the job started last; replacing it deletes the old one.
   void setJobCancelable(Processor::Cancelable* cancel);
   Processor::Cancelable* jobCancelable() const { return cancel_.get(); }
 
-  // A certificate that failed verification is put to the user; called on
-  // the handshaking thread, which waits for the answer.
-  bool check(Network::CertificateObject* certificate, const Network::CertificateCheckInfo& info) override;
-  bool checkEveryCertificate() override { return false; }
+  // GUI thread: asks the user whether to go on with a server certificate that
+  // failed verification; true goes on. The update check asks it for each such
+  // certificate while the handshaking thread waits.
+  bool askAboutCertificate(Network::CertificateObject& certificate, const Network::CertificateCheckInfo& info);
 
   long onPaint(FX::FXObject*, FX::FXSelector, void*);
-  long onCertificateQuestion(FX::FXObject*, FX::FXSelector, void*);
 
  protected:
   FXKInstallMenuShell() = default;
 
  private:
-  bool askAboutCertificate(const std::u16string& subject, const std::u16string& issuer, const std::u16string& why);
-
   std::unique_ptr<Processor::Cancelable> cancel_;
-  int updateState_ = 0;
-  std::unique_ptr<FXKInstallMenuUpdateCheck> updateCheck_;
+  int updateState_ = 0;  // until the update check exists
+  std::unique_ptr<CheckUpdateThread> updateCheck_;
   bool checkOnStartup_ = false;
   FX::FXImage* gradient_ = nullptr;  // the application's
   std::vector<std::unique_ptr<FX::FXIcon>> storedIcons_;
-
-  // The certificate question: one at a time; the asking thread waits on
-  // `answered_` until the GUI thread has the user's answer or the window goes.
-  std::mutex question_;
-  std::mutex answerLock_;
-  std::condition_variable answered_;
-  bool answerReady_ = false;
-  bool certificateAnswer_ = false;
-  bool closing_ = false;
-  int asking_ = 0;
-  std::u16string askSubject_, askIssuer_, askReason_;
-  std::thread::id guiThread_ = std::this_thread::get_id();
 };
 
 // The product configuration's "application_sign" as UTF-8; empty when absent.
