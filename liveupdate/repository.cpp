@@ -17,8 +17,11 @@ namespace {
 
 class RepositoryHTTP final : public Repository {
  public:
-  RepositoryHTTP(Processor::RefPtr<UriResource> uri, Processor::RefPtr<ProtocolConfigurationAccessor> accessor)
-      : uri_(std::move(uri)), accessor_(std::move(accessor)) {}
+  RepositoryHTTP(Processor::RefPtr<UriResource> uri, Processor::RefPtr<ProtocolConfigurationAccessor> accessor,
+                 const HttpInterrupt* interrupt)
+      : uri_(std::move(uri)), accessor_(std::move(accessor)) {
+    if (interrupt) interrupt_ = *interrupt;
+  }
 
   Processor::String uri() const override { return uri_->text(); }
 
@@ -28,7 +31,7 @@ class RepositoryHTTP final : public Repository {
     Processor::RefPtr<ProductInformation> info = product->productInformation();
     if (!info) Processor::throwNullReference();
     auto request = writeInfoUpdatesRequest(info->packageId(), info->edition(), info->language(), *info->version());
-    std::unique_ptr<xml_document> answer = exchange(*request, *uri_, *accessor_);
+    std::unique_ptr<xml_document> answer = exchange(*request, *uri_, *accessor_, &interrupt_);
     const std::vector<const xml_node*> updates = parseInfoUpdatesResponse(answer->root());
     packages.clear();
     for (const xml_node* element : updates) {
@@ -57,27 +60,29 @@ class RepositoryHTTP final : public Repository {
  private:
   Processor::RefPtr<UriResource> uri_;
   Processor::RefPtr<ProtocolConfigurationAccessor> accessor_;
+  HttpInterrupt interrupt_;
 };
 
 }  // namespace
 
 Processor::RefPtr<Repository> createRepositoryHTTP(Processor::RefPtr<UriResource> uri,
-                                                   Processor::RefPtr<ProtocolConfigurationAccessor> accessor) {
+                                                   Processor::RefPtr<ProtocolConfigurationAccessor> accessor,
+                                                   const HttpInterrupt* interrupt) {
   if (!uri) throw Common::Error(KV_SITE, kFailedCheck, "uri");
   if (!accessor) throw Common::Error(KV_SITE, kFailedCheck, "protocolConfigurationAccessor");
   // The service and its files may be "https" addresses.
   static std::once_flag tls;
   std::call_once(tls, [] { Network::useTlsForHttps(); });
-  return Processor::makeRef<RepositoryHTTP>(std::move(uri), std::move(accessor));
+  return Processor::makeRef<RepositoryHTTP>(std::move(uri), std::move(accessor), interrupt);
 }
 
 std::unique_ptr<xml_document> exchange(const xml_document& request, const UriResource& uri,
-                                       ProtocolConfigurationAccessor& accessor) {
+                                       ProtocolConfigurationAccessor& accessor, HttpInterrupt* interrupt) {
   const std::vector<unsigned char> body = requestBytes(request);
   for (int attempt = 0; attempt < httpAttemptLimit(); ++attempt) {
     try {
       std::unique_ptr<Network::StreamSocket> connection =
-          httpPost(accessor, uri, body.data(), static_cast<std::uint32_t>(body.size()));
+          httpPost(accessor, uri, body.data(), static_cast<std::uint32_t>(body.size()), interrupt);
       if (!connection)
         throw Common::Error(KV_SITE, kHttpConnectionError, Common::catalogueText(1283, u"Connection via HTTP error."));
       auto answer = std::make_unique<xml_document>();

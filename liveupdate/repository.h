@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "liveupdate/package.h"
+#include "network/http_client.h"
 
 namespace LiveUpdate {
 
@@ -21,11 +22,14 @@ class Repository : public Processor::RefObject {
   virtual void synchronize() = 0;
 };
 
+// `interrupt` (a copy shares its state) lets another thread end the
+// repository's queries; they then fail with "Canceled.".
 Processor::RefPtr<Repository> createRepositoryHTTP(Processor::RefPtr<UriResource> uri,
-                                                   Processor::RefPtr<ProtocolConfigurationAccessor> accessor);
+                                                   Processor::RefPtr<ProtocolConfigurationAccessor> accessor,
+                                                   const HttpInterrupt* interrupt = nullptr);
 
 // One request and its answer, tried up to five times on connection failures.
 std::unique_ptr<xml_document> exchange(const xml_document& request, const UriResource& uri,
-                                       ProtocolConfigurationAccessor& accessor);
+                                       ProtocolConfigurationAccessor& accessor, HttpInterrupt* interrupt = nullptr);
 
 }  // namespace LiveUpdate

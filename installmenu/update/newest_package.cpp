@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/catalogue.h"
+#include "files/fs_error.h"
 #include "files/windows_dir.h"
 #include "installmenu/update/update_client.h"
 #include "liveupdate/repository.h"
@@ -27,6 +28,7 @@ class NewestPackageImpl final : public NewestPackage {
 
   ~NewestPackageImpl() override {
     cancelEvent_ = true;
+    queryInterrupt_.interrupt();
     {
       std::lock_guard<std::mutex> g(lock_);
       if (input_) input_->interrupt();
@@ -34,9 +36,12 @@ class NewestPackageImpl final : public NewestPackage {
     join(std::move(worker_));
   }
 
+  // The worker holds the lock only for moments (never across the network
+  // or a handler), so a cancel from the GUI thread does not wait.
   std::uint32_t cancel() override {
     std::lock_guard<std::mutex> g(lock_);
     cancelEvent_ = true;
+    queryInterrupt_.interrupt();
     if (input_) input_->interrupt();
     return flag_.exchange(1);
   }
@@ -48,6 +53,8 @@ class NewestPackageImpl final : public NewestPackage {
       std::lock_guard<std::mutex> g(lock_);
       destination_ = destination;
       handler_ = handler;
+      // An earlier cancel ended the earlier query; this one starts afresh.
+      queryInterrupt_.reset();
       previous = std::move(worker_);
       worker_ = std::make_unique<std::thread>([this] { run(); });
     }
@@ -71,14 +78,16 @@ class NewestPackageImpl final : public NewestPackage {
     std::unique_ptr<rio_file> file;
     Processor::RefPtr<LiveUpdate::PackageInput> input;
     try {
-      Processor::RefPtr<LiveUpdate::Package> package;
+      std::u16string destination;
       {
         std::lock_guard<std::mutex> g(lock_);
-        win32_dir* dir = current_dir();
-        file.reset(dir->open_file_rw(destination_.c_str(), false));
-        if (!file || file->Bad()) file.reset(dir->create_file(destination_.c_str(), false, nullptr));
-        package = findNewestPackage(*product_);
+        destination = destination_;
       }
+      win32_dir* dir = current_dir();
+      file.reset(dir->open_file_rw(destination.c_str(), false));
+      if (!file || file->Bad()) file.reset(dir->create_file(destination.c_str(), false, nullptr));
+      // Outside the lock: a cancel interrupts the query instead of waiting for it.
+      Processor::RefPtr<LiveUpdate::Package> package = findNewestPackage(*product_, &queryInterrupt_);
       if (!file || !file->Good()) failedCheck(KV_SITE, "file.get() && file->Good()");
       if (!package) failedCheck(KV_SITE, "package");
       std::vector<unsigned char> buffer(kTransferChunk);
@@ -114,8 +123,8 @@ class NewestPackageImpl final : public NewestPackage {
           if (written != count && file->Good())
             file->set_error(Common::Error(KV_SITE, 0x40004, Common::catalogueText(0, u"The disk is full.")));
           position += written;
-          std::lock_guard<std::mutex> g(lock_);
-          if (handler_) handler_->progress(static_cast<std::uint32_t>(static_cast<double>(position) * factor));
+          if (DownloadHandler* h = handler())
+            h->progress(static_cast<std::uint32_t>(static_cast<double>(position) * factor));
         }
       }
       const std::string expected = package->hash();
@@ -127,25 +136,34 @@ class NewestPackageImpl final : public NewestPackage {
                                                      u"the latest build from Korvane Web site manually."));
       }
       file.reset();
-      std::lock_guard<std::mutex> g(lock_);
-      input_ = nullptr;
-      if (handler_) handler_->downloaded();
+      if (DownloadHandler* h = endTransfer()) h->downloaded();
     } catch (const Common::Error& e) {
       file.reset();
+      DownloadHandler* h = endTransfer();
+      // A query cut short by a cancel is that cancel, not a failure.
+      if (e.code() == fs_error::cancelled && cancelEvent_.exchange(false)) {
+        if (h) h->cancelled();
+        return;
+      }
       Common::traceError(1, e);
-      std::lock_guard<std::mutex> g(lock_);
-      input_ = nullptr;
-      if (handler_) handler_->failed(e);
+      if (h) h->failed(e);
     }
   }
 
   void finishCancelled(std::unique_ptr<rio_file>& file, Processor::RefPtr<LiveUpdate::PackageInput>&) {
-    {
-      std::lock_guard<std::mutex> g(lock_);
-      input_ = nullptr;
-      if (handler_) handler_->cancelled();
-    }
     file.reset();  // the partial file stays for a later resume
+    if (DownloadHandler* h = endTransfer()) h->cancelled();
+  }
+
+  DownloadHandler* handler() {
+    std::lock_guard<std::mutex> g(lock_);
+    return handler_;
+  }
+  // Drops the current input; the handler to tell, called outside the lock.
+  DownloadHandler* endTransfer() {
+    std::lock_guard<std::mutex> g(lock_);
+    input_ = nullptr;
+    return handler_;
   }
 
   std::mutex lock_;
@@ -158,6 +176,7 @@ class NewestPackageImpl final : public NewestPackage {
   Processor::String description_;
   std::uint32_t importance_;
   Processor::RefPtr<LiveUpdate::PackageInput> input_;
+  LiveUpdate::HttpInterrupt queryInterrupt_;
 };
 
 }  // namespace
@@ -177,27 +196,30 @@ Processor::RefPtr<LiveUpdate::Package> newestOf(const std::vector<Processor::Ref
   return chosen;
 }
 
-Processor::RefPtr<LiveUpdate::Package> findNewestPackage(const LiveUpdate::Product& product) {
+Processor::RefPtr<LiveUpdate::Package> findNewestPackage(const LiveUpdate::Product& product,
+                                                         const LiveUpdate::HttpInterrupt* interrupt) {
   auto uri = LiveUpdate::createUriResource(updateServerAddress());
-  auto repository = LiveUpdate::createRepositoryHTTP(uri, createProtocolConfigurationAccessor());
+  auto repository = LiveUpdate::createRepositoryHTTP(uri, createProtocolConfigurationAccessor(), interrupt);
   std::vector<Processor::RefPtr<LiveUpdate::Package>> packages;
   repository->queryUpdates(&product, packages);
   return newestOf(packages, *product.productInformation()->version());
 }
 
-std::unique_ptr<NewestPackage> newestPackageFor(Processor::RefPtr<LiveUpdate::Product> product) {
-  auto package = findNewestPackage(*product);
+std::unique_ptr<NewestPackage> newestPackageFor(Processor::RefPtr<LiveUpdate::Product> product,
+                                                const LiveUpdate::HttpInterrupt* interrupt) {
+  auto package = findNewestPackage(*product, interrupt);
   if (!package) return nullptr;
   return std::make_unique<NewestPackageImpl>(product, package->description(), package->importance());
 }
 
 std::unique_ptr<NewestPackage> queryNewestPackage(const std::u16string& descriptor, std::int32_t language,
-                                                  std::int32_t edition) {
+                                                  std::int32_t edition,
+                                                  const LiveUpdate::HttpInterrupt* interrupt) {
   auto described = readPackageDescriptor(descriptor);
   if (!described) return nullptr;
   auto info = LiveUpdate::createProductInformation(Processor::String(), described->packageId(), edition, language,
                                                    described->version());
-  return newestPackageFor(createProductImpl(info));
+  return newestPackageFor(createProductImpl(info), interrupt);
 }
 
 std::string file_md5_hex(ri_file& file) {

@@ -10,6 +10,7 @@
 #include "core/error.h"
 #include "core/string.h"
 #include "liveupdate/package.h"
+#include "network/http_client.h"
 
 class ri_file;
 
@@ -18,6 +19,8 @@ namespace InstallMenuHelper {
 constexpr std::uint32_t kChecksumError = 0x56697C;
 constexpr std::uint32_t kTransferChunk = 64 * 1024;
 
+// Called on the download worker, never under the package object's lock, so
+// a handler may cancel or ask the object while it is told.
 class DownloadHandler {
  public:
   virtual ~DownloadHandler() = default;
@@ -31,8 +34,8 @@ class DownloadHandler {
 class NewestPackage {
  public:
   virtual ~NewestPackage() = default;
-  // From any thread: stops a running download (its connection is
-  // interrupted); the flag stays raised.
+  // From any thread, never waiting for the worker: stops a running download
+  // (its query or connection is interrupted); the flag stays raised.
   virtual std::uint32_t cancel() = 0;
   virtual bool isCancelled() = 0;
   // Starts the worker; an earlier worker is waited for.
@@ -43,16 +46,20 @@ class NewestPackage {
 
 // The newest non-patch package above the product's version; the first of
 // equal versions wins. Null when none is newer.
-Processor::RefPtr<LiveUpdate::Package> findNewestPackage(const LiveUpdate::Product& product);
+// `interrupt` lets another thread end the query ("Canceled.").
+Processor::RefPtr<LiveUpdate::Package> findNewestPackage(const LiveUpdate::Product& product,
+                                                         const LiveUpdate::HttpInterrupt* interrupt = nullptr);
 Processor::RefPtr<LiveUpdate::Package> newestOf(const std::vector<Processor::RefPtr<LiveUpdate::Package>>& packages,
                                                 const LiveUpdate::Version& installed);
 
 // Null when the descriptor cannot be read or nothing newer is offered;
 // the update client's errors are thrown.
 std::unique_ptr<NewestPackage> queryNewestPackage(const std::u16string& descriptor, std::int32_t language,
-                                                  std::int32_t edition);
+                                                  std::int32_t edition,
+                                                  const LiveUpdate::HttpInterrupt* interrupt = nullptr);
 // The same for a product already at hand.
-std::unique_ptr<NewestPackage> newestPackageFor(Processor::RefPtr<LiveUpdate::Product> product);
+std::unique_ptr<NewestPackage> newestPackageFor(Processor::RefPtr<LiveUpdate::Product> product,
+                                                const LiveUpdate::HttpInterrupt* interrupt = nullptr);
 
 // 32 upper-case hexadecimal digits of the whole file.
 std::string file_md5_hex(ri_file& file);

@@ -296,4 +296,8 @@ void FXExtApp::destroy() {
 
 // Under the leak checker: fontconfig keeps what Xft's font matching allocates
 // for the life of the process and never gives it back; that is not ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+// Weak, and the same text as the installer library's (libmsi's own losses):
+// a program that links both keeps one of them, with both lines.
+extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\nleak:libmsi.so\n";
+}
