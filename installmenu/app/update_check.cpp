@@ -243,6 +243,9 @@ void CheckUpdateThread::setUpdateState(std::int32_t state) {
       }
     };
     for (const char* name : kStateItems) hide(name, true);
+    // The local hotfix stays at hand once the road has left state 2, so that
+    // a failed or cancelled download does not take it away.
+    hide("locale", false);
     if (auto locale = findItem(shell_, "locale")) browser->setItemEnabled(locale.get(), true, false);
     hide("locale_imager_this", true);
     if (state == kUpdateAvailable) {
@@ -388,6 +391,12 @@ void CheckUpdateThread::startDownload() {
   if (impl_->app) {
     FXTopWindow* none = nullptr;
     impl_->app->beginBusy(1, none);
+    // Shown now, with its preparation text: the first report may be a while
+    // coming, and made later the window would show that text over it.
+    if (FXTopWindow* busy = impl_->app->busyWindow()) {
+      busy->create();
+      busy->show(PLACEMENT_OWNER);
+    }
   }
   newest_->download(downloadedFile(), this);
 }
