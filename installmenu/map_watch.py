@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes one line per top-level window mapped or unmapped on the display, as
 it happens, so that windows too brief for a screenshot are still seen, in
-order:   "map 0x400005 743x520 Title" / "unmap 0x400005 743x520 Title".
+order:   "map 0x400005 743x520 Title" / "unmap 0x400005 743x520 Title"
+("-" for a window without a title).
 Runs until killed.   map_watch.py OUTPUT_FILE"""
 import ctypes
 import sys
@@ -65,5 +66,5 @@ while True:
             sizes[window] = "%dx%d" % (wh[0].value, wh[1].value)
     name = names.get(window, "")
     if not name:
-        continue  # menus, tooltips and other untitled windows
+        name = "-"  # untitled, or gone before it could be asked
     out.write("%s 0x%x %s %s\n" % ("map" if kind == MAP_NOTIFY else "unmap", window, sizes.get(window, "?"), name))

@@ -20,6 +20,8 @@
 #include "installmenu/app/install_menu_app.h"
 #include "installmenu/app/install_progress.h"
 #include "widgets/dialogs/messenger.h"
+#include "widgets/browser.h"
+#include "widgets/shell/shell_browser.h"
 #include "widgets/shell/shell_items.h"
 #include "widgets/shell/shell_window.h"
 #include "xml/product_configuration.h"
@@ -318,11 +320,19 @@ namespace {
 
 struct TestVerb {
   FXKShellWindow* shell;
-  std::string verb;
+  std::string verb, item;
 };
 
 int runTestVerb(void* argument) {
   std::unique_ptr<TestVerb> request(static_cast<TestVerb*>(argument));
+  if (!request->item.empty()) {
+    for (FXKShellItemInfo* info : request->shell->getItemInfos()) {
+      if (info->verb != request->item) continue;
+      FXKShellBrowserItem item(info->verb, info->id, info->separator, info->usesSelection);
+      request->shell->getBrowser()->selectItem(&item, true, false);
+      break;
+    }
+  }
   if (FXKVerbProcessor* processor = request->shell->getVerbProcessor())
     return processor->execute(request->verb.c_str(), nullptr);
   return 0;
@@ -335,5 +345,6 @@ void scheduleTestVerb(FXKShellWindow* shell) {
   if (!verb || !*verb || !shell) return;
   auto* app = dynamic_cast<FXKorvaneApp*>(shell->getApp());
   if (!app) return;
-  app->executeAsync(&runTestVerb, new TestVerb{shell, verb});
+  const char* item = std::getenv("KV_INSTALLMENU_TEST_ITEM");
+  app->executeAsync(&runTestVerb, new TestVerb{shell, verb, item ? item : ""});
 }

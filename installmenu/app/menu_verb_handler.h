@@ -107,7 +107,8 @@ void registerInstallVerbs(FXKShellWindow* shell, FXKInstallVerbHost* host);
 
 // Tests only: when the environment names a verb (KV_INSTALLMENU_TEST_VERB),
 // runs it on the current item once the event loop turns (queued through
-// executeAsync). Nothing otherwise.
+// executeAsync); KV_INSTALLMENU_TEST_ITEM names the item to make current
+// first. Nothing otherwise.
 void scheduleTestVerb(FXKShellWindow* shell);
 
 // The extra installer properties of a menu install: "CUSTOM_XML=" with the

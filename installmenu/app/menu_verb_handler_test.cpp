@@ -285,9 +285,14 @@ TEST_F(VerbHandlerTest, ExtractWritesTheMemberToTheChosenFile) {
   EXPECT_EQ(app->cancelable(), host.flag.get());
 
   // A cancelled choice writes nothing and still counts as carried out.
+  std::filesystem::remove(c("out/saved.msi"));
   answer("");
   EXPECT_EQ(handler("extract")->execute(nullptr), 1);
-  EXPECT_FALSE(std::filesystem::exists(c("Hotfix.msi")));
+  EXPECT_TRUE(std::filesystem::is_empty(c("out")));
+  // A folder that is not there: nothing written, no question.
+  answer(c("gone/saved.msi"));
+  EXPECT_EQ(handler("extract")->execute(nullptr), 1);
+  EXPECT_FALSE(std::filesystem::exists(c("gone")));
 }
 
 // A pattern is no member name: extract resolves it for the installed
@@ -371,8 +376,19 @@ TEST_F(VerbHandlerTest, TheTestVerbRunsOnceTheLoopTurnsAndOnlyWhenAsked) {
   scheduleTestVerb(shell);
   EXPECT_EQ(host.checks, 0);  // queued, not run at once
   settleEvents(app.get(), 5);
-  ::unsetenv("KV_INSTALLMENU_TEST_VERB");
   EXPECT_EQ(host.checks, 1);
+  // A named item becomes the current one first.
+  current("update_available", {});
+  ::setenv("KV_INSTALLMENU_TEST_ITEM", "update_error", 1);
+  current("update_error", {});
+  current("update_available", {});
+  scheduleTestVerb(shell);
+  settleEvents(app.get(), 5);
+  ::unsetenv("KV_INSTALLMENU_TEST_VERB");
+  ::unsetenv("KV_INSTALLMENU_TEST_ITEM");
+  EXPECT_EQ(host.checks, 2);
+  EXPECT_EQ(host.downloads, 0);
+  EXPECT_EQ(shell->getCurrentItemInfo()->verb, "update_error");
 }
 
 }  // namespace
