@@ -107,6 +107,11 @@ int wmain(int argc, char16_t** argv) {
   Processor::GC::initialize();
   FXKInstallMenuApp app;
   app.initWithPackage(count, narrow.data(), line.hasPackageFile ? line.packageFile.c_str() : nullptr);
+  if (!app.hasDisplay()) {
+    const char* set = std::getenv("DISPLAY");
+    std::fputs(noDisplayMessage(utf8(argv[0]), app.displayName(), set && *set).c_str(), stderr);
+    return 1;
+  }
   app.create();
   const int code = app.run();
   app.destroy();

@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
-# Runs the program on the test's X display: its window carries the title from
-# the configuration and the theme's background colour, a second start hands
-# over and ends with 1, and closing the window ends the program with 0.
-#   window_test.sh PROGRAM KVTOOL
+# Runs the program on an X display of its own (1024x768, 24 bits, the fonts
+# the build installs) and checks the menu window at known pixels: maximised
+# and borderless, the gradient band, the close glyph, the configuration's
+# items in state 0 (hotfix, update proposal, support, help); a second start
+# hands over and ends with 1; a click on the close button ends it with 0.
+#   window_test.sh PROGRAM KVTOOL IMAGES
 set -uo pipefail
-program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") kvtool=$2
+program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1") kvtool=$2 images=$3
 here=$(cd "$(dirname "$0")" && pwd)
-[ -n "${DISPLAY:-}" ] || { echo "no X display: skipped"; exit 0; }
+
+# The pixels below are for this screen: run on a private server of that size.
+if [ -z "${KV_WINDOW_TEST_SCREEN:-}" ]; then
+  command -v xvfb-run > /dev/null || { echo "no xvfb-run: skipped"; exit 0; }
+  export KV_WINDOW_TEST_SCREEN=1
+  exec xvfb-run -a -s '-screen 0 1024x768x24' "$0" "$@"
+fi
 
 base=${KV_TEST_TMP:-${TMPDIR:-/tmp}}
 mkdir -p "$base"
@@ -31,15 +39,42 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [ -n "$window" ] || { echo "FAIL: no window titled \"$title\""; cat "$root/out"; exit 1; }
-sleep 0.3  # the first paint
+sleep 0.5  # the first paint
 
-# The background at a known pixel: the theme's shell background.
-import -window "$window" "$root/shot.png" 2>/dev/null || fail "cannot take a screenshot"
-pixel=$(convert "$root/shot.png" -format '%[pixel:p{4,4}]' info: 2>/dev/null)
-case "$pixel" in
-  "srgb(245,252,255)"|"rgb(245,252,255)") ;;
-  *) fail "pixel (4,4) is $pixel, expected 245,252,255" ;;
+# Maximised over the whole screen; no window manager decorates it.
+geometry=$(xdotool getwindowgeometry "$window" | tr -d ' ' | tr '\n' ' ')
+case "$geometry" in
+  *Position:0,0*Geometry:1024x768*) ;;
+  *) fail "window geometry: $geometry, expected the whole 1024x768 screen" ;;
 esac
+
+import -window root "$root/shot.png" 2>/dev/null || fail "cannot take a screenshot"
+pixel() { convert "$1" -format "%[pixel:p{$2}]" info: 2>/dev/null | sed 's/^srgba\?(\([0-9]*,[0-9]*,[0-9]*\).*/\1/'; }
+expect() {  # WHAT X,Y RGB
+  local got
+  got=$(pixel "$root/shot.png" "$2")
+  [ "$got" = "$3" ] || fail "$1: pixel ($2) is $got, expected $3"
+}
+# The same point of a picture the program ships, as the witness.
+expect_picture() {  # WHAT X,Y PICTURE PX,PY
+  expect "$1" "$2" "$(pixel "$images/$3" "$4")"
+}
+
+expect_picture "gradient band at the top-left corner" 4,4 top_gradient.png 4,4
+expect_picture "gradient band under the top area" 300,20 top_gradient.png 300,20
+expect "close glyph" 1001,16 "128,129,132"
+expect "shell background right of the gradient" 900,200 "245,252,255"
+# The items of state 0, their icons at their places in the category view.
+expect_picture "update proposal icon" 442,74 item_update_48.png 24,24
+expect_picture "update proposal icon" 442,60 item_update_48.png 24,10
+expect_picture "support icon" 230,175 item_support_48.png 24,24
+expect_picture "help icon" 442,182 item_support_48.png 24,24
+expect_picture "help icon" 442,168 item_support_48.png 24,10
+# The hotfix item is the list's focused entry: drawn, in the selection's tint.
+got=$(pixel "$root/shot.png" 230,95)
+[ "$got" != "245,252,255" ] || fail "no hotfix item at (230,95)"
+# No state item but the proposal: the place below it is empty.
+expect "nothing below the help item" 442,260 "245,252,255"
 
 # A second start ends with 1 and leaves one window.
 (cd "$root" && exec "$program" /package_file=second.msi) > "$root/out2" 2>&1
@@ -48,11 +83,13 @@ status=$?
 count=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | wc -l)
 [ "$count" -eq 1 ] || fail "$count windows after the second start"
 
-# Closing the window ends the program with 0.
-python3 "$here/close_window.py" "$window" || fail "cannot ask the window to close"
+# A click on the close button ends the program with 0.
+xdotool mousemove 1001 16 click 1
 for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$pid" 2>/dev/null; then
-  fail "the program still runs after its window closed"
+  fail "the program still runs after its close button was clicked"
+  # The window manager's way still works.
+  python3 "$here/close_window.py" "$window"
 else
   wait "$pid"
   status=$?

@@ -19,8 +19,10 @@ namespace {
 constexpr UINT kNewInstance = 3025;
 constexpr UINT kRunOnGuiThread = 3024;
 
-std::string mappingName(const std::string& app) { return "Global\\" + app + "_ARGS_SHARED_MEM"; }
-std::string className(const std::string& app) { return app + "_DUMMY_APPLICATION_WINDOW"; }
+// Wide, as the application name is: a name that differs from another only in
+// a character beyond one byte names objects of its own.
+std::u16string mappingName(const std::u16string& app) { return u"Global\\" + app + u"_ARGS_SHARED_MEM"; }
+std::u16string className(const std::u16string& app) { return app + u"_DUMMY_APPLICATION_WINDOW"; }
 
 // A view of a named mapping, closed with the object. Created with default
 // security: the mapping is the user's own.
@@ -59,8 +61,8 @@ bool FXKorvaneApp::handOverArguments() {
   if (applicationName_.empty()) return false;
   Mapping mapping;
   try {
-    const std::string name = mappingName(applicationName_);
-    mapping.handle = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, handOverSize_, name.c_str());
+    const std::u16string name = mappingName(applicationNameWide_);
+    mapping.handle = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, handOverSize_, name.c_str());
     if (mapping.handle && GetLastError() == ERROR_ALREADY_EXISTS) {
       CloseHandle(mapping.handle);  // someone else's: never written to
       mapping.handle = nullptr;
@@ -69,10 +71,10 @@ bool FXKorvaneApp::handOverArguments() {
     if (mapping.view && handOver_) std::memcpy(mapping.view, handOver_.get(), handOverSize_);
   } catch (const Common::Error&) {
   }
-  const std::string cls = className(applicationName_);
-  HWND running = FindWindowA(cls.c_str(), nullptr);
+  const std::u16string cls = className(applicationNameWide_);
+  HWND running = FindWindowW(cls.c_str(), nullptr);
   if (!running) return false;
-  const HWND answer = reinterpret_cast<HWND>(SendMessageA(running, kNewInstance, 0, handOverSize_));
+  const HWND answer = reinterpret_cast<HWND>(SendMessageW(running, kNewInstance, 0, handOverSize_));
   if (!answer) return false;
   WINDOWPLACEMENT placement{};
   placement.length = sizeof placement;
@@ -91,19 +93,19 @@ LRESULT FXKorvaneApp::hiddenWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
   // Nothing may escape into the layer's message core.
   try {
     if (message == WM_CREATE) {
-      auto* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
-      SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+      auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
+      SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
       return 0;
     }
-    auto* app = reinterpret_cast<FXKorvaneApp*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    auto* app = reinterpret_cast<FXKorvaneApp*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (message == kNewInstance) {
       if (!app) return 0;
       try {
         const std::size_t size = static_cast<std::size_t>(lParam);
         Mapping mapping;
-        const std::string name = mappingName(app->applicationName_);
+        const std::u16string name = mappingName(app->applicationNameWide_);
         if (size >= 5 && size <= (std::size_t(1) << 24)) {
-          mapping.handle = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+          mapping.handle = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
           if (mapping.handle) mapping.view = MapViewOfFile(mapping.handle, FILE_MAP_READ, 0, 0, size);
         }
         if (mapping.view) {
@@ -141,7 +143,7 @@ LRESULT FXKorvaneApp::hiddenWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
         return 0;
       }
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    return DefWindowProcW(hwnd, message, wParam, lParam);
   } catch (...) {
     return 0;
   }
@@ -149,7 +151,7 @@ LRESULT FXKorvaneApp::hiddenWindowProc(HWND hwnd, UINT message, WPARAM wParam, L
 
 void FXKorvaneApp::create() {
   if (!applicationName_.empty()) {
-    mutex_ = CreateMutexA(nullptr, FALSE, applicationName_.c_str());
+    mutex_ = CreateMutexW(nullptr, FALSE, applicationNameWide_.c_str());
     mutexError_ = GetLastError();
     if (mutex_) WaitForSingleObject(mutex_, INFINITE);
   }
@@ -160,16 +162,16 @@ void FXKorvaneApp::create() {
   FXExtApp::create();
   FXKInstallCredentialHandler(this);
   if (!applicationName_.empty()) {
-    const std::string cls = className(applicationName_);
-    WNDCLASSEXA wc{};
+    const std::u16string cls = className(applicationNameWide_);
+    WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.style = 3;
     wc.lpfnWndProc = &FXKorvaneApp::hiddenWindowProc;
     wc.cbWndExtra = 4;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = cls.c_str();
-    if (!RegisterClassExA(&wc)) fxerror("Failed to register class with code %d", static_cast<int>(GetLastError()));
-    hidden_ = CreateWindowExA(0, cls.c_str(), nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, this);
+    if (!RegisterClassExW(&wc)) fxerror("Failed to register class with code %d", static_cast<int>(GetLastError()));
+    hidden_ = CreateWindowExW(0, cls.c_str(), nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, this);
     if (!hidden_) fxerror("Failed to create dummy window with code %d", static_cast<int>(GetLastError()));
   }
   if (mutex_) ReleaseMutex(mutex_);
@@ -181,7 +183,7 @@ void FXKorvaneApp::destroy() {
   if (hidden_) {
     DestroyWindow(hidden_);
     hidden_ = nullptr;
-    UnregisterClassA(className(applicationName_).c_str(), GetModuleHandleW(nullptr));
+    UnregisterClassW(className(applicationNameWide_).c_str(), GetModuleHandleW(nullptr));
   }
   if (busyWindow_) {
     doneModal(busyWindow_, true, 0);

@@ -212,6 +212,33 @@ TEST_F(SingleInstanceTest, HiddenWindowRunsAFunctionAndKeepsItsError) {
   app.destroy();
 }
 
+// The single-instance objects carry the application name wide: a name with
+// U+0141 is found under that very name, and its low byte alone ("A") names
+// nothing of it.
+TEST_F(SingleInstanceTest, ObjectsAreNamedByTheWholeWideName) {
+  class WideApp : public FXKorvaneApp {
+   public:
+    WideApp() : FXKorvaneApp(FXWString(u"kvtest"), FXWString(u"kvtest"), "KvInstance\xc5\x81") {}
+  } app;
+  static char a0[] = "first";
+  static char* argv[] = {a0, nullptr};
+  static int argc = 1;
+  app.init(argc, argv);
+  app.create();
+  EXPECT_EQ(app.applicationNameWide(), u"KvInstance\u0141");
+  EXPECT_EQ(FindWindowW(u"KvInstance\u0141_DUMMY_APPLICATION_WINDOW", nullptr), app.hiddenWindow());
+  EXPECT_EQ(FindWindowW(u"KvInstanceA_DUMMY_APPLICATION_WINDOW", nullptr), nullptr);
+  HANDLE same = CreateMutexW(nullptr, FALSE, u"KvInstance\u0141");
+  ASSERT_NE(same, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  CloseHandle(same);
+  HANDLE other = CreateMutexW(nullptr, FALSE, u"KvInstanceA");
+  ASSERT_NE(other, nullptr);
+  EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  CloseHandle(other);
+  app.destroy();
+}
+
 // What a running instance reads from the hand-over mapping: only strings
 // that end inside the block, never more than the count, and nothing when the
 // size asked for passes the mapping's end.

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "core/text_convert.h"
+#include "platform/win32/codepage.h"
 #include "platform/win32/thread.h"
 #include "platform/win32/window.h"
 #include "system/locks.h"
@@ -51,7 +52,10 @@ FXKorvaneApp::FXKorvaneApp(const FXWString& name, const FXWString& vendor, const
   choreLock_ = new CRITICAL_SECTION;
   InitializeCriticalSection(choreLock_);
   progressSink_ = Processor::makeRef<FXKorvaneAppProgress>(this);
-  if (applicationName) applicationName_ = applicationName;
+  if (applicationName) {
+    applicationName_ = applicationName;
+    applicationNameWide_ = win32::utf8_to_utf16(applicationName_);
+  }
   guiThreadId_ = GetCurrentThreadId();
   static const char* const fonts[] = {"helptitlefont",  "helptitle2font", "helpfigurefont", "categorytitle",
                                       "categorytitle1", "categorytitle2", "grouptitle",     "hugetitle",

@@ -41,6 +41,7 @@ class FXKorvaneApp : public FX::FXExtApp {
   using ChoreFunction = int (*)(void*);
   struct _tagExecuteAsyncChore;
 
+  // `applicationName` (UTF-8) names the single-instance objects, which take it wide.
   FXKorvaneApp(const FXWString& name, const FXWString& vendor, const char* applicationName, std::uint32_t options = 0);
   ~FXKorvaneApp() override;
 
@@ -94,6 +95,7 @@ class FXKorvaneApp : public FX::FXExtApp {
     Common::Error error;
   };
   const std::string& applicationName() const { return applicationName_; }
+  const std::u16string& applicationNameWide() const { return applicationNameWide_; }
   HWND hiddenWindow() const { return hidden_; }
 
   // Theme.
@@ -210,6 +212,7 @@ class FXKorvaneApp : public FX::FXExtApp {
   std::map<const void*, FX::FXIcon*> toolkitIcons_;
   std::map<std::string, FX::FXIcon*> archiveIcons_;
   std::string applicationName_;
+  std::u16string applicationNameWide_;
   HWND hidden_ = nullptr;
   int hiddenDepth_ = 0;
   bool eventTimeoutArmed_ = false;

@@ -295,9 +295,9 @@ void FXExtApp::destroy() {
 }  // namespace FX
 
 // Under the leak checker: fontconfig keeps what Xft's font matching allocates
-// for the life of the process and never gives it back; that is not ours. The
-// installer layer names libmsi too (platform/msi/msi.cpp): a program with both
-// keeps one of the two, alike.
-extern "C" __attribute__((weak, visibility("default"), used)) const char* __lsan_default_suppressions() {
+// for the life of the process and never gives it back; that is not ours.
+// Weak, and the same text as the installer library's (libmsi's own losses):
+// a program that links both keeps one of them, with both lines.
+extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
   return "leak:libfontconfig.so\nleak:libmsi.so\n";
 }

@@ -1331,8 +1331,8 @@ UINT MsiGetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPWSTR szValueBuf, DWOR
 }
 
 // libmsi 0.101 loses a few bytes in every summary persist; only the leak checker
-// of sanitizer builds reads this. The toolkit layer names its own library too
-// (platform/fox/fx_app.cpp): a program with both keeps one of the two, alike.
+// of sanitizer builds reads this. Weak, and the same text as the toolkit
+// library's (fontconfig's losses): a program that links both keeps one.
 extern "C" __attribute__((weak, visibility("default"), used)) const char* __lsan_default_suppressions() {
-  return "leak:libmsi.so\nleak:libfontconfig.so\n";
+  return "leak:libfontconfig.so\nleak:libmsi.so\n";
 }
