@@ -1,6 +1,7 @@
 #include "installmenu/app/update_check.h"
 
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -354,6 +355,10 @@ void CheckUpdateThread::checkEnded(std::unique_ptr<InstallMenuHelper::NewestPack
   if (error) return checkFailed(error);
   newest_ = std::move(found);
   setUpdateState(newest_ ? kUpdateAvailable : kUpdateUnavailable);
+  // Test seam of the end-to-end run: the offer is taken as a user would.
+  const char* take = std::getenv("KV_INSTALLMENU_TEST_TAKE_UPDATE");
+  if (newest_ && take && std::string(take) == "1")
+    Impl::post(impl_, 5, [](CheckUpdateThread& road) { road.startDownload(); });
 }
 
 // ---- the download ----
