@@ -4,7 +4,7 @@
 # with 1, and not crash.
 #   no_display_test.sh PROGRAM
 set -uo pipefail
-program=$1
+program=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 base=${KV_TEST_TMP:-${TMPDIR:-/tmp}}
 mkdir -p "$base"
 root=$(mktemp -d "$base/nodisplay-XXXXXX")

@@ -54,8 +54,8 @@ class FXKInstallMenuApp : public FXKorvaneApp {
   FXWString packageFile_;
   Processor::Cancelable* cancel_ = nullptr;
   bool downloading_ = false;
-  std::u16string helpCopy_;
-  std::string displayName_;  // the help file this process extracted; removed at the end
+  std::u16string helpCopy_;  // the help file this process extracted; removed at the end
+  std::string displayName_;
 };
 
 // The main window: the kml menu of the product configuration in the install

@@ -1,6 +1,7 @@
 #include "installmenu/app/update_check.h"
 
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -243,6 +244,9 @@ void CheckUpdateThread::setUpdateState(std::int32_t state) {
       }
     };
     for (const char* name : kStateItems) hide(name, true);
+    // The local hotfix stays at hand once the road has left state 2, so that
+    // a failed or cancelled download does not take it away.
+    hide("locale", false);
     if (auto locale = findItem(shell_, "locale")) browser->setItemEnabled(locale.get(), true, false);
     hide("locale_imager_this", true);
     if (state == kUpdateAvailable) {
@@ -351,6 +355,10 @@ void CheckUpdateThread::checkEnded(std::unique_ptr<InstallMenuHelper::NewestPack
   if (error) return checkFailed(error);
   newest_ = std::move(found);
   setUpdateState(newest_ ? kUpdateAvailable : kUpdateUnavailable);
+  // Test seam of the end-to-end run: the offer is taken as a user would.
+  const char* take = std::getenv("KV_INSTALLMENU_TEST_TAKE_UPDATE");
+  if (newest_ && take && std::string(take) == "1")
+    Impl::post(impl_, 5, [](CheckUpdateThread& road) { road.startDownload(); });
 }
 
 // ---- the download ----
@@ -388,6 +396,12 @@ void CheckUpdateThread::startDownload() {
   if (impl_->app) {
     FXTopWindow* none = nullptr;
     impl_->app->beginBusy(1, none);
+    // Shown now, with its preparation text: the first report may be a while
+    // coming, and made later the window would show that text over it.
+    if (FXTopWindow* busy = impl_->app->busyWindow()) {
+      busy->create();
+      busy->show(PLACEMENT_OWNER);
+    }
   }
   newest_->download(downloadedFile(), this);
 }

@@ -17,6 +17,9 @@
 //   through the question the window hands to setCertificateQuestion (none:
 //   the certificate is refused).
 //
+// Tests only: with KV_INSTALLMENU_TEST_TAKE_UPDATE=1 in the environment, a
+// check that finds a newer package starts its download, as a user would.
+//
 // The GUI thread never waits for a worker: the workers report through queued
 // requests, and a check asked for while one runs starts once it has ended.
 //

@@ -186,3 +186,72 @@ TEST_F(NewestPackageDownload, ADestinationThatCannotBeMadeFails) {
 }
 
 }  // namespace
+
+namespace {
+
+using namespace InstallMenuHelper;
+
+// A handler that asks the package object while it is told, as a GUI handler
+// may: the object's lock is not held around the call.
+class Reentrant final : public DownloadHandler {
+ public:
+  explicit Reentrant(NewestPackage*& package) : package_(package) {}
+  void progress(std::uint32_t) override {
+    if (!package_->isCancelled()) package_->cancel();
+  }
+  void downloaded() override { end("downloaded"); }
+  void failed(const Common::Error&) override { end("failed"); }
+  void cancelled() override {
+    package_->isCancelled();
+    end("cancelled");
+  }
+  std::string wait() {
+    std::unique_lock<std::mutex> g(lock_);
+    done_.wait_for(g, std::chrono::seconds(30), [&] { return !outcome_.empty(); });
+    return outcome_;
+  }
+
+ private:
+  void end(const char* what) {
+    std::lock_guard<std::mutex> g(lock_);
+    outcome_ = what;
+    done_.notify_all();
+  }
+  NewestPackage*& package_;
+  std::mutex lock_;
+  std::condition_variable done_;
+  std::string outcome_;
+};
+
+TEST_F(NewestPackageDownload, AHandlerMayCancelWhileItIsTold) {
+  Service service(folder.path, {});
+  pointAt(service);
+  auto newest = offer();
+  ASSERT_TRUE(newest);
+  NewestPackage* raw = newest.get();
+  Reentrant handler(raw);
+  newest->download(windowsPath(), &handler);
+  EXPECT_EQ(handler.wait(), "cancelled");
+}
+
+// A cancel while the download's own query waits for a silent service is
+// answered at once, and the download ends as cancelled, not failed.
+TEST_F(NewestPackageDownload, ACancelDuringTheQueryDoesNotWaitForIt) {
+  Service offering(folder.path, {});
+  pointAt(offering);
+  auto newest = offer();
+  ASSERT_TRUE(newest);
+  Service silent(folder.path, {"--stall"});
+  pointAt(silent);
+  Recorder recorder;
+  newest->download(windowsPath(), &recorder);
+  for (int i = 0; i < 500 && silent.requests().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_FALSE(silent.requests().empty());
+  newest->cancel();  // would wait for the query's two minutes under the lock
+  EXPECT_EQ(recorder.wait(), "cancelled");
+  newest.reset();
+  EXPECT_EQ(fileGets(silent), 0u);
+}
+
+}  // namespace
