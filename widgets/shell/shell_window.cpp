@@ -117,7 +117,7 @@ FXKShellWindow::~FXKShellWindow() {
   sourceObjects.clear();
   delete itemSource;
   itemSource = nullptr;
-  if (currentLayout && currentLayoutRegisteredName().empty()) delete currentLayout;
+  if (currentLayout && !isRegisteredLayout(currentLayout)) delete currentLayout;
   currentLayout = nullptr;
   clearLayouts();
   verbProcessor = nullptr;
@@ -271,10 +271,16 @@ std::string FXKShellWindow::currentLayoutRegisteredName() const {
   return std::string();
 }
 
+bool FXKShellWindow::isRegisteredLayout(const FXKShellLayout* layout) const {
+  for (const auto& [name, registered] : layoutsByName)
+    if (registered == layout) return true;
+  return false;
+}
+
 std::int32_t FXKShellWindow::addLayout(const std::string& name, FXKShellLayout* layout) {
   if (!layout) return 0;
   if (layoutsByName.empty()) {
-    if (currentLayout && currentLayoutRegisteredName().empty()) delete currentLayout;
+    if (currentLayout && !isRegisteredLayout(currentLayout)) delete currentLayout;
     currentLayout = nullptr;
     setLayout(name, layout);
   }
@@ -302,7 +308,7 @@ void FXKShellWindow::setLayout(const std::string& name, FXKShellLayout* layout) 
   if (layout == currentLayout) return;
   if (currentLayout) {
     currentLayout->deactivate();
-    if (currentLayoutRegisteredName().empty()) delete currentLayout;
+    if (!isRegisteredLayout(currentLayout)) delete currentLayout;
   }
   currentLayout = layout;
   currentLayoutName = name;

@@ -123,6 +123,9 @@ class FXKShellWindow : public FX::FXMainWindow {
   FXKShellLayout* findLayout(std::int32_t id) const;
   // The name the current layout is registered under, or empty.
   std::string currentLayoutRegisteredName() const;
+  // Whether the window owns `layout` through its registry (a layout may be
+  // registered under the empty name, so the name cannot tell).
+  bool isRegisteredLayout(const FXKShellLayout* layout) const;
 
   // Verbs.
   std::int32_t setVerbHandler(const char* verb, Processor::VerbHandler* handler);

@@ -68,6 +68,15 @@ TEST_F(ShellWindowBaseTest, AddLayoutNumbersNamesAndReplaces) {
   EXPECT_EQ(deleted, 4);
 }
 
+TEST_F(ShellWindowBaseTest, ALayoutUnderTheEmptyNameIsDeletedOnce) {
+  auto* window = new FXKShellWindow(app.get(), "shell");
+  int deleted = 0;
+  EXPECT_EQ(window->addLayout("", new CountingLayout(window, &deleted)), 1);
+  EXPECT_EQ(window->currentLayoutRegisteredName(), "");
+  delete window;
+  EXPECT_EQ(deleted, 1);
+}
+
 TEST_F(ShellWindowBaseTest, UnknownLayoutModeKeepsTheCurrentLayout) {
   app->reg().writeStringEntry("FXKShellWindow", "LAYOUTMODE", "nosuch");
   auto* window = new FXKShellWindow(app.get(), "shell");
