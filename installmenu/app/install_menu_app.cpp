@@ -418,6 +418,8 @@ void FXKInstallMenuShell::show() {
 }
 
 void FXKInstallMenuShell::destroy() {
+  // The road's workers talk to the application: they end before it does.
+  if (updateCheck_) updateCheck_->stop();
   FXKShellWindow::destroy();
   // Their server-side pictures go while the display is still open; deleting
   // them later frees nothing on a closed display.

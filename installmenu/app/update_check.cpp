@@ -133,7 +133,10 @@ CheckUpdateThread::Impl::~Impl() = default;
 
 void CheckUpdateThread::Impl::post(const std::shared_ptr<Impl>& self, std::uint32_t id,
                                    std::function<void(CheckUpdateThread&)> action, bool replace) {
-  if (!self->app) return;
+  // Under the lock the road's end cannot pass in between: once `stopping` is
+  // set nothing more reaches the application, which may go next.
+  std::lock_guard<std::mutex> g(self->lock);
+  if (!self->app || self->stopping) return;
   auto* chore = new Chore;
   chore->impl = self;
   chore->action = std::move(action);
@@ -178,6 +181,13 @@ CheckUpdateThread::CheckUpdateThread(FXKShellWindow* shell) : shell_(shell) {
 }
 
 CheckUpdateThread::~CheckUpdateThread() {
+  stop();
+  newest_.reset();
+  removePreviousDownload();
+  impl_->owner = nullptr;
+}
+
+void CheckUpdateThread::stop() {
   if (LiveUpdate::checkCertificateCallback() == impl_.get()) LiveUpdate::setCheckCertificateCallback(nullptr);
   {
     std::lock_guard<std::mutex> g(impl_->lock);
@@ -198,9 +208,6 @@ CheckUpdateThread::~CheckUpdateThread() {
   }
   // Deleting the package interrupts its download and joins its worker.
   impl_->cancel.package = nullptr;
-  newest_.reset();
-  removePreviousDownload();
-  impl_->owner = nullptr;
 }
 
 // ---- showing a state ----
@@ -297,8 +304,8 @@ void CheckUpdateThread::checkFailed(const Common::Error&) { setUpdateState(kUpda
 
 void CheckUpdateThread::startUpdateCheck() {
   // Replacing the offer or its folder under a running download would pull
-  // them from under its worker.
-  if (impl_->downloading) return;
+  // them from under its worker. A road that ended starts nothing.
+  if (impl_->downloading || impl_->stopping) return;
   setUpdateState(kUpdateChecking);
   if (impl_->checking) {
     impl_->checkAgain = true;
@@ -364,7 +371,7 @@ void CheckUpdateThread::checkEnded(std::unique_ptr<InstallMenuHelper::NewestPack
 // ---- the download ----
 
 void CheckUpdateThread::startDownload() {
-  if (impl_->downloading || impl_->checking) return;
+  if (impl_->downloading || impl_->checking || impl_->stopping) return;
   setUpdateState(kUpdateDownloading);
   lastError_ = Common::Error();
   if (!newest_) return downloadFailed(Common::Error(KV_SITE, LiveUpdate::kFailedCheck, "package"));

@@ -72,6 +72,11 @@ class CheckUpdateThread : public FX::FXObject, public InstallMenuHelper::Downloa
   explicit CheckUpdateThread(FXKShellWindow* shell);
   ~CheckUpdateThread() override;
 
+  // Ends the road: an open certificate question is refused, the workers are
+  // interrupted and joined, and nothing more reaches the application. The
+  // window calls it when it goes, before the application itself does.
+  void stop();
+
   // Shows state s in the item list and stores it.
   void setUpdateState(std::int32_t state);
   std::int32_t updateState() const { return state_; }
