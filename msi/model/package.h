@@ -165,7 +165,10 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   // The binary of the package's list whose Name is the text, or null.
   MsiBinary* findDll(const std::u16string& name);
   bool dropComponent(const std::u16string& key);
-  const KeyList& cabinetKeys() const { return needTree(), cabinets_; }
+  const KeyList& cabinetKeys() const {
+    needTree();
+    return cabinets_;
+  }
   // Numbers the files of the cabinets after every file numbered already.
   void renumberCabinets();
 
@@ -197,19 +200,34 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   const KeyList& propertyKeys() const { return properties_; }
   // The installation tree's lists; the first use reads the tree (a tree that
   // does not read raises number 13, as the open did, at every use).
-  const KeyList& componentKeys() const { return needTree(), components_; }
-  const KeyList& directoryKeys() const { return needTree(), directories_; }
-  const KeyList& featureKeys() const { return needTree(), features_; }
-  const KeyList& fileKeys() const { return needTree(), files_; }
+  const KeyList& componentKeys() const {
+    needTree();
+    return components_;
+  }
+  const KeyList& directoryKeys() const {
+    needTree();
+    return directories_;
+  }
+  const KeyList& featureKeys() const {
+    needTree();
+    return features_;
+  }
+  const KeyList& fileKeys() const {
+    needTree();
+    return files_;
+  }
   bool hasAssembly(const std::u16string& componentKey) const {
     needTree();
     return assemblies_.count(componentKey) != 0;
   }
-  // The assembly row read at open for the component, or null.
+  // The assembly row of the component (read with the tree), or null.
   MsiAssembly* assemblyForComponent(const std::u16string& componentKey) const;
   const KeyList& customActionKeys() const { return customActions_; }
   const KeyList& binaryKeys() const { return binaries_; }
-  const KeyList& isolatedComponentKeys() const { return needTree(), isolatedComponents_; }
+  const KeyList& isolatedComponentKeys() const {
+    needTree();
+    return isolatedComponents_;
+  }
 
   // The root directory ("TARGETDIR"), made when the package has none; marked.
   MsiDirectory* rootDirectory();
@@ -248,7 +266,10 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   MsiNonmsiUpgrade* addNonMsiUpgrade(const std::u16string& product);
   // The package's own file notifier: every file added is listed once.
   void onFileAdded(MsiFile* file);
-  const std::u16string& rootDirectoryKey() const { return needTree(), rootDirectoryKey_; }
+  const std::u16string& rootDirectoryKey() const {
+    needTree();
+    return rootDirectoryKey_;
+  }
   // Whether the installation tree has been read (or is being read).
   bool treeRead() const { return tree_ == Tree::Read || tree_ == Tree::Reading; }
   std::size_t deleterCount() const { return deleters_.size(); }
