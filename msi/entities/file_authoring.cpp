@@ -370,6 +370,7 @@ MsiComponent* MsiFeature::createRegistryComponent(const std::u16string& componen
 // --- the package's authoring side ----------------------------------------------------
 
 MsiFeature* MsiPackage::addFeature(const std::u16string& key, const std::u16string& title, MsiDirectory* directory) {
+  needTree();
   std::u16string directoryKey = directory ? directory->key() : std::u16string();
   if (!directory)
     if (MsiDirectory* root = find<MsiDirectory>(MsiDirectory::kRootKey)) directoryKey = root->key();

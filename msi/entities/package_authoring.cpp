@@ -21,6 +21,7 @@ std::int32_t diskNumber(const std::u16string& text) { return isNumber(text) ? to
 }  // namespace
 
 MsiCab* MsiPackage::addCabinet(const std::u16string& name) {
+  needTree();
   std::int32_t highest = 0;
   for (const std::u16string& key : cabinets_.keys()) {
     highest = std::max(highest, diskNumber(key));
@@ -57,6 +58,7 @@ void MsiPackage::embedCabinet(MsiCab* cabinet) {
 }
 
 void MsiPackage::removeCabinet(MsiCab* cabinet) {
+  needTree();
   if (!cabinet || !cabinets_.contains(cabinet->diskId())) throw Error(MSI_LOCATION, kModule, 91);
   std::u16string key = cabinet->diskId();
   identityMap<MsiCab>().release(key);
@@ -64,6 +66,8 @@ void MsiPackage::removeCabinet(MsiCab* cabinet) {
 }
 
 void MsiPackage::renumberCabinets() {
+  // An unread tree holds no cabinet with new files.
+  if (tree_ != Tree::Read) return;
   std::set<std::u16string> listed;
   std::int32_t highest = 0;
   for (const std::u16string& key : cabinets_.keys()) {
@@ -83,6 +87,7 @@ void MsiPackage::renumberCabinets() {
 }
 
 void MsiPackage::removeFeature(MsiFeature* feature) {
+  needTree();
   if (!feature || !features_.contains(feature->key())) throw Error(MSI_LOCATION, kModule, 20);
   std::u16string key = feature->key();
   // Taken out before its children go, so that a looping parent chain ends.
@@ -103,6 +108,7 @@ void MsiPackage::removeFeature(MsiFeature* feature) {
 }
 
 void MsiPackage::removeComponent(MsiComponent* component) {
+  needTree();
   if (!component || !components_.contains(component->key())) throw Error(MSI_LOCATION, kModule, 30);
   std::u16string key = component->key();
   dropComponent(key);

@@ -3,11 +3,15 @@
 #include "msi/entities/tree.h"
 
 #include <algorithm>
+#include <functional>
+#include <list>
 #include <sstream>
 
 #include "msi/entities/directory.h"
 #include "msi/entities/entity_fixture.h"
 #include "msi/entities/formatted_string.h"
+#include "msi/entities/property.h"
+#include "msi/entities/upgrade.h"
 #include "msi/model/error.h"
 #include "msi/model/model_fixture.h"
 #include "msi/model/package.h"
@@ -147,6 +151,151 @@ TEST_F(TreeTest, RemovedComponentsAndFeaturesTakeTheirRowsAndLinks) {
   auto reopened = Msi::MsiPackage::open(path, true);
   EXPECT_EQ(reopened->componentKeys().size(), 2u);
   EXPECT_EQ(reopened->featureKeys().size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// The first column of every data row of an msiinfo export: the keys in table order.
+std::list<std::u16string> exportedKeys(const std::string& exported) {
+  std::list<std::u16string> keys;
+  std::vector<std::string> rows = lines(exported);
+  for (std::size_t i = 3; i < rows.size(); ++i) {
+    std::string key = rows[i].substr(0, rows[i].find('\t'));
+    keys.emplace_back(key.begin(), key.end());
+  }
+  return keys;
+}
+
+// Whatever touches the installation tree first reads all of it, so each way in
+// gives the answers of a tree read whole (msiinfo export the witness).
+TEST_F(TreeTest, EveryFirstWayIntoTheTreeReadsItWhole) {
+  std::u16string path = buildTree();
+  using Package = Msi::MsiPackage;
+  struct Way {
+    const char* name;
+    std::function<void(Package&)> touch;
+    bool propertiesOnly = false;
+  };
+  const Way ways[] = {
+      {"componentKeys", [](Package& p) { p.componentKeys(); }},
+      {"fileKeys", [](Package& p) { p.fileKeys(); }},
+      {"featureKeys", [](Package& p) { p.featureKeys(); }},
+      {"directoryKeys", [](Package& p) { p.directoryKeys(); }},
+      {"cabinetKeys", [](Package& p) { p.cabinetKeys(); }},
+      {"isolatedComponentKeys", [](Package& p) { p.isolatedComponentKeys(); }},
+      {"rootDirectoryKey", [](Package& p) { p.rootDirectoryKey(); }},
+      {"hasAssembly", [](Package& p) { p.hasAssembly(u"Main"); }},
+      {"assemblyForComponent", [](Package& p) { p.assemblyForComponent(u"Main"); }},
+      // Found by key before the tree: still listed, with all its links.
+      {"find component", [](Package& p) { p.find<Msi::MsiComponent>(u"Main"); }},
+      {"find file", [](Package& p) { p.find<Msi::MsiFile>(u"Readme"); }},
+      {"find feature", [](Package& p) { p.find<Msi::MsiFeature>(u"Extras"); }},
+      {"find directory", [](Package& p) { p.find<Msi::MsiDirectory>(u"BINDIR"); }},
+      {"identity map", [](Package& p) { p.identityMap<Msi::MsiComponent>(); }},
+      {"findFeature", [](Package& p) { p.findFeature(u"Complete"); }},
+      {"findComponentById", [](Package& p) { p.findComponentById(u"{11111111-2222-3333-4444-555555555556}"); }},
+      {"findRootDirectory", [](Package& p) { p.findRootDirectory(); }},
+      {"features", [](Package& p) { p.features(); }},
+      {"files", [](Package& p) { p.files(); }},
+      {"isolatedComponents", [](Package& p) { p.isolatedComponents(); }},
+      {"close", [](Package& p) { p.close(); }},
+      {"properties-only open", [](Package& p) { p.featureKeys(); }, true},
+  };
+  const std::string components = exportTable("tree.msi", "Component"), features = exportTable("tree.msi", "Feature"),
+                    files = exportTable("tree.msi", "File"), directories = exportTable("tree.msi", "Directory"),
+                    media = exportTable("tree.msi", "Media");
+  for (const Way& way : ways) {
+    auto package = way.propertiesOnly ? Package::openProperties(path) : Package::open(path, true);
+    EXPECT_FALSE(package->treeRead()) << way.name;
+    way.touch(*package);
+    EXPECT_TRUE(package->treeRead()) << way.name;
+    EXPECT_EQ(package->componentKeys().keys(), exportedKeys(components)) << way.name;
+    EXPECT_EQ(package->featureKeys().keys(), exportedKeys(features)) << way.name;
+    EXPECT_EQ(package->fileKeys().keys(), exportedKeys(files)) << way.name;
+    EXPECT_EQ(package->directoryKeys().keys(), exportedKeys(directories)) << way.name;
+    EXPECT_EQ(package->cabinetKeys().keys(), exportedKeys(media)) << way.name;
+    EXPECT_EQ(narrow(package->rootDirectoryKey()), "TARGETDIR") << way.name;
+    Msi::MsiComponent* main = package->find<Msi::MsiComponent>(u"Main");
+    ASSERT_NE(main, nullptr) << way.name;
+    EXPECT_EQ(main->kind(), Msi::MsiComponent::Kind::File) << way.name;
+    EXPECT_EQ(main->featureKeys(), (std::list<std::u16string>{u"Complete", u"Extras"})) << way.name;
+    EXPECT_EQ(main->fileKeys(), (std::list<std::u16string>{u"ToolExe", u"Readme"})) << way.name;
+    EXPECT_EQ(package->find<Msi::MsiFeature>(u"Extras")->componentKeys(),
+              (std::list<std::u16string>{u"Main", u"Lib"}))
+        << way.name;
+  }
+}
+
+// A commit that never asked for the tree leaves it unread and its rows as they were.
+TEST_F(TreeTest, ACommitWithoutTheTreeChangesOnlyWhatChanged) {
+  std::u16string path = buildTree();
+  copy("tree.msi", "before.msi");
+  {
+    auto package = Msi::MsiPackage::open(path, false);
+    package->property(u"ProductName", false)->setValue(u"Tree Demo 2");
+    package->commit();
+    EXPECT_FALSE(package->treeRead());
+  }
+  EXPECT_EQ(diff("before.msi", "tree.msi"), (std::vector<std::string>{"-ProductName\tTree Demo", "+ProductName\tTree Demo 2"}));
+  auto reopened = Msi::MsiPackage::open(path, true);
+  EXPECT_EQ(reopened->componentKeys().keys(), exportedKeys(exportTable("before.msi", "Component")));
+}
+
+std::vector<std::uint32_t> chain(const Common::Error& e) {
+  std::vector<std::uint32_t> codes;
+  for (Common::Error c = e; c; c = c.cause()) codes.push_back(c.code());
+  return codes;
+}
+
+// A tree that does not read is refused at its first use and at every use after,
+// as the open refused it before: never an empty or half tree. The rest of the
+// package (properties) still reads.
+TEST_F(TreeTest, ADamagedTreeIsRefusedAtEveryUse) {
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> tables;
+    std::uint32_t cause;  // a number the error's chain holds
+  };
+  const Case cases[] = {
+      {"looping directories",
+       {{"Directory", entity_test::directoryIdt({"TARGETDIR\t\tSourceDir", "X\tY\tx", "Y\tX\ty"})}},
+       61},
+      // Attributes kept as text: a component whose kind cannot be told.
+      {"component attributes that are no number",
+       {{"Component",
+         "Component\tComponentId\tDirectory_\tAttributes\tCondition\tKeyPath\ns72\tS38\ts72\ts72\tS255\tS72\n"
+         "Component\tComponent\nC1\t\tTARGETDIR\tvital\t\t\n"}},
+       5},
+  };
+  using Package = Msi::MsiPackage;
+  const std::function<void(Package&)> uses[] = {
+      [](Package& p) { p.componentKeys(); },
+      [](Package& p) { p.find<Msi::MsiDirectory>(u"TARGETDIR"); },
+      [](Package& p) { p.features(); },
+      [](Package& p) { p.findComponentById(u"{11111111-2222-3333-4444-555555555555}"); },
+      [](Package& p) { p.fileKeys(); },
+  };
+  for (const Case& c : cases) {
+    std::map<std::string, std::string> tables = c.tables;
+    tables["Property"] = propertyIdt({{"A", "1"}});
+    std::u16string path = build(std::string("damaged-") + std::to_string(&c - cases) + ".msi", tables);
+    std::unique_ptr<Package> package;
+    ASSERT_NO_THROW(package = Package::open(path, true)) << c.name;
+    EXPECT_EQ(narrow(package->property(u"A", false)->value()), "1") << c.name;
+    for (const auto& use : uses) {
+      try {
+        use(*package);
+        ADD_FAILURE() << c.name << ": the tree was used";
+      } catch (const Msi::Error& e) {
+        std::vector<std::uint32_t> codes = chain(e);
+        EXPECT_EQ(e.code(), 13u) << c.name;
+        EXPECT_EQ(e.module(), 0x6e1fbba0u) << c.name;
+        EXPECT_NE(std::find(codes.begin(), codes.end(), c.cause), codes.end()) << c.name;
+      }
+    }
+  }
 }
 
 }  // namespace

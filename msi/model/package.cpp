@@ -92,9 +92,10 @@ void MsiPackage::onFileAdded(MsiFile* file) {
 }
 
 MsiPackage::~MsiPackage() {
+  // A tree never asked for stays unread.
   if (state_ != Closed) {
     try {
-      close();
+      database_.close();
     } catch (const Error&) {
     }
   }
@@ -129,13 +130,41 @@ void MsiPackage::openDatabase(const std::u16string& path, bool readOnly, bool pr
       if (hasTable(tableName<PropertyTableDescription>())) loadProperties();
     } else {
       loadCustomActions();
-      loadAll();
+      loadProperties();
     }
+    // The installation tree is read on first use (needTree).
+    tree_ = Tree::Unread;
     state_ = Open;
   } catch (const Error& e) {
     throw wrap(MSI_LOCATION, 13, e);
   } catch (...) {
     throw Error(MSI_LOCATION, kModule, 13);
+  }
+}
+
+void MsiPackage::readTree() {
+  switch (tree_) {
+    case Tree::Read:
+    case Tree::Reading:
+      return;
+    case Tree::Failed:
+      throw treeError_;
+    case Tree::Unread:
+      break;
+  }
+  tree_ = Tree::Reading;
+  try {
+    loadAll();
+    tree_ = Tree::Read;
+  } catch (const Error& e) {
+    // Never an empty or half tree: the failure stands for every later use.
+    treeError_ = wrap(MSI_LOCATION, 13, e);
+    tree_ = Tree::Failed;
+    throw treeError_;
+  } catch (...) {
+    treeError_ = Error(MSI_LOCATION, kModule, 13);
+    tree_ = Tree::Failed;
+    throw treeError_;
   }
 }
 
@@ -145,7 +174,6 @@ void MsiPackage::loadAll() {
   loadDirectories();
   loadTree();
   loadIsolatedComponents();
-  loadProperties();
   loadCabinets();
 }
 
@@ -192,7 +220,12 @@ void MsiPackage::reload() {
       object.release()->unmarkModified();
     }
   }
-  loadAll();
+  loadProperties();
+  // A tree read before takes the new rows now; an unread one reads them when asked.
+  if (tree_ == Tree::Read) {
+    tree_ = Tree::Unread;
+    readTree();
+  }
 }
 
 void MsiPackage::loadCabinets() {
@@ -218,11 +251,15 @@ void MsiPackage::loadCabinets() {
 }
 
 MsiAssembly* MsiPackage::assemblyForComponent(const std::u16string& componentKey) const {
+  needTree();
   auto it = assemblies_.find(componentKey);
   return it == assemblies_.end() ? nullptr : it->second;
 }
 
-MsiDirectory* MsiPackage::findRootDirectory() { return find<MsiDirectory>(rootDirectoryKey_); }
+MsiDirectory* MsiPackage::findRootDirectory() {
+  needTree();
+  return find<MsiDirectory>(rootDirectoryKey_);
+}
 
 MsiDirectory* MsiPackage::rootDirectory() {
   MsiDirectory* root = find<MsiDirectory>(MsiDirectory::kRootKey);
@@ -257,10 +294,12 @@ std::u16string MsiPackage::directoryPath(const std::u16string&) {
 }
 
 MsiFeature* MsiPackage::findFeature(const std::u16string& name) {
+  needTree();
   return features_.contains(name) ? find<MsiFeature>(name) : nullptr;
 }
 
 MsiComponent* MsiPackage::findComponentById(const std::u16string& code) {
+  needTree();
   if (!hasTable(tableName<ComponentTableDescription>())) return nullptr;
   MsiTable copy = openTable<ComponentTableDescription>(database_);
   copy.setWhere(u"`ComponentId` = ?");
@@ -271,10 +310,12 @@ MsiComponent* MsiPackage::findComponentById(const std::u16string& code) {
 }
 
 std::unique_ptr<MsiIterator<MsiFeature>> MsiPackage::features() {
+  needTree();
   return std::make_unique<MsiIterator<MsiFeature>>(this, &features_.keys());
 }
 
 std::unique_ptr<MsiIterator<MsiFile>> MsiPackage::files() {
+  needTree();
   if (files_.empty()) {
     KeyList ignored;  // the file notifier lists them
     loadRows<MsiFile>(ignored);
@@ -287,6 +328,7 @@ std::unique_ptr<MsiIterator<MsiCustomAction>> MsiPackage::customActions() {
 }
 
 std::unique_ptr<MsiIterator<MsiIsolatedComponent>> MsiPackage::isolatedComponents() {
+  needTree();
   return std::make_unique<MsiIterator<MsiIsolatedComponent>>(this, &isolatedComponents_.keys());
 }
 
@@ -455,6 +497,14 @@ void MsiPackage::loadProperties() {
 }
 
 void MsiPackage::close() {
+  // Objects stay reachable after the close: an unread tree is read while the
+  // file is still open (a failure is kept for its first use).
+  if (tree_ == Tree::Unread && state_ != Closed) {
+    try {
+      readTree();
+    } catch (const Error&) {
+    }
+  }
   try {
     database_.close();
   } catch (const Error& e) {
@@ -480,14 +530,18 @@ void MsiPackage::save(int flags) {
   try {
     for (const std::u16string& key : properties_.keys())
       if (MsiProperty* p = find<MsiProperty>(key)) p->save(flags);
-    for (const std::u16string& key : directories_.keys())
-      if (MsiDirectory* d = identityMap<MsiDirectory>().find(key)) d->save(flags);
-    for (const std::u16string& key : components_.keys())
-      if (MsiComponent* c = identityMap<MsiComponent>().find(key)) c->save(flags);
-    for (const std::u16string& key : files_.keys())
-      if (MsiFile* f = identityMap<MsiFile>().find(key)) f->save(flags);
-    for (const std::u16string& key : features_.keys())
-      if (MsiFeature* f = identityMap<MsiFeature>().find(key)) f->save(flags);
+    // An unread tree has no objects, so nothing of it to write.
+    const bool tree = tree_ == Tree::Read;
+    if (tree) {
+      for (const std::u16string& key : directories_.keys())
+        if (MsiDirectory* d = identityMap<MsiDirectory>().find(key)) d->save(flags);
+      for (const std::u16string& key : components_.keys())
+        if (MsiComponent* c = identityMap<MsiComponent>().find(key)) c->save(flags);
+      for (const std::u16string& key : files_.keys())
+        if (MsiFile* f = identityMap<MsiFile>().find(key)) f->save(flags);
+      for (const std::u16string& key : features_.keys())
+        if (MsiFeature* f = identityMap<MsiFeature>().find(key)) f->save(flags);
+    }
     auto saveAll = [this, flags](auto* kind, const KeyList& keys) {
       using T = std::remove_pointer_t<decltype(kind)>;
       for (const std::u16string& key : keys.keys())
@@ -498,9 +552,11 @@ void MsiPackage::save(int flags) {
     saveAll(static_cast<MsiMajorUpgrade*>(nullptr), majorUpgrades_);
     saveAll(static_cast<MsiNonmsiUpgrade*>(nullptr), nonMsiUpgrades_);
     saveAll(static_cast<MsiRestrictedProduct*>(nullptr), restrictedProducts_);
-    saveAll(static_cast<MsiIsolatedComponent*>(nullptr), isolatedComponents_);
-    // Last: a cabinet is built from the files written before it.
-    saveAll(static_cast<MsiCab*>(nullptr), cabinets_);
+    if (tree) {
+      saveAll(static_cast<MsiIsolatedComponent*>(nullptr), isolatedComponents_);
+      // Last: a cabinet is built from the files written before it.
+      saveAll(static_cast<MsiCab*>(nullptr), cabinets_);
+    }
   } catch (const Error& e) {
     throw wrap(MSI_LOCATION, 16, e);
   } catch (...) {
@@ -509,6 +565,7 @@ void MsiPackage::save(int flags) {
 }
 
 void MsiPackage::registerComponent(const std::u16string& componentKey) {
+  needTree();
   if (components_.contains(componentKey)) throw Error(MSI_LOCATION, kModule, 31);
   components_.append(componentKey);
 }

@@ -10,9 +10,11 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <unordered_set>
 
 #include "msi/model/database.h"
+#include "msi/model/error.h"
 #include "msi/model/identity_map.h"
 #include "msi/model/iterator.h"
 #include "msi/model/storable.h"
@@ -39,6 +41,14 @@ class MsiIsolatedComponent;
 class MsiAssembly;
 class MsiCab;
 class MsiDialog;
+
+// The kinds of objects that make up the installation tree, read together on
+// first use rather than at open.
+template <class T>
+inline constexpr bool kTreeType =
+    std::is_same_v<T, MsiAssembly> || std::is_same_v<T, MsiDirectory> || std::is_same_v<T, MsiComponent> ||
+    std::is_same_v<T, MsiFile> || std::is_same_v<T, MsiFeature> || std::is_same_v<T, MsiIsolatedComponent> ||
+    std::is_same_v<T, MsiCab>;
 
 // A list of row keys in insertion order, with a set for membership tests.
 class KeyList {
@@ -155,7 +165,10 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   // The binary of the package's list whose Name is the text, or null.
   MsiBinary* findDll(const std::u16string& name);
   bool dropComponent(const std::u16string& key);
-  const KeyList& cabinetKeys() const { return cabinets_; }
+  const KeyList& cabinetKeys() const {
+    needTree();
+    return cabinets_;
+  }
   // Numbers the files of the cabinets after every file numbered already.
   void renumberCabinets();
 
@@ -185,16 +198,36 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   std::int32_t state() const { return state_; }
   const std::u16string& path() const { return path_; }
   const KeyList& propertyKeys() const { return properties_; }
-  const KeyList& componentKeys() const { return components_; }
-  const KeyList& directoryKeys() const { return directories_; }
-  const KeyList& featureKeys() const { return features_; }
-  const KeyList& fileKeys() const { return files_; }
-  bool hasAssembly(const std::u16string& componentKey) const { return assemblies_.count(componentKey) != 0; }
-  // The assembly row read at open for the component, or null.
+  // The installation tree's lists; the first use reads the tree (a tree that
+  // does not read raises number 13, as the open did, at every use).
+  const KeyList& componentKeys() const {
+    needTree();
+    return components_;
+  }
+  const KeyList& directoryKeys() const {
+    needTree();
+    return directories_;
+  }
+  const KeyList& featureKeys() const {
+    needTree();
+    return features_;
+  }
+  const KeyList& fileKeys() const {
+    needTree();
+    return files_;
+  }
+  bool hasAssembly(const std::u16string& componentKey) const {
+    needTree();
+    return assemblies_.count(componentKey) != 0;
+  }
+  // The assembly row of the component (read with the tree), or null.
   MsiAssembly* assemblyForComponent(const std::u16string& componentKey) const;
   const KeyList& customActionKeys() const { return customActions_; }
   const KeyList& binaryKeys() const { return binaries_; }
-  const KeyList& isolatedComponentKeys() const { return isolatedComponents_; }
+  const KeyList& isolatedComponentKeys() const {
+    needTree();
+    return isolatedComponents_;
+  }
 
   // The root directory ("TARGETDIR"), made when the package has none; marked.
   MsiDirectory* rootDirectory();
@@ -233,7 +266,12 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   MsiNonmsiUpgrade* addNonMsiUpgrade(const std::u16string& product);
   // The package's own file notifier: every file added is listed once.
   void onFileAdded(MsiFile* file);
-  const std::u16string& rootDirectoryKey() const { return rootDirectoryKey_; }
+  const std::u16string& rootDirectoryKey() const {
+    needTree();
+    return rootDirectoryKey_;
+  }
+  // Whether the installation tree has been read (or is being read).
+  bool treeRead() const { return tree_ == Tree::Read || tree_ == Tree::Reading; }
   std::size_t deleterCount() const { return deleters_.size(); }
 
   template <class T>
@@ -248,6 +286,14 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   }
 
  private:
+  enum class Tree { Read, Unread, Reading, Failed };
+  // Reads the installation tree unless it is read already; raises the read's
+  // failure (number 13 with its cause) now and at every later use.
+  void needTree() const {
+    if (tree_ != Tree::Read) const_cast<MsiPackage*>(this)->readTree();
+  }
+  void readTree();
+  // The tree's loaders, in the order the kinds depend on each other.
   void loadAll();
   void loadProperties();
   // Msi::Error 61 (module 0x552ae5ca) when a parent chain loops.
@@ -281,6 +327,9 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   MsiDatabaseInterface database_;
   std::set<IdentityMapDeleterBase*> deleters_;
   std::map<std::u16string, MsiAssembly*> assemblies_;
+  // A package that was never opened has nothing to read: its tree is what it makes.
+  Tree tree_ = Tree::Read;
+  Error treeError_;
 };
 
 // A new object of the class for the package, filled from the row; not registered.
@@ -340,6 +389,9 @@ class MsiRowReader {
 
 template <class T>
 IdentityMap<T>& MsiPackage::identityMap() {
+  // Every object of the tree is made, found or added through its map: the
+  // rows come first, so that none is taken for a new one.
+  if constexpr (kTreeType<T>) needTree();
   auto& registry = identityMapRegistry<T>();
   auto it = registry.find(this);
   if (it != registry.end()) return *it->second;

@@ -69,6 +69,8 @@ std::uint16_t languageOf(std::uint16_t set, const std::u16string& templateText) 
 
 bool MsiPackage::mergeModule(MsiFeature* feature, const std::u16string& modulePath, const std::u16string* into) {
   if (!feature) return false;
+  // The tree is read from the file before the merge object changes it.
+  needTree();
   WCHAR folder[260] = {0};
   if (GetTempPathW(260, folder) == 0) {
     say("MSI Merge Module error: Unable to GetTempPath. ErrorCode = %u", static_cast<unsigned>(GetLastError()));
