@@ -127,6 +127,7 @@ TEST_F(InstalledProducts, ALockedReadOnlyCachedPackageStillIdentifiesAndOnlyProp
                      properties = Msi::Statistics<Msi::MsiProperty>::liveCount();
   {
     auto full = Msi::MsiPackage::open(windowsPackage("demo.msi"), true);
+    EXPECT_FALSE(full->fileKeys().empty());  // the tree is read on first use
     EXPECT_GT(Msi::Statistics<Msi::MsiFile>::liveCount(), files);  // the witness sees rows when they are loaded
   }
   auto light = Msi::MsiPackage::openProperties(windowsPackage("demo.msi"));
