@@ -275,14 +275,16 @@ class MsiPackage : public IMsiPackage, public IMsiStorable {
   std::size_t deleterCount() const { return deleters_.size(); }
 
   template <class T>
+  // Never destroyed: a package kept in a static may outlive a registry made
+  // after it (the tree is read on first use), and still leaves it at exit.
   static std::map<const MsiPackage*, IdentityMap<T>*>& identityMapRegistry() {
-    static std::map<const MsiPackage*, IdentityMap<T>*> registry;
-    return registry;
+    static auto* registry = new std::map<const MsiPackage*, IdentityMap<T>*>;
+    return *registry;
   }
   template <class T>
   static std::map<const MsiPackage*, MsiNotifierList<T>>& notifierRegistry() {
-    static std::map<const MsiPackage*, MsiNotifierList<T>> registry;
-    return registry;
+    static auto* registry = new std::map<const MsiPackage*, MsiNotifierList<T>>;
+    return *registry;
   }
 
  private:
