@@ -18,7 +18,7 @@
 #include "bench/bench_util.h"
 #include "core/utilities.h"
 #include "files/windows_dir.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/windows.h"
 
 namespace {
 

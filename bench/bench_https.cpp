@@ -9,6 +9,9 @@
 // Goal: download within 1.2x of curl.
 //
 // bench_https [MB]   (default 200)
+// This file also uses the C library's socket headers.
+#define WIN32_LEAN_AND_MEAN
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>

@@ -18,7 +18,7 @@
 
 #include "bench/bench_util.h"
 #include "platform/msi/msi.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/windows.h"
 
 namespace {
 

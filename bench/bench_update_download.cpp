@@ -33,7 +33,7 @@
 #include "installmenu/update/update_client.h"
 #include "liveupdate/test_update_service.h"
 #include "network/ssl/test_pki.h"
-#include "platform/win32/registry.h"
+#include "platform/win32/windows.h"
 
 extern char** environ;
 

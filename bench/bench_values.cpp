@@ -20,8 +20,8 @@
 #include "bench/bench_util.h"
 #include "core/message_format.h"
 #include "core/number_format.h"
-#include "platform/win32/locale.h"
-#include "platform/win32/locale_testing.h"
+#include "platform/win32/windows.h"
+#include "platform/win32/testing/locale_testing.h"
 
 namespace {
 

@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "core/subformats.h"
-#include "platform/win32/locale.h"
-#include "platform/win32/wintime.h"
+#include "platform/win32/windows.h"
 #include "system/layer.h"
 
 namespace Processor {

@@ -7,7 +7,6 @@
 #include "core/message_format.h"
 #include "core/number_format.h"
 #include "core/catalogue.h"
-#include "platform/win32/codepage.h"
 #include "platform/win32/windows.h"
 
 namespace Processor {

@@ -8,7 +8,7 @@
 #include "core/number_format.h"
 #include "core/subformats.h"
 #include "core/verb.h"
-#include "platform/win32/codepage.h"
+#include "platform/win32/windows.h"
 
 namespace Processor {
 

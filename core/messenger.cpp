@@ -5,7 +5,7 @@
 #include "core/catalogue.h"
 #include "core/message_format.h"
 #include "core/trace.h"
-#include "platform/win32/codepage.h"
+#include "platform/win32/windows.h"
 
 namespace Processor {
 

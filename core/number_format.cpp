@@ -12,7 +12,7 @@
 #include <new>
 
 #include "core/number_settings.h"
-#include "platform/win32/locale.h"
+#include "platform/win32/windows.h"
 #include "system/layer.h"
 
 namespace Processor {

@@ -14,7 +14,7 @@
 #include "core/resource_testing.h"
 #include "files/file_object.h"
 #include "files/zip_writer.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace resource_test {
 

@@ -9,7 +9,7 @@
 #include "core/trace.h"
 #include "files/win32_file.h"
 #include "files/windows_dir.h"
-#include "platform/win32/process.h"
+#include "platform/win32/windows.h"
 #include "system/layer.h"
 #include "system/locks.h"
 

@@ -13,7 +13,7 @@
 #include "core/messenger.h"
 #include "core/string.h"
 #include "files/file_object.h"
-#include "platform/win32/types.h"
+#include "platform/win32/windows.h"
 
 namespace Processor {
 

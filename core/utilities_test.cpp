@@ -13,7 +13,7 @@
 #include "files/fs_test_world.h"
 #include "files/memory_file.h"
 #include "files/windows_dir.h"
-#include "platform/win32/locale_testing.h"
+#include "platform/win32/testing/locale_testing.h"
 #include "system/layer.h"
 #include "system/trace.h"
 

@@ -12,8 +12,8 @@
 #include "core/string.h"
 #include "core/subformats.h"
 #include "core/variant.h"
-#include "platform/win32/locale.h"
-#include "platform/win32/locale_testing.h"
+#include "platform/win32/windows.h"
+#include "platform/win32/testing/locale_testing.h"
 
 namespace values_test {
 

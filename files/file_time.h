@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/win32/types.h"
+#include "platform/win32/windows.h"
 
 // 0 for a zero file time and for the FAT zero date (1980-01-01 00:00 local).
 std::int64_t file_time_to_ms(const FILETIME& ft);

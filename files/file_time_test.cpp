@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/win32/locale_testing.h"
+#include "platform/win32/testing/locale_testing.h"
 
 namespace {
 

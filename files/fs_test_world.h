@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace fs_test {
 

@@ -2,7 +2,7 @@
 
 #include <cxxabi.h>
 
-#include "platform/win32/thread.h"
+#include "platform/win32/windows.h"
 
 namespace {
 

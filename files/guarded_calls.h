@@ -4,7 +4,7 @@
 // 0xE06D7363, and the caller handles it like any failing HRESULT.
 #pragma once
 
-#include "platform/win32/shobj.h"
+#include "platform/win32/windows.h"
 
 HRESULT guarded_QueryInterface(IUnknown* object, REFIID riid, void** out);
 // The new reference count on success.

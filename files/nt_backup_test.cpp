@@ -15,7 +15,7 @@
 #include "files/memory_file.h"
 #include "files/windows_dir.h"
 #include "files/winnt_dir.h"
-#include "platform/win32/test_security.h"
+#include "platform/win32/testing/test_security.h"
 #include "platform/win32/windows.h"
 
 namespace {

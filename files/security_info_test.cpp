@@ -6,7 +6,7 @@
 
 #include "files/fs_test_world.h"
 #include "files/memory_file.h"
-#include "platform/win32/locale_testing.h"
+#include "platform/win32/testing/locale_testing.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/win32/types.h"
+#include "platform/win32/windows.h"
 
 class security_source {
  public:

@@ -11,7 +11,6 @@
 #include "files/guarded_calls.h"
 #include "files/remove_tree.h"
 #include "files/windows_dir.h"
-#include "platform/win32/shobj.h"
 #include "platform/win32/windows.h"
 
 namespace shell_dir {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "files/file_object.h"
-#include "platform/win32/types.h"
+#include "platform/win32/windows.h"
 
 struct ITEMIDLIST;
 struct IMalloc;

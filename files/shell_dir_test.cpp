@@ -18,10 +18,9 @@
 #include "files/guarded_calls.h"
 #include "files/remove_tree.h"
 #include "files/windows_dir.h"
-#include "platform/win32/locale_testing.h"
-#include "platform/win32/shobj.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/locale_testing.h"
 #include "platform/win32/windows.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

@@ -7,7 +7,6 @@
 #include "files/dir_watch.h"
 #include "files/fs_error.h"
 #include "files/shell_dir.h"
-#include "platform/win32/shobj.h"
 #include "platform/win32/windows.h"
 
 namespace {

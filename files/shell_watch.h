@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/win32/types.h"
+#include "platform/win32/windows.h"
 
 class change_callback;
 

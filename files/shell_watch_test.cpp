@@ -16,7 +16,6 @@
 #include "files/dir_watch.h"
 #include "files/fs_test_world.h"
 #include "files/shell_dir.h"
-#include "platform/win32/shobj.h"
 #include "platform/win32/windows.h"
 
 namespace {

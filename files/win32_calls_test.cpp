@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/locale_testing.h"
+#include "platform/win32/testing/locale_testing.h"
 
 namespace {
 

@@ -17,8 +17,7 @@
 #include "files/security_info.h"
 #include "files/security_source.h"
 #include "files/winnt_dir.h"
-#include "platform/win32/process.h"
-#include "platform/win32/volumes.h"
+#include "platform/win32/windows.h"
 #include "system/security.h"
 
 namespace {

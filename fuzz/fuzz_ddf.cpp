@@ -7,8 +7,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "platform/tools/ddf.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/windows.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 1 << 16) return 0;

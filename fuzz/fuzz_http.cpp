@@ -6,6 +6,9 @@
 // Properties: no crash, no hang; the body handed out is the bytes after the
 // head, never more than were sent nor than the answer announced; an answer
 // that announced more than it sent fails with the transfer error.
+// This file also uses the C library's socket headers.
+#define WIN32_LEAN_AND_MEAN
+
 #include <sys/socket.h>
 #include <unistd.h>
 

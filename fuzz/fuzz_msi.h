@@ -19,7 +19,7 @@
 #include "msi/model/error.h"
 #include "msi/model/package.h"
 #include "platform/msi/msi.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/windows.h"
 
 namespace fuzzmsi {
 

@@ -11,7 +11,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "platform/msi/msi.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/windows.h"
 
 namespace {
 

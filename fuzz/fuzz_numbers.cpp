@@ -10,7 +10,7 @@
 #include "core/date_format.h"
 #include "core/number_format.h"
 #include "fuzz/fuzz_check.h"
-#include "platform/win32/locale_testing.h"
+#include "platform/win32/testing/locale_testing.h"
 
 namespace {
 

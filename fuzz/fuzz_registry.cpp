@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/win32/registry.h"
+#include "platform/win32/windows.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // Names are separated by a zero unit; at most 16 of them, 300 units each.

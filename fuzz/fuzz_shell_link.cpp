@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "fuzz/fuzz_check.h"
-#include "platform/win32/shobj.h"
 #include "platform/win32/windows.h"
 
 namespace {

@@ -3,12 +3,7 @@
 #include <new>
 
 #include "platform/msi/engine.h"
-#include "platform/win32/handles.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/process.h"
-#include "platform/win32/registry.h"
-#include "platform/win32/spawn.h"
-#include "platform/win32/sync.h"
+#include "platform/win32/windows.h"
 #include "system/machine.h"
 #include "system/number_text.h"
 #include "system/security.h"

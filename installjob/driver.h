@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "installjob/msidb.h"
-#include "platform/win32/types.h"
+#include "platform/win32/windows.h"
 
 namespace installjob {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "installjob/job_fixture.h"
-#include "platform/win32/process.h"
+#include "platform/win32/windows.h"
 #include "system/security.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include "installjob/package_installer.h"
 #include "platform/msi/engine.h"
 #include "platform/msi/msi_fixture.h"
-#include "platform/win32/token.h"
+#include "platform/win32/windows.h"
 
 namespace job_test {
 

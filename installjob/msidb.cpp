@@ -4,8 +4,7 @@
 #include <mutex>
 
 #include "core/text_convert.h"
-#include "platform/win32/files.h"
-#include "platform/win32/handles.h"
+#include "platform/win32/windows.h"
 #include "system/number_text.h"
 
 namespace installjob {

@@ -9,11 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "installjob/job_fixture.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/process.h"
-#include "platform/win32/registry.h"
-#include "platform/win32/shell.h"
-#include "platform/win32/shutdown.h"
+#include "platform/win32/windows.h"
 #include "system/security.h"
 
 namespace {

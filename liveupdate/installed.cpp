@@ -8,7 +8,7 @@
 #include "core/error.h"
 #include "msi/entities/property.h"
 #include "msi/model/package.h"
-#include "platform/win32/codepage.h"
+#include "platform/win32/windows.h"
 #include "msi/model/products.h"
 #include "network/uri_resource.h"
 #include "platform/msi/engine.h"

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "network/stream_socket.h"
-#include "platform/win32/winsock.h"
+#include "platform/win32/windows.h"
 #include "system/number_text.h"
 #include "system/regkey.h"
 #include "xml/product_configuration.h"

@@ -1,3 +1,6 @@
+// This file also uses the C library's socket headers.
+#define WIN32_LEAN_AND_MEAN
+
 #include "liveupdate/report_sender.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +10,8 @@
 #include <thread>
 
 #include "network/test_http_server.h"
-#include "platform/win32/registry.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/windows.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "core/trace.h"
 #include "files/fs_error.h"
 #include "files/memory_file.h"
-#include "platform/win32/winsock.h"
+#include "platform/win32/windows.h"
 #include "system/number_text.h"
 #include "xml/xml_node.h"
 

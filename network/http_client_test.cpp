@@ -1,3 +1,6 @@
+// This file also uses the C library's socket headers.
+#define WIN32_LEAN_AND_MEAN
+
 #include "network/http_client.h"
 
 #include <gtest/gtest.h>

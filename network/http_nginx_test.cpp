@@ -1,4 +1,7 @@
 // The client against a real web server.
+// This file also uses the C library's socket headers.
+#define WIN32_LEAN_AND_MEAN
+
 #include <gtest/gtest.h>
 
 #include <random>

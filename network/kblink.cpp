@@ -9,11 +9,7 @@
 #include <vector>
 
 #include "core/text_convert.h"
-#include "platform/win32/handles.h"
-#include "platform/win32/locale.h"
-#include "platform/win32/process.h"
-#include "platform/win32/registry.h"
-#include "platform/win32/version.h"
+#include "platform/win32/windows.h"
 #include "system/md5.h"
 #include "system/random.h"
 

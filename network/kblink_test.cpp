@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/locale_testing.h"
+#include "platform/win32/testing/locale_testing.h"
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

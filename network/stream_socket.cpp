@@ -7,7 +7,6 @@
 #include <mutex>
 
 #include "platform/win32/windows.h"
-#include "platform/win32/winsock.h"
 
 namespace Network {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/winsock_types.h"
+#include "platform/win32/windows.h"
 
 namespace Network {
 

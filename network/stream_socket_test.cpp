@@ -1,3 +1,6 @@
+// This file also uses the C library's socket headers.
+#define WIN32_LEAN_AND_MEAN
+
 #include "network/stream_socket.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +12,7 @@
 #include <thread>
 
 #include "network/test_http_server.h"
-#include "platform/win32/process.h"
+#include "platform/win32/windows.h"
 
 namespace {
 

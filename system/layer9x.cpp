@@ -3,10 +3,7 @@
 #include <new>
 #include <string>
 
-#include "platform/win32/ansi_locale.h"
-#include "platform/win32/ansi_shell.h"
-#include "platform/win32/shobj.h"
-#include "platform/win32/toolhelp.h"
+#include "platform/win32/windows.h"
 #include "system/layer.h"
 
 namespace Windows {

@@ -7,10 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/ansi_locale.h"
-#include "platform/win32/shobj.h"
-#include "platform/win32/test_world.h"
-#include "platform/win32/toolhelp.h"
+#include "platform/win32/windows.h"
+#include "platform/win32/testing/test_world.h"
 #include "system/layer.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Shutting Windows down or restarting it, and the fixed version of a file.
 #pragma once
 
-#include "platform/win32/types.h"
+#include "platform/win32/windows.h"
 
 namespace Windows {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win32/types.h"
+#include "platform/win32/windows.h"
 
 namespace Common {
 

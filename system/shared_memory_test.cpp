@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "core/error.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

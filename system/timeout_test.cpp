@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/win32/wintime_testing.h"
+#include "platform/win32/testing/wintime_testing.h"
 #include "system/locks.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "core/error_format.h"
 #include "core/text_convert.h"
 #include "core/trace.h"
-#include "platform/win32/codepage.h"
+#include "platform/win32/windows.h"
 #include "system/number_text.h"
 
 namespace Common {

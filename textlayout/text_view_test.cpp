@@ -16,7 +16,7 @@
 #include "core/resource_archive.h"
 #include "core/resource_testing.h"
 #include "files/zip_writer.h"
-#include "platform/win32/shell.h"
+#include "platform/win32/windows.h"
 #include "textlayout/view_test_fixture.h"
 #include "xml/product_configuration.h"
 

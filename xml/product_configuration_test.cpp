@@ -17,7 +17,7 @@
 #include "files/memory_file.h"
 #include "files/zip_file.h"
 #include "files/zip_writer.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 #include "xml/xml_node.h"
 #include "xml/xml_test_support.h"
 

@@ -8,7 +8,6 @@
 
 #include "gui/app/korvane_app.h"
 #include "gui/dialogs/credentials.h"
-#include "platform/win32/com.h"
 #include "platform/win32/windows.h"
 #include "system/machine.h"
 

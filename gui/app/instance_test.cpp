@@ -16,7 +16,7 @@
 #include "gui/app/korvane_app.h"
 #include "platform/fox/fx_test_display.h"
 #include "platform/fox/fx_window_handle.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 extern char** environ;
 

@@ -6,9 +6,7 @@
 #include <exception>
 
 #include "core/text_convert.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/thread.h"
-#include "platform/win32/window.h"
+#include "platform/win32/windows.h"
 #include "system/locks.h"
 #include "system/number_text.h"
 

@@ -17,8 +17,7 @@
 #include "core/messenger.h"
 #include "platform/fox/fx_app.h"
 #include "platform/fox/fxwstring.h"
-#include "platform/win32/sync.h"
-#include "platform/win32/types.h"
+#include "platform/win32/windows.h"
 
 class FXKorvaneAppProgress;
 struct FXKHelpRequest;

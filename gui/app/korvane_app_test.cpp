@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "platform/fox/fx_test_display.h"
-#include "platform/win32/shobj.h"
 #include "platform/win32/windows.h"
 
 using namespace FX;

@@ -3,9 +3,7 @@
 #include "gui/app/busy_strip.h"
 #include "platform/fox/fx_app.h"
 #include "platform/fox/fx_window_handle.h"
-#include "platform/win32/com.h"
-#include "platform/win32/taskbar.h"
-#include "platform/win32/version.h"
+#include "platform/win32/windows.h"
 
 using namespace FX;
 

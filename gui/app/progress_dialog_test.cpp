@@ -12,7 +12,7 @@
 #include "gui/app/progress_dialog.h"
 #include "platform/fox/fx_test_display.h"
 #include "platform/fox/fx_window_handle.h"
-#include "platform/win32/taskbar.h"
+#include "platform/win32/windows.h"
 
 using namespace FX;
 

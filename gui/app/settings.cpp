@@ -9,9 +9,7 @@
 #include "core/text_convert.h"
 #include "files/windows_dir.h"
 #include "gui/app/korvane_app.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/registry.h"
-#include "platform/win32/process.h"
+#include "platform/win32/windows.h"
 
 using namespace FX;
 

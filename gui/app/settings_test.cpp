@@ -13,9 +13,8 @@
 #include <string>
 
 #include "gui/app/korvane_app.h"
-#include "platform/win32/files.h"
-#include "platform/win32/process.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/windows.h"
+#include "platform/win32/testing/test_world.h"
 
 extern char** environ;
 

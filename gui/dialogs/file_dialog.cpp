@@ -4,7 +4,7 @@
 
 #include "platform/fox/fx_file_dialog.h"
 #include "platform/fox/fx_window_handle.h"
-#include "platform/win32/registry.h"
+#include "platform/win32/windows.h"
 
 using namespace FX;
 

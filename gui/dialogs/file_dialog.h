@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/fox/fxwstring.h"
-#include "platform/win32/types.h"
+#include "platform/win32/windows.h"
 
 // Flags: 1 save dialog, 2 the file must exist, 4 ask before overwriting.
 // True with `path` set to the chosen path; false (path untouched) when the

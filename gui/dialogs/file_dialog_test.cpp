@@ -12,8 +12,8 @@
 
 #include "platform/fox/fx_file_dialog.h"
 #include "platform/fox/fx_test_display.h"
-#include "platform/win32/registry.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/windows.h"
+#include "platform/win32/testing/test_world.h"
 
 using namespace FX;
 

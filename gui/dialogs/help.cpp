@@ -9,9 +9,7 @@
 #include "gui/app/korvane_app.h"
 #include "gui/dialogs/help_popups.h"
 #include "platform/fox/fx_window_handle.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/shell.h"
+#include "platform/win32/windows.h"
 
 using namespace FX;
 

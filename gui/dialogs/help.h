@@ -10,8 +10,7 @@
 #include <cstdint>
 
 #include "platform/fox/fxwstring.h"
-#include "platform/win32/types.h"
-#include "platform/win32/window.h"
+#include "platform/win32/windows.h"
 
 class FXKorvaneApp;
 

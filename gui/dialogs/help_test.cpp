@@ -13,7 +13,7 @@
 #include "core/resource_fixture.h"
 #include "gui/app/korvane_app.h"
 #include "platform/fox/fx_test_display.h"
-#include "platform/win32/shell.h"
+#include "platform/win32/windows.h"
 
 using namespace FX;
 

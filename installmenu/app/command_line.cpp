@@ -1,6 +1,6 @@
 #include "installmenu/app/command_line.h"
 
-#include "platform/win32/codepage.h"
+#include "platform/win32/windows.h"
 
 InstallMenuCommandLine splitCommandLine(int argc, const char16_t* const* argv) {
   static const std::u16string key = u"/package_file";

@@ -9,7 +9,7 @@
 
 #include "installmenu/app/install_menu_app.h"
 #include "platform/fox/fx_test_display.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 using namespace FX;
 

@@ -20,7 +20,7 @@
 #include "installjob/job_fixture.h"
 #include "installmenu/app/install_menu_app.h"
 #include "platform/fox/fx_test_display.h"
-#include "platform/win32/shell.h"
+#include "platform/win32/windows.h"
 #include "widgets/browser.h"
 #include "widgets/shell/shell_browser.h"
 #include "widgets/shell/shell_items.h"

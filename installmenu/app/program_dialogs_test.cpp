@@ -13,7 +13,7 @@
 #include "gui/dialogs/help.h"
 #include "installmenu/app/install_menu_app.h"
 #include "platform/fox/fx_test_display.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 #include "widgets/dialogs/error_dialog.h"
 #include "widgets/dialogs/help_popup.h"
 #include "widgets/dialogs/message_box.h"

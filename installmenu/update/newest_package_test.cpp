@@ -8,8 +8,8 @@
 #include "core/error.h"
 #include "installmenu/update/update_client.h"
 #include "liveupdate/test_update_service.h"
-#include "platform/win32/registry.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/windows.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

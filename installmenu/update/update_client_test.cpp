@@ -4,8 +4,8 @@
 
 #include "core/error.h"
 
-#include "platform/win32/registry.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/windows.h"
+#include "platform/win32/testing/test_world.h"
 #include "xml/xml_node.h"
 
 namespace {

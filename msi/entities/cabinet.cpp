@@ -8,12 +8,7 @@
 #include "msi/model/error.h"
 #include "msi/model/package.h"
 #include "msi/model/text.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/files.h"
-#include "platform/win32/handles.h"
-#include "platform/win32/spawn.h"
-#include "platform/win32/sync.h"
+#include "platform/win32/windows.h"
 
 namespace Msi {
 

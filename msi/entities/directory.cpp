@@ -7,7 +7,7 @@
 #include "msi/model/identifiers.h"
 #include "msi/model/package.h"
 #include "msi/model/text.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/windows.h"
 
 namespace Msi {
 

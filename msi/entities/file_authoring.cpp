@@ -15,9 +15,7 @@
 #include "msi/model/package.h"
 #include "msi/model/text.h"
 #include "platform/msi/msi.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/verinfo.h"
+#include "platform/win32/windows.h"
 
 namespace Msi {
 

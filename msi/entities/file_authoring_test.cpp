@@ -11,7 +11,7 @@
 #include "msi/model/error.h"
 #include "msi/model/model_fixture.h"
 #include "msi/model/package.h"
-#include "platform/win32/test_pe.h"
+#include "platform/win32/testing/test_pe.h"
 
 namespace {
 

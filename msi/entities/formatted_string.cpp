@@ -7,8 +7,7 @@
 #include "msi/entities/tree.h"
 #include "msi/model/error.h"
 #include "msi/model/package.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/process.h"
+#include "platform/win32/windows.h"
 
 namespace Msi {
 

@@ -5,7 +5,7 @@
 #include "msi/entities/property.h"
 #include "msi/model/error.h"
 #include "msi/model/package.h"
-#include "platform/win32/process.h"
+#include "platform/win32/windows.h"
 
 namespace {
 

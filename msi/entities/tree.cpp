@@ -6,7 +6,7 @@
 #include "msi/model/error.h"
 #include "msi/model/package.h"
 #include "msi/model/text.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/windows.h"
 
 namespace Msi {
 

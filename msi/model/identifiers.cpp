@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "msi/model/text.h"
-#include "platform/win32/rpc.h"
+#include "platform/win32/windows.h"
 
 namespace Msi {
 namespace {

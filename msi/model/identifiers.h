@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "platform/win32/types.h"
+#include "platform/win32/windows.h"
 
 namespace Msi {
 

@@ -6,14 +6,7 @@
 
 #include "core/resource_archive.h"
 #include "files/file_object.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/files.h"
-#include "platform/win32/handles.h"
-#include "platform/win32/locale.h"
-#include "platform/win32/oleauto.h"
-#include "platform/win32/process.h"
-#include "platform/win32/shell_namespace.h"
+#include "platform/win32/windows.h"
 
 namespace Msi {
 

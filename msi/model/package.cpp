@@ -15,11 +15,7 @@
 #include "msi/model/command.h"
 #include "msi/model/handle.h"
 #include "msi/model/text.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/handles.h"
-#include "platform/win32/files.h"
-#include "platform/win32/locale.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/windows.h"
 
 namespace Msi {
 

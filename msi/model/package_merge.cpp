@@ -12,10 +12,7 @@
 #include "msi/model/merge.h"
 #include "msi/model/package.h"
 #include "msi/model/text.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/windows.h"
 
 namespace Msi {
 

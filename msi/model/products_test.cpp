@@ -10,7 +10,7 @@
 #include "core/error.h"
 #include "platform/msi/engine.h"
 #include "platform/msi/msi_fixture.h"
-#include "platform/win32/registry.h"
+#include "platform/win32/windows.h"
 
 namespace {
 

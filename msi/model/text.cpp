@@ -5,7 +5,7 @@
 #include <cwctype>
 
 #include "msi/model/error.h"
-#include "platform/win32/message.h"
+#include "platform/win32/windows.h"
 
 namespace Msi {
 

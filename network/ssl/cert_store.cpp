@@ -11,7 +11,6 @@
 
 #include "network/ssl/openssl_certificate.h"
 #include "network/uri.h"
-#include "platform/win32/crypt32.h"
 #include "platform/win32/windows.h"
 
 namespace Network {

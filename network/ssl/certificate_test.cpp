@@ -15,7 +15,7 @@
 #include "network/ssl/openssl_certificate.h"
 #include "network/ssl/test_pki.h"
 #include "network/uri.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

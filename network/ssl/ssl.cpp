@@ -21,7 +21,7 @@
 #include "network/ssl/openssl_certificate.h"
 #include "network/ssl/ssl_internal.h"
 #include "network/uri.h"
-#include "platform/win32/crypt32.h"
+#include "platform/win32/windows.h"
 #include "system/locks.h"
 #include "system/thread.h"
 #include "system/trace.h"

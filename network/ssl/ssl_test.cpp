@@ -1,5 +1,8 @@
 // The TLS client against nginx and against a small TLS echo server, both on
 // 127.0.0.1, with certificates made by the openssl command.
+// This file also uses the C library's socket headers.
+#define WIN32_LEAN_AND_MEAN
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -23,8 +26,8 @@
 #include "network/ssl/test_pki.h"
 #include "network/test_http_server.h"
 #include "network/test_nginx.h"
-#include "platform/win32/crypt32.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/windows.h"
+#include "platform/win32/testing/test_world.h"
 #include "system/thread.h"
 
 // The layer's own call; winsock.h cannot join the system's socket headers here.

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "platform/win32/thread.h"
-#include "platform/win32/window.h"
+#include "platform/win32/kernel32/thread.h"
+#include "platform/win32/user32/window.h"
 
 namespace FX {
 

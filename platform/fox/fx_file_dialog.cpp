@@ -5,8 +5,8 @@
 #include <string>
 
 #include "platform/fox/fxwstring.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/window.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/user32/window.h"
 
 using namespace FX;
 

@@ -3,7 +3,7 @@
 // into FOX patterns. The dialog runs modally on the calling (GUI) thread.
 #pragma once
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 struct OPENFILENAMEW {
   DWORD lStructSize;

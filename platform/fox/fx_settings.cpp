@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/fox/fxwstring.h"
-#include "platform/win32/process.h"
+#include "platform/win32/kernel32/process.h"
 
 namespace FX {
 

@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "platform/win32/window.h"
+#include "platform/win32/user32/window.h"
 
 namespace FX {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <fx.h>
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 namespace FX {
 // Made on first use on the GUI thread and kept until the window is gone

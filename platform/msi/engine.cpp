@@ -18,12 +18,12 @@
 
 #include "platform/msi/cabinet_check.h"
 #include "platform/msi/registration.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/files.h"
-#include "platform/win32/folders.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/registry.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/fileops.h"
+#include "platform/win32/kernel32/files.h"
+#include "platform/win32/kernel32/folders.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/advapi32/registry.h"
 
 namespace fs = std::filesystem;
 

@@ -12,7 +12,7 @@
 
 #include "platform/msi/engine.h"
 #include "platform/msi/msi_fixture.h"
-#include "platform/win32/registry.h"
+#include "platform/win32/advapi32/registry.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/msi/msi_fixture.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/registry.h"
+#include "platform/win32/kernel32/fileops.h"
+#include "platform/win32/advapi32/registry.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "platform/msi/msi.h"
-#include "platform/win32/files.h"
-#include "platform/win32/handles.h"
+#include "platform/win32/kernel32/files.h"
+#include "platform/win32/kernel32/handles.h"
 
 UINT MsiGetFileHashW(LPCWSTR szFilePath, DWORD dwOptions, PMSIFILEHASHINFO pHash) {
   if (!szFilePath || !*szFilePath || !pHash || dwOptions != 0 || pHash->dwFileHashInfoSize != sizeof(MSIFILEHASHINFO))

@@ -5,7 +5,7 @@
 
 #include "platform/msi/msi.h"
 #include "platform/msi/msi_fixture.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 
 #include "platform/msi/cabinet_check.h"
 #include "platform/msi/msi.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/paths.h"
 
 // {6A0F2C1E-5B7D-4C43-9E21-8D3B6F0A4C57}: this layer's own class id.
 const CLSID CLSID_MsmMerge2 = {0x6A0F2C1E, 0x5B7D, 0x4C43, {0x9E, 0x21, 0x8D, 0x3B, 0x6F, 0x0A, 0x4C, 0x57}};

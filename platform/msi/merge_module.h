@@ -31,7 +31,7 @@
 // record. The object is linked in with the msi layer and registered at start.
 #pragma once
 
-#include "platform/win32/oleauto.h"
+#include "platform/win32/oleaut32/oleauto.h"
 
 extern const CLSID CLSID_MsmMerge2;
 

@@ -27,10 +27,10 @@
 #include "platform/msi/child_refs.h"
 #include "platform/msi/compound.h"
 #include "platform/msi/sql_bridge.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/files.h"
-#include "platform/win32/handles.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/files.h"
+#include "platform/win32/kernel32/handles.h"
+#include "platform/win32/kernel32/paths.h"
 
 namespace {
 

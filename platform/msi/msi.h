@@ -4,8 +4,8 @@
 // the last error record is kept per thread.
 #pragma once
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
 
 using MSIHANDLE = std::uint32_t;
 

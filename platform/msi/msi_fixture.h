@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/msi/msi.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace msi_test {
 

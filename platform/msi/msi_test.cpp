@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/msi/msi_fixture.h"
-#include "platform/win32/message.h"
+#include "platform/win32/kernel32/message.h"
 
 using msi_test::Handle;
 using msi_test::narrow;

@@ -16,7 +16,7 @@
 
 #include "platform/msi/msi.h"
 #include "platform/msi/msi_fixture.h"
-#include "platform/win32/test_child.h"
+#include "platform/win32/testing/test_child.h"
 
 extern char** environ;
 

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "platform/win32/windows.h"
-#include "platform/win32/folders.h"
+#include "platform/win32/kernel32/folders.h"
 
 namespace layer_tools {
 namespace {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/paths.h"
 
 namespace layer_tools {
 namespace {

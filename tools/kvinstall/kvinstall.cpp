@@ -11,8 +11,7 @@
 #include "core/messenger.h"
 #include "core/text_convert.h"
 #include "installjob/package_installer.h"
-#include "platform/win32/message.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/windows.h"
 
 namespace {
 

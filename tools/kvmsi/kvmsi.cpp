@@ -36,9 +36,7 @@
 #include "msi/model/handle.h"
 #include "msi/model/text.h"
 #include "msi/model/package.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/rpc.h"
+#include "platform/win32/windows.h"
 
 namespace {
 

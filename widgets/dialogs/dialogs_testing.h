@@ -15,7 +15,7 @@
 
 #include "gui/app/korvane_app.h"
 #include "platform/fox/fx_test_display.h"
-#include "platform/win32/shell.h"
+#include "platform/win32/windows.h"
 
 namespace dialogs_test {
 

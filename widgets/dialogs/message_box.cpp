@@ -11,7 +11,7 @@
 #include "gui/app/korvane_app.h"
 #include "platform/fox/fx_theme.h"
 #include "platform/fox/fx_window_handle.h"
-#include "platform/win32/shell.h"
+#include "platform/win32/windows.h"
 #include "system/registry.h"
 #include "textlayout/text_view.h"
 #include "widgets/dialogs/operation_dialog.h"

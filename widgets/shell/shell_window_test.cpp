@@ -18,7 +18,7 @@
 #include "core/resource_archive.h"
 #include "core/resource_testing.h"
 #include "files/zip_writer.h"
-#include "platform/win32/shell.h"
+#include "platform/win32/windows.h"
 #include "widgets/browser.h"
 #include "widgets/explorer_toolbar.h"
 #include "widgets/icon_list.h"

@@ -1,4 +1,4 @@
-#include "platform/win32/cryptrandom.h"
+#include "platform/win32/advapi32/cryptrandom.h"
 
 #include <sys/random.h>
 

@@ -2,8 +2,8 @@
 // verify-context handle; CryptGenRandom reads the kernel's random source.
 #pragma once
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
 
 using HCRYPTPROV = ULONG_PTR;
 

@@ -1,4 +1,4 @@
-#include "platform/win32/filesecurity.h"
+#include "platform/win32/advapi32/filesecurity.h"
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/file_internal.h"
-#include "platform/win32/files.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/message.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/file_internal.h"
+#include "platform/win32/kernel32/files.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/message.h"
+#include "platform/win32/kernel32/paths.h"
 
 namespace win32 {
 

@@ -18,8 +18,8 @@
 // SeRestorePrivilege is enabled (else ERROR_INVALID_OWNER).
 #pragma once
 
-#include "platform/win32/token.h"
-#include "platform/win32/types.h"
+#include "platform/win32/advapi32/token.h"
+#include "platform/win32/layer/types.h"
 
 using SECURITY_INFORMATION = DWORD;
 using PSECURITY_INFORMATION = DWORD*;

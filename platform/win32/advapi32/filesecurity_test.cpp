@@ -1,4 +1,4 @@
-#include "platform/win32/filesecurity.h"
+#include "platform/win32/advapi32/filesecurity.h"
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 #include "platform/win32/windows.h"
 
 namespace {

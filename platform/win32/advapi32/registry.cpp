@@ -1,4 +1,4 @@
-#include "platform/win32/registry.h"
+#include "platform/win32/advapi32/registry.h"
 
 #include <sqlite3.h>
 #include <unicode/uchar.h>
@@ -16,10 +16,10 @@
 #include <mutex>
 #include <string>
 
-#include "platform/win32/handles.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/thread.h"
+#include "platform/win32/kernel32/handles.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/thread.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win32/token.h"
-#include "platform/win32/types.h"
+#include "platform/win32/advapi32/token.h"
+#include "platform/win32/layer/types.h"
 
 #define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000000u)))
 #define HKEY_CURRENT_USER (reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(0x80000001u)))

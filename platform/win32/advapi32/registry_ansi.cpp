@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/ansi_text.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/registry.h"
+#include "platform/win32/layer/ansi_text.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/advapi32/registry.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/registry.h"
+#include "platform/win32/advapi32/registry.h"
 
 #include <signal.h>
 #include <sqlite3.h>
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/handles.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/kernel32/handles.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

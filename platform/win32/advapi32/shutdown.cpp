@@ -1,13 +1,13 @@
-#include "platform/win32/shutdown.h"
+#include "platform/win32/advapi32/shutdown.h"
 
 #include <sys/stat.h>
 
 #include <atomic>
 #include <fstream>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/token.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/advapi32/token.h"
 
 namespace win32 {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
 
 #define ERROR_MACHINE_LOCKED 1271L
 using NTSTATUS = LONG;

@@ -1,4 +1,4 @@
-#include "platform/win32/token.h"
+#include "platform/win32/advapi32/token.h"
 
 #include <unistd.h>
 
@@ -8,8 +8,8 @@
 #include <cstring>
 #include <strings.h>
 
-#include "platform/win32/message.h"
-#include "platform/win32/thread.h"
+#include "platform/win32/kernel32/message.h"
+#include "platform/win32/kernel32/thread.h"
 
 namespace win32 {
 namespace {

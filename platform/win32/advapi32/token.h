@@ -4,9 +4,9 @@
 // blobs, byte for byte, so callers can copy and compare them as on Windows.
 #pragma once
 
-#include "platform/win32/handles.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/handles.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
 
 #define TOKEN_ASSIGN_PRIMARY 0x0001
 #define TOKEN_DUPLICATE 0x0002

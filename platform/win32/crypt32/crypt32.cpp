@@ -1,4 +1,4 @@
-#include "platform/win32/crypt32.h"
+#include "platform/win32/crypt32/crypt32.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -25,7 +25,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/paths.h"
 
 #define ERROR_FILE_NOT_FOUND_ 2
 #define ERROR_ACCESS_DENIED_ 5

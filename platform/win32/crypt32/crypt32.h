@@ -6,8 +6,8 @@
 // folder. Store and context handles are pointers, as on Windows.
 #pragma once
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
 
 using HCERTSTORE = void*;
 using HCRYPTPROV_LEGACY = ULONG_PTR;

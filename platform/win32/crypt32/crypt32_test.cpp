@@ -1,4 +1,4 @@
-#include "platform/win32/crypt32.h"
+#include "platform/win32/crypt32/crypt32.h"
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -11,7 +11,7 @@
 #include <fstream>
 #include <vector>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
-#include "platform/win32/ansi.h"
+#include "platform/win32/kernel32/ansi.h"
 
 #include <sys/stat.h>
 
 #include <cstring>
 #include <string>
 
-#include "platform/win32/ansi_text.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/file_internal.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/process.h"
+#include "platform/win32/layer/ansi_text.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/file_internal.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/process.h"
 
 namespace {
 

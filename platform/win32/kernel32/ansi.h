@@ -3,9 +3,9 @@
 // SetFileApisToOEM. Sizes are in bytes where the wide forms count characters.
 #pragma once
 
-#include "platform/win32/fileops.h"
-#include "platform/win32/types.h"
-#include "platform/win32/volumes.h"
+#include "platform/win32/kernel32/fileops.h"
+#include "platform/win32/layer/types.h"
+#include "platform/win32/kernel32/volumes.h"
 
 struct WIN32_FIND_DATAA {
   DWORD dwFileAttributes;
@@ -26,7 +26,7 @@ using LPWIN32_FIND_DATAA = WIN32_FIND_DATAA*;
 #define FILE_UNICODE_ON_DISK 0x00000004
 #define FILE_SUPPORTS_HARD_LINKS 0x00400000
 
-// GetVolumeInformationW is in platform/win32/volumes.h.
+// GetVolumeInformationW is in platform/win32/kernel32/volumes.h.
 BOOL GetVolumeInformationA(LPCSTR lpRootPathName, LPSTR lpVolumeNameBuffer, DWORD nVolumeNameSize,
                            LPDWORD lpVolumeSerialNumber, LPDWORD lpMaximumComponentLength,
                            LPDWORD lpFileSystemFlags, LPSTR lpFileSystemNameBuffer, DWORD nFileSystemNameSize);

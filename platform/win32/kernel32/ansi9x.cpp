@@ -1,4 +1,4 @@
-#include "platform/win32/ansi9x.h"
+#include "platform/win32/kernel32/ansi9x.h"
 
 #include <cstring>
 #include <fstream>
@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/changes.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/locale.h"
-#include "platform/win32/ansi.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/files.h"
-#include "platform/win32/handles.h"
+#include "platform/win32/kernel32/changes.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/locale.h"
+#include "platform/win32/kernel32/ansi.h"
+#include "platform/win32/kernel32/fileops.h"
+#include "platform/win32/kernel32/files.h"
+#include "platform/win32/kernel32/handles.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // comparison and upper-casing of ANSI text (CP_ACP), and the network calls.
 #pragma once
 
-#include "platform/win32/network.h"
-#include "platform/win32/types.h"
+#include "platform/win32/mpr/network.h"
+#include "platform/win32/layer/types.h"
 
 struct NETRESOURCEA {
   DWORD dwScope;

@@ -1,12 +1,12 @@
-#include "platform/win32/ansi_locale.h"
+#include "platform/win32/kernel32/ansi_locale.h"
 
 #include <cstring>
 #include <string>
 
-#include "platform/win32/ansi_text.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/verinfo.h"
+#include "platform/win32/layer/ansi_text.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/version/verinfo.h"
 
 namespace {
 

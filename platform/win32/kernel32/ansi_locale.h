@@ -4,8 +4,8 @@
 // ERROR_INSUFFICIENT_BUFFER and a capacity of 0 asks for the size.
 #pragma once
 
-#include "platform/win32/locale.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/locale.h"
+#include "platform/win32/layer/types.h"
 
 struct NUMBERFMTA {
   UINT NumDigits;

@@ -1,11 +1,11 @@
-#include "platform/win32/ansi.h"
+#include "platform/win32/kernel32/ansi.h"
 
 #include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "platform/win32/backup.h"
+#include "platform/win32/kernel32/backup.h"
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/file_internal.h"
-#include "platform/win32/filesecurity.h"
-#include "platform/win32/files.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/message.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/file_internal.h"
+#include "platform/win32/advapi32/filesecurity.h"
+#include "platform/win32/kernel32/files.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/message.h"
 
 namespace win32 {
 namespace {

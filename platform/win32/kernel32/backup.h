@@ -10,7 +10,7 @@
 // The raw encrypted-file calls fail as on a volume without encryption.
 #pragma once
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 #define BACKUP_INVALID 0x00000000
 #define BACKUP_DATA 0x00000001

@@ -1,4 +1,4 @@
-#include "platform/win32/backup.h"
+#include "platform/win32/kernel32/backup.h"
 
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/test_security.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_security.h"
+#include "platform/win32/testing/test_world.h"
 #include "platform/win32/windows.h"
 
 namespace {

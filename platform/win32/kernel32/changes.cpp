@@ -1,4 +1,4 @@
-#include "platform/win32/changes.h"
+#include "platform/win32/kernel32/changes.h"
 
 #include <ftw.h>
 #include <pthread.h>
@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/win32/file_internal.h"
-#include "platform/win32/folder_watch.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/message.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/waitable.h"
+#include "platform/win32/kernel32/file_internal.h"
+#include "platform/win32/kernel32/folder_watch.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/message.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/waitable.h"
 
 namespace win32 {
 namespace {

@@ -4,7 +4,7 @@
 // remembered and signal it again at once.
 #pragma once
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 #define FILE_NOTIFY_CHANGE_FILE_NAME 0x00000001
 #define FILE_NOTIFY_CHANGE_DIR_NAME 0x00000002

@@ -1,4 +1,4 @@
-#include "platform/win32/changes.h"
+#include "platform/win32/kernel32/changes.h"
 
 #include <atomic>
 #include <filesystem>
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "platform/win32/codepage.h"
+#include "platform/win32/kernel32/codepage.h"
 
 #include <array>
 #include <cstring>
 
-#include "platform/win32/lasterror.h"
+#include "platform/win32/kernel32/lasterror.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 #define CP_ACP 0
 #define CP_OEMCP 1

@@ -4,8 +4,8 @@
 
 #include <atomic>
 
-#include "platform/win32/sync.h"
-#include "platform/win32/threadstate.h"
+#include "platform/win32/kernel32/sync.h"
+#include "platform/win32/layer/threadstate.h"
 
 // LockCount is the lock word: 0 free, 1 held, 2 held and a thread may sleep on
 // it. OwningThread is touched only through atomic_ref, since other threads read

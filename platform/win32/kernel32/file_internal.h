@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "platform/win32/paths.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/layer/types.h"
 
 namespace win32 {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/fileops.h"
+#include "platform/win32/kernel32/fileops.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,14 +16,14 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/file_internal.h"
-#include "platform/win32/folders.h"
-#include "platform/win32/handles.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/message.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/sharing.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/file_internal.h"
+#include "platform/win32/kernel32/folders.h"
+#include "platform/win32/kernel32/handles.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/message.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/sharing.h"
 
 namespace {
 

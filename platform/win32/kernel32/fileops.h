@@ -2,8 +2,8 @@
 // names, links and free space.
 #pragma once
 
-#include "platform/win32/files.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/files.h"
+#include "platform/win32/layer/types.h"
 
 struct WIN32_FIND_DATAW {
   DWORD dwFileAttributes;

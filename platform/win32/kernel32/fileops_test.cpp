@@ -1,4 +1,4 @@
-#include "platform/win32/fileops.h"
+#include "platform/win32/kernel32/fileops.h"
 
 #include <sys/stat.h>
 
@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/file_internal.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/kernel32/file_internal.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "platform/win32/files.h"
+#include "platform/win32/kernel32/files.h"
 
 #include <fcntl.h>
 #include <sys/sysmacros.h>
@@ -18,14 +18,14 @@
 #include <utility>
 #include <vector>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/file_internal.h"
-#include "platform/win32/handles.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/message.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/folders.h"
-#include "platform/win32/sharing.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/file_internal.h"
+#include "platform/win32/kernel32/handles.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/message.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/folders.h"
+#include "platform/win32/kernel32/sharing.h"
 
 namespace win32 {
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 #ifndef DELETE
 #define DELETE 0x00010000L

@@ -1,4 +1,4 @@
-#include "platform/win32/files.h"
+#include "platform/win32/kernel32/files.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/sharing.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/kernel32/sharing.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace fs = std::filesystem;
 

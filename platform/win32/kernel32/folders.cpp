@@ -1,4 +1,4 @@
-#include "platform/win32/folders.h"
+#include "platform/win32/kernel32/folders.h"
 
 #include <dirent.h>
 #include <sys/statfs.h>
@@ -14,8 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/paths.h"
 
 namespace win32 {
 namespace {

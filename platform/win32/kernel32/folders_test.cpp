@@ -10,9 +10,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/folders.h"
-#include "platform/win32/sharing.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/kernel32/folders.h"
+#include "platform/win32/kernel32/sharing.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace fs = std::filesystem;
 

@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/file_internal.h"
-#include "platform/win32/files.h"
-#include "platform/win32/folders.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/message.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/file_internal.h"
+#include "platform/win32/kernel32/files.h"
+#include "platform/win32/kernel32/folders.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/message.h"
+#include "platform/win32/kernel32/paths.h"
 
 namespace win32 {
 

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

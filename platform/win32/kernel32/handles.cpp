@@ -1,9 +1,9 @@
-#include "platform/win32/handles.h"
+#include "platform/win32/kernel32/handles.h"
 
 #include <mutex>
 #include <vector>
 
-#include "platform/win32/lasterror.h"
+#include "platform/win32/kernel32/lasterror.h"
 
 namespace win32 {
 namespace {

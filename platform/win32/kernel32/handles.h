@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 namespace win32 {
 

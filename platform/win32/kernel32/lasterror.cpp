@@ -1,4 +1,4 @@
-#include "platform/win32/lasterror.h"
+#include "platform/win32/kernel32/lasterror.h"
 
 namespace {
 thread_local DWORD t_lastError = 0;

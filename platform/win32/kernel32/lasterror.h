@@ -1,7 +1,7 @@
 // Per-thread last error and the Win32 error codes the layer reports.
 #pragma once
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);

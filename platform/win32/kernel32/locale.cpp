@@ -1,4 +1,4 @@
-#include "platform/win32/locale.h"
+#include "platform/win32/kernel32/locale.h"
 
 #include <time.h>
 
@@ -7,9 +7,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/win32/handles.h"
-#include "platform/win32/locale_testing.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/handles.h"
+#include "platform/win32/testing/locale_testing.h"
+#include "platform/win32/kernel32/paths.h"
 
 DWORD CharUpperBuffW(LPWSTR lpsz, DWORD cchLength) {
   if (!lpsz) return 0;

@@ -17,11 +17,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/locale.h"
-#include "platform/win32/locale_testing.h"
-#include "platform/win32/message.h"
-#include "platform/win32/wintime.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/locale.h"
+#include "platform/win32/testing/locale_testing.h"
+#include "platform/win32/kernel32/message.h"
+#include "platform/win32/kernel32/wintime.h"
 
 namespace {
 

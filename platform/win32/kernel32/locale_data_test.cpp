@@ -3,7 +3,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/win32/locale_testing.h"
+#include "platform/win32/testing/locale_testing.h"
 #include "platform/win32/windows.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-#include "platform/win32/locale_testing.h"
+#include "platform/win32/testing/locale_testing.h"
 #include "platform/win32/windows.h"
 
 namespace {

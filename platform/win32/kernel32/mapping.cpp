@@ -1,4 +1,4 @@
-#include "platform/win32/mapping.h"
+#include "platform/win32/kernel32/mapping.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,9 +13,9 @@
 #include <mutex>
 #include <string>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/handles.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/handles.h"
+#include "platform/win32/kernel32/paths.h"
 
 namespace win32 {
 namespace {

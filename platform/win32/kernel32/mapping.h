@@ -5,8 +5,8 @@
 // behind by a process that died.
 #pragma once
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
 
 #define PAGE_READONLY 0x02
 #define PAGE_READWRITE 0x04

@@ -1,11 +1,11 @@
-#include "platform/win32/mapping.h"
+#include "platform/win32/kernel32/mapping.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/message.h"
+#include "platform/win32/kernel32/message.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/lasterror.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/lasterror.h"
 
 // ---------------------------------------------------------------------------
 // Local heap

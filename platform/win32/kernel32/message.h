@@ -5,7 +5,7 @@
 #include <cstdarg>
 #include <string>
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 using HLOCAL = void*;
 

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/win32/test_child.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_child.h"
+#include "platform/win32/testing/test_world.h"
 #include "platform/win32/windows.h"
 
 extern char** environ;

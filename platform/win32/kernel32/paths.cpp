@@ -1,5 +1,5 @@
-#include "platform/win32/paths.h"
-#include "platform/win32/volumes.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/volumes.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,12 +14,12 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/file_internal.h"
-#include "platform/win32/folders.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/layer_programs.h"
-#include "platform/win32/message.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/file_internal.h"
+#include "platform/win32/kernel32/folders.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/layer_programs.h"
+#include "platform/win32/kernel32/message.h"
 
 namespace win32 {
 namespace {

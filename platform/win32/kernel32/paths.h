@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 #define DRIVE_UNKNOWN 0
 #define DRIVE_NO_ROOT_DIR 1

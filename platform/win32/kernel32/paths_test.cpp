@@ -1,4 +1,4 @@
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/paths.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "platform/win32/process.h"
+#include "platform/win32/kernel32/process.h"
 
 #include <pthread.h>
 #include <pwd.h>
@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/file_internal.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/version.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/file_internal.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/version.h"
 
 extern char** environ;
 

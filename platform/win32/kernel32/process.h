@@ -6,14 +6,14 @@
 // (kernel32, ntdll, user32, gdi32, advapi32, shell32, version, ole32, ws2_32,
 // msi, ...) are names of the layer: they "load" by name wherever the path
 // points, and GetProcAddress hands out only the entry points the layer has
-// (platform/win32/exports.cpp); any other name fails with ERROR_PROC_NOT_FOUND
+// (platform/win32/layer/exports.cpp); any other name fails with ERROR_PROC_NOT_FOUND
 // so that the caller's fallback runs. Other libraries fail with
 // ERROR_MOD_NOT_FOUND.
 #pragma once
 
 #include <string>
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 #define LOAD_LIBRARY_AS_DATAFILE 0x00000002
 #define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008

@@ -1,4 +1,4 @@
-#include "platform/win32/process.h"
+#include "platform/win32/kernel32/process.h"
 
 #include <unistd.h>
 
@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/resources.h"
+#include "platform/win32/kernel32/resources.h"
 
 #include <cstring>
 #include <mutex>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/process.h"
+#include "platform/win32/kernel32/process.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/sharing.h"
+#include "platform/win32/kernel32/sharing.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -24,9 +24,9 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/win32/file_internal.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/file_internal.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/paths.h"
 
 namespace win32 {
 namespace {

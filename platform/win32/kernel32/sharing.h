@@ -22,7 +22,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 namespace win32 {
 

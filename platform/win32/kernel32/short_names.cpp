@@ -9,9 +9,9 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/paths.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace fs = std::filesystem;
 

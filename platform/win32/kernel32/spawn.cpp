@@ -1,4 +1,4 @@
-#include "platform/win32/spawn.h"
+#include "platform/win32/kernel32/spawn.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -12,13 +12,13 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/message.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/process.h"
-#include "platform/win32/thread.h"
-#include "platform/win32/waitable.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/message.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/process.h"
+#include "platform/win32/kernel32/thread.h"
+#include "platform/win32/kernel32/waitable.h"
 
 extern char** environ;
 

@@ -20,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/win32/forward.h"
-#include "platform/win32/types.h"
+#include "platform/win32/layer/forward.h"
+#include "platform/win32/layer/types.h"
 
 #define DETACHED_PROCESS 0x00000008
 #define CREATE_NEW_CONSOLE 0x00000010

@@ -1,10 +1,10 @@
-#include "platform/win32/spawn.h"
+#include "platform/win32/kernel32/spawn.h"
 
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 #include "platform/win32/windows.h"
 
 namespace {

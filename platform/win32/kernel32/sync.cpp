@@ -1,4 +1,4 @@
-#include "platform/win32/sync.h"
+#include "platform/win32/kernel32/sync.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,8 +13,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "platform/win32/paths.h"
-#include "platform/win32/threadstate.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/layer/threadstate.h"
 
 namespace win32 {
 

@@ -1,7 +1,7 @@
 // Events, mutexes, semaphores, the wait functions and critical sections.
 //
 // Every waitable object of the layer (these, threads, and later kinds such as
-// processes) shares one wait core (platform/win32/waitable.h), so a wait may mix
+// processes) shares one wait core (platform/win32/kernel32/waitable.h), so a wait may mix
 // kinds. Named objects live in a namespace of this process: creating a name that
 // exists opens the existing object and reports ERROR_ALREADY_EXISTS; a name held
 // by an object of another kind fails with ERROR_INVALID_HANDLE. "Local\" names
@@ -11,9 +11,9 @@
 // with WAIT_IO_COMPLETION.
 #pragma once
 
-#include "platform/win32/interlocked.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
+#include "platform/win32/layer/interlocked.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
 
 #define INFINITE 0xFFFFFFFFu
 #define MAXIMUM_WAIT_OBJECTS 64

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/win32/waitable.h"
+#include "platform/win32/kernel32/waitable.h"
 #include "platform/win32/windows.h"
 
 namespace {

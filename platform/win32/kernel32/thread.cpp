@@ -1,4 +1,4 @@
-#include "platform/win32/thread.h"
+#include "platform/win32/kernel32/thread.h"
 
 #include <pthread.h>
 #include <sched.h>
@@ -12,9 +12,9 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/win32/handles.h"
-#include "platform/win32/sync.h"
-#include "platform/win32/threadstate.h"
+#include "platform/win32/kernel32/handles.h"
+#include "platform/win32/kernel32/sync.h"
+#include "platform/win32/layer/threadstate.h"
 
 namespace win32::detail {
 

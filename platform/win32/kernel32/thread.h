@@ -21,8 +21,8 @@
 // mutexes it still owns before its handle becomes signalled.
 #pragma once
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
 
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID);
 using PTHREAD_START_ROUTINE = LPTHREAD_START_ROUTINE;

@@ -6,7 +6,7 @@
 #include <set>
 #include <thread>
 
-#include "platform/win32/waitable.h"
+#include "platform/win32/kernel32/waitable.h"
 #include "platform/win32/windows.h"
 
 namespace {

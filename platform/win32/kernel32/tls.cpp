@@ -1,11 +1,11 @@
-#include "platform/win32/tls.h"
+#include "platform/win32/kernel32/tls.h"
 
 #include <atomic>
 #include <mutex>
 #include <unordered_set>
 #include <vector>
 
-#include "platform/win32/threadstate.h"
+#include "platform/win32/layer/threadstate.h"
 
 namespace win32::detail {
 namespace {

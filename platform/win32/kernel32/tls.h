@@ -1,8 +1,8 @@
 // Thread-local slots.
 #pragma once
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
 
 #define TLS_OUT_OF_INDEXES 0xFFFFFFFFu
 #define TLS_MINIMUM_AVAILABLE 64

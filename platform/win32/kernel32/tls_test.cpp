@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/win32/waitable.h"
+#include "platform/win32/kernel32/waitable.h"
 #include "platform/win32/windows.h"
 
 namespace {

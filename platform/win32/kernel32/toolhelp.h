@@ -2,7 +2,7 @@
 // that read them are looked up by name and missing here.
 #pragma once
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 #define MAX_MODULE_NAME32 255
 

@@ -1,10 +1,10 @@
-#include "platform/win32/version.h"
+#include "platform/win32/kernel32/version.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
 
-#include "platform/win32/lasterror.h"
+#include "platform/win32/kernel32/lasterror.h"
 
 namespace {
 

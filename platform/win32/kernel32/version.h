@@ -2,7 +2,7 @@
 // makes the process see Windows 98 so that the ANSI code paths run.
 #pragma once
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 #define VER_PLATFORM_WIN32s 0
 #define VER_PLATFORM_WIN32_WINDOWS 1

@@ -1,4 +1,4 @@
-#include "platform/win32/volumes.h"
+#include "platform/win32/kernel32/volumes.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -12,13 +12,13 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/win32/ansi.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/file_internal.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/message.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/token.h"
+#include "platform/win32/kernel32/ansi.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/file_internal.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/message.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/advapi32/token.h"
 
 namespace win32 {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 // The root of the volume holding the path ("C:\", "\\server\share\"), kept in
 // "\\?\" form when the path has it. Mounted folders are not volumes here.

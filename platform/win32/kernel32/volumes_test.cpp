@@ -1,4 +1,4 @@
-#include "platform/win32/volumes.h"
+#include "platform/win32/kernel32/volumes.h"
 
 #include <sys/statvfs.h>
 
@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

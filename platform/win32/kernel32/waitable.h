@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/win32/handles.h"
+#include "platform/win32/kernel32/handles.h"
 
 namespace win32 {
 

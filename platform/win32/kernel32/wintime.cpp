@@ -1,10 +1,10 @@
-#include "platform/win32/wintime.h"
+#include "platform/win32/kernel32/wintime.h"
 
 #include <time.h>
 
 #include <atomic>
 
-#include "platform/win32/wintime_testing.h"
+#include "platform/win32/testing/wintime_testing.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Clocks and time conversions.
 #pragma once
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
 
 // Milliseconds since the system started; the 32-bit form wraps about every
 // 49.7 days. Tests can move both (wintime_testing.h).

@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "platform/win32/windows.h"
-#include "platform/win32/wintime_testing.h"
+#include "platform/win32/testing/wintime_testing.h"
 
 namespace {
 ULONGLONG ft64(const FILETIME& ft) { return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }

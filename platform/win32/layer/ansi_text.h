@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/win32/codepage.h"
+#include "platform/win32/kernel32/codepage.h"
 
 namespace win32 {
 

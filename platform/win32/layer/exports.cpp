@@ -2,9 +2,9 @@
 // here fails with ERROR_PROC_NOT_FOUND, as on a system without it, so callers
 // that look an entry point up take their fallback. Add a row when the layer
 // gains a function that callers look up at run time.
-#include "platform/win32/shobj.h"
+#include "platform/win32/shell32/shobj.h"
 #include "platform/win32/windows.h"
-#include "platform/win32/winsock.h"
+#include "platform/win32/ws2_32/winsock.h"
 
 namespace win32 {
 

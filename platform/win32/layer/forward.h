@@ -4,8 +4,8 @@
 // that serves them later gives the full definition.
 #pragma once
 
-#include "platform/win32/types.h"
-#include "platform/win32/window.h"
+#include "platform/win32/layer/types.h"
+#include "platform/win32/user32/window.h"
 
 struct DLGTEMPLATE;
 using LPCDLGTEMPLATEW = const DLGTEMPLATE*;

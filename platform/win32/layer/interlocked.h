@@ -2,7 +2,7 @@
 // Every one is a full barrier, as on Windows.
 #pragma once
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 inline LONG InterlockedIncrement(LONG volatile* addend) {
   return __atomic_add_fetch(addend, 1, __ATOMIC_SEQ_CST);

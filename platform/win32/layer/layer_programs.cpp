@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/folders.h"
-#include "platform/win32/layer_programs.h"
+#include "platform/win32/kernel32/folders.h"
+#include "platform/win32/layer/layer_programs.h"
 
 namespace win32 {
 

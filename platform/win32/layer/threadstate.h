@@ -6,8 +6,8 @@
 #include <condition_variable>
 #include <memory>
 
-#include "platform/win32/thread.h"
-#include "platform/win32/waitable.h"
+#include "platform/win32/kernel32/thread.h"
+#include "platform/win32/kernel32/waitable.h"
 
 namespace win32::detail {
 

@@ -1,12 +1,12 @@
-#include "platform/win32/network.h"
+#include "platform/win32/mpr/network.h"
 
 #include <cstring>
 #include <memory>
 #include <mutex>
 
-#include "platform/win32/handles.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/volumes.h"
+#include "platform/win32/kernel32/handles.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/volumes.h"
 
 namespace win32 {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
 
 #define RESOURCE_CONNECTED 0x00000001
 #define RESOURCETYPE_ANY 0x00000000

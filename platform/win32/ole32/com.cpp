@@ -1,4 +1,4 @@
-#include "platform/win32/com.h"
+#include "platform/win32/ole32/com.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/com_internal.h"
-#include "platform/win32/shobj.h"
+#include "platform/win32/ole32/com_internal.h"
+#include "platform/win32/shell32/shobj.h"
 
 // Interface and class ids, as Windows numbers them.
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};

@@ -6,7 +6,7 @@
 // object is in-process, so no marshalling exists.
 #pragma once
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 using IID = GUID;
 using CLSID = GUID;

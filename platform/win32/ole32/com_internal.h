@@ -4,7 +4,7 @@
 #include <atomic>
 #include <initializer_list>
 
-#include "platform/win32/com.h"
+#include "platform/win32/ole32/com.h"
 
 namespace win32 {
 

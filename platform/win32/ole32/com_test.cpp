@@ -1,4 +1,4 @@
-#include "platform/win32/com.h"
+#include "platform/win32/ole32/com.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/shobj.h"
+#include "platform/win32/shell32/shobj.h"
 
 namespace {
 

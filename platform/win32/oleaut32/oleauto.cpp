@@ -1,10 +1,10 @@
-#include "platform/win32/oleauto.h"
+#include "platform/win32/oleaut32/oleauto.h"
 
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/paths.h"
 
 const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID IID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};

@@ -2,7 +2,7 @@
 // ProgID. Objects the layer serves by ProgID register both names.
 #pragma once
 
-#include "platform/win32/com.h"
+#include "platform/win32/ole32/com.h"
 
 using DISPID = LONG;
 

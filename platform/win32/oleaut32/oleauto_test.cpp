@@ -1,10 +1,10 @@
 // Late-binding pieces of COM: ProgIDs, object and 16-bit variants, and the
 // system folder among the special folders.
-#include "platform/win32/oleauto.h"
+#include "platform/win32/oleaut32/oleauto.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 #include "platform/win32/windows.h"
 
 namespace {

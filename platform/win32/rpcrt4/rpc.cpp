@@ -1,6 +1,6 @@
-#include "platform/win32/rpc.h"
+#include "platform/win32/rpcrt4/rpc.h"
 
-#include "platform/win32/cryptrandom.h"
+#include "platform/win32/advapi32/cryptrandom.h"
 
 namespace {
 

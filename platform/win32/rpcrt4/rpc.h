@@ -2,7 +2,7 @@
 // parser of their text form.
 #pragma once
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 using UUID = GUID;
 using RPC_STATUS = LONG;

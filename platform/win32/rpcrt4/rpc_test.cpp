@@ -1,4 +1,4 @@
-#include "platform/win32/rpc.h"
+#include "platform/win32/rpcrt4/rpc.h"
 
 #include <gtest/gtest.h>
 

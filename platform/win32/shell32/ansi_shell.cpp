@@ -1,13 +1,13 @@
-#include "platform/win32/ansi_shell.h"
+#include "platform/win32/shell32/ansi_shell.h"
 
 #include <cstring>
 #include <string>
 
-#include "platform/win32/ansi_text.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/process.h"
-#include "platform/win32/shobj.h"
+#include "platform/win32/layer/ansi_text.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/process.h"
+#include "platform/win32/shell32/shobj.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // SHGetPathFromIDListA is declared with the shell's objects (shobj.h).
 #pragma once
 
-#include "platform/win32/shell.h"
-#include "platform/win32/spawn.h"
-#include "platform/win32/types.h"
+#include "platform/win32/shell32/shell.h"
+#include "platform/win32/kernel32/spawn.h"
+#include "platform/win32/layer/types.h"
 
 #define SEE_MASK_CLASSNAME 0x00000001
 

@@ -1,4 +1,4 @@
-#include "platform/win32/ansi_shell.h"
+#include "platform/win32/shell32/ansi_shell.h"
 
 #include <cstring>
 #include <filesystem>
@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/shobj.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/shell32/shobj.h"
+#include "platform/win32/testing/test_world.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/shell.h"
+#include "platform/win32/shell32/shell.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/handles.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/process.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/handles.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/process.h"
 
 namespace win32 {
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/forward.h"
-#include "platform/win32/spawn.h"
-#include "platform/win32/types.h"
+#include "platform/win32/layer/forward.h"
+#include "platform/win32/kernel32/spawn.h"
+#include "platform/win32/layer/types.h"
 
 #define SEE_MASK_DEFAULT 0x00000000
 #define SEE_MASK_NOCLOSEPROCESS 0x00000040

@@ -10,16 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/ansi.h"
-#include "platform/win32/codepage.h"
-#include "platform/win32/com_internal.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/process.h"
-#include "platform/win32/shell_items.h"
-#include "platform/win32/shobj.h"
-#include "platform/win32/volumes.h"
+#include "platform/win32/kernel32/ansi.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/ole32/com_internal.h"
+#include "platform/win32/kernel32/fileops.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/process.h"
+#include "platform/win32/shell32/shell_items.h"
+#include "platform/win32/shell32/shobj.h"
+#include "platform/win32/kernel32/volumes.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/shobj.h"
-#include "platform/win32/test_world.h"
+#include "platform/win32/shell32/shobj.h"
+#include "platform/win32/testing/test_world.h"
 #include "platform/win32/windows.h"
 
 namespace {

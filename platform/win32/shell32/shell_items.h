@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/win32/shell_namespace.h"
+#include "platform/win32/shell32/shell_namespace.h"
 
 namespace win32::shell {
 

@@ -1,4 +1,4 @@
-#include "platform/win32/shell_namespace.h"
+#include "platform/win32/shell32/shell_namespace.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/com.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/process.h"
-#include "platform/win32/shell_items.h"
+#include "platform/win32/ole32/com.h"
+#include "platform/win32/kernel32/fileops.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/process.h"
+#include "platform/win32/shell32/shell_items.h"
 
 namespace win32::shell {
 namespace {

@@ -7,8 +7,8 @@
 // the list. Lists handed out are allocated with CoTaskMemAlloc.
 #pragma once
 
-#include "platform/win32/forward.h"
-#include "platform/win32/types.h"
+#include "platform/win32/layer/forward.h"
+#include "platform/win32/layer/types.h"
 
 #pragma pack(push, 1)
 struct SHITEMID {

@@ -23,14 +23,14 @@
 #include <utility>
 #include <vector>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/folder_watch.h"
-#include "platform/win32/lasterror.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/process.h"
-#include "platform/win32/shell_notify.h"
-#include "platform/win32/shobj.h"
-#include "platform/win32/window.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/folder_watch.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/process.h"
+#include "platform/win32/shell32/shell_notify.h"
+#include "platform/win32/shell32/shobj.h"
+#include "platform/win32/user32/window.h"
 
 namespace win32 {
 namespace {

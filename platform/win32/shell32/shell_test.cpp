@@ -1,4 +1,4 @@
-#include "platform/win32/shell.h"
+#include "platform/win32/shell32/shell.h"
 
 #include <sys/stat.h>
 
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/win32/test_world.h"
+#include "platform/win32/testing/test_world.h"
 #include "platform/win32/windows.h"
 
 namespace {

@@ -3,10 +3,10 @@
 // the shell's change notifications.
 #pragma once
 
-#include "platform/win32/com.h"
-#include "platform/win32/fileops.h"
-#include "platform/win32/ansi.h"
-#include "platform/win32/shell_namespace.h"
+#include "platform/win32/ole32/com.h"
+#include "platform/win32/kernel32/fileops.h"
+#include "platform/win32/kernel32/ansi.h"
+#include "platform/win32/shell32/shell_namespace.h"
 
 struct IBindCtx;
 using SFGAOF = ULONG;

@@ -1,4 +1,4 @@
-#include "platform/win32/taskbar.h"
+#include "platform/win32/shell32/taskbar.h"
 
 #include <atomic>
 #include <map>

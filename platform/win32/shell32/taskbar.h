@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/win32/com.h"
+#include "platform/win32/ole32/com.h"
 
 enum TBPFLAG {
   TBPF_NOPROGRESS = 0,

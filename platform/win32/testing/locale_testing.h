@@ -1,7 +1,7 @@
 // Test hook for the time zone. Tests only.
 #pragma once
 
-#include "platform/win32/locale.h"
+#include "platform/win32/kernel32/locale.h"
 
 namespace win32 {
 // Makes GetTimeZoneInformation answer `info` and `id`; null returns to the

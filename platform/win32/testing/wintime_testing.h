@@ -1,7 +1,7 @@
 // Test hooks for the clocks. Tests only.
 #pragma once
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 namespace win32 {
 // Moves GetTickCount64 (and so GetTickCount) by a signed number of

@@ -1,4 +1,4 @@
-#include "platform/win32/window.h"
+#include "platform/win32/user32/window.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -22,11 +22,11 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/paths.h"
-#include "platform/win32/process.h"
-#include "platform/win32/thread.h"
-#include "platform/win32/wintime.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/process.h"
+#include "platform/win32/kernel32/thread.h"
+#include "platform/win32/kernel32/wintime.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 // visible ones are the toolkit's.
 #pragma once
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
 
 using PDWORD_PTR = DWORD_PTR*;
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);

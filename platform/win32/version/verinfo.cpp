@@ -1,4 +1,4 @@
-#include "platform/win32/verinfo.h"
+#include "platform/win32/version/verinfo.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/codepage.h"
-#include "platform/win32/paths.h"
+#include "platform/win32/kernel32/codepage.h"
+#include "platform/win32/kernel32/paths.h"
 
 namespace win32 {
 namespace {

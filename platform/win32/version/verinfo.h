@@ -2,9 +2,9 @@
 // the file's resource directory and queried as Windows lays the block out.
 #pragma once
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/forward.h"
-#include "platform/win32/types.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/forward.h"
+#include "platform/win32/layer/types.h"
 
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define VS_FFI_SIGNATURE 0xFEEF04BDL

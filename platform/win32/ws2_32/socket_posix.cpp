@@ -1,4 +1,4 @@
-#include "platform/win32/socket_posix.h"
+#include "platform/win32/ws2_32/socket_posix.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -13,7 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/win32/lasterror.h"
+#include "platform/win32/kernel32/lasterror.h"
 
 namespace win32::sock {
 namespace {

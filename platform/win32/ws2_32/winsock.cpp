@@ -1,4 +1,4 @@
-#include "platform/win32/winsock.h"
+#include "platform/win32/ws2_32/winsock.h"
 
 #include <atomic>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/win32/socket_posix.h"
+#include "platform/win32/ws2_32/socket_posix.h"
 
 namespace {
 

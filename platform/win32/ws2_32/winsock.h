@@ -9,9 +9,9 @@
 
 #include <cstddef>
 
-#include "platform/win32/lasterror.h"
-#include "platform/win32/types.h"
-#include "platform/win32/winsock_types.h"
+#include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/types.h"
+#include "platform/win32/ws2_32/winsock_types.h"
 
 
 #define AF_UNSPEC 0

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "platform/win32/winsock_peer.h"
+#include "platform/win32/ws2_32/winsock_peer.h"
 
 namespace winsock_peer {
 

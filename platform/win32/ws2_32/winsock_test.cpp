@@ -1,4 +1,4 @@
-#include "platform/win32/winsock.h"
+#include "platform/win32/ws2_32/winsock.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/win32/process.h"
-#include "platform/win32/winsock_peer.h"
+#include "platform/win32/kernel32/process.h"
+#include "platform/win32/ws2_32/winsock_peer.h"
 
 namespace {
 

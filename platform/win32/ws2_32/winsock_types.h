@@ -2,7 +2,7 @@
 // includable beside the C library's own socket declarations.
 #pragma once
 
-#include "platform/win32/types.h"
+#include "platform/win32/layer/types.h"
 
 using SOCKET = UINT_PTR;
 
