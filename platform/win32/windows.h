@@ -38,3 +38,4 @@
 #include "platform/win32/forward.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/resources.h"
+#include "platform/win32/pipe.h"
