@@ -253,12 +253,12 @@ TEST_F(Registry, AnsiFormsConvertNamesAndStringData) {
     std::u16string stored;  // what the wide form then reads
     std::optional<std::string> read;  // what the ANSI form reads, when not `ansi`
   } cases[] = {
-      {"caf\xE9", REG_SZ, std::string("caf\xE9\0", 5), std::u16string(u"caf\u00E9\0", 5)},
-      {"e", REG_EXPAND_SZ, std::string("%X%\0", 4), std::u16string(u"%X%\0", 4)},
-      {"m", REG_MULTI_SZ, std::string("a\0\x80\0\0", 5), std::u16string(u"a\0\u20AC\0\0", 5)},
+      {"caf\xE9", REG_SZ, std::string("caf\xE9\0", 5), std::u16string(u"caf\u00E9\0", 5), {}},
+      {"e", REG_EXPAND_SZ, std::string("%X%\0", 4), std::u16string(u"%X%\0", 4), {}},
+      {"m", REG_MULTI_SZ, std::string("a\0\x80\0\0", 5), std::u16string(u"a\0\u20AC\0\0", 5), {}},
       // Windows stores text given without its terminator with one.
       {"no terminator", REG_SZ, "ab", std::u16string(u"ab\0", 3), std::string("ab\0", 3)},
-      {"empty", REG_SZ, "", u""},
+      {"empty", REG_SZ, "", u"", {}},
   };
   for (const auto& c : cases) {
     ASSERT_EQ(RegSetValueExA(k, c.name, 0, c.type, reinterpret_cast<const BYTE*>(c.ansi.data()),
