@@ -835,8 +835,9 @@ void terminate_text(DWORD type, std::vector<BYTE>& bytes) {
 LONG RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
                   LPDWORD pcbData) {
   const DWORD wanted = dwFlags & RRF_RT_ANY;
+  // REG_EXPAND_SZ asked for by name needs RRF_NOEXPAND: expanded it is REG_SZ.
   if (!wanted || (pvData && !pcbData) ||
-      ((dwFlags & RRF_RT_REG_EXPAND_SZ) && !(dwFlags & RRF_NOEXPAND)))
+      ((dwFlags & RRF_RT_REG_EXPAND_SZ) && !(dwFlags & RRF_NOEXPAND) && wanted != RRF_RT_ANY))
     return ERROR_INVALID_PARAMETER;
   const DWORD given = pcbData ? *pcbData : 0;
   auto zero_buffer = [&] {
