@@ -68,6 +68,12 @@ std::shared_ptr<T> handle_lookup_for(HANDLE h, DWORD needed) {
   return object;
 }
 
+// Checks a named object's name as Windows does: after an optional "Global\"
+// or "Local\" prefix a backslash in front is ERROR_BAD_PATHNAME, one further
+// in ERROR_PATH_NOT_FOUND, more than MAX_PATH characters
+// ERROR_FILENAME_EXCED_RANGE. False with the last error set.
+bool valid_object_name(const char16_t* name);
+
 // Maps GENERIC_* and MAXIMUM_ALLOWED bits of a requested access onto an
 // object kind's specific rights (`read`, `write`, `execute`, `all`).
 DWORD map_generic_access(DWORD access, DWORD read, DWORD write, DWORD execute, DWORD all);

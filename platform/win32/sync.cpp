@@ -337,30 +337,6 @@ std::u16string widen(LPCSTR s) {
   return out;
 }
 
-bool valid_name(LPCWSTR name) {
-  std::u16string_view s(name);
-  if (s.size() > MAX_PATH) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return false;
-  }
-  // After a Global\ or Local\ prefix the name is one component: a leading
-  // backslash is a bad path, one further in a path that does not exist.
-  for (std::u16string_view prefix : {u"Global\\", u"Local\\"}) {
-    if (s.substr(0, prefix.size()) == prefix) {
-      s.remove_prefix(prefix.size());
-      break;
-    }
-  }
-  if (!s.empty() && s.front() == u'\\') {
-    SetLastError(ERROR_BAD_PATHNAME);
-    return false;
-  }
-  if (s.find(u'\\') != std::u16string_view::npos) {
-    SetLastError(ERROR_PATH_NOT_FOUND);
-    return false;
-  }
-  return true;
-}
 
 // Creates an object, or opens the existing one of that name. Last error is 0 on
 // a fresh creation and ERROR_ALREADY_EXISTS on an open, as callers test it.
@@ -372,7 +348,7 @@ HANDLE create_named(LPCWSTR name, ObjectKind kind, Make make) {
     SetLastError(ERROR_SUCCESS);
     return h;
   }
-  if (!valid_name(name)) return nullptr;
+  if (!valid_object_name(name)) return nullptr;
   std::u16string key = name_key(name);
   Names& n = names();
   std::shared_ptr<KernelObject> obj;
@@ -405,7 +381,7 @@ HANDLE open_named(LPCWSTR name, ObjectKind kind, DWORD access) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  if (!valid_name(name)) return nullptr;
+  if (!valid_object_name(name)) return nullptr;
   std::shared_ptr<KernelObject> obj;
   {
     Names& n = names();
@@ -476,6 +452,31 @@ std::shared_ptr<Waitable> waitable_of(HANDLE h) {
 }
 
 }  // namespace
+
+bool valid_object_name(const char16_t* name) {
+  std::u16string_view s(name);
+  if (s.size() > MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  // After a Global\ or Local\ prefix the name is one component: a leading
+  // backslash is a bad path, one further in a path that does not exist.
+  for (std::u16string_view prefix : {u"Global\\", u"Local\\"}) {
+    if (s.substr(0, prefix.size()) == prefix) {
+      s.remove_prefix(prefix.size());
+      break;
+    }
+  }
+  if (!s.empty() && s.front() == u'\\') {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return false;
+  }
+  if (s.find(u'\\') != std::u16string_view::npos) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  return true;
+}
 
 std::size_t waiter_count(HANDLE h) {
   auto o = waitable_of(h);
@@ -652,7 +653,7 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
   std::string path;
   bool elsewhere = false;
   if (lpName && *lpName) {
-    if (!win32::valid_name(lpName)) return nullptr;
+    if (!win32::valid_object_name(lpName)) return nullptr;
     path = mutex_file(lpName);
     elsewhere = held_elsewhere(path);
   }
