@@ -78,7 +78,9 @@ TEST_F(RegModel, ReadsByStoredType) {
       {u"exp", REG_EXPAND_SZ, units(std::u16string(u"%KV_MODEL%\0", 11)), std::u16string(u"%KV_MODEL%")},
       {u"multi", REG_MULTI_SZ, units(std::u16string(u"a\0\0b\0\0", 6)), List{u"a"}},  // the empty element ends it
       {u"multi2", REG_MULTI_SZ, units(std::u16string(u"a\0bc\0\0", 6)), List{u"a", u"bc"}},
-      {u"noend", REG_MULTI_SZ, units(std::u16string(u"a\0b", 3)), List{u"a"}},
+      // Set without its terminator, the text is stored with one (as Windows
+      // does): a list that lacks only its closing empty element.
+      {u"noend", REG_MULTI_SZ, units(std::u16string(u"a\0b", 3)), List{u"a", u"b"}},
       {u"dword", REG_DWORD, {4, 3, 2, 1}, std::uint32_t{0x01020304}},
       {u"dword8", REG_DWORD, std::vector<BYTE>(eight, eight + 8), std::uint32_t{0}},
       {u"qword", REG_QWORD, std::vector<BYTE>(eight, eight + 8), std::uint64_t{1}},

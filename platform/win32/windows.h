@@ -5,6 +5,7 @@
 #include "platform/win32/layer/types.h"
 #include "platform/win32/kernel32/lasterror.h"
 #include "platform/win32/kernel32/handles.h"
+#include "platform/win32/kernel32/pipe.h"
 #include "platform/win32/kernel32/message.h"
 #include "platform/win32/kernel32/version.h"
 #include "platform/win32/kernel32/codepage.h"

@@ -15,10 +15,12 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/win32/kernel32/handles.h"
 #include "platform/win32/kernel32/lasterror.h"
 #include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/process.h"
 #include "platform/win32/kernel32/thread.h"
 
 namespace {
@@ -88,6 +90,20 @@ std::atomic<bool> g_forked{false};
 void note_fork() { g_forked = true; }
 const bool g_fork_hook = (pthread_atfork(nullptr, nullptr, note_fork), true);
 
+// Values enumerate in the order they were made, as on Windows: each keeps its
+// place in a column that older stores lack and gain here. Rows written
+// without it (by an older layer) have none and come first, by name.
+bool add_value_order(sqlite3* db) {
+  auto has_column = [&] { return sqlite3_exec(db, "SELECT seq FROM vals LIMIT 0", nullptr, nullptr, nullptr) == SQLITE_OK; };
+  if (has_column()) return true;
+  if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return false;
+  // Another process may have added it meanwhile.
+  bool ok = has_column() || sqlite3_exec(db, "ALTER TABLE vals ADD COLUMN seq INTEGER", nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  return false;
+}
+
 Store* store() {
   if (g_store.db && !g_forked.load(std::memory_order_relaxed) && g_names.same()) return &g_store;
   g_forked = false;
@@ -110,7 +126,7 @@ Store* store() {
     return nullptr;
   }
   sqlite3_busy_timeout(db, 30000);
-  if (sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+  if (sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK || !add_value_order(db)) {
     sqlite3_close(db);
     return nullptr;
   }
@@ -260,6 +276,23 @@ LONG store_and_key(HKEY key, REGSAM view, Store*& s, sqlite3_int64& id, REGSAM* 
 }
 
 std::u16string_view view16(LPCWSTR s) { return s ? std::u16string_view(s) : std::u16string_view(); }
+
+// A key path is relative: a leading backslash is refused as Windows does.
+bool bad_path(std::u16string_view path) { return !path.empty() && path.front() == u'\\'; }
+
+// A key name has at most 255 characters.
+bool name_too_long(std::u16string_view path) {
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find(u'\\', start);
+    if (end == std::u16string_view::npos) end = path.size();
+    if (end - start > 255) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+bool string_type(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 template <class F>
 void components(std::u16string_view path, F f) {
@@ -457,6 +490,7 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result)
   Store* s = nullptr;
   sqlite3_int64 id = 0;
   if (LONG rc = store_and_key(key, access, s, id)) return rc;
+  if (bad_path(view16(subKey))) return ERROR_BAD_PATHNAME;
   id = walk(s, id, view16(subKey));
   if (!id) return ERROR_FILE_NOT_FOUND;
   if (refused(s, id, access)) return ERROR_ACCESS_DENIED;
@@ -472,6 +506,8 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM acce
   Store* s = nullptr;
   sqlite3_int64 id = 0;
   if (LONG rc = store_and_key(key, access, s, id)) return rc;
+  if (bad_path(view16(subKey))) return ERROR_BAD_PATHNAME;
+  if (name_too_long(view16(subKey))) return ERROR_INVALID_PARAMETER;
   Tx tx(s);
   if (!tx.ok) return ERROR_CANTWRITE;
   if (deleted(s, key, id)) return ERROR_KEY_DELETED;
@@ -537,12 +573,24 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD type, const BYTE* data,
   if (LONG rc = store_and_key(key, 0, s, id, &access)) return rc;
   if (deleted(s, key, id)) return ERROR_KEY_DELETED;
   if (!(access & KEY_SET_VALUE) || is_protected(s, id)) return ERROR_ACCESS_DENIED;
-  sqlite3_stmt* st = stmt(s, "INSERT OR REPLACE INTO vals(key, lname, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5)");
+  // A value set again keeps its spelling and its place among the key's values.
+  sqlite3_stmt* st = stmt(s,
+      "INSERT INTO vals(key, lname, name, type, data, seq) VALUES(?1, ?2, ?3, ?4, ?5,"
+      " (SELECT coalesce(max(seq), 0) + 1 FROM vals WHERE key=?1))"
+      " ON CONFLICT(key, lname) DO UPDATE SET type=excluded.type, data=excluded.data");
   std::u16string n(view16(name));
   sqlite3_bind_int64(st, 1, id);
   bind16(st, 2, fold(n));
   bind16(st, 3, n);
   sqlite3_bind_int64(st, 4, type);
+  // Text given without its terminator is stored with one, as Windows does.
+  std::vector<BYTE> text;
+  if (string_type(type) && dataSize >= 2 && dataSize % 2 == 0 && (data[dataSize - 1] || data[dataSize - 2])) {
+    text.assign(data, data + dataSize);
+    text.insert(text.end(), 2, 0);
+    data = text.data();
+    dataSize += 2;
+  }
   sqlite3_bind_blob(st, 5, data ? data : reinterpret_cast<const BYTE*>(""), static_cast<int>(dataSize),
                     SQLITE_TRANSIENT);
   int rc = sqlite3_step(st);
@@ -618,7 +666,7 @@ LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD
   Store* s = nullptr;
   sqlite3_int64 id = 0;
   if (LONG rc = store_and_key(key, 0, s, id)) return rc;
-  sqlite3_stmt* st = stmt(s, "SELECT name, type, data FROM vals WHERE key=?1 ORDER BY lname LIMIT 1 OFFSET ?2");
+  sqlite3_stmt* st = stmt(s, "SELECT name, type, data FROM vals WHERE key=?1 ORDER BY coalesce(seq, 0), lname LIMIT 1 OFFSET ?2");
   sqlite3_bind_int64(st, 1, id);
   sqlite3_bind_int64(st, 2, index);
   if (sqlite3_step(st) != SQLITE_ROW) {
@@ -703,5 +751,182 @@ DWORD SetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION i
     SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE);
     return static_cast<DWORD>(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd));
   }
+  return ERROR_SUCCESS;
+}
+
+LONG RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
+  std::lock_guard<std::recursive_mutex> lock(g_mu);
+  Store* s = nullptr;
+  sqlite3_int64 top = 0;
+  REGSAM access = 0;
+  if (LONG rc = store_and_key(key, 0, s, top, &access)) return rc;
+  Tx tx(s);
+  if (!tx.ok) return ERROR_CANTWRITE;
+  if (deleted(s, key, top)) return ERROR_KEY_DELETED;
+  const bool whole = subKey && *subKey;
+  sqlite3_int64 id = whole ? walk(s, top, subKey) : top;
+  if (!id) return ERROR_FILE_NOT_FOUND;
+  if (whole && (id == top || id <= 5)) return ERROR_ACCESS_DENIED;
+  // A guarded key anywhere in the tree keeps the whole tree.
+  sqlite3_stmt* st = stmt(s,
+      "WITH RECURSIVE t(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k JOIN t ON k.parent=t.id)"
+      " SELECT 1 FROM keys WHERE id IN (SELECT id FROM t) AND protected != 0 LIMIT 1");
+  sqlite3_bind_int64(st, 1, id);
+  const bool guarded = sqlite3_step(st) == SQLITE_ROW;
+  sqlite3_reset(st);
+  if (guarded) return ERROR_ACCESS_DENIED;
+  if (whole) {
+    if (LONG rc = delete_tree_rows(s, id)) return rc;
+    return tx.commit();
+  }
+  // No subkey: the key itself stays, emptied of its values and subkeys.
+  if (!predefined(key) && !(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  st = stmt(s, "SELECT id FROM keys WHERE parent=?1");
+  sqlite3_bind_int64(st, 1, id);
+  std::vector<sqlite3_int64> children;
+  while (sqlite3_step(st) == SQLITE_ROW) children.push_back(sqlite3_column_int64(st, 0));
+  sqlite3_reset(st);
+  for (sqlite3_int64 c : children)
+    if (LONG rc = delete_tree_rows(s, c)) return rc;
+  st = stmt(s, "DELETE FROM vals WHERE key=?1");
+  sqlite3_bind_int64(st, 1, id);
+  const int rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  if (rc != SQLITE_DONE) return ERROR_CANTWRITE;
+  return tx.commit();
+}
+
+namespace {
+
+// One value read whole: its type and bytes.
+LONG read_value(HKEY key, LPCWSTR subKey, LPCWSTR name, REGSAM view, DWORD& type, std::vector<BYTE>& bytes) {
+  HKEY from = key;
+  HKEY opened = nullptr;
+  if (subKey && *subKey) {
+    if (LONG rc = RegOpenKeyExW(key, subKey, 0, KEY_QUERY_VALUE | view, &opened)) return rc;
+    from = opened;
+  }
+  DWORD size = 0;
+  LONG rc = RegQueryValueExW(from, name, nullptr, &type, nullptr, &size);
+  if (rc == ERROR_SUCCESS) {
+    bytes.resize(size);
+    rc = RegQueryValueExW(from, name, nullptr, &type, bytes.data(), &size);
+    bytes.resize(size);
+  }
+  if (opened) RegCloseKey(opened);
+  return rc;
+}
+
+// Ends string data with its terminator (two for a list), as a reader may rely on.
+void terminate_text(DWORD type, std::vector<BYTE>& bytes) {
+  if (bytes.size() % 2) bytes.push_back(0);
+  const std::size_t nuls = type == REG_MULTI_SZ ? 2 : 1;
+  auto unit = [&](std::size_t back) {
+    return bytes.size() >= 2 * back && (bytes[bytes.size() - 2 * back] || bytes[bytes.size() - 2 * back + 1]);
+  };
+  std::size_t have = 0;
+  while (have < nuls && bytes.size() >= 2 * (have + 1) && !unit(have + 1)) ++have;
+  if (type == REG_MULTI_SZ && have == 1 && bytes.size() == 2) have = 2;  // an empty list
+  for (; have < nuls; ++have) bytes.insert(bytes.end(), 2, 0);
+}
+
+}  // namespace
+
+LONG RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
+                  LPDWORD pcbData) {
+  const DWORD wanted = dwFlags & RRF_RT_ANY;
+  // REG_EXPAND_SZ asked for by name needs RRF_NOEXPAND: expanded it is REG_SZ.
+  if (!wanted || (pvData && !pcbData) ||
+      ((dwFlags & RRF_RT_REG_EXPAND_SZ) && !(dwFlags & RRF_NOEXPAND) && wanted != RRF_RT_ANY))
+    return ERROR_INVALID_PARAMETER;
+  const DWORD given = pcbData ? *pcbData : 0;
+  auto zero_buffer = [&] {
+    if ((dwFlags & RRF_ZEROONFAILURE) && pvData && given) std::memset(pvData, 0, given);
+  };
+  REGSAM view = 0;
+  if (dwFlags & RRF_SUBKEY_WOW6464KEY) view = KEY_WOW64_64KEY;
+  if (dwFlags & RRF_SUBKEY_WOW6432KEY) view = KEY_WOW64_32KEY;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> bytes;
+  if (LONG rc = read_value(hkey, lpSubKey, lpValue, view, type, bytes)) {
+    zero_buffer();
+    return rc;
+  }
+  if (type == REG_EXPAND_SZ && !(dwFlags & RRF_NOEXPAND)) {
+    terminate_text(type, bytes);
+    auto text = reinterpret_cast<LPCWSTR>(bytes.data());
+    const DWORD units = ExpandEnvironmentStringsW(text, nullptr, 0);
+    std::vector<BYTE> expanded(static_cast<std::size_t>(units) * 2);
+    if (units) ExpandEnvironmentStringsW(text, reinterpret_cast<LPWSTR>(expanded.data()), units);
+    bytes = std::move(expanded);
+    type = REG_SZ;
+  }
+  // The type filter: one bit per type; REG_BINARY under RRF_RT_DWORD or
+  // RRF_RT_QWORD alone must hold exactly 4 or 8 bytes.
+  DWORD bit = 0;
+  switch (type) {
+    case REG_NONE: bit = RRF_RT_REG_NONE; break;
+    case REG_SZ: bit = RRF_RT_REG_SZ; break;
+    case REG_EXPAND_SZ: bit = RRF_RT_REG_EXPAND_SZ; break;
+    case REG_BINARY: bit = RRF_RT_REG_BINARY; break;
+    case REG_DWORD: bit = RRF_RT_REG_DWORD; break;
+    case REG_MULTI_SZ: bit = RRF_RT_REG_MULTI_SZ; break;
+    case REG_QWORD: bit = RRF_RT_REG_QWORD; break;
+    default: break;
+  }
+  if (!(wanted & bit)) {
+    zero_buffer();
+    return ERROR_UNSUPPORTED_TYPE;
+  }
+  std::size_t exact = 0;
+  if (type == REG_DWORD) exact = 4;
+  if (type == REG_QWORD) exact = 8;
+  if (type == REG_BINARY && wanted == RRF_RT_DWORD) exact = 4;
+  if (type == REG_BINARY && wanted == RRF_RT_QWORD) exact = 8;
+  if (exact && bytes.size() != exact) {
+    zero_buffer();
+    return ERROR_DATA_NOT_ACCEPTED;
+  }
+  if (string_type(type)) terminate_text(type, bytes);
+  if (pdwType) *pdwType = type;
+  if (!pcbData) return ERROR_SUCCESS;
+  const DWORD needed = static_cast<DWORD>(bytes.size());
+  *pcbData = needed;
+  if (!pvData) return ERROR_SUCCESS;
+  if (given < needed) {
+    zero_buffer();
+    return ERROR_MORE_DATA;
+  }
+  if (needed) std::memcpy(pvData, bytes.data(), needed);
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueW(HKEY hKey, LPCWSTR lpSubKey, LPWSTR lpData, PLONG lpcbData) {
+  if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> bytes;
+  LONG rc = read_value(hKey, lpSubKey, nullptr, 0, type, bytes);
+  if (rc == ERROR_FILE_NOT_FOUND && lpSubKey && *lpSubKey) {
+    // The key exists without a default value: an empty text.
+    HKEY probe = nullptr;
+    if (RegOpenKeyExW(hKey, lpSubKey, 0, KEY_QUERY_VALUE, &probe) == ERROR_SUCCESS) {
+      RegCloseKey(probe);
+      rc = ERROR_SUCCESS;
+      type = REG_SZ;
+    }
+  } else if (rc == ERROR_FILE_NOT_FOUND) {
+    rc = ERROR_SUCCESS;
+    type = REG_SZ;
+  }
+  if (rc != ERROR_SUCCESS) return rc;
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
+  terminate_text(REG_SZ, bytes);
+  if (!lpcbData) return ERROR_SUCCESS;
+  const LONG needed = static_cast<LONG>(bytes.size());
+  const LONG given = *lpcbData;
+  *lpcbData = needed;
+  if (!lpData) return ERROR_SUCCESS;
+  if (given < needed) return ERROR_MORE_DATA;
+  std::memcpy(lpData, bytes.data(), bytes.size());
   return ERROR_SUCCESS;
 }

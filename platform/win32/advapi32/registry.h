@@ -1,6 +1,10 @@
 // The registry: one SQLite store per world (world root, "registry.db"), shared
 // by processes of the layer. HKLM and HKCR keep separate 64- and 32-bit views;
-// HKCU has one. Sizes and error codes follow Win32.
+// HKCU has one. Sizes and error codes follow Win32: a key path may not start
+// with a backslash (ERROR_BAD_PATHNAME), a key name holds at most 255
+// characters (ERROR_INVALID_PARAMETER); text set without its terminator is
+// stored with one; setting a value again keeps its name's spelling; values
+// enumerate in the order they were made.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +68,44 @@ LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD
 LONG RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classSize, LPDWORD reserved, LPDWORD subKeys,
                       LPDWORD maxSubKeyLen, LPDWORD maxClassLen, LPDWORD values, LPDWORD maxValueNameLen,
                       LPDWORD maxValueLen, LPDWORD securityDescriptor, PFILETIME lastWrite);
+
+// Deletes the subkey and everything below it; without a subkey, the key's
+// values and subkeys while the key itself stays. A guarded key in the tree
+// refuses the whole deletion with ERROR_ACCESS_DENIED.
+LONG RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey);
+
+#define RRF_RT_REG_NONE 0x00000001
+#define RRF_RT_REG_SZ 0x00000002
+#define RRF_RT_REG_EXPAND_SZ 0x00000004
+#define RRF_RT_REG_BINARY 0x00000008
+#define RRF_RT_REG_DWORD 0x00000010
+#define RRF_RT_REG_MULTI_SZ 0x00000020
+#define RRF_RT_REG_QWORD 0x00000040
+#define RRF_RT_DWORD (RRF_RT_REG_BINARY | RRF_RT_REG_DWORD)
+#define RRF_RT_QWORD (RRF_RT_REG_BINARY | RRF_RT_REG_QWORD)
+#define RRF_RT_ANY 0x0000FFFF
+#define RRF_SUBKEY_WOW6464KEY 0x00010000
+#define RRF_SUBKEY_WOW6432KEY 0x00020000
+#define RRF_NOEXPAND 0x10000000
+#define RRF_ZEROONFAILURE 0x20000000
+#ifndef ERROR_UNSUPPORTED_TYPE
+#define ERROR_UNSUPPORTED_TYPE 1630L
+#endif
+#ifndef ERROR_DATA_NOT_ACCEPTED
+#define ERROR_DATA_NOT_ACCEPTED 1592L
+#endif
+// A value of `lpSubKey` (may be null) filtered by type: a type outside the
+// RRF_RT_* bits gives ERROR_UNSUPPORTED_TYPE; REG_EXPAND_SZ is expanded and
+// reported as REG_SZ unless RRF_NOEXPAND (asking for RRF_RT_REG_EXPAND_SZ
+// without it is ERROR_INVALID_PARAMETER); texts always end with their
+// terminators; a DWORD or QWORD of another size gives ERROR_DATA_NOT_ACCEPTED;
+// a short buffer ERROR_MORE_DATA with the size needed.
+LONG RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
+                  LPDWORD pcbData);
+// The default value of a key or subkey as text (sizes in bytes, with the
+// terminator); a key without one answers an empty text, a value of another
+// type ERROR_INVALID_DATA.
+LONG RegQueryValueW(HKEY hKey, LPCWSTR lpSubKey, LPWSTR lpData, PLONG lpcbData);
 
 #ifndef OWNER_SECURITY_INFORMATION
 #define OWNER_SECURITY_INFORMATION 0x00000001L

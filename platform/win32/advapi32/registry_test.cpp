@@ -251,12 +251,14 @@ TEST_F(Registry, AnsiFormsConvertNamesAndStringData) {
     DWORD type;
     std::string ansi;       // written through the ANSI form
     std::u16string stored;  // what the wide form then reads
+    std::optional<std::string> read;  // what the ANSI form reads, when not `ansi`
   } cases[] = {
-      {"caf\xE9", REG_SZ, std::string("caf\xE9\0", 5), std::u16string(u"caf\u00E9\0", 5)},
-      {"e", REG_EXPAND_SZ, std::string("%X%\0", 4), std::u16string(u"%X%\0", 4)},
-      {"m", REG_MULTI_SZ, std::string("a\0\x80\0\0", 5), std::u16string(u"a\0\u20AC\0\0", 5)},
-      {"no terminator", REG_SZ, "ab", u"ab"},
-      {"empty", REG_SZ, "", u""},
+      {"caf\xE9", REG_SZ, std::string("caf\xE9\0", 5), std::u16string(u"caf\u00E9\0", 5), {}},
+      {"e", REG_EXPAND_SZ, std::string("%X%\0", 4), std::u16string(u"%X%\0", 4), {}},
+      {"m", REG_MULTI_SZ, std::string("a\0\x80\0\0", 5), std::u16string(u"a\0\u20AC\0\0", 5), {}},
+      // Windows stores text given without its terminator with one.
+      {"no terminator", REG_SZ, "ab", std::u16string(u"ab\0", 3), std::string("ab\0", 3)},
+      {"empty", REG_SZ, "", u"", {}},
   };
   for (const auto& c : cases) {
     ASSERT_EQ(RegSetValueExA(k, c.name, 0, c.type, reinterpret_cast<const BYTE*>(c.ansi.data()),
@@ -268,19 +270,20 @@ TEST_F(Registry, AnsiFormsConvertNamesAndStringData) {
     EXPECT_EQ(type, c.type);
     EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(raw.data()), size / 2), c.stored) << c.name;
     // Size query, exact read, short read.
+    const std::string& read = c.read ? *c.read : c.ansi;
     size = 0;
     ASSERT_EQ(RegQueryValueExA(k, c.name, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
-    EXPECT_EQ(size, c.ansi.size()) << c.name;
-    std::string back(c.ansi.size() + 3, '#');
-    size = static_cast<DWORD>(c.ansi.size());
+    EXPECT_EQ(size, read.size()) << c.name;
+    std::string back(read.size() + 3, '#');
+    size = static_cast<DWORD>(read.size());
     ASSERT_EQ(RegQueryValueExA(k, c.name, nullptr, nullptr, reinterpret_cast<BYTE*>(back.data()), &size),
               ERROR_SUCCESS);
-    EXPECT_EQ(back, c.ansi + "###") << c.name;
-    if (!c.ansi.empty()) {
-      size = static_cast<DWORD>(c.ansi.size() - 1);
+    EXPECT_EQ(back, read + "###") << c.name;
+    if (!read.empty()) {
+      size = static_cast<DWORD>(read.size() - 1);
       EXPECT_EQ(RegQueryValueExA(k, c.name, nullptr, nullptr, reinterpret_cast<BYTE*>(back.data()), &size),
                 ERROR_MORE_DATA);
-      EXPECT_EQ(size, c.ansi.size());
+      EXPECT_EQ(size, read.size());
     }
   }
   // Wide text without an ANSI form reads as '?'; other types pass unchanged.
@@ -495,3 +498,284 @@ TEST_F(Registry, AcknowledgedWritesSurviveKillOfTheWriter) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::u16string> value_names(HKEY k) {
+  std::vector<std::u16string> out;
+  char16_t name[300];
+  DWORD n = 300;
+  for (DWORD i = 0; RegEnumValueW(k, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i, n = 300)
+    out.emplace_back(name, n);
+  return out;
+}
+
+DWORD stored_size(HKEY k, const char16_t* name) {
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExW(k, name, nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  return size;
+}
+
+}  // namespace
+
+// Text set without its terminator reads back with it, as Windows adds it.
+TEST_F(Registry, TextWithoutTerminatorIsStoredWithOne) {
+  HKEY k = make(u"Terminators");
+  struct Row {
+    const char16_t* name;
+    DWORD type;
+    std::u16string data;  // given with exactly these units
+    DWORD read_size;      // what Windows then reports
+  } rows[] = {
+      {u"sz", REG_SZ, u"ab", 6},
+      {u"sz with", REG_SZ, std::u16string(u"ab\0", 3), 6},
+      {u"expand", REG_EXPAND_SZ, u"%X%", 8},
+      {u"multi", REG_MULTI_SZ, std::u16string(u"a\0b", 3), 8},
+      {u"multi with", REG_MULTI_SZ, std::u16string(u"a\0b\0\0", 5), 10},
+      {u"binary", REG_BINARY, u"ab", 4},  // other types are kept as given
+  };
+  for (const Row& r : rows) {
+    ASSERT_EQ(RegSetValueExW(k, r.name, 0, r.type, reinterpret_cast<const BYTE*>(r.data.data()),
+                             static_cast<DWORD>(r.data.size() * 2)), ERROR_SUCCESS);
+    EXPECT_EQ(stored_size(k, r.name), r.read_size) << r.type;
+  }
+  char16_t text[8] = {u'#', u'#', u'#', u'#'};
+  DWORD size = sizeof text;
+  ASSERT_EQ(RegQueryValueExW(k, u"sz", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(text, 3), std::u16string(u"ab\0", 3));
+  RegCloseKey(k);
+}
+
+// Setting a value again under another case keeps the stored spelling and the
+// value's place; values enumerate in the order they were made.
+TEST_F(Registry, ValuesKeepSpellingAndCreationOrder) {
+  HKEY k = make(u"Order");
+  const DWORD one = 1, two = 2;
+  for (auto n : {u"zeta", u"MixedCase", u"alpha", u"Beta"})
+    ASSERT_EQ(RegSetValueExW(k, n, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), ERROR_SUCCESS);
+  EXPECT_EQ(value_names(k), (std::vector<std::u16string>{u"zeta", u"MixedCase", u"alpha", u"Beta"}));
+  ASSERT_EQ(RegSetValueExW(k, u"MIXEDCASE", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), 4), ERROR_SUCCESS);
+  EXPECT_EQ(value_names(k), (std::vector<std::u16string>{u"zeta", u"MixedCase", u"alpha", u"Beta"}));
+  DWORD v = 0, size = 4;
+  ASSERT_EQ(RegQueryValueExW(k, u"mixedcase", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size), ERROR_SUCCESS);
+  EXPECT_EQ(v, 2u);
+  // Deleted and made again, a value goes to the end.
+  ASSERT_EQ(RegDeleteValueW(k, u"zeta"), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(k, u"Zeta", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), ERROR_SUCCESS);
+  EXPECT_EQ(value_names(k), (std::vector<std::u16string>{u"MixedCase", u"alpha", u"Beta", u"Zeta"}));
+  RegCloseKey(k);
+}
+
+// A store written before values kept their order opens, keeps its values
+// (first, by name) and puts new ones after them.
+TEST_F(Registry, StoresWithoutValueOrderStillOpen) {
+  const std::string path = win32::registry_path();
+  ::unlink(path.c_str());
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL, lname TEXT NOT "
+                         "NULL, name TEXT NOT NULL, protected INTEGER NOT NULL DEFAULT 0, UNIQUE(parent, lname));"
+                         "CREATE TABLE vals(key INTEGER NOT NULL, lname TEXT NOT NULL, name TEXT NOT NULL,"
+                         " type INTEGER NOT NULL, data BLOB, PRIMARY KEY(key, lname)) WITHOUT ROWID;"
+                         "INSERT INTO keys(id, parent, lname, name) VALUES"
+                         " (1,0,'hklm64','HKEY_LOCAL_MACHINE'),(2,0,'hklm32','HKEY_LOCAL_MACHINE'),"
+                         " (3,0,'hkcu','HKEY_CURRENT_USER'),(4,0,'hkcr64','HKEY_CLASSES_ROOT'),"
+                         " (5,0,'hkcr32','HKEY_CLASSES_ROOT'),(6,1,'old','Old');"
+                         "INSERT INTO vals VALUES (6,'b','B',4,x'02000000'),(6,'a','A',4,x'01000000');",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  HKEY k = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Old", 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
+  const DWORD three = 3;
+  ASSERT_EQ(RegSetValueExW(k, u"0", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&three), 4), ERROR_SUCCESS);
+  EXPECT_EQ(value_names(k), (std::vector<std::u16string>{u"A", u"B", u"0"}));
+  DWORD v = 0, size = 4;
+  ASSERT_EQ(RegQueryValueExW(k, u"b", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size), ERROR_SUCCESS);
+  EXPECT_EQ(v, 2u);
+  RegCloseKey(k);
+}
+
+TEST_F(Registry, KeyPathsAndNameLengths) {
+  const std::u16string longest(255, u'k'), too_long(256, u'k');
+  struct Row {
+    std::u16string path;
+    LONG create;  // RegCreateKeyExW's answer
+    LONG open;    // RegOpenKeyExW's answer afterwards
+  } rows[] = {
+      {u"\\Lead", ERROR_BAD_PATHNAME, ERROR_BAD_PATHNAME},
+      {u"Paths\\" + longest, ERROR_SUCCESS, ERROR_SUCCESS},
+      {u"Paths\\" + too_long, ERROR_INVALID_PARAMETER, ERROR_FILE_NOT_FOUND},
+      {u"Paths\\" + too_long + u"\\x", ERROR_INVALID_PARAMETER, ERROR_FILE_NOT_FOUND},
+      {u"Paths\\trailing\\", ERROR_SUCCESS, ERROR_SUCCESS},
+  };
+  for (const Row& r : rows) {
+    HKEY k = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, r.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+              r.create) << r.path.size();
+    if (k) RegCloseKey(k);
+    k = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, r.path.c_str(), 0, KEY_READ, &k), r.open) << r.path.size();
+    if (k) RegCloseKey(k);
+  }
+}
+
+TEST_F(Registry, GetValueFiltersTypesAndTerminatesText) {
+  ASSERT_TRUE(SetEnvironmentVariableW(u"KV_REG_GET", u"there"));
+  HKEY k = make(u"Get\\Sub");
+  const DWORD dw = 0x11223344;
+  const unsigned long long qw = 0x1122334455667788ull;
+  const BYTE bin4[4] = {1, 2, 3, 4};
+  const char16_t sz[] = u"text", ex[] = u"to %KV_REG_GET%";
+  const char16_t multi[] = u"a\0b\0";  // with the array's own NUL: two at the end
+  RegSetValueExW(k, u"dw", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dw), 4);
+  RegSetValueExW(k, u"qw", 0, REG_QWORD, reinterpret_cast<const BYTE*>(&qw), 8);
+  RegSetValueExW(k, u"bin4", 0, REG_BINARY, bin4, 4);
+  RegSetValueExW(k, u"sz", 0, REG_SZ, reinterpret_cast<const BYTE*>(sz), sizeof sz);
+  RegSetValueExW(k, u"ex", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(ex), sizeof ex);
+  RegSetValueExW(k, u"multi", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi), sizeof multi);
+  RegSetValueExW(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(sz), sizeof sz);
+  RegCloseKey(k);
+
+  struct Row {
+    const char16_t* value;
+    DWORD flags;
+    LONG rc;
+    DWORD type;             // on success
+    std::u16string text;    // string data on success (with terminators)
+    DWORD size;             // on success
+  } rows[] = {
+      {u"dw", RRF_RT_REG_DWORD, ERROR_SUCCESS, REG_DWORD, u"", 4},
+      {u"dw", RRF_RT_DWORD, ERROR_SUCCESS, REG_DWORD, u"", 4},
+      {u"dw", RRF_RT_ANY, ERROR_SUCCESS, REG_DWORD, u"", 4},
+      {u"dw", RRF_RT_REG_SZ, ERROR_UNSUPPORTED_TYPE, 0, u"", 0},
+      {u"dw", RRF_RT_QWORD, ERROR_UNSUPPORTED_TYPE, 0, u"", 0},
+      {u"qw", RRF_RT_QWORD, ERROR_SUCCESS, REG_QWORD, u"", 8},
+      {u"bin4", RRF_RT_DWORD, ERROR_SUCCESS, REG_BINARY, u"", 4},
+      {u"bin4", RRF_RT_REG_DWORD, ERROR_UNSUPPORTED_TYPE, 0, u"", 0},
+      {u"sz", RRF_RT_REG_SZ, ERROR_SUCCESS, REG_SZ, std::u16string(u"text\0", 5), 10},
+      {u"sz", RRF_RT_REG_MULTI_SZ, ERROR_UNSUPPORTED_TYPE, 0, u"", 0},
+      {u"ex", RRF_RT_REG_SZ, ERROR_SUCCESS, REG_SZ, std::u16string(u"to there\0", 9), 18},
+      {u"ex", RRF_RT_ANY, ERROR_SUCCESS, REG_SZ, std::u16string(u"to there\0", 9), 18},
+      {u"ex", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, ERROR_SUCCESS, REG_EXPAND_SZ,
+       std::u16string(u"to %KV_REG_GET%\0", 16), 32},
+      {u"ex", RRF_RT_REG_SZ | RRF_NOEXPAND, ERROR_UNSUPPORTED_TYPE, 0, u"", 0},
+      {u"ex", RRF_RT_REG_EXPAND_SZ, ERROR_INVALID_PARAMETER, 0, u"", 0},
+      {u"multi", RRF_RT_REG_MULTI_SZ, ERROR_SUCCESS, REG_MULTI_SZ, std::u16string(u"a\0b\0\0", 5), 10},
+      {u"missing", RRF_RT_ANY, ERROR_FILE_NOT_FOUND, 0, u"", 0},
+      {nullptr, RRF_RT_REG_SZ, ERROR_SUCCESS, REG_SZ, std::u16string(u"text\0", 5), 10},
+      {u"sz", 0, ERROR_INVALID_PARAMETER, 0, u"", 0},
+  };
+  for (const Row& r : rows) {
+    const std::u16string what = r.value ? r.value : u"(default)";
+    const std::string shown = std::string(what.begin(), what.end()) + " " + std::to_string(r.flags);
+    BYTE buf[64];
+    std::memset(buf, 0xCC, sizeof buf);
+    DWORD type = 99, size = sizeof buf;
+    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, u"Get\\Sub", r.value, r.flags, &type, buf, &size), r.rc) << shown;
+    if (r.rc != ERROR_SUCCESS) continue;
+    EXPECT_EQ(type, r.type) << shown;
+    EXPECT_EQ(size, r.size) << shown;
+    if (!r.text.empty()) {
+      EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(buf), size / 2), r.text) << shown;
+    }
+    // The size alone, then a buffer one byte short.
+    DWORD asked = 0;
+    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, u"Get\\Sub", r.value, r.flags, nullptr, nullptr, &asked),
+              ERROR_SUCCESS) << shown;
+    EXPECT_EQ(asked, r.size) << shown;
+    asked = r.size - 1;
+    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, u"Get\\Sub", r.value, r.flags, nullptr, buf, &asked), ERROR_MORE_DATA)
+        << shown;
+    EXPECT_EQ(asked, r.size) << shown;
+  }
+  // Through the key itself, without a subkey; a missing subkey is not found.
+  HKEY sub = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Get\\Sub", 0, KEY_READ, &sub), ERROR_SUCCESS);
+  DWORD v = 0, size = 4;
+  EXPECT_EQ(RegGetValueW(sub, nullptr, u"dw", RRF_RT_REG_DWORD, nullptr, &v, &size), ERROR_SUCCESS);
+  EXPECT_EQ(v, dw);
+  EXPECT_EQ(RegGetValueW(sub, u"", u"dw", RRF_RT_REG_DWORD, nullptr, &v, &size), ERROR_SUCCESS);
+  RegCloseKey(sub);
+  EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, u"Get\\None", u"dw", RRF_RT_ANY, nullptr, nullptr, &size),
+            ERROR_FILE_NOT_FOUND);
+  // RRF_ZEROONFAILURE clears the buffer a failing read was given.
+  BYTE buf[4] = {9, 9, 9, 9};
+  size = 3;
+  EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, u"Get\\Sub", u"dw", RRF_RT_ANY | RRF_ZEROONFAILURE, nullptr, buf, &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(buf[0] | buf[1] | buf[2], 0);
+  EXPECT_EQ(buf[3], 9);
+  SetEnvironmentVariableW(u"KV_REG_GET", nullptr);
+}
+
+TEST_F(Registry, QueryValueReadsASubkeysDefaultText) {
+  HKEY k = make(u"Legacy\\WithDefault");
+  const char16_t hello[] = u"hello";
+  RegSetValueExW(k, u"", 0, REG_SZ, reinterpret_cast<const BYTE*>(hello), sizeof hello);
+  RegCloseKey(k);
+  RegCloseKey(make(u"Legacy\\NoDefault"));
+  k = make(u"Legacy\\Number");
+  const DWORD one = 1;
+  RegSetValueExW(k, nullptr, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+  RegCloseKey(k);
+
+  char16_t text[16];
+  LONG size = sizeof text;
+  ASSERT_EQ(RegQueryValueW(HKEY_LOCAL_MACHINE, u"Legacy\\WithDefault", text, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 12);
+  EXPECT_EQ(std::u16string(text), u"hello");
+  size = 0;
+  EXPECT_EQ(RegQueryValueW(HKEY_LOCAL_MACHINE, u"Legacy\\WithDefault", nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 12);
+  size = 4;
+  EXPECT_EQ(RegQueryValueW(HKEY_LOCAL_MACHINE, u"Legacy\\WithDefault", text, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 12);
+  size = sizeof text;
+  text[0] = u'#';
+  ASSERT_EQ(RegQueryValueW(HKEY_LOCAL_MACHINE, u"Legacy\\NoDefault", text, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 2);
+  EXPECT_EQ(text[0], u'\0');
+  size = sizeof text;
+  EXPECT_EQ(RegQueryValueW(HKEY_LOCAL_MACHINE, u"Legacy\\Missing", text, &size), ERROR_FILE_NOT_FOUND);
+  size = sizeof text;
+  EXPECT_EQ(RegQueryValueW(HKEY_LOCAL_MACHINE, u"Legacy\\Number", text, &size), ERROR_INVALID_DATA);
+  // Without a subkey, the key's own default value.
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Legacy\\WithDefault", 0, KEY_READ, &k), ERROR_SUCCESS);
+  size = sizeof text;
+  ASSERT_EQ(RegQueryValueW(k, nullptr, text, &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(text), u"hello");
+  RegCloseKey(k);
+}
+
+TEST_F(Registry, DeleteTreeRemovesEverythingBelow) {
+  const DWORD one = 1;
+  for (auto p : {u"Tree\\a\\b\\c", u"Tree\\d", u"Keep\\x\\y"}) {
+    HKEY k = make(p);
+    RegSetValueExW(k, u"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+    RegCloseKey(k);
+  }
+  HKEY tree = make(u"Tree");
+  RegSetValueExW(tree, u"top", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
+  EXPECT_EQ(RegDeleteTreeW(tree, u"a"), ERROR_SUCCESS);
+  HKEY k = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(tree, u"a", 0, KEY_READ, &k), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteTreeW(tree, u"a"), ERROR_FILE_NOT_FOUND);
+  // No subkey: the key stays, emptied.
+  EXPECT_EQ(RegDeleteTreeW(tree, nullptr), ERROR_SUCCESS);
+  DWORD subs = 9, vals = 9;
+  ASSERT_EQ(RegQueryInfoKeyW(tree, nullptr, nullptr, nullptr, &subs, nullptr, nullptr, &vals, nullptr, nullptr, nullptr,
+                             nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(subs, 0u);
+  EXPECT_EQ(vals, 0u);
+  RegCloseKey(tree);
+  // A guarded key below refuses the deletion and nothing goes.
+  ASSERT_EQ(win32::registry_protect(HKEY_LOCAL_MACHINE, u"Keep\\x\\y", 0, win32::kRegistryReadOnly), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, u"Keep"), ERROR_ACCESS_DENIED);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Keep\\x", 0, KEY_READ, &k), ERROR_SUCCESS);
+  RegCloseKey(k);
+  ASSERT_EQ(win32::registry_protect(HKEY_LOCAL_MACHINE, u"Keep\\x\\y", 0, win32::kRegistryOpen), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, u"Keep"), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Keep", 0, KEY_READ, &k), ERROR_FILE_NOT_FOUND);
+}

@@ -1,6 +1,7 @@
 // Layer-internal helpers shared by the file areas (handles, entries, finds).
 #pragma once
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <string>
@@ -73,6 +74,24 @@ struct FileHandleFacts {
   std::string unix_path;
 };
 bool file_handle_facts(HANDLE h, FileHandleFacts& out);
+
+// A file handle for one end of an anonymous pipe, taking `fd` over: reads at
+// the end of the data answer ERROR_BROKEN_PIPE, writes with no reader left
+// the same, without SIGPIPE.
+HANDLE pipe_end_handle(int fd, bool read_end, DWORD handle_flags);
+// Holds SIGPIPE back on the calling thread for its lifetime and takes back
+// one that arose meanwhile.
+class PipeSignalGuard {
+ public:
+  PipeSignalGuard();
+  ~PipeSignalGuard();
+  PipeSignalGuard(const PipeSignalGuard&) = delete;
+  PipeSignalGuard& operator=(const PipeSignalGuard&) = delete;
+
+ private:
+  sigset_t old_;
+  bool was_pending_ = false;
+};
 
 // The code page of the ANSI file calls: CP_ACP, or CP_OEMCP after
 // SetFileApisToOEM.

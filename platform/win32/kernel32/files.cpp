@@ -1,6 +1,7 @@
 #include "platform/win32/kernel32/files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/sysmacros.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -249,6 +251,7 @@ struct FileObject : KernelObject {
   std::string unix_path;
   std::shared_ptr<ShareRecord> record;  // null when the handle takes no part in sharing
   bool share_on_fd = false;             // its share mode is kept on fd
+  bool pipe_end = false;                // an end of an anonymous pipe (CreatePipe)
 
   std::mutex m;
   ULONGLONG pos = 0;
@@ -551,7 +554,13 @@ BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD
       if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
       return FALSE;
     }
-    if (r == 0) break;
+    if (r == 0) {
+      if (f->pipe_end && done == 0) {  // every write end is closed
+        SetLastError(ERROR_BROKEN_PIPE);
+        return FALSE;
+      }
+      break;
+    }
     done += static_cast<DWORD>(r);
     // A pipe or terminal gives what it has; a short read of a file ends at
     // its end, and asking again would only read nothing.
@@ -613,6 +622,9 @@ BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDW
   const auto* in = static_cast<const char*>(lpBuffer);
   DWORD done = 0;
   BOOL ok = TRUE;
+  // A pipe whose readers are gone answers ERROR_BROKEN_PIPE, not a signal.
+  std::optional<win32::PipeSignalGuard> no_sigpipe;
+  if (f->pipe_end) no_sigpipe.emplace();
   while (done < nNumberOfBytesToWrite) {
     ssize_t w = f->seekable
                     ? ::pwrite(f->fd, in + done, nNumberOfBytesToWrite - done, static_cast<off_t>(offset + done))
@@ -1030,6 +1042,44 @@ HANDLE GetStdHandle(DWORD nStdHandle) {
 }
 
 namespace win32 {
+
+PipeSignalGuard::PipeSignalGuard() {
+  sigset_t pipe_only;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  sigset_t pending;
+  sigpending(&pending);
+  was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+  pthread_sigmask(SIG_BLOCK, &pipe_only, &old_);
+}
+
+PipeSignalGuard::~PipeSignalGuard() {
+  sigset_t pipe_only;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  if (!was_pending_) {
+    // Takes back the signal a write to a closed pipe raised here.
+    const struct timespec zero {};
+    while (sigtimedwait(&pipe_only, nullptr, &zero) == SIGPIPE) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+}
+
+HANDLE pipe_end_handle(int fd, bool read_end, DWORD handle_flags) {
+  auto obj = std::make_shared<FileObject>();
+  obj->fd = fd;
+  obj->seekable = false;
+  obj->pipe_end = true;
+  obj->access = read_end ? FILE_GENERIC_READ : FILE_GENERIC_WRITE;
+  obj->share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  struct stat st;
+  if (::fstat(fd, &st) == 0) {
+    obj->dev = st.st_dev;
+    obj->ino = st.st_ino;
+  }
+  return handle_insert(std::move(obj), kAllAccess, handle_flags);
+}
 
 bool file_handle_facts(HANDLE h, FileHandleFacts& out) {
   auto f = file_of(h);

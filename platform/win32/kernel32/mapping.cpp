@@ -119,6 +119,7 @@ HANDLE create(HANDLE file, DWORD protect, ULONGLONG size, const char16_t* name, 
     SetLastError(ERROR_SUCCESS);
     return handle_insert(m);
   }
+  if (!valid_object_name(name)) return nullptr;
   FolderLock lock;
   if (!lock.ok()) {
     SetLastError(ERROR_PATH_NOT_FOUND);

@@ -110,16 +110,38 @@ bool Signal::is_set() const {
   return set_;
 }
 
-DWORD wait_objects(const std::vector<std::shared_ptr<Waitable>>& objects, bool wait_all, DWORD milliseconds) {
+namespace {
+
+// Runs the APCs queued on `me`, those queued meanwhile too; called with
+// `lock` held, returns with it released.
+DWORD run_apcs(detail::ThreadObject* me, std::unique_lock<std::mutex>& lock) {
+  while (!me->apcs.empty()) {
+    auto calls = std::move(me->apcs);
+    me->apcs.clear();
+    lock.unlock();
+    for (auto& [fn, data] : calls) fn(data);
+    lock.lock();
+  }
+  lock.unlock();
+  return WAIT_IO_COMPLETION;
+}
+
+}  // namespace
+
+DWORD wait_objects(const std::vector<std::shared_ptr<Waitable>>& objects, bool wait_all, DWORD milliseconds,
+                   bool alertable) {
   detail::check_terminate();
   detail::ensure_thread_state();  // so a mutex taken here is abandoned at the thread's end
   detail::ThreadObject* self = detail::t_layer_self;
+  // Any thread can be sent APCs, the layer's own or not.
+  detail::ThreadObject* me = alertable ? detail::current_thread_object() : self;
   Waiter w;
   w.objects = &objects;
   w.all = wait_all;
   w.tid = detail::current_thread_id();
 
   std::unique_lock<std::mutex> lock(wait_lock());
+  if (alertable && !me->apcs.empty()) return run_apcs(me, lock);
   if (WaitCore::try_satisfy(w)) return w.result;
   if (milliseconds == 0) return WAIT_TIMEOUT;
 
@@ -128,8 +150,8 @@ DWORD wait_objects(const std::vector<std::shared_ptr<Waitable>>& objects, bool w
   bool may_stop = self && std::uncaught_exceptions() == 0;
   auto stopping = [&] { return may_stop && self->terminating.load(std::memory_order_acquire); };
   WaitCore::enqueue(w);
-  if (self) self->wake = &w.cv;
-  auto done = [&] { return w.result != kPending || stopping(); };
+  if (me) me->wake = &w.cv;
+  auto done = [&] { return w.result != kPending || stopping() || (alertable && !me->apcs.empty()); };
   const bool poll = std::any_of(objects.begin(), objects.end(),
                                 [](const auto& o) { return o->shared_between_processes(); });
   if (poll) {
@@ -155,8 +177,9 @@ DWORD wait_objects(const std::vector<std::shared_ptr<Waitable>>& objects, bool w
   } else {
     w.cv.wait_for(lock, std::chrono::milliseconds(milliseconds), done);
   }
-  if (self) self->wake = nullptr;
+  if (me) me->wake = nullptr;
   if (w.result == kPending) WaitCore::dequeue(w);
+  if (w.result == kPending && alertable && !me->apcs.empty() && !stopping()) return run_apcs(me, lock);
   lock.unlock();
   if (stopping()) throw ThreadExit{self->terminate_code};
   return w.result == kPending ? WAIT_TIMEOUT : w.result;
@@ -314,15 +337,6 @@ std::u16string widen(LPCSTR s) {
   return out;
 }
 
-bool valid_name(LPCWSTR name) {
-  std::size_t n = 0;
-  while (name[n]) ++n;
-  if (n > MAX_PATH) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return false;
-  }
-  return true;
-}
 
 // Creates an object, or opens the existing one of that name. Last error is 0 on
 // a fresh creation and ERROR_ALREADY_EXISTS on an open, as callers test it.
@@ -334,7 +348,7 @@ HANDLE create_named(LPCWSTR name, ObjectKind kind, Make make) {
     SetLastError(ERROR_SUCCESS);
     return h;
   }
-  if (!valid_name(name)) return nullptr;
+  if (!valid_object_name(name)) return nullptr;
   std::u16string key = name_key(name);
   Names& n = names();
   std::shared_ptr<KernelObject> obj;
@@ -362,12 +376,12 @@ HANDLE create_named(LPCWSTR name, ObjectKind kind, Make make) {
   return h;
 }
 
-HANDLE open_named(LPCWSTR name, ObjectKind kind) {
+HANDLE open_named(LPCWSTR name, ObjectKind kind, DWORD access) {
   if (!name) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  if (!valid_name(name)) return nullptr;
+  if (!valid_object_name(name)) return nullptr;
   std::shared_ptr<KernelObject> obj;
   {
     Names& n = names();
@@ -383,24 +397,86 @@ HANDLE open_named(LPCWSTR name, ObjectKind kind) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  return handle_insert(std::move(obj));
+  return handle_insert(std::move(obj), access);
+}
+
+// Generic rights of each kind, as OpenEvent and its relatives map them.
+constexpr DWORD kReadControl = 0x00020000;
+constexpr DWORD kSynchronize = 0x00100000;
+DWORD event_access(DWORD asked) {
+  return map_generic_access(asked, kReadControl | 0x0001, kReadControl | EVENT_MODIFY_STATE,
+                            kReadControl | kSynchronize, EVENT_ALL_ACCESS);
+}
+DWORD mutex_access(DWORD asked) {
+  return map_generic_access(asked, kReadControl | 0x0001, kReadControl, kReadControl | kSynchronize,
+                            MUTEX_ALL_ACCESS);
+}
+DWORD semaphore_access(DWORD asked) {
+  return map_generic_access(asked, kReadControl | 0x0001, kReadControl | SEMAPHORE_MODIFY_STATE,
+                            kReadControl | kSynchronize, SEMAPHORE_ALL_ACCESS);
 }
 
 std::shared_ptr<Signal> event_of(HANDLE h) {
-  auto s = handle_lookup_as<Signal>(h);
+  DWORD access = 0;
+  auto s = std::dynamic_pointer_cast<Signal>(handle_lookup(h, access));
   if (!s || s->kind() != ObjectKind::Event) {
     SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  if (!(access & EVENT_MODIFY_STATE)) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
   return s;
 }
 
-std::shared_ptr<Waitable> waitable_of(HANDLE h) {
+// The waitable object behind a handle; a handle without SYNCHRONIZE gives
+// ERROR_ACCESS_DENIED, one naming nothing waitable ERROR_INVALID_HANDLE.
+std::shared_ptr<Waitable> waitable_of(HANDLE h, DWORD& error) {
+  error = 0;
   if (h == GetCurrentThread()) return detail::current_thread_shared();
-  return handle_lookup_as<Waitable>(h);
+  DWORD access = 0;
+  auto o = std::dynamic_pointer_cast<Waitable>(handle_lookup(h, access));
+  if (!o) {
+    error = ERROR_INVALID_HANDLE;
+  } else if (!(access & kSynchronize)) {
+    error = ERROR_ACCESS_DENIED;
+    o.reset();
+  }
+  return o;
+}
+
+std::shared_ptr<Waitable> waitable_of(HANDLE h) {
+  DWORD error;
+  return waitable_of(h, error);
 }
 
 }  // namespace
+
+bool valid_object_name(const char16_t* name) {
+  std::u16string_view s(name);
+  if (s.size() > MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  // After a Global\ or Local\ prefix the name is one component: a leading
+  // backslash is a bad path, one further in a path that does not exist.
+  for (std::u16string_view prefix : {u"Global\\", u"Local\\"}) {
+    if (s.substr(0, prefix.size()) == prefix) {
+      s.remove_prefix(prefix.size());
+      break;
+    }
+  }
+  if (!s.empty() && s.front() == u'\\') {
+    SetLastError(ERROR_BAD_PATHNAME);
+    return false;
+  }
+  if (s.find(u'\\') != std::u16string_view::npos) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
+  return true;
+}
 
 std::size_t waiter_count(HANDLE h) {
   auto o = waitable_of(h);
@@ -441,7 +517,7 @@ DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAl
 }
 
 DWORD WaitForMultipleObjectsEx(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds,
-                               BOOL) {
+                               BOOL bAlertable) {
   if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
@@ -449,9 +525,10 @@ DWORD WaitForMultipleObjectsEx(DWORD nCount, const HANDLE* lpHandles, BOOL bWait
   std::vector<std::shared_ptr<win32::Waitable>> objects;
   objects.reserve(nCount);
   for (DWORD i = 0; i < nCount; ++i) {
-    auto o = win32::waitable_of(lpHandles[i]);
+    DWORD error = 0;
+    auto o = win32::waitable_of(lpHandles[i], error);
     if (!o) {
-      SetLastError(ERROR_INVALID_HANDLE);
+      SetLastError(error);
       return WAIT_FAILED;
     }
     if (bWaitAll && std::find(objects.begin(), objects.end(), o) != objects.end()) {
@@ -460,7 +537,7 @@ DWORD WaitForMultipleObjectsEx(DWORD nCount, const HANDLE* lpHandles, BOOL bWait
     }
     objects.push_back(std::move(o));
   }
-  return win32::wait_objects(objects, bWaitAll != FALSE, dwMilliseconds);
+  return win32::wait_objects(objects, bWaitAll != FALSE, dwMilliseconds, bAlertable != FALSE);
 }
 
 // ---- events ----
@@ -476,7 +553,9 @@ HANDLE CreateEventA(LPSECURITY_ATTRIBUTES sa, BOOL bManualReset, BOOL bInitialSt
   return CreateEventW(sa, bManualReset, bInitialState, win32::widen(lpName).c_str());
 }
 
-HANDLE OpenEventW(DWORD, BOOL, LPCWSTR lpName) { return win32::open_named(lpName, ObjectKind::Event); }
+HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName) {
+  return win32::open_named(lpName, ObjectKind::Event, win32::event_access(dwDesiredAccess));
+}
 
 HANDLE OpenEventA(DWORD access, BOOL inherit, LPCSTR lpName) {
   if (!lpName) return OpenEventW(access, inherit, nullptr);
@@ -574,6 +653,7 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
   std::string path;
   bool elsewhere = false;
   if (lpName && *lpName) {
+    if (!win32::valid_object_name(lpName)) return nullptr;
     path = mutex_file(lpName);
     elsewhere = held_elsewhere(path);
   }
@@ -597,15 +677,22 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES sa, BOOL bInitialOwner, LPCSTR lpName)
   return CreateMutexW(sa, bInitialOwner, win32::widen(lpName).c_str());
 }
 
-HANDLE OpenMutexW(DWORD, BOOL, LPCWSTR lpName) {
-  HANDLE h = win32::open_named(lpName, ObjectKind::Mutex);
+HANDLE OpenMutexW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName) {
+  const DWORD access = win32::mutex_access(dwDesiredAccess);
+  HANDLE h = win32::open_named(lpName, ObjectKind::Mutex, access);
   if (h || GetLastError() != ERROR_FILE_NOT_FOUND || !lpName) return h;
   if (!known_elsewhere(mutex_file(lpName))) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
   h = CreateMutexW(nullptr, FALSE, lpName);
-  if (h) SetLastError(ERROR_SUCCESS);
+  if (h) {
+    // Known only elsewhere until now: this handle grants what was asked.
+    HANDLE narrowed = nullptr;
+    DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &narrowed, access, FALSE, DUPLICATE_CLOSE_SOURCE);
+    h = narrowed;
+    SetLastError(ERROR_SUCCESS);
+  }
   return h;
 }
 
@@ -644,14 +731,13 @@ HANDLE CreateSemaphoreA(LPSECURITY_ATTRIBUTES sa, LONG lInitialCount, LONG lMaxi
   return CreateSemaphoreW(sa, lInitialCount, lMaximumCount, win32::widen(lpName).c_str());
 }
 
-HANDLE OpenSemaphoreW(DWORD, BOOL, LPCWSTR lpName) { return win32::open_named(lpName, ObjectKind::Semaphore); }
+HANDLE OpenSemaphoreW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName) {
+  return win32::open_named(lpName, ObjectKind::Semaphore, win32::semaphore_access(dwDesiredAccess));
+}
 
 BOOL ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, LPLONG lpPreviousCount) {
-  auto s = win32::handle_lookup_as<win32::SemaphoreObject>(hSemaphore);
-  if (!s) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  auto s = win32::handle_lookup_for<win32::SemaphoreObject>(hSemaphore, SEMAPHORE_MODIFY_STATE);
+  if (!s) return FALSE;
   if (lReleaseCount <= 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;

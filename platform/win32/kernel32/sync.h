@@ -7,8 +7,16 @@
 // by an object of another kind fails with ERROR_INVALID_HANDLE. "Local\" names
 // are the plain names; "Global\" names are kept apart.
 //
-// Alertable waits are accepted, but the layer queues no APCs, so they never end
-// with WAIT_IO_COMPLETION.
+// An alertable wait runs the APCs queued on the calling thread (QueueUserAPC,
+// thread.h) and ends with WAIT_IO_COMPLETION. Object names take a "Global\"
+// or "Local\" prefix; after it a name holding a backslash fails with
+// ERROR_PATH_NOT_FOUND, one starting with one with ERROR_BAD_PATHNAME.
+//
+// Handles keep the access they were given: creates grant all of it, the Open
+// calls and DuplicateHandle what was asked. SetEvent, ResetEvent and
+// PulseEvent need EVENT_MODIFY_STATE, ReleaseSemaphore SEMAPHORE_MODIFY_STATE
+// and every wait SYNCHRONIZE, else ERROR_ACCESS_DENIED; ReleaseMutex needs only
+// a mutex handle, as SYNCHRONIZE is all a mutex's user needs.
 #pragma once
 
 #include "platform/win32/layer/interlocked.h"

@@ -324,15 +324,30 @@ int GetThreadPriority(HANDLE hThread) {
 
 void Sleep(DWORD dwMilliseconds) { SleepEx(dwMilliseconds, FALSE); }
 
-DWORD SleepEx(DWORD dwMilliseconds, BOOL) {
+DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable) {
+  static const std::vector<std::shared_ptr<win32::Waitable>> nothing;
   if (dwMilliseconds == 0) {
+    if (bAlertable) return win32::wait_objects(nothing, false, 0, true) == WAIT_IO_COMPLETION ? WAIT_IO_COMPLETION : 0;
     win32::detail::check_terminate();
     sched_yield();
     return 0;
   }
-  static const std::vector<std::shared_ptr<win32::Waitable>> nothing;
-  win32::wait_objects(nothing, false, dwMilliseconds);
-  return 0;
+  return win32::wait_objects(nothing, false, dwMilliseconds, bAlertable != FALSE) == WAIT_IO_COMPLETION
+             ? WAIT_IO_COMPLETION
+             : 0;
+}
+
+DWORD QueueUserAPC(PAPCFUNC pfnAPC, HANDLE hThread, ULONG_PTR dwData) {
+  auto t = win32::detail::thread_of(hThread);
+  if (!t) return 0;
+  if (!pfnAPC) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::lock_guard<std::mutex> g(win32::wait_lock());
+  t->apcs.emplace_back(pfnAPC, dwData);
+  if (t->wake) t->wake->notify_all();
+  return 1;
 }
 
 BOOL SwitchToThread() {

@@ -71,7 +71,15 @@ BOOL SetThreadPriority(HANDLE hThread, int nPriority);
 int GetThreadPriority(HANDLE hThread);
 
 void Sleep(DWORD dwMilliseconds);
+// Alertable, it runs the thread's queued APCs and answers WAIT_IO_COMPLETION
+// as soon as there are any; otherwise 0 once the time is up.
 DWORD SleepEx(DWORD dwMilliseconds, BOOL bAlertable);
+
+// Queues a call to `pfnAPC(dwData)` on the thread; it runs when that thread
+// next waits alertably (SleepEx, WaitFor*Ex, with bAlertable TRUE). Nonzero
+// on success; 0 with ERROR_INVALID_HANDLE for a handle naming no thread.
+using PAPCFUNC = void (*)(ULONG_PTR);
+DWORD QueueUserAPC(PAPCFUNC pfnAPC, HANDLE hThread, ULONG_PTR dwData);
 BOOL SwitchToThread();
 
 namespace win32 {

@@ -67,7 +67,10 @@ class Signal : public Waitable {
 
 // Waits as WaitForMultipleObjectsEx does, on objects already looked up. A thread
 // marked by TerminateThread leaves the wait by unwinding (see thread.h).
-DWORD wait_objects(const std::vector<std::shared_ptr<Waitable>>& objects, bool wait_all, DWORD milliseconds);
+// Alertable, queued APCs of the calling thread run first and the wait answers
+// WAIT_IO_COMPLETION.
+DWORD wait_objects(const std::vector<std::shared_ptr<Waitable>>& objects, bool wait_all, DWORD milliseconds,
+                   bool alertable = false);
 
 // Threads queued on the object a handle names right now (0 for a bad handle);
 // lets tests know that a waiter is asleep before they signal.

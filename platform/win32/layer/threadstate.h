@@ -5,6 +5,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "platform/win32/kernel32/thread.h"
 #include "platform/win32/kernel32/waitable.h"
@@ -46,6 +48,9 @@ class ThreadObject : public Waitable {
   int priority = THREAD_PRIORITY_NORMAL;  // (lock)
   int os_tid = 0;                         // (lock) kernel id while os_running
   bool os_running = false;                // (lock)
+
+  // User APCs queued by QueueUserAPC, run at the thread's next alertable wait.
+  std::vector<std::pair<PAPCFUNC, ULONG_PTR>> apcs;  // (lock)
 
   std::atomic<bool> terminating{false};
   DWORD terminate_code = 0;             // written once before terminating is set
