@@ -19,6 +19,7 @@
 
 #include "platform/win32/codepage.h"
 #include "platform/win32/locale.h"
+#include "platform/win32/locale_internal.h"
 #include "platform/win32/locale_testing.h"
 #include "platform/win32/message.h"
 #include "platform/win32/wintime.h"
@@ -735,6 +736,10 @@ int GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchData) {
   }
   return put(*value, lpLCData, cchData);
 }
+
+namespace win32 {
+LCID resolve_lcid(LCID lcid) { return normalise(lcid); }
+}  // namespace win32
 
 LCID GetThreadLocale() { return t_thread_lcid ? t_thread_lcid : g_user_lcid.load(); }
 
