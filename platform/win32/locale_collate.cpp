@@ -60,25 +60,32 @@ bool special(char16_t c) {
   return Fold && (c == u'\u00df' || c == u'\u1e9e');
 }
 
+// A text with its special characters handled, in `buffer` (grown, never
+// shrunk) when there are any.
 template <bool Word, bool Fold>
-std::u16string_view prepared(std::u16string_view s, std::u16string& buffer) {
+std::u16string_view prepared(std::u16string_view s, std::vector<char16_t>& buffer) {
   const char16_t* p = s.data();
   const std::size_t n = s.size();
   std::size_t i = 0;
   while (i < n && !special<Word, Fold>(p[i])) ++i;
   if (i == n) return s;
-  buffer.assign(p, i);
+  if (buffer.size() < 2 * n) buffer.resize(2 * n);
+  char16_t* out = buffer.data();
+  for (std::size_t k = 0; k < i; ++k) *out++ = p[k];
   for (; i < n; ++i) {
-    if (!special<Word, Fold>(p[i]))
-      buffer += p[i];
-    else if (p[i] >= 64)
-      buffer += u"ss";
+    const char16_t c = p[i];
+    if (!special<Word, Fold>(c)) {
+      *out++ = c;
+    } else if (c >= 64) {  // sharp s
+      *out++ = u's';
+      *out++ = u's';
+    }
   }
-  return buffer;
+  return {buffer.data(), static_cast<std::size_t>(out - buffer.data())};
 }
 
-void prepare(std::u16string_view& a, std::u16string_view& b, bool word, bool fold, std::u16string& buffer_a,
-             std::u16string& buffer_b) {
+void prepare(std::u16string_view& a, std::u16string_view& b, bool word, bool fold) {
+  thread_local std::vector<char16_t> buffer_a, buffer_b;
   if (word && fold) {
     a = prepared<true, true>(a, buffer_a);
     b = prepared<true, true>(b, buffer_b);
@@ -111,9 +118,8 @@ int CompareStringW(LCID Locale, DWORD dwCmpFlags, LPCWSTR lpString1, int cchCoun
   std::u16string_view a(lpString1, length_of(lpString1, cchCount1));
   std::u16string_view b(lpString2, length_of(lpString2, cchCount2));
   if (a == b) return CSTR_EQUAL;
-  thread_local std::u16string buffer_a, buffer_b;
   const bool word = !(dwCmpFlags & SORT_STRINGSORT), fold = (dwCmpFlags & NORM_IGNORECASE) != 0;
-  prepare(a, b, word, fold, buffer_a, buffer_b);
+  prepare(a, b, word, fold);
   UErrorCode status = U_ZERO_ERROR;
   const UCollationResult r = collator->compare(a.data(), static_cast<int32_t>(a.size()), b.data(),
                                                static_cast<int32_t>(b.size()), status);
