@@ -96,3 +96,51 @@ TEST(CodePage, UnmappableCharactersUseTheDefault) {
   ASSERT_EQ(WideCharToMultiByte(CP_OEMCP, 0, u"\u4E2D", 1, b, 4, "#", &used), 1);
   EXPECT_EQ(b[0], '#');
 }
+
+// Windows' best fit to 1252: look-alikes count as converted (no default used);
+// WC_NO_BEST_FIT_CHARS gives the default instead and says so.
+TEST(CodePage, BestFitTo1252UnlessRefused) {
+  struct Case {
+    const char16_t* wide;
+    const char* best_fit;
+    BOOL best_fit_used_default;
+    const char* strict;
+  } cases[] = {
+      {u"\u03A9", "O", FALSE, "?"},                        // Greek capital omega
+      {u"\u2126", "O", FALSE, "?"},                        // ohm sign
+      {u"\u0100\u0101", "Aa", FALSE, "??"},                // A with macron
+      {u"Ko\u0161\u00edk", "Ko\x9A\xEDk", FALSE, "Ko\x9A\xEDk"},  // in 1252 itself: exact either way
+      {u"\u0141\u00f3d\u017a", "L\xF3" "dz", FALSE, "?\xF3" "d?"},
+      {u"\u0131\u0110\u0127", "iDh", FALSE, "???"},        // letters with strokes, dotless i
+      {u"\u01D4", "u", FALSE, "?"},                        // pinyin u with caron
+      {u"\u03B1\u03C0\u03BC", "ap\xB5", FALSE, "???"},
+      {u"\uFF21\uFF3C\uFF02", "A\\\"", FALSE, "???"},     // fullwidth forms
+      {u"a\u2010b\u2212c", "a-b-c", FALSE, "a?b?c"},
+      {u"\u2264\u221E", "=8", FALSE, "??"},
+      {u"\u3000\u2003", "  ", FALSE, "??"},
+      {u"\u00b2\u20ac", "\xB2\x80", FALSE, "\xB2\x80"},
+      {u"\u4E2D\u0100", "?A", TRUE, "??"},                 // no look-alike: the default
+      {u"\u0081", "\x81", FALSE, "\x81"},                  // an undefined position round-trips
+  };
+  for (const Case& c : cases) {
+    const std::u16string wide = c.wide;
+    const int n = static_cast<int>(wide.size());
+    char out[32] = {};
+    BOOL used = 7;
+    ASSERT_EQ(WideCharToMultiByte(1252, 0, wide.data(), n, out, sizeof out, nullptr, &used),
+              static_cast<int>(std::strlen(c.best_fit)));
+    EXPECT_EQ(std::string(out), c.best_fit);
+    EXPECT_EQ(used, c.best_fit_used_default) << c.best_fit;
+
+    char strict[32] = {};
+    used = 7;
+    ASSERT_GT(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), n, strict, sizeof strict, nullptr, &used),
+              0);
+    EXPECT_EQ(std::string(strict), c.strict);
+    EXPECT_EQ(used, std::string(c.strict).find('?') != std::string::npos ? TRUE : FALSE) << c.strict;
+  }
+  // The OEM page has no best fit here: only exact characters.
+  BOOL used = FALSE;
+  EXPECT_EQ(to_bytes(CP_OEMCP, u"\u0100", &used), "?");
+  EXPECT_TRUE(used);
+}

@@ -17,35 +17,6 @@ DWORD CharUpperBuffW(LPWSTR lpsz, DWORD cchLength) {
   return cchLength;
 }
 
-int CompareStringW(LCID, DWORD dwCmpFlags, LPCWSTR lpString1, int cchCount1, LPCWSTR lpString2, int cchCount2) {
-  if (!lpString1 || !lpString2) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  if (dwCmpFlags & ~DWORD{NORM_IGNORECASE}) {
-    SetLastError(ERROR_INVALID_FLAGS);
-    return 0;
-  }
-  const bool fold = dwCmpFlags & NORM_IGNORECASE;
-  auto length = [](LPCWSTR s, int count) {
-    if (count >= 0) return static_cast<std::size_t>(count);
-    std::size_t n = 0;
-    while (s[n]) ++n;
-    return n;
-  };
-  const std::size_t n1 = length(lpString1, cchCount1), n2 = length(lpString2, cchCount2);
-  const std::size_t n = std::min(n1, n2);
-  for (std::size_t i = 0; i < n; ++i) {
-    char16_t a = lpString1[i], b = lpString2[i];
-    if (fold) {
-      a = win32::upcase(a);
-      b = win32::upcase(b);
-    }
-    if (a != b) return a < b ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
-  }
-  return n1 == n2 ? CSTR_EQUAL : (n1 < n2 ? CSTR_LESS_THAN : CSTR_GREATER_THAN);
-}
-
 namespace {
 
 std::mutex test_zone_mutex;

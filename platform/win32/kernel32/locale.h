@@ -22,6 +22,7 @@
 #define SUBLANGID(lgid) ((WORD)(lgid) >> 10)
 
 #define NORM_IGNORECASE 0x00000001
+#define SORT_STRINGSORT 0x00001000
 
 #define CSTR_LESS_THAN 1
 #define CSTR_EQUAL 2
@@ -31,10 +32,12 @@
 // returns the count handled.
 DWORD CharUpperBuffW(LPWSTR lpsz, DWORD cchLength);
 
-// Compares by UTF-16 unit, after upper-casing both with NORM_IGNORECASE. A
-// negative count means the text ends at its NUL. CSTR_* on success; 0 with
-// ERROR_INVALID_PARAMETER for a null text, ERROR_INVALID_FLAGS for flags
-// other than NORM_IGNORECASE.
+// Compares linguistically in the locale's order: case and accents count
+// after the letters, lower case first; NORM_IGNORECASE drops case (and ß
+// equals ss). Hyphens and apostrophes are passed over unless SORT_STRINGSORT;
+// other punctuation sorts before digits and letters. A negative count means
+// the text ends at its NUL. CSTR_* on success; 0 with ERROR_INVALID_PARAMETER
+// for a null text or an unknown locale, ERROR_INVALID_FLAGS for other flags.
 int CompareStringW(LCID Locale, DWORD dwCmpFlags, LPCWSTR lpString1, int cchCount1, LPCWSTR lpString2,
                    int cchCount2);
 

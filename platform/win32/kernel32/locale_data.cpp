@@ -19,6 +19,7 @@
 
 #include "platform/win32/kernel32/codepage.h"
 #include "platform/win32/kernel32/locale.h"
+#include "platform/win32/kernel32/locale_internal.h"
 #include "platform/win32/testing/locale_testing.h"
 #include "platform/win32/kernel32/message.h"
 #include "platform/win32/kernel32/wintime.h"
@@ -114,6 +115,25 @@ constexpr Fixed kFixed[] = {
     {kDeDe, LOCALE_IFIRSTWEEKOFYEAR, u"2"},
     {kDeDe, LOCALE_SENGLANGUAGE, u"German"},
     {kDeDe, LOCALE_SENGCOUNTRY, u"Germany"},
+    {kDeDe, LOCALE_SABBREVDAYNAME1, u"Mo"},
+    {kDeDe, LOCALE_SABBREVDAYNAME2, u"Di"},
+    {kDeDe, LOCALE_SABBREVDAYNAME3, u"Mi"},
+    {kDeDe, LOCALE_SABBREVDAYNAME4, u"Do"},
+    {kDeDe, LOCALE_SABBREVDAYNAME5, u"Fr"},
+    {kDeDe, LOCALE_SABBREVDAYNAME6, u"Sa"},
+    {kDeDe, LOCALE_SABBREVDAYNAME7, u"So"},
+    {kDeDe, LOCALE_SABBREVMONTHNAME1, u"Jan"},
+    {kDeDe, LOCALE_SABBREVMONTHNAME2, u"Feb"},
+    {kDeDe, LOCALE_SABBREVMONTHNAME3, u"M\u00e4r"},
+    {kDeDe, LOCALE_SABBREVMONTHNAME4, u"Apr"},
+    {kDeDe, LOCALE_SABBREVMONTHNAME5, u"Mai"},
+    {kDeDe, LOCALE_SABBREVMONTHNAME6, u"Jun"},
+    {kDeDe, LOCALE_SABBREVMONTHNAME7, u"Jul"},
+    {kDeDe, LOCALE_SABBREVMONTHNAME8, u"Aug"},
+    {kDeDe, LOCALE_SABBREVMONTHNAME9, u"Sep"},
+    {kDeDe, LOCALE_SABBREVMONTHNAME10, u"Okt"},
+    {kDeDe, LOCALE_SABBREVMONTHNAME11, u"Nov"},
+    {kDeDe, LOCALE_SABBREVMONTHNAME12, u"Dez"},
 
     {kInvariant, LOCALE_ILANGUAGE, u"007f"},
     {kInvariant, LOCALE_SDECIMAL, u"."},
@@ -736,6 +756,10 @@ int GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchData) {
   return put(*value, lpLCData, cchData);
 }
 
+namespace win32 {
+LCID resolve_lcid(LCID lcid) { return normalise(lcid); }
+}  // namespace win32
+
 LCID GetThreadLocale() { return t_thread_lcid ? t_thread_lcid : g_user_lcid.load(); }
 
 BOOL SetThreadLocale(LCID Locale) {
@@ -973,8 +997,18 @@ int GetTimeFormatW(LCID Locale, DWORD dwFlags, const SYSTEMTIME* lpTime, LPCWSTR
 }
 
 namespace {
-UChar32 map_case(UChar32 c, DWORD flags) {
-  return (flags & LCMAP_UPPERCASE) ? u_toupper(c) : u_tolower(c);
+// Windows' simple case tables: one character to one, and upper-casing leaves
+// the title-case letters (U+01C5 ...), micro sign and final sigma as they are.
+// Turkish and Azerbaijani dotted and dotless i only with linguistic casing.
+UChar32 map_case(UChar32 c, DWORD flags, bool turkic) {
+  const bool upper = flags & LCMAP_UPPERCASE;
+  if (turkic && (flags & LCMAP_LINGUISTIC_CASING)) {
+    if (upper && c == u'i') return 0x0130;
+    if (!upper && c == u'I') return 0x0131;
+  }
+  if (!upper) return u_tolower(c);
+  if (c == 0x00B5 || c == 0x03C2 || u_charType(c) == U_TITLECASE_LETTER) return c;
+  return u_toupper(c);
 }
 }  // namespace
 
@@ -990,13 +1024,16 @@ int LCMapStringW(LCID Locale, DWORD dwMapFlags, LPCWSTR lpSrcStr, int cchSrc, LP
     SetLastError(ERROR_INVALID_FLAGS);
     return 0;
   }
+  const LCID lcid = normalise(Locale);
   {
     std::lock_guard lock(g_mutex);
-    if (!find_locked(normalise(Locale))) {
+    if (!find_locked(lcid)) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return 0;
     }
   }
+  const WORD language = PRIMARYLANGID(LANGIDFROMLCID(lcid));
+  const bool turkic = language == 0x1F || language == 0x2C;  // Turkish, Azerbaijani
   const std::size_t n = cchSrc < 0 ? win32::wcslen16(lpSrcStr) + 1 : static_cast<std::size_t>(cchSrc);
   std::u16string out(lpSrcStr, n);
   if (cases) {
@@ -1004,7 +1041,7 @@ int LCMapStringW(LCID Locale, DWORD dwMapFlags, LPCWSTR lpSrcStr, int cchSrc, LP
       UChar32 c;
       std::size_t start = i;
       U16_NEXT(out.data(), i, n, c);
-      const UChar32 m = map_case(c, dwMapFlags);
+      const UChar32 m = map_case(c, dwMapFlags, turkic);
       // Only a mapping of the same UTF-16 length: the length never changes.
       if (U16_LENGTH(m) == static_cast<int>(i - start)) {
         std::size_t k = start;
@@ -1048,4 +1085,9 @@ int LCMapStringA(LCID Locale, DWORD dwMapFlags, LPCSTR lpSrcStr, int cchSrc, LPS
 }
 
 BOOL IsCharAlphaW(WCHAR ch) { return u_isalpha(ch) ? TRUE : FALSE; }
-BOOL IsCharAlphaNumericW(WCHAR ch) { return (u_isalpha(ch) || u_isdigit(ch)) ? TRUE : FALSE; }
+// Windows counts the superscript and subscript digits as digits too.
+BOOL IsCharAlphaNumericW(WCHAR ch) {
+  const bool digit = u_isdigit(ch) || ch == 0x00B2 || ch == 0x00B3 || ch == 0x00B9 || ch == 0x2070 ||
+                     (ch >= 0x2074 && ch <= 0x2079) || (ch >= 0x2080 && ch <= 0x2089);
+  return (u_isalpha(ch) || digit) ? TRUE : FALSE;
+}

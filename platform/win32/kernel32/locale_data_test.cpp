@@ -68,6 +68,27 @@ TEST_F(Locale, AnswersWindowsSettingsForEnglishAndGerman) {
       {kDeDe, LOCALE_S1159, u""},
       {kDeDe, LOCALE_SDAYNAME1, u"Montag"},
       {kDeDe, LOCALE_SMONTHNAME3, u"M\u00e4rz"},
+      // Windows' de-DE abbreviations: two letters for days, three for months, no dots.
+      {kDeDe, LOCALE_SABBREVDAYNAME1, u"Mo"},
+      {kDeDe, LOCALE_SABBREVDAYNAME2, u"Di"},
+      {kDeDe, LOCALE_SABBREVDAYNAME3, u"Mi"},
+      {kDeDe, LOCALE_SABBREVDAYNAME4, u"Do"},
+      {kDeDe, LOCALE_SABBREVDAYNAME5, u"Fr"},
+      {kDeDe, LOCALE_SABBREVDAYNAME6, u"Sa"},
+      {kDeDe, LOCALE_SABBREVDAYNAME7, u"So"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME1, u"Jan"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME2, u"Feb"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME3, u"M\u00e4r"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME4, u"Apr"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME5, u"Mai"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME6, u"Jun"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME7, u"Jul"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME8, u"Aug"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME9, u"Sep"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME10, u"Okt"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME11, u"Nov"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME12, u"Dez"},
+      {kDeDe, LOCALE_SABBREVMONTHNAME13, u""},
       // The defaults: 0, user and system default are en-US; the sort order and
       // a neutral sublanguage are ignored.
       {LOCALE_USER_DEFAULT, LOCALE_SSHORTDATE, u"M/d/yyyy"},
@@ -251,11 +272,15 @@ TEST_F(Locale, DateFormatFollowsThePictureGrammar) {
       {kEnUs, 0, u"gg yyyy", u"A.D. 2024"},
       {0x0419, 0, u"d MMMM", u"1 \u043c\u0430\u044f"},  // the genitive beside a day
       {0x0419, 0, u"MMMM", u"\u043c\u0430\u0439"},
+      {kDeDe, 0, u"ddd, d. MMM yyyy", u"Mi, 1. Mai 2024"},
+      {kDeDe, 0, u"ddd dddd MMM MMMM", u"Mi Mittwoch Mai Mai"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(date(c.lcid, c.flags, st, c.picture), c.expected) << (c.picture ? "picture" : "flags");
   EXPECT_EQ(date(kEnUs, 0, SYSTEMTIME{1970, 1, 0, 1, 0, 0, 0, 0}, u"dddd"), u"Thursday");
   EXPECT_EQ(date(kEnUs, 0, SYSTEMTIME{2000, 2, 0, 29, 0, 0, 0, 0}, u"ddd"), u"Tue");
+  EXPECT_EQ(date(kDeDe, 0, SYSTEMTIME{2024, 3, 0, 31, 0, 0, 0, 0}, u"ddd, dd. MMM yy"), u"So, 31. M\u00e4r 24");
+  EXPECT_EQ(date(kDeDe, 0, SYSTEMTIME{2024, 12, 0, 24, 0, 0, 0, 0}, u"ddd MMM"), u"Di Dez");
 }
 
 TEST_F(Locale, DateFormatRefusesImpossibleDatesAndFlagsWithAPicture) {
@@ -335,9 +360,42 @@ TEST_F(Locale, MapStringChangesCaseAndKeepsTheLength) {
   EXPECT_EQ(buf[0], u'\u3412');
 
   char out[16];
-  n = LCMapStringA(0, LCMAP_UPPERCASE, "abc\xe9", 4, out, 16);
-  ASSERT_EQ(n, 4);
-  EXPECT_EQ(std::string(out, 4), "ABC\xc9");
+  n = LCMapStringA(0, LCMAP_UPPERCASE, "abc\xe9\xb5", 5, out, 16);
+  ASSERT_EQ(n, 5);
+  EXPECT_EQ(std::string(out, 5), "ABC\xc9\xb5");  // the micro sign stays
+}
+
+// Windows' simple case tables, and Turkish i only with linguistic casing.
+TEST_F(Locale, MapStringCasesAsWindows) {
+  constexpr LCID kTurkish = 0x041F;
+  struct Case {
+    LCID lcid;
+    DWORD flags;
+    const char16_t* src;
+    const char16_t* expected;
+  };
+  const Case cases[] = {
+      // Title-case letters, the micro sign and final sigma stay when upper-casing.
+      {kEnUs, LCMAP_UPPERCASE, u"\u01c5\u01c8\u01cb\u01f2", u"\u01c5\u01c8\u01cb\u01f2"},
+      {kEnUs, LCMAP_UPPERCASE, u"\u00b5m", u"\u00b5M"},
+      {kEnUs, LCMAP_UPPERCASE, u"\u03bb\u03cc\u03b3\u03bf\u03c2", u"\u039b\u038c\u0393\u039f\u03c2"},
+      {kEnUs, LCMAP_UPPERCASE, u"stra\u00dfe", u"STRA\u00dfE"},  // no full mapping: sharp s stays
+      {kEnUs, LCMAP_UPPERCASE, u"\u01c6\u01c9", u"\u01c4\u01c7"},  // small dz, lj: to their capitals
+      {kEnUs, LCMAP_LOWERCASE, u"\u01c4\u039c\u03a3", u"\u01c6\u03bc\u03c3"},
+      // Turkish: i and I as in English unless linguistic casing is asked for.
+      {kTurkish, LCMAP_UPPERCASE, u"i\u0131", u"II"},
+      {kTurkish, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, u"i\u0131", u"\u0130I"},
+      {kTurkish, LCMAP_LOWERCASE, u"I\u0130", u"ii"},
+      {kTurkish, LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING, u"I\u0130", u"\u0131i"},
+      {kEnUs, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, u"i", u"I"},  // only Turkic languages
+      {0x042C, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, u"i", u"\u0130"},  // Azerbaijani
+  };
+  for (const Case& c : cases) {
+    WCHAR buf[32] = {};
+    const int n = LCMapStringW(c.lcid, c.flags, c.src, -1, buf, 32);
+    ASSERT_GT(n, 0) << std::hex << c.lcid;
+    EXPECT_EQ(std::u16string(buf), c.expected) << std::hex << c.lcid << " " << c.flags;
+  }
 }
 
 TEST_F(Locale, CharacterClassesFollowUnicode) {
@@ -352,6 +410,8 @@ TEST_F(Locale, CharacterClassesFollowUnicode) {
       {u'\u0663', false, true},                           // Arabic-Indic three
       {u'\u3042', true, true},                            // hiragana a
       {u'.', false, false},
+      // Windows counts superscript digits as digits.
+      {u'\u00b2', false, true},  {u'\u00b3', false, true},  {u'\u00b9', false, true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(IsCharAlphaW(c.c) != 0, c.alpha) << std::hex << int(c.c);

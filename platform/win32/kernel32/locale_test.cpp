@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 
 #include "platform/win32/testing/locale_testing.h"
 #include "platform/win32/windows.h"
@@ -20,7 +21,7 @@ TEST(CharUpperBuff, UpperCasesAsciiAndBeyondInPlaceAndOnlyTheCountGiven) {
   EXPECT_EQ(CharUpperBuffW(nullptr, 3), 0u);
 }
 
-TEST(CompareString, OrdersByUnitWithOrWithoutCaseAndHonoursCounts) {
+TEST(CompareString, OrdersLinguisticallyWithOrWithoutCaseAndHonoursCounts) {
   struct Case {
     DWORD flags;
     const char16_t* a;
@@ -31,7 +32,7 @@ TEST(CompareString, OrdersByUnitWithOrWithoutCaseAndHonoursCounts) {
   };
   const Case cases[] = {
       {NORM_IGNORECASE, u"Readme.TXT", -1, u"readme.txt", -1, CSTR_EQUAL},
-      {0, u"Readme.TXT", -1, u"readme.txt", -1, CSTR_LESS_THAN},
+      {0, u"Readme.TXT", -1, u"readme.txt", -1, CSTR_GREATER_THAN},  // the same letters: upper case after
       {NORM_IGNORECASE, u"abc", -1, u"abd", -1, CSTR_LESS_THAN},
       {NORM_IGNORECASE, u"abd", -1, u"ABC", -1, CSTR_GREATER_THAN},
       {NORM_IGNORECASE, u"ab", -1, u"abc", -1, CSTR_LESS_THAN},  // a prefix sorts first
@@ -43,7 +44,27 @@ TEST(CompareString, OrdersByUnitWithOrWithoutCaseAndHonoursCounts) {
       {NORM_IGNORECASE, u"abc", -5, u"ABC", 3, CSTR_EQUAL},  // any negative count: up to the NUL
       {NORM_IGNORECASE, u"\u00e9t\u00e9", -1, u"\u00c9T\u00c9", -1, CSTR_EQUAL},
       {NORM_IGNORECASE, u"\u0430", -1, u"\u0411", -1, CSTR_LESS_THAN},
-      {NORM_IGNORECASE, u"_", -1, u"a", -1, CSTR_GREATER_THAN},  // folds to upper case: 0x5F against 0x41
+      {NORM_IGNORECASE, u"_", -1, u"a", -1, CSTR_LESS_THAN},  // punctuation before letters
+      // Windows' answers where a comparison by unit differs.
+      {0, u"a-b", -1, u"ab", -1, CSTR_EQUAL},
+      {0, u"co-op", -1, u"coop", -1, CSTR_EQUAL},
+      {NORM_IGNORECASE, u"CO-OP", -1, u"coop", -1, CSTR_EQUAL},
+      {0, u"can't", -1, u"cant", -1, CSTR_EQUAL},
+      {SORT_STRINGSORT, u"co-op", -1, u"coop", -1, CSTR_LESS_THAN},  // the hyphen counts, before letters
+      {SORT_STRINGSORT, u"a-b", -1, u"ab", -1, CSTR_LESS_THAN},
+      {SORT_STRINGSORT | NORM_IGNORECASE, u"A-B", -1, u"a-b", -1, CSTR_EQUAL},
+      {0, u"a_b", -1, u"ab", -1, CSTR_LESS_THAN},  // other punctuation counts in the word sort too
+      {0, u"a b", -1, u"ab", -1, CSTR_LESS_THAN},
+      {0, u"a", -1, u"A", -1, CSTR_LESS_THAN},
+      {0, u"A", -1, u"b", -1, CSTR_LESS_THAN},  // letters first, case after
+      {0, u"Z", -1, u"a", -1, CSTR_GREATER_THAN},
+      {NORM_IGNORECASE, u"stra\u00dfe", -1, u"STRASSE", -1, CSTR_EQUAL},
+      {0, u"stra\u00dfe", -1, u"strasse", -1, CSTR_GREATER_THAN},
+      {NORM_IGNORECASE, u"\u00e9", -1, u"e", -1, CSTR_GREATER_THAN},  // accents still count
+      {NORM_IGNORECASE, u"\u00e9a", -1, u"eb", -1, CSTR_LESS_THAN},   // but only after the letters
+      {0, u"\u00c4pfel", -1, u"Birnen", -1, CSTR_LESS_THAN},         // \u00c4 with the A's, not after Z
+      {0, u"file10", -1, u"file9", -1, CSTR_LESS_THAN},               // digits one by one
+      {0, u"1", -1, u"a", -1, CSTR_LESS_THAN},
   };
   for (const Case& c : cases) {
     SetLastError(0);
@@ -64,12 +85,35 @@ TEST(CompareString, RefusesNullTextsAndUnknownFlags) {
       {NORM_IGNORECASE, nullptr, u"a", ERROR_INVALID_PARAMETER},
       {NORM_IGNORECASE, u"a", nullptr, ERROR_INVALID_PARAMETER},
       {0x80000000u, u"a", u"a", ERROR_INVALID_FLAGS},
+      {NORM_IGNORECASE | 0x00000002u, u"a", u"a", ERROR_INVALID_FLAGS},  // NORM_IGNORENONSPACE: not served
   };
   for (const Case& c : cases) {
     SetLastError(0);
     EXPECT_EQ(CompareStringW(LOCALE_SYSTEM_DEFAULT, c.flags, c.a, -1, c.b, -1), 0);
     EXPECT_EQ(GetLastError(), c.error);
   }
+  SetLastError(0);
+  EXPECT_EQ(CompareStringW(0x7FFF, 0, u"a", -1, u"a", -1), 0);  // no such locale
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+}
+
+// Each locale sorts with its own rules.
+TEST(CompareString, FollowsTheLocale) {
+  constexpr LCID kSwedish = 0x041D, kGerman = 0x0407, kEnglish = 0x0409;
+  // Swedish puts \u00e4 after z; German and English keep it with a.
+  EXPECT_EQ(CompareStringW(kSwedish, 0, u"\u00e4", -1, u"z", -1), CSTR_GREATER_THAN);
+  EXPECT_EQ(CompareStringW(kGerman, 0, u"\u00e4", -1, u"z", -1), CSTR_LESS_THAN);
+  EXPECT_EQ(CompareStringW(kEnglish, 0, u"\u00e4", -1, u"z", -1), CSTR_LESS_THAN);
+  EXPECT_EQ(CompareStringW(LOCALE_INVARIANT, 0, u"co-op", -1, u"coop", -1), CSTR_EQUAL);
+  // The same answers again on another thread, which builds its own collators.
+  int swedish = 0, german = 0;
+  std::thread([&] {
+    swedish = CompareStringW(kSwedish, 0, u"\u00e4", -1, u"z", -1);
+    german = CompareStringW(kGerman, 0, u"\u00e4", -1, u"z", -1);
+  }).join();
+  EXPECT_EQ(swedish, CSTR_GREATER_THAN);
+  EXPECT_EQ(german, CSTR_LESS_THAN);
+
 }
 
 // Sets TZ for one test and puts the old one back.
