@@ -160,6 +160,15 @@ std::u16string user_name() {
   return utf8_to_utf16(u.empty() ? "user" : u);
 }
 
+std::u16string computer_name() {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0 || !*host) std::strcpy(host, "localhost");
+  std::string upper = host;
+  upper = upper.substr(0, upper.find('.'));
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return utf8_to_utf16(upper.substr(0, MAX_COMPUTERNAME_LENGTH));
+}
+
 // The world's answer for a Windows variable that the Unix environment lacks.
 bool default_env(const std::u16string& name, std::u16string& value) {
   auto is = [&](const char16_t* n) { return equal_ignore_case(name, n); };
@@ -188,11 +197,7 @@ bool default_env(const std::u16string& name, std::u16string& value) {
   } else if (is(u"USERNAME")) {
     value = user_name();
   } else if (is(u"COMPUTERNAME")) {
-    char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) != 0 || !*host) std::strcpy(host, "localhost");
-    std::string upper = host;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    value = utf8_to_utf16(upper.substr(0, 15));
+    value = computer_name();
   } else if (is(u"OS") && !is_win9x()) {
     value = u"Windows_NT";
   } else {
@@ -629,6 +634,44 @@ void ExitProcess(UINT uExitCode) {
 }
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+
+BOOL GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer) {
+  if (!pcbBuffer) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // The account of the process, as a token names it, whatever USER says.
+  std::u16string name;
+  if (passwd* pw = ::getpwuid(::geteuid())) name = utf8_to_utf16(pw->pw_name);
+  if (name.empty()) name = user_name();
+  const DWORD needed = static_cast<DWORD>(name.size() + 1);
+  if (!lpBuffer || *pcbBuffer < needed) {
+    *pcbBuffer = needed;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::copy(name.begin(), name.end(), lpBuffer);
+  lpBuffer[name.size()] = 0;
+  *pcbBuffer = needed;
+  return TRUE;
+}
+
+BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize) {
+  if (!nSize) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::u16string name = computer_name();
+  if (!lpBuffer || *nSize < name.size() + 1) {
+    *nSize = static_cast<DWORD>(name.size() + 1);
+    SetLastError(ERROR_BUFFER_OVERFLOW);
+    return FALSE;
+  }
+  std::copy(name.begin(), name.end(), lpBuffer);
+  lpBuffer[name.size()] = 0;
+  *nSize = static_cast<DWORD>(name.size());
+  return TRUE;
+}
 
 void GetSystemInfo(LPSYSTEM_INFO info) {
   if (!info) return;

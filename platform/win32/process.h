@@ -55,6 +55,19 @@ LPSTR GetCommandLineA();
 [[noreturn]] void ExitProcess(UINT uExitCode);
 DWORD GetCurrentProcessId();
 
+#define MAX_COMPUTERNAME_LENGTH 15
+#ifndef ERROR_BUFFER_OVERFLOW
+#define ERROR_BUFFER_OVERFLOW 111L
+#endif
+// The account's name (the Unix user's). *pcbBuffer is the size in characters;
+// it receives the characters copied with the terminator, or, with
+// ERROR_INSUFFICIENT_BUFFER, the size needed with the terminator.
+BOOL GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer);
+// The machine's NetBIOS name: the host name in capitals, at most 15
+// characters. *nSize receives the length without the terminator, or, with
+// ERROR_BUFFER_OVERFLOW, the size needed with the terminator.
+BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize);
+
 struct SYSTEM_INFO {
   union {
     DWORD dwOemId;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -275,7 +276,7 @@ std::shared_ptr<ProcessObject> process_of(HANDLE h) { return handle_lookup_as<Pr
 
 }  // namespace
 
-std::vector<std::u16string> split_command_line(std::u16string_view line) {
+std::vector<std::u16string> split_command_line(std::u16string_view line, bool shell_rule) {
   std::vector<std::u16string> args;
   std::size_t i = 0;
   const std::size_t n = line.size();
@@ -309,6 +310,7 @@ std::vector<std::u16string> split_command_line(std::u16string_view line) {
         if (slashes % 2 == 0) {
           if (quoted && i + 1 < n && line[i + 1] == u'"') {
             ++i;  // "" inside quotes: one literal quote
+            if (shell_rule) quoted = false;
           } else {
             copy = false;
             quoted = !quoted;
@@ -586,6 +588,37 @@ bool resume_process_thread(HANDLE h, DWORD& previous) {
 }
 
 }  // namespace win32
+
+LPWSTR* CommandLineToArgvW(LPCWSTR lpCmdLine, int* pNumArgs) {
+  if (!pNumArgs) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::vector<std::u16string> args;
+  if (!lpCmdLine || !*lpCmdLine)
+    args.push_back(win32::module_path());
+  else
+    args = win32::split_command_line(lpCmdLine, true);
+  std::size_t chars = 0;
+  for (const auto& a : args) chars += a.size() + 1;
+  const std::size_t table = (args.size() + 1) * sizeof(LPWSTR);
+  auto* block = static_cast<unsigned char*>(LocalAlloc(LMEM_FIXED, table + chars * sizeof(WCHAR)));
+  if (!block) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  auto** argv = reinterpret_cast<LPWSTR*>(block);
+  auto* text = reinterpret_cast<WCHAR*>(block + table);
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    argv[i] = text;
+    std::copy(args[i].begin(), args[i].end(), text);
+    text += args[i].size();
+    *text++ = 0;
+  }
+  argv[args.size()] = nullptr;
+  *pNumArgs = static_cast<int>(args.size());
+  return argv;
+}
 
 DWORD GetProcessId(HANDLE Process) {
   if (Process == GetCurrentProcess()) return GetCurrentProcessId();

@@ -94,6 +94,14 @@ BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);
 DWORD GetProcessId(HANDLE Process);
 
+// The arguments of a command line by the shell's rules: those of the C
+// runtime, except that "" inside quotes gives a literal quote and ends the
+// quoting (as the runtimes before 2008 did). An empty or null line gives the
+// program's path alone; a line that starts with a blank gives an empty first
+// argument. One LocalAlloc block holds the null-terminated array and the
+// texts (free it with LocalFree). A null pNumArgs: ERROR_INVALID_PARAMETER.
+LPWSTR* CommandLineToArgvW(LPCWSTR lpCmdLine, int* pNumArgs);
+
 namespace win32 {
 
 // The arguments a Windows C runtime makes of a command line: the first by the
@@ -101,7 +109,8 @@ namespace win32 {
 // blank), the rest by the backslash-and-quote rules (2n backslashes before a
 // quote give n and the quote toggles quoting; 2n+1 give n and a literal quote;
 // "" inside quotes is a literal quote).
-std::vector<std::u16string> split_command_line(std::u16string_view line);
+// `shell_rule` splits as CommandLineToArgvW does.
+std::vector<std::u16string> split_command_line(std::u16string_view line, bool shell_rule = false);
 // The thread calls on PROCESS_INFORMATION.hThread; false when `h` names no
 // child process.
 bool process_thread_exit_code(HANDLE h, DWORD& code);

@@ -45,6 +45,48 @@ TEST(SplitCommandLine, FollowsTheWindowsRuntimeRules) {
   }
 }
 
+// CommandLineToArgvW: one block, null-terminated, by the shell's rules.
+TEST(CommandLineToArgv, SplitsByTheShellsRules) {
+  struct Case {
+    const char16_t* line;
+    std::vector<std::u16string> args;
+  } cases[] = {
+      {u"prog \"a b\" c", {u"prog", u"a b", u"c"}},
+      {u"\"C:\\Program Files\\x.exe\" /a", {u"C:\\Program Files\\x.exe", u"/a"}},
+      {u"prog a\\\\b \"a\\\\\" a\\\\\\\"b", {u"prog", u"a\\\\b", u"a\\", u"a\\\"b"}},
+      // A leading blank gives an empty program name; trailing blanks are dropped.
+      {u"  lead x  ", {u"", u"lead", u"x"}},
+      // "" inside quotes: a literal quote that ends the quoting.
+      {u"prog \"a\"\"b\" c", {u"prog", u"a\"b c"}},
+      {u"prog \"\" x", {u"prog", u"", u"x"}},
+  };
+  for (const auto& c : cases) {
+    int n = -1;
+    LPWSTR* argv = CommandLineToArgvW(c.line, &n);
+    ASSERT_NE(argv, nullptr);
+    std::vector<std::u16string> got;
+    for (int i = 0; i < n; ++i) got.emplace_back(argv[i]);
+    EXPECT_EQ(got, c.args) << win32::utf16_to_utf8(c.line);
+    EXPECT_EQ(argv[n], nullptr);
+    EXPECT_EQ(LocalFree(argv), nullptr);
+  }
+}
+
+TEST(CommandLineToArgv, EmptyLineGivesTheProgramAndNoCountIsRefused) {
+  int n = 0;
+  LPWSTR* argv = CommandLineToArgvW(u"", &n);
+  ASSERT_NE(argv, nullptr);
+  ASSERT_EQ(n, 1);
+  // The program file, as GetModuleFileNameW names it.
+  WCHAR mapped[MAX_PATH + 1];
+  DWORD m = GetModuleFileNameW(nullptr, mapped, MAX_PATH + 1);
+  EXPECT_EQ(std::u16string(argv[0]), std::u16string(mapped, m));
+  LocalFree(argv);
+  SetLastError(0);
+  EXPECT_EQ(CommandLineToArgvW(u"x", nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
 class Spawn : public win32_test::World {
  protected:
   Spawn() : World("spawn-") {}
