@@ -206,9 +206,29 @@ bool default_env(const std::u16string& name, std::u16string& value) {
   return true;
 }
 
+// Names that begin with '=' (a shell's per-drive folders, "=C:") cannot live in
+// the Unix environment: the process keeps them aside, by upper-case name.
+std::map<std::u16string, std::u16string>& hidden_env() {
+  static auto* m = new std::map<std::u16string, std::u16string>;
+  return *m;
+}
+
+std::u16string upper_name(const std::u16string& name) {
+  std::u16string up = name;
+  for (char16_t& c : up) c = upcase(c);
+  return up;
+}
+
 bool lookup_env(const std::u16string& name, std::u16string& value) {
   std::string actual, v;
   bool found;
+  if (!name.empty() && name[0] == u'=') {
+    std::lock_guard<std::mutex> g(env_lock());
+    auto it = hidden_env().find(upper_name(name));
+    if (it == hidden_env().end()) return false;
+    value = it->second;
+    return true;
+  }
   {
     std::lock_guard<std::mutex> g(env_lock());
     found = find_env(utf16_to_utf8(name), actual, v);
@@ -553,9 +573,17 @@ BOOL SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue) {
     return FALSE;
   }
   std::string name = utf16_to_utf8(lpName);
-  if (name.find('=') != std::string::npos) {
+  if (name.find('=', 1) != std::string::npos) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
+  }
+  if (name[0] == '=') {
+    std::lock_guard<std::mutex> g(env_lock());
+    if (lpValue)
+      hidden_env()[upper_name(lpName)] = lpValue;
+    else
+      hidden_env().erase(upper_name(lpName));
+    return TRUE;
   }
   std::lock_guard<std::mutex> g(env_lock());
   std::string actual, old;
