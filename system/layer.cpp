@@ -374,11 +374,11 @@ void LayerNT::GetStartupInfoW(LPSTARTUPINFOW startup) {
 }
 
 BOOL LayerNT::GetUserNameW(LPWSTR buffer, LPDWORD size) {
-  return notServed<BOOL>(FALSE);
+  return ::GetUserNameW(buffer, size);
 }
 
 BOOL LayerNT::GetComputerNameW(LPWSTR buffer, LPDWORD size) {
-  return notServed<BOOL>(FALSE);
+  return ::GetComputerNameW(buffer, size);
 }
 
 BOOL LayerNT::SetComputerNameW(LPCWSTR name) {

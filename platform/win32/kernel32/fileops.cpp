@@ -117,6 +117,10 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
   if (!existing(lpFileName, m, lst)) return FALSE;
   if (m.trailing_separator && !is_dir_or_link_to_dir(m.unix_path, lst)) return fail(ERROR_INVALID_NAME);
   const bool link = S_ISLNK(lst.st_mode);
+  // The kept bits first: a user attribute needs write permission, which the
+  // read-only mode would take away.
+  const DWORD before = win32::attributes_of(m.unix_path, lst);
+  if (!win32::store_attributes(m.unix_path, dwFileAttributes, link)) return fail_errno();
   if (!link) {
     mode_t mode = lst.st_mode & 07777;
     if (dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
@@ -127,13 +131,12 @@ BOOL SetFileAttributesW(LPCWSTR lpFileName, DWORD dwFileAttributes) {
       mode |= 0222 & ~mask;
       mode |= 0200;
     }
-    if (mode != (lst.st_mode & 07777) && ::chmod(m.unix_path.c_str(), mode) != 0) return fail_errno();
-  }
-  if (!win32::store_attributes(m.unix_path, dwFileAttributes, link)) {
-    const int error = errno;
-    if (!link) ::chmod(m.unix_path.c_str(), lst.st_mode & 07777);
-    win32::set_last_error_from_errno(error);
-    return FALSE;
+    if (mode != (lst.st_mode & 07777) && ::chmod(m.unix_path.c_str(), mode) != 0) {
+      const int error = errno;
+      win32::store_attributes(m.unix_path, before, false);
+      win32::set_last_error_from_errno(error);
+      return FALSE;
+    }
   }
   return TRUE;
 }

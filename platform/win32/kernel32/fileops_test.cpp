@@ -1,9 +1,11 @@
 #include "platform/win32/kernel32/fileops.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -77,6 +79,44 @@ TEST_F(FileOps, Attributes) {
   ASSERT_TRUE(GetFileAttributesExW(u"c:\\F.TXT", GetFileExInfoStandard, &data));
   EXPECT_EQ(data.nFileSizeLow, 5u);
   EXPECT_EQ(data.nFileSizeHigh, 0u);
+}
+
+// Read-only and hidden together, set afterwards or given at creation: both
+// stay, also for a user without root's rights (Windows' answers).
+TEST_F(FileOps, ReadOnlyKeepsTheOtherAttributes) {
+  put("set.txt", "x");
+  ASSERT_TRUE(SetFileAttributesW(u"C:\\set.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  HANDLE h = CreateFileW(u"C:\\new.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(h, "abc", 3, &written, nullptr));  // the maker's handle still writes
+  CloseHandle(h);
+  put("always.txt", "old");
+  h = CreateFileW(u"C:\\always.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                  FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  struct Case {
+    const char* name;
+    DWORD attributes;
+  } cases[] = {
+      {"set.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN},
+      {"new.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE},
+      {"always.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+  };
+  for (const auto& k : cases) {
+    const std::u16string path = u"C:\\" + std::u16string(k.name, k.name + std::strlen(k.name));
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), k.attributes) << k.name;
+    struct stat st;
+    ASSERT_EQ(::stat(c(k.name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0222, 0u) << k.name;
+  }
+  EXPECT_EQ(get("new.txt"), "abc");
+  // Back to writable: the mode follows and the kept bits go.
+  ASSERT_TRUE(SetFileAttributesW(u"C:\\set.txt", FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(GetFileAttributesW(u"C:\\set.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(::access(c("set.txt").c_str(), W_OK), 0);
 }
 
 TEST_F(FileOps, DeleteFile) {

@@ -419,7 +419,9 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
     }
   } else {
     win32::FolderChange change(folder, facts.have_parent ? &facts.parent : nullptr);
-    mode_t mode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    // Made writable: the kept attribute bits are written before the
+    // read-only mode is set.
+    const mode_t mode = 0666;
     // A file made here may always be read by its maker: readable, its handle
     // can keep its share mode on its own description.
     const int made_flags = (oflags & O_ACCMODE) == O_WRONLY ? (oflags & ~O_ACCMODE) | O_RDWR : oflags;
@@ -472,15 +474,24 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
   if (created) {
     // A new file reads as archive without a stored mark, unless its name
     // makes it hidden; a birth time stands for the creation time.
+    bool kept = true;
     if (attrs != FILE_ATTRIBUTE_ARCHIVE || name[0] == '.')
-      ::fsetxattr(fd, win32::kAttributeName, &attrs, sizeof attrs, 0);
-    if (!has_birth) {
+      kept = ::fsetxattr(fd, win32::kAttributeName, &attrs, sizeof attrs, 0) == 0 || errno == ENOTSUP;
+    if (kept && !has_birth) {
       FILETIME ft = win32::filetime_from_unix_ns(fst.st_mtim.tv_sec * 1000000000LL + fst.st_mtim.tv_nsec);
       ::fsetxattr(fd, win32::kCreationName, &ft, sizeof ft, 0);
     }
+    if (kept && (flags & FILE_ATTRIBUTE_READONLY)) kept = ::fchmod(fd, fst.st_mode & 07555) == 0;
+    if (!kept) {
+      const DWORD e = win32::error_from_errno(errno);
+      win32::FolderChange change(folder);
+      if (::unlink(obj->unix_path.c_str()) == 0) change.done({}, name);
+      return fail(e);
+    }
   } else if (exists && disp == CREATE_ALWAYS) {
-    win32::store_attributes(obj->unix_path, attrs, false);
-    if (flags & FILE_ATTRIBUTE_READONLY) ::fchmod(fd, fst.st_mode & ~0222);
+    if (!win32::store_attributes(obj->unix_path, attrs, false) ||
+        ((flags & FILE_ATTRIBUTE_READONLY) && ::fchmod(fd, fst.st_mode & 07555) != 0))
+      return fail(win32::error_from_errno(errno));
   }
   obj->delete_on_close = (flags & FILE_FLAG_DELETE_ON_CLOSE) != 0;
 

@@ -20,6 +20,7 @@
 #include "platform/win32/kernel32/lasterror.h"
 #include "platform/win32/layer/layer_programs.h"
 #include "platform/win32/kernel32/message.h"
+#include "platform/win32/kernel32/process.h"
 
 namespace win32 {
 namespace {
@@ -72,6 +73,9 @@ std::string strip_trailing_slashes(std::string s) {
 }
 
 // A parsed Windows path.
+// The longest name a folder holds, in UTF-16 units.
+constexpr std::size_t kMaxComponent = 255;
+
 struct Parsed {
   enum Kind { Drive, Unc, Device } kind = Drive;
   char16_t drive = 0;
@@ -126,23 +130,35 @@ void split_components(std::u16string_view rest, std::vector<std::u16string>& com
 
 bool parse(std::u16string_view path, Parsed& p, std::u16string_view base);
 
-// Folds "." and ".."; Windows drops trailing dots and blanks of the last name.
-void fold(Parsed& p, bool strip_last) {
+// Folds "." and ".."; with `strip`, Windows' normalisation also drops the
+// trailing dots and blanks of every name, so that "a.", "a " and "a" are one
+// name and a name of dots alone ("...") goes away.
+void fold(Parsed& p, bool strip) {
   std::vector<std::u16string> out;
-  for (auto& c : p.comps) {
+  for (auto c : p.comps) {
     if (c == u".") continue;
     if (c == u"..") {
       if (!out.empty()) out.pop_back();
       continue;
     }
+    if (strip) {
+      while (!c.empty() && (c.back() == u'.' || c.back() == u' ')) c.pop_back();
+      if (c.empty()) continue;
+    }
     out.push_back(c);
   }
-  if (strip_last && !out.empty() && !p.trailing) {
-    std::u16string& last = out.back();
-    while (!last.empty() && (last.back() == u'.' || last.back() == u' ')) last.pop_back();
-    if (last.empty()) out.pop_back();
-  }
   p.comps = std::move(out);
+}
+
+// The current folder of drive `drive` when it is not the process's current
+// drive: the "=X:" variable, as a command shell keeps it, else the root.
+std::u16string drive_current_folder(char16_t drive) {
+  const char16_t name[] = {u'=', drive, u':', 0};
+  WCHAR buf[MAX_PATH + 1];
+  DWORD n = GetEnvironmentVariableW(name, buf, MAX_PATH + 1);
+  if (n >= 3 && n <= MAX_PATH && upper_letter(buf[0]) == drive && buf[1] == u':' && is_sep(buf[2]))
+    return std::u16string(buf, n);
+  return {};
 }
 
 // base is the current directory (a full drive path), used for relative forms.
@@ -184,11 +200,14 @@ bool parse(std::u16string_view path, Parsed& p, std::u16string_view base) {
     p.kind = Parsed::Drive;
     p.drive = upper_letter(path[0]);
     std::u16string_view rest = path.substr(2);
-    // Drive-relative: against the current directory when it is on that drive.
-    if ((rest.empty() || !is_sep(rest[0])) && base.size() >= 2 && upper_letter(base[0]) == p.drive &&
-        base[1] == u':') {
+    // Drive-relative: against the current directory when it is on that drive,
+    // else against that drive's own current folder.
+    if (rest.empty() || !is_sep(rest[0])) {
       bool unused;
-      split_components(base.substr(2), p.comps, unused);
+      if (base.size() >= 2 && upper_letter(base[0]) == p.drive && base[1] == u':')
+        split_components(base.substr(2), p.comps, unused);
+      else if (std::u16string other = drive_current_folder(p.drive); !other.empty())
+        split_components(std::u16string_view(other).substr(2), p.comps, unused);
     }
     split_components(rest, p.comps, p.trailing);
     fold(p, true);
@@ -295,11 +314,43 @@ std::string drive_root(char16_t letter) {
   return {};
 }
 
+namespace {
+
+// "CON", "nul.txt", "COM1 .log": the names that open a device in any folder,
+// whatever their extension; gives the device's name as written.
+bool device_name(std::u16string_view name, std::u16string& device) {
+  std::u16string_view base = name.substr(0, name.find(u'.'));
+  while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
+  std::u16string up;
+  for (char16_t c : base) up += upper_letter(c);
+  bool is = up == u"CON" || up == u"PRN" || up == u"AUX" || up == u"NUL";
+  if (up.size() == 4 && (up.compare(0, 3, u"COM") == 0 || up.compare(0, 3, u"LPT") == 0) && up[3] >= u'1' &&
+      up[3] <= u'9')
+    is = true;
+  if (is) device = base;
+  return is;
+}
+
+}  // namespace
+
 std::u16string full_path_name(std::u16string_view path) {
-  if (path.size() >= 4 && is_sep(path[0]) && is_sep(path[1]) && path[2] == u'?' && is_sep(path[3]))
-    return std::u16string(path);  // long paths are passed through untouched
+  const bool prefixed = path.size() >= 4 && is_sep(path[0]) && is_sep(path[1]) && is_sep(path[3]);
+  if (prefixed && path[2] == u'?') return std::u16string(path);  // long paths are passed through untouched
+  if (prefixed && path[2] == u'.') {
+    // The device namespace keeps its prefix; what follows is normalised.
+    Parsed p;
+    split_components(path.substr(4), p.comps, p.trailing);
+    fold(p, true);
+    std::u16string s = u"\\\\.\\";
+    for (std::size_t i = 0; i < p.comps.size(); ++i) s += (i ? u"\\" : u"") + p.comps[i];
+    if (p.trailing && !p.comps.empty()) s += u'\\';
+    return s;
+  }
   Parsed p;
   if (!parse(path, p, current_directory())) return {};
+  std::u16string device;
+  if (p.kind == Parsed::Drive && !p.comps.empty() && !p.trailing && device_name(p.comps.back(), device))
+    return u"\\\\.\\" + device;
   return format(p);
 }
 
@@ -328,6 +379,10 @@ bool map_path(const WCHAR* path, MappedPath& out, bool allow_wildcards, PathFact
   }
   for (std::size_t i = 0; i < p.comps.size(); ++i) {
     const bool last = i + 1 == p.comps.size();
+    if (p.comps[i].size() > kMaxComponent) {
+      SetLastError(ERROR_INVALID_NAME);
+      return false;
+    }
     for (char16_t c : p.comps[i])
       if (bad_char(c, allow_wildcards && last)) {
         SetLastError(ERROR_INVALID_NAME);
@@ -575,24 +630,61 @@ BOOL SetCurrentDirectoryW(LPCWSTR lpPathName) {
   return TRUE;
 }
 
-namespace {
-DWORD same_path_if_exists(LPCWSTR in, LPWSTR out, DWORD size) {
-  if (!in) {
+
+DWORD GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongPath, DWORD cchBuffer) {
+  if (!lpszShortPath) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
   win32::MappedPath m;
-  if (!win32::map_path(in, m)) return 0;
+  if (!win32::map_path(lpszShortPath, m)) return 0;
   if (m.state != win32::PathState::Exists) {
     SetLastError(m.state == win32::PathState::LastMissing ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
     return 0;
   }
-  return copy_out(std::u16string(in), out, size);
-}
-}  // namespace
-
-DWORD GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongPath, DWORD cchBuffer) {
-  return same_path_if_exists(lpszShortPath, lpszLongPath, cchBuffer);
+  // Each name as the folder holds it; the form of the path (drive, relative,
+  // long) as given. Names that fold ("." and "..") leave the text as it is.
+  std::u16string in(lpszShortPath), out;
+  std::size_t start = 0;
+  if (in.size() >= 4 && win32::is_sep(in[0]) && win32::is_sep(in[1]) && in[2] == u'?' && win32::is_sep(in[3]))
+    start = 4;
+  if (in.size() >= start + 2 && win32::is_letter(in[start]) && in[start + 1] == u':') start += 2;
+  std::vector<std::pair<std::size_t, std::size_t>> names;  // offset, length
+  for (std::size_t i = start; i < in.size();) {
+    if (win32::is_sep(in[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (j < in.size() && !win32::is_sep(in[j])) ++j;
+    names.emplace_back(i, j - i);
+    i = j;
+  }
+  std::vector<std::string> disk;
+  for (std::size_t i = 0; i < m.unix_path.size();) {
+    std::size_t j = m.unix_path.find('/', i);
+    if (j == std::string::npos) j = m.unix_path.size();
+    if (j > i) disk.push_back(m.unix_path.substr(i, j - i));
+    i = j + 1;
+  }
+  bool plain = names.size() <= disk.size();
+  for (const auto& [at, len] : names) {
+    std::u16string_view name(in.data() + at, len);
+    if (name == u"." || name == u"..") plain = false;
+  }
+  if (plain) {
+    std::size_t pos = 0;
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      const auto& [at, len] = names[k];
+      out.append(in, pos, at - pos);
+      out += win32::utf8_to_utf16(disk[disk.size() - names.size() + k]);
+      pos = at + len;
+    }
+    out.append(in, pos, std::u16string::npos);
+  } else {
+    out = in;
+  }
+  return copy_out(out, lpszLongPath, cchBuffer);
 }
 
 namespace {

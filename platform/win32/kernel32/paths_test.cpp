@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/win32/testing/test_world.h"
+#include "platform/win32/windows.h"
 
 namespace fs = std::filesystem;
 
@@ -139,6 +140,22 @@ TEST_F(Paths, FullPathNames) {
       {u"C:\\a\\b. ", u"C:\\a\\b"},
       {u"\\\\?\\C:\\a\\..\\b", u"\\\\?\\C:\\a\\..\\b"},
       {u"//srv/share/x", u"\\\\srv\\share\\x"},
+      // Trailing dots and blanks go from every name; a name of dots alone goes.
+      {u"C:\\a. \\b..\\c", u"C:\\a\\b\\c"},
+      {u"C:\\a\\...\\b", u"C:\\a\\b"},
+      {u"C:\\a\\b...\\", u"C:\\a\\b\\"},
+      // The device namespace keeps its prefix and is normalised.
+      {u"\\\\.\\C:\\a\\..\\b. ", u"\\\\.\\C:\\b"},
+      {u"\\\\.\\pipe\\x", u"\\\\.\\pipe\\x"},
+      // Device names, in any folder and with any extension.
+      {u"CON", u"\\\\.\\CON"},
+      {u"NUL", u"\\\\.\\NUL"},
+      {u"COM1", u"\\\\.\\COM1"},
+      {u"con.txt", u"\\\\.\\con"},
+      {u"c:\\dir\\nul", u"\\\\.\\nul"},
+      {u"LPT9 .log", u"\\\\.\\LPT9"},
+      {u"COM0", u"C:\\work\\COM0"},
+      {u"CONSOLE", u"C:\\work\\CONSOLE"},
   };
   for (const Case& c : cases) {
     WCHAR buf[MAX_PATH];
@@ -155,6 +172,69 @@ TEST_F(Paths, FullPathNames) {
   WCHAR tiny[4];
   EXPECT_EQ(GetFullPathNameW(u"sub\\file.txt", 4, tiny, nullptr), 21u);
   EXPECT_EQ(GetFullPathNameW(u"x", 0, nullptr, nullptr), 10u);
+}
+
+// Another drive's relative path goes against that drive's current folder, the
+// "=X:" variable a command shell keeps, else its root.
+TEST_F(Paths, EachDriveHasItsOwnCurrentFolder) {
+  WCHAR buf[MAX_PATH];
+  DWORD n = GetFullPathNameW(u"Q:a", MAX_PATH, buf, nullptr);
+  EXPECT_EQ(std::u16string(buf, n), u"Q:\\a");
+  ASSERT_TRUE(SetEnvironmentVariableW(u"=Q:", u"Q:\\dir\\sub"));
+  n = GetFullPathNameW(u"Q:a", MAX_PATH, buf, nullptr);
+  EXPECT_EQ(std::u16string(buf, n), u"Q:\\dir\\sub\\a");
+  n = GetFullPathNameW(u"q:..\\b", MAX_PATH, buf, nullptr);
+  EXPECT_EQ(std::u16string(buf, n), u"Q:\\dir\\b");
+  n = GetEnvironmentVariableW(u"=q:", buf, MAX_PATH);
+  EXPECT_EQ(std::u16string(buf, n), u"Q:\\dir\\sub");
+  ASSERT_TRUE(SetEnvironmentVariableW(u"=Q:", nullptr));
+  n = GetFullPathNameW(u"Q:a", MAX_PATH, buf, nullptr);
+  EXPECT_EQ(std::u16string(buf, n), u"Q:\\a");
+}
+
+TEST_F(Paths, LongPathNamesHaveTheCaseOnDisk) {
+  touch(c("Folder/MixedName.TXT"));
+  struct Case {
+    const char16_t* in;
+    const char16_t* out;  // empty: fails with `error`
+    DWORD error;
+  } cases[] = {
+      {u"c:\\folder\\mixedname.txt", u"c:\\Folder\\MixedName.TXT", 0},
+      {u"\\\\?\\C:\\FOLDER\\MIXEDNAME.txt", u"\\\\?\\C:\\Folder\\MixedName.TXT", 0},
+      {u"folder/mixedname.txt", u"Folder/MixedName.TXT", 0},
+      {u"C:\\folder\\missing.txt", u"", ERROR_FILE_NOT_FOUND},
+      {u"C:\\missing\\mixedname.txt", u"", ERROR_PATH_NOT_FOUND},
+  };
+  for (const auto& k : cases) {
+    WCHAR buf[MAX_PATH];
+    SetLastError(0);
+    DWORD n = GetLongPathNameW(k.in, buf, MAX_PATH);
+    if (*k.out) {
+      EXPECT_EQ(std::u16string(buf, n), k.out);
+    } else {
+      EXPECT_EQ(n, 0u);
+      EXPECT_EQ(GetLastError(), k.error);
+    }
+  }
+}
+
+// A name longer than a folder holds (255 units) is refused, as Windows does.
+TEST_F(Paths, ANameOverTwoHundredFiftyFiveUnitsIsInvalid) {
+  const std::u16string name(256, u'n');
+  for (const std::u16string prefix : {u"\\\\?\\C:\\", u"C:\\"}) {
+    const std::u16string path = prefix + name;
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  }
+  const std::u16string fits = u"\\\\?\\C:\\" + std::u16string(255, u'n');
+  HANDLE h = CreateFileW(fits.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  EXPECT_TRUE(fs::exists(c(std::string(255, 'n'))));
 }
 
 TEST_F(Paths, CurrentDirectory) {

@@ -1,10 +1,13 @@
 #include "platform/win32/kernel32/process.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -18,6 +21,7 @@
 #include "platform/win32/kernel32/file_internal.h"
 #include "platform/win32/kernel32/lasterror.h"
 #include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/spawn.h"
 #include "platform/win32/kernel32/version.h"
 
 extern char** environ;
@@ -156,6 +160,15 @@ std::u16string user_name() {
   return utf8_to_utf16(u.empty() ? "user" : u);
 }
 
+std::u16string computer_name() {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0 || !*host) std::strcpy(host, "localhost");
+  std::string upper = host;
+  upper = upper.substr(0, upper.find('.'));
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return utf8_to_utf16(upper.substr(0, MAX_COMPUTERNAME_LENGTH));
+}
+
 // The world's answer for a Windows variable that the Unix environment lacks.
 bool default_env(const std::u16string& name, std::u16string& value) {
   auto is = [&](const char16_t* n) { return equal_ignore_case(name, n); };
@@ -184,11 +197,7 @@ bool default_env(const std::u16string& name, std::u16string& value) {
   } else if (is(u"USERNAME")) {
     value = user_name();
   } else if (is(u"COMPUTERNAME")) {
-    char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) != 0 || !*host) std::strcpy(host, "localhost");
-    std::string upper = host;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    value = utf8_to_utf16(upper.substr(0, 15));
+    value = computer_name();
   } else if (is(u"OS") && !is_win9x()) {
     value = u"Windows_NT";
   } else {
@@ -197,9 +206,29 @@ bool default_env(const std::u16string& name, std::u16string& value) {
   return true;
 }
 
+// Names that begin with '=' (a shell's per-drive folders, "=C:") cannot live in
+// the Unix environment: the process keeps them aside, by upper-case name.
+std::map<std::u16string, std::u16string>& hidden_env() {
+  static auto* m = new std::map<std::u16string, std::u16string>;
+  return *m;
+}
+
+std::u16string upper_name(const std::u16string& name) {
+  std::u16string up = name;
+  for (char16_t& c : up) c = upcase(c);
+  return up;
+}
+
 bool lookup_env(const std::u16string& name, std::u16string& value) {
   std::string actual, v;
   bool found;
+  if (!name.empty() && name[0] == u'=') {
+    std::lock_guard<std::mutex> g(env_lock());
+    auto it = hidden_env().find(upper_name(name));
+    if (it == hidden_env().end()) return false;
+    value = it->second;
+    return true;
+  }
   {
     std::lock_guard<std::mutex> g(env_lock());
     found = find_env(utf16_to_utf8(name), actual, v);
@@ -210,6 +239,56 @@ bool lookup_env(const std::u16string& name, std::u16string& value) {
   }
   return default_env(name, value);
 }
+
+// ---------------------------------------------------------------------------
+// What a parent of the layer handed over
+
+constexpr char kLineVariable[] = "KV_COMMAND_LINE";
+constexpr char kRecordVariable[] = "KV_EXIT_RECORD";
+
+struct FromParent {
+  bool have_line = false;
+  std::string line;  // UTF-8
+  int record = -1;
+  dev_t record_dev = 0;
+  ino_t record_ino = 0;
+};
+
+// Taken once, at start, and removed from the environment, so that programs
+// this one starts by other means never see them.
+FromParent& from_parent() {
+  static FromParent* f = [] {
+    auto* r = new FromParent;
+    const std::string parent = std::to_string(::getppid()) + ":";
+    auto take = [&](const char* name, std::string& value) {
+      const char* v = std::getenv(name);
+      bool ours = v && std::strncmp(v, parent.c_str(), parent.size()) == 0;
+      if (ours) value = v + parent.size();
+      if (v) ::unsetenv(name);
+      return ours;
+    };
+    std::string v;
+    if (take(kRecordVariable, v) && !v.empty() && v.find_first_not_of("0123456789") == std::string::npos &&
+        v.size() < 9) {
+      int fd = std::stoi(v);
+      struct stat st;
+      if (fd > 2 && ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        r->record = fd;
+        r->record_dev = st.st_dev;
+        r->record_ino = st.st_ino;
+      }
+    }
+    if (take(kLineVariable, v)) {
+      r->have_line = true;
+      r->line = v;
+    }
+    return r;
+  }();
+  return *f;
+}
+
+[[maybe_unused]] const bool g_from_parent_taken = (from_parent(), true);
 
 // ---------------------------------------------------------------------------
 // Command line
@@ -231,6 +310,18 @@ CommandLine& command_line() {
       if (end == std::string::npos) end = all.size();
       args.push_back(all.substr(pos, end - pos));
       pos = end + 1;
+    }
+    if (from_parent().have_line) {
+      // The parent's line, when it is the one these arguments were made of.
+      std::u16string given = utf8_to_utf16(from_parent().line);
+      std::vector<std::u16string> split = split_command_line(given);
+      bool same = split.size() == args.size();
+      for (std::size_t i = 0; same && i < args.size(); ++i) same = split[i] == utf8_to_utf16(args[i]);
+      if (same) {
+        l->wide = given;
+        l->narrow_text = narrow(l->wide);
+        return l;
+      }
     }
     for (std::size_t i = 0; i < args.size(); ++i) {
       std::u16string a = i == 0 ? module_path() : utf8_to_utf16(args[i]);
@@ -288,6 +379,19 @@ std::u16string module_path() {
 }
 
 void at_fork(void (*prepare)(), void (*parent)(), void (*child)()) { pthread_atfork(prepare, parent, child); }
+
+void child_records(std::vector<std::string>& env, const std::u16string& line, int record_fd) {
+  auto named = [](const std::string& e, const char* name) {
+    std::size_t n = std::strlen(name);
+    return e.size() > n && e.compare(0, n, name) == 0 && e[n] == '=';
+  };
+  env.erase(std::remove_if(env.begin(), env.end(),
+                           [&](const std::string& e) { return named(e, kLineVariable) || named(e, kRecordVariable); }),
+            env.end());
+  const std::string me = std::to_string(::getpid()) + ":";
+  env.push_back(std::string(kLineVariable) + "=" + me + utf16_to_utf8(line));
+  if (record_fd >= 0) env.push_back(std::string(kRecordVariable) + "=" + me + std::to_string(record_fd));
+}
 
 }  // namespace win32
 
@@ -469,9 +573,17 @@ BOOL SetEnvironmentVariableW(LPCWSTR lpName, LPCWSTR lpValue) {
     return FALSE;
   }
   std::string name = utf16_to_utf8(lpName);
-  if (name.find('=') != std::string::npos) {
+  if (name.find('=', 1) != std::string::npos) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
+  }
+  if (name[0] == '=') {
+    std::lock_guard<std::mutex> g(env_lock());
+    if (lpValue)
+      hidden_env()[upper_name(lpName)] = lpValue;
+    else
+      hidden_env().erase(upper_name(lpName));
+    return TRUE;
   }
   std::lock_guard<std::mutex> g(env_lock());
   std::string actual, old;
@@ -535,9 +647,59 @@ DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize) {
 LPWSTR GetCommandLineW() { return command_line().wide.data(); }
 LPSTR GetCommandLineA() { return command_line().narrow_text.data(); }
 
-void ExitProcess(UINT uExitCode) { std::exit(static_cast<int>(uExitCode)); }
+void ExitProcess(UINT uExitCode) {
+  const FromParent& p = from_parent();
+  struct stat st;
+  if (p.record >= 0 && ::fstat(p.record, &st) == 0 && st.st_dev == p.record_dev && st.st_ino == p.record_ino) {
+    const unsigned char code[4] = {static_cast<unsigned char>(uExitCode), static_cast<unsigned char>(uExitCode >> 8),
+                                   static_cast<unsigned char>(uExitCode >> 16),
+                                   static_cast<unsigned char>(uExitCode >> 24)};
+    ssize_t n;
+    while ((n = ::write(p.record, code, sizeof code)) < 0 && errno == EINTR) {
+    }
+  }
+  std::exit(static_cast<int>(uExitCode));
+}
 
 DWORD GetCurrentProcessId() { return static_cast<DWORD>(::getpid()); }
+
+BOOL GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer) {
+  if (!pcbBuffer) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // The account of the process, as a token names it, whatever USER says.
+  std::u16string name;
+  if (passwd* pw = ::getpwuid(::geteuid())) name = utf8_to_utf16(pw->pw_name);
+  if (name.empty()) name = user_name();
+  const DWORD needed = static_cast<DWORD>(name.size() + 1);
+  if (!lpBuffer || *pcbBuffer < needed) {
+    *pcbBuffer = needed;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::copy(name.begin(), name.end(), lpBuffer);
+  lpBuffer[name.size()] = 0;
+  *pcbBuffer = needed;
+  return TRUE;
+}
+
+BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize) {
+  if (!nSize) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::u16string name = computer_name();
+  if (!lpBuffer || *nSize < name.size() + 1) {
+    *nSize = static_cast<DWORD>(name.size() + 1);
+    SetLastError(ERROR_BUFFER_OVERFLOW);
+    return FALSE;
+  }
+  std::copy(name.begin(), name.end(), lpBuffer);
+  lpBuffer[name.size()] = 0;
+  *nSize = static_cast<DWORD>(name.size());
+  return TRUE;
+}
 
 void GetSystemInfo(LPSYSTEM_INFO info) {
   if (!info) return;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/win32/layer/types.h"
 
@@ -44,12 +45,28 @@ BOOL SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
 // Returns the size needed, terminator included; unknown %names% stay as written.
 DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize);
 
-// The program's arguments joined by Windows quoting rules, the program as a
-// Windows path first.
+// A child that CreateProcessW of the layer started answers the command line
+// it was given, exactly. Any other process answers its arguments joined by
+// Windows quoting rules, the program as a Windows path first.
 LPWSTR GetCommandLineW();
 LPSTR GetCommandLineA();
+// The whole 32-bit code reaches a parent of the layer (GetExitCodeProcess);
+// other parents see its low byte.
 [[noreturn]] void ExitProcess(UINT uExitCode);
 DWORD GetCurrentProcessId();
+
+#define MAX_COMPUTERNAME_LENGTH 15
+#ifndef ERROR_BUFFER_OVERFLOW
+#define ERROR_BUFFER_OVERFLOW 111L
+#endif
+// The account's name (the Unix user's). *pcbBuffer is the size in characters;
+// it receives the characters copied with the terminator, or, with
+// ERROR_INSUFFICIENT_BUFFER, the size needed with the terminator.
+BOOL GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer);
+// The machine's NetBIOS name: the host name in capitals, at most 15
+// characters. *nSize receives the length without the terminator, or, with
+// ERROR_BUFFER_OVERFLOW, the size needed with the terminator.
+BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize);
 
 struct SYSTEM_INFO {
   union {
@@ -99,5 +116,11 @@ std::u16string quote_argument(const std::u16string& arg, bool always = false);
 // parent and `child` in the new process (which has only the forking thread).
 // Libraries that keep worker threads use it; any of the three may be null.
 void at_fork(void (*prepare)(), void (*parent)(), void (*child)());
+// What CreateProcessW hands a child of the layer in its environment `env`
+// ("NAME=value" texts; stale ones of an earlier generation are dropped): its
+// command line, and the pipe descriptor it leaves its 32-bit exit code in
+// (none when negative). The child takes both at start, only when they come
+// from its own parent and match its arguments.
+void child_records(std::vector<std::string>& env, const std::u16string& line, int record_fd);
 
 }  // namespace win32

@@ -2,11 +2,14 @@
 
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "platform/win32/kernel32/codepage.h"
 #include "platform/win32/testing/test_world.h"
 
 namespace {
@@ -203,6 +206,48 @@ TEST_F(Process, CommandLineAndIds) {
   EXPECT_TRUE(line.rfind(self, 0) == 0 || line.rfind(u"\"" + self + u"\"", 0) == 0);
   EXPECT_EQ(std::string(GetCommandLineA()).size(), line.size());
   EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(::getpid()));
+}
+
+// The output of a command, without its last newline.
+static std::string command_output(const char* command) {
+  std::string out;
+  if (FILE* f = ::popen(command, "r")) {
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, f)) out += buf;
+    ::pclose(f);
+  }
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+TEST_F(Process, UserAndComputerNamesWithTheirSizeRules) {
+  const std::string user = command_output("id -un");
+  ASSERT_FALSE(user.empty());
+  std::string host = command_output("uname -n");
+  host = host.substr(0, host.find('.'));
+  for (char& ch : host) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  host = host.substr(0, 15);
+
+  WCHAR buf[300];
+  DWORD size = 300;
+  ASSERT_TRUE(GetUserNameW(buf, &size));
+  EXPECT_EQ(win32::utf16_to_utf8(buf), user);
+  EXPECT_EQ(size, user.size() + 1);  // with the terminator
+  size = 1;
+  SetLastError(0);
+  EXPECT_FALSE(GetUserNameW(buf, &size));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(size, user.size() + 1);
+
+  size = 300;
+  ASSERT_TRUE(GetComputerNameW(buf, &size));
+  EXPECT_EQ(win32::utf16_to_utf8(buf), host);
+  EXPECT_EQ(size, host.size());  // without the terminator
+  size = static_cast<DWORD>(host.size());  // no room for the terminator
+  SetLastError(0);
+  EXPECT_FALSE(GetComputerNameW(buf, &size));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+  EXPECT_EQ(size, host.size() + 1);
 }
 
 TEST(ProcessExit, ExitProcessEndsWithTheCode) {

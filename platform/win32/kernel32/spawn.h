@@ -8,12 +8,17 @@
 // is looked for in the program's folder, the current folder, the system and
 // Windows folders, then the Unix PATH. A name that is not found as given is
 // tried again with ".exe" appended when it has no extension. A file that
-// cannot be run here (a Windows executable, a script without an interpreter
-// line) fails with ERROR_BAD_EXE_FORMAT; a file without execute permission
-// with ERROR_ACCESS_DENIED.
+// cannot be run here (a Windows executable, a text file, anything but an ELF
+// program or a script with an interpreter line) fails with
+// ERROR_BAD_EXE_FORMAT; a folder, or a file without execute permission, with
+// ERROR_ACCESS_DENIED.
 //
-// A child killed by a signal other than through TerminateProcess ends with
-// 128 plus the signal's number, as a Unix shell reports it.
+// Exit codes are 32-bit for a child that ends with ExitProcess. A child that a
+// fault ends gets the exception code Windows gives it: SIGSEGV and SIGBUS
+// 0xC0000005, SIGILL 0xC000001D, SIGFPE 0xC0000094, SIGABRT 0xC0000409 (the
+// release runtime's abort), SIGTRAP 0x80000003; any other signal other than
+// through TerminateProcess ends it with 128 plus the signal's number, as a
+// Unix shell reports it.
 #pragma once
 
 #include <string>
@@ -30,6 +35,7 @@
 #define CREATE_NO_WINDOW 0x08000000
 
 #define STARTF_USESHOWWINDOW 0x00000001
+#define STARTF_USESTDHANDLES 0x00000100
 
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
@@ -64,12 +70,16 @@ struct PROCESS_INFORMATION {
   DWORD dwThreadId;
 };
 
-// Window placement, console and standard-handle requests of the start-up
-// record are ignored (the child shares this process's standard streams);
+// Window placement and console requests of the start-up record are ignored.
+// The child shares this process's standard streams unless STARTF_USESTDHANDLES
+// gives its own: a file handle of the layer, or for any other handle (null
+// included) a stream that reads and writes nothing.
 // CREATE_NEW_PROCESS_GROUP puts the child in a process group of its own; a
 // non-null environment is a block of "NAME=value" texts, UTF-16 with
-// CREATE_UNICODE_ENVIRONMENT, else ANSI. CREATE_SUSPENDED is not served
-// (ERROR_NOT_SUPPORTED). hThread waits like hProcess and is closed the same.
+// CREATE_UNICODE_ENVIRONMENT, else ANSI. With CREATE_SUSPENDED the program
+// starts at ResumeThread(hThread); until then the child holds copies of this
+// process's descriptors. hThread waits like hProcess, answers
+// GetExitCodeThread with the process's code and is closed the same.
 BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES lpProcessAttributes,
                     LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags,
                     LPVOID lpEnvironment, LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
@@ -84,6 +94,14 @@ BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);
 DWORD GetProcessId(HANDLE Process);
 
+// The arguments of a command line by the shell's rules: those of the C
+// runtime, except that "" inside quotes gives a literal quote and ends the
+// quoting (as the runtimes before 2008 did). An empty or null line gives the
+// program's path alone; a line that starts with a blank gives an empty first
+// argument. One LocalAlloc block holds the null-terminated array and the
+// texts (free it with LocalFree). A null pNumArgs: ERROR_INVALID_PARAMETER.
+LPWSTR* CommandLineToArgvW(LPCWSTR lpCmdLine, int* pNumArgs);
+
 namespace win32 {
 
 // The arguments a Windows C runtime makes of a command line: the first by the
@@ -91,6 +109,11 @@ namespace win32 {
 // blank), the rest by the backslash-and-quote rules (2n backslashes before a
 // quote give n and the quote toggles quoting; 2n+1 give n and a literal quote;
 // "" inside quotes is a literal quote).
-std::vector<std::u16string> split_command_line(std::u16string_view line);
+// `shell_rule` splits as CommandLineToArgvW does.
+std::vector<std::u16string> split_command_line(std::u16string_view line, bool shell_rule = false);
+// The thread calls on PROCESS_INFORMATION.hThread; false when `h` names no
+// child process.
+bool process_thread_exit_code(HANDLE h, DWORD& code);
+bool resume_process_thread(HANDLE h, DWORD& previous);
 
 }  // namespace win32

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/win32/kernel32/handles.h"
+#include "platform/win32/kernel32/spawn.h"
 #include "platform/win32/kernel32/sync.h"
 #include "platform/win32/layer/threadstate.h"
 
@@ -231,6 +232,7 @@ std::uintptr_t _beginthreadex(void*, unsigned stack_size, unsigned (*start_addre
 void _endthreadex(unsigned retval) { ExitThread(retval); }
 
 DWORD ResumeThread(HANDLE hThread) {
+  if (DWORD previous; win32::resume_process_thread(hThread, previous)) return previous;
   auto t = win32::detail::thread_of(hThread);
   if (!t) return static_cast<DWORD>(-1);
   std::lock_guard<std::mutex> g(win32::wait_lock());
@@ -282,6 +284,10 @@ BOOL TerminateThread(HANDLE hThread, DWORD dwExitCode) {
 }
 
 BOOL GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
+  if (DWORD code; lpExitCode && win32::process_thread_exit_code(hThread, code)) {
+    *lpExitCode = code;
+    return TRUE;
+  }
   auto t = win32::detail::thread_of(hThread);
   if (!t) return FALSE;
   if (!lpExitCode) {
