@@ -888,9 +888,10 @@ BOOL Layer9x::WriteConsoleW(HANDLE console, const void* buffer, DWORD count, LPD
   const UINT page = GetConsoleOutputCP();
   std::string bytes(2 * static_cast<std::size_t>(count), '\0');
   int n = 0;
-  if (buffer && count) {
-    n = WideCharToMultiByte(page, 0, static_cast<const WCHAR*>(buffer), static_cast<int>(count), bytes.data(),
-                            static_cast<int>(bytes.size()), nullptr, nullptr);
+  if (buffer) {
+    n = count ? WideCharToMultiByte(page, 0, static_cast<const WCHAR*>(buffer), static_cast<int>(count),
+                                    bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr)
+              : 0;
     if (n <= 0) return FALSE;
   }
   return ::WriteConsoleA(console, buffer ? bytes.data() : nullptr, static_cast<DWORD>(n), written, reserved);
