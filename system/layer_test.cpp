@@ -360,9 +360,9 @@ TEST_F(LayerCalls, GuiSlotsAnswerAsWindows) {
        [&] {
          win32::record_debug_strings(true);
          SetLastError(1234);
-         L.OutputDebugStringW(u"débug 一");
+         L.OutputDebugStringW(u"d\u00E9bug \u4E00");
          EXPECT_EQ(GetLastError(), 1234u);
-         EXPECT_EQ(win32::recorded_debug_strings(), std::vector<std::u16string>{u"débug 一"});
+         EXPECT_EQ(win32::recorded_debug_strings(), std::vector<std::u16string>{u"d\u00E9bug \u4E00"});
          win32::record_debug_strings(false);
        }},
       {"87 WriteConsoleW: UTF-8 on a terminal, 6 on a file",
@@ -370,7 +370,7 @@ TEST_F(LayerCalls, GuiSlotsAnswerAsWindows) {
          layer_test::Terminal terminal;
          ASSERT_NE(terminal.handle(), INVALID_HANDLE_VALUE);
          DWORD written = 0;
-         const std::u16string text = u"héllo €";
+         const std::u16string text = u"h\u00E9llo \u20AC";
          ASSERT_TRUE(L.WriteConsoleW(terminal.handle(), text.data(), 7, &written, nullptr));
          EXPECT_EQ(written, 7u);
          EXPECT_EQ(terminal.read(), "h\xC3\xA9llo \xE2\x82\xAC");
@@ -430,7 +430,7 @@ TEST_F(LayerCalls, GuiSlotsAnswerAsWindows) {
          d.uID = 7;
          d.uFlags = NIF_TIP | NIF_MESSAGE;
          d.uCallbackMessage = WM_USER + 1;
-         std::u16string tip = u"Tip é";
+         std::u16string tip = u"Tip \u00E9";
          std::copy(tip.begin(), tip.end(), d.szTip);
          ASSERT_TRUE(L.Shell_NotifyIconW(NIM_ADD, &d));
          EXPECT_FALSE(L.Shell_NotifyIconW(NIM_ADD, &d));
