@@ -34,7 +34,6 @@ BOOL (*Module32First)(HANDLE snapshot, void* entry) = nullptr;
 namespace {
 
 // A call the platform does not serve yet.
-void notServed() { SetLastError(ERROR_CALL_NOT_IMPLEMENTED); }
 template <class R>
 R notServed(R failure) {
   SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
@@ -54,6 +53,14 @@ F lookUp(const char* module, const char* name) {
   HMODULE m = GetModuleHandleA(module);
   if (!m) return nullptr;
   return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m, name)));
+}
+
+// The file dialogs live with the GUI, which registers them when the
+// program has one: looked up at each call, as the GUI registers after the
+// layer starts.
+template <class F>
+F dialogEntry(const char* name) {
+  return lookUp<F>("comdlg32", name);
 }
 
 void lookUpAll() {
@@ -281,9 +288,7 @@ BOOL LayerNT::SetWindowTextW(HWND hwnd, LPCWSTR text) {
   return notServed<BOOL>(FALSE);
 }
 
-void LayerNT::OutputDebugStringW(LPCWSTR text) {
-  notServed();
-}
+void LayerNT::OutputDebugStringW(LPCWSTR text) { ::OutputDebugStringW(text); }
 
 LONG LayerNT::RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM access, PHKEY result) {
   return ::RegOpenKeyExW(key, subKey, options, access, result);
@@ -318,19 +323,15 @@ LONG LayerNT::RegDeleteValueW(HKEY key, LPCWSTR name) {
 }
 
 BOOL LayerNT::SystemParametersInfoW(UINT action, UINT param, PVOID data, UINT winIni) {
-  return notServed<BOOL>(FALSE);
+  return ::SystemParametersInfoW(action, param, data, winIni);
 }
 
-HFONT LayerNT::CreateFontIndirectW(const LOGFONTW* font) {
-  return notServed<HFONT>(nullptr);
-}
+HFONT LayerNT::CreateFontIndirectW(const LOGFONTW* font) { return ::CreateFontIndirectW(font); }
 
-BOOL LayerNT::GetTextMetricsW(HDC dc, LPTEXTMETRICW metrics) {
-  return notServed<BOOL>(FALSE);
-}
+BOOL LayerNT::GetTextMetricsW(HDC dc, LPTEXTMETRICW metrics) { return ::GetTextMetricsW(dc, metrics); }
 
 int LayerNT::EnumFontFamiliesExW(HDC dc, LOGFONTW* font, FONTENUMPROCW proc, LPARAM lParam, DWORD flags) {
-  return notServed<int>(0);
+  return ::EnumFontFamiliesExW(dc, font, proc, lParam, flags);
 }
 
 DWORD LayerNT::ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR buffer, DWORD capacity) {
@@ -338,23 +339,23 @@ DWORD LayerNT::ExpandEnvironmentStringsW(LPCWSTR source, LPWSTR buffer, DWORD ca
 }
 
 BOOL LayerNT::GetOpenFileNameW(LPOPENFILENAMEW request) {
-  return notServed<BOOL>(FALSE);
+  const auto dialog = dialogEntry<BOOL (*)(LPOPENFILENAMEW)>("GetOpenFileNameW");
+  return dialog ? dialog(request) : notServed<BOOL>(FALSE);
 }
 
 BOOL LayerNT::GetSaveFileNameW(LPOPENFILENAMEW request) {
-  return notServed<BOOL>(FALSE);
+  const auto dialog = dialogEntry<BOOL (*)(LPOPENFILENAMEW)>("GetSaveFileNameW");
+  return dialog ? dialog(request) : notServed<BOOL>(FALSE);
 }
 
-SHORT LayerNT::VkKeyScanW(WCHAR ch) {
-  return notServed<SHORT>(-1);
-}
+SHORT LayerNT::VkKeyScanW(WCHAR ch) { return ::VkKeyScanW(ch); }
 
-SHORT LayerNT::VkKeyScanExW(WCHAR ch, HKL layout) {
-  return notServed<SHORT>(-1);
-}
+SHORT LayerNT::VkKeyScanExW(WCHAR ch, HKL layout) { return ::VkKeyScanExW(ch, layout); }
 
-BOOL LayerNT::WinHelpW(HWND hwnd, LPCWSTR helpFile, UINT command, ULONG_PTR data) {
-  return notServed<BOOL>(FALSE);
+// The system has no WinHelp viewer: the call fails as where it is missing.
+BOOL LayerNT::WinHelpW(HWND, LPCWSTR, UINT, ULONG_PTR) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return FALSE;
 }
 
 HMODULE LayerNT::LoadLibraryW(LPCWSTR name) {
@@ -497,7 +498,7 @@ BOOL LayerNT::CredUnmarshalCredentialW(LPCWSTR marshaled, PCRED_MARSHAL_TYPE typ
 }
 
 BOOL LayerNT::WriteConsoleW(HANDLE console, const void* buffer, DWORD count, LPDWORD written, LPVOID reserved) {
-  return notServed<BOOL>(FALSE);
+  return ::WriteConsoleW(console, buffer, count, written, reserved);
 }
 
 DWORD LayerNT::GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD capacity) {
@@ -526,7 +527,5 @@ void LayerNT::GetNativeSystemInfo(LPSYSTEM_INFO info) {
   else
     ::GetSystemInfo(info);
 }
-
-BOOL Layer9x::Shell_NotifyIconA(DWORD, PNOTIFYICONDATAA) { return notServed<BOOL>(FALSE); }
 
 }  // namespace Windows

@@ -179,7 +179,19 @@ class Layer9x : public LayerNT {
   HINSTANCE ShellExecuteW(HWND hwnd, LPCWSTR operation, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory, INT show) override;
   BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) override;
   BOOL SHGetPathFromIDListW(LPCITEMIDLIST list, LPWSTR path) override;
-  virtual BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAA data);  // 94
+  void OutputDebugStringW(LPCWSTR text) override;
+  BOOL SystemParametersInfoW(UINT action, UINT param, PVOID data, UINT winIni) override;
+  HFONT CreateFontIndirectW(const LOGFONTW* font) override;
+  BOOL GetTextMetricsW(HDC dc, LPTEXTMETRICW metrics) override;
+  int EnumFontFamiliesExW(HDC dc, LOGFONTW* font, FONTENUMPROCW proc, LPARAM lParam, DWORD flags) override;
+  BOOL GetOpenFileNameW(LPOPENFILENAMEW request) override;
+  BOOL GetSaveFileNameW(LPOPENFILENAMEW request) override;
+  SHORT VkKeyScanW(WCHAR ch) override;
+  SHORT VkKeyScanExW(WCHAR ch, HKL layout) override;
+  DWORD_PTR SHGetFileInfoW(LPCWSTR path, DWORD attributes, SHFILEINFOW* info, UINT infoSize, UINT flags) override;
+  BOOL WriteConsoleW(HANDLE console, const void* buffer, DWORD count, LPDWORD written, LPVOID reserved) override;
+  // Takes the wide record and hands the ANSI one to Shell_NotifyIconA.
+  virtual BOOL Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAW data);  // 94
 };
 
 // The twin's conversions, all in the ANSI code page.
@@ -191,6 +203,14 @@ WCHAR* wideCopy(const char* text);
 // of them without one), within the destination's size; the units written.
 int wideToAnsi(char* destination, int destinationBytes, const WCHAR* source, int count);
 int ansiToWide(WCHAR* destination, int destinationChars, const char* source, int bytes);
+// Hands each font the ANSI enumeration finds to the caller's wide callback
+// (a FontEnumRequest behind `request`), LOGFONT and TEXTMETRIC converted;
+// the callback's answer goes back to the enumeration.
+struct FontEnumRequest {
+  FONTENUMPROCW proc;
+  LPARAM data;
+};
+int fontEnumThunk(const LOGFONTA* font, const TEXTMETRICA* metrics, DWORD type, LPARAM request);
 
 // The process's one layer object: made before every other global of the
 // program, deleted last at exit.

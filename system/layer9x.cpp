@@ -660,3 +660,259 @@ BOOL Layer9x::SHGetPathFromIDListW(LPCITEMIDLIST list, LPWSTR path) {
 }
 
 }  // namespace Windows
+
+namespace Windows {
+
+namespace {
+
+void logFontIn(LOGFONTA& a, const LOGFONTW& w) {
+  a = LOGFONTA{};
+  std::memcpy(&a, &w, offsetof(LOGFONTW, lfFaceName));  // five longs and eight bytes
+  wideToAnsi(a.lfFaceName, LF_FACESIZE, w.lfFaceName, LF_FACESIZE);
+}
+
+void logFontOut(LOGFONTW& w, const LOGFONTA& a) {
+  std::memcpy(&w, &a, offsetof(LOGFONTA, lfFaceName));
+  ansiToWide(w.lfFaceName, LF_FACESIZE, a.lfFaceName, LF_FACESIZE);
+}
+
+// The characters widen by value: each ANSI byte becomes the UTF-16 unit of
+// the same number.
+void textMetricOut(TEXTMETRICW& w, const TEXTMETRICA& a) {
+  std::memcpy(&w, &a, offsetof(TEXTMETRICA, tmFirstChar));  // eleven longs
+  w.tmFirstChar = a.tmFirstChar;
+  w.tmLastChar = a.tmLastChar;
+  w.tmDefaultChar = a.tmDefaultChar;
+  w.tmBreakChar = a.tmBreakChar;
+  w.tmItalic = a.tmItalic;
+  w.tmUnderlined = a.tmUnderlined;
+  w.tmStruckOut = a.tmStruckOut;
+  w.tmPitchAndFamily = a.tmPitchAndFamily;
+  w.tmCharSet = a.tmCharSet;
+}
+
+// A text list ("a\0b\0\0") in ANSI, its final empty string included.
+std::string listIn(const WCHAR* list) {
+  std::string out;
+  if (!list) return out;
+  const WCHAR* p = list;
+  while (*p) {
+    std::unique_ptr<char[]> one(narrowCopy(p));
+    if (one) out.append(one.get());
+    out.push_back('\0');
+    p += win32::wcslen16(p) + 1;
+  }
+  out.push_back('\0');
+  return out;
+}
+
+// A caller's text buffer of `capacity` characters, as ANSI bytes of the same
+// capacity holding its current text.
+std::unique_ptr<char[]> bufferIn(const WCHAR* text, DWORD capacity) {
+  if (!text || capacity == 0) return nullptr;
+  std::unique_ptr<char[]> bytes(new (std::nothrow) char[capacity]());
+  if (bytes) wideToAnsi(bytes.get(), static_cast<int>(capacity), text, static_cast<int>(capacity));
+  return bytes;
+}
+
+// Back within the caller's capacity: one text, or with multiple selection
+// the folder and names up to the empty one.
+void bufferOut(WCHAR* text, DWORD capacity, const char* bytes, bool list) {
+  if (!text || !bytes || capacity == 0) return;
+  if (!list) {
+    ansiToWide(text, static_cast<int>(capacity), bytes, static_cast<int>(capacity));
+    return;
+  }
+  DWORD end = 0;
+  while (end + 1 < capacity && (bytes[end] || bytes[end + 1])) ++end;
+  const DWORD length = end + 2 <= capacity ? end + 2 : capacity;
+  const int units = MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(length), text, static_cast<int>(capacity));
+  (void)units;
+}
+
+constexpr DWORD kAllowMultiSelect = 0x00000200;
+
+BOOL fileDialog(const char* name, OPENFILENAMEW* request) {
+  HMODULE dialogs = GetModuleHandleA("comdlg32");
+  const auto dialog = reinterpret_cast<BOOL (*)(OPENFILENAMEA*)>(
+      reinterpret_cast<void*>(dialogs ? GetProcAddress(dialogs, name) : nullptr));
+  if (!dialog) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+  }
+  if (!request) return dialog(nullptr);
+  const std::string filter = listIn(request->lpstrFilter);
+  std::unique_ptr<char[]> custom = bufferIn(request->lpstrCustomFilter, request->nMaxCustFilter);
+  std::unique_ptr<char[]> file = bufferIn(request->lpstrFile, request->nMaxFile);
+  std::unique_ptr<char[]> title = bufferIn(request->lpstrFileTitle, request->nMaxFileTitle);
+  Narrow initialDir(request->lpstrInitialDir), dialogTitle(request->lpstrTitle), defExt(request->lpstrDefExt);
+  const bool templateText = !isResourceNumber(request->lpTemplateName);
+  Narrow templateName(templateText ? request->lpTemplateName : nullptr);
+  OPENFILENAMEA a{};
+  a.lStructSize = sizeof a;
+  a.hwndOwner = request->hwndOwner;
+  a.hInstance = request->hInstance;
+  a.lpstrFilter = request->lpstrFilter ? filter.c_str() : nullptr;
+  a.lpstrCustomFilter = custom.get();
+  a.nMaxCustFilter = request->nMaxCustFilter;
+  a.nFilterIndex = request->nFilterIndex;
+  a.lpstrFile = file.get();
+  a.nMaxFile = request->nMaxFile;
+  a.lpstrFileTitle = title.get();
+  a.nMaxFileTitle = request->nMaxFileTitle;
+  a.lpstrInitialDir = initialDir;
+  a.lpstrTitle = dialogTitle;
+  a.Flags = request->Flags;
+  a.nFileOffset = request->nFileOffset;
+  a.nFileExtension = request->nFileExtension;
+  a.lpstrDefExt = defExt;
+  a.lCustData = request->lCustData;
+  a.lpfnHook = request->lpfnHook;
+  a.lpTemplateName = templateText ? templateName.get() : reinterpret_cast<const char*>(request->lpTemplateName);
+  const BOOL ok = dialog(&a);
+  if (ok) {
+    const bool list = (a.Flags & kAllowMultiSelect) != 0;
+    bufferOut(request->lpstrCustomFilter, request->nMaxCustFilter, custom.get(), false);
+    bufferOut(request->lpstrFile, request->nMaxFile, file.get(), list);
+    bufferOut(request->lpstrFileTitle, request->nMaxFileTitle, title.get(), false);
+    request->Flags = a.Flags;
+    request->nFilterIndex = a.nFilterIndex;
+    request->nFileOffset = a.nFileOffset;
+    request->nFileExtension = a.nFileExtension;
+  }
+  return ok;
+}
+
+}  // namespace
+
+int fontEnumThunk(const LOGFONTA* font, const TEXTMETRICA* metrics, DWORD type, LPARAM request) {
+  const auto* r = reinterpret_cast<const FontEnumRequest*>(request);
+  LOGFONTW w{};
+  TEXTMETRICW tm{};
+  if (font) logFontOut(w, *font);
+  if (metrics) textMetricOut(tm, *metrics);
+  return r->proc(font ? &w : nullptr, metrics ? &tm : nullptr, type, r->data);
+}
+
+void Layer9x::OutputDebugStringW(LPCWSTR text) { ::OutputDebugStringA(Narrow(text)); }
+
+BOOL Layer9x::SystemParametersInfoW(UINT action, UINT param, PVOID data, UINT winIni) {
+  if (action != SPI_GETNONCLIENTMETRICS || !data) return ::SystemParametersInfoA(action, param, data, winIni);
+  NONCLIENTMETRICSA a{};
+  a.cbSize = sizeof a;
+  const BOOL ok = ::SystemParametersInfoA(action, a.cbSize, &a, winIni);
+  if (!ok) return ok;
+  auto* w = static_cast<NONCLIENTMETRICSW*>(data);
+  w->iBorderWidth = a.iBorderWidth;
+  w->iScrollWidth = a.iScrollWidth;
+  w->iScrollHeight = a.iScrollHeight;
+  w->iCaptionWidth = a.iCaptionWidth;
+  w->iCaptionHeight = a.iCaptionHeight;
+  logFontOut(w->lfCaptionFont, a.lfCaptionFont);
+  w->iSmCaptionWidth = a.iSmCaptionWidth;
+  w->iSmCaptionHeight = a.iSmCaptionHeight;
+  logFontOut(w->lfSmCaptionFont, a.lfSmCaptionFont);
+  w->iMenuWidth = a.iMenuWidth;
+  w->iMenuHeight = a.iMenuHeight;
+  logFontOut(w->lfMenuFont, a.lfMenuFont);
+  logFontOut(w->lfStatusFont, a.lfStatusFont);
+  logFontOut(w->lfMessageFont, a.lfMessageFont);
+  return ok;
+}
+
+HFONT Layer9x::CreateFontIndirectW(const LOGFONTW* font) {
+  if (!font) return ::CreateFontIndirectA(nullptr);
+  LOGFONTA a;
+  logFontIn(a, *font);
+  return ::CreateFontIndirectA(&a);
+}
+
+BOOL Layer9x::GetTextMetricsW(HDC dc, LPTEXTMETRICW metrics) {
+  if (!metrics) return ::GetTextMetricsA(dc, nullptr);
+  TEXTMETRICA a{};
+  const BOOL ok = ::GetTextMetricsA(dc, &a);
+  if (ok) textMetricOut(*metrics, a);
+  return ok;
+}
+
+int Layer9x::EnumFontFamiliesExW(HDC dc, LOGFONTW* font, FONTENUMPROCW proc, LPARAM lParam, DWORD flags) {
+  FontEnumRequest request{proc, lParam};
+  LOGFONTA a{};
+  if (font) logFontIn(a, *font);
+  return ::EnumFontFamiliesExA(dc, font ? &a : nullptr, proc ? fontEnumThunk : nullptr,
+                               reinterpret_cast<LPARAM>(&request), flags);
+}
+
+BOOL Layer9x::GetOpenFileNameW(LPOPENFILENAMEW request) { return fileDialog("GetOpenFileNameA", request); }
+BOOL Layer9x::GetSaveFileNameW(LPOPENFILENAMEW request) { return fileDialog("GetSaveFileNameA", request); }
+
+SHORT Layer9x::VkKeyScanW(WCHAR ch) {
+  char ansi[2] = {};
+  WideCharToMultiByte(CP_ACP, 0, &ch, 1, ansi, 2, nullptr, nullptr);
+  return ::VkKeyScanA(ansi[0]);
+}
+
+SHORT Layer9x::VkKeyScanExW(WCHAR ch, HKL layout) {
+  char ansi[2] = {};
+  WideCharToMultiByte(CP_ACP, 0, &ch, 1, ansi, 2, nullptr, nullptr);
+  return ::VkKeyScanExA(ansi[0], layout);
+}
+
+DWORD_PTR Layer9x::SHGetFileInfoW(LPCWSTR path, DWORD attributes, SHFILEINFOW* info, UINT, UINT flags) {
+  const bool itemList = (flags & SHGFI_PIDL) != 0;
+  Narrow ansiPath(itemList ? nullptr : path);
+  SHFILEINFOA a{};
+  if (info) {
+    a.hIcon = info->hIcon;
+    a.iIcon = info->iIcon;
+    a.dwAttributes = info->dwAttributes;
+    wideToAnsi(a.szDisplayName, MAX_PATH, info->szDisplayName, MAX_PATH);
+    wideToAnsi(a.szTypeName, 80, info->szTypeName, 80);
+  }
+  const char* p = itemList ? reinterpret_cast<const char*>(path) : ansiPath.get();
+  const DWORD_PTR result = ::SHGetFileInfoA(p, attributes, info ? &a : nullptr, sizeof a, flags);
+  if (result != 0 && info) {
+    info->hIcon = a.hIcon;
+    info->iIcon = a.iIcon;
+    info->dwAttributes = a.dwAttributes;
+    ansiToWide(info->szDisplayName, MAX_PATH, a.szDisplayName, MAX_PATH);
+    ansiToWide(info->szTypeName, 80, a.szTypeName, 80);
+  }
+  return result;
+}
+
+BOOL Layer9x::WriteConsoleW(HANDLE console, const void* buffer, DWORD count, LPDWORD written, LPVOID reserved) {
+  const UINT page = GetConsoleOutputCP();
+  std::string bytes(2 * static_cast<std::size_t>(count), '\0');
+  int n = 0;
+  if (buffer) {
+    n = count ? WideCharToMultiByte(page, 0, static_cast<const WCHAR*>(buffer), static_cast<int>(count),
+                                    bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr)
+              : 0;
+    if (n <= 0) return FALSE;
+  }
+  return ::WriteConsoleA(console, buffer ? bytes.data() : nullptr, static_cast<DWORD>(n), written, reserved);
+}
+
+BOOL Layer9x::Shell_NotifyIconA(DWORD message, PNOTIFYICONDATAW data) {
+  if (!data) return ::Shell_NotifyIconA(message, nullptr);
+  NOTIFYICONDATAA a{};
+  a.cbSize = sizeof a;
+  a.hWnd = data->hWnd;
+  a.uID = data->uID;
+  a.uFlags = data->uFlags;
+  a.uCallbackMessage = data->uCallbackMessage;
+  a.hIcon = data->hIcon;
+  if (data->uFlags & NIF_TIP) wideToAnsi(a.szTip, 64, data->szTip, 128);
+  if (data->uFlags & NIF_INFO) {
+    wideToAnsi(a.szInfo, 256, data->szInfo, 256);
+    wideToAnsi(a.szInfoTitle, 64, data->szInfoTitle, 64);
+  }
+  a.dwState = data->dwState;
+  a.dwStateMask = data->dwStateMask;
+  a.uTimeout = data->uTimeout;
+  a.dwInfoFlags = data->dwInfoFlags;
+  return ::Shell_NotifyIconA(message, &a);
+}
+
+}  // namespace Windows

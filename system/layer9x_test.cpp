@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "platform/win32/windows.h"
 #include "platform/win32/testing/test_world.h"
 #include "system/layer.h"
+#include "system/layer_testing.h"
 
 namespace {
 
@@ -577,6 +579,258 @@ TEST_F(Layer9xCalls, ConversionRules) {
     row.check();
   }
   RegCloseKey(root);
+}
+
+// Stand-ins for the ANSI dialogs: what they were handed, and an answer.
+OPENFILENAMEA g_seen{};
+std::string g_seenFilter, g_seenFile, g_seenInitialDir, g_seenTitle, g_seenDefExt;
+BOOL g_dialogAnswer = TRUE;
+BOOL fakeOpenDialogA(OPENFILENAMEA* a) {
+  g_seen = *a;
+  // The whole list, its final empty string included.
+  g_seenFilter.clear();
+  if (const char* f = a->lpstrFilter) {
+    std::size_t n = 0;
+    while (f[n] || f[n + 1]) ++n;
+    g_seenFilter.assign(f, n + 2);
+  }
+  g_seenFile = a->lpstrFile ? a->lpstrFile : "(null)";
+  g_seenInitialDir = a->lpstrInitialDir ? a->lpstrInitialDir : "(null)";
+  g_seenTitle = a->lpstrTitle ? a->lpstrTitle : "(null)";
+  g_seenDefExt = a->lpstrDefExt ? a->lpstrDefExt : "(null)";
+  if (!g_dialogAnswer) return FALSE;
+  std::strcpy(a->lpstrFile, "C:\\d\xE9j\xE0\\\x80.txt");
+  std::strcpy(a->lpstrFileTitle, "\x80.txt");
+  a->nFileOffset = 9;
+  a->nFileExtension = 11;
+  a->nFilterIndex = 2;
+  a->Flags |= 0x00000001;  // OFN_READONLY
+  return TRUE;
+}
+
+std::vector<std::u16string> g_thunkFaces;
+std::vector<WCHAR> g_thunkLastChars;
+int CALLBACK collectWide(const LOGFONTW* font, const TEXTMETRICW* metrics, DWORD type, LPARAM answer) {
+  g_thunkFaces.emplace_back(font->lfFaceName);
+  g_thunkLastChars.push_back(metrics->tmLastChar);
+  EXPECT_EQ(type, DWORD{TRUETYPE_FONTTYPE});
+  return static_cast<int>(answer);
+}
+
+LOGFONTW faceFont(const char16_t* face, LONG height) {
+  LOGFONTW lf{};
+  lf.lfHeight = height;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  std::u16string f = face;
+  std::copy(f.begin(), f.end(), lf.lfFaceName);
+  return lf;
+}
+
+// The twin's rules for the GUI's structures, one row each: the ANSI side's
+// exact bytes where a stand-in sees them, else the wide layer's answer.
+TEST_F(Layer9xCalls, GuiStructureRules) {
+  ASSERT_TRUE(nt_.CreateDirectoryW(u"C:\\d\u00E9j\u00E0", nullptr));
+  HANDLE made = nt_.CreateFileW(u"C:\\d\u00E9j\u00E0\\\u20AC uro.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0,
+                                nullptr);
+  ASSERT_NE(made, INVALID_HANDLE_VALUE);
+  CloseHandle(made);
+  struct Row {
+    const char* rule;
+    std::function<void()> check;
+  };
+  const Row rows[] = {
+      {"47 SystemParametersInfoW: the 340-byte record converted back; other actions unchanged",
+       [&] {
+         NONCLIENTMETRICSW wide{}, twin9x{};
+         wide.cbSize = twin9x.cbSize = sizeof wide;
+         twin9x.iPaddedBorderWidth = 77;
+         ASSERT_TRUE(nt_.SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof wide, &wide, 0));
+         ASSERT_TRUE(twin().SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof twin9x, &twin9x, 0));
+         EXPECT_EQ(twin9x.iBorderWidth, wide.iBorderWidth);
+         EXPECT_EQ(twin9x.iCaptionHeight, wide.iCaptionHeight);
+         EXPECT_EQ(twin9x.iSmCaptionWidth, wide.iSmCaptionWidth);
+         EXPECT_EQ(twin9x.iMenuHeight, wide.iMenuHeight);
+         EXPECT_EQ(text(twin9x.lfMessageFont.lfFaceName), text(wide.lfMessageFont.lfFaceName));
+         EXPECT_EQ(text(twin9x.lfCaptionFont.lfFaceName), text(wide.lfCaptionFont.lfFaceName));
+         EXPECT_EQ(twin9x.lfStatusFont.lfHeight, -12);
+         EXPECT_EQ(twin9x.iPaddedBorderWidth, 77);  // not in the ANSI record
+         SetLastError(0);
+         EXPECT_FALSE(twin().SystemParametersInfoW(0x0030, 0, nullptr, 0));
+         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+       }},
+      {"48/49 CreateFontIndirectW, GetTextMetricsW: the face in, the characters widened by value",
+       [&] {
+         if (layer_test::fontconfigFamily("DejaVu Sans Mono") != "DejaVu Sans Mono") GTEST_SKIP();
+         HDC dc = CreateCompatibleDC(nullptr);
+         const LOGFONTW mono = faceFont(u"DejaVu Sans Mono", -12);
+         HFONT font = twin().CreateFontIndirectW(&mono);
+         ASSERT_NE(font, nullptr);
+         SelectObject(dc, font);
+         TEXTMETRICW wide{}, twin9x{};
+         ASSERT_TRUE(nt_.GetTextMetricsW(dc, &wide));
+         ASSERT_TRUE(twin().GetTextMetricsW(dc, &twin9x));
+         EXPECT_EQ(twin9x.tmPitchAndFamily & TMPF_FIXED_PITCH, 0);  // the face came through: fixed pitch
+         EXPECT_EQ(twin9x.tmHeight, wide.tmHeight);
+         EXPECT_EQ(twin9x.tmAveCharWidth, wide.tmAveCharWidth);
+         EXPECT_EQ(twin9x.tmFirstChar, 0x20);
+         EXPECT_EQ(twin9x.tmLastChar, 0xFF);  // an ANSI byte at most
+         EXPECT_EQ(twin9x.tmBreakChar, 0x20);
+         EXPECT_EQ(twin9x.tmCharSet, wide.tmCharSet);
+         DeleteObject(font);
+         DeleteDC(dc);
+       }},
+      {"50 EnumFontFamiliesExW: the face in, each font through the thunk",
+       [&] {
+         if (layer_test::fontconfigFamily("DejaVu Serif") != "DejaVu Serif") GTEST_SKIP();
+         HDC dc = CreateCompatibleDC(nullptr);
+         LOGFONTW lf = faceFont(u"DejaVu Serif", 0);
+         g_thunkFaces.clear();
+         g_thunkLastChars.clear();
+         EXPECT_EQ(twin().EnumFontFamiliesExW(dc, &lf, collectWide, 7, 0), 7);
+         EXPECT_EQ(g_thunkFaces, std::vector<std::u16string>{u"DejaVu Serif"});
+         EXPECT_EQ(g_thunkLastChars, std::vector<WCHAR>{0xFF});
+         DeleteDC(dc);
+         // The thunk alone: the face converted, the characters by value
+         // (0x80 stays U+0080, not the euro sign).
+         LOGFONTA a{};
+         a.lfHeight = 16;
+         a.lfWeight = 700;
+         std::strcpy(a.lfFaceName, "Caf\xE9 \x80");
+         TEXTMETRICA ta{};
+         ta.tmHeight = 16;
+         ta.tmFirstChar = 0x20;
+         ta.tmLastChar = 0x80;
+         ta.tmDefaultChar = 0x1F;
+         ta.tmBreakChar = 0x20;
+         ta.tmCharSet = 0;
+         Windows::FontEnumRequest request{collectWide, 3};
+         g_thunkFaces.clear();
+         g_thunkLastChars.clear();
+         EXPECT_EQ(Windows::fontEnumThunk(&a, &ta, TRUETYPE_FONTTYPE, reinterpret_cast<LPARAM>(&request)), 3);
+         EXPECT_EQ(g_thunkFaces, std::vector<std::u16string>{u"Caf\u00E9 \u20AC"});
+         EXPECT_EQ(g_thunkLastChars, std::vector<WCHAR>{0x0080});
+       }},
+      {"52/53 GetOpenFileNameW, GetSaveFileNameW: the request in ANSI, the answer back",
+       [&] {
+         win32::register_export("comdlg32", "GetOpenFileNameA", as_export(&fakeOpenDialogA));
+         WCHAR file[64] = u"d\u00E9but.txt";
+         WCHAR title[32] = {};
+         const WCHAR filter[] = u"T\u00E9xte (*.txt)\0*.txt\0Tout\0*.*\0";
+         OPENFILENAMEW request{};
+         request.lStructSize = sizeof request;
+         request.lpstrFilter = filter;
+         request.nFilterIndex = 1;
+         request.lpstrFile = file;
+         request.nMaxFile = 64;
+         request.lpstrFileTitle = title;
+         request.nMaxFileTitle = 32;
+         request.lpstrInitialDir = u"C:\\d\u00E9j\u00E0";
+         request.lpstrTitle = u"Ouvrir \u20AC";
+         request.lpstrDefExt = u"txt";
+         request.Flags = OFN_FILEMUSTEXIST;
+         request.lCustData = 99;
+         g_dialogAnswer = TRUE;
+         ASSERT_TRUE(twin().GetOpenFileNameW(&request));
+         EXPECT_EQ(g_seen.lStructSize, sizeof(OPENFILENAMEA));
+         // The whole list and its final empty string.
+         EXPECT_EQ(g_seenFilter, std::string("T\xE9xte (*.txt)\0*.txt\0Tout\0*.*\0", 30));
+         EXPECT_EQ(g_seenFile, "d\xE9" "but.txt");
+         EXPECT_EQ(g_seen.nMaxFile, 64u);
+         EXPECT_EQ(g_seenInitialDir, "C:\\d\xE9j\xE0");
+         EXPECT_EQ(g_seenTitle, "Ouvrir \x80");
+         EXPECT_EQ(g_seenDefExt, "txt");
+         EXPECT_EQ(g_seen.lCustData, 99);
+         EXPECT_EQ(g_seen.Flags, DWORD{OFN_FILEMUSTEXIST});
+         EXPECT_EQ(text(file), u"C:\\d\u00E9j\u00E0\\\u20AC.txt");
+         EXPECT_EQ(text(title), u"\u20AC.txt");
+         EXPECT_EQ(request.nFileOffset, 9);
+         EXPECT_EQ(request.nFileExtension, 11);
+         EXPECT_EQ(request.nFilterIndex, 2u);
+         EXPECT_EQ(request.Flags, DWORD{OFN_FILEMUSTEXIST | 1});
+         // Cancelled: nothing comes back.
+         WCHAR kept[64] = u"kept";
+         request.lpstrFile = kept;
+         g_dialogAnswer = FALSE;
+         EXPECT_FALSE(twin().GetOpenFileNameW(&request));
+         EXPECT_EQ(text(kept), u"kept");
+         win32::unregister_export("comdlg32", "GetOpenFileNameA");
+         SetLastError(0);
+         EXPECT_FALSE(twin().GetSaveFileNameW(&request));
+         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+       }},
+      {"54/55 VkKeyScanW, VkKeyScanExW: the character's ANSI byte (U+4E00 has none: '?')",
+       [&] {
+         EXPECT_EQ(twin().VkKeyScanW(u'a'), 0x41);
+         EXPECT_EQ(twin().VkKeyScanW(u'?'), 0x1BF);
+         EXPECT_EQ(twin().VkKeyScanW(u'\u4E00'), 0x1BF);
+         EXPECT_EQ(nt_.VkKeyScanW(u'\u4E00'), -1);
+         EXPECT_EQ(twin().VkKeyScanExW(u'Z', nullptr), 0x15A);
+       }},
+      {"38 OutputDebugStringW: the text in",
+       [&] {
+         win32::record_debug_strings(true);
+         twin().OutputDebugStringW(u"d\u00E9bug \u4E00");
+         EXPECT_EQ(win32::recorded_debug_strings(), std::vector<std::u16string>{u"d\u00E9bug ?"});
+         win32::record_debug_strings(false);
+       }},
+      {"87 WriteConsoleW: the console's code page (437), not the ANSI one",
+       [&] {
+         layer_test::Terminal terminal;
+         ASSERT_NE(terminal.handle(), INVALID_HANDLE_VALUE);
+         DWORD written = 0;
+         const std::u16string text437 = u"caf\u00E9 \u20AC";
+         ASSERT_TRUE(twin().WriteConsoleW(terminal.handle(), text437.data(), 6, &written, nullptr));
+         EXPECT_EQ(written, 6u);
+         EXPECT_EQ(terminal.read(), "caf\xC3\xA9 ?");  // the euro sign has no 437 byte
+         EXPECT_FALSE(twin().WriteConsoleW(terminal.handle(), text437.data(), 0, &written, nullptr));
+       }},
+      {"71 SHGetFileInfoW: the path in, the names back; an item list passed unchanged",
+       [&] {
+         const UINT asked = SHGFI_DISPLAYNAME | SHGFI_TYPENAME | SHGFI_ATTRIBUTES;
+         SHFILEINFOW info{};
+         ASSERT_EQ(twin().SHGetFileInfoW(u"C:\\d\u00E9j\u00E0\\\u20AC uro.txt", 0, &info, sizeof info, asked), 1u);
+         EXPECT_EQ(text(info.szDisplayName), u"\u20AC uro.txt");
+         EXPECT_EQ(text(info.szTypeName), u"TXT File");
+         EXPECT_EQ(info.dwAttributes, DWORD{SFGAO_FILESYSTEM});
+         LPITEMIDLIST list = nullptr;
+         ASSERT_EQ(SHParseDisplayName(u"C:\\d\u00E9j\u00E0", nullptr, &list, 0, nullptr), S_OK);
+         SHFILEINFOW folder{};
+         ASSERT_EQ(twin().SHGetFileInfoW(reinterpret_cast<LPCWSTR>(list), 0, &folder, sizeof folder,
+                                         asked | SHGFI_PIDL),
+                   1u);
+         EXPECT_EQ(text(folder.szDisplayName), u"d\u00E9j\u00E0");
+         EXPECT_EQ(text(folder.szTypeName), u"File folder");
+         CoTaskMemFree(list);
+         SHFILEINFOW none{};
+         EXPECT_EQ(twin().SHGetFileInfoW(u"C:\\n\u00F6ne.txt", 0, &none, sizeof none, asked), 0u);
+       }},
+      {"94 Shell_NotifyIconA: the tip in 64 bytes, the balloon's text and title",
+       [&] {
+         NOTIFYICONDATAW d{};
+         d.cbSize = sizeof d;
+         d.uID = 9;
+         d.uFlags = NIF_TIP | NIF_INFO;
+         const std::u16string tip = u"T\u00EFp " + std::u16string(100, u'x');
+         std::copy(tip.begin(), tip.end(), d.szTip);
+         const std::u16string info = u"Ballon \u20AC";
+         std::copy(info.begin(), info.end(), d.szInfo);
+         const std::u16string title = u"Titr\u00E9";
+         std::copy(title.begin(), title.end(), d.szInfoTitle);
+         d.uTimeout = 5000;
+         ASSERT_TRUE(static_cast<Windows::Layer9x&>(twin()).Shell_NotifyIconA(NIM_ADD, &d));
+         const auto icons = win32::notify_icons();
+         ASSERT_EQ(icons.size(), 1u);
+         EXPECT_EQ(icons[0].tip, tip.substr(0, 64));
+         EXPECT_EQ(icons[0].info, info);
+         EXPECT_EQ(icons[0].infoTitle, title);
+         EXPECT_EQ(icons[0].timeout, 5000u);
+         EXPECT_TRUE(static_cast<Windows::Layer9x&>(twin()).Shell_NotifyIconA(NIM_DELETE, &d));
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.rule);
+    row.check();
+  }
 }
 
 }  // namespace

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/win32/testing/test_world.h"
+#include "system/layer_testing.h"
 
 namespace {
 
@@ -196,28 +198,277 @@ TEST_F(LayerCalls, UnservedSlotsFailWithCallNotImplemented) {
       {18, [&] { return !L.AppendMenuW(nullptr, 0, 1, u"x"); }},
       {19, [&] { return !L.ModifyMenuW(nullptr, 0, 0, 1, u"x"); }},
       {37, [&] { return !L.SetWindowTextW(nullptr, u"x"); }},
-      {38, [&] { L.OutputDebugStringW(u"x"); return true; }},
-      {47, [&] { return !L.SystemParametersInfoW(0, 0, nullptr, 0); }},
-      {48, [&] { return L.CreateFontIndirectW(nullptr) == nullptr; }},
-      {49, [&] { return !L.GetTextMetricsW(nullptr, nullptr); }},
-      {50, [&] { return L.EnumFontFamiliesExW(nullptr, nullptr, nullptr, 0, 0) == 0; }},
+      {47, [&] { return !L.SystemParametersInfoW(0x0030, 0, nullptr, 0); }},  // only 41 is served
+      // Without a GUI that registered them, the program has no file dialogs.
       {52, [&] { return !L.GetOpenFileNameW(nullptr); }},
       {53, [&] { return !L.GetSaveFileNameW(nullptr); }},
-      {54, [&] { return L.VkKeyScanW(u'a') == -1; }},
-      {55, [&] { return L.VkKeyScanExW(u'a', nullptr) == -1; }},
-      {56, [&] { return !L.WinHelpW(nullptr, u"x", 0, 0); }},
       {63, [&] { return !L.SetComputerNameW(u"x"); }},
-      {87, [&] { return !L.WriteConsoleW(nullptr, "x", 1, nullptr, nullptr); }},
   };
   for (const Case& c : cases) {
     SetLastError(0);
     EXPECT_TRUE(c.failed()) << "slot " << c.slot;
     EXPECT_EQ(GetLastError(), DWORD{ERROR_CALL_NOT_IMPLEMENTED}) << "slot " << c.slot;
   }
-  Windows::Layer9x nine_x;
-  SetLastError(0);
-  EXPECT_FALSE(nine_x.Shell_NotifyIconA(0, nullptr));
-  EXPECT_EQ(GetLastError(), DWORD{ERROR_CALL_NOT_IMPLEMENTED});
+}
+
+std::vector<std::u16string> g_faces;
+int CALLBACK collectFaces(const LOGFONTW* font, const TEXTMETRICW* metrics, DWORD type, LPARAM answer) {
+  g_faces.emplace_back(font->lfFaceName);
+  EXPECT_EQ(type, DWORD{TRUETYPE_FONTTYPE});
+  EXPECT_EQ(font->lfCharSet, ANSI_CHARSET);
+  EXPECT_EQ(font->lfHeight, metrics->tmHeight);
+  return static_cast<int>(answer);
+}
+
+OPENFILENAMEW* g_dialogRequest = nullptr;
+BOOL fakeOpenDialog(OPENFILENAMEW* request) {
+  g_dialogRequest = request;
+  return TRUE;
+}
+
+LOGFONTW faceFont(const char16_t* face, LONG height) {
+  LOGFONTW lf{};
+  lf.lfHeight = height;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  std::u16string f = face;
+  std::copy(f.begin(), f.end(), lf.lfFaceName);
+  return lf;
+}
+
+// The slots of the GUI's Win32 calls, one row each, with Windows' answer:
+// fixed values, or the font file's own tables read apart from FreeType.
+TEST_F(LayerCalls, GuiSlotsAnswerAsWindows) {
+  LayerNT& L = *Windows::layer;
+  struct Row {
+    const char* rule;
+    std::function<void()> check;
+  };
+  const Row rows[] = {
+      {"47 SystemParametersInfoW: Windows 10's non-client metrics, the desktop's face at 9 points",
+       [&] {
+         NONCLIENTMETRICSW m{};
+         m.cbSize = sizeof m;
+         ASSERT_TRUE(L.SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof m, &m, 0));
+         const int values[] = {m.iBorderWidth,    m.iScrollWidth,     m.iScrollHeight, m.iCaptionWidth,
+                               m.iCaptionHeight,  m.iSmCaptionWidth,  m.iSmCaptionHeight, m.iMenuWidth,
+                               m.iMenuHeight,     m.iPaddedBorderWidth};
+         EXPECT_EQ(std::vector<int>(std::begin(values), std::end(values)),
+                   (std::vector<int>{1, 17, 17, 36, 22, 22, 22, 19, 19, 4}));
+         const std::string family = layer_test::fontconfigFamily("sans-serif");
+         for (const LOGFONTW* f : {&m.lfCaptionFont, &m.lfSmCaptionFont, &m.lfMenuFont, &m.lfStatusFont,
+                                   &m.lfMessageFont}) {
+           EXPECT_EQ(std::u16string(f->lfFaceName), layer_test::wide(family));
+           EXPECT_EQ(f->lfHeight, -12);
+           EXPECT_EQ(f->lfWeight, FW_NORMAL);
+         }
+         // The record before Vista: no padded border, nothing written past it.
+         NONCLIENTMETRICSW old{};
+         old.cbSize = offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth);
+         old.iPaddedBorderWidth = 77;
+         ASSERT_TRUE(L.SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, old.cbSize, &old, 0));
+         EXPECT_EQ(old.iScrollWidth, 17);
+         EXPECT_EQ(old.iPaddedBorderWidth, 77);
+         NONCLIENTMETRICSW wrong{};
+         wrong.cbSize = 100;
+         SetLastError(0);
+         EXPECT_FALSE(L.SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, 100, &wrong, 0));
+         EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+       }},
+      {"48/49 CreateFontIndirectW, GetTextMetricsW: DejaVu Sans read as GDI reads a TrueType font",
+       [&] {
+         if (layer_test::fontconfigFamily("DejaVu Sans") != "DejaVu Sans") GTEST_SKIP() << "no DejaVu Sans";
+         HDC dc = CreateCompatibleDC(nullptr);
+         ASSERT_NE(dc, nullptr);
+         struct Case {
+           LONG height;
+           LONG tmHeight, ascent, descent, internalLeading, average, maximum;
+         };
+         // OS/2 winAscent 1901, winDescent 483, xAvgCharWidth 1038, hhea
+         // advanceWidthMax 3838, 2048 units to the em.
+         for (const Case& c : {Case{-12, 14, 11, 3, 2, 6, 22}, Case{20, 20, 16, 4, 3, 9, 32}}) {
+           const LOGFONTW lf = faceFont(u"DejaVu Sans", c.height);
+           HFONT font = L.CreateFontIndirectW(&lf);
+           ASSERT_NE(font, nullptr);
+           SelectObject(dc, font);
+           TEXTMETRICW tm{};
+           ASSERT_TRUE(L.GetTextMetricsW(dc, &tm));
+           EXPECT_EQ(tm.tmHeight, c.tmHeight) << c.height;
+           EXPECT_EQ(tm.tmAscent, c.ascent) << c.height;
+           EXPECT_EQ(tm.tmDescent, c.descent) << c.height;
+           EXPECT_EQ(tm.tmInternalLeading, c.internalLeading) << c.height;
+           EXPECT_EQ(tm.tmExternalLeading, 0) << c.height;
+           EXPECT_EQ(tm.tmAveCharWidth, c.average) << c.height;
+           EXPECT_EQ(tm.tmMaxCharWidth, c.maximum) << c.height;
+           EXPECT_EQ(tm.tmWeight, 400);
+           EXPECT_EQ(tm.tmFirstChar, 0x20);
+           EXPECT_EQ(tm.tmLastChar, 0xFFFF);
+           EXPECT_EQ(tm.tmBreakChar, 0x20);
+           EXPECT_EQ(tm.tmPitchAndFamily, TMPF_FIXED_PITCH | TMPF_VECTOR | TMPF_TRUETYPE);  // variable pitch
+           EXPECT_EQ(tm.tmCharSet, ANSI_CHARSET);
+           EXPECT_TRUE(DeleteObject(font));
+         }
+         // A fixed-pitch face reads as one.
+         const LOGFONTW mono = faceFont(u"DejaVu Sans Mono", -12);
+         HFONT font = L.CreateFontIndirectW(&mono);
+         SelectObject(dc, font);
+         TEXTMETRICW tm{};
+         ASSERT_TRUE(L.GetTextMetricsW(dc, &tm));
+         EXPECT_EQ(tm.tmPitchAndFamily & TMPF_FIXED_PITCH, 0);
+         EXPECT_EQ(tm.tmAveCharWidth, tm.tmMaxCharWidth);
+         EXPECT_TRUE(DeleteObject(font));
+         EXPECT_FALSE(DeleteObject(font));
+         EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+         EXPECT_TRUE(DeleteDC(dc));
+         SetLastError(0);
+         EXPECT_FALSE(L.GetTextMetricsW(dc, &tm));
+         EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+       }},
+      {"50 EnumFontFamiliesExW: a face, every family, the callback's stop, an unserved character set",
+       [&] {
+         if (layer_test::fontconfigFamily("DejaVu Sans") != "DejaVu Sans") GTEST_SKIP() << "no DejaVu Sans";
+         HDC dc = CreateCompatibleDC(nullptr);
+         LOGFONTW lf = faceFont(u"dejavu sans", 0);
+         g_faces.clear();
+         EXPECT_EQ(L.EnumFontFamiliesExW(dc, &lf, collectFaces, 5, 0), 5);
+         EXPECT_EQ(g_faces, std::vector<std::u16string>{u"DejaVu Sans"});
+         lf = faceFont(u"", 0);
+         g_faces.clear();
+         EXPECT_EQ(L.EnumFontFamiliesExW(dc, &lf, collectFaces, 1, 0), 1);
+         EXPECT_NE(std::find(g_faces.begin(), g_faces.end(), u"DejaVu Sans Mono"), g_faces.end());
+         g_faces.clear();
+         EXPECT_EQ(L.EnumFontFamiliesExW(dc, &lf, collectFaces, 0, 0), 0);
+         EXPECT_EQ(g_faces.size(), 1u);
+         lf.lfCharSet = 128;  // SHIFTJIS_CHARSET
+         g_faces.clear();
+         EXPECT_EQ(L.EnumFontFamiliesExW(dc, &lf, collectFaces, 0, 0), 1);
+         EXPECT_TRUE(g_faces.empty());
+         DeleteDC(dc);
+       }},
+      {"52/53 GetOpenFileNameW, GetSaveFileNameW: the GUI's dialogs found by name",
+       [&] {
+         win32::register_export("comdlg32", "GetOpenFileNameW", as_export(&fakeOpenDialog));
+         OPENFILENAMEW request{};
+         EXPECT_TRUE(L.GetOpenFileNameW(&request));
+         EXPECT_EQ(g_dialogRequest, &request);
+         SetLastError(0);
+         EXPECT_FALSE(L.GetSaveFileNameW(&request));
+         EXPECT_EQ(GetLastError(), DWORD{ERROR_CALL_NOT_IMPLEMENTED});
+         win32::unregister_export("comdlg32", "GetOpenFileNameW");
+       }},
+      {"54/55 VkKeyScanW, VkKeyScanExW: the US layout's keys and shift states",
+       [&] {
+         const std::pair<WCHAR, SHORT> keys[] = {
+             {u'a', 0x41},  {u'A', 0x141}, {u'1', 0x31},  {u'!', 0x131}, {u')', 0x130}, {u' ', 0x20},
+             {u'\n', 0x20D}, {u'\r', 0x0D}, {u'\t', 0x09}, {u';', 0xBA},  {u':', 0x1BA}, {u'~', 0x1C0},
+             {u'\'', 0xDE}, {u'"', 0x1DE}, {0x03, 0x243}, {u'\u00E9', -1}, {u'\u4E00', -1}};
+         for (const auto& [ch, key] : keys) {
+           EXPECT_EQ(L.VkKeyScanW(ch), key) << static_cast<int>(ch);
+           EXPECT_EQ(L.VkKeyScanExW(ch, reinterpret_cast<HKL>(static_cast<ULONG_PTR>(0x04090409))), key);
+         }
+       }},
+      {"56 WinHelpW: fails as on a system without WinHelp",
+       [&] {
+         SetLastError(0);
+         EXPECT_FALSE(L.WinHelpW(nullptr, u"x.hlp", 0, 0));
+         EXPECT_EQ(GetLastError(), DWORD{ERROR_NOT_SUPPORTED});
+       }},
+      {"38 OutputDebugStringW: the text to a debugger, the last error kept",
+       [&] {
+         win32::record_debug_strings(true);
+         SetLastError(1234);
+         L.OutputDebugStringW(u"d\u00E9bug \u4E00");
+         EXPECT_EQ(GetLastError(), 1234u);
+         EXPECT_EQ(win32::recorded_debug_strings(), std::vector<std::u16string>{u"d\u00E9bug \u4E00"});
+         win32::record_debug_strings(false);
+       }},
+      {"87 WriteConsoleW: UTF-8 on a terminal, 6 on a file",
+       [&] {
+         layer_test::Terminal terminal;
+         ASSERT_NE(terminal.handle(), INVALID_HANDLE_VALUE);
+         DWORD written = 0;
+         const std::u16string text = u"h\u00E9llo \u20AC";
+         ASSERT_TRUE(L.WriteConsoleW(terminal.handle(), text.data(), 7, &written, nullptr));
+         EXPECT_EQ(written, 7u);
+         EXPECT_EQ(terminal.read(), "h\xC3\xA9llo \xE2\x82\xAC");
+         HANDLE file = CreateFileW(u"C:\\console.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+         ASSERT_NE(file, INVALID_HANDLE_VALUE);
+         SetLastError(0);
+         EXPECT_FALSE(L.WriteConsoleW(file, text.data(), 7, &written, nullptr));
+         EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+         CloseHandle(file);
+       }},
+      {"71 SHGetFileInfoW: names, type names and attributes of the world's files",
+       [&] {
+         ASSERT_TRUE(CreateDirectoryW(u"C:\\docs", nullptr));
+         HANDLE f = CreateFileW(u"C:\\docs\\report.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+         ASSERT_NE(f, INVALID_HANDLE_VALUE);
+         CloseHandle(f);
+         const UINT asked = SHGFI_DISPLAYNAME | SHGFI_TYPENAME | SHGFI_ATTRIBUTES;
+         SHFILEINFOW info{};
+         ASSERT_EQ(L.SHGetFileInfoW(u"C:\\docs\\report.txt", 0, &info, sizeof info, asked), 1u);
+         EXPECT_EQ(std::u16string(info.szDisplayName), u"report.txt");
+         EXPECT_EQ(std::u16string(info.szTypeName), u"TXT File");
+         EXPECT_EQ(info.dwAttributes, DWORD{SFGAO_FILESYSTEM});
+         ASSERT_EQ(L.SHGetFileInfoW(u"C:\\docs", 0, &info, sizeof info, asked), 1u);
+         EXPECT_EQ(std::u16string(info.szTypeName), u"File folder");
+         EXPECT_EQ(info.dwAttributes, DWORD{SFGAO_FILESYSTEM | SFGAO_FOLDER | SFGAO_FILESYSANCESTOR});
+         EXPECT_EQ(L.SHGetFileInfoW(u"C:\\docs\\gone.txt", 0, &info, sizeof info, asked), 0u);
+         ASSERT_EQ(L.SHGetFileInfoW(u"C:\\docs\\gone.abc", FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+                                    asked | SHGFI_USEFILEATTRIBUTES),
+                   1u);
+         EXPECT_EQ(std::u16string(info.szTypeName), u"ABC File");
+         ASSERT_EQ(L.SHGetFileInfoW(u"README", FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+                                    SHGFI_TYPENAME | SHGFI_USEFILEATTRIBUTES),
+                   1u);
+         EXPECT_EQ(std::u16string(info.szTypeName), u"File");
+         // A registered class names its type.
+         HKEY k = nullptr;
+         ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u".txt", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+                   ERROR_SUCCESS);
+         RegSetValueExW(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(u"txtfile"), 16);
+         RegCloseKey(k);
+         ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"txtfile", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                                   nullptr),
+                   ERROR_SUCCESS);
+         RegSetValueExW(k, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(u"Text Document"), 28);
+         RegCloseKey(k);
+         LPITEMIDLIST list = nullptr;
+         ASSERT_EQ(SHParseDisplayName(u"C:\\docs\\report.txt", nullptr, &list, 0, nullptr), S_OK);
+         ASSERT_EQ(L.SHGetFileInfoW(reinterpret_cast<LPCWSTR>(list), 0, &info, sizeof info, asked | SHGFI_PIDL), 1u);
+         EXPECT_EQ(std::u16string(info.szDisplayName), u"report.txt");
+         EXPECT_EQ(std::u16string(info.szTypeName), u"Text Document");
+         CoTaskMemFree(list);
+       }},
+      {"73 Shell_NotifyIconW: add once, modify and delete only what was added",
+       [&] {
+         NOTIFYICONDATAW d{};
+         d.cbSize = sizeof d;
+         d.uID = 7;
+         d.uFlags = NIF_TIP | NIF_MESSAGE;
+         d.uCallbackMessage = WM_USER + 1;
+         std::u16string tip = u"Tip \u00E9";
+         std::copy(tip.begin(), tip.end(), d.szTip);
+         ASSERT_TRUE(L.Shell_NotifyIconW(NIM_ADD, &d));
+         EXPECT_FALSE(L.Shell_NotifyIconW(NIM_ADD, &d));
+         ASSERT_EQ(win32::notify_icons().size(), 1u);
+         EXPECT_EQ(win32::notify_icons()[0].tip, tip);
+         EXPECT_EQ(win32::notify_icons()[0].callbackMessage, UINT{WM_USER + 1});
+         d.uFlags = NIF_INFO;
+         std::u16string info = u"Done";
+         std::copy(info.begin(), info.end(), d.szInfo);
+         EXPECT_TRUE(L.Shell_NotifyIconW(NIM_MODIFY, &d));
+         EXPECT_EQ(win32::notify_icons()[0].info, info);
+         EXPECT_EQ(win32::notify_icons()[0].tip, tip);
+         EXPECT_TRUE(L.Shell_NotifyIconW(NIM_DELETE, &d));
+         EXPECT_FALSE(L.Shell_NotifyIconW(NIM_DELETE, &d));
+         EXPECT_FALSE(L.Shell_NotifyIconW(NIM_MODIFY, &d));
+         EXPECT_TRUE(win32::notify_icons().empty());
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.rule);
+    row.check();
+  }
 }
 
 // Stand-ins for the optional entry points: each records that it ran.
@@ -386,7 +637,8 @@ TEST_F(OptionalEntryPoints, StartUpFoundOnlyWhatTheSystemHas) {
   Windows::testing::lookUpEntryPoints();
   EXPECT_NE(Windows::entry::GetNativeSystemInfo, nullptr);
   EXPECT_EQ(Windows::entry::Wow64DisableWow64FsRedirection, nullptr);
-  EXPECT_EQ(Windows::entry::SHGetFileInfoW, nullptr);
+  EXPECT_NE(Windows::entry::SHGetFileInfoW, nullptr);
+  EXPECT_NE(Windows::entry::Shell_NotifyIconW, nullptr);
   EXPECT_EQ(Windows::entry::CredReadW, nullptr);
   EXPECT_NE(Windows::entry::GetFileVersionInfoSizeW, nullptr);
   SetLastError(0);

@@ -6,6 +6,7 @@
 
 #include "platform/fox/fxwstring.h"
 #include "platform/win32/kernel32/paths.h"
+#include "platform/win32/kernel32/process.h"
 #include "platform/win32/user32/window.h"
 
 using namespace FX;
@@ -92,4 +93,17 @@ BOOL run(LPOPENFILENAMEW ofn, bool save) {
 
 BOOL GetOpenFileNameW(LPOPENFILENAMEW ofn) { return run(ofn, false); }
 BOOL GetSaveFileNameW(LPOPENFILENAMEW ofn) { return run(ofn, true); }
+
+namespace {
+// Code below the GUI (the operating-system layer) finds the dialogs by name,
+// as a program finds an export of a library it did not link.
+struct Exports {
+  Exports() {
+    win32::register_export("comdlg32", "GetOpenFileNameW",
+                           reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&GetOpenFileNameW)));
+    win32::register_export("comdlg32", "GetSaveFileNameW",
+                           reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&GetSaveFileNameW)));
+  }
+} exports;
+}  // namespace
 DWORD CommDlgExtendedError() { return t_error; }

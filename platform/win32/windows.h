@@ -54,3 +54,9 @@
 #else
 #include "platform/win32/ws2_32/winsock.h"
 #endif
+#include "platform/win32/gdi32/fonts.h"
+#include "platform/win32/user32/keys.h"
+#include "platform/win32/kernel32/console.h"
+#include "platform/win32/shell32/shell_fileinfo.h"
+#include "platform/win32/shell32/shell_notifyicon.h"
+#include "platform/win32/comdlg32/file_dialogs.h"

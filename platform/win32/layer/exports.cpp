@@ -56,6 +56,8 @@ const BuiltinExport* builtin_exports(std::size_t& count) {
       {"shell32", "SHChangeNotification_Lock", entry(&SHChangeNotification_Lock)},
       {"shell32", "SHChangeNotification_Unlock", entry(&SHChangeNotification_Unlock)},
       {"shell32", "SHGetPathFromIDListW", entry(&SHGetPathFromIDListW)},
+      {"shell32", "SHGetFileInfoW", entry(&SHGetFileInfoW)},
+      {"shell32", "Shell_NotifyIconW", entry(&Shell_NotifyIconW)},
       {"shell32", "SHGetMalloc", entry(&SHGetMalloc)},
       {"shell32", "SHGetDesktopFolder", entry(&SHGetDesktopFolder)},
       {"shell32", "#21", entry(&ILIsEqual)},
