@@ -84,6 +84,9 @@ expect_picture "gradient behind the left pane" 20,90 top_gradient.png 20,90
 expect_picture "gradient at the top right of the list" 700,53 top_gradient.png 700,53
 expect "no scroll bar" 1012,300 "245,252,255"
 expect "no scroll bar" 1012,60 "245,252,255"
+# The left pane's logo carries the product's name (the picture is the witness).
+expect_picture "logo panel" 95,344 bootmenu_logo_win.png 90,20
+expect_picture "logo lettering" 42,360 bootmenu_logo_win.png 37,36
 # No state item but the proposal: the place below the items is empty.
 expect "nothing below the help item" 442,450 "245,252,255"
 
