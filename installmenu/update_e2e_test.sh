@@ -44,6 +44,7 @@ cat > "$root/src/product.wxs" << 'WXS'
   <Product Id="5A1F0C3B-7E24-4D9A-8B61-2C9E4F7A0D13" Name="Dovecrest" Language="1033" Version="16.0.5555"
            Manufacturer="Korvane" UpgradeCode="6D2B7A4E-91C3-4F58-A0E7-3B5C8D19F264">
     <Package Id="11111111-AAAA-4BBB-8CCC-000000000001" InstallerVersion="200" Compressed="yes" Description="Dovecrest"/>
+    <Property Id="MsigenProductLanguage" Value="1"/>
     <Media Id="1" Cabinet="dovecrest.cab" EmbedCab="yes"/>
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="ProgramFilesFolder">
@@ -108,8 +109,11 @@ wait_window() {  # TITLE: the id of the first window of that title mapped since 
   done
   return 1
 }
-count() {  # PNG R,G,B: pixels of exactly that colour in the item list (right of the left pane)
-  convert "$1[1080x200+200+100]" -alpha off -fill black +opaque "rgb($2)" -fill white -opaque "rgb($2)" \
+count() {  # PNG R,G,B: pixels of exactly that colour in the item list (right of the left pane, under the gradient)
+  local w h
+  read -r w h < <(identify -format '%w %h' "$1" 2> /dev/null)
+  [ -n "$w" ] && [ "$w" -gt 200 ] && [ "$h" -gt 100 ] || { echo 0; return; }
+  convert "$1" -crop "$((w - 200))x$((h - 100))+200+100" +repage -alpha off -fill black +opaque "rgb($2)" -fill white -opaque "rgb($2)" \
     -format '%[fx:round(mean*w*h)]' info: 2> /dev/null
 }
 # The icons of the item list in a screenshot of the menu: "U E H", the number
