@@ -14,7 +14,7 @@ set -uo pipefail
 program=$(realpath "$1") kvinstall=$(realpath "$2") kvreg=$(realpath "$3") kvupdated=$(realpath "$4")
 here=$(cd "$(dirname "$0")" && pwd)
 [ -n "${DISPLAY:-}" ] || { echo "no X display: skipped"; exit 0; }
-for tool in xdotool import convert wixl msibuild python3; do
+for tool in xdotool import convert wixl msibuild zip python3; do
   command -v "$tool" > /dev/null || { echo "FAIL: $tool is missing"; exit 1; }
 done
 
@@ -62,12 +62,16 @@ WXS
 echo "MZ dovecrest" > "$root/src/dovecrest.exe"
 (cd "$root/src" && wixl -o "$root/pkg/product.msi" product.wxs) || { echo "FAIL: wixl"; exit 1; }
 printf 'Property\tValue\ns72\tl0\nProperty\tProperty\nPatchName\tVazedi hotfix\n' > "$root/src/idt/Property.idt"
-msibuild "$root/updates/hotfix.msp" -i "$root/src/idt/Property.idt" &&
-  msibuild "$root/updates/hotfix.msp" -s "Vazedi hotfix" Korvane "{5A1F0C3B-7E24-4D9A-8B61-2C9E4F7A0D13}" \
+patch=VDHM_Vazedi_english.msp
+msibuild "$root/src/$patch" -i "$root/src/idt/Property.idt" &&
+  msibuild "$root/src/$patch" -s "Vazedi hotfix" Korvane "{5A1F0C3B-7E24-4D9A-8B61-2C9E4F7A0D13}" \
     "{D0FFEE00-1234-4ABC-9DEF-00112233AABB}" || { echo "FAIL: msibuild"; exit 1; }
-size=$(stat -c %s "$root/updates/hotfix.msp")
+# The service offers the hotfix as the menu ships it: a bundle holding the
+# patch under the name of the product's language.
+(cd "$root/src" && zip -q -0 "$root/updates/hotfix.exe" "$patch") || { echo "FAIL: zip"; exit 1; }
+size=$(stat -c %s "$root/updates/hotfix.exe")
 offer() {  # VERSION: the one full package the service offers
-  printf '<update version="%s" description="A newer Vazedi hotfix"><file name="hotfix.msp" size="%s"/></update>' \
+  printf '<update version="%s" description="A newer Vazedi hotfix"><file name="hotfix.exe" size="%s"/></update>' \
     "$1" "$size" > "$root/updates/catalogue.xml"
 }
 serve() {  # [MISBEHAVIOUR...]: (re)starts the service and points the machine at it
@@ -186,7 +190,7 @@ serve
 start KV_INSTALLMENU_TEST_VERB=install KV_INSTALLMENU_TEST_ITEM=update_proposal KV_INSTALLMENU_TEST_TAKE_UPDATE=1
 menu=$(wait_window "$title") || { fail "state 2: the menu never showed"; cat "$root/out"; exit 1; }
 box=$(wait_window "Installation complete") || { fail "state 2: no \"Installation complete\""; since_start; cat "$root/out"; }
-grep -q "^GET /files/hotfix.msp" "$root/requests.txt" || fail "state 2: the hotfix was not fetched"
+grep -q "^GET /files/hotfix.exe" "$root/requests.txt" || fail "state 2: the hotfix was not fetched"
 # The busy window came (and went) before the install's own windows.
 # The busy window has the menu's title: a second window of that title.
 [ "$(since_start | awk -v t=" $title" '$1 == "map" && substr($0, length($0) - length(t) + 1) == t { print $2 }' |
