@@ -28,39 +28,36 @@ def png(w, h, pixel):
             chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b""))
 
 
-def close_glyph():
-    # 28 x 45: normal, hovered, pressed rows of 15 pixels; a cross of 9 pixels.
+def stacked_glyph(w, row, on):
+    # Three looks stacked, `row` pixels each: normal, hovered, pressed; on(x, v)
+    # tells the glyph's pixels within a look.
     def pixel(x, y):
-        look, v = divmod(y, 15)
-        colour = (GREY, DARK, BLUE)[look]
-        u = x - 14
-        w = v - 7
-        if abs(u) <= 4 and abs(w) <= 4 and (abs(u - w) <= 1 or abs(u + w) <= 1):
-            return colour
-        return CLEAR
-    return png(28, 45, pixel)
+        look, v = divmod(y, row)
+        return (GREY, DARK, BLUE)[look] if on(x, v) else CLEAR
+    return png(w, 3 * row, pixel)
+
+
+def close_glyph():
+    # 28 x 45: a cross of 9 pixels.
+    def on(x, v):
+        u, w = x - 14, v - 7
+        return abs(u) <= 4 and abs(w) <= 4 and (abs(u - w) <= 1 or abs(u + w) <= 1)
+    return stacked_glyph(28, 15, on)
 
 
 def help_glyph():
-    # 24 x 72: three rows of 24 pixels; a ring with a question mark.
-    def pixel(x, y):
-        look, v = divmod(y, 24)
-        colour = (GREY, DARK, BLUE)[look]
+    # 24 x 72: a ring with a question mark.
+    def on(x, v):
         dx, dy = x - 11.5, v - 11.5
-        r = (dx * dx + dy * dy) ** 0.5
-        if 9.5 <= r <= 11.2:
-            return colour
+        if 9.5 <= (dx * dx + dy * dy) ** 0.5 <= 11.2:
+            return True
         # the question mark: an arc, a stem and a dot
         ax, ay = x - 11.5, v - 8.5
         ar = (ax * ax + ay * ay) ** 0.5
         if 2.6 <= ar <= 4.4 and (ay < 0.5 or ax > 0):
-            return colour
-        if 11 <= x <= 12 and 12 <= v <= 14:
-            return colour
-        if 11 <= x <= 12 and 16 <= v <= 17:
-            return colour
-        return CLEAR
-    return png(24, 72, pixel)
+            return True
+        return 11 <= x <= 12 and (12 <= v <= 14 or 16 <= v <= 17)
+    return stacked_glyph(24, 24, on)
 
 
 def certificate_glyph():

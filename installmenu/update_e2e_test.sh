@@ -14,7 +14,7 @@ set -uo pipefail
 program=$(realpath "$1") kvinstall=$(realpath "$2") kvreg=$(realpath "$3") kvupdated=$(realpath "$4")
 here=$(cd "$(dirname "$0")" && pwd)
 [ -n "${DISPLAY:-}" ] || { echo "no X display: skipped"; exit 0; }
-for tool in xdotool import convert wixl msibuild python3; do
+for tool in xdotool import convert wixl msibuild zip python3; do
   command -v "$tool" > /dev/null || { echo "FAIL: $tool is missing"; exit 1; }
 done
 
@@ -44,6 +44,7 @@ cat > "$root/src/product.wxs" << 'WXS'
   <Product Id="5A1F0C3B-7E24-4D9A-8B61-2C9E4F7A0D13" Name="Dovecrest" Language="1033" Version="16.0.5555"
            Manufacturer="Korvane" UpgradeCode="6D2B7A4E-91C3-4F58-A0E7-3B5C8D19F264">
     <Package Id="11111111-AAAA-4BBB-8CCC-000000000001" InstallerVersion="200" Compressed="yes" Description="Dovecrest"/>
+    <Property Id="MsigenProductLanguage" Value="1"/>
     <Media Id="1" Cabinet="dovecrest.cab" EmbedCab="yes"/>
     <Directory Id="TARGETDIR" Name="SourceDir">
       <Directory Id="ProgramFilesFolder">
@@ -61,12 +62,16 @@ WXS
 echo "MZ dovecrest" > "$root/src/dovecrest.exe"
 (cd "$root/src" && wixl -o "$root/pkg/product.msi" product.wxs) || { echo "FAIL: wixl"; exit 1; }
 printf 'Property\tValue\ns72\tl0\nProperty\tProperty\nPatchName\tVazedi hotfix\n' > "$root/src/idt/Property.idt"
-msibuild "$root/updates/hotfix.msp" -i "$root/src/idt/Property.idt" &&
-  msibuild "$root/updates/hotfix.msp" -s "Vazedi hotfix" Korvane "{5A1F0C3B-7E24-4D9A-8B61-2C9E4F7A0D13}" \
+patch=VDHM_Vazedi_english.msp
+msibuild "$root/src/$patch" -i "$root/src/idt/Property.idt" &&
+  msibuild "$root/src/$patch" -s "Vazedi hotfix" Korvane "{5A1F0C3B-7E24-4D9A-8B61-2C9E4F7A0D13}" \
     "{D0FFEE00-1234-4ABC-9DEF-00112233AABB}" || { echo "FAIL: msibuild"; exit 1; }
-size=$(stat -c %s "$root/updates/hotfix.msp")
+# The service offers the hotfix as the menu ships it: a bundle holding the
+# patch under the name of the product's language.
+(cd "$root/src" && zip -q -0 "$root/updates/hotfix.exe" "$patch") || { echo "FAIL: zip"; exit 1; }
+size=$(stat -c %s "$root/updates/hotfix.exe")
 offer() {  # VERSION: the one full package the service offers
-  printf '<update version="%s" description="A newer Vazedi hotfix"><file name="hotfix.msp" size="%s"/></update>' \
+  printf '<update version="%s" description="A newer Vazedi hotfix"><file name="hotfix.exe" size="%s"/></update>' \
     "$1" "$size" > "$root/updates/catalogue.xml"
 }
 serve() {  # [MISBEHAVIOUR...]: (re)starts the service and points the machine at it
@@ -108,8 +113,11 @@ wait_window() {  # TITLE: the id of the first window of that title mapped since 
   done
   return 1
 }
-count() {  # PNG R,G,B: pixels of exactly that colour in the item list (right of the left pane)
-  convert "$1[1080x200+200+100]" -alpha off -fill black +opaque "rgb($2)" -fill white -opaque "rgb($2)" \
+count() {  # PNG R,G,B: pixels of exactly that colour in the item list (right of the left pane, under the gradient)
+  local w h
+  read -r w h < <(identify -format '%w %h' "$1" 2> /dev/null)
+  [ -n "$w" ] && [ "$w" -gt 200 ] && [ "$h" -gt 100 ] || { echo 0; return; }
+  convert "$1" -crop "$((w - 200))x$((h - 100))+200+100" +repage -alpha off -fill black +opaque "rgb($2)" -fill white -opaque "rgb($2)" \
     -format '%[fx:round(mean*w*h)]' info: 2> /dev/null
 }
 # The icons of the item list in a screenshot of the menu: "U E H", the number
@@ -182,7 +190,7 @@ serve
 start KV_INSTALLMENU_TEST_VERB=install KV_INSTALLMENU_TEST_ITEM=update_proposal KV_INSTALLMENU_TEST_TAKE_UPDATE=1
 menu=$(wait_window "$title") || { fail "state 2: the menu never showed"; cat "$root/out"; exit 1; }
 box=$(wait_window "Installation complete") || { fail "state 2: no \"Installation complete\""; since_start; cat "$root/out"; }
-grep -q "^GET /files/hotfix.msp" "$root/requests.txt" || fail "state 2: the hotfix was not fetched"
+grep -q "^GET /files/hotfix.exe" "$root/requests.txt" || fail "state 2: the hotfix was not fetched"
 # The busy window came (and went) before the install's own windows.
 # The busy window has the menu's title: a second window of that title.
 [ "$(since_start | awk -v t=" $title" '$1 == "map" && substr($0, length($0) - length(t) + 1) == t { print $2 }' |

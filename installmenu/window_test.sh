@@ -64,17 +64,31 @@ expect_picture "gradient band at the top-left corner" 4,4 top_gradient.png 4,4
 expect_picture "gradient band under the top area" 300,20 top_gradient.png 300,20
 expect "close glyph" 1001,16 "128,129,132"
 expect "shell background right of the gradient" 900,200 "245,252,255"
-# The items of state 0, their icons at their places in the category view.
-expect_picture "update proposal icon" 442,74 item_update_48.png 24,24
-expect_picture "update proposal icon" 442,60 item_update_48.png 24,10
-expect_picture "support icon" 230,175 item_support_48.png 24,24
-expect_picture "help icon" 442,182 item_support_48.png 24,24
-expect_picture "help icon" 442,168 item_support_48.png 24,10
-# The hotfix item is the list's focused entry: drawn, in the selection's tint.
-got=$(pixel "$root/shot.png" 230,95)
-[ "$got" != "245,252,255" ] || fail "no hotfix item at (230,95)"
-# No state item but the proposal: the place below it is empty.
-expect "nothing below the help item" 442,260 "245,252,255"
+# The items of state 0, their icons at their places in the category view:
+# the rows are centred, the separator takes a row of its own.
+expect_picture "update proposal icon" 442,246 item_update_48.png 24,24
+expect_picture "update proposal icon" 442,232 item_update_48.png 24,10
+expect_picture "support icon" 230,362 item_support_48.png 24,24
+expect_picture "help icon" 442,369 item_support_48.png 24,24
+expect_picture "help icon" 430,369 item_support_48.png 12,24
+expect "separator between the rows" 300,322 "128,129,132"
+# Nothing is chosen yet: the hotfix item, the list's current entry, shows its
+# icon as it is, not in the selection's tint.
+expect_picture "hotfix icon untinted" 230,251 item_hotfix_48.png 24,8
+# Clear corners of an icon show the list's background, not black.
+expect "support icon's clear corner" 207,339 "245,252,255"
+# The left pane lets the gradient through; the top right keeps it too (no
+# separator there); nothing to scroll, so no scroll bar.
+expect_picture "gradient behind the left pane" 100,60 top_gradient.png 100,60
+expect_picture "gradient behind the left pane" 20,90 top_gradient.png 20,90
+expect_picture "gradient at the top right of the list" 700,53 top_gradient.png 700,53
+expect "no scroll bar" 1012,300 "245,252,255"
+expect "no scroll bar" 1012,60 "245,252,255"
+# The left pane's logo carries the product's name (the picture is the witness).
+expect_picture "logo panel" 95,344 bootmenu_logo_win.png 90,20
+expect_picture "logo lettering" 42,360 bootmenu_logo_win.png 37,36
+# No state item but the proposal: the place below the items is empty.
+expect "nothing below the help item" 442,450 "245,252,255"
 
 # A second start ends with 1 and leaves one window.
 (cd "$root" && exec "$program" /package_file=second.msi) > "$root/out2" 2>&1

@@ -26,6 +26,23 @@ RED = (200, 48, 40)
 GREEN = (40, 150, 70)
 
 
+# 5 x 7 capitals and digits for the logo's lettering.
+GLYPHS = {
+    "D": ["###..", "#..#.", "#...#", "#...#", "#...#", "#..#.", "###.."],
+    "O": [".###.", "#...#", "#...#", "#...#", "#...#", "#...#", ".###."],
+    "V": ["#...#", "#...#", "#...#", "#...#", "#...#", ".#.#.", "..#.."],
+    "E": ["#####", "#....", "#....", "####.", "#....", "#....", "#####"],
+    "C": [".###.", "#...#", "#....", "#....", "#....", "#...#", ".###."],
+    "R": ["####.", "#...#", "#...#", "####.", "#.#..", "#..#.", "#...#"],
+    "S": [".####", "#....", "#....", ".###.", "....#", "....#", "####."],
+    "T": ["#####", "..#..", "..#..", "..#..", "..#..", "..#..", "..#.."],
+    "2": [".###.", "#...#", "....#", "...#.", "..#..", ".#...", "#####"],
+    "0": [".###.", "#...#", "#..##", "#.#.#", "##..#", "#...#", ".###."],
+    "1": ["..#..", ".##..", "..#..", "..#..", "..#..", "..#..", ".###."],
+    "3": ["####.", "....#", "....#", ".###.", "....#", "....#", "####."],
+}
+
+
 def png(width, height, pixel, alpha):
     """pixel(x, y) gives (r, g, b) or (r, g, b, a)."""
     raw = bytearray()
@@ -98,15 +115,28 @@ def images():
     out["korvane_link_16.png"] = disc_icon(16, KORV_BLUE, lambda u, v: abs(u + v) < 0.25 or (u < -0.2 and abs(u) < 0.45))
 
     def logo(x, y):
-        # A rounded blue panel with a light band: the menu's left-hand logo.
+        # A rounded blue panel carrying the product's name: the menu's
+        # left-hand logo.
         w, h = 180, 120
         cx = min(x, w - 1 - x)
         cy = min(y, h - 1 - y)
         if cx < 10 and cy < 10 and math.hypot(10 - cx, 10 - cy) > 10:
             return (0, 0, 0, 0)
-        if 52 <= y < 68:
-            return SHELL + (255,)
+        if lettering(x, y):
+            return (255, 255, 255, 255)
         return mix(BANNER1, BANNER2, y / h) + (255,)
+
+    words = [("DOVECREST", 2, 36), ("2013", 3, 62)]
+
+    def lettering(x, y):
+        for text, scale, top in words:
+            advance = 6 * scale
+            left = (180 - (len(text) * advance - scale)) // 2
+            if top <= y < top + 7 * scale and left <= x < left + len(text) * advance:
+                i, u = divmod(x - left, advance)
+                if u < 5 * scale and GLYPHS[text[i]][(y - top) // scale][u // scale] == "#":
+                    return True
+        return False
 
     out["bootmenu_logo_win.png"] = png(180, 120, logo, True)
     out["bootmenu_separator_win.png"] = png(

@@ -277,16 +277,25 @@ FXint FXKIconGroup::getDefaultHeight(FXint w) {
         break;
       }
       case FXKIconList::STYLE_CATEGORY: {
-        // As the grid of the layout places them.
+        // As the grid of the layout places them: hidden items take no room,
+        // a separator a row of its own.
         const FXint cell = getCellWidth(w);
+        FXKBrowser* browser = l->getBrowser();
         FXint x = 5, rowH = 0, sum = 0;
         for (FXKTerminal* child : children) {
-          FXint ch = child->getDefaultHeight(cell);
           auto* item = asIconItem(child);
-          if (l->getUniformItemHeight() && !(item && item->hasNoHighlight())) ch = std::max(ch, rh);
+          if (item && browser && !browser->isVisible(item->item.get())) continue;
+          const bool separator = item && item->hasNoHighlight();
+          if (separator && x > 5) {
+            sum += rowH;
+            rowH = 0;
+            x = 5;
+          }
+          FXint ch = child->getDefaultHeight(separator ? std::max(cell, w - 10) : cell);
+          if (l->getUniformItemHeight() && !separator) ch = std::max(ch, rh);
           rowH = std::max(rowH, ch);
           x += cell + 16;
-          if (x + cell > w) {
+          if (separator || x + cell > w) {
             sum += rowH;
             rowH = 0;
             x = 5;
@@ -385,12 +394,21 @@ void FXKIconGroup::layout() {
             child->flags &= ~FLAG_MARKED;
             continue;
           }
-          FXint h = child->getDefaultHeight(cell);
+          // In the category view a separator divides the rows: it takes a
+          // row of its own across the group.
+          const bool separator = style == FXKIconList::STYLE_CATEGORY && item && item->hasNoHighlight();
+          if (separator && cx > 5) {
+            cy += rowH;
+            cx = 5;
+            rowH = 0;
+          }
+          const FXint w = separator ? std::max(cell, width - 10) : cell;
+          FXint h = child->getDefaultHeight(w);
           if (l->getUniformItemHeight() && !(item && item->hasNoHighlight())) h = std::max(h, rh);
-          place(child, cx, cy, cell, h);
+          place(child, cx, cy, w, h);
           rowH = std::max(rowH, h);
           cx += cell + 16;
-          if (cx + cell > width) {
+          if (separator || cx + cell > width) {
             cy += rowH + (style == FXKIconList::STYLE_CATEGORY ? 0 : 16);
             cx = 5;
             rowH = 0;

@@ -745,7 +745,7 @@ void FXKIconItem::drawCell(FXKPaintDC& dc, FXint key, const FXRectangle& clip, i
       clipToCell();
       if (!enabled)
         d.drawIconSunken(icon, dc.ox + c->icon.x, dc.oy + c->icon.y);
-      else if (selected || l->hotItem() == this)
+      else if ((selected && focus) || l->hotItem() == this)
         d.drawIconShaded(icon, dc.ox + c->icon.x, dc.oy + c->icon.y);
       else
         d.drawIcon(icon, dc.ox + c->icon.x, dc.oy + c->icon.y);

@@ -93,7 +93,7 @@ FXIcon* FXKorvaneApp::loadIconStub(const void* name, FXuint options, FXColor tra
   if (it != archiveIcons_.end()) return it->second;
   std::unique_ptr<std::uint8_t[]> bytes(Common::loadResource(key.c_str()));
   if (!bytes) return nullptr;
-  FXIcon* icon = new FXPNGIcon(this, bytes.get(), transparent, options, 1, 1);
+  FXIcon* icon = fxMaskByAlpha(new FXPNGIcon(this, bytes.get(), transparent, options, 1, 1));
   archiveIcons_[key] = icon;
   return icon;
 }

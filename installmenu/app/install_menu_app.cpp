@@ -212,32 +212,38 @@ FXColor atomColor(FXWindow* window, FXint id) {
   return app ? app->getStockColor(id) : window->getBackColor();
 }
 
+// Paints the part of the window's picture that lies behind `pane` (FOX
+// frames and labels always fill their background, so a transparent mark
+// alone would hide the picture).
+void paintPictureBehind(FXWindow* pane, FXDC& dc, FXImage* picture, FXWindow* pictureWindow) {
+  if (!picture || !picture->id() || !pictureWindow) return;
+  FXint x = 0, y = 0;
+  pane->translateCoordinatesTo(x, y, pictureWindow, 0, 0);
+  dc.drawImage(picture, -x, -y);
+}
+
 }  // namespace
 
-// A band of the window that, once marked transparent, shows the part of the
-// window's picture that lies behind it (FOX frames always fill their
-// background, so the mark alone would hide the picture).
+// A band of the window that, once marked transparent, shows the window's
+// picture behind it.
 class FXKMenuBand : public FXHorizontalFrame {
   FXDECLARE(FXKMenuBand)
 
  public:
   FXKMenuBand(FXComposite* parent, FXImage* picture, FXWindow* pictureWindow, FXuint options, FXint pl, FXint pr,
-              FXint pt, FXint pb, FXint hs, FXint vs)
+              FXint pt, FXint pb, FXint hs, FXint vs, FXint minimumHeight)
       : FXHorizontalFrame(parent, options, 0, 0, 0, 0, pl, pr, pt, pb, hs, vs),
         picture_(picture),
-        pictureWindow_(pictureWindow) {}
-  FXint getDefaultHeight() override { return std::max<FXint>(FXHorizontalFrame::getDefaultHeight(), 44); }
+        pictureWindow_(pictureWindow),
+        minimumHeight_(minimumHeight) {}
+  FXint getDefaultHeight() override { return std::max<FXint>(FXHorizontalFrame::getDefaultHeight(), minimumHeight_); }
 
   long onPaint(FXObject*, FXSelector, void* ptr) {
     auto* event = static_cast<FXEvent*>(ptr);
     FXDCWindow dc(this, event);
     dc.setForeground(backColor);
     dc.fillRectangle(event->rect.x, event->rect.y, event->rect.w, event->rect.h);
-    if (picture_ && picture_->id() && pictureWindow_ && fxIsTransparent(this)) {
-      FXint x = 0, y = 0;
-      translateCoordinatesTo(x, y, pictureWindow_, 0, 0);
-      dc.drawImage(picture_, -x, -y);
-    }
+    if (fxIsTransparent(this)) paintPictureBehind(this, dc, picture_, pictureWindow_);
     drawFrame(dc, 0, 0, width, height);
     return 1;
   }
@@ -248,10 +254,49 @@ class FXKMenuBand : public FXHorizontalFrame {
  private:
   FXImage* picture_ = nullptr;
   FXWindow* pictureWindow_ = nullptr;
+  FXint minimumHeight_ = 0;
 };
 
 FXDEFMAP(FXKMenuBand) FXKMenuBandMap[] = {FXMAPFUNC(SEL_PAINT, 0, FXKMenuBand::onPaint)};
 FXIMPLEMENT(FXKMenuBand, FXHorizontalFrame, FXKMenuBandMap, ARRAYNUMBER(FXKMenuBandMap))
+
+// A picture label of a band: in a transparent band it shows the window's
+// picture around its icon.
+class FXKMenuBandLabel : public FXLabel {
+  FXDECLARE(FXKMenuBandLabel)
+
+ public:
+  FXKMenuBandLabel(FXComposite* parent, FXIcon* icon, FXuint options, FXImage* picture, FXWindow* pictureWindow)
+      : FXLabel(parent, FXString::null, icon, options), picture_(picture), pictureWindow_(pictureWindow) {}
+
+  long onPaint(FXObject*, FXSelector, void* ptr) {
+    FXDCWindow dc(this, static_cast<FXEvent*>(ptr));
+    dc.setForeground(backColor);
+    dc.fillRectangle(0, 0, width, height);
+    if (getParent() && fxIsTransparent(getParent())) paintPictureBehind(this, dc, picture_, pictureWindow_);
+    if (icon) {
+      FXint tx = 0, ix = 0, ty = 0, iy = 0;
+      just_x(tx, ix, 0, icon->getWidth());
+      just_y(ty, iy, 0, icon->getHeight());
+      if (isEnabled())
+        dc.drawIcon(icon, ix, iy);
+      else
+        dc.drawIconSunken(icon, ix, iy);
+    }
+    drawFrame(dc, 0, 0, width, height);
+    return 1;
+  }
+
+ protected:
+  FXKMenuBandLabel() = default;
+
+ private:
+  FXImage* picture_ = nullptr;
+  FXWindow* pictureWindow_ = nullptr;
+};
+
+FXDEFMAP(FXKMenuBandLabel) FXKMenuBandLabelMap[] = {FXMAPFUNC(SEL_PAINT, 0, FXKMenuBandLabel::onPaint)};
+FXIMPLEMENT(FXKMenuBandLabel, FXLabel, FXKMenuBandLabelMap, ARRAYNUMBER(FXKMenuBandLabelMap))
 
 namespace {
 
@@ -264,7 +309,7 @@ class DeployMenuLayout : public FXKShellLayoutMenu {
       : FXKShellLayoutMenu(shell, decorations, flags), shell_(shell) {}
 
   FXWindow* createTopArea(FXComposite* parent) override {
-    auto* frame = new FXKMenuBand(parent, shell_->gradientImage(), shell_, LAYOUT_FILL_X, 4, 4, 4, 4, 0, 0);
+    auto* frame = new FXKMenuBand(parent, shell_->gradientImage(), shell_, LAYOUT_FILL_X, 4, 4, 4, 4, 0, 0, 44);
     frame->setBackColor(atomColor(parent, kShellBorderBackground));
     // The close glyph keeps to the right; the frame's left is the gradient's. Its
     // picture is masked by black, as every picture of this FOX build.
@@ -272,6 +317,22 @@ class DeployMenuLayout : public FXKShellLayoutMenu {
                                 FXKShellWindow::ID_EXIT, 0x10110004 | LAYOUT_RIGHT, 0, 0, 0, 0, 2, 2, 2, 2);
     button->setBackColor(atomColor(parent, kShellBorderBackground));
     button->setTextColor(atomColor(parent, kShellForeground));
+    return frame;
+  }
+
+  // The menu style's logo and separator, in a pane that lets the window's
+  // picture show through once it is marked transparent.
+  FXWindow* createLeftPane(FXComposite* container) override {
+    FXImage* picture = shell_->gradientImage();
+    auto* frame = new FXKMenuBand(container, picture, shell_, LAYOUT_FILL_Y, 0, 0, 0, 0, 0, 0, 0);
+    frame->setBackColor(atomColor(container, kShellBackground));
+    auto* app = dynamic_cast<FXExtApp*>(container->getApp());
+    auto icon = [&](const char* name) { return app ? app->loadIconByName(name, 0x18, 0xff000000) : nullptr; };
+    auto* logo = new FXKMenuBandLabel(frame, icon("bootmenu_logo_win.png"), 0x10c00, picture, shell_);
+    logo->setBackColor(atomColor(container, kShellBackground));
+    logo->setTextColor(atomColor(container, kShellForeground));
+    auto* separator = new FXKMenuBandLabel(frame, icon("bootmenu_separator_win.png"), 0x100804, picture, shell_);
+    separator->setBackColor(atomColor(container, kShellBackground));
     return frame;
   }
 

@@ -47,9 +47,6 @@ class FXKInstallMenuApp : public FXKorvaneApp {
   FXKInstallMenuShell* mainWindow() const { return main_; }
 
  private:
-  std::int32_t silent_ = 0;
-  char** arguments_ = nullptr;
-  std::int32_t argumentCount_ = 0;
   FXKInstallMenuShell* main_ = nullptr;
   FXWString packageFile_;
   Processor::Cancelable* cancel_ = nullptr;

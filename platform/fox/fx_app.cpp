@@ -144,7 +144,23 @@ FXImage* FXExtApp::loadImageStub(const void* name, FXuint options, bool fromArch
 
 FXIcon* FXExtApp::loadIconStub(const void* name, FXuint options, FXColor transparent, bool fromArchive, void*) {
   if (fromArchive || !name) return nullptr;
-  return new FXPNGIcon(this, name, transparent, options);
+  return fxMaskByAlpha(new FXPNGIcon(this, name, transparent, options));
+}
+
+FXIcon* fxMaskByAlpha(FXIcon* icon) {
+  // The pictures are drawn with their alpha channel honoured whatever the
+  // options say; FOX 1.6 would paint the colour of an "opaque" picture's clear
+  // pixels (black), so such a picture is masked by its alpha channel instead.
+  if (!icon || !icon->getData()) return icon;
+  const FXColor* pixel = icon->getData();
+  const FXColor* end = pixel + static_cast<std::size_t>(icon->getWidth()) * icon->getHeight();
+  for (; pixel != end; ++pixel) {
+    if (FXALPHAVAL(*pixel) != 255) {
+      icon->setOptions(icon->getOptions() & ~(IMAGE_OPAQUE | IMAGE_ALPHACOLOR | IMAGE_ALPHAGUESS));
+      break;
+    }
+  }
+  return icon;
 }
 
 void FXExtApp::freeImageStub(FXImage* image) { delete image; }

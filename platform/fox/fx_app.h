@@ -23,6 +23,10 @@
 
 namespace FX {
 
+// A picture with clear pixels in its alpha channel is masked by that channel,
+// whatever its options ask (opaque, or keyed by a colour). Answers the icon.
+FXIcon* fxMaskByAlpha(FXIcon* icon);
+
 class FXExtApp : public FXApp {
   FXDECLARE(FXExtApp)
 
