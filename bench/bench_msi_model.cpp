@@ -12,6 +12,7 @@
 //           it), against `msibuild -i` importing the same 1,000 changed rows;
 //           the sides alternate, each run on a fresh copy (copy not timed).
 //           Goal: the model within 1.5x of msibuild.
+//   `read`: the read side alone, model and raw libmsi alternating run by run.
 //
 // Every measured run is a whole child process (this program re-run in a worker
 // mode), so the figures include start-up and clean-up on both sides, and the
@@ -253,6 +254,39 @@ int importSide(const std::string& self, const std::string& dir) {
   return 0;
 }
 
+// The read side alone, the model and raw libmsi alternating run by run on the
+// same package (the tree, Property and File read, 1,000 look-ups).
+int readSide(const std::string& self, const std::string& dir) {
+  std::printf("read: open read-only, the tree, Property and File, %d look-ups, model vs raw libmsi (median of %d, "
+              "alternating)\n",
+              kLookups, 2 * kRuns);
+  std::printf("%-8s %12s %12s %8s %10s %10s %8s\n", "rows", "model ms", "raw ms", "ratio", "model MB", "raw MB",
+              "MB ratio");
+  for (int rows : {10000, 50000}) {
+    std::string pkg = dir + "/r" + std::to_string(rows) + ".msi";
+    buildPackage(pkg, dir, rows);
+    std::string n = std::to_string(rows);
+    std::vector<double> model, raw;
+    long modelPeak = 0, rawPeak = 0;
+    for (int r = 0; r < 2 * kRuns; ++r) {
+      bool modelFirst = r % 2 == 0;
+      for (int side = 0; side < 2; ++side) {
+        bool isModel = (side == 0) == modelFirst;
+        Figure f = bench::run_forked({self, isModel ? "model-read" : "raw-read", pkg, n});
+        (isModel ? model : raw).push_back(f.seconds);
+        long& peak = isModel ? modelPeak : rawPeak;
+        peak = std::max(peak, f.peakKb);
+      }
+    }
+    std::sort(model.begin(), model.end());
+    std::sort(raw.begin(), raw.end());
+    double m = model[model.size() / 2], w = raw[raw.size() / 2];
+    std::printf("%-8d %12.1f %12.1f %8.2f %10.1f %10.1f %8.2f\n", rows, m * 1e3, w * 1e3, m / w, modelPeak / 1024.0,
+                rawPeak / 1024.0, static_cast<double>(modelPeak) / static_cast<double>(rawPeak));
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -273,6 +307,7 @@ int main(int argc, char** argv) {
   const std::string msiinfo = which("msiinfo");
 
   if (argc == 2 && std::string(argv[1]) == "import") return importSide(self, dir);
+  if (argc == 2 && std::string(argv[1]) == "read") return readSide(self, dir);
   std::printf("read: open read-only, load Property and File, %d look-ups (median of %d processes)\n", kLookups, kRuns);
   std::printf("%-8s %12s %12s %12s %8s %8s %10s %10s %10s\n", "rows", "model ms", "raw ms", "msiinfo ms",
               "/raw", "/msiinfo", "model MB", "raw MB", "msiinfo MB");
