@@ -83,6 +83,13 @@ class FXKItemIterator {
   virtual void next() = 0;
   // Not owned by the caller.
   virtual FXKBrowserItem* current() const = 0;
+  // The current item, owned by the caller from now on; current() is then
+  // no longer valid for this position. Iterators that own their items hand
+  // them over instead of being copied.
+  virtual FXKBrowserItem* takeCurrent() {
+    const FXKBrowserItem* c = current();
+    return c ? c->clone() : nullptr;
+  }
 };
 
 // An iterator over a list of owned items.
@@ -94,6 +101,7 @@ class FXKListItemIterator : public FXKItemIterator {
   bool isValid() const override { return at_ < items_.size(); }
   void next() override { ++at_; }
   FXKBrowserItem* current() const override { return isValid() ? items_[at_].get() : nullptr; }
+  FXKBrowserItem* takeCurrent() override { return isValid() ? items_[at_].release() : nullptr; }
   std::size_t size() const { return items_.size(); }
 
  private:

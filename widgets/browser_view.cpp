@@ -281,11 +281,15 @@ void FXKBrowserView::populate(const FXKBrowserItem* parent, bool recursive) {
   bool shown = false;
   for (; it->isValid(); it->next()) {
     FXKBrowserItem* child = it->current();
+    if (!child) continue;
+    const bool descend = recursive && child->hasChildren() && browser().isVisible(child);
     if (acceptsItem(child)) {
-      insertItem(child->clone());
+      // A node needs an item of its own: the enumerated one when the
+      // iterator can give it up, a copy when the descent still reads it.
+      insertItem(descend ? child->clone() : it->takeCurrent());
       shown = true;
     }
-    if (recursive && child->hasChildren() && browser().isVisible(child)) populate(child, true);
+    if (descend) populate(child, true);
   }
   it.reset();
   if (!shown) populateEmpty(parent);
