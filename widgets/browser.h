@@ -90,6 +90,9 @@ class FXKItemIterator {
     const FXKBrowserItem* c = current();
     return c ? c->clone() : nullptr;
   }
+  // How many items the iterator holds, when it knows (0 otherwise), so that
+  // a view can make room for them at once.
+  virtual std::size_t sizeHint() const { return 0; }
 };
 
 // An iterator over a list of owned items.
@@ -103,6 +106,7 @@ class FXKListItemIterator : public FXKItemIterator {
   FXKBrowserItem* current() const override { return isValid() ? items_[at_].get() : nullptr; }
   FXKBrowserItem* takeCurrent() override { return isValid() ? items_[at_].release() : nullptr; }
   std::size_t size() const { return items_.size(); }
+  std::size_t sizeHint() const override { return items_.size(); }
 
  private:
   std::vector<std::unique_ptr<FXKBrowserItem>> items_;

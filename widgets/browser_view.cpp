@@ -278,6 +278,7 @@ void FXKBrowserView::populate(const FXKBrowserItem* parent, bool recursive) {
     populateEmpty(parent);
     return;
   }
+  nodes_.reserve(nodes_.size() + it->sizeHint());
   bool shown = false;
   for (; it->isValid(); it->next()) {
     FXKBrowserItem* child = it->current();
