@@ -117,6 +117,24 @@ class IconListTest : public kvtest::GuiTest {
     list->refresh(FXKBrowser::UPDATE_REBUILD);
     settle();
   }
+  // The pointer moves over the middle of the item; the motion event.
+  FXEvent hover(FXKIconItem* entry) {
+    const FXPoint p = entry->toWindow(FXPoint(entry->width / 2, entry->height / 2));
+    FXEvent ev{};
+    ev.type = SEL_MOTION;
+    ev.win_x = p.x, ev.win_y = p.y;
+    list->handle(list, FXSEL(SEL_MOTION, 0), &ev);
+    drain();
+    return ev;
+  }
+  // A 20-pixel selection frame image, all green.
+  std::unique_ptr<FXImage> greenFrame() {
+    auto frame = std::make_unique<FXImage>(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, 20, 20);
+    for (int y = 0; y < 20; ++y)
+      for (int x = 0; x < 20; ++x) frame->setPixel(x, y, FXRGB(0, 200, 0));
+    frame->create();
+    return frame;
+  }
   // Three square icons (16, 32, 48 pixels) all of one colour.
   std::vector<std::unique_ptr<FXIcon>> plainIcons(FXColor colour) {
     std::vector<std::unique_ptr<FXIcon>> icons;
@@ -573,12 +591,7 @@ TEST_F(IconListTest, CategoryHoverMakesCurrentAndOneClickActivates) {
   } target;
   list->setTarget(&target);
   FXKIconItem* second = item("2");
-  const FXPoint p = second->toWindow(FXPoint(second->width / 2, second->height / 2));
-  FXEvent ev{};
-  ev.type = SEL_MOTION;
-  ev.win_x = p.x, ev.win_y = p.y;
-  list->handle(list, FXSEL(SEL_MOTION, 0), &ev);
-  drain();
+  FXEvent ev = hover(second);
   EXPECT_EQ(list->hotItem(), second);
   EXPECT_EQ(pathOf(browser->getCurrentItem()), "2");
   list->handle(list, FXSEL(SEL_CLICKED, 0), second->item.get());
@@ -676,19 +689,12 @@ TEST_F(IconListTest, LinkTextClickSendsTheColumn) {
 
 TEST_F(IconListTest, CategoryHotItemGetsTheSelectionFrame) {
   make(3, 0, FXKIconList::STYLE_CATEGORY);
-  FXImage frame(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, 20, 20);
-  for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 20; ++x) frame.setPixel(x, y, FXRGB(0, 200, 0));
-  frame.create();
+  const std::unique_ptr<FXImage> green = greenFrame();
+  FXImage& frame = *green;
   list->setSelectionImage(&frame);
   settle();
   FXKIconItem* second = item("2");
-  const FXPoint p = second->toWindow(FXPoint(second->width / 2, second->height / 2));
-  FXEvent ev{};
-  ev.type = SEL_MOTION;
-  ev.win_x = p.x, ev.win_y = p.y;
-  list->handle(list, FXSEL(SEL_MOTION, 0), &ev);
-  drain();
+  FXEvent ev = hover(second);
   ASSERT_EQ(list->hotItem(), second);
   const auto paintedAt = [&](FXKIconItem* it) {
     FXImage image(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, list->getWidth(), list->getHeight());
@@ -720,10 +726,8 @@ class IconBrowser : public TitledBrowser {
 TEST_F(IconListTest, UnselectedEntriesShowTheirIcons) {
   const FXColor red = FXRGB(255, 0, 0);
   const std::vector<std::unique_ptr<FXIcon>> icons = plainIcons(red);
-  FXImage frame(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, 20, 20);
-  for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 20; ++x) frame.setPixel(x, y, FXRGB(0, 200, 0));
-  frame.create();
+  const std::unique_ptr<FXImage> green = greenFrame();
+  FXImage& frame = *green;
   const struct {
     int style;
     bool frame;
