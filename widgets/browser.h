@@ -83,6 +83,16 @@ class FXKItemIterator {
   virtual void next() = 0;
   // Not owned by the caller.
   virtual FXKBrowserItem* current() const = 0;
+  // The current item, owned by the caller from now on; current() is then
+  // no longer valid for this position. Iterators that own their items hand
+  // them over instead of being copied.
+  virtual FXKBrowserItem* takeCurrent() {
+    const FXKBrowserItem* c = current();
+    return c ? c->clone() : nullptr;
+  }
+  // How many items the iterator holds, when it knows (0 otherwise), so that
+  // a view can make room for them at once.
+  virtual std::size_t sizeHint() const { return 0; }
 };
 
 // An iterator over a list of owned items.
@@ -94,7 +104,9 @@ class FXKListItemIterator : public FXKItemIterator {
   bool isValid() const override { return at_ < items_.size(); }
   void next() override { ++at_; }
   FXKBrowserItem* current() const override { return isValid() ? items_[at_].get() : nullptr; }
+  FXKBrowserItem* takeCurrent() override { return isValid() ? items_[at_].release() : nullptr; }
   std::size_t size() const { return items_.size(); }
+  std::size_t sizeHint() const override { return items_.size(); }
 
  private:
   std::vector<std::unique_ptr<FXKBrowserItem>> items_;

@@ -93,6 +93,7 @@ FXKBrowserView::~FXKBrowserView() {
   current_ = nullptr;
   // The index goes first: the nodes then leave it without a look-up each.
   nodes_.clear();
+  pendingIndex_.clear();
   root.clearChildren();
   displayRoot_.reset();
   anchor_.reset();
@@ -134,12 +135,30 @@ void FXKBrowserView::layout() {
 }
 
 void FXKBrowserView::indexNode(FXKTerminal* node, const FXKBrowserItem* item) {
-  if (item) nodes_.insert(item->hashValue(), node);
+  if (!item) return;
+  if (populating_)
+    pendingIndex_.emplace_back(item->hashValue(), node);
+  else
+    nodes_.insert(item->hashValue(), node);
 }
 
 void FXKBrowserView::unindexNode(FXKTerminal* node, const FXKBrowserItem* item) {
-  if (!item || nodes_.empty()) return;
+  if (!item) return;
+  flushIndex();
+  if (nodes_.empty()) return;
   nodes_.erase(item->hashValue(), node);
+}
+
+void FXKBrowserView::flushIndex() {
+  if (pendingIndex_.empty()) return;
+  nodes_.reserve(nodes_.size() + pendingIndex_.size());
+  constexpr std::size_t kAhead = 8;
+  for (std::size_t i = 0; i < pendingIndex_.size(); ++i) {
+    if (i + kAhead < pendingIndex_.size()) nodes_.prefetch(pendingIndex_[i + kAhead].first);
+    nodes_.insert(pendingIndex_[i].first, pendingIndex_[i].second);
+  }
+  pendingIndex_.clear();
+  pendingIndex_.shrink_to_fit();
 }
 
 void FXKBrowserView::forgetNode(FXKTerminal* node) {
@@ -156,6 +175,8 @@ const FXKBrowserItem* FXKBrowserView::itemOf(FXKTerminal* node) const {
 
 FXKTerminal* FXKBrowserView::findNode(const FXKBrowserItem* item) const {
   if (!item) return nullptr;
+  // Filing waiting nodes changes no answer, only where they are kept.
+  const_cast<FXKBrowserView*>(this)->flushIndex();
   FXKTerminal *itemFound = nullptr, *groupFound = nullptr;
   nodes_.find(item->hashValue(), [&](FXKTerminal* node) {
     const FXKBrowserItem* own = itemOf(node);
@@ -200,6 +221,7 @@ void FXKBrowserView::clearItems() {
   tracked = nullptr;
   // The index goes first: the nodes then leave it without a look-up each.
   nodes_.clear();
+  pendingIndex_.clear();
   root.clearChildren();
   itemCount_ = 0;
 }
@@ -278,15 +300,22 @@ void FXKBrowserView::populate(const FXKBrowserItem* parent, bool recursive) {
     populateEmpty(parent);
     return;
   }
+  nodes_.reserve(nodes_.size() + pendingIndex_.size() + it->sizeHint());
+  ++populating_;
   bool shown = false;
   for (; it->isValid(); it->next()) {
     FXKBrowserItem* child = it->current();
+    if (!child) continue;
+    const bool descend = recursive && child->hasChildren() && browser().isVisible(child);
     if (acceptsItem(child)) {
-      insertItem(child->clone());
+      // A node needs an item of its own: the enumerated one when the
+      // iterator can give it up, a copy when the descent still reads it.
+      insertItem(descend ? child->clone() : it->takeCurrent());
       shown = true;
     }
-    if (recursive && child->hasChildren() && browser().isVisible(child)) populate(child, true);
+    if (descend) populate(child, true);
   }
+  if (--populating_ == 0) flushIndex();
   it.reset();
   if (!shown) populateEmpty(parent);
 }

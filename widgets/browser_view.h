@@ -157,6 +157,8 @@ class FXKBrowserView : public FXKContainerWindow {
   // The index of nodes by their items.
   void indexNode(FXKTerminal* node, const FXKBrowserItem* item);
   void unindexNode(FXKTerminal* node, const FXKBrowserItem* item);
+  // Files the nodes a populate made, with the slots fetched ahead.
+  void flushIndex();
 
   void create() override;
   void destroy() override;
@@ -205,4 +207,9 @@ class FXKBrowserView : public FXKContainerWindow {
   FX::FXEvent lastEvent_{};
   std::size_t itemCount_ = 0;
   widgets::HashIndex<FXKTerminal*> nodes_;
+  // While populating, nodes wait here to be filed in one pass: filing them
+  // one by one waits on a cold slot of a large table per row. Every look-up
+  // or removal files them first.
+  std::vector<std::pair<std::size_t, FXKTerminal*>> pendingIndex_;
+  int populating_ = 0;
 };

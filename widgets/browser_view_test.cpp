@@ -220,4 +220,56 @@ TEST_F(BrowserViewTest, NavigationAtTheEnds) {
   EXPECT_EQ(pathOf(view->nextEnabledItem()->item.get()), "3");
 }
 
+// Every populated node is found by its item, also while the populate is still
+// running (a view that looks its earlier rows up as it accepts new ones) and
+// when the rows come from a whole tree.
+class LookingView : public RowView {
+ public:
+  using RowView::RowView;
+  bool recursive = false;
+  std::vector<std::string> seenBefore;  // the previous sibling, as found then
+  bool populatesRecursively() override { return recursive; }
+  bool acceptsItem(const FXKBrowserItem* item) override {
+    const std::string path = pathOf(item);
+    const auto slash = path.rfind('/');
+    const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (last != "1") {
+      const std::string previous =
+          (slash == std::string::npos ? "" : path.substr(0, slash + 1)) + std::to_string(std::stoi(last) - 1);
+      PathItem key(previous);
+      seenBefore.push_back(pathOf(itemOf(findNode(&key))));
+    }
+    return RowView::acceptsItem(item);
+  }
+};
+
+TEST_F(BrowserViewTest, NodesAreFoundDuringAndAfterPopulating) {
+  for (bool recursive : {false, true}) {
+    SCOPED_TRACE(recursive ? "a tree" : "one level");
+    browser = new TreeBrowser(app.get(), {{"", 300}, {"7", 40}});
+    auto* looking = new LookingView(main, browser);
+    looking->recursive = recursive;
+    view = looking;
+    show();
+    view->refresh(FXKBrowser::UPDATE_REBUILD);
+    std::vector<std::string> expected;
+    for (int i = 2; i <= 300; ++i) {
+      if (recursive && i == 8)  // the folder's rows come right after it
+        for (int j = 2; j <= 40; ++j) expected.push_back("7/" + std::to_string(j - 1));
+      expected.push_back(std::to_string(i - 1));
+    }
+    EXPECT_EQ(looking->seenBefore, expected);
+    for (const char* path : {"1", "150", "300", "7"}) {
+      PathItem key(path);
+      EXPECT_EQ(pathOf(view->itemOf(view->findNode(&key))), path);
+    }
+    PathItem inner("7/40");
+    EXPECT_EQ(pathOf(view->itemOf(view->findNode(&inner))), recursive ? "7/40" : "-");
+    delete view;
+    view = nullptr;
+    browser->release();
+    browser = nullptr;
+  }
+}
+
 }  // namespace

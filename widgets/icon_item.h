@@ -176,7 +176,8 @@ struct FXKIconItemCell {
   FX::FXint plainWidth = -1;  // its width in plainFont, measured once
   FX::FXFont* plainFont = nullptr;
   std::unique_ptr<FXKIconItemText> part;
-  std::vector<std::array<FX::FXIcon*, 3>> icons;
+  // From the pool as the cells are: most rows have one icon triple.
+  std::vector<std::array<FX::FXIcon*, 3>, widgets::PoolAllocator<std::array<FX::FXIcon*, 3>>> icons;
   FX::FXIcon* iconAt(int size) const { return icons.empty() ? nullptr : icons[0][size]; }
   bool hasText() const { return plainKind ? !plain.empty() : part && !part->isEmpty(); }
 };

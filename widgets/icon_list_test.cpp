@@ -88,22 +88,62 @@ class IconListTest : public kvtest::GuiTest {
     browser->release();  // the list holds it now
     list->addViewStyle(style);
     if (columns) {
-      FXKColumnRecord name;
-      name.key = 0;
-      name.caption = FXWString(u"Name");
-      name.name = FXWString(u"NAME");
-      name.flags = FXKColumnRecord::COLUMN_SORTABLE | FXKColumnRecord::COLUMN_STRETCH;
-      list->appendColumn(name);
-      FXKColumnRecord kind;
-      kind.key = 1;
-      kind.caption = FXWString(u"Kind");
-      kind.name = FXWString(u"KIND");
-      kind.flags = FXKColumnRecord::COLUMN_SORTABLE | FXKColumnRecord::COLUMN_GROUPABLE;
-      list->appendColumn(kind);
+      list->appendColumn(column(0, u"Name", u"NAME", FXKColumnRecord::COLUMN_SORTABLE | FXKColumnRecord::COLUMN_STRETCH));
+      list->appendColumn(column(1, u"Kind", u"KIND", FXKColumnRecord::COLUMN_SORTABLE | FXKColumnRecord::COLUMN_GROUPABLE));
     }
+    fill();
+  }
+  // A list in one style over the given browser, which it then holds, with a
+  // stretching name column only (and the frame image, if any), shown and
+  // filled.
+  void makeNamed(FXKBrowser* over, int style, FXImage* selectionFrame = nullptr) {
+    list = new VetoList(main, over, LAYOUT_FILL_X | LAYOUT_FILL_Y);
+    over->release();
+    list->addViewStyle(style);
+    list->appendColumn(column(0, u"Name", nullptr, FXKColumnRecord::COLUMN_STRETCH));
+    if (selectionFrame) list->setSelectionImage(selectionFrame);
+    fill();
+  }
+  static FXKColumnRecord column(FXint key, const char16_t* caption, const char16_t* name, FXuint flags) {
+    FXKColumnRecord record;
+    record.key = key;
+    record.caption = FXWString(caption);
+    if (name) record.name = FXWString(name);
+    record.flags = flags;
+    return record;
+  }
+  void fill() {
     show();
     list->refresh(FXKBrowser::UPDATE_REBUILD);
     settle();
+  }
+  // The pointer moves over the middle of the item; the motion event.
+  FXEvent hover(FXKIconItem* entry) {
+    const FXPoint p = entry->toWindow(FXPoint(entry->width / 2, entry->height / 2));
+    FXEvent ev{};
+    ev.type = SEL_MOTION;
+    ev.win_x = p.x, ev.win_y = p.y;
+    list->handle(list, FXSEL(SEL_MOTION, 0), &ev);
+    drain();
+    return ev;
+  }
+  // A 20-pixel selection frame image, all green.
+  std::unique_ptr<FXImage> greenFrame() {
+    auto frame = std::make_unique<FXImage>(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, 20, 20);
+    for (int y = 0; y < 20; ++y)
+      for (int x = 0; x < 20; ++x) frame->setPixel(x, y, FXRGB(0, 200, 0));
+    frame->create();
+    return frame;
+  }
+  // Three square icons (16, 32, 48 pixels) all of one colour.
+  std::vector<std::unique_ptr<FXIcon>> plainIcons(FXColor colour) {
+    std::vector<std::unique_ptr<FXIcon>> icons;
+    for (FXint side : {16, 32, 48}) {
+      icons.push_back(std::make_unique<FXIcon>(app.get(), nullptr, 0, IMAGE_OWNED, side, side));
+      for (FXint y = 0; y < side; ++y)
+        for (FXint x = 0; x < side; ++x) icons.back()->setPixel(x, y, colour);
+    }
+    return icons;
   }
   void settle() {
     list->layout();
@@ -551,12 +591,7 @@ TEST_F(IconListTest, CategoryHoverMakesCurrentAndOneClickActivates) {
   } target;
   list->setTarget(&target);
   FXKIconItem* second = item("2");
-  const FXPoint p = second->toWindow(FXPoint(second->width / 2, second->height / 2));
-  FXEvent ev{};
-  ev.type = SEL_MOTION;
-  ev.win_x = p.x, ev.win_y = p.y;
-  list->handle(list, FXSEL(SEL_MOTION, 0), &ev);
-  drain();
+  FXEvent ev = hover(second);
   EXPECT_EQ(list->hotItem(), second);
   EXPECT_EQ(pathOf(browser->getCurrentItem()), "2");
   list->handle(list, FXSEL(SEL_CLICKED, 0), second->item.get());
@@ -654,19 +689,12 @@ TEST_F(IconListTest, LinkTextClickSendsTheColumn) {
 
 TEST_F(IconListTest, CategoryHotItemGetsTheSelectionFrame) {
   make(3, 0, FXKIconList::STYLE_CATEGORY);
-  FXImage frame(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, 20, 20);
-  for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 20; ++x) frame.setPixel(x, y, FXRGB(0, 200, 0));
-  frame.create();
+  const std::unique_ptr<FXImage> green = greenFrame();
+  FXImage& frame = *green;
   list->setSelectionImage(&frame);
   settle();
   FXKIconItem* second = item("2");
-  const FXPoint p = second->toWindow(FXPoint(second->width / 2, second->height / 2));
-  FXEvent ev{};
-  ev.type = SEL_MOTION;
-  ev.win_x = p.x, ev.win_y = p.y;
-  list->handle(list, FXSEL(SEL_MOTION, 0), &ev);
-  drain();
+  FXEvent ev = hover(second);
   ASSERT_EQ(list->hotItem(), second);
   const auto paintedAt = [&](FXKIconItem* it) {
     FXImage image(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, list->getWidth(), list->getHeight());
@@ -697,16 +725,9 @@ class IconBrowser : public TitledBrowser {
 // style, with and without a frame image in the category style.
 TEST_F(IconListTest, UnselectedEntriesShowTheirIcons) {
   const FXColor red = FXRGB(255, 0, 0);
-  std::vector<std::unique_ptr<FXIcon>> icons;
-  for (FXint side : {16, 32, 48}) {
-    icons.push_back(std::make_unique<FXIcon>(app.get(), nullptr, 0, IMAGE_OWNED, side, side));
-    for (FXint y = 0; y < side; ++y)
-      for (FXint x = 0; x < side; ++x) icons.back()->setPixel(x, y, red);
-  }
-  FXImage frame(app.get(), nullptr, IMAGE_KEEP | IMAGE_OWNED, 20, 20);
-  for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 20; ++x) frame.setPixel(x, y, FXRGB(0, 200, 0));
-  frame.create();
+  const std::vector<std::unique_ptr<FXIcon>> icons = plainIcons(red);
+  const std::unique_ptr<FXImage> green = greenFrame();
+  FXImage& frame = *green;
   const struct {
     int style;
     bool frame;
@@ -720,18 +741,7 @@ TEST_F(IconListTest, UnselectedEntriesShowTheirIcons) {
     SCOPED_TRACE(testing::Message() << "style " << c.style << (c.frame ? " with a frame" : ""));
     auto* b = new IconBrowser(app.get(), {{"", 3}});
     for (int k = 0; k < 3; ++k) b->icons[k] = icons[k].get();
-    list = new VetoList(main, b, LAYOUT_FILL_X | LAYOUT_FILL_Y);
-    b->release();
-    list->addViewStyle(c.style);
-    FXKColumnRecord name;
-    name.key = 0;
-    name.caption = FXWString(u"Name");
-    name.flags = FXKColumnRecord::COLUMN_STRETCH;
-    list->appendColumn(name);
-    if (c.frame) list->setSelectionImage(&frame);
-    show();
-    list->refresh(FXKBrowser::UPDATE_REBUILD);
-    settle();
+    makeNamed(b, c.style, c.frame ? &frame : nullptr);
     b->clearState(FXKBrowser::STATE_SELECTED, true);
     settle();
     for (const char* path : {"1", "2", "3"}) {
@@ -758,26 +768,11 @@ TEST_F(IconListTest, UnselectedEntriesShowTheirIcons) {
 // is written below it, and a click on an entry makes it current.
 TEST_F(IconListTest, ThumbnailsShowTheLargeIconOverTheLabel) {
   const FXColor red = FXRGB(255, 0, 0) | 0xFF000000u;
-  std::vector<std::unique_ptr<FXIcon>> icons;
-  for (FXint side : {16, 32, 48}) {
-    icons.push_back(std::make_unique<FXIcon>(app.get(), nullptr, 0, IMAGE_OWNED, side, side));
-    for (FXint y = 0; y < side; ++y)
-      for (FXint x = 0; x < side; ++x) icons.back()->setPixel(x, y, red);
-  }
+  const std::vector<std::unique_ptr<FXIcon>> icons = plainIcons(red);
   auto* b = new IconBrowser(app.get(), {{"", 5}});
   for (int k = 0; k < 3; ++k) b->icons[k] = icons[k].get();
   browser = b;
-  list = new VetoList(main, b, LAYOUT_FILL_X | LAYOUT_FILL_Y);
-  b->release();
-  list->addViewStyle(FXKIconList::STYLE_THUMBNAILS);
-  FXKColumnRecord name;
-  name.key = 0;
-  name.caption = FXWString(u"Name");
-  name.flags = FXKColumnRecord::COLUMN_STRETCH;
-  list->appendColumn(name);
-  show();
-  list->refresh(FXKBrowser::UPDATE_REBUILD);
-  settle();
+  makeNamed(b, FXKIconList::STYLE_THUMBNAILS);
   b->clearState(FXKBrowser::STATE_SELECTED, true);
   settle();
   const FXint m = list->getFont()->getTextWidth("M", 1);
@@ -855,17 +850,7 @@ TEST_F(IconListTest, ThumbnailsShowTheLargeIconOverTheLabel) {
 TEST_F(IconListTest, CurrentItemShowsItsFullLabelWhileSelected) {
   browser = new TitledBrowser(app.get(), {{"", 12}});
   browser->titles["2"] = "a label long enough to need more than two lines in an icon cell";
-  list = new VetoList(main, browser, LAYOUT_FILL_X | LAYOUT_FILL_Y);
-  browser->release();
-  list->addViewStyle(FXKIconList::STYLE_ICONS);
-  FXKColumnRecord name;
-  name.key = 0;
-  name.caption = FXWString(u"Name");
-  name.flags = FXKColumnRecord::COLUMN_STRETCH;
-  list->appendColumn(name);
-  show();
-  list->refresh(FXKBrowser::UPDATE_REBUILD);
-  settle();
+  makeNamed(browser, FXKIconList::STYLE_ICONS);
   // The display has no window manager to give the window the focus.
   list->handle(list, FXSEL(SEL_FOCUSIN, 0), nullptr);
   settle();

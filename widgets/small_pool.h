@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace widgets {
 
@@ -24,53 +25,75 @@ void poolFree(void* block, std::size_t size) noexcept;
 
 // A text kept in the pool: the cells of tens of thousands of rows hold their
 // texts without a heap block each (and without the allocator merging freed
-// ones when the rows go).
+// ones when the rows go). Short texts, as most names and kinds are, lie in
+// the object itself: no block at all, and no second place to fetch.
 class PoolText {
  public:
+  static constexpr std::size_t kInline = 12;
+
   PoolText() = default;
   PoolText(const char16_t* s, std::size_t n) { assign(s, n); }
-  PoolText(const PoolText& o) { assign(o.data_, o.size_); }
-  PoolText(PoolText&& o) noexcept : data_(o.data_), size_(o.size_) { o.data_ = nullptr, o.size_ = 0; }
+  PoolText(const PoolText& o) { assign(o.text(), o.size_); }
+  PoolText(PoolText&& o) noexcept { take(o); }
   PoolText& operator=(const PoolText& o) {
-    if (this != &o) assign(o.data_, o.size_);
+    if (this != &o) assign(o.text(), o.size_);
     return *this;
   }
   PoolText& operator=(PoolText&& o) noexcept {
     if (this != &o) {
       release();
-      data_ = o.data_, size_ = o.size_;
-      o.data_ = nullptr, o.size_ = 0;
+      take(o);
     }
     return *this;
   }
   ~PoolText() { release(); }
-
   // `s` may lie inside this text.
   void assign(const char16_t* s, std::size_t n) {
-    char16_t* to = data_;
-    if (n != size_) to = n ? static_cast<char16_t*>(poolAllocate(n * sizeof(char16_t))) : nullptr;
+    const bool wasInline = size_ <= kInline;
+    char16_t* old = wasInline ? nullptr : heap_;
+    const std::size_t oldSize = size_;
+    char16_t* to;
+    if (n <= kInline)
+      to = inline_;  // a part of an inline text starts at or after it: a forward copy is safe
+    else if (n == oldSize)
+      to = old;
+    else
+      to = static_cast<char16_t*>(poolAllocate(n * sizeof(char16_t)));
     for (std::size_t i = 0; i < n; ++i) to[i] = s[i];
-    if (to != data_) release();
-    data_ = to, size_ = n;
+    if (old && to != old) poolFree(old, oldSize * sizeof(char16_t));
+    if (n > kInline) heap_ = to;
+    size_ = static_cast<std::uint32_t>(n);
   }
   void clear() { release(); }
   bool equals(const char16_t* s, std::size_t n) const {
     if (n != size_) return false;
+    const char16_t* d = text();
     for (std::size_t i = 0; i < n; ++i)
-      if (data_[i] != s[i]) return false;
+      if (d[i] != s[i]) return false;
     return true;
   }
-  const char16_t* text() const { return data_ ? data_ : u""; }
+  const char16_t* text() const { return size_ == 0 ? u"" : size_ <= kInline ? inline_ : heap_; }
   int length() const { return static_cast<int>(size_); }
   bool empty() const { return size_ == 0; }
 
  private:
   void release() {
-    if (data_) poolFree(data_, size_ * sizeof(char16_t));
-    data_ = nullptr, size_ = 0;
+    if (size_ > kInline) poolFree(heap_, size_ * sizeof(char16_t));
+    size_ = 0;
   }
-  char16_t* data_ = nullptr;
-  std::size_t size_ = 0;
+  void take(PoolText& o) {
+    size_ = o.size_;
+    if (size_ > kInline)
+      heap_ = o.heap_;
+    else
+      for (std::size_t i = 0; i < size_; ++i) inline_[i] = o.inline_[i];
+    o.size_ = 0;
+  }
+  std::uint32_t size_ = 0;
+  union {
+    char16_t* heap_;
+    char16_t inline_[kInline];
+  };
 };
 
 // For containers whose storage is small and made per row (an item's cells).

@@ -15,41 +15,14 @@
 
 #include "files/remove_tree.h"
 #include "gui/app/korvane_app.h"
+#include "gui/dialogs/credentials_testing.h"
 #include "platform/fox/fx_test_display.h"
 
 using namespace FX;
 
 namespace {
 
-// A refused network folder: names itself and keeps the credentials handed in.
-class RefusedFolder : public i_dir {
- public:
-  ri_file* open_file(const file_identifier*, bool) override { return nullptr; }
-  ri_file* open_file(iterator*, bool) override { return nullptr; }
-  ri_file* open_file(const char16_t*, bool) override { return nullptr; }
-  ri_dir* open_dir(const file_identifier*) override { return nullptr; }
-  ri_dir* open_dir(iterator*) override { return nullptr; }
-  ri_dir* open_dir(const char16_t*) override { return nullptr; }
-  iterator* iterate(const file_identifier*) override { return nullptr; }
-  iterator* iterate(const char16_t*) override { return nullptr; }
-  iterator* iterate() override { return nullptr; }
-  iterator* iterate_self() override { return nullptr; }
-  int compare_names(const file_identifier*, const file_identifier*) override { return 0; }
-  void control(void* request) override {
-    auto* r = static_cast<dir_control_request*>(request);
-    if (r->code == control_code("GSYP")) {
-      r->pointer3 = const_cast<char16_t*>(u"\\\\server\\share");
-    } else if (r->code == control_code("SPWD")) {
-      user = r->text1;
-      password = r->text2;
-      ++handed;
-    } else {
-      file_object::control(request);
-    }
-  }
-  std::u16string user, password;
-  int handed = 0;
-};
+using kvtest::RefusedFolder;
 
 // The password dialog as the prompt sees it: a dialog with two fields.
 class StandInPrompt : public FXDialogBox, public FXKCredentialsForm {
