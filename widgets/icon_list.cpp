@@ -867,7 +867,7 @@ void FXKIconList::sortAll() {
     FXKBrowserView::sortAll();
     return;
   }
-  static const widgets::PoolText none;
+  static const widgets::PoolText none{};
   std::vector<std::vector<SortKey>> keyed(root.children.size());
   for (std::size_t g = 0; g < root.children.size(); ++g) {
     auto& list = static_cast<FXKContainer*>(root.children[g])->children;

@@ -6,6 +6,7 @@
 
 #include "platform/win32/kernel32/thread.h"
 #include "platform/win32/user32/window.h"
+#include "platform/win32/layer/leak_suppressions.h"
 
 namespace FX {
 
@@ -310,10 +311,3 @@ void FXExtApp::destroy() {
 
 }  // namespace FX
 
-// Under the leak checker: fontconfig keeps what Xft's font matching allocates
-// for the life of the process and never gives it back; that is not ours.
-// Weak, and the same text as the installer library's (libmsi's own losses):
-// a program that links both keeps one of them, with both lines.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\nleak:libmsi.so\n";
-}

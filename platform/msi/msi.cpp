@@ -31,6 +31,7 @@
 #include "platform/win32/kernel32/files.h"
 #include "platform/win32/kernel32/handles.h"
 #include "platform/win32/kernel32/paths.h"
+#include "platform/win32/layer/leak_suppressions.h"
 
 namespace {
 
@@ -1330,9 +1331,3 @@ UINT MsiGetPropertyW(MSIHANDLE hInstall, LPCWSTR szName, LPWSTR szValueBuf, DWOR
   return copyOut(value, szValueBuf, pcchValueBuf);
 }
 
-// libmsi 0.101 loses a few bytes in every summary persist; only the leak checker
-// of sanitizer builds reads this. Weak, and the same text as the toolkit
-// library's (fontconfig's losses): a program that links both keeps one.
-extern "C" __attribute__((weak, visibility("default"), used)) const char* __lsan_default_suppressions() {
-  return "leak:libfontconfig.so\nleak:libmsi.so\n";
-}

@@ -16,6 +16,7 @@
 #include "platform/win32/layer/ansi_text.h"
 #include "platform/win32/kernel32/codepage.h"
 #include "platform/win32/kernel32/lasterror.h"
+#include "platform/win32/layer/leak_suppressions.h"
 
 namespace {
 
