@@ -1,6 +1,8 @@
 // Registry value names, whatever UTF-16 units they hold: every name set is
 // found again by its own name, every name enumerated is one that was set,
-// unit for unit, and finds the value it was enumerated with.
+// unit for unit (the first spelling of names equal but for case), and finds
+// the value it was enumerated with.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <set>
@@ -50,8 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (rc == ERROR_NO_MORE_ITEMS) break;
     FUZZ_CHECK(rc == ERROR_SUCCESS);
     FUZZ_CHECK(v < names.size());
+    // A value set again under another case keeps its first spelling.
     const std::u16string name(buffer.data(), room);
-    FUZZ_CHECK(name == names[v]);
+    FUZZ_CHECK(std::find(names.begin(), names.begin() + v + 1, name) != names.begin() + v + 1);
+    DWORD again = 0, againLength = 4;
+    FUZZ_CHECK(RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&again),
+                                &againLength) == ERROR_SUCCESS &&
+               again == v);
     enumerated.insert(v);
   }
   FUZZ_CHECK(enumerated == found);

@@ -339,6 +339,8 @@ TEST_F(PackageGuard, StatementsTheEngineCannotParseSafelyAreRefused) {
       u"SELECT * FROM `Property` WHERE `Value` = $1",
       u"SELECT * FROM [Property",
       u"SELECT * FROM Property` WHERE `",  // the engine swallows the first backquote
+      u"SELECT `Value` FROM `` WHERE `Property` = ?",  // an empty name crashed the engine's parser
+      u"SELECT `Value` FROM [] WHERE `Property` = ?",
       u"",
       u"   ",
   };

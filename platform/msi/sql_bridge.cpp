@@ -61,12 +61,21 @@ std::vector<Token> lex(const std::string& s, std::string& error) {
         error = c == '`' ? "a name without its closing backquote" : "a text without its closing quote";
         return out;
       }
+      // The engine's parser crashes on an empty name.
+      if (c == '`' && e == i + 1) {
+        error = "an empty name";
+        return out;
+      }
       out.push_back({c == '`' ? Tok::Quoted : Tok::String, s.substr(i + 1, e - i - 1), b, e + 1});
       i = e + 1;
     } else if (c == '[') {
       std::size_t e = s.find(']', i + 1);
       if (e == std::string::npos) {
         error = "a name without its closing bracket";
+        return out;
+      }
+      if (e == i + 1) {
+        error = "an empty name";
         return out;
       }
       out.push_back({Tok::Quoted, s.substr(i + 1, e - i - 1), b, e + 1});
